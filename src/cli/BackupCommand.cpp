@@ -1,0 +1,17 @@
+#include "cli/Commands.h"
+
+#include <cstdio>
+
+namespace vessora::cli {
+
+int backupCommand(const Arguments&) {
+    std::fprintf(stderr, "vessora: this command is not built yet\n");
+    return 1;
+}
+
+int messagesExportCommand(const Arguments&) {
+    std::fprintf(stderr, "vessora: this command is not built yet\n");
+    return 1;
+}
+
+} // namespace vessora::cli

@@ -1,0 +1,17 @@
+#include "cli/Commands.h"
+
+#include <cstdio>
+
+namespace vessora::cli {
+
+int checkCommand(const Arguments&) {
+    std::fprintf(stderr, "vessora: this command is not built yet\n");
+    return 1;
+}
+
+int removeCommand(const Arguments&) {
+    std::fprintf(stderr, "vessora: this command is not built yet\n");
+    return 1;
+}
+
+} // namespace vessora::cli

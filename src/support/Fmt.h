@@ -1,0 +1,27 @@
+#pragma once
+// The one way every screen, message and command formats sizes, counts and dates.
+
+#include "support/Date.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vessora::Fmt {
+
+// Decimal byte counts in KB, MB, GB or TB ("Zero KB" below 1 byte), in the
+// current locale.
+std::string bytes(int64_t n);
+// The same in a named ICU locale ("de_DE"), for callers that must not depend on
+// the environment.
+std::string bytes(int64_t n, const std::string& locale);
+
+// The integer with the locale's digit grouping.
+std::string count(int64_t n);
+std::string count(int64_t n, const std::string& locale);
+
+// "2 hours ago", "in 3 days"; "unknown" when absent.
+std::string relativeDate(std::optional<Date> date);
+std::string relativeDate(std::optional<Date> date, Date now, const std::string& locale);
+
+} // namespace vessora::Fmt

@@ -1,0 +1,148 @@
+#include "support/Json.h"
+
+#include "support/Utf8.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace vessora {
+
+std::string JsonWriter::quote(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    out += '"';
+    char buffer[8];
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n = Utf8::sequenceLength(s, i);
+        if (n == 0) {
+            std::snprintf(buffer, sizeof buffer, "\\udc%02x", c);
+            out += buffer;
+            ++i;
+            continue;
+        }
+        if (n > 1) {
+            out.append(s.substr(i, n));
+            i += n;
+            continue;
+        }
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                out += buffer;
+            } else
+                out += char(c);
+        }
+        ++i;
+    }
+    out += '"';
+    return out;
+}
+
+void JsonWriter::newline() {
+    if (!pretty_) return;
+    out_ += '\n';
+    out_.append(first_.size() * 2, ' ');
+}
+
+void JsonWriter::beforeValue() {
+    if (afterKey_) {
+        afterKey_ = false;
+        return;
+    }
+    if (!first_.empty()) {
+        if (!first_.back()) out_ += ',';
+        first_.back() = false;
+        newline();
+    }
+}
+
+JsonWriter& JsonWriter::beginObject() {
+    beforeValue();
+    out_ += '{';
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::endObject() {
+    bool empty = first_.back();
+    first_.pop_back();
+    if (!empty) newline();
+    out_ += '}';
+    return *this;
+}
+
+JsonWriter& JsonWriter::beginArray() {
+    beforeValue();
+    out_ += '[';
+    first_.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::endArray() {
+    bool empty = first_.back();
+    first_.pop_back();
+    if (!empty) newline();
+    out_ += ']';
+    return *this;
+}
+
+JsonWriter& JsonWriter::key(std::string_view name) {
+    beforeValue();
+    out_ += quote(name);
+    out_ += pretty_ ? ": " : ":";
+    afterKey_ = true;
+    return *this;
+}
+
+JsonWriter& JsonWriter::value(std::string_view text) {
+    beforeValue();
+    out_ += quote(text);
+    return *this;
+}
+
+JsonWriter& JsonWriter::value(int64_t number) {
+    beforeValue();
+    out_ += std::to_string(number);
+    return *this;
+}
+
+JsonWriter& JsonWriter::value(uint64_t number) {
+    beforeValue();
+    out_ += std::to_string(number);
+    return *this;
+}
+
+JsonWriter& JsonWriter::value(double number) {
+    beforeValue();
+    if (!std::isfinite(number)) {
+        out_ += "null";
+        return *this;
+    }
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.17g", number);
+    out_ += buffer;
+    return *this;
+}
+
+JsonWriter& JsonWriter::value(bool flag) {
+    beforeValue();
+    out_ += flag ? "true" : "false";
+    return *this;
+}
+
+JsonWriter& JsonWriter::null() {
+    beforeValue();
+    out_ += "null";
+    return *this;
+}
+
+} // namespace vessora

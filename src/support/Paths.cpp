@@ -1,0 +1,137 @@
+#include "support/Paths.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vessora::Paths {
+
+std::string home() {
+    if (const char* h = std::getenv("HOME"); h && *h) return h;
+    struct passwd pw, *result = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(geteuid(), &pw, buffer.data(), buffer.size(), &result) == 0 && result && result->pw_dir)
+        return result->pw_dir;
+    return "/";
+}
+
+std::string standardize(std::string_view input) {
+    if (input.empty()) return {};
+    std::string path;
+    if (input == "~" || input.starts_with("~/")) path = home() + std::string(input.substr(1));
+    else path = std::string(input);
+
+    const bool absolute = path.starts_with('/');
+    std::vector<std::string_view> parts;
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        size_t slash = rest.find('/');
+        std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
+        if (part.empty() || part == ".") continue;
+        if (part == ".." && absolute) {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string out = absolute ? "/" : "";
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i) out += '/';
+        out += parts[i];
+    }
+    if (out.empty()) return absolute ? "/" : ".";
+    return out;
+}
+
+std::string join(std::string_view base, std::string_view component) {
+    while (component.starts_with('/')) component.remove_prefix(1);
+    while (component.size() > 1 && component.ends_with('/')) component.remove_suffix(1);
+    std::string out(base);
+    while (out.size() > 1 && out.ends_with('/')) out.pop_back();
+    if (component.empty()) return out;
+    if (!out.empty() && out != "/") out += '/';
+    out += component;
+    return out;
+}
+
+std::string lastComponent(std::string_view path) {
+    while (path.size() > 1 && path.ends_with('/')) path.remove_suffix(1);
+    if (path == "/") return "/";
+    size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string parent(std::string_view path) {
+    while (path.size() > 1 && path.ends_with('/')) path.remove_suffix(1);
+    size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) return {};
+    if (slash == 0) return "/";
+    return std::string(path.substr(0, slash));
+}
+
+namespace {
+// Index of the extension's dot within the path, or npos.
+size_t extensionDot(std::string_view path) {
+    while (path.size() > 1 && path.ends_with('/')) path.remove_suffix(1);
+    size_t nameStart = path.rfind('/');
+    nameStart = nameStart == std::string_view::npos ? 0 : nameStart + 1;
+    size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || dot <= nameStart || dot + 1 >= path.size()) return std::string_view::npos;
+    return dot;
+}
+} // namespace
+
+std::string extension(std::string_view path) {
+    while (path.size() > 1 && path.ends_with('/')) path.remove_suffix(1);
+    size_t dot = extensionDot(path);
+    return dot == std::string_view::npos ? std::string{} : std::string(path.substr(dot + 1));
+}
+
+std::string deletingExtension(std::string_view path) {
+    while (path.size() > 1 && path.ends_with('/')) path.remove_suffix(1);
+    size_t dot = extensionDot(path);
+    return std::string(dot == std::string_view::npos ? path : path.substr(0, dot));
+}
+
+bool isInside(std::string_view path, std::string_view ancestor) {
+    std::string p = standardize(path), a = standardize(ancestor);
+    if (p == a) return true;
+    if (a == "/") return p.starts_with('/');
+    return p.size() > a.size() && p.compare(0, a.size(), a) == 0 && p[a.size()] == '/';
+}
+
+std::string documentsFolder() {
+    const std::string homeDir = home();
+    std::string config;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') config = x;
+    else config = join(homeDir, ".config");
+    std::ifstream in(join(config, "user-dirs.dirs"));
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#') continue;
+        std::string_view l(line);
+        l.remove_prefix(start);
+        if (!l.starts_with("XDG_DOCUMENTS_DIR=")) continue;
+        l.remove_prefix(18);
+        if (l.size() >= 2 && l.front() == '"') {
+            size_t close = l.find('"', 1);
+            if (close == std::string_view::npos) break;
+            l = l.substr(1, close - 1);
+        }
+        std::string value;
+        for (size_t i = 0; i < l.size(); ++i) {
+            if (l[i] == '\\' && i + 1 < l.size()) ++i;
+            value += l[i];
+        }
+        if (value.starts_with("$HOME")) value = homeDir + value.substr(5);
+        if (value.starts_with('/') && standardize(value) != standardize(homeDir)) return standardize(value);
+        break;
+    }
+    return join(homeDir, "Documents");
+}
+
+} // namespace vessora::Paths

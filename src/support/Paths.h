@@ -1,0 +1,41 @@
+#pragma once
+// Path strings are raw bytes: a file name may hold any byte but '/' and NUL.
+
+#include <string>
+#include <string_view>
+
+namespace vessora::Paths {
+
+// $HOME read on every call, else the password database entry of the effective user.
+std::string home();
+
+// Expands a leading "~", drops empty and "." components and a trailing "/",
+// resolves ".." lexically in absolute paths (never above "/"). Never resolves
+// a symbolic link. "" stays "".
+std::string standardize(std::string_view path);
+
+// Appends one component: join("/a", "b") is "/a/b", join("/", "b") is "/b",
+// join("", "b") is "b". Redundant separators between the two are folded.
+std::string join(std::string_view base, std::string_view component);
+
+// "/a/b/" gives "b", "/" gives "/", "" gives "".
+std::string lastComponent(std::string_view path);
+
+// "/a/b" gives "/a", "/a" gives "/", "a" gives "", "/" gives "/".
+std::string parent(std::string_view path);
+
+// The text after the last "." of the last component, unless that dot starts
+// the name: "a.tar.gz" gives "gz", ".profile" and "README" give "".
+std::string extension(std::string_view path);
+
+// The path without its extension and the dot before it.
+std::string deletingExtension(std::string_view path);
+
+// True when `path` equals `ancestor` or lies below it (component-wise, on
+// standardized strings).
+bool isInside(std::string_view path, std::string_view ancestor);
+
+// The user's Documents folder: XDG_DOCUMENTS_DIR from user-dirs.dirs, else ~/Documents.
+std::string documentsFolder();
+
+} // namespace vessora::Paths

@@ -1,0 +1,199 @@
+#include "TestSupport.h"
+
+#include "support/Shell.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <pwd.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <grp.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vessora::test {
+
+namespace {
+
+int unmountAndChmod(const char* path, const struct stat* st, int type, struct FTW*) {
+    if (type == FTW_D || type == FTW_DNR || type == FTW_DP) ::chmod(path, 0700);
+    (void)st;
+    return 0;
+}
+
+int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
+    if (type == FTW_DP || type == FTW_D || type == FTW_DNR) ::rmdir(path);
+    else ::unlink(path);
+    return 0;
+}
+
+void collectMounts(const std::string& root, std::vector<std::string>& out) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, devno, rootField, mountPoint;
+        fields >> id >> parent >> devno >> rootField >> mountPoint;
+        if (mountPoint == root || mountPoint.rfind(root + "/", 0) == 0) out.push_back(mountPoint);
+    }
+}
+
+} // namespace
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vessora-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = buffer.data();
+    ::chmod(path_.c_str(), 0755); // readable by an unprivileged child
+}
+
+TempDir::~TempDir() {
+    std::vector<std::string> mounts;
+    collectMounts(path_, mounts);
+    for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
+    // Two passes: first make every folder writable and searchable again (a
+    // test may have locked some), then remove bottom-up.
+    ::nftw(path_.c_str(), unmountAndChmod, 32, FTW_PHYS);
+    ::nftw(path_.c_str(), unmountAndChmod, 32, FTW_PHYS);
+    ::nftw(path_.c_str(), removeEntry, 32, FTW_PHYS | FTW_DEPTH);
+}
+
+std::string TempDir::operator/(const std::string& relative) const { return path_ + "/" + relative; }
+
+void makeDirs(const std::string& path) {
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (!partial.empty()) ::mkdir(partial.c_str(), 0755);
+    }
+}
+
+std::string writeFile(const std::string& path, int64_t bytes, char fill) {
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) makeDirs(path.substr(0, slash));
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+    std::string chunk(size_t(std::min<int64_t>(bytes, 1 << 20)), fill);
+    int64_t left = bytes;
+    while (left > 0) {
+        ssize_t n = ::write(fd, chunk.data(), size_t(std::min<int64_t>(left, int64_t(chunk.size()))));
+        if (n <= 0) break;
+        left -= n;
+    }
+    ::fsync(fd);
+    ::close(fd);
+    return path;
+}
+
+std::string writeText(const std::string& path, const std::string& text) {
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) makeDirs(path.substr(0, slash));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    return path;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int64_t allocatedSize(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return -1;
+    return int64_t(st.st_blocks) * 512;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+ScopedEnv::ScopedEnv(const std::string& name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name.c_str())) old_ = old;
+    if (value) ::setenv(name.c_str(), value->c_str(), 1);
+    else ::unsetenv(name.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
+    else ::unsetenv(name_.c_str());
+}
+
+bool isRoot() { return ::geteuid() == 0; }
+
+unsigned unprivilegedUid() {
+    if (!isRoot()) return ::geteuid();
+    if (struct passwd* pw = ::getpwnam("nobody")) return pw->pw_uid;
+    return 65534;
+}
+
+unsigned unprivilegedGid() {
+    if (!isRoot()) return ::getegid();
+    if (struct passwd* pw = ::getpwnam("nobody")) return pw->pw_gid;
+    return 65534;
+}
+
+int runAsUnprivileged(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        if (isRoot()) {
+            gid_t gid = unprivilegedGid();
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(unprivilegedUid()) != 0) _exit(97);
+        }
+        _exit(body());
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool mountTmpfs(const std::string& path, int64_t sizeBytes) {
+    if (!isRoot()) return false;
+    makeDirs(path);
+    std::string options = "size=" + std::to_string(sizeBytes) + ",mode=0755";
+    return ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+bool remountReadOnly(const std::string& path) {
+    return ::mount("tmpfs", path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+void unmount(const std::string& path) { ::umount2(path.c_str(), MNT_DETACH); }
+
+int runProgram(const std::vector<std::string>& argv, std::string* output, const std::string& input) {
+    if (argv.empty()) return -1;
+    std::string program = argv[0];
+    if (program.find('/') == std::string::npos) {
+        const char* pathEnv = std::getenv("PATH");
+        std::istringstream dirs(pathEnv ? pathEnv : "/usr/bin:/bin");
+        std::string dir;
+        while (std::getline(dirs, dir, ':'))
+            if (::access((dir + "/" + program).c_str(), X_OK) == 0) {
+                program = dir + "/" + program;
+                break;
+            }
+    }
+    Shell::Outcome o = Shell::execute(program, std::vector<std::string>(argv.begin() + 1, argv.end()), input);
+    if (output) *output = o.combined;
+    return o.launched ? o.exitStatus : -1;
+}
+
+} // namespace vessora::test

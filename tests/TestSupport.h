@@ -1,0 +1,70 @@
+#pragma once
+// Helpers the test suites share: temporary folders, files with real blocks,
+// environment overrides, privilege-dropping children and tmpfs mounts.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vessora::test {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it when
+// the object goes away (permissions are restored first so nothing is left).
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+// Creates parent folders as needed and writes `bytes` bytes of real data (not
+// sparse), so the file gets allocated blocks. Returns the path.
+std::string writeFile(const std::string& path, int64_t bytes = 0, char fill = 'x');
+std::string writeText(const std::string& path, const std::string& text);
+std::string readText(const std::string& path);
+void makeDirs(const std::string& path);
+// st_blocks * 512 of the item itself (lstat), or -1.
+int64_t allocatedSize(const std::string& path);
+bool exists(const std::string& path); // lstat succeeds
+
+// Sets (or, with nullopt, unsets) an environment variable until destroyed.
+class ScopedEnv {
+public:
+    ScopedEnv(const std::string& name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+bool isRoot();
+
+// Runs `body` in a forked child that dropped root for the "nobody" user (when
+// running as root; otherwise as the current user) and returns its exit status
+// (body's return value), or -1 when the child died another way.
+int runAsUnprivileged(const std::function<int()>& body);
+// The uid and gid runAsUnprivileged switches to.
+unsigned unprivilegedUid();
+unsigned unprivilegedGid();
+
+// Mounts a tmpfs of `sizeBytes` at `path` (created if needed). Root only;
+// returns false elsewhere. The mount is undone by unmount or at TempDir removal.
+bool mountTmpfs(const std::string& path, int64_t sizeBytes = 64 << 20);
+bool remountReadOnly(const std::string& path);
+void unmount(const std::string& path);
+
+// Runs a program (absolute path or looked up in PATH) with arguments through
+// /bin/sh -c free exec; returns exit status and fills `output` with stdout+stderr.
+int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr,
+               const std::string& input = {});
+
+} // namespace vessora::test

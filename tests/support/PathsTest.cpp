@@ -1,0 +1,63 @@
+#include "support/Paths.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace vessora;
+
+TEST(Paths, Standardize) {
+    test::ScopedEnv home("HOME", "/home/ada");
+    EXPECT_EQ(Paths::standardize(""), "");
+    EXPECT_EQ(Paths::standardize("/"), "/");
+    EXPECT_EQ(Paths::standardize("~"), "/home/ada");
+    EXPECT_EQ(Paths::standardize("~/Documents/"), "/home/ada/Documents");
+    EXPECT_EQ(Paths::standardize("/a//b/./c/"), "/a/b/c");
+    EXPECT_EQ(Paths::standardize("/a/b/../c"), "/a/c");
+    EXPECT_EQ(Paths::standardize("/../.."), "/");
+    EXPECT_EQ(Paths::standardize("/a/.."), "/");
+    EXPECT_EQ(Paths::standardize("a/../b"), "a/../b") << "relative .. is left alone";
+    EXPECT_EQ(Paths::standardize("~ada/x"), "~ada/x");
+}
+
+TEST(Paths, Components) {
+    EXPECT_EQ(Paths::join("/a", "b"), "/a/b");
+    EXPECT_EQ(Paths::join("/a/", "/b/"), "/a/b");
+    EXPECT_EQ(Paths::join("/", "b"), "/b");
+    EXPECT_EQ(Paths::join("", "b"), "b");
+    EXPECT_EQ(Paths::join("/a", "Library/Caches"), "/a/Library/Caches");
+    EXPECT_EQ(Paths::lastComponent("/a/b/"), "b");
+    EXPECT_EQ(Paths::lastComponent("/"), "/");
+    EXPECT_EQ(Paths::lastComponent("name"), "name");
+    EXPECT_EQ(Paths::lastComponent(""), "");
+    EXPECT_EQ(Paths::parent("/a/b"), "/a");
+    EXPECT_EQ(Paths::parent("/a"), "/");
+    EXPECT_EQ(Paths::extension("/x/a.tar.gz"), "gz");
+    EXPECT_EQ(Paths::extension("/x/.profile"), "");
+    EXPECT_EQ(Paths::extension("/x.d/README"), "");
+    EXPECT_EQ(Paths::extension("Foo.app/"), "app");
+    EXPECT_EQ(Paths::deletingExtension("/x/com.a.b.plist"), "/x/com.a.b");
+    EXPECT_EQ(Paths::deletingExtension("/x/noext"), "/x/noext");
+    EXPECT_TRUE(Paths::isInside("/a/b/c", "/a/b"));
+    EXPECT_TRUE(Paths::isInside("/a/b/", "/a/b"));
+    EXPECT_FALSE(Paths::isInside("/a/bc", "/a/b"));
+    EXPECT_TRUE(Paths::isInside("/x", "/"));
+}
+
+TEST(Paths, HomeAndDocuments) {
+    test::TempDir dir;
+    test::ScopedEnv home("HOME", dir.path());
+    test::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+    EXPECT_EQ(Paths::home(), dir.path());
+    EXPECT_EQ(Paths::documentsFolder(), dir.path() + "/Documents");
+    test::writeText(dir / ".config/user-dirs.dirs",
+                    "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOCUMENTS_DIR=\"$HOME/Papiere\"\n");
+    EXPECT_EQ(Paths::documentsFolder(), dir.path() + "/Papiere");
+    // A Documents entry pointing at the home folder itself means "not set".
+    test::writeText(dir / ".config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n");
+    EXPECT_EQ(Paths::documentsFolder(), dir.path() + "/Documents");
+    {
+        test::ScopedEnv noHome("HOME", std::nullopt);
+        EXPECT_FALSE(Paths::home().empty()) << "falls back to the password database";
+    }
+}

@@ -1,0 +1,64 @@
+#include "support/Shell.h"
+
+#include <gtest/gtest.h>
+
+using namespace vessora;
+
+TEST(Shell, MissingOrRelativeProgramIsNoResult) {
+    EXPECT_FALSE(Shell::run("/nonexistent/program", {}).has_value());
+    EXPECT_FALSE(Shell::runCombined("/usr/bin/tmutil-absent", {"listlocalsnapshots", "/"}).has_value());
+    int status = 0;
+    EXPECT_FALSE(Shell::run("sh", {"-c", "echo hi"}, status).has_value()) << "never looked up in PATH";
+    EXPECT_EQ(status, -1);
+}
+
+TEST(Shell, ArgumentsAreNeverInterpretedByAShell) {
+    auto out = Shell::run("/bin/echo", {"$HOME", "a b", "'q'", ";", "*"});
+    ASSERT_TRUE(out);
+    EXPECT_EQ(*out, "$HOME a b 'q' ; *\n");
+}
+
+TEST(Shell, StreamsAndExitStatus) {
+    int status = 0;
+    auto out = Shell::run("/bin/sh", {"-c", "echo out; echo err >&2; exit 3"}, status);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(*out, "out\n");
+    EXPECT_EQ(status, 3);
+
+    auto both = Shell::runCombined("/bin/sh", {"-c", "echo out; echo err >&2"}, status);
+    ASSERT_TRUE(both);
+    EXPECT_NE(both->find("out\n"), std::string::npos);
+    EXPECT_NE(both->find("err\n"), std::string::npos);
+    EXPECT_EQ(status, 0);
+
+    Shell::execute("/bin/sh", {"-c", "kill -TERM $$"});
+    EXPECT_EQ(Shell::execute("/bin/sh", {"-c", "kill -TERM $$"}).exitStatus, 128 + 15);
+}
+
+TEST(Shell, LargeOutputOnBothStreamsDoesNotDeadlock) {
+    // 4 MiB on each stream, written alternately: a runner that drains one pipe
+    // at a time would block the child on the other.
+    const char* script = "i=0; while [ $i -lt 64 ]; do head -c 65536 /dev/zero | tr '\\0' o; "
+                         "head -c 65536 /dev/zero | tr '\\0' e >&2; i=$((i+1)); done";
+    Shell::Outcome o = Shell::execute("/bin/sh", {"-c", script});
+    ASSERT_TRUE(o.launched);
+    EXPECT_EQ(o.standardOutput.size(), 64u * 65536);
+    EXPECT_EQ(o.standardError.size(), 64u * 65536);
+    EXPECT_EQ(o.combined.size(), 2u * 64 * 65536);
+    EXPECT_EQ(o.exitStatus, 0);
+}
+
+TEST(Shell, InvalidUtf8OutputIsNoResult) {
+    EXPECT_FALSE(Shell::run("/usr/bin/printf", {"ok\\377\\n"}).has_value());
+    EXPECT_FALSE(Shell::runCombined("/bin/sh", {"-c", "printf '\\377' >&2"}).has_value());
+    // Standard error is discarded by run, so its bytes do not matter there.
+    auto out = Shell::run("/bin/sh", {"-c", "printf 'caf\\303\\251'; printf '\\377' >&2"});
+    ASSERT_TRUE(out);
+    EXPECT_EQ(*out, "caf\xc3\xa9");
+}
+
+TEST(Shell, InputIsDelivered) {
+    std::string big(1 << 20, 'z');
+    Shell::Outcome o = Shell::execute("/usr/bin/wc", {"-c"}, big);
+    EXPECT_EQ(o.standardOutput, std::to_string(big.size()) + "\n");
+}
