@@ -1,5 +1,8 @@
 #include "ChatDatabase.h"
 
+#include "TestSupport.h"
+#include "support/Paths.h"
+
 #include <sqlite3.h>
 
 #include <stdexcept>
@@ -22,6 +25,7 @@ void bindText(sqlite3_stmt* s, int index, const std::optional<std::string>& valu
 } // namespace
 
 ChatDatabase::ChatDatabase(const std::string& path) {
+    makeDirs(Paths::parent(path));
     check(sqlite3_open(path.c_str(), &db_), db_);
     check(sqlite3_exec(db_,
                        "CREATE TABLE chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, "
