@@ -349,6 +349,17 @@ TEST_F(ArchiverTest, ADestinationThatFillsUpFailsTheItem) {
     unmount(small);
 }
 
+TEST(ArchiverSelf, ABackupFolderInsideTheOriginalIsRefusedBeforeCopying) {
+    TempDir dir;
+    const std::string file = writeText(dir / "Documents/letter.txt", "dear");
+    ArchiveResult r = Archiver::archive({dir / "Documents"}, "Self", dir / "Documents/Vessora Backups");
+    ASSERT_EQ(r.failed.size(), 1u);
+    EXPECT_EQ(r.failed[0].reason, "The backup folder lies inside the original.");
+    EXPECT_TRUE(r.copied.empty());
+    EXPECT_EQ(::rmdir(r.destination.c_str()), 0) << "something was copied into " << r.destination;
+    EXPECT_EQ(readText(file), "dear");
+}
+
 TEST(ArchiverNames, FolderNameAndDefaultDestination) {
     using namespace std::chrono;
     // 3 March 2025, 14:05:30 UTC.
