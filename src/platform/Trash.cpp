@@ -1,6 +1,5 @@
 #include "platform/Trash.h"
 
-#include "scan/DiskScanner.h"
 #include "support/Paths.h"
 
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <ftw.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -77,8 +77,8 @@ int ensureDirectories(const std::string& path, mode_t mode) {
 }
 
 struct Destination {
-    std::string trash;     // the trash folder (holding files/ and info/)
-    std::string topDir;    // for a file system's own trash: its top directory; empty for the home trash
+    std::string trash;  // the trash folder (holding files/ and info/)
+    std::string topDir; // for a file system's own trash: its top directory; empty for the home trash
 };
 
 // The per-file-system trash: $topdir/.Trash/$uid when $topdir/.Trash is a
@@ -125,14 +125,27 @@ std::string shortenedName(std::string name) {
     return name.substr(0, cut);
 }
 
+// Blocks of the folder and everything in it, folders included, as `du -B1`
+// counts them: the unit directorysizes is defined in. nftw offers no user
+// pointer, and a trash move runs on one thread.
+thread_local int64_t duTotal = 0;
+int64_t duSize(const std::string& path) {
+    duTotal = 0;
+    ::nftw(
+        path.c_str(),
+        [](const char*, const struct stat* st, int, struct FTW*) {
+            if (st) duTotal += int64_t(st->st_blocks) * 512;
+            return 0;
+        },
+        32, FTW_PHYS | FTW_MOUNT);
+    return duTotal;
+}
+
 // Writes the directory's size line into `directorysizes`, replacing the file
 // atomically (a temporary file renamed over it).
 void recordDirectorySize(const Destination& dest, const std::string& name, const std::string& location,
                          const std::string& infoPath) {
-    ScanOptions options;
-    options.skipPaths.clear();
-    options.cloudRoots.clear();
-    int64_t size = DiskScanner::quickSize(location, options);
+    const int64_t size = duSize(location);
     struct stat info;
     if (::stat(infoPath.c_str(), &info) != 0) return;
     const std::string sizesPath = Paths::join(dest.trash, "directorysizes");
@@ -184,8 +197,10 @@ bool chooseDestination(const std::string& path, bool create, Destination& dest, 
         return false;
     }
     if (int e = fileSystemTrash(top, create, dest)) {
-        if (e == EROFS) outcome.error = e;
-        else outcome.reason = path + " cannot be moved to the Trash: no trash folder can be used on its volume.";
+        if (e == EROFS)
+            outcome.error = e;
+        else
+            outcome.reason = path + " cannot be moved to the Trash: no trash folder can be used on its volume.";
         return false;
     }
     return true;

@@ -35,8 +35,8 @@ constexpr std::string_view systemStructural[] = {
     "/Library/Application Support", "/Library/Caches", "/var/db", "/var/folders", "/private/var/db",
     "/private/var/folders",
     // Linux
-    "/boot", "/dev", "/etc", "/home", "/lib", "/lib32", "/lib64", "/libx32", "/media", "/mnt", "/proc", "/root",
-    "/run", "/snap", "/srv", "/sys", "/tmp", "/usr/sbin", "/usr/share", "/usr/include", "/usr/lib32", "/usr/lib64",
+    "/boot", "/dev", "/etc", "/home", "/lib", "/lib32", "/lib64", "/libx32", "/media", "/mnt", "/proc", "/root", "/run",
+    "/snap", "/srv", "/sys", "/tmp", "/usr/sbin", "/usr/share", "/usr/include", "/usr/lib32", "/usr/lib64",
     "/usr/libexec", "/usr/local/bin", "/var/cache", "/var/lib", "/var/log", "/var/tmp"};
 
 // Appended to the home folder; "" is the home folder itself.
@@ -47,11 +47,12 @@ constexpr std::string_view homeStructural[] = {
     // Linux
     "/.config", "/.local", "/.local/share", "/.cache", "/.ssh", "/Videos", "/Templates"};
 
-constexpr std::string_view systemPrefixes[] = {
-    "/System/", "/bin/", "/sbin/", "/usr/bin/", "/usr/lib/", "/usr/libexec/", "/private/etc/", "/private/var/db/dslocal/",
-    // Linux
-    "/boot/", "/dev/", "/etc/", "/lib/", "/lib32/", "/lib64/", "/libx32/", "/proc/", "/run/", "/sys/", "/usr/sbin/",
-    "/usr/include/", "/usr/lib32/", "/usr/lib64/", "/var/lib/dpkg/", "/var/lib/apt/", "/var/lib/rpm/"};
+constexpr std::string_view systemPrefixes[] = {"/System/", "/bin/", "/sbin/", "/usr/bin/", "/usr/lib/", "/usr/libexec/",
+                                               "/private/etc/", "/private/var/db/dslocal/",
+                                               // Linux
+                                               "/boot/", "/dev/", "/etc/", "/lib/", "/lib32/", "/lib64/", "/libx32/",
+                                               "/proc/", "/run/", "/sys/", "/usr/sbin/", "/usr/include/", "/usr/lib32/",
+                                               "/usr/lib64/", "/var/lib/dpkg/", "/var/lib/apt/", "/var/lib/rpm/"};
 
 constexpr std::string_view homePrefixes[] = {"/.ssh/"};
 
@@ -184,8 +185,10 @@ RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
 std::string shellQuote(std::string_view text) {
     std::string out = "'";
     for (char c : text) {
-        if (c == '\'') out += "'\\''";
-        else out += c;
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
     }
     out += '\'';
     return out;
@@ -206,8 +209,10 @@ RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRu
     std::vector<std::string> kept;
     for (const std::string& url : urls) {
         GuardResult verdict = check(url);
-        if (verdict.allowed) kept.push_back(standardized(url));
-        else result.failed.push_back({url, verdict.reason});
+        if (verdict.allowed)
+            kept.push_back(standardized(url));
+        else
+            result.failed.push_back({url, verdict.reason});
     }
     if (kept.empty()) return result;
 
@@ -238,7 +243,8 @@ std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot
         for (size_t at; (at = date.find(piece)) != std::string::npos;) date.erase(at, piece.size());
     }
     // The text reaches a shell run as root: only the tool's own date format passes.
-    if (date.empty() || !std::all_of(date.begin(), date.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; }))
+    if (date.empty() ||
+        !std::all_of(date.begin(), date.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; }))
         return std::nullopt;
     return "/usr/bin/tmutil deletelocalsnapshots " + shellQuote(date);
 }

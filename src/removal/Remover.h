@@ -30,10 +30,10 @@ struct RemovalFailure {
 };
 
 struct RemovalResult {
-    std::vector<std::string> succeeded;    // removed (or trashed), in processing order
-    std::vector<RemovalFailure> failed;    // refused or failed, with the message to show
-    int64_t bytesFreed = 0;                // allocated bytes of the succeeded items, measured before removal
-    std::vector<std::string> needsAdmin;   // failed for lack of permission only
+    std::vector<std::string> succeeded;  // removed (or trashed), in processing order
+    std::vector<RemovalFailure> failed;  // refused or failed, with the message to show
+    int64_t bytesFreed = 0;              // allocated bytes of the succeeded items, measured before removal
+    std::vector<std::string> needsAdmin; // failed for lack of permission only
     friend bool operator==(const RemovalResult&, const RemovalResult&) = default;
 };
 
