@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "platform/TrashHome.h"
 
 #include <gtest/gtest.h>
 
@@ -32,10 +33,8 @@ TEST(CheckCommand, GivesTheGuardsVerdicts) {
 }
 
 TEST(RemoveCommand, TrashedFixturesAreListedAndRestorable) {
-    test::TempDir dir;
-    test::ScopedEnv home("HOME", dir / "home");
-    test::ScopedEnv data("XDG_DATA_HOME", dir / "home/.local/share");
-    test::makeDirs(dir / "home");
+    test::TrashHome box;
+    const test::TempDir& dir = box.dir;
     const std::string one = test::writeFile(dir / "fixtures/report 2024.pdf", 6000, 'r');
     const std::string two = test::writeFile(dir / "fixtures/cache dir/blob", 20000, 'c');
     std::string out;

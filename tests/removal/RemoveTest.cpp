@@ -1,6 +1,7 @@
 #include "removal/Remover.h"
 
 #include "TestSupport.h"
+#include "platform/TrashHome.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,18 +11,6 @@ using namespace vessora;
 using test::exists;
 
 namespace {
-
-// A home and trash of the test's own for every removal.
-struct Sandbox {
-    test::TempDir dir;
-    test::ScopedEnv home{"HOME", dir / "home"};
-    test::ScopedEnv data{"XDG_DATA_HOME", dir / "home/.local/share"};
-    Sandbox() {
-        test::makeDirs(dir / "home");
-        // The unprivileged child must be able to keep its own trash here.
-        ::chmod((dir / "home").c_str(), 0777);
-    }
-};
 
 std::vector<std::string> allUrls(const RemovalResult& r) {
     std::vector<std::string> all = r.succeeded;
@@ -45,7 +34,7 @@ TEST(Remove, ModesAndTheirText) {
 
 TEST(Remove, ResultListsPartitionTheInputInOrder) {
     for (RemovalMode mode : allRemovalModes) {
-        Sandbox box;
+        test::TrashHome box;
         const std::string a = test::writeFile(box.dir / "w/a", 5000);
         const std::string b = test::writeFile(box.dir / "w/b dir/inner", 7000);
         const std::string c = test::writeFile(box.dir / "w/c", 100);
@@ -73,7 +62,7 @@ TEST(Remove, ResultListsPartitionTheInputInOrder) {
 }
 
 TEST(Remove, UrlsAreReportedAsGivenAndTheGuardedPathIsRemoved) {
-    Sandbox box;
+    test::TrashHome box;
     test::writeFile(box.dir / "w/file", 10);
     test::writeFile(box.dir / "elsewhere/file", 10);
     // "link/.." is lexically w, physically elsewhere: the guarded item is the one removed.
@@ -88,7 +77,7 @@ TEST(Remove, UrlsAreReportedAsGivenAndTheGuardedPathIsRemoved) {
 
 TEST(Remove, NeverLeavesItsItem) {
     for (RemovalMode mode : allRemovalModes) {
-        Sandbox box;
+        test::TrashHome box;
         test::writeFile(box.dir / "outside/precious", 4096);
         test::makeDirs(box.dir / "w");
         ASSERT_EQ(::symlink((box.dir / "outside").c_str(), (box.dir / "w/link").c_str()), 0);
@@ -109,7 +98,7 @@ TEST(Remove, NeverLeavesItsItem) {
 
 TEST(Remove, PermissionFailuresNeedAdministratorRights) {
     for (RemovalMode mode : allRemovalModes) {
-        Sandbox box;
+        test::TrashHome box;
         // Root's items in root's folder; the child that tries is "nobody".
         const std::string theirs = test::writeFile(box.dir / "root-owned/file", 100);
         test::writeFile(box.dir / "root-owned/tree/inner", 100);
@@ -136,7 +125,7 @@ TEST(Remove, PermissionFailuresNeedAdministratorRights) {
 TEST(Remove, ReadOnlyFileSystemNeedsAdministratorRights) {
     if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
     for (RemovalMode mode : allRemovalModes) {
-        Sandbox box;
+        test::TrashHome box;
         const std::string volume = box.dir / "volume";
         ASSERT_TRUE(test::mountTmpfs(volume, 1 << 20));
         test::writeFile(volume + "/sub/file", 100);
