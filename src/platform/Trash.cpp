@@ -202,6 +202,7 @@ bool chooseDestination(const std::string& path, bool create, Destination& dest, 
     if (top.empty()) {
         // The item is itself a mount point: it cannot be renamed anywhere.
         outcome.error = EBUSY;
+        outcome.reason = path + " is the root of a mounted volume and is never removed.";
         return false;
     }
     if (int e = fileSystemTrash(top, create, dest)) {

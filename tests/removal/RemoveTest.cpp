@@ -139,3 +139,18 @@ TEST(Remove, ReadOnlyFileSystemNeedsAdministratorRights) {
         test::unmount(volume);
     }
 }
+
+TEST(Remove, MountedVolumeRootIsNeverEmptied) {
+    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    for (RemovalMode mode : allRemovalModes) {
+        test::TrashHome box;
+        const std::string volume = box.dir / "volume";
+        ASSERT_TRUE(test::mountTmpfs(volume, 1 << 20));
+        test::writeFile(volume + "/data", 100);
+        RemovalResult result = Remover::remove({volume}, mode);
+        EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{
+                                     {volume, volume + " is the root of a mounted volume and is never removed."}}));
+        EXPECT_TRUE(exists(volume + "/data"));
+        test::unmount(volume);
+    }
+}
