@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "platform/TrashHome.h"
+#include "support/Fmt.h"
 
 #include <gtest/gtest.h>
 
@@ -91,4 +92,22 @@ TEST(RemoveCommand, PermissionFailuresAreNamed) {
     });
     EXPECT_EQ(status, 1);
     EXPECT_TRUE(exists(theirs));
+}
+
+// script(1) gives the tool a terminal, so the question is really asked.
+TEST(RemoveCommand, AsksOnATerminal) {
+    test::TempDir dir;
+    const std::string a = test::writeFile(dir / "a", 5000);
+    const std::string b = test::writeFile(dir / "b", 5000);
+    const std::string command = std::string(VESSORA_CLI) + " remove --delete '" + a + "' '" + b + "'";
+    std::string out;
+    EXPECT_EQ(test::runProgram({"script", "-qec", command, "/dev/null"}, &out, "n\n"), 1);
+    EXPECT_NE(out.find("Delete 2 items (" + Fmt::bytes(2 * test::allocatedSize(a)) + ") immediately?"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Nothing was removed."), std::string::npos);
+    EXPECT_TRUE(exists(a) && exists(b));
+    EXPECT_EQ(test::runProgram({"script", "-qec", command, "/dev/null"}, &out, "y\n"), 0);
+    EXPECT_NE(out.find("Removed 2 items, reclaiming "), std::string::npos) << out;
+    EXPECT_FALSE(exists(a) || exists(b));
 }
