@@ -41,6 +41,16 @@ void runMeasured(size_t count, const std::string& what, const std::function<void
     if (showProgress) progressLine("");
 }
 
+// Both commands take only --json. Returns the usage status when the arguments
+// do not parse.
+std::optional<int> parseJsonOnly(const Arguments& args, const char* usage, bool& json) {
+    ParsedArguments parsed = parseArguments(args, {"--json"}, {});
+    if (!parsed.error.empty()) return usageError(usage, parsed.error);
+    if (!parsed.positional.empty()) return usageError(usage, "unexpected argument " + parsed.positional[0]);
+    json = parsed.has("--json");
+    return std::nullopt;
+}
+
 std::function<bool()> interruptPredicate(std::atomic<bool>& interrupted) {
     return [&interrupted] { return interrupted.load(); };
 }
@@ -218,9 +228,8 @@ std::string cleanupText(const std::vector<CleanupTarget>& targets) {
 } // namespace
 
 int overviewCommand(const Arguments& args) {
-    ParsedArguments parsed = parseArguments(args, {"--json"}, {});
-    if (!parsed.error.empty()) return usageError(kOverviewUsage, parsed.error);
-    if (!parsed.positional.empty()) return usageError(kOverviewUsage, "unexpected argument " + parsed.positional[0]);
+    bool json = false;
+    if (auto status = parseJsonOnly(args, kOverviewUsage, json)) return *status;
     std::atomic<bool>& interrupted = installInterruptFlag();
     const auto cancelled = interruptPredicate(interrupted);
 
@@ -256,15 +265,14 @@ int overviewCommand(const Arguments& args) {
     std::stable_sort(categories.begin(), categories.end(),
                      [](const MeasuredCategory& a, const MeasuredCategory& b) { return a.size > b.size; });
 
-    writeOut(parsed.has("--json") ? overviewJson(volumes, snapshots, fullDiskAccess, categories)
-                                  : overviewText(volumes, snapshots, fullDiskAccess, categories));
+    writeOut(json ? overviewJson(volumes, snapshots, fullDiskAccess, categories)
+                  : overviewText(volumes, snapshots, fullDiskAccess, categories));
     return 0;
 }
 
 int cleanupCommand(const Arguments& args) {
-    ParsedArguments parsed = parseArguments(args, {"--json"}, {});
-    if (!parsed.error.empty()) return usageError(kCleanupUsage, parsed.error);
-    if (!parsed.positional.empty()) return usageError(kCleanupUsage, "unexpected argument " + parsed.positional[0]);
+    bool json = false;
+    if (auto status = parseJsonOnly(args, kCleanupUsage, json)) return *status;
     std::atomic<bool>& interrupted = installInterruptFlag();
     const auto cancelled = interruptPredicate(interrupted);
 
@@ -276,7 +284,7 @@ int cleanupCommand(const Arguments& args) {
     std::stable_sort(targets.begin(), targets.end(), [](const CleanupTarget& a, const CleanupTarget& b) {
         return totalSize(a.entries) > totalSize(b.entries);
     });
-    writeOut(parsed.has("--json") ? cleanupJson(targets) : cleanupText(targets));
+    writeOut(json ? cleanupJson(targets) : cleanupText(targets));
     return 0;
 }
 
