@@ -241,16 +241,16 @@ int overviewCommand(const Arguments& args) {
         categories.push_back({std::move(category), 0, {}, false});
     std::vector<CleanupEntry> systemDataEntries;
 
-    // One task per category, one for the System Data rows, one for the
-    // snapshot tool (which blocks until it exits). Each writes only its own slot.
-    const size_t count = categories.size();
-    runMeasured(count + 2, "categories", [&](size_t i) {
-        if (i < count)
-            categories[i] = StorageCategories::measure(categories[i].category, cancelled);
-        else if (i == count)
+    // One task for the System Data rows and one for the snapshot tool (which
+    // blocks until it exits), started first because they take longest, then
+    // one per category. Each task writes only its own slot.
+    runMeasured(categories.size() + 2, "categories", [&](size_t i) {
+        if (i == 0)
             systemDataEntries = StorageCategories::measureSystemDataEntries(cancelled);
-        else
+        else if (i == 1)
             snapshots = LocalSnapshot::list("/");
+        else
+            categories[i - 2] = StorageCategories::measure(categories[i - 2].category, cancelled);
     });
     if (interrupted.load()) return cancelledExit();
 
