@@ -28,7 +28,12 @@ std::string build(const Values& v) {
     const std::string pid = std::to_string(v.pid);
 
     const std::vector<std::string> lines = {
-        "exec >>" + quote(v.log) + " 2>&1",
+        // `command` keeps a failed redirection from ending the shell: a log
+        // left in /tmp by another account must not stop the install after
+        // the app has already quit.
+        "command exec >>" + quote(v.log) + " 2>&1" +
+            (v.fallbackLog.empty() ? "" : " || command exec >>" + quote(v.fallbackLog) + " 2>&1") +
+            " || exec >/dev/null 2>&1",
         "echo \"--- $(date) update starting: \"" + c + "\" <- \"" + s,
         "",
         "# Wait for this app to exit, but never indefinitely. An earlier version looped",

@@ -17,6 +17,9 @@ struct Values {
     std::string executableName; // file name in Contents/MacOS
     long long pid = 0;          // the app to wait for
     std::string log = logPath;  // appended to
+    // Used when `log` cannot be opened (another account's file of that name in
+    // /tmp), so the install still happens; then /dev/null.
+    std::string fallbackLog;
 };
 
 // `text` as one shell word: single-quoted, each single quote written as '\''.

@@ -383,8 +383,14 @@ void Updater::installAndRelaunch() {
     }
     const std::string current = bundlePath_;
     systemLog("installAndRelaunch: current=" + current + " staged=" + staged);
+    if (current.empty()) {
+        setState(UpdateState::failed(QStringLiteral("This copy of the app is not running from an application "
+                                                    "folder, so it cannot replace itself. Install the update "
+                                                    "manually.")));
+        return;
+    }
     const std::string folder = Paths::parent(current);
-    if (current.empty() || ::access(folder.c_str(), W_OK) != 0) {
+    if (::access(folder.c_str(), W_OK) != 0) {
         setState(UpdateState::failed(QString::fromStdString(folder) +
                                      QStringLiteral(" is not writable by this account. Move the app somewhere you "
                                                     "own, or install the update manually.")));
@@ -396,6 +402,7 @@ void Updater::installAndRelaunch() {
     values.unpackFolder = Paths::parent(staged);
     values.executableName = Paths::deletingExtension(Paths::lastComponent(current));
     values.pid = ::getpid();
+    values.fallbackLog = "/tmp/corvane-update-" + std::to_string(::getuid()) + ".log";
     const std::string script = InstallScript::build(values);
 
     // A session of its own, so the script outlives the app and its terminal;

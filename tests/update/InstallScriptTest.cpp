@@ -44,7 +44,7 @@ protected:
     }
 
     int runScript(long long pid) {
-        InstallScript::Values values{current, staged, unpackFolder, "Vessora", pid, log};
+        InstallScript::Values values{current, staged, unpackFolder, "Vessora", pid, log, {}};
         std::string output;
         int status = runProgram({"/bin/sh", "-c", InstallScript::build(values)}, &output);
         EXPECT_EQ(output, ""); // everything goes to the log
@@ -100,6 +100,18 @@ TEST_F(InstallScriptTest, PathsWithSpacesQuotesAndShellSyntaxWork) {
         EXPECT_FALSE(exists(name)) << name;
     }
     EXPECT_NE(readText(log).find("update starting: " + current + " <- " + staged), std::string::npos);
+}
+
+TEST_F(InstallScriptTest, LogThatCannotBeOpenedDoesNotStopTheInstall) {
+    prepare();
+    std::string fallback = dir / "fallback.log";
+    InstallScript::Values values{current, staged, unpackFolder, "Vessora", deadPid(), dir / "no folder/update.log",
+                                 fallback};
+    std::string output;
+    EXPECT_EQ(runProgram({"/bin/sh", "-c", InstallScript::build(values)}, &output), 0) << output;
+    EXPECT_EQ(installedVersion(), "resources of 2.0\n");
+    EXPECT_NE(readText(fallback).find("OK: updated, relaunching"), std::string::npos);
+    EXPECT_TRUE(waitForMarker("new\n"));
 }
 
 TEST_F(InstallScriptTest, UnusableStagedCopyLeavesTheInstalledAppUntouched) {

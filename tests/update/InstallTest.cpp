@@ -7,6 +7,8 @@
 
 #include "support/Paths.h"
 
+#include <QElapsedTimer>
+
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -112,6 +114,16 @@ TEST_F(InstallTest, CheckDownloadInstallAndRelaunchEndToEnd) {
         runProgram({"find", dir / "tmp", "-mindepth", "1"}, &left);
         return left.empty();
     }));
+}
+
+TEST_F(InstallTest, AppThatDoesNotQuitIsEndedAfterOneSecond) {
+    std::string output;
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(runProgram({selfPath(), "--quit-refused-child"}, &output), 0) << output;
+    EXPECT_EQ(output, "still running\n");
+    EXPECT_GE(timer.elapsed(), 900);
+    EXPECT_LT(timer.elapsed(), 10000);
 }
 
 } // namespace
