@@ -1,7 +1,8 @@
 #include "app/SignatureCommands.h"
 
-#include "update/BundleInfo.h"
+#include "apps/BundleInfo.h"
 #include "update/BundleSignature.h"
+#include "update/RunningApp.h"
 #include "update/Updater.h"
 
 #include <cstdio>
@@ -10,9 +11,9 @@ namespace vessora::SignatureCommands {
 
 std::optional<int> run(const std::vector<std::string>& arguments) {
     if (arguments.size() == 1 && arguments[0] == "--version") {
-        std::string bundle = BundleInfo::runningBundle();
-        auto version = BundleInfo::string(bundle, "CFBundleShortVersionString");
-        auto build = BundleInfo::string(bundle, "CFBundleVersion");
+        auto info = BundleInfo::read(RunningApp::bundle());
+        auto version = BundleInfo::stringValue(info, "CFBundleShortVersionString");
+        auto build = BundleInfo::stringValue(info, "CFBundleVersion");
         std::printf("Vessora %s (%s)\n", version.value_or("?").c_str(), build.value_or("?").c_str());
         return 0;
     }
@@ -30,7 +31,7 @@ std::optional<int> run(const std::vector<std::string>& arguments) {
         return 1;
     }
     if (display) {
-        auto identifier = BundleInfo::string(bundle, "CFBundleIdentifier");
+        auto identifier = BundleInfo::stringValue(BundleInfo::read(bundle), "CFBundleIdentifier");
         std::printf("Executable=%s\nIdentifier=%s\n%s%s\n", bundle.c_str(), identifier.value_or("?").c_str(),
                     BundleSignature::teamPrefix, verification.team.c_str());
     } else {

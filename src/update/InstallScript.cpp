@@ -1,21 +1,13 @@
 #include "update/InstallScript.h"
 
+#include "removal/Remover.h"
+
 #include <vector>
 
 namespace vessora::InstallScript {
 
-std::string quote(std::string_view text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
 std::string build(const Values& v) {
+    const auto quote = Remover::shellQuote;
     // Every inserted value is a quoted word of its own, never text spliced
     // into a quoted string, so no path can end the quoting and run commands.
     const std::string c = quote(v.current);

@@ -4,7 +4,6 @@
 // logs every step to logPath.
 
 #include <string>
-#include <string_view>
 
 namespace vessora::InstallScript {
 
@@ -21,9 +20,6 @@ struct Values {
     // /tmp), so the install still happens; then /dev/null.
     std::string fallbackLog;
 };
-
-// `text` as one shell word: single-quoted, each single quote written as '\''.
-std::string quote(std::string_view text);
 
 std::string build(const Values& values);
 

@@ -2,9 +2,10 @@
 
 #include "support/Paths.h"
 #include "update/BuildSettings.h"
-#include "update/BundleInfo.h"
+#include "apps/BundleInfo.h"
 #include "update/Digest.h"
 #include "update/InstallScript.h"
+#include "update/RunningApp.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -114,7 +115,7 @@ std::string Updater::expectedTeam() { return BuildSettings::team; }
 
 Updater::Updater(QUrl feedUrl, PinnedKeys pinnedKeys, QList<QSslCertificate> extraCaCertificates, QObject* parent)
     : QObject(parent), feedUrl_(std::move(feedUrl)), pinnedKeys_(std::move(pinnedKeys)),
-      extraCaCertificates_(std::move(extraCaCertificates)), bundlePath_(BundleInfo::runningBundle()),
+      extraCaCertificates_(std::move(extraCaCertificates)), bundlePath_(RunningApp::bundle()),
       network_(new QNetworkAccessManager(this)) {
     qRegisterMetaType<vessora::UpdateState>();
 }
@@ -163,12 +164,12 @@ void Updater::check(bool silent) {
 }
 
 QString Updater::currentVersion() const {
-    auto version = BundleInfo::string(bundlePath_, "CFBundleShortVersionString");
+    auto version = BundleInfo::stringValue(BundleInfo::read(bundlePath_), "CFBundleShortVersionString");
     return version ? QString::fromStdString(*version) : QStringLiteral("?");
 }
 
 int64_t Updater::currentBuild() const {
-    auto build = BundleInfo::string(bundlePath_, "CFBundleVersion");
+    auto build = BundleInfo::stringValue(BundleInfo::read(bundlePath_), "CFBundleVersion");
     return build ? parseBuildNumber(*build) : 0;
 }
 

@@ -5,6 +5,7 @@
 #include "UpdateTestSupport.h"
 
 #include "update/BundleSignature.h"
+#include "removal/Remover.h"
 #include "update/InstallScript.h"
 
 #include <signal.h>
@@ -61,7 +62,7 @@ TEST_F(InstallScriptTest, QuotingKeepsEveryValueOneWord) {
     for (const std::string text : {"plain", "with space", "it's", "'", "''", "$(touch pwned)", "`touch pwned`", "a\"b",
                                    "back\\slash", "new\nline", "*", "-n", ""}) {
         std::string output;
-        ASSERT_EQ(runProgram({"/bin/sh", "-c", "printf '%s|' " + InstallScript::quote(text)}, &output), 0);
+        ASSERT_EQ(runProgram({"/bin/sh", "-c", "printf '%s|' " + Remover::shellQuote(text)}, &output), 0);
         EXPECT_EQ(output, text + "|") << text;
     }
     EXPECT_FALSE(exists("pwned"));

@@ -247,9 +247,9 @@ TEST_F(StagingTest, HostileArchivesWriteNothingOutsideTheUnpackFolder) {
         EXPECT_FALSE(exists(dir / "dotdot.txt"));
     }
     std::string many = work + "/many.zip";
-    std::string spec = "[{\"tree\": " + jsonString(bundle) + ", \"as\": \"Vessora.app\"}";
-    for (int i = 0; i < 40; ++i) spec += R"(, {"name": "Vessora.app/f)" + std::to_string(i) + R"(", "text": "x"})";
-    makeZip(many, spec + "]");
+    std::string entries = "[{\"tree\": " + jsonString(bundle) + ", \"as\": \"Vessora.app\"}";
+    for (int i = 0; i < 40; ++i) entries += R"(, {"name": "Vessora.app/f)" + std::to_string(i) + R"(", "text": "x"})";
+    makeZip(many, entries + "]");
     auto u = offer(many);
     u->setUnpackLimits({.maxEntries = 30, .maxTotalBytes = 16 << 20});
     EXPECT_EQ(stage(*u), UpdateState::failed(unpackFailed));

@@ -18,9 +18,9 @@ protected:
     std::string into = dir / "into";
     void SetUp() override { makeDirs(into); }
 
-    ArchiveUnpacker::Result unpack(const std::string& spec, const ArchiveUnpacker::Limits& limits = {}) {
+    ArchiveUnpacker::Result unpack(const std::string& entries, const ArchiveUnpacker::Limits& limits = {}) {
         std::string archive = dir / "archive.zip";
-        makeZip(archive, spec);
+        makeZip(archive, entries);
         return ArchiveUnpacker::unpack(archive, into, limits);
     }
 
@@ -57,10 +57,10 @@ TEST_F(UnpackTest, UnsafeNamesAndLinksAreRefusedBeforeAnythingIsWritten) {
         R"([{"name": "dup", "link": "ok"}, {"name": "dup", "text": "x"}])",
         R"([{"name": "ok.txt", "text": "x"}, {"name": "empty", "link": ""}])",
     };
-    for (const std::string& spec : cases) {
-        auto result = unpack(spec);
-        EXPECT_FALSE(result.ok) << spec;
-        EXPECT_TRUE(intoIsEmpty()) << spec;
+    for (const std::string& entries : cases) {
+        auto result = unpack(entries);
+        EXPECT_FALSE(result.ok) << entries;
+        EXPECT_TRUE(intoIsEmpty()) << entries;
     }
     EXPECT_FALSE(exists(dir / "escape.txt"));
     EXPECT_FALSE(exists("/tmp/absolute-escape.txt"));
@@ -73,10 +73,10 @@ TEST_F(UnpackTest, CapsOnEntriesAndBytes) {
     EXPECT_FALSE(unpack(R"([{"name": "bomb", "zeros": 33554432}])", {.maxEntries = 10, .maxTotalBytes = 1 << 20}).ok);
     EXPECT_TRUE(intoIsEmpty());
     EXPECT_TRUE(unpack(R"([{"name": "fits", "zeros": 1048576}])", {.maxEntries = 10, .maxTotalBytes = 1 << 20}).ok);
-    std::string spec = "[";
+    std::string entries = "[";
     for (int i = 0; i < 11; ++i)
-        spec += std::string(i ? ", " : "") + R"({"name": "f)" + std::to_string(i) + R"(", "text": "x"})";
-    EXPECT_FALSE(unpack(spec + "]", {.maxEntries = 10, .maxTotalBytes = 1 << 20}).ok);
+        entries += std::string(i ? ", " : "") + R"({"name": "f)" + std::to_string(i) + R"(", "text": "x"})";
+    EXPECT_FALSE(unpack(entries + "]", {.maxEntries = 10, .maxTotalBytes = 1 << 20}).ok);
 }
 
 TEST_F(UnpackTest, DamagedOrForeignArchivesAreRefused) {

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "support/Paths.h"
+#include "removal/Remover.h"
 #include "update/InstallScript.h"
 
 #include <climits>
@@ -143,7 +144,7 @@ std::string makeInstalledInfo(const std::string& folder, const std::string& buil
 std::string makeBundle(const std::string& folder, const std::string& name, const std::string& version,
                        const std::string& build, const std::string& marker, const std::string& tag,
                        const std::string& executable) {
-    using InstallScript::quote;
+    const auto quote = Remover::shellQuote;
     std::string bundle = Paths::join(folder, name);
     writeText(Paths::join(bundle, "Contents/Info.plist"), infoPlist(version, build));
     std::string exe = Paths::join(bundle, "Contents/MacOS/" + executable);
@@ -174,12 +175,12 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-void makeZip(const std::string& out, const std::string& specJson) {
-    std::string spec = out + ".spec.json", output;
-    writeText(spec, specJson);
-    must(runProgram({python(), std::string(VESSORA_UPDATE_TEST_DIR) + "/make_zip.py", out, spec}, &output) == 0,
+void makeZip(const std::string& out, const std::string& entriesJson) {
+    std::string listFile = out + ".entries.json", output;
+    writeText(listFile, entriesJson);
+    must(runProgram({python(), std::string(VESSORA_UPDATE_TEST_DIR) + "/make_zip.py", out, listFile}, &output) == 0,
          "make_zip: " + output);
-    ::unlink(spec.c_str());
+    ::unlink(listFile.c_str());
 }
 
 std::unique_ptr<Updater> makeUpdater(const QUrl& feed, const std::string& installedBundle,

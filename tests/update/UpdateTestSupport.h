@@ -72,7 +72,7 @@ bool signBundle(const std::string& bundle, const std::string& secretKey, const s
 std::string makeInstalledInfo(const std::string& folder, const std::string& build, const std::string& version = "1.0");
 
 // Writes a zip with make_zip.py from a JSON list of entries.
-void makeZip(const std::string& out, const std::string& specJson);
+void makeZip(const std::string& out, const std::string& entriesJson);
 std::string jsonString(const std::string& text);
 
 // The updater under test: the local feed, its CA, our keys, a running app

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Writes zip archives for the updater's tests: make_zip.py OUT SPEC.json
+"""Writes zip archives for the updater's tests: make_zip.py OUT ENTRIES.json
 
-SPEC is a list of entries, written in order:
+ENTRIES is a list of entries, written in order:
   {"tree": FOLDER, "as": NAME}  a folder with everything below it, links kept as links
   {"name": N, "dir": true}      a folder entry
   {"name": N, "text": T}        a file
@@ -37,9 +37,9 @@ def add_tree(archive, folder, prefix):
 
 
 def main():
-    out, spec = sys.argv[1], json.load(open(sys.argv[2]))
+    out, entries = sys.argv[1], json.load(open(sys.argv[2]))
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
-        for entry in spec:
+        for entry in entries:
             if "tree" in entry:
                 add_tree(archive, entry["tree"], entry["as"])
             elif entry.get("dir"):
