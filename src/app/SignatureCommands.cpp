@@ -1,0 +1,43 @@
+#include "app/SignatureCommands.h"
+
+#include "apps/BundleInfo.h"
+#include "update/BundleSignature.h"
+#include "update/RunningApp.h"
+#include "update/Updater.h"
+
+#include <cstdio>
+
+namespace vessora::SignatureCommands {
+
+std::optional<int> run(const std::vector<std::string>& arguments) {
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        auto info = BundleInfo::read(RunningApp::bundle());
+        auto version = BundleInfo::stringValue(info, "CFBundleShortVersionString");
+        auto build = BundleInfo::stringValue(info, "CFBundleVersion");
+        std::printf("Vessora %s (%s)\n", version.value_or("?").c_str(), build.value_or("?").c_str());
+        return 0;
+    }
+    bool verifyOnly = !arguments.empty() && arguments[0] == "--verify-signature";
+    bool display = !arguments.empty() && arguments[0] == "--display-signature";
+    if (!verifyOnly && !display) return std::nullopt;
+    if (arguments.size() != 2) {
+        std::fprintf(stderr, "usage: Vessora %s PATH\n", arguments[0].c_str());
+        return 2;
+    }
+    const std::string& bundle = arguments[1];
+    auto verification = BundleSignature::verify(bundle, Updater::releaseKeys());
+    if (!verification.valid) {
+        std::fprintf(stderr, "%s: invalid signature: %s\n", bundle.c_str(), verification.reason.c_str());
+        return 1;
+    }
+    if (display) {
+        auto identifier = BundleInfo::stringValue(BundleInfo::read(bundle), "CFBundleIdentifier");
+        std::printf("Executable=%s\nIdentifier=%s\n%s%s\n", bundle.c_str(), identifier.value_or("?").c_str(),
+                    BundleSignature::teamPrefix, verification.team.c_str());
+    } else {
+        std::fprintf(stderr, "%s: valid signature\n", bundle.c_str());
+    }
+    return 0;
+}
+
+} // namespace vessora::SignatureCommands

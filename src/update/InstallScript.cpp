@@ -1,0 +1,89 @@
+#include "update/InstallScript.h"
+
+#include "removal/Remover.h"
+
+#include <vector>
+
+namespace vessora::InstallScript {
+
+std::string build(const Values& v) {
+    const auto quote = Remover::shellQuote;
+    // Every inserted value is a quoted word of its own, never text spliced
+    // into a quoted string, so no path can end the quoting and run commands.
+    const std::string c = quote(v.current);
+    const std::string s = quote(v.staged);
+    const std::string d = quote(v.unpackFolder);
+    const std::string old = quote(v.current + ".old");
+    const std::string exe = quote(v.current + "/Contents/MacOS/" + v.executableName);
+    const std::string oldExe = quote(v.current + ".old/Contents/MacOS/" + v.executableName);
+    const std::string stagedExe = quote(v.staged + "/Contents/MacOS/" + v.executableName);
+    const std::string pid = std::to_string(v.pid);
+
+    const std::vector<std::string> lines = {
+        // `command` keeps a failed redirection from ending the shell: a log
+        // left in /tmp by another account must not stop the install after
+        // the app has already quit.
+        "command exec >>" + quote(v.log) + " 2>&1" +
+            (v.fallbackLog.empty() ? "" : " || command exec >>" + quote(v.fallbackLog) + " 2>&1") +
+            " || exec >/dev/null 2>&1",
+        "echo \"--- $(date) update starting: \"" + c + "\" <- \"" + s,
+        "",
+        "# Wait for this app to exit, but never indefinitely. An earlier version looped",
+        "# forever, so if the app failed to quit the helper stayed resident and fired at",
+        "# some unrelated moment later, swapping bundles out from under whatever was",
+        "# running by then.",
+        "waited=0",
+        "while kill -0 " + pid + " 2>/dev/null; do",
+        "  sleep 0.2",
+        "  waited=$((waited + 1))",
+        "  if [ \"$waited\" -gt 150 ]; then",
+        "    echo \"ABORT: app still running after 30s, touching nothing\"",
+        "    exit 1",
+        "  fi",
+        "done",
+        "",
+        "# Nothing is moved until the replacement is proven to exist and be valid right",
+        "# now. This is the check whose absence destroyed the app: the old script moved",
+        "# the installed copy aside first and only then discovered it had nothing to put",
+        "# in its place.",
+        "[ -d " + s + " ] || { echo \"ABORT: staged copy is gone, installed app untouched\"; exit 1; }",
+        "[ -x " + stagedExe +
+            " ] || { echo \"ABORT: staged copy has no executable, installed app untouched\"; exit 1; }",
+        "if ! " + exe + " --verify-signature " + s + "; then",
+        "  echo \"ABORT: staged signature invalid, installed app untouched\"; exit 1",
+        "fi",
+        "",
+        "rm -rf " + old,
+        "if ! mv " + c + " " + old + "; then",
+        "  echo \"FAIL: could not move the old bundle aside\"; exit 1",
+        "fi",
+        "",
+        "cp --archive --no-target-directory " + s + " " + c,
+        "echo \"cp exit=$?\"",
+        "",
+        "# Verify rather than trust: the bundle, its executable, and the signature.",
+        "ok=1",
+        "[ -d " + c + " ] || { echo \"FAIL: no bundle after copy\"; ok=0; }",
+        "[ -x " + exe + " ] || { echo \"FAIL: no executable after copy\"; ok=0; }",
+        oldExe + " --verify-signature " + c + " || { echo \"FAIL: signature invalid after copy\"; ok=0; }",
+        "",
+        "if [ \"$ok\" != \"1\" ]; then",
+        "  echo \"restoring backup\"",
+        "  rm -rf " + c,
+        "  mv " + old + " " + c + " && echo \"restored\" || echo \"FAIL: restore failed\"",
+        "  exit 1",
+        "fi",
+        "",
+        "rm -rf " + old + " " + d,
+        "echo \"OK: updated, relaunching\"",
+        "setsid -f " + exe + " </dev/null >/dev/null 2>&1",
+    };
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i) text += '\n';
+        text += lines[i];
+    }
+    return text;
+}
+
+} // namespace vessora::InstallScript

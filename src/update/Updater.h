@@ -1,0 +1,122 @@
+#pragma once
+// The self-updater: checks the feed, downloads and verifies the offered build,
+// stages it, and hands it to a detached install script when the user asks.
+// Lives on the main thread; only network waits happen elsewhere (inside Qt).
+// Nothing it has not verified is ever run or installed: the archive is checked
+// against the feed's digest, unpacked with every entry name checked, and the
+// bundle inside must carry a valid signature by the key pinned for this app's
+// team; the install script checks the staged copy again with the installed
+// app's own verifier before touching anything.
+
+#include "update/ArchiveUnpacker.h"
+#include "update/BundleSignature.h"
+#include "update/UpdateError.h"
+#include "update/UpdateManifest.h"
+#include "update/UpdateState.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QSslCertificate>
+#include <QUrl>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+
+namespace vessora {
+
+// A step's result: the value, or the sentence for the user.
+template <class T> struct Outcome {
+    std::optional<T> value;
+    QString failure;
+    static Outcome success(T v) { return {std::move(v), {}}; }
+    static Outcome fail(QString message) { return {std::nullopt, std::move(message)}; }
+    static Outcome fail(UpdateError error) { return {std::nullopt, description(error)}; }
+    explicit operator bool() const { return value.has_value(); }
+};
+
+class Updater : public QObject {
+    Q_OBJECT
+
+public:
+    using PinnedKeys = BundleSignature::PinnedKeys;
+
+    // The build settings: feed, the release key pinned for the app's team, the team.
+    static QUrl buildFeedUrl();
+    static PinnedKeys releaseKeys();
+    static std::string expectedTeam();
+
+    // `extraCaCertificates` are trusted in addition to the system's for this
+    // updater's connections only; certificate errors are never ignored.
+    explicit Updater(QUrl feedUrl = buildFeedUrl(), PinnedKeys pinnedKeys = releaseKeys(),
+                     QList<QSslCertificate> extraCaCertificates = {}, QObject* parent = nullptr);
+    ~Updater() override;
+
+    // Where the installed app and the system description live. They default to
+    // the running app's folder and /etc/os-release; tests point them at
+    // temporary copies. Neither affects what is accepted as signed.
+    void setBundlePath(std::string path) { bundlePath_ = std::move(path); }
+    const std::string& bundlePath() const { return bundlePath_; }
+    void setOsReleasePath(std::string path) { osReleasePath_ = std::move(path); }
+    // Caps can only be lowered below the built-in ones.
+    void setUnpackLimits(const ArchiveUnpacker::Limits& limits);
+
+    const UpdateState& state() const { return state_; }
+    const std::optional<QDateTime>& lastChecked() const { return lastChecked_; }
+    const std::optional<std::string>& staged() const { return staged_; }
+    const std::optional<UpdateManifest>& pending() const { return pending_; }
+
+    void check(bool silent);
+    QString currentVersion() const;
+    int64_t currentBuild() const;
+    void downloadAndStage();
+    void installAndRelaunch();
+    void quitForUpdate();
+
+    // The steps, public so each can be exercised on its own. Callbacks run on
+    // the main thread.
+    void fetchManifest(std::function<void(Outcome<UpdateManifest>)> done);
+    bool systemMeets(const QString& minimum) const;
+    void download(const UpdateManifest& manifest, std::function<void(Outcome<std::string>)> done);
+    Outcome<std::string> sha256Of(const std::string& archive) const;
+    Outcome<std::string> unpack(const std::string& archive) const;
+    // Empty when the bundle is accepted, else the sentence for the user.
+    QString verifySignature(const std::string& bundle) const;
+
+    // Pure rules, exposed for tests.
+    static int64_t parseBuildNumber(std::string_view text);
+    static bool systemMeets(const QString& minimum, int64_t runningMajor, int64_t runningMinor);
+
+signals:
+    void stateChanged(const vessora::UpdateState& state);
+    void lastCheckedChanged(const QDateTime& when);
+    // Sent just before the app is asked to quit so that windows close first.
+    void quittingForUpdate();
+
+private:
+    void setState(UpdateState state);
+    QNetworkRequest request(const QUrl& url, int timeoutMs) const;
+    QString systemName() const;
+
+    UpdateState state_;
+    std::optional<QDateTime> lastChecked_;
+    std::optional<std::string> staged_;
+    std::optional<UpdateManifest> pending_;
+
+    QUrl feedUrl_;
+    PinnedKeys pinnedKeys_;
+    QList<QSslCertificate> extraCaCertificates_;
+    std::string bundlePath_;
+    std::string osReleasePath_ = "/etc/os-release";
+    ArchiveUnpacker::Limits limits_;
+    QNetworkAccessManager* network_;
+};
+
+} // namespace vessora

@@ -1,0 +1,200 @@
+// The check against a real HTTPS feed on 127.0.0.1.
+
+#include "UpdateTestSupport.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace vessora::test {
+namespace {
+
+const QString bad = QStringLiteral("The update server did not answer properly.");
+
+class CheckTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    const FeedServer& server = FeedServer::shared();
+
+    // Serves `json` as a feed of its own and returns its URL.
+    QUrl feed(const std::string& json) {
+        std::string path = FeedServer::freshFolder("check") + "/appcast.json";
+        server.put(path, json);
+        return server.url(path);
+    }
+
+    std::unique_ptr<Updater> updater(const QUrl& url, const std::string& build = "10",
+                                     const std::string& osRelease = {}) {
+        return makeUpdater(url, makeInstalledInfo(dir.path(), build), osRelease);
+    }
+
+    // One check to its end.
+    UpdateState run(Updater& u, bool silent) {
+        u.check(silent);
+        EXPECT_TRUE(settle(u));
+        return u.state();
+    }
+};
+
+std::string manifest(const std::string& version, int build, const std::string& extra = {}) {
+    return R"({"version": ")" + version + R"(", "build": )" + std::to_string(build) +
+           R"(, "url": "https://127.0.0.1/x.zip")" + extra + "}";
+}
+
+TEST_F(CheckTest, OffersOnlyAHigherBuildWhateverTheVersionText) {
+    auto same = updater(feed(manifest("9.9 totally new", 10)));
+    EXPECT_EQ(run(*same, false), UpdateState::upToDate());
+    EXPECT_FALSE(same->pending());
+    EXPECT_TRUE(same->lastChecked());
+    EXPECT_EQ(run(*same, true), UpdateState::idle());
+
+    auto older = updater(feed(manifest("3.0", 9)));
+    EXPECT_EQ(run(*older, false), UpdateState::upToDate());
+
+    auto newer = updater(feed(manifest("2.0", 11, R"(, "notes": "Faster scans.", "unknown": [1, 2])")));
+    QSignalSpy states(newer.get(), &Updater::stateChanged);
+    QSignalSpy checked(newer.get(), &Updater::lastCheckedChanged);
+    EXPECT_EQ(run(*newer, true), UpdateState::available("2.0", 11, QStringLiteral("Faster scans.")));
+    ASSERT_TRUE(newer->pending());
+    EXPECT_EQ(newer->pending()->build, 11);
+    EXPECT_EQ(newer->pending()->url, QUrl("https://127.0.0.1/x.zip"));
+    EXPECT_EQ(states.count(), 2); // checking, then available
+    EXPECT_EQ(checked.count(), 1);
+    // Equality covers every value a state carries.
+    EXPECT_NE(newer->state(), UpdateState::available("2.0", 11, std::nullopt));
+    EXPECT_NE(newer->state(), UpdateState::available("2.0", 12, QStringLiteral("Faster scans.")));
+}
+
+TEST_F(CheckTest, RunningBuildThatIsNotAPlainIntegerCountsAsZero) {
+    auto u = updater(feed(manifest("1.0", 1)), "1.2");
+    EXPECT_EQ(u->currentBuild(), 0);
+    EXPECT_EQ(u->currentVersion(), "1.0");
+    EXPECT_EQ(run(*u, false), UpdateState::available("1.0", 1, std::nullopt));
+
+    EXPECT_EQ(Updater::parseBuildNumber("42"), 42);
+    EXPECT_EQ(Updater::parseBuildNumber("+42"), 42);
+    EXPECT_EQ(Updater::parseBuildNumber("-3"), -3);
+    for (const char* text : {"", " 42", "42 ", "4 2", "+-4", "0x10", "1e3", "99999999999999999999", "+"})
+        EXPECT_EQ(Updater::parseBuildNumber(text), 0) << text;
+    EXPECT_EQ(Updater::parseBuildNumber("9223372036854775807"), INT64_MAX);
+
+    Updater noBundle(server.url("x/appcast.json"), {}, {});
+    noBundle.setBundlePath(dir / "missing.app");
+    EXPECT_EQ(noBundle.currentVersion(), "?");
+    EXPECT_EQ(noBundle.currentBuild(), 0);
+}
+
+TEST_F(CheckTest, MinimumSystemVersionComparesMajorAndMinorOnly) {
+    struct Case {
+        const char* minimum;
+        int major, minor;
+        bool meets;
+    } cases[] = {
+        {"14", 14, 0, true},        {"14", 15, 3, true},     {"14", 13, 9, false},  {"14.3", 14, 2, false},
+        {"14.3", 14, 3, true},      {"14.3.1", 14, 3, true}, {"14.0", 14, 0, true}, {"", 0, 0, true},
+        {"x.14.y.2", 14, 1, false}, {"15..1", 15, 1, true},  {"12", 11, 99, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Updater::systemMeets(c.minimum, c.major, c.minor), c.meets)
+            << c.minimum << " on " << c.major << "." << c.minor;
+}
+
+TEST_F(CheckTest, SystemTooOldFailsNamingTheSystemButStillCountsAsChecked) {
+    std::string osRelease = writeText(dir / "os-release", "NAME=\"Test OS\"\nVERSION_ID=\"14.2.9\"\n");
+    auto u = updater(feed(manifest("2.0", 11, R"(, "minimumSystemVersion": "14.3")")), "10", osRelease);
+    EXPECT_EQ(run(*u, false), UpdateState::failed("This update needs Test OS 14.3 or newer."));
+    EXPECT_TRUE(u->lastChecked());
+    EXPECT_FALSE(u->pending());
+    EXPECT_EQ(run(*u, true), UpdateState::idle());
+
+    writeText(osRelease, "NAME=\"Test OS\"\nVERSION_ID=\"14.3.0\"\n");
+    EXPECT_EQ(run(*u, false), UpdateState::available("2.0", 11, std::nullopt));
+}
+
+TEST_F(CheckTest, StatusOtherThan200IsABadResponse) {
+    for (const char* status : {"304", "500", "201"}) {
+        QUrl url = feed(manifest("2.0", 11));
+        server.put(url.path().mid(1).toStdString() + ".status", status);
+        auto u = updater(url);
+        EXPECT_EQ(run(*u, false), UpdateState::failed(bad)) << status;
+        EXPECT_EQ(run(*u, true), UpdateState::idle()) << status;
+        EXPECT_FALSE(u->lastChecked()) << status;
+    }
+    auto missing = updater(server.url("nowhere/appcast.json"));
+    EXPECT_EQ(run(*missing, false), UpdateState::failed(bad));
+}
+
+TEST_F(CheckTest, FeedsThatDoNotDecodeFail) {
+    const std::string feeds[] = {
+        R"({"build": 11, "url": "https://127.0.0.1/x.zip"})",
+        R"({"version": "2.0", "url": "https://127.0.0.1/x.zip"})",
+        R"({"version": "2.0", "build": 11})",
+        R"({"version": "2.0", "build": "11", "url": "https://127.0.0.1/x.zip"})",
+        R"({"version": "2.0", "build": 11.5, "url": "https://127.0.0.1/x.zip"})",
+        R"({"version": 2, "build": 11, "url": "https://127.0.0.1/x.zip"})",
+        R"({"version": "2.0", "build": 11, "url": 5})",
+        R"({"version": "2.0", "build": 11, "url": "https://exa mple.com/x.zip"})",
+        R"({"version": "2.0", "build": 11, "url": ""})",
+        R"({"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip", "sha256": 7})",
+        R"({"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip", "notes": ["a"]})",
+        R"([{"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip"}])",
+        "<html>not json</html>",
+        "",
+    };
+    for (const std::string& json : feeds) {
+        auto u = updater(feed(json));
+        UpdateState state = run(*u, false);
+        EXPECT_EQ(state.kind(), UpdateState::Kind::failed) << json;
+        EXPECT_TRUE(state.message().startsWith("The update information could not be read"))
+            << json << " gave " << state.message().toStdString();
+        EXPECT_FALSE(u->pending()) << json;
+        EXPECT_EQ(run(*u, true), UpdateState::idle()) << json;
+    }
+    // Optional keys may be null, and a whole-number double is a build.
+    auto lenient =
+        updater(feed(R"({"version": "2.0", "build": 11.0, "url": "https://127.0.0.1/x.zip", "notes": null})"));
+    EXPECT_EQ(run(*lenient, false), UpdateState::available("2.0", 11, std::nullopt));
+}
+
+TEST_F(CheckTest, OnlyHttpsIsEverFollowed) {
+    auto plain = updater(feed(R"({"version": "2.0", "build": 11, "url": "http://127.0.0.1/x.zip"})"));
+    EXPECT_EQ(run(*plain, false), UpdateState::failed(bad));
+    EXPECT_FALSE(plain->pending());
+
+    QUrl target = feed(manifest("2.0", 11));
+    QUrl toHttp = feed("unused"), toHttps = feed("unused");
+    QUrl httpTarget = target;
+    httpTarget.setScheme("http");
+    server.put(toHttp.path().mid(1).toStdString() + ".redirect", httpTarget.toString().toStdString());
+    server.put(toHttps.path().mid(1).toStdString() + ".redirect", target.toString().toStdString());
+    EXPECT_EQ(run(*updater(toHttp), false), UpdateState::failed(bad));
+    EXPECT_EQ(run(*updater(toHttps), false), UpdateState::available("2.0", 11, std::nullopt));
+
+    QUrl plainFeed = target;
+    plainFeed.setScheme("http");
+    EXPECT_EQ(run(*updater(plainFeed), false), UpdateState::failed(bad));
+}
+
+TEST_F(CheckTest, UntrustedCertificateIsNeverAccepted) {
+    Updater u(feed(manifest("2.0", 11)), {}, {}); // no test CA
+    u.setBundlePath(makeInstalledInfo(dir.path(), "10"));
+    UpdateState state = run(u, false);
+    EXPECT_EQ(state.kind(), UpdateState::Kind::failed);
+    EXPECT_NE(state.message(), bad);
+    EXPECT_FALSE(u.pending());
+}
+
+TEST_F(CheckTest, CallsDuringACheckAreIgnored) {
+    auto u = updater(feed(manifest("2.0", 11)));
+    QSignalSpy states(u.get(), &Updater::stateChanged);
+    u->check(false);
+    u->check(true);
+    u->check(false);
+    EXPECT_EQ(states.count(), 1);
+    ASSERT_TRUE(settle(*u));
+    EXPECT_EQ(u->state(), UpdateState::available("2.0", 11, std::nullopt));
+    EXPECT_EQ(states.count(), 2);
+}
+
+} // namespace
+} // namespace vessora::test

@@ -1,0 +1,201 @@
+// The install script run for real by /bin/sh on temporary folders. Test
+// bundles' executables verify with the test key (as the real app does with
+// the release key) and, when launched, append a tag to a marker file.
+
+#include "UpdateTestSupport.h"
+
+#include "update/BundleSignature.h"
+#include "removal/Remover.h"
+#include "update/InstallScript.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace vessora::test {
+namespace {
+
+class InstallScriptTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    const Keys& keys = Keys::shared();
+    std::string log = dir / "update.log";
+    std::string marker = dir / "launched.txt";
+    std::string current, staged, unpackFolder;
+
+    // An installed v1 in `appsFolder` and a signed, staged v2 in `unpackName`.
+    void prepare(const std::string& appsFolder = "Applications", const std::string& unpackName = "Corvane-update-1") {
+        current = makeBundle(dir / appsFolder, "Vessora.app", "1.0", "10", marker, "old");
+        ASSERT_TRUE(signBundle(current, keys.teamSecret, ourTeam));
+        unpackFolder = dir / unpackName;
+        staged = makeBundle(unpackFolder, "Vessora.app", "2.0", "11", marker, "new");
+        ASSERT_TRUE(signBundle(staged, keys.teamSecret, ourTeam));
+    }
+
+    // A process id that is certainly not running any more.
+    static long long deadPid() {
+        pid_t child = ::fork();
+        if (child == 0) _exit(0);
+        ::waitpid(child, nullptr, 0);
+        return child;
+    }
+
+    int runScript(long long pid) {
+        InstallScript::Values values{current, staged, unpackFolder, "Vessora", pid, log, {}};
+        std::string output;
+        int status = runProgram({"/bin/sh", "-c", InstallScript::build(values)}, &output);
+        EXPECT_EQ(output, ""); // everything goes to the log
+        return status;
+    }
+
+    std::string installedVersion() { return readText(current + "/Contents/Resources/notes.txt"); }
+    bool waitForMarker(const std::string& text) {
+        return waitUntil([&] { return readText(marker) == text; }, 10000);
+    }
+};
+
+TEST_F(InstallScriptTest, QuotingKeepsEveryValueOneWord) {
+    for (const std::string text : {"plain", "with space", "it's", "'", "''", "$(touch pwned)", "`touch pwned`", "a\"b",
+                                   "back\\slash", "new\nline", "*", "-n", ""}) {
+        std::string output;
+        ASSERT_EQ(runProgram({"/bin/sh", "-c", "printf '%s|' " + Remover::shellQuote(text)}, &output), 0);
+        EXPECT_EQ(output, text + "|") << text;
+    }
+    EXPECT_FALSE(exists("pwned"));
+}
+
+TEST_F(InstallScriptTest, ReplacesTheBundleCleansUpAndStartsTheNewOne) {
+    prepare();
+    // The script waits for the app to exit first.
+    pid_t app = ::fork();
+    if (app == 0) {
+        ::usleep(600'000);
+        _exit(0);
+    }
+    std::thread reaper([app] { ::waitpid(app, nullptr, 0); });
+    EXPECT_EQ(runScript(app), 0) << readText(log);
+    reaper.join();
+    EXPECT_EQ(installedVersion(), "resources of 2.0\n");
+    EXPECT_FALSE(exists(current + ".old"));
+    EXPECT_FALSE(exists(unpackFolder));
+    EXPECT_TRUE(waitForMarker("new\n")) << readText(marker);
+    std::string text = readText(log);
+    EXPECT_NE(text.find("update starting: " + current + " <- " + staged), std::string::npos) << text;
+    EXPECT_NE(text.find("cp exit=0"), std::string::npos) << text;
+    EXPECT_NE(text.find("OK: updated, relaunching"), std::string::npos) << text;
+}
+
+TEST_F(InstallScriptTest, PathsWithSpacesQuotesAndShellSyntaxWork) {
+    prepare("Apps it's \"mine\" $(touch pwned) `touch pwned2`", "Corvane-update-'; touch pwned3; '");
+    EXPECT_EQ(runScript(deadPid()), 0) << readText(log);
+    EXPECT_EQ(installedVersion(), "resources of 2.0\n");
+    EXPECT_FALSE(exists(unpackFolder));
+    EXPECT_FALSE(exists(current + ".old"));
+    EXPECT_TRUE(waitForMarker("new\n"));
+    for (const char* name : {"pwned", "pwned2", "pwned3"}) {
+        EXPECT_FALSE(exists(dir / name)) << name;
+        EXPECT_FALSE(exists(name)) << name;
+    }
+    EXPECT_NE(readText(log).find("update starting: " + current + " <- " + staged), std::string::npos);
+}
+
+TEST_F(InstallScriptTest, LogThatCannotBeOpenedDoesNotStopTheInstall) {
+    prepare();
+    std::string fallback = dir / "fallback.log";
+    InstallScript::Values values{current, staged, unpackFolder, "Vessora", deadPid(), dir / "no folder/update.log",
+                                 fallback};
+    std::string output;
+    EXPECT_EQ(runProgram({"/bin/sh", "-c", InstallScript::build(values)}, &output), 0) << output;
+    EXPECT_EQ(installedVersion(), "resources of 2.0\n");
+    EXPECT_NE(readText(fallback).find("OK: updated, relaunching"), std::string::npos);
+    EXPECT_TRUE(waitForMarker("new\n"));
+}
+
+TEST_F(InstallScriptTest, UnusableStagedCopyLeavesTheInstalledAppUntouched) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& staged)> spoil;
+        const char* logLine;
+    } cases[] = {
+        {"gone",
+         [](const std::string& staged) {
+             runProgram({"rm", "-rf", staged});
+         },
+         "ABORT: staged copy is gone, installed app untouched"},
+        {"no executable", [](const std::string& staged) { ::unlink((staged + "/Contents/MacOS/Vessora").c_str()); },
+         "ABORT: staged copy has no executable, installed app untouched"},
+        {"not executable",
+         [](const std::string& staged) { ::chmod((staged + "/Contents/MacOS/Vessora").c_str(), 0644); },
+         "ABORT: staged copy has no executable, installed app untouched"},
+        {"tampered after staging",
+         [](const std::string& staged) { writeText(staged + "/Contents/Resources/notes.txt", "evil\n"); },
+         "ABORT: staged signature invalid, installed app untouched"},
+    };
+    for (const Case& c : cases) {
+        TempDir fresh;
+        std::string base = fresh.path();
+        current = makeBundle(base + "/Applications", "Vessora.app", "1.0", "10", marker, "old");
+        ASSERT_TRUE(signBundle(current, keys.teamSecret, ourTeam));
+        unpackFolder = base + "/Corvane-update-1";
+        staged = makeBundle(unpackFolder, "Vessora.app", "2.0", "11", marker, "new");
+        ASSERT_TRUE(signBundle(staged, keys.teamSecret, ourTeam));
+        std::string reason;
+        auto before = BundleSignature::manifestFor(current, reason);
+        c.spoil(staged);
+        EXPECT_EQ(runScript(deadPid()), 1) << c.what;
+        EXPECT_EQ(BundleSignature::manifestFor(current, reason), before) << c.what;
+        EXPECT_EQ(installedVersion(), "resources of 1.0\n") << c.what;
+        EXPECT_FALSE(exists(current + ".old")) << c.what;
+        EXPECT_NE(readText(log).find(c.logLine), std::string::npos) << c.what << "\n" << readText(log);
+    }
+    ::usleep(200'000);
+    EXPECT_FALSE(exists(marker)); // nothing was launched
+}
+
+TEST_F(InstallScriptTest, CopyThatFailsItsChecksIsRolledBack) {
+    if (!isRoot()) GTEST_SKIP() << "needs root to mount a small tmpfs that fills up during the copy";
+    std::string apps = dir / "small";
+    ASSERT_TRUE(mountTmpfs(apps, 1 << 20));
+    current = makeBundle(apps, "Vessora.app", "1.0", "10", marker, "old");
+    ASSERT_TRUE(signBundle(current, keys.teamSecret, ourTeam));
+    unpackFolder = dir / "Corvane-update-1";
+    staged = makeBundle(unpackFolder, "Vessora.app", "2.0", "11", marker, "new");
+    writeFile(staged + "/Contents/Resources/large.bin", 3 << 20); // does not fit beside the old copy
+    ASSERT_TRUE(signBundle(staged, keys.teamSecret, ourTeam));
+    EXPECT_EQ(runScript(deadPid()), 1);
+    std::string text = readText(log);
+    EXPECT_NE(text.find("restoring backup\nrestored"), std::string::npos) << text;
+    EXPECT_EQ(installedVersion(), "resources of 1.0\n");
+    EXPECT_FALSE(exists(current + ".old"));
+    EXPECT_TRUE(exists(staged)); // kept for another attempt
+    ::usleep(200'000);
+    EXPECT_FALSE(exists(marker));
+    unmount(apps);
+}
+
+// Slow (about 30 seconds): the app never exits, so the script gives up.
+TEST_F(InstallScriptTest, SlowAbortsAfterThirtySecondsWhileTheAppStillRuns) {
+    prepare();
+    pid_t app = ::fork();
+    if (app == 0) {
+        ::pause();
+        _exit(0);
+    }
+    int status = runScript(app);
+    ::kill(app, SIGKILL);
+    ::waitpid(app, nullptr, 0);
+    EXPECT_EQ(status, 1);
+    std::string text = readText(log);
+    EXPECT_TRUE(text.ends_with("ABORT: app still running after 30s, touching nothing\n")) << text;
+    EXPECT_EQ(installedVersion(), "resources of 1.0\n");
+    EXPECT_TRUE(exists(staged));
+    EXPECT_FALSE(exists(current + ".old"));
+    EXPECT_FALSE(exists(marker));
+}
+
+} // namespace
+} // namespace vessora::test

@@ -1,0 +1,130 @@
+// installAndRelaunch: its refusals in process, and the whole road in a child
+// process that checks the local feed, stages the signed build, starts the
+// install script and quits, after which the script replaces the installed
+// copy and starts the new one.
+
+#include "UpdateTestSupport.h"
+
+#include "support/Paths.h"
+
+#include <QElapsedTimer>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+namespace vessora::test {
+namespace {
+
+class InstallTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    const FeedServer& server = FeedServer::shared();
+    const Keys& keys = Keys::shared();
+    std::unique_ptr<ScopedEnv> tmpdir;
+    std::string marker = dir / "launched.txt";
+
+    void SetUp() override {
+        makeDirs(dir / "tmp");
+        tmpdir = std::make_unique<ScopedEnv>("TMPDIR", dir / "tmp");
+    }
+
+    // Publishes a signed build 11 and its feed; returns the feed URL.
+    QUrl publish(const std::string& name) {
+        std::string bundle = makeBundle(dir / ("build-" + name), "Vessora.app", "2.0", "11", marker, "new");
+        EXPECT_TRUE(signBundle(bundle, keys.teamSecret, ourTeam));
+        std::string archive = dir / (name + ".zip");
+        makeZip(archive, "[{\"tree\": " + jsonString(bundle) + ", \"as\": \"Vessora.app\"}]");
+        std::string base = FeedServer::freshFolder("install-" + name);
+        server.put(base + "/Vessora-2.0.zip", readText(archive));
+        server.put(base + "/appcast.json",
+                   R"({"version": "2.0", "build": 11, "url": )" +
+                       jsonString(server.url(base + "/Vessora-2.0.zip").toString().toStdString()) + "}");
+        return server.url(base + "/appcast.json");
+    }
+
+    std::unique_ptr<Updater> staged(const std::string& installed) {
+        auto u = makeUpdater(publish(Paths::lastComponent(Paths::parent(installed))), installed);
+        u->check(false);
+        EXPECT_TRUE(settle(*u));
+        u->downloadAndStage();
+        EXPECT_TRUE(settle(*u));
+        EXPECT_EQ(u->state(), UpdateState::readyToRelaunch());
+        return u;
+    }
+};
+
+TEST_F(InstallTest, RefusesWithoutAStagedCopy) {
+    Updater u(server.url("none/appcast.json"), {}, {});
+    u.installAndRelaunch();
+    EXPECT_EQ(u.state(), UpdateState::failed("Nothing is staged to install. Download the update again."));
+
+    std::string installed = makeBundle(dir / "apps", "Vessora.app", "1.0", "10", marker, "old");
+    auto ready = staged(installed);
+    ASSERT_TRUE(ready->staged());
+    // The temporary folder was cleaned meanwhile.
+    runProgram({"rm", "-rf", Paths::parent(*ready->staged())});
+    ready->installAndRelaunch();
+    EXPECT_EQ(ready->state(),
+              UpdateState::failed("The downloaded copy is no longer on disk. Download the update again."));
+    EXPECT_EQ(readText(installed + "/Contents/Resources/notes.txt"), "resources of 1.0\n");
+}
+
+TEST_F(InstallTest, RefusesWhenTheAppFolderIsNotWritable) {
+    // The folders must be reachable by the unprivileged child.
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod((dir / "tmp").c_str(), 0777);
+    std::string apps = dir / "apps";
+    std::string installed = makeBundle(apps, "Vessora.app", "1.0", "10", marker, "old");
+    ::chmod(apps.c_str(), 0755); // owned by root when the tests run as root
+    auto u = staged(installed);
+    ASSERT_TRUE(u->staged());
+    runProgram({"chmod", "-R", "a+rX", dir / "tmp"});
+    if (!isRoot()) ::chmod(apps.c_str(), 0555);
+    int status = runAsUnprivileged([&] {
+        u->installAndRelaunch();
+        std::string expected = apps + " is not writable by this account. Move the app somewhere you own, or install "
+                                      "the update manually.";
+        return u->state() == UpdateState::failed(QString::fromStdString(expected)) ? 0 : 1;
+    });
+    ::chmod(apps.c_str(), 0755);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readText(installed + "/Contents/Resources/notes.txt"), "resources of 1.0\n");
+}
+
+TEST_F(InstallTest, CheckDownloadInstallAndRelaunchEndToEnd) {
+    std::string installed = makeBundle(dir / "My Apps", "Vessora.app", "1.0", "10", marker, "old");
+    ASSERT_TRUE(signBundle(installed, keys.teamSecret, ourTeam));
+    QUrl feed = publish("e2e");
+    std::string output;
+    int status = runProgram({selfPath(), "--install-child", feed.toString().toStdString(), server.caFile(), installed,
+                             keys.teamPublic, keys.otherPublic},
+                            &output);
+    // The child quit as the app does for an update: exit status 0.
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "checking\navailable(2.0, 11, nil)\ndownloading(0)\nreadyToRelaunch\n");
+    EXPECT_TRUE(waitUntil([&] { return readText(marker) == "new\n"; }, 15000)) << readText("/tmp/corvane-update.log");
+    EXPECT_EQ(readText(installed + "/Contents/Resources/notes.txt"), "resources of 2.0\n");
+    EXPECT_FALSE(exists(installed + ".old"));
+    std::string reason;
+    EXPECT_TRUE(BundleSignature::verify(installed, {{ourTeam, readText(keys.teamPublic)}}).valid);
+    // The unpack folder went with the install; nothing else was left behind.
+    EXPECT_TRUE(waitUntil([&] {
+        std::string left;
+        runProgram({"find", dir / "tmp", "-mindepth", "1"}, &left);
+        return left.empty();
+    }));
+}
+
+TEST_F(InstallTest, AppThatDoesNotQuitIsEndedAfterOneSecond) {
+    std::string output;
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(runProgram({selfPath(), "--quit-refused-child"}, &output), 0) << output;
+    EXPECT_EQ(output, "still running\n");
+    EXPECT_GE(timer.elapsed(), 900);
+    EXPECT_LT(timer.elapsed(), 10000);
+}
+
+} // namespace
+} // namespace vessora::test

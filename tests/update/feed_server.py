@@ -1,0 +1,66 @@
+#!/usr/bin/env python3
+"""A local HTTPS server for the updater's tests: feed_server.py ROOT CERT KEY
+
+Listens on 127.0.0.1 on a free port, prints the port on its first line, and
+serves files below ROOT. Beside a file, "<name>.status" holds a status code to
+answer with instead of 200 and "<name>.redirect" a URL to redirect to (302).
+Exits when its parent goes away, so a crashed test leaves nothing running.
+"""
+import http.server
+import os
+import ssl
+import sys
+import threading
+import time
+
+ROOT, CERT, KEY = sys.argv[1], sys.argv[2], sys.argv[3]
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def do_GET(self):
+        path = os.path.join(ROOT, self.path.split("?")[0].lstrip("/"))
+        if os.path.exists(path + ".redirect"):
+            with open(path + ".redirect") as f:
+                location = f.read().strip()
+            self.send_response(302)
+            self.send_header("Location", location)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        status = 200
+        if os.path.exists(path + ".status"):
+            with open(path + ".status") as f:
+                status = int(f.read().strip())
+        body = b""
+        if os.path.isfile(path):
+            with open(path, "rb") as f:
+                body = f.read()
+        elif status == 200:
+            status = 404
+        self.send_response(status)
+        if status != 304:
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if status != 304:
+            self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def watch_parent(parent):
+    while os.getppid() == parent:
+        time.sleep(0.5)
+    os._exit(0)
+
+
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(CERT, KEY)
+server.socket = context.wrap_socket(server.socket, server_side=True)
+threading.Thread(target=watch_parent, args=(os.getppid(),), daemon=True).start()
+print(server.server_address[1], flush=True)
+server.serve_forever()
