@@ -52,50 +52,6 @@ struct FixtureHome {
 
 } // namespace
 
-TEST(LeftoverRules, TablesFollowTheHomeFolderOfTheMoment) {
-    test::TempDir one, two;
-    std::vector<std::tuple<std::string, std::string, std::vector<std::string>>> exactTable;
-    {
-        test::ScopedEnv home("HOME", one.path());
-        for (const auto& rule : LeftoverFinder::exactRules()) {
-            std::string dir = rule.directory.starts_with(one.path()) ? "~" + rule.directory.substr(one.path().size())
-                                                                     : rule.directory;
-            exactTable.emplace_back(dir, rule.category, rule.names("c"));
-        }
-    }
-    using V = std::vector<std::string>;
-    EXPECT_EQ(exactTable, (std::vector<std::tuple<std::string, std::string, V>>{
-                              {"~/Library/Application Support", "Application Support", V{"c"}},
-                              {"~/Library/Caches", "Cache", V{"c"}},
-                              {"~/Library/Containers", "Sandbox container", V{"c"}},
-                              {"~/Library/Application Scripts", "App scripts", V{"c"}},
-                              {"~/Library/HTTPStorages", "Web storage", V{"c", "c.binarycookies"}},
-                              {"~/Library/WebKit", "WebKit data", V{"c"}},
-                              {"~/Library/Logs", "Logs", V{"c"}},
-                              {"~/Library/Preferences", "Preferences", V{"c.plist"}},
-                              {"~/Library/Saved Application State", "Saved state", V{"c.savedState"}},
-                              {"~/Library/Cookies", "Cookies", V{"c.binarycookies"}},
-                              {"/Library/Application Support", "Application Support (system)", V{"c"}},
-                              {"/Library/Caches", "Cache (system)", V{"c"}},
-                              {"/Library/Preferences", "Preferences (system)", V{"c.plist"}},
-                              {"/Library/Logs", "Logs (system)", V{"c"}},
-                          }));
-    test::ScopedEnv home("HOME", two.path());
-    EXPECT_EQ(LeftoverFinder::exactRules().front().directory, two / "Library/Application Support");
-    std::vector<std::tuple<std::string, std::string, bool>> scanTable;
-    for (const auto& rule : LeftoverFinder::scanRules())
-        scanTable.emplace_back(rule.directory, rule.category, rule.requiresAdmin);
-    EXPECT_EQ(scanTable, (std::vector<std::tuple<std::string, std::string, bool>>{
-                             {two / "Library/Group Containers", "Group container", false},
-                             {two / "Library/Preferences/ByHost", "Preferences (per host)", false},
-                             {two / "Library/LaunchAgents", "Login item", false},
-                             {"/Library/LaunchAgents", "Login item (system)", true},
-                             {"/Library/LaunchDaemons", "Background daemon", true},
-                             {"/Library/PrivilegedHelperTools", "Privileged helper", true},
-                             {"/private/var/db/receipts", "Installer receipt", true},
-                         }));
-}
-
 TEST(Leftovers, EveryHomeRuleFindsIdentifierMatches) {
     FixtureHome home;
     home.folder("Application Support/" + b);
@@ -351,20 +307,4 @@ TEST(Leftovers, SystemFoldersAreFoundAndNeedAdministratorRights) {
                          "/private/var/db/receipts/" + b + ".bom|Installer receipt|exact|admin|sized",
                          "/private/var/db/receipts/" + b + ".plist|Installer receipt|exact|admin|sized",
                      }));
-}
-
-TEST(LeftoverRecords, ConfidenceOrderEqualityAndHash) {
-    EXPECT_LT(MatchConfidence::likely, MatchConfidence::exact);
-    EXPECT_EQ(int(MatchConfidence::exact), 2);
-    EXPECT_EQ(int(MatchConfidence::likely), 1);
-    const LeftoverItem a{"/x", "Cache", exact, 10, false};
-    std::hash<LeftoverItem> hash;
-    for (LeftoverItem v :
-         {LeftoverItem{"/y", "Cache", exact, 10, false}, LeftoverItem{"/x", "Logs", exact, 10, false},
-          LeftoverItem{"/x", "Cache", likely, 10, false}, LeftoverItem{"/x", "Cache", exact, 11, false},
-          LeftoverItem{"/x", "Cache", exact, 10, true}}) {
-        EXPECT_NE(v, a);
-        EXPECT_NE(hash(v), hash(a));
-    }
-    EXPECT_EQ(a.id(), "/x");
 }
