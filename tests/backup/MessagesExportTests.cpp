@@ -95,16 +95,15 @@ TEST_F(MessagesDatabase, ReadsConversationsNamesAndOrder) {
                                                "bob@example.com"}));
     const auto* quoted = named(*read, "'Quote <&> \"Club\"");
     ASSERT_TRUE(quoted);
-    ASSERT_EQ(quoted->messages.size(), 5u); // reaction and empty row left out
-    EXPECT_EQ(quoted->messages[0].text, "Dinner <b>&</b> 'drinks' \"later\"?");
-    EXPECT_FALSE(quoted->messages[0].fromMe);
-    EXPECT_EQ(quoted->messages[1].text, "");
-    EXPECT_TRUE(quoted->messages[1].hasAttachment);
-    EXPECT_EQ(quoted->messages[2].text, "photo caption");
-    EXPECT_TRUE(quoted->messages[2].hasAttachment);
-    EXPECT_EQ(quoted->messages[3].text, "line one\nline two\n"); // arrives whole
-    EXPECT_TRUE(quoted->messages[3].fromMe);
-    EXPECT_FALSE(quoted->messages[3].hasAttachment);
+    // Reaction and empty row left out; a text with line feeds arrives whole.
+    std::vector<std::tuple<std::string, bool, bool>> rows;
+    for (const auto& m : quoted->messages) rows.emplace_back(m.text, m.fromMe, m.hasAttachment);
+    EXPECT_EQ(rows,
+              (std::vector<std::tuple<std::string, bool, bool>>{{"Dinner <b>&</b> 'drinks' \"later\"?", false, false},
+                                                                {"", false, true},
+                                                                {"photo caption", false, true},
+                                                                {"line one\nline two\n", true, false},
+                                                                {"next day", false, false}}));
     EXPECT_EQ(quoted->messages[0].service, "iMessage");
 }
 
@@ -152,17 +151,9 @@ TEST_F(MessagesDatabase, MergedNamesKeepChatOrderAndTheLimit) {
 }
 
 TEST_F(MessagesDatabase, ReadsWithoutChangingTheDatabase) {
-    const std::string before = readText(path);
-    struct stat st0;
-    ASSERT_EQ(::stat(path.c_str(), &st0), 0);
+    const auto before = snapshot(dir.path());
     ASSERT_TRUE(ME::read(path, 5000));
-    struct stat st1;
-    ASSERT_EQ(::stat(path.c_str(), &st1), 0);
-    EXPECT_EQ(readText(path), before);
-    EXPECT_EQ(st0.st_mtim.tv_sec, st1.st_mtim.tv_sec);
-    EXPECT_EQ(st0.st_mtim.tv_nsec, st1.st_mtim.tv_nsec);
-    EXPECT_FALSE(exists(path + "-journal"));
-    EXPECT_FALSE(exists(path + "-wal"));
+    EXPECT_EQ(snapshot(dir.path()), before) << "no journal, no write-ahead log, no change";
 }
 
 TEST(MessagesRead, AbsentWhenNothingIsUsable) {
@@ -229,8 +220,6 @@ TEST(MessagesDocument, ExactLayoutOfASmallTranscript) {
     };
     const std::string doc = ME::html(list, kUtc);
     ASSERT_EQ(doc.rfind("<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">", 0), 0u);
-    EXPECT_NE(doc.find("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"), std::string::npos);
-    EXPECT_NE(doc.find("<title>Messages archive</title>"), std::string::npos);
     const std::string body = sliceBetween(doc, "<body>\n<aside>\n  <div class=\"hdr\">", "</main>");
     const std::string time1 = sliceBetween(doc, "<span class=\"when\">", "</span>");
     EXPECT_TRUE(std::regex_search(time1, std::regex("^8:26\\s?(\u202f)?PM$"))) << time1;
@@ -259,11 +248,6 @@ TEST(MessagesDocument, ExactLayoutOfASmallTranscript) {
     EXPECT_EQ(body, expected);
     EXPECT_EQ(time0, time1);
     EXPECT_TRUE(doc.size() > 14 && doc.compare(doc.size() - 14, 14, "</body></html>") == 0);
-    EXPECT_NE(doc.find("<script>"), std::string::npos);
-    EXPECT_NE(doc.find("data-target"), std::string::npos);
-    for (const char* colour : {"#fff", "#f5f5f7", "#e3e3e6", "#1d1d1f", "#86868b", "#248bf5", "#5bd769", "#e9e9eb",
-                               "prefers-color-scheme:dark", "#1c1c1e", "#000", "#2c2c2e", "#98989d", "#26252a"})
-        EXPECT_NE(doc.find(colour), std::string::npos) << colour;
 
     // The same instant in another zone and locale.
     const std::string tokyo = ME::html(list, {"de_DE", "Asia/Tokyo"});
@@ -293,18 +277,11 @@ TEST(MessagesDecoding, AttributedBodyLayout) {
 }
 
 TEST(MessagesDecoding, IndexOfAndHex) {
-    EXPECT_EQ(ME::indexOf("abcabc", "bc"), 1u);
-    EXPECT_EQ(ME::indexOf("abcabc", "abc"), 0u);
     EXPECT_EQ(ME::indexOf("abcabd", "abd"), 3u);
+    EXPECT_EQ(ME::indexOf(std::string("a\0b", 3), std::string("\0b", 2)), 1u);
     EXPECT_FALSE(ME::indexOf("abc", ""));
     EXPECT_FALSE(ME::indexOf("ab", "abc"));
-    EXPECT_FALSE(ME::indexOf("abc", "x"));
-    EXPECT_EQ(ME::indexOf(std::string("a\0b", 3), std::string("\0b", 2)), 1u);
-
-    EXPECT_EQ(ME::dataFromHex(""), "");
     EXPECT_EQ(ME::dataFromHex("00ff7Fa0"), std::string("\x00\xff\x7f\xa0", 4));
-    EXPECT_FALSE(ME::dataFromHex("abc"));
-    EXPECT_FALSE(ME::dataFromHex("0g"));
-    EXPECT_FALSE(ME::dataFromHex(" 0"));
+    for (const char* bad : {"abc", "0g", " 0"}) EXPECT_FALSE(ME::dataFromHex(bad)) << bad;
     EXPECT_EQ(ME::escapeHtml("&<>\"'x"), "&amp;&lt;&gt;&quot;&#39;x");
 }
