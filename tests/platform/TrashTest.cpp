@@ -83,7 +83,6 @@ TEST(Trash, InvalidUtf8NamesAreRecordedByteForByte) {
     test::writeFile(item, 100);
     Trash::Outcome outcome = Trash::moveToTrash(item);
     ASSERT_TRUE(outcome.ok());
-    EXPECT_EQ(infoKey(outcome.infoPath, "Path"), Trash::encodePath(item));
     EXPECT_NE(infoKey(outcome.infoPath, "Path").find("bad%FF%FE%20name"), std::string::npos);
     EXPECT_EQ(decodePercent(infoKey(outcome.infoPath, "Path")), item);
     EXPECT_NE(trashList().find(home.dir / "work/bad\xef\xbf\xbd\xef\xbf\xbd name"), std::string::npos);
