@@ -211,7 +211,7 @@ TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
     EXPECT_NE(doc.find("<section class=\"pane active\" id=\"c0\">"), std::string::npos);
 }
 
-TEST(MessagesDocument, ExactLayoutOfASmallTranscript) {
+TEST(MessagesDocument, SmallTranscriptLayoutAndLocale) {
     using namespace std::chrono;
     const Date morning = ME::dateFromStored(700'000'000); // Wed 8 March 2023 20:26:40 UTC
     std::vector<ME::Conversation> list{
@@ -220,34 +220,19 @@ TEST(MessagesDocument, ExactLayoutOfASmallTranscript) {
     };
     const std::string doc = ME::html(list, kUtc);
     ASSERT_EQ(doc.rfind("<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">", 0), 0u);
-    const std::string body = sliceBetween(doc, "<body>\n<aside>\n  <div class=\"hdr\">", "</main>");
-    const std::string time1 = sliceBetween(doc, "<span class=\"when\">", "</span>");
-    EXPECT_TRUE(std::regex_search(time1, std::regex("^8:26\\s?(\u202f)?PM$"))) << time1;
-    const std::string time0 = sliceBetween(doc, "title=\"", "\"");
-    const std::string expected =
-        "2 conversations \u00b7 2 messages<br>Exported by Vessora</div>\n"
-        "  <button class=\"chat active\" data-target=\"c0\">\n    <span class=\"avatar\">Z</span>\n"
-        "    <span class=\"who\"><b>zoë</b><i>2 messages</i></span>\n    <span class=\"when\">" +
-        time1 +
-        "</span>\n  </button>\n"
-        "  <button class=\"chat\" data-target=\"c1\">\n    <span class=\"avatar\">A</span>\n"
-        "    <span class=\"who\"><b>Ann</b><i>0 messages</i></span>\n    <span class=\"when\"></span>\n  </button>\n"
-        "</aside>\n<main>\n"
-        "<section class=\"pane active\" id=\"c0\"><header>zoë</header><div class=\"scroll\">\n"
-        "  <div class=\"daysep\"><span>Wednesday, 8 March 2023</span></div>\n"
-        "  <div class=\"row them\">\n    <div class=\"bubble\" title=\"" +
-        time0 +
-        "\">hi</div>\n  </div>\n"
-        "  <div class=\"daysep\"><span>Thursday, 9 March 2023</span></div>\n"
-        "  <div class=\"row me\">\n    <div class=\"bubble sms\" title=\"" +
-        time1 +
-        "\"><i class=\"att\">Attachment</i></div>\n  </div>\n"
-        "</div></section>\n"
-        "<section class=\"pane\" id=\"c1\"><header>Ann</header><div class=\"scroll\">\n"
-        "</div></section>\n";
-    EXPECT_EQ(body, expected);
-    EXPECT_EQ(time0, time1);
-    EXPECT_TRUE(doc.size() > 14 && doc.compare(doc.size() - 14, 14, "</body></html>") == 0);
+    EXPECT_TRUE(doc.ends_with("</body></html>"));
+    const std::string time = sliceBetween(doc, "<span class=\"when\">", "</span>");
+    EXPECT_TRUE(std::regex_search(time, std::regex("^8:26\\s?(\u202f)?PM$"))) << time;
+    EXPECT_NE(doc.find("<span class=\"avatar\">Z</span>\n    <span class=\"who\"><b>zoë</b><i>2 messages</i>"),
+              std::string::npos);
+    EXPECT_NE(doc.find("<b>Ann</b><i>0 messages</i></span>\n    <span class=\"when\"></span>"), std::string::npos);
+    EXPECT_NE(
+        doc.find("  <div class=\"daysep\"><span>Thursday, 9 March 2023</span></div>\n"
+                 "  <div class=\"row me\">\n    <div class=\"bubble sms\" title=\"" +
+                 time +
+                 "\"><i class=\"att\">Attachment</i></div>\n  </div>\n</div></section>\n"
+                 "<section class=\"pane\" id=\"c1\"><header>Ann</header><div class=\"scroll\">\n</div></section>\n"),
+        std::string::npos);
 
     // The same instant in another zone and locale.
     const std::string tokyo = ME::html(list, {"de_DE", "Asia/Tokyo"});
