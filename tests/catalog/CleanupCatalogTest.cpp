@@ -109,12 +109,9 @@ TEST(CleanupCatalog, MissingEmptyAndRootLevelEntries) {
         EXPECT_TRUE(measured.scanned) << target.id;
         EXPECT_TRUE(measured.entries.empty()) << target.id;
     }
-    // A root holding only .DS_Store and an empty folder yields nothing.
-    test::writeFile(dir / "Library/Logs/.DS_Store", 8192);
-    test::makeDirs(dir / "Library/Logs/Empty");
-    EXPECT_TRUE(CleanupCatalog::measure(targetNamed(CleanupCatalog::definitions(), "logs")).entries.empty());
     // An unlistable root contributes nothing, a readable second root still counts.
     test::writeFile(dir / "Library/Application Support/CrashReporter/report.ips", 3 * 4096);
+    test::writeFile(dir / "Library/Logs/unseen.log", 8192);
     ::chmod((dir / "Library/Logs").c_str(), 0);
     int status = test::runAsUnprivileged([&] {
         auto entries = CleanupCatalog::measure(targetNamed(CleanupCatalog::definitions(), "logs")).entries;
