@@ -60,24 +60,15 @@ protected:
     // Serves `archive` with a feed offering it; returns the updater after a
     // check that must offer it.
     std::unique_ptr<Updater> offer(const std::string& archive, const std::optional<std::string>& sha256 = {}) {
-        std::string base = FeedServer::freshFolder("stage");
-        server.put(base + "/update.zip", readText(archive));
-        std::string json = R"({"version": "2.0", "build": 11, "url": )" +
-                           jsonString(server.url(base + "/update.zip").toString().toStdString()) +
-                           (sha256 ? ", \"sha256\": " + jsonString(*sha256) : "") + "}";
-        server.put(base + "/appcast.json", json);
-        auto u = makeUpdater(server.url(base + "/appcast.json"), makeInstalledInfo(dir / "installed", "10"));
+        auto u = makeUpdater(publishBuild("stage", archive, sha256), makeInstalledInfo(dir / "installed", "10"));
         u->check(false);
         EXPECT_TRUE(settle(*u));
         EXPECT_EQ(u->state(), UpdateState::available("2.0", 11, std::nullopt));
         return u;
     }
 
-    std::string zipOf(const std::string& bundle, const std::string& extraSpec = {}) {
-        std::string archive = work + "/a" + std::to_string(++serial) + ".zip";
-        makeZip(archive, "[{\"tree\": " + jsonString(bundle) + ", \"as\": " + jsonString(Paths::lastComponent(bundle)) +
-                             "}" + extraSpec + "]");
-        return archive;
+    std::string zipOf(const std::string& bundle, const std::string& extra = {}) {
+        return zipBundle(bundle, work + "/a" + std::to_string(++serial) + ".zip", extra);
     }
 
     UpdateState stage(Updater& u) {
@@ -248,16 +239,11 @@ TEST_F(StagingTest, HostileArchivesWriteNothingOutsideTheUnpackFolder) {
 }
 
 TEST_F(StagingTest, DownloadMustAnswer200) {
-    std::string base = FeedServer::freshFolder("missing");
-    server.put(base + "/appcast.json", R"({"version": "2.0", "build": 11, "url": )" +
-                                           jsonString(server.url(base + "/absent.zip").toString().toStdString()) + "}");
-    auto u = makeUpdater(server.url(base + "/appcast.json"), makeInstalledInfo(dir / "installed", "10"));
-    u->check(false);
-    ASSERT_TRUE(settle(*u));
+    auto u = offer({}); // the archive itself is missing
     EXPECT_EQ(stage(*u), UpdateState::failed(badResponse));
     expectNothingLeft();
 
-    Updater idle(server.url(base + "/appcast.json"), {}, {});
+    Updater idle(server.url("x/appcast.json"), {}, {});
     idle.downloadAndStage(); // nothing pending: nothing happens
     EXPECT_EQ(idle.state(), UpdateState::idle());
 }
