@@ -69,10 +69,7 @@ TEST(Describe, NameAndVersionFallBackInOrder) {
     plist_dict_set_item(dict, "CFBundleIdentifier", plist_new_uint(9));
     test::makeDirs(dir / "My Tool.app/Contents");
     test::writePlist(dir / "My Tool.app/Contents/Info.plist", dict, PlistFormat::binary);
-    InstalledApp b = described(dir / "My Tool.app");
-    EXPECT_EQ(b.name, "My Tool");
-    EXPECT_FALSE(b.version.has_value());
-    EXPECT_FALSE(b.bundleID.has_value());
+    EXPECT_EQ(described(dir / "My Tool.app"), test::app(dir / "My Tool.app", "My Tool", std::nullopt));
 
     // The display name wins even over a name; an empty string is still a string.
     InstalledApp c = described(test::makeBundle(dir / "C.app", {{"CFBundleDisplayName", ""}, {"CFBundleName", "N"}}));
@@ -90,18 +87,12 @@ TEST(Describe, BundlesWithoutUsableInfoAreStillListed) {
     test::makeDirs(dir / "Fifo.app/Contents");
     ASSERT_EQ(::mkfifo((dir / "Fifo.app/Contents/Info.plist").c_str(), 0644), 0);
     test::makeDirs(dir / "Dir.app/Contents/Info.plist");
-    for (const std::string name : {"None", "Corrupt", "Garbage", "Empty", "Array", "Fifo", "Dir"}) {
-        SCOPED_TRACE(name);
-        InstalledApp app = described(dir / (name + ".app"));
-        EXPECT_EQ(app.name, name);
-        EXPECT_FALSE(app.bundleID.has_value());
-        EXPECT_FALSE(app.version.has_value());
-    }
+    for (const std::string name : {"None", "Corrupt", "Garbage", "Empty", "Array", "Fifo", "Dir"})
+        EXPECT_EQ(described(dir / (name + ".app")), test::app(dir / (name + ".app"), name, std::nullopt));
     // A path that is no bundle at all is known by its folder name.
-    InstalledApp gone = described(dir / "Gone.app", true);
-    EXPECT_EQ(gone.name, "Gone");
-    EXPECT_TRUE(gone.isSystemApp);
-    EXPECT_FALSE(gone.isMASApp);
+    InstalledApp gone = test::app(dir / "Gone.app", "Gone", std::nullopt);
+    gone.isSystemApp = true;
+    EXPECT_EQ(described(dir / "Gone.app", true), gone);
 }
 
 TEST(Describe, FlatBundleAndAppStoreReceipt) {
