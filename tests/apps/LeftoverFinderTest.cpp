@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <functional>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 using namespace vessora;
@@ -48,102 +49,49 @@ struct FixtureHome {
         test::writeFile(lib(rest + "/data"), bytes);
         return lib(rest);
     }
+    // A folder when `rest` ends with "/", else a file; returns the entry's path below Library.
+    std::string put(const std::string& rest) const {
+        const bool isFolder = rest.ends_with("/");
+        const std::string entry = isFolder ? rest.substr(0, rest.size() - 1) : rest;
+        isFolder ? folder(entry) : file(entry);
+        return entry;
+    }
 };
 
 } // namespace
 
-TEST(LeftoverRules, TablesFollowTheHomeFolderOfTheMoment) {
-    test::TempDir one, two;
-    std::vector<std::tuple<std::string, std::string, std::vector<std::string>>> exactTable;
-    {
-        test::ScopedEnv home("HOME", one.path());
-        for (const auto& rule : LeftoverFinder::exactRules()) {
-            std::string dir = rule.directory.starts_with(one.path()) ? "~" + rule.directory.substr(one.path().size())
-                                                                     : rule.directory;
-            exactTable.emplace_back(dir, rule.category, rule.names("c"));
-        }
-    }
-    using V = std::vector<std::string>;
-    EXPECT_EQ(exactTable, (std::vector<std::tuple<std::string, std::string, V>>{
-                              {"~/Library/Application Support", "Application Support", V{"c"}},
-                              {"~/Library/Caches", "Cache", V{"c"}},
-                              {"~/Library/Containers", "Sandbox container", V{"c"}},
-                              {"~/Library/Application Scripts", "App scripts", V{"c"}},
-                              {"~/Library/HTTPStorages", "Web storage", V{"c", "c.binarycookies"}},
-                              {"~/Library/WebKit", "WebKit data", V{"c"}},
-                              {"~/Library/Logs", "Logs", V{"c"}},
-                              {"~/Library/Preferences", "Preferences", V{"c.plist"}},
-                              {"~/Library/Saved Application State", "Saved state", V{"c.savedState"}},
-                              {"~/Library/Cookies", "Cookies", V{"c.binarycookies"}},
-                              {"/Library/Application Support", "Application Support (system)", V{"c"}},
-                              {"/Library/Caches", "Cache (system)", V{"c"}},
-                              {"/Library/Preferences", "Preferences (system)", V{"c.plist"}},
-                              {"/Library/Logs", "Logs (system)", V{"c"}},
-                          }));
-    test::ScopedEnv home("HOME", two.path());
-    EXPECT_EQ(LeftoverFinder::exactRules().front().directory, two / "Library/Application Support");
-    std::vector<std::tuple<std::string, std::string, bool>> scanTable;
-    for (const auto& rule : LeftoverFinder::scanRules())
-        scanTable.emplace_back(rule.directory, rule.category, rule.requiresAdmin);
-    EXPECT_EQ(scanTable, (std::vector<std::tuple<std::string, std::string, bool>>{
-                             {two / "Library/Group Containers", "Group container", false},
-                             {two / "Library/Preferences/ByHost", "Preferences (per host)", false},
-                             {two / "Library/LaunchAgents", "Login item", false},
-                             {"/Library/LaunchAgents", "Login item (system)", true},
-                             {"/Library/LaunchDaemons", "Background daemon", true},
-                             {"/Library/PrivilegedHelperTools", "Privileged helper", true},
-                             {"/private/var/db/receipts", "Installer receipt", true},
-                         }));
-}
-
 TEST(Leftovers, EveryHomeRuleFindsIdentifierMatches) {
     FixtureHome home;
-    home.folder("Application Support/" + b);
-    home.folder("Caches/" + b);
-    home.folder("Containers/" + b);
-    home.folder("Application Scripts/" + b);
-    home.folder("HTTPStorages/" + b);
-    home.file("HTTPStorages/" + b + ".binarycookies");
-    home.folder("WebKit/" + b);
-    home.folder("Logs/" + b);
-    home.file("Preferences/" + b + ".plist");
-    home.folder("Saved Application State/" + b + ".savedState");
-    home.file("Cookies/" + b + ".binarycookies");
-    home.folder("Group Containers/group." + b);             // the whole name is "group." + b
-    home.folder("Group Containers/group." + b + ".shared"); //
-    home.file("Preferences/ByHost/" + b + ".0A1B2C3D.plist");
-    home.file("LaunchAgents/" + b + ".plist");
-    home.file("LaunchAgents/" + b + ".updater.plist");
-    home.file("LaunchAgents/" + b); // no extension at all
+    Found expected;
+    for (const auto& [entry, category] : std::vector<std::pair<std::string, std::string>>{
+             {"Application Support/" + b + "/", "Application Support"},
+             {"Caches/" + b + "/", "Cache"},
+             {"Containers/" + b + "/", "Sandbox container"},
+             {"Application Scripts/" + b + "/", "App scripts"},
+             {"HTTPStorages/" + b + "/", "Web storage"},
+             {"HTTPStorages/" + b + ".binarycookies", "Web storage"},
+             {"WebKit/" + b + "/", "WebKit data"},
+             {"Logs/" + b + "/", "Logs"},
+             {"Preferences/" + b + ".plist", "Preferences"},
+             {"Saved Application State/" + b + ".savedState/", "Saved state"},
+             {"Cookies/" + b + ".binarycookies", "Cookies"},
+             {"Group Containers/group." + b + "/", "Group container"}, // the whole name is "group." + b
+             {"Group Containers/group." + b + ".shared/", "Group container"},
+             {"Preferences/ByHost/" + b + ".0A1B2C3D.plist", "Preferences (per host)"},
+             {"LaunchAgents/" + b + ".plist", "Login item"},
+             {"LaunchAgents/" + b + ".updater.plist", "Login item"},
+             {"LaunchAgents/" + b, "Login item"}, // no extension at all
+         })
+        expected.emplace(home.put(entry), category, exact, false);
     // Not this application's: the identifier continued by a letter, a shorter
     // identifier, a team-prefixed group.
-    home.file("LaunchAgents/" + b + "x.plist");
-    home.file("LaunchAgents/com.example.plist");
-    home.folder("Group Containers/group." + b + "x");
-    home.folder("Group Containers/ABCDE12345." + b);
-    home.file("Preferences/" + b + "x.plist");
+    for (const std::string& entry : {"LaunchAgents/" + b + "x.plist", std::string("LaunchAgents/com.example.plist"),
+                                     "Group Containers/group." + b + "x/", "Group Containers/ABCDE12345." + b + "/",
+                                     "Preferences/" + b + "x.plist"})
+        home.put(entry);
 
     auto items = LeftoverFinder::leftovers(test::app(home.dir / "Apps/Tool.app", "Tool", b), false);
-    EXPECT_EQ(found(items, home.dir / "Library"),
-              (Found{
-                  {"Application Support/" + b, "Application Support", exact, false},
-                  {"Caches/" + b, "Cache", exact, false},
-                  {"Containers/" + b, "Sandbox container", exact, false},
-                  {"Application Scripts/" + b, "App scripts", exact, false},
-                  {"HTTPStorages/" + b, "Web storage", exact, false},
-                  {"HTTPStorages/" + b + ".binarycookies", "Web storage", exact, false},
-                  {"WebKit/" + b, "WebKit data", exact, false},
-                  {"Logs/" + b, "Logs", exact, false},
-                  {"Preferences/" + b + ".plist", "Preferences", exact, false},
-                  {"Saved Application State/" + b + ".savedState", "Saved state", exact, false},
-                  {"Cookies/" + b + ".binarycookies", "Cookies", exact, false},
-                  {"Group Containers/group." + b, "Group container", exact, false},
-                  {"Group Containers/group." + b + ".shared", "Group container", exact, false},
-                  {"Preferences/ByHost/" + b + ".0A1B2C3D.plist", "Preferences (per host)", exact, false},
-                  {"LaunchAgents/" + b + ".plist", "Login item", exact, false},
-                  {"LaunchAgents/" + b + ".updater.plist", "Login item", exact, false},
-                  {"LaunchAgents/" + b, "Login item", exact, false},
-              }));
+    EXPECT_EQ(found(items, home.dir / "Library"), expected);
     for (const auto& item : items) EXPECT_EQ(item.size, 0);
 }
 
@@ -276,32 +224,17 @@ namespace {
 
 // Runs `body` in a forked child whose root directory is `root`, so that the
 // rules' fixed system folders (/Library, /private/var/db/receipts) can be
-// fixtures too. Returns what body returned, or nothing when the child failed.
-std::optional<std::string> confinedTo(const std::string& root, const std::function<std::string()>& body) {
-    int fds[2];
-    if (::pipe(fds) != 0) return std::nullopt;
+// fixtures too. What body returns lands in root/out.
+bool confinedTo(const std::string& root, const std::function<std::string()>& body) {
     pid_t pid = ::fork();
     if (pid == 0) {
-        ::close(fds[0]);
         if (::chroot(root.c_str()) != 0 || ::chdir("/") != 0) ::_exit(3);
-        std::string out = body();
-        size_t done = 0;
-        while (done < out.size()) {
-            ssize_t n = ::write(fds[1], out.data() + done, out.size() - done);
-            if (n <= 0) ::_exit(4);
-            done += size_t(n);
-        }
+        test::writeText("/out", body());
         ::_exit(0);
     }
-    ::close(fds[1]);
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, size_t(n));
-    ::close(fds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-    return out;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace
@@ -309,62 +242,41 @@ std::optional<std::string> confinedTo(const std::string& root, const std::functi
 TEST(Leftovers, SystemFoldersAreFoundAndNeedAdministratorRights) {
     if (!test::isRoot()) GTEST_SKIP() << "confining the finder to a fixture root needs root (chroot)";
     test::TempDir root;
-    auto put = [&](const std::string& rel) { test::writeFile(root / rel, 10); };
-    put("Users/ada/Library/Preferences/" + b + ".plist");
-    put("Users/ada/Library/LaunchAgents/" + b + ".plist");
-    put("Library/Application Support/" + b + "/data");
-    put("Library/Caches/" + b + "/data");
-    put("Library/Preferences/" + b + ".plist");
-    put("Library/Logs/" + b + "/data");
-    put("Library/LaunchAgents/" + b + ".plist");
-    put("Library/LaunchDaemons/" + b + ".helper.plist");
-    put("Library/LaunchDaemons/Tool Box.plist");
-    put("Library/PrivilegedHelperTools/" + b + ".Helper");
-    put("private/var/db/receipts/" + b + ".bom");
-    put("private/var/db/receipts/" + b + ".plist");
-    put("private/var/db/receipts/com.other.bom");
-
-    std::optional<std::string> listing = confinedTo(root.path(), [] {
+    // Entries below the fake root (a trailing "/" makes a folder) and how they must be reported.
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {"Users/ada/Library/Preferences/" + b + ".plist", "Preferences|exact|user"},
+        {"Users/ada/Library/LaunchAgents/" + b + ".plist", "Login item|exact|user"},
+        {"Library/Application Support/" + b + "/", "Application Support (system)|exact|admin"},
+        {"Library/Caches/" + b + "/", "Cache (system)|exact|admin"},
+        {"Library/Preferences/" + b + ".plist", "Preferences (system)|exact|admin"},
+        {"Library/Logs/" + b + "/", "Logs (system)|exact|admin"},
+        {"Library/LaunchAgents/" + b + ".plist", "Login item (system)|exact|admin"},
+        {"Library/LaunchDaemons/" + b + ".helper.plist", "Background daemon|exact|admin"},
+        {"Library/LaunchDaemons/Tool Box.plist", "Background daemon|likely|admin"},
+        {"Library/PrivilegedHelperTools/" + b + ".Helper", "Privileged helper|exact|admin"},
+        {"private/var/db/receipts/" + b + ".bom", "Installer receipt|exact|admin"},
+        {"private/var/db/receipts/" + b + ".plist", "Installer receipt|exact|admin"},
+        {"private/var/db/receipts/com.other.bom", ""},
+    };
+    std::vector<std::string> expected;
+    for (const auto& [entry, report] : entries) {
+        test::writeFile(root / (entry.ends_with("/") ? entry + "data" : entry), 10);
+        if (!report.empty())
+            expected.push_back("/" + (entry.ends_with("/") ? entry.substr(0, entry.size() - 1) : entry) + "|" + report);
+    }
+    ASSERT_TRUE(confinedTo(root.path(), [] {
         ::setenv("HOME", "/Users/ada", 1);
         std::string out;
         for (const auto& item : LeftoverFinder::leftovers(test::app("/Applications/Tool Box.app", "Tool Box", b), true))
-            out += item.url + "|" + item.category + "|" + LeftoverFinder::label(item.confidence) + "|" +
-                   (item.requiresAdmin ? "admin" : "user") + "|" + (item.size > 0 ? "sized" : "empty") + "\n";
+            if (item.size > 0)
+                out += item.url + "|" + item.category + "|" + LeftoverFinder::label(item.confidence) + "|" +
+                       (item.requiresAdmin ? "admin" : "user") + "\n";
         return out;
-    });
-    ASSERT_TRUE(listing.has_value());
+    }));
     std::vector<std::string> lines;
-    for (size_t start = 0, end; (end = listing->find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(listing->substr(start, end - start));
+    std::istringstream listing(test::readText(root / "out"));
+    for (std::string line; std::getline(listing, line);) lines.push_back(line);
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "/Library/Application Support/" + b + "|Application Support (system)|exact|admin|sized",
-                         "/Library/Caches/" + b + "|Cache (system)|exact|admin|sized",
-                         "/Library/LaunchAgents/" + b + ".plist|Login item (system)|exact|admin|sized",
-                         "/Library/LaunchDaemons/Tool Box.plist|Background daemon|likely|admin|sized",
-                         "/Library/LaunchDaemons/" + b + ".helper.plist|Background daemon|exact|admin|sized",
-                         "/Library/Logs/" + b + "|Logs (system)|exact|admin|sized",
-                         "/Library/Preferences/" + b + ".plist|Preferences (system)|exact|admin|sized",
-                         "/Library/PrivilegedHelperTools/" + b + ".Helper|Privileged helper|exact|admin|sized",
-                         "/Users/ada/Library/LaunchAgents/" + b + ".plist|Login item|exact|user|sized",
-                         "/Users/ada/Library/Preferences/" + b + ".plist|Preferences|exact|user|sized",
-                         "/private/var/db/receipts/" + b + ".bom|Installer receipt|exact|admin|sized",
-                         "/private/var/db/receipts/" + b + ".plist|Installer receipt|exact|admin|sized",
-                     }));
-}
-
-TEST(LeftoverRecords, ConfidenceOrderEqualityAndHash) {
-    EXPECT_LT(MatchConfidence::likely, MatchConfidence::exact);
-    EXPECT_EQ(int(MatchConfidence::exact), 2);
-    EXPECT_EQ(int(MatchConfidence::likely), 1);
-    const LeftoverItem a{"/x", "Cache", exact, 10, false};
-    std::hash<LeftoverItem> hash;
-    for (LeftoverItem v :
-         {LeftoverItem{"/y", "Cache", exact, 10, false}, LeftoverItem{"/x", "Logs", exact, 10, false},
-          LeftoverItem{"/x", "Cache", likely, 10, false}, LeftoverItem{"/x", "Cache", exact, 11, false},
-          LeftoverItem{"/x", "Cache", exact, 10, true}}) {
-        EXPECT_NE(v, a);
-        EXPECT_NE(hash(v), hash(a));
-    }
-    EXPECT_EQ(a.id(), "/x");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
 }

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <sqlite3.h>
@@ -21,11 +21,7 @@ namespace {
 
 std::vector<std::string> listFolder(const std::string& path) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(path.c_str())) {
-        while (const dirent* e = ::readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-        ::closedir(d);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -59,21 +55,6 @@ std::map<std::string, int> countsInDocument(const std::string& html) {
     return counts;
 }
 
-struct FileState {
-    std::string bytes;
-    timespec modified;
-};
-
-FileState stateOf(const std::string& path) {
-    struct stat st {};
-    ::lstat(path.c_str(), &st);
-    return {readText(path), st.st_mtim};
-}
-
-bool same(const FileState& a, const FileState& b) {
-    return a.bytes == b.bytes && a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
-}
-
 } // namespace
 
 TEST(BackupCommand, BacksUpAMessagesFolderWithATranscript) {
@@ -81,8 +62,7 @@ TEST(BackupCommand, BacksUpAMessagesFolderWithATranscript) {
     const std::string messages = dir / "fixture/Library/Messages";
     writeSampleChatDatabase(messages + "/chat.db");
     writeFile(messages + "/Attachments/00/IMG_0001.heic", 120'000, 'p');
-    const FileState database = stateOf(messages + "/chat.db");
-    const FileState photo = stateOf(messages + "/Attachments/00/IMG_0001.heic");
+    const auto originals = snapshot(messages);
 
     std::string output;
     int status =
@@ -94,8 +74,7 @@ TEST(BackupCommand, BacksUpAMessagesFolderWithATranscript) {
     EXPECT_TRUE(std::regex_match(folders[0], std::regex("Messages [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{4}")));
     const std::string dated = dir / ("Backups/" + folders[0]);
     EXPECT_EQ(listFolder(dated), (std::vector<std::string>{"Messages", "index.html"}));
-    EXPECT_EQ(readText(dated + "/Messages/chat.db"), database.bytes);
-    EXPECT_EQ(readText(dated + "/Messages/Attachments/00/IMG_0001.heic"), photo.bytes);
+    EXPECT_EQ(snapshot(dated + "/Messages", false), snapshot(messages, false));
     EXPECT_NE(output.find("Backup folder: " + dated + "\n"), std::string::npos) << output;
     EXPECT_NE(output.find("  verified  "), std::string::npos) << output;
     EXPECT_NE(output.find(" copied of "), std::string::npos) << output;
@@ -111,9 +90,7 @@ TEST(BackupCommand, BacksUpAMessagesFolderWithATranscript) {
     for (size_t at = 0; (at = html.find("<div class=\"bubble", at)) != std::string::npos; ++at) ++bubbles;
     EXPECT_EQ(bubbles, size_t(total));
 
-    // The originals are exactly as they were.
-    EXPECT_TRUE(same(stateOf(messages + "/chat.db"), database));
-    EXPECT_TRUE(same(stateOf(messages + "/Attachments/00/IMG_0001.heic"), photo));
+    EXPECT_EQ(snapshot(messages), originals) << "the originals are exactly as they were";
 }
 
 TEST(BackupCommand, FailuresUsageAndTheDefaultFolder) {
@@ -145,7 +122,7 @@ TEST(MessagesExportCommand, WritesTheTranscriptAndNeverOverTheDatabase) {
     TempDir dir;
     const std::string db = dir / "chat.db";
     writeSampleChatDatabase(db);
-    const FileState before = stateOf(db);
+    const auto before = snapshot(db);
     std::string output;
 
     EXPECT_EQ(runProgram({VESSORA_CLI, "messages-export", db, "--out", dir / "out.html"}, &output), 0) << output;
@@ -164,7 +141,7 @@ TEST(MessagesExportCommand, WritesTheTranscriptAndNeverOverTheDatabase) {
     EXPECT_EQ(runProgram({VESSORA_CLI, "messages-export", db, "--out", db}, &output), 1);
     EXPECT_NE(output.find("is the database itself"), std::string::npos) << output;
     EXPECT_EQ(runProgram({VESSORA_CLI, "messages-export", db, "--out", dir / "./chat.db"}, &output), 1);
-    EXPECT_TRUE(same(stateOf(db), before));
+    EXPECT_EQ(snapshot(db), before);
 
     const std::string notDb = writeText(dir / "plain.db", "plain text");
     EXPECT_EQ(runProgram({VESSORA_CLI, "messages-export", notDb, "--out", dir / "x.html"}, &output), 1);

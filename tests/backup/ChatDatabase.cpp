@@ -4,6 +4,9 @@
 #include "support/Paths.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include <stdexcept>
 
@@ -112,6 +115,26 @@ void writeSampleChatDatabase(const std::string& path) {
     int64_t bob = db.addChat("+15550100", std::nullopt);
     db.addMessage(bob, {.text = std::nullopt, .attributedBody = attributedBody("Call me"), .date = 700'100'000});
     db.addMessage(bob, {.text = "On my way", .fromMe = true, .date = 700'100'100, .service = "SMS"});
+}
+
+std::map<std::string, std::string> snapshot(const std::string& root, bool times) {
+    std::map<std::string, std::string> out;
+    auto add = [&](const std::string& path) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0) return;
+        std::string& s = out[path.substr(root.size())];
+        s = std::to_string(times ? st.st_mode : st.st_mode & S_IFMT) + " " + std::to_string(st.st_size);
+        if (times)
+            for (const timespec& t : {st.st_mtim, st.st_ctim})
+                s += " " + std::to_string(t.tv_sec) + "." + std::to_string(t.tv_nsec);
+        if (S_ISREG(st.st_mode)) s += " " + readText(path);
+        if (S_ISLNK(st.st_mode)) s += " -> " + std::filesystem::read_symlink(path).string();
+    };
+    add(root);
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
+        add(it->path().string());
+    return out;
 }
 
 } // namespace vessora::test

@@ -1,9 +1,11 @@
 #pragma once
-// A real Messages-style SQLite database with the tables and columns the
-// transcript reads, built row by row by a test.
+// Fixtures the backup tests share: a real Messages-style SQLite database with
+// the tables and columns the transcript reads, built row by row, and a record
+// of a tree to prove originals untouched.
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -44,5 +46,10 @@ std::string attributedBody(const std::string& text);
 
 // A database with a few conversations of each kind the transcript handles.
 void writeSampleChatDatabase(const std::string& path);
+
+// Every item below `root` (keys relative to it) with its kind, size and bytes
+// or link target; with `times`, also its full mode and modification and change
+// times: everything a backup must leave as it was.
+std::map<std::string, std::string> snapshot(const std::string& root, bool times = true);
 
 } // namespace vessora::test

@@ -95,16 +95,15 @@ TEST_F(MessagesDatabase, ReadsConversationsNamesAndOrder) {
                                                "bob@example.com"}));
     const auto* quoted = named(*read, "'Quote <&> \"Club\"");
     ASSERT_TRUE(quoted);
-    ASSERT_EQ(quoted->messages.size(), 5u); // reaction and empty row left out
-    EXPECT_EQ(quoted->messages[0].text, "Dinner <b>&</b> 'drinks' \"later\"?");
-    EXPECT_FALSE(quoted->messages[0].fromMe);
-    EXPECT_EQ(quoted->messages[1].text, "");
-    EXPECT_TRUE(quoted->messages[1].hasAttachment);
-    EXPECT_EQ(quoted->messages[2].text, "photo caption");
-    EXPECT_TRUE(quoted->messages[2].hasAttachment);
-    EXPECT_EQ(quoted->messages[3].text, "line one\nline two\n"); // arrives whole
-    EXPECT_TRUE(quoted->messages[3].fromMe);
-    EXPECT_FALSE(quoted->messages[3].hasAttachment);
+    // Reaction and empty row left out; a text with line feeds arrives whole.
+    std::vector<std::tuple<std::string, bool, bool>> rows;
+    for (const auto& m : quoted->messages) rows.emplace_back(m.text, m.fromMe, m.hasAttachment);
+    EXPECT_EQ(rows,
+              (std::vector<std::tuple<std::string, bool, bool>>{{"Dinner <b>&</b> 'drinks' \"later\"?", false, false},
+                                                                {"", false, true},
+                                                                {"photo caption", false, true},
+                                                                {"line one\nline two\n", true, false},
+                                                                {"next day", false, false}}));
     EXPECT_EQ(quoted->messages[0].service, "iMessage");
 }
 
@@ -152,17 +151,9 @@ TEST_F(MessagesDatabase, MergedNamesKeepChatOrderAndTheLimit) {
 }
 
 TEST_F(MessagesDatabase, ReadsWithoutChangingTheDatabase) {
-    const std::string before = readText(path);
-    struct stat st0;
-    ASSERT_EQ(::stat(path.c_str(), &st0), 0);
+    const auto before = snapshot(dir.path());
     ASSERT_TRUE(ME::read(path, 5000));
-    struct stat st1;
-    ASSERT_EQ(::stat(path.c_str(), &st1), 0);
-    EXPECT_EQ(readText(path), before);
-    EXPECT_EQ(st0.st_mtim.tv_sec, st1.st_mtim.tv_sec);
-    EXPECT_EQ(st0.st_mtim.tv_nsec, st1.st_mtim.tv_nsec);
-    EXPECT_FALSE(exists(path + "-journal"));
-    EXPECT_FALSE(exists(path + "-wal"));
+    EXPECT_EQ(snapshot(dir.path()), before) << "no journal, no write-ahead log, no change";
 }
 
 TEST(MessagesRead, AbsentWhenNothingIsUsable) {
@@ -220,7 +211,7 @@ TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
     EXPECT_NE(doc.find("<section class=\"pane active\" id=\"c0\">"), std::string::npos);
 }
 
-TEST(MessagesDocument, ExactLayoutOfASmallTranscript) {
+TEST(MessagesDocument, SmallTranscriptLayoutAndLocale) {
     using namespace std::chrono;
     const Date morning = ME::dateFromStored(700'000'000); // Wed 8 March 2023 20:26:40 UTC
     std::vector<ME::Conversation> list{
@@ -229,41 +220,19 @@ TEST(MessagesDocument, ExactLayoutOfASmallTranscript) {
     };
     const std::string doc = ME::html(list, kUtc);
     ASSERT_EQ(doc.rfind("<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">", 0), 0u);
-    EXPECT_NE(doc.find("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"), std::string::npos);
-    EXPECT_NE(doc.find("<title>Messages archive</title>"), std::string::npos);
-    const std::string body = sliceBetween(doc, "<body>\n<aside>\n  <div class=\"hdr\">", "</main>");
-    const std::string time1 = sliceBetween(doc, "<span class=\"when\">", "</span>");
-    EXPECT_TRUE(std::regex_search(time1, std::regex("^8:26\\s?(\u202f)?PM$"))) << time1;
-    const std::string time0 = sliceBetween(doc, "title=\"", "\"");
-    const std::string expected =
-        "2 conversations \u00b7 2 messages<br>Exported by Vessora</div>\n"
-        "  <button class=\"chat active\" data-target=\"c0\">\n    <span class=\"avatar\">Z</span>\n"
-        "    <span class=\"who\"><b>zoë</b><i>2 messages</i></span>\n    <span class=\"when\">" +
-        time1 +
-        "</span>\n  </button>\n"
-        "  <button class=\"chat\" data-target=\"c1\">\n    <span class=\"avatar\">A</span>\n"
-        "    <span class=\"who\"><b>Ann</b><i>0 messages</i></span>\n    <span class=\"when\"></span>\n  </button>\n"
-        "</aside>\n<main>\n"
-        "<section class=\"pane active\" id=\"c0\"><header>zoë</header><div class=\"scroll\">\n"
-        "  <div class=\"daysep\"><span>Wednesday, 8 March 2023</span></div>\n"
-        "  <div class=\"row them\">\n    <div class=\"bubble\" title=\"" +
-        time0 +
-        "\">hi</div>\n  </div>\n"
-        "  <div class=\"daysep\"><span>Thursday, 9 March 2023</span></div>\n"
-        "  <div class=\"row me\">\n    <div class=\"bubble sms\" title=\"" +
-        time1 +
-        "\"><i class=\"att\">Attachment</i></div>\n  </div>\n"
-        "</div></section>\n"
-        "<section class=\"pane\" id=\"c1\"><header>Ann</header><div class=\"scroll\">\n"
-        "</div></section>\n";
-    EXPECT_EQ(body, expected);
-    EXPECT_EQ(time0, time1);
-    EXPECT_TRUE(doc.size() > 14 && doc.compare(doc.size() - 14, 14, "</body></html>") == 0);
-    EXPECT_NE(doc.find("<script>"), std::string::npos);
-    EXPECT_NE(doc.find("data-target"), std::string::npos);
-    for (const char* colour : {"#fff", "#f5f5f7", "#e3e3e6", "#1d1d1f", "#86868b", "#248bf5", "#5bd769", "#e9e9eb",
-                               "prefers-color-scheme:dark", "#1c1c1e", "#000", "#2c2c2e", "#98989d", "#26252a"})
-        EXPECT_NE(doc.find(colour), std::string::npos) << colour;
+    EXPECT_TRUE(doc.ends_with("</body></html>"));
+    const std::string time = sliceBetween(doc, "<span class=\"when\">", "</span>");
+    EXPECT_TRUE(std::regex_search(time, std::regex("^8:26\\s?(\u202f)?PM$"))) << time;
+    EXPECT_NE(doc.find("<span class=\"avatar\">Z</span>\n    <span class=\"who\"><b>zoë</b><i>2 messages</i>"),
+              std::string::npos);
+    EXPECT_NE(doc.find("<b>Ann</b><i>0 messages</i></span>\n    <span class=\"when\"></span>"), std::string::npos);
+    EXPECT_NE(
+        doc.find("  <div class=\"daysep\"><span>Thursday, 9 March 2023</span></div>\n"
+                 "  <div class=\"row me\">\n    <div class=\"bubble sms\" title=\"" +
+                 time +
+                 "\"><i class=\"att\">Attachment</i></div>\n  </div>\n</div></section>\n"
+                 "<section class=\"pane\" id=\"c1\"><header>Ann</header><div class=\"scroll\">\n</div></section>\n"),
+        std::string::npos);
 
     // The same instant in another zone and locale.
     const std::string tokyo = ME::html(list, {"de_DE", "Asia/Tokyo"});
@@ -293,18 +262,11 @@ TEST(MessagesDecoding, AttributedBodyLayout) {
 }
 
 TEST(MessagesDecoding, IndexOfAndHex) {
-    EXPECT_EQ(ME::indexOf("abcabc", "bc"), 1u);
-    EXPECT_EQ(ME::indexOf("abcabc", "abc"), 0u);
     EXPECT_EQ(ME::indexOf("abcabd", "abd"), 3u);
+    EXPECT_EQ(ME::indexOf(std::string("a\0b", 3), std::string("\0b", 2)), 1u);
     EXPECT_FALSE(ME::indexOf("abc", ""));
     EXPECT_FALSE(ME::indexOf("ab", "abc"));
-    EXPECT_FALSE(ME::indexOf("abc", "x"));
-    EXPECT_EQ(ME::indexOf(std::string("a\0b", 3), std::string("\0b", 2)), 1u);
-
-    EXPECT_EQ(ME::dataFromHex(""), "");
     EXPECT_EQ(ME::dataFromHex("00ff7Fa0"), std::string("\x00\xff\x7f\xa0", 4));
-    EXPECT_FALSE(ME::dataFromHex("abc"));
-    EXPECT_FALSE(ME::dataFromHex("0g"));
-    EXPECT_FALSE(ME::dataFromHex(" 0"));
+    for (const char* bad : {"abc", "0g", " 0"}) EXPECT_FALSE(ME::dataFromHex(bad)) << bad;
     EXPECT_EQ(ME::escapeHtml("&<>\"'x"), "&amp;&lt;&gt;&quot;&#39;x");
 }

@@ -16,6 +16,9 @@ TEST(Permissions, ProbeReadsPrivacyDatabaseThenMessagesFolder) {
     if (test::exists("/Library/Application Support/com.apple.TCC/TCC.db"))
         GTEST_SKIP() << "this machine has a system privacy database";
 
+    auto probeAsNobody = [&] {
+        return test::runAsUnprivileged([&] { return Permissions::probeFullDiskAccess(home.path()) ? 1 : 0; });
+    };
     EXPECT_FALSE(Permissions::probeFullDiskAccess(home.path())) << "nothing to probe";
 
     test::makeDirs(messages);
@@ -23,16 +26,16 @@ TEST(Permissions, ProbeReadsPrivacyDatabaseThenMessagesFolder) {
 
     // A caller who may not list the Messages folder has no access...
     ::chmod(messages.c_str(), 0);
-    EXPECT_EQ(test::runAsUnprivileged([&] { return Permissions::probeFullDiskAccess(home.path()) ? 1 : 0; }), 0);
+    EXPECT_EQ(probeAsNobody(), 0);
     // ...unless a readable privacy database proves it first.
     test::writeFile(database, 4096);
     ::chmod(database.c_str(), 0644);
-    EXPECT_EQ(test::runAsUnprivileged([&] { return Permissions::probeFullDiskAccess(home.path()) ? 1 : 0; }), 1);
+    EXPECT_EQ(probeAsNobody(), 1);
     // An unreadable database is passed over for the folder.
     ::chmod(database.c_str(), 0600);
     ::chmod(messages.c_str(), 0755);
-    EXPECT_EQ(test::runAsUnprivileged([&] { return Permissions::probeFullDiskAccess(home.path()) ? 1 : 0; }), 1);
+    EXPECT_EQ(probeAsNobody(), 1);
     ::chmod(messages.c_str(), 0);
-    EXPECT_EQ(test::runAsUnprivileged([&] { return Permissions::probeFullDiskAccess(home.path()) ? 1 : 0; }), 0);
+    EXPECT_EQ(probeAsNobody(), 0);
     ::chmod(messages.c_str(), 0755);
 }

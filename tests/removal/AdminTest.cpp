@@ -1,4 +1,3 @@
-#include "platform/AppleScript.h"
 #include "removal/Remover.h"
 #include "scan/DiskScanner.h"
 #include "support/Shell.h"
@@ -6,7 +5,7 @@
 #include "TestSupport.h"
 
 #include <algorithm>
-#include <dirent.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -27,18 +26,8 @@ struct ShellRunner : PrivilegedRunner {
     }
 };
 
-// The user dismissed the password dialog.
-struct RefusingRunner : PrivilegedRunner {
-    std::string message;
-    int calls = 0;
-    explicit RefusingRunner(std::string m) : message(std::move(m)) {}
-    PrivilegedOutcome run(const std::string&) override {
-        ++calls;
-        return {Status::refused, -1, message};
-    }
-};
-
-// Reports the given outcome without doing anything.
+// Reports the given outcome without doing anything (a refusal: the user
+// dismissed the password dialog).
 struct FixedRunner : PrivilegedRunner {
     PrivilegedOutcome outcome;
     std::vector<std::string> commands;
@@ -51,11 +40,7 @@ struct FixedRunner : PrivilegedRunner {
 
 std::vector<std::string> listing(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(d))
-            if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..") names.push_back(e->d_name);
-        ::closedir(d);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -77,13 +62,6 @@ std::vector<std::string> hostileNames() {
 }
 
 } // namespace
-
-TEST(RemoveWithAdmin, ShellQuotingAndScriptText) {
-    EXPECT_EQ(Remover::shellQuote("it's"), R"('it'\''s')");
-    EXPECT_EQ(Remover::removalCommand({"/a b/c", "/-d/it's"}), R"(/bin/rm -rf -- '/a b/c' '/-d/it'\''s')");
-    EXPECT_EQ(AppleScript::administratorShellScript(Remover::removalCommand({"/x/\"q\\"})),
-              R"(do shell script "/bin/rm -rf -- '/x/\"q\\'" with administrator privileges)");
-}
 
 TEST(RemoveWithAdmin, HostileNamesAreRemovedExactly) {
     test::TempDir dir;
@@ -120,9 +98,9 @@ TEST(RemoveWithAdmin, RefusalLeavesEverythingInFailed) {
     test::TempDir dir;
     const std::string a = test::writeFile(dir / "w/a", 100);
     const std::string b = test::writeFile(dir / "w/b/inner", 100);
-    RefusingRunner runner("Error executing command as another user: Request dismissed");
+    FixedRunner runner({Status::refused, -1, "Error executing command as another user: Request dismissed"});
     RemovalResult result = Remover::removeWithAdmin({a, "/usr", dir / "w/b/", dir / "w/gone"}, runner);
-    EXPECT_EQ(runner.calls, 1);
+    EXPECT_EQ(runner.commands.size(), 1u);
     EXPECT_TRUE(result.succeeded.empty());
     EXPECT_EQ(result.bytesFreed, 0);
     EXPECT_TRUE(result.needsAdmin.empty());
@@ -130,20 +108,20 @@ TEST(RemoveWithAdmin, RefusalLeavesEverythingInFailed) {
     ASSERT_EQ(result.failed.size(), 4u);
     EXPECT_EQ(result.failed[0].url, "/usr");
     EXPECT_EQ(result.failed[1].reason, dir / "w/gone" + " no longer exists.");
-    EXPECT_EQ(result.failed[2], (RemovalFailure{a, runner.message}));
-    EXPECT_EQ(result.failed[3], (RemovalFailure{dir / "w/b", runner.message}));
+    EXPECT_EQ(result.failed[2], (RemovalFailure{a, runner.outcome.message}));
+    EXPECT_EQ(result.failed[3], (RemovalFailure{dir / "w/b", runner.outcome.message}));
     EXPECT_TRUE(exists(a) && exists(b));
 
-    RefusingRunner silent("");
+    FixedRunner silent({Status::refused, -1, ""});
     result = Remover::removeWithAdmin({a}, silent);
     EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Authorization failed."}}));
 }
 
 TEST(RemoveWithAdmin, FullyRefusedBatchNeverAsks) {
     test::TempDir dir;
-    RefusingRunner runner("should not be asked");
+    FixedRunner runner({Status::refused, -1, "should not be asked"});
     RemovalResult result = Remover::removeWithAdmin({"/", "/etc/shadow", dir / "missing", "/tmp"}, runner);
-    EXPECT_EQ(runner.calls, 0);
+    EXPECT_TRUE(runner.commands.empty());
     EXPECT_EQ(result.failed.size(), 4u);
     EXPECT_TRUE(result.succeeded.empty() && result.needsAdmin.empty());
 }
@@ -205,13 +183,13 @@ TEST(DeleteSnapshot, OnlyTheToolsDateFormatReachesTheShell) {
         EXPECT_TRUE(never.commands.empty()) << hostile;
     }
 
-    FixedRunner failing({Status::ran, 1, {}});
-    EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", failing));
-    FixedRunner refused({Status::refused, -1, "Request dismissed"});
-    EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", refused));
-    // Nothing could be asked, so nothing ran: that is no success.
-    FixedRunner unavailable({Status::unavailable, -1, {}});
-    EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", unavailable));
+    // A failing command, a refusal, and no way to ask at all (nothing ran: no success).
+    for (PrivilegedOutcome outcome : {PrivilegedOutcome{Status::ran, 1, {}},
+                                      {Status::refused, -1, "Request dismissed"},
+                                      {Status::unavailable, -1, {}}}) {
+        FixedRunner runner(outcome);
+        EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", runner));
+    }
     // The real default on this machine: no tmutil, so the deletion fails.
     ShellRunner shell;
     EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", shell));

@@ -19,23 +19,14 @@ std::string missing(const std::string& p) { return p + " no longer exists."; }
 } // namespace
 
 TEST(Guard, RootStructuralProtectedAndTooClose) {
-    EXPECT_EQ(verdict("/"), "Refusing to operate on the volume root.");
-    EXPECT_EQ(verdict(""), "Refusing to operate on the volume root.");
-    EXPECT_EQ(verdict("/.."), "Refusing to operate on the volume root.");
-    EXPECT_EQ(verdict("/System"), structural("/System"));
-    EXPECT_EQ(verdict("/System/Library/Kernels"), protectedText("/System/Library/Kernels"));
+    for (const char* root : {"/", "", "/.."}) EXPECT_EQ(verdict(root), "Refusing to operate on the volume root.");
     EXPECT_EQ(verdict("/foo"), "/foo is too close to the volume root to remove safely.");
-    EXPECT_EQ(verdict("/foo/bar"), missing("/foo/bar")); // two components pass that step
-    EXPECT_EQ(verdict("/usr/bin/anything"), protectedText("/usr/bin/anything"));
-    EXPECT_EQ(verdict("/usr/libexec/helper"), protectedText("/usr/libexec/helper"));
-    EXPECT_EQ(verdict("/usr/local"), structural("/usr/local"));
-    EXPECT_EQ(verdict("/usr/local/nothing-here-xyz"), missing("/usr/local/nothing-here-xyz"));
-    // Linux locations, with the same messages.
-    EXPECT_EQ(verdict("/etc/passwd"), protectedText("/etc/passwd"));
-    EXPECT_EQ(verdict("/boot/vmlinuz"), protectedText("/boot/vmlinuz"));
-    EXPECT_EQ(verdict("/var/lib/dpkg/status"), protectedText("/var/lib/dpkg/status"));
-    EXPECT_EQ(verdict("/var/lib"), structural("/var/lib"));
-    EXPECT_EQ(verdict("/tmp"), structural("/tmp"));
+    // macOS and Linux locations alike, with the same messages; two components pass the closeness step.
+    for (const char* path : {"/System", "/usr/local", "/var/lib", "/tmp"}) EXPECT_EQ(verdict(path), structural(path));
+    for (const char* path : {"/System/Library/Kernels", "/usr/bin/anything", "/usr/libexec/helper", "/etc/passwd",
+                             "/boot/vmlinuz", "/var/lib/dpkg/status"})
+        EXPECT_EQ(verdict(path), protectedText(path));
+    for (const char* path : {"/foo/bar", "/usr/local/nothing-here-xyz"}) EXPECT_EQ(verdict(path), missing(path));
 }
 
 TEST(Guard, EveryListedLocationIsRefused) {

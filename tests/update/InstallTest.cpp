@@ -33,14 +33,7 @@ protected:
     QUrl publish(const std::string& name) {
         std::string bundle = makeBundle(dir / ("build-" + name), "Vessora.app", "2.0", "11", marker, "new");
         EXPECT_TRUE(signBundle(bundle, keys.teamSecret, ourTeam));
-        std::string archive = dir / (name + ".zip");
-        makeZip(archive, "[{\"tree\": " + jsonString(bundle) + ", \"as\": \"Vessora.app\"}]");
-        std::string base = FeedServer::freshFolder("install-" + name);
-        server.put(base + "/Vessora-2.0.zip", readText(archive));
-        server.put(base + "/appcast.json",
-                   R"({"version": "2.0", "build": 11, "url": )" +
-                       jsonString(server.url(base + "/Vessora-2.0.zip").toString().toStdString()) + "}");
-        return server.url(base + "/appcast.json");
+        return publishBuild("install-" + name, zipBundle(bundle, dir / (name + ".zip")));
     }
 
     std::unique_ptr<Updater> staged(const std::string& installed) {

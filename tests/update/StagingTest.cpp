@@ -9,7 +9,7 @@
 
 #include <QSignalSpy>
 
-#include <dirent.h>
+#include <filesystem>
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -25,11 +25,7 @@ const QString wrongTeam = QStringLiteral("The downloaded app is signed by someon
 
 std::vector<std::string> list(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(dir))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-        ::closedir(dir);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -64,24 +60,15 @@ protected:
     // Serves `archive` with a feed offering it; returns the updater after a
     // check that must offer it.
     std::unique_ptr<Updater> offer(const std::string& archive, const std::optional<std::string>& sha256 = {}) {
-        std::string base = FeedServer::freshFolder("stage");
-        server.put(base + "/update.zip", readText(archive));
-        std::string json = R"({"version": "2.0", "build": 11, "url": )" +
-                           jsonString(server.url(base + "/update.zip").toString().toStdString()) +
-                           (sha256 ? ", \"sha256\": " + jsonString(*sha256) : "") + "}";
-        server.put(base + "/appcast.json", json);
-        auto u = makeUpdater(server.url(base + "/appcast.json"), makeInstalledInfo(dir / "installed", "10"));
+        auto u = makeUpdater(publishBuild("stage", archive, sha256), makeInstalledInfo(dir / "installed", "10"));
         u->check(false);
         EXPECT_TRUE(settle(*u));
         EXPECT_EQ(u->state(), UpdateState::available("2.0", 11, std::nullopt));
         return u;
     }
 
-    std::string zipOf(const std::string& bundle, const std::string& extraSpec = {}) {
-        std::string archive = work + "/a" + std::to_string(++serial) + ".zip";
-        makeZip(archive, "[{\"tree\": " + jsonString(bundle) + ", \"as\": " + jsonString(Paths::lastComponent(bundle)) +
-                             "}" + extraSpec + "]");
-        return archive;
+    std::string zipOf(const std::string& bundle, const std::string& extra = {}) {
+        return zipBundle(bundle, work + "/a" + std::to_string(++serial) + ".zip", extra);
     }
 
     UpdateState stage(Updater& u) {
@@ -227,15 +214,13 @@ TEST_F(StagingTest, SignerDecidesBetweenInvalidAndWrongTeam) {
 TEST_F(StagingTest, HostileArchivesWriteNothingOutsideTheUnpackFolder) {
     std::string bundle = signedBundle();
     // Every archive also carries a valid signed bundle, so only the hostile
-    // entry can be the reason for the refusal.
+    // entry can be the reason for the refusal. The unpacker's own tests try
+    // more variants of each.
     const std::string cases[] = {
         R"(, {"name": "../outside/dotdot.txt", "text": "escaped"})",
-        R"(, {"name": "Vessora.app/../../outside/deep.txt", "text": "escaped"})",
         ", {\"name\": " + jsonString(outside + "/absolute.txt") + ", \"text\": \"escaped\"}",
         ", {\"name\": \"Vessora.app/out\", \"link\": " + jsonString(outside) +
             "}, {\"name\": \"Vessora.app/out/through.txt\", \"text\": \"escaped\"}",
-        R"(, {"name": "Vessora.app/up", "link": "../../outside"}, {"name": "Vessora.app/up/through.txt", "text": "x"})",
-        R"(, {"name": "Vessora.app/self", "link": "."}, {"name": "Vessora.app/climb", "link": "self/../.."})",
         R"(, {"name": "Vessora.app/bomb", "zeros": 67108864})",
     };
     for (const std::string& hostile : cases) {
@@ -246,16 +231,6 @@ TEST_F(StagingTest, HostileArchivesWriteNothingOutsideTheUnpackFolder) {
         expectNothingLeft();
         EXPECT_FALSE(exists(dir / "dotdot.txt"));
     }
-    std::string many = work + "/many.zip";
-    std::string entries = "[{\"tree\": " + jsonString(bundle) + ", \"as\": \"Vessora.app\"}";
-    for (int i = 0; i < 40; ++i) entries += R"(, {"name": "Vessora.app/f)" + std::to_string(i) + R"(", "text": "x"})";
-    makeZip(many, entries + "]");
-    auto u = offer(many);
-    u->setUnpackLimits({.maxEntries = 30, .maxTotalBytes = 16 << 20});
-    EXPECT_EQ(stage(*u), UpdateState::failed(unpackFailed));
-    expectNothingLeft();
-
-    server.put("garbage.zip", "this is not a zip archive");
     std::string garbage = dir / "garbage.zip";
     writeText(garbage, "this is not a zip archive");
     auto g = offer(garbage);
@@ -264,16 +239,11 @@ TEST_F(StagingTest, HostileArchivesWriteNothingOutsideTheUnpackFolder) {
 }
 
 TEST_F(StagingTest, DownloadMustAnswer200) {
-    std::string base = FeedServer::freshFolder("missing");
-    server.put(base + "/appcast.json", R"({"version": "2.0", "build": 11, "url": )" +
-                                           jsonString(server.url(base + "/absent.zip").toString().toStdString()) + "}");
-    auto u = makeUpdater(server.url(base + "/appcast.json"), makeInstalledInfo(dir / "installed", "10"));
-    u->check(false);
-    ASSERT_TRUE(settle(*u));
+    auto u = offer({}); // the archive itself is missing
     EXPECT_EQ(stage(*u), UpdateState::failed(badResponse));
     expectNothingLeft();
 
-    Updater idle(server.url(base + "/appcast.json"), {}, {});
+    Updater idle(server.url("x/appcast.json"), {}, {});
     idle.downloadAndStage(); // nothing pending: nothing happens
     EXPECT_EQ(idle.state(), UpdateState::idle());
 }

@@ -183,6 +183,22 @@ void makeZip(const std::string& out, const std::string& entriesJson) {
     ::unlink(listFile.c_str());
 }
 
+std::string zipBundle(const std::string& bundle, const std::string& out, const std::string& extraEntries) {
+    makeZip(out, "[{\"tree\": " + jsonString(bundle) + ", \"as\": " + jsonString(Paths::lastComponent(bundle)) + "}" +
+                     extraEntries + "]");
+    return out;
+}
+
+QUrl publishBuild(const std::string& prefix, const std::string& archive, const std::optional<std::string>& sha256) {
+    const FeedServer& server = FeedServer::shared();
+    std::string base = FeedServer::freshFolder(prefix);
+    if (!archive.empty()) server.put(base + "/update.zip", readText(archive));
+    server.put(base + "/appcast.json", R"({"version": "2.0", "build": 11, "url": )" +
+                                           jsonString(server.url(base + "/update.zip").toString().toStdString()) +
+                                           (sha256 ? ", \"sha256\": " + jsonString(*sha256) : "") + "}");
+    return server.url(base + "/appcast.json");
+}
+
 std::unique_ptr<Updater> makeUpdater(const QUrl& feed, const std::string& installedBundle,
                                      const std::string& osRelease) {
     const Keys& keys = Keys::shared();

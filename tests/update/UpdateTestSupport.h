@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <ostream>
@@ -73,6 +74,13 @@ std::string makeInstalledInfo(const std::string& folder, const std::string& buil
 
 // Writes a zip with make_zip.py from a JSON list of entries.
 void makeZip(const std::string& out, const std::string& entriesJson);
+// A zip at `out` holding `bundle` at its top, then `extraEntries` (JSON
+// entries, each led by a comma). Returns `out`.
+std::string zipBundle(const std::string& bundle, const std::string& out, const std::string& extraEntries = {});
+// Publishes a feed in a fresh folder offering build 11 ("2.0") as update.zip
+// there, with `sha256` when given; `archive` is served as that file unless it
+// is empty. Returns the feed's URL.
+QUrl publishBuild(const std::string& prefix, const std::string& archive, const std::optional<std::string>& sha256 = {});
 std::string jsonString(const std::string& text);
 
 // The updater under test: the local feed, its CA, our keys, a running app
