@@ -163,17 +163,8 @@ private:
                     }
                 }
                 if (!options_.crossesDevices && st.dev != rootDev_) return true;
-                auto* sub = new walk::DirTask;
-                sub->depth = task->depth + 1;
-                sub->index = index;
-                sub->dev = st.dev;
-                sub->ino = st.ino;
-                sub->parent = task;
-                walk::retain(task);
-                sub->name = name;
-                sub->node = child.get();
-                sub->top = task->top;
-                subdirs.push_back(sub);
+                subdirs.push_back(subdirectory(task, name, index, st));
+                subdirs.back()->node = child.get();
                 return true;
             }
             LinkOccurrence* occurrence = nullptr;
@@ -310,15 +301,7 @@ private:
             if (!options_.skipPaths.empty() && skipNames_.count(name) &&
                 options_.skipPaths.count(childPath(task, name)))
                 return true;
-            auto* sub = new walk::DirTask;
-            sub->depth = task->depth + 1;
-            sub->index = index;
-            sub->dev = st.dev;
-            sub->ino = st.ino;
-            sub->parent = task;
-            walk::retain(task);
-            sub->name = name;
-            subdirs.push_back(sub);
+            subdirs.push_back(subdirectory(task, name, index, st));
             return true;
         });
         keepOrClose(task, fd, subdirs.size());

@@ -91,8 +91,10 @@ public:
     bool isCloudProvider : 1 = false; // with isNotDescended: a cloud provider's folder
 
 private:
-    bool isDirectory_ : 1 = false;
-    bool isLump_ : 1 = false; // its name is a count, its path its directory's
+    // Whole bytes, apart from the flags above: the scanner's threads read
+    // these while another thread may set a flag on the same node.
+    bool isDirectory_ = false;
+    bool isLump_ = false; // its name is a count, its path its directory's
 
 public:
     const std::vector<Ptr>& children() const { return children_; }

@@ -73,6 +73,19 @@ void Walker::run(std::vector<DirTask*> tasks) {
     for (auto& thread : helpers) thread.join();
 }
 
+DirTask* Walker::subdirectory(DirTask* parent, const char* name, uint32_t index, const EntryStat& st) {
+    auto* task = new DirTask;
+    task->depth = parent->depth + 1;
+    task->index = index;
+    task->dev = st.dev;
+    task->ino = st.ino;
+    task->parent = parent;
+    retain(parent);
+    task->name = name;
+    task->top = parent->top;
+    return task;
+}
+
 void Walker::push(std::vector<DirTask*>& tasks, Worker& worker) {
     if (tasks.empty()) return;
     worker.next = tasks[0];

@@ -103,6 +103,8 @@ protected:
     void abandon(DirTask* task);
     // After listing: keeps `fd` for `subdirs` subdirectories when within budget.
     void keepOrClose(DirTask* task, int fd, size_t subdirs);
+    // A task for the subdirectory `name` (at `index` in the listing) of `parent`.
+    static DirTask* subdirectory(DirTask* parent, const char* name, uint32_t index, const EntryStat& st);
     // Hands over a directory's subdirectories (each holding a reference to
     // its parent): the first is read next by this thread, the rest are queued
     // for any thread, in order.
