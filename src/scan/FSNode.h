@@ -67,6 +67,8 @@ public:
     // A node whose path is the parent's path followed by `name`, appended to
     // `parent`'s children. The scanner builds its trees this way.
     static Ptr makeChild(FSNode& parent, std::string_view name, bool isDirectory);
+    // The same, joined to `parent`'s children only by appendChild later.
+    static Ptr makeUnattachedChild(FSNode& parent, std::string_view name, bool isDirectory);
     // The lump of `count` small files of `parent`, appended as its last child.
     static Ptr makeLump(FSNode& parent, int64_t count, int64_t bytes, int64_t logicalBytes);
 
