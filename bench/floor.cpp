@@ -33,26 +33,28 @@ constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 std::mutex gLock;
 std::condition_variable gWake;
-std::vector<int> gStack; // open descriptors of directories still to read
-size_t gOutstanding = 0;
-unsigned gIdle = 0;
+std::vector<int> gShared;             // open descriptors of directories any thread may read
+std::atomic<int64_t> gOutstanding{0}; // directories found and not yet read
+std::atomic<unsigned> gIdle{0};
 std::atomic<int64_t> gBytes{0}, gEntries{0};
 
+// Each thread continues with the first subdirectory it found and puts the
+// others on the shared stack, where idle threads pick them up.
 void worker() {
     std::vector<char> buffer(64 * 1024);
     std::vector<int> found;
     int64_t bytes = 0, entries = 0;
-    std::unique_lock<std::mutex> lock(gLock);
+    int fd = -1;
     for (;;) {
-        while (gStack.empty() && gOutstanding > 0) {
+        if (fd < 0) {
+            std::unique_lock<std::mutex> lock(gLock);
             ++gIdle;
-            gWake.wait(lock);
+            while (gShared.empty() && gOutstanding.load() > 0) gWake.wait(lock);
             --gIdle;
+            if (gShared.empty()) break;
+            fd = gShared.back();
+            gShared.pop_back();
         }
-        if (gStack.empty()) break;
-        int fd = gStack.back();
-        gStack.pop_back();
-        lock.unlock();
         for (;;) {
             long n = ::syscall(SYS_getdents64, fd, buffer.data(), buffer.size());
             if (n <= 0) break;
@@ -73,14 +75,22 @@ void worker() {
             }
         }
         ::close(fd);
-        lock.lock();
-        for (size_t i = found.size(); i-- > 0;) gStack.push_back(found[i]);
-        gOutstanding += found.size();
-        if (!found.empty() && gIdle) gWake.notify_all();
-        found.clear();
-        if (--gOutstanding == 0) gWake.notify_all();
+        fd = -1;
+        const int64_t delta = int64_t(found.size()) - 1;
+        if (!found.empty()) {
+            fd = found.front();
+            if (found.size() > 1) {
+                std::lock_guard<std::mutex> lock(gLock);
+                gShared.insert(gShared.end(), found.rbegin(), found.rend() - 1);
+                if (gIdle.load(std::memory_order_relaxed) > 0) gWake.notify_all();
+            }
+            found.clear();
+        }
+        if (gOutstanding.fetch_add(delta) + delta == 0) {
+            std::lock_guard<std::mutex> lock(gLock);
+            gWake.notify_all();
+        }
     }
-    lock.unlock();
     gBytes += bytes;
     gEntries += entries;
 }
@@ -98,7 +108,7 @@ int main(int argc, char** argv) {
         std::perror(argv[1]);
         return 1;
     }
-    gStack.push_back(fd);
+    gShared.push_back(fd);
     gOutstanding = 1;
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);

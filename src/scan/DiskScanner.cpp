@@ -10,6 +10,19 @@
 
 #include <unordered_set>
 
+namespace vessora::walk {
+
+// A top-level entry of the scan root: its node (null when it has none) and
+// whether something inside could not be examined.
+struct TopState {
+    uint32_t index = 0;
+    std::string name;
+    FSNode::Ptr node;
+    std::atomic<bool> entryFailed{false};
+};
+
+} // namespace vessora::walk
+
 namespace vessora::DiskScanner {
 
 namespace {
@@ -24,28 +37,6 @@ std::unordered_set<std::string> lastComponents(const std::set<std::string>& path
     for (const auto& p : paths) names.insert(Paths::lastComponent(p));
     return names;
 }
-
-} // namespace
-
-namespace walk = vessora::walk;
-
-} // namespace vessora::DiskScanner
-
-namespace vessora::walk {
-
-// A top-level entry of the scan root: its node (null when it has none) and
-// whether something inside could not be examined.
-struct TopState {
-    std::string name;
-    FSNode::Ptr node;
-    std::atomic<bool> entryFailed{false};
-};
-
-} // namespace vessora::walk
-
-namespace vessora::DiskScanner {
-
-namespace {
 
 class ScanWalker final : public walk::Walker {
 public:
@@ -80,11 +71,13 @@ private:
 
     // A regular file with several links is counted at its first link in walk
     // order only. Returns false when this link is not the one counted.
-    bool claimLink(const walk::EntryStat& st, walk::DirTask* dir, uint32_t index, LinkOccurrence** stored) {
+    bool claimLink(const walk::EntryStat& st, FSNode* dir, uint32_t top, uint32_t index, uint32_t foldersBefore,
+                   LinkOccurrence** stored) {
         auto occurrence = std::make_unique<LinkOccurrence>();
-        if (dir) walk::retain(dir);
         occurrence->dir = dir;
+        occurrence->top = top;
         occurrence->index = index;
+        occurrence->foldersBefore = foldersBefore;
         occurrence->allocated = st.allocated;
         occurrence->length = st.length;
         return inodes.claim(InodeSet::key(st.dev, st.ino), std::move(occurrence), stored);
@@ -98,7 +91,7 @@ private:
         std::string path = Paths::join(rootPath_, task->name);
         if (!st.isDirectory()) {
             LinkOccurrence* occurrence = nullptr;
-            if (st.isMultiLinkFile() && !claimLink(st, nullptr, task->index, &occurrence)) return;
+            if (st.isMultiLinkFile() && !claimLink(st, nullptr, task->index, 0, 0, &occurrence)) return;
             top.node = FSNode::make(task->name, path, false);
             top.node->size = st.allocated;
             top.node->logicalSize = st.length;
@@ -126,71 +119,100 @@ private:
             flush(worker);
             stats_.setCurrent(fullPath(task));
         }
-        FSNode& node = *task->node;
         int fd = open(task);
         if (fd < 0) {
             // Closed like any finished directory: flagged, counted once, and
             // attached in its place so that what follows lands in its real parent.
-            node.unreadable = true;
+            task->node->unreadable = true;
             stats_.addUnreadable();
             complete(task);
             return;
         }
+        readDirectory(task, fd, worker);
+    }
+
+    // Nodes are made here but joined to the directory only when all of its
+    // entries are known, in listing order (slices may finish in any order).
+    struct ScanListing : Listing {
+        std::vector<FSNode::Ptr> nodes;
+        std::vector<LinkOccurrence*> links; // their foldersBefore counts from the slice's start
         int64_t smallBytes = 0, smallLogical = 0, smallCount = 0;
-        std::vector<walk::DirTask*> subdirs;
-        forEachEntry(fd, worker, [&](const char* name, uint32_t index) {
-            if (stats_.isCancelled()) return false;
-            walk::EntryStat st;
-            if (!walk::statEntry(fd, name, st)) {
-                stats_.addUnreadable();
-                task->top->entryFailed.store(true, std::memory_order_relaxed);
-                return true;
-            }
-            if (st.isDirectory()) {
-                if (isCycle(task, st)) return true;
-                FSNode::Ptr child = FSNode::makeChild(node, name, true);
-                if (!options_.skipPaths.empty() && skipNames_.count(name)) {
-                    std::string path = childPath(task, name);
-                    if (options_.skipPaths.count(path)) {
-                        child->isNotDescended = true;
-                        child->isCloudProvider = options_.cloudRoots.count(path) > 0;
-                        return true;
-                    }
-                }
-                if (!options_.crossesDevices && st.dev != rootDev_) return true;
-                auto* sub = new walk::DirTask;
-                sub->depth = task->depth + 1;
-                sub->index = index;
-                sub->dev = st.dev;
-                sub->ino = st.ino;
-                sub->parent = task;
-                walk::retain(task);
-                sub->name = name;
-                sub->node = child.get();
-                sub->top = task->top;
-                subdirs.push_back(sub);
-                return true;
-            }
-            LinkOccurrence* occurrence = nullptr;
-            if (st.isMultiLinkFile() && !claimLink(st, task, index, &occurrence)) return true;
-            count(worker, st.allocated);
-            if (st.allocated < options_.smallFileThreshold) {
-                smallBytes += st.allocated;
-                smallLogical += st.length;
-                ++smallCount;
-                return true;
-            }
-            FSNode::Ptr file = FSNode::makeChild(node, name, false);
-            file->size = st.allocated;
-            file->logicalSize = st.length;
-            file->fileCount = 1;
-            if (occurrence) occurrence->fileNode = file.get();
+        uint32_t folders = 0; // folder nodes made: places links in walk order
+    };
+
+    std::unique_ptr<Listing> newListing() override { return std::make_unique<ScanListing>(); }
+
+    bool handleEntry(walk::DirTask* task, int fd, const char* name, uint32_t index, Listing& part,
+                     Worker& worker) override {
+        if (stats_.isCancelled()) return false;
+        auto& into = static_cast<ScanListing&>(part);
+        FSNode& node = *task->node;
+        walk::EntryStat st;
+        if (!walk::statEntry(fd, name, st)) {
+            stats_.addUnreadable();
+            task->top->entryFailed.store(true, std::memory_order_relaxed);
             return true;
-        });
+        }
+        if (st.isDirectory()) {
+            if (isCycle(task, st)) return true;
+            FSNode::Ptr child = FSNode::makeUnattachedChild(node, name, true);
+            into.nodes.push_back(child);
+            ++into.folders;
+            if (!options_.skipPaths.empty() && skipNames_.count(name)) {
+                std::string path = childPath(task, name);
+                if (options_.skipPaths.count(path)) {
+                    child->isNotDescended = true;
+                    child->isCloudProvider = options_.cloudRoots.count(path) > 0;
+                    return true;
+                }
+            }
+            if (!options_.crossesDevices && st.dev != rootDev_) return true;
+            into.subdirs.push_back(subdirectory(task, name, index, st));
+            into.subdirs.back()->node = child.get();
+            return true;
+        }
+        LinkOccurrence* occurrence = nullptr;
+        if (st.isMultiLinkFile()) {
+            if (!claimLink(st, &node, task->top->index, index, into.folders, &occurrence)) return true;
+            into.links.push_back(occurrence);
+        }
+        count(worker, st.allocated);
+        if (st.allocated < options_.smallFileThreshold) {
+            into.smallBytes += st.allocated;
+            into.smallLogical += st.length;
+            ++into.smallCount;
+            return true;
+        }
+        FSNode::Ptr file = FSNode::makeUnattachedChild(node, name, false);
+        file->size = st.allocated;
+        file->logicalSize = st.length;
+        file->fileCount = 1;
+        into.nodes.push_back(file);
+        if (occurrence) occurrence->fileNode = file.get();
+        return true;
+    }
+
+    void finishDirectory(walk::DirTask* task, int fd, std::vector<std::unique_ptr<Listing>>& parts,
+                         Worker& worker) override {
+        FSNode& node = *task->node;
+        int64_t smallBytes = 0, smallLogical = 0, smallCount = 0;
+        uint32_t folders = 0;
+        std::vector<walk::DirTask*> subdirs;
+        for (auto& p : parts) {
+            auto& part = static_cast<ScanListing&>(*p);
+            for (auto& child : part.nodes) node.appendChild(std::move(child));
+            for (LinkOccurrence* link : part.links) link->foldersBefore += folders;
+            folders += part.folders;
+            smallBytes += part.smallBytes;
+            smallLogical += part.smallLogical;
+            smallCount += part.smallCount;
+            subdirs.insert(subdirs.end(), part.subdirs.begin(), part.subdirs.end());
+        }
         keepOrClose(task, fd, subdirs.size());
         if (smallCount > 0) FSNode::makeLump(node, smallCount, smallBytes, smallLogical);
+        node.compactChildren();
         task->pending.store(int32_t(subdirs.size()) + 1, std::memory_order_relaxed);
-        push(subdirs);
+        push(subdirs, worker);
         if (task->pending.fetch_sub(1, std::memory_order_acq_rel) == 1) complete(task);
     }
 
@@ -226,10 +248,10 @@ void takeBack(const LinkOccurrence& link, std::vector<walk::TopState>& tops, Sca
         stats._bytes -= link.allocated;
     }
     if (!link.dir) {
-        tops[link.index].node.reset();
+        tops[link.top].node.reset();
         return;
     }
-    FSNode* dir = link.dir->node;
+    FSNode* dir = link.dir;
     if (link.fileNode) {
         dir->eraseChild(link.fileNode);
     } else if (!dir->children().empty() && dir->children().back()->isAggregate) {
@@ -268,12 +290,9 @@ std::vector<std::string> listNames(int fd) {
 
 class SizeWalker final : public walk::Walker {
 public:
-    SizeWalker(const std::string& path, uint64_t rootDev, const ScanOptions& options,
-               const std::function<bool()>& cancelled)
+    SizeWalker(uint64_t rootDev, const ScanOptions& options, const std::function<bool()>& cancelled)
         : Walker(AT_FDCWD, std::string()), rootDev_(rootDev), options_(options), cancelled_(cancelled),
-          skipNames_(lastComponents(options.skipPaths)) {
-        (void)path;
-    }
+          skipNames_(lastComponents(options.skipPaths)) {}
 
     std::atomic<int64_t> total{0};
 
@@ -290,32 +309,32 @@ private:
             return;
         }
         int fd = open(task);
-        if (fd < 0) return;
-        std::vector<walk::DirTask*> subdirs;
-        forEachEntry(fd, worker, [&](const char* name, uint32_t index) {
-            walk::EntryStat st;
-            if (!walk::statEntry(fd, name, st)) return true;
-            if (!st.isDirectory()) {
-                worker.bytes += st.allocated;
-                return true;
-            }
-            if (isCycle(task, st) || st.dev != rootDev_) return true;
-            if (!options_.skipPaths.empty() && skipNames_.count(name) &&
-                options_.skipPaths.count(childPath(task, name)))
-                return true;
-            auto* sub = new walk::DirTask;
-            sub->depth = task->depth + 1;
-            sub->index = index;
-            sub->dev = st.dev;
-            sub->ino = st.ino;
-            sub->parent = task;
-            walk::retain(task);
-            sub->name = name;
-            subdirs.push_back(sub);
+        if (fd >= 0) readDirectory(task, fd, worker);
+    }
+
+    std::unique_ptr<Listing> newListing() override { return std::make_unique<Listing>(); }
+
+    bool handleEntry(walk::DirTask* task, int fd, const char* name, uint32_t index, Listing& into,
+                     Worker& worker) override {
+        walk::EntryStat st;
+        if (!walk::statEntry(fd, name, st)) return true;
+        if (!st.isDirectory()) {
+            worker.bytes += st.allocated;
             return true;
-        });
+        }
+        if (isCycle(task, st) || st.dev != rootDev_) return true;
+        if (!options_.skipPaths.empty() && skipNames_.count(name) && options_.skipPaths.count(childPath(task, name)))
+            return true;
+        into.subdirs.push_back(subdirectory(task, name, index, st));
+        return true;
+    }
+
+    void finishDirectory(walk::DirTask* task, int fd, std::vector<std::unique_ptr<Listing>>& parts,
+                         Worker& worker) override {
+        std::vector<walk::DirTask*> subdirs;
+        for (auto& part : parts) subdirs.insert(subdirs.end(), part->subdirs.begin(), part->subdirs.end());
         keepOrClose(task, fd, subdirs.size());
-        push(subdirs);
+        push(subdirs, worker);
     }
 
     void finishWorker(Worker& worker) override { total.fetch_add(worker.bytes); }
@@ -365,7 +384,10 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
             }
         }
         tops = std::vector<walk::TopState>(work.size());
-        for (size_t i = 0; i < work.size(); ++i) tops[i].name = std::move(work[i]);
+        for (size_t i = 0; i < work.size(); ++i) {
+            tops[i].index = uint32_t(i);
+            tops[i].name = std::move(work[i]);
+        }
     }
 
     {
@@ -400,7 +422,7 @@ int64_t quickSize(const std::string& path, const ScanOptions& options, const std
     if (::lstat(path.c_str(), &st) != 0) return 0;
     if (!S_ISDIR(st.st_mode)) return int64_t(st.st_blocks) * 512;
     if (options.skipPaths.count(Paths::standardize(path)) || options.skipPaths.count(path)) return 0;
-    SizeWalker walker(path, st.st_dev, options, cancelled);
+    SizeWalker walker(st.st_dev, options, cancelled);
     auto* task = new walk::DirTask;
     task->name = path;
     task->dev = st.st_dev;

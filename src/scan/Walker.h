@@ -1,19 +1,23 @@
 #pragma once
-// The directory walker behind DiskScanner: a pool of threads working through
-// a shared stack of directories, each read with getdents64 and its entries
-// examined with statx relative to the directory's descriptor, so no path is
-// ever resolved from the top and paths longer than PATH_MAX are measured like
-// any other.
+// The directory walker behind DiskScanner: a pool of threads (one per core)
+// working through a shared stack of directories, each read with getdents64
+// and its entries examined with statx relative to the directory's descriptor,
+// so no path is resolved from the top and paths longer than PATH_MAX are
+// measured like any other. A thread continues with the first subdirectory it
+// found and leaves the others to any thread; a directory with many entries is
+// cut into slices that any thread examines. Per-entry work takes no lock.
 //
 // Descriptors: a directory keeps its descriptor only until every one of its
 // subdirectories has been opened from it, and only while the walk holds fewer
-// than a budget of such descriptors; past that, a subdirectory is reopened from
-// the walk's root, component by component and checked against its recorded
-// device and inode. A chain of any depth thus holds a handful of descriptors.
+// than a budget of such descriptors; past that, a subdirectory is reopened by
+// its path from the walk's root (component by component past PATH_MAX) and
+// checked against its recorded device and inode. A chain of any depth thus
+// holds a handful of descriptors.
 
 #include <sys/stat.h>
 
 #include <atomic>
+#include <memory>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -45,6 +49,7 @@ struct EntryStat {
 bool statEntry(int dirFd, const char* name, EntryStat& st);
 
 struct TopState;
+struct Split;
 
 // One directory to read. Reference counted: the walk holds it while it is
 // queued or being read, each subdirectory holds its parent (for the parent's
@@ -61,6 +66,14 @@ struct DirTask {
     std::string name;        // a path for a walk's own directory
     FSNode* node = nullptr;  // scan: the directory's node, owned by the tree
     TopState* top = nullptr; // scan: the top-level entry this belongs to
+    Split* split = nullptr;  // set for a slice of a large directory\'s entries
+    uint32_t slice = 0;      // which slice
+};
+
+// What one thread found in (a slice of) a directory's entries.
+struct Listing {
+    virtual ~Listing() = default;
+    std::vector<DirTask*> subdirs;
 };
 
 void retain(DirTask* task);
@@ -68,6 +81,8 @@ void release(DirTask* task);
 
 // For tests: run walks on this many threads (0: one per core).
 extern std::atomic<unsigned> threadOverride;
+// For tests: split directories into slices of this many entries (0: the default).
+extern std::atomic<uint32_t> sliceOverride;
 
 class Walker {
 public:
@@ -86,12 +101,29 @@ protected:
     // Per-thread scratch and counters.
     struct Worker {
         std::vector<char> buffer = std::vector<char>(64 * 1024);
-        int64_t files = 0; // scan: progress batch; quick size: unused
-        int64_t bytes = 0; // scan: progress batch; quick size: the thread's total
+        int64_t files = 0;       // scan: progress batch; quick size: unused
+        int64_t bytes = 0;       // scan: progress batch; quick size: the thread's total
+        DirTask* next = nullptr; // read next on this thread, without the queue
     };
 
-    // Reads one directory task. The walk releases the task afterwards.
+    using Listing = walk::Listing;
+
+    // Reads one directory task (typically: open it, then readDirectory). The
+    // walk releases the task afterwards.
     virtual void process(DirTask* task, Worker& worker) = 0;
+    virtual std::unique_ptr<Listing> newListing() = 0;
+    // Examines one entry of the task's open directory; false stops the listing.
+    virtual bool handleEntry(DirTask* task, int fd, const char* name, uint32_t index, Listing& into,
+                             Worker& worker) = 0;
+    // All entries are examined: `parts` hold them in listing order. Owns `fd`.
+    virtual void finishDirectory(DirTask* task, int fd, std::vector<std::unique_ptr<Listing>>& parts,
+                                 Worker& worker) = 0;
+
+    // Goes through the entries of the task's open directory. A directory with
+    // more entries than a slice is cut into slices that any thread may
+    // examine, so one huge folder keeps every core busy; the thread that
+    // finishes the last slice finishes the directory.
+    void readDirectory(DirTask* task, int fd, Worker& worker);
     // Called on each thread once it has no more work.
     virtual void finishWorker(Worker&) {}
 
@@ -102,8 +134,12 @@ protected:
     void abandon(DirTask* task);
     // After listing: keeps `fd` for `subdirs` subdirectories when within budget.
     void keepOrClose(DirTask* task, int fd, size_t subdirs);
-    // Queues tasks (each holding a reference to its parent) in order.
-    void push(std::vector<DirTask*>& tasks);
+    // A task for the subdirectory `name` (at `index` in the listing) of `parent`.
+    static DirTask* subdirectory(DirTask* parent, const char* name, uint32_t index, const EntryStat& st);
+    // Hands over a directory's subdirectories (each holding a reference to
+    // its parent): the first is read next by this thread, the rest are queued
+    // for any thread, in order.
+    void push(std::vector<DirTask*>& tasks, Worker& worker);
     // The full path of a task's directory (walks up; for display and rare checks).
     std::string fullPath(const DirTask* task) const;
     std::string childPath(const DirTask* task, std::string_view name) const;
@@ -118,6 +154,8 @@ protected:
 
 private:
     void workerLoop();
+    void processSlice(DirTask* slice, Worker& worker);
+    void enqueue(DirTask* const* tasks, size_t count, size_t minQueuedForHelper);
     void parentOpened(DirTask* parent);
     int reopen(DirTask* task);
 

@@ -1,6 +1,6 @@
 // The scanner against the plain fts walk on many random trees: the same tree
-// (every field, children in the same order after sorting) and the same final
-// counters, on one thread and on several.
+// (every field, children in the same order after sorting), the same final
+// counters and the same quick size, on one thread and on several.
 
 #include "scan/DiskScanner.h"
 
@@ -9,6 +9,8 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,15 +102,19 @@ struct RandomTree {
     }
 };
 
-std::string compareScans(const std::string& root, const ScanOptions& options) {
+std::string compareScans(const std::string& root, const ScanOptions& options, unsigned slice) {
     ScanStats expectedStats;
     auto expected = test::referenceScan(root, options, expectedStats);
     expected->sortRecursively();
+    const int64_t expectedQuick = test::referenceQuickSize(root, options);
     for (unsigned threads : {1u, 2u, 5u}) {
         test::walkThreads(threads);
+        test::walkSlices(slice);
         ScanStats actualStats;
         auto actual = DiskScanner::scan(root, options, actualStats);
+        int64_t quick = DiskScanner::quickSize(root, options);
         test::walkThreads(0);
+        test::walkSlices(0);
         actual->sortRecursively();
         std::string difference = test::treeDifference(*actual, *expected);
         if (!difference.empty()) return std::to_string(threads) + " threads: " + difference;
@@ -117,6 +123,9 @@ std::string compareScans(const std::string& root, const ScanOptions& options) {
             return std::to_string(threads) + " threads: counters " + std::to_string(a.files) + "/" +
                    std::to_string(a.bytes) + "/" + std::to_string(a.unreadable) + ", expected " +
                    std::to_string(e.files) + "/" + std::to_string(e.bytes) + "/" + std::to_string(e.unreadable);
+        if (quick != expectedQuick)
+            return std::to_string(threads) + " threads: quick size " + std::to_string(quick) + ", expected " +
+                   std::to_string(expectedQuick);
         if (std::string problem = test::treeProblem(*actual); !problem.empty())
             return std::to_string(threads) + " threads: " + problem;
     }
@@ -143,7 +152,8 @@ TEST(WalkEquivalence, RandomTreesMatchThePlainWalk) {
         int pipeFds[2];
         ASSERT_EQ(::pipe(pipeFds), 0);
         int status = test::runAsUnprivileged([&] {
-            std::string problem = compareScans(dir / "r", options);
+            // Small slices make the wide folders of these trees be shared out.
+            std::string problem = compareScans(dir / "r", options, seed % 3 == 0 ? 0 : unsigned(seed % 7) + 1);
             if (::write(pipeFds[1], problem.data(), problem.size()) < 0) return 2;
             return problem.empty() ? 0 : 1;
         });
@@ -153,4 +163,56 @@ TEST(WalkEquivalence, RandomTreesMatchThePlainWalk) {
         ::close(pipeFds[0]);
         EXPECT_EQ(status, 0) << "seed " << seed << ": " << difference;
     }
+}
+
+// With few descriptors allowed, folders give theirs up and their subfolders
+// are reopened from the scan root, also past PATH_MAX (component by component).
+TEST(WalkEquivalence, FewDescriptors) {
+    test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    // A branching tree, as the plain walk can check it...
+    RandomTree tree(99);
+    tree.build(dir / "r", false);
+    // The walk goes down through the folder listed first while each level
+    // keeps its descriptor for the other one.
+    const std::string down = test::listedFirst(dir / "probe", "d", "e");
+    const std::string side = down == "d" ? "e" : "d";
+    std::string deep = dir / "r/branching";
+    for (int d = 0; d < 60; ++d) {
+        test::makeDirs(deep + "/" + down);
+        test::writeManyFiles(deep + "/" + side, 2, 10);
+        deep += "/" + down;
+    }
+    // ...and a branching chain past PATH_MAX, checked by its counts.
+    const int depth = 2100;
+    test::makeDirs(dir / "long");
+    int fd = ::open((dir / "long").c_str(), O_RDONLY | O_DIRECTORY);
+    for (int d = 0; d < depth && fd >= 0; ++d) {
+        ::mkdirat(fd, side.c_str(), 0755);
+        ::mkdirat(fd, down.c_str(), 0755);
+        int next = ::openat(fd, down.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    int file = ::openat(fd, "bottom", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::write(file, "bottom", 6), 6);
+    ::close(file);
+    ::close(fd);
+    int status = test::runAsUnprivileged([&] {
+        struct rlimit limit {
+            64, 64
+        };
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 3;
+        if (!compareScans(dir / "r", ScanOptions{}, 0).empty()) return 4;
+        ScanStats stats;
+        test::walkThreads(1);
+        auto root = DiskScanner::scan(dir / "long", {}, stats);
+        test::walkThreads(0);
+        if (root->fileCount != 1 || root->dirCount != 2 * depth || stats.snapshot().unreadable != 0) return 5;
+        if (DiskScanner::quickSize(dir / "long") != root->size) return 6;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    test::splitChain(dir / "long", depth, down);
 }
