@@ -1,0 +1,43 @@
+#pragma once
+// The grade and the removable item that cleanup targets, storage categories and
+// removals share.
+
+#include "catalog/Hashing.h"
+#include "support/Date.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vessora {
+
+// How careful the user must be with some data; ordered safe < review < careful.
+enum class CleanupRisk { safe = 0, review = 1, careful = 2 };
+
+// The grade of a raw value; nothing for any value but 0, 1 and 2.
+std::optional<CleanupRisk> cleanupRiskFromRaw(int raw);
+// "safe", "review", "careful".
+std::string_view cleanupRiskName(CleanupRisk risk);
+
+// One removable item.
+struct CleanupEntry {
+    std::string url;              // absolute path of the item
+    int64_t size = 0;             // allocated bytes, recursively
+    std::optional<Date> modified; // modification date; absent when unreadable
+
+    friend bool operator==(const CleanupEntry&, const CleanupEntry&) = default;
+};
+
+} // namespace vessora
+
+template <> struct std::hash<vessora::CleanupEntry> {
+    size_t operator()(const vessora::CleanupEntry& e) const noexcept {
+        size_t seed = std::hash<std::string>{}(e.url);
+        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(e.size));
+        vessora::detail::hashCombine(seed, vessora::detail::hashOptionalDate(e.modified));
+        return seed;
+    }
+};

@@ -1,0 +1,21 @@
+#pragma once
+// Hash helpers for the catalogue's value records, which are kept in sets.
+
+#include "support/Date.h"
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+
+namespace vessora::detail {
+
+inline void hashCombine(size_t& seed, size_t value) {
+    seed ^= value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2);
+}
+
+// An absent date hashes apart from every present one.
+inline size_t hashOptionalDate(const std::optional<Date>& date) {
+    return date ? std::hash<Date::rep>{}(date->time_since_epoch().count()) : size_t(0x5bd1e995u);
+}
+
+} // namespace vessora::detail

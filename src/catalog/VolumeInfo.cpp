@@ -1,0 +1,206 @@
+#include "catalog/VolumeInfo.h"
+
+#include "support/Paths.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+
+namespace vessora {
+
+namespace {
+
+// Pseudo and virtual file systems: never a place the user keeps files.
+const std::set<std::string_view> kHiddenTypes = {
+    "proc",        "sysfs",           "devtmpfs", "devpts",      "tmpfs",      "overlay", "squashfs",   "autofs",
+    "fuse.portal", "fuse.gvfsd-fuse", "bpf",      "tracefs",     "securityfs", "mqueue",  "hugetlbfs",  "debugfs",
+    "configfs",    "pstore",          "efivarfs", "binfmt_misc", "nsfs",       "ramfs",   "rpc_pipefs", "nfsd",
+};
+const char* const kHiddenTrees[] = {"/proc", "/sys", "/dev", "/run"};
+const char* const kRemovableMediaTree = "/run/media";
+
+// Undoes the kernel's octal escapes ("\040" for a space, "\134" for a backslash).
+std::string unescapeOctal(std::string_view field) {
+    std::string out;
+    out.reserve(field.size());
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() &&
+            std::all_of(field.begin() + i + 1, field.begin() + i + 4, [](char c) { return c >= '0' && c <= '7'; })) {
+            out.push_back(char((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            out.push_back(field[i]);
+        }
+    }
+    return out;
+}
+
+// Undoes udev's "\x20" escapes in /dev/disk/by-label names.
+std::string unescapeHex(std::string_view name) {
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' && std::isxdigit((unsigned char)name[i + 2]) &&
+            std::isxdigit((unsigned char)name[i + 3])) {
+            out.push_back(char(std::strtol(std::string(name.substr(i + 2, 2)).c_str(), nullptr, 16)));
+            i += 3;
+        } else {
+            out.push_back(name[i]);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> splitFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    while (start < line.size()) {
+        size_t space = line.find(' ', start);
+        if (space == std::string_view::npos) space = line.size();
+        if (space > start) fields.push_back(line.substr(start, space - start));
+        start = space + 1;
+    }
+    return fields;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// File system labels by device number.
+std::map<dev_t, std::string> labelsByDevice() {
+    std::map<dev_t, std::string> labels;
+    const std::string folder = "/dev/disk/by-label";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return labels;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st;
+        if (::stat(Paths::join(folder, name).c_str(), &st) == 0 && S_ISBLK(st.st_mode))
+            labels.emplace(st.st_rdev, unescapeHex(name));
+    }
+    ::closedir(dir);
+    return labels;
+}
+
+// NAME from os-release: what a Linux desktop calls its system disk.
+std::string operatingSystemName() {
+    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+        std::istringstream lines(readFile(path));
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.starts_with("NAME=")) continue;
+            std::string value = line.substr(5);
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+                value = value.substr(1, value.size() - 2);
+            if (!value.empty()) return value;
+        }
+    }
+    return {};
+}
+
+std::optional<dev_t> parseDevice(const std::string& deviceId) {
+    unsigned major = 0, minor = 0;
+    if (std::sscanf(deviceId.c_str(), "%u:%u", &major, &minor) != 2) return std::nullopt;
+    return makedev(major, minor);
+}
+
+// The backing disk is not removable and not attached over USB.
+bool isInternalDevice(const std::string& deviceId) {
+    char resolved[PATH_MAX];
+    if (!::realpath(("/sys/dev/block/" + deviceId).c_str(), resolved)) return false;
+    std::string device = resolved;
+    if (device.find("/usb") != std::string::npos) return false;
+    struct stat st;
+    std::string disk = ::stat((device + "/partition").c_str(), &st) == 0 ? Paths::parent(device) : device;
+    std::string removable = readFile(disk + "/removable");
+    return !removable.empty() && removable[0] == '0';
+}
+
+} // namespace
+
+std::vector<MountEntry> VolumeInfo::parseMountInfo(std::string_view text) {
+    std::vector<MountEntry> entries;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::vector<std::string_view> fields = splitFields(text.substr(start, end - start));
+        start = end + 1;
+        // id parent major:minor root mount-point options [optional...] - type source super-options
+        auto separator = std::find(fields.begin(), fields.end(), std::string_view("-"));
+        if (fields.size() < 6 || separator - fields.begin() < 6 || fields.end() - separator < 3) continue;
+        entries.push_back({std::string(fields[2]), unescapeOctal(fields[3]), unescapeOctal(fields[4]),
+                           unescapeOctal(separator[1]), unescapeOctal(separator[2])});
+    }
+    return entries;
+}
+
+bool VolumeInfo::isBrowsable(const MountEntry& entry) {
+    if (entry.mountPoint == "/") return true;
+    if (kHiddenTypes.count(entry.fsType) || entry.fsType.starts_with("cgroup")) return false;
+    if (!Paths::isInside(entry.mountPoint, kRemovableMediaTree))
+        for (const char* tree : kHiddenTrees)
+            if (Paths::isInside(entry.mountPoint, tree)) return false;
+    return entry.source.starts_with("/dev/");
+}
+
+void VolumeInfo::sortForDisplay(std::vector<VolumeInfo>& volumes) {
+    std::stable_sort(volumes.begin(), volumes.end(), [](const VolumeInfo& a, const VolumeInfo& b) {
+        if (a.isRootVolume != b.isRootVolume) return a.isRootVolume;
+        return a.name < b.name;
+    });
+}
+
+std::vector<VolumeInfo> VolumeInfo::fromMountInfo(std::string_view mountInfo) {
+    std::vector<VolumeInfo> volumes;
+    std::set<std::string> devicesSeen;
+    std::map<dev_t, std::string> labels; // read once, and only when a volume needs a name
+    bool labelsRead = false;
+    for (const MountEntry& entry : parseMountInfo(mountInfo)) {
+        if (!isBrowsable(entry) || devicesSeen.count(entry.deviceId)) continue;
+        // A bind-mounted single file (containers mount /etc/hosts so) is no volume.
+        struct stat st;
+        if (::stat(entry.mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+        struct statvfs fs;
+        if (::statvfs(entry.mountPoint.c_str(), &fs) != 0) continue;
+        const int64_t unit = int64_t(fs.f_frsize ? fs.f_frsize : fs.f_bsize);
+        VolumeInfo volume;
+        volume.url = entry.mountPoint;
+        volume.totalCapacity = int64_t(fs.f_blocks) * unit;
+        if (volume.totalCapacity < 1) continue;
+        // Linux keeps no purgeable space, so both free readings are the same.
+        volume.availableForImportantUsage = volume.trueFree = int64_t(fs.f_bavail) * unit;
+        volume.isRootVolume = entry.mountPoint == "/";
+        volume.isInternal = isInternalDevice(entry.deviceId);
+        if (!labelsRead) labels = labelsByDevice(), labelsRead = true;
+        if (auto device = parseDevice(entry.deviceId); device && labels.count(*device))
+            volume.name = labels[*device];
+        else if (!volume.isRootVolume)
+            volume.name = Paths::lastComponent(entry.mountPoint);
+        else
+            volume.name = operatingSystemName();
+        if (volume.name.empty()) volume.name = Paths::lastComponent(entry.mountPoint);
+        devicesSeen.insert(entry.deviceId);
+        volumes.push_back(std::move(volume));
+    }
+    sortForDisplay(volumes);
+    return volumes;
+}
+
+std::vector<VolumeInfo> VolumeInfo::current() { return fromMountInfo(readFile("/proc/self/mountinfo")); }
+
+} // namespace vessora

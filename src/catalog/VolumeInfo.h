@@ -1,0 +1,67 @@
+#pragma once
+// The mounted volumes and their capacities.
+
+#include "catalog/CleanupEntry.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vessora {
+
+// One line of the kernel's mount table (/proc/self/mountinfo), paths unescaped.
+struct MountEntry {
+    std::string deviceId; // "major:minor"
+    std::string root;     // the part of the file system mounted here
+    std::string mountPoint;
+    std::string fsType;
+    std::string source; // "/dev/sda1", "tmpfs", "server:/export"
+
+    friend bool operator==(const MountEntry&, const MountEntry&) = default;
+};
+
+// One listed volume.
+struct VolumeInfo {
+    std::string url;                        // the mount point
+    std::string name;                       // label, else the mount point's last component
+    int64_t totalCapacity = 0;              // bytes, at least 1 for a listed volume
+    int64_t availableForImportantUsage = 0; // free bytes including what the system gives back
+    int64_t trueFree = 0;                   // free bytes strictly unallocated now
+    bool isInternal = false;
+    bool isRootVolume = false;
+
+    friend bool operator==(const VolumeInfo&, const VolumeInfo&) = default;
+
+    // The browsable volumes of this machine, root first, then by name.
+    static std::vector<VolumeInfo> current();
+
+    // The volumes described by mount table text: browsable entries whose mount
+    // point is a readable folder with a capacity, one per device (first mount
+    // wins), sorted for display.
+    static std::vector<VolumeInfo> fromMountInfo(std::string_view mountInfo);
+
+    // The lines of mount table text; malformed lines are left out.
+    static std::vector<MountEntry> parseMountInfo(std::string_view mountInfo);
+
+    // "/" and block-device file systems; never pseudo or virtual file systems
+    // nor anything under /proc, /sys, /dev or /run (but /run/media).
+    static bool isBrowsable(const MountEntry& entry);
+
+    // Stable: the root volume first, then plain byte order of names.
+    static void sortForDisplay(std::vector<VolumeInfo>& volumes);
+};
+
+} // namespace vessora
+
+template <> struct std::hash<vessora::VolumeInfo> {
+    size_t operator()(const vessora::VolumeInfo& v) const noexcept {
+        size_t seed = std::hash<std::string>{}(v.url);
+        vessora::detail::hashCombine(seed, std::hash<std::string>{}(v.name));
+        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.totalCapacity));
+        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.availableForImportantUsage));
+        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.trueFree));
+        vessora::detail::hashCombine(seed, size_t(v.isInternal) << 1 | size_t(v.isRootVolume));
+        return seed;
+    }
+};
