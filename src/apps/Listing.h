@@ -1,0 +1,20 @@
+#pragma once
+// The few file-system questions the application engines ask, answered the way
+// a file manager answers them (symbolic links followed).
+
+#include <string>
+#include <vector>
+
+namespace vessora::Listing {
+
+// Entry names of a folder in directory order, without "." and ".."; empty when
+// the folder cannot be listed.
+std::vector<std::string> names(const std::string& path);
+
+// Something exists at `path` (a dangling link does not count).
+bool exists(const std::string& path);
+
+// A folder, or a link to one, is at `path`.
+bool isDirectory(const std::string& path);
+
+} // namespace vessora::Listing

@@ -1,0 +1,238 @@
+#include "apps/AppInventory.h"
+
+#include "AppFixtures.h"
+#include "TestSupport.h"
+#include "support/Paths.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+using namespace vessora;
+using test::PlistFormat;
+
+namespace {
+
+const std::map<std::string, std::string> fullInfo = {
+    {"CFBundleDisplayName", "Shown Name"},       {"CFBundleName", "Short"},
+    {"CFBundleShortVersionString", "2.1"},       {"CFBundleVersion", "2100"},
+    {"CFBundleIdentifier", "com.example.shown"},
+};
+
+InstalledApp described(const std::string& path, bool isSystem = false) {
+    std::optional<InstalledApp> app = AppInventory::describe(path, isSystem);
+    EXPECT_TRUE(app.has_value());
+    return app.value_or(InstalledApp{});
+}
+
+std::vector<std::string> relative(const std::vector<std::string>& paths, const std::string& root) {
+    std::vector<std::string> out;
+    for (const auto& p : paths) out.push_back(p.substr(root.size() + 1));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace
+
+TEST(Describe, ReadsXmlAndBinaryInfoPlists) {
+    test::TempDir dir;
+    for (PlistFormat format : {PlistFormat::xml, PlistFormat::binary}) {
+        std::string path = test::makeBundle(dir / (format == PlistFormat::xml ? "X.app" : "B.app"), fullInfo, format);
+        std::string raw = test::readText(path + "/Contents/Info.plist");
+        EXPECT_EQ(raw.starts_with("bplist00"), format == PlistFormat::binary);
+        InstalledApp app = described(path, format == PlistFormat::binary);
+        EXPECT_EQ(app.url, path);
+        EXPECT_EQ(app.name, "Shown Name");
+        EXPECT_EQ(app.version, "2.1");
+        EXPECT_EQ(app.bundleID, "com.example.shown");
+        EXPECT_EQ(app.isSystemApp, format == PlistFormat::binary);
+        EXPECT_FALSE(app.isMASApp);
+        EXPECT_FALSE(app.lastUsed.has_value());
+    }
+}
+
+TEST(Describe, NameAndVersionFallBackInOrder) {
+    test::TempDir dir;
+    // CFBundleName when the display name is missing; CFBundleVersion when the
+    // short version is missing.
+    InstalledApp a = described(test::makeBundle(
+        dir / "A.app", {{"CFBundleName", "Short"}, {"CFBundleVersion", "77"}, {"CFBundleIdentifier", "a.b"}}));
+    EXPECT_EQ(a.name, "Short");
+    EXPECT_EQ(a.version, "77");
+
+    // Values of another type do not count; the folder name without ".app" is last.
+    plist_t dict = plist_new_dict();
+    plist_dict_set_item(dict, "CFBundleDisplayName", plist_new_uint(5));
+    plist_dict_set_item(dict, "CFBundleName", plist_new_bool(1));
+    plist_dict_set_item(dict, "CFBundleShortVersionString", plist_new_real(1.5));
+    plist_dict_set_item(dict, "CFBundleVersion", plist_new_array());
+    plist_dict_set_item(dict, "CFBundleIdentifier", plist_new_uint(9));
+    test::makeDirs(dir / "My Tool.app/Contents");
+    test::writePlist(dir / "My Tool.app/Contents/Info.plist", dict, PlistFormat::binary);
+    InstalledApp b = described(dir / "My Tool.app");
+    EXPECT_EQ(b.name, "My Tool");
+    EXPECT_FALSE(b.version.has_value());
+    EXPECT_FALSE(b.bundleID.has_value());
+
+    // The display name wins even over a name; an empty string is still a string.
+    InstalledApp c = described(test::makeBundle(dir / "C.app", {{"CFBundleDisplayName", ""}, {"CFBundleName", "N"}}));
+    EXPECT_EQ(c.name, "");
+}
+
+TEST(Describe, BundlesWithoutUsableInfoAreStillListed) {
+    test::TempDir dir;
+    test::makeBundle(dir / "None.app", {});
+    test::writeText(dir / "Corrupt.app/Contents/Info.plist", "<?xml version=\"1.0\"?><plist><dict><key>Open");
+    test::writeText(dir / "Garbage.app/Contents/Info.plist", std::string("bplist00\xff\xff\x01\x02", 12));
+    test::writeText(dir / "Empty.app/Contents/Info.plist", "");
+    test::writePlist(dir / "Array.app/Contents/Info.plist", plist_new_array(), PlistFormat::xml);
+    // A FIFO in place of the Info.plist must not block the inventory.
+    test::makeDirs(dir / "Fifo.app/Contents");
+    ASSERT_EQ(::mkfifo((dir / "Fifo.app/Contents/Info.plist").c_str(), 0644), 0);
+    test::makeDirs(dir / "Dir.app/Contents/Info.plist");
+    for (const std::string name : {"None", "Corrupt", "Garbage", "Empty", "Array", "Fifo", "Dir"}) {
+        SCOPED_TRACE(name);
+        InstalledApp app = described(dir / (name + ".app"));
+        EXPECT_EQ(app.name, name);
+        EXPECT_FALSE(app.bundleID.has_value());
+        EXPECT_FALSE(app.version.has_value());
+    }
+    // A path that is no bundle at all is known by its folder name.
+    InstalledApp gone = described(dir / "Gone.app", true);
+    EXPECT_EQ(gone.name, "Gone");
+    EXPECT_TRUE(gone.isSystemApp);
+    EXPECT_FALSE(gone.isMASApp);
+}
+
+TEST(Describe, FlatBundleAndAppStoreReceipt) {
+    test::TempDir dir;
+    test::writePlist(dir / "Flat.app/Info.plist", test::stringDict({{"CFBundleName", "Flat One"}}), PlistFormat::xml);
+    EXPECT_EQ(described(dir / "Flat.app").name, "Flat One");
+
+    std::string store = test::makeBundle(dir / "Store.app", fullInfo);
+    EXPECT_FALSE(described(store).isMASApp);
+    test::writeText(store + "/Contents/_MASReceipt/receipt", "r");
+    EXPECT_TRUE(described(store).isMASApp);
+    test::makeDirs(dir / "Folder.app/Contents/_MASReceipt");
+    EXPECT_FALSE(described(dir / "Folder.app").isMASApp);
+}
+
+TEST(Bundles, WalkRulesAndDepth) {
+    test::TempDir dir;
+    const std::string root = dir / "root";
+    test::makeBundle(root + "/Top.app", {});
+    test::makeBundle(root + "/a/b/c/Deep3.app", {});   // three folder levels below the root
+    test::makeBundle(root + "/a/b/c/d/Deep4.app", {}); // four: too deep
+    test::makeBundle(root + "/Outer.app/Contents/Helpers/Inner.app", {});
+    test::makeBundle(root + "/.Hidden.app", {});
+    test::makeBundle(root + "/.hidden/InHidden.app", {});
+    test::makeBundle(root + "/Upper.APP/Inside.app", {}); // upper case is an ordinary folder
+    test::writeText(root + "/File.app", "not a folder");
+    test::makeBundle(dir / "elsewhere/Linked.app", {});
+    ASSERT_EQ(::symlink((dir / "elsewhere/Linked.app").c_str(), (root + "/Linked.app").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (root + "/LinkedFolder").c_str()), 0);
+
+    EXPECT_EQ(relative(AppInventory::bundles(root, 3), root),
+              (std::vector<std::string>{"Linked.app", "LinkedFolder/Linked.app", "Outer.app", "Top.app",
+                                        "Upper.APP/Inside.app", "a/b/c/Deep3.app"}));
+    EXPECT_EQ(relative(AppInventory::bundles(root, 0), root),
+              (std::vector<std::string>{"Linked.app", "Outer.app", "Top.app"}));
+    EXPECT_TRUE(AppInventory::bundles(dir / "missing", 3).empty());
+    EXPECT_TRUE(AppInventory::bundles(root + "/Top.app/Contents/Info.plist", 3).empty());
+}
+
+TEST(Bundles, UnreadableFoldersContributeNothing) {
+    test::TempDir dir;
+    test::makeBundle(dir / "root/Open.app", {});
+    test::makeBundle(dir / "root/locked/Hidden.app", {});
+    ASSERT_EQ(::chmod((dir / "root/locked").c_str(), 0), 0);
+    int status = test::runAsUnprivileged([&] {
+        auto found = AppInventory::bundles(dir / "root", 3);
+        auto none = AppInventory::bundles(dir / "root/locked", 3);
+        return found == std::vector<std::string>{dir / "root/Open.app"} && none.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(Scan, OrdersByNameAndListsEachPathOnce) {
+    test::TempDir dir;
+    const std::string user = dir / "user", system = dir / "system";
+    test::makeBundle(user + "/App 10.app", {});
+    test::makeBundle(user + "/App 2.app", {});
+    test::makeBundle(user + "/Tools/gamma.app", {{"CFBundleName", "beta"}}, PlistFormat::binary);
+    test::makeBundle(user + "/Alpha.app", {});
+    test::makeBundle(system + "/Gamma.app", {});
+    test::makeBundle(system + "/Zulu.app", {});
+
+    // The user root is listed again as a system root, and the system root
+    // twice: every bundle appears once, flagged by the first root reaching it.
+    auto apps = AppInventory::scan(std::vector<AppInventory::AppRoot>{
+        {user, false}, {system, true}, {user, true}, {system, false}, {dir / "missing", false}});
+    std::vector<std::string> names;
+    for (const auto& app : apps) names.push_back(app.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "App 2", "App 10", "beta", "Gamma", "Zulu"}));
+    for (const auto& app : apps) EXPECT_EQ(app.isSystemApp, app.url.starts_with(system)) << app.url;
+}
+
+TEST(Scan, EqualNamesKeepDiscoveryOrder) {
+    test::TempDir dir;
+    test::makeBundle(dir / "first/Same.app", {});
+    test::makeBundle(dir / "second/Other.app", {{"CFBundleName", "Same"}});
+    test::makeBundle(dir / "third/Same.app", {});
+    auto apps = AppInventory::scan(
+        std::vector<AppInventory::AppRoot>{{dir / "third", false}, {dir / "first", false}, {dir / "second", false}});
+    ASSERT_EQ(apps.size(), 3u);
+    EXPECT_EQ(apps[0].url, dir / "third/Same.app");
+    EXPECT_EQ(apps[1].url, dir / "first/Same.app");
+    EXPECT_EQ(apps[2].url, dir / "second/Other.app");
+}
+
+TEST(Roots, UserRootsAreWorkedOutOnceAndSystemRootsFollow) {
+    // Several threads asking first get the same, single list.
+    std::vector<const std::vector<std::string>*> seen(4);
+    std::vector<std::thread> threads;
+    for (auto& s : seen) threads.emplace_back([&s] { s = &AppInventory::userAppRoots(); });
+    for (auto& t : threads) t.join();
+    for (auto* s : seen) EXPECT_EQ(s, seen.front());
+    const std::vector<std::string> first = AppInventory::userAppRoots();
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0], "/Applications");
+    EXPECT_TRUE(first[1].ends_with("/Applications"));
+
+    test::TempDir dir;
+    test::ScopedEnv home("HOME", dir.path());
+    EXPECT_EQ(AppInventory::userAppRoots(), first);
+    auto all = AppInventory::roots(true);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[0], (AppInventory::AppRoot{first[0], false}));
+    EXPECT_EQ(all[1], (AppInventory::AppRoot{first[1], false}));
+    EXPECT_EQ(all[2], (AppInventory::AppRoot{"/System/Applications", true}));
+    EXPECT_EQ(all[3], (AppInventory::AppRoot{"/System/Library/CoreServices", true}));
+    EXPECT_EQ(AppInventory::roots(false).size(), 2u);
+    EXPECT_TRUE(AppInventory::isSystemRootPath("/System/Applications/Utilities"));
+    EXPECT_TRUE(AppInventory::isSystemRootPath("/System/ApplicationsX")); // plain prefix test on the text
+    EXPECT_FALSE(AppInventory::isSystemRootPath("/Applications"));
+}
+
+TEST(InstalledAppRecord, EqualityAndHashCoverEveryField) {
+    InstalledApp a = test::app("/A.app", "A", "a.b");
+    std::hash<InstalledApp> hash;
+    std::vector<InstalledApp> variants(7, a);
+    variants[0].url = "/B.app";
+    variants[1].name = "B";
+    variants[2].bundleID.reset();
+    variants[3].version = "1";
+    variants[4].isSystemApp = true;
+    variants[5].isMASApp = true;
+    variants[6].lastUsed = Date{};
+    for (const auto& v : variants) {
+        EXPECT_NE(v, a);
+        EXPECT_NE(hash(v), hash(a));
+    }
+    EXPECT_EQ(hash(InstalledApp(a)), hash(a));
+    EXPECT_FALSE(AppInventory::lastUsedDate("/A.app").has_value());
+}

@@ -1,0 +1,115 @@
+#include "AppFixtures.h"
+#include "TestSupport.h"
+#include "scan/DiskScanner.h"
+
+#include <gtest/gtest.h>
+
+using namespace vessora;
+using test::PlistFormat;
+
+namespace {
+
+// Reduces the tool's JSON to one line per application of the fixture home and
+// one per leftover, paths relative to the home, in the order printed.
+const char* summarise = R"(
+import json, sys
+home = sys.argv[1] + "/"
+doc = json.load(sys.stdin)
+for a in doc["applications"]:
+    if not a["path"].startswith(home):
+        continue
+    print("|".join(str(v) for v in (a["name"], a["version"], a["bundleID"], a["isSystemApp"], a["isMASApp"],
+                                     a["lastUsed"], a["path"][len(home):], a["size"])))
+    for group in ("exact", "likely"):
+        for i in a["leftovers"][group]:
+            print("  " + "|".join(str(v) for v in (group, i["confidence"], i["category"], i["path"][len(home):],
+                                                   i["size"], i["requiresAdmin"])))
+)";
+
+struct AppsFixture : ::testing::Test {
+    test::TempDir home;
+    test::ScopedEnv env{"HOME", home.path()};
+
+    void SetUp() override {
+        test::makeBundle(
+            home / "Applications/App 10.app",
+            {{"CFBundleName", "App 10"}, {"CFBundleIdentifier", "com.example.app10"}, {"CFBundleVersion", "10.0.1"}});
+        test::makeBundle(home / "Applications/App 2.app",
+                         {{"CFBundleDisplayName", "App 2"},
+                          {"CFBundleName", "Second"},
+                          {"CFBundleIdentifier", "com.example.app2"},
+                          {"CFBundleShortVersionString", "2.0"}},
+                         PlistFormat::binary);
+        test::writeFile(home / "Applications/App 2.app/Contents/MacOS/App 2", 30'000);
+        test::writeText(home / "Applications/App 2.app/Contents/_MASReceipt/receipt", "receipt");
+        test::makeBundle(home / "Applications/Utilities/beta.app", {});
+        test::makeBundle(home / "Applications/.Hidden.app", {});
+        test::makeBundle(home / "Applications/beta.app/Contents/Helpers/Inner.app", {});
+        test::writeText(home / "Applications/Broken.app/Contents/Info.plist", "<plist><dict><key>");
+
+        test::writeFile(home / "Library/Preferences/com.example.app2.plist", 5'000);
+        test::writeFile(home / "Library/Caches/com.example.app2/cache.db", 40'000);
+        test::writeFile(home / "Library/Group Containers/group.com.example.app2/shared", 9'000);
+        test::writeFile(home / "Library/Preferences/App 10.plist", 1'000);
+        test::writeFile(home / "Library/LaunchAgents/com.example.app10.plist", 700);
+        test::writeFile(home / "Library/LaunchAgents/com.example.app10x.plist", 700);
+    }
+
+    std::string size(const std::string& relative) { return std::to_string(DiskScanner::quickSize(home / relative)); }
+};
+
+} // namespace
+
+TEST_F(AppsFixture, JsonListsBundlesInNameOrderWithTheirLeftovers) {
+    std::string json;
+    ASSERT_EQ(test::runProgram({VESSORA_CLI, "apps", "--leftovers", "--json"}, &json), 0) << json;
+    std::string summary;
+    ASSERT_EQ(test::runProgram({"python3", "-c", summarise, home.path()}, &summary, json), 0) << summary << json;
+
+    const std::string expected =
+        "App 2|2.0|com.example.app2|False|True|None|Applications/App 2.app|" + size("Applications/App 2.app") + "\n" +
+        "  exact|exact|Cache|Library/Caches/com.example.app2|" + size("Library/Caches/com.example.app2") + "|False\n" +
+        "  exact|exact|Group container|Library/Group Containers/group.com.example.app2|" +
+        size("Library/Group Containers/group.com.example.app2") + "|False\n" +
+        "  exact|exact|Preferences|Library/Preferences/com.example.app2.plist|" +
+        size("Library/Preferences/com.example.app2.plist") + "|False\n" +
+        "App 10|10.0.1|com.example.app10|False|False|None|Applications/App 10.app|" + size("Applications/App 10.app") +
+        "\n" + "  exact|exact|Login item|Library/LaunchAgents/com.example.app10.plist|" +
+        size("Library/LaunchAgents/com.example.app10.plist") + "|False\n" +
+        "  likely|likely|Preferences|Library/Preferences/App 10.plist|" + size("Library/Preferences/App 10.plist") +
+        "|False\n" + "beta|None|None|False|False|None|Applications/beta.app|" + size("Applications/beta.app") + "\n" +
+        "beta|None|None|False|False|None|Applications/Utilities/beta.app|" + size("Applications/Utilities/beta.app") +
+        "\n" + "Broken|None|None|False|False|None|Applications/Broken.app|" + size("Applications/Broken.app") + "\n";
+    EXPECT_EQ(summary, expected);
+    // Sizes are real: the big leftovers are not reported as empty.
+    EXPECT_GT(DiskScanner::quickSize(home / "Library/Caches/com.example.app2"), 40'000 - 1);
+}
+
+TEST_F(AppsFixture, TextListsApplicationsAndGroupedLeftovers) {
+    std::string text;
+    ASSERT_EQ(test::runProgram({VESSORA_CLI, "apps", "--leftovers"}, &text), 0) << text;
+    auto at = [&](const std::string& needle) {
+        size_t p = text.find(needle);
+        EXPECT_NE(p, std::string::npos) << needle << "\n" << text;
+        return p;
+    };
+    EXPECT_LT(at("\nApp 2 "), at("\nApp 10 "));
+    EXPECT_LT(at("\nApp 10 "), at("Likely matches:"));
+    EXPECT_NE(text.find("App Store"), std::string::npos);
+    EXPECT_NE(text.find(home / "Library/LaunchAgents/com.example.app10.plist"), std::string::npos);
+    EXPECT_EQ(text.find("com.example.app10x"), std::string::npos);
+    EXPECT_EQ(text.find("Hidden"), std::string::npos);
+    EXPECT_EQ(text.find("Inner"), std::string::npos);
+
+    std::string plain;
+    ASSERT_EQ(test::runProgram({VESSORA_CLI, "apps"}, &plain), 0) << plain;
+    EXPECT_EQ(plain.find("matches:"), std::string::npos);
+    EXPECT_NE(plain.find("App 10"), std::string::npos);
+}
+
+TEST(AppsCommand, RejectsBadArguments) {
+    std::string output;
+    EXPECT_EQ(test::runProgram({VESSORA_CLI, "apps", "--bogus"}, &output), 2);
+    EXPECT_NE(output.find("usage: vessora apps"), std::string::npos) << output;
+    EXPECT_EQ(test::runProgram({VESSORA_CLI, "apps", "extra"}, &output), 2);
+}
