@@ -1,0 +1,111 @@
+#include "platform/SafeDelete.h"
+
+#include "support/Paths.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vessora::SafeDelete {
+
+namespace {
+
+struct Walk {
+    dev_t device = 0;
+    const std::function<void(const std::string&)>* hook = nullptr;
+    std::string reason;
+};
+
+// The names in the open directory `fd`, read completely before anything is
+// removed so that deleting never disturbs the listing.
+int listNames(int fd, std::vector<std::string>& names) {
+    int copy = ::dup(fd);
+    if (copy < 0) return errno;
+    DIR* dir = ::fdopendir(copy);
+    if (!dir) {
+        int e = errno;
+        ::close(copy);
+        return e;
+    }
+    errno = 0;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string_view name(entry->d_name);
+        if (name != "." && name != "..") names.emplace_back(name);
+        errno = 0;
+    }
+    int e = errno;
+    ::closedir(dir);
+    return e;
+}
+
+int removeEntry(Walk& walk, int parentFd, const std::string& name, const std::string& path, bool top) {
+    struct stat st;
+    if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        // Something else already took an entry below the item away: that is the goal.
+        return (!top && errno == ENOENT) ? 0 : errno;
+    }
+    if (!S_ISDIR(st.st_mode)) return ::unlinkat(parentFd, name.c_str(), 0) == 0 ? 0 : errno;
+
+    if (walk.hook && *walk.hook) (*walk.hook)(path);
+    int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        // The directory was replaced by a link or a file since it was seen:
+        // remove whatever now stands there as itself, never what it points to.
+        if (errno == ELOOP || errno == ENOTDIR) return ::unlinkat(parentFd, name.c_str(), 0) == 0 ? 0 : errno;
+        return (!top && errno == ENOENT) ? 0 : errno;
+    }
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0) {
+        int e = errno;
+        ::close(fd);
+        return e;
+    }
+    if (opened.st_dev != walk.device) {
+        ::close(fd);
+        walk.reason = path + " holds another mounted file system.";
+        return EXDEV;
+    }
+    std::vector<std::string> names;
+    int error = listNames(fd, names);
+    for (size_t i = 0; error == 0 && i < names.size(); ++i)
+        error = removeEntry(walk, fd, names[i], Paths::join(path, names[i]), false);
+    ::close(fd);
+    if (error != 0) return error;
+    if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0) return 0;
+    return (!top && errno == ENOENT) ? 0 : errno;
+}
+
+} // namespace
+
+Outcome removeItem(const std::string& path, const std::function<void(const std::string&)>& beforeEnteringDirectory) {
+    Outcome outcome;
+    const std::string name = Paths::lastComponent(path);
+    if (path.empty() || name.empty() || name == "/" || name == "." || name == "..") {
+        outcome.error = EINVAL;
+        return outcome;
+    }
+    const std::string parentPath = Paths::parent(path);
+    int parentFd = ::open(parentPath.empty() ? "." : parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0) {
+        outcome.error = errno;
+        return outcome;
+    }
+    Walk walk;
+    walk.hook = &beforeEnteringDirectory;
+    struct stat st;
+    if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        outcome.error = errno;
+        ::close(parentFd);
+        return outcome;
+    }
+    walk.device = st.st_dev;
+    outcome.error = removeEntry(walk, parentFd, name, path, true);
+    outcome.reason = outcome.error ? walk.reason : std::string();
+    ::close(parentFd);
+    return outcome;
+}
+
+} // namespace vessora::SafeDelete

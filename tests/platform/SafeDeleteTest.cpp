@@ -1,0 +1,95 @@
+#include "platform/SafeDelete.h"
+
+#include "TestSupport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vessora;
+using test::exists;
+
+namespace {
+bool isLink(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+} // namespace
+
+TEST(SafeDelete, RemovesTreesFilesAndLinksAsThemselves) {
+    test::TempDir dir;
+    test::writeFile(dir / "outside/keep", 5000);
+    test::writeFile(dir / "tree/a/b/c/deep", 9000);
+    test::writeFile(dir / "tree/top", 10);
+    ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "tree/a/to-outside").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "link-to-outside").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
+
+    EXPECT_TRUE(SafeDelete::removeItem(dir / "tree").ok());
+    EXPECT_FALSE(exists(dir / "tree"));
+    EXPECT_TRUE(SafeDelete::removeItem(dir / "link-to-outside").ok());
+    EXPECT_FALSE(exists(dir / "link-to-outside"));
+    EXPECT_TRUE(SafeDelete::removeItem(dir / "dangling").ok());
+    EXPECT_FALSE(exists(dir / "dangling"));
+    EXPECT_EQ(test::readText(dir / "outside/keep").size(), 5000u);
+
+    SafeDelete::Outcome missing = SafeDelete::removeItem(dir / "missing");
+    EXPECT_EQ(missing.error, ENOENT);
+}
+
+TEST(SafeDelete, FolderSwappedForLinkMidwayIsNotFollowed) {
+    test::TempDir dir;
+    test::writeFile(dir / "victim/precious", 4096);
+    test::writeFile(dir / "tree/a/b/c/file", 100);
+    test::writeFile(dir / "tree/a/b/c/d/file", 100);
+    int swaps = 0;
+    // Between the moment c is seen as a directory and the moment it is opened,
+    // it is moved away and a link to the victim takes its place.
+    auto swap = [&](const std::string& path) {
+        if (path != dir / "tree/a/b/c") return;
+        ++swaps;
+        ASSERT_EQ(::rename(path.c_str(), (dir / "moved-c").c_str()), 0);
+        ASSERT_EQ(::symlink((dir / "victim").c_str(), path.c_str()), 0);
+    };
+    SafeDelete::Outcome outcome = SafeDelete::removeItem(dir / "tree", swap);
+    EXPECT_EQ(swaps, 1);
+    EXPECT_TRUE(outcome.ok()) << outcome.error;
+    EXPECT_FALSE(exists(dir / "tree"));
+    EXPECT_TRUE(exists(dir / "victim/precious"));
+    EXPECT_TRUE(exists(dir / "moved-c/d/file"));
+    EXPECT_FALSE(isLink(dir / "victim"));
+}
+
+TEST(SafeDelete, StopsAtMountPointsAndReadOnlyFileSystems) {
+    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    test::TempDir dir;
+    test::writeFile(dir / "tree/file", 100);
+    ASSERT_TRUE(test::mountTmpfs(dir / "tree/mounted", 1 << 20));
+    test::writeFile(dir / "tree/mounted/data", 100);
+    SafeDelete::Outcome outcome = SafeDelete::removeItem(dir / "tree");
+    EXPECT_EQ(outcome.error, EXDEV);
+    EXPECT_EQ(outcome.reason, dir / "tree/mounted" + " holds another mounted file system.");
+    EXPECT_TRUE(exists(dir / "tree/mounted/data"));
+    test::unmount(dir / "tree/mounted");
+
+    ASSERT_TRUE(test::mountTmpfs(dir / "ro", 1 << 20));
+    test::writeFile(dir / "ro/sub/file", 100);
+    ASSERT_TRUE(test::remountReadOnly(dir / "ro"));
+    EXPECT_EQ(SafeDelete::removeItem(dir / "ro/sub").error, EROFS);
+    EXPECT_TRUE(exists(dir / "ro/sub/file"));
+    test::unmount(dir / "ro");
+}
+
+TEST(SafeDelete, PermissionFailureIsReportedNotHidden) {
+    test::TempDir dir;
+    test::writeFile(dir / "locked/inner/file", 100);
+    ::chmod((dir / "locked").c_str(), 0755);
+    int status = test::runAsUnprivileged([&] {
+        SafeDelete::Outcome outcome = SafeDelete::removeItem(dir / "locked");
+        return outcome.error == EACCES ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(exists(dir / "locked/inner/file"));
+}

@@ -1,0 +1,189 @@
+#include "platform/Trash.h"
+
+#include "TestSupport.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vessora;
+using test::exists;
+
+namespace {
+
+// A home folder and data folder of the test's own, so trash-cli and the code
+// under test both look at the temporary trash.
+struct TrashHome {
+    test::TempDir dir;
+    test::ScopedEnv home{"HOME", dir / "home"};
+    test::ScopedEnv data{"XDG_DATA_HOME", dir / "home/.local/share"};
+    TrashHome() { test::makeDirs(dir / "home"); }
+    std::string trash() const { return dir / "home/.local/share/Trash"; }
+};
+
+std::string decodePercent(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            out += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string infoKey(const std::string& infoPath, const std::string& key) {
+    std::ifstream in(infoPath);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.starts_with(key + "=")) return line.substr(key.size() + 1);
+    return {};
+}
+
+std::string trashList() {
+    std::string output;
+    test::runProgram({"trash-list"}, &output);
+    return output;
+}
+
+// Restores the only item trashed from `folder` through trash-restore's prompt.
+int trashRestore(const std::string& folder) {
+    std::string output;
+    return test::runProgram({"trash-restore", folder}, &output, "0\n");
+}
+
+} // namespace
+
+TEST(Trash, HomeTrashRoundTripWithAwkwardNames) {
+    TrashHome home;
+    const std::vector<std::string> names = {"with space", "100% sure", "p%20q", "new\nline", "ünïcode"};
+    for (size_t i = 0; i < names.size(); ++i) {
+        // Each item has a folder of its own so trash-restore offers exactly one.
+        const std::string folder = home.dir / ("work" + std::to_string(i));
+        const std::string item = folder + "/" + names[i];
+        test::writeFile(item, 3000 + i, char('a' + i));
+        const std::string before = test::readText(item);
+
+        Trash::Outcome outcome = Trash::moveToTrash(item);
+        ASSERT_TRUE(outcome.ok()) << outcome.error << outcome.reason;
+        EXPECT_FALSE(exists(item));
+        EXPECT_EQ(outcome.location, home.trash() + "/files/" + names[i]);
+        EXPECT_EQ(test::readText(outcome.location), before);
+        EXPECT_EQ(outcome.infoPath, home.trash() + "/info/" + names[i] + ".trashinfo");
+        EXPECT_EQ(decodePercent(infoKey(outcome.infoPath, "Path")), item);
+        EXPECT_EQ(infoKey(outcome.infoPath, "DeletionDate").size(), 19u);
+        EXPECT_NE(trashList().find(item), std::string::npos) << names[i];
+
+        EXPECT_EQ(trashRestore(folder), 0);
+        ASSERT_TRUE(exists(item)) << names[i];
+        EXPECT_EQ(test::readText(item), before);
+        EXPECT_FALSE(exists(outcome.location));
+    }
+}
+
+// trash-cli decodes Path= with Python's lossy UTF-8 decoding, so it shows and
+// restores invalid bytes as U+FFFD; the trash itself must keep them exactly.
+TEST(Trash, InvalidUtf8NamesAreRecordedByteForByte) {
+    TrashHome home;
+    const std::string item = home.dir / "work/bad\xff\xfe name";
+    test::writeFile(item, 100);
+    Trash::Outcome outcome = Trash::moveToTrash(item);
+    ASSERT_TRUE(outcome.ok());
+    EXPECT_EQ(infoKey(outcome.infoPath, "Path"), Trash::encodePath(item));
+    EXPECT_NE(infoKey(outcome.infoPath, "Path").find("bad%FF%FE%20name"), std::string::npos);
+    EXPECT_EQ(decodePercent(infoKey(outcome.infoPath, "Path")), item);
+    EXPECT_NE(trashList().find(home.dir / "work/bad\xef\xbf\xbd\xef\xbf\xbd name"), std::string::npos);
+    ASSERT_EQ(::rename(outcome.location.c_str(), item.c_str()), 0);
+    EXPECT_EQ(test::readText(item), std::string(100, 'x'));
+}
+
+TEST(Trash, SameNameTwiceFoldersLinksAndSizes) {
+    TrashHome home;
+    test::writeFile(home.dir / "a/item", 10);
+    test::writeFile(home.dir / "b/item", 20);
+    Trash::Outcome first = Trash::moveToTrash(home.dir / "a/item");
+    Trash::Outcome second = Trash::moveToTrash(home.dir / "b/item");
+    ASSERT_TRUE(first.ok() && second.ok());
+    EXPECT_NE(first.location, second.location);
+    EXPECT_EQ(test::readText(first.location).size(), 10u);
+    EXPECT_EQ(test::readText(second.location).size(), 20u);
+    std::string listed = trashList();
+    EXPECT_NE(listed.find(home.dir / "a/item"), std::string::npos);
+    EXPECT_NE(listed.find(home.dir / "b/item"), std::string::npos);
+
+    // A link goes as a link; its target stays where it is.
+    test::writeFile(home.dir / "target/kept", 50);
+    ASSERT_EQ(::symlink((home.dir / "target").c_str(), (home.dir / "a/link").c_str()), 0);
+    Trash::Outcome link = Trash::moveToTrash(home.dir / "a/link");
+    ASSERT_TRUE(link.ok());
+    struct stat st;
+    ASSERT_EQ(::lstat(link.location.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(exists(home.dir / "target/kept"));
+
+    // A trashed folder gets its line in directorysizes.
+    test::writeFile(home.dir / "a/folder/x", 8192);
+    Trash::Outcome folder = Trash::moveToTrash(home.dir / "a/folder");
+    ASSERT_TRUE(folder.ok());
+    struct stat info;
+    ASSERT_EQ(::stat(folder.infoPath.c_str(), &info), 0);
+    std::ifstream sizes(home.trash() + "/directorysizes");
+    int64_t size = 0, mtime = 0;
+    std::string name;
+    sizes >> size >> mtime >> name;
+    EXPECT_EQ(name, "folder");
+    EXPECT_EQ(mtime, int64_t(info.st_mtime));
+    EXPECT_EQ(size, test::allocatedSize(folder.location) + test::allocatedSize(folder.location + "/x"));
+}
+
+TEST(Trash, OtherFileSystemUsesItsOwnTrash) {
+    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    TrashHome home;
+    const std::string volume = home.dir / "volume";
+    ASSERT_TRUE(test::mountTmpfs(volume, 4 << 20));
+    const std::string item = volume + "/sub/odd name %\n";
+    test::writeFile(item, 2000, 'v');
+
+    EXPECT_EQ(Trash::trashFor(item), volume + "/.Trash-0");
+    Trash::Outcome outcome = Trash::moveToTrash(item);
+    ASSERT_TRUE(outcome.ok()) << outcome.error << outcome.reason;
+    EXPECT_EQ(outcome.location, volume + "/.Trash-0/files/odd name %\n");
+    EXPECT_EQ(decodePercent(infoKey(outcome.infoPath, "Path")), "sub/odd name %\n");
+    EXPECT_FALSE(exists(home.trash() + "/files"));
+    EXPECT_NE(trashList().find(item), std::string::npos);
+    EXPECT_EQ(trashRestore(volume + "/sub"), 0);
+    EXPECT_EQ(test::readText(item), std::string(2000, 'v'));
+
+    // A shared sticky .Trash is used through the user's own folder in it.
+    ASSERT_EQ(::mkdir((volume + "/.Trash").c_str(), 01777), 0);
+    ::chmod((volume + "/.Trash").c_str(), 01777);
+    Trash::Outcome shared = Trash::moveToTrash(item);
+    ASSERT_TRUE(shared.ok());
+    EXPECT_EQ(shared.location, volume + "/.Trash/0/files/odd name %\n");
+
+    // A read-only volume is a permission matter, never a silent delete.
+    test::writeFile(volume + "/later", 10);
+    ASSERT_TRUE(test::remountReadOnly(volume));
+    EXPECT_EQ(Trash::moveToTrash(volume + "/later").error, EROFS);
+    EXPECT_TRUE(exists(volume + "/later"));
+    test::unmount(volume);
+}
+
+TEST(Trash, NoUsableTrashIsAClearFailure) {
+    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    TrashHome home;
+    const std::string volume = home.dir / "volume";
+    ASSERT_TRUE(test::mountTmpfs(volume, 1 << 20));
+    // Something that is not our directory sits where our trash would go.
+    test::writeText(volume + "/.Trash-0", "not a folder");
+    test::writeFile(volume + "/item", 10);
+    Trash::Outcome outcome = Trash::moveToTrash(volume + "/item");
+    EXPECT_FALSE(outcome.ok());
+    EXPECT_EQ(outcome.reason,
+              volume + "/item cannot be moved to the Trash: no trash folder can be used on its volume.");
+    EXPECT_TRUE(exists(volume + "/item"));
+    test::unmount(volume);
+}
