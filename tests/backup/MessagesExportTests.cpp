@@ -1,0 +1,310 @@
+#include "ChatDatabase.h"
+#include "TestSupport.h"
+
+#include "backup/MessagesExport.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+using namespace vessora;
+using namespace vessora::test;
+namespace ME = vessora::MessagesExport;
+
+namespace {
+
+const ME::DateStyle kUtc{"en_US", "UTC"};
+
+size_t occurrences(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
+    return n;
+}
+
+std::string sliceBetween(const std::string& text, const std::string& from, const std::string& to) {
+    size_t a = text.find(from);
+    if (a == std::string::npos) return {};
+    a += from.size();
+    size_t b = text.find(to, a);
+    return b == std::string::npos ? std::string() : text.substr(a, b - a);
+}
+
+// Every kind of row the transcript must handle, over seven chats.
+class MessagesDatabase : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ChatDatabase db(path);
+        int64_t quoted = db.addChat("+15550001", "'Quote <&> \"Club\"");
+        db.addMessage(quoted, {.text = "Dinner <b>&</b> 'drinks' \"later\"?", .date = 700'000'000});
+        db.addMessage(quoted, {.text = "Loved a message", .date = 700'000'100, .associatedType = 2000});
+        db.addMessage(quoted, {.text = std::nullopt, .date = 700'000'200, .attachments = 2});
+        db.addMessage(quoted, {.text = "photo caption", .date = 700'000'300, .attachments = 1});
+        db.addMessage(quoted, {.text = "", .date = 700'000'350}); // nothing to show: dropped
+        // Later messages stored in nanoseconds, as newer databases do.
+        db.addMessage(quoted, {.text = "line one\nline two\n", .fromMe = true, .date = 700'000'400'000'000'000});
+        db.addMessage(quoted, {.text = "next day", .date = 700'086'400'000'000'000});
+
+        int64_t bodies = db.addChat("bob@example.com", std::nullopt);
+        db.addMessage(bodies, {.text = std::nullopt, .attributedBody = attributedBody("short body"), .date = 1});
+        db.addMessage(bodies,
+                      {.text = std::nullopt, .attributedBody = attributedBody(std::string(300, 'L')), .date = 2});
+        db.addMessage(bodies, {.text = std::nullopt, .attributedBody = std::string("no marker"), .date = 3});
+        db.addMessage(bodies, {.text = "sent by sms", .fromMe = true, .date = 4, .service = "sms"});
+        db.addMessage(bodies, {.text = "sent by iMessage", .fromMe = true, .date = 5});
+        db.addMessage(bodies, {.text = "received by SMS", .date = 6, .service = "SMS"});
+
+        int64_t nameless = db.addChat(std::nullopt, std::nullopt);
+        db.addMessage(nameless, {.text = "who is this", .date = 1'000'000'000'000});
+
+        int64_t clubA = db.addChat("club-a", "Book Club");
+        db.addMessage(clubA, {.text = "a1", .date = 100});
+        db.addMessage(clubA, {.text = "a2", .date = 300});
+        db.addMessage(clubA, {.text = "a3", .date = 500});
+        int64_t clubB = db.addChat("club-b", "Book Club");
+        db.addMessage(clubB, {.text = "b1", .date = 50});
+        db.addMessage(clubB, {.text = "b2", .date = 400});
+
+        int64_t onlyReactions = db.addChat("reactions", "Only Reactions");
+        db.addMessage(onlyReactions, {.text = "Liked", .date = 9, .associatedType = 2001});
+
+        int64_t precise = db.addChat("nanos", "Nanoseconds");
+        db.addMessage(precise, {.text = "exactly 10^12 + 1", .date = 1'000'000'000'001});
+    }
+
+    TempDir dir;
+    std::string path = dir / "chat.db";
+};
+
+const ME::Conversation* named(const std::vector<ME::Conversation>& list, const std::string& name) {
+    for (const auto& c : list)
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(MessagesDatabase, ReadsConversationsNamesAndOrder) {
+    auto read = ME::read(path, 5000);
+    ASSERT_TRUE(read);
+    std::vector<std::string> names;
+    for (const auto& c : *read) names.push_back(c.name);
+    // Newest last message first; chats sharing a display name become one.
+    EXPECT_EQ(names, (std::vector<std::string>{"Unknown", "'Quote <&> \"Club\"", "Nanoseconds", "Book Club",
+                                               "bob@example.com"}));
+    const auto* quoted = named(*read, "'Quote <&> \"Club\"");
+    ASSERT_TRUE(quoted);
+    ASSERT_EQ(quoted->messages.size(), 5u); // reaction and empty row left out
+    EXPECT_EQ(quoted->messages[0].text, "Dinner <b>&</b> 'drinks' \"later\"?");
+    EXPECT_FALSE(quoted->messages[0].fromMe);
+    EXPECT_EQ(quoted->messages[1].text, "");
+    EXPECT_TRUE(quoted->messages[1].hasAttachment);
+    EXPECT_EQ(quoted->messages[2].text, "photo caption");
+    EXPECT_TRUE(quoted->messages[2].hasAttachment);
+    EXPECT_EQ(quoted->messages[3].text, "line one\nline two\n"); // arrives whole
+    EXPECT_TRUE(quoted->messages[3].fromMe);
+    EXPECT_FALSE(quoted->messages[3].hasAttachment);
+    EXPECT_EQ(quoted->messages[0].service, "iMessage");
+}
+
+TEST_F(MessagesDatabase, DatesInSecondsAndNanoseconds) {
+    auto read = ME::read(path, 5000);
+    ASSERT_TRUE(read);
+    const auto* quoted = named(*read, "'Quote <&> \"Club\"");
+    ASSERT_TRUE(quoted);
+    EXPECT_EQ(Dates::iso8601(quoted->messages[0].date), "2023-03-08T20:26:40Z");
+    EXPECT_EQ(Dates::iso8601(quoted->messages[3].date), "2023-03-08T20:33:20Z");
+    EXPECT_EQ(Dates::iso8601(quoted->messages[4].date), "2023-03-09T20:26:40Z");
+    EXPECT_EQ(ME::dateFromStored(700'000'000), ME::dateFromStored(700'000'000'000'000'000));
+    // 10^12 is still seconds (far beyond the clock's range, so held at its edge);
+    // one more is nanoseconds.
+    EXPECT_GT(ME::dateFromStored(1'000'000'000'000), ME::dateFromStored(4'000'000'000));
+    EXPECT_EQ(Dates::iso8601(named(*read, "Nanoseconds")->messages[0].date), "2001-01-01T00:16:40Z");
+    EXPECT_EQ(Dates::iso8601(ME::dateFromStored(0)), "2001-01-01T00:00:00Z");
+    EXPECT_EQ(Dates::iso8601(ME::dateFromStored(-60)), "2000-12-31T23:59:00Z");
+}
+
+TEST_F(MessagesDatabase, AttributedBodiesInBothLengthForms) {
+    auto read = ME::read(path, 5000);
+    ASSERT_TRUE(read);
+    const auto* bob = named(*read, "bob@example.com");
+    ASSERT_TRUE(bob);
+    ASSERT_EQ(bob->messages.size(), 5u); // the body without a string is dropped
+    EXPECT_EQ(bob->messages[0].text, "short body");
+    EXPECT_EQ(bob->messages[1].text, std::string(300, 'L'));
+    EXPECT_EQ(bob->messages[2].service, "sms");
+}
+
+TEST_F(MessagesDatabase, MergedNamesKeepChatOrderAndTheLimit) {
+    auto all = ME::read(path, 5000);
+    ASSERT_TRUE(all);
+    std::vector<std::string> texts;
+    for (const auto& m : named(*all, "Book Club")->messages) texts.push_back(m.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}));
+
+    auto limited = ME::read(path, 2);
+    ASSERT_TRUE(limited);
+    texts.clear();
+    for (const auto& m : named(*limited, "Book Club")->messages) texts.push_back(m.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"a1", "a2"}));
+    for (const auto& c : *limited) EXPECT_LE(c.messages.size(), 2u) << c.name;
+}
+
+TEST_F(MessagesDatabase, ReadsWithoutChangingTheDatabase) {
+    const std::string before = readText(path);
+    struct stat st0;
+    ASSERT_EQ(::stat(path.c_str(), &st0), 0);
+    ASSERT_TRUE(ME::read(path, 5000));
+    struct stat st1;
+    ASSERT_EQ(::stat(path.c_str(), &st1), 0);
+    EXPECT_EQ(readText(path), before);
+    EXPECT_EQ(st0.st_mtim.tv_sec, st1.st_mtim.tv_sec);
+    EXPECT_EQ(st0.st_mtim.tv_nsec, st1.st_mtim.tv_nsec);
+    EXPECT_FALSE(exists(path + "-journal"));
+    EXPECT_FALSE(exists(path + "-wal"));
+}
+
+TEST(MessagesRead, AbsentWhenNothingIsUsable) {
+    TempDir dir;
+    EXPECT_FALSE(ME::read(dir / "missing.db", 10));
+    EXPECT_FALSE(exists(dir / "missing.db")); // read-only: never created
+    EXPECT_FALSE(ME::read(writeText(dir / "text.db", "this is not a database, just some text"), 10));
+    {
+        ChatDatabase empty(dir / "empty.db");
+        int64_t chat = empty.addChat("x", "X");
+        empty.addMessage(chat, {.text = "reaction", .date = 1, .associatedType = 3000});
+        empty.addMessage(chat, {.text = "", .date = 2});
+    }
+    EXPECT_FALSE(ME::read(dir / "empty.db", 10));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "other.db").c_str(), &other), SQLITE_OK);
+    sqlite3_exec(other, "CREATE TABLE t(x); INSERT INTO t VALUES (1);", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_FALSE(ME::read(dir / "other.db", 10));
+}
+
+TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
+    auto read = ME::read(path, 5000);
+    ASSERT_TRUE(read);
+    const std::string doc = ME::html(*read, kUtc);
+
+    EXPECT_NE(doc.find("  <div class=\"hdr\">5 conversations \u00b7 17 messages<br>Exported by Vessora</div>\n"),
+              std::string::npos);
+    // The quoted chat is second: sidebar, avatar and header all escaped.
+    EXPECT_NE(doc.find("  <button class=\"chat\" data-target=\"c1\">\n    <span class=\"avatar\">&#39;</span>\n"
+                       "    <span class=\"who\"><b>&#39;Quote &lt;&amp;&gt; &quot;Club&quot;</b><i>5 messages</i>"
+                       "</span>\n    <span class=\"when\">"),
+              std::string::npos);
+    EXPECT_NE(doc.find("<section class=\"pane\" id=\"c1\"><header>&#39;Quote &lt;&amp;&gt; &quot;Club&quot;</header>"
+                       "<div class=\"scroll\">\n"),
+              std::string::npos);
+    EXPECT_EQ(doc.find("'Quote"), std::string::npos);
+    EXPECT_NE(doc.find(">Dinner &lt;b&gt;&amp;&lt;/b&gt; &#39;drinks&#39; &quot;later&quot;?</div>"),
+              std::string::npos);
+    // Line feeds inside a text become line breaks.
+    EXPECT_NE(doc.find(">line one<br>line two<br></div>\n  </div>\n"), std::string::npos);
+    EXPECT_NE(doc.find("\"><i class=\"att\">Attachment</i></div>\n"), std::string::npos);
+    EXPECT_NE(doc.find(">photo caption<i class=\"clip\">Attachment</i></div>"), std::string::npos);
+    // Only messages sent by SMS are green, whatever the case of the service.
+    EXPECT_NE(doc.find("<div class=\"row me\">\n    <div class=\"bubble sms\" title=\""), std::string::npos);
+    EXPECT_EQ(occurrences(doc, "bubble sms\""), 1u);
+    EXPECT_NE(doc.find("<div class=\"row them\">\n    <div class=\"bubble\" title=\""), std::string::npos);
+    // Day separators once per day within a conversation.
+    EXPECT_EQ(occurrences(doc, "<span>Wednesday, 8 March 2023</span>"), 1u);
+    EXPECT_EQ(occurrences(doc, "<span>Thursday, 9 March 2023</span>"), 1u);
+    EXPECT_EQ(occurrences(doc, "<div class=\"bubble"), 17u);
+    EXPECT_EQ(occurrences(doc, "<section class=\"pane"), 5u);
+    EXPECT_EQ(occurrences(doc, " active"), 2u);
+    EXPECT_NE(doc.find("<button class=\"chat active\" data-target=\"c0\">"), std::string::npos);
+    EXPECT_NE(doc.find("<section class=\"pane active\" id=\"c0\">"), std::string::npos);
+}
+
+TEST(MessagesDocument, ExactLayoutOfASmallTranscript) {
+    using namespace std::chrono;
+    const Date morning = ME::dateFromStored(700'000'000); // Wed 8 March 2023 20:26:40 UTC
+    std::vector<ME::Conversation> list{
+        {"zoë", {{"hi", false, morning, false, "iMessage"}, {"", true, morning + hours(24), true, "SMS"}}},
+        {"Ann", {}},
+    };
+    const std::string doc = ME::html(list, kUtc);
+    ASSERT_EQ(doc.rfind("<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">", 0), 0u);
+    EXPECT_NE(doc.find("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"), std::string::npos);
+    EXPECT_NE(doc.find("<title>Messages archive</title>"), std::string::npos);
+    const std::string body = sliceBetween(doc, "<body>\n<aside>\n  <div class=\"hdr\">", "</main>");
+    const std::string time1 = sliceBetween(doc, "<span class=\"when\">", "</span>");
+    EXPECT_TRUE(std::regex_search(time1, std::regex("^8:26\\s?(\u202f)?PM$"))) << time1;
+    const std::string time0 = sliceBetween(doc, "title=\"", "\"");
+    const std::string expected =
+        "2 conversations \u00b7 2 messages<br>Exported by Vessora</div>\n"
+        "  <button class=\"chat active\" data-target=\"c0\">\n    <span class=\"avatar\">Z</span>\n"
+        "    <span class=\"who\"><b>zoë</b><i>2 messages</i></span>\n    <span class=\"when\">" +
+        time1 +
+        "</span>\n  </button>\n"
+        "  <button class=\"chat\" data-target=\"c1\">\n    <span class=\"avatar\">A</span>\n"
+        "    <span class=\"who\"><b>Ann</b><i>0 messages</i></span>\n    <span class=\"when\"></span>\n  </button>\n"
+        "</aside>\n<main>\n"
+        "<section class=\"pane active\" id=\"c0\"><header>zoë</header><div class=\"scroll\">\n"
+        "  <div class=\"daysep\"><span>Wednesday, 8 March 2023</span></div>\n"
+        "  <div class=\"row them\">\n    <div class=\"bubble\" title=\"" +
+        time0 +
+        "\">hi</div>\n  </div>\n"
+        "  <div class=\"daysep\"><span>Thursday, 9 March 2023</span></div>\n"
+        "  <div class=\"row me\">\n    <div class=\"bubble sms\" title=\"" +
+        time1 +
+        "\"><i class=\"att\">Attachment</i></div>\n  </div>\n"
+        "</div></section>\n"
+        "<section class=\"pane\" id=\"c1\"><header>Ann</header><div class=\"scroll\">\n"
+        "</div></section>\n";
+    EXPECT_EQ(body, expected);
+    EXPECT_EQ(time0, time1);
+    EXPECT_TRUE(doc.size() > 14 && doc.compare(doc.size() - 14, 14, "</body></html>") == 0);
+    EXPECT_NE(doc.find("<script>"), std::string::npos);
+    EXPECT_NE(doc.find("data-target"), std::string::npos);
+    for (const char* colour : {"#fff", "#f5f5f7", "#e3e3e6", "#1d1d1f", "#86868b", "#248bf5", "#5bd769", "#e9e9eb",
+                               "prefers-color-scheme:dark", "#1c1c1e", "#000", "#2c2c2e", "#98989d", "#26252a"})
+        EXPECT_NE(doc.find(colour), std::string::npos) << colour;
+
+    // The same instant in another zone and locale.
+    const std::string tokyo = ME::html(list, {"de_DE", "Asia/Tokyo"});
+    EXPECT_NE(tokyo.find("<span>Donnerstag, 9 März 2023</span>"), std::string::npos);
+    EXPECT_NE(tokyo.find("title=\"05:26\">hi"), std::string::npos);
+}
+
+TEST(MessagesDecoding, AttributedBodyLayout) {
+    const std::string head = "xxNSString\x01\x94\x84\x01+";
+    EXPECT_EQ(ME::decodeAttributedBody(head + "\x05hello tail"), "hello");
+    EXPECT_EQ(ME::decodeAttributedBody(attributedBody(std::string(200, 'q'))), std::string(200, 'q'));
+    std::string twoByte = head + "\x81\x2c\x01" + std::string(300, 'z');
+    EXPECT_EQ(ME::decodeAttributedBody(twoByte), std::string(300, 'z'));
+    std::string highLength = head + "\x90" + std::string(0x90, 'h'); // 0x90 is a plain length
+    EXPECT_EQ(ME::decodeAttributedBody(highLength), std::string(0x90, 'h'));
+
+    EXPECT_FALSE(ME::decodeAttributedBody("no marker at all"));
+    EXPECT_FALSE(ME::decodeAttributedBody(std::string("NSString") + std::string(16, '.') + "+\x01x"));
+    EXPECT_EQ(ME::decodeAttributedBody(std::string("NSString") + std::string(15, '.') + "+\x01x"), "x");
+    EXPECT_FALSE(ME::decodeAttributedBody("NSString+"));                           // no length byte
+    EXPECT_FALSE(ME::decodeAttributedBody(head + std::string(1, '\0') + "abc"));   // length 0
+    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x09short"));                    // runs past the end
+    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x81\x05"));                     // two-byte length cut off
+    EXPECT_FALSE(ME::decodeAttributedBody(head + std::string("\x81\x05\x00", 3))); // no text after it
+    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x02\xc3\x28"));                 // invalid UTF-8
+    EXPECT_EQ(ME::decodeAttributedBody(head + "\x02\xc3\xa9"), "\xc3\xa9");
+}
+
+TEST(MessagesDecoding, IndexOfAndHex) {
+    EXPECT_EQ(ME::indexOf("abcabc", "bc"), 1u);
+    EXPECT_EQ(ME::indexOf("abcabc", "abc"), 0u);
+    EXPECT_EQ(ME::indexOf("abcabd", "abd"), 3u);
+    EXPECT_FALSE(ME::indexOf("abc", ""));
+    EXPECT_FALSE(ME::indexOf("ab", "abc"));
+    EXPECT_FALSE(ME::indexOf("abc", "x"));
+    EXPECT_EQ(ME::indexOf(std::string("a\0b", 3), std::string("\0b", 2)), 1u);
+
+    EXPECT_EQ(ME::dataFromHex(""), "");
+    EXPECT_EQ(ME::dataFromHex("00ff7Fa0"), std::string("\x00\xff\x7f\xa0", 4));
+    EXPECT_FALSE(ME::dataFromHex("abc"));
+    EXPECT_FALSE(ME::dataFromHex("0g"));
+    EXPECT_FALSE(ME::dataFromHex(" 0"));
+    EXPECT_EQ(ME::escapeHtml("&<>\"'x"), "&amp;&lt;&gt;&quot;&#39;x");
+}
