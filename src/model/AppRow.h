@@ -11,7 +11,7 @@ namespace vessora {
 // screen lists it.
 struct AppRow {
     InstalledApp app;
-    int64_t bundleSize = 0;            // 0 until analysed
+    int64_t bundleSize = 0;              // 0 until analysed
     std::vector<LeftoverItem> leftovers; // empty until analysed
     bool analyzed = false;
 

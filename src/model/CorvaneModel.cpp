@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cassert>
 #include <chrono>
+#include <mutex>
 
 namespace vessora {
 
@@ -19,6 +20,12 @@ namespace {
 
 const std::string& keyOf(const MeasuredCategory& category) { return category.id(); }
 const std::string& keyOf(const CleanupTarget& target) { return target.id; }
+
+// One field of the running scan's statistics, under their lock, for one read.
+template <class T> T readLocked(const ScanStats& stats, T ScanStats::*field) {
+    std::lock_guard guard(stats.lock);
+    return stats.*field;
+}
 
 double secondsSince(Date start) {
     return std::chrono::duration<double>(std::chrono::system_clock::now() - start).count();
@@ -29,7 +36,8 @@ double secondsSince(Date start) {
 template <class T> void CorvaneModel::replaceById(std::vector<T>& list, T value, Signal changed) {
     for (size_t i = 0; i < list.size(); ++i) {
         if (keyOf(list[i]) != keyOf(value)) continue;
-        change(list, [&](auto& elements) { elements[i] = std::move(value); }, changed);
+        change(
+            list, [&](auto& elements) { elements[i] = std::move(value); }, changed);
         return;
     }
 }
@@ -37,7 +45,8 @@ template <class T> void CorvaneModel::replaceById(std::vector<T>& list, T value,
 CorvaneModel::CorvaneModel(ModelEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)) {
     if (!environment_.readVolumes) environment_.readVolumes = [] { return VolumeInfo::current(); };
-    if (!environment_.readFullDiskAccess) environment_.readFullDiskAccess = [] { return Permissions::hasFullDiskAccess(); };
+    if (!environment_.readFullDiskAccess)
+        environment_.readFullDiskAccess = [] { return Permissions::hasFullDiskAccess(); };
     if (!environment_.listSnapshots)
         environment_.listSnapshots = [](const std::string& volume) { return LocalSnapshot::list(volume); };
 
@@ -94,7 +103,7 @@ void CorvaneModel::setArchiveError(std::optional<std::string> error) {
 void CorvaneModel::setBackupRoot(std::string root) {
     publish(backupRoot_, std::move(root), &CorvaneModel::backupRootChanged);
 }
-void CorvaneModel::setPendingDeletion(std::optional<PendingDeletion> pending) {
+void CorvaneModel::setPendingDeletion(std::optional<PendingRemoval> pending) {
     publish(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);
 }
 
@@ -215,10 +224,10 @@ void CorvaneModel::sampleProgress() {
     if (!scanStats_) return;
     // One lock per read: the scan's workers are never held up for long.
     const auto stats = scanStats_;
-    publish(scanFiles_, stats->files(), &CorvaneModel::scanFilesChanged);
-    publish(scanBytes_, stats->bytes(), &CorvaneModel::scanBytesChanged);
-    publish(scanUnreadable_, stats->unreadable(), &CorvaneModel::scanUnreadableChanged);
-    publish(scanCurrentPath_, stats->current(), &CorvaneModel::scanCurrentPathChanged);
+    publish(scanFiles_, readLocked(*stats, &ScanStats::_files), &CorvaneModel::scanFilesChanged);
+    publish(scanBytes_, readLocked(*stats, &ScanStats::_bytes), &CorvaneModel::scanBytesChanged);
+    publish(scanUnreadable_, readLocked(*stats, &ScanStats::_unreadable), &CorvaneModel::scanUnreadableChanged);
+    publish(scanCurrentPath_, readLocked(*stats, &ScanStats::_current), &CorvaneModel::scanCurrentPathChanged);
     if (scanStart_) publish(scanElapsed_, secondsSince(*scanStart_), &CorvaneModel::scanElapsedChanged);
 }
 
@@ -227,9 +236,12 @@ void CorvaneModel::finishScan(FSNodeRef tree) {
     if (tree) {
         const int64_t rootSize = tree->size;
         publish(tree_, std::move(tree), &CorvaneModel::treeChanged);
-        if (scanStats_) publish(scanFiles_, scanStats_->files(), &CorvaneModel::scanFilesChanged);
+        if (scanStats_)
+            publish(scanFiles_, readLocked(*scanStats_, &ScanStats::_files), &CorvaneModel::scanFilesChanged);
         publish(scanBytes_, rootSize, &CorvaneModel::scanBytesChanged);
-        if (scanStats_) publish(scanUnreadable_, scanStats_->unreadable(), &CorvaneModel::scanUnreadableChanged);
+        if (scanStats_)
+            publish(scanUnreadable_, readLocked(*scanStats_, &ScanStats::_unreadable),
+                    &CorvaneModel::scanUnreadableChanged);
         publish(lastScanDate_, std::chrono::system_clock::now(), &CorvaneModel::lastScanDateChanged);
     }
     if (scanStart_) publish(scanElapsed_, secondsSince(*scanStart_), &CorvaneModel::scanElapsedChanged);
@@ -251,7 +263,9 @@ void CorvaneModel::measureCategories() {
         [this, definitions = StorageCategories::all(), cancelled = stopping()] {
             measureEach<StorageCategory, MeasuredCategory>(
                 workers_, definitions,
-                [cancelled](const StorageCategory& category) { return StorageCategories::measure(category, cancelled); },
+                [cancelled](const StorageCategory& category) {
+                    return StorageCategories::measure(category, cancelled);
+                },
                 [this](MeasuredCategory measured, double progress) {
                     mainQueue_.post([this, measured = std::move(measured), progress]() mutable {
                         replaceById(categories_, std::move(measured), &CorvaneModel::categoriesChanged);
@@ -266,8 +280,9 @@ void CorvaneModel::measureCategories() {
             mainQueue_.post([this, entries = std::move(entries)]() mutable {
                 for (size_t i = 0; i < categories_.size(); ++i) {
                     if (categories_[i].category.measurement != CategoryMeasurement::remainder) continue;
-                    change(categories_, [&](auto& list) { list[i].entries = std::move(entries); },
-                           &CorvaneModel::categoriesChanged);
+                    change(
+                        categories_, [&](auto& list) { list[i].entries = std::move(entries); },
+                        &CorvaneModel::categoriesChanged);
                     break;
                 }
                 publish(isMeasuringCategories_, false, &CorvaneModel::isMeasuringCategoriesChanged);

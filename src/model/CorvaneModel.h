@@ -6,6 +6,7 @@
 #include "apps/InstalledApp.h"
 #include "apps/LeftoverFinder.h"
 #include "backup/Archiver.h"
+#include "backup/PendingDeletion.h"
 #include "catalog/CleanupCatalog.h"
 #include "catalog/CleanupEntry.h"
 #include "catalog/LocalSnapshot.h"
@@ -13,7 +14,7 @@
 #include "catalog/VolumeInfo.h"
 #include "model/AppRow.h"
 #include "model/Async.h"
-#include "removal/PrivilegedRunner.h"
+#include "platform/PrivilegedRunner.h"
 #include "removal/Remover.h"
 #include "scan/FSNode.h"
 #include "scan/ScanStats.h"
@@ -42,10 +43,12 @@ struct ModelEnvironment {
     std::function<std::vector<VolumeInfo>()> readVolumes;                        // VolumeInfo::current
     std::function<bool()> readFullDiskAccess;                                    // Permissions::hasFullDiskAccess
     std::function<std::vector<LocalSnapshot>(const std::string&)> listSnapshots; // LocalSnapshot::list
-    PrivilegedRunner privilegedRunner;                                           // the system's prompt
+    std::shared_ptr<PrivilegedRunner> privilegedRunner;                          // null: the system's prompt
 };
 
-using FSNodeRef = std::shared_ptr<FSNode>;
+using FSNodeRef = FSNode::Ptr;
+// A backed-up selection of category entries awaiting the user's decision.
+using PendingRemoval = PendingDeletion<CleanupEntry, RemovalMode>;
 
 class CorvaneModel : public QObject {
     Q_OBJECT
@@ -73,18 +76,18 @@ class CorvaneModel : public QObject {
     Q_PROPERTY(bool isMeasuringCategories READ isMeasuringCategories NOTIFY isMeasuringCategoriesChanged)
     Q_PROPERTY(double categoryProgress READ categoryProgress NOTIFY categoryProgressChanged)
     Q_PROPERTY(std::optional<vessora::Date> lastCategoryScan READ lastCategoryScan NOTIFY lastCategoryScanChanged)
-    Q_PROPERTY(std::optional<vessora::RemovalResult> lastResult READ lastResult WRITE setLastResult NOTIFY
-                   lastResultChanged)
+    Q_PROPERTY(
+        std::optional<vessora::RemovalResult> lastResult READ lastResult WRITE setLastResult NOTIFY lastResultChanged)
     Q_PROPERTY(int64_t totalFreedThisSession READ totalFreedThisSession NOTIFY totalFreedThisSessionChanged)
     Q_PROPERTY(bool isArchiving READ isArchiving NOTIFY isArchivingChanged)
     Q_PROPERTY(std::optional<std::string> archiveStatus READ archiveStatus NOTIFY archiveStatusChanged)
-    Q_PROPERTY(std::optional<std::string> archiveError READ archiveError WRITE setArchiveError NOTIFY
-                   archiveErrorChanged)
+    Q_PROPERTY(
+        std::optional<std::string> archiveError READ archiveError WRITE setArchiveError NOTIFY archiveErrorChanged)
     Q_PROPERTY(std::optional<std::string> lastArchiveDestination READ lastArchiveDestination NOTIFY
                    lastArchiveDestinationChanged)
     Q_PROPERTY(std::string backupRoot READ backupRoot WRITE setBackupRoot NOTIFY backupRootChanged)
-    Q_PROPERTY(std::optional<vessora::PendingDeletion> pendingDeletion READ pendingDeletion WRITE
-                   setPendingDeletion NOTIFY pendingDeletionChanged)
+    Q_PROPERTY(std::optional<vessora::PendingRemoval> pendingDeletion READ pendingDeletion WRITE setPendingDeletion
+                   NOTIFY pendingDeletionChanged)
 
 public:
     // Sets every field to its initial value, then refreshes the volumes.
@@ -124,7 +127,7 @@ public:
     const std::optional<std::string>& archiveError() const { return archiveError_; }
     const std::optional<std::string>& lastArchiveDestination() const { return lastArchiveDestination_; }
     const std::string& backupRoot() const { return backupRoot_; }
-    const std::optional<PendingDeletion>& pendingDeletion() const { return pendingDeletion_; }
+    const std::optional<PendingRemoval>& pendingDeletion() const { return pendingDeletion_; }
 
     // The fields the screens set themselves.
     void setScanRootPath(std::string path);
@@ -132,7 +135,7 @@ public:
     void setLastResult(std::optional<RemovalResult> result); // the alert sets none when dismissed
     void setArchiveError(std::optional<std::string> error);  // cleared when its alert is dismissed
     void setBackupRoot(std::string root);
-    void setPendingDeletion(std::optional<PendingDeletion> pending); // cleared when its sheet is dismissed
+    void setPendingDeletion(std::optional<PendingRemoval> pending); // cleared when its sheet is dismissed
 
     // Unpublished scan state, readable for the screens' and tests' benefit.
     const std::shared_ptr<ScanStats>& scanStats() const { return scanStats_; }
@@ -165,8 +168,7 @@ public:
     void removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode mode);
     void removeCleanupEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
     void removeCategoryEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
-    void uninstall(const AppRow& app, const std::vector<LeftoverItem>& leftovers, bool includeBundle,
-                   RemovalMode mode);
+    void uninstall(const AppRow& app, const std::vector<LeftoverItem>& leftovers, bool includeBundle, RemovalMode mode);
     // Removes with administrator rights; blocks while the system asks for them.
     void escalate(const std::vector<std::string>& urls);
 
@@ -265,9 +267,9 @@ private:
     int64_t scanUnreadable_ = 0;
     double scanElapsed_ = 0;
     std::optional<Date> lastScanDate_;
-    std::shared_ptr<ScanStats> scanStats_;   // unpublished; shared with the running scan
+    std::shared_ptr<ScanStats> scanStats_;  // unpublished; shared with the running scan
     std::unique_ptr<QTimer> progressTimer_; // unpublished
-    std::optional<Date> scanStart_;          // unpublished
+    std::optional<Date> scanStart_;         // unpublished
     std::vector<AppRow> apps_;
     bool isLoadingApps_ = false;
     double appProgress_ = 0;
@@ -286,7 +288,7 @@ private:
     std::optional<std::string> archiveError_;
     std::optional<std::string> lastArchiveDestination_;
     std::string backupRoot_;
-    std::optional<PendingDeletion> pendingDeletion_;
+    std::optional<PendingRemoval> pendingDeletion_;
 
     // Background machinery. The destructor drains both pools before any
     // member goes away; what they post after that is dropped with the queue.

@@ -24,7 +24,8 @@ bool isRemoved(const std::set<std::string>& removed, const std::string& path) {
     return removed.count(comparable(path)) > 0;
 }
 
-template <class T, class Path> bool pruneRemoved(std::vector<T>& items, const std::set<std::string>& removed, Path path) {
+template <class T, class Path>
+bool pruneRemoved(std::vector<T>& items, const std::set<std::string>& removed, Path path) {
     const auto before = items.size();
     std::erase_if(items, [&](const T& item) { return isRemoved(removed, path(item)); });
     return items.size() != before;
@@ -62,33 +63,27 @@ void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode 
     std::vector<std::string> urls;
     std::map<std::string, int64_t> sizes;
     for (const auto& node : removable) {
-        urls.push_back(node->path);
-        sizes[node->path] = node->size;
+        urls.push_back(node->path());
+        sizes[node->path()] = node->size;
     }
     const auto removed = publishRemoval(Remover::remove(urls, mode, sizes));
     for (const auto& node : removable)
-        if (isRemoved(removed, node->path)) detach(node);
+        if (isRemoved(removed, node->path())) detach(node);
 }
 
 void CorvaneModel::detach(const FSNodeRef& node) {
     assertMainThread();
-    const FSNodeRef parent = node->parent.lock();
+    FSNode* const parent = node->parent();
     const int64_t size = node->size;
-    const auto fileCount = node->fileCount;
-    if (parent) {
-        auto& siblings = parent->children;
-        siblings.erase(std::remove(siblings.begin(), siblings.end(), node), siblings.end());
-        for (FSNode* ancestor = parent.get(); ancestor;) {
+    const int64_t fileCount = node->fileCount;
+    // A node listed twice in one removal has no parent the second time, so
+    // its size is taken off its old ancestors only once.
+    if (parent && parent->removeChild(node.get())) {
+        for (FSNode* ancestor = parent; ancestor; ancestor = ancestor->parent()) {
             ancestor->size -= size;
             ancestor->fileCount -= fileCount;
-            const auto next = ancestor->parent.lock();
-            ancestor = next.get();
         }
     }
-    // The node stays alive for whoever still holds it, as a tree of its own.
-    // Without this a second detach of the same node (listed twice in one
-    // removal) would subtract its size from the old ancestors again.
-    node->parent.reset();
     // The tree changed in place; no field was assigned.
     emit treeChanged();
 }
@@ -160,7 +155,9 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
 
 void CorvaneModel::escalate(const std::vector<std::string>& urls) {
     assertMainThread();
-    const auto removed = publishRemoval(Remover::removeWithAdmin(urls, environment_.privilegedRunner));
+    const auto& runner = environment_.privilegedRunner;
+    const auto removed =
+        publishRemoval(runner ? Remover::removeWithAdmin(urls, *runner) : Remover::removeWithAdmin(urls));
     // Only the leftovers and cleanup entries are pruned: categories and the
     // tree keep their items until they are measured again.
     change(
@@ -185,7 +182,8 @@ void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, c
                                      const std::string& destination, RemovalMode mode) {
     assertMainThread();
     publish(isArchiving_, true, &CorvaneModel::isArchivingChanged);
-    publish(archiveStatus_, "Copying " + std::to_string(entries.size()) + " " + plural(entries.size(), "item") + "\u2026",
+    publish(archiveStatus_,
+            "Copying " + std::to_string(entries.size()) + " " + plural(entries.size(), "item") + "\u2026",
             &CorvaneModel::archiveStatusChanged);
     std::vector<std::string> urls;
     for (const auto& entry : entries) urls.push_back(entry.url);
@@ -194,26 +192,19 @@ void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, c
         tasks_,
         [this, urls, label, destination, entries, mode] {
             ArchiveResult result = Archiver::archive(urls, label, destination);
-            // A stat of each side: file system work stays off the main thread.
-            const bool sameVolume = !entries.empty() && Archiver::sameVolume(entries.front().url, result.destination);
-            mainQueue_.post([this, result = std::move(result), entries, mode, sameVolume]() mutable {
+            // Only a fully verified copy becomes a pending deletion; working
+            // that out stats both sides, which stays off the main thread.
+            auto pending = PendingRemoval::from(result, entries, mode);
+            mainQueue_.post([this, result = std::move(result), pending = std::move(pending)]() mutable {
                 publish(isArchiving_, false, &CorvaneModel::isArchivingChanged);
                 publish(archiveStatus_, std::nullopt, &CorvaneModel::archiveStatusChanged);
-                if (result.failed.empty() && !result.copied.empty()) {
+                if (pending) {
                     publish(lastArchiveDestination_, result.destination, &CorvaneModel::lastArchiveDestinationChanged);
-                    PendingDeletion pending;
-                    pending.destination = result.destination;
-                    pending.items = std::move(result.items);
-                    pending.entries = std::move(entries);
-                    pending.bytes = result.bytes;
-                    pending.mode = mode;
-                    pending.readableExport = result.readableExport;
-                    pending.sameVolumeAsSource = sameVolume;
                     publish(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);
                     return;
                 }
                 RemovalResult failure;
-                failure.failed = result.failed;
+                for (const auto& failed : result.failed) failure.failed.push_back({failed.url, failed.reason});
                 publish(lastResult_, std::move(failure), &CorvaneModel::lastResultChanged);
                 const std::string reason =
                     result.failed.empty() ? "The copy could not be verified." : result.failed.front().reason;
@@ -226,7 +217,7 @@ void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, c
 void CorvaneModel::confirmPendingDeletion() {
     assertMainThread();
     if (!pendingDeletion_) return;
-    const PendingDeletion pending = *pendingDeletion_;
+    const PendingRemoval pending = *pendingDeletion_;
     publish(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
     removeCategoryEntries(pending.entries, pending.mode);
     publish(archiveStatus_,
@@ -237,7 +228,7 @@ void CorvaneModel::confirmPendingDeletion() {
 void CorvaneModel::cancelPendingDeletion() {
     assertMainThread();
     if (!pendingDeletion_) return;
-    const PendingDeletion pending = *pendingDeletion_;
+    const PendingRemoval pending = *pendingDeletion_;
     publish(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
     publish(archiveStatus_, "Backup kept at " + Paths::lastComponent(pending.destination) + ". Nothing was deleted.",
             &CorvaneModel::archiveStatusChanged);

@@ -25,8 +25,7 @@ inline constexpr int utilityPriority = 0;
 // task, where total is the number of definitions, or 1 when there are none.
 template <class Definition, class Result>
 void measureEach(QThreadPool& workers, const std::vector<Definition>& definitions,
-                 std::function<Result(const Definition&)> measure,
-                 const std::function<void(Result, double)>& deliver) {
+                 std::function<Result(const Definition&)> measure, const std::function<void(Result, double)>& deliver) {
     const double total = definitions.empty() ? 1.0 : double(definitions.size());
     Counter counter;
     // Shared with the children, which may outlive this frame by a moment after
