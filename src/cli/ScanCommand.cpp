@@ -1,17 +1,249 @@
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "scan/DiskScanner.h"
+#include "support/Fmt.h"
+#include "support/Json.h"
+#include "support/Paths.h"
 
+#include <sys/stat.h>
+
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <thread>
 
 namespace vessora::cli {
 
-int scanCommand(const Arguments&) {
-    std::fprintf(stderr, "vessora: this command is not built yet\n");
-    return 1;
+namespace {
+
+const char* const kScanUsage = "scan PATH [--json] [--top N] [--depth D]";
+const char* const kSizeUsage = "size PATH...";
+
+std::optional<int64_t> parseCount(const std::string& text, int64_t minimum) {
+    int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < minimum) return std::nullopt;
+    return value;
 }
 
-int sizeCommand(const Arguments&) {
-    std::fprintf(stderr, "vessora: this command is not built yet\n");
-    return 1;
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+void reportMissing(const std::string& path) {
+    std::fprintf(stderr, "vessora: %s: no such file or directory\n", path.c_str());
+}
+
+// Watches for Ctrl-C while `work` runs (calling `onInterrupt` once) and, on a
+// terminal, redraws `progress()` five times a second.
+class Watcher {
+public:
+    Watcher(std::function<std::string()> progress, std::function<void()> onInterrupt)
+        : progress_(std::move(progress)), onInterrupt_(std::move(onInterrupt)), interrupted_(installInterruptFlag()),
+          draw_(stderrIsTerminal() && progress_), thread_([this] { loop(); }) {}
+
+    ~Watcher() {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+        if (draw_) progressLine({});
+    }
+
+    bool interrupted() const { return interrupted_.load(); }
+
+private:
+    void loop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        bool told = false;
+        for (int tick = 0; !done_; ++tick) {
+            if (!told && interrupted_.load()) {
+                told = true;
+                onInterrupt_();
+            }
+            if (draw_ && tick % 4 == 0) progressLine(progress_());
+            wake_.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
+
+    std::function<std::string()> progress_;
+    std::function<void()> onInterrupt_;
+    std::atomic<bool>& interrupted_;
+    const bool draw_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// The whole tree, one node after another without recursion (trees may be
+// tens of thousands of levels deep), flushed to standard output as it grows.
+void writeJson(const FSNode& root) {
+    std::string out;
+    JsonWriter json(out, false);
+    std::string path = root.path();
+    struct Frame {
+        const FSNode* node;
+        size_t next;
+        size_t pathLength;
+    };
+    std::vector<Frame> stack;
+    auto open = [&](const FSNode& node) {
+        size_t length = path.size();
+        if (&node != &root && !node.isAggregate) {
+            if (!path.empty() && path.back() != '/') path += '/';
+            path += node.name();
+        }
+        json.beginObject()
+            .field("name", node.name())
+            .field("path", path)
+            .field("isDirectory", node.isDirectory())
+            .field("size", node.size)
+            .field("logicalSize", node.logicalSize)
+            .field("fileCount", node.fileCount)
+            .field("dirCount", node.dirCount)
+            .field("isAggregate", node.isAggregate)
+            .field("unreadable", node.unreadable)
+            .field("isNotDescended", node.isNotDescended)
+            .field("isCloudProvider", node.isCloudProvider)
+            .key("children")
+            .beginArray();
+        stack.push_back({&node, 0, length});
+    };
+    open(root);
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next < top.node->children().size()) {
+            open(*top.node->children()[top.next++]);
+        } else {
+            json.endArray().endObject();
+            path.resize(top.pathLength);
+            stack.pop_back();
+        }
+        if (out.size() >= (1 << 20)) {
+            writeOut(out);
+            out.clear();
+        }
+    }
+    out += '\n';
+    writeOut(out);
+}
+
+std::string marks(const FSNode& node) {
+    std::string text;
+    if (node.isCloudProvider)
+        text += "  [skipped: cloud provider]";
+    else if (node.isNotDescended)
+        text += "  [skipped: system-managed]";
+    if (node.unreadable) text += "  [unreadable]";
+    return text;
+}
+
+std::string sizeColumn(int64_t bytes) {
+    std::string text = Fmt::bytes(bytes);
+    if (text.size() < 10) text.insert(0, 10 - text.size(), ' ');
+    return text;
+}
+
+// The largest `top` children of each directory down to `depth` levels.
+void writeText(const FSNode& root, int64_t top, int64_t depth) {
+    std::string out = root.name() + "  " + root.path() + "\n";
+    out += Fmt::bytes(root.size) + " allocated, " + Fmt::count(root.fileCount) + " files, " +
+           Fmt::count(root.dirCount) + " folders" + marks(root) + "\n";
+    struct Frame {
+        const FSNode* node;
+        size_t next;
+    };
+    std::vector<Frame> stack{{&root, 0}};
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        const auto& children = frame.node->children();
+        const std::string indent(2 * stack.size(), ' ');
+        if (frame.next < children.size() && frame.next < size_t(top)) {
+            const FSNode& child = *children[frame.next++];
+            out += indent + sizeColumn(child.size) + "  " + child.name() + (child.isDirectory() ? "/" : "") +
+                   marks(child) + "\n";
+            if (child.isDirectory() && !child.children().empty() && int64_t(stack.size()) < depth)
+                stack.push_back({&child, 0});
+            continue;
+        }
+        if (children.size() > size_t(top) && frame.next == size_t(top)) {
+            int64_t rest = 0;
+            for (size_t i = size_t(top); i < children.size(); ++i) rest += children[i]->size;
+            out += indent + sizeColumn(rest) + "  (" + Fmt::count(int64_t(children.size()) - top) + " more)\n";
+        }
+        stack.pop_back();
+    }
+    writeOut(out);
+}
+
+} // namespace
+
+int scanCommand(const Arguments& args) {
+    ParsedArguments parsed = parseArguments(args, {"--json"}, {"--top", "--depth"});
+    if (!parsed.error.empty()) return usageError(kScanUsage, parsed.error);
+    if (parsed.positional.size() != 1) return usageError(kScanUsage, "scan needs exactly one path");
+    int64_t top = 10, depth = 2;
+    if (auto v = parsed.value("--top")) {
+        auto n = parseCount(*v, 1);
+        if (!n) return usageError(kScanUsage, "--top needs a positive whole number");
+        top = *n;
+    }
+    if (auto v = parsed.value("--depth")) {
+        auto n = parseCount(*v, 0);
+        if (!n) return usageError(kScanUsage, "--depth needs a whole number");
+        depth = *n;
+    }
+    const std::string& path = parsed.positional[0];
+    if (!pathExists(Paths::standardize(path))) {
+        reportMissing(path);
+        return 1;
+    }
+
+    ScanStats stats;
+    FSNode::Ptr root;
+    bool interrupted;
+    {
+        Watcher watcher(
+            [&] {
+                ScanStats::Snapshot s = stats.snapshot();
+                return "Scanning: " + Fmt::count(s.files) + " files, " + Fmt::bytes(s.bytes) + "  " + s.current;
+            },
+            [&] { stats.cancel(); });
+        root = DiskScanner::scan(path, ScanOptions{}, stats);
+        interrupted = watcher.interrupted();
+    }
+    if (interrupted) return 130;
+    root->sortRecursively();
+    if (parsed.has("--json"))
+        writeJson(*root);
+    else
+        writeText(*root, top, depth);
+    return 0;
+}
+
+int sizeCommand(const Arguments& args) {
+    ParsedArguments parsed = parseArguments(args, {}, {});
+    if (!parsed.error.empty()) return usageError(kSizeUsage, parsed.error);
+    if (parsed.positional.empty()) return usageError(kSizeUsage, "size needs at least one path");
+    int status = 0;
+    Watcher watcher(nullptr, [] {});
+    ScanOptions options;
+    for (const std::string& path : parsed.positional) {
+        if (!pathExists(path)) {
+            reportMissing(path);
+            status = 1;
+            continue;
+        }
+        int64_t bytes = DiskScanner::quickSize(path, options, [&] { return watcher.interrupted(); });
+        if (watcher.interrupted()) return 130;
+        writeOut(std::to_string(bytes) + "\t" + Fmt::bytes(bytes) + "\t" + path + "\n");
+    }
+    return status;
 }
 
 } // namespace vessora::cli

@@ -1,47 +1,412 @@
 #include "scan/DiskScanner.h"
 
+#include "scan/InodeSet.h"
+#include "scan/Walker.h"
 #include "support/Paths.h"
 
-#include <ftw.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <unordered_set>
 
 namespace vessora::DiskScanner {
 
 namespace {
-// nftw offers no user pointer; a walk runs on one thread, so the state lives
-// per thread.
-thread_local const ScanOptions* tlsOptions = nullptr;
-thread_local int64_t tlsTotal = 0;
-thread_local const std::function<bool()>* tlsCancelled = nullptr;
 
-int visit(const char* path, const struct stat* st, int type, struct FTW*) {
-    if (*tlsCancelled && (*tlsCancelled)()) return FTW_STOP;
-    switch (type) {
-    case FTW_F:
-    case FTW_SL:
-    case FTW_SLN:
-        if (st) tlsTotal += int64_t(st->st_blocks) * 512;
-        break;
-    case FTW_D:
-        if (!tlsOptions->skipPaths.empty() && tlsOptions->skipPaths.count(path)) return FTW_SKIP_SUBTREE;
-        break;
-    default:
-        break;
-    }
-    return FTW_CONTINUE;
+constexpr int64_t kProgressBatch = 4096;
+constexpr int kRootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+
+// The last components of the skip paths: a directory's full path is built
+// only when its name could match.
+std::unordered_set<std::string> lastComponents(const std::set<std::string>& paths) {
+    std::unordered_set<std::string> names;
+    for (const auto& p : paths) names.insert(Paths::lastComponent(p));
+    return names;
 }
+
 } // namespace
+
+namespace walk = vessora::walk;
+
+} // namespace vessora::DiskScanner
+
+namespace vessora::walk {
+
+// A top-level entry of the scan root: its node (null when it has none) and
+// whether something inside could not be examined.
+struct TopState {
+    std::string name;
+    FSNode::Ptr node;
+    std::atomic<bool> entryFailed{false};
+};
+
+} // namespace vessora::walk
+
+namespace vessora::DiskScanner {
+
+namespace {
+
+class ScanWalker final : public walk::Walker {
+public:
+    ScanWalker(int rootFd, const std::string& rootPath, uint64_t rootDev, const ScanOptions& options, ScanStats& stats)
+        : Walker(rootFd, rootPath), rootDev_(rootDev), options_(options), stats_(stats),
+          skipNames_(lastComponents(options.skipPaths)) {}
+
+    InodeSet inodes;
+
+private:
+    void process(walk::DirTask* task, Worker& worker) override {
+        if (!task->node) {
+            processTop(task, worker);
+            return;
+        }
+        processDirectory(task, worker);
+    }
+
+    void finishWorker(Worker& worker) override { flush(worker); }
+
+    void flush(Worker& worker) {
+        if (worker.files == 0 && worker.bytes == 0) return;
+        stats_.addProgress(worker.files, worker.bytes);
+        worker.files = worker.bytes = 0;
+    }
+
+    void count(Worker& worker, int64_t allocated) {
+        ++worker.files;
+        worker.bytes += allocated;
+        if (worker.files >= kProgressBatch) flush(worker);
+    }
+
+    // A regular file with several links is counted at its first link in walk
+    // order only. Returns false when this link is not the one counted.
+    bool claimLink(const walk::EntryStat& st, walk::DirTask* dir, uint32_t index, LinkOccurrence** stored) {
+        auto occurrence = std::make_unique<LinkOccurrence>();
+        if (dir) walk::retain(dir);
+        occurrence->dir = dir;
+        occurrence->index = index;
+        occurrence->allocated = st.allocated;
+        occurrence->length = st.length;
+        return inodes.claim(InodeSet::key(st.dev, st.ino), std::move(occurrence), stored);
+    }
+
+    void processTop(walk::DirTask* task, Worker& worker) {
+        walk::TopState& top = *task->top;
+        if (stats_.isCancelled()) return;
+        walk::EntryStat st;
+        if (!walk::statEntry(rootFd_, task->name.c_str(), st)) return;
+        std::string path = Paths::join(rootPath_, task->name);
+        if (!st.isDirectory()) {
+            LinkOccurrence* occurrence = nullptr;
+            if (st.isMultiLinkFile() && !claimLink(st, nullptr, task->index, &occurrence)) return;
+            top.node = FSNode::make(task->name, path, false);
+            top.node->size = st.allocated;
+            top.node->logicalSize = st.length;
+            top.node->fileCount = 1;
+            count(worker, st.allocated);
+            return;
+        }
+        top.node = FSNode::make(task->name, path, true);
+        // A top-level entry on another file system is a mount point like any
+        // met deeper down: listed as an empty directory, never entered.
+        if (!options_.crossesDevices && st.dev != rootDev_) return;
+        task->node = top.node.get();
+        task->dev = st.dev;
+        task->ino = st.ino;
+        processDirectory(task, worker);
+    }
+
+    void processDirectory(walk::DirTask* task, Worker& worker) {
+        if (stats_.isCancelled()) {
+            abandon(task);
+            complete(task);
+            return;
+        }
+        if (task->depth <= 2) {
+            flush(worker);
+            stats_.setCurrent(fullPath(task));
+        }
+        FSNode& node = *task->node;
+        int fd = open(task);
+        if (fd < 0) {
+            // Closed like any finished directory: flagged, counted once, and
+            // attached in its place so that what follows lands in its real parent.
+            node.unreadable = true;
+            stats_.addUnreadable();
+            complete(task);
+            return;
+        }
+        int64_t smallBytes = 0, smallLogical = 0, smallCount = 0;
+        std::vector<walk::DirTask*> subdirs;
+        forEachEntry(fd, worker, [&](const char* name, uint32_t index) {
+            if (stats_.isCancelled()) return false;
+            walk::EntryStat st;
+            if (!walk::statEntry(fd, name, st)) {
+                stats_.addUnreadable();
+                task->top->entryFailed.store(true, std::memory_order_relaxed);
+                return true;
+            }
+            if (st.isDirectory()) {
+                if (isCycle(task, st)) return true;
+                FSNode::Ptr child = FSNode::makeChild(node, name, true);
+                if (!options_.skipPaths.empty() && skipNames_.count(name)) {
+                    std::string path = childPath(task, name);
+                    if (options_.skipPaths.count(path)) {
+                        child->isNotDescended = true;
+                        child->isCloudProvider = options_.cloudRoots.count(path) > 0;
+                        return true;
+                    }
+                }
+                if (!options_.crossesDevices && st.dev != rootDev_) return true;
+                auto* sub = new walk::DirTask;
+                sub->depth = task->depth + 1;
+                sub->index = index;
+                sub->dev = st.dev;
+                sub->ino = st.ino;
+                sub->parent = task;
+                walk::retain(task);
+                sub->name = name;
+                sub->node = child.get();
+                sub->top = task->top;
+                subdirs.push_back(sub);
+                return true;
+            }
+            LinkOccurrence* occurrence = nullptr;
+            if (st.isMultiLinkFile() && !claimLink(st, task, index, &occurrence)) return true;
+            count(worker, st.allocated);
+            if (st.allocated < options_.smallFileThreshold) {
+                smallBytes += st.allocated;
+                smallLogical += st.length;
+                ++smallCount;
+                return true;
+            }
+            FSNode::Ptr file = FSNode::makeChild(node, name, false);
+            file->size = st.allocated;
+            file->logicalSize = st.length;
+            file->fileCount = 1;
+            if (occurrence) occurrence->fileNode = file.get();
+            return true;
+        });
+        keepOrClose(task, fd, subdirs.size());
+        if (smallCount > 0) FSNode::makeLump(node, smallCount, smallBytes, smallLogical);
+        task->pending.store(int32_t(subdirs.size()) + 1, std::memory_order_relaxed);
+        push(subdirs);
+        if (task->pending.fetch_sub(1, std::memory_order_acq_rel) == 1) complete(task);
+    }
+
+    // A directory whose subdirectories are all complete adds up its children;
+    // the last subdirectory of a parent to complete completes the parent.
+    static void complete(walk::DirTask* task) {
+        for (;;) {
+            FSNode& node = *task->node;
+            node.size = node.logicalSize = node.fileCount = node.dirCount = 0;
+            for (const FSNode::Ptr& child : node.children()) {
+                node.size += child->size;
+                node.logicalSize += child->logicalSize;
+                node.fileCount += child->fileCount;
+                if (child->isDirectory()) node.dirCount += child->dirCount + 1;
+            }
+            task = task->parent;
+            if (!task || task->pending.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+        }
+    }
+
+    const uint64_t rootDev_;
+    const ScanOptions& options_;
+    ScanStats& stats_;
+    const std::unordered_set<std::string> skipNames_;
+};
+
+// A link counted during the walk turned out not to be the first in walk
+// order: take it out of its directory and every ancestor, and out of progress.
+void takeBack(const LinkOccurrence& link, std::vector<walk::TopState>& tops, ScanStats& stats) {
+    {
+        std::lock_guard<std::mutex> guard(stats.lock);
+        stats._files -= 1;
+        stats._bytes -= link.allocated;
+    }
+    if (!link.dir) {
+        tops[link.index].node.reset();
+        return;
+    }
+    FSNode* dir = link.dir->node;
+    if (link.fileNode) {
+        dir->eraseChild(link.fileNode);
+    } else if (!dir->children().empty() && dir->children().back()->isAggregate) {
+        FSNode* lump = dir->children().back().get();
+        lump->size -= link.allocated;
+        lump->logicalSize -= link.length;
+        lump->fileCount -= 1;
+        if (lump->fileCount == 0)
+            dir->eraseChild(lump);
+        else
+            lump->renameLump(lump->fileCount);
+    }
+    for (FSNode* n = dir; n; n = n->parent()) {
+        n->size -= link.allocated;
+        n->logicalSize -= link.length;
+        n->fileCount -= 1;
+    }
+}
+
+// The shallow listing of the scan root, in directory order.
+std::vector<std::string> listNames(int fd) {
+    std::vector<std::string> names;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        long n = walk::readEntries(fd, buffer.data(), buffer.size());
+        if (n <= 0) break;
+        for (long offset = 0; offset < n;) {
+            auto* entry = reinterpret_cast<walk::LinuxDirent64*>(buffer.data() + offset);
+            offset += entry->d_reclen;
+            std::string_view name = entry->d_name;
+            if (name != "." && name != "..") names.emplace_back(name);
+        }
+    }
+    return names;
+}
+
+class SizeWalker final : public walk::Walker {
+public:
+    SizeWalker(const std::string& path, uint64_t rootDev, const ScanOptions& options,
+               const std::function<bool()>& cancelled)
+        : Walker(AT_FDCWD, std::string()), rootDev_(rootDev), options_(options), cancelled_(cancelled),
+          skipNames_(lastComponents(options.skipPaths)) {
+        (void)path;
+    }
+
+    std::atomic<int64_t> total{0};
+
+private:
+    bool isCancelled() {
+        if (!cancelled_) return false;
+        std::lock_guard<std::mutex> guard(cancelLock_);
+        return cancelled_();
+    }
+
+    void process(walk::DirTask* task, Worker& worker) override {
+        if (isCancelled()) {
+            abandon(task);
+            return;
+        }
+        int fd = open(task);
+        if (fd < 0) return;
+        std::vector<walk::DirTask*> subdirs;
+        forEachEntry(fd, worker, [&](const char* name, uint32_t index) {
+            walk::EntryStat st;
+            if (!walk::statEntry(fd, name, st)) return true;
+            if (!st.isDirectory()) {
+                worker.bytes += st.allocated;
+                return true;
+            }
+            if (isCycle(task, st) || st.dev != rootDev_) return true;
+            if (!options_.skipPaths.empty() && skipNames_.count(name) &&
+                options_.skipPaths.count(childPath(task, name)))
+                return true;
+            auto* sub = new walk::DirTask;
+            sub->depth = task->depth + 1;
+            sub->index = index;
+            sub->dev = st.dev;
+            sub->ino = st.ino;
+            sub->parent = task;
+            walk::retain(task);
+            sub->name = name;
+            subdirs.push_back(sub);
+            return true;
+        });
+        keepOrClose(task, fd, subdirs.size());
+        push(subdirs);
+    }
+
+    void finishWorker(Worker& worker) override { total.fetch_add(worker.bytes); }
+
+    const uint64_t rootDev_;
+    const ScanOptions& options_;
+    const std::function<bool()>& cancelled_;
+    std::mutex cancelLock_;
+    const std::unordered_set<std::string> skipNames_;
+};
+
+} // namespace
+
+FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanStats& stats) {
+    const std::string path = Paths::standardize(rootPath);
+    FSNode::Ptr root = FSNode::make(displayName(path), path, true);
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return root;
+    if (!S_ISDIR(st.st_mode)) {
+        root->size = int64_t(st.st_blocks) * 512;
+        root->logicalSize = st.st_size;
+        root->fileCount = 1;
+        return root;
+    }
+    int rootFd = ::open(path.c_str(), kRootFlags);
+    if (rootFd < 0) return root;
+    struct stat rootStat;
+    if (::fstat(rootFd, &rootStat) != 0) {
+        ::close(rootFd);
+        return root;
+    }
+
+    std::vector<walk::TopState> tops;
+    {
+        std::vector<std::string> names = listNames(rootFd);
+        std::vector<std::string> work;
+        for (auto& name : names) {
+            std::string entryPath = Paths::join(path, name);
+            if (options.skipPaths.count(entryPath)) {
+                FSNode::Ptr skipped = FSNode::make(name, entryPath, true);
+                skipped->isNotDescended = true;
+                skipped->isCloudProvider = options.cloudRoots.count(entryPath) > 0;
+                root->appendChild(skipped);
+                root->dirCount += 1;
+            } else {
+                work.push_back(std::move(name));
+            }
+        }
+        tops = std::vector<walk::TopState>(work.size());
+        for (size_t i = 0; i < work.size(); ++i) tops[i].name = std::move(work[i]);
+    }
+
+    {
+        ScanWalker walker(rootFd, path, rootStat.st_dev, options, stats);
+        std::vector<walk::DirTask*> tasks;
+        for (size_t i = 0; i < tops.size(); ++i) {
+            auto* task = new walk::DirTask;
+            task->index = uint32_t(i);
+            task->name = tops[i].name;
+            task->top = &tops[i];
+            tasks.push_back(task);
+        }
+        walker.run(std::move(tasks));
+        for (auto& link : walker.inodes.takeSuperseded()) takeBack(*link, tops, stats);
+    }
+    ::close(rootFd);
+
+    for (auto& top : tops) {
+        if (!top.node) continue;
+        if (top.entryFailed.load()) top.node->unreadable = true;
+        root->size += top.node->size;
+        root->logicalSize += top.node->logicalSize;
+        root->fileCount += top.node->fileCount;
+        if (top.node->isDirectory()) root->dirCount += top.node->dirCount + 1;
+        root->appendChild(std::move(top.node));
+    }
+    return root;
+}
 
 int64_t quickSize(const std::string& path, const ScanOptions& options, const std::function<bool()>& cancelled) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return 0;
     if (!S_ISDIR(st.st_mode)) return int64_t(st.st_blocks) * 512;
-    if (options.skipPaths.count(Paths::standardize(path))) return 0;
-    tlsOptions = &options;
-    tlsTotal = 0;
-    tlsCancelled = &cancelled;
-    ::nftw(path.c_str(), visit, 64, FTW_PHYS | FTW_MOUNT | FTW_ACTIONRETVAL);
-    return tlsTotal;
+    if (options.skipPaths.count(Paths::standardize(path)) || options.skipPaths.count(path)) return 0;
+    SizeWalker walker(path, st.st_dev, options, cancelled);
+    auto* task = new walk::DirTask;
+    task->name = path;
+    task->dev = st.st_dev;
+    task->ino = st.st_ino;
+    walker.run({task});
+    return walker.total.load();
 }
 
 std::string displayName(const std::string& path) {

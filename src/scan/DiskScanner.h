@@ -2,7 +2,9 @@
 // Measures folders. Every part of the system that needs the size of a location
 // asks quickSize; the Browse screen's tree comes from scan.
 
+#include "scan/FSNode.h"
 #include "scan/ScanOptions.h"
+#include "scan/ScanStats.h"
 
 #include <cstdint>
 #include <functional>
@@ -10,8 +12,16 @@
 
 namespace vessora::DiskScanner {
 
+// Walks `root` completely and returns its tree: allocated sizes, hard links
+// counted once, small files lumped per directory, skipped locations listed
+// but not entered, what could not be read flagged and counted in `stats`.
+// Progress goes to `stats`; setting its cancel flag stops the walk soon (the
+// partial tree returned is then not meaningful). Never fails.
+FSNode::Ptr scan(const std::string& root, const ScanOptions& options, ScanStats& stats);
+
 // Allocated bytes of the file or folder at `path` (links never followed, one
 // file system, skipped locations left out); 0 when it cannot be examined.
+// `cancelled` is asked once per folder, from the walk's threads one at a time.
 int64_t quickSize(const std::string& path, const ScanOptions& options = {},
                   const std::function<bool()>& cancelled = {});
 

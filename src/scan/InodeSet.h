@@ -1,0 +1,51 @@
+#pragma once
+// The scanner's hard-link set: one per scan, shared by all of its threads.
+// A regular file with more than one link is counted once, at the link that
+// comes first in the walk's order (top-level entries in listing order, each
+// directory's entries in directory order, depth first), whichever thread
+// happens to meet it first. A link met out of order takes the count over and
+// the one counted before is handed back for correction after the walk.
+
+#include "scan/Walker.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace vessora {
+
+class FSNode;
+
+struct LinkOccurrence {
+    walk::DirTask* dir = nullptr; // the directory holding the link (held); null for a top-level file
+    uint32_t index = 0;           // position in that directory's listing, or the top-level item
+    FSNode* fileNode = nullptr;   // the file's own node, when it got one (not in the lump)
+    int64_t allocated = 0;
+    int64_t length = 0;
+    ~LinkOccurrence();
+};
+
+class InodeSet {
+public:
+    // The key of a file: inode xor (device * the 64-bit golden-ratio constant).
+    static uint64_t key(uint64_t dev, uint64_t ino);
+
+    // Records `occurrence` of the file with `key`. True when it is to be
+    // counted now; false when an earlier link already is (the occurrence is
+    // then dropped).
+    bool claim(uint64_t key, std::unique_ptr<LinkOccurrence> occurrence, LinkOccurrence** stored);
+
+    // Occurrences counted during the walk that an earlier link took over.
+    std::vector<std::unique_ptr<LinkOccurrence>> takeSuperseded();
+
+private:
+    static bool precedes(const LinkOccurrence& a, const LinkOccurrence& b);
+
+    std::mutex lock;
+    std::unordered_map<uint64_t, std::unique_ptr<LinkOccurrence>> seen;
+    std::vector<std::unique_ptr<LinkOccurrence>> superseded;
+};
+
+} // namespace vessora

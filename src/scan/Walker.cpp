@@ -1,0 +1,206 @@
+#include "scan/Walker.h"
+
+#include <algorithm>
+#include <climits>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/sysmacros.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace vessora::walk {
+
+std::atomic<unsigned> threadOverride{0};
+
+namespace {
+constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+constexpr unsigned kStatMask = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS;
+} // namespace
+
+bool statEntry(int dirFd, const char* name, EntryStat& st) {
+    struct statx sx;
+    if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, kStatMask, &sx) != 0) return false;
+    st.dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    st.ino = sx.stx_ino;
+    st.allocated = int64_t(sx.stx_blocks) * 512;
+    st.length = int64_t(sx.stx_size);
+    st.mode = sx.stx_mode;
+    st.nlink = sx.stx_nlink;
+    st.mayBeMountRoot =
+        !(sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) || (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    return true;
+}
+
+long readEntries(int fd, char* buffer, size_t size) { return ::syscall(SYS_getdents64, fd, buffer, size); }
+
+void retain(DirTask* task) { task->refs.fetch_add(1, std::memory_order_relaxed); }
+
+// Iterative, so that releasing the last task of a deep chain does not recurse
+// once per level.
+void release(DirTask* task) {
+    while (task && task->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        DirTask* parent = task->parent;
+        if (task->fd >= 0) ::close(task->fd);
+        delete task;
+        task = parent;
+    }
+}
+
+Walker::Walker(int rootFd, std::string rootPath) : rootFd_(rootFd), rootPath_(std::move(rootPath)) {
+    unsigned threads = threadOverride.load();
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    maxHelpers_ = threads - 1;
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        fdBudget_ = int(std::clamp<rlim_t>(limit.rlim_cur / 4, 16, 4096));
+    else
+        fdBudget_ = 4096;
+}
+
+Walker::~Walker() {
+    for (DirTask* task : stack_) release(task);
+}
+
+void Walker::run(std::vector<DirTask*> tasks) {
+    push(tasks);
+    workerLoop();
+    std::vector<std::thread> helpers;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        helpers.swap(helpers_);
+    }
+    for (auto& thread : helpers) thread.join();
+}
+
+void Walker::push(std::vector<DirTask*>& tasks) {
+    if (tasks.empty()) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Reversed, so the first subdirectory is taken first: the walk stays close
+    // to depth-first, which keeps few directories open at once.
+    for (size_t i = tasks.size(); i-- > 0;) stack_.push_back(tasks[i]);
+    outstanding_ += tasks.size();
+    tasks.clear();
+    if (idle_ > 0) {
+        lock.unlock();
+        wake_.notify_all();
+        return;
+    }
+    // Helpers start only when there is work for them, so a small walk stays on
+    // the calling thread.
+    if (helpers_.size() < maxHelpers_ && stack_.size() >= 2) helpers_.emplace_back([this] { workerLoop(); });
+}
+
+void Walker::workerLoop() {
+    Worker worker;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        while (stack_.empty() && outstanding_ > 0) {
+            ++idle_;
+            wake_.wait(lock);
+            --idle_;
+        }
+        if (stack_.empty()) break;
+        DirTask* task = stack_.back();
+        stack_.pop_back();
+        lock.unlock();
+        process(task, worker);
+        release(task);
+        lock.lock();
+        if (--outstanding_ == 0) wake_.notify_all();
+    }
+    lock.unlock();
+    finishWorker(worker);
+}
+
+void Walker::parentOpened(DirTask* parent) {
+    if (parent && parent->fd >= 0 && parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        ::close(parent->fd);
+        parent->fd = -1;
+        keptFds_.fetch_sub(1, std::memory_order_relaxed);
+    }
+}
+
+void Walker::abandon(DirTask* task) { parentOpened(task->parent); }
+
+int Walker::open(DirTask* task) {
+    int fd;
+    if (!task->parent)
+        fd = ::openat(rootFd_, task->name.c_str(), kOpenFlags);
+    else if (task->parent->fd >= 0)
+        fd = ::openat(task->parent->fd, task->name.c_str(), kOpenFlags);
+    else
+        fd = reopen(task);
+    parentOpened(task->parent);
+    return fd;
+}
+
+// The parent gave up its descriptor (over budget): open again from the walk's
+// root. Ancestors' descriptors cannot be borrowed, as their owners may close
+// them at any moment.
+int Walker::reopen(DirTask* task) {
+    std::vector<const DirTask*> chain;
+    size_t length = 0;
+    for (const DirTask* t = task; t; t = t->parent) {
+        chain.push_back(t);
+        length += t->name.size() + 1;
+    }
+    int fd = -1;
+    if (length < PATH_MAX) {
+        std::string relative;
+        for (size_t i = chain.size(); i-- > 0;) {
+            relative += chain[i]->name;
+            if (i) relative += '/';
+        }
+        fd = ::openat(rootFd_, relative.c_str(), kOpenFlags);
+    } else {
+        for (size_t i = chain.size(); i-- > 0;) {
+            int next = ::openat(fd < 0 ? rootFd_ : fd, chain[i]->name.c_str(), kOpenFlags);
+            if (fd >= 0) ::close(fd);
+            fd = next;
+            if (fd < 0) return -1;
+        }
+    }
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_dev != task->dev || st.st_ino != task->ino)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void Walker::keepOrClose(DirTask* task, int fd, size_t subdirs) {
+    if (subdirs > 0 && keptFds_.fetch_add(1, std::memory_order_relaxed) < fdBudget_) {
+        task->unopened.store(int32_t(subdirs), std::memory_order_relaxed);
+        task->fd = fd;
+        return;
+    }
+    if (subdirs > 0) keptFds_.fetch_sub(1, std::memory_order_relaxed);
+    ::close(fd);
+}
+
+std::string Walker::fullPath(const DirTask* task) const {
+    std::vector<const DirTask*> chain;
+    for (const DirTask* t = task; t; t = t->parent) chain.push_back(t);
+    std::string path = rootPath_;
+    for (size_t i = chain.size(); i-- > 0;) {
+        if (!path.empty() && path.back() != '/') path += '/';
+        path += chain[i]->name;
+    }
+    return path;
+}
+
+std::string Walker::childPath(const DirTask* task, std::string_view name) const {
+    std::string path = fullPath(task);
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += name;
+    return path;
+}
+
+bool Walker::isCycle(const DirTask* parent, const EntryStat& st) {
+    if (!st.mayBeMountRoot) return false;
+    for (const DirTask* t = parent; t; t = t->parent)
+        if (t->dev == st.dev && t->ino == st.ino) return true;
+    return false;
+}
+
+} // namespace vessora::walk

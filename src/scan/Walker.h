@@ -1,0 +1,160 @@
+#pragma once
+// The directory walker behind DiskScanner: a pool of threads working through
+// a shared stack of directories, each read with getdents64 and its entries
+// examined with statx relative to the directory's descriptor, so no path is
+// ever resolved from the top and paths longer than PATH_MAX are measured like
+// any other.
+//
+// Descriptors: a directory keeps its descriptor only until every one of its
+// subdirectories has been opened from it, and only while the walk holds fewer
+// than a budget of such descriptors; past that, a subdirectory is reopened from
+// the walk's root, component by component and checked against its recorded
+// device and inode. A chain of any depth thus holds a handful of descriptors.
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace vessora {
+class FSNode;
+}
+
+namespace vessora::walk {
+
+// What the walk needs of an entry's status (never following a link).
+struct EntryStat {
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+    int64_t allocated = 0; // st_blocks * 512
+    int64_t length = 0;    // st_size
+    uint32_t mode = 0;
+    uint32_t nlink = 0;
+    bool mayBeMountRoot = false; // a mount's root (or the kernel cannot tell)
+    bool isDirectory() const { return S_ISDIR(mode); }
+    bool isMultiLinkFile() const { return S_ISREG(mode) && nlink > 1; }
+};
+
+// statx of `name` relative to `dirFd` (AT_FDCWD for a path); false on failure.
+bool statEntry(int dirFd, const char* name, EntryStat& st);
+
+struct TopState;
+
+// One directory to read. Reference counted: the walk holds it while it is
+// queued or being read, each subdirectory holds its parent (for the parent's
+// descriptor, its name and the completion count), and so do hard-link records.
+struct DirTask {
+    std::atomic<int32_t> refs{1};
+    std::atomic<int32_t> unopened{0}; // subdirectories not yet opened from fd
+    std::atomic<int32_t> pending{0};  // unfinished subdirectories, +1 while listing
+    int fd = -1;                      // kept for the subdirectories, else -1
+    uint32_t depth = 0;               // 0 for the walk's own directory
+    uint32_t index = 0;               // position in the parent's listing
+    uint64_t dev = 0, ino = 0;
+    DirTask* parent = nullptr;
+    std::string name;        // a path for a walk's own directory
+    FSNode* node = nullptr;  // scan: the directory's node, owned by the tree
+    TopState* top = nullptr; // scan: the top-level entry this belongs to
+};
+
+void retain(DirTask* task);
+void release(DirTask* task);
+
+// For tests: run walks on this many threads (0: one per core).
+extern std::atomic<unsigned> threadOverride;
+
+class Walker {
+public:
+    // Depth-0 tasks are opened by name relative to `rootFd`; full paths start
+    // with `rootPath` (empty when the depth-0 names are paths themselves).
+    Walker(int rootFd, std::string rootPath);
+    virtual ~Walker();
+    Walker(const Walker&) = delete;
+    Walker& operator=(const Walker&) = delete;
+
+    // Runs the given tasks and everything they push, on the calling thread and
+    // up to one helper per further core; returns when all are done.
+    void run(std::vector<DirTask*> tasks);
+
+protected:
+    // Per-thread scratch and counters.
+    struct Worker {
+        std::vector<char> buffer = std::vector<char>(64 * 1024);
+        int64_t files = 0; // scan: progress batch; quick size: unused
+        int64_t bytes = 0; // scan: progress batch; quick size: the thread's total
+    };
+
+    // Reads one directory task. The walk releases the task afterwards.
+    virtual void process(DirTask* task, Worker& worker) = 0;
+    // Called on each thread once it has no more work.
+    virtual void finishWorker(Worker&) {}
+
+    // Opens the task's directory (or returns -1), and tells its parent that
+    // one more subdirectory no longer needs the parent's descriptor.
+    int open(DirTask* task);
+    // For a task that will not be opened (cancelled): the parent's bookkeeping only.
+    void abandon(DirTask* task);
+    // After listing: keeps `fd` for `subdirs` subdirectories when within budget.
+    void keepOrClose(DirTask* task, int fd, size_t subdirs);
+    // Queues tasks (each holding a reference to its parent) in order.
+    void push(std::vector<DirTask*>& tasks);
+    // The full path of a task's directory (walks up; for display and rare checks).
+    std::string fullPath(const DirTask* task) const;
+    std::string childPath(const DirTask* task, std::string_view name) const;
+    // The entry is a directory met again below itself (through a bind mount).
+    static bool isCycle(const DirTask* parent, const EntryStat& st);
+    // Reads every entry but "." and "..": onEntry(name, index) returns false to stop.
+    // Returns false when the directory could not be read to its end.
+    template <typename F> static bool forEachEntry(int fd, Worker& worker, F&& onEntry);
+
+    const int rootFd_;
+    const std::string rootPath_;
+
+private:
+    void workerLoop();
+    void parentOpened(DirTask* parent);
+    int reopen(DirTask* task);
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<DirTask*> stack_;
+    size_t outstanding_ = 0;
+    unsigned idle_ = 0;
+    unsigned maxHelpers_ = 0;
+    std::vector<std::thread> helpers_;
+    std::atomic<int> keptFds_{0};
+    int fdBudget_ = 64;
+};
+
+struct LinuxDirent64 {
+    uint64_t d_ino;
+    int64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[];
+};
+
+long readEntries(int fd, char* buffer, size_t size);
+
+template <typename F> bool Walker::forEachEntry(int fd, Worker& worker, F&& onEntry) {
+    uint32_t index = 0;
+    for (;;) {
+        long n = readEntries(fd, worker.buffer.data(), worker.buffer.size());
+        if (n <= 0) return n == 0;
+        for (long offset = 0; offset < n;) {
+            auto* entry = reinterpret_cast<LinuxDirent64*>(worker.buffer.data() + offset);
+            offset += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+            if (!onEntry(name, index++)) return true;
+        }
+    }
+}
+
+} // namespace vessora::walk

@@ -1,0 +1,127 @@
+#include "scan/FSNode.h"
+
+#include <gtest/gtest.h>
+
+#include <unordered_set>
+
+using namespace vessora;
+
+namespace {
+FSNode::Ptr file(FSNode& parent, const std::string& name, int64_t size) {
+    auto node = FSNode::makeChild(parent, name, false);
+    node->size = size;
+    node->fileCount = 1;
+    return node;
+}
+} // namespace
+
+TEST(FSNode, PathsNamesAndLumps) {
+    auto root = FSNode::make("Macintosh HD", "/", true);
+    auto users = FSNode::makeChild(*root, "Users", true);
+    auto ada = FSNode::makeChild(*users, "ada", true);
+    auto big = file(*ada, "big.iso", 5);
+    auto lump = FSNode::makeLump(*ada, 5, 20480, 100);
+    auto one = FSNode::makeLump(*users, 1, 4096, 1);
+    EXPECT_EQ(root->name(), "Macintosh HD");
+    EXPECT_EQ(root->path(), "/");
+    EXPECT_EQ(users->path(), "/Users");
+    EXPECT_EQ(big->path(), "/Users/ada/big.iso");
+    EXPECT_EQ(big->parent(), ada.get());
+    EXPECT_EQ(lump->name(), "5 smaller items");
+    EXPECT_EQ(lump->path(), "/Users/ada");
+    EXPECT_TRUE(lump->isAggregate);
+    EXPECT_FALSE(lump->isDirectory());
+    EXPECT_EQ(lump->fileCount, 5);
+    EXPECT_EQ(one->name(), "1 smaller item");
+    auto other = FSNode::make("x", "/tmp/x", true);
+    EXPECT_EQ(FSNode::makeChild(*other, "y", false)->path(), "/tmp/x/y");
+}
+
+TEST(FSNode, OutlineChildrenOnlyForDirectoriesWithChildren) {
+    auto root = FSNode::make("r", "/r", true);
+    auto empty = FSNode::makeChild(*root, "empty", true);
+    auto skipped = FSNode::makeChild(*root, "skipped", true);
+    skipped->isNotDescended = true;
+    auto one = FSNode::makeChild(*root, "one", true);
+    auto inner = file(*one, "f", 1);
+    auto f = file(*root, "f", 1);
+    auto lump = FSNode::makeLump(*root, 3, 3, 3);
+    EXPECT_EQ(empty->outlineChildren(), nullptr);
+    EXPECT_EQ(skipped->outlineChildren(), nullptr);
+    EXPECT_EQ(f->outlineChildren(), nullptr);
+    EXPECT_EQ(lump->outlineChildren(), nullptr);
+    ASSERT_NE(one->outlineChildren(), nullptr);
+    ASSERT_EQ(one->outlineChildren()->size(), 1u);
+    EXPECT_EQ(one->outlineChildren()->front(), inner);
+}
+
+TEST(FSNode, IdentityNotPath) {
+    auto root = FSNode::make("r", "/r", true);
+    auto dir = FSNode::makeChild(*root, "d", true);
+    auto lump = FSNode::makeLump(*dir, 2, 2, 2);
+    auto dirAgain = FSNode::make("d", "/r/d", true);
+    EXPECT_EQ(lump->path(), dir->path());
+    EXPECT_FALSE(*lump == *dir);
+    EXPECT_FALSE(*dirAgain == *dir);
+    EXPECT_TRUE(*dir == *root->children()[0]);
+    std::unordered_set<const FSNode*> set{dir.get(), lump.get(), dirAgain.get()};
+    EXPECT_EQ(set.size(), 3u);
+    EXPECT_EQ(std::hash<FSNode>()(*dir), std::hash<FSNode>()(*root->children()[0]));
+}
+
+TEST(FSNode, SortIsStableLargestFirstAndRepeatable) {
+    auto root = FSNode::make("r", "/r", true);
+    auto a = file(*root, "a", 10);
+    auto b = file(*root, "b", 30);
+    auto c = file(*root, "c", 10);
+    auto d = FSNode::makeChild(*root, "d", true);
+    d->size = 10;
+    auto d1 = file(*d, "d1", 1), d2 = file(*d, "d2", 2);
+    for (int round = 0; round < 2; ++round) {
+        root->sortRecursively();
+        std::vector<FSNode*> order;
+        for (auto& child : root->children()) order.push_back(child.get());
+        EXPECT_EQ(order, (std::vector<FSNode*>{b.get(), a.get(), c.get(), d.get()}));
+        EXPECT_EQ(d->children()[0], d2);
+    }
+}
+
+TEST(FSNode, DetachedNodesStayValid) {
+    auto root = FSNode::make("r", "/r", true);
+    auto dir = FSNode::makeChild(*root, "d", true);
+    auto sub = FSNode::makeChild(*dir, "s", true);
+    auto leaf = file(*sub, "leaf", 7);
+    auto removed = root->removeChild(dir.get());
+    ASSERT_EQ(removed, dir);
+    EXPECT_EQ(dir->parent(), nullptr);
+    EXPECT_TRUE(root->children().empty());
+    EXPECT_EQ(dir->path(), "/r/d");
+    EXPECT_EQ(leaf->path(), "/r/d/s/leaf");
+    EXPECT_EQ(root->removeChild(dir.get()), nullptr);
+
+    // A screen holding a node deep inside a tree that is dropped keeps a
+    // node with its path, and no parent.
+    auto root2 = FSNode::make("r2", "/r2", true);
+    auto held = file(*FSNode::makeChild(*FSNode::makeChild(*root2, "x", true), "y", true), "z", 1);
+    auto heldLump = FSNode::makeLump(*held->parent(), 4, 4, 4);
+    root2.reset();
+    EXPECT_EQ(held->parent(), nullptr);
+    EXPECT_EQ(held->path(), "/r2/x/y/z");
+    EXPECT_EQ(heldLump->path(), "/r2/x/y");
+    EXPECT_EQ(heldLump->name(), "4 smaller items");
+}
+
+TEST(FSNode, DeepTreesSortAndReleaseWithoutRecursion) {
+    const int depth = 200000;
+    auto root = FSNode::make("r", "/r", true);
+    FSNode* tip = root.get();
+    for (int i = 0; i < depth; ++i) {
+        auto next = FSNode::makeChild(*tip, "d", true);
+        file(*tip, "f", i % 7);
+        tip = next.get();
+    }
+    root->sortRecursively();
+    EXPECT_EQ(root->children()[0]->name(), "d");
+    EXPECT_EQ(tip->path().size(), 2 + size_t(depth) * 2);
+    root.reset(); // must not overflow the stack
+}

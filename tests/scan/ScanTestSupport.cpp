@@ -1,0 +1,114 @@
+#include "ScanTestSupport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vessora::test {
+
+std::string treeProblem(const FSNode& root) {
+    std::vector<const FSNode*> work{&root};
+    while (!work.empty()) {
+        const FSNode& n = *work.back();
+        work.pop_back();
+        std::string where = n.path() + " (" + n.name() + ")";
+        if (!n.isDirectory()) {
+            if (!n.children().empty()) return where + ": a file with children";
+            if (!n.isAggregate && n.fileCount != 1) return where + ": a file with fileCount != 1";
+            if (n.dirCount != 0) return where + ": a file with dirCount";
+            continue;
+        }
+        if (n.isNotDescended && (n.size || n.fileCount || n.dirCount || !n.children().empty()))
+            return where + ": a skipped location with content";
+        int64_t size = 0, logical = 0, files = 0, dirs = 0, lumps = 0;
+        for (size_t i = 0; i < n.children().size(); ++i) {
+            const FSNode& c = *n.children()[i];
+            if (c.parent() != &n) return c.path() + ": wrong parent";
+            size += c.size;
+            logical += c.logicalSize;
+            files += c.fileCount;
+            if (c.isDirectory()) dirs += c.dirCount + 1;
+            if (c.isAggregate && ++lumps > 1) return where + ": two lumps";
+            if (c.isAggregate && c.path() != n.path()) return where + ": lump with another path";
+            work.push_back(&c);
+        }
+        if (size != n.size || logical != n.logicalSize || files != n.fileCount || dirs != n.dirCount)
+            return where + ": sums differ (size " + std::to_string(n.size) + " vs " + std::to_string(size) +
+                   ", files " + std::to_string(n.fileCount) + " vs " + std::to_string(files) + ", dirs " +
+                   std::to_string(n.dirCount) + " vs " + std::to_string(dirs) + ")";
+    }
+    return {};
+}
+
+const FSNode* child(const FSNode& node, const std::string& name) {
+    for (const auto& c : node.children())
+        if (c->name() == name) return c.get();
+    return nullptr;
+}
+
+int64_t makeChain(const std::string& top, int depth) {
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth && fd >= 0; ++i) {
+        ::mkdirat(fd, "d", 0755);
+        int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0) throw std::runtime_error("cannot build the chain");
+    int file = ::openat(fd, "big", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string chunk(1 << 20, 'x');
+    for (int i = 0; i < 2; ++i)
+        if (::write(file, chunk.data(), chunk.size()) != ssize_t(chunk.size())) throw std::runtime_error("write");
+    ::fsync(file);
+    struct stat st;
+    ::fstat(file, &st);
+    ::close(file);
+    ::close(fd);
+    return int64_t(st.st_blocks) * 512;
+}
+
+void splitChain(const std::string& top, int depth) {
+    int topFd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    int fd = ::dup(topFd);
+    for (int i = 1; i <= depth && fd >= 0; ++i) {
+        if (i % 500 == 0) {
+            std::string piece = "piece" + std::to_string(i);
+            ::renameat(fd, "d", topFd, piece.c_str());
+            ::close(fd);
+            fd = ::openat(topFd, piece.c_str(), O_RDONLY | O_DIRECTORY);
+            continue;
+        }
+        int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd >= 0) ::close(fd);
+    ::close(topFd);
+}
+
+} // namespace vessora::test
+
+#include "scan/Walker.h"
+
+namespace vessora::test {
+void walkThreads(unsigned threads) { walk::threadOverride.store(threads); }
+} // namespace vessora::test
+
+#include "TestSupport.h"
+
+namespace vessora::test {
+void writeManyFiles(const std::string& folder, int count, int bytes) {
+    makeDirs(folder);
+    std::string data(size_t(bytes), 'm');
+    for (int i = 0; i < count; ++i) {
+        int fd = ::open((folder + "/f" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || ::write(fd, data.data(), data.size()) != ssize_t(data.size()))
+            throw std::runtime_error("cannot write in " + folder);
+        ::close(fd);
+    }
+}
+} // namespace vessora::test

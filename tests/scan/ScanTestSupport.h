@@ -1,0 +1,34 @@
+#pragma once
+// Helpers shared by the scanner's tests.
+
+#include "scan/FSNode.h"
+
+#include <string>
+
+namespace vessora::test {
+
+// Checks the tree invariants (sums, counts, lumps, skipped nodes, parents)
+// everywhere below `root`; returns a description of the first violation.
+std::string treeProblem(const FSNode& root);
+
+// The child of `node` with this name, or null.
+const FSNode* child(const FSNode& node, const std::string& name);
+
+// A chain of `depth` folders named "d" below `top`; returns the allocated size
+// of a 2 MiB file written at the bottom.
+int64_t makeChain(const std::string& top, int depth);
+// Splits such a chain into pieces short enough for ordinary removal.
+void splitChain(const std::string& top, int depth);
+
+} // namespace vessora::test
+
+namespace vessora::test {
+// Runs later walks on this many threads (0: one per core).
+void walkThreads(unsigned threads);
+} // namespace vessora::test
+
+namespace vessora::test {
+// `count` files of `bytes` bytes named f0, f1, ... in `folder` (created),
+// written without waiting for the disk.
+void writeManyFiles(const std::string& folder, int count, int bytes = 1);
+} // namespace vessora::test
