@@ -94,6 +94,17 @@ TEST_F(BackupFlowTest, CancellingKeepsTheBackupAndTheOriginals) {
     EXPECT_TRUE(exists(a));
 }
 
+TEST_F(BackupFlowTest, ABackupOnAnotherVolumeIsMarkedSo) {
+    if (!isRoot()) GTEST_SKIP() << "mounting a second volume needs root";
+    const std::string other = path("other-volume");
+    ASSERT_TRUE(mountTmpfs(other));
+    ASSERT_TRUE(archive(entries, other, RemovalMode::trash));
+    ASSERT_TRUE(model->pendingDeletion());
+    EXPECT_FALSE(model->pendingDeletion()->sameVolumeAsSource);
+    model->cancelPendingDeletion();
+    EXPECT_TRUE(exists(a));
+}
+
 TEST_F(BackupFlowTest, AFailingCopyDeletesNothingAndSaysWhy) {
     // A file where the backup root should be: the dated folder cannot be made.
     const std::string blocked = writeFile(path("blocked"), 10);

@@ -122,22 +122,24 @@ std::vector<std::string> urlsOf(const std::vector<CleanupEntry>& entries) {
 
 TEST_F(RemovalTest, CleanupEntriesArePrunedExactlyWhereTheRemovalSucceeded) {
     const std::string folder = path("cache/folder"), file = path("cache/file"), missing = path("cache/missing");
+    const std::string plain = path("cache/plain");
     writeFile(folder + "/data", 8192);
+    writeFile(plain + "/data", 4096);
     writeFile(file, 4096);
     writeFile(path("cache/other"), 4096);
     auto model = makeModel();
-    // The same folder written with and without a trailing separator.
-    CorvaneModelTestAccess::setCleanupTargets(*model, {target("one", {folder, file, missing}),
-                                                       target("two", {folder + "/", path("cache/other")}),
+    // Folders written with and without a trailing separator, both ways round.
+    CorvaneModelTestAccess::setCleanupTargets(*model, {target("one", {folder, file, missing, plain + "/"}),
+                                                       target("two", {folder + "/", path("cache/other"), plain}),
                                                        target("three", {file})});
 
-    const std::vector<CleanupEntry> chosen = {CleanupEntry{folder + "/", 111, std::nullopt},
-                                              CleanupEntry{file, 222, std::nullopt},
-                                              CleanupEntry{missing, 333, std::nullopt}};
+    const std::vector<CleanupEntry> chosen = {
+        CleanupEntry{folder + "/", 111, std::nullopt}, CleanupEntry{file, 222, std::nullopt},
+        CleanupEntry{missing, 333, std::nullopt}, CleanupEntry{plain, 444, std::nullopt}};
     model->removeCleanupEntries(chosen, RemovalMode::deleteImmediately);
 
     ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->bytesFreed, 111 + 222); // the sizes known before removal
+    EXPECT_EQ(model->lastResult()->bytesFreed, 111 + 222 + 444); // the sizes known before removal
     const auto& targets = model->cleanupTargets();
     ASSERT_EQ(targets.size(), 3u);
     EXPECT_EQ(urlsOf(targets[0].entries), (std::vector<std::string>{missing}));
