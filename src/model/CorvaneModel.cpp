@@ -253,25 +253,41 @@ void CorvaneModel::finishScan(FSNodeRef tree) {
 
 // Measurement runs.
 
-void CorvaneModel::measureCategories() {
+bool CorvaneModel::beginRun(bool& busy, Signal busyChanged, double& progress, Signal progressChanged) {
     assertMainThread();
-    if (isMeasuringCategories_) return;
-    publish(isMeasuringCategories_, true, &CorvaneModel::isMeasuringCategoriesChanged);
-    publish(categoryProgress_, 0.0, &CorvaneModel::categoryProgressChanged);
+    if (busy) return false;
+    publish(busy, true, busyChanged);
+    publish(progress, 0.0, progressChanged);
+    return true;
+}
+
+template <class Definition, class Result>
+void CorvaneModel::measureInto(const std::vector<Definition>& definitions,
+                               std::function<Result(const Definition&)> measure,
+                               std::vector<Result> CorvaneModel::*list, Signal listChanged,
+                               double CorvaneModel::*progress, Signal progressChanged) {
+    measureEach<Definition, Result>(workers_, definitions, std::move(measure), [=, this](Result result, double done) {
+        mainQueue_.post([=, this, result = std::move(result)]() mutable {
+            replaceById(this->*list, std::move(result), listChanged);
+            publish(this->*progress, done, progressChanged);
+        });
+    });
+}
+
+void CorvaneModel::measureCategories() {
+    if (!beginRun(isMeasuringCategories_, &CorvaneModel::isMeasuringCategoriesChanged, categoryProgress_,
+                  &CorvaneModel::categoryProgressChanged))
+        return;
     Async::start(
         tasks_,
         [this, definitions = StorageCategories::all(), cancelled = stopping()] {
-            measureEach<StorageCategory, MeasuredCategory>(
-                workers_, definitions,
+            measureInto<StorageCategory, MeasuredCategory>(
+                definitions,
                 [cancelled](const StorageCategory& category) {
                     return StorageCategories::measure(category, cancelled);
                 },
-                [this](MeasuredCategory measured, double progress) {
-                    mainQueue_.post([this, measured = std::move(measured), progress]() mutable {
-                        replaceById(categories_, std::move(measured), &CorvaneModel::categoriesChanged);
-                        publish(categoryProgress_, progress, &CorvaneModel::categoryProgressChanged);
-                    });
-                });
+                &CorvaneModel::categories_, &CorvaneModel::categoriesChanged, &CorvaneModel::categoryProgress_,
+                &CorvaneModel::categoryProgressChanged);
             mainQueue_.post([this] {
                 resolveRemainder();
                 publish(categoryProgress_, 1.0, &CorvaneModel::categoryProgressChanged);
@@ -311,22 +327,17 @@ void CorvaneModel::resolveRemainder() {
 }
 
 void CorvaneModel::measureCleanup() {
-    assertMainThread();
-    if (isMeasuringCleanup_) return;
-    publish(isMeasuringCleanup_, true, &CorvaneModel::isMeasuringCleanupChanged);
-    publish(cleanupProgress_, 0.0, &CorvaneModel::cleanupProgressChanged);
+    if (!beginRun(isMeasuringCleanup_, &CorvaneModel::isMeasuringCleanupChanged, cleanupProgress_,
+                  &CorvaneModel::cleanupProgressChanged))
+        return;
     Async::start(
         tasks_,
         [this, definitions = CleanupCatalog::definitions(), cancelled = stopping()] {
-            measureEach<CleanupTarget, CleanupTarget>(
-                workers_, definitions,
+            measureInto<CleanupTarget, CleanupTarget>(
+                definitions,
                 [cancelled](const CleanupTarget& target) { return CleanupCatalog::measure(target, cancelled); },
-                [this](CleanupTarget measured, double progress) {
-                    mainQueue_.post([this, measured = std::move(measured), progress]() mutable {
-                        replaceById(cleanupTargets_, std::move(measured), &CorvaneModel::cleanupTargetsChanged);
-                        publish(cleanupProgress_, progress, &CorvaneModel::cleanupProgressChanged);
-                    });
-                });
+                &CorvaneModel::cleanupTargets_, &CorvaneModel::cleanupTargetsChanged, &CorvaneModel::cleanupProgress_,
+                &CorvaneModel::cleanupProgressChanged);
             mainQueue_.post([this] {
                 publish(isMeasuringCleanup_, false, &CorvaneModel::isMeasuringCleanupChanged);
                 publish(cleanupProgress_, 1.0, &CorvaneModel::cleanupProgressChanged);
@@ -336,10 +347,8 @@ void CorvaneModel::measureCleanup() {
 }
 
 void CorvaneModel::loadApps() {
-    assertMainThread();
-    if (isLoadingApps_) return;
-    publish(isLoadingApps_, true, &CorvaneModel::isLoadingAppsChanged);
-    publish(appProgress_, 0.0, &CorvaneModel::appProgressChanged);
+    if (!beginRun(isLoadingApps_, &CorvaneModel::isLoadingAppsChanged, appProgress_, &CorvaneModel::appProgressChanged))
+        return;
 
     struct Analysis {
         std::string url;

@@ -240,6 +240,16 @@ private:
     // one, nothing is replaced and nobody is notified.
     template <class T> void replaceById(std::vector<T>& list, T value, Signal changed);
 
+    // Step one of a measurement run: false when the run is already busy.
+    bool beginRun(bool& busy, Signal busyChanged, double& progress, Signal progressChanged);
+    // On a run's coordinating task: measures every definition on its own
+    // child and posts each result, in completion order, into the element of
+    // `list` with the same key, with the progress after it.
+    template <class Definition, class Result>
+    void measureInto(const std::vector<Definition>& definitions, std::function<Result(const Definition&)> measure,
+                     std::vector<Result> CorvaneModel::*list, Signal listChanged, double CorvaneModel::*progress,
+                     Signal progressChanged);
+
     void finishScan(FSNodeRef tree);
     void startProgressTimer();
     void stopProgressTimer();
@@ -248,6 +258,8 @@ private:
     // The common steps after every removal, the set of removed paths last.
     std::set<std::string> publishRemoval(const RemovalResult& result);
     RemovalResult removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
+    void pruneCleanupTargets(const std::set<std::string>& removed);
+    void pruneLeftovers(const std::set<std::string>& removed);
     void detach(const FSNodeRef& node);
 
     // Cancellation test handed to engines: true only once the model is going away.

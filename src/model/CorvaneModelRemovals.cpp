@@ -55,6 +55,26 @@ RemovalResult CorvaneModel::removeEntries(const std::vector<CleanupEntry>& entri
     return Remover::remove(urls, mode, sizes);
 }
 
+void CorvaneModel::pruneCleanupTargets(const std::set<std::string>& removed) {
+    change(
+        cleanupTargets_,
+        [&](auto& targets) {
+            for (auto& target : targets)
+                pruneRemoved(target.entries, removed, [](const CleanupEntry& entry) { return entry.url; });
+        },
+        &CorvaneModel::cleanupTargetsChanged);
+}
+
+void CorvaneModel::pruneLeftovers(const std::set<std::string>& removed) {
+    change(
+        apps_,
+        [&](auto& rows) {
+            for (auto& row : rows)
+                pruneRemoved(row.leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+        },
+        &CorvaneModel::appsChanged);
+}
+
 void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode mode) {
     assertMainThread();
     std::vector<FSNodeRef> removable;
@@ -91,13 +111,7 @@ void CorvaneModel::detach(const FSNodeRef& node) {
 void CorvaneModel::removeCleanupEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
     assertMainThread();
     const auto removed = publishRemoval(removeEntries(entries, mode));
-    change(
-        cleanupTargets_,
-        [&](auto& targets) {
-            for (auto& target : targets)
-                pruneRemoved(target.entries, removed, [](const CleanupEntry& entry) { return entry.url; });
-        },
-        &CorvaneModel::cleanupTargetsChanged);
+    pruneCleanupTargets(removed);
 }
 
 void CorvaneModel::removeCategoryEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
@@ -160,20 +174,8 @@ void CorvaneModel::escalate(const std::vector<std::string>& urls) {
         publishRemoval(runner ? Remover::removeWithAdmin(urls, *runner) : Remover::removeWithAdmin(urls));
     // Only the leftovers and cleanup entries are pruned: categories and the
     // tree keep their items until they are measured again.
-    change(
-        apps_,
-        [&](auto& rows) {
-            for (auto& row : rows)
-                pruneRemoved(row.leftovers, removed, [](const LeftoverItem& item) { return item.url; });
-        },
-        &CorvaneModel::appsChanged);
-    change(
-        cleanupTargets_,
-        [&](auto& targets) {
-            for (auto& target : targets)
-                pruneRemoved(target.entries, removed, [](const CleanupEntry& entry) { return entry.url; });
-        },
-        &CorvaneModel::cleanupTargetsChanged);
+    pruneLeftovers(removed);
+    pruneCleanupTargets(removed);
 }
 
 // Back up first, then remove on confirmation.
