@@ -1,10 +1,10 @@
 #include "model/CorvaneModel.h"
 
+#include "apps/AppInventory.h"
 #include "catalog/Permissions.h"
 #include "model/MeasurementRun.h"
 #include "scan/DiskScanner.h"
 #include "scan/ScanOptions.h"
-#include "apps/AppInventory.h"
 #include "support/Paths.h"
 
 #include <QThread>
@@ -145,7 +145,7 @@ void CorvaneModel::refreshVolumes() {
     publish(volumes_, environment_.readVolumes(), &CorvaneModel::volumesChanged);
     publish(hasFullDiskAccess_, environment_.readFullDiskAccess(), &CorvaneModel::hasFullDiskAccessChanged);
     Async::start(
-        tasks_,
+        workers_,
         [this, list = environment_.listSnapshots] {
             auto snapshots = list("/");
             mainQueue_.post([this, snapshots = std::move(snapshots)]() mutable {

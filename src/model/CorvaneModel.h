@@ -92,8 +92,9 @@ class CorvaneModel : public QObject {
 public:
     // Sets every field to its initial value, then refreshes the volumes.
     explicit CorvaneModel(ModelEnvironment environment = {}, QObject* parent = nullptr);
-    // Stops what runs in the background (the scan, and through their
-    // cancellation tests the measurements and copies) and waits for it.
+    // Cancels the scan and, through their cancellation tests, the
+    // measurements, then waits for whatever still runs (a backup copy runs to
+    // its end). What they post after that is dropped.
     ~CorvaneModel() override;
 
     // Published fields.
@@ -307,10 +308,10 @@ private:
     std::shared_ptr<std::atomic<bool>> stopping_ = std::make_shared<std::atomic<bool>>(false);
     Async::MainQueue mainQueue_;
     // Long tasks that mostly wait: scans, the coordinators of measurement
-    // runs, backups, snapshot listings. Kept apart from the children so that
-    // waiting coordinators can never starve the work they wait for.
+    // runs, backups. Kept apart from the children so that waiting
+    // coordinators can never starve the work they wait for.
     QThreadPool tasks_;
-    // The per-definition children of measurement runs.
+    // The per-definition children of measurement runs, and snapshot listings.
     QThreadPool workers_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <QMetaProperty>
 
+#include <mutex>
 #include <thread>
 
 namespace vessora::test {
@@ -152,6 +153,25 @@ TEST_F(FieldsTest, RootVolumeIsTheFirstRootElseTheFirstVolume) {
     model->refreshVolumes();
     EXPECT_FALSE(model->rootVolume());
     CorvaneModelTestAccess::settle(*model);
+}
+
+TEST_F(FieldsTest, SnapshotsOfTheRootVolumeArriveFromTheBackground) {
+    auto asked = std::make_shared<std::vector<std::string>>();
+    auto askedLock = std::make_shared<std::mutex>();
+    auto environment = environmentWith(volumes);
+    environment.listSnapshots = [asked, askedLock](const std::string& volume) {
+        std::lock_guard guard(*askedLock);
+        asked->push_back(volume);
+        return std::vector<LocalSnapshot>{LocalSnapshot{"com.apple.TimeMachine.2024-05-01-093015.local", {}}};
+    };
+    CorvaneModel model(std::move(environment));
+    // Read at once: the volumes; later, from the background: the snapshots.
+    EXPECT_TRUE(model.snapshots().empty());
+    ASSERT_TRUE(waitUntil([&] { return !model.snapshots().empty(); }));
+    EXPECT_EQ(model.snapshots()[0].name, "com.apple.TimeMachine.2024-05-01-093015.local");
+    CorvaneModelTestAccess::settle(model);
+    std::lock_guard guard(*askedLock);
+    EXPECT_EQ(*asked, (std::vector<std::string>{"/"}));
 }
 
 MeasuredCategory measuredCategory(const std::string& id, CategoryMeasurement measurement, int64_t size,
