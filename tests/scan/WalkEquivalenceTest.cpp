@@ -1,0 +1,156 @@
+// The scanner against the plain fts walk on many random trees: the same tree
+// (every field, children in the same order after sorting) and the same final
+// counters, on one thread and on several.
+
+#include "scan/DiskScanner.h"
+
+#include "ReferenceScan.h"
+#include "ScanTestSupport.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <random>
+
+using namespace vessora;
+
+namespace {
+
+struct RandomTree {
+    std::mt19937_64 rng;
+    std::vector<std::string> dirs;
+    std::vector<std::string> files;
+    std::vector<std::string> locked;
+    std::vector<std::string> skipped;
+
+    explicit RandomTree(uint64_t seed) : rng(seed) {}
+
+    size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); }
+    bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; }
+
+    int64_t size() {
+        static const int64_t sizes[] = {
+            0, 1, 100, 4095, 4096, 5000, 9000, 30000, (1 << 20) - 4096, (1 << 20) - 1, 1 << 20, (1 << 20) + 1, 3 << 20};
+        size_t i = pick(std::size(sizes));
+        if (sizes[i] >= (1 << 20) - 4096 && !chance(0.15)) i = pick(8); // large files stay few
+        return sizes[i];
+    }
+
+    void file(const std::string& path) {
+        FILE* f = std::fopen(path.c_str(), "w");
+        std::string data(size_t(size()), 'r');
+        std::fwrite(data.data(), 1, data.size(), f);
+        std::fclose(f);
+        files.push_back(path);
+    }
+
+    std::string dir(const std::string& path) {
+        ::mkdir(path.c_str(), 0755);
+        dirs.push_back(path);
+        return path;
+    }
+
+    void build(const std::string& root, bool mounts) {
+        dir(root);
+        int entries = 40 + int(pick(80));
+        for (int i = 0; i < entries; ++i) {
+            const std::string& parent = dirs[pick(dirs.size())];
+            std::string path = parent + "/e" + std::to_string(i);
+            double kind = std::uniform_real_distribution<double>(0, 1)(rng);
+            if (kind < 0.25) {
+                dir(path);
+            } else if (kind < 0.7) {
+                file(path);
+            } else if (kind < 0.8 && !files.empty()) {
+                ::link(files[pick(files.size())].c_str(), path.c_str());
+            } else if (kind < 0.88) {
+                std::string target = chance(0.5) ? dirs[pick(dirs.size())] : "/nowhere/" + std::to_string(i);
+                ::symlink(target.c_str(), path.c_str());
+            } else if (kind < 0.92) {
+                // A wide folder.
+                std::string wide = dir(path);
+                int n = 100 + int(pick(300));
+                for (int f = 0; f < n; ++f) file(wide + "/w" + std::to_string(f));
+            } else if (kind < 0.95) {
+                // A deep chain with something on the way down.
+                std::string deep = dir(path);
+                int depth = 10 + int(pick(50));
+                for (int d = 0; d < depth; ++d) {
+                    deep = dir(deep + "/c");
+                    if (chance(0.3)) file(deep + "/leaf");
+                }
+            } else if (kind < 0.97) {
+                std::string closed = dir(path);
+                file(closed + "/inside");
+                dir(closed + "/sub");
+                locked.push_back(closed);
+            } else if (kind < 0.985) {
+                skipped.push_back(dir(path));
+                file(path + "/hidden-from-scan");
+            } else if (mounts && test::mountTmpfs(path, 8 << 20)) {
+                test::writeManyFiles(path + "/m", 3, 100);
+            }
+        }
+        // Hard links from the top level into folders and back.
+        if (!files.empty()) ::link(files[pick(files.size())].c_str(), (root + "/top-link").c_str());
+        for (const auto& closed : locked) ::chmod(closed.c_str(), chance(0.5) ? 0 : 0444);
+    }
+};
+
+std::string compareScans(const std::string& root, const ScanOptions& options) {
+    ScanStats expectedStats;
+    auto expected = test::referenceScan(root, options, expectedStats);
+    expected->sortRecursively();
+    for (unsigned threads : {1u, 2u, 5u}) {
+        test::walkThreads(threads);
+        ScanStats actualStats;
+        auto actual = DiskScanner::scan(root, options, actualStats);
+        test::walkThreads(0);
+        actual->sortRecursively();
+        std::string difference = test::treeDifference(*actual, *expected);
+        if (!difference.empty()) return std::to_string(threads) + " threads: " + difference;
+        auto a = actualStats.snapshot(), e = expectedStats.snapshot();
+        if (a.files != e.files || a.bytes != e.bytes || a.unreadable != e.unreadable)
+            return std::to_string(threads) + " threads: counters " + std::to_string(a.files) + "/" +
+                   std::to_string(a.bytes) + "/" + std::to_string(a.unreadable) + ", expected " +
+                   std::to_string(e.files) + "/" + std::to_string(e.bytes) + "/" + std::to_string(e.unreadable);
+        if (std::string problem = test::treeProblem(*actual); !problem.empty())
+            return std::to_string(threads) + " threads: " + problem;
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(WalkEquivalence, RandomTreesMatchThePlainWalk) {
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        test::TempDir dir;
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        RandomTree tree(seed);
+        tree.build(dir / "r", test::isRoot() && seed % 4 == 0);
+        ScanOptions options;
+        for (const auto& path : tree.skipped) {
+            options.skipPaths.insert(path);
+            if (seed % 2) options.cloudRoots.insert(path);
+        }
+        if (seed % 5 == 0) options.crossesDevices = true;
+        if (seed % 7 == 0) options.smallFileThreshold = 4096;
+        // Unprivileged, so that locked folders are really unreadable.
+        std::string difference;
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        int status = test::runAsUnprivileged([&] {
+            std::string problem = compareScans(dir / "r", options);
+            if (::write(pipeFds[1], problem.data(), problem.size()) < 0) return 2;
+            return problem.empty() ? 0 : 1;
+        });
+        ::close(pipeFds[1]);
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) difference.append(buffer, size_t(n));
+        ::close(pipeFds[0]);
+        EXPECT_EQ(status, 0) << "seed " << seed << ": " << difference;
+    }
+}
