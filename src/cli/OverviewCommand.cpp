@@ -1,17 +1,291 @@
-#include "cli/Commands.h"
+// overview: volumes, snapshots and the storage categories of the startup disk.
+// cleanup: the catalogue of rebuildable data, graded by risk.
 
+#include "catalog/CleanupCatalog.h"
+#include "catalog/LocalSnapshot.h"
+#include "catalog/Permissions.h"
+#include "catalog/StorageCategories.h"
+#include "catalog/VolumeInfo.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "support/Fmt.h"
+#include "support/Json.h"
+#include "support/ParallelFor.h"
+
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 
 namespace vessora::cli {
 
-int overviewCommand(const Arguments&) {
-    std::fprintf(stderr, "vessora: this command is not built yet\n");
-    return 1;
+namespace {
+
+const char* const kOverviewUsage = "overview [--json]";
+const char* const kCleanupUsage = "cleanup [--json]";
+
+// Runs `task(i)` for every i on the thread pool, one task per item, and keeps
+// a "done of total" line on a terminal. The counter is the only shared state.
+void runMeasured(size_t count, const std::string& what, const std::function<void(size_t)>& task) {
+    const bool showProgress = stderrIsTerminal();
+    std::mutex lock;
+    size_t done = 0;
+    if (showProgress) progressLine("Measuring " + what + ": 0 of " + std::to_string(count));
+    parallelFor(count, [&](size_t i) {
+        task(i);
+        if (!showProgress) return;
+        std::lock_guard guard(lock);
+        ++done;
+        progressLine("Measuring " + what + ": " + std::to_string(done) + " of " + std::to_string(count));
+    });
+    if (showProgress) progressLine("");
 }
 
-int cleanupCommand(const Arguments&) {
-    std::fprintf(stderr, "vessora: this command is not built yet\n");
-    return 1;
+// Both commands take only --json. Returns the usage status when the arguments
+// do not parse.
+std::optional<int> parseJsonOnly(const Arguments& args, const char* usage, bool& json) {
+    ParsedArguments parsed = parseArguments(args, {"--json"}, {});
+    if (!parsed.error.empty()) return usageError(usage, parsed.error);
+    if (!parsed.positional.empty()) return usageError(usage, "unexpected argument " + parsed.positional[0]);
+    json = parsed.has("--json");
+    return std::nullopt;
+}
+
+std::function<bool()> interruptPredicate(std::atomic<bool>& interrupted) {
+    return [&interrupted] { return interrupted.load(); };
+}
+
+int cancelledExit() {
+    std::fprintf(stderr, "vessora: cancelled\n");
+    return 130;
+}
+
+void writeDate(JsonWriter& json, std::string_view key, const std::optional<Date>& date) {
+    json.key(key);
+    if (date)
+        json.value(Dates::iso8601(*date));
+    else
+        json.null();
+}
+
+void writeEntries(JsonWriter& json, const std::vector<CleanupEntry>& entries) {
+    json.key("entries").beginArray();
+    for (const CleanupEntry& entry : entries) {
+        json.beginObject().field("url", entry.url).field("size", entry.size);
+        writeDate(json, "modified", entry.modified);
+        json.endObject();
+    }
+    json.endArray();
+}
+
+void writeStrings(JsonWriter& json, std::string_view key, const std::vector<std::string>& strings) {
+    json.key(key).beginArray();
+    for (const std::string& s : strings) json.value(s);
+    json.endArray();
+}
+
+int64_t totalSize(const std::vector<CleanupEntry>& entries) {
+    int64_t total = 0;
+    for (const CleanupEntry& entry : entries) total += entry.size;
+    return total;
+}
+
+std::string entryLine(const CleanupEntry& entry) {
+    return "    " + entry.url + "  " + Fmt::bytes(entry.size) + "  " + Fmt::relativeDate(entry.modified) + "\n";
+}
+
+// ---- overview
+
+void writeCategoryJson(JsonWriter& json, const MeasuredCategory& measured) {
+    const StorageCategory& c = measured.category;
+    json.beginObject().field("id", measured.id());
+    json.key("category").beginObject();
+    json.field("id", c.id).field("title", c.title).field("symbol", c.symbol).field("colorName", c.colorName);
+    Rgb rgb = c.color();
+    json.key("color").beginObject().field("red", rgb.red).field("green", rgb.green).field("blue", rgb.blue).endObject();
+    json.field("detail", c.detail);
+    writeStrings(json, "roots", c.roots);
+    json.field("listsContents", c.listsContents)
+        .field("risk", cleanupRiskName(c.risk))
+        .field("measurement", categoryMeasurementName(c.measurement));
+    json.key("action").beginObject().field("kind", c.action.name());
+    if (c.action.kind == CategoryAction::Kind::readOnly) json.field("reason", c.action.reason);
+    if (c.action.kind == CategoryAction::Kind::backupThenRemove) {
+        json.key("quitFirst");
+        if (c.action.quitFirst)
+            json.value(*c.action.quitFirst);
+        else
+            json.null();
+        json.field("warning", c.action.warning);
+    }
+    json.endObject();
+    json.key("caveat");
+    if (c.caveat)
+        json.value(*c.caveat);
+    else
+        json.null();
+    json.endObject();
+    json.field("size", measured.size);
+    writeEntries(json, measured.entries);
+    json.field("measured", measured.measured).endObject();
+}
+
+std::string overviewJson(const std::vector<VolumeInfo>& volumes, const std::vector<LocalSnapshot>& snapshots,
+                         bool fullDiskAccess, const std::vector<MeasuredCategory>& categories) {
+    std::string out;
+    JsonWriter json(out);
+    json.beginObject();
+    json.key("volumes").beginArray();
+    for (const VolumeInfo& v : volumes)
+        json.beginObject()
+            .field("url", v.url)
+            .field("name", v.name)
+            .field("totalCapacity", v.totalCapacity)
+            .field("availableForImportantUsage", v.availableForImportantUsage)
+            .field("trueFree", v.trueFree)
+            .field("isInternal", v.isInternal)
+            .field("isRootVolume", v.isRootVolume)
+            .endObject();
+    json.endArray();
+    json.key("snapshots").beginArray();
+    for (const LocalSnapshot& s : snapshots) {
+        json.beginObject().field("name", s.name);
+        writeDate(json, "date", s.date);
+        json.endObject();
+    }
+    json.endArray();
+    json.field("fullDiskAccess", fullDiskAccess);
+    json.key("categories").beginArray();
+    for (const MeasuredCategory& measured : categories) writeCategoryJson(json, measured);
+    json.endArray();
+    json.endObject();
+    out += "\n";
+    return out;
+}
+
+std::string overviewText(const std::vector<VolumeInfo>& volumes, const std::vector<LocalSnapshot>& snapshots,
+                         bool fullDiskAccess, const std::vector<MeasuredCategory>& categories) {
+    std::string out = "Volumes\n";
+    if (volumes.empty()) out += "  none\n";
+    for (const VolumeInfo& v : volumes) {
+        int64_t used = std::max<int64_t>(0, v.totalCapacity - v.trueFree);
+        out += "  " + v.name + " (" + v.url + ")  " + Fmt::bytes(used) + " used of " + Fmt::bytes(v.totalCapacity) +
+               ", " + Fmt::bytes(v.availableForImportantUsage) + " free";
+        if (int64_t purgeable = v.availableForImportantUsage - v.trueFree; purgeable > 0)
+            out += " (" + Fmt::bytes(purgeable) + " purgeable)";
+        out += "\n";
+    }
+    out += "\nSnapshots\n";
+    if (snapshots.empty()) out += "  none\n";
+    for (const LocalSnapshot& s : snapshots)
+        out += "  " + s.name + (s.date ? "  " + Fmt::relativeDate(s.date) : std::string()) + "\n";
+    if (!fullDiskAccess) out += "\nFull Disk Access is missing: some categories may measure too small.\n";
+    out += "\nCategories\n";
+    for (const MeasuredCategory& m : categories) {
+        out += "  " + m.category.title + "  " + Fmt::bytes(m.size) + "  [" +
+               std::string(cleanupRiskName(m.category.risk)) + "]";
+        if (m.category.measurement == CategoryMeasurement::measured)
+            out += "  " + Fmt::count(int64_t(m.entries.size())) + (m.entries.size() == 1 ? " item" : " items");
+        out += "\n";
+        if (m.category.measurement == CategoryMeasurement::remainder)
+            for (const CleanupEntry& entry : m.entries) out += entryLine(entry);
+    }
+    return out;
+}
+
+// ---- cleanup
+
+std::string cleanupJson(const std::vector<CleanupTarget>& targets) {
+    std::string out;
+    JsonWriter json(out);
+    json.beginObject().key("targets").beginArray();
+    for (const CleanupTarget& t : targets) {
+        json.beginObject()
+            .field("id", t.id)
+            .field("title", t.title)
+            .field("detail", t.detail)
+            .field("risk", cleanupRiskName(t.risk));
+        writeStrings(json, "roots", t.roots);
+        json.field("contentsOnly", t.contentsOnly).field("total", totalSize(t.entries));
+        writeEntries(json, t.entries);
+        json.field("scanned", t.scanned).endObject();
+    }
+    json.endArray().endObject();
+    out += "\n";
+    return out;
+}
+
+std::string cleanupText(const std::vector<CleanupTarget>& targets) {
+    std::string out;
+    for (const CleanupTarget& t : targets) {
+        out += t.title + "  " + Fmt::bytes(totalSize(t.entries)) + "  [" + std::string(cleanupRiskName(t.risk)) + "]\n";
+        out += "  " + t.detail + "\n";
+        for (const CleanupEntry& entry : t.entries) out += entryLine(entry);
+    }
+    return out;
+}
+
+} // namespace
+
+int overviewCommand(const Arguments& args) {
+    bool json = false;
+    if (auto status = parseJsonOnly(args, kOverviewUsage, json)) return *status;
+    std::atomic<bool>& interrupted = installInterruptFlag();
+    const auto cancelled = interruptPredicate(interrupted);
+
+    const std::vector<VolumeInfo> volumes = VolumeInfo::current();
+    const bool fullDiskAccess = Permissions::hasFullDiskAccess();
+    std::vector<LocalSnapshot> snapshots;
+    std::vector<MeasuredCategory> categories;
+    for (StorageCategory& category : StorageCategories::all())
+        categories.push_back({std::move(category), 0, {}, false});
+    std::vector<CleanupEntry> systemDataEntries;
+
+    // One task for the System Data rows and one for the snapshot tool (which
+    // blocks until it exits), started first because they take longest, then
+    // one per category. Each task writes only its own slot.
+    runMeasured(categories.size() + 2, "categories", [&](size_t i) {
+        if (i == 0)
+            systemDataEntries = StorageCategories::measureSystemDataEntries(cancelled);
+        else if (i == 1)
+            snapshots = LocalSnapshot::list("/");
+        else
+            categories[i - 2] = StorageCategories::measure(categories[i - 2].category, cancelled);
+    });
+    if (interrupted.load()) return cancelledExit();
+
+    const int64_t remainder = StorageCategories::remainderSize(volumes, categories);
+    for (MeasuredCategory& m : categories)
+        if (m.category.measurement == CategoryMeasurement::remainder) {
+            m.size = remainder;
+            m.entries = systemDataEntries;
+            m.measured = true;
+            break;
+        }
+    std::stable_sort(categories.begin(), categories.end(),
+                     [](const MeasuredCategory& a, const MeasuredCategory& b) { return a.size > b.size; });
+
+    writeOut(json ? overviewJson(volumes, snapshots, fullDiskAccess, categories)
+                  : overviewText(volumes, snapshots, fullDiskAccess, categories));
+    return 0;
+}
+
+int cleanupCommand(const Arguments& args) {
+    bool json = false;
+    if (auto status = parseJsonOnly(args, kCleanupUsage, json)) return *status;
+    std::atomic<bool>& interrupted = installInterruptFlag();
+    const auto cancelled = interruptPredicate(interrupted);
+
+    std::vector<CleanupTarget> targets = CleanupCatalog::definitions();
+    runMeasured(targets.size(), "cleanup targets",
+                [&](size_t i) { targets[i] = CleanupCatalog::measure(std::move(targets[i]), cancelled); });
+    if (interrupted.load()) return cancelledExit();
+
+    std::stable_sort(targets.begin(), targets.end(), [](const CleanupTarget& a, const CleanupTarget& b) {
+        return totalSize(a.entries) > totalSize(b.entries);
+    });
+    writeOut(json ? cleanupJson(targets) : cleanupText(targets));
+    return 0;
 }
 
 } // namespace vessora::cli

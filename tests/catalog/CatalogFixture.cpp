@@ -1,0 +1,41 @@
+#include "CatalogFixture.h"
+
+#include <dirent.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vessora::test {
+
+namespace {
+int64_t walk(const std::string& path, dev_t device) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return 0;
+    if (!S_ISDIR(st.st_mode)) return int64_t(st.st_blocks) * 512;
+    if (st.st_dev != device) return 0;
+    int64_t total = 0;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (const dirent* e = ::readdir(dir)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..") total += walk(path + "/" + name, device);
+        }
+        ::closedir(dir);
+    }
+    return total;
+}
+} // namespace
+
+int64_t lstatTreeSize(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return 0;
+    return walk(path, st.st_dev);
+}
+
+std::string makeLongLink(const std::string& path, const std::string& target) {
+    std::string padded = target;
+    while (padded.size() < 300) padded = "./" + padded;
+    (void)::symlink(padded.c_str(), path.c_str());
+    return path;
+}
+
+} // namespace vessora::test

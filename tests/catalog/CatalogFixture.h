@@ -1,0 +1,18 @@
+#pragma once
+// Helpers the catalogue tests share.
+
+#include <cstdint>
+#include <string>
+
+namespace vessora::test {
+
+// The allocated bytes of everything below `path` that is not a folder, counted
+// from lstat alone and staying on one file system: the sum the catalogue's
+// sizes must equal, computed without the scanner.
+int64_t lstatTreeSize(const std::string& path);
+
+// A symbolic link whose target is long enough that the link gets a block of
+// its own on disk-backed file systems.
+std::string makeLongLink(const std::string& path, const std::string& target);
+
+} // namespace vessora::test

@@ -1,0 +1,221 @@
+// The command-line tool run for real against a home folder made by the test.
+
+#include "catalog/CleanupCatalog.h"
+#include "catalog/StorageCategories.h"
+#include "support/Fmt.h"
+#include "CatalogFixture.h"
+#include "TestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+using namespace vessora;
+
+namespace {
+
+std::string str(const QJsonValue& v) { return v.toString().toStdString(); }
+int64_t num(const QJsonValue& v) { return v.toInteger(); }
+
+std::vector<std::string> strings(const QJsonValue& v) {
+    std::vector<std::string> out;
+    for (const QJsonValue& item : v.toArray()) out.push_back(str(item));
+    return out;
+}
+
+QJsonObject runJson(const std::string& command) {
+    std::string output;
+    int status = test::runProgram({VESSORA_CLI, command, "--json"}, &output);
+    EXPECT_EQ(status, 0) << output;
+    QJsonParseError error;
+    QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(output), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << output;
+    return document.object();
+}
+
+// A home folder holding something for most rows of both tables.
+void buildHome(const test::TempDir& home) {
+    test::writeFile(home / "Documents/thesis.pdf", 5 * 4096);
+    test::writeFile(home / "Documents/Project/src/main.c", 9 * 4096);
+    test::writeFile(home / "Documents/.DS_Store", 4096);
+    test::writeFile(home / "Downloads/installer.dmg", 40 * 4096);
+    test::makeDirs(home / "Desktop/empty");
+    test::writeFile(home / "Library/Caches/com.example.app/cache.db", 12 * 4096);
+    test::writeFile(home / "Library/Caches/Homebrew/downloads/x.tar.gz", 30 * 4096);
+    test::writeFile(home / "Library/Messages/chat.db", 20 * 4096);
+    test::writeFile(home / "Library/Messages/Attachments/aa/photo.heic", 25 * 4096);
+    test::writeFile(home / "Library/Logs/app.log", 3 * 4096);
+    test::writeFile(home / ".gradle/caches/modules-2/lib.jar", 14 * 4096);
+    test::writeFile(home / ".Trash/old movie.mov", 50 * 4096);
+    test::makeLongLink(home / ".Trash/link to movie", "old movie.mov");
+    test::writeFile(home / ".local/share/big.bin", 11'000'000); // hidden, unclaimed: System Data
+    test::writeFile(home / "Library/Application Support/Tool/blob", 10'500'000);
+}
+
+std::optional<std::string> modifiedOf(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return Dates::iso8601(Dates::fromTimespec(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
+}
+
+// Every entry's size equals an lstat walk, its date the item's own; returns the sum.
+int64_t checkEntries(const QJsonArray& entries) {
+    int64_t total = 0, previous = INT64_MAX;
+    for (const QJsonValue& value : entries) {
+        QJsonObject entry = value.toObject();
+        std::string url = str(entry["url"]);
+        EXPECT_EQ(num(entry["size"]), test::lstatTreeSize(url)) << url;
+        EXPECT_EQ(str(entry["modified"]), modifiedOf(url).value_or("")) << url;
+        EXPECT_LE(num(entry["size"]), previous) << "largest first";
+        previous = num(entry["size"]);
+        total += num(entry["size"]);
+    }
+    return total;
+}
+
+std::vector<std::string> urls(const QJsonArray& entries) {
+    std::vector<std::string> out;
+    for (const QJsonValue& v : entries) out.push_back(str(v.toObject()["url"]));
+    return out;
+}
+
+} // namespace
+
+TEST(CleanupCommand, JsonCarriesEveryTargetWithLstatSizes) {
+    test::TempDir home;
+    test::ScopedEnv env("HOME", home.path());
+    buildHome(home);
+    QJsonObject result = runJson("cleanup");
+    QJsonArray targets = result["targets"].toArray();
+    std::vector<CleanupTarget> definitions = CleanupCatalog::definitions();
+    ASSERT_EQ(size_t(targets.size()), definitions.size());
+
+    std::map<std::string, QJsonObject> byId;
+    int64_t previous = INT64_MAX;
+    for (const QJsonValue& value : targets) {
+        QJsonObject target = value.toObject();
+        byId[str(target["id"])] = target;
+        EXPECT_TRUE(target["scanned"].toBool());
+        EXPECT_EQ(num(target["total"]), checkEntries(target["entries"].toArray())) << str(target["id"]);
+        EXPECT_LE(num(target["total"]), previous) << "targets largest first";
+        previous = num(target["total"]);
+    }
+    for (const CleanupTarget& d : definitions) {
+        SCOPED_TRACE(d.id);
+        ASSERT_TRUE(byId.count(d.id));
+        const QJsonObject& t = byId[d.id];
+        EXPECT_EQ(str(t["title"]), d.title);
+        EXPECT_EQ(str(t["detail"]), d.detail);
+        EXPECT_EQ(str(t["risk"]), cleanupRiskName(d.risk));
+        EXPECT_EQ(strings(t["roots"]), d.roots);
+        EXPECT_TRUE(t["contentsOnly"].toBool());
+    }
+    EXPECT_EQ(urls(byId["trash"]["entries"].toArray()),
+              (std::vector<std::string>{home / ".Trash/old movie.mov", home / ".Trash/link to movie"}));
+    EXPECT_EQ(
+        urls(byId["package-caches"]["entries"].toArray()),
+        (std::vector<std::string>{home / "Library/Caches/Homebrew/downloads", home / ".gradle/caches/modules-2"}));
+    EXPECT_EQ(urls(byId["user-caches"]["entries"].toArray()),
+              (std::vector<std::string>{home / "Library/Caches/Homebrew", home / "Library/Caches/com.example.app"}));
+    EXPECT_TRUE(byId["docker"]["entries"].toArray().isEmpty());
+}
+
+TEST(OverviewCommand, JsonCarriesVolumesCategoriesAndTheRemainder) {
+    test::TempDir home;
+    test::ScopedEnv env("HOME", home.path());
+    buildHome(home);
+    QJsonObject result = runJson("overview");
+
+    QJsonArray volumes = result["volumes"].toArray();
+    ASSERT_FALSE(volumes.isEmpty());
+    QJsonObject root = volumes[0].toObject();
+    EXPECT_EQ(str(root["url"]), "/");
+    EXPECT_TRUE(root["isRootVolume"].toBool());
+    std::string df;
+    ASSERT_EQ(test::runProgram({"df", "-B1", "--output=size", "/"}, &df), 0);
+    EXPECT_NE(df.find(std::to_string(num(root["totalCapacity"]))), std::string::npos) << df;
+    EXPECT_TRUE(result["snapshots"].toArray().isEmpty());
+
+    QJsonArray categories = result["categories"].toArray();
+    std::vector<StorageCategory> table = StorageCategories::all();
+    ASSERT_EQ(size_t(categories.size()), table.size());
+    std::map<std::string, QJsonObject> byId;
+    int64_t previous = INT64_MAX, measuredTotal = 0;
+    for (const QJsonValue& value : categories) {
+        QJsonObject measured = value.toObject();
+        byId[str(measured["id"])] = measured;
+        EXPECT_TRUE(measured["measured"].toBool());
+        EXPECT_LE(num(measured["size"]), previous) << "categories largest first";
+        previous = num(measured["size"]);
+        if (str(measured["category"].toObject()["measurement"]) == "measured") measuredTotal += num(measured["size"]);
+    }
+    for (const StorageCategory& c : table) {
+        SCOPED_TRACE(c.id);
+        ASSERT_TRUE(byId.count(c.id));
+        QJsonObject m = byId[c.id];
+        QJsonObject j = m["category"].toObject();
+        EXPECT_EQ(str(j["title"]), c.title);
+        EXPECT_EQ(str(j["symbol"]), c.symbol);
+        EXPECT_EQ(str(j["colorName"]), c.colorName);
+        EXPECT_DOUBLE_EQ(j["color"].toObject()["red"].toDouble(), c.color().red);
+        EXPECT_EQ(str(j["detail"]), c.detail);
+        EXPECT_EQ(strings(j["roots"]), c.roots);
+        EXPECT_EQ(j["listsContents"].toBool(), c.listsContents);
+        EXPECT_EQ(str(j["risk"]), cleanupRiskName(c.risk));
+        QJsonObject action = j["action"].toObject();
+        EXPECT_EQ(str(action["kind"]), c.action.name());
+        if (c.action.kind == CategoryAction::Kind::readOnly) {
+            EXPECT_EQ(str(action["reason"]), c.action.reason);
+        }
+        if (c.action.kind == CategoryAction::Kind::backupThenRemove) {
+            EXPECT_EQ(str(action["quitFirst"]), c.action.quitFirst.value_or(""));
+            EXPECT_EQ(str(action["warning"]), c.action.warning);
+        }
+        EXPECT_EQ(j["caveat"].isNull(), !c.caveat.has_value());
+        if (c.caveat) {
+            EXPECT_EQ(str(j["caveat"]), *c.caveat);
+        }
+        // Entries below the fixture home are sized as an lstat walk sizes them.
+        bool inHome = !c.roots.empty() && c.roots[0].starts_with(home.path());
+        if (inHome) {
+            EXPECT_EQ(num(m["size"]), checkEntries(m["entries"].toArray()));
+        }
+    }
+    EXPECT_EQ(urls(byId["documents"]["entries"].toArray()),
+              (std::vector<std::string>{home / "Downloads/installer.dmg", home / "Documents/Project",
+                                        home / "Documents/thesis.pdf"}));
+    EXPECT_EQ(urls(byId["messages"]["entries"].toArray()),
+              (std::vector<std::string>{home / "Library/Messages/Attachments", home / "Library/Messages/chat.db"}));
+
+    // System Data: the remainder of the root volume's used space, and its large items.
+    QJsonObject systemData = byId["systemData"];
+    int64_t used = std::max<int64_t>(0, num(root["totalCapacity"]) - num(root["trueFree"]));
+    int64_t expected = std::max<int64_t>(0, used - measuredTotal);
+    // The free space may move while other work runs on this machine.
+    EXPECT_NEAR(double(num(systemData["size"])), double(expected), double(256 << 20));
+    std::vector<std::string> large = urls(systemData["entries"].toArray());
+    checkEntries(systemData["entries"].toArray());
+    EXPECT_NE(std::find(large.begin(), large.end(), home / ".local"), large.end());
+    EXPECT_NE(std::find(large.begin(), large.end(), home / "Library/Application Support"), large.end());
+    for (const std::string& url : large) {
+        EXPECT_NE(url, home / ".gradle");
+        EXPECT_NE(url, home / ".Trash");
+        EXPECT_NE(url, home / "Library/Messages");
+    }
+}
+
+TEST(OverviewCommand, TextOutputAndUsage) {
+    test::TempDir home;
+    test::ScopedEnv env("HOME", home.path());
+    buildHome(home);
+    std::string output;
+    ASSERT_EQ(test::runProgram({VESSORA_CLI, "cleanup"}, &output), 0);
+    EXPECT_NE(output.find("Trash  " + Fmt::bytes(test::lstatTreeSize(home / ".Trash")) + "  [safe]"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find(home / ".Trash/old movie.mov"), std::string::npos);
+    EXPECT_EQ(test::runProgram({VESSORA_CLI, "overview", "extra"}, &output), 2);
+    EXPECT_EQ(test::runProgram({VESSORA_CLI, "cleanup", "--bogus"}, &output), 2);
+}
