@@ -191,6 +191,19 @@ TEST(Leftovers, IdentifierEqualToNameGivesOneExactItemPerPath) {
               }));
 }
 
+TEST(Leftovers, DottedNamesMatchWholeEntryNames) {
+    FixtureHome home;
+    // "Node.js" as an entry name has the stem "Node": the whole name must count too.
+    home.folder("Group Containers/node.js");
+    home.file("LaunchAgents/Node.js.plist");
+    home.file("LaunchAgents/Node.plist");
+    auto items = LeftoverFinder::leftovers(test::app(home.dir / "Node.js.app", "Node.js", {}), false);
+    EXPECT_EQ(found(items, home.dir / "Library"), (Found{
+                                                      {"Group Containers/node.js", "Group container", likely, false},
+                                                      {"LaunchAgents/Node.js.plist", "Login item", likely, false},
+                                                  }));
+}
+
 TEST(Leftovers, CandidatesNeedFourCharactersOrAnIdentifier) {
     FixtureHome home;
     for (const std::string n : {"Foo", "Ba\xCC\x81r", "Ba\xCC\x81rn", "Quux"}) {
