@@ -16,6 +16,7 @@ namespace {
 
 const char* checkUsage = "check PATH...";
 const char* removeUsage = "remove [--trash|--delete] [--yes] [--admin] PATH...";
+const char* pkexec = "/usr/bin/pkexec";
 
 // Paths typed on the command line are relative to the working directory; the
 // remover works on absolute ones.
@@ -117,7 +118,12 @@ int removeCommand(const Arguments& args) {
     writeOut(describe(result));
     bool clean = result.failed.empty() && result.needsAdmin.empty();
     if (!result.needsAdmin.empty()) {
-        if (parsed.has("--admin")) {
+        if (parsed.has("--admin") && ::access(pkexec, X_OK) != 0) {
+            std::fprintf(stderr,
+                         "vessora: administrator rights are asked for through %s, which is not installed "
+                         "(Debian package pkexec)\n",
+                         pkexec);
+        } else if (parsed.has("--admin")) {
             RemovalResult escalated = Remover::removeWithAdmin(result.needsAdmin);
             writeOut(describe(escalated));
             clean = result.failed.empty() && escalated.failed.empty();

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <cstdint>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -13,8 +14,25 @@ namespace vessora::SafeDelete {
 
 namespace {
 
+// Which mount an entry belongs to. The mount id also tells apart a bind mount
+// of the same file system, which st_dev alone does not.
+struct Mount {
+    uint64_t device = 0;
+    uint64_t id = 0;
+    bool operator==(const Mount&) const = default;
+};
+
+int mountOf(int dirFd, const char* name, Mount& out) {
+    struct statx sx;
+    int flags = AT_SYMLINK_NOFOLLOW | (*name ? 0 : AT_EMPTY_PATH);
+    if (::statx(dirFd, name, flags, STATX_BASIC_STATS | STATX_MNT_ID, &sx) != 0) return errno;
+    out.device = (uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+    out.id = (sx.stx_mask & STATX_MNT_ID) ? sx.stx_mnt_id : 0;
+    return 0;
+}
+
 struct Walk {
-    dev_t device = 0;
+    Mount mount;
     const std::function<void(const std::string&)>* hook = nullptr;
     std::string reason;
 };
@@ -57,13 +75,12 @@ int removeEntry(Walk& walk, int parentFd, const std::string& name, const std::st
         if (errno == ELOOP || errno == ENOTDIR) return ::unlinkat(parentFd, name.c_str(), 0) == 0 ? 0 : errno;
         return (!top && errno == ENOENT) ? 0 : errno;
     }
-    struct stat opened;
-    if (::fstat(fd, &opened) != 0) {
-        int e = errno;
+    Mount opened;
+    if (int e = mountOf(fd, "", opened)) {
         ::close(fd);
         return e;
     }
-    if (opened.st_dev != walk.device) {
+    if (!(opened == walk.mount)) {
         ::close(fd);
         walk.reason = path + " holds another mounted file system.";
         return EXDEV;
@@ -95,13 +112,20 @@ Outcome removeItem(const std::string& path, const std::function<void(const std::
     }
     Walk walk;
     walk.hook = &beforeEnteringDirectory;
-    struct stat st;
-    if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        outcome.error = errno;
+    Mount parentMount;
+    outcome.error = mountOf(parentFd, name.c_str(), walk.mount);
+    if (outcome.error == 0) outcome.error = mountOf(parentFd, "", parentMount);
+    if (outcome.error != 0) {
         ::close(parentFd);
         return outcome;
     }
-    walk.device = st.st_dev;
+    // A mounted volume's root would be emptied before its own removal failed.
+    if (!(walk.mount == parentMount)) {
+        ::close(parentFd);
+        outcome.error = EBUSY;
+        outcome.reason = path + " is the root of a mounted volume and is never removed.";
+        return outcome;
+    }
     outcome.error = removeEntry(walk, parentFd, name, path, true);
     outcome.reason = outcome.error ? walk.reason : std::string();
     ::close(parentFd);

@@ -77,8 +77,9 @@ int ensureDirectories(const std::string& path, mode_t mode) {
 }
 
 struct Destination {
-    std::string trash;  // the trash folder (holding files/ and info/)
-    std::string topDir; // for a file system's own trash: its top directory; empty for the home trash
+    std::string trash;    // the trash folder (holding files/ and info/)
+    std::string topDir;   // for a file system's own trash: its top directory; empty for the home trash
+    std::string resolved; // for a file system's own trash: the item's path with its folder's links resolved
 };
 
 // The per-file-system trash: $topdir/.Trash/$uid when $topdir/.Trash is a
@@ -92,7 +93,7 @@ int fileSystemTrash(const std::string& topDir, bool create, Destination& out) {
         std::string mine = Paths::join(shared, uid);
         if (!create || ensureDirectory(mine, 0700) == 0) {
             if (!create || isOwnPrivateDirectory(mine)) {
-                out = {mine, topDir};
+                out = {mine, topDir, {}};
                 return 0;
             }
         }
@@ -102,7 +103,7 @@ int fileSystemTrash(const std::string& topDir, bool create, Destination& out) {
         if (int e = ensureDirectory(own, 0700)) return e;
         if (!isOwnPrivateDirectory(own)) return EPERM;
     }
-    out = {own, topDir};
+    out = {own, topDir, {}};
     return 0;
 }
 
@@ -181,7 +182,7 @@ bool chooseDestination(const std::string& path, bool create, Destination& dest, 
     }
     MountIdentity home = identify(data, true);
     if (home.valid && home == item) {
-        dest = {Paths::join(data, "Trash"), {}};
+        dest = {Paths::join(data, "Trash"), {}, {}};
         if (create) {
             if (int e = ensureDirectory(dest.trash, 0700)) {
                 outcome.error = e;
@@ -190,10 +191,18 @@ bool chooseDestination(const std::string& path, bool create, Destination& dest, 
         }
         return true;
     }
-    std::string top = topDirectory(path, item);
+    // The top directory is found on the real path: a link on the way would
+    // otherwise put the trash somewhere below the real top of the volume.
+    std::string resolved = path;
+    if (char* real = ::realpath(Paths::parent(path).c_str(), nullptr)) {
+        resolved = Paths::join(real, Paths::lastComponent(path));
+        std::free(real);
+    }
+    std::string top = topDirectory(resolved, item);
     if (top.empty()) {
         // The item is itself a mount point: it cannot be renamed anywhere.
         outcome.error = EBUSY;
+        outcome.reason = path + " is the root of a mounted volume and is never removed.";
         return false;
     }
     if (int e = fileSystemTrash(top, create, dest)) {
@@ -203,6 +212,7 @@ bool chooseDestination(const std::string& path, bool create, Destination& dest, 
             outcome.reason = path + " cannot be moved to the Trash: no trash folder can be used on its volume.";
         return false;
     }
+    dest.resolved = resolved;
     return true;
 }
 
@@ -253,7 +263,7 @@ Outcome moveToTrash(const std::string& path) {
     // so the volume may be mounted elsewhere later.
     std::string recorded = path;
     if (!dest.topDir.empty()) {
-        recorded = dest.topDir == "/" ? path.substr(1) : path.substr(dest.topDir.size() + 1);
+        recorded = dest.topDir == "/" ? dest.resolved.substr(1) : dest.resolved.substr(dest.topDir.size() + 1);
     }
     const std::string contents =
         "[Trash Info]\nPath=" + encodePath(recorded) + "\nDeletionDate=" + deletionDate() + "\n";

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +74,19 @@ TEST(SafeDelete, StopsAtMountPointsAndReadOnlyFileSystems) {
     EXPECT_EQ(outcome.reason, dir / "tree/mounted" + " holds another mounted file system.");
     EXPECT_TRUE(exists(dir / "tree/mounted/data"));
     test::unmount(dir / "tree/mounted");
+
+    // A bind mount of the same file system is another mount all the same.
+    test::writeFile(dir / "precious/data", 100);
+    test::makeDirs(dir / "tree/bound");
+    ASSERT_EQ(::mount((dir / "precious").c_str(), (dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr), 0);
+    outcome = SafeDelete::removeItem(dir / "tree");
+    EXPECT_EQ(outcome.reason, dir / "tree/bound" + " holds another mounted file system.");
+    EXPECT_TRUE(exists(dir / "precious/data"));
+    // A mount point itself is never emptied.
+    outcome = SafeDelete::removeItem(dir / "tree/bound");
+    EXPECT_EQ(outcome.reason, dir / "tree/bound" + " is the root of a mounted volume and is never removed.");
+    EXPECT_TRUE(exists(dir / "precious/data"));
+    test::unmount(dir / "tree/bound");
 
     ASSERT_TRUE(test::mountTmpfs(dir / "ro", 1 << 20));
     test::writeFile(dir / "ro/sub/file", 100);

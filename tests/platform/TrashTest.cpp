@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include "TestSupport.h"
+#include "platform/TrashHome.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -11,16 +12,6 @@ using namespace vessora;
 using test::exists;
 
 namespace {
-
-// A home folder and data folder of the test's own, so trash-cli and the code
-// under test both look at the temporary trash.
-struct TrashHome {
-    test::TempDir dir;
-    test::ScopedEnv home{"HOME", dir / "home"};
-    test::ScopedEnv data{"XDG_DATA_HOME", dir / "home/.local/share"};
-    TrashHome() { test::makeDirs(dir / "home"); }
-    std::string trash() const { return dir / "home/.local/share/Trash"; }
-};
 
 std::string decodePercent(const std::string& text) {
     std::string out;
@@ -58,7 +49,7 @@ int trashRestore(const std::string& folder) {
 } // namespace
 
 TEST(Trash, HomeTrashRoundTripWithAwkwardNames) {
-    TrashHome home;
+    test::TrashHome home;
     const std::vector<std::string> names = {"with space", "100% sure", "p%20q", "new\nline", "ünïcode"};
     for (size_t i = 0; i < names.size(); ++i) {
         // Each item has a folder of its own so trash-restore offers exactly one.
@@ -87,7 +78,7 @@ TEST(Trash, HomeTrashRoundTripWithAwkwardNames) {
 // trash-cli decodes Path= with Python's lossy UTF-8 decoding, so it shows and
 // restores invalid bytes as U+FFFD; the trash itself must keep them exactly.
 TEST(Trash, InvalidUtf8NamesAreRecordedByteForByte) {
-    TrashHome home;
+    test::TrashHome home;
     const std::string item = home.dir / "work/bad\xff\xfe name";
     test::writeFile(item, 100);
     Trash::Outcome outcome = Trash::moveToTrash(item);
@@ -101,7 +92,7 @@ TEST(Trash, InvalidUtf8NamesAreRecordedByteForByte) {
 }
 
 TEST(Trash, SameNameTwiceFoldersLinksAndSizes) {
-    TrashHome home;
+    test::TrashHome home;
     test::writeFile(home.dir / "a/item", 10);
     test::writeFile(home.dir / "b/item", 20);
     Trash::Outcome first = Trash::moveToTrash(home.dir / "a/item");
@@ -141,7 +132,7 @@ TEST(Trash, SameNameTwiceFoldersLinksAndSizes) {
 
 TEST(Trash, OtherFileSystemUsesItsOwnTrash) {
     if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
-    TrashHome home;
+    test::TrashHome home;
     const std::string volume = home.dir / "volume";
     ASSERT_TRUE(test::mountTmpfs(volume, 4 << 20));
     const std::string item = volume + "/sub/odd name %\n";
@@ -156,6 +147,14 @@ TEST(Trash, OtherFileSystemUsesItsOwnTrash) {
     EXPECT_NE(trashList().find(item), std::string::npos);
     EXPECT_EQ(trashRestore(volume + "/sub"), 0);
     EXPECT_EQ(test::readText(item), std::string(2000, 'v'));
+
+    // Reached through a link, the item still goes to the top of its volume.
+    ASSERT_EQ(::symlink((volume + "/sub").c_str(), (home.dir / "shortcut").c_str()), 0);
+    Trash::Outcome viaLink = Trash::moveToTrash(home.dir / "shortcut/odd name %\n");
+    ASSERT_TRUE(viaLink.ok());
+    EXPECT_EQ(viaLink.location, volume + "/.Trash-0/files/odd name %\n");
+    EXPECT_EQ(decodePercent(infoKey(viaLink.infoPath, "Path")), "sub/odd name %\n");
+    ASSERT_EQ(::rename(viaLink.location.c_str(), item.c_str()), 0);
 
     // A shared sticky .Trash is used through the user's own folder in it.
     ASSERT_EQ(::mkdir((volume + "/.Trash").c_str(), 01777), 0);
@@ -174,7 +173,7 @@ TEST(Trash, OtherFileSystemUsesItsOwnTrash) {
 
 TEST(Trash, NoUsableTrashIsAClearFailure) {
     if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
-    TrashHome home;
+    test::TrashHome home;
     const std::string volume = home.dir / "volume";
     ASSERT_TRUE(test::mountTmpfs(volume, 1 << 20));
     // Something that is not our directory sits where our trash would go.

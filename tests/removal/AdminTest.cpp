@@ -1,0 +1,218 @@
+#include "platform/AppleScript.h"
+#include "removal/Remover.h"
+#include "scan/DiskScanner.h"
+#include "support/Shell.h"
+
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace vessora;
+using test::exists;
+using Status = PrivilegedOutcome::Status;
+
+namespace {
+
+// Runs the built command with plain /bin/sh: the tests already run as root,
+// which is what pkexec would grant.
+struct ShellRunner : PrivilegedRunner {
+    std::vector<std::string> commands;
+    PrivilegedOutcome run(const std::string& command) override {
+        commands.push_back(command);
+        Shell::Outcome o = Shell::execute("/bin/sh", {"-c", command});
+        return {o.launched ? Status::ran : Status::unavailable, o.exitStatus, {}};
+    }
+};
+
+// The user dismissed the password dialog.
+struct RefusingRunner : PrivilegedRunner {
+    std::string message;
+    int calls = 0;
+    explicit RefusingRunner(std::string m) : message(std::move(m)) {}
+    PrivilegedOutcome run(const std::string&) override {
+        ++calls;
+        return {Status::refused, -1, message};
+    }
+};
+
+// Reports the given outcome without doing anything.
+struct FixedRunner : PrivilegedRunner {
+    PrivilegedOutcome outcome;
+    std::vector<std::string> commands;
+    explicit FixedRunner(PrivilegedOutcome o) : outcome(std::move(o)) {}
+    PrivilegedOutcome run(const std::string& command) override {
+        commands.push_back(command);
+        return outcome;
+    }
+};
+
+std::vector<std::string> listing(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..") names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Names a shell or an AppleScript literal could misread.
+std::vector<std::string> hostileNames() {
+    std::vector<std::string> names = {
+        "it's",        "say \"hi\"", "back\\slash", "a b  c",         "new\nline",     "-rf", "--",
+        "-x y",        "ünïcödé",    "bad\xff\xfe", "$(touch pwned)", "`touch pwned`", "*",   "; touch pwned",
+        "'\"'\\\"\\'", "\\'",        "tab\there",   "~user",          "a&b|c>d",       "%s%n"};
+    // A generated mix as well, so every byte class meets every other.
+    const std::string pieces[] = {"'", "\"", "\\", " ", "\n", "-", "\xc3\xa9", "\x80", "$", "!", "x"};
+    for (int i = 0; i < 40; ++i) {
+        std::string name = (i % 3 == 0) ? "-" : "";
+        for (int j = 0; j < 6; ++j) name += pieces[(i * 7 + j * 5 + i * j) % std::size(pieces)];
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(RemoveWithAdmin, ShellQuotingAndScriptText) {
+    EXPECT_EQ(Remover::shellQuote("it's"), R"('it'\''s')");
+    EXPECT_EQ(Remover::removalCommand({"/a b/c", "/-d/it's"}), R"(/bin/rm -rf -- '/a b/c' '/-d/it'\''s')");
+    EXPECT_EQ(AppleScript::administratorShellScript(Remover::removalCommand({"/x/\"q\\"})),
+              R"(do shell script "/bin/rm -rf -- '/x/\"q\\'" with administrator privileges)");
+}
+
+TEST(RemoveWithAdmin, HostileNamesAreRemovedExactly) {
+    test::TempDir dir;
+    const std::string work = dir / "work";
+    std::vector<std::string> targets;
+    int64_t expected = 0;
+    size_t index = 0;
+    for (const std::string& name : hostileNames()) {
+        std::string path = work + "/" + name;
+        if (index++ % 4 == 0)
+            test::writeFile(path + "/inside", 3000);
+        else
+            test::writeFile(path, 5000);
+        targets.push_back(path);
+    }
+    for (const std::string& path : targets) expected += DiskScanner::quickSize(path);
+    // Neighbours that look like the targets must survive.
+    for (const char* keep : {"keep", "it", "s'", "say", "hi", "a", "b", "c", "rf", "x y", "pwned-not"})
+        test::writeFile(work + "/" + std::string(keep), 10);
+
+    ShellRunner runner;
+    RemovalResult result = Remover::removeWithAdmin(targets, runner);
+    ASSERT_EQ(runner.commands.size(), 1u);
+    EXPECT_EQ(result.succeeded, targets);
+    EXPECT_TRUE(result.failed.empty()) << result.failed.front().url << ": " << result.failed.front().reason;
+    EXPECT_TRUE(result.needsAdmin.empty());
+    EXPECT_EQ(result.bytesFreed, expected);
+    EXPECT_EQ(listing(work),
+              (std::vector<std::string>{"a", "b", "c", "hi", "it", "keep", "pwned-not", "rf", "s'", "say", "x y"}));
+    EXPECT_FALSE(exists(work + "/pwned") || exists("pwned"));
+}
+
+TEST(RemoveWithAdmin, RefusalLeavesEverythingInFailed) {
+    test::TempDir dir;
+    const std::string a = test::writeFile(dir / "w/a", 100);
+    const std::string b = test::writeFile(dir / "w/b/inner", 100);
+    RefusingRunner runner("Error executing command as another user: Request dismissed");
+    RemovalResult result = Remover::removeWithAdmin({a, "/usr", dir / "w/b/", dir / "w/gone"}, runner);
+    EXPECT_EQ(runner.calls, 1);
+    EXPECT_TRUE(result.succeeded.empty());
+    EXPECT_EQ(result.bytesFreed, 0);
+    EXPECT_TRUE(result.needsAdmin.empty());
+    // Guard failures first, then every allowed item with the system's message.
+    ASSERT_EQ(result.failed.size(), 4u);
+    EXPECT_EQ(result.failed[0].url, "/usr");
+    EXPECT_EQ(result.failed[1].reason, dir / "w/gone" + " no longer exists.");
+    EXPECT_EQ(result.failed[2], (RemovalFailure{a, runner.message}));
+    EXPECT_EQ(result.failed[3], (RemovalFailure{dir / "w/b", runner.message}));
+    EXPECT_TRUE(exists(a) && exists(b));
+
+    RefusingRunner silent("");
+    result = Remover::removeWithAdmin({a}, silent);
+    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Authorization failed."}}));
+}
+
+TEST(RemoveWithAdmin, FullyRefusedBatchNeverAsks) {
+    test::TempDir dir;
+    RefusingRunner runner("should not be asked");
+    RemovalResult result = Remover::removeWithAdmin({"/", "/etc/shadow", dir / "missing", "/tmp"}, runner);
+    EXPECT_EQ(runner.calls, 0);
+    EXPECT_EQ(result.failed.size(), 4u);
+    EXPECT_TRUE(result.succeeded.empty() && result.needsAdmin.empty());
+}
+
+TEST(RemoveWithAdmin, TheDiskDecidesWhatWasRemoved) {
+    test::TempDir dir;
+    const std::string a = test::writeFile(dir / "w/a", 100);
+    // A command that ran but removed nothing: every item is still there.
+    FixedRunner idle({Status::ran, 0, {}});
+    RemovalResult result = Remover::removeWithAdmin({a}, idle);
+    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Still present after removal."}}));
+    EXPECT_EQ(result.bytesFreed, 0);
+    // No way to ask for rights: nothing ran, the check reports the same.
+    FixedRunner none({Status::unavailable, -1, "Authorization failed."});
+    result = Remover::removeWithAdmin({a}, none);
+    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Still present after removal."}}));
+
+    // A link is checked as itself: a dangling one that went is gone, a link
+    // whose target remains is still present only if the link is.
+    ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "w/dangling").c_str()), 0);
+    ASSERT_EQ(::symlink(a.c_str(), (dir / "w/to-a").c_str()), 0);
+    ShellRunner shell;
+    result = Remover::removeWithAdmin({dir / "w/dangling", dir / "w/to-a"}, shell);
+    EXPECT_EQ(result.succeeded, (std::vector<std::string>{dir / "w/dangling", dir / "w/to-a"}));
+    EXPECT_TRUE(exists(a));
+    ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "w/dangling").c_str()), 0);
+    result = Remover::removeWithAdmin({dir / "w/dangling"}, idle);
+    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{dir / "w/dangling", "Still present after removal."}}));
+}
+
+TEST(RemoveWithAdmin, SurvivorOnReadOnlyVolumeIsStillPresent) {
+    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    test::TempDir dir;
+    const std::string gone = test::writeFile(dir / "w/gone", 5000);
+    const int64_t goneSize = test::allocatedSize(gone);
+    ASSERT_TRUE(test::mountTmpfs(dir / "ro", 1 << 20));
+    const std::string stays = test::writeFile(dir / "ro/stays", 100);
+    ASSERT_TRUE(test::remountReadOnly(dir / "ro"));
+    ShellRunner runner;
+    RemovalResult result = Remover::removeWithAdmin({stays, gone}, runner);
+    EXPECT_EQ(result.succeeded, std::vector<std::string>{gone});
+    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{stays, "Still present after removal."}}));
+    EXPECT_EQ(result.bytesFreed, goneSize);
+    test::unmount(dir / "ro");
+}
+
+TEST(DeleteSnapshot, OnlyTheToolsDateFormatReachesTheShell) {
+    FixedRunner ok({Status::ran, 0, {}});
+    LocalSnapshot snapshot{"com.apple.TimeMachine.2023-10-01-123456.local", std::nullopt};
+    EXPECT_EQ(Remover::snapshotDeletionCommand(snapshot), "/usr/bin/tmutil deletelocalsnapshots '2023-10-01-123456'");
+    EXPECT_TRUE(Remover::deleteSnapshot(snapshot, "/", ok));
+    EXPECT_EQ(ok.commands, std::vector<std::string>{"/usr/bin/tmutil deletelocalsnapshots '2023-10-01-123456'"});
+
+    for (const char* hostile :
+         {"com.apple.TimeMachine.2023-10-01; rm -rf /.local", "com.apple.TimeMachine.$(reboot).local",
+          "com.apple.TimeMachine..local", "", "com.apple.TimeMachine.2023-10-01 123456.local", "2023-10-01-123456'"}) {
+        FixedRunner never({Status::ran, 0, {}});
+        EXPECT_FALSE(Remover::deleteSnapshot({hostile, std::nullopt}, "/", never)) << hostile;
+        EXPECT_TRUE(never.commands.empty()) << hostile;
+    }
+
+    FixedRunner failing({Status::ran, 1, {}});
+    EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", failing));
+    FixedRunner refused({Status::refused, -1, "Request dismissed"});
+    EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", refused));
+    // Nothing could be asked, so nothing ran: that is no success.
+    FixedRunner unavailable({Status::unavailable, -1, {}});
+    EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", unavailable));
+    // The real default on this machine: no tmutil, so the deletion fails.
+    ShellRunner shell;
+    EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", shell));
+}

@@ -1,0 +1,113 @@
+#include "TestSupport.h"
+#include "platform/TrashHome.h"
+#include "support/Fmt.h"
+
+#include <gtest/gtest.h>
+
+using namespace vessora;
+using test::exists;
+
+namespace {
+int runTool(const std::vector<std::string>& args, std::string* output, const std::string& input = {}) {
+    std::vector<std::string> argv{VESSORA_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::runProgram(argv, output, input);
+}
+} // namespace
+
+TEST(CheckCommand, GivesTheGuardsVerdicts) {
+    test::TempDir dir;
+    test::writeFile(dir / "ok", 10);
+    std::string out;
+    EXPECT_EQ(runTool({"check", "/etc", "/usr/bin/ls", "/foo", dir / "missing", "/", "/usr/libexec"}, &out), 1);
+    EXPECT_EQ(out, "refused: /etc is a structural directory and is never removed.\n"
+                   "refused: /usr/bin/ls lives inside a protected system location.\n"
+                   "refused: /foo is too close to the volume root to remove safely.\n"
+                   "refused: " +
+                       dir / "missing" +
+                       " no longer exists.\n"
+                       "refused: Refusing to operate on the volume root.\n"
+                       "refused: /usr/libexec is a structural directory and is never removed.\n");
+    EXPECT_EQ(runTool({"check", dir / "./ok/"}, &out), 0);
+    EXPECT_EQ(out, "allowed: " + dir / "ok" + "\n");
+    EXPECT_EQ(runTool({"check"}, &out), 2);
+}
+
+TEST(RemoveCommand, TrashedFixturesAreListedAndRestorable) {
+    test::TrashHome box;
+    const test::TempDir& dir = box.dir;
+    const std::string one = test::writeFile(dir / "fixtures/report 2024.pdf", 6000, 'r');
+    const std::string two = test::writeFile(dir / "fixtures/cache dir/blob", 20000, 'c');
+    std::string out;
+    EXPECT_EQ(runTool({"remove", "--trash", "--yes", one, dir / "fixtures/cache dir", "/etc/hostname"}, &out), 1);
+    EXPECT_NE(out.find("Removed 2 items, reclaiming "), std::string::npos) << out;
+    EXPECT_NE(out.find("hostname: /etc/hostname lives inside a protected system location.\n"), std::string::npos);
+    EXPECT_FALSE(exists(one) || exists(two));
+
+    std::string listed;
+    test::runProgram({"trash-list"}, &listed);
+    EXPECT_NE(listed.find(" " + one + "\n"), std::string::npos) << listed;
+    EXPECT_NE(listed.find(" " + dir / "fixtures/cache dir" + "\n"), std::string::npos) << listed;
+    EXPECT_EQ(test::runProgram({"trash-restore", dir / "fixtures"}, &out, "0\n"), 0);
+    EXPECT_EQ(test::runProgram({"trash-restore", dir / "fixtures"}, &out, "0\n"), 0);
+    EXPECT_EQ(test::readText(one), std::string(6000, 'r'));
+    EXPECT_EQ(test::readText(two), std::string(20000, 'c'));
+}
+
+TEST(RemoveCommand, DeletesOnlyWhenToldAndReportsLikeTheAlert) {
+    test::TempDir dir;
+    const std::string a = test::writeFile(dir / "a", 10);
+    std::string out;
+    // Not a terminal and no --yes: nothing is removed.
+    EXPECT_EQ(runTool({"remove", "--delete", a}, &out), 2);
+    EXPECT_TRUE(exists(a));
+    EXPECT_EQ(runTool({"remove", "--trash", "--delete", "--yes", a}, &out), 2);
+    EXPECT_EQ(runTool({"remove", "--yes"}, &out), 2);
+    EXPECT_TRUE(exists(a));
+
+    EXPECT_EQ(runTool({"remove", "--delete", "--yes", a}, &out), 0);
+    EXPECT_FALSE(exists(a));
+    EXPECT_TRUE(out.starts_with("Removed 1 item, reclaiming ") && out.ends_with(" KB.\n")) << out;
+}
+
+TEST(RemoveCommand, PermissionFailuresAreNamed) {
+    test::TempDir dir;
+    const std::string theirs = test::writeFile(dir / "root-owned/file", 10);
+    int status = test::runAsUnprivileged([&] {
+        std::string out;
+        int rc = runTool({"remove", "--delete", "--yes", theirs}, &out);
+        return rc == 1 && out.starts_with("1 item need administrator rights.\n") &&
+                       out.find("Run again with --admin") != std::string::npos
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(exists(theirs));
+
+    // Escalation that cannot be granted here (no pkexec, or no agent for
+    // "nobody") leaves the item and fails.
+    status = test::runAsUnprivileged([&] {
+        std::string out;
+        return runTool({"remove", "--delete", "--yes", "--admin", theirs}, &out);
+    });
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(exists(theirs));
+}
+
+// script(1) gives the tool a terminal, so the question is really asked.
+TEST(RemoveCommand, AsksOnATerminal) {
+    test::TempDir dir;
+    const std::string a = test::writeFile(dir / "a", 5000);
+    const std::string b = test::writeFile(dir / "b", 5000);
+    const std::string command = std::string(VESSORA_CLI) + " remove --delete '" + a + "' '" + b + "'";
+    std::string out;
+    EXPECT_EQ(test::runProgram({"script", "-qec", command, "/dev/null"}, &out, "n\n"), 1);
+    EXPECT_NE(out.find("Delete 2 items (" + Fmt::bytes(2 * test::allocatedSize(a)) + ") immediately?"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Nothing was removed."), std::string::npos);
+    EXPECT_TRUE(exists(a) && exists(b));
+    EXPECT_EQ(test::runProgram({"script", "-qec", command, "/dev/null"}, &out, "y\n"), 0);
+    EXPECT_NE(out.find("Removed 2 items, reclaiming "), std::string::npos) << out;
+    EXPECT_FALSE(exists(a) || exists(b));
+}
