@@ -170,6 +170,12 @@ ArchiveResult archive(const std::vector<std::string>& originals, const std::stri
     for (size_t i = 0; i < originals.size(); ++i) {
         const std::string& source = originals[i];
         if (progress) progress(i, originals.size(), source);
+        // Copying a folder into a place inside itself would copy the growing
+        // copy again and again until the disk is full.
+        if (Paths::isInside(result.destination, source)) {
+            result.failed.push_back({source, "The backup folder lies inside the original."});
+            continue;
+        }
         const std::string target = freeTarget(result.destination, Paths::lastComponent(source));
         CopyOutcome copy = copyItem(source, target);
         if (!pathExists(target)) {

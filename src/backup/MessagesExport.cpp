@@ -279,6 +279,9 @@ std::optional<std::vector<Conversation>> read(const std::string& path, size_t li
     int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
     std::unique_ptr<sqlite3, DatabaseCloser> db(raw);
     if (rc != SQLITE_OK) return std::nullopt;
+    // A database another program is writing is waited for briefly rather than
+    // reported as empty at once.
+    sqlite3_busy_timeout(db.get(), 2000);
     sqlite3_stmt* rawStatement = nullptr;
     if (sqlite3_prepare_v2(db.get(), kQuery, -1, &rawStatement, nullptr) != SQLITE_OK) return std::nullopt;
     std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement(rawStatement);

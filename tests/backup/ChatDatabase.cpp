@@ -1,5 +1,8 @@
 #include "ChatDatabase.h"
 
+#include "TestSupport.h"
+#include "support/Paths.h"
+
 #include <sqlite3.h>
 
 #include <stdexcept>
@@ -22,6 +25,7 @@ void bindText(sqlite3_stmt* s, int index, const std::optional<std::string>& valu
 } // namespace
 
 ChatDatabase::ChatDatabase(const std::string& path) {
+    makeDirs(Paths::parent(path));
     check(sqlite3_open(path.c_str(), &db_), db_);
     check(sqlite3_exec(db_,
                        "CREATE TABLE chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, "
@@ -42,44 +46,43 @@ void ChatDatabase::close() {
     db_ = nullptr;
 }
 
-int64_t ChatDatabase::addChat(const std::optional<std::string>& identifier,
-                              const std::optional<std::string>& displayName) {
+// Runs one INSERT with its values bound by `bind`; the new row's id.
+int64_t ChatDatabase::insert(const char* sql, const std::function<void(sqlite3_stmt*)>& bind) {
     sqlite3_stmt* s = nullptr;
-    check(sqlite3_prepare_v2(db_, "INSERT INTO chat (chat_identifier, display_name) VALUES (?, ?)", -1, &s, nullptr),
-          db_);
-    bindText(s, 1, identifier);
-    bindText(s, 2, displayName);
-    check(sqlite3_step(s), db_);
+    check(sqlite3_prepare_v2(db_, sql, -1, &s, nullptr), db_);
+    bind(s);
+    int rc = sqlite3_step(s);
     sqlite3_finalize(s);
+    check(rc, db_);
     return sqlite3_last_insert_rowid(db_);
 }
 
+int64_t ChatDatabase::addChat(const std::optional<std::string>& identifier,
+                              const std::optional<std::string>& displayName) {
+    return insert("INSERT INTO chat (chat_identifier, display_name) VALUES (?, ?)", [&](sqlite3_stmt* s) {
+        bindText(s, 1, identifier);
+        bindText(s, 2, displayName);
+    });
+}
+
 int64_t ChatDatabase::addMessage(int64_t chat, const MessageRow& row) {
-    sqlite3_stmt* s = nullptr;
-    check(sqlite3_prepare_v2(db_,
-                             "INSERT INTO message (text, attributedBody, service, date, is_from_me, "
-                             "cache_has_attachments, associated_message_type) VALUES (?, ?, ?, ?, ?, ?, ?)",
-                             -1, &s, nullptr),
-          db_);
-    bindText(s, 1, row.text);
-    if (row.attributedBody)
-        sqlite3_bind_blob(s, 2, row.attributedBody->data(), int(row.attributedBody->size()), SQLITE_TRANSIENT);
-    else
-        sqlite3_bind_null(s, 2);
-    bindText(s, 3, row.service);
-    sqlite3_bind_int64(s, 4, row.date);
-    sqlite3_bind_int(s, 5, row.fromMe ? 1 : 0);
-    sqlite3_bind_int64(s, 6, row.attachments);
-    sqlite3_bind_int64(s, 7, row.associatedType);
-    check(sqlite3_step(s), db_);
-    sqlite3_finalize(s);
-    const int64_t message = sqlite3_last_insert_rowid(db_);
-    check(sqlite3_prepare_v2(db_, "INSERT INTO chat_message_join (chat_id, message_id) VALUES (?, ?)", -1, &s, nullptr),
-          db_);
-    sqlite3_bind_int64(s, 1, chat);
-    sqlite3_bind_int64(s, 2, message);
-    check(sqlite3_step(s), db_);
-    sqlite3_finalize(s);
+    const int64_t message = insert("INSERT INTO message (text, attributedBody, service, date, is_from_me, "
+                                   "cache_has_attachments, associated_message_type) VALUES (?, ?, ?, ?, ?, ?, ?)",
+                                   [&](sqlite3_stmt* s) {
+                                       bindText(s, 1, row.text);
+                                       if (row.attributedBody)
+                                           sqlite3_bind_blob(s, 2, row.attributedBody->data(),
+                                                             int(row.attributedBody->size()), SQLITE_TRANSIENT);
+                                       bindText(s, 3, row.service);
+                                       sqlite3_bind_int64(s, 4, row.date);
+                                       sqlite3_bind_int(s, 5, row.fromMe ? 1 : 0);
+                                       sqlite3_bind_int64(s, 6, row.attachments);
+                                       sqlite3_bind_int64(s, 7, row.associatedType);
+                                   });
+    insert("INSERT INTO chat_message_join (chat_id, message_id) VALUES (?, ?)", [&](sqlite3_stmt* s) {
+        sqlite3_bind_int64(s, 1, chat);
+        sqlite3_bind_int64(s, 2, message);
+    });
     return message;
 }
 

@@ -3,10 +3,12 @@
 // transcript reads, built row by row by a test.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace vessora::test {
 
@@ -32,6 +34,7 @@ public:
     void close();
 
 private:
+    int64_t insert(const char* sql, const std::function<void(sqlite3_stmt*)>& bind);
     sqlite3* db_ = nullptr;
 };
 

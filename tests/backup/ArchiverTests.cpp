@@ -1,0 +1,376 @@
+#include "ChatDatabase.h"
+#include "TestSupport.h"
+
+#include "backup/Archiver.h"
+#include "backup/PendingDeletion.h"
+#include "support/Fmt.h"
+#include "support/Paths.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vessora;
+using namespace vessora::test;
+
+namespace {
+
+// Everything about one item that a backup must leave as it was.
+struct ItemState {
+    mode_t mode = 0;
+    off_t size = 0;
+    timespec modified{}, changed{};
+    std::string contents; // file bytes or link target
+    bool operator==(const ItemState& o) const {
+        return mode == o.mode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+               changed.tv_nsec == o.changed.tv_nsec && contents == o.contents;
+    }
+};
+
+void record(const std::string& path, std::map<std::string, ItemState>& into) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return;
+    ItemState& s = into[path];
+    s.mode = st.st_mode;
+    s.size = st.st_size;
+    s.modified = st.st_mtim;
+    s.changed = st.st_ctim;
+    if (S_ISREG(st.st_mode)) s.contents = readText(path);
+    if (S_ISLNK(st.st_mode)) {
+        std::string target(4096, '\0');
+        target.resize(size_t(std::max<ssize_t>(0, ::readlink(path.c_str(), target.data(), target.size()))));
+        s.contents = target;
+    }
+    if (!S_ISDIR(st.st_mode)) return;
+    std::vector<std::string> children;
+    if (DIR* d = ::opendir(path.c_str())) {
+        while (const dirent* e = ::readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") children.push_back(e->d_name);
+        ::closedir(d);
+    }
+    for (const auto& c : children) record(Paths::join(path, c), into);
+}
+
+std::map<std::string, ItemState> snapshot(const std::string& root) {
+    std::map<std::string, ItemState> states;
+    record(root, states);
+    return states;
+}
+
+// The relative paths, kinds and contents below a folder (times left out).
+std::map<std::string, std::string> treeContents(const std::string& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& [path, state] : snapshot(root))
+        out[path.substr(root.size())] = std::to_string(state.mode & S_IFMT) + ":" + state.contents;
+    return out;
+}
+
+struct EntryStandIn {
+    std::string url;
+};
+using Pending = PendingDeletion<EntryStandIn, int>;
+
+// Originals live under `originals`; every test's archive must leave them as
+// they were, bytes and timestamps, which TearDown checks.
+class ArchiverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        makeDirs(originals);
+        makeDirs(backups);
+    }
+    void watch() { before = snapshot(originals); }
+    void TearDown() override {
+        if (IsSkipped()) return;
+        ASSERT_FALSE(before.empty()) << "the test did not record its originals";
+        auto after = snapshot(originals);
+        ASSERT_EQ(after.size(), before.size());
+        for (const auto& [path, state] : before) {
+            ASSERT_TRUE(after.count(path)) << path << " disappeared";
+            EXPECT_TRUE(after.at(path) == state) << path << " changed";
+        }
+    }
+
+    TempDir dir;
+    std::string originals = dir / "originals";
+    std::string backups = dir / "backups";
+    std::map<std::string, ItemState> before;
+};
+
+} // namespace
+
+TEST_F(ArchiverTest, CopiesAndVerifiesATreeAndAFile) {
+    const std::string tree = originals + "/Projects";
+    writeFile(tree + "/a.bin", 300'000, 'a');
+    writeFile(tree + "/nested/deeper/b.bin", 70'000, 'b');
+    writeFile(tree + "/nested/empty.txt", 0);
+    makeDirs(tree + "/empty folder");
+    ASSERT_EQ(::symlink("a.bin", (tree + "/link").c_str()), 0);
+    ASSERT_EQ(::symlink("/nowhere/at/all", (tree + "/dangling").c_str()), 0);
+    const std::string file = writeFile(originals + "/notes.txt", 5'000, 'n');
+    const std::string dangling = originals + "/Projects/dangling";
+    watch();
+
+    std::vector<std::string> told;
+    ArchiveResult r =
+        Archiver::archive({tree, file, dangling}, "Documents", backups, [&](size_t i, size_t n, const std::string& s) {
+            told.push_back(std::to_string(i) + "/" + std::to_string(n) + " " + s);
+        });
+    EXPECT_TRUE(r.failed.empty()) << r.failed[0].reason;
+    EXPECT_EQ(Paths::parent(r.destination), backups);
+    EXPECT_EQ(Paths::lastComponent(r.destination).rfind("Documents 20", 0), 0u);
+    EXPECT_EQ(r.copied, (std::vector<std::string>{tree, file, dangling}));
+    ASSERT_EQ(r.items.size(), 3u);
+    EXPECT_EQ(r.items[0].destination, r.destination + "/Projects");
+    EXPECT_EQ(r.items[1].destination, r.destination + "/notes.txt");
+    EXPECT_EQ(r.items[0].id(), tree);
+    EXPECT_EQ(treeContents(r.items[0].destination), treeContents(tree));
+    EXPECT_EQ(readText(r.items[1].destination), readText(file));
+    EXPECT_EQ(r.items[1].originalBytes, allocatedSize(file));
+    EXPECT_EQ(r.bytes, r.items[0].copiedBytes + r.items[1].copiedBytes + r.items[2].copiedBytes);
+    EXPECT_GE(r.items[0].copiedBytes, 370'000);
+    EXPECT_FALSE(r.readableExport);
+    EXPECT_FALSE(exists(r.destination + "/index.html"));
+    EXPECT_EQ(told, (std::vector<std::string>{"0/3 " + tree, "1/3 " + file, "2/3 " + dangling}));
+}
+
+TEST(ArchiverRule, NinetyEightPercent) {
+    EXPECT_TRUE(Archiver::copyIsLargeEnough(100'000, 98'000));
+    EXPECT_FALSE(Archiver::copyIsLargeEnough(100'000, 97'999));
+    EXPECT_TRUE(Archiver::copyIsLargeEnough(100'000, 100'000));
+    EXPECT_TRUE(Archiver::copyIsLargeEnough(100'000, 500'000));
+    EXPECT_TRUE(Archiver::copyIsLargeEnough(0, 0));
+    EXPECT_TRUE(Archiver::copyIsLargeEnough(0, 4096));
+    EXPECT_FALSE(Archiver::copyIsLargeEnough(1, 0));
+    EXPECT_FALSE(Archiver::copyIsLargeEnough(4096, 0));
+}
+
+TEST_F(ArchiverTest, AnUndersizedCopyFailsAndStays) {
+    // Blocks reserved past the end of a file count in its allocated size but
+    // are not copied, so the copy measures far less than the original.
+    const std::string file = writeFile(originals + "/reserved.img", 4096, 'r');
+    int fd = ::open(file.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, 1 << 20), 0);
+    ::close(fd);
+    const std::string small = writeFile(originals + "/fine.txt", 10'000);
+    watch();
+
+    ArchiveResult r = Archiver::archive({file, small}, "Disk Image", backups);
+    ASSERT_EQ(r.failed.size(), 1u);
+    EXPECT_EQ(r.failed[0].url, file);
+    const std::string copy = r.destination + "/reserved.img";
+    EXPECT_EQ(r.failed[0].reason, "The copy is " + Fmt::bytes(allocatedSize(copy)) + " against an original of " +
+                                      Fmt::bytes(allocatedSize(file)) + ".");
+    EXPECT_EQ(readText(copy), readText(file)); // left where it is
+    EXPECT_EQ(r.copied, std::vector<std::string>{small});
+    EXPECT_EQ(r.items.size(), 1u);
+}
+
+TEST_F(ArchiverTest, ADestinationThatCannotBeCreatedFailsEveryItem) {
+    const std::string a = writeFile(originals + "/a", 100), b = writeFile(originals + "/b", 100);
+    const std::string blocker = writeFile(dir / "blocker", 10);
+    watch();
+
+    ArchiveResult r = Archiver::archive({a, b}, "Label", blocker + "/Backups");
+    ASSERT_EQ(r.failed.size(), 2u);
+    EXPECT_EQ(r.failed[0].url, a);
+    EXPECT_EQ(r.failed[1].url, b);
+    EXPECT_EQ(r.failed[0].reason, "Could not create " + r.destination + ": Not a directory");
+    EXPECT_EQ(r.failed[1].reason, r.failed[0].reason);
+    EXPECT_TRUE(r.copied.empty());
+    EXPECT_TRUE(r.items.empty());
+
+    // A folder the caller may not write into.
+    makeDirs(dir / "locked");
+    ::chmod((dir / "locked").c_str(), 0555);
+    int status = runAsUnprivileged([&] {
+        ArchiveResult denied = Archiver::archive({a}, "Label", dir / "locked/Backups");
+        return denied.failed.size() == 1 && denied.failed[0].reason.find("Permission denied") != std::string::npos &&
+                       denied.failed[0].reason.rfind("Could not create " + denied.destination + ": ", 0) == 0
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(ArchiverTest, SameLastComponentTwiceKeepsBothCopiesWhole) {
+    const std::string first = originals + "/one/data", second = originals + "/two/data";
+    writeText(first + "/shared.txt", "first copy");
+    writeText(first + "/only-first.txt", "1");
+    writeText(second + "/shared.txt", "second copy, longer");
+    const std::string fileA = writeText(originals + "/one/log.txt", "first log");
+    const std::string fileB = writeText(originals + "/two/log.txt", "second log");
+    writeText(originals + "/index.html", "<p>the user's own page</p>");
+    watch();
+
+    ArchiveResult r = Archiver::archive({first, second, fileA, fileB, originals + "/index.html"}, "Twice", backups);
+    ASSERT_TRUE(r.failed.empty());
+    ASSERT_EQ(r.items.size(), 5u);
+    EXPECT_EQ(r.items[0].destination, r.destination + "/data");
+    EXPECT_EQ(r.items[1].destination, r.destination + "/data 2");
+    EXPECT_EQ(r.items[2].destination, r.destination + "/log.txt");
+    EXPECT_EQ(r.items[3].destination, r.destination + "/log 2.txt");
+    EXPECT_EQ(r.items[4].destination, r.destination + "/index 2.html");
+    for (const auto& item : r.items) EXPECT_EQ(treeContents(item.destination), treeContents(item.source));
+
+    // A second backup in the same minute shares the folder and still leaves
+    // the first one's copies alone.
+    ArchiveResult again = Archiver::archive({second}, "Twice", backups);
+    ASSERT_TRUE(again.failed.empty());
+    if (again.destination == r.destination) {
+        EXPECT_EQ(again.items[0].destination, r.destination + "/data 3");
+    }
+    EXPECT_EQ(readText(r.destination + "/data/shared.txt"), "first copy");
+}
+
+TEST_F(ArchiverTest, AnEmptyListMakesTheFolderAndNothingElse) {
+    watch();
+    ArchiveResult r = Archiver::archive({}, "Nothing", backups);
+    EXPECT_TRUE(r.failed.empty());
+    EXPECT_TRUE(r.copied.empty());
+    EXPECT_TRUE(r.items.empty());
+    EXPECT_EQ(r.bytes, 0);
+    EXPECT_FALSE(r.readableExport);
+    struct stat st;
+    ASSERT_EQ(::stat(r.destination.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_FALSE(Pending::from(r, {}, 0));
+}
+
+TEST_F(ArchiverTest, TranscriptBesideAFullyVerifiedMessagesCopy) {
+    const std::string messages = originals + "/Messages";
+    writeSampleChatDatabase(messages + "/chat.db");
+    writeFile(messages + "/Attachments/ab/photo.jpg", 40'000);
+    const std::string other = writeText(originals + "/other.txt", "x");
+    watch();
+
+    ArchiveResult r = Archiver::archive({other, messages}, "Messages", backups);
+    ASSERT_TRUE(r.failed.empty());
+    ASSERT_TRUE(r.readableExport);
+    EXPECT_EQ(*r.readableExport, r.destination + "/index.html");
+    const std::string doc = readText(*r.readableExport);
+    EXPECT_NE(doc.find("2 conversations \u00b7 5 messages"), std::string::npos);
+    EXPECT_NE(doc.find("<b>Family</b><i>3 messages</i>"), std::string::npos);
+    EXPECT_NE(doc.find("<b>+15550100</b><i>2 messages</i>"), std::string::npos);
+    EXPECT_NE(doc.find(">Yes<br>see you</div>"), std::string::npos);
+    EXPECT_EQ(readText(r.destination + "/Messages/chat.db"), readText(messages + "/chat.db"));
+}
+
+TEST_F(ArchiverTest, NoTranscriptUnlessEveryItemVerifiedAndADatabaseIsThere) {
+    const std::string messages = originals + "/Messages";
+    writeSampleChatDatabase(messages + "/chat.db");
+    const std::string notADatabase = writeText(originals + "/Broken/chat.db", "not sqlite at all");
+    const std::string plain = writeText(originals + "/plain.txt", "plain");
+    watch();
+
+    const std::string missing = originals + "/does-not-exist";
+    ArchiveResult partial = Archiver::archive({messages, missing}, "Partial", backups);
+    ASSERT_EQ(partial.failed.size(), 1u);
+    EXPECT_EQ(partial.failed[0].url, missing);
+    EXPECT_NE(partial.failed[0].reason.find("No such file or directory"), std::string::npos)
+        << partial.failed[0].reason;
+    EXPECT_EQ(partial.failed[0].reason.find('\n'), std::string::npos); // trimmed
+    EXPECT_FALSE(partial.readableExport);
+    EXPECT_FALSE(exists(partial.destination + "/index.html"));
+    EXPECT_TRUE(exists(partial.destination + "/Messages/chat.db")); // the verified copy stays
+
+    ArchiveResult without = Archiver::archive({plain}, "Plain", backups);
+    EXPECT_TRUE(without.failed.empty());
+    EXPECT_FALSE(without.readableExport);
+    EXPECT_FALSE(exists(without.destination + "/index.html"));
+
+    ArchiveResult broken = Archiver::archive({Paths::parent(notADatabase)}, "Broken", backups);
+    EXPECT_TRUE(broken.failed.empty());
+    EXPECT_EQ(broken.copied.size(), 1u);
+    EXPECT_FALSE(broken.readableExport);
+}
+
+TEST_F(ArchiverTest, SameAndOtherFileSystem) {
+    if (!isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    const std::string file = writeFile(originals + "/photo.raw", 200'000);
+    watch();
+    const std::string mount = dir / "other-volume";
+    ASSERT_TRUE(mountTmpfs(mount, 16 << 20));
+
+    ArchiveResult here = Archiver::archive({file}, "Here", backups);
+    ArchiveResult there = Archiver::archive({file}, "There", mount + "/Backups");
+    ASSERT_TRUE(here.failed.empty());
+    ASSERT_TRUE(there.failed.empty()) << there.failed[0].reason;
+    EXPECT_EQ(readText(there.items[0].destination), readText(file));
+    EXPECT_TRUE(Archiver::sameVolume(file, here.destination));
+    EXPECT_FALSE(Archiver::sameVolume(file, there.destination));
+    EXPECT_FALSE(Archiver::sameVolume(file, dir / "missing"));
+    EXPECT_FALSE(Archiver::sameVolume(dir / "missing", file));
+
+    auto pendingHere = Pending::from(here, {{file}}, 7);
+    ASSERT_TRUE(pendingHere);
+    EXPECT_TRUE(pendingHere->sameVolumeAsSource);
+    EXPECT_EQ(pendingHere->mode, 7);
+    EXPECT_EQ(pendingHere->bytes, here.bytes);
+    EXPECT_EQ(pendingHere->destination, here.destination);
+    auto pendingThere = Pending::from(there, {{file}}, 7);
+    ASSERT_TRUE(pendingThere);
+    EXPECT_FALSE(pendingThere->sameVolumeAsSource);
+    EXPECT_FALSE(Pending::from(there, {}, 7)->sameVolumeAsSource);
+    unmount(mount);
+}
+
+TEST_F(ArchiverTest, ADestinationThatFillsUpFailsTheItem) {
+    if (!isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    // One big file that cannot fit.
+    const std::string big = writeFile(originals + "/big.bin", 3 << 20, 'B');
+    // A tree that overflows the volume by a few blocks: whatever part of it
+    // fails, the copy still measures more than 98 % of the original, so only
+    // the copier's own error report can tell it is incomplete.
+    const std::string tree = originals + "/tree";
+    writeFile(tree + "/large.bin", 245 * 4096, 'L');
+    for (int i = 0; i < 14; ++i) writeFile(tree + "/small" + std::to_string(i), 4096, 's');
+    watch();
+    const std::string small = dir / "small-volume";
+    ASSERT_TRUE(mountTmpfs(small, 1 << 20));
+
+    ArchiveResult r = Archiver::archive({big}, "Full", small);
+    ASSERT_EQ(r.failed.size(), 1u);
+    EXPECT_EQ(r.failed[0].url, big);
+    EXPECT_NE(r.failed[0].reason.find("No space left on device"), std::string::npos) << r.failed[0].reason;
+    EXPECT_TRUE(r.copied.empty());
+
+    runProgram({"/bin/rm", "-rf", r.destination});
+    ArchiveResult t = Archiver::archive({tree}, "Full", small);
+    ASSERT_EQ(t.failed.size(), 1u);
+    EXPECT_EQ(t.failed[0].url, tree);
+    EXPECT_NE(t.failed[0].reason.find("No space left on device"), std::string::npos) << t.failed[0].reason;
+    EXPECT_TRUE(t.items.empty());
+    unmount(small);
+}
+
+TEST(ArchiverSelf, ABackupFolderInsideTheOriginalIsRefusedBeforeCopying) {
+    TempDir dir;
+    const std::string file = writeText(dir / "Documents/letter.txt", "dear");
+    ArchiveResult r = Archiver::archive({dir / "Documents"}, "Self", dir / "Documents/Vessora Backups");
+    ASSERT_EQ(r.failed.size(), 1u);
+    EXPECT_EQ(r.failed[0].reason, "The backup folder lies inside the original.");
+    EXPECT_TRUE(r.copied.empty());
+    EXPECT_EQ(::rmdir(r.destination.c_str()), 0) << "something was copied into " << r.destination;
+    EXPECT_EQ(readText(file), "dear");
+}
+
+TEST(ArchiverNames, FolderNameAndDefaultDestination) {
+    using namespace std::chrono;
+    // 3 March 2025, 14:05:30 UTC.
+    const Date date = system_clock::time_point(seconds(1'741'010'730));
+    EXPECT_EQ(Archiver::folderName("Messages", date, "UTC"), "Messages 2025-03-03 1405");
+    EXPECT_EQ(Archiver::folderName("Messages", date, "America/New_York"), "Messages 2025-03-03 0905");
+    EXPECT_EQ(Archiver::folderName("Mail/../..", date, "UTC"), "Mail-..-.. 2025-03-03 1405");
+    EXPECT_EQ(Archiver::folderName("Photos", date, "Asia/Kolkata"), "Photos 2025-03-03 1935");
+
+    TempDir home;
+    ScopedEnv h("HOME", home.path());
+    ScopedEnv x("XDG_CONFIG_HOME", std::nullopt);
+    EXPECT_EQ(Archiver::defaultDestination(), home.path() + "/Documents/Vessora Backups");
+}
