@@ -80,51 +80,84 @@ private:
     std::thread thread_;
 };
 
+// Plain printable ASCII needs no escaping; anything else goes through
+// JsonWriter::quote (which writes undecodable bytes as \udcXX).
+bool plainJsonText(std::string_view text) {
+    bool plain = true;
+    for (unsigned char c : text) plain &= c >= 0x20 && c < 0x7f && c != '"' && c != '\\';
+    return plain;
+}
+
+void appendQuoted(std::string& out, std::string_view text, bool plain) {
+    if (!plain) {
+        out += JsonWriter::quote(text);
+        return;
+    }
+    out += '"';
+    out += text;
+    out += '"';
+}
+
 // The whole tree, one node after another without recursion (trees may be
 // tens of thousands of levels deep), flushed to standard output as it grows.
+// Field names are fixed text; a path is known to be plain when its parent's
+// was and its own name is.
 void writeJson(const FSNode& root) {
     std::string out;
-    JsonWriter json(out, false);
     std::string path = root.path();
     struct Frame {
         const FSNode* node;
         size_t next;
         size_t pathLength;
+        bool plainPath;
     };
     std::vector<Frame> stack;
+    auto number = [&](const char* key, int64_t value) {
+        out += key;
+        out += std::to_string(value);
+    };
+    auto flag = [&](const char* key, bool value) {
+        out += key;
+        out += value ? "true" : "false";
+    };
     auto open = [&](const FSNode& node) {
         size_t length = path.size();
+        const std::string name = node.name();
+        const bool plainName = plainJsonText(name);
+        bool plainPath = stack.empty() ? plainJsonText(path) : stack.back().plainPath;
         if (&node != &root && !node.isAggregate) {
             if (!path.empty() && path.back() != '/') path += '/';
-            path += node.name();
+            path += name;
+            plainPath = plainPath && plainName;
         }
-        json.beginObject()
-            .field("name", node.name())
-            .field("path", path)
-            .field("isDirectory", node.isDirectory())
-            .field("size", node.size)
-            .field("logicalSize", node.logicalSize)
-            .field("fileCount", node.fileCount)
-            .field("dirCount", node.dirCount)
-            .field("isAggregate", node.isAggregate)
-            .field("unreadable", node.unreadable)
-            .field("isNotDescended", node.isNotDescended)
-            .field("isCloudProvider", node.isCloudProvider)
-            .key("children")
-            .beginArray();
-        stack.push_back({&node, 0, length});
+        out += "{\"name\":";
+        appendQuoted(out, name, plainName);
+        out += ",\"path\":";
+        appendQuoted(out, path, plainPath);
+        flag(",\"isDirectory\":", node.isDirectory());
+        number(",\"size\":", node.size);
+        number(",\"logicalSize\":", node.logicalSize);
+        number(",\"fileCount\":", node.fileCount);
+        number(",\"dirCount\":", node.dirCount);
+        flag(",\"isAggregate\":", node.isAggregate);
+        flag(",\"unreadable\":", node.unreadable);
+        flag(",\"isNotDescended\":", node.isNotDescended);
+        flag(",\"isCloudProvider\":", node.isCloudProvider);
+        out += ",\"children\":[";
+        stack.push_back({&node, 0, length, plainPath});
     };
     open(root);
     while (!stack.empty()) {
         Frame& top = stack.back();
         if (top.next < top.node->children().size()) {
+            if (top.next > 0) out += ',';
             open(*top.node->children()[top.next++]);
         } else {
-            json.endArray().endObject();
+            out += "]}";
             path.resize(top.pathLength);
             stack.pop_back();
         }
-        if (out.size() >= (1 << 20)) {
+        if (out.size() >= (256 << 10)) {
             writeOut(out);
             out.clear();
         }

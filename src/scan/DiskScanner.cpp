@@ -36,6 +36,7 @@ namespace vessora::walk {
 // A top-level entry of the scan root: its node (null when it has none) and
 // whether something inside could not be examined.
 struct TopState {
+    uint32_t index = 0;
     std::string name;
     FSNode::Ptr node;
     std::atomic<bool> entryFailed{false};
@@ -80,11 +81,13 @@ private:
 
     // A regular file with several links is counted at its first link in walk
     // order only. Returns false when this link is not the one counted.
-    bool claimLink(const walk::EntryStat& st, walk::DirTask* dir, uint32_t index, LinkOccurrence** stored) {
+    bool claimLink(const walk::EntryStat& st, FSNode* dir, uint32_t top, uint32_t index, uint32_t foldersBefore,
+                   LinkOccurrence** stored) {
         auto occurrence = std::make_unique<LinkOccurrence>();
-        if (dir) walk::retain(dir);
         occurrence->dir = dir;
+        occurrence->top = top;
         occurrence->index = index;
+        occurrence->foldersBefore = foldersBefore;
         occurrence->allocated = st.allocated;
         occurrence->length = st.length;
         return inodes.claim(InodeSet::key(st.dev, st.ino), std::move(occurrence), stored);
@@ -98,7 +101,7 @@ private:
         std::string path = Paths::join(rootPath_, task->name);
         if (!st.isDirectory()) {
             LinkOccurrence* occurrence = nullptr;
-            if (st.isMultiLinkFile() && !claimLink(st, nullptr, task->index, &occurrence)) return;
+            if (st.isMultiLinkFile() && !claimLink(st, nullptr, task->index, 0, 0, &occurrence)) return;
             top.node = FSNode::make(task->name, path, false);
             top.node->size = st.allocated;
             top.node->logicalSize = st.length;
@@ -137,6 +140,7 @@ private:
             return;
         }
         int64_t smallBytes = 0, smallLogical = 0, smallCount = 0;
+        uint32_t folders = 0; // folder nodes made so far: places links in walk order
         std::vector<walk::DirTask*> subdirs;
         forEachEntry(fd, worker, [&](const char* name, uint32_t index) {
             if (stats_.isCancelled()) return false;
@@ -149,6 +153,7 @@ private:
             if (st.isDirectory()) {
                 if (isCycle(task, st)) return true;
                 FSNode::Ptr child = FSNode::makeChild(node, name, true);
+                ++folders;
                 if (!options_.skipPaths.empty() && skipNames_.count(name)) {
                     std::string path = childPath(task, name);
                     if (options_.skipPaths.count(path)) {
@@ -172,7 +177,8 @@ private:
                 return true;
             }
             LinkOccurrence* occurrence = nullptr;
-            if (st.isMultiLinkFile() && !claimLink(st, task, index, &occurrence)) return true;
+            if (st.isMultiLinkFile() && !claimLink(st, &node, task->top->index, index, folders, &occurrence))
+                return true;
             count(worker, st.allocated);
             if (st.allocated < options_.smallFileThreshold) {
                 smallBytes += st.allocated;
@@ -189,8 +195,9 @@ private:
         });
         keepOrClose(task, fd, subdirs.size());
         if (smallCount > 0) FSNode::makeLump(node, smallCount, smallBytes, smallLogical);
+        node.compactChildren();
         task->pending.store(int32_t(subdirs.size()) + 1, std::memory_order_relaxed);
-        push(subdirs);
+        push(subdirs, worker);
         if (task->pending.fetch_sub(1, std::memory_order_acq_rel) == 1) complete(task);
     }
 
@@ -226,10 +233,10 @@ void takeBack(const LinkOccurrence& link, std::vector<walk::TopState>& tops, Sca
         stats._bytes -= link.allocated;
     }
     if (!link.dir) {
-        tops[link.index].node.reset();
+        tops[link.top].node.reset();
         return;
     }
-    FSNode* dir = link.dir->node;
+    FSNode* dir = link.dir;
     if (link.fileNode) {
         dir->eraseChild(link.fileNode);
     } else if (!dir->children().empty() && dir->children().back()->isAggregate) {
@@ -315,7 +322,7 @@ private:
             return true;
         });
         keepOrClose(task, fd, subdirs.size());
-        push(subdirs);
+        push(subdirs, worker);
     }
 
     void finishWorker(Worker& worker) override { total.fetch_add(worker.bytes); }
@@ -365,7 +372,10 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
             }
         }
         tops = std::vector<walk::TopState>(work.size());
-        for (size_t i = 0; i < work.size(); ++i) tops[i].name = std::move(work[i]);
+        for (size_t i = 0; i < work.size(); ++i) {
+            tops[i].index = uint32_t(i);
+            tops[i].name = std::move(work[i]);
+        }
     }
 
     {

@@ -1,21 +1,65 @@
 #include "scan/FSNode.h"
 
-#include "support/Paths.h"
-
 #include <algorithm>
+#include <cstring>
 
 namespace vessora {
 
-FSNode::FSNode(Private, std::string name, std::unique_ptr<std::string> ownPath, bool isDirectory)
-    : name_(std::move(name)), ownPath_(std::move(ownPath)), isDirectory_(isDirectory) {}
+FSNode::Label::Label(std::string_view name, const std::string* path) { assign(name, path); }
 
-FSNode::Ptr FSNode::make(std::string name, std::string path, bool isDirectory) {
-    return std::make_shared<FSNode>(Private{}, std::move(name), std::make_unique<std::string>(std::move(path)),
-                                    isDirectory);
+FSNode::Label::~Label() {
+    if (tag() & kHeap) delete[] heapBytes();
 }
 
-FSNode::Ptr FSNode::makeChild(FSNode& parent, std::string name, bool isDirectory) {
-    auto node = std::make_shared<FSNode>(Private{}, std::move(name), nullptr, isDirectory);
+char* FSNode::Label::heapBytes() const {
+    char* bytes;
+    std::memcpy(&bytes, raw_, sizeof bytes);
+    return bytes;
+}
+
+uint32_t FSNode::Label::heapLength(size_t which) const {
+    uint32_t length;
+    std::memcpy(&length, raw_ + 8 + 4 * which, sizeof length);
+    return length;
+}
+
+void FSNode::Label::assign(std::string_view name, const std::string* path) {
+    char* old = (tag() & kHeap) ? heapBytes() : nullptr;
+    if (!path && name.size() < kInline) {
+        std::memcpy(raw_, name.data(), name.size());
+        raw_[23] = char(name.size());
+    } else {
+        uint32_t nameLength = uint32_t(name.size()), pathLength = uint32_t(path ? path->size() : 0);
+        char* bytes = new char[nameLength + pathLength];
+        std::memcpy(bytes, name.data(), nameLength);
+        if (path) std::memcpy(bytes + nameLength, path->data(), pathLength);
+        std::memcpy(raw_, &bytes, sizeof bytes);
+        std::memcpy(raw_ + 8, &nameLength, 4);
+        std::memcpy(raw_ + 12, &pathLength, 4);
+        raw_[23] = char(path ? kHeapPath : kHeap);
+    }
+    delete[] old;
+}
+
+std::string_view FSNode::Label::name() const {
+    if (tag() & kHeap) return {heapBytes(), heapLength(0)};
+    return {raw_, tag()};
+}
+
+std::string_view FSNode::Label::path() const {
+    if (!hasPath()) return {};
+    return {heapBytes() + heapLength(0), heapLength(1)};
+}
+
+FSNode::FSNode(Private, std::string_view name, const std::string* path, bool isDirectory)
+    : label_(name, path), isDirectory_(isDirectory) {}
+
+FSNode::Ptr FSNode::make(std::string_view name, const std::string& path, bool isDirectory) {
+    return std::make_shared<FSNode>(Private{}, name, &path, isDirectory);
+}
+
+FSNode::Ptr FSNode::makeChild(FSNode& parent, std::string_view name, bool isDirectory) {
+    auto node = std::make_shared<FSNode>(Private{}, name, nullptr, isDirectory);
     node->parent_ = &parent;
     parent.children_.push_back(node);
     return node;
@@ -54,14 +98,18 @@ FSNode::~FSNode() {
 }
 
 void FSNode::detachChild(FSNode& child) {
-    if (!child.ownPath_) child.ownPath_ = std::make_unique<std::string>(child.path());
+    if (!child.label_.hasPath()) {
+        std::string path = child.path();
+        std::string name(child.label_.name());
+        child.label_.assign(name, &path);
+    }
     child.parent_ = nullptr;
 }
 
 std::string FSNode::name() const {
-    if (!isLump_) return name_;
-    std::string text = name_ + " smaller item";
-    if (name_ != "1") text += 's';
+    std::string text(label_.name());
+    if (!isLump_) return text;
+    text += text == "1" ? " smaller item" : " smaller items";
     return text;
 }
 
@@ -70,14 +118,14 @@ void FSNode::appendPath(std::string& out) const {
     // append the names downwards; no recursion, whatever the depth.
     std::vector<const FSNode*> chain;
     const FSNode* n = this;
-    while (!n->ownPath_ && n->parent_) {
+    while (!n->label_.hasPath() && n->parent_) {
         if (!n->isLump_) chain.push_back(n);
         n = n->parent_;
     }
-    out = n->ownPath_ ? *n->ownPath_ : std::string();
+    out = n->label_.path();
     for (size_t i = chain.size(); i-- > 0;) {
         if (!out.empty() && out.back() != '/') out += '/';
-        out += chain[i]->name_;
+        out += chain[i]->label_.name();
     }
 }
 
@@ -95,9 +143,9 @@ void FSNode::appendChild(Ptr child) {
 FSNode::Ptr FSNode::removeChild(const FSNode* child) {
     auto it = std::find_if(children_.begin(), children_.end(), [&](const Ptr& c) { return c.get() == child; });
     if (it == children_.end()) return nullptr;
+    detachChild(**it);
     Ptr removed = std::move(*it);
     children_.erase(it);
-    detachChild(*removed);
     return removed;
 }
 
@@ -108,7 +156,10 @@ void FSNode::eraseChild(const FSNode* child) {
     children_.erase(it);
 }
 
-void FSNode::renameLump(int64_t count) { name_ = std::to_string(count); }
+void FSNode::renameLump(int64_t count) {
+    std::string digits = std::to_string(count);
+    label_.assign(digits, nullptr);
+}
 
 const std::vector<FSNode::Ptr>* FSNode::outlineChildren() const {
     if (!isDirectory_ || children_.empty()) return nullptr;

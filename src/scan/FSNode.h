@@ -8,13 +8,16 @@
 // lets go of a child that something else still holds. Screens may therefore
 // keep any node after it left the tree.
 //
-// Memory: a node inside the tree stores only its own name; its path is derived
-// from its parent's. Only a root or a detached node stores its full path.
+// Memory: a scan of a million files holds one node per folder, per lump and
+// per large file, so a node is kept to 88 bytes. A node inside the tree stores
+// only its own name (inline when short); its path is derived from its
+// parent's. Only a root or a detached node stores its full path.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vessora {
@@ -22,18 +25,52 @@ namespace vessora {
 class FSNode {
     struct Private {};
 
+    // The node's name, and for a root or detached node its own path: names of
+    // up to 22 bytes sit inline; anything longer, or a name with a path, is
+    // one heap block. 24 bytes.
+    class Label {
+    public:
+        Label() = default;
+        Label(std::string_view name, const std::string* path);
+        ~Label();
+        Label(const Label&) = delete;
+        Label& operator=(const Label&) = delete;
+        std::string_view name() const;
+        bool hasPath() const { return (tag() & kHeapPath) == kHeapPath; }
+        std::string_view path() const;
+        void assign(std::string_view name, const std::string* path);
+
+    private:
+        static constexpr uint8_t kHeap = 0x80, kHeapPath = 0xC0;
+        static constexpr size_t kInline = 23;
+        // Inline: the name's bytes, then in the last byte its length. Heap:
+        // the block's address, the name's and the path's lengths, and in the
+        // last byte kHeap or kHeapPath.
+        alignas(8) char raw_[24] = {};
+        uint8_t tag() const { return uint8_t(raw_[23]); }
+        char* heapBytes() const;
+        uint32_t heapLength(size_t which) const;
+    };
+
+    Label label_;
+    FSNode* parent_ = nullptr;
+    std::vector<std::shared_ptr<FSNode>> children_;
+
+    void appendPath(std::string& out) const;
+    void detachChild(FSNode& child);
+
 public:
     using Ptr = std::shared_ptr<FSNode>;
 
     // A free-standing node (a scan root, or a node built by hand).
-    static Ptr make(std::string name, std::string path, bool isDirectory);
+    static Ptr make(std::string_view name, const std::string& path, bool isDirectory);
     // A node whose path is the parent's path followed by `name`, appended to
     // `parent`'s children. The scanner builds its trees this way.
-    static Ptr makeChild(FSNode& parent, std::string name, bool isDirectory);
+    static Ptr makeChild(FSNode& parent, std::string_view name, bool isDirectory);
     // The lump of `count` small files of `parent`, appended as its last child.
     static Ptr makeLump(FSNode& parent, int64_t count, int64_t bytes, int64_t logicalBytes);
 
-    FSNode(Private, std::string name, std::unique_ptr<std::string> ownPath, bool isDirectory);
+    FSNode(Private, std::string_view name, const std::string* path, bool isDirectory);
     ~FSNode();
     FSNode(const FSNode&) = delete;
     FSNode& operator=(const FSNode&) = delete;
@@ -44,15 +81,20 @@ public:
     std::string path() const;
     bool isDirectory() const { return isDirectory_; }
 
-    int64_t size = 0;             // allocated bytes of all files counted in or below
-    int64_t logicalSize = 0;      // their lengths
-    int64_t fileCount = 0;        // files counted in or below (1 for a file)
-    int64_t dirCount = 0;         // directories below, the node itself not included
-    bool isAggregate = false;     // the lump of its directory's small files
-    bool unreadable = false;      // the item, or something inside it, could not be read
-    bool isNotDescended = false;  // listed but not entered; sizes stay 0
-    bool isCloudProvider = false; // with isNotDescended: a cloud provider's folder
+    int64_t size = 0;                 // allocated bytes of all files counted in or below
+    int64_t logicalSize = 0;          // their lengths
+    int64_t fileCount = 0;            // files counted in or below (1 for a file)
+    int32_t dirCount = 0;             // directories below, the node itself not included
+    bool isAggregate : 1 = false;     // the lump of its directory's small files
+    bool unreadable : 1 = false;      // the item, or something inside it, could not be read
+    bool isNotDescended : 1 = false;  // listed but not entered; sizes stay 0
+    bool isCloudProvider : 1 = false; // with isNotDescended: a cloud provider's folder
 
+private:
+    bool isDirectory_ : 1 = false;
+    bool isLump_ : 1 = false; // its name is a count, its path its directory's
+
+public:
     const std::vector<Ptr>& children() const { return children_; }
     // The node whose children hold this one; null for a root or a detached node.
     FSNode* parent() const { return parent_; }
@@ -75,21 +117,12 @@ public:
     const void* id() const { return this; }
     friend bool operator==(const FSNode& a, const FSNode& b) { return &a == &b; }
 
-    // For the scanner's hard-link correction: a lump's file count changed.
+    // For the scanner: a lump's file count changed after a hard-link correction.
     void renameLump(int64_t count);
-    // Takes `child` out of the children without detaching it (it is dropped).
+    // For the scanner: takes `child` out of the children (it is dropped).
     void eraseChild(const FSNode* child);
-
-private:
-    std::string name_;                     // a lump stores only its count's digits
-    std::unique_ptr<std::string> ownPath_; // null: derived from the parent
-    FSNode* parent_ = nullptr;
-    std::vector<Ptr> children_;
-    bool isDirectory_ = false;
-    bool isLump_ = false; // the path is the parent's own
-
-    void appendPath(std::string& out) const;
-    void detachChild(FSNode& child);
+    // For the scanner: gives back the spare capacity of the children list.
+    void compactChildren() { children_.shrink_to_fit(); }
 };
 
 } // namespace vessora

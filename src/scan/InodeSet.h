@@ -6,8 +6,6 @@
 // happens to meet it first. A link met out of order takes the count over and
 // the one counted before is handed back for correction after the walk.
 
-#include "scan/Walker.h"
-
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -18,13 +16,17 @@ namespace vessora {
 
 class FSNode;
 
+// One counted link. Its place in the walk order is worked out from the tree
+// itself (folders appear among their parent's children in listing order), so
+// nothing else is kept alive for it.
 struct LinkOccurrence {
-    walk::DirTask* dir = nullptr; // the directory holding the link (held); null for a top-level file
-    uint32_t index = 0;           // position in that directory's listing, or the top-level item
-    FSNode* fileNode = nullptr;   // the file's own node, when it got one (not in the lump)
+    FSNode* dir = nullptr;      // the folder holding the link; null for a top-level file
+    uint32_t top = 0;           // the top-level item it belongs to
+    uint32_t index = 0;         // position in its folder's listing
+    uint32_t foldersBefore = 0; // folders of that listing met before it
+    FSNode* fileNode = nullptr; // the file's own node, when it got one (not in the lump)
     int64_t allocated = 0;
     int64_t length = 0;
-    ~LinkOccurrence();
 };
 
 class InodeSet {

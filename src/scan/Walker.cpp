@@ -62,7 +62,8 @@ Walker::~Walker() {
 }
 
 void Walker::run(std::vector<DirTask*> tasks) {
-    push(tasks);
+    // A single starting task is the calling thread's own.
+    enqueue(tasks.data(), tasks.size(), 2);
     workerLoop();
     std::vector<std::thread> helpers;
     {
@@ -72,22 +73,32 @@ void Walker::run(std::vector<DirTask*> tasks) {
     for (auto& thread : helpers) thread.join();
 }
 
-void Walker::push(std::vector<DirTask*>& tasks) {
+void Walker::push(std::vector<DirTask*>& tasks, Worker& worker) {
     if (tasks.empty()) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    // Reversed, so the first subdirectory is taken first: the walk stays close
-    // to depth-first, which keeps few directories open at once.
-    for (size_t i = tasks.size(); i-- > 0;) stack_.push_back(tasks[i]);
-    outstanding_ += tasks.size();
+    worker.next = tasks[0];
+    enqueue(tasks.data() + 1, tasks.size() - 1, 1);
     tasks.clear();
+}
+
+void Walker::enqueue(DirTask* const* tasks, size_t count, size_t minQueuedForHelper) {
+    if (count == 0) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Reversed, so the first is taken first: the walk stays close to
+    // depth-first, which keeps few directories open at once.
+    for (size_t i = count; i-- > 0;) stack_.push_back(tasks[i]);
+    outstanding_ += count;
     if (idle_ > 0) {
         lock.unlock();
-        wake_.notify_all();
+        if (count == 1)
+            wake_.notify_one();
+        else
+            wake_.notify_all();
         return;
     }
-    // Helpers start only when there is work for them, so a small walk stays on
-    // the calling thread.
-    if (helpers_.size() < maxHelpers_ && stack_.size() >= 2) helpers_.emplace_back([this] { workerLoop(); });
+    // Helpers start only when there is queued work for them, so a walk of a
+    // single chain of folders, or of one folder, stays on the calling thread.
+    if (helpers_.size() < maxHelpers_ && stack_.size() >= minQueuedForHelper)
+        helpers_.emplace_back([this] { workerLoop(); });
 }
 
 void Walker::workerLoop() {
@@ -103,8 +114,14 @@ void Walker::workerLoop() {
         DirTask* task = stack_.back();
         stack_.pop_back();
         lock.unlock();
-        process(task, worker);
-        release(task);
+        // A task's first subdirectory continues on this thread: it counts as
+        // the same outstanding task and needs no lock.
+        while (task) {
+            process(task, worker);
+            release(task);
+            task = worker.next;
+            worker.next = nullptr;
+        }
         lock.lock();
         if (--outstanding_ == 0) wake_.notify_all();
     }

@@ -86,8 +86,9 @@ protected:
     // Per-thread scratch and counters.
     struct Worker {
         std::vector<char> buffer = std::vector<char>(64 * 1024);
-        int64_t files = 0; // scan: progress batch; quick size: unused
-        int64_t bytes = 0; // scan: progress batch; quick size: the thread's total
+        int64_t files = 0;       // scan: progress batch; quick size: unused
+        int64_t bytes = 0;       // scan: progress batch; quick size: the thread's total
+        DirTask* next = nullptr; // read next on this thread, without the queue
     };
 
     // Reads one directory task. The walk releases the task afterwards.
@@ -102,8 +103,10 @@ protected:
     void abandon(DirTask* task);
     // After listing: keeps `fd` for `subdirs` subdirectories when within budget.
     void keepOrClose(DirTask* task, int fd, size_t subdirs);
-    // Queues tasks (each holding a reference to its parent) in order.
-    void push(std::vector<DirTask*>& tasks);
+    // Hands over a directory's subdirectories (each holding a reference to
+    // its parent): the first is read next by this thread, the rest are queued
+    // for any thread, in order.
+    void push(std::vector<DirTask*>& tasks, Worker& worker);
     // The full path of a task's directory (walks up; for display and rare checks).
     std::string fullPath(const DirTask* task) const;
     std::string childPath(const DirTask* task, std::string_view name) const;
@@ -118,6 +121,7 @@ protected:
 
 private:
     void workerLoop();
+    void enqueue(DirTask* const* tasks, size_t count, size_t minQueuedForHelper);
     void parentOpened(DirTask* parent);
     int reopen(DirTask* task);
 
