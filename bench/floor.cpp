@@ -33,26 +33,30 @@ constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 std::mutex gLock;
 std::condition_variable gWake;
-std::vector<int> gStack; // open descriptors of directories still to read
-size_t gOutstanding = 0;
-unsigned gIdle = 0;
+std::vector<int> gShared;             // open descriptors of directories any thread may read
+std::atomic<int64_t> gOutstanding{0}; // directories found and not yet read
+std::atomic<unsigned> gIdle{0};
 std::atomic<int64_t> gBytes{0}, gEntries{0};
 
+// Each thread works depth-first through its own stack and moves the older
+// half of it to the shared stack whenever another thread is idle.
 void worker() {
     std::vector<char> buffer(64 * 1024);
-    std::vector<int> found;
+    std::vector<int> local;
     int64_t bytes = 0, entries = 0;
-    std::unique_lock<std::mutex> lock(gLock);
     for (;;) {
-        while (gStack.empty() && gOutstanding > 0) {
+        if (local.empty()) {
+            std::unique_lock<std::mutex> lock(gLock);
             ++gIdle;
-            gWake.wait(lock);
+            while (gShared.empty() && gOutstanding.load() > 0) gWake.wait(lock);
             --gIdle;
+            if (gShared.empty()) break;
+            local.push_back(gShared.back());
+            gShared.pop_back();
         }
-        if (gStack.empty()) break;
-        int fd = gStack.back();
-        gStack.pop_back();
-        lock.unlock();
+        int fd = local.back();
+        local.pop_back();
+        int64_t found = 0;
         for (;;) {
             long n = ::syscall(SYS_getdents64, fd, buffer.data(), buffer.size());
             if (n <= 0) break;
@@ -66,21 +70,28 @@ void worker() {
                 ++entries;
                 if (S_ISDIR(st.st_mode)) {
                     int sub = ::openat(fd, name, kFlags);
-                    if (sub >= 0) found.push_back(sub);
+                    if (sub >= 0) {
+                        local.push_back(sub);
+                        ++found;
+                    }
                 } else {
                     bytes += int64_t(st.st_blocks) * 512;
                 }
             }
         }
         ::close(fd);
-        lock.lock();
-        for (size_t i = found.size(); i-- > 0;) gStack.push_back(found[i]);
-        gOutstanding += found.size();
-        if (!found.empty() && gIdle) gWake.notify_all();
-        found.clear();
-        if (--gOutstanding == 0) gWake.notify_all();
+        if (gOutstanding.fetch_add(found - 1) + found - 1 == 0) {
+            std::lock_guard<std::mutex> lock(gLock);
+            gWake.notify_all();
+        }
+        if (gIdle.load(std::memory_order_relaxed) > 0 && local.size() > 1) {
+            std::lock_guard<std::mutex> lock(gLock);
+            size_t half = local.size() / 2;
+            gShared.insert(gShared.end(), local.begin(), local.begin() + long(half));
+            local.erase(local.begin(), local.begin() + long(half));
+            gWake.notify_all();
+        }
     }
-    lock.unlock();
     gBytes += bytes;
     gEntries += entries;
 }
@@ -98,7 +109,7 @@ int main(int argc, char** argv) {
         std::perror(argv[1]);
         return 1;
     }
-    gStack.push_back(fd);
+    gShared.push_back(fd);
     gOutstanding = 1;
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);

@@ -129,70 +129,95 @@ private:
             flush(worker);
             stats_.setCurrent(fullPath(task));
         }
-        FSNode& node = *task->node;
         int fd = open(task);
         if (fd < 0) {
             // Closed like any finished directory: flagged, counted once, and
             // attached in its place so that what follows lands in its real parent.
-            node.unreadable = true;
+            task->node->unreadable = true;
             stats_.addUnreadable();
             complete(task);
             return;
         }
+        readDirectory(task, fd, worker);
+    }
+
+    // Nodes are made here but joined to the directory only when all of its
+    // entries are known, in listing order (slices may finish in any order).
+    struct ScanListing : Listing {
+        std::vector<FSNode::Ptr> nodes;
+        std::vector<LinkOccurrence*> links; // their foldersBefore counts from the slice's start
         int64_t smallBytes = 0, smallLogical = 0, smallCount = 0;
-        uint32_t folders = 0; // folder nodes made so far: places links in walk order
-        std::vector<walk::DirTask*> subdirs;
-        forEachEntry(fd, worker, [&](const char* name, uint32_t index) {
-            if (stats_.isCancelled()) return false;
-            walk::EntryStat st;
-            if (!walk::statEntry(fd, name, st)) {
-                stats_.addUnreadable();
-                task->top->entryFailed.store(true, std::memory_order_relaxed);
-                return true;
-            }
-            if (st.isDirectory()) {
-                if (isCycle(task, st)) return true;
-                FSNode::Ptr child = FSNode::makeChild(node, name, true);
-                ++folders;
-                if (!options_.skipPaths.empty() && skipNames_.count(name)) {
-                    std::string path = childPath(task, name);
-                    if (options_.skipPaths.count(path)) {
-                        child->isNotDescended = true;
-                        child->isCloudProvider = options_.cloudRoots.count(path) > 0;
-                        return true;
-                    }
-                }
-                if (!options_.crossesDevices && st.dev != rootDev_) return true;
-                auto* sub = new walk::DirTask;
-                sub->depth = task->depth + 1;
-                sub->index = index;
-                sub->dev = st.dev;
-                sub->ino = st.ino;
-                sub->parent = task;
-                walk::retain(task);
-                sub->name = name;
-                sub->node = child.get();
-                sub->top = task->top;
-                subdirs.push_back(sub);
-                return true;
-            }
-            LinkOccurrence* occurrence = nullptr;
-            if (st.isMultiLinkFile() && !claimLink(st, &node, task->top->index, index, folders, &occurrence))
-                return true;
-            count(worker, st.allocated);
-            if (st.allocated < options_.smallFileThreshold) {
-                smallBytes += st.allocated;
-                smallLogical += st.length;
-                ++smallCount;
-                return true;
-            }
-            FSNode::Ptr file = FSNode::makeChild(node, name, false);
-            file->size = st.allocated;
-            file->logicalSize = st.length;
-            file->fileCount = 1;
-            if (occurrence) occurrence->fileNode = file.get();
+        uint32_t folders = 0; // folder nodes made: places links in walk order
+    };
+
+    std::unique_ptr<Listing> newListing() override { return std::make_unique<ScanListing>(); }
+
+    bool handleEntry(walk::DirTask* task, int fd, const char* name, uint32_t index, Listing& part,
+                     Worker& worker) override {
+        if (stats_.isCancelled()) return false;
+        auto& into = static_cast<ScanListing&>(part);
+        FSNode& node = *task->node;
+        walk::EntryStat st;
+        if (!walk::statEntry(fd, name, st)) {
+            stats_.addUnreadable();
+            task->top->entryFailed.store(true, std::memory_order_relaxed);
             return true;
-        });
+        }
+        if (st.isDirectory()) {
+            if (isCycle(task, st)) return true;
+            FSNode::Ptr child = FSNode::makeUnattachedChild(node, name, true);
+            into.nodes.push_back(child);
+            ++into.folders;
+            if (!options_.skipPaths.empty() && skipNames_.count(name)) {
+                std::string path = childPath(task, name);
+                if (options_.skipPaths.count(path)) {
+                    child->isNotDescended = true;
+                    child->isCloudProvider = options_.cloudRoots.count(path) > 0;
+                    return true;
+                }
+            }
+            if (!options_.crossesDevices && st.dev != rootDev_) return true;
+            into.subdirs.push_back(subdirectory(task, name, index, st));
+            into.subdirs.back()->node = child.get();
+            return true;
+        }
+        LinkOccurrence* occurrence = nullptr;
+        if (st.isMultiLinkFile()) {
+            if (!claimLink(st, &node, task->top->index, index, into.folders, &occurrence)) return true;
+            into.links.push_back(occurrence);
+        }
+        count(worker, st.allocated);
+        if (st.allocated < options_.smallFileThreshold) {
+            into.smallBytes += st.allocated;
+            into.smallLogical += st.length;
+            ++into.smallCount;
+            return true;
+        }
+        FSNode::Ptr file = FSNode::makeUnattachedChild(node, name, false);
+        file->size = st.allocated;
+        file->logicalSize = st.length;
+        file->fileCount = 1;
+        into.nodes.push_back(file);
+        if (occurrence) occurrence->fileNode = file.get();
+        return true;
+    }
+
+    void finishDirectory(walk::DirTask* task, int fd, std::vector<std::unique_ptr<Listing>>& parts,
+                         Worker& worker) override {
+        FSNode& node = *task->node;
+        int64_t smallBytes = 0, smallLogical = 0, smallCount = 0;
+        uint32_t folders = 0;
+        std::vector<walk::DirTask*> subdirs;
+        for (auto& p : parts) {
+            auto& part = static_cast<ScanListing&>(*p);
+            for (auto& child : part.nodes) node.appendChild(std::move(child));
+            for (LinkOccurrence* link : part.links) link->foldersBefore += folders;
+            folders += part.folders;
+            smallBytes += part.smallBytes;
+            smallLogical += part.smallLogical;
+            smallCount += part.smallCount;
+            subdirs.insert(subdirs.end(), part.subdirs.begin(), part.subdirs.end());
+        }
         keepOrClose(task, fd, subdirs.size());
         if (smallCount > 0) FSNode::makeLump(node, smallCount, smallBytes, smallLogical);
         node.compactChildren();
@@ -297,30 +322,30 @@ private:
             return;
         }
         int fd = open(task);
-        if (fd < 0) return;
-        std::vector<walk::DirTask*> subdirs;
-        forEachEntry(fd, worker, [&](const char* name, uint32_t index) {
-            walk::EntryStat st;
-            if (!walk::statEntry(fd, name, st)) return true;
-            if (!st.isDirectory()) {
-                worker.bytes += st.allocated;
-                return true;
-            }
-            if (isCycle(task, st) || st.dev != rootDev_) return true;
-            if (!options_.skipPaths.empty() && skipNames_.count(name) &&
-                options_.skipPaths.count(childPath(task, name)))
-                return true;
-            auto* sub = new walk::DirTask;
-            sub->depth = task->depth + 1;
-            sub->index = index;
-            sub->dev = st.dev;
-            sub->ino = st.ino;
-            sub->parent = task;
-            walk::retain(task);
-            sub->name = name;
-            subdirs.push_back(sub);
+        if (fd >= 0) readDirectory(task, fd, worker);
+    }
+
+    std::unique_ptr<Listing> newListing() override { return std::make_unique<Listing>(); }
+
+    bool handleEntry(walk::DirTask* task, int fd, const char* name, uint32_t index, Listing& into,
+                     Worker& worker) override {
+        walk::EntryStat st;
+        if (!walk::statEntry(fd, name, st)) return true;
+        if (!st.isDirectory()) {
+            worker.bytes += st.allocated;
             return true;
-        });
+        }
+        if (isCycle(task, st) || st.dev != rootDev_) return true;
+        if (!options_.skipPaths.empty() && skipNames_.count(name) && options_.skipPaths.count(childPath(task, name)))
+            return true;
+        into.subdirs.push_back(subdirectory(task, name, index, st));
+        return true;
+    }
+
+    void finishDirectory(walk::DirTask* task, int fd, std::vector<std::unique_ptr<Listing>>& parts,
+                         Worker& worker) override {
+        std::vector<walk::DirTask*> subdirs;
+        for (auto& part : parts) subdirs.insert(subdirs.end(), part->subdirs.begin(), part->subdirs.end());
         keepOrClose(task, fd, subdirs.size());
         push(subdirs, worker);
     }

@@ -65,6 +65,12 @@ FSNode::Ptr FSNode::makeChild(FSNode& parent, std::string_view name, bool isDire
     return node;
 }
 
+FSNode::Ptr FSNode::makeUnattachedChild(FSNode& parent, std::string_view name, bool isDirectory) {
+    auto node = std::make_shared<FSNode>(Private{}, name, nullptr, isDirectory);
+    node->parent_ = &parent;
+    return node;
+}
+
 FSNode::Ptr FSNode::makeLump(FSNode& parent, int64_t count, int64_t bytes, int64_t logicalBytes) {
     auto node = std::make_shared<FSNode>(Private{}, std::to_string(count), nullptr, false);
     node->isLump_ = true;

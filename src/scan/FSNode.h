@@ -67,6 +67,8 @@ public:
     // A node whose path is the parent's path followed by `name`, appended to
     // `parent`'s children. The scanner builds its trees this way.
     static Ptr makeChild(FSNode& parent, std::string_view name, bool isDirectory);
+    // The same, joined to `parent`'s children only by appendChild later.
+    static Ptr makeUnattachedChild(FSNode& parent, std::string_view name, bool isDirectory);
     // The lump of `count` small files of `parent`, appended as its last child.
     static Ptr makeLump(FSNode& parent, int64_t count, int64_t bytes, int64_t logicalBytes);
 
@@ -91,8 +93,10 @@ public:
     bool isCloudProvider : 1 = false; // with isNotDescended: a cloud provider's folder
 
 private:
-    bool isDirectory_ : 1 = false;
-    bool isLump_ : 1 = false; // its name is a count, its path its directory's
+    // Whole bytes, apart from the flags above: the scanner's threads read
+    // these while another thread may set a flag on the same node.
+    bool isDirectory_ = false;
+    bool isLump_ = false; // its name is a count, its path its directory's
 
 public:
     const std::vector<Ptr>& children() const { return children_; }

@@ -11,6 +11,21 @@
 namespace vessora::walk {
 
 std::atomic<unsigned> threadOverride{0};
+std::atomic<uint32_t> sliceOverride{0};
+
+// A large directory whose entries are examined in slices. The names after
+// the first slice are read at once; the directory's descriptor stays open
+// until the last slice is done.
+struct Split {
+    DirTask* task; // held
+    int fd;
+    uint32_t firstIndex; // listing position of names[0]
+    uint32_t sliceSize;
+    std::string names;            // NUL-separated
+    std::vector<uint32_t> starts; // offsets into names
+    std::vector<std::unique_ptr<Listing>> parts;
+    std::atomic<uint32_t> remaining{0};
+};
 
 namespace {
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
@@ -73,6 +88,19 @@ void Walker::run(std::vector<DirTask*> tasks) {
     for (auto& thread : helpers) thread.join();
 }
 
+DirTask* Walker::subdirectory(DirTask* parent, const char* name, uint32_t index, const EntryStat& st) {
+    auto* task = new DirTask;
+    task->depth = parent->depth + 1;
+    task->index = index;
+    task->dev = st.dev;
+    task->ino = st.ino;
+    task->parent = parent;
+    retain(parent);
+    task->name = name;
+    task->top = parent->top;
+    return task;
+}
+
 void Walker::push(std::vector<DirTask*>& tasks, Worker& worker) {
     if (tasks.empty()) return;
     worker.next = tasks[0];
@@ -117,7 +145,10 @@ void Walker::workerLoop() {
         // A task's first subdirectory continues on this thread: it counts as
         // the same outstanding task and needs no lock.
         while (task) {
-            process(task, worker);
+            if (task->split)
+                processSlice(task, worker);
+            else
+                process(task, worker);
             release(task);
             task = worker.next;
             worker.next = nullptr;
@@ -127,6 +158,57 @@ void Walker::workerLoop() {
     }
     lock.unlock();
     finishWorker(worker);
+}
+
+void Walker::readDirectory(DirTask* task, int fd, Worker& worker) {
+    const uint32_t sliceSize = sliceOverride.load() ? sliceOverride.load() : 4096;
+    std::vector<std::unique_ptr<Listing>> parts;
+    parts.push_back(newListing());
+    Listing& first = *parts[0];
+    auto split = std::make_unique<Split>();
+    bool stopped = false;
+    forEachEntry(fd, worker, [&](const char* name, uint32_t index) {
+        if (index < sliceSize) return !(stopped = !handleEntry(task, fd, name, index, first, worker));
+        split->starts.push_back(uint32_t(split->names.size()));
+        split->names.append(name);
+        split->names.push_back('\0');
+        return true;
+    });
+    if (split->starts.empty() || stopped) {
+        finishDirectory(task, fd, parts, worker);
+        return;
+    }
+    Split* s = split.release();
+    retain(task);
+    s->task = task;
+    s->fd = fd;
+    s->firstIndex = sliceSize;
+    s->sliceSize = sliceSize;
+    const size_t slices = (s->starts.size() + sliceSize - 1) / sliceSize;
+    s->parts = std::move(parts);
+    std::vector<DirTask*> tasks;
+    for (size_t i = 1; i <= slices; ++i) {
+        s->parts.push_back(newListing());
+        auto* slice = new DirTask;
+        slice->split = s;
+        slice->slice = uint32_t(i);
+        tasks.push_back(slice);
+    }
+    s->remaining.store(uint32_t(slices));
+    push(tasks, worker);
+}
+
+void Walker::processSlice(DirTask* slice, Worker& worker) {
+    Split& s = *slice->split;
+    const size_t begin = size_t(slice->slice - 1) * s.sliceSize;
+    const size_t end = std::min(s.starts.size(), begin + s.sliceSize);
+    Listing& into = *s.parts[slice->slice];
+    for (size_t i = begin; i < end; ++i)
+        if (!handleEntry(s.task, s.fd, s.names.data() + s.starts[i], s.firstIndex + uint32_t(i), into, worker)) break;
+    if (s.remaining.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    finishDirectory(s.task, s.fd, s.parts, worker);
+    release(s.task);
+    delete &s;
 }
 
 void Walker::parentOpened(DirTask* parent) {

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <memory>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -45,6 +46,7 @@ struct EntryStat {
 bool statEntry(int dirFd, const char* name, EntryStat& st);
 
 struct TopState;
+struct Split;
 
 // One directory to read. Reference counted: the walk holds it while it is
 // queued or being read, each subdirectory holds its parent (for the parent's
@@ -61,6 +63,14 @@ struct DirTask {
     std::string name;        // a path for a walk's own directory
     FSNode* node = nullptr;  // scan: the directory's node, owned by the tree
     TopState* top = nullptr; // scan: the top-level entry this belongs to
+    Split* split = nullptr;  // set for a slice of a large directory\'s entries
+    uint32_t slice = 0;      // which slice
+};
+
+// What one thread found in (a slice of) a directory's entries.
+struct Listing {
+    virtual ~Listing() = default;
+    std::vector<DirTask*> subdirs;
 };
 
 void retain(DirTask* task);
@@ -68,6 +78,8 @@ void release(DirTask* task);
 
 // For tests: run walks on this many threads (0: one per core).
 extern std::atomic<unsigned> threadOverride;
+// For tests: split directories into slices of this many entries (0: the default).
+extern std::atomic<uint32_t> sliceOverride;
 
 class Walker {
 public:
@@ -91,8 +103,24 @@ protected:
         DirTask* next = nullptr; // read next on this thread, without the queue
     };
 
-    // Reads one directory task. The walk releases the task afterwards.
+    using Listing = walk::Listing;
+
+    // Reads one directory task (typically: open it, then readDirectory). The
+    // walk releases the task afterwards.
     virtual void process(DirTask* task, Worker& worker) = 0;
+    virtual std::unique_ptr<Listing> newListing() = 0;
+    // Examines one entry of the task's open directory; false stops the listing.
+    virtual bool handleEntry(DirTask* task, int fd, const char* name, uint32_t index, Listing& into,
+                             Worker& worker) = 0;
+    // All entries are examined: `parts` hold them in listing order. Owns `fd`.
+    virtual void finishDirectory(DirTask* task, int fd, std::vector<std::unique_ptr<Listing>>& parts,
+                                 Worker& worker) = 0;
+
+    // Goes through the entries of the task's open directory. A directory with
+    // more entries than a slice is cut into slices that any thread may
+    // examine, so one huge folder keeps every core busy; the thread that
+    // finishes the last slice finishes the directory.
+    void readDirectory(DirTask* task, int fd, Worker& worker);
     // Called on each thread once it has no more work.
     virtual void finishWorker(Worker&) {}
 
@@ -103,6 +131,8 @@ protected:
     void abandon(DirTask* task);
     // After listing: keeps `fd` for `subdirs` subdirectories when within budget.
     void keepOrClose(DirTask* task, int fd, size_t subdirs);
+    // A task for the subdirectory `name` (at `index` in the listing) of `parent`.
+    static DirTask* subdirectory(DirTask* parent, const char* name, uint32_t index, const EntryStat& st);
     // Hands over a directory's subdirectories (each holding a reference to
     // its parent): the first is read next by this thread, the rest are queued
     // for any thread, in order.
@@ -121,6 +151,7 @@ protected:
 
 private:
     void workerLoop();
+    void processSlice(DirTask* slice, Worker& worker);
     void enqueue(DirTask* const* tasks, size_t count, size_t minQueuedForHelper);
     void parentOpened(DirTask* parent);
     int reopen(DirTask* task);

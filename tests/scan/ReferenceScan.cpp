@@ -192,6 +192,33 @@ FSNode::Ptr referenceScan(const std::string& rootPath, const ScanOptions& option
     return root;
 }
 
+int64_t referenceQuickSize(const std::string& path, const ScanOptions& options) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return 0;
+    if (!S_ISDIR(st.st_mode)) return int64_t(st.st_blocks) * 512;
+    if (options.skipPaths.count(Paths::standardize(path))) return 0;
+    char* paths[] = {const_cast<char*>(path.c_str()), nullptr};
+    FTS* fts = ::fts_open(paths, FTS_PHYSICAL | FTS_NOCHDIR | FTS_XDEV, nullptr);
+    if (!fts) return 0;
+    int64_t total = 0;
+    while (FTSENT* e = ::fts_read(fts)) {
+        switch (e->fts_info) {
+        case FTS_F:
+        case FTS_SL:
+        case FTS_SLNONE:
+        case FTS_DEFAULT:
+            if (e->fts_statp) total += int64_t(e->fts_statp->st_blocks) * 512;
+            break;
+        case FTS_D:
+            if (options.skipPaths.count(e->fts_path)) ::fts_set(fts, e, FTS_SKIP);
+            break;
+        default: break;
+        }
+    }
+    ::fts_close(fts);
+    return total;
+}
+
 std::string treeDifference(const FSNode& actual, const FSNode& expected) {
     std::vector<std::pair<const FSNode*, const FSNode*>> work{{&actual, &expected}};
     while (!work.empty()) {

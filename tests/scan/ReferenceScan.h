@@ -14,6 +14,10 @@ namespace vessora::test {
 
 FSNode::Ptr referenceScan(const std::string& root, const ScanOptions& options, ScanStats& stats);
 
+// The quick size by the same plain walk (one file system, skipped locations
+// left out, every link counted).
+int64_t referenceQuickSize(const std::string& path, const ScanOptions& options);
+
 // The first difference between two sorted trees (fields, children and their
 // order), or empty.
 std::string treeDifference(const FSNode& actual, const FSNode& expected);

@@ -96,6 +96,7 @@ void splitChain(const std::string& top, int depth) {
 
 namespace vessora::test {
 void walkThreads(unsigned threads) { walk::threadOverride.store(threads); }
+void walkSlices(unsigned entries) { walk::sliceOverride.store(entries); }
 } // namespace vessora::test
 
 #include "TestSupport.h"

@@ -25,6 +25,8 @@ void splitChain(const std::string& top, int depth);
 namespace vessora::test {
 // Runs later walks on this many threads (0: one per core).
 void walkThreads(unsigned threads);
+// Cuts directories into slices of this many entries in later walks (0: default).
+void walkSlices(unsigned entries);
 } // namespace vessora::test
 
 namespace vessora::test {
