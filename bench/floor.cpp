@@ -38,25 +38,23 @@ std::atomic<int64_t> gOutstanding{0}; // directories found and not yet read
 std::atomic<unsigned> gIdle{0};
 std::atomic<int64_t> gBytes{0}, gEntries{0};
 
-// Each thread works depth-first through its own stack and moves the older
-// half of it to the shared stack whenever another thread is idle.
+// Each thread continues with the first subdirectory it found and puts the
+// others on the shared stack, where idle threads pick them up.
 void worker() {
     std::vector<char> buffer(64 * 1024);
-    std::vector<int> local;
+    std::vector<int> found;
     int64_t bytes = 0, entries = 0;
+    int fd = -1;
     for (;;) {
-        if (local.empty()) {
+        if (fd < 0) {
             std::unique_lock<std::mutex> lock(gLock);
             ++gIdle;
             while (gShared.empty() && gOutstanding.load() > 0) gWake.wait(lock);
             --gIdle;
             if (gShared.empty()) break;
-            local.push_back(gShared.back());
+            fd = gShared.back();
             gShared.pop_back();
         }
-        int fd = local.back();
-        local.pop_back();
-        int64_t found = 0;
         for (;;) {
             long n = ::syscall(SYS_getdents64, fd, buffer.data(), buffer.size());
             if (n <= 0) break;
@@ -70,25 +68,26 @@ void worker() {
                 ++entries;
                 if (S_ISDIR(st.st_mode)) {
                     int sub = ::openat(fd, name, kFlags);
-                    if (sub >= 0) {
-                        local.push_back(sub);
-                        ++found;
-                    }
+                    if (sub >= 0) found.push_back(sub);
                 } else {
                     bytes += int64_t(st.st_blocks) * 512;
                 }
             }
         }
         ::close(fd);
-        if (gOutstanding.fetch_add(found - 1) + found - 1 == 0) {
-            std::lock_guard<std::mutex> lock(gLock);
-            gWake.notify_all();
+        fd = -1;
+        const int64_t delta = int64_t(found.size()) - 1;
+        if (!found.empty()) {
+            fd = found.front();
+            if (found.size() > 1) {
+                std::lock_guard<std::mutex> lock(gLock);
+                gShared.insert(gShared.end(), found.rbegin(), found.rend() - 1);
+                if (gIdle.load(std::memory_order_relaxed) > 0) gWake.notify_all();
+            }
+            found.clear();
         }
-        if (gIdle.load(std::memory_order_relaxed) > 0 && local.size() > 1) {
+        if (gOutstanding.fetch_add(delta) + delta == 0) {
             std::lock_guard<std::mutex> lock(gLock);
-            size_t half = local.size() / 2;
-            gShared.insert(gShared.end(), local.begin(), local.begin() + long(half));
-            local.erase(local.begin(), local.begin() + long(half));
             gWake.notify_all();
         }
     }

@@ -10,27 +10,6 @@
 
 #include <unordered_set>
 
-namespace vessora::DiskScanner {
-
-namespace {
-
-constexpr int64_t kProgressBatch = 4096;
-constexpr int kRootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
-
-// The last components of the skip paths: a directory's full path is built
-// only when its name could match.
-std::unordered_set<std::string> lastComponents(const std::set<std::string>& paths) {
-    std::unordered_set<std::string> names;
-    for (const auto& p : paths) names.insert(Paths::lastComponent(p));
-    return names;
-}
-
-} // namespace
-
-namespace walk = vessora::walk;
-
-} // namespace vessora::DiskScanner
-
 namespace vessora::walk {
 
 // A top-level entry of the scan root: its node (null when it has none) and
@@ -47,6 +26,17 @@ struct TopState {
 namespace vessora::DiskScanner {
 
 namespace {
+
+constexpr int64_t kProgressBatch = 4096;
+constexpr int kRootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+
+// The last components of the skip paths: a directory's full path is built
+// only when its name could match.
+std::unordered_set<std::string> lastComponents(const std::set<std::string>& paths) {
+    std::unordered_set<std::string> names;
+    for (const auto& p : paths) names.insert(Paths::lastComponent(p));
+    return names;
+}
 
 class ScanWalker final : public walk::Walker {
 public:
@@ -300,12 +290,9 @@ std::vector<std::string> listNames(int fd) {
 
 class SizeWalker final : public walk::Walker {
 public:
-    SizeWalker(const std::string& path, uint64_t rootDev, const ScanOptions& options,
-               const std::function<bool()>& cancelled)
+    SizeWalker(uint64_t rootDev, const ScanOptions& options, const std::function<bool()>& cancelled)
         : Walker(AT_FDCWD, std::string()), rootDev_(rootDev), options_(options), cancelled_(cancelled),
-          skipNames_(lastComponents(options.skipPaths)) {
-        (void)path;
-    }
+          skipNames_(lastComponents(options.skipPaths)) {}
 
     std::atomic<int64_t> total{0};
 
@@ -435,7 +422,7 @@ int64_t quickSize(const std::string& path, const ScanOptions& options, const std
     if (::lstat(path.c_str(), &st) != 0) return 0;
     if (!S_ISDIR(st.st_mode)) return int64_t(st.st_blocks) * 512;
     if (options.skipPaths.count(Paths::standardize(path)) || options.skipPaths.count(path)) return 0;
-    SizeWalker walker(path, st.st_dev, options, cancelled);
+    SizeWalker walker(st.st_dev, options, cancelled);
     auto* task = new walk::DirTask;
     task->name = path;
     task->dev = st.st_dev;

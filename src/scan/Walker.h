@@ -1,15 +1,18 @@
 #pragma once
-// The directory walker behind DiskScanner: a pool of threads working through
-// a shared stack of directories, each read with getdents64 and its entries
-// examined with statx relative to the directory's descriptor, so no path is
-// ever resolved from the top and paths longer than PATH_MAX are measured like
-// any other.
+// The directory walker behind DiskScanner: a pool of threads (one per core)
+// working through a shared stack of directories, each read with getdents64
+// and its entries examined with statx relative to the directory's descriptor,
+// so no path is resolved from the top and paths longer than PATH_MAX are
+// measured like any other. A thread continues with the first subdirectory it
+// found and leaves the others to any thread; a directory with many entries is
+// cut into slices that any thread examines. Per-entry work takes no lock.
 //
 // Descriptors: a directory keeps its descriptor only until every one of its
 // subdirectories has been opened from it, and only while the walk holds fewer
-// than a budget of such descriptors; past that, a subdirectory is reopened from
-// the walk's root, component by component and checked against its recorded
-// device and inode. A chain of any depth thus holds a handful of descriptors.
+// than a budget of such descriptors; past that, a subdirectory is reopened by
+// its path from the walk's root (component by component past PATH_MAX) and
+// checked against its recorded device and inode. A chain of any depth thus
+// holds a handful of descriptors.
 
 #include <sys/stat.h>
 

@@ -1,8 +1,18 @@
 // The vessora scan and size commands, run as real child processes.
 
+#include "ScanTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
 
 using namespace vessora;
 
@@ -58,4 +68,39 @@ TEST(SizeCommand, OneLinePerPathLikeDu) {
     EXPECT_NE(out.find(std::to_string(a) + "\t"), std::string::npos);
     EXPECT_NE(out.find("vessora: " + dir / "nothing" + ": no such file or directory"), std::string::npos);
     EXPECT_EQ(run({"size"}, &out), 2);
+}
+
+namespace {
+// The signals a process catches, from /proc.
+uint64_t caughtSignals(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+    return 0;
+}
+} // namespace
+
+TEST(ScanCommand, InterruptCancelsWithStatus130) {
+    test::TempDir dir;
+    for (int d = 0; d < 8; ++d) test::writeManyFiles(dir / "r/d" + std::to_string(d), 1000);
+    for (const char* command : {"scan", "size"}) {
+        std::string root = dir / "r";
+        char* argv[] = {const_cast<char*>(VESSORA_CLI), const_cast<char*>(command), root.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t pid;
+        ASSERT_EQ(posix_spawn(&pid, VESSORA_CLI, &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // Held still as soon as it catches Ctrl-C (the walk starts right
+        // after), interrupted, and let go.
+        while (!(caughtSignals(pid) & (1ull << (SIGINT - 1)))) {}
+        ::kill(pid, SIGSTOP);
+        ::kill(pid, SIGINT);
+        ::kill(pid, SIGCONT);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << command;
+        EXPECT_EQ(WEXITSTATUS(status), 130) << command;
+    }
 }

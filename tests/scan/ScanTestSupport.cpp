@@ -1,5 +1,6 @@
 #include "ScanTestSupport.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,18 +72,18 @@ int64_t makeChain(const std::string& top, int depth) {
     return int64_t(st.st_blocks) * 512;
 }
 
-void splitChain(const std::string& top, int depth) {
+void splitChain(const std::string& top, int depth, const std::string& name) {
     int topFd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
     int fd = ::dup(topFd);
     for (int i = 1; i <= depth && fd >= 0; ++i) {
         if (i % 500 == 0) {
             std::string piece = "piece" + std::to_string(i);
-            ::renameat(fd, "d", topFd, piece.c_str());
+            ::renameat(fd, name.c_str(), topFd, piece.c_str());
             ::close(fd);
             fd = ::openat(topFd, piece.c_str(), O_RDONLY | O_DIRECTORY);
             continue;
         }
-        int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
         ::close(fd);
         fd = next;
     }
@@ -111,5 +112,23 @@ void writeManyFiles(const std::string& folder, int count, int bytes) {
             throw std::runtime_error("cannot write in " + folder);
         ::close(fd);
     }
+}
+} // namespace vessora::test
+
+namespace vessora::test {
+std::string listedFirst(const std::string& scratch, const std::string& a, const std::string& b) {
+    makeDirs(scratch + "/" + a);
+    makeDirs(scratch + "/" + b);
+    std::string first;
+    if (DIR* dir = ::opendir(scratch.c_str())) {
+        while (dirent* e = ::readdir(dir)) {
+            if (e->d_name == a || e->d_name == b) {
+                first = e->d_name;
+                break;
+            }
+        }
+        ::closedir(dir);
+    }
+    return first;
 }
 } // namespace vessora::test

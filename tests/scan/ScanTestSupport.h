@@ -17,8 +17,13 @@ const FSNode* child(const FSNode& node, const std::string& name);
 // A chain of `depth` folders named "d" below `top`; returns the allocated size
 // of a 2 MiB file written at the bottom.
 int64_t makeChain(const std::string& top, int depth);
-// Splits such a chain into pieces short enough for ordinary removal.
-void splitChain(const std::string& top, int depth);
+// Splits such a chain (of folders named `name`) into pieces short enough for
+// ordinary removal.
+void splitChain(const std::string& top, int depth, const std::string& name = "d");
+
+// Of two names, the one a folder holding both lists first (directory order
+// follows a hash of the name on many file systems).
+std::string listedFirst(const std::string& scratch, const std::string& a, const std::string& b);
 
 } // namespace vessora::test
 

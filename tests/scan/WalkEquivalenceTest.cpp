@@ -9,6 +9,8 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,4 +163,56 @@ TEST(WalkEquivalence, RandomTreesMatchThePlainWalk) {
         ::close(pipeFds[0]);
         EXPECT_EQ(status, 0) << "seed " << seed << ": " << difference;
     }
+}
+
+// With few descriptors allowed, folders give theirs up and their subfolders
+// are reopened from the scan root, also past PATH_MAX (component by component).
+TEST(WalkEquivalence, FewDescriptors) {
+    test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    // A branching tree, as the plain walk can check it...
+    RandomTree tree(99);
+    tree.build(dir / "r", false);
+    // The walk goes down through the folder listed first while each level
+    // keeps its descriptor for the other one.
+    const std::string down = test::listedFirst(dir / "probe", "d", "e");
+    const std::string side = down == "d" ? "e" : "d";
+    std::string deep = dir / "r/branching";
+    for (int d = 0; d < 60; ++d) {
+        test::makeDirs(deep + "/" + down);
+        test::writeManyFiles(deep + "/" + side, 2, 10);
+        deep += "/" + down;
+    }
+    // ...and a branching chain past PATH_MAX, checked by its counts.
+    const int depth = 2100;
+    test::makeDirs(dir / "long");
+    int fd = ::open((dir / "long").c_str(), O_RDONLY | O_DIRECTORY);
+    for (int d = 0; d < depth && fd >= 0; ++d) {
+        ::mkdirat(fd, side.c_str(), 0755);
+        ::mkdirat(fd, down.c_str(), 0755);
+        int next = ::openat(fd, down.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    int file = ::openat(fd, "bottom", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::write(file, "bottom", 6), 6);
+    ::close(file);
+    ::close(fd);
+    int status = test::runAsUnprivileged([&] {
+        struct rlimit limit {
+            64, 64
+        };
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 3;
+        if (!compareScans(dir / "r", ScanOptions{}, 0).empty()) return 4;
+        ScanStats stats;
+        test::walkThreads(1);
+        auto root = DiskScanner::scan(dir / "long", {}, stats);
+        test::walkThreads(0);
+        if (root->fileCount != 1 || root->dirCount != 2 * depth || stats.snapshot().unreadable != 0) return 5;
+        if (DiskScanner::quickSize(dir / "long") != root->size) return 6;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    test::splitChain(dir / "long", depth, down);
 }
