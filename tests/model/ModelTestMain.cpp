@@ -25,16 +25,17 @@ const std::string& suiteHome() { return *suiteHomePath; }
 int main(int argc, char** argv) {
     using namespace vessora;
     QCoreApplication application(argc, argv);
+    // A death test's child runs one test again and must leave nothing behind
+    // when it aborts; the one death test here needs no folders. (Read before
+    // InitGoogleTest, which takes its own flags out of argv.)
+    bool deathTestChild = false;
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]).find("internal_run_death_test") != std::string::npos) deathTestChild = true;
+
     ::testing::InitGoogleTest(&argc, argv);
     // Threads are running (the model's pools), so a death test re-runs the
     // binary instead of forking it.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-
-    // A death test's child runs one test again and must leave nothing behind
-    // when it aborts; the one death test here needs no folders.
-    bool deathTestChild = false;
-    for (int i = 1; i < argc; ++i)
-        if (std::string(argv[i]).find("internal_run_death_test") != std::string::npos) deathTestChild = true;
 
     // The inventory fixes the user's application folder on first use, so the
     // whole suite shares one home folder for the application tests.
