@@ -1,0 +1,318 @@
+#pragma once
+// The application model: every piece of state the screens show, and every
+// long operation they start. It lives on the main thread; background work
+// computes values and posts them back, and only the main thread writes a field.
+
+#include "apps/InstalledApp.h"
+#include "apps/LeftoverFinder.h"
+#include "backup/Archiver.h"
+#include "backup/PendingDeletion.h"
+#include "catalog/CleanupCatalog.h"
+#include "catalog/CleanupEntry.h"
+#include "catalog/LocalSnapshot.h"
+#include "catalog/StorageCategories.h"
+#include "catalog/VolumeInfo.h"
+#include "model/AppRow.h"
+#include "model/Async.h"
+#include "platform/PrivilegedRunner.h"
+#include "removal/Remover.h"
+#include "scan/FSNode.h"
+#include "scan/ScanStats.h"
+#include "support/Date.h"
+
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vessora {
+
+// What the model reads from the world outside the file system. Every member
+// has a real default; tests replace one to get a volume of known size or an
+// administrator prompt that refuses. The engines' home folder is $HOME, read
+// on every call, so tests point HOME at a temporary folder instead.
+struct ModelEnvironment {
+    std::function<std::vector<VolumeInfo>()> readVolumes;                        // VolumeInfo::current
+    std::function<bool()> readFullDiskAccess;                                    // Permissions::hasFullDiskAccess
+    std::function<std::vector<LocalSnapshot>(const std::string&)> listSnapshots; // LocalSnapshot::list
+    std::shared_ptr<PrivilegedRunner> privilegedRunner;                          // null: the system's prompt
+};
+
+using FSNodeRef = FSNode::Ptr;
+// A backed-up selection of category entries awaiting the user's decision.
+using PendingRemoval = PendingDeletion<CleanupEntry, RemovalMode>;
+
+class CorvaneModel : public QObject {
+    Q_OBJECT
+    // Published fields, in declaration order. Each notifies on every assignment.
+    Q_PROPERTY(std::vector<vessora::VolumeInfo> volumes READ volumes NOTIFY volumesChanged)
+    Q_PROPERTY(std::vector<vessora::LocalSnapshot> snapshots READ snapshots NOTIFY snapshotsChanged)
+    Q_PROPERTY(bool hasFullDiskAccess READ hasFullDiskAccess NOTIFY hasFullDiskAccessChanged)
+    Q_PROPERTY(std::string scanRootPath READ scanRootPath WRITE setScanRootPath NOTIFY scanRootPathChanged)
+    Q_PROPERTY(vessora::FSNodeRef tree READ tree NOTIFY treeChanged)
+    Q_PROPERTY(bool isScanning READ isScanning NOTIFY isScanningChanged)
+    Q_PROPERTY(int64_t scanFiles READ scanFiles NOTIFY scanFilesChanged)
+    Q_PROPERTY(int64_t scanBytes READ scanBytes NOTIFY scanBytesChanged)
+    Q_PROPERTY(std::string scanCurrentPath READ scanCurrentPath NOTIFY scanCurrentPathChanged)
+    Q_PROPERTY(int64_t scanUnreadable READ scanUnreadable NOTIFY scanUnreadableChanged)
+    Q_PROPERTY(double scanElapsed READ scanElapsed NOTIFY scanElapsedChanged)
+    Q_PROPERTY(std::optional<vessora::Date> lastScanDate READ lastScanDate NOTIFY lastScanDateChanged)
+    Q_PROPERTY(std::vector<vessora::AppRow> apps READ apps NOTIFY appsChanged)
+    Q_PROPERTY(bool isLoadingApps READ isLoadingApps NOTIFY isLoadingAppsChanged)
+    Q_PROPERTY(double appProgress READ appProgress NOTIFY appProgressChanged)
+    Q_PROPERTY(bool includeSystemApps READ includeSystemApps WRITE setIncludeSystemApps NOTIFY includeSystemAppsChanged)
+    Q_PROPERTY(std::vector<vessora::CleanupTarget> cleanupTargets READ cleanupTargets NOTIFY cleanupTargetsChanged)
+    Q_PROPERTY(bool isMeasuringCleanup READ isMeasuringCleanup NOTIFY isMeasuringCleanupChanged)
+    Q_PROPERTY(double cleanupProgress READ cleanupProgress NOTIFY cleanupProgressChanged)
+    Q_PROPERTY(std::vector<vessora::MeasuredCategory> categories READ categories NOTIFY categoriesChanged)
+    Q_PROPERTY(bool isMeasuringCategories READ isMeasuringCategories NOTIFY isMeasuringCategoriesChanged)
+    Q_PROPERTY(double categoryProgress READ categoryProgress NOTIFY categoryProgressChanged)
+    Q_PROPERTY(std::optional<vessora::Date> lastCategoryScan READ lastCategoryScan NOTIFY lastCategoryScanChanged)
+    Q_PROPERTY(
+        std::optional<vessora::RemovalResult> lastResult READ lastResult WRITE setLastResult NOTIFY lastResultChanged)
+    Q_PROPERTY(int64_t totalFreedThisSession READ totalFreedThisSession NOTIFY totalFreedThisSessionChanged)
+    Q_PROPERTY(bool isArchiving READ isArchiving NOTIFY isArchivingChanged)
+    Q_PROPERTY(std::optional<std::string> archiveStatus READ archiveStatus NOTIFY archiveStatusChanged)
+    Q_PROPERTY(
+        std::optional<std::string> archiveError READ archiveError WRITE setArchiveError NOTIFY archiveErrorChanged)
+    Q_PROPERTY(std::optional<std::string> lastArchiveDestination READ lastArchiveDestination NOTIFY
+                   lastArchiveDestinationChanged)
+    Q_PROPERTY(std::string backupRoot READ backupRoot WRITE setBackupRoot NOTIFY backupRootChanged)
+    Q_PROPERTY(std::optional<vessora::PendingRemoval> pendingDeletion READ pendingDeletion WRITE setPendingDeletion
+                   NOTIFY pendingDeletionChanged)
+
+public:
+    // Sets every field to its initial value, then refreshes the volumes.
+    explicit CorvaneModel(ModelEnvironment environment = {}, QObject* parent = nullptr);
+    // Cancels the scan and, through their cancellation tests, the
+    // measurements, then waits for whatever still runs (a backup copy runs to
+    // its end). What they post after that is dropped.
+    ~CorvaneModel() override;
+
+    // Published fields.
+    const std::vector<VolumeInfo>& volumes() const { return volumes_; }
+    const std::vector<LocalSnapshot>& snapshots() const { return snapshots_; }
+    bool hasFullDiskAccess() const { return hasFullDiskAccess_; }
+    const std::string& scanRootPath() const { return scanRootPath_; }
+    const FSNodeRef& tree() const { return tree_; }
+    bool isScanning() const { return isScanning_; }
+    int64_t scanFiles() const { return scanFiles_; }
+    int64_t scanBytes() const { return scanBytes_; }
+    const std::string& scanCurrentPath() const { return scanCurrentPath_; }
+    int64_t scanUnreadable() const { return scanUnreadable_; }
+    double scanElapsed() const { return scanElapsed_; }
+    const std::optional<Date>& lastScanDate() const { return lastScanDate_; }
+    const std::vector<AppRow>& apps() const { return apps_; }
+    bool isLoadingApps() const { return isLoadingApps_; }
+    double appProgress() const { return appProgress_; }
+    bool includeSystemApps() const { return includeSystemApps_; }
+    const std::vector<CleanupTarget>& cleanupTargets() const { return cleanupTargets_; }
+    bool isMeasuringCleanup() const { return isMeasuringCleanup_; }
+    double cleanupProgress() const { return cleanupProgress_; }
+    const std::vector<MeasuredCategory>& categories() const { return categories_; }
+    bool isMeasuringCategories() const { return isMeasuringCategories_; }
+    double categoryProgress() const { return categoryProgress_; }
+    const std::optional<Date>& lastCategoryScan() const { return lastCategoryScan_; }
+    const std::optional<RemovalResult>& lastResult() const { return lastResult_; }
+    int64_t totalFreedThisSession() const { return totalFreedThisSession_; }
+    bool isArchiving() const { return isArchiving_; }
+    const std::optional<std::string>& archiveStatus() const { return archiveStatus_; }
+    const std::optional<std::string>& archiveError() const { return archiveError_; }
+    const std::optional<std::string>& lastArchiveDestination() const { return lastArchiveDestination_; }
+    const std::string& backupRoot() const { return backupRoot_; }
+    const std::optional<PendingRemoval>& pendingDeletion() const { return pendingDeletion_; }
+
+    // The fields the screens set themselves.
+    void setScanRootPath(std::string path);
+    void setIncludeSystemApps(bool include);
+    void setLastResult(std::optional<RemovalResult> result); // the alert sets none when dismissed
+    void setArchiveError(std::optional<std::string> error);  // cleared when its alert is dismissed
+    void setBackupRoot(std::string root);
+    void setPendingDeletion(std::optional<PendingRemoval> pending); // cleared when its sheet is dismissed
+
+    // Unpublished scan state, readable for the screens' and tests' benefit.
+    const std::shared_ptr<ScanStats>& scanStats() const { return scanStats_; }
+    bool hasProgressTimer() const { return progressTimer_ != nullptr; }
+    const std::optional<Date>& scanStart() const { return scanStart_; }
+
+    // Derived values, computed on every read.
+    // The first root volume, else the first volume, else none.
+    std::optional<VolumeInfo> rootVolume() const;
+    // The sizes of the categories measured as sums (the remainder left out).
+    int64_t categorisedBytes() const;
+    // The sizes of the entries listed under the remainder category.
+    int64_t systemDataAccounted() const;
+    std::optional<MeasuredCategory> category(const std::string& id) const;
+
+    // Volumes and disk access now, snapshots in the background.
+    void refreshVolumes();
+
+    // Scans `path`, or scanRootPath when none; a running scan is ended first.
+    void startScan(std::optional<std::string> path = std::nullopt);
+    void cancelScan();
+
+    // Measurement runs; a call while the same run is busy is ignored.
+    void measureCategories();
+    void measureCleanup();
+    void loadApps();
+
+    // Removals. Each runs the remover on the calling (main) thread, publishes
+    // the result, refreshes the volumes and prunes exactly what was removed.
+    void removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode mode);
+    void removeCleanupEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
+    void removeCategoryEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
+    void uninstall(const AppRow& app, const std::vector<LeftoverItem>& leftovers, bool includeBundle, RemovalMode mode);
+    // Removes with administrator rights; blocks while the system asks for them.
+    void escalate(const std::vector<std::string>& urls);
+
+    // Backs the entries up in the background; a verified copy becomes the
+    // pending deletion, which confirm removes and cancel drops.
+    void archiveThenReview(const std::vector<CleanupEntry>& entries, const std::string& label,
+                           const std::string& destination, RemovalMode mode);
+    void confirmPendingDeletion();
+    void cancelPendingDeletion();
+
+public slots:
+    // One tick of the progress timer: copies the running scan's counters.
+    void sampleProgress();
+
+signals:
+    void volumesChanged();
+    void snapshotsChanged();
+    void hasFullDiskAccessChanged();
+    void scanRootPathChanged();
+    void treeChanged();
+    void isScanningChanged();
+    void scanFilesChanged();
+    void scanBytesChanged();
+    void scanCurrentPathChanged();
+    void scanUnreadableChanged();
+    void scanElapsedChanged();
+    void lastScanDateChanged();
+    void appsChanged();
+    void isLoadingAppsChanged();
+    void appProgressChanged();
+    void includeSystemAppsChanged();
+    void cleanupTargetsChanged();
+    void isMeasuringCleanupChanged();
+    void cleanupProgressChanged();
+    void categoriesChanged();
+    void isMeasuringCategoriesChanged();
+    void categoryProgressChanged();
+    void lastCategoryScanChanged();
+    void lastResultChanged();
+    void totalFreedThisSessionChanged();
+    void isArchivingChanged();
+    void archiveStatusChanged();
+    void archiveErrorChanged();
+    void lastArchiveDestinationChanged();
+    void backupRootChanged();
+    void pendingDeletionChanged();
+
+private:
+    friend class CorvaneModelTestAccess;
+
+    using Signal = void (CorvaneModel::*)();
+
+    void assertMainThread() const;
+    // Every write of a published field goes through here: main thread only,
+    // and every assignment notifies, equal value or not.
+    template <class T, class V> void publish(T& field, V&& value, Signal changed) {
+        assertMainThread();
+        field = std::forward<V>(value);
+        emit(this->*changed)();
+    }
+    // An in-place change of a published list (one element replaced or pruned).
+    template <class T, class F> void change(T& field, F&& edit, Signal changed) {
+        assertMainThread();
+        edit(field);
+        emit(this->*changed)();
+    }
+
+    // Replaces the first element whose key equals the value's key; without
+    // one, nothing is replaced and nobody is notified.
+    template <class T> void replaceById(std::vector<T>& list, T value, Signal changed);
+
+    // Step one of a measurement run: false when the run is already busy.
+    bool beginRun(bool& busy, Signal busyChanged, double& progress, Signal progressChanged);
+    // On a run's coordinating task: measures every definition on its own
+    // child and posts each result, in completion order, into the element of
+    // `list` with the same key, with the progress after it.
+    template <class Definition, class Result>
+    void measureInto(const std::vector<Definition>& definitions, std::function<Result(const Definition&)> measure,
+                     std::vector<Result> CorvaneModel::*list, Signal listChanged, double CorvaneModel::*progress,
+                     Signal progressChanged);
+
+    void finishScan(FSNodeRef tree);
+    void startProgressTimer();
+    void stopProgressTimer();
+    void resolveRemainder();
+
+    // The common steps after every removal, the set of removed paths last.
+    std::set<std::string> publishRemoval(const RemovalResult& result);
+    RemovalResult removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
+    void pruneCleanupTargets(const std::set<std::string>& removed);
+    void pruneLeftovers(const std::set<std::string>& removed);
+    void detach(const FSNodeRef& node);
+
+    // Cancellation test handed to engines: true only once the model is going away.
+    std::function<bool()> stopping() const;
+
+    ModelEnvironment environment_;
+
+    std::vector<VolumeInfo> volumes_;
+    std::vector<LocalSnapshot> snapshots_;
+    bool hasFullDiskAccess_ = false;
+    std::string scanRootPath_;
+    FSNodeRef tree_;
+    bool isScanning_ = false;
+    int64_t scanFiles_ = 0;
+    int64_t scanBytes_ = 0;
+    std::string scanCurrentPath_;
+    int64_t scanUnreadable_ = 0;
+    double scanElapsed_ = 0;
+    std::optional<Date> lastScanDate_;
+    std::shared_ptr<ScanStats> scanStats_;  // unpublished; shared with the running scan
+    std::unique_ptr<QTimer> progressTimer_; // unpublished
+    std::optional<Date> scanStart_;         // unpublished
+    std::vector<AppRow> apps_;
+    bool isLoadingApps_ = false;
+    double appProgress_ = 0;
+    bool includeSystemApps_ = false;
+    std::vector<CleanupTarget> cleanupTargets_;
+    bool isMeasuringCleanup_ = false;
+    double cleanupProgress_ = 0;
+    std::vector<MeasuredCategory> categories_;
+    bool isMeasuringCategories_ = false;
+    double categoryProgress_ = 0;
+    std::optional<Date> lastCategoryScan_;
+    std::optional<RemovalResult> lastResult_;
+    int64_t totalFreedThisSession_ = 0;
+    bool isArchiving_ = false;
+    std::optional<std::string> archiveStatus_;
+    std::optional<std::string> archiveError_;
+    std::optional<std::string> lastArchiveDestination_;
+    std::string backupRoot_;
+    std::optional<PendingRemoval> pendingDeletion_;
+
+    // Background machinery. The destructor drains both pools before any
+    // member goes away; what they post after that is dropped with the queue.
+    std::shared_ptr<std::atomic<bool>> stopping_ = std::make_shared<std::atomic<bool>>(false);
+    Async::MainQueue mainQueue_;
+    // Long tasks that mostly wait: scans, the coordinators of measurement
+    // runs, backups. Kept apart from the children so that waiting
+    // coordinators can never starve the work they wait for.
+    QThreadPool tasks_;
+    // The per-definition children of measurement runs, and snapshot listings.
+    QThreadPool workers_;
+};
+
+} // namespace vessora

@@ -1,0 +1,105 @@
+#include "ModelTestSupport.h"
+#include "model/Async.h"
+#include "model/MeasurementRun.h"
+
+#include <QThread>
+
+#include <future>
+#include <thread>
+
+namespace vessora::test {
+namespace {
+
+TEST(MainQueue, RunsFunctionsFromManyThreadsInPostOrderOnItsOwnThread) {
+    Async::MainQueue queue;
+    constexpr int threads = 4, perThread = 200;
+    std::vector<std::vector<int>> seen(threads);
+    bool allOnMain = true;
+    int ran = 0;
+    std::vector<std::thread> posters;
+    for (int t = 0; t < threads; ++t)
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i)
+                queue.post([&, t, i] {
+                    allOnMain = allOnMain && QThread::currentThread() == queue.thread();
+                    seen[t].push_back(i);
+                    ++ran;
+                });
+        });
+    for (auto& poster : posters) poster.join();
+    ASSERT_TRUE(waitUntil([&] { return ran == threads * perThread; }));
+    EXPECT_TRUE(allOnMain);
+    for (const auto& sequence : seen) {
+        ASSERT_EQ(sequence.size(), size_t(perThread));
+        for (int i = 0; i < perThread; ++i) EXPECT_EQ(sequence[i], i);
+    }
+}
+
+TEST(MainQueue, DropsWhatIsStillQueuedWhenItGoesAway) {
+    bool ran = false;
+    auto queue = std::make_unique<Async::MainQueue>();
+    queue->post([&] { ran = true; });
+    queue.reset();
+    spin(50);
+    EXPECT_FALSE(ran);
+}
+
+TEST(AsyncStart, RunsTheJobOnAPoolThreadAndHandsBackThroughTheQueue) {
+    QThreadPool pool;
+    Async::MainQueue queue;
+    QThread* worker = nullptr;
+    QThread* publisher = nullptr;
+    Async::start(pool, [&] {
+        QThread* here = QThread::currentThread();
+        queue.post([&, here] {
+            worker = here;
+            publisher = QThread::currentThread();
+        });
+    });
+    ASSERT_TRUE(waitUntil([&] { return publisher != nullptr; }));
+    EXPECT_NE(worker, QThread::currentThread());
+    EXPECT_EQ(publisher, QThread::currentThread());
+    pool.waitForDone();
+}
+
+// A run publishes in the order its children finish, not in definition order,
+// and its progress counts up by one finished definition at a time.
+TEST(MeasureEach, DeliversInCompletionOrderWithProgressPerResult) {
+    QThreadPool workers;
+    workers.setMaxThreadCount(4);
+    std::promise<void> othersDelivered;
+    auto othersDone = othersDelivered.get_future().share();
+    std::vector<std::pair<int, double>> delivered;
+    std::thread coordinator([&] {
+        measureEach<int, int>(
+            workers, {0, 1, 2, 3},
+            [othersDone](const int& definition) {
+                // The first definition is the slow one: it finishes only once
+                // all the others have been delivered.
+                if (definition == 0) othersDone.wait();
+                return definition * 10;
+            },
+            [&](int result, double progress) {
+                delivered.emplace_back(result, progress);
+                if (delivered.size() == 3) othersDelivered.set_value();
+            });
+    });
+    coordinator.join();
+    ASSERT_EQ(delivered.size(), 4u);
+    EXPECT_EQ(delivered.back().first, 0);
+    std::vector<double> progress;
+    for (const auto& [result, fraction] : delivered) progress.push_back(fraction);
+    EXPECT_EQ(progress, (std::vector<double>{0.25, 0.5, 0.75, 1.0}));
+    workers.waitForDone();
+}
+
+TEST(MeasureEach, NoDefinitionsDeliverNothing) {
+    QThreadPool workers;
+    int calls = 0;
+    measureEach<int, int>(
+        workers, {}, [](const int& d) { return d; }, [&](int, double) { ++calls; });
+    EXPECT_EQ(calls, 0);
+}
+
+} // namespace
+} // namespace vessora::test

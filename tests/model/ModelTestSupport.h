@@ -1,0 +1,93 @@
+#pragma once
+// What the model's tests share: waiting on the event loop, a temporary home
+// folder per test, a volume reader of known capacity and a way into the
+// model's private state for arranging a situation.
+
+#include "TestSupport.h"
+#include "model/CorvaneModel.h"
+
+#include <gtest/gtest.h>
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vessora {
+
+// Arranges states that only a long run would otherwise reach.
+class CorvaneModelTestAccess {
+public:
+    static void setCleanupTargets(CorvaneModel& model, std::vector<CleanupTarget> targets) {
+        model.publish(model.cleanupTargets_, std::move(targets), &CorvaneModel::cleanupTargetsChanged);
+    }
+    static void setCategories(CorvaneModel& model, std::vector<MeasuredCategory> categories) {
+        model.publish(model.categories_, std::move(categories), &CorvaneModel::categoriesChanged);
+    }
+    static void setApps(CorvaneModel& model, std::vector<AppRow> apps) {
+        model.publish(model.apps_, std::move(apps), &CorvaneModel::appsChanged);
+    }
+    static void resolveRemainder(CorvaneModel& model) { model.resolveRemainder(); }
+    // Waits until nothing of the model runs in the background, then delivers
+    // everything it posted.
+    static void settle(CorvaneModel& model);
+};
+
+namespace test {
+
+// The home folder the whole suite started with (the application roots are
+// worked out from it once per process).
+const std::string& suiteHome();
+
+// Runs the event loop until `condition` holds; false after `timeoutMs`.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 60000);
+// Runs the event loop for a while.
+void spin(int milliseconds);
+
+// Counts the emissions of one change signal.
+class SignalCounter {
+public:
+    template <class Signal> SignalCounter(CorvaneModel& model, Signal signal) {
+        connection_ = QObject::connect(&model, signal, [this] { ++count_; });
+    }
+    ~SignalCounter() { QObject::disconnect(connection_); }
+    int count() const { return count_; }
+
+private:
+    QMetaObject::Connection connection_;
+    int count_ = 0;
+};
+
+// A volume reader whose answer the test sets; counts its calls.
+struct VolumeStub {
+    std::vector<VolumeInfo> volumes;
+    int calls = 0;
+};
+ModelEnvironment environmentWith(const std::shared_ptr<VolumeStub>& stub);
+VolumeInfo rootVolume(int64_t total, int64_t trueFree);
+
+// Every test runs with HOME pointing at a fresh folder of its own.
+class ModelTest : public ::testing::Test {
+protected:
+    ModelTest();
+    std::string path(const std::string& relative) const { return temp_ / relative; }
+    const std::string& home() const { return home_; }
+
+    // A model with a volume reader of known answer (the stub's).
+    std::unique_ptr<CorvaneModel> makeModel();
+    std::shared_ptr<VolumeStub> volumes = std::make_shared<VolumeStub>();
+
+private:
+    TempDir temp_;
+    std::string home_;
+    ScopedEnv homeEnv_;
+};
+
+// Writes `count` files of `bytes` each below `folder`.
+void writeFiles(const std::string& folder, int count, int64_t bytes, const std::string& prefix = "f");
+
+} // namespace test
+} // namespace vessora

@@ -1,0 +1,339 @@
+#include "ModelTestSupport.h"
+
+#include "support/Shell.h"
+
+#include <algorithm>
+#include <unistd.h>
+
+namespace vessora::test {
+namespace {
+
+class RemovalTest : public ModelTest {
+protected:
+    std::unique_ptr<CorvaneModel> scanned(const std::string& root) {
+        auto model = makeModel();
+        model->startScan(root);
+        EXPECT_TRUE(waitUntil([&] { return !model->isScanning(); }));
+        return model;
+    }
+    static FSNodeRef find(const FSNodeRef& node, const std::string& path, bool aggregate = false) {
+        if (node->path() == path && node->isAggregate == aggregate) return node;
+        for (const auto& child : node->children())
+            if (auto found = find(child, path, aggregate)) return found;
+        return nullptr;
+    }
+    static std::vector<std::string> names(const FSNodeRef& node) {
+        std::vector<std::string> result;
+        for (const auto& child : node->children()) result.push_back(child->name());
+        return result;
+    }
+};
+
+TEST_F(RemovalTest, RemovingANodeDetachesItAndShrinksOnlyItsAncestors) {
+    const std::string root = path("tree");
+    writeFile(root + "/a/two", 2 << 20);
+    writeFile(root + "/a/three", 3 << 20);
+    writeFile(root + "/a/onehalf", 3 << 19);
+    writeFiles(root + "/a", 3, 4096, "small");
+    writeFile(root + "/b/big", 5 << 19);
+    auto model = scanned(root);
+    const FSNodeRef tree = model->tree();
+    const FSNodeRef a = find(tree, root + "/a");
+    const FSNodeRef two = find(tree, root + "/a/two");
+    const FSNodeRef lump = find(tree, root + "/a", true);
+    ASSERT_TRUE(a && two && lump);
+    ASSERT_EQ(names(a), (std::vector<std::string>{"three", "two", "onehalf", "3 smaller items"}));
+    const int64_t aSize = a->size, aFiles = a->fileCount, aLogical = a->logicalSize, aDirs = a->dirCount;
+    const int64_t rootSize = tree->size, rootFiles = tree->fileCount;
+    const int64_t twoSize = two->size, scanBytes = model->scanBytes(), scanFiles = model->scanFiles();
+    const int refreshes = volumes->calls;
+    SignalCounter treeChanges(*model, &CorvaneModel::treeChanged);
+
+    // The lump is never removed; the file node is, and listing it twice
+    // takes its size off the ancestors once.
+    model->removeNodes({two, lump, two}, RemovalMode::deleteImmediately);
+
+    EXPECT_FALSE(exists(root + "/a/two"));
+    EXPECT_TRUE(exists(root + "/a/small0"));
+    ASSERT_TRUE(model->lastResult());
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/a/two"}));
+    EXPECT_EQ(model->lastResult()->bytesFreed, twoSize);
+    EXPECT_EQ(model->totalFreedThisSession(), twoSize);
+    EXPECT_EQ(volumes->calls, refreshes + 1);
+    EXPECT_GE(treeChanges.count(), 1);
+
+    EXPECT_EQ(names(a), (std::vector<std::string>{"three", "onehalf", "3 smaller items"}));
+    EXPECT_EQ(a->size, aSize - twoSize);
+    EXPECT_EQ(a->fileCount, aFiles - 1);
+    EXPECT_EQ(a->logicalSize, aLogical);
+    EXPECT_EQ(a->dirCount, aDirs);
+    EXPECT_EQ(tree->size, rootSize - twoSize);
+    EXPECT_EQ(tree->fileCount, rootFiles - 1);
+    EXPECT_NE(tree->size, model->scanBytes());
+    EXPECT_EQ(model->scanBytes(), scanBytes);
+    EXPECT_EQ(model->scanFiles(), scanFiles);
+    // A selection that still holds the node can still read it.
+    EXPECT_EQ(two->path(), root + "/a/two");
+    EXPECT_EQ(two->parent(), nullptr);
+    CorvaneModelTestAccess::settle(*model);
+}
+
+TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
+    const std::string root = path("tree");
+    writeFile(root + "/a/big", 2 << 20);
+    writeFile(root + "/b/big", 3 << 20);
+    writeFile(root + "/gone", 2 << 20);
+    auto model = scanned(root);
+    const FSNodeRef tree = model->tree();
+    const FSNodeRef b = find(tree, root + "/b");
+    const FSNodeRef gone = find(tree, root + "/gone");
+    ASSERT_TRUE(b && gone);
+    ::unlink((root + "/gone").c_str()); // removed behind the model's back
+    const int64_t rootSize = tree->size;
+
+    model->removeNodes({gone, b}, RemovalMode::trash);
+
+    ASSERT_TRUE(model->lastResult());
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/b"}));
+    ASSERT_EQ(model->lastResult()->failed.size(), 1u);
+    EXPECT_EQ(model->lastResult()->failed[0].url, root + "/gone");
+    EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b/big"));
+    EXPECT_EQ(tree->size, rootSize - b->size);
+    EXPECT_EQ(gone->parent(), tree.get());
+    auto left = names(tree);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"a", "gone"}));
+    CorvaneModelTestAccess::settle(*model);
+}
+
+CleanupTarget target(const std::string& id, std::vector<std::string> urls) {
+    CleanupTarget result;
+    result.id = id;
+    for (auto& url : urls) result.entries.push_back(CleanupEntry{std::move(url), 4096, std::nullopt});
+    result.scanned = true;
+    return result;
+}
+
+std::vector<std::string> urlsOf(const std::vector<CleanupEntry>& entries) {
+    std::vector<std::string> urls;
+    for (const auto& entry : entries) urls.push_back(entry.url);
+    return urls;
+}
+
+TEST_F(RemovalTest, CleanupEntriesArePrunedExactlyWhereTheRemovalSucceeded) {
+    const std::string folder = path("cache/folder"), file = path("cache/file"), missing = path("cache/missing");
+    const std::string plain = path("cache/plain");
+    writeFile(folder + "/data", 8192);
+    writeFile(plain + "/data", 4096);
+    writeFile(file, 4096);
+    writeFile(path("cache/other"), 4096);
+    auto model = makeModel();
+    // Folders written with and without a trailing separator, both ways round.
+    CorvaneModelTestAccess::setCleanupTargets(*model, {target("one", {folder, file, missing, plain + "/"}),
+                                                       target("two", {folder + "/", path("cache/other"), plain}),
+                                                       target("three", {file})});
+
+    const std::vector<CleanupEntry> chosen = {
+        CleanupEntry{folder + "/", 111, std::nullopt}, CleanupEntry{file, 222, std::nullopt},
+        CleanupEntry{missing, 333, std::nullopt}, CleanupEntry{plain, 444, std::nullopt}};
+    model->removeCleanupEntries(chosen, RemovalMode::deleteImmediately);
+
+    ASSERT_TRUE(model->lastResult());
+    EXPECT_EQ(model->lastResult()->bytesFreed, 111 + 222 + 444); // the sizes known before removal
+    const auto& targets = model->cleanupTargets();
+    ASSERT_EQ(targets.size(), 3u);
+    EXPECT_EQ(urlsOf(targets[0].entries), (std::vector<std::string>{missing}));
+    EXPECT_EQ(urlsOf(targets[1].entries), (std::vector<std::string>{path("cache/other")}));
+    EXPECT_TRUE(targets[2].entries.empty()); // kept, though empty
+    EXPECT_TRUE(targets[2].scanned);
+    EXPECT_TRUE(exists(path("cache/other")));
+    CorvaneModelTestAccess::settle(*model);
+}
+
+MeasuredCategory category(const std::string& id, CategoryMeasurement measurement, int64_t size,
+                          std::vector<CleanupEntry> entries) {
+    MeasuredCategory result;
+    result.category.id = id;
+    result.category.measurement = measurement;
+    result.size = size;
+    result.entries = std::move(entries);
+    result.measured = true;
+    return result;
+}
+
+TEST_F(RemovalTest, CategoryEntriesAreResummedAndTheRemainderFollowsTheVolume) {
+    writeFile(path("docs/one"), 4096);
+    writeFile(path("docs/two"), 4096);
+    writeFile(path("music/song"), 4096);
+    volumes->volumes = {rootVolume(100000, 50000)};
+    auto model = makeModel();
+    const CleanupEntry one{path("docs/one"), 100, std::nullopt}, two{path("docs/two"), 200, std::nullopt};
+    const CleanupEntry song{path("music/song"), 400, std::nullopt};
+    CorvaneModelTestAccess::setCategories(*model,
+                                          {category("documents", CategoryMeasurement::measured, 300, {one, two}),
+                                           // Its size is not the sum of its entries; it loses none, so it keeps it.
+                                           category("music", CategoryMeasurement::measured, 999, {song}),
+                                           category("systemData", CategoryMeasurement::remainder, 1, {})});
+
+    volumes->volumes = {rootVolume(100000, 60000)}; // the removal frees space
+    model->removeCategoryEntries({one}, RemovalMode::deleteImmediately);
+
+    EXPECT_FALSE(exists(path("docs/one")));
+    EXPECT_EQ(model->category("documents")->size, 200);
+    EXPECT_EQ(urlsOf(model->category("documents")->entries), (std::vector<std::string>{path("docs/two")}));
+    EXPECT_EQ(model->category("music")->size, 999);
+    EXPECT_EQ(model->category("systemData")->size, 40000 - 200 - 999);
+    EXPECT_EQ(model->totalFreedThisSession(), 100);
+    CorvaneModelTestAccess::settle(*model);
+}
+
+LeftoverItem leftoverAt(const std::string& url, int64_t size) {
+    LeftoverItem item;
+    item.url = url;
+    item.size = size;
+    return item;
+}
+
+class UninstallTest : public RemovalTest {
+protected:
+    UninstallTest() {
+        writeFile(bundle + "/Contents/MacOS/Tool", 8192);
+        writeFile(cache, 4096);
+        writeFile(support + "/state", 4096);
+        row.app.url = bundle;
+        row.app.name = "Tool";
+        row.bundleSize = 1234;
+        row.leftovers = {leftoverAt(cache, 10), leftoverAt(support, 20), leftoverAt(path("Library/missing"), 30)};
+        row.analyzed = true;
+        AppRow other;
+        other.app.url = path("Applications/Other.app");
+        model = makeModel();
+        CorvaneModelTestAccess::setApps(*model, {other, row});
+    }
+    ~UninstallTest() override { CorvaneModelTestAccess::settle(*model); }
+    const std::string bundle = path("Applications/Tool.app");
+    const std::string cache = path("Library/Caches/Tool");
+    const std::string support = path("Library/Application Support/Tool");
+    AppRow row;
+    std::unique_ptr<CorvaneModel> model;
+};
+
+TEST_F(UninstallTest, RemovingTheBundleDropsTheRowEvenWhenALeftoverFails) {
+    model->uninstall(row, {row.leftovers[0], row.leftovers[2]}, true, RemovalMode::deleteImmediately);
+    EXPECT_FALSE(exists(bundle));
+    EXPECT_FALSE(exists(cache));
+    ASSERT_TRUE(model->lastResult());
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{bundle, cache}));
+    ASSERT_EQ(model->lastResult()->failed.size(), 1u);
+    EXPECT_EQ(model->lastResult()->bytesFreed, 1234 + 10);
+    ASSERT_EQ(model->apps().size(), 1u);
+    EXPECT_EQ(model->apps()[0].app.url, path("Applications/Other.app"));
+}
+
+TEST_F(UninstallTest, RemovingLeftoversOnlyKeepsTheRowAndPrunesThem) {
+    model->uninstall(row, {row.leftovers[1], row.leftovers[2]}, false, RemovalMode::deleteImmediately);
+    EXPECT_TRUE(exists(bundle));
+    EXPECT_FALSE(exists(support));
+    ASSERT_EQ(model->apps().size(), 2u);
+    std::vector<std::string> left;
+    for (const auto& item : model->apps()[1].leftovers) left.push_back(item.url);
+    EXPECT_EQ(left, (std::vector<std::string>{cache, path("Library/missing")}));
+}
+
+TEST_F(UninstallTest, NothingChosenPublishesNothing) {
+    SignalCounter results(*model, &CorvaneModel::lastResultChanged);
+    const int refreshes = volumes->calls;
+    model->uninstall(row, {}, false, RemovalMode::deleteImmediately);
+    EXPECT_EQ(results.count(), 0);
+    EXPECT_FALSE(model->lastResult());
+    EXPECT_EQ(volumes->calls, refreshes);
+    EXPECT_EQ(model->apps().size(), 2u);
+}
+
+// Stands in for the system's authentication prompt: runs the command as the
+// test's own user (root here, as in CI), or refuses like a dismissed dialog.
+class ShellRunner : public PrivilegedRunner {
+public:
+    PrivilegedOutcome run(const std::string& command) override {
+        ++calls;
+        const auto outcome = Shell::execute("/bin/sh", {"-c", command});
+        PrivilegedOutcome result;
+        result.status = PrivilegedOutcome::Status::ran;
+        result.exitStatus = outcome.exitStatus;
+        return result;
+    }
+    int calls = 0;
+};
+
+class RefusingRunner : public PrivilegedRunner {
+public:
+    PrivilegedOutcome run(const std::string&) override {
+        PrivilegedOutcome result;
+        result.status = PrivilegedOutcome::Status::refused;
+        result.message = "Request dismissed";
+        return result;
+    }
+};
+
+class EscalationTest : public RemovalTest {
+protected:
+    std::unique_ptr<CorvaneModel> modelWith(std::shared_ptr<PrivilegedRunner> runner) {
+        auto environment = environmentWith(volumes);
+        environment.privilegedRunner = std::move(runner);
+        auto model = std::make_unique<CorvaneModel>(std::move(environment));
+        AppRow app;
+        app.app.url = path("Applications/Tool.app");
+        app.leftovers = {leftoverAt(leftover, 10), leftoverAt(path("keep"), 10)};
+        CorvaneModelTestAccess::setApps(*model, {app});
+        CorvaneModelTestAccess::setCleanupTargets(*model, {target("logs", {entry, path("keep")})});
+        CorvaneModelTestAccess::setCategories(
+            *model, {category("documents", CategoryMeasurement::measured, 4096, {CleanupEntry{entry, 4096, {}}})});
+        return model;
+    }
+    void SetUp() override {
+        writeFile(leftover + "/data", 4096);
+        writeFile(entry, 4096);
+        writeFile(path("keep"), 4096);
+    }
+    const std::string leftover = path("system/Library/Helper");
+    const std::string entry = path("system/logs/big.log");
+};
+
+TEST_F(EscalationTest, RemovesThroughTheRunnerAndPrunesLeftoversAndCleanupEntriesOnly) {
+    auto runner = std::make_shared<ShellRunner>();
+    auto model = modelWith(runner);
+    model->escalate({leftover + "/", entry});
+
+    EXPECT_EQ(runner->calls, 1);
+    EXPECT_FALSE(exists(leftover));
+    EXPECT_FALSE(exists(entry));
+    ASSERT_TRUE(model->lastResult());
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{leftover, entry}));
+    EXPECT_TRUE(model->lastResult()->needsAdmin.empty());
+    EXPECT_GT(model->totalFreedThisSession(), 0);
+    ASSERT_EQ(model->apps()[0].leftovers.size(), 1u);
+    EXPECT_EQ(model->apps()[0].leftovers[0].url, path("keep"));
+    EXPECT_EQ(urlsOf(model->cleanupTargets()[0].entries), (std::vector<std::string>{path("keep")}));
+    // Categories keep the item until they are measured again.
+    EXPECT_EQ(urlsOf(model->category("documents")->entries), (std::vector<std::string>{entry}));
+    CorvaneModelTestAccess::settle(*model);
+}
+
+TEST_F(EscalationTest, ARefusalRemovesNothingAndSaysWhy) {
+    auto model = modelWith(std::make_shared<RefusingRunner>());
+    model->escalate({leftover, entry});
+
+    EXPECT_TRUE(exists(leftover));
+    EXPECT_TRUE(exists(entry));
+    ASSERT_TRUE(model->lastResult());
+    EXPECT_TRUE(model->lastResult()->succeeded.empty());
+    ASSERT_EQ(model->lastResult()->failed.size(), 2u);
+    EXPECT_EQ(model->lastResult()->failed[0].reason, "Request dismissed");
+    EXPECT_EQ(model->lastResult()->bytesFreed, 0);
+    EXPECT_EQ(model->apps()[0].leftovers.size(), 2u);
+    EXPECT_EQ(model->cleanupTargets()[0].entries.size(), 2u);
+    CorvaneModelTestAccess::settle(*model);
+}
+
+} // namespace
+} // namespace vessora::test

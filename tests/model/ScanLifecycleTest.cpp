@@ -1,0 +1,231 @@
+#include "ModelTestSupport.h"
+
+#include <random>
+
+namespace vessora::test {
+namespace {
+
+class ScanLifecycleTest : public ModelTest {
+protected:
+    // Two folders with large files and small ones, and a small file on top.
+    // Returns the allocated bytes of all its files.
+    int64_t makeTree(const std::string& root) {
+        writeFile(root + "/a/big", 2 << 20);
+        writeFiles(root + "/a", 5, 4096, "small");
+        writeFile(root + "/b/big", 3 << 19);
+        writeFile(root + "/top", 8192);
+        int64_t total = allocatedSize(root + "/a/big") + allocatedSize(root + "/b/big") + allocatedSize(root + "/top");
+        for (int i = 0; i < 5; ++i) total += allocatedSize(root + "/a/small" + std::to_string(i));
+        return total;
+    }
+    // Enough entries that a scan is still walking when the test acts.
+    void makeWideTree(const std::string& root, int folders = 8, int filesPerFolder = 1000) {
+        for (int f = 0; f < folders; ++f) writeFiles(root + "/d" + std::to_string(f), filesPerFolder, 0);
+    }
+    bool waitForScanEnd(CorvaneModel& model) {
+        return waitUntil([&] { return !model.isScanning(); });
+    }
+    // The two scan states: idle has no statistics and no timer; scanning has both.
+    static void expectConsistent(const CorvaneModel& model) {
+        EXPECT_EQ(model.isScanning(), model.scanStats() != nullptr);
+        EXPECT_EQ(model.isScanning(), model.hasProgressTimer());
+    }
+};
+
+TEST_F(ScanLifecycleTest, ACompletedScanPublishesTheSortedTreeAndItsCounters) {
+    const std::string root = path("tree");
+    const int64_t total = makeTree(root);
+    auto model = makeModel();
+    const int refreshesBefore = volumes->calls;
+
+    model->startScan(root);
+    EXPECT_TRUE(model->isScanning());
+    EXPECT_EQ(model->scanRootPath(), root);
+    EXPECT_EQ(model->scanCurrentPath(), root);
+    EXPECT_EQ(model->tree(), nullptr);
+    EXPECT_TRUE(model->scanStart());
+    expectConsistent(*model);
+
+    ASSERT_TRUE(waitForScanEnd(*model));
+    ASSERT_NE(model->tree(), nullptr);
+    EXPECT_EQ(model->tree()->path(), root);
+    EXPECT_EQ(model->tree()->size, total);
+    EXPECT_EQ(model->scanBytes(), total);
+    EXPECT_EQ(model->scanFiles(), 8);
+    EXPECT_EQ(model->scanUnreadable(), 0);
+    EXPECT_TRUE(model->lastScanDate());
+    EXPECT_GT(model->scanElapsed(), 0);
+    EXPECT_EQ(model->scanCurrentPath(), "");
+    expectConsistent(*model);
+    EXPECT_EQ(volumes->calls, refreshesBefore + 1);
+
+    // Sorted before publication: largest first at every level.
+    const auto& children = model->tree()->children();
+    ASSERT_EQ(children.size(), 3u);
+    EXPECT_EQ(children[0]->name(), "a");
+    EXPECT_EQ(children[1]->name(), "b");
+    EXPECT_EQ(children[2]->name(), "top");
+    CorvaneModelTestAccess::settle(*model);
+}
+
+TEST_F(ScanLifecycleTest, WithoutAPathTheScanRootIsRescannedAndAPathBecomesTheRoot) {
+    makeTree(path("first"));
+    makeTree(path("second"));
+    auto model = makeModel();
+
+    model->setScanRootPath(path("first"));
+    model->startScan();
+    ASSERT_TRUE(waitForScanEnd(*model));
+    EXPECT_EQ(model->tree()->path(), path("first"));
+
+    model->startScan(path("second"));
+    EXPECT_EQ(model->scanRootPath(), path("second"));
+    ASSERT_TRUE(waitForScanEnd(*model));
+    model->startScan();
+    ASSERT_TRUE(waitForScanEnd(*model));
+    EXPECT_EQ(model->tree()->path(), path("second"));
+    CorvaneModelTestAccess::settle(*model);
+}
+
+TEST_F(ScanLifecycleTest, TheTimerCopiesTheCountersAndATickAfterTheEndChangesNothing) {
+    makeDirs(path("empty"));
+    auto model = makeModel();
+    model->startScan(path("empty"));
+    // Until this test returns to the event loop the model is scanning, even if
+    // the walk itself has already returned.
+    const auto stats = model->scanStats();
+    ASSERT_NE(stats, nullptr);
+    stats->addProgress(7, 70000);
+    stats->addUnreadable(2);
+    stats->setCurrent("/somewhere");
+
+    model->sampleProgress();
+    EXPECT_EQ(model->scanFiles(), 7);
+    EXPECT_EQ(model->scanBytes(), 70000);
+    EXPECT_EQ(model->scanUnreadable(), 2);
+    EXPECT_EQ(model->scanCurrentPath(), "/somewhere");
+
+    ASSERT_TRUE(waitForScanEnd(*model));
+    // The end takes the counts from the statistics and the bytes from the tree.
+    EXPECT_EQ(model->scanFiles(), 7);
+    EXPECT_EQ(model->scanUnreadable(), 2);
+    EXPECT_EQ(model->scanBytes(), 0);
+
+    SignalCounter files(*model, &CorvaneModel::scanFilesChanged);
+    SignalCounter bytes(*model, &CorvaneModel::scanBytesChanged);
+    SignalCounter current(*model, &CorvaneModel::scanCurrentPathChanged);
+    SignalCounter elapsed(*model, &CorvaneModel::scanElapsedChanged);
+    model->sampleProgress();
+    spin(450); // two periods of a timer that must be gone
+    EXPECT_EQ(files.count() + bytes.count() + current.count() + elapsed.count(), 0);
+    CorvaneModelTestAccess::settle(*model);
+}
+
+TEST_F(ScanLifecycleTest, CancellingEndsTheScanAtOnceAndItsTaskChangesNothingLater) {
+    makeTree(path("small"));
+    makeWideTree(path("wide"));
+    auto model = makeModel();
+    model->startScan(path("small"));
+    ASSERT_TRUE(waitForScanEnd(*model));
+    const auto lastDate = model->lastScanDate();
+
+    model->startScan(path("wide"));
+    const auto stats = model->scanStats();
+    const int refreshesBefore = volumes->calls;
+    model->cancelScan();
+
+    EXPECT_TRUE(stats->isCancelled());
+    EXPECT_EQ(model->tree(), nullptr);
+    EXPECT_FALSE(model->isScanning());
+    EXPECT_EQ(model->scanStats(), nullptr);
+    EXPECT_FALSE(model->hasProgressTimer());
+    EXPECT_EQ(model->scanCurrentPath(), "");
+    EXPECT_EQ(model->lastScanDate(), lastDate);
+    EXPECT_EQ(volumes->calls, refreshesBefore + 1);
+
+    // The cancelled task ends on its own; it publishes nothing and refreshes nothing.
+    SignalCounter scanning(*model, &CorvaneModel::isScanningChanged);
+    SignalCounter elapsed(*model, &CorvaneModel::scanElapsedChanged);
+    CorvaneModelTestAccess::settle(*model);
+    EXPECT_EQ(model->tree(), nullptr);
+    EXPECT_EQ(model->lastScanDate(), lastDate);
+    EXPECT_EQ(volumes->calls, refreshesBefore + 1);
+    EXPECT_EQ(scanning.count(), 0);
+    EXPECT_EQ(elapsed.count(), 0);
+}
+
+TEST_F(ScanLifecycleTest, StartingWhileScanningEndsTheRunningScanAndStartsClean) {
+    makeTree(path("small"));
+    makeWideTree(path("wide"));
+    makeTree(path("next"));
+    auto model = makeModel();
+    model->startScan(path("small"));
+    ASSERT_TRUE(waitForScanEnd(*model));
+
+    model->startScan(path("wide"));
+    const auto first = model->scanStats();
+    model->sampleProgress();
+    model->startScan(path("next"));
+
+    EXPECT_TRUE(first->isCancelled());
+    ASSERT_NE(model->scanStats(), nullptr);
+    EXPECT_NE(model->scanStats(), first);
+    EXPECT_FALSE(model->scanStats()->isCancelled());
+    EXPECT_TRUE(model->isScanning());
+    EXPECT_TRUE(model->hasProgressTimer());
+    EXPECT_EQ(model->tree(), nullptr);
+    EXPECT_EQ(model->scanFiles(), 0);
+    EXPECT_EQ(model->scanBytes(), 0);
+    EXPECT_EQ(model->scanUnreadable(), 0);
+    EXPECT_EQ(model->scanElapsed(), 0);
+    EXPECT_EQ(model->scanCurrentPath(), path("next"));
+
+    ASSERT_TRUE(waitForScanEnd(*model));
+    ASSERT_NE(model->tree(), nullptr);
+    EXPECT_EQ(model->tree()->path(), path("next"));
+    CorvaneModelTestAccess::settle(*model);
+    EXPECT_EQ(model->tree()->path(), path("next"));
+    expectConsistent(*model);
+}
+
+// Starts, cancels and restarts in a tight loop. Scans cancelled by a newer
+// start finish their walks while the newer scan runs; none of them may end it.
+TEST_F(ScanLifecycleTest, AStartCancelLoopEndsWithTheLastScansTree) {
+    makeWideTree(path("wide"), 6, 800);
+    makeTree(path("small"));
+    makeTree(path("last"));
+    auto model = makeModel();
+
+    bool ownCall = false;
+    int foreignEnds = 0;
+    QObject::connect(model.get(), &CorvaneModel::isScanningChanged, [&] {
+        // A scan may only end by our own call or with its tree.
+        if (!model->isScanning() && !ownCall && model->tree() == nullptr) ++foreignEnds;
+    });
+    std::mt19937 random(7);
+    for (int step = 0; step < 60; ++step) {
+        ownCall = true;
+        switch (random() % 4) {
+        case 0: model->startScan(path("wide")); break;
+        case 1: model->startScan(path("small")); break;
+        case 2: model->cancelScan(); break;
+        default: model->startScan(); break;
+        }
+        ownCall = false;
+        expectConsistent(*model);
+        spin(int(random() % 4));
+        expectConsistent(*model);
+    }
+    ownCall = true;
+    model->startScan(path("last"));
+    ownCall = false;
+    ASSERT_TRUE(waitForScanEnd(*model));
+    CorvaneModelTestAccess::settle(*model);
+    ASSERT_NE(model->tree(), nullptr);
+    EXPECT_EQ(model->tree()->path(), path("last"));
+    EXPECT_EQ(foreignEnds, 0);
+    expectConsistent(*model);
+}
+
+} // namespace
+} // namespace vessora::test
