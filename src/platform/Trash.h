@@ -1,5 +1,5 @@
 #pragma once
-// The freedesktop.org Trash (specification 1.0, the rules GLib follows): items
+// The freedesktop.org Trash (version 1.0 of its rules, as GLib follows them): items
 // of the home folder's file system go to $XDG_DATA_HOME/Trash, items of other
 // file systems to that file system's own trash at its top directory. An item
 // is only ever renamed, never copied, and a link is trashed as a link.
