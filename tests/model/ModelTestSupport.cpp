@@ -70,6 +70,17 @@ std::unique_ptr<CorvaneModel> ModelTest::makeModel() {
     return std::make_unique<CorvaneModel>(environmentWith(volumes));
 }
 
+MeasuredCategory categoryOf(const std::string& id, CategoryMeasurement measurement, int64_t size,
+                            std::vector<CleanupEntry> entries, bool measured) {
+    MeasuredCategory result;
+    result.category.id = id;
+    result.category.measurement = measurement;
+    result.size = size;
+    result.entries = std::move(entries);
+    result.measured = measured;
+    return result;
+}
+
 void writeFiles(const std::string& folder, int count, int64_t bytes, const std::string& prefix) {
     makeDirs(folder);
     for (int i = 0; i < count; ++i) {
