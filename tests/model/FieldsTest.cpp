@@ -50,12 +50,8 @@ TEST(ModelThreads, WritingAFieldOffTheMainThreadIsCaught) {
 }
 
 TEST_F(FieldsTest, RootVolumeIsTheFirstRootElseTheFirstVolume) {
-    VolumeInfo data = rootVolume(10, 5);
-    data.url = "/data";
-    data.isRootVolume = false;
-    VolumeInfo root = rootVolume(20, 5);
-    VolumeInfo other = data;
-    other.url = "/other";
+    const VolumeInfo data{"/data", "Data", 10, 5, 5, true, false}, other{"/other", "Other", 10, 5, 5, true, false};
+    const VolumeInfo root = rootVolume(20, 5);
 
     volumes->volumes = {data, root, other};
     auto model = makeModel();

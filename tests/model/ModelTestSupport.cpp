@@ -43,15 +43,7 @@ void spin(int milliseconds) {
 }
 
 VolumeInfo rootVolume(int64_t total, int64_t trueFree) {
-    VolumeInfo volume;
-    volume.url = "/";
-    volume.name = "Test";
-    volume.totalCapacity = total;
-    volume.availableForImportantUsage = trueFree;
-    volume.trueFree = trueFree;
-    volume.isInternal = true;
-    volume.isRootVolume = true;
-    return volume;
+    return VolumeInfo{"/", "Test", total, trueFree, trueFree, true, true};
 }
 
 ModelEnvironment environmentWith(const std::shared_ptr<VolumeStub>& stub) {
