@@ -172,26 +172,23 @@ TEST(Scan, EqualNamesKeepDiscoveryOrder) {
     test::makeBundle(dir / "third/Same.app", {});
     auto apps = AppInventory::scan(
         std::vector<AppInventory::AppRoot>{{dir / "third", false}, {dir / "first", false}, {dir / "second", false}});
-    ASSERT_EQ(apps.size(), 3u);
-    EXPECT_EQ(apps[0].url, dir / "third/Same.app");
-    EXPECT_EQ(apps[1].url, dir / "first/Same.app");
-    EXPECT_EQ(apps[2].url, dir / "second/Other.app");
+    std::vector<std::string> urls;
+    for (const auto& app : apps) urls.push_back(app.url);
+    EXPECT_EQ(urls,
+              (std::vector<std::string>{dir / "third/Same.app", dir / "first/Same.app", dir / "second/Other.app"}));
 }
 
-TEST(Roots, UserRootsAreWorkedOutOnceAndSystemRootsFollow) {
-    // Several threads asking first get the same, single list, kept when HOME changes later.
+TEST(Roots, UserRootsAreWorkedOutOnceAndKeptWhenHomeChanges) {
     std::vector<const std::vector<std::string>*> seen(4);
-    std::vector<std::thread> threads;
-    for (auto& s : seen) threads.emplace_back([&s] { s = &AppInventory::userAppRoots(); });
-    for (auto& t : threads) t.join();
+    {
+        std::vector<std::jthread> threads;
+        for (auto& s : seen) threads.emplace_back([&s] { s = &AppInventory::userAppRoots(); });
+    }
     for (auto* s : seen) EXPECT_EQ(s, seen.front());
     const std::vector<std::string> first = AppInventory::userAppRoots();
     test::TempDir dir;
     test::ScopedEnv home("HOME", dir.path());
     EXPECT_EQ(AppInventory::userAppRoots(), first);
-    auto all = AppInventory::roots(true);
-    ASSERT_EQ(all.size(), first.size() + 2);
-    EXPECT_EQ(all.back(), (AppInventory::AppRoot{"/System/Library/CoreServices", true}));
-    EXPECT_FALSE(all.front().isSystem);
     EXPECT_EQ(AppInventory::roots(false).size(), first.size());
+    EXPECT_GT(AppInventory::roots(true).size(), first.size());
 }

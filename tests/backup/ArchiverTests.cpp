@@ -149,12 +149,11 @@ TEST_F(ArchiverTest, SameLastComponentTwiceKeepsBothCopiesWhole) {
     ArchiveResult r = Archiver::archive({first, second, fileA, fileB, originals + "/index.html"}, "Twice", backups);
     ASSERT_TRUE(r.failed.empty());
     ASSERT_EQ(r.items.size(), 5u);
-    EXPECT_EQ(r.items[0].destination, r.destination + "/data");
-    EXPECT_EQ(r.items[1].destination, r.destination + "/data 2");
-    EXPECT_EQ(r.items[2].destination, r.destination + "/log.txt");
-    EXPECT_EQ(r.items[3].destination, r.destination + "/log 2.txt");
-    EXPECT_EQ(r.items[4].destination, r.destination + "/index 2.html");
-    for (const auto& item : r.items) EXPECT_EQ(treeContents(item.destination), treeContents(item.source));
+    const char* names[] = {"data", "data 2", "log.txt", "log 2.txt", "index 2.html"};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(r.items[i].destination, r.destination + "/" + names[i]);
+        EXPECT_EQ(treeContents(r.items[i].destination), treeContents(r.items[i].source));
+    }
 
     // A second backup in the same minute shares the folder and still leaves
     // the first one's copies alone.
@@ -207,22 +206,16 @@ TEST_F(ArchiverTest, NoTranscriptUnlessEveryItemVerifiedAndADatabaseIsThere) {
     ArchiveResult partial = Archiver::archive({messages, missing}, "Partial", backups);
     ASSERT_EQ(partial.failed.size(), 1u);
     EXPECT_EQ(partial.failed[0].url, missing);
-    EXPECT_NE(partial.failed[0].reason.find("No such file or directory"), std::string::npos)
-        << partial.failed[0].reason;
-    EXPECT_EQ(partial.failed[0].reason.find('\n'), std::string::npos); // trimmed
+    EXPECT_TRUE(partial.failed[0].reason.ends_with("No such file or directory")) << partial.failed[0].reason;
     EXPECT_FALSE(partial.readableExport);
     EXPECT_FALSE(exists(partial.destination + "/index.html"));
     EXPECT_TRUE(exists(partial.destination + "/Messages/chat.db")); // the verified copy stays
 
-    ArchiveResult without = Archiver::archive({plain}, "Plain", backups);
-    EXPECT_TRUE(without.failed.empty());
-    EXPECT_FALSE(without.readableExport);
-    EXPECT_FALSE(exists(without.destination + "/index.html"));
-
-    ArchiveResult broken = Archiver::archive({Paths::parent(notADatabase)}, "Broken", backups);
-    EXPECT_TRUE(broken.failed.empty());
-    EXPECT_EQ(broken.copied.size(), 1u);
-    EXPECT_FALSE(broken.readableExport);
+    for (const std::string& item : {plain, Paths::parent(notADatabase)}) {
+        ArchiveResult r = Archiver::archive({item}, "Other", backups);
+        EXPECT_EQ(r.copied, std::vector<std::string>{item});
+        EXPECT_FALSE(r.readableExport || exists(r.destination + "/index.html")) << item;
+    }
 }
 
 TEST_F(ArchiverTest, SameAndOtherFileSystem) {

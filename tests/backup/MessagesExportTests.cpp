@@ -187,9 +187,6 @@ TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
                        "    <span class=\"who\"><b>&#39;Quote &lt;&amp;&gt; &quot;Club&quot;</b><i>5 messages</i>"
                        "</span>\n    <span class=\"when\">"),
               std::string::npos);
-    EXPECT_NE(doc.find("<section class=\"pane\" id=\"c1\"><header>&#39;Quote &lt;&amp;&gt; &quot;Club&quot;</header>"
-                       "<div class=\"scroll\">\n"),
-              std::string::npos);
     EXPECT_EQ(doc.find("'Quote"), std::string::npos);
     EXPECT_NE(doc.find(">Dinner &lt;b&gt;&amp;&lt;/b&gt; &#39;drinks&#39; &quot;later&quot;?</div>"),
               std::string::npos);
@@ -205,10 +202,6 @@ TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
     EXPECT_EQ(occurrences(doc, "<span>Wednesday, 8 March 2023</span>"), 1u);
     EXPECT_EQ(occurrences(doc, "<span>Thursday, 9 March 2023</span>"), 1u);
     EXPECT_EQ(occurrences(doc, "<div class=\"bubble"), 17u);
-    EXPECT_EQ(occurrences(doc, "<section class=\"pane"), 5u);
-    EXPECT_EQ(occurrences(doc, " active"), 2u);
-    EXPECT_NE(doc.find("<button class=\"chat active\" data-target=\"c0\">"), std::string::npos);
-    EXPECT_NE(doc.find("<section class=\"pane active\" id=\"c0\">"), std::string::npos);
 }
 
 TEST(MessagesDocument, SmallTranscriptLayoutAndLocale) {
@@ -219,19 +212,14 @@ TEST(MessagesDocument, SmallTranscriptLayoutAndLocale) {
         {"Ann", {}},
     };
     const std::string doc = ME::html(list, kUtc);
-    ASSERT_EQ(doc.rfind("<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">", 0), 0u);
-    EXPECT_TRUE(doc.ends_with("</body></html>"));
     const std::string time = sliceBetween(doc, "<span class=\"when\">", "</span>");
     EXPECT_TRUE(std::regex_search(time, std::regex("^8:26\\s?(\u202f)?PM$"))) << time;
     EXPECT_NE(doc.find("<span class=\"avatar\">Z</span>\n    <span class=\"who\"><b>zoë</b><i>2 messages</i>"),
               std::string::npos);
     EXPECT_NE(doc.find("<b>Ann</b><i>0 messages</i></span>\n    <span class=\"when\"></span>"), std::string::npos);
+    // An attachment-only SMS of mine on a new day.
     EXPECT_NE(
-        doc.find("  <div class=\"daysep\"><span>Thursday, 9 March 2023</span></div>\n"
-                 "  <div class=\"row me\">\n    <div class=\"bubble sms\" title=\"" +
-                 time +
-                 "\"><i class=\"att\">Attachment</i></div>\n  </div>\n</div></section>\n"
-                 "<section class=\"pane\" id=\"c1\"><header>Ann</header><div class=\"scroll\">\n</div></section>\n"),
+        doc.find("<span>Thursday, 9 March 2023</span></div>\n  <div class=\"row me\">\n    <div class=\"bubble sms\""),
         std::string::npos);
 
     // The same instant in another zone and locale.
@@ -259,14 +247,4 @@ TEST(MessagesDecoding, AttributedBodyLayout) {
     EXPECT_FALSE(ME::decodeAttributedBody(head + std::string("\x81\x05\x00", 3))); // no text after it
     EXPECT_FALSE(ME::decodeAttributedBody(head + "\x02\xc3\x28"));                 // invalid UTF-8
     EXPECT_EQ(ME::decodeAttributedBody(head + "\x02\xc3\xa9"), "\xc3\xa9");
-}
-
-TEST(MessagesDecoding, IndexOfAndHex) {
-    EXPECT_EQ(ME::indexOf("abcabd", "abd"), 3u);
-    EXPECT_EQ(ME::indexOf(std::string("a\0b", 3), std::string("\0b", 2)), 1u);
-    EXPECT_FALSE(ME::indexOf("abc", ""));
-    EXPECT_FALSE(ME::indexOf("ab", "abc"));
-    EXPECT_EQ(ME::dataFromHex("00ff7Fa0"), std::string("\x00\xff\x7f\xa0", 4));
-    for (const char* bad : {"abc", "0g", " 0"}) EXPECT_FALSE(ME::dataFromHex(bad)) << bad;
-    EXPECT_EQ(ME::escapeHtml("&<>\"'x"), "&amp;&lt;&gt;&quot;&#39;x");
 }

@@ -43,15 +43,7 @@ void spin(int milliseconds) {
 }
 
 VolumeInfo rootVolume(int64_t total, int64_t trueFree) {
-    VolumeInfo volume;
-    volume.url = "/";
-    volume.name = "Test";
-    volume.totalCapacity = total;
-    volume.availableForImportantUsage = trueFree;
-    volume.trueFree = trueFree;
-    volume.isInternal = true;
-    volume.isRootVolume = true;
-    return volume;
+    return VolumeInfo{"/", "Test", total, trueFree, trueFree, true, true};
 }
 
 ModelEnvironment environmentWith(const std::shared_ptr<VolumeStub>& stub) {
@@ -68,6 +60,17 @@ ModelTest::ModelTest() : home_(temp_ / "home"), homeEnv_("HOME", temp_ / "home")
 
 std::unique_ptr<CorvaneModel> ModelTest::makeModel() {
     return std::make_unique<CorvaneModel>(environmentWith(volumes));
+}
+
+MeasuredCategory categoryOf(const std::string& id, CategoryMeasurement measurement, int64_t size,
+                            std::vector<CleanupEntry> entries, bool measured) {
+    MeasuredCategory result;
+    result.category.id = id;
+    result.category.measurement = measurement;
+    result.size = size;
+    result.entries = std::move(entries);
+    result.measured = measured;
+    return result;
 }
 
 void writeFiles(const std::string& folder, int count, int64_t bytes, const std::string& prefix) {

@@ -86,6 +86,10 @@ private:
     ScopedEnv homeEnv_;
 };
 
+// A category row as a finished measurement would leave it.
+MeasuredCategory categoryOf(const std::string& id, CategoryMeasurement measurement, int64_t size,
+                            std::vector<CleanupEntry> entries = {}, bool measured = true);
+
 // Writes `count` files of `bytes` each below `folder`.
 void writeFiles(const std::string& folder, int count, int64_t bytes, const std::string& prefix = "f");
 

@@ -36,8 +36,6 @@ TEST(DiskScanner, SizesAndCountsAddUpAtEveryLevel) {
     ScanStats stats;
     auto root = scan(dir / "r", &stats);
     EXPECT_EQ(treeProblem(*root), "");
-    EXPECT_EQ(root->name(), "r");
-    EXPECT_EQ(root->path(), dir / "r");
     EXPECT_EQ(root->size, big + small + deep + top);
     EXPECT_EQ(root->fileCount, 8);
     EXPECT_EQ(root->dirCount, 5); // a, a/b, a/b/c, a/b/c/d, empty
@@ -52,10 +50,8 @@ TEST(DiskScanner, SizesAndCountsAddUpAtEveryLevel) {
     EXPECT_NE(child(*child(*child(*child(*a, "b"), "c"), "d"), "1 smaller item"), nullptr);
     // A top-level file always gets a node of its own.
     ASSERT_NE(child(*root, "top.txt"), nullptr);
-    auto snapshot = stats.snapshot();
-    EXPECT_EQ(snapshot.files, 8);
-    EXPECT_EQ(snapshot.bytes, root->size);
-    EXPECT_EQ(snapshot.unreadable, 0);
+    EXPECT_EQ(stats.snapshot().files, 8);
+    EXPECT_EQ(stats.snapshot().bytes, root->size);
     EXPECT_EQ(DiskScanner::quickSize(dir / "r"), root->size);
 }
 
@@ -120,17 +116,6 @@ TEST(DiskScanner, HardLinksCountOnceAcrossTheScan) {
         EXPECT_EQ(root->fileCount, 3);
         EXPECT_EQ(stats.snapshot().files, 3);
         EXPECT_EQ(stats.snapshot().bytes, big + small + topFile);
-        // Counted at the first link in walk order; where that is depends on
-        // the directory order, so check that exactly one of each exists.
-        int bigs = 0;
-        std::vector<const FSNode*> work{root.get()};
-        while (!work.empty()) {
-            const FSNode* n = work.back();
-            work.pop_back();
-            if (n->size == big && !n->isDirectory()) ++bigs;
-            for (auto& c : n->children()) work.push_back(c.get());
-        }
-        EXPECT_EQ(bigs, 1);
     }
     walkThreads(0);
 }
@@ -171,11 +156,7 @@ TEST(DiskScanner, SkippedAndCloudProviderLocations) {
         for (const char* name : {"CloudStorage", "Mobile Documents"}) {
             const FSNode* cloud = child(*library, name);
             ASSERT_NE(cloud, nullptr) << name;
-            EXPECT_TRUE(cloud->isNotDescended);
-            EXPECT_TRUE(cloud->isCloudProvider);
-            EXPECT_TRUE(cloud->isDirectory());
-            EXPECT_EQ(cloud->size, 0);
-            EXPECT_TRUE(cloud->children().empty());
+            EXPECT_TRUE(cloud->isNotDescended && cloud->isCloudProvider && cloud->isDirectory()); // empty: treeProblem
         }
         EXPECT_EQ(library->dirCount, 3);
         EXPECT_EQ(library->fileCount, 1);
@@ -183,9 +164,7 @@ TEST(DiskScanner, SkippedAndCloudProviderLocations) {
     auto root = scan(dir / "home", nullptr, options);
     const FSNode* managed = child(*root, "managed");
     ASSERT_NE(managed, nullptr);
-    EXPECT_TRUE(managed->isNotDescended);
-    EXPECT_FALSE(managed->isCloudProvider);
-    EXPECT_EQ(managed->size, 0);
+    EXPECT_TRUE(managed->isNotDescended && !managed->isCloudProvider);
     // quickSize leaves skipped locations out, also when asked for one.
     EXPECT_EQ(DiskScanner::quickSize(dir / "home/Library", options), test::allocatedSize(dir / "home/Library/Prefs/p"));
     EXPECT_EQ(DiskScanner::quickSize(dir / "home/managed", options), 0);
@@ -333,21 +312,10 @@ TEST(DiskScanner, NamesWithNewlinesAndInvalidUtf8) {
     EXPECT_EQ(child(*folder, "big")->path(), dir / "r/" + odd + "/big");
 }
 
-TEST(ScanRootPreset, CasesNamesAndPaths) {
-    test::ScopedEnv home("HOME", "/home/ada");
-    const auto& all = ScanRootPresets::all();
-    ASSERT_EQ(all.size(), 6u);
-    std::vector<std::string> names, paths;
-    for (auto preset : all) {
-        names.push_back(ScanRootPresets::displayName(preset));
-        paths.push_back(ScanRootPresets::path(preset));
-        EXPECT_EQ(ScanRootPresets::fromDisplayName(names.back()), preset);
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"Home folder", "Applications", "User Library", "System Library",
-                                               "Whole data volume", "System volume"}));
-    EXPECT_EQ(paths, (std::vector<std::string>{"/home/ada", "/Applications", "/home/ada/Library", "/Library",
-                                               "/System/Volumes/Data", "/"}));
+TEST(ScanRootPreset, DisplayNamesRoundTrip) {
+    for (auto preset : ScanRootPresets::all())
+        EXPECT_EQ(ScanRootPresets::fromDisplayName(ScanRootPresets::displayName(preset)), preset);
     EXPECT_EQ(ScanRootPresets::fromDisplayName("Home"), std::nullopt);
-    EXPECT_EQ(DiskScanner::displayName("/"), "Macintosh HD");
-    EXPECT_EQ(DiskScanner::displayName("/Users/ada"), "ada");
+    test::ScopedEnv home("HOME", "/home/ada");
+    EXPECT_EQ(ScanRootPresets::path(ScanRootPresets::all().front()), "/home/ada"); // read when asked
 }

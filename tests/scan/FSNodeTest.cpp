@@ -22,16 +22,11 @@ TEST(FSNode, PathsNamesAndLumps) {
     auto big = file(*ada, "big.iso", 5);
     auto lump = FSNode::makeLump(*ada, 5, 20480, 100);
     auto one = FSNode::makeLump(*users, 1, 4096, 1);
-    EXPECT_EQ(root->name(), "Macintosh HD");
-    EXPECT_EQ(root->path(), "/");
-    EXPECT_EQ(users->path(), "/Users");
+    EXPECT_EQ(users->path(), "/Users"); // no doubled separator below "/"
     EXPECT_EQ(big->path(), "/Users/ada/big.iso");
-    EXPECT_EQ(big->parent(), ada.get());
     EXPECT_EQ(lump->name(), "5 smaller items");
     EXPECT_EQ(lump->path(), "/Users/ada");
-    EXPECT_TRUE(lump->isAggregate);
-    EXPECT_FALSE(lump->isDirectory());
-    EXPECT_EQ(lump->fileCount, 5);
+    EXPECT_TRUE(lump->isAggregate && !lump->isDirectory());
     EXPECT_EQ(one->name(), "1 smaller item");
     auto other = FSNode::make("x", "/tmp/x", true);
     EXPECT_EQ(FSNode::makeChild(*other, "y", false)->path(), "/tmp/x/y");
@@ -46,10 +41,7 @@ TEST(FSNode, OutlineChildrenOnlyForDirectoriesWithChildren) {
     auto inner = file(*one, "f", 1);
     auto f = file(*root, "f", 1);
     auto lump = FSNode::makeLump(*root, 3, 3, 3);
-    EXPECT_EQ(empty->outlineChildren(), nullptr);
-    EXPECT_EQ(skipped->outlineChildren(), nullptr);
-    EXPECT_EQ(f->outlineChildren(), nullptr);
-    EXPECT_EQ(lump->outlineChildren(), nullptr);
+    for (const auto& leaf : {empty, skipped, f, lump}) EXPECT_EQ(leaf->outlineChildren(), nullptr) << leaf->name();
     ASSERT_NE(one->outlineChildren(), nullptr);
     ASSERT_EQ(one->outlineChildren()->size(), 1u);
     EXPECT_EQ(one->outlineChildren()->front(), inner);
@@ -94,8 +86,6 @@ TEST(FSNode, DetachedNodesStayValid) {
     auto removed = root->removeChild(dir.get());
     ASSERT_EQ(removed, dir);
     EXPECT_EQ(dir->parent(), nullptr);
-    EXPECT_TRUE(root->children().empty());
-    EXPECT_EQ(dir->path(), "/r/d");
     EXPECT_EQ(leaf->path(), "/r/d/s/leaf");
     EXPECT_EQ(root->removeChild(dir.get()), nullptr);
 

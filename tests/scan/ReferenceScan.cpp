@@ -28,8 +28,16 @@ void attach(FSNode& parent, FSNode::Ptr child, bool withLogical = true) {
     parent.size += child->size;
     if (withLogical) parent.logicalSize += child->logicalSize;
     parent.fileCount += child->fileCount;
-    parent.dirCount += child->dirCount + 1;
+    if (child->isDirectory()) parent.dirCount += child->dirCount + 1;
     parent.appendChild(std::move(child));
+}
+
+FSNode::Ptr fileNode(const std::string& name, const std::string& path, const struct stat& st) {
+    auto node = FSNode::make(name, path, false);
+    node->size = int64_t(st.st_blocks) * 512;
+    node->logicalSize = st.st_size;
+    node->fileCount = 1;
+    return node;
 }
 
 void closeDirectory(std::vector<Frame>& stack) {
@@ -51,15 +59,12 @@ FSNode::Ptr walk(const std::string& path, const ScanOptions& options, ScanStats&
                  dev_t rootDev) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return nullptr;
-    auto own = FSNode::make(Paths::lastComponent(path), path, S_ISDIR(st.st_mode));
     if (!S_ISDIR(st.st_mode)) {
         if (S_ISREG(st.st_mode) && st.st_nlink > 1 && !seen.insert(linkKey(st)).second) return nullptr;
-        own->size = int64_t(st.st_blocks) * 512;
-        own->logicalSize = st.st_size;
-        own->fileCount = 1;
-        stats.addProgress(1, own->size);
-        return own;
+        stats.addProgress(1, int64_t(st.st_blocks) * 512);
+        return fileNode(Paths::lastComponent(path), path, st);
     }
+    auto own = FSNode::make(Paths::lastComponent(path), path, true);
     if (!options.crossesDevices && st.st_dev != rootDev) return own;
     char* paths[] = {const_cast<char*>(path.c_str()), nullptr};
     FTS* fts = ::fts_open(paths, FTS_PHYSICAL | FTS_NOCHDIR | (options.crossesDevices ? 0 : FTS_XDEV), nullptr);
@@ -94,11 +99,7 @@ FSNode::Ptr walk(const std::string& path, const ScanOptions& options, ScanStats&
                 top.smallLogical += s.st_size;
                 top.smallCount += 1;
             } else {
-                auto file = FSNode::make(Paths::lastComponent(entryPath), entryPath, false);
-                file->size = allocated;
-                file->logicalSize = s.st_size;
-                file->fileCount = 1;
-                top.node->appendChild(file);
+                top.node->appendChild(fileNode(Paths::lastComponent(entryPath), entryPath, s));
             }
             break;
         }
@@ -154,7 +155,7 @@ FSNode::Ptr referenceScan(const std::string& rootPath, const ScanOptions& option
     auto root = FSNode::make(DiskScanner::displayName(path), path, true);
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return root;
-    if (!S_ISDIR(st.st_mode)) {
+    if (!S_ISDIR(st.st_mode)) { // a file as the root: a folder node holding its size
         root->size = int64_t(st.st_blocks) * 512;
         root->logicalSize = st.st_size;
         root->fileCount = 1;
@@ -181,13 +182,7 @@ FSNode::Ptr referenceScan(const std::string& rootPath, const ScanOptions& option
     std::set<uint64_t> seen;
     for (const auto& entry : work) {
         if (stats.isCancelled()) break;
-        auto node = walk(entry, options, stats, seen, st.st_dev);
-        if (!node) continue;
-        root->size += node->size;
-        root->logicalSize += node->logicalSize;
-        root->fileCount += node->fileCount;
-        if (node->isDirectory()) root->dirCount += node->dirCount + 1;
-        root->appendChild(node);
+        if (auto node = walk(entry, options, stats, seen, st.st_dev)) attach(*root, node);
     }
     return root;
 }

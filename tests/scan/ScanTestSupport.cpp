@@ -1,5 +1,8 @@
 #include "ScanTestSupport.h"
 
+#include "TestSupport.h"
+#include "scan/Walker.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -91,18 +94,9 @@ void splitChain(const std::string& top, int depth, const std::string& name) {
     ::close(topFd);
 }
 
-} // namespace vessora::test
-
-#include "scan/Walker.h"
-
-namespace vessora::test {
 void walkThreads(unsigned threads) { walk::threadOverride.store(threads); }
 void walkSlices(unsigned entries) { walk::sliceOverride.store(entries); }
-} // namespace vessora::test
 
-#include "TestSupport.h"
-
-namespace vessora::test {
 void writeManyFiles(const std::string& folder, int count, int bytes) {
     makeDirs(folder);
     std::string data(size_t(bytes), 'm');
@@ -113,9 +107,7 @@ void writeManyFiles(const std::string& folder, int count, int bytes) {
         ::close(fd);
     }
 }
-} // namespace vessora::test
 
-namespace vessora::test {
 std::string listedFirst(const std::string& scratch, const std::string& a, const std::string& b) {
     makeDirs(scratch + "/" + a);
     makeDirs(scratch + "/" + b);

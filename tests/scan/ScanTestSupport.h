@@ -25,16 +25,10 @@ void splitChain(const std::string& top, int depth, const std::string& name = "d"
 // follows a hash of the name on many file systems).
 std::string listedFirst(const std::string& scratch, const std::string& a, const std::string& b);
 
-} // namespace vessora::test
-
-namespace vessora::test {
 // Runs later walks on this many threads (0: one per core).
 void walkThreads(unsigned threads);
 // Cuts directories into slices of this many entries in later walks (0: default).
 void walkSlices(unsigned entries);
-} // namespace vessora::test
-
-namespace vessora::test {
 // `count` files of `bytes` bytes named f0, f1, ... in `folder` (created),
 // written without waiting for the disk.
 void writeManyFiles(const std::string& folder, int count, int bytes = 1);

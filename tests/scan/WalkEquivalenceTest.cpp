@@ -119,15 +119,12 @@ std::string compareScans(const std::string& root, const ScanOptions& options, un
         std::string difference = test::treeDifference(*actual, *expected);
         if (!difference.empty()) return std::to_string(threads) + " threads: " + difference;
         auto a = actualStats.snapshot(), e = expectedStats.snapshot();
+        const std::string on = std::to_string(threads) + " threads: ";
         if (a.files != e.files || a.bytes != e.bytes || a.unreadable != e.unreadable)
-            return std::to_string(threads) + " threads: counters " + std::to_string(a.files) + "/" +
-                   std::to_string(a.bytes) + "/" + std::to_string(a.unreadable) + ", expected " +
-                   std::to_string(e.files) + "/" + std::to_string(e.bytes) + "/" + std::to_string(e.unreadable);
-        if (quick != expectedQuick)
-            return std::to_string(threads) + " threads: quick size " + std::to_string(quick) + ", expected " +
-                   std::to_string(expectedQuick);
-        if (std::string problem = test::treeProblem(*actual); !problem.empty())
-            return std::to_string(threads) + " threads: " + problem;
+            return on + "counters differ (" + std::to_string(a.files) + " files, expected " + std::to_string(e.files) +
+                   ")";
+        if (quick != expectedQuick) return on + "quick size " + std::to_string(quick);
+        if (std::string problem = test::treeProblem(*actual); !problem.empty()) return on + problem;
     }
     return {};
 }
@@ -148,18 +145,16 @@ TEST(WalkEquivalence, RandomTreesMatchThePlainWalk) {
         if (seed % 5 == 0) options.crossesDevices = true;
         if (seed % 7 == 0) options.smallFileThreshold = 4096;
         // Unprivileged, so that locked folders are really unreadable.
-        std::string difference;
-        int pipeFds[2];
+        int pipeFds[2]; // the child runs unprivileged and cannot write below our folder
         ASSERT_EQ(::pipe(pipeFds), 0);
         int status = test::runAsUnprivileged([&] {
             // Small slices make the wide folders of these trees be shared out.
             std::string problem = compareScans(dir / "r", options, seed % 3 == 0 ? 0 : unsigned(seed % 7) + 1);
-            if (::write(pipeFds[1], problem.data(), problem.size()) < 0) return 2;
-            return problem.empty() ? 0 : 1;
+            return ::write(pipeFds[1], problem.data(), problem.size()) < 0 ? 2 : problem.empty() ? 0 : 1;
         });
         ::close(pipeFds[1]);
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) difference.append(buffer, size_t(n));
+        std::string difference(4096, '\0');
+        difference.resize(size_t(std::max<ssize_t>(0, ::read(pipeFds[0], difference.data(), difference.size()))));
         ::close(pipeFds[0]);
         EXPECT_EQ(status, 0) << "seed " << seed << ": " << difference;
     }
@@ -200,9 +195,7 @@ TEST(WalkEquivalence, FewDescriptors) {
     ::close(file);
     ::close(fd);
     int status = test::runAsUnprivileged([&] {
-        struct rlimit limit {
-            64, 64
-        };
+        const rlimit limit{64, 64};
         if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 3;
         if (!compareScans(dir / "r", ScanOptions{}, 0).empty()) return 4;
         ScanStats stats;

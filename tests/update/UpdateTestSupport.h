@@ -44,10 +44,8 @@ public:
     void put(const std::string& path, const std::string& contents) const;
     const QList<QSslCertificate>& certificates() const { return certificates_; }
     const std::string& caFile() const { return certFile_; }
-    const std::string& root() const { return root_; }
     // A folder name below the root no other test of any process has used.
     static std::string freshFolder(const std::string& prefix);
-    int port() const { return port_; }
     ~FeedServer();
 
 private:

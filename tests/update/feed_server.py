@@ -1,11 +1,6 @@
 #!/usr/bin/env python3
-"""A local HTTPS server for the updater's tests: feed_server.py ROOT CERT KEY
-
-Listens on 127.0.0.1 on a free port, prints the port on its first line, and
-serves files below ROOT. Beside a file, "<name>.status" holds a status code to
-answer with instead of 200 and "<name>.redirect" a URL to redirect to (302).
-Exits when its parent goes away, so a crashed test leaves nothing running.
-"""
+# A local HTTPS server for the updater's tests: feed_server.py ROOT CERT KEY. Prints its port, serves ROOT;
+# "<name>.status" beside a file overrides the status, "<name>.redirect" answers 302. Exits with its parent.
 import http.server
 import os
 import ssl

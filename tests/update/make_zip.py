@@ -1,13 +1,7 @@
 #!/usr/bin/env python3
-"""Writes zip archives for the updater's tests: make_zip.py OUT ENTRIES.json
-
-ENTRIES is a list of entries, written in order:
-  {"tree": FOLDER, "as": NAME}  a folder with everything below it, links kept as links
-  {"name": N, "dir": true}      a folder entry
-  {"name": N, "text": T}        a file
-  {"name": N, "zeros": BYTES}   a file of zero bytes (streamed, so huge ones are cheap)
-  {"name": N, "link": TARGET}   a symbolic link
-"""
+# Writes zip archives for the updater's tests: make_zip.py OUT ENTRIES.json, entries in order, each one of
+# {"tree": FOLDER, "as": NAME} (links kept), {"name": N, "text": T}, {"name": N, "zeros": BYTES} (streamed),
+# {"name": N, "link": TARGET}.
 import json
 import os
 import stat
@@ -42,8 +36,6 @@ def main():
         for entry in entries:
             if "tree" in entry:
                 add_tree(archive, entry["tree"], entry["as"])
-            elif entry.get("dir"):
-                archive.writestr(zipfile.ZipInfo(entry["name"].rstrip("/") + "/"), b"")
             elif "text" in entry:
                 info = zipfile.ZipInfo(entry["name"])
                 info.create_system = 3
