@@ -1,5 +1,6 @@
 #include "catalog/LocalSnapshot.h"
 
+#include "support/Lines.h"
 #include "support/Shell.h"
 
 #include <algorithm>
@@ -53,12 +54,7 @@ std::optional<Date> LocalSnapshot::parseStamp(std::string_view stamp) {
 
 std::vector<LocalSnapshot> LocalSnapshot::parseList(std::string_view output) {
     std::vector<LocalSnapshot> snapshots;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        if (end == std::string_view::npos) end = output.size();
-        std::string_view line = output.substr(start, end - start);
-        start = end + 1;
+    for (std::string_view line : splitLines(output)) {
         size_t first = line.find_first_not_of(" \t");
         if (first == std::string_view::npos) continue;
         line = line.substr(first, line.find_last_not_of(" \t") - first + 1);

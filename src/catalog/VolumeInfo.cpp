@@ -1,5 +1,6 @@
 #include "catalog/VolumeInfo.h"
 
+#include "support/Lines.h"
 #include "support/Paths.h"
 
 #include <algorithm>
@@ -134,12 +135,8 @@ bool isInternalDevice(const std::string& deviceId) {
 
 std::vector<MountEntry> VolumeInfo::parseMountInfo(std::string_view text) {
     std::vector<MountEntry> entries;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        std::vector<std::string_view> fields = splitFields(text.substr(start, end - start));
-        start = end + 1;
+    for (std::string_view line : splitLines(text)) {
+        std::vector<std::string_view> fields = splitFields(line);
         // id parent major:minor root mount-point options [optional...] - type source super-options
         auto separator = std::find(fields.begin(), fields.end(), std::string_view("-"));
         if (fields.size() < 6 || separator - fields.begin() < 6 || fields.end() - separator < 3) continue;

@@ -65,35 +65,25 @@ void JsonWriter::beforeValue() {
     }
 }
 
-JsonWriter& JsonWriter::beginObject() {
+JsonWriter& JsonWriter::open(char bracket) {
     beforeValue();
-    out_ += '{';
+    out_ += bracket;
     first_.push_back(true);
     return *this;
 }
 
-JsonWriter& JsonWriter::endObject() {
+JsonWriter& JsonWriter::close(char bracket) {
     bool empty = first_.back();
     first_.pop_back();
     if (!empty) newline();
-    out_ += '}';
+    out_ += bracket;
     return *this;
 }
 
-JsonWriter& JsonWriter::beginArray() {
-    beforeValue();
-    out_ += '[';
-    first_.push_back(true);
-    return *this;
-}
-
-JsonWriter& JsonWriter::endArray() {
-    bool empty = first_.back();
-    first_.pop_back();
-    if (!empty) newline();
-    out_ += ']';
-    return *this;
-}
+JsonWriter& JsonWriter::beginObject() { return open('{'); }
+JsonWriter& JsonWriter::endObject() { return close('}'); }
+JsonWriter& JsonWriter::beginArray() { return open('['); }
+JsonWriter& JsonWriter::endArray() { return close(']'); }
 
 JsonWriter& JsonWriter::key(std::string_view name) {
     beforeValue();

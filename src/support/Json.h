@@ -36,6 +36,8 @@ public:
 
 private:
     void beforeValue();
+    JsonWriter& open(char bracket);
+    JsonWriter& close(char bracket);
     void newline();
     std::string& out_;
     bool pretty_;
