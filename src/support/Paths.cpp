@@ -134,4 +134,9 @@ std::string documentsFolder() {
     return join(homeDir, "Documents");
 }
 
+std::string stateFolder() {
+    if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x == '/') return join(standardize(x), "vessora");
+    return join(join(home(), ".local/state"), "vessora");
+}
+
 } // namespace vessora::Paths

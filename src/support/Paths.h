@@ -38,4 +38,8 @@ bool isInside(std::string_view path, std::string_view ancestor);
 // The user's Documents folder: XDG_DOCUMENTS_DIR from user-dirs.dirs, else ~/Documents.
 std::string documentsFolder();
 
+// The app's own state folder: $XDG_STATE_HOME/vessora, else ~/.local/state/vessora.
+// Not created here; writers create it when they first need it.
+std::string stateFolder();
+
 } // namespace vessora::Paths
