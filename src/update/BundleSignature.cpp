@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -37,11 +38,59 @@ std::string readLink(const std::string& path) {
     }
 }
 
+std::string modeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Lists the entry at `relative` ("" for the bundle folder) and everything below it.
 bool walk(const std::string& bundle, const std::string& relative, std::vector<Line>& out, std::string& reason) {
-    std::string folder = relative.empty() ? bundle : Paths::join(bundle, relative);
-    DIR* dir = ::opendir(folder.c_str());
+    const std::string full = relative.empty() ? bundle : Paths::join(bundle, relative);
+    const std::string path = relative.empty() ? "." : relative;
+    if (path.find('\n') != std::string::npos) {
+        reason = "a name holds a line break: " + full;
+        return false;
+    }
+    struct stat info;
+    if (::lstat(full.c_str(), &info) != 0) {
+        reason = "cannot read " + full + ": " + std::strerror(errno);
+        return false;
+    }
+    if (info.st_mode & 07000) {
+        reason = "a setuid, setgid or sticky bit is set: " + full;
+        return false;
+    }
+    const std::string mode = modeText(info.st_mode);
+    if (S_ISREG(info.st_mode)) {
+        auto digest = Digest::sha256OfFile(full);
+        if (!digest) {
+            reason = "cannot read " + full;
+            return false;
+        }
+        out.push_back({path, "file " + mode + " " + *digest + " " + path});
+        return true;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        std::string target = readLink(full);
+        // " -> " separates path and target, so neither may hold it or a
+        // line break, or two different trees could give the same line.
+        if (target.empty() || path.find(" -> ") != std::string::npos || target.find(" -> ") != std::string::npos ||
+            target.find('\n') != std::string::npos) {
+            reason = "a link cannot be listed unambiguously: " + full;
+            return false;
+        }
+        out.push_back({path, "link " + mode + " " + path + " -> " + target});
+        return true;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        reason = "not a file, folder or link: " + full;
+        return false;
+    }
+    out.push_back({path, "folder " + mode + " " + path});
+    DIR* dir = ::opendir(full.c_str());
     if (!dir) {
-        reason = "cannot list " + folder + ": " + std::strerror(errno);
+        reason = "cannot list " + full + ": " + std::strerror(errno);
         return false;
     }
     std::vector<std::string> names;
@@ -51,41 +100,9 @@ bool walk(const std::string& bundle, const std::string& relative, std::vector<Li
     }
     ::closedir(dir);
     for (const std::string& name : names) {
-        std::string path = relative.empty() ? name : relative + "/" + name;
-        std::string full = Paths::join(bundle, path);
-        if (path == manifestPath || path == signaturePath) continue;
-        if (name.find('\n') != std::string::npos) {
-            reason = "a name holds a line break: " + full;
-            return false;
-        }
-        struct stat info;
-        if (::lstat(full.c_str(), &info) != 0) {
-            reason = "cannot read " + full + ": " + std::strerror(errno);
-            return false;
-        }
-        if (S_ISDIR(info.st_mode)) {
-            if (!walk(bundle, path, out, reason)) return false;
-        } else if (S_ISREG(info.st_mode)) {
-            auto digest = Digest::sha256OfFile(full);
-            if (!digest) {
-                reason = "cannot read " + full;
-                return false;
-            }
-            out.push_back({path, *digest + "  " + path});
-        } else if (S_ISLNK(info.st_mode)) {
-            std::string target = readLink(full);
-            // " -> " separates path and target, so neither may hold it or a
-            // line break, or two different trees could give the same line.
-            if (target.empty() || path.find(" -> ") != std::string::npos || target.find(" -> ") != std::string::npos ||
-                target.find('\n') != std::string::npos) {
-                reason = "a link cannot be listed unambiguously: " + full;
-                return false;
-            }
-            out.push_back({path, "link " + path + " -> " + target});
-        } else {
-            reason = "not a file, folder or link: " + full;
-            return false;
-        }
+        std::string below = relative.empty() ? name : relative + "/" + name;
+        if (below == manifestPath || below == signaturePath) continue;
+        if (!walk(bundle, below, out, reason)) return false;
     }
     return true;
 }
@@ -123,7 +140,7 @@ std::optional<std::string> manifestFor(const std::string& bundle, std::string& r
     std::vector<Line> lines;
     if (!walk(bundle, "", lines, reason)) return std::nullopt;
     std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.path < b.path; });
-    std::string text;
+    std::string text = manifestHeader;
     for (const Line& line : lines) text += line.text + "\n";
     return text;
 }
@@ -168,7 +185,9 @@ Verification verify(const std::string& bundle, const PinnedKeys& keys) {
         return result;
     }
     if (*actual != *manifest) {
-        result.reason = "the bundle's contents differ from its signed manifest";
+        result.reason = manifest->starts_with(manifestHeader)
+                            ? "the bundle's contents or permissions differ from its signed manifest"
+                            : "the signed manifest is not in the current format";
         return result;
     }
     result.valid = true;

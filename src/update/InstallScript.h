@@ -1,7 +1,10 @@
 #pragma once
 // The shell script that replaces the installed app with a staged, verified
 // copy once the running app has exited. It is run detached by /bin/sh and
-// logs every step to logPath.
+// logs every step to logPath: fixed texts, and values (paths) printed as
+// printf arguments with control characters escaped, so no value can write a
+// line of its own. Once the app has exited, any end short of success starts
+// the installed version again.
 
 #include <string>
 
@@ -11,7 +14,7 @@ inline constexpr const char* logPath = "/tmp/corvane-update.log";
 
 struct Values {
     std::string current;        // installed bundle
-    std::string staged;         // verified bundle to install
+    std::string staged;         // verified bundle to install, under the updater's own name
     std::string unpackFolder;   // folder holding `staged`, removed after success
     std::string executableName; // file name in Contents/MacOS
     long long pid = 0;          // the app to wait for

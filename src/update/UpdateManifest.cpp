@@ -81,6 +81,15 @@ std::optional<UpdateManifest> UpdateManifest::decode(const QByteArray& json, QSt
         !optionalString(object, "notes", manifest.notes, error) ||
         !optionalString(object, "minimumSystemVersion", manifest.minimumSystemVersion, error))
         return std::nullopt;
+    QJsonValue length = object.value(QLatin1String("length"));
+    if (!length.isUndefined() && !length.isNull()) {
+        QVariant lengthValue = length.toVariant();
+        if (!length.isDouble() || lengthValue.typeId() != QMetaType::LongLong || lengthValue.toLongLong() < 0) {
+            error = unreadable(QStringLiteral("“length” is not a number of bytes"));
+            return std::nullopt;
+        }
+        manifest.length = lengthValue.toLongLong();
+    }
     return manifest;
 }
 

@@ -28,7 +28,10 @@ public:
     const QString& version() const { return text_; }
     int64_t build() const { return build_; }
     const std::optional<QString>& notes() const { return notes_; }
-    // Value of `downloading`.
+    // Value of `downloading`: the share of the archive received, 0 to 1; a
+    // negative value when the size is not known (no Content-Length and no
+    // length in the feed), which is shown as an indeterminate bar. The value
+    // changes at most ten times a second.
     double progress() const { return progress_; }
     // Value of `failed`.
     const QString& message() const { return text_; }

@@ -6,10 +6,15 @@
 #include "update/Digest.h"
 #include "update/InstallScript.h"
 #include "update/RunningApp.h"
+#include "update/UpdateLog.h"
+#include "platform/SafeDelete.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QThreadPool>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -45,7 +50,12 @@ namespace {
 constexpr int feedTimeoutMs = 15'000;
 constexpr int downloadTimeoutMs = 60'000;
 
-void systemLog(const std::string& line) { ::syslog(LOG_NOTICE, "%s", ("[Corvane] " + line).c_str()); }
+// Diagnostic lines go to the system log and to the updater's own log, which
+// is there on every system.
+void systemLog(const std::string& line) {
+    ::syslog(LOG_NOTICE, "%s", ("[Corvane] " + line).c_str());
+    UpdateLog::append(line);
+}
 
 std::string toBytes(const QString& text) { return text.toStdString(); }
 
@@ -149,6 +159,8 @@ void Updater::check(bool silent) {
         emit lastCheckedChanged(*lastChecked_);
         const UpdateManifest& manifest = *fetched.value;
         if (manifest.minimumSystemVersion && !systemMeets(*manifest.minimumSystemVersion)) {
+            UpdateLog::append("update refused: it needs system version " +
+                              manifest.minimumSystemVersion->toStdString());
             setState(silent ? UpdateState::idle()
                             : UpdateState::failed(QStringLiteral("This update needs %1 %2 or newer.")
                                                       .arg(systemName(), *manifest.minimumSystemVersion)));
@@ -224,97 +236,297 @@ QString replyFailure(QNetworkReply* reply) {
 } // namespace
 
 void Updater::fetchManifest(std::function<void(Outcome<UpdateManifest>)> done) {
+    auto fail = [done](QString message, const std::string& reason) {
+        UpdateLog::append("feed refused: " + reason);
+        done(Outcome<UpdateManifest>::fail(message));
+    };
     if (feedUrl_.scheme() != QLatin1String("https")) {
-        QTimer::singleShot(0, this, [done] { done(Outcome<UpdateManifest>::fail(UpdateError::badResponse)); });
+        QTimer::singleShot(0, this, [fail] {
+            fail(description(UpdateError::badResponse), "the feed's address is not https");
+        });
         return;
     }
     QNetworkReply* reply = network_->get(request(feedUrl_, feedTimeoutMs));
-    connect(reply, &QNetworkReply::finished, this, [reply, done] {
+    // The feed is small; a larger answer is refused as soon as its length
+    // says so or its bytes pass the cap, never read whole.
+    auto body = std::make_shared<QByteArray>();
+    auto tooLarge = std::make_shared<bool>(false);
+    auto take = [reply, body, tooLarge] {
+        if (*tooLarge) return;
+        QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        QByteArray chunk = reply->readAll();
+        if ((length.isValid() && length.toLongLong() > maxFeedBytes) || body->size() + chunk.size() > maxFeedBytes) {
+            *tooLarge = true;
+            body->clear();
+            reply->abort();
+            return;
+        }
+        body->append(chunk);
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, take);
+    connect(reply, &QNetworkReply::readyRead, this, take);
+    connect(reply, &QNetworkReply::finished, this, [reply, fail, done, take, body, tooLarge] {
         reply->deleteLater();
+        take();
+        if (*tooLarge)
+            return fail(description(UpdateError::badResponse), "the feed is larger than 1 MiB");
         QString failure = replyFailure(reply);
-        if (!failure.isEmpty()) return done(Outcome<UpdateManifest>::fail(failure));
+        if (!failure.isEmpty())
+            return fail(failure, "the server answered " +
+                                     reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString().toStdString() +
+                                     " (" + reply->errorString().toStdString() + ")");
         QString error;
-        auto manifest = UpdateManifest::decode(reply->readAll(), error);
-        if (!manifest) return done(Outcome<UpdateManifest>::fail(error));
+        auto manifest = UpdateManifest::decode(*body, error);
+        if (!manifest) return fail(error, error.toStdString());
         // Archives are fetched over https only, whatever the feed says.
         if (manifest->url.scheme() != QLatin1String("https"))
-            return done(Outcome<UpdateManifest>::fail(UpdateError::badResponse));
+            return fail(description(UpdateError::badResponse), "the archive's address is not https");
         done(Outcome<UpdateManifest>::success(*manifest));
     });
 }
 
 // ---- Download and staging ----------------------------------------------------
 
-void Updater::downloadAndStage() {
-    if (!pending_ || state_.kind() == UpdateState::Kind::downloading) return;
-    setState(UpdateState::downloading(0));
-    UpdateManifest manifest = *pending_;
-    download(manifest, [this, manifest](Outcome<std::string> archive) {
-        if (!archive) return setState(UpdateState::failed(archive.failure));
-        auto stage = [&]() -> Outcome<std::string> {
-            if (manifest.sha256) {
-                auto digest = sha256Of(*archive.value);
-                if (!digest) return Outcome<std::string>::fail(digest.failure);
-                if (QString::fromStdString(*digest.value).compare(*manifest.sha256, Qt::CaseInsensitive) != 0)
-                    return Outcome<std::string>::fail(UpdateError::checksumMismatch);
-            }
-            auto bundle = unpack(*archive.value);
-            if (!bundle) return bundle;
-            QString refused = verifySignature(*bundle.value);
-            if (!refused.isEmpty()) {
-                // What failed verification is never kept where it could be mistaken for a staged copy.
-                QDir(QString::fromStdString(Paths::parent(*bundle.value))).removeRecursively();
-                return Outcome<std::string>::fail(refused);
-            }
-            return bundle;
-        };
-        Outcome<std::string> staged = stage();
-        ::unlink(archive.value->c_str());
-        if (!staged) return setState(UpdateState::failed(staged.failure));
-        staged_ = *staged.value;
-        setState(UpdateState::readyToRelaunch());
-    });
+namespace {
+
+// One staging step's outcome: the path, or the sentence for the user with the
+// reason for the log.
+struct Step {
+    std::optional<std::string> path;
+    QString failure;
+    std::string reason;
+    static Step success(std::string p) { return {std::move(p), {}, {}}; }
+    static Step fail(UpdateError error, std::string why) { return {std::nullopt, description(error), std::move(why)}; }
+    static Step fail(QString message, std::string why) { return {std::nullopt, std::move(message), std::move(why)}; }
+};
+
+// What a worker needs, copied so that it shares nothing with the updater.
+struct StageInput {
+    std::string archive;
+    std::optional<QString> sha256;
+    int64_t feedBuild = 0;
+    int64_t installedBuild = 0;
+    Updater::PinnedKeys keys;
+    std::string team;
+    ArchiveUnpacker::Limits limits;
+};
+
+std::string uniqueTempPath(const QString& suffix) {
+    QDir().mkpath(QDir::tempPath());
+    return QFile::encodeName(QDir::temp().filePath(QStringLiteral("Corvane-update-%1%2")
+                                                       .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
+                                                            suffix)))
+        .toStdString();
 }
 
-void Updater::download(const UpdateManifest& manifest, std::function<void(Outcome<std::string>)> done) {
-    if (manifest.url.scheme() != QLatin1String("https")) {
-        QTimer::singleShot(0, this, [done] { done(Outcome<std::string>::fail(UpdateError::badResponse)); });
-        return;
+// Removes a folder of the updater's own through the no-follow delete, which
+// works on bytes: names from an archive need not be UTF-8.
+void discard(const std::string& folder) {
+    auto removed = SafeDelete::removeItem(folder);
+    if (!removed.ok() && removed.error != ENOENT)
+        UpdateLog::append("could not remove " + folder + ": " + std::strerror(removed.error));
+}
+
+Step digestOf(const std::string& archive) {
+    auto digest = Digest::sha256OfFile(archive);
+    if (!digest) return Step::fail(UpdateError::checksumMismatch, "the archive could not be read for its digest");
+    return Step::success(*digest);
+}
+
+Step unpackArchive(const std::string& archive, const ArchiveUnpacker::Limits& limits) {
+    std::string folder = uniqueTempPath({});
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        int error = errno;
+        return Step::fail(QString::fromLocal8Bit(std::strerror(error)), "cannot create " + folder);
     }
-    QDir().mkpath(QDir::tempPath());
-    auto file = std::make_shared<QFile>(QDir::temp().filePath(
-        QStringLiteral("Corvane-update-%1.zip").arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())));
-    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        QString error = file->errorString();
-        QTimer::singleShot(0, this, [done, error] { done(Outcome<std::string>::fail(error)); });
+    // libarchive's symlink guard checks every component of the destination,
+    // so the folder is named without any link (a temporary directory reached
+    // through one would otherwise refuse every archive).
+    char resolved[PATH_MAX];
+    if (::realpath(folder.c_str(), resolved)) folder = resolved;
+    const std::string contents = Paths::join(folder, "archive");
+    const std::string staged = Paths::join(folder, Updater::stagedName);
+    auto refuse = [&](std::string why) {
+        discard(folder);
+        return Step::fail(UpdateError::unpackFailed, "unpack refused: " + why);
+    };
+    if (::mkdir(contents.c_str(), 0700) != 0) return refuse("cannot create " + contents);
+    auto result = ArchiveUnpacker::unpack(archive, contents, limits);
+    if (!result.ok) return refuse(result.reason);
+    auto names = listFolder(contents);
+    auto bundle = std::find_if(names.begin(), names.end(),
+                               [](const std::string& name) { return name.size() > 4 && name.ends_with(".app"); });
+    if (bundle == names.end()) return refuse("no .app at the top of the archive");
+    // The bundle gets a name of our own: the archive's name reaches the
+    // install script and its log, and must not be able to say anything there.
+    if (::rename(Paths::join(contents, *bundle).c_str(), staged.c_str()) != 0)
+        return refuse(std::string("cannot move the bundle into place: ") + std::strerror(errno));
+    discard(contents);
+    return Step::success(staged);
+}
+
+Step checkSignature(const std::string& bundle, const Updater::PinnedKeys& keys, const std::string& team) {
+    auto verification = BundleSignature::verify(bundle, keys);
+    if (!verification.valid)
+        return Step::fail(UpdateError::signatureInvalid, "signature refused for " + bundle + ": " + verification.reason);
+    if (verification.team != team)
+        return Step::fail(UpdateError::wrongTeam, "signed by team " + verification.team + ", expected " + team);
+    return Step::success(bundle);
+}
+
+// The build a verified bundle declares must be the one the feed offered and
+// newer than the installed one: an older build signed in its day must not
+// come back.
+Step checkBuild(const std::string& bundle, int64_t feedBuild, int64_t installedBuild) {
+    auto text = BundleInfo::stringValue(BundleInfo::read(bundle), "CFBundleVersion");
+    int64_t build = text ? Updater::parseBuildNumber(*text) : 0;
+    if (build <= installedBuild)
+        return Step::fail(QStringLiteral("The downloaded app (build %1) is not newer than this one (build %2) and "
+                                         "was discarded.")
+                              .arg(build)
+                              .arg(installedBuild),
+                          "downloaded build " + std::to_string(build) + " is not newer than installed build " +
+                              std::to_string(installedBuild));
+    if (build != feedBuild)
+        return Step::fail(QStringLiteral("The downloaded app is build %1, not build %2 as the update server said, "
+                                         "and was discarded.")
+                              .arg(build)
+                              .arg(feedBuild),
+                          "downloaded build " + std::to_string(build) + " differs from the feed's build " +
+                              std::to_string(feedBuild));
+    return Step::success(bundle);
+}
+
+// Runs on a worker: digest, unpack, signature, build. The archive is always
+// removed; an unpack folder survives only holding an accepted bundle.
+Step stage(const StageInput& input) {
+    auto run = [&]() -> Step {
+        if (input.sha256) {
+            Step digest = digestOf(input.archive);
+            if (!digest.path) return digest;
+            if (QString::fromStdString(*digest.path).compare(*input.sha256, Qt::CaseInsensitive) != 0)
+                return Step::fail(UpdateError::checksumMismatch,
+                                  "digest " + *digest.path + " differs from the feed's " + input.sha256->toStdString());
+        }
+        Step bundle = unpackArchive(input.archive, input.limits);
+        if (!bundle.path) return bundle;
+        Step accepted = checkSignature(*bundle.path, input.keys, input.team);
+        if (accepted.path) accepted = checkBuild(*bundle.path, input.feedBuild, input.installedBuild);
+        // What failed verification is never kept where it could be mistaken for a staged copy.
+        if (!accepted.path) discard(Paths::parent(*bundle.path));
+        return accepted;
+    };
+    Step result = run();
+    ::unlink(input.archive.c_str());
+    return result;
+}
+
+} // namespace
+
+void Updater::setProgress(double progress) {
+    // At most ten changes a second: a fast download must not flood the window.
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    if (state_.kind() != UpdateState::Kind::downloading || state_.progress() == progress ||
+        now - lastProgressMs_ < 100)
         return;
-    }
+    lastProgressMs_ = now;
+    setState(UpdateState::downloading(progress));
+}
+
+void Updater::downloadAndStage() {
+    if (!pending_ || state_.kind() == UpdateState::Kind::downloading) return;
+    lastProgressMs_ = QDateTime::currentMSecsSinceEpoch();
+    setState(UpdateState::downloading(0));
+    UpdateManifest manifest = *pending_;
+    download(
+        manifest,
+        [this, manifest](Outcome<std::string> archive) {
+            if (!archive) return setState(UpdateState::failed(archive.failure));
+            StageInput input{*archive.value,   manifest.sha256, manifest.build, currentBuild(),
+                             pinnedKeys_,      expectedTeam(),  limits_};
+            auto promise = std::make_shared<QPromise<Step>>();
+            auto* watcher = new QFutureWatcher<Step>(this);
+            // The watcher is this object's child: if the updater goes first,
+            // the result is dropped instead of reaching a deleted object.
+            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+                watcher->deleteLater();
+                Step staged = watcher->result();
+                if (!staged.path) {
+                    UpdateLog::append("staging refused: " + staged.reason);
+                    return setState(UpdateState::failed(staged.failure));
+                }
+                staged_ = *staged.path;
+                setState(UpdateState::readyToRelaunch());
+            });
+            watcher->setFuture(promise->future());
+            QThreadPool::globalInstance()->start([promise, input] {
+                promise->start();
+                promise->addResult(stage(input));
+                promise->finish();
+            });
+        },
+        [this](double progress) { setProgress(progress); });
+}
+
+void Updater::download(const UpdateManifest& manifest, std::function<void(Outcome<std::string>)> done,
+                       std::function<void(double)> progress) {
+    auto failLater = [this, done](QString message, const std::string& reason) {
+        UpdateLog::append("download refused: " + reason);
+        QTimer::singleShot(0, this, [done, message] { done(Outcome<std::string>::fail(message)); });
+    };
+    if (manifest.url.scheme() != QLatin1String("https"))
+        return failLater(description(UpdateError::badResponse), "the archive's address is not https");
+    auto file = std::make_shared<QFile>(QFile::decodeName(uniqueTempPath(QStringLiteral(".zip")).c_str()));
+    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return failLater(file->errorString(), "cannot create " + QFile::encodeName(file->fileName()).toStdString());
     file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const int64_t cap = limits_.maxTotalBytes;
+    const int64_t feedLength = manifest.length.value_or(-1);
     QNetworkReply* reply = network_->get(request(manifest.url, downloadTimeoutMs));
-    auto writeFailed = std::make_shared<QString>();
+    auto refused = std::make_shared<std::pair<QString, std::string>>(); // message, reason
+    auto stop = [reply, refused](QString message, std::string reason) {
+        if (!refused->first.isEmpty()) return;
+        *refused = {std::move(message), std::move(reason)};
+        reply->abort();
+    };
+    // An answer that says it is longer than any update could unpack to is
+    // refused before its body is read.
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, stop, cap] {
+        QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > cap)
+            stop(description(UpdateError::badResponse),
+                 "the archive is " + std::to_string(length.toLongLong()) + " bytes, over the cap");
+    });
     // The body goes to disk as it arrives, never into memory whole; a server
     // that sends more than any update could unpack to is cut off.
-    connect(reply, &QNetworkReply::readyRead, this, [reply, file, writeFailed, cap] {
+    connect(reply, &QNetworkReply::readyRead, this, [reply, file, refused, stop, cap, feedLength, progress] {
         QByteArray chunk = reply->readAll();
-        if (!writeFailed->isEmpty()) return;
-        if (file->size() + chunk.size() > cap) {
-            *writeFailed = description(UpdateError::badResponse);
-            reply->abort();
-        } else if (file->write(chunk) != chunk.size()) {
-            *writeFailed = file->errorString();
-            reply->abort();
-        }
+        if (!refused->first.isEmpty()) return;
+        if (file->size() + chunk.size() > cap)
+            return stop(description(UpdateError::badResponse), "the archive passed the byte cap");
+        if (file->write(chunk) != chunk.size()) return stop(file->errorString(), "cannot write the archive");
+        if (!progress) return;
+        QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        int64_t expected = length.isValid() && length.toLongLong() > 0 ? length.toLongLong() : feedLength;
+        progress(expected > 0 ? std::min(1.0, double(file->size()) / double(expected)) : -1.0);
     });
-    connect(reply, &QNetworkReply::finished, this, [reply, file, writeFailed, done] {
+    connect(reply, &QNetworkReply::finished, this, [reply, file, refused, done] {
         reply->deleteLater();
         QByteArray rest = reply->readAll();
-        QString failure = !writeFailed->isEmpty() ? *writeFailed : replyFailure(reply);
+        QString failure = refused->first;
+        std::string reason = refused->second;
+        if (failure.isEmpty()) failure = replyFailure(reply);
+        if (reason.empty() && !failure.isEmpty()) {
+            reason = "the server answered " +
+                     reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString().toStdString() + " (" +
+                     reply->errorString().toStdString() + ")";
+        }
         if (failure.isEmpty() && file->write(rest) != rest.size()) failure = file->errorString();
         if (failure.isEmpty() && !file->flush()) failure = file->errorString();
         file->close();
         if (!failure.isEmpty()) {
             file->remove();
+            UpdateLog::append("download refused: " + (reason.empty() ? failure.toStdString() : reason));
             return done(Outcome<std::string>::fail(failure));
         }
         done(Outcome<std::string>::success(QFile::encodeName(file->fileName()).toStdString()));
@@ -322,48 +534,21 @@ void Updater::download(const UpdateManifest& manifest, std::function<void(Outcom
 }
 
 Outcome<std::string> Updater::sha256Of(const std::string& archive) const {
-    auto digest = Digest::sha256OfFile(archive);
-    if (!digest) return Outcome<std::string>::fail(UpdateError::checksumMismatch);
-    return Outcome<std::string>::success(*digest);
+    Step digest = digestOf(archive);
+    return digest.path ? Outcome<std::string>::success(*digest.path) : Outcome<std::string>::fail(digest.failure);
 }
 
 Outcome<std::string> Updater::unpack(const std::string& archive) const {
-    QDir().mkpath(QDir::tempPath());
-    std::string folder =
-        QFile::encodeName(
-            QDir::temp().filePath(
-                QStringLiteral("Corvane-update-%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())))
-            .toStdString();
-    if (::mkdir(folder.c_str(), 0700) != 0)
-        return Outcome<std::string>::fail(QString::fromLocal8Bit(std::strerror(errno)));
-    // libarchive's symlink guard checks every component of the destination,
-    // so the folder is named without any link (a temporary directory reached
-    // through one would otherwise refuse every archive).
-    char resolved[PATH_MAX];
-    if (::realpath(folder.c_str(), resolved)) folder = resolved;
-    auto result = ArchiveUnpacker::unpack(archive, folder, limits_);
-    if (!result.ok) {
-        systemLog("unpack refused: " + result.reason);
-        QDir(QFile::decodeName(folder.c_str())).removeRecursively();
-        return Outcome<std::string>::fail(UpdateError::unpackFailed);
-    }
-    for (const std::string& name : listFolder(folder))
-        if (name.size() > 4 && name.ends_with(".app")) return Outcome<std::string>::success(Paths::join(folder, name));
-    QDir(QFile::decodeName(folder.c_str())).removeRecursively();
-    return Outcome<std::string>::fail(UpdateError::unpackFailed);
+    Step bundle = unpackArchive(archive, limits_);
+    if (bundle.path) return Outcome<std::string>::success(*bundle.path);
+    UpdateLog::append(bundle.reason);
+    return Outcome<std::string>::fail(bundle.failure);
 }
 
 QString Updater::verifySignature(const std::string& bundle) const {
-    auto verification = BundleSignature::verify(bundle, pinnedKeys_);
-    if (!verification.valid) {
-        systemLog("signature refused for " + bundle + ": " + verification.reason);
-        return description(UpdateError::signatureInvalid);
-    }
-    if (verification.team != expectedTeam()) {
-        systemLog("signed by team " + verification.team + ", expected " + expectedTeam());
-        return description(UpdateError::wrongTeam);
-    }
-    return {};
+    Step accepted = checkSignature(bundle, pinnedKeys_, expectedTeam());
+    if (!accepted.path) UpdateLog::append(accepted.reason);
+    return accepted.failure;
 }
 
 // ---- Install -------------------------------------------------------------------
@@ -385,6 +570,7 @@ void Updater::installAndRelaunch() {
     const std::string current = bundlePath_;
     systemLog("installAndRelaunch: current=" + current + " staged=" + staged);
     if (current.empty()) {
+        systemLog("installAndRelaunch: the app is not running from an application folder");
         setState(UpdateState::failed(QStringLiteral("This copy of the app is not running from an application "
                                                     "folder, so it cannot replace itself. Install the update "
                                                     "manually.")));
@@ -392,6 +578,7 @@ void Updater::installAndRelaunch() {
     }
     const std::string folder = Paths::parent(current);
     if (::access(folder.c_str(), W_OK) != 0) {
+        systemLog("installAndRelaunch: " + folder + " is not writable");
         setState(UpdateState::failed(QString::fromStdString(folder) +
                                      QStringLiteral(" is not writable by this account. Move the app somewhere you "
                                                     "own, or install the update manually.")));
@@ -422,6 +609,7 @@ void Updater::installAndRelaunch() {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0) {
+        systemLog(std::string("installAndRelaunch: cannot start /bin/sh: ") + std::strerror(error));
         setState(UpdateState::failed(QStringLiteral("Could not start the installer: ") +
                                      QString::fromLocal8Bit(std::strerror(error))));
         return;

@@ -1,12 +1,16 @@
 #pragma once
 // The self-updater: checks the feed, downloads and verifies the offered build,
 // stages it, and hands it to a detached install script when the user asks.
-// Lives on the main thread; only network waits happen elsewhere (inside Qt).
-// Nothing it has not verified is ever run or installed: the archive is checked
+// Lives on the main thread. Network waits happen inside Qt; the digest, the
+// unpacking and the signature check run on a worker of the global thread pool
+// on copies of what they need, and post their result back to this object's
+// thread, so the window never waits for them. Nothing it has not verified is ever run or installed: the archive is checked
 // against the feed's digest, unpacked with every entry name checked, and the
 // bundle inside must carry a valid signature by the key pinned for this app's
-// team; the install script checks the staged copy again with the installed
-// app's own verifier before touching anything.
+// team, and its own build must be the feed's and newer than the installed
+// one; the install script checks the staged copy again with the installed
+// app's own verifier before touching anything. Every refusal reason is
+// appended to UpdateLog.
 
 #include "update/ArchiveUnpacker.h"
 #include "update/BundleSignature.h"
@@ -48,6 +52,12 @@ class Updater : public QObject {
 public:
     using PinnedKeys = BundleSignature::PinnedKeys;
 
+    // The feed is refused when it is longer than this.
+    static constexpr int64_t maxFeedBytes = 1 << 20;
+    // The name the verified bundle gets in its unpack folder, whatever the
+    // archive called it.
+    static constexpr const char* stagedName = "Vessora.app";
+
     // The build settings: feed, the release key pinned for the app's team, the team.
     static QUrl buildFeedUrl();
     static PinnedKeys releaseKeys();
@@ -81,11 +91,17 @@ public:
     void quitForUpdate();
 
     // The steps, public so each can be exercised on its own. Callbacks run on
-    // the main thread.
+    // the main thread. sha256Of, unpack and verifySignature block and may be
+    // called from any thread; downloadAndStage runs them on a worker.
     void fetchManifest(std::function<void(Outcome<UpdateManifest>)> done);
     bool systemMeets(const QString& minimum) const;
-    void download(const UpdateManifest& manifest, std::function<void(Outcome<std::string>)> done);
+    // `progress` gets bytes received ÷ expected, or a negative value when
+    // neither the server nor the feed gives the length.
+    void download(const UpdateManifest& manifest, std::function<void(Outcome<std::string>)> done,
+                  std::function<void(double)> progress = {});
     Outcome<std::string> sha256Of(const std::string& archive) const;
+    // The bundle, moved to `stagedName` in a fresh unpack folder; on failure
+    // nothing of the attempt is left.
     Outcome<std::string> unpack(const std::string& archive) const;
     // Empty when the bundle is accepted, else the sentence for the user.
     QString verifySignature(const std::string& bundle) const;
@@ -102,6 +118,7 @@ signals:
 
 private:
     void setState(UpdateState state);
+    void setProgress(double progress);
     QNetworkRequest request(const QUrl& url, int timeoutMs) const;
     QString systemName() const;
 
@@ -117,6 +134,7 @@ private:
     std::string osReleasePath_ = "/etc/os-release";
     ArchiveUnpacker::Limits limits_;
     QNetworkAccessManager* network_;
+    int64_t lastProgressMs_ = 0;
 };
 
 } // namespace vessora

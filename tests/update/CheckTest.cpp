@@ -2,6 +2,8 @@
 
 #include "UpdateTestSupport.h"
 
+#include "update/UpdateLog.h"
+
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -124,6 +126,18 @@ TEST_F(CheckTest, StatusOtherThan200IsABadResponse) {
     EXPECT_EQ(run(*missing, false), UpdateState::failed(bad));
 }
 
+TEST_F(CheckTest, FeedLargerThanOneMebibyteIsRefusedUnread) {
+    // Valid JSON apart from its size, so only the cap can refuse it: once with
+    // its length announced, once sent without a length and without end.
+    for (bool endless : {false, true}) {
+        QUrl url = feed(manifest("2.0", 11, ", \"pad\": \"" + std::string(2 << 20, ' ') + "\""));
+        if (endless) server.put(url.path().mid(1).toStdString() + ".endless", "");
+        writeText(UpdateLog::path(), "");
+        EXPECT_EQ(run(*updater(url), false), UpdateState::failed(bad)) << endless;
+        EXPECT_NE(readText(UpdateLog::path()).find("the feed is larger than 1 MiB"), std::string::npos) << endless;
+    }
+}
+
 TEST_F(CheckTest, FeedsThatDoNotDecodeFail) {
     const std::string feeds[] = {
         R"({"build": 11, "url": "https://127.0.0.1/x.zip"})",
@@ -133,6 +147,7 @@ TEST_F(CheckTest, FeedsThatDoNotDecodeFail) {
         R"({"version": "2.0", "build": 11.5, "url": "https://127.0.0.1/x.zip"})",
         R"({"version": "2.0", "build": 11, "url": "https://exa mple.com/x.zip"})",
         R"({"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip", "sha256": 7})",
+        R"({"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip", "length": -1})",
         R"([{"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip"}])",
         "<html>not json</html>",
         "",

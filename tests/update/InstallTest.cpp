@@ -11,6 +11,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace vessora::test {
@@ -85,28 +87,34 @@ TEST_F(InstallTest, RefusesWhenTheAppFolderIsNotWritable) {
     EXPECT_EQ(readText(installed + "/Contents/Resources/notes.txt"), "resources of 1.0\n");
 }
 
+// The whole road in a child that quits as the app does (exit status 0); the
+// detached script then installs and relaunches, or, when the staged copy fails
+// its check, leaves the installed version in place and relaunches that.
 TEST_F(InstallTest, CheckDownloadInstallAndRelaunchEndToEnd) {
-    std::string installed = makeBundle(dir / "My Apps", "Vessora.app", "1.0", "10", marker, "old");
-    ASSERT_TRUE(signBundle(installed, keys.teamSecret, ourTeam));
-    QUrl feed = publish("e2e");
-    std::string output;
-    int status = runProgram({selfPath(), "--install-child", feed.toString().toStdString(), server.caFile(), installed,
-                             keys.teamPublic, keys.otherPublic},
-                            &output);
-    // The child quit as the app does for an update: exit status 0.
-    EXPECT_EQ(status, 0) << output;
-    EXPECT_EQ(output, "checking\navailable(2.0, 11, nil)\ndownloading(0)\nreadyToRelaunch\n");
-    EXPECT_TRUE(waitUntil([&] { return readText(marker) == "new\n"; }, 15000)) << readText("/tmp/corvane-update.log");
-    EXPECT_EQ(readText(installed + "/Contents/Resources/notes.txt"), "resources of 2.0\n");
-    EXPECT_FALSE(exists(installed + ".old"));
-    std::string reason;
-    EXPECT_TRUE(BundleSignature::verify(installed, {{ourTeam, readText(keys.teamPublic)}}).valid);
-    // The unpack folder went with the install; nothing else was left behind.
-    EXPECT_TRUE(waitUntil([&] {
-        std::string left;
-        runProgram({"find", dir / "tmp", "-mindepth", "1"}, &left);
-        return left.empty();
-    }));
+    for (bool spoil : {false, true}) {
+        std::string name = spoil ? "spoiled" : "e2e";
+        std::string installed = makeBundle(dir / ("My Apps " + name), "Vessora.app", "1.0", "10", marker, "old");
+        ASSERT_TRUE(signBundle(installed, keys.teamSecret, ourTeam));
+        std::vector<std::string> command = {selfPath(),      "--install-child", publish(name).toString().toStdString(),
+                                            server.caFile(), installed,         keys.teamPublic,
+                                            keys.otherPublic};
+        if (spoil) command.push_back("spoil");
+        std::string output;
+        EXPECT_EQ(runProgram(command, &output), 0) << output;
+        EXPECT_TRUE(output.starts_with("checking\navailable(2.0, 11, nil)\ndownloading(0)\n")) << output;
+        EXPECT_TRUE(output.ends_with("\nreadyToRelaunch\n")) << output;
+        EXPECT_TRUE(waitUntil([&] { return readText(marker) == (spoil ? "old\n" : "new\n"); }, 15000))
+            << readText("/tmp/corvane-update.log");
+        ::unlink(marker.c_str());
+        EXPECT_EQ(readText(installed + "/Contents/Resources/notes.txt"),
+                  spoil ? "resources of 1.0\n" : "resources of 2.0\n");
+        EXPECT_FALSE(exists(installed + ".old"));
+        EXPECT_TRUE(BundleSignature::verify(installed, {{ourTeam, readText(keys.teamPublic)}}).valid);
+    }
+    // The unpack folder went with the install; the spoiled one stays for another attempt.
+    std::string left;
+    runProgram({"find", dir / "tmp", "-mindepth", "1", "-maxdepth", "1"}, &left);
+    EXPECT_EQ(std::count(left.begin(), left.end(), '\n'), 1) << left;
 }
 
 TEST_F(InstallTest, AppThatDoesNotQuitIsEndedAfterOneSecond) {

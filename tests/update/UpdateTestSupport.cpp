@@ -170,7 +170,8 @@ std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\') out += '\\';
-        out += c;
+        if (c == '\n') out += "\\u000a";
+        else out += c;
     }
     return out + "\"";
 }
@@ -189,13 +190,14 @@ std::string zipBundle(const std::string& bundle, const std::string& out, const s
     return out;
 }
 
-QUrl publishBuild(const std::string& prefix, const std::string& archive, const std::optional<std::string>& sha256) {
+QUrl publishBuild(const std::string& prefix, const std::string& archive, const std::optional<std::string>& sha256,
+                  const std::string& extraKeys) {
     const FeedServer& server = FeedServer::shared();
     std::string base = FeedServer::freshFolder(prefix);
     if (!archive.empty()) server.put(base + "/update.zip", readText(archive));
     server.put(base + "/appcast.json", R"({"version": "2.0", "build": 11, "url": )" +
                                            jsonString(server.url(base + "/update.zip").toString().toStdString()) +
-                                           (sha256 ? ", \"sha256\": " + jsonString(*sha256) : "") + "}");
+                                           (sha256 ? ", \"sha256\": " + jsonString(*sha256) : "") + extraKeys + "}");
     return server.url(base + "/appcast.json");
 }
 

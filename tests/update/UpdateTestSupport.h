@@ -77,8 +77,9 @@ void makeZip(const std::string& out, const std::string& entriesJson);
 std::string zipBundle(const std::string& bundle, const std::string& out, const std::string& extraEntries = {});
 // Publishes a feed in a fresh folder offering build 11 ("2.0") as update.zip
 // there, with `sha256` when given; `archive` is served as that file unless it
-// is empty. Returns the feed's URL.
-QUrl publishBuild(const std::string& prefix, const std::string& archive, const std::optional<std::string>& sha256 = {});
+// is empty; `extraKeys` (JSON, led by a comma) join the feed. Returns the feed's URL.
+QUrl publishBuild(const std::string& prefix, const std::string& archive, const std::optional<std::string>& sha256 = {},
+                  const std::string& extraKeys = {});
 std::string jsonString(const std::string& text);
 
 // The updater under test: the local feed, its CA, our keys, a running app

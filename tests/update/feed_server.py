@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 # A local HTTPS server for the updater's tests: feed_server.py ROOT CERT KEY. Prints its port, serves ROOT;
-# "<name>.status" beside a file overrides the status, "<name>.redirect" answers 302. Exits with its parent.
+# "<name>.status" beside a file overrides the status, "<name>.redirect" answers 302, "<name>.nolength" sends the
+# body without a length, "<name>.endless" sends bytes without a length until the client hangs up. Exits with its
+# parent.
 import http.server
 import os
 import ssl
@@ -23,6 +25,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Location", location)
             self.send_header("Content-Length", "0")
             self.end_headers()
+            return
+        if os.path.exists(path + ".endless") or os.path.exists(path + ".nolength"):
+            self.close_connection = True
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            try:
+                if os.path.exists(path + ".nolength"):
+                    with open(path, "rb") as f:
+                        self.wfile.write(f.read())
+                    return
+                block = b" " * (1 << 16)
+                for _ in range(1 << 12):  # 256 MiB at most
+                    self.wfile.write(block)
+            except OSError:
+                pass
             return
         status = 200
         if os.path.exists(path + ".status"):
@@ -53,6 +71,7 @@ def watch_parent(parent):
 
 
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server.handle_error = lambda request, address: None  # clients that hang up early are expected
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(CERT, KEY)
 server.socket = context.wrap_socket(server.socket, server_side=True)

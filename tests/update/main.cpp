@@ -3,10 +3,11 @@
 //   --verify-with-key KEY BUNDLE  what a test bundle's executable runs for
 //                                 --verify-signature (the real app does the same
 //                                 with its built-in release key);
-//   --install-child FEED CA BUNDLE TEAMKEY OTHERKEY
+//   --install-child FEED CA BUNDLE TEAMKEY OTHERKEY [spoil]
 //                                 runs check, download and install in a
 //                                 process of its own, which then quits as the
-//                                 app would;
+//                                 app would; with "spoil" the staged copy loses
+//                                 its executable bit just before the install;
 //   --quit-refused-child          asks to quit for an update and then keeps
 //                                 running.
 
@@ -24,6 +25,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 using namespace vessora;
 
@@ -46,7 +48,10 @@ int installChild(int argc, char** argv) {
         std::printf("%s\n", state.debugText().toUtf8().constData());
         std::fflush(stdout);
         if (state.kind() == UpdateState::Kind::available) updater.downloadAndStage();
-        if (state.kind() == UpdateState::Kind::readyToRelaunch) updater.installAndRelaunch();
+        if (state.kind() == UpdateState::Kind::readyToRelaunch) {
+            if (argc == 8) ::chmod((*updater.staged() + "/Contents/MacOS/Vessora").c_str(), 0644);
+            updater.installAndRelaunch();
+        }
         if (state.kind() == UpdateState::Kind::failed || state.kind() == UpdateState::Kind::upToDate)
             QCoreApplication::exit(3);
     });
@@ -79,8 +84,11 @@ int quitRefusedChild(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--verify-with-key") == 0) return verifyWithKey(argv[2], argv[3]);
-    if (argc == 7 && std::strcmp(argv[1], "--install-child") == 0) return installChild(argc, argv);
+    if ((argc == 7 || argc == 8) && std::strcmp(argv[1], "--install-child") == 0) return installChild(argc, argv);
     if (argc == 2 && std::strcmp(argv[1], "--quit-refused-child") == 0) return quitRefusedChild(argc, argv);
+    // The updater's log goes to a folder of the test run, for it and its children.
+    static test::TempDir state;
+    ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
     QCoreApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
