@@ -90,7 +90,10 @@ protected:
 };
 
 TEST_F(StagingTest, SignedBuildIsStagedUnderItsOwnNameAndTheArchiveRemoved) {
-    auto u = offer(zipOf(signedBundle("Release \n-> OK.app")));
+    // The feed's digest in upper case matches.
+    std::string archive = zipOf(signedBundle("Release \n-> OK.app")), digest = *Digest::sha256OfFile(archive);
+    std::transform(digest.begin(), digest.end(), digest.begin(), ::toupper);
+    auto u = offer(archive, digest);
     std::vector<UpdateState> states;
     QObject::connect(u.get(), &Updater::stateChanged, [&](const UpdateState& s) { states.push_back(s); });
     QElapsedTimer timer;
@@ -98,30 +101,19 @@ TEST_F(StagingTest, SignedBuildIsStagedUnderItsOwnNameAndTheArchiveRemoved) {
     u->downloadAndStage();
     EXPECT_EQ(u->state(), UpdateState::downloading(0));
     u->check(false); // ignored while downloading
-    u->downloadAndStage();
     ASSERT_TRUE(settle(*u));
     EXPECT_EQ(u->state(), UpdateState::readyToRelaunch());
     // Progress only grows, stays within 0 to 1, and changes at most ten times a second.
     ASSERT_GE(states.size(), 2u);
     EXPECT_LE(int64_t(states.size()), timer.elapsed() / 100 + 2);
-    for (size_t i = 0; i + 1 < states.size(); ++i) {
-        EXPECT_EQ(states[i].kind(), UpdateState::Kind::downloading);
-        EXPECT_TRUE(states[i].progress() >= 0 && states[i].progress() <= 1) << states[i].progress();
-        if (i > 0) {
-            EXPECT_GE(states[i].progress(), states[i - 1].progress());
-        }
-    }
+    for (size_t i = 1; i + 1 < states.size(); ++i)
+        EXPECT_TRUE(states[i].progress() >= states[i - 1].progress() && states[i].progress() <= 1);
+    // Under a name of our own, whatever the archive called it; nothing else left.
     ASSERT_TRUE(u->staged());
-    std::string staged = *u->staged();
-    EXPECT_EQ(Paths::lastComponent(staged), Updater::stagedName);
-    EXPECT_TRUE(Paths::isInside(staged, tmp));
     auto left = list(tmp);
-    ASSERT_EQ(left.size(), 1u); // only the unpack folder, holding only the bundle
-    EXPECT_TRUE(left[0].starts_with("Corvane-update-"));
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(*u->staged(), tmp + "/" + left[0] + "/" + Updater::stagedName);
     EXPECT_EQ(list(tmp + "/" + left[0]), std::vector<std::string>{Updater::stagedName});
-    EXPECT_TRUE(u->verifySignature(staged).isEmpty());
-    u->check(false); // ignored while ready to relaunch
-    EXPECT_EQ(u->state(), UpdateState::readyToRelaunch());
 }
 
 TEST_F(StagingTest, DownloadReportsTheShareReceivedOrThatItIsUnknown) {
@@ -144,22 +136,6 @@ TEST_F(StagingTest, DownloadReportsTheShareReceivedOrThatItIsUnknown) {
         EXPECT_EQ(seen.back(), c.last) << c.feedKeys;
         ::unlink(done->value->c_str());
     }
-}
-
-TEST_F(StagingTest, DigestIsComparedIgnoringCase) {
-    std::string archive = zipOf(signedBundle());
-    std::string digest = *Digest::sha256OfFile(archive);
-    std::string upper = digest;
-    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-    EXPECT_EQ(stage(*offer(archive, upper)), UpdateState::readyToRelaunch());
-    std::string wrong = digest;
-    wrong[0] = wrong[0] == '0' ? '1' : '0';
-    auto refused = offer(archive, wrong);
-    runProgram({"rm", "-rf", tmp});
-    makeDirs(tmp);
-    EXPECT_EQ(stage(*refused), UpdateState::failed(checksumMismatch));
-    EXPECT_FALSE(refused->staged());
-    expectNothingLeft();
 }
 
 TEST_F(StagingTest, FailedStagingKeepsThePreviouslyStagedCopy) {
@@ -199,26 +175,29 @@ TEST_F(StagingTest, FirstBundleAtTheTopWinsAndOneInASubfolderIsNotFound) {
     EXPECT_EQ(list(tmp), std::vector<std::string>{Paths::lastComponent(Paths::parent(*u->staged()))});
 }
 
-TEST_F(StagingTest, SignerDecidesBetweenInvalidAndWrongTeam) {
-    // Valid under the key pinned for another team: signed by someone else.
-    EXPECT_EQ(stage(*offer(zipOf(signedBundle("Vessora.app", keys.otherSecret, otherTeam)))),
-              UpdateState::failed(wrongTeam));
-    // A key pinned for nobody, or another team's key, cannot vouch for our team.
-    for (const std::string& secret : {keys.straySecret, keys.otherSecret})
-        EXPECT_EQ(stage(*offer(zipOf(signedBundle("Vessora.app", secret, ourTeam)))),
-                  UpdateState::failed(signatureInvalid));
-    expectNothingLeft();
-}
-
-TEST_F(StagingTest, OnlyTheOfferedBuildNewerThanTheInstalledOneIsStaged) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"10", "The downloaded app (build 10) is not newer than this one (build 10) and was discarded."},
-        {"3", "The downloaded app (build 3) is not newer than this one (build 10) and was discarded."},
-        {"12", "The downloaded app is build 12, not build 11 as the update server said, and was discarded."},
+TEST_F(StagingTest, OnlyTheDigestOurTeamSignedForTheOfferedNewerBuildIsStaged) {
+    struct Case {
+        std::string secret, team, build;
+        QString message;
+        std::optional<std::string> sha256;
+    } cases[] = {
+        {keys.teamSecret, ourTeam, "11", checksumMismatch, std::string(64, '0')},
+        // Valid under the key pinned for another team: signed by someone else.
+        {keys.otherSecret, otherTeam, "11", wrongTeam, {}},
+        // A key pinned for nobody, or another team's key, cannot vouch for our team.
+        {keys.straySecret, ourTeam, "11", signatureInvalid, {}},
+        {keys.otherSecret, ourTeam, "11", signatureInvalid, {}},
+        // Validly signed, but an old build, the installed one, or not the one offered.
+        {keys.teamSecret, ourTeam, "3", "The downloaded app (build 3) is not newer than this one (build 10) and was "
+                                        "discarded.", {}},
+        {keys.teamSecret, ourTeam, "10", "The downloaded app (build 10) is not newer than this one (build 10) and "
+                                         "was discarded.", {}},
+        {keys.teamSecret, ourTeam, "12", "The downloaded app is build 12, not build 11 as the update server said, "
+                                         "and was discarded.", {}},
     };
-    for (const auto& [build, message] : cases) {
-        auto u = offer(zipOf(signedBundle("Vessora.app", {}, ourTeam, build)));
-        EXPECT_EQ(stage(*u), UpdateState::failed(message)) << build;
+    for (const Case& c : cases) {
+        auto u = offer(zipOf(signedBundle("Vessora.app", c.secret, c.team, c.build)), c.sha256);
+        EXPECT_EQ(stage(*u), UpdateState::failed(c.message)) << c.team << " " << c.build;
         EXPECT_FALSE(u->staged());
         expectNothingLeft();
     }
@@ -235,19 +214,16 @@ TEST_F(StagingTest, HostileArchivesWriteNothingOutsideTheUnpackFolder) {
         ", {\"name\": \"Vessora.app/out\", \"link\": " + jsonString(outside) +
             "}, {\"name\": \"Vessora.app/out/through.txt\", \"text\": \"escaped\"}",
         R"(, {"name": "Vessora.app/bomb", "zeros": 67108864})",
+        "garbage",
     };
     for (const std::string& hostile : cases) {
-        auto u = offer(zipOf(bundle, hostile));
+        auto u = offer(hostile == "garbage" ? writeText(dir / "garbage.zip", "not a zip") : zipOf(bundle, hostile));
         u->setUnpackLimits({.maxEntries = 1000, .maxTotalBytes = 16 << 20});
         EXPECT_EQ(stage(*u), UpdateState::failed(unpackFailed)) << hostile;
         EXPECT_FALSE(u->staged());
         expectNothingLeft();
         EXPECT_FALSE(exists(dir / "dotdot.txt"));
     }
-    std::string garbage = dir / "garbage.zip";
-    writeText(garbage, "this is not a zip archive");
-    EXPECT_EQ(stage(*offer(garbage)), UpdateState::failed(unpackFailed));
-    expectNothingLeft();
 }
 
 TEST_F(StagingTest, RefusedArchiveWithNamesThatAreNotUtf8IsRemoved) {
@@ -258,15 +234,6 @@ TEST_F(StagingTest, RefusedArchiveWithNamesThatAreNotUtf8IsRemoved) {
     Updater u(server.url("x/appcast.json"), {}, {});
     EXPECT_EQ(u.unpack(archive).failure, unpackFailed);
     expectNothingLeft();
-}
-
-TEST_F(StagingTest, DownloadMustAnswer200) {
-    auto u = offer({}); // the archive itself is missing
-    EXPECT_EQ(stage(*u), UpdateState::failed(badResponse));
-    expectNothingLeft();
-    Updater idle(server.url("x/appcast.json"), {}, {});
-    idle.downloadAndStage(); // nothing pending: nothing happens
-    EXPECT_EQ(idle.state(), UpdateState::idle());
 }
 
 } // namespace
