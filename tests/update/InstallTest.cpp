@@ -9,8 +9,6 @@
 
 #include <QElapsedTimer>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include <gtest/gtest.h>

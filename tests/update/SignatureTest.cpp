@@ -6,8 +6,6 @@
 
 #include "update/BundleSignature.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 namespace vessora::test {
@@ -20,16 +18,6 @@ protected:
     BundleSignature::PinnedKeys pinned{{ourTeam, readText(Keys::shared().teamPublic)},
                                        {otherTeam, readText(Keys::shared().otherPublic)}};
     int serial = 0;
-
-    // Signs the bundle's manifest again with our key and other minisign options.
-    void resign(const std::string& bundle, const std::vector<std::string>& options) {
-        std::vector<std::string> command = {"minisign", "-S", "-s", keys.teamSecret, "-m",
-                                            bundle + "/" + BundleSignature::manifestPath, "-x",
-                                            bundle + "/" + BundleSignature::signaturePath};
-        command.insert(command.end(), options.begin(), options.end());
-        std::string output;
-        ASSERT_EQ(runProgram(command, &output), 0) << output;
-    }
 
     std::string signedBundle() {
         std::string bundle = makeBundle(dir / ("b" + std::to_string(++serial)), "Vessora.app", "2.0", "11");
@@ -64,73 +52,45 @@ TEST_F(SignatureTest, ManifestListsEveryEntryWithTypeAndModeSortedByPathBytes) {
 }
 
 TEST_F(SignatureTest, AnyChangeAfterSigningIsRefused) {
-    struct Case {
-        const char* what;
-        std::function<void(const std::string&)> change;
-    } cases[] = {
-        {"content", [](const std::string& b) { writeText(b + "/Contents/Resources/notes.txt", "evil\n"); }},
-        {"extra file", [](const std::string& b) { writeText(b + "/Contents/MacOS/helper", "#!/bin/sh\n"); }},
-        {"extra empty folder", [](const std::string& b) { makeDirs(b + "/Contents/Plugins"); }},
-        {"extra in the signature folder",
-         [](const std::string& b) { writeText(b + "/Contents/_CodeSignature/extra", "x"); }},
-        {"missing", [](const std::string& b) { ::unlink((b + "/Contents/Resources/notes.txt").c_str()); }},
-        {"executable bit cleared", [](const std::string& b) { ::chmod((b + "/Contents/MacOS/Vessora").c_str(), 0644); }},
-        {"setuid bit added", [](const std::string& b) { ::chmod((b + "/Contents/MacOS/Vessora").c_str(), 04755); }},
-        {"folder mode", [](const std::string& b) { ::chmod((b + "/Contents").c_str(), 0777); }},
-        {"file replaced by a link",
-         [](const std::string& b) {
-             std::string notes = b + "/Contents/Resources/notes.txt";
-             ::rename(notes.c_str(), (b + "/notes.txt").c_str());
-             ::symlink("../../notes.txt", notes.c_str());
-         }},
-        {"link retargeted",
-         [](const std::string& b) {
-             ::unlink((b + "/Contents/Resources/current").c_str());
-             ::symlink("../Info.plist", (b + "/Contents/Resources/current").c_str());
-         }},
-        {"manifest edited",
-         [](const std::string& b) {
-             std::string m = b + "/" + BundleSignature::manifestPath;
-             writeText(m, readText(m) + "folder 0755 Contents/none\n");
-         }},
-        {"unsigned", [](const std::string& b) { ::unlink((b + "/" + BundleSignature::signaturePath).c_str()); }},
+    const std::string sign = "M=Contents/_CodeSignature/CodeResources; minisign -S -s \"$KEY\" -m $M -x $M.minisig ";
+    const std::pair<const char*, std::string> cases[] = {
+        {"content", "echo evil > Contents/Resources/notes.txt"},
+        {"extra file", "touch Contents/MacOS/helper"},
+        {"extra empty folder", "mkdir Contents/Plugins"},
+        {"extra in the signature folder", "touch Contents/_CodeSignature/extra"},
+        {"missing", "rm Contents/Resources/notes.txt"},
+        {"executable bit cleared", "chmod 644 Contents/MacOS/Vessora"},
+        {"setuid bit added", "chmod 4755 Contents/MacOS/Vessora"},
+        {"folder mode", "chmod 777 Contents"},
+        {"file replaced by a link", "mv Contents/Info.plist .. && ln -s ../../Info.plist Contents/Info.plist"},
+        {"link retargeted", "ln -sfn ../Info.plist Contents/Resources/current"},
+        {"manifest edited", "echo 'folder 0755 Contents/none' >> Contents/_CodeSignature/CodeResources"},
+        {"unsigned", "rm Contents/_CodeSignature/CodeResources.minisig"},
         {"signature folder is a link to a valid one",
-         [this](const std::string& b) {
-             std::string elsewhere = dir / ("elsewhere" + std::to_string(++serial));
-             ::rename((b + "/Contents/_CodeSignature").c_str(), elsewhere.c_str());
-             ::symlink(elsewhere.c_str(), (b + "/Contents/_CodeSignature").c_str());
-         }},
-        {"no team named", [this](const std::string& b) { resign(b, {"-t", "no team here"}); }},
-        {"legacy algorithm", [this](const std::string& b) { resign(b, {"-l", "-t", "TeamIdentifier=T4KQ9ZR2MX"}); }},
-        {"trusted comment edited",
-         [](const std::string& b) {
-             std::string s = b + "/" + BundleSignature::signaturePath, text = readText(s);
-             writeText(s, text.replace(text.find(ourTeam), std::string(ourTeam).size(), otherTeam));
-         }},
+         "mv Contents/_CodeSignature ../elsewhere && ln -s \"$PWD/../elsewhere\" Contents/_CodeSignature"},
+        {"trusted comment edited", "sed -i s/T4KQ9ZR2MX/Z9OTHER000/ Contents/_CodeSignature/CodeResources.minisig"},
+        {"no team named", sign + "-t 'no team here'"},
+        {"legacy algorithm", sign + "-l -t TeamIdentifier=T4KQ9ZR2MX"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, change] : cases) {
         std::string bundle = signedBundle();
-        c.change(bundle);
+        ASSERT_EQ(shellIn(bundle, change), 0) << what;
         auto result = BundleSignature::verify(bundle, pinned);
-        EXPECT_FALSE(result.valid) << c.what;
-        EXPECT_FALSE(result.reason.empty()) << c.what;
+        EXPECT_FALSE(result.valid) << what;
+        EXPECT_FALSE(result.reason.empty()) << what;
     }
     EXPECT_TRUE(BundleSignature::verify(signedBundle(), pinned).valid);
     EXPECT_FALSE(BundleSignature::verify(signedBundle(), {}).valid);
 }
 
 TEST_F(SignatureTest, WhatCannotBeListedCannotBeSigned) {
-    const std::function<void(const std::string&)> spoilers[] = {
-        [](const std::string& b) { writeText(b + "/Contents/Resources/two\nlines", "x"); },
-        [](const std::string& b) { ::mkfifo((b + "/Contents/pipe").c_str(), 0600); },
-        [](const std::string& b) { ::chmod((b + "/Contents/MacOS/Vessora").c_str(), 02755); },
-    };
-    for (const auto& spoil : spoilers) {
+    for (const char* spoil : {"touch \"Contents/two$(printf '\\nlines')\"", "mkfifo Contents/pipe",
+                              "chmod 2755 Contents/MacOS/Vessora"}) {
         std::string bundle = makeBundle(dir / ("s" + std::to_string(++serial)), "Vessora.app", "2.0", "11");
-        spoil(bundle);
-        EXPECT_FALSE(signBundle(bundle, keys.teamSecret, ourTeam)) << serial;
+        ASSERT_EQ(shellIn(bundle, spoil), 0);
+        EXPECT_FALSE(signBundle(bundle, keys.teamSecret, ourTeam)) << spoil;
         std::string reason;
-        EXPECT_FALSE(BundleSignature::manifestFor(bundle, reason)) << serial;
+        EXPECT_FALSE(BundleSignature::manifestFor(bundle, reason)) << spoil;
     }
 }
 

@@ -1,14 +1,11 @@
 #include "UpdateTestSupport.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QProcess>
 #include <QTimer>
 
 #include "support/Paths.h"
 #include "removal/Remover.h"
-#include "update/InstallScript.h"
 
 #include <climits>
 #include <csignal>
@@ -158,6 +155,16 @@ std::string makeBundle(const std::string& folder, const std::string& name, const
     writeText(Paths::join(bundle, "Contents/Resources/notes.txt"), "resources of " + version + "\n");
     ::symlink("notes.txt", Paths::join(bundle, "Contents/Resources/current").c_str());
     return bundle;
+}
+
+int shellIn(const std::string& folder, const std::string& command) {
+    std::string output;
+    int status = runProgram({"/bin/sh", "-c",
+                             "KEY=" + Remover::shellQuote(Keys::shared().teamSecret) + "; cd " +
+                                 Remover::shellQuote(folder) + " && " + command},
+                            &output);
+    if (status != 0) std::fprintf(stderr, "%s: %s", command.c_str(), output.c_str());
+    return status;
 }
 
 bool signBundle(const std::string& bundle, const std::string& secretKey, const std::string& team) {

@@ -65,6 +65,9 @@ private:
 std::string makeBundle(const std::string& folder, const std::string& name, const std::string& version,
                        const std::string& build, const std::string& marker = "/dev/null",
                        const std::string& tag = "launched", const std::string& executable = "Vessora");
+// Runs a shell command in `folder` with KEY set to our team's secret key;
+// returns its exit status.
+int shellIn(const std::string& folder, const std::string& command);
 // scripts/sign-bundle with a secret key; true when it succeeded.
 bool signBundle(const std::string& bundle, const std::string& secretKey, const std::string& team);
 // An Info.plist-only bundle for the running app (the updater reads its build).
