@@ -13,13 +13,15 @@ namespace {
 std::string logged(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
-        if (c == '\\') out += "\\\\";
+        if (c == '\\')
+            out += "\\\\";
         else if (c < 0x20 || c == 0x7f) {
             static const char hex[] = "0123456789abcdef";
             out += "\\x";
             out += hex[c >> 4];
             out += hex[c & 15];
-        } else out += char(c);
+        } else
+            out += char(c);
     }
     return out;
 }

@@ -241,9 +241,8 @@ void Updater::fetchManifest(std::function<void(Outcome<UpdateManifest>)> done) {
         done(Outcome<UpdateManifest>::fail(message));
     };
     if (feedUrl_.scheme() != QLatin1String("https")) {
-        QTimer::singleShot(0, this, [fail] {
-            fail(description(UpdateError::badResponse), "the feed's address is not https");
-        });
+        QTimer::singleShot(0, this,
+                           [fail] { fail(description(UpdateError::badResponse), "the feed's address is not https"); });
         return;
     }
     QNetworkReply* reply = network_->get(request(feedUrl_, feedTimeoutMs));
@@ -268,13 +267,13 @@ void Updater::fetchManifest(std::function<void(Outcome<UpdateManifest>)> done) {
     connect(reply, &QNetworkReply::finished, this, [reply, fail, done, take, body, tooLarge] {
         reply->deleteLater();
         take();
-        if (*tooLarge)
-            return fail(description(UpdateError::badResponse), "the feed is larger than 1 MiB");
+        if (*tooLarge) return fail(description(UpdateError::badResponse), "the feed is larger than 1 MiB");
         QString failure = replyFailure(reply);
         if (!failure.isEmpty())
-            return fail(failure, "the server answered " +
-                                     reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString().toStdString() +
-                                     " (" + reply->errorString().toStdString() + ")");
+            return fail(failure,
+                        "the server answered " +
+                            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString().toStdString() + " (" +
+                            reply->errorString().toStdString() + ")");
         QString error;
         auto manifest = UpdateManifest::decode(*body, error);
         if (!manifest) return fail(error, error.toStdString());
@@ -313,9 +312,9 @@ struct StageInput {
 
 std::string uniqueTempPath(const QString& suffix) {
     QDir().mkpath(QDir::tempPath());
-    return QFile::encodeName(QDir::temp().filePath(QStringLiteral("Corvane-update-%1%2")
-                                                       .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
-                                                            suffix)))
+    return QFile::encodeName(
+               QDir::temp().filePath(QStringLiteral("Corvane-update-%1%2")
+                                         .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), suffix)))
         .toStdString();
 }
 
@@ -368,7 +367,8 @@ Step unpackArchive(const std::string& archive, const ArchiveUnpacker::Limits& li
 Step checkSignature(const std::string& bundle, const Updater::PinnedKeys& keys, const std::string& team) {
     auto verification = BundleSignature::verify(bundle, keys);
     if (!verification.valid)
-        return Step::fail(UpdateError::signatureInvalid, "signature refused for " + bundle + ": " + verification.reason);
+        return Step::fail(UpdateError::signatureInvalid,
+                          "signature refused for " + bundle + ": " + verification.reason);
     if (verification.team != team)
         return Step::fail(UpdateError::wrongTeam, "signed by team " + verification.team + ", expected " + team);
     return Step::success(bundle);
@@ -426,8 +426,7 @@ Step stage(const StageInput& input) {
 void Updater::setProgress(double progress) {
     // At most ten changes a second: a fast download must not flood the window.
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
-    if (state_.kind() != UpdateState::Kind::downloading || state_.progress() == progress ||
-        now - lastProgressMs_ < 100)
+    if (state_.kind() != UpdateState::Kind::downloading || state_.progress() == progress || now - lastProgressMs_ < 100)
         return;
     lastProgressMs_ = now;
     setState(UpdateState::downloading(progress));
@@ -442,8 +441,8 @@ void Updater::downloadAndStage() {
         manifest,
         [this, manifest](Outcome<std::string> archive) {
             if (!archive) return setState(UpdateState::failed(archive.failure));
-            StageInput input{*archive.value,   manifest.sha256, manifest.build, currentBuild(),
-                             pinnedKeys_,      expectedTeam(),  limits_};
+            StageInput input{*archive.value, manifest.sha256, manifest.build, currentBuild(),
+                             pinnedKeys_,    expectedTeam(),  limits_};
             auto promise = std::make_shared<QPromise<Step>>();
             auto* watcher = new QFutureWatcher<Step>(this);
             // The watcher is this object's child: if the updater goes first,

@@ -4,10 +4,9 @@
 // Lives on the main thread. Network waits happen inside Qt; the digest, the
 // unpacking and the signature check run on a worker of the global thread pool
 // on copies of what they need, and post their result back to this object's
-// thread, so the window never waits for them. Nothing it has not verified is ever run or installed: the archive is checked
-// against the feed's digest, unpacked with every entry name checked, and the
-// bundle inside must carry a valid signature by the key pinned for this app's
-// team, and its own build must be the feed's and newer than the installed
+// thread, so the window never waits for them. Nothing it has not verified is ever run or installed: the archive is
+// checked against the feed's digest, unpacked with every entry name checked, and the bundle inside must carry a valid
+// signature by the key pinned for this app's team, and its own build must be the feed's and newer than the installed
 // one; the install script checks the staged copy again with the installed
 // app's own verifier before touching anything. Every refusal reason is
 // appended to UpdateLog.

@@ -49,7 +49,12 @@ protected:
 
     // With `firstLog` the script tries that log first, and `log` as its fallback.
     int runScript(long long pid, const std::string& firstLog = {}) {
-        InstallScript::Values values{current, staged, unpackFolder, "Vessora", pid, firstLog.empty() ? log : firstLog,
+        InstallScript::Values values{current,
+                                     staged,
+                                     unpackFolder,
+                                     "Vessora",
+                                     pid,
+                                     firstLog.empty() ? log : firstLog,
                                      firstLog.empty() ? std::string() : log};
         std::string output;
         int status = runProgram({"/bin/sh", "-c", InstallScript::build(values)}, &output);
@@ -87,8 +92,10 @@ TEST_F(InstallScriptTest, ReplacesTheBundleCleansUpAndStartsTheNewOne) {
         EXPECT_FALSE(exists(name)) << name;
     }
     std::string text = readText(log);
-    EXPECT_NE(text.find("update starting: " + dir / "Apps it's \"mine\" $(touch pwned) `touch pwned2`\\x0aOK: updated, "
-                                                   "relaunching\\\\n\\\\c/Vessora.app <- " + staged + "\n"),
+    EXPECT_NE(text.find("update starting: " +
+                        dir / "Apps it's \"mine\" $(touch pwned) `touch pwned2`\\x0aOK: updated, "
+                              "relaunching\\\\n\\\\c/Vessora.app <- " +
+                        staged + "\n"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("\ncp exit=0\n"), std::string::npos) << text;

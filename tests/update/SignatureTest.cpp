@@ -40,9 +40,9 @@ TEST_F(SignatureTest, ManifestListsEveryEntryWithTypeAndModeSortedByPathBytes) {
     std::string reason;
     EXPECT_EQ(BundleSignature::manifestFor(bundle, reason), signedManifest) << reason;
     EXPECT_TRUE(signedManifest.starts_with(std::string(BundleSignature::manifestHeader) + "folder 0755 .\n"));
-    for (const char* line : {"\nlink 0777 Contents/Resources/current -> notes.txt\n", "\nfile 0755 ",
-                             " Contents/MacOS/Vessora\n", "\nfolder 0755 Contents/Resources/empty folder\n",
-                             "\nfolder 0755 Contents/_CodeSignature\n", "\nfile 0600 "})
+    for (const char* line :
+         {"\nlink 0777 Contents/Resources/current -> notes.txt\n", "\nfile 0755 ", " Contents/MacOS/Vessora\n",
+          "\nfolder 0755 Contents/Resources/empty folder\n", "\nfolder 0755 Contents/_CodeSignature\n", "\nfile 0600 "})
         EXPECT_NE(signedManifest.find(line), std::string::npos) << line;
     EXPECT_LT(signedManifest.find("Contents/Resources/Zed"), signedManifest.find("Contents/Resources/\xff"));
     EXPECT_EQ(signedManifest.find("CodeResources"), std::string::npos);
@@ -84,8 +84,8 @@ TEST_F(SignatureTest, AnyChangeAfterSigningIsRefused) {
 }
 
 TEST_F(SignatureTest, WhatCannotBeListedCannotBeSigned) {
-    for (const char* spoil : {"touch \"Contents/two$(printf '\\nlines')\"", "mkfifo Contents/pipe",
-                              "chmod 2755 Contents/MacOS/Vessora"}) {
+    for (const char* spoil :
+         {"touch \"Contents/two$(printf '\\nlines')\"", "mkfifo Contents/pipe", "chmod 2755 Contents/MacOS/Vessora"}) {
         std::string bundle = makeBundle(dir / ("s" + std::to_string(++serial)), "Vessora.app", "2.0", "11");
         ASSERT_EQ(shellIn(bundle, spoil), 0);
         EXPECT_FALSE(signBundle(bundle, keys.teamSecret, ourTeam)) << spoil;

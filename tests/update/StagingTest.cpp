@@ -63,8 +63,8 @@ protected:
     // running build 10, after a check that must offer it.
     std::unique_ptr<Updater> offer(const std::string& archive, const std::optional<std::string>& sha256 = {},
                                    const std::string& extraKeys = {}) {
-        auto u = makeUpdater(publishBuild("stage", archive, sha256, extraKeys),
-                             makeInstalledInfo(dir / "installed", "10"));
+        auto u =
+            makeUpdater(publishBuild("stage", archive, sha256, extraKeys), makeInstalledInfo(dir / "installed", "10"));
         u->check(false);
         EXPECT_TRUE(settle(*u));
         EXPECT_EQ(u->state(), UpdateState::available("2.0", 11, std::nullopt));
@@ -129,7 +129,8 @@ TEST_F(StagingTest, DownloadReportsTheShareReceivedOrThatItIsUnknown) {
         if (!c.serverGivesLength) server.put(u->pending()->url.path().mid(1).toStdString() + ".nolength", "");
         std::vector<double> seen;
         std::optional<Outcome<std::string>> done;
-        u->download(*u->pending(), [&](Outcome<std::string> o) { done = o; }, [&](double p) { seen.push_back(p); });
+        u->download(
+            *u->pending(), [&](Outcome<std::string> o) { done = o; }, [&](double p) { seen.push_back(p); });
         ASSERT_TRUE(waitUntil([&] { return done.has_value(); }));
         ASSERT_TRUE(*done) << done->failure.toStdString();
         ASSERT_FALSE(seen.empty());
@@ -188,12 +189,24 @@ TEST_F(StagingTest, OnlyTheDigestOurTeamSignedForTheOfferedNewerBuildIsStaged) {
         {keys.straySecret, ourTeam, "11", signatureInvalid, {}},
         {keys.otherSecret, ourTeam, "11", signatureInvalid, {}},
         // Validly signed, but an old build, the installed one, or not the one offered.
-        {keys.teamSecret, ourTeam, "3", "The downloaded app (build 3) is not newer than this one (build 10) and was "
-                                        "discarded.", {}},
-        {keys.teamSecret, ourTeam, "10", "The downloaded app (build 10) is not newer than this one (build 10) and "
-                                         "was discarded.", {}},
-        {keys.teamSecret, ourTeam, "12", "The downloaded app is build 12, not build 11 as the update server said, "
-                                         "and was discarded.", {}},
+        {keys.teamSecret,
+         ourTeam,
+         "3",
+         "The downloaded app (build 3) is not newer than this one (build 10) and was "
+         "discarded.",
+         {}},
+        {keys.teamSecret,
+         ourTeam,
+         "10",
+         "The downloaded app (build 10) is not newer than this one (build 10) and "
+         "was discarded.",
+         {}},
+        {keys.teamSecret,
+         ourTeam,
+         "12",
+         "The downloaded app is build 12, not build 11 as the update server said, "
+         "and was discarded.",
+         {}},
     };
     for (const Case& c : cases) {
         auto u = offer(zipOf(signedBundle("Vessora.app", c.secret, c.team, c.build)), c.sha256);
@@ -228,9 +241,10 @@ TEST_F(StagingTest, HostileArchivesWriteNothingOutsideTheUnpackFolder) {
 
 TEST_F(StagingTest, RefusedArchiveWithNamesThatAreNotUtf8IsRemoved) {
     std::string archive = dir / "raw.zip";
-    makeZip(archive, R"({"raw": [{"name": "\udcff\udcfe.app", "dir": true}, {"name": "\udcff\udcfe.app/\udcff", )"
-                     R"("text": "x"}, {"name": "\udcff\udcfe.app/\udcfd", "dir": true, "mode": 448}, )"
-                     R"({"name": "\udcff\udcfe.app/\udcfd/f", "text": "y", "mode": 0}, {"name": "../x", "text": "z"}]})");
+    makeZip(archive,
+            R"({"raw": [{"name": "\udcff\udcfe.app", "dir": true}, {"name": "\udcff\udcfe.app/\udcff", )"
+            R"("text": "x"}, {"name": "\udcff\udcfe.app/\udcfd", "dir": true, "mode": 448}, )"
+            R"({"name": "\udcff\udcfe.app/\udcfd/f", "text": "y", "mode": 0}, {"name": "../x", "text": "z"}]})");
     Updater u(server.url("x/appcast.json"), {}, {});
     EXPECT_EQ(u.unpack(archive).failure, unpackFailed);
     expectNothingLeft();

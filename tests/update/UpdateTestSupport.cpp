@@ -177,8 +177,10 @@ std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\') out += '\\';
-        if (c == '\n') out += "\\u000a";
-        else out += c;
+        if (c == '\n')
+            out += "\\u000a";
+        else
+            out += c;
     }
     return out + "\"";
 }
