@@ -8,9 +8,7 @@
 #include "removal/Remover.h"
 
 #include <climits>
-#include <csignal>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -72,34 +70,16 @@ FeedServer::FeedServer() : dir_(std::make_unique<TempDir>()) {
     certificates_ = QSslCertificate::fromPath(QString::fromStdString(certFile_));
     must(!certificates_.isEmpty(), "certificate unreadable");
 
-    int out[2];
-    must(::pipe(out) == 0, "pipe");
-    std::string script = std::string(VESSORA_UPDATE_TEST_DIR) + "/feed_server.py";
-    std::string interpreter = python();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::execlp(interpreter.c_str(), interpreter.c_str(), script.c_str(), root_.c_str(), certFile_.c_str(),
-                 keyFile.c_str(), nullptr);
-        _exit(127);
-    }
-    ::close(out[1]);
-    pid_ = pid;
-    std::string line;
-    char c;
-    while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(out[0]);
-    port_ = std::atoi(line.c_str());
+    // The server prints its port, then serves until this process is gone.
+    FILE* server =
+        ::popen(("exec " + python() + " " + Remover::shellQuote(VESSORA_UPDATE_TEST_DIR "/feed_server.py") + " " +
+                 Remover::shellQuote(root_) + " " + Remover::shellQuote(certFile_) + " " + Remover::shellQuote(keyFile))
+                    .c_str(),
+                "r");
+    char line[32] = {};
+    must(server && std::fgets(line, sizeof line, server), "feed server did not start");
+    port_ = std::atoi(line);
     must(port_ > 0, "feed server did not start");
-}
-
-FeedServer::~FeedServer() {
-    if (pid_ > 0) {
-        ::kill(static_cast<pid_t>(pid_), SIGTERM);
-        ::waitpid(static_cast<pid_t>(pid_), nullptr, 0);
-    }
 }
 
 QUrl FeedServer::url(const std::string& path) const {

@@ -35,7 +35,7 @@ struct Keys {
     static const Keys& shared();
 };
 
-// The HTTPS server, started on first use and stopped at exit.
+// The HTTPS server, started on first use; it ends with the test process.
 class FeedServer {
 public:
     static FeedServer& shared();
@@ -46,14 +46,12 @@ public:
     const std::string& caFile() const { return certFile_; }
     // A folder name below the root no other test of any process has used.
     static std::string freshFolder(const std::string& prefix);
-    ~FeedServer();
 
 private:
     FeedServer();
     std::unique_ptr<TempDir> dir_;
     std::string root_, certFile_;
     int port_ = 0;
-    long long pid_ = 0;
     QList<QSslCertificate> certificates_;
 };
 
