@@ -82,6 +82,13 @@ bool belowLink(const std::string& name, const std::set<std::string>& links) {
 
 Result refuse(std::string reason) { return {false, std::move(reason)}; }
 
+// libarchive may fail without saying why (a truncated zip does): its message
+// is then null, which must not reach a std::string.
+std::string errorText(archive* a) {
+    const char* text = archive_error_string(a);
+    return text && *text ? text : "unknown error";
+}
+
 } // namespace
 
 Result unpack(const std::string& archive, const std::string& folder, const Limits& limits) {
@@ -121,7 +128,7 @@ Result unpack(const std::string& archive, const std::string& folder, const Limit
             }
             if (archive_read_data_skip(reader.get()) != ARCHIVE_OK) return refuse("damaged archive");
         }
-        if (status != ARCHIVE_EOF) return refuse(std::string("damaged archive: ") + archive_error_string(reader.get()));
+        if (status != ARCHIVE_EOF) return refuse(std::string("damaged archive: ") + errorText(reader.get()));
         // Checked once every link is known, so a link declared later cannot
         // turn an earlier target into a way out.
         for (const auto& [name, target] : linkTargets)
@@ -151,7 +158,7 @@ Result unpack(const std::string& archive, const std::string& folder, const Limit
         if (const char* hardlink = archive_entry_hardlink(entry))
             archive_entry_set_hardlink(entry, (folder + "/" + *safeName(hardlink)).c_str());
         if (archive_write_header(writer.get(), entry) != ARCHIVE_OK)
-            return refuse(std::string("cannot write ") + *name + ": " + archive_error_string(writer.get()));
+            return refuse(std::string("cannot write ") + *name + ": " + errorText(writer.get()));
         const void* block = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
@@ -160,15 +167,15 @@ Result unpack(const std::string& archive, const std::string& folder, const Limit
             written += static_cast<int64_t>(size);
             if (written > limits.maxTotalBytes) return refuse("the archive unpacks to too many bytes");
             if (archive_write_data_block(writer.get(), block, size, offset) != ARCHIVE_OK)
-                return refuse(std::string("cannot write ") + *name + ": " + archive_error_string(writer.get()));
+                return refuse(std::string("cannot write ") + *name + ": " + errorText(writer.get()));
         }
-        if (read != ARCHIVE_EOF) return refuse(std::string("damaged archive: ") + archive_error_string(reader.get()));
+        if (read != ARCHIVE_EOF) return refuse(std::string("damaged archive: ") + errorText(reader.get()));
         if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK)
-            return refuse(std::string("cannot write ") + *name + ": " + archive_error_string(writer.get()));
+            return refuse(std::string("cannot write ") + *name + ": " + errorText(writer.get()));
     }
-    if (status != ARCHIVE_EOF) return refuse(std::string("damaged archive: ") + archive_error_string(reader.get()));
+    if (status != ARCHIVE_EOF) return refuse(std::string("damaged archive: ") + errorText(reader.get()));
     if (archive_write_close(writer.get()) != ARCHIVE_OK)
-        return refuse(std::string("cannot finish: ") + archive_error_string(writer.get()));
+        return refuse(std::string("cannot finish: ") + errorText(writer.get()));
     return {true, {}};
 }
 
