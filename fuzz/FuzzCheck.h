@@ -9,19 +9,17 @@
 #include <string_view>
 #include <utility>
 
-#define FUZZ_CHECK(condition)                                                                                         \
+#define FUZZ_CHECK(condition)                                                                                          \
     do {                                                                                                               \
         if (!(condition)) {                                                                                            \
-            std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__, #condition);              \
+            std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__, #condition);               \
             std::abort();                                                                                              \
         }                                                                                                              \
     } while (0)
 
 namespace fuzz {
 
-inline std::string_view text(const uint8_t* data, size_t size) {
-    return {reinterpret_cast<const char*>(data), size};
-}
+inline std::string_view text(const uint8_t* data, size_t size) { return {reinterpret_cast<const char*>(data), size}; }
 
 // The input cut at its first line feed: two independent strings for targets
 // that take two (the second is empty when there is no line feed).

@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view rest = in;
     const long long raw = fuzz::take<long long>(rest);
     Conversation conversation{std::string(haystack.substr(0, 64)), {}};
-    conversation.messages.push_back({std::string(needle.substr(0, 256)), bool(raw & 1), dateFromStored(raw), false, "SMS"});
+    conversation.messages.push_back(
+        {std::string(needle.substr(0, 256)), bool(raw & 1), dateFromStored(raw), false, "SMS"});
     const std::string document = html({conversation}, DateStyle{"en_US", "UTC"});
     FUZZ_CHECK(!document.empty());
     if (!conversation.messages[0].text.empty()) {

@@ -41,8 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(signature->trustedComment.find('\n') == std::string::npos);
         const std::string ed = "ED";
         std::string text = "untrusted comment: signature\n" +
-                           base64(concat(ed, signature->keyId, signature->signature)) + "\ntrusted comment: " +
-                           signature->trustedComment + "\n" + base64(concat(signature->globalSignature)) + "\n";
+                           base64(concat(ed, signature->keyId, signature->signature)) +
+                           "\ntrusted comment: " + signature->trustedComment + "\n" +
+                           base64(concat(signature->globalSignature)) + "\n";
         auto again = Minisign::parseSignature(text);
         FUZZ_CHECK(again && again->keyId == signature->keyId && again->signature == signature->signature &&
                    again->trustedComment == signature->trustedComment &&

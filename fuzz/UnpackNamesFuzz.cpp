@@ -34,8 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         archive_entry_set_perm(entry, 0644);
         const std::string content = "content of " + name;
         switch (kind) {
-        case 'd': archive_entry_set_filetype(entry, AE_IFDIR); archive_entry_set_perm(entry, 0755); break;
-        case 'l': archive_entry_set_filetype(entry, AE_IFLNK); archive_entry_set_symlink(entry, target.c_str()); break;
+        case 'd':
+            archive_entry_set_filetype(entry, AE_IFDIR);
+            archive_entry_set_perm(entry, 0755);
+            break;
+        case 'l':
+            archive_entry_set_filetype(entry, AE_IFLNK);
+            archive_entry_set_symlink(entry, target.c_str());
+            break;
         case 'h':
             archive_entry_set_filetype(entry, AE_IFREG);
             archive_entry_set_hardlink(entry, target.c_str());

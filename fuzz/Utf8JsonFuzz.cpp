@@ -68,9 +68,12 @@ bool decode(std::string_view quoted, std::string& out) {
                 code = code * 16 + unsigned(d);
             }
             i += 4;
-            if (code >= 0xDC80 && code <= 0xDCFF) out += char(code - 0xDC00);
-            else if (code < 0x80) out += char(code);
-            else return false; // the writer never escapes other characters
+            if (code >= 0xDC80 && code <= 0xDCFF)
+                out += char(code - 0xDC00);
+            else if (code < 0x80)
+                out += char(code);
+            else
+                return false; // the writer never escapes other characters
             break;
         }
         default: return false;

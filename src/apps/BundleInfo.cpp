@@ -84,7 +84,8 @@ std::map<std::string, std::string> stringEntries(plist_t dict) {
         uint64_t length = 0;
         const char* text = plist_get_string_ptr(value, &length);
         if (!text || std::memchr(text, '\0', size_t(length))) continue;
-        if (auto key = keyText(plist_dict_item_get_key(value))) out.emplace(std::move(*key), std::string(text, size_t(length)));
+        if (auto key = keyText(plist_dict_item_get_key(value)))
+            out.emplace(std::move(*key), std::string(text, size_t(length)));
     }
     free(it);
     return out;

@@ -188,8 +188,8 @@ TEST(MessagesDecoding, AttributedBodyLayout) {
 
     EXPECT_FALSE(ME::decodeAttributedBody("no marker at all"));
     EXPECT_FALSE(ME::decodeAttributedBody(std::string("NSString") + std::string(16, '.') + "+\x01x"));
-    EXPECT_FALSE(ME::decodeAttributedBody(head + std::string(1, '\0') + "abc"));   // length 0
-    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x09short"));                    // runs past the end
-    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x02\xc3\x28"));                 // invalid UTF-8
+    EXPECT_FALSE(ME::decodeAttributedBody(head + std::string(1, '\0') + "abc")); // length 0
+    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x09short"));                  // runs past the end
+    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x02\xc3\x28"));               // invalid UTF-8
     EXPECT_EQ(ME::decodeAttributedBody(head + "\x02\xc3\xa9"), "\xc3\xa9");
 }
