@@ -1,9 +1,12 @@
 # make run  : install missing Debian packages, build, run the main job
-# make test : the same set-up, then the whole test suite through ctest
+# make test : the same set-up, then the whole test suite through ctest (including
+#             one replay of every fuzz corpus input)
+# make fuzz SECONDS=N : builds the fuzz targets (clang, sanitizers) and runs each
+#             for N seconds (default 60), one at a time
 BUILD := build
 JOBS  := $(shell nproc)
 
-.PHONY: all deps build run test bench tsan format clean
+.PHONY: all deps build run test bench tsan fuzz format clean
 
 all: build
 
@@ -30,8 +33,23 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	ctest --test-dir build-tsan --output-on-failure
 
+# New inputs go to build-fuzz/corpus/<target>; a crash or broken property
+# leaves its input in build-fuzz/found/<target>/. Keep it as a regression case by
+# copying it into fuzz/corpus/<target>/.
+SECONDS ?= 60
+FUZZ_TARGETS := $(notdir $(wildcard fuzz/corpus/*))
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t build-fuzz/found/$$t; \
+	  echo "== fuzz_$$t for $(SECONDS) s"; \
+	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(SECONDS) -timeout=10 -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/found/$$t/ build-fuzz/corpus/$$t fuzz/corpus/$$t; \
+	done
+
 format:
-	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-release build-tsan
+	rm -rf $(BUILD) build-release build-tsan build-fuzz

@@ -5,6 +5,7 @@
 #include <plist/plist.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,23 +48,44 @@ struct PlistFree {
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
+// The text of a dictionary key, or nothing when it holds a NUL byte. The
+// library's own key getter asserts that a key has no NUL (a binary plist can
+// hold one in a UTF-16 key, an XML one as a raw byte) and so would abort the
+// process; its XML writer copies the key's full length, so a NUL shows there
+// first.
+std::optional<std::string> keyText(plist_t keyNode) {
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(keyNode, &xml, &length);
+    if (!xml) return std::nullopt;
+    const bool hasNul = std::memchr(xml, '\0', length) != nullptr;
+    plist_to_xml_free(xml);
+    if (hasNul) return std::nullopt;
+    char* key = nullptr;
+    plist_get_key_val(keyNode, &key);
+    if (!key) return std::nullopt;
+    std::string text(key);
+    free(key);
+    return text;
+}
+
 std::map<std::string, std::string> stringEntries(plist_t dict) {
     std::map<std::string, std::string> out;
     plist_dict_iter it = nullptr;
     plist_dict_new_iter(dict, &it);
     if (!it) return out;
     for (;;) {
-        char* key = nullptr;
         plist_t value = nullptr;
-        plist_dict_next_item(dict, it, &key, &value);
-        if (!key) break;
-        if (value && plist_get_node_type(value) == PLIST_STRING) {
-            char* text = nullptr;
-            plist_get_string_val(value, &text);
-            if (text) out.emplace(key, text);
-            free(text);
-        }
-        free(key);
+        plist_dict_next_item(dict, it, nullptr, &value);
+        if (!value) break;
+        if (plist_get_node_type(value) != PLIST_STRING) continue;
+        // Length-aware: a string holding a NUL is no name or version a
+        // screen could show, so the entry is left out like a non-string.
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(value, &length);
+        if (!text || std::memchr(text, '\0', size_t(length))) continue;
+        if (auto key = keyText(plist_dict_item_get_key(value)))
+            out.emplace(std::move(*key), std::string(text, size_t(length)));
     }
     free(it);
     return out;
@@ -71,17 +93,20 @@ std::map<std::string, std::string> stringEntries(plist_t dict) {
 
 } // namespace
 
+std::map<std::string, std::string> parse(std::string_view data) {
+    if (data.empty() || data.size() > size_t(maxPlistBytes)) return {};
+    plist_t root = nullptr;
+    plist_from_memory(data.data(), uint32_t(data.size()), &root);
+    PlistPtr owner(root);
+    if (!root || plist_get_node_type(root) != PLIST_DICT) return {};
+    return stringEntries(root);
+}
+
 std::map<std::string, std::string> read(const std::string& bundlePath) {
     // A macOS-style bundle keeps it in Contents; a flat bundle at its top.
     for (const char* relative : {"Contents/Info.plist", "Info.plist"}) {
         std::optional<std::string> data = readRegularFile(Paths::join(bundlePath, relative));
-        if (!data) continue;
-        if (data->empty()) return {};
-        plist_t root = nullptr;
-        plist_from_memory(data->data(), uint32_t(data->size()), &root);
-        PlistPtr owner(root);
-        if (!root || plist_get_node_type(root) != PLIST_DICT) return {};
-        return stringEntries(root);
+        if (data) return parse(*data);
     }
     return {};
 }

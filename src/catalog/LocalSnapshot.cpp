@@ -49,7 +49,9 @@ std::optional<Date> LocalSnapshot::parseStamp(std::string_view stamp) {
     std::time_t t = std::mktime(&tm);
     // mktime rolls 31 April over into May; a stamp that names no real day is no date.
     if (t == std::time_t(-1) || tm.tm_mday != day || tm.tm_mon != month - 1) return std::nullopt;
-    return std::chrono::system_clock::from_time_t(t);
+    // Four digits reach the year 9999, past what the clock can hold: such a
+    // stamp is no date rather than an overflowed one.
+    return Dates::checkedFromTimespec(long(t));
 }
 
 std::vector<LocalSnapshot> LocalSnapshot::parseList(std::string_view output) {

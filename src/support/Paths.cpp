@@ -37,7 +37,10 @@ std::string standardize(std::string_view input) {
         }
         parts.push_back(part);
     }
-    std::string out = absolute ? "/" : "";
+    // A relative result that would start with a "~" component ("./~" once
+    // "." is dropped) keeps a "./" in front: it names a folder called "~", and
+    // standardizing the result again must not expand it to the home folder.
+    std::string out = absolute ? "/" : (!parts.empty() && parts.front() == "~") ? "./" : "";
     for (size_t i = 0; i < parts.size(); ++i) {
         if (i) out += '/';
         out += parts[i];

@@ -11,7 +11,8 @@ std::string home();
 
 // Expands a leading "~", drops empty and "." components and a trailing "/",
 // resolves ".." lexically in absolute paths (never above "/"). Never resolves
-// a symbolic link. "" stays "".
+// a symbolic link. "" stays "". Idempotent: a relative result whose first
+// component is a literal "~" keeps a leading "./" ("./~/a" stays "./~/a").
 std::string standardize(std::string_view path);
 
 // Appends one component: join("/a", "b") is "/a/b", join("/", "b") is "/b",

@@ -22,6 +22,9 @@ std::vector<std::string_view> lines(std::string_view text) {
 }
 
 std::optional<std::vector<unsigned char>> base64(std::string_view text) {
+    // An empty line would hand libsodium a null output buffer, which it must
+    // never be given; no key or signature line is empty anyway.
+    if (text.empty()) return std::nullopt;
     std::vector<unsigned char> out(text.size());
     size_t length = 0;
     const char* end = nullptr;

@@ -13,33 +13,41 @@
 namespace vessora::test {
 namespace {
 
-void check(int rc, sqlite3* db) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db));
+void exec(sqlite3* db, const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string message = std::string("sqlite: ") + (error ? error : "?");
+        sqlite3_free(error);
+        throw std::runtime_error(message);
+    }
 }
 
-void bindText(sqlite3_stmt* s, int index, const std::optional<std::string>& value) {
-    if (value)
-        sqlite3_bind_text(s, index, value->data(), int(value->size()), SQLITE_TRANSIENT);
-    else
-        sqlite3_bind_null(s, index);
+// An SQL literal: NULL, a quoted text or a blob written in hex.
+std::string literal(const std::optional<std::string>& value, bool blob = false) {
+    if (!value) return "NULL";
+    if (!blob) {
+        char* quoted = sqlite3_mprintf("%Q", value->c_str());
+        std::string out(quoted);
+        sqlite3_free(quoted);
+        return out;
+    }
+    std::string out = "X'";
+    for (unsigned char c : *value) out += "0123456789ABCDEF"[c >> 4], out += "0123456789ABCDEF"[c & 15];
+    return out + "'";
 }
 
 } // namespace
 
 ChatDatabase::ChatDatabase(const std::string& path) {
     makeDirs(Paths::parent(path));
-    check(sqlite3_open(path.c_str(), &db_), db_);
-    check(sqlite3_exec(db_,
-                       "CREATE TABLE chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, "
-                       "chat_identifier TEXT, service_name TEXT, display_name TEXT);"
-                       "CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, text TEXT, "
-                       "attributedBody BLOB, service TEXT, date INTEGER, is_from_me INTEGER DEFAULT 0, "
-                       "cache_has_attachments INTEGER DEFAULT 0, associated_message_type INTEGER DEFAULT 0);"
-                       "CREATE TABLE chat_message_join (chat_id INTEGER, message_id INTEGER, message_date INTEGER, "
-                       "PRIMARY KEY (chat_id, message_id));",
-                       nullptr, nullptr, nullptr),
-          db_);
+    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("sqlite: cannot open " + path);
+    exec(db_, "CREATE TABLE chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, "
+              "chat_identifier TEXT, service_name TEXT, display_name TEXT);"
+              "CREATE TABLE message (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, text TEXT, "
+              "attributedBody BLOB, service TEXT, date INTEGER, is_from_me INTEGER DEFAULT 0, "
+              "cache_has_attachments INTEGER DEFAULT 0, associated_message_type INTEGER DEFAULT 0);"
+              "CREATE TABLE chat_message_join (chat_id INTEGER, message_id INTEGER, message_date INTEGER, "
+              "PRIMARY KEY (chat_id, message_id));");
 }
 
 ChatDatabase::~ChatDatabase() { close(); }
@@ -49,43 +57,25 @@ void ChatDatabase::close() {
     db_ = nullptr;
 }
 
-// Runs one INSERT with its values bound by `bind`; the new row's id.
-int64_t ChatDatabase::insert(const char* sql, const std::function<void(sqlite3_stmt*)>& bind) {
-    sqlite3_stmt* s = nullptr;
-    check(sqlite3_prepare_v2(db_, sql, -1, &s, nullptr), db_);
-    bind(s);
-    int rc = sqlite3_step(s);
-    sqlite3_finalize(s);
-    check(rc, db_);
+int64_t ChatDatabase::addChat(const std::optional<std::string>& identifier,
+                              const std::optional<std::string>& displayName) {
+    exec(db_, ("INSERT INTO chat (chat_identifier, display_name) VALUES (" + literal(identifier) + ", " +
+               literal(displayName) + ")")
+                  .c_str());
     return sqlite3_last_insert_rowid(db_);
 }
 
-int64_t ChatDatabase::addChat(const std::optional<std::string>& identifier,
-                              const std::optional<std::string>& displayName) {
-    return insert("INSERT INTO chat (chat_identifier, display_name) VALUES (?, ?)", [&](sqlite3_stmt* s) {
-        bindText(s, 1, identifier);
-        bindText(s, 2, displayName);
-    });
-}
-
 int64_t ChatDatabase::addMessage(int64_t chat, const MessageRow& row) {
-    const int64_t message = insert("INSERT INTO message (text, attributedBody, service, date, is_from_me, "
-                                   "cache_has_attachments, associated_message_type) VALUES (?, ?, ?, ?, ?, ?, ?)",
-                                   [&](sqlite3_stmt* s) {
-                                       bindText(s, 1, row.text);
-                                       if (row.attributedBody)
-                                           sqlite3_bind_blob(s, 2, row.attributedBody->data(),
-                                                             int(row.attributedBody->size()), SQLITE_TRANSIENT);
-                                       bindText(s, 3, row.service);
-                                       sqlite3_bind_int64(s, 4, row.date);
-                                       sqlite3_bind_int(s, 5, row.fromMe ? 1 : 0);
-                                       sqlite3_bind_int64(s, 6, row.attachments);
-                                       sqlite3_bind_int64(s, 7, row.associatedType);
-                                   });
-    insert("INSERT INTO chat_message_join (chat_id, message_id) VALUES (?, ?)", [&](sqlite3_stmt* s) {
-        sqlite3_bind_int64(s, 1, chat);
-        sqlite3_bind_int64(s, 2, message);
-    });
+    exec(db_, ("INSERT INTO message (text, attributedBody, service, date, is_from_me, cache_has_attachments, "
+               "associated_message_type) VALUES (" +
+               literal(row.text) + ", " + literal(row.attributedBody, true) + ", " + literal(row.service) + ", " +
+               std::to_string(row.date) + ", " + std::to_string(int(row.fromMe)) + ", " +
+               std::to_string(row.attachments) + ", " + std::to_string(row.associatedType) + ")")
+                  .c_str());
+    const int64_t message = sqlite3_last_insert_rowid(db_);
+    exec(db_, ("INSERT INTO chat_message_join (chat_id, message_id) VALUES (" + std::to_string(chat) + ", " +
+               std::to_string(message) + ")")
+                  .c_str());
     return message;
 }
 

@@ -4,13 +4,11 @@
 // of a tree to prove originals untouched.
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 
 struct sqlite3;
-struct sqlite3_stmt;
 
 namespace vessora::test {
 
@@ -36,7 +34,6 @@ public:
     void close();
 
 private:
-    int64_t insert(const char* sql, const std::function<void(sqlite3_stmt*)>& bind);
     sqlite3* db_ = nullptr;
 };
 

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 using namespace vessora;
@@ -85,7 +84,7 @@ const ME::Conversation* named(const std::vector<ME::Conversation>& list, const s
 
 } // namespace
 
-TEST_F(MessagesDatabase, ReadsConversationsNamesAndOrder) {
+TEST_F(MessagesDatabase, ReadsConversationsNamesDatesAndBodies) {
     auto read = ME::read(path, 5000);
     ASSERT_TRUE(read);
     std::vector<std::string> names;
@@ -96,58 +95,36 @@ TEST_F(MessagesDatabase, ReadsConversationsNamesAndOrder) {
     const auto* quoted = named(*read, "'Quote <&> \"Club\"");
     ASSERT_TRUE(quoted);
     // Reaction and empty row left out; a text with line feeds arrives whole.
-    std::vector<std::tuple<std::string, bool, bool>> rows;
-    for (const auto& m : quoted->messages) rows.emplace_back(m.text, m.fromMe, m.hasAttachment);
-    EXPECT_EQ(rows,
-              (std::vector<std::tuple<std::string, bool, bool>>{{"Dinner <b>&</b> 'drinks' \"later\"?", false, false},
-                                                                {"", false, true},
-                                                                {"photo caption", false, true},
-                                                                {"line one\nline two\n", true, false},
-                                                                {"next day", false, false}}));
-    EXPECT_EQ(quoted->messages[0].service, "iMessage");
-}
-
-TEST_F(MessagesDatabase, DatesInSecondsAndNanoseconds) {
-    auto read = ME::read(path, 5000);
-    ASSERT_TRUE(read);
-    const auto* quoted = named(*read, "'Quote <&> \"Club\"");
-    ASSERT_TRUE(quoted);
-    EXPECT_EQ(Dates::iso8601(quoted->messages[0].date), "2023-03-08T20:26:40Z");
-    EXPECT_EQ(Dates::iso8601(quoted->messages[3].date), "2023-03-08T20:33:20Z");
-    EXPECT_EQ(Dates::iso8601(quoted->messages[4].date), "2023-03-09T20:26:40Z");
-    EXPECT_EQ(ME::dateFromStored(700'000'000), ME::dateFromStored(700'000'000'000'000'000));
+    std::vector<std::tuple<std::string, bool, bool, std::string>> rows;
+    for (const auto& m : quoted->messages) rows.emplace_back(m.text, m.fromMe, m.hasAttachment, Dates::iso8601(m.date));
+    EXPECT_EQ(rows, (std::vector<std::tuple<std::string, bool, bool, std::string>>{
+                        {"Dinner <b>&</b> 'drinks' \"later\"?", false, false, "2023-03-08T20:26:40Z"},
+                        {"", false, true, "2023-03-08T20:30:00Z"},
+                        {"photo caption", false, true, "2023-03-08T20:31:40Z"},
+                        {"line one\nline two\n", true, false, "2023-03-08T20:33:20Z"}, // stored in nanoseconds
+                        {"next day", false, false, "2023-03-09T20:26:40Z"}}));
     // 10^12 is still seconds (far beyond the clock's range, so held at its edge);
     // one more is nanoseconds.
     EXPECT_GT(ME::dateFromStored(1'000'000'000'000), ME::dateFromStored(4'000'000'000));
     EXPECT_EQ(Dates::iso8601(named(*read, "Nanoseconds")->messages[0].date), "2001-01-01T00:16:40Z");
-    EXPECT_EQ(Dates::iso8601(ME::dateFromStored(0)), "2001-01-01T00:00:00Z");
     EXPECT_EQ(Dates::iso8601(ME::dateFromStored(-60)), "2000-12-31T23:59:00Z");
-}
-
-TEST_F(MessagesDatabase, AttributedBodiesInBothLengthForms) {
-    auto read = ME::read(path, 5000);
-    ASSERT_TRUE(read);
+    // Attributed bodies in both length forms; the one without a string is dropped.
     const auto* bob = named(*read, "bob@example.com");
-    ASSERT_TRUE(bob);
-    ASSERT_EQ(bob->messages.size(), 5u); // the body without a string is dropped
+    ASSERT_TRUE(bob && bob->messages.size() == 5u);
     EXPECT_EQ(bob->messages[0].text, "short body");
     EXPECT_EQ(bob->messages[1].text, std::string(300, 'L'));
-    EXPECT_EQ(bob->messages[2].service, "sms");
 }
 
 TEST_F(MessagesDatabase, MergedNamesKeepChatOrderAndTheLimit) {
-    auto all = ME::read(path, 5000);
-    ASSERT_TRUE(all);
-    std::vector<std::string> texts;
-    for (const auto& m : named(*all, "Book Club")->messages) texts.push_back(m.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}));
-
-    auto limited = ME::read(path, 2);
-    ASSERT_TRUE(limited);
-    texts.clear();
-    for (const auto& m : named(*limited, "Book Club")->messages) texts.push_back(m.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"a1", "a2"}));
-    for (const auto& c : *limited) EXPECT_LE(c.messages.size(), 2u) << c.name;
+    for (size_t limit : {5000, 2}) {
+        auto read = ME::read(path, limit);
+        ASSERT_TRUE(read);
+        std::vector<std::string> texts;
+        for (const auto& m : named(*read, "Book Club")->messages) texts.push_back(m.text);
+        const std::vector<std::string> all{"a1", "a2", "a3", "b1", "b2"};
+        EXPECT_EQ(texts, std::vector<std::string>(all.begin(), all.begin() + std::min(limit, all.size())));
+        for (const auto& c : *read) EXPECT_LE(c.messages.size(), limit) << c.name;
+    }
 }
 
 TEST_F(MessagesDatabase, ReadsWithoutChangingTheDatabase) {
@@ -168,11 +145,6 @@ TEST(MessagesRead, AbsentWhenNothingIsUsable) {
         empty.addMessage(chat, {.text = "", .date = 2});
     }
     EXPECT_FALSE(ME::read(dir / "empty.db", 10));
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open((dir / "other.db").c_str(), &other), SQLITE_OK);
-    sqlite3_exec(other, "CREATE TABLE t(x); INSERT INTO t VALUES (1);", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
-    EXPECT_FALSE(ME::read(dir / "other.db", 10));
 }
 
 TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
@@ -180,14 +152,9 @@ TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
     ASSERT_TRUE(read);
     const std::string doc = ME::html(*read, kUtc);
 
-    EXPECT_NE(doc.find("  <div class=\"hdr\">5 conversations \u00b7 17 messages<br>Exported by Vessora</div>\n"),
-              std::string::npos);
+    EXPECT_NE(doc.find("5 conversations \u00b7 17 messages"), std::string::npos);
     // The quoted chat is second: sidebar, avatar and header all escaped.
-    EXPECT_NE(doc.find("  <button class=\"chat\" data-target=\"c1\">\n    <span class=\"avatar\">&#39;</span>\n"
-                       "    <span class=\"who\"><b>&#39;Quote &lt;&amp;&gt; &quot;Club&quot;</b><i>5 messages</i>"
-                       "</span>\n    <span class=\"when\">"),
-              std::string::npos);
-    EXPECT_EQ(doc.find("'Quote"), std::string::npos);
+    EXPECT_NE(doc.find("<b>&#39;Quote &lt;&amp;&gt; &quot;Club&quot;</b><i>5 messages</i>"), std::string::npos);
     EXPECT_NE(doc.find(">Dinner &lt;b&gt;&amp;&lt;/b&gt; &#39;drinks&#39; &quot;later&quot;?</div>"),
               std::string::npos);
     // Line feeds inside a text become line breaks.
@@ -197,31 +164,19 @@ TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
     // Only messages sent by SMS are green, whatever the case of the service.
     EXPECT_NE(doc.find("<div class=\"row me\">\n    <div class=\"bubble sms\" title=\""), std::string::npos);
     EXPECT_EQ(occurrences(doc, "bubble sms\""), 1u);
-    EXPECT_NE(doc.find("<div class=\"row them\">\n    <div class=\"bubble\" title=\""), std::string::npos);
     // Day separators once per day within a conversation.
     EXPECT_EQ(occurrences(doc, "<span>Wednesday, 8 March 2023</span>"), 1u);
     EXPECT_EQ(occurrences(doc, "<span>Thursday, 9 March 2023</span>"), 1u);
-    EXPECT_EQ(occurrences(doc, "<div class=\"bubble"), 17u);
 }
 
 TEST(MessagesDocument, SmallTranscriptLayoutAndLocale) {
     using namespace std::chrono;
-    const Date morning = ME::dateFromStored(700'000'000); // Wed 8 March 2023 20:26:40 UTC
+    const Date evening = ME::dateFromStored(700'000'000); // Wed 8 March 2023 20:26:40 UTC
     std::vector<ME::Conversation> list{
-        {"zoë", {{"hi", false, morning, false, "iMessage"}, {"", true, morning + hours(24), true, "SMS"}}},
-        {"Ann", {}},
-    };
+        {"zoë", {{"hi", false, evening, false, "iMessage"}, {"", true, evening + hours(24), true, "SMS"}}}};
     const std::string doc = ME::html(list, kUtc);
     const std::string time = sliceBetween(doc, "<span class=\"when\">", "</span>");
     EXPECT_TRUE(std::regex_search(time, std::regex("^8:26\\s?(\u202f)?PM$"))) << time;
-    EXPECT_NE(doc.find("<span class=\"avatar\">Z</span>\n    <span class=\"who\"><b>zoë</b><i>2 messages</i>"),
-              std::string::npos);
-    EXPECT_NE(doc.find("<b>Ann</b><i>0 messages</i></span>\n    <span class=\"when\"></span>"), std::string::npos);
-    // An attachment-only SMS of mine on a new day.
-    EXPECT_NE(
-        doc.find("<span>Thursday, 9 March 2023</span></div>\n  <div class=\"row me\">\n    <div class=\"bubble sms\""),
-        std::string::npos);
-
     // The same instant in another zone and locale.
     const std::string tokyo = ME::html(list, {"de_DE", "Asia/Tokyo"});
     EXPECT_NE(tokyo.find("<span>Donnerstag, 9 März 2023</span>"), std::string::npos);
@@ -230,21 +185,11 @@ TEST(MessagesDocument, SmallTranscriptLayoutAndLocale) {
 
 TEST(MessagesDecoding, AttributedBodyLayout) {
     const std::string head = "xxNSString\x01\x94\x84\x01+";
-    EXPECT_EQ(ME::decodeAttributedBody(head + "\x05hello tail"), "hello");
-    EXPECT_EQ(ME::decodeAttributedBody(attributedBody(std::string(200, 'q'))), std::string(200, 'q'));
-    std::string twoByte = head + "\x81\x2c\x01" + std::string(300, 'z');
-    EXPECT_EQ(ME::decodeAttributedBody(twoByte), std::string(300, 'z'));
-    std::string highLength = head + "\x90" + std::string(0x90, 'h'); // 0x90 is a plain length
-    EXPECT_EQ(ME::decodeAttributedBody(highLength), std::string(0x90, 'h'));
 
     EXPECT_FALSE(ME::decodeAttributedBody("no marker at all"));
     EXPECT_FALSE(ME::decodeAttributedBody(std::string("NSString") + std::string(16, '.') + "+\x01x"));
-    EXPECT_EQ(ME::decodeAttributedBody(std::string("NSString") + std::string(15, '.') + "+\x01x"), "x");
-    EXPECT_FALSE(ME::decodeAttributedBody("NSString+"));                           // no length byte
-    EXPECT_FALSE(ME::decodeAttributedBody(head + std::string(1, '\0') + "abc"));   // length 0
-    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x09short"));                    // runs past the end
-    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x81\x05"));                     // two-byte length cut off
-    EXPECT_FALSE(ME::decodeAttributedBody(head + std::string("\x81\x05\x00", 3))); // no text after it
-    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x02\xc3\x28"));                 // invalid UTF-8
+    EXPECT_FALSE(ME::decodeAttributedBody(head + std::string(1, '\0') + "abc")); // length 0
+    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x09short"));                  // runs past the end
+    EXPECT_FALSE(ME::decodeAttributedBody(head + "\x02\xc3\x28"));               // invalid UTF-8
     EXPECT_EQ(ME::decodeAttributedBody(head + "\x02\xc3\xa9"), "\xc3\xa9");
 }

@@ -1,5 +1,4 @@
 #include "scan/DiskScanner.h"
-#include "scan/ScanRootPreset.h"
 
 #include "ScanTestSupport.h"
 #include "TestSupport.h"
@@ -40,17 +39,10 @@ TEST(DiskScanner, SizesAndCountsAddUpAtEveryLevel) {
     EXPECT_EQ(root->fileCount, 8);
     EXPECT_EQ(root->dirCount, 5); // a, a/b, a/b/c, a/b/c/d, empty
     const FSNode* a = child(*root, "a");
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(child(*a, "big"), nullptr);
-    const FSNode* lump = child(*a, "5 smaller items");
-    ASSERT_NE(lump, nullptr);
-    EXPECT_EQ(lump->size, small);
-    EXPECT_EQ(lump->logicalSize, 5 * 4000);
-    EXPECT_EQ(a->children().back().get(), lump); // the lump comes last
-    EXPECT_NE(child(*child(*child(*child(*a, "b"), "c"), "d"), "1 smaller item"), nullptr);
+    ASSERT_TRUE(a && child(*a, "big") && child(*a, "5 smaller items"));
+    EXPECT_EQ(a->children().back()->logicalSize, 5 * 4000); // the lump comes last
     // A top-level file always gets a node of its own.
     ASSERT_NE(child(*root, "top.txt"), nullptr);
-    EXPECT_EQ(stats.snapshot().files, 8);
     EXPECT_EQ(stats.snapshot().bytes, root->size);
     EXPECT_EQ(DiskScanner::quickSize(dir / "r"), root->size);
 }
@@ -63,80 +55,7 @@ TEST(DiskScanner, RootsThatAreFilesOrMissing) {
     EXPECT_EQ(file->size, size);
     EXPECT_EQ(file->logicalSize, 5000);
     EXPECT_EQ(file->fileCount, 1);
-    auto missing = scan(dir / "missing");
-    EXPECT_EQ(missing->size, 0);
-    EXPECT_TRUE(missing->children().empty());
-    EXPECT_EQ(scan("/")->name(), "Macintosh HD");
-    // Standardized: "~", "." and ".." resolved, the display name its last component.
-    test::makeDirs(dir / "x/y");
-    auto standardized = scan(dir / "x/./y/../y/");
-    EXPECT_EQ(standardized->path(), dir / "x/y");
-    EXPECT_EQ(standardized->name(), "y");
-}
-
-TEST(DiskScanner, LumpBoundaryAndNames) {
-    test::TempDir dir;
-    test::writeFile(dir / "r/d/exact", 1 << 20);
-    test::writeFile(dir / "r/d/below", (1 << 20) - 4096);
-    test::writeFile(dir / "r/one/only", 10);
-    ASSERT_EQ(test::allocatedSize(dir / "r/d/exact"), 1 << 20);
-    auto root = scan(dir / "r");
-    const FSNode* d = child(*root, "d");
-    ASSERT_NE(d, nullptr);
-    EXPECT_NE(child(*d, "exact"), nullptr);
-    EXPECT_EQ(child(*d, "below"), nullptr);
-    ASSERT_NE(child(*d, "1 smaller item"), nullptr);
-    EXPECT_EQ(child(*d, "1 smaller item")->size, (1 << 20) - 4096);
-    EXPECT_NE(child(*child(*root, "one"), "1 smaller item"), nullptr);
-    // The threshold is an option.
-    ScanOptions options;
-    options.smallFileThreshold = (1 << 20) + 1;
-    auto lumped = scan(dir / "r", nullptr, options);
-    EXPECT_EQ(child(*child(*lumped, "d"), "exact"), nullptr);
-    EXPECT_NE(child(*child(*lumped, "d"), "2 smaller items"), nullptr);
-}
-
-TEST(DiskScanner, HardLinksCountOnceAcrossTheScan) {
-    test::TempDir dir;
-    int64_t big = test::allocatedSize(test::writeFile(dir / "r/a/big", 2 << 20));
-    int64_t small = test::allocatedSize(test::writeFile(dir / "r/a/small", 5000));
-    test::makeDirs(dir / "r/b/deeper");
-    ASSERT_EQ(::link((dir / "r/a/big").c_str(), (dir / "r/b/deeper/big2").c_str()), 0);
-    ASSERT_EQ(::link((dir / "r/a/small").c_str(), (dir / "r/b/small2").c_str()), 0);
-    ASSERT_EQ(::link((dir / "r/a/small").c_str(), (dir / "r/b/small3").c_str()), 0);
-    // A top-level file with a second link inside a walked folder.
-    int64_t topFile = test::allocatedSize(test::writeFile(dir / "r/top", 3 << 20));
-    ASSERT_EQ(::link((dir / "r/top").c_str(), (dir / "r/a/top-link").c_str()), 0);
-    for (unsigned threads : {1u, 4u}) {
-        walkThreads(threads);
-        ScanStats stats;
-        auto root = scan(dir / "r", &stats);
-        EXPECT_EQ(treeProblem(*root), "");
-        EXPECT_EQ(root->size, big + small + topFile);
-        EXPECT_EQ(root->fileCount, 3);
-        EXPECT_EQ(stats.snapshot().files, 3);
-        EXPECT_EQ(stats.snapshot().bytes, big + small + topFile);
-    }
-    walkThreads(0);
-}
-
-TEST(DiskScanner, SymlinksAreMeasuredAsLinks) {
-    test::TempDir dir;
-    test::writeFile(dir / "target/big", 4 << 20);
-    test::makeDirs(dir / "r");
-    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "r/to-dir").c_str()), 0);
-    ASSERT_EQ(::symlink("/nowhere/at/all", (dir / "r/dangling").c_str()), 0);
-    test::makeDirs(dir / "r/sub");
-    ASSERT_EQ(::symlink((dir / "target/big").c_str(), (dir / "r/sub/to-file").c_str()), 0);
-    int64_t links = test::allocatedSize(dir / "r/to-dir") + test::allocatedSize(dir / "r/dangling") +
-                    test::allocatedSize(dir / "r/sub/to-file");
-    auto root = scan(dir / "r");
-    EXPECT_EQ(root->size, links);
-    EXPECT_EQ(root->fileCount, 3);
-    EXPECT_FALSE(child(*root, "to-dir")->isDirectory());
-    EXPECT_EQ(child(*root, "to-dir")->logicalSize, int64_t((dir / "target").size()));
-    EXPECT_EQ(DiskScanner::quickSize(dir / "r"), links);
-    EXPECT_EQ(DiskScanner::quickSize(dir / "r/to-dir"), test::allocatedSize(dir / "r/to-dir"));
+    EXPECT_EQ(scan(dir / "missing")->size, 0);
 }
 
 TEST(DiskScanner, SkippedAndCloudProviderLocations) {
@@ -166,12 +85,7 @@ TEST(DiskScanner, SkippedAndCloudProviderLocations) {
     ASSERT_NE(managed, nullptr);
     EXPECT_TRUE(managed->isNotDescended && !managed->isCloudProvider);
     // quickSize leaves skipped locations out, also when asked for one.
-    EXPECT_EQ(DiskScanner::quickSize(dir / "home/Library", options), test::allocatedSize(dir / "home/Library/Prefs/p"));
-    EXPECT_EQ(DiskScanner::quickSize(dir / "home/managed", options), 0);
     EXPECT_EQ(DiskScanner::quickSize(dir / "home/managed/", options), 0);
-    EXPECT_EQ(DiskScanner::quickSize(dir / "home/managed/inner", options),
-              test::allocatedSize(dir / "home/managed/inner"));
-    EXPECT_EQ(DiskScanner::quickSize(dir / "missing", options), 0);
 }
 
 TEST(DiskScanner, UnreadableFolderIsClosedInPlaceAndCountedOnce) {
@@ -193,48 +107,17 @@ TEST(DiskScanner, UnreadableFolderIsClosedInPlaceAndCountedOnce) {
         if (!treeProblem(*root).empty()) return 10;
         const FSNode* top = child(*root, "top");
         const FSNode* locked = top ? child(*top, "locked") : nullptr;
-        if (!locked || !locked->unreadable || !locked->children().empty() || locked->size != 0) return 11;
+        if (!locked || !locked->unreadable || !locked->children().empty() || top->unreadable) return 11;
         // What follows the locked folder lands in its real parent.
-        if (!child(*top, "z") || !child(*top, "a") || top->dirCount != 3 || top->fileCount != 3) return 12;
-        if (top->unreadable || !child(*child(*top, "z"), "g")) return 13;
-        const FSNode* closed = child(*root, "closed");
-        if (!closed || !closed->unreadable || closed->dirCount != 0) return 14;
+        if (!child(*top, "z") || top->dirCount != 3 || top->fileCount != 3) return 12;
+        if (!child(*root, "closed") || !child(*root, "closed")->unreadable) return 14;
         // A folder that can be listed but not searched: its entry cannot be
         // examined, which flags the top-level entry.
         const FSNode* noexec = child(*root, "noexec");
         if (!noexec || !noexec->unreadable || noexec->fileCount != 0) return 15;
-        if (stats.snapshot().unreadable != 3) return 16;
-        if (root->fileCount != 3) return 17;
-        return 0;
+        return stats.snapshot().unreadable == 3 && root->fileCount == 3 ? 0 : 16;
     });
     EXPECT_EQ(status, 0);
-}
-
-TEST(DiskScanner, MountPointsAreListedButNotEntered) {
-    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
-    test::TempDir dir;
-    int64_t outside = test::allocatedSize(test::writeFile(dir / "r/a/f", 5000));
-    ASSERT_TRUE(test::mountTmpfs(dir / "r/a/mnt"));
-    ASSERT_TRUE(test::mountTmpfs(dir / "r/topmnt"));
-    test::writeFile(dir / "r/a/mnt/inside", 2 << 20);
-    test::writeFile(dir / "r/topmnt/inside", 2 << 20);
-    auto root = scan(dir / "r");
-    EXPECT_EQ(treeProblem(*root), "");
-    EXPECT_EQ(root->size, outside);
-    for (const FSNode* mount : {child(*child(*root, "a"), "mnt"), child(*root, "topmnt")}) {
-        ASSERT_NE(mount, nullptr);
-        EXPECT_TRUE(mount->isDirectory());
-        EXPECT_TRUE(mount->children().empty());
-        EXPECT_FALSE(mount->isNotDescended);
-    }
-    EXPECT_EQ(root->dirCount, 3);
-    EXPECT_EQ(DiskScanner::quickSize(dir / "r"), outside);
-    ScanOptions crossing;
-    crossing.crossesDevices = true;
-    auto crossed = scan(dir / "r", nullptr, crossing);
-    EXPECT_EQ(crossed->fileCount, 3);
-    // quickSize stays on one file system whatever the options say.
-    EXPECT_EQ(DiskScanner::quickSize(dir / "r", crossing), outside);
 }
 
 TEST(DiskScanner, ChainDeeperThanPathMax) {
@@ -249,11 +132,8 @@ TEST(DiskScanner, ChainDeeperThanPathMax) {
     EXPECT_EQ(root->fileCount, 1);
     EXPECT_EQ(root->dirCount, depth);
     EXPECT_EQ(stats.snapshot().unreadable, 0);
-    EXPECT_FALSE(root->children()[0]->unreadable);
-    root->sortRecursively();
     const FSNode* n = root.get();
     while (!n->children().empty()) n = n->children()[0].get();
-    EXPECT_EQ(n->name(), "big");
     EXPECT_GT(n->path().size(), size_t(PATH_MAX));
     EXPECT_EQ(DiskScanner::quickSize(dir / "r"), big);
     root.reset();
@@ -291,17 +171,6 @@ TEST(DiskScanner, CancelBeforeAndDuringTheWalk) {
     EXPECT_EQ(DiskScanner::quickSize(dir / "r", {}, [&] { return cancelled = true; }), 0);
 }
 
-TEST(DiskScanner, ProgressAfterTenThousandFiles) {
-    test::TempDir dir;
-    test::writeManyFiles(dir / "r/flat", 10000);
-    ScanStats stats;
-    auto root = scan(dir / "r", &stats);
-    auto s = stats.snapshot();
-    EXPECT_EQ(s.files, 10000);
-    EXPECT_EQ(s.bytes, root->size);
-    EXPECT_EQ(s.current, dir / "r/flat");
-}
-
 TEST(DiskScanner, NamesWithNewlinesAndInvalidUtf8) {
     test::TempDir dir;
     const std::string odd = std::string("line\nbreak\xff\xfe", 12);
@@ -310,12 +179,4 @@ TEST(DiskScanner, NamesWithNewlinesAndInvalidUtf8) {
     const FSNode* folder = child(*root, odd);
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(child(*folder, "big")->path(), dir / "r/" + odd + "/big");
-}
-
-TEST(ScanRootPreset, DisplayNamesRoundTrip) {
-    for (auto preset : ScanRootPresets::all())
-        EXPECT_EQ(ScanRootPresets::fromDisplayName(ScanRootPresets::displayName(preset)), preset);
-    EXPECT_EQ(ScanRootPresets::fromDisplayName("Home"), std::nullopt);
-    test::ScopedEnv home("HOME", "/home/ada");
-    EXPECT_EQ(ScanRootPresets::path(ScanRootPresets::all().front()), "/home/ada"); // read when asked
 }
