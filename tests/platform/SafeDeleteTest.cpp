@@ -59,7 +59,7 @@ TEST(SafeDelete, StopsAtMountPointsAndReadOnlyFileSystems) {
     test::writeFile(dir / "tree/mounted/data", 100);
     SafeDelete::Outcome outcome = SafeDelete::removeItem(dir / "tree");
     EXPECT_EQ(outcome.error, EXDEV);
-    EXPECT_EQ(outcome.reason, dir / "tree/mounted" + " holds another mounted file system.");
+    EXPECT_EQ(outcome.reason, dir / "tree/mounted" + " is another mounted file system; nothing below it was removed.");
     EXPECT_TRUE(exists(dir / "tree/mounted/data"));
     test::unmount(dir / "tree/mounted");
 
@@ -68,7 +68,7 @@ TEST(SafeDelete, StopsAtMountPointsAndReadOnlyFileSystems) {
     test::makeDirs(dir / "tree/bound");
     ASSERT_EQ(::mount((dir / "precious").c_str(), (dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr), 0);
     outcome = SafeDelete::removeItem(dir / "tree");
-    EXPECT_EQ(outcome.reason, dir / "tree/bound" + " holds another mounted file system.");
+    EXPECT_EQ(outcome.reason, dir / "tree/bound" + " is another mounted file system; nothing below it was removed.");
     EXPECT_TRUE(exists(dir / "precious/data"));
     // A mount point itself is never emptied.
     outcome = SafeDelete::removeItem(dir / "tree/bound");

@@ -22,7 +22,7 @@ struct ShellRunner : PrivilegedRunner {
     PrivilegedOutcome run(const std::string& command) override {
         commands.push_back(command);
         Shell::Outcome o = Shell::execute("/bin/sh", {"-c", command});
-        return {o.launched ? Status::ran : Status::unavailable, o.exitStatus, {}};
+        return {o.launched ? Status::ran : Status::unavailable, o.exitStatus, {}, o.standardOutput};
     }
 };
 
@@ -98,7 +98,7 @@ TEST(RemoveWithAdmin, RefusalLeavesEverythingInFailed) {
     test::TempDir dir;
     const std::string a = test::writeFile(dir / "w/a", 100);
     const std::string b = test::writeFile(dir / "w/b/inner", 100);
-    FixedRunner runner({Status::refused, -1, "Error executing command as another user: Request dismissed"});
+    FixedRunner runner({Status::refused, -1, "Error executing command as another user: Request dismissed", {}});
     RemovalResult result = Remover::removeWithAdmin({a, "/usr", dir / "w/b/", dir / "w/gone"}, runner);
     EXPECT_EQ(runner.commands.size(), 1u);
     EXPECT_TRUE(result.succeeded.empty());
@@ -107,19 +107,19 @@ TEST(RemoveWithAdmin, RefusalLeavesEverythingInFailed) {
     // Guard failures first, then every allowed item with the system's message.
     ASSERT_EQ(result.failed.size(), 4u);
     EXPECT_EQ(result.failed[0].url, "/usr");
-    EXPECT_EQ(result.failed[1].reason, dir / "w/gone" + " no longer exists.");
+    EXPECT_EQ(result.failed[1].reason, dir / "w/gone" + " does not exist.");
     EXPECT_EQ(result.failed[2], (RemovalFailure{a, runner.outcome.message}));
     EXPECT_EQ(result.failed[3], (RemovalFailure{dir / "w/b", runner.outcome.message}));
     EXPECT_TRUE(exists(a) && exists(b));
 
-    FixedRunner silent({Status::refused, -1, ""});
+    FixedRunner silent({Status::refused, -1, "", {}});
     result = Remover::removeWithAdmin({a}, silent);
     EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Authorization failed."}}));
 }
 
 TEST(RemoveWithAdmin, FullyRefusedBatchNeverAsks) {
     test::TempDir dir;
-    FixedRunner runner({Status::refused, -1, "should not be asked"});
+    FixedRunner runner({Status::refused, -1, "should not be asked", {}});
     RemovalResult result = Remover::removeWithAdmin({"/", "/etc/shadow", dir / "missing", "/tmp"}, runner);
     EXPECT_TRUE(runner.commands.empty());
     EXPECT_EQ(result.failed.size(), 4u);
@@ -130,12 +130,12 @@ TEST(RemoveWithAdmin, TheDiskDecidesWhatWasRemoved) {
     test::TempDir dir;
     const std::string a = test::writeFile(dir / "w/a", 100);
     // A command that ran but removed nothing: every item is still there.
-    FixedRunner idle({Status::ran, 0, {}});
+    FixedRunner idle({Status::ran, 0, {}, {}});
     RemovalResult result = Remover::removeWithAdmin({a}, idle);
     EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Still present after removal."}}));
     EXPECT_EQ(result.bytesFreed, 0);
     // No way to ask for rights: nothing ran, the check reports the same.
-    FixedRunner none({Status::unavailable, -1, "Authorization failed."});
+    FixedRunner none({Status::unavailable, -1, "Authorization failed.", {}});
     result = Remover::removeWithAdmin({a}, none);
     EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Still present after removal."}}));
 
@@ -169,7 +169,7 @@ TEST(RemoveWithAdmin, SurvivorOnReadOnlyVolumeIsStillPresent) {
 }
 
 TEST(DeleteSnapshot, OnlyTheToolsDateFormatReachesTheShell) {
-    FixedRunner ok({Status::ran, 0, {}});
+    FixedRunner ok({Status::ran, 0, {}, {}});
     LocalSnapshot snapshot{"com.apple.TimeMachine.2023-10-01-123456.local", std::nullopt};
     EXPECT_EQ(Remover::snapshotDeletionCommand(snapshot), "/usr/bin/tmutil deletelocalsnapshots '2023-10-01-123456'");
     EXPECT_TRUE(Remover::deleteSnapshot(snapshot, "/", ok));
@@ -178,15 +178,15 @@ TEST(DeleteSnapshot, OnlyTheToolsDateFormatReachesTheShell) {
     for (const char* hostile :
          {"com.apple.TimeMachine.2023-10-01; rm -rf /.local", "com.apple.TimeMachine.$(reboot).local",
           "com.apple.TimeMachine..local", "", "com.apple.TimeMachine.2023-10-01 123456.local", "2023-10-01-123456'"}) {
-        FixedRunner never({Status::ran, 0, {}});
+        FixedRunner never({Status::ran, 0, {}, {}});
         EXPECT_FALSE(Remover::deleteSnapshot({hostile, std::nullopt}, "/", never)) << hostile;
         EXPECT_TRUE(never.commands.empty()) << hostile;
     }
 
     // A failing command, a refusal, and no way to ask at all (nothing ran: no success).
-    for (PrivilegedOutcome outcome : {PrivilegedOutcome{Status::ran, 1, {}},
-                                      {Status::refused, -1, "Request dismissed"},
-                                      {Status::unavailable, -1, {}}}) {
+    for (PrivilegedOutcome outcome : {PrivilegedOutcome{Status::ran, 1, {}, {}},
+                                      {Status::refused, -1, "Request dismissed", {}},
+                                      {Status::unavailable, -1, {}, {}}}) {
         FixedRunner runner(outcome);
         EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", runner));
     }

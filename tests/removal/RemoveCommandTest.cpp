@@ -25,7 +25,7 @@ TEST(CheckCommand, GivesTheGuardsVerdicts) {
                    "refused: /foo is too close to the volume root to remove safely.\n"
                    "refused: " +
                        dir / "missing" +
-                       " no longer exists.\n"
+                       " does not exist.\n"
                        "refused: Refusing to operate on the volume root.\n"
                        "refused: /usr/libexec is a structural directory and is never removed.\n");
     EXPECT_EQ(runTool({"check", dir / "./ok/"}, &out), 0);
