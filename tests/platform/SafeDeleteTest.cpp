@@ -1,3 +1,4 @@
+#include "platform/ItemHandle.h"
 #include "platform/SafeDelete.h"
 
 #include "TestSupport.h"
@@ -5,7 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,4 +98,54 @@ TEST(SafeDelete, PermissionFailureIsReportedNotHidden) {
     });
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(exists(dir / "locked/inner/file"));
+}
+
+// Deleting a tree far deeper than the descriptor limit, with files at every level.
+TEST(SafeDelete, DeepTreeUnderALowDescriptorLimit) {
+    test::TempDir dir;
+    // In memory where possible: thousands of folders are slow to make on a busy disk.
+    const std::string top = test::mountTmpfs(dir / "fs", 64 << 20) ? dir / "fs" : dir.path();
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < 3000 && fd >= 0; ++level) {
+        ::close(::openat(fd, "file", O_WRONLY | O_CREAT, 0644));
+        ::mkdirat(fd, "d", 0755);
+        int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    pid_t child = ::fork();
+    if (child == 0) {
+        struct rlimit limit {256, 256};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::_exit(SafeDelete::removeItem(top + "/d").ok() ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(exists(top + "/d"));
+    if (top != dir.path()) test::unmount(top);
+}
+
+// The folder of an item is opened without following a link anywhere on the
+// way, with openat2 and with the walk used where the kernel lacks it.
+TEST(ItemHandle, NeverFollowsALinkOnTheWay) {
+    test::TempDir dir;
+    char* real = ::realpath(dir.path().c_str(), nullptr);
+    const std::string base = real;
+    std::free(real);
+    test::makeDirs(base + "/real/sub");
+    ASSERT_EQ(::symlink((base + "/real").c_str(), (base + "/link").c_str()), 0);
+    ItemHandle handle = ItemHandle::open(base + "/real/sub", "item");
+    ASSERT_TRUE(handle.ok());
+    EXPECT_EQ(handle.path(), base + "/real/sub/item");
+    EXPECT_EQ(ItemHandle::open(base + "/link/sub", "item").error(), ELOOP);
+    EXPECT_EQ(ItemHandle::open(base + "/link", "item").error(), ELOOP);
+    int fd = openFolderByComponents(base + "/real/sub");
+    EXPECT_EQ(realPathOf(fd), base + "/real/sub");
+    ::close(fd);
+    for (const char* through : {"/link/sub", "/link", "/real/../real"}) {
+        EXPECT_EQ(openFolderByComponents(base + through), -1) << through;
+    }
 }

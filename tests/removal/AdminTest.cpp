@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vessora;
@@ -152,20 +154,46 @@ TEST(RemoveWithAdmin, TheDiskDecidesWhatWasRemoved) {
     EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{dir / "w/dangling", "Still present after removal."}}));
 }
 
-TEST(RemoveWithAdmin, SurvivorOnReadOnlyVolumeIsStillPresent) {
-    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+// The helper as root, reached through a stand-in for pkexec that also plays
+// another process swapping a folder for a link while the password is asked.
+TEST(RemoveWithAdmin, HelperKeepsToTheGuardMountsAndLinks) {
+    if (!test::isRoot()) GTEST_SKIP() << "the helper deletes as root";
     test::TempDir dir;
-    const std::string gone = test::writeFile(dir / "w/gone", 5000);
-    const int64_t goneSize = test::allocatedSize(gone);
+    const std::string plain = test::writeFile(dir / "w/plain", 5000);
+    const int64_t plainSize = test::allocatedSize(plain);
+    const std::string chosen = test::writeFile(dir / "w/p/target", 100, 'c');
+    test::writeFile(dir / "victim/target", 100, 'v');
+    test::writeFile(dir / "precious/data", 100);
+    test::makeDirs(dir / "w/tree/bound");
+    ASSERT_EQ(::mount((dir / "precious").c_str(), (dir / "w/tree/bound").c_str(), nullptr, MS_BIND, nullptr), 0);
     ASSERT_TRUE(test::mountTmpfs(dir / "ro", 1 << 20));
     const std::string stays = test::writeFile(dir / "ro/stays", 100);
     ASSERT_TRUE(test::remountReadOnly(dir / "ro"));
-    ShellRunner runner;
-    RemovalResult result = Remover::removeWithAdmin({stays, gone}, runner);
-    EXPECT_EQ(result.succeeded, std::vector<std::string>{gone});
-    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{stays, "Still present after removal."}}));
-    EXPECT_EQ(result.bytesFreed, goneSize);
+    const std::string pkexec = test::writeText(dir / "pkexec", "#!/bin/sh\nmv '" + dir / "w/p" + "' '" + dir / "w/moved" +
+                                                                  "' && ln -s '" + dir / "victim" + "' '" + dir / "w/p" +
+                                                                  "' && exec \"$@\"\n");
+    ::chmod(pkexec.c_str(), 0755);
+    PkexecRunner runner(pkexec);
+
+    RemovalResult result = Remover::removeWithAdmin({plain, dir / "w/tree", chosen, stays}, runner);
+    EXPECT_EQ(result.succeeded, std::vector<std::string>{plain});
+    EXPECT_EQ(result.bytesFreed, plainSize);
+    EXPECT_EQ(result.failed,
+              (std::vector<RemovalFailure>{
+                  {dir / "w/tree", dir / "w/tree" + " holds the mounted file system " + dir / "w/tree/bound" +
+                                       " and is never removed."},
+                  {chosen, chosen + " was moved or replaced by a link while it was being removed; nothing was removed."},
+                  {stays, stays + " is on a read-only file system."}}));
+    EXPECT_TRUE(exists(dir / "precious/data") && exists(dir / "w/moved/target") && exists(stays));
+    EXPECT_EQ(test::readText(dir / "victim/target"), std::string(100, 'v'));
+    test::unmount(dir / "w/tree/bound");
     test::unmount(dir / "ro");
+
+    // Whatever a caller sends, the helper judges it again as root.
+    std::string out;
+    EXPECT_EQ(test::runProgram({VESSORA_HELPER}, &out, std::string("/etc\0", 5)), 1);
+    EXPECT_EQ(out, std::string("failed\0/etc\0/etc is a structural directory and is never removed.\0", 65));
+    EXPECT_TRUE(exists("/etc/hostname"));
 }
 
 TEST(DeleteSnapshot, OnlyTheToolsDateFormatReachesTheShell) {

@@ -3,6 +3,7 @@
 #include "support/Fmt.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace vessora;
 using test::exists;
@@ -31,6 +32,30 @@ TEST(CheckCommand, GivesTheGuardsVerdicts) {
     EXPECT_EQ(runTool({"check", dir / "./ok/"}, &out), 0);
     EXPECT_EQ(out, "allowed: " + dir / "ok" + "\n");
     EXPECT_EQ(runTool({"check"}, &out), 2);
+    // A name cannot forge a line of output or drive the terminal.
+    EXPECT_EQ(runTool({"check", dir / "evil\nallowed: \x1b[2Jx"}, &out), 1);
+    EXPECT_EQ(out, "refused: " + dir / "evil\\nallowed: \\x1b[2Jx does not exist.\n");
+}
+
+// An unset variable, "." or "..", and a quoted "~" never reach beyond what was named.
+TEST(RemoveCommand, BadPathsAreRefusedAndTildeIsAName) {
+    test::TempDir dir;
+    test::writeFile(dir / "w/~/x/file", 10);
+    test::writeFile(dir / "home/x/file", 10);
+    test::ScopedEnv home("HOME", dir / "home");
+    char old[4096];
+    ASSERT_TRUE(::getcwd(old, sizeof old));
+    ASSERT_EQ(::chdir((dir / "w").c_str()), 0);
+    std::string out;
+    for (const char* bad : {"", ".", "..", "~/x/..", "~/x/../", "~/x/."}) {
+        EXPECT_EQ(runTool({"remove", "--delete", "--yes", bad}, &out), 2) << bad;
+        EXPECT_EQ(runTool({"check", bad}, &out), 2) << bad;
+    }
+    EXPECT_TRUE(exists(dir / "w/~/x/file"));
+    EXPECT_EQ(runTool({"remove", "--delete", "--yes", "~/x"}, &out), 0) << out;
+    EXPECT_FALSE(exists(dir / "w/~/x"));
+    EXPECT_TRUE(exists(dir / "home/x/file"));
+    ASSERT_EQ(::chdir(old), 0);
 }
 
 TEST(RemoveCommand, TrashedFixturesAreListedAndRestorable) {
@@ -85,10 +110,14 @@ TEST(RemoveCommand, PermissionFailuresAreNamed) {
     EXPECT_TRUE(exists(theirs));
 
     // Escalation that cannot be granted here (no pkexec, or no agent for
-    // "nobody") leaves the item and fails.
+    // "nobody") leaves the item and fails; the Trash was never an option for it.
     status = test::runAsUnprivileged([&] {
         std::string out;
-        return runTool({"remove", "--delete", "--yes", "--admin", theirs}, &out);
+        int rc = runTool({"remove", "--trash", "--yes", "--admin", theirs}, &out);
+        return out.find("1 item cannot go to the Trash: with administrator rights it is deleted immediately.") !=
+                       std::string::npos
+                   ? rc
+                   : 3;
     });
     EXPECT_EQ(status, 1);
     EXPECT_TRUE(exists(theirs));
