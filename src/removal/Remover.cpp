@@ -385,7 +385,8 @@ std::string needsAdminLine(const RemovalResult& result) {
     if (!result.partlyRemoved.empty())
         line += result.partlyRemoved.size() == count
                     ? (count == 1 ? " It was partly removed already." : " They were partly removed already.")
-                    : " " + Fmt::count(int64_t(result.partlyRemoved.size())) + " of them were partly removed already.";
+                    : " " + Fmt::count(int64_t(result.partlyRemoved.size())) + " of them " +
+                          (result.partlyRemoved.size() == 1 ? "was" : "were") + " partly removed already.";
     if (result.trashRequested)
         line += count == 1 ? " With administrator rights it is deleted immediately and cannot go to the Trash."
                            : " With administrator rights they are deleted immediately and cannot go to the Trash.";

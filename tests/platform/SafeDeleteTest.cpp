@@ -55,23 +55,15 @@ TEST(SafeDelete, FolderSwappedForLinkMidwayIsNotFollowed) {
     EXPECT_TRUE(exists(dir / "moved-c/d/file"));
 }
 
-TEST(SafeDelete, StopsAtMountPointsAndReadOnlyFileSystems) {
-    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+TEST(SafeDelete, StopsAtMountPoints) {
+    if (!test::isRoot()) GTEST_SKIP() << "mounting needs root";
     test::TempDir dir;
     test::writeFile(dir / "tree/file", 100);
-    ASSERT_TRUE(test::mountTmpfs(dir / "tree/mounted", 1 << 20));
-    test::writeFile(dir / "tree/mounted/data", 100);
-    SafeDelete::Outcome outcome = SafeDelete::removeItem(dir / "tree");
-    EXPECT_EQ(outcome.error, EXDEV);
-    EXPECT_EQ(outcome.reason, dir / "tree/mounted" + " is another mounted file system; nothing below it was removed.");
-    EXPECT_TRUE(exists(dir / "tree/mounted/data"));
-    test::unmount(dir / "tree/mounted");
-
     // A bind mount of the same file system is another mount all the same.
     test::writeFile(dir / "precious/data", 100);
     test::makeDirs(dir / "tree/bound");
     ASSERT_EQ(::mount((dir / "precious").c_str(), (dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr), 0);
-    outcome = SafeDelete::removeItem(dir / "tree");
+    SafeDelete::Outcome outcome = SafeDelete::removeItem(dir / "tree");
     EXPECT_EQ(outcome.reason, dir / "tree/bound" + " is another mounted file system; nothing below it was removed.");
     EXPECT_TRUE(exists(dir / "precious/data"));
     // A mount point itself is never emptied.
@@ -79,25 +71,6 @@ TEST(SafeDelete, StopsAtMountPointsAndReadOnlyFileSystems) {
     EXPECT_EQ(outcome.reason, dir / "tree/bound" + " is the root of a mounted volume and is never removed.");
     EXPECT_TRUE(exists(dir / "precious/data"));
     test::unmount(dir / "tree/bound");
-
-    ASSERT_TRUE(test::mountTmpfs(dir / "ro", 1 << 20));
-    test::writeFile(dir / "ro/sub/file", 100);
-    ASSERT_TRUE(test::remountReadOnly(dir / "ro"));
-    EXPECT_EQ(SafeDelete::removeItem(dir / "ro/sub").error, EROFS);
-    EXPECT_TRUE(exists(dir / "ro/sub/file"));
-    test::unmount(dir / "ro");
-}
-
-TEST(SafeDelete, PermissionFailureIsReportedNotHidden) {
-    test::TempDir dir;
-    test::writeFile(dir / "locked/inner/file", 100);
-    ::chmod((dir / "locked").c_str(), 0755);
-    int status = test::runAsUnprivileged([&] {
-        SafeDelete::Outcome outcome = SafeDelete::removeItem(dir / "locked");
-        return outcome.error == EACCES ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_TRUE(exists(dir / "locked/inner/file"));
 }
 
 // Deleting a tree far deeper than the descriptor limit, with files at every level.

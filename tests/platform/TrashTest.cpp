@@ -157,14 +157,6 @@ TEST(Trash, OtherFileSystemUsesItsOwnTrash) {
     EXPECT_EQ(trashRestore(volume + "/sub"), 0);
     EXPECT_EQ(test::readText(item), std::string(2000, 'v'));
 
-    // Reached through a link, the item still goes to the top of its volume.
-    ASSERT_EQ(::symlink((volume + "/sub").c_str(), (home.dir / "shortcut").c_str()), 0);
-    Trash::Outcome viaLink = Trash::moveToTrash(home.dir / "shortcut/odd name %\n");
-    ASSERT_TRUE(viaLink.ok());
-    EXPECT_EQ(viaLink.location, volume + "/.Trash-0/files/odd name %\n");
-    EXPECT_EQ(decodePercent(infoKey(viaLink.infoPath, "Path")), "sub/odd name %\n");
-    ASSERT_EQ(::rename(viaLink.location.c_str(), item.c_str()), 0);
-
     // A shared sticky .Trash is used through the user's own folder in it.
     ASSERT_EQ(::mkdir((volume + "/.Trash").c_str(), 01777), 0);
     ::chmod((volume + "/.Trash").c_str(), 01777);

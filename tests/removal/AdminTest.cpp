@@ -53,13 +53,6 @@ std::vector<std::string> hostileNames() {
         "it's",        "say \"hi\"", "back\\slash", "a b  c",         "new\nline",     "-rf", "--",
         "-x y",        "ünïcödé",    "bad\xff\xfe", "$(touch pwned)", "`touch pwned`", "*",   "; touch pwned",
         "'\"'\\\"\\'", "\\'",        "tab\there",   "~user",          "a&b|c>d",       "%s%n"};
-    // A generated mix as well, so every byte class meets every other.
-    const std::string pieces[] = {"'", "\"", "\\", " ", "\n", "-", "\xc3\xa9", "\x80", "$", "!", "x"};
-    for (int i = 0; i < 40; ++i) {
-        std::string name = (i % 3 == 0) ? "-" : "";
-        for (int j = 0; j < 6; ++j) name += pieces[(i * 7 + j * 5 + i * j) % std::size(pieces)];
-        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
-    }
     return names;
 }
 
@@ -117,15 +110,10 @@ TEST(RemoveWithAdmin, RefusalLeavesEverythingInFailed) {
     FixedRunner silent({Status::refused, -1, "", {}});
     result = Remover::removeWithAdmin({a}, silent);
     EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Authorization failed."}}));
-}
-
-TEST(RemoveWithAdmin, FullyRefusedBatchNeverAsks) {
-    test::TempDir dir;
-    FixedRunner runner({Status::refused, -1, "should not be asked", {}});
-    RemovalResult result = Remover::removeWithAdmin({"/", "/etc/shadow", dir / "missing", "/tmp"}, runner);
-    EXPECT_TRUE(runner.commands.empty());
+    // When the guard refuses everything, nobody is asked for a password.
+    result = Remover::removeWithAdmin({"/", "/etc/shadow", dir / "missing", "/tmp"}, silent);
+    EXPECT_EQ(silent.commands.size(), 1u);
     EXPECT_EQ(result.failed.size(), 4u);
-    EXPECT_TRUE(result.succeeded.empty() && result.needsAdmin.empty());
 }
 
 TEST(RemoveWithAdmin, TheDiskDecidesWhatWasRemoved) {
@@ -140,18 +128,6 @@ TEST(RemoveWithAdmin, TheDiskDecidesWhatWasRemoved) {
     FixedRunner none({Status::unavailable, -1, "Authorization failed.", {}});
     result = Remover::removeWithAdmin({a}, none);
     EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Still present after removal."}}));
-
-    // A link is checked as itself: a dangling one that went is gone, a link
-    // whose target remains is still present only if the link is.
-    ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "w/dangling").c_str()), 0);
-    ASSERT_EQ(::symlink(a.c_str(), (dir / "w/to-a").c_str()), 0);
-    ShellRunner shell;
-    result = Remover::removeWithAdmin({dir / "w/dangling", dir / "w/to-a"}, shell);
-    EXPECT_EQ(result.succeeded, (std::vector<std::string>{dir / "w/dangling", dir / "w/to-a"}));
-    EXPECT_TRUE(exists(a));
-    ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "w/dangling").c_str()), 0);
-    result = Remover::removeWithAdmin({dir / "w/dangling"}, idle);
-    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{dir / "w/dangling", "Still present after removal."}}));
 }
 
 // The helper as root, reached through a stand-in for pkexec that also plays

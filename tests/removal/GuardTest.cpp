@@ -45,16 +45,8 @@ TEST(Guard, EveryListedLocationIsRefused) {
     // Inside the home folder a protected place is not a system one.
     EXPECT_EQ(verdict(dir / "home/.ssh/id_ed25519"), dir / "home/.ssh/id_ed25519" + " lives inside a protected location.");
     EXPECT_EQ(verdict("~/.config"), structural(dir / "home/.config"));
-}
-
-TEST(Guard, HomeFolderSetByTheTest) {
-    test::TempDir dir;
-    test::ScopedEnv home("HOME", dir / "home");
-    test::writeFile(dir / "home/Documents/report.txt", 100);
-    EXPECT_EQ(verdict(dir / "home"), structural(dir / "home"));
-    EXPECT_EQ(verdict(dir / "home/Documents"), structural(dir / "home/Documents"));
     EXPECT_EQ(verdict("~/Documents/"), structural(dir / "home/Documents"));
-    EXPECT_EQ(verdict(dir / "home/Documents/report.txt"), "allowed");
+    test::writeFile(dir / "home/Documents/report.txt", 100);
     EXPECT_EQ(verdict("~/Documents/report.txt"), "allowed");
     EXPECT_EQ(verdict(dir / "home/Documents/gone.txt"), missing(dir / "home/Documents/gone.txt"));
 }
@@ -118,23 +110,3 @@ TEST(Guard, LinksAreJudgedAsThemselvesAndWhereTheyLead) {
     EXPECT_EQ(verdict(dir / "home-link/Documents"), structural(dir / "home-link/Documents"));
 }
 
-TEST(Guard, FileBelowUsrLocalIsAllowed) {
-    if (!test::isRoot()) GTEST_SKIP() << "creating a file below /usr/local needs root";
-    char name[] = "/usr/local/vessora-guard-XXXXXX";
-    int fd = ::mkstemp(name);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    EXPECT_EQ(verdict(name), "allowed");
-    ::unlink(name);
-}
-
-TEST(Guard, RelativePathsAreTakenFromTheWorkingDirectory) {
-    test::TempDir dir;
-    test::writeFile(dir / "w/file", 10);
-    char old[4096];
-    ASSERT_TRUE(::getcwd(old, sizeof old));
-    ASSERT_EQ(::chdir((dir / "w").c_str()), 0);
-    EXPECT_EQ(verdict("file"), "allowed");
-    EXPECT_EQ(verdict("./gone"), missing(dir / "w/gone"));
-    ASSERT_EQ(::chdir(old), 0);
-}

@@ -1,5 +1,4 @@
 #include "TestSupport.h"
-#include "platform/TrashHome.h"
 #include "support/Fmt.h"
 
 #include <gtest/gtest.h>
@@ -56,27 +55,6 @@ TEST(RemoveCommand, BadPathsAreRefusedAndTildeIsAName) {
     EXPECT_FALSE(exists(dir / "w/~/x"));
     EXPECT_TRUE(exists(dir / "home/x/file"));
     ASSERT_EQ(::chdir(old), 0);
-}
-
-TEST(RemoveCommand, TrashedFixturesAreListedAndRestorable) {
-    test::TrashHome box;
-    const test::TempDir& dir = box.dir;
-    const std::string one = test::writeFile(dir / "fixtures/report 2024.pdf", 6000, 'r');
-    const std::string two = test::writeFile(dir / "fixtures/cache dir/blob", 20000, 'c');
-    std::string out;
-    EXPECT_EQ(runTool({"remove", "--trash", "--yes", one, dir / "fixtures/cache dir", "/etc/hostname"}, &out), 1);
-    EXPECT_NE(out.find("Removed 2 items, reclaiming "), std::string::npos) << out;
-    EXPECT_NE(out.find("hostname: /etc/hostname lives inside a protected system location.\n"), std::string::npos);
-    EXPECT_FALSE(exists(one) || exists(two));
-
-    std::string listed;
-    test::runProgram({"trash-list"}, &listed);
-    EXPECT_NE(listed.find(" " + one + "\n"), std::string::npos) << listed;
-    EXPECT_NE(listed.find(" " + dir / "fixtures/cache dir" + "\n"), std::string::npos) << listed;
-    EXPECT_EQ(test::runProgram({"trash-restore", dir / "fixtures"}, &out, "0\n"), 0);
-    EXPECT_EQ(test::runProgram({"trash-restore", dir / "fixtures"}, &out, "0\n"), 0);
-    EXPECT_EQ(test::readText(one), std::string(6000, 'r'));
-    EXPECT_EQ(test::readText(two), std::string(20000, 'c'));
 }
 
 TEST(RemoveCommand, DeletesOnlyWhenToldAndReportsLikeTheAlert) {

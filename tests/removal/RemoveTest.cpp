@@ -85,73 +85,40 @@ TEST(Remove, SwapAfterResolvingNeverRedirects) {
     }
 }
 
-TEST(Remove, NeverLeavesItsItem) {
-    for (RemovalMode mode : allRemovalModes) {
-        test::TrashHome box;
-        test::writeFile(box.dir / "outside/precious", 4096);
-        test::makeDirs(box.dir / "w");
-        ASSERT_EQ(::symlink((box.dir / "outside").c_str(), (box.dir / "w/link").c_str()), 0);
-        test::writeFile(box.dir / "w/tree/sub/file", 100);
-        ASSERT_EQ(::symlink((box.dir / "outside").c_str(), (box.dir / "w/tree/sub/inner-link").c_str()), 0);
-        ASSERT_EQ(::symlink((box.dir / "gone").c_str(), (box.dir / "w/dangling").c_str()), 0);
-
-        RemovalResult result = Remover::remove({box.dir / "w/link", box.dir / "w/tree", box.dir / "w/dangling"}, mode);
-        EXPECT_EQ(result.succeeded.size(), 3u);
-        EXPECT_TRUE(result.failed.empty());
-        EXPECT_FALSE(exists(box.dir / "w/link") || exists(box.dir / "w/tree") || exists(box.dir / "w/dangling"));
-        EXPECT_EQ(test::readText(box.dir / "outside/precious"), std::string(4096, 'x'));
-        if (mode == RemovalMode::trash) {
-            EXPECT_TRUE(std::filesystem::is_symlink(box.dir / "home/.local/share/Trash/files/link"));
-        }
-    }
-}
-
-TEST(Remove, PermissionFailuresNeedAdministratorRights) {
+TEST(Remove, PermissionFailuresNeedAdministratorRightsAndPartialOnesAreSaid) {
     for (RemovalMode mode : allRemovalModes) {
         test::TrashHome box;
         // Root's items in root's folder; the child that tries is "nobody".
         const std::string theirs = test::writeFile(box.dir / "root-owned/file", 100);
         test::writeFile(box.dir / "root-owned/tree/inner", 100);
+        // Nobody's tree in root's folder: deleting empties it, then cannot take it away.
+        const std::string partial = box.dir / "root-owned/partial";
+        const std::string file = test::writeFile(partial + "/sub/file", 8192);
+        for (const std::string& path : {partial, partial + "/sub", file})
+            ASSERT_EQ(::lchown(path.c_str(), test::unprivilegedUid(), test::unprivilegedGid()), 0);
+        const int64_t partialSize = test::allocatedSize(file) + test::allocatedSize(partial + "/sub");
         const std::string open = box.dir / "open";
         test::makeDirs(open);
         ::chmod(open.c_str(), 0777);
+        const bool deleting = mode == RemovalMode::deleteImmediately;
         int status = test::runAsUnprivileged([&] {
             const std::string mine = test::writeFile(open + "/mine", 100);
             const int64_t mineSize = test::allocatedSize(mine);
             RemovalResult r = Remover::remove(
-                {mine, theirs, box.dir / "root-owned/missing", box.dir / "root-owned/tree", "/etc/hosts"}, mode);
+                {mine, theirs, box.dir / "root-owned/missing", box.dir / "root-owned/tree", partial, "/etc/hosts"}, mode);
             bool ok = r.succeeded == std::vector<std::string>{mine} &&
-                      r.needsAdmin == std::vector<std::string>{theirs, box.dir / "root-owned/tree"} &&
+                      r.needsAdmin == std::vector<std::string>{theirs, box.dir / "root-owned/tree", partial} &&
                       r.failed.size() == 2 && r.failed[0].url == box.dir / "root-owned/missing" &&
-                      r.failed[1].url == "/etc/hosts" && r.bytesFreed == mineSize;
+                      r.failed[1].url == "/etc/hosts" && r.bytesFreed == mineSize + (deleting ? partialSize : 0) &&
+                      r.partlyRemoved == (deleting ? std::vector<std::string>{partial} : std::vector<std::string>{}) &&
+                      (!deleting || Remover::needsAdminLine(r) ==
+                                        "3 items need administrator rights. 1 of them was partly removed already.");
             return ok ? 0 : 1;
         });
         EXPECT_EQ(status, 0) << displayText(mode);
-        EXPECT_TRUE(exists(theirs));
-        EXPECT_TRUE(exists(box.dir / "root-owned/tree/inner"));
+        EXPECT_TRUE(exists(theirs) && exists(box.dir / "root-owned/tree/inner") && exists(partial));
+        EXPECT_EQ(exists(file), !deleting);
     }
-}
-
-TEST(Remove, PartialDeletionIsSaidAndCounted) {
-    test::TrashHome box;
-    // The tree is theirs, but its folder is root's: its contents go, the tree itself cannot.
-    const std::string tree = box.dir / "root-owned/tree";
-    const std::string file = test::writeFile(tree + "/sub/file", 8192);
-    const int64_t fileSize = test::allocatedSize(file);
-    for (const std::string& path : {tree, tree + "/sub", file})
-        ASSERT_EQ(::lchown(path.c_str(), test::unprivilegedUid(), test::unprivilegedGid()), 0);
-    int status = test::runAsUnprivileged([&] {
-        RemovalResult r = Remover::remove({tree}, RemovalMode::deleteImmediately);
-        return r.needsAdmin == std::vector<std::string>{tree} && r.partlyRemoved == r.needsAdmin &&
-                       r.bytesFreed >= fileSize &&
-                       Remover::needsAdminLine(r) ==
-                           "1 item need administrator rights. It was partly removed already."
-                   ? 0
-                   : 1;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_TRUE(exists(tree));
-    EXPECT_FALSE(exists(tree + "/sub"));
 }
 
 TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
