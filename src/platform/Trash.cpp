@@ -268,15 +268,15 @@ Outcome moveToTrash(const std::string& path) {
         outcome.error = errno;
         return outcome;
     }
-    Outcome outcome = moveToTrash(folderFd, Paths::lastComponent(path));
+    Outcome outcome = moveToTrash(folderFd, Paths::lastComponent(path), Paths::parent(path));
     ::close(folderFd);
     return outcome;
 }
 
-Outcome moveToTrash(int folderFd, const std::string& itemName) {
+Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string& knownFolder) {
     Outcome outcome;
     Destination dest;
-    const std::string path = realItemPath(folderFd, itemName, {});
+    const std::string path = realItemPath(folderFd, itemName, knownFolder);
     if (!path.starts_with('/')) {
         outcome.error = ENOENT;
         return outcome;

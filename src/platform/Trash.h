@@ -20,8 +20,9 @@ struct Outcome {
 // Moves the entry `name` of the folder open at `folderFd` to the trash of its
 // file system and returns where it went. The item is renamed relative to the
 // descriptor, and its recorded original location is the folder's real path
-// as the descriptor knows it when the move happens.
-Outcome moveToTrash(int folderFd, const std::string& name);
+// as the descriptor knows it when the move happens (`knownFolder` where
+// /proc cannot tell).
+Outcome moveToTrash(int folderFd, const std::string& name, const std::string& knownFolder = {});
 
 // The same for a path (absolute, standardized), its folder opened as named.
 Outcome moveToTrash(const std::string& path);

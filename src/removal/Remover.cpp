@@ -140,7 +140,13 @@ bool physicalPath(const std::string& url, std::string& out, int& error) {
     }
     if (!text.starts_with('/')) {
         char cwd[PATH_MAX];
-        if (::getcwd(cwd, sizeof cwd)) text = Paths::join(cwd, text);
+        if (!::getcwd(cwd, sizeof cwd)) {
+            // The working directory is gone: the path names nothing.
+            error = errno;
+            out = text;
+            return false;
+        }
+        text = Paths::join(cwd, text);
     }
     std::string result = "/";
     for (size_t at = 0; at <= text.size();) {
@@ -345,7 +351,7 @@ RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
         std::string reason;
         SafeDelete::Outcome deleted;
         if (mode == RemovalMode::trash) {
-            Trash::Outcome outcome = Trash::moveToTrash(r.item.folder(), r.item.name());
+            Trash::Outcome outcome = Trash::moveToTrash(r.item.folder(), r.item.name(), r.item.folderPath());
             error = outcome.error;
             reason = outcome.reason;
         } else {
