@@ -33,8 +33,7 @@ std::string callerHome(int argc, char** argv, bool& usageError) {
     }
     if (home.empty())
         if (const char* uid = std::getenv("PKEXEC_UID"))
-            if (const struct passwd* entry = ::getpwuid(uid_t(std::strtoul(uid, nullptr, 10))))
-                home = entry->pw_dir;
+            if (const struct passwd* entry = ::getpwuid(uid_t(std::strtoul(uid, nullptr, 10)))) home = entry->pw_dir;
     return home;
 }
 

@@ -72,8 +72,10 @@ bool confirmed(const std::string& question) {
 ParsedArguments parsePaths(const Arguments& args, const std::set<std::string>& flags, const char* usage, int& status) {
     ParsedArguments parsed = parseArguments(args, flags, {});
     status = 0;
-    if (!parsed.error.empty()) status = usageError(usage, parsed.error);
-    else if (parsed.positional.empty()) status = usageError(usage, "no path given");
+    if (!parsed.error.empty())
+        status = usageError(usage, parsed.error);
+    else if (parsed.positional.empty())
+        status = usageError(usage, "no path given");
     for (const std::string& path : parsed.positional)
         if (std::string problem = badPath(path); status == 0 && !problem.empty()) status = usageError(usage, problem);
     return parsed;
@@ -172,7 +174,8 @@ int removeCommand(const Arguments& args) {
         const size_t count = result.needsAdmin.size();
         std::fprintf(stderr, "%s cannot go to the Trash: with administrator rights %s deleted immediately.\n",
                      items(count).c_str(), count == 1 ? "it is" : "they are");
-        if (ask && !confirmed("Delete " + items(count) + " immediately with administrator rights? This cannot be undone.")) {
+        if (ask &&
+            !confirmed("Delete " + items(count) + " immediately with administrator rights? This cannot be undone.")) {
             std::fprintf(stderr, "Nothing more was removed.\n");
             return 1;
         }

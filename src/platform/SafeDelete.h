@@ -12,9 +12,9 @@
 namespace vessora::SafeDelete {
 
 struct Outcome {
-    int error = 0;             // errno of the first failure; 0 when everything went
-    std::string reason;        // set when the failure is ours rather than the system's
-    int64_t bytesRemoved = 0;  // allocated bytes that went, even when the removal stopped midway
+    int error = 0;            // errno of the first failure; 0 when everything went
+    std::string reason;       // set when the failure is ours rather than the system's
+    int64_t bytesRemoved = 0; // allocated bytes that went, even when the removal stopped midway
     int64_t entriesRemoved = 0;
     bool ok() const { return error == 0; }
     bool partial() const { return error != 0 && entriesRemoved > 0; }

@@ -162,8 +162,8 @@ void recordDirectorySize(const Destination& dest, const std::string& name, const
 }
 
 // `item` is the entry's real path, read from its folder's descriptor.
-bool chooseDestination(int folderFd, const std::string& name, const std::string& item, bool create,
-                       Destination& dest, Outcome& outcome) {
+bool chooseDestination(int folderFd, const std::string& name, const std::string& item, bool create, Destination& dest,
+                       Outcome& outcome) {
     MountIdentity identity = identifyAt(folderFd, name.c_str(), AT_SYMLINK_NOFOLLOW);
     if (!identity.valid) {
         outcome.error = errno;
@@ -238,8 +238,8 @@ std::string trashFor(const std::string& path) {
     const std::string name = Paths::lastComponent(path);
     Destination dest;
     Outcome ignored;
-    bool found = chooseDestination(folderFd, name, realItemPath(folderFd, name, Paths::parent(path)), false, dest,
-                                   ignored);
+    bool found =
+        chooseDestination(folderFd, name, realItemPath(folderFd, name, Paths::parent(path)), false, dest, ignored);
     ::close(folderFd);
     return found ? dest.trash : std::string();
 }

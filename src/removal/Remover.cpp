@@ -192,7 +192,9 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
         return std::move(r);
     };
     if (Judgement j = judge(p, homes); j.refusal != Refusal::none) return refuse(message(j, p));
-    if (!resolved) return refuse(p + (missing(error) ? " does not exist." : " cannot be reached: " + std::string(std::strerror(error)) + "."));
+    if (!resolved)
+        return refuse(p + (missing(error) ? " does not exist."
+                                          : " cannot be reached: " + std::string(std::strerror(error)) + "."));
     if (pathsAreReal && (!url.starts_with('/') || Paths::standardize(url) != url))
         return refuse(p + " is not a real path.");
 
@@ -230,7 +232,8 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
         if (Judgement j = judge(real, homes); j.refusal != Refusal::none) return refuse(message(j, p));
     struct stat st;
     if (::fstatat(r.item.folder(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && !permissionDenied(errno))
-        return refuse(p + (missing(errno) ? " does not exist." : " cannot be reached: " + std::string(std::strerror(errno)) + "."));
+        return refuse(p + (missing(errno) ? " does not exist."
+                                          : " cannot be reached: " + std::string(std::strerror(errno)) + "."));
     r.verdict = GuardResult::allow();
     r.verdict.path = p;
     r.verdict.realPath = real;
@@ -261,7 +264,8 @@ private:
 std::string mountRefusal(const std::string& real, const std::string& p, MountPoints& mounts) {
     for (const std::string& point : mounts.list()) {
         if (point == real) return p + " is the root of a mounted volume and is never removed.";
-        if (strictlyInside(point, real)) return p + " holds the mounted file system " + point + " and is never removed.";
+        if (strictlyInside(point, real))
+            return p + " holds the mounted file system " + point + " and is never removed.";
     }
     return {};
 }
@@ -370,8 +374,8 @@ RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
             result.needsAdmin.push_back(url);
             result.partlyRemoved.push_back(url);
         } else if (deleted.partial()) {
-            result.failed.push_back({url, p + " was only partly removed: " +
-                                              (reason.empty() ? failureText(p, error) : reason)});
+            result.failed.push_back(
+                {url, p + " was only partly removed: " + (reason.empty() ? failureText(p, error) : reason)});
         } else if (!reason.empty()) {
             result.failed.push_back({url, reason});
         } else if (permissionDenied(error)) {
@@ -386,8 +390,8 @@ RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
 std::string needsAdminLine(const RemovalResult& result) {
     const size_t count = result.needsAdmin.size();
     if (count == 0) return {};
-    std::string line = Fmt::count(int64_t(count)) + (count == 1 ? " item" : " items") + " need" +
-                       " administrator rights.";
+    std::string line =
+        Fmt::count(int64_t(count)) + (count == 1 ? " item" : " items") + " need" + " administrator rights.";
     if (!result.partlyRemoved.empty())
         line += result.partlyRemoved.size() == count
                     ? (count == 1 ? " It was partly removed already." : " They were partly removed already.")
@@ -515,9 +519,8 @@ RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRu
     const std::string helper = privilegedHelperPath();
     if (helper.empty()) {
         for (const Kept& item : kept)
-            result.failed.push_back(
-                {item.path, "The administrator helper " + std::string(privilegedHelperName) +
-                                " is missing beside this program, so nothing was removed."});
+            result.failed.push_back({item.path, "The administrator helper " + std::string(privilegedHelperName) +
+                                                    " is missing beside this program, so nothing was removed."});
         return result;
     }
     PrivilegedOutcome outcome = runner.runProgram(helper, {"--home", Paths::standardize(Paths::home())}, request);

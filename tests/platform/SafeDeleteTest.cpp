@@ -90,7 +90,9 @@ TEST(SafeDelete, DeepTreeUnderALowDescriptorLimit) {
     ::close(fd);
     pid_t child = ::fork();
     if (child == 0) {
-        struct rlimit limit {256, 256};
+        struct rlimit limit {
+            256, 256
+        };
         ::setrlimit(RLIMIT_NOFILE, &limit);
         ::_exit(SafeDelete::removeItem(top + "/d").ok() ? 0 : 1);
     }

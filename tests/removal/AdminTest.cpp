@@ -145,21 +145,22 @@ TEST(RemoveWithAdmin, HelperKeepsToTheGuardMountsAndLinks) {
     ASSERT_TRUE(test::mountTmpfs(dir / "ro", 1 << 20));
     const std::string stays = test::writeFile(dir / "ro/stays", 100);
     ASSERT_TRUE(test::remountReadOnly(dir / "ro"));
-    const std::string pkexec = test::writeText(dir / "pkexec", "#!/bin/sh\nmv '" + dir / "w/p" + "' '" + dir / "w/moved" +
-                                                                  "' && ln -s '" + dir / "victim" + "' '" + dir / "w/p" +
-                                                                  "' && exec \"$@\"\n");
+    const std::string pkexec =
+        test::writeText(dir / "pkexec", "#!/bin/sh\nmv '" + dir / "w/p" + "' '" + dir / "w/moved" + "' && ln -s '" +
+                                            dir / "victim" + "' '" + dir / "w/p" + "' && exec \"$@\"\n");
     ::chmod(pkexec.c_str(), 0755);
     PkexecRunner runner(pkexec);
 
     RemovalResult result = Remover::removeWithAdmin({plain, dir / "w/tree", chosen, stays}, runner);
     EXPECT_EQ(result.succeeded, std::vector<std::string>{plain});
     EXPECT_EQ(result.bytesFreed, plainSize);
-    EXPECT_EQ(result.failed,
-              (std::vector<RemovalFailure>{
-                  {dir / "w/tree", dir / "w/tree" + " holds the mounted file system " + dir / "w/tree/bound" +
-                                       " and is never removed."},
-                  {chosen, chosen + " was moved or replaced by a link while it was being removed; nothing was removed."},
-                  {stays, stays + " is on a read-only file system."}}));
+    EXPECT_EQ(
+        result.failed,
+        (std::vector<RemovalFailure>{
+            {dir / "w/tree",
+             dir / "w/tree" + " holds the mounted file system " + dir / "w/tree/bound" + " and is never removed."},
+            {chosen, chosen + " was moved or replaced by a link while it was being removed; nothing was removed."},
+            {stays, stays + " is on a read-only file system."}}));
     EXPECT_TRUE(exists(dir / "precious/data") && exists(dir / "w/moved/target") && exists(stays));
     EXPECT_EQ(test::readText(dir / "victim/target"), std::string(100, 'v'));
     test::unmount(dir / "w/tree/bound");

@@ -43,7 +43,8 @@ TEST(Guard, EveryListedLocationIsRefused) {
         EXPECT_EQ(verdict(prefix + "./x"), protectedText(prefix + "x"));
     }
     // Inside the home folder a protected place is not a system one.
-    EXPECT_EQ(verdict(dir / "home/.ssh/id_ed25519"), dir / "home/.ssh/id_ed25519" + " lives inside a protected location.");
+    EXPECT_EQ(verdict(dir / "home/.ssh/id_ed25519"),
+              dir / "home/.ssh/id_ed25519" + " lives inside a protected location.");
     EXPECT_EQ(verdict("~/.config"), structural(dir / "home/.config"));
     EXPECT_EQ(verdict("~/Documents/"), structural(dir / "home/Documents"));
     test::writeFile(dir / "home/Documents/report.txt", 100);
@@ -106,4 +107,3 @@ TEST(Guard, LinksAreJudgedAsThemselvesAndWhereTheyLead) {
     EXPECT_EQ(verdict(dir / "real-home/Documents"), structural(dir / "real-home/Documents"));
     EXPECT_EQ(verdict(dir / "home-link/Documents"), structural(dir / "home-link/Documents"));
 }
-

@@ -105,7 +105,8 @@ TEST(Remove, PermissionFailuresNeedAdministratorRightsAndPartialOnesAreSaid) {
             const std::string mine = test::writeFile(open + "/mine", 100);
             const int64_t mineSize = test::allocatedSize(mine);
             RemovalResult r = Remover::remove(
-                {mine, theirs, box.dir / "root-owned/missing", box.dir / "root-owned/tree", partial, "/etc/hosts"}, mode);
+                {mine, theirs, box.dir / "root-owned/missing", box.dir / "root-owned/tree", partial, "/etc/hosts"},
+                mode);
             bool ok = r.succeeded == std::vector<std::string>{mine} &&
                       r.needsAdmin == std::vector<std::string>{theirs, box.dir / "root-owned/tree", partial} &&
                       r.failed.size() == 2 && r.failed[0].url == box.dir / "root-owned/missing" &&
@@ -133,7 +134,8 @@ TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
         test::writeFile(box.dir / "precious/data", 100);
         test::writeFile(box.dir / "tree/file", 100);
         test::makeDirs(box.dir / "tree/bound");
-        ASSERT_EQ(::mount((box.dir / "precious").c_str(), (box.dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr), 0);
+        ASSERT_EQ(::mount((box.dir / "precious").c_str(), (box.dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr),
+                  0);
         RemovalResult result = Remover::remove({volume, box.dir / "tree"}, mode);
         std::vector<RemovalFailure> expected = {
             {volume, volume + " is the root of a mounted volume and is never removed."},
@@ -145,7 +147,8 @@ TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
         // A read-only file system is a plain failure: administrator rights would not help.
         ASSERT_TRUE(test::remountReadOnly(volume));
         result = Remover::remove({volume + "/sub"}, mode);
-        EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{volume + "/sub", volume + "/sub is on a read-only file system."}}));
+        EXPECT_EQ(result.failed,
+                  (std::vector<RemovalFailure>{{volume + "/sub", volume + "/sub is on a read-only file system."}}));
         EXPECT_TRUE(result.needsAdmin.empty() && exists(volume + "/sub/file"));
         test::unmount(volume);
         if (mode != RemovalMode::trash) continue;
@@ -153,7 +156,8 @@ TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
         test::ScopedEnv data("XDG_DATA_HOME", box.dir / "data/share");
         test::makeDirs(box.dir / "data/share/Trash");
         result = Remover::remove({box.dir / "data"}, mode);
-        EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{
-                                     {box.dir / "data", box.dir / "data" + " holds the Trash and cannot be moved into it."}}));
+        EXPECT_EQ(result.failed,
+                  (std::vector<RemovalFailure>{
+                      {box.dir / "data", box.dir / "data" + " holds the Trash and cannot be moved into it."}}));
     }
 }
