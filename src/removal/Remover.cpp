@@ -172,6 +172,20 @@ bool physicalPath(const std::string& url, std::string& out, int& error) {
     return true;
 }
 
+// The path with its deepest existing folder resolved.
+std::string physicalLocation(const std::string& path) {
+    std::string rest;
+    for (std::string at = path; !at.empty() && at != "/"; at = Paths::parent(at)) {
+        if (char* real = ::realpath(at.c_str(), nullptr)) {
+            std::string out = rest.empty() ? std::string(real) : Paths::join(real, rest);
+            std::free(real);
+            return out;
+        }
+        rest = rest.empty() ? Paths::lastComponent(at) : Paths::join(Paths::lastComponent(at), rest);
+    }
+    return path;
+}
+
 bool missing(int error) { return error == ENOENT || error == ENOTDIR; }
 bool permissionDenied(int error) { return error == EACCES || error == EPERM; }
 
@@ -200,9 +214,12 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
 
     const std::string name = Paths::lastComponent(p);
     std::string folder = Paths::parent(p);
+    // Allowed, for the administrator to go further: its real path is known
+    // as far as this user can see, the rest is the helper's to judge.
     auto allowUnreachable = [&](int e) {
         r.verdict = GuardResult::allow();
         r.verdict.path = p;
+        r.verdict.realPath = Paths::join(physicalLocation(folder), name);
         r.unreachable = e;
         return std::move(r);
     };
@@ -268,20 +285,6 @@ std::string mountRefusal(const std::string& real, const std::string& p, MountPoi
             return p + " holds the mounted file system " + point + " and is never removed.";
     }
     return {};
-}
-
-// The path with its deepest existing folder resolved.
-std::string physicalLocation(const std::string& path) {
-    std::string rest;
-    for (std::string at = path; !at.empty() && at != "/"; at = Paths::parent(at)) {
-        if (char* real = ::realpath(at.c_str(), nullptr)) {
-            std::string out = rest.empty() ? std::string(real) : Paths::join(real, rest);
-            std::free(real);
-            return out;
-        }
-        rest = rest.empty() ? Paths::lastComponent(at) : Paths::join(Paths::lastComponent(at), rest);
-    }
-    return path;
 }
 
 bool holdsTheTrash(const std::string& real) {

@@ -91,6 +91,8 @@ TEST(Remove, PermissionFailuresNeedAdministratorRightsAndPartialOnesAreSaid) {
         // Root's items in root's folder; the child that tries is "nobody".
         const std::string theirs = test::writeFile(box.dir / "root-owned/file", 100);
         test::writeFile(box.dir / "root-owned/tree/inner", 100);
+        const std::string closed = test::writeFile(box.dir / "root-owned/closed/file", 100);
+        ::chmod((box.dir / "root-owned/closed").c_str(), 0700);
         // Nobody's tree in root's folder: deleting empties it, then cannot take it away.
         const std::string partial = box.dir / "root-owned/partial";
         const std::string file = test::writeFile(partial + "/sub/file", 8192);
@@ -104,16 +106,16 @@ TEST(Remove, PermissionFailuresNeedAdministratorRightsAndPartialOnesAreSaid) {
         int status = test::runAsUnprivileged([&] {
             const std::string mine = test::writeFile(open + "/mine", 100);
             const int64_t mineSize = test::allocatedSize(mine);
-            RemovalResult r = Remover::remove(
-                {mine, theirs, box.dir / "root-owned/missing", box.dir / "root-owned/tree", partial, "/etc/hosts"},
-                mode);
+            RemovalResult r = Remover::remove({mine, theirs, box.dir / "root-owned/missing",
+                                               box.dir / "root-owned/tree", partial, closed, "/etc/hosts"},
+                                              mode);
             bool ok = r.succeeded == std::vector<std::string>{mine} &&
-                      r.needsAdmin == std::vector<std::string>{theirs, box.dir / "root-owned/tree", partial} &&
+                      r.needsAdmin == std::vector<std::string>{theirs, box.dir / "root-owned/tree", partial, closed} &&
                       r.failed.size() == 2 && r.failed[0].url == box.dir / "root-owned/missing" &&
                       r.failed[1].url == "/etc/hosts" && r.bytesFreed == mineSize + (deleting ? partialSize : 0) &&
                       r.partlyRemoved == (deleting ? std::vector<std::string>{partial} : std::vector<std::string>{}) &&
                       (!deleting || Remover::needsAdminLine(r) ==
-                                        "3 items need administrator rights. 1 of them was partly removed already.");
+                                        "4 items need administrator rights. 1 of them was partly removed already.");
             return ok ? 0 : 1;
         });
         EXPECT_EQ(status, 0) << displayText(mode);
