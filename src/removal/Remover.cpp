@@ -217,9 +217,11 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
     // Allowed, for the administrator to go further: its real path is known
     // as far as this user can see, the rest is the helper's to judge.
     auto allowUnreachable = [&](int e) {
+        const std::string seen = Paths::join(physicalLocation(folder), name);
+        if (Judgement j = judge(seen, homes); j.refusal != Refusal::none) return refuse(message(j, p));
         r.verdict = GuardResult::allow();
         r.verdict.path = p;
-        r.verdict.realPath = Paths::join(physicalLocation(folder), name);
+        r.verdict.realPath = seen;
         r.unreachable = e;
         return std::move(r);
     };
@@ -248,9 +250,10 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
     if (real != p)
         if (Judgement j = judge(real, homes); j.refusal != Refusal::none) return refuse(message(j, p));
     struct stat st;
-    if (::fstatat(r.item.folder(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && !permissionDenied(errno))
-        return refuse(p + (missing(errno) ? " does not exist."
-                                          : " cannot be reached: " + std::string(std::strerror(errno)) + "."));
+    const int statError = ::fstatat(r.item.folder(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    if (statError != 0 && !permissionDenied(statError))
+        return refuse(p + (missing(statError) ? " does not exist."
+                                              : " cannot be reached: " + std::string(std::strerror(statError)) + "."));
     r.verdict = GuardResult::allow();
     r.verdict.path = p;
     r.verdict.realPath = real;
