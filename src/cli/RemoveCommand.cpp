@@ -18,10 +18,22 @@ const char* checkUsage = "check PATH...";
 const char* removeUsage = "remove [--trash|--delete] [--yes] [--admin] PATH...";
 const char* pkexec = "/usr/bin/pkexec";
 
-// Paths typed on the command line are relative to the working directory; the
-// remover works on absolute ones.
+// An empty argument (an unset variable) or one that ends in "." or ".." names
+// a folder only by its relation to another, as rm also judges; a usage error.
+std::string badPath(const std::string& path) {
+    if (path.empty()) return "an empty path names no item";
+    std::string last = path;
+    while (last.size() > 1 && last.ends_with('/')) last.pop_back();
+    last = last.substr(last.rfind('/') + 1);
+    if (last == "." || last == "..") return "'" + printable(path) + "' ends in '" + last + "'; name the item itself";
+    return {};
+}
+
+// Paths typed on the command line are relative to the working directory. A
+// "~" in them is a name like any other: the shell has already expanded what
+// the user meant.
 std::string absolute(const std::string& path) {
-    if (path.starts_with('/') || path == "~" || path.starts_with("~/")) return path;
+    if (path.starts_with('/')) return path;
     char cwd[PATH_MAX];
     if (!::getcwd(cwd, sizeof cwd)) return path;
     return Paths::join(cwd, path);
@@ -29,15 +41,22 @@ std::string absolute(const std::string& path) {
 
 std::string items(size_t count) { return Fmt::count(int64_t(count)) + (count == 1 ? " item" : " items"); }
 
+std::string reclaiming(int64_t bytes) { return bytes < 1 ? std::string("Zero KB") : Fmt::bytes(bytes); }
+
 // The lines of the result alert, with every failure listed rather than the first four.
-std::string describe(const RemovalResult& result) {
+std::string describe(const RemovalResult& result, bool withAdmin) {
     std::string text;
     if (!result.succeeded.empty())
-        text += "Removed " + items(result.succeeded.size()) + ", reclaiming " +
-                (result.bytesFreed < 1 ? std::string("Zero KB") : Fmt::bytes(result.bytesFreed)) + ".\n";
-    if (!result.needsAdmin.empty()) text += items(result.needsAdmin.size()) + " need administrator rights.\n";
+        text += (withAdmin ? "Deleted " : "Removed ") + items(result.succeeded.size()) +
+                (withAdmin ? " immediately with administrator rights" : "") + ", reclaiming " +
+                reclaiming(result.bytesFreed) + ".\n";
+    else if (result.bytesFreed > 0)
+        text += "Reclaimed " + reclaiming(result.bytesFreed) + " from items only partly removed.\n";
+    if (!result.needsAdmin.empty()) text += Remover::needsAdminLine(result) + "\n";
+    for (const std::string& url : result.partlyRemoved)
+        text += printable(Paths::lastComponent(url)) + ": " + printable(url) + " was only partly removed.\n";
     for (const RemovalFailure& failure : result.failed)
-        text += Paths::lastComponent(failure.url) + ": " + failure.reason + "\n";
+        text += printable(Paths::lastComponent(failure.url)) + ": " + printable(failure.reason) + "\n";
     return text;
 }
 
@@ -49,20 +68,33 @@ bool confirmed(const std::string& question) {
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
 }
 
+// Parses, then refuses bad paths before anything is looked at.
+ParsedArguments parsePaths(const Arguments& args, const std::set<std::string>& flags, const char* usage, int& status) {
+    ParsedArguments parsed = parseArguments(args, flags, {});
+    status = 0;
+    if (!parsed.error.empty())
+        status = usageError(usage, parsed.error);
+    else if (parsed.positional.empty())
+        status = usageError(usage, "no path given");
+    for (const std::string& path : parsed.positional)
+        if (std::string problem = badPath(path); status == 0 && !problem.empty()) status = usageError(usage, problem);
+    return parsed;
+}
+
 } // namespace
 
 int checkCommand(const Arguments& args) {
-    ParsedArguments parsed = parseArguments(args, {}, {});
-    if (!parsed.error.empty()) return usageError(checkUsage, parsed.error);
-    if (parsed.positional.empty()) return usageError(checkUsage, "no path given");
+    int status = 0;
+    ParsedArguments parsed = parsePaths(args, {}, checkUsage, status);
+    if (status != 0) return status;
     bool allAllowed = true;
     std::string out;
     for (const std::string& path : parsed.positional) {
         GuardResult verdict = Remover::check(absolute(path));
         if (verdict.allowed)
-            out += "allowed: " + Paths::standardize(absolute(path)) + "\n";
+            out += "allowed: " + printable(verdict.path) + "\n";
         else
-            out += "refused: " + verdict.reason + "\n";
+            out += "refused: " + printable(verdict.reason) + "\n";
         allAllowed = allAllowed && verdict.allowed;
     }
     writeOut(out);
@@ -70,35 +102,40 @@ int checkCommand(const Arguments& args) {
 }
 
 int removeCommand(const Arguments& args) {
-    ParsedArguments parsed = parseArguments(args, {"--trash", "--delete", "--yes", "--admin"}, {});
-    if (!parsed.error.empty()) return usageError(removeUsage, parsed.error);
+    int status = 0;
+    ParsedArguments parsed = parsePaths(args, {"--trash", "--delete", "--yes", "--admin"}, removeUsage, status);
+    if (status != 0) return status;
     if (parsed.has("--trash") && parsed.has("--delete"))
         return usageError(removeUsage, "--trash and --delete exclude each other");
-    if (parsed.positional.empty()) return usageError(removeUsage, "no path given");
     const RemovalMode mode = parsed.has("--delete") ? RemovalMode::deleteImmediately : RemovalMode::trash;
+    const bool ask = !parsed.has("--yes");
 
+    // Each item is judged and measured once, for the question and the result
+    // alike; then removed by its real path, so a folder on the way swapped for
+    // a link while the question is open fails the item instead of redirecting it.
     std::vector<std::string> paths;
-    for (const std::string& path : parsed.positional) paths.push_back(absolute(path));
-
-    // Measured once, for the question and for the result alike.
+    std::vector<RemovalFailure> refused;
     std::map<std::string, int64_t> sizes;
     std::string listing;
     int64_t total = 0;
     size_t allowed = 0;
-    for (const std::string& path : paths) {
-        GuardResult verdict = Remover::check(path);
+    for (const std::string& path : parsed.positional) {
+        GuardResult verdict = Remover::check(absolute(path));
         if (!verdict.allowed) {
-            listing += "  refused: " + verdict.reason + "\n";
+            listing += "  refused: " + printable(verdict.reason) + "\n";
+            refused.push_back({absolute(path), verdict.reason});
             continue;
         }
-        int64_t size = DiskScanner::quickSize(Paths::standardize(path));
-        sizes[path] = size;
+        const std::string real = verdict.realPath.empty() ? verdict.path : verdict.realPath;
+        const int64_t size = DiskScanner::quickSize(real);
+        paths.push_back(real);
+        sizes[real] = size;
         total += size;
         ++allowed;
-        listing += "  " + Paths::standardize(path) + " (" + Fmt::bytes(size) + ")\n";
+        listing += "  " + printable(verdict.path) + " (" + Fmt::bytes(size) + ")\n";
     }
 
-    if (!parsed.has("--yes") && allowed > 0) {
+    if (ask && allowed > 0) {
         if (!stdinIsTerminal()) {
             std::fprintf(stderr, "vessora: standard input is not a terminal; pass --yes to remove without asking\n");
             return 2;
@@ -114,24 +151,38 @@ int removeCommand(const Arguments& args) {
         }
     }
 
-    RemovalResult result = Remover::remove(paths, mode, sizes);
-    writeOut(describe(result));
+    RemovalOptions options;
+    options.pathsAreReal = true;
+    RemovalResult result = Remover::remove(paths, mode, sizes, options);
+    result.failed.insert(result.failed.begin(), refused.begin(), refused.end());
+    writeOut(describe(result, false));
     bool clean = result.failed.empty() && result.needsAdmin.empty();
-    if (!result.needsAdmin.empty()) {
-        if (parsed.has("--admin") && ::access(pkexec, X_OK) != 0) {
-            std::fprintf(stderr,
-                         "vessora: administrator rights are asked for through %s, which is not installed "
-                         "(Debian package pkexec)\n",
-                         pkexec);
-        } else if (parsed.has("--admin")) {
-            RemovalResult escalated = Remover::removeWithAdmin(result.needsAdmin);
-            writeOut(describe(escalated));
-            clean = result.failed.empty() && escalated.failed.empty();
-        } else {
-            std::fprintf(stderr, "Run again with --admin to remove them with administrator rights.\n");
+    if (result.needsAdmin.empty()) return clean ? 0 : 1;
+    if (!parsed.has("--admin")) {
+        std::fprintf(stderr, "Run again with --admin to remove them with administrator rights.\n");
+        return 1;
+    }
+    if (::access(pkexec, X_OK) != 0) {
+        std::fprintf(stderr,
+                     "vessora: administrator rights are asked for through %s, which is not installed "
+                     "(Debian package pkexec)\n",
+                     pkexec);
+        return 1;
+    }
+    // Said before anyone is asked for a password: the Trash is not an option here.
+    if (mode == RemovalMode::trash) {
+        const size_t count = result.needsAdmin.size();
+        std::fprintf(stderr, "%s cannot go to the Trash: with administrator rights %s deleted immediately.\n",
+                     items(count).c_str(), count == 1 ? "it is" : "they are");
+        if (ask &&
+            !confirmed("Delete " + items(count) + " immediately with administrator rights? This cannot be undone.")) {
+            std::fprintf(stderr, "Nothing more was removed.\n");
+            return 1;
         }
     }
-    return clean ? 0 : 1;
+    RemovalResult escalated = Remover::removeWithAdmin(result.needsAdmin);
+    writeOut(describe(escalated, true));
+    return result.failed.empty() && escalated.failed.empty() ? 0 : 1;
 }
 
 } // namespace vessora::cli

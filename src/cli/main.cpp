@@ -1,6 +1,7 @@
 // vessora: the engines of the desktop app, for scripts and servers.
 
 #include "cli/Commands.h"
+#include "support/ProcessLimits.h"
 
 #include <clocale>
 #include <cstdio>
@@ -38,6 +39,7 @@ int usage(FILE* to) {
 } // namespace
 
 int main(int argc, char** argv) {
+    vessora::ProcessLimits::raiseDescriptorLimit();
     std::setlocale(LC_ALL, "");
     if (argc < 2) return usage(stderr);
     std::string name = argv[1];

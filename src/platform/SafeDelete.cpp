@@ -3,16 +3,21 @@
 #include "support/Paths.h"
 
 #include <cerrno>
-#include <dirent.h>
+#include <cstring>
 #include <fcntl.h>
-#include <cstdint>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
 namespace vessora::SafeDelete {
 
 namespace {
+
+// Descriptors held open below the item at most; deeper levels give theirs
+// up and reopen them on the way back, so a tree of any depth fits any limit.
+constexpr size_t kOpenBudget = 48;
+constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // Which mount an entry belongs to. The mount id also tells apart a bind mount
 // of the same file system, which st_dev alone does not.
@@ -31,104 +36,220 @@ int mountOf(int dirFd, const char* name, Mount& out) {
     return 0;
 }
 
-struct Walk {
-    Mount mount;
-    const std::function<void(const std::string&)>* hook = nullptr;
-    std::string reason;
+// One directory being emptied: its names, read completely before anything is
+// removed so that deleting never disturbs the listing.
+struct Level {
+    int fd = -1; // -1 while given up for the budget
+    dev_t dev = 0;
+    ino_t ino = 0;
+    int64_t blocks = 0;
+    std::string name; // in the level above
+    std::vector<std::string> names;
+    size_t next = 0;
+    size_t pathLength = 0;
 };
 
-// The names in the open directory `fd`, read completely before anything is
-// removed so that deleting never disturbs the listing.
-int listNames(int fd, std::vector<std::string>& names) {
-    int copy = ::dup(fd);
-    if (copy < 0) return errno;
-    DIR* dir = ::fdopendir(copy);
-    if (!dir) {
-        int e = errno;
-        ::close(copy);
-        return e;
+struct Walk {
+    int folderFd = -1;
+    Mount mount;
+    const Hook* hook = nullptr;
+    std::string path; // of the entry at hand
+    std::string reason;
+    Outcome outcome;
+    std::vector<Level> levels;
+    size_t held = 0; // descriptors held in levels
+
+    ~Walk() {
+        for (Level& level : levels)
+            if (level.fd >= 0) ::close(level.fd);
     }
-    errno = 0;
-    while (struct dirent* entry = ::readdir(dir)) {
-        std::string_view name(entry->d_name);
-        if (name != "." && name != "..") names.emplace_back(name);
-        errno = 0;
+
+    // Gives up the outermost descriptor still held, never the innermost one.
+    bool release() {
+        for (size_t i = 0; i + 1 < levels.size(); ++i) {
+            if (levels[i].fd >= 0) {
+                ::close(levels[i].fd);
+                levels[i].fd = -1;
+                --held;
+                return true;
+            }
+        }
+        return false;
     }
-    int e = errno;
-    ::closedir(dir);
-    return e;
+
+    // The descriptor of level i, reopened through ".." of level i+1 when it
+    // was given up; the device and inode prove it is the same directory.
+    int folderOf(size_t i) {
+        if (levels[i].fd >= 0) return levels[i].fd;
+        int fd = ::openat(levels[i + 1].fd, "..", kDirFlags);
+        if (fd < 0) return -1;
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || st.st_dev != levels[i].dev || st.st_ino != levels[i].ino) {
+            ::close(fd);
+            errno = ESTALE;
+            return -1;
+        }
+        levels[i].fd = fd;
+        ++held;
+        return fd;
+    }
+};
+
+int readNames(int fd, std::vector<std::string>& names) {
+    alignas(8) char buffer[32768];
+    for (;;) {
+        long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+        if (n < 0) return errno;
+        if (n == 0) return 0;
+        for (long at = 0; at < n;) {
+            struct Entry {
+                uint64_t ino;
+                int64_t off;
+                unsigned short reclen;
+                unsigned char type;
+                char name[1];
+            };
+            const auto* entry = reinterpret_cast<const Entry*>(buffer + at);
+            std::string_view name(entry->name);
+            if (name != "." && name != "..") names.emplace_back(name);
+            at += entry->reclen;
+        }
+    }
 }
 
-int removeEntry(Walk& walk, int parentFd, const std::string& name, const std::string& path, bool top) {
-    struct stat st;
-    if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        // Something else already took an entry below the item away: that is the goal.
-        return (!top && errno == ENOENT) ? 0 : errno;
-    }
-    if (!S_ISDIR(st.st_mode)) return ::unlinkat(parentFd, name.c_str(), 0) == 0 ? 0 : errno;
+bool gone(int error, bool top) { return !top && error == ENOENT; }
 
-    if (walk.hook && *walk.hook) (*walk.hook)(path);
-    int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// Opens the directory `name` below `parentFd`, giving up held descriptors
+// when the process runs out of them.
+int openDirectory(Walk& walk, int parentFd, const std::string& name) {
+    if (walk.held >= kOpenBudget) walk.release();
+    for (;;) {
+        int fd = ::openat(parentFd, name.c_str(), kDirFlags);
+        if (fd >= 0 || (errno != EMFILE && errno != ENFILE) || !walk.release()) return fd;
+    }
+}
+
+// Handles one entry of the directory open at `parentFd`: a non-directory is
+// unlinked at once; a directory becomes a new level. Returns errno or 0.
+int enter(Walk& walk, int parentFd, const std::string& name, bool top) {
+    struct stat st;
+    if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return gone(errno, top) ? 0 : errno;
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlinkat(parentFd, name.c_str(), 0) != 0) return gone(errno, top) ? 0 : errno;
+        // A file with other links frees nothing yet.
+        if (st.st_nlink <= 1) walk.outcome.bytesRemoved += int64_t(st.st_blocks) * 512;
+        ++walk.outcome.entriesRemoved;
+        return 0;
+    }
+    if (walk.hook && *walk.hook) (*walk.hook)(walk.path);
+    int fd = openDirectory(walk, parentFd, name);
     if (fd < 0) {
         // The directory was replaced by a link or a file since it was seen:
         // remove whatever now stands there as itself, never what it points to.
-        if (errno == ELOOP || errno == ENOTDIR) return ::unlinkat(parentFd, name.c_str(), 0) == 0 ? 0 : errno;
-        return (!top && errno == ENOENT) ? 0 : errno;
+        if (errno == ELOOP || errno == ENOTDIR) {
+            if (::unlinkat(parentFd, name.c_str(), 0) != 0) return gone(errno, top) ? 0 : errno;
+            ++walk.outcome.entriesRemoved;
+            return 0;
+        }
+        return gone(errno, top) ? 0 : errno;
     }
-    Mount opened;
-    if (int e = mountOf(fd, "", opened)) {
+    Level level;
+    level.fd = fd;
+    ++walk.held;
+    struct stat opened;
+    Mount mount;
+    int e = ::fstat(fd, &opened) != 0 ? errno : mountOf(fd, "", mount);
+    if (e == 0 && !(mount == walk.mount)) {
+        walk.reason = walk.path + " is another mounted file system; nothing below it was removed.";
+        e = EXDEV;
+    }
+    if (e == 0) e = readNames(fd, level.names);
+    if (e != 0) {
         ::close(fd);
+        --walk.held;
         return e;
     }
-    if (!(opened == walk.mount)) {
-        ::close(fd);
-        walk.reason = path + " holds another mounted file system.";
-        return EXDEV;
+    level.dev = opened.st_dev;
+    level.ino = opened.st_ino;
+    level.blocks = int64_t(opened.st_blocks);
+    level.name = name;
+    level.pathLength = walk.path.size();
+    walk.levels.push_back(std::move(level));
+    return 0;
+}
+
+int run(Walk& walk, const std::string& name) {
+    if (int e = enter(walk, walk.folderFd, name, true)) return e;
+    while (!walk.levels.empty()) {
+        Level& level = walk.levels.back();
+        if (level.next < level.names.size()) {
+            const std::string child = level.names[level.next++];
+            walk.path.resize(level.pathLength);
+            walk.path += '/';
+            walk.path += child;
+            if (int e = enter(walk, level.fd, child, false)) return e;
+            continue;
+        }
+        // Emptied: remove it from the level above, reopened if it was given up.
+        const size_t depth = walk.levels.size() - 1;
+        walk.path.resize(level.pathLength);
+        int parentFd = depth == 0 ? walk.folderFd : walk.folderOf(depth - 1);
+        if (parentFd < 0) return errno;
+        const std::string ownName = std::move(level.name);
+        const int64_t blocks = level.blocks;
+        ::close(level.fd);
+        --walk.held;
+        walk.levels.pop_back();
+        if (::unlinkat(parentFd, ownName.c_str(), AT_REMOVEDIR) != 0) {
+            if (gone(errno, depth == 0)) continue;
+            return errno;
+        }
+        walk.outcome.bytesRemoved += blocks * 512;
+        ++walk.outcome.entriesRemoved;
     }
-    std::vector<std::string> names;
-    int error = listNames(fd, names);
-    for (size_t i = 0; error == 0 && i < names.size(); ++i)
-        error = removeEntry(walk, fd, names[i], Paths::join(path, names[i]), false);
-    ::close(fd);
-    if (error != 0) return error;
-    if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0) return 0;
-    return (!top && errno == ENOENT) ? 0 : errno;
+    return 0;
 }
 
 } // namespace
 
-Outcome removeItem(const std::string& path, const std::function<void(const std::string&)>& beforeEnteringDirectory) {
-    Outcome outcome;
-    const std::string name = Paths::lastComponent(path);
-    if (path.empty() || name.empty() || name == "/" || name == "." || name == "..") {
-        outcome.error = EINVAL;
-        return outcome;
+Outcome removeAt(int folderFd, const std::string& name, const std::string& displayPath, const Hook& hook) {
+    Walk walk;
+    walk.folderFd = folderFd;
+    walk.hook = &hook;
+    walk.path = displayPath;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        walk.outcome.error = EINVAL;
+        return walk.outcome;
     }
-    const std::string parentPath = Paths::parent(path);
-    int parentFd = ::open(parentPath.empty() ? "." : parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parentFd < 0) {
+    Mount folderMount;
+    int e = mountOf(folderFd, name.c_str(), walk.mount);
+    if (e == 0) e = mountOf(folderFd, "", folderMount);
+    if (e != 0) {
+        walk.outcome.error = e;
+        return walk.outcome;
+    }
+    // A mounted volume's root would be emptied before its own removal failed.
+    if (!(walk.mount == folderMount)) {
+        walk.outcome.error = EBUSY;
+        walk.outcome.reason = displayPath + " is the root of a mounted volume and is never removed.";
+        return walk.outcome;
+    }
+    walk.outcome.error = run(walk, name);
+    if (walk.outcome.error != 0) walk.outcome.reason = walk.reason;
+    return walk.outcome;
+}
+
+Outcome removeItem(const std::string& path, const Hook& hook) {
+    const std::string name = Paths::lastComponent(path);
+    const std::string folder = Paths::parent(path);
+    int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) {
+        Outcome outcome;
         outcome.error = errno;
         return outcome;
     }
-    Walk walk;
-    walk.hook = &beforeEnteringDirectory;
-    Mount parentMount;
-    outcome.error = mountOf(parentFd, name.c_str(), walk.mount);
-    if (outcome.error == 0) outcome.error = mountOf(parentFd, "", parentMount);
-    if (outcome.error != 0) {
-        ::close(parentFd);
-        return outcome;
-    }
-    // A mounted volume's root would be emptied before its own removal failed.
-    if (!(walk.mount == parentMount)) {
-        ::close(parentFd);
-        outcome.error = EBUSY;
-        outcome.reason = path + " is the root of a mounted volume and is never removed.";
-        return outcome;
-    }
-    outcome.error = removeEntry(walk, parentFd, name, path, true);
-    outcome.reason = outcome.error ? walk.reason : std::string();
-    ::close(parentFd);
+    Outcome outcome = removeAt(folderFd, name == "/" ? std::string() : name, path, hook);
+    ::close(folderFd);
     return outcome;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/Trash.h"
 
+#include "platform/ItemHandle.h"
 #include "support/Paths.h"
 
 #include <cerrno>
@@ -28,15 +29,18 @@ struct MountIdentity {
     bool operator==(const MountIdentity& o) const { return device == o.device && mountId == o.mountId; }
 };
 
-MountIdentity identify(const std::string& path, bool followLinks) {
+MountIdentity identifyAt(int dirFd, const char* name, int flags) {
     MountIdentity id;
     struct statx sx;
-    int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
-    if (::statx(AT_FDCWD, path.c_str(), flags, STATX_BASIC_STATS | STATX_MNT_ID, &sx) != 0) return id;
+    if (::statx(dirFd, name, flags, STATX_BASIC_STATS | STATX_MNT_ID, &sx) != 0) return id;
     id.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     id.mountId = (sx.stx_mask & STATX_MNT_ID) ? sx.stx_mnt_id : 0;
     id.valid = true;
     return id;
+}
+
+MountIdentity identify(const std::string& path, bool followLinks) {
+    return identifyAt(AT_FDCWD, path.c_str(), followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
 }
 
 std::string dataHome() {
@@ -116,16 +120,6 @@ std::string deletionDate() {
     return text;
 }
 
-// A file name that leaves room for ".trashinfo" and a counter within NAME_MAX,
-// cut at a character boundary when the name is UTF-8.
-std::string shortenedName(std::string name) {
-    constexpr size_t limit = 255 - 10 - 12;
-    if (name.size() <= limit) return name;
-    size_t cut = limit;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-    return name.substr(0, cut);
-}
-
 // Blocks of the folder and everything in it, folders included, as `du -B1`
 // counts them: the unit directorysizes is defined in. nftw offers no user
 // pointer, and a trash move runs on one thread.
@@ -167,9 +161,11 @@ void recordDirectorySize(const Destination& dest, const std::string& name, const
     if (!written || ::rename(temporary.c_str(), sizesPath.c_str()) != 0) ::unlink(temporary.c_str());
 }
 
-bool chooseDestination(const std::string& path, bool create, Destination& dest, Outcome& outcome) {
-    MountIdentity item = identify(path, false);
-    if (!item.valid) {
+// `item` is the entry's real path, read from its folder's descriptor.
+bool chooseDestination(int folderFd, const std::string& name, const std::string& item, bool create, Destination& dest,
+                       Outcome& outcome) {
+    MountIdentity identity = identifyAt(folderFd, name.c_str(), AT_SYMLINK_NOFOLLOW);
+    if (!identity.valid) {
         outcome.error = errno;
         return false;
     }
@@ -181,7 +177,7 @@ bool chooseDestination(const std::string& path, bool create, Destination& dest, 
         }
     }
     MountIdentity home = identify(data, true);
-    if (home.valid && home == item) {
+    if (home.valid && home == identity) {
         dest = {Paths::join(data, "Trash"), {}, {}};
         if (create) {
             if (int e = ensureDirectory(dest.trash, 0700)) {
@@ -191,39 +187,61 @@ bool chooseDestination(const std::string& path, bool create, Destination& dest, 
         }
         return true;
     }
-    // The top directory is found on the real path: a link on the way would
-    // otherwise put the trash somewhere below the real top of the volume.
-    std::string resolved = path;
-    if (char* real = ::realpath(Paths::parent(path).c_str(), nullptr)) {
-        resolved = Paths::join(real, Paths::lastComponent(path));
-        std::free(real);
-    }
-    std::string top = topDirectory(resolved, item);
+    std::string top = topDirectory(item, identity);
     if (top.empty()) {
         // The item is itself a mount point: it cannot be renamed anywhere.
         outcome.error = EBUSY;
-        outcome.reason = path + " is the root of a mounted volume and is never removed.";
+        outcome.reason = item + " is the root of a mounted volume and is never removed.";
         return false;
     }
     if (int e = fileSystemTrash(top, create, dest)) {
         if (e == EROFS)
             outcome.error = e;
         else
-            outcome.reason = path + " cannot be moved to the Trash: no trash folder can be used on its volume.";
+            outcome.reason = item + " cannot be moved to the Trash: no trash folder can be used on its volume.";
         return false;
     }
-    dest.resolved = resolved;
+    dest.resolved = item;
     return true;
+}
+
+// The folder of `path`, opened as the path names it.
+int openFolderOf(const std::string& path) {
+    const std::string folder = Paths::parent(path);
+    return ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+std::string realItemPath(int folderFd, const std::string& name, const std::string& fallbackFolder) {
+    std::string folder = realPathOf(folderFd);
+    return Paths::join(folder.empty() ? fallbackFolder : folder, name);
 }
 
 } // namespace
 
+std::string shortenedName(std::string name) {
+    constexpr size_t limit = 255 - 10 - 12;
+    if (name.size() <= limit) return name;
+    // A UTF-8 sequence that straddles the cut starts at most three bytes
+    // back; a name that is not UTF-8 there is cut at the limit as it is.
+    size_t back = 0;
+    while (back < 3 && (static_cast<unsigned char>(name[limit - back]) & 0xC0) == 0x80) ++back;
+    size_t cut = limit;
+    if (back > 0 && back < limit && static_cast<unsigned char>(name[limit - back]) >= 0xC0) cut = limit - back;
+    return name.substr(0, cut);
+}
+
 std::string homeTrash() { return Paths::join(dataHome(), "Trash"); }
 
 std::string trashFor(const std::string& path) {
+    int folderFd = openFolderOf(path);
+    if (folderFd < 0) return {};
+    const std::string name = Paths::lastComponent(path);
     Destination dest;
     Outcome ignored;
-    return chooseDestination(path, false, dest, ignored) ? dest.trash : std::string();
+    bool found =
+        chooseDestination(folderFd, name, realItemPath(folderFd, name, Paths::parent(path)), false, dest, ignored);
+    ::close(folderFd);
+    return found ? dest.trash : std::string();
 }
 
 std::string encodePath(std::string_view path) {
@@ -244,9 +262,26 @@ std::string encodePath(std::string_view path) {
 }
 
 Outcome moveToTrash(const std::string& path) {
+    int folderFd = openFolderOf(path);
+    if (folderFd < 0) {
+        Outcome outcome;
+        outcome.error = errno;
+        return outcome;
+    }
+    Outcome outcome = moveToTrash(folderFd, Paths::lastComponent(path), Paths::parent(path));
+    ::close(folderFd);
+    return outcome;
+}
+
+Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string& knownFolder) {
     Outcome outcome;
     Destination dest;
-    if (!chooseDestination(path, true, dest, outcome)) return outcome;
+    const std::string path = realItemPath(folderFd, itemName, knownFolder);
+    if (!path.starts_with('/')) {
+        outcome.error = ENOENT;
+        return outcome;
+    }
+    if (!chooseDestination(folderFd, itemName, path, true, dest, outcome)) return outcome;
     const std::string files = Paths::join(dest.trash, "files");
     const std::string info = Paths::join(dest.trash, "info");
     if (int e = ensureDirectory(files, 0700); e || (e = ensureDirectory(info, 0700))) {
@@ -254,7 +289,7 @@ Outcome moveToTrash(const std::string& path) {
         return outcome;
     }
     struct stat itemStat;
-    if (::lstat(path.c_str(), &itemStat) != 0) {
+    if (::fstatat(folderFd, itemName.c_str(), &itemStat, AT_SYMLINK_NOFOLLOW) != 0) {
         outcome.error = errno;
         return outcome;
     }
@@ -268,7 +303,7 @@ Outcome moveToTrash(const std::string& path) {
     const std::string contents =
         "[Trash Info]\nPath=" + encodePath(recorded) + "\nDeletionDate=" + deletionDate() + "\n";
 
-    const std::string base = shortenedName(Paths::lastComponent(path));
+    const std::string base = shortenedName(itemName);
     for (int attempt = 1; attempt < 100000; ++attempt) {
         std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
         std::string infoPath = Paths::join(info, name + ".trashinfo");
@@ -289,7 +324,7 @@ Outcome moveToTrash(const std::string& path) {
             return outcome;
         }
         // RENAME_NOREPLACE: an entry that appeared in files/ meanwhile is never overwritten.
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, location.c_str(), RENAME_NOREPLACE) != 0) {
+        if (::renameat2(folderFd, itemName.c_str(), AT_FDCWD, location.c_str(), RENAME_NOREPLACE) != 0) {
             int e = errno;
             ::unlink(infoPath.c_str());
             if (e == EEXIST) continue;

@@ -17,8 +17,14 @@ struct Outcome {
     bool ok() const { return error == 0 && reason.empty(); }
 };
 
-// Moves the item at `path` (an absolute, standardized path) to the trash of
-// its file system and returns where it went.
+// Moves the entry `name` of the folder open at `folderFd` to the trash of its
+// file system and returns where it went. The item is renamed relative to the
+// descriptor, and its recorded original location is the folder's real path
+// as the descriptor knows it when the move happens (`knownFolder` where
+// /proc cannot tell).
+Outcome moveToTrash(int folderFd, const std::string& name, const std::string& knownFolder = {});
+
+// The same for a path (absolute, standardized), its folder opened as named.
 Outcome moveToTrash(const std::string& path);
 
 // $XDG_DATA_HOME/Trash, or ~/.local/share/Trash.
@@ -31,5 +37,9 @@ std::string trashFor(const std::string& path);
 // Percent-encodes every byte of `path` except unreserved characters and "/",
 // as the "Path=" key of a .trashinfo file wants it.
 std::string encodePath(std::string_view path);
+
+// The name an item gets inside the trash: short enough to leave room for
+// ".trashinfo" and a counter within NAME_MAX, never empty.
+std::string shortenedName(std::string name);
 
 } // namespace vessora::Trash

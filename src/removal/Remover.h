@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -34,29 +35,57 @@ struct RemovalResult {
     std::vector<RemovalFailure> failed;  // refused or failed, with the message to show
     int64_t bytesFreed = 0;              // allocated bytes of the succeeded items, measured before removal
     std::vector<std::string> needsAdmin; // failed for lack of permission only
+    // Items of needsAdmin that lost part of their contents before permission
+    // was denied (what went is counted in bytesFreed).
+    std::vector<std::string> partlyRemoved;
+    // The user chose the Trash: items needing administrator rights can then
+    // only be deleted immediately, which the administrator line must say.
+    bool trashRequested = false;
     friend bool operator==(const RemovalResult&, const RemovalResult&) = default;
 };
 
 struct GuardResult {
     bool allowed = false;
-    std::string reason; // empty when allowed
-    static GuardResult allow() { return {true, {}}; }
-    static GuardResult refuse(std::string why) { return {false, std::move(why)}; }
+    std::string reason;   // empty when allowed
+    std::string path;     // the item as judged: absolute, each ".." resolved against the real folder
+    std::string realPath; // where the item really is (its folder's links resolved); empty when unknown
+    static GuardResult allow() { return {true, {}, {}, {}}; }
+    static GuardResult refuse(std::string why) { return {false, std::move(why), {}, {}}; }
+};
+
+struct RemovalOptions {
+    // Every path is already real, as GuardResult::realPath gives it: a link
+    // anywhere on the way (put there since) fails the item instead of being followed.
+    bool pathsAreReal = false;
+    // Called with each URL after its item was resolved and judged and before
+    // anything is done to it: the point where tests stage races.
+    std::function<void(const std::string& url)> afterResolving;
 };
 
 namespace Remover {
 
-// The guard for one item (a path; "~" is expanded).
+// The guard for one item (a path; "~" is expanded). Judged on the path as
+// given and on where the item really is: the home folder, the structural
+// folders and the protected prefixes are refused, and so is any folder that
+// holds one of them.
 GuardResult check(const std::string& url);
 
 // Removes the items as the current user, one after another; a failure never
 // stops the loop. Sizes found in `precomputedSizes` are used instead of measuring.
 RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
                      const std::map<std::string, int64_t>& precomputedSizes = {});
+RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
+                     const std::map<std::string, int64_t>& precomputedSizes, const RemovalOptions& options);
+
+// The administrator line of the result alert: "N items need administrator
+// rights." and, when some were partly removed or the user chose the Trash, so.
+std::string needsAdminLine(const RemovalResult& result);
 
 // Removes the items with administrator rights in one batch (the user
-// authenticates once), then checks on disk which are really gone. The result's
-// needsAdmin is always empty. Without a runner the pkexec one is used.
+// authenticates once): the privileged helper, run through the runner, re-applies
+// the guard as root and deletes each item immediately, never to the Trash.
+// What the helper does not report is checked on disk. The result's needsAdmin
+// is always empty. Without a runner the pkexec one is used.
 RemovalResult removeWithAdmin(const std::vector<std::string>& urls);
 RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRunner& runner);
 
@@ -64,6 +93,18 @@ RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRu
 // rights; true when the tool reported no error. `volume` does not enter the command.
 bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume);
 bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume, PrivilegedRunner& runner);
+
+// The privileged helper: a program beside the running executable (found from
+// /proc/self/exe), run as root. It reads absolute real paths, each ended by a
+// NUL, on standard input, and takes "--home HOME", the home folder the guard
+// protects (else the one of the user pkexec names in PKEXEC_UID).
+inline constexpr std::string_view privilegedHelperName = "vessora-privileged-remove";
+// Its path, or empty when it is not there.
+std::string privilegedHelperPath();
+// The helper's work, as root: deletes each requested item (paths must be
+// real) and returns the report removeWithAdmin reads. `allRemoved` tells
+// whether every item went.
+std::string serveAdminRequest(const std::string& request, bool& allRemoved);
 
 // The pieces of the privileged commands, for the macOS script and for tests.
 // One shell word: every ' becomes '\'' and the whole is wrapped in '...'.

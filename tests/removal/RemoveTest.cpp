@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <filesystem>
+#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace vessora;
@@ -25,7 +26,7 @@ TEST(Remove, ResultListsPartitionTheInputInOrder) {
         ASSERT_EQ(result.failed.size(), 3u);
         EXPECT_EQ(result.failed[0], (RemovalFailure{"/etc", "/etc is a structural directory and is never removed."}));
         EXPECT_EQ(result.failed[1],
-                  (RemovalFailure{box.dir / "w/missing", box.dir / "w/missing" + " no longer exists."}));
+                  (RemovalFailure{box.dir / "w/missing", box.dir / "w/missing" + " does not exist."}));
         EXPECT_EQ(result.failed[2], (RemovalFailure{"/x", "/x is too close to the volume root to remove safely."}));
         EXPECT_TRUE(result.needsAdmin.empty());
         // The precomputed size wins over the disk; the others are measured.
@@ -35,85 +36,130 @@ TEST(Remove, ResultListsPartitionTheInputInOrder) {
     }
 }
 
-TEST(Remove, UrlsAreReportedAsGivenAndTheGuardedPathIsRemoved) {
+TEST(Remove, UrlsAreReportedAsGivenAndDotDotFollowsTheRealFolder) {
     test::TrashHome box;
     test::writeFile(box.dir / "w/file", 10);
     test::writeFile(box.dir / "elsewhere/file", 10);
-    // "link/.." is lexically w, physically elsewhere: the guarded item is the one removed.
+    // "link/.." is lexically w, but the kernel takes it to elsewhere: so does the remover.
     ASSERT_EQ(::symlink((box.dir / "elsewhere/sub").c_str(), (box.dir / "w/link").c_str()), 0);
     test::makeDirs(box.dir / "elsewhere/sub");
     const std::string given = box.dir / "w/link/../file/";
     RemovalResult result = Remover::remove({given}, RemovalMode::deleteImmediately);
     EXPECT_EQ(result.succeeded, std::vector<std::string>{given});
-    EXPECT_FALSE(exists(box.dir / "w/file"));
-    EXPECT_TRUE(exists(box.dir / "elsewhere/file"));
+    EXPECT_TRUE(exists(box.dir / "w/file"));
+    EXPECT_FALSE(exists(box.dir / "elsewhere/file"));
 }
 
-TEST(Remove, NeverLeavesItsItem) {
+// Another process swaps the item's folder for a link between resolving and
+// acting: the chosen item goes, or nothing does; never what the link reaches.
+TEST(Remove, SwapAfterResolvingNeverRedirects) {
     for (RemovalMode mode : allRemovalModes) {
-        test::TrashHome box;
-        test::writeFile(box.dir / "outside/precious", 4096);
-        test::makeDirs(box.dir / "w");
-        ASSERT_EQ(::symlink((box.dir / "outside").c_str(), (box.dir / "w/link").c_str()), 0);
-        test::writeFile(box.dir / "w/tree/sub/file", 100);
-        ASSERT_EQ(::symlink((box.dir / "outside").c_str(), (box.dir / "w/tree/sub/inner-link").c_str()), 0);
-        ASSERT_EQ(::symlink((box.dir / "gone").c_str(), (box.dir / "w/dangling").c_str()), 0);
-
-        RemovalResult result = Remover::remove({box.dir / "w/link", box.dir / "w/tree", box.dir / "w/dangling"}, mode);
-        EXPECT_EQ(result.succeeded.size(), 3u);
-        EXPECT_TRUE(result.failed.empty());
-        EXPECT_FALSE(exists(box.dir / "w/link") || exists(box.dir / "w/tree") || exists(box.dir / "w/dangling"));
-        EXPECT_EQ(test::readText(box.dir / "outside/precious"), std::string(4096, 'x'));
-        if (mode == RemovalMode::trash) {
-            EXPECT_TRUE(std::filesystem::is_symlink(box.dir / "home/.local/share/Trash/files/link"));
+        for (const char* victimFolder : {"home/.ssh", "victim"}) {
+            test::TrashHome box;
+            const std::string victim = box.dir / victimFolder;
+            test::writeFile(victim + "/target", 100, 'v');
+            const std::string chosen = test::writeFile(box.dir / "base/p/target", 200, 'c');
+            RemovalOptions options;
+            options.afterResolving = [&](const std::string&) {
+                ASSERT_EQ(::rename((box.dir / "base/p").c_str(), (box.dir / "base/moved").c_str()), 0);
+                ASSERT_EQ(::symlink(victim.c_str(), (box.dir / "base/p").c_str()), 0);
+            };
+            RemovalResult result = Remover::remove({chosen}, mode, {}, options);
+            EXPECT_EQ(test::readText(victim + "/target"), std::string(100, 'v'));
+            EXPECT_EQ(result.succeeded, std::vector<std::string>{chosen});
+            EXPECT_FALSE(exists(box.dir / "base/moved/target"));
+            if (mode == RemovalMode::trash) {
+                EXPECT_EQ(test::readText(box.trash() + "/files/target"), std::string(200, 'c'));
+                EXPECT_NE(test::readText(box.trash() + "/info/target.trashinfo").find(box.dir / "base/moved/target"),
+                          std::string::npos);
+            }
+            // Given as real (after the question of the command line), the path now leads through a link: refused.
+            options.pathsAreReal = true;
+            options.afterResolving = {};
+            result = Remover::remove({chosen}, mode, {}, options);
+            ASSERT_EQ(result.failed.size(), 1u);
+            EXPECT_EQ(result.failed[0].reason,
+                      chosen + " was moved or replaced by a link while it was being removed; nothing was removed.");
+            EXPECT_EQ(test::readText(victim + "/target"), std::string(100, 'v'));
         }
     }
 }
 
-TEST(Remove, PermissionFailuresNeedAdministratorRights) {
+TEST(Remove, PermissionFailuresNeedAdministratorRightsAndPartialOnesAreSaid) {
     for (RemovalMode mode : allRemovalModes) {
         test::TrashHome box;
         // Root's items in root's folder; the child that tries is "nobody".
         const std::string theirs = test::writeFile(box.dir / "root-owned/file", 100);
         test::writeFile(box.dir / "root-owned/tree/inner", 100);
+        const std::string closed = test::writeFile(box.dir / "root-owned/closed/file", 100);
+        ::chmod((box.dir / "root-owned/closed").c_str(), 0700);
+        // Nobody's tree in root's folder: deleting empties it, then cannot take it away.
+        const std::string partial = box.dir / "root-owned/partial";
+        const std::string file = test::writeFile(partial + "/sub/file", 8192);
+        for (const std::string& path : {partial, partial + "/sub", file})
+            ASSERT_EQ(::lchown(path.c_str(), test::unprivilegedUid(), test::unprivilegedGid()), 0);
+        const int64_t partialSize = test::allocatedSize(file) + test::allocatedSize(partial + "/sub");
         const std::string open = box.dir / "open";
         test::makeDirs(open);
         ::chmod(open.c_str(), 0777);
+        const bool deleting = mode == RemovalMode::deleteImmediately;
         int status = test::runAsUnprivileged([&] {
             const std::string mine = test::writeFile(open + "/mine", 100);
             const int64_t mineSize = test::allocatedSize(mine);
-            RemovalResult r = Remover::remove(
-                {mine, theirs, box.dir / "root-owned/missing", box.dir / "root-owned/tree", "/etc/hosts"}, mode);
+            RemovalResult r = Remover::remove({mine, theirs, box.dir / "root-owned/missing",
+                                               box.dir / "root-owned/tree", partial, closed, "/etc/hosts"},
+                                              mode);
             bool ok = r.succeeded == std::vector<std::string>{mine} &&
-                      r.needsAdmin == std::vector<std::string>{theirs, box.dir / "root-owned/tree"} &&
+                      r.needsAdmin == std::vector<std::string>{theirs, box.dir / "root-owned/tree", partial, closed} &&
                       r.failed.size() == 2 && r.failed[0].url == box.dir / "root-owned/missing" &&
-                      r.failed[1].url == "/etc/hosts" && r.bytesFreed == mineSize;
+                      r.failed[1].url == "/etc/hosts" && r.bytesFreed == mineSize + (deleting ? partialSize : 0) &&
+                      r.partlyRemoved == (deleting ? std::vector<std::string>{partial} : std::vector<std::string>{}) &&
+                      (!deleting || Remover::needsAdminLine(r) ==
+                                        "4 items need administrator rights. 1 of them was partly removed already.");
             return ok ? 0 : 1;
         });
         EXPECT_EQ(status, 0) << displayText(mode);
-        EXPECT_TRUE(exists(theirs));
-        EXPECT_TRUE(exists(box.dir / "root-owned/tree/inner"));
+        EXPECT_TRUE(exists(theirs) && exists(box.dir / "root-owned/tree/inner") && exists(partial));
+        EXPECT_EQ(exists(file), !deleting);
     }
 }
 
-TEST(Remove, MountedVolumesRootAndReadOnlyContents) {
-    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
+    if (!test::isRoot()) GTEST_SKIP() << "mounting needs root";
     for (RemovalMode mode : allRemovalModes) {
         test::TrashHome box;
         const std::string volume = box.dir / "volume";
         ASSERT_TRUE(test::mountTmpfs(volume, 1 << 20));
         test::writeFile(volume + "/sub/file", 100);
         test::writeFile(volume + "/item", 100);
-        RemovalResult result = Remover::remove({volume}, mode);
-        EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{
-                                     {volume, volume + " is the root of a mounted volume and is never removed."}}));
-        // Read-only contents are a permission matter.
+        // A folder holding a bind mount: the mounted data would go with it.
+        test::writeFile(box.dir / "precious/data", 100);
+        test::writeFile(box.dir / "tree/file", 100);
+        test::makeDirs(box.dir / "tree/bound");
+        ASSERT_EQ(::mount((box.dir / "precious").c_str(), (box.dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr),
+                  0);
+        RemovalResult result = Remover::remove({volume, box.dir / "tree"}, mode);
+        std::vector<RemovalFailure> expected = {
+            {volume, volume + " is the root of a mounted volume and is never removed."},
+            {box.dir / "tree", box.dir / "tree" + " holds the mounted file system " + (box.dir / "tree/bound") +
+                                   " and is never removed."}};
+        EXPECT_EQ(result.failed, expected);
+        EXPECT_TRUE(exists(box.dir / "tree/file") && exists(box.dir / "precious/data"));
+        test::unmount(box.dir / "tree/bound");
+        // A read-only file system is a plain failure: administrator rights would not help.
         ASSERT_TRUE(test::remountReadOnly(volume));
-        result = Remover::remove({volume + "/sub", volume + "/item"}, mode);
-        EXPECT_EQ(result.needsAdmin, (std::vector<std::string>{volume + "/sub", volume + "/item"}));
-        EXPECT_TRUE(result.succeeded.empty() && result.failed.empty());
-        EXPECT_EQ(result.bytesFreed, 0);
-        EXPECT_TRUE(exists(volume + "/sub/file") && exists(volume + "/item"));
+        result = Remover::remove({volume + "/sub"}, mode);
+        EXPECT_EQ(result.failed,
+                  (std::vector<RemovalFailure>{{volume + "/sub", volume + "/sub is on a read-only file system."}}));
+        EXPECT_TRUE(result.needsAdmin.empty() && exists(volume + "/sub/file"));
         test::unmount(volume);
+        if (mode != RemovalMode::trash) continue;
+        // A folder holding the Trash cannot go into it.
+        test::ScopedEnv data("XDG_DATA_HOME", box.dir / "data/share");
+        test::makeDirs(box.dir / "data/share/Trash");
+        result = Remover::remove({box.dir / "data"}, mode);
+        EXPECT_EQ(result.failed,
+                  (std::vector<RemovalFailure>{
+                      {box.dir / "data", box.dir / "data" + " holds the Trash and cannot be moved into it."}}));
     }
 }

@@ -1,0 +1,66 @@
+// vessora-privileged-remove: the one program Vessora runs as root, through
+// pkexec, to delete the items that need administrator rights. It reads the
+// items' real paths, each ended by a NUL, on standard input, judges each with
+// the removal guard again as root, opens it without following any link, and
+// deletes it without crossing into another mount. Nothing ever goes to the
+// Trash from here. Standard output carries the report the caller reads.
+//
+//   pkexec /path/to/vessora-privileged-remove [--home HOME] < items
+
+#include "removal/Remover.h"
+#include "support/ProcessLimits.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <pwd.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// The home folder the guard protects: the caller's, as given, else the home
+// of the user pkexec says asked.
+std::string callerHome(int argc, char** argv, bool& usageError) {
+    std::string home;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--home" && i + 1 < argc && argv[i + 1][0] == '/') {
+            home = argv[++i];
+        } else {
+            usageError = true;
+            return {};
+        }
+    }
+    if (home.empty())
+        if (const char* uid = std::getenv("PKEXEC_UID"))
+            if (const struct passwd* entry = ::getpwuid(uid_t(std::strtoul(uid, nullptr, 10)))) home = entry->pw_dir;
+    return home;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    vessora::ProcessLimits::raiseDescriptorLimit();
+    bool usageError = false;
+    const std::string home = callerHome(argc, argv, usageError);
+    if (usageError) {
+        std::fprintf(stderr, "usage: %s [--home HOME] < NUL-separated paths\n", argv[0]);
+        return 2;
+    }
+    if (!home.empty()) ::setenv("HOME", home.c_str(), 1);
+
+    std::string request;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(STDIN_FILENO, buffer, sizeof buffer)) != 0;) {
+        if (n < 0) return 1;
+        request.append(buffer, size_t(n));
+    }
+    bool allRemoved = false;
+    const std::string report = vessora::Remover::serveAdminRequest(request, allRemoved);
+    for (size_t done = 0; done < report.size();) {
+        ssize_t n = ::write(STDOUT_FILENO, report.data() + done, report.size() - done);
+        if (n <= 0) return 1;
+        done += size_t(n);
+    }
+    return allRemoved ? 0 : 1;
+}

@@ -1,0 +1,114 @@
+#include "platform/ItemHandle.h"
+
+#include "support/Paths.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <utility>
+
+namespace vessora {
+
+namespace {
+
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+int openWithOpenat2(const std::string& folder) {
+    struct open_how how {};
+    how.flags = kFolderFlags;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    return int(::syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how));
+}
+
+} // namespace
+
+int openFolderByComponents(const std::string& folder) {
+    if (!folder.starts_with('/')) {
+        errno = EINVAL;
+        return -1;
+    }
+    int fd = ::open("/", kFolderFlags);
+    size_t at = 1;
+    while (fd >= 0 && at < folder.size()) {
+        size_t end = folder.find('/', at);
+        if (end == std::string::npos) end = folder.size();
+        const std::string component = folder.substr(at, end - at);
+        at = end + 1;
+        if (component.empty()) continue;
+        if (component == "." || component == "..") {
+            ::close(fd);
+            errno = EINVAL;
+            return -1;
+        }
+        int next = ::openat(fd, component.c_str(), kFolderFlags | O_NOFOLLOW);
+        int e = errno;
+        // O_PATH with O_NOFOLLOW opens a link itself instead of failing: refuse it.
+        struct stat st;
+        if (next >= 0 && (::fstat(next, &st) != 0 || !S_ISDIR(st.st_mode))) {
+            ::close(next);
+            next = -1;
+            e = ELOOP;
+        }
+        ::close(fd);
+        fd = next;
+        errno = e;
+    }
+    return fd;
+}
+
+ItemHandle::ItemHandle(ItemHandle&& other) noexcept { *this = std::move(other); }
+
+ItemHandle& ItemHandle::operator=(ItemHandle&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        error_ = other.error_;
+        name_ = std::move(other.name_);
+        folderPath_ = std::move(other.folderPath_);
+    }
+    return *this;
+}
+
+ItemHandle::~ItemHandle() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+ItemHandle ItemHandle::open(const std::string& folder, const std::string& name) {
+    ItemHandle handle;
+    handle.name_ = name;
+    int fd = openWithOpenat2(folder);
+    if (fd < 0 && (errno == ENOSYS || errno == EPERM)) fd = openFolderByComponents(folder);
+    if (fd < 0) {
+        handle.error_ = errno;
+        return handle;
+    }
+    handle.fd_ = fd;
+    handle.folderPath_ = realPathOf(fd);
+    // Without /proc the path just opened is the real one: no link was followed.
+    if (handle.folderPath_.empty()) handle.folderPath_ = Paths::standardize(folder);
+    return handle;
+}
+
+std::string ItemHandle::path() const { return Paths::join(folderPath_, name_); }
+
+std::string realPathOf(int fd) {
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    std::string buffer(PATH_MAX, '\0');
+    for (;;) {
+        ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size());
+        if (n < 0) return {};
+        if (size_t(n) < buffer.size()) {
+            buffer.resize(size_t(n));
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    if (!buffer.starts_with('/') || buffer.ends_with(" (deleted)")) return {};
+    return buffer;
+}
+
+} // namespace vessora

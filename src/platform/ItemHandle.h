@@ -1,0 +1,49 @@
+#pragma once
+// An item reached once, for removal: a descriptor of the folder holding it,
+// opened without following a link at any component, and the item's name in
+// that folder. Every later step (judging, measuring, unlinking, renaming into
+// the Trash) works relative to the descriptor, so another process that swaps
+// a folder on the way for a link can make the removal fail but never redirect it.
+
+#include <string>
+
+namespace vessora {
+
+class ItemHandle {
+public:
+    ItemHandle() = default;
+    ItemHandle(ItemHandle&& other) noexcept;
+    ItemHandle& operator=(ItemHandle&& other) noexcept;
+    ItemHandle(const ItemHandle&) = delete;
+    ItemHandle& operator=(const ItemHandle&) = delete;
+    ~ItemHandle();
+
+    // Opens `folder`, an absolute path whose every component is a real folder
+    // (no link, no "." or ".."), refusing to follow a link anywhere (ELOOP or
+    // ENOTDIR then), for the item `name` in it.
+    static ItemHandle open(const std::string& folder, const std::string& name);
+
+    bool ok() const { return fd_ >= 0; }
+    int error() const { return error_; } // errno when the folder could not be opened
+    int folder() const { return fd_; }   // an O_PATH descriptor, usable with the *at calls
+    const std::string& name() const { return name_; }
+    // The folder's real path, read back from the descriptor when it was opened.
+    const std::string& folderPath() const { return folderPath_; }
+    std::string path() const;
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+    std::string name_;
+    std::string folderPath_;
+};
+
+// The real path of the folder open at `fd` as the kernel knows it now; empty
+// when it cannot be told (or the folder was removed meanwhile).
+std::string realPathOf(int fd);
+
+// Opens `folder` component by component with O_NOFOLLOW, the way used when
+// the kernel lacks openat2. Returns the descriptor, or -1 with errno set.
+int openFolderByComponents(const std::string& folder);
+
+} // namespace vessora
