@@ -3,7 +3,7 @@
 BUILD := build
 JOBS  := $(shell nproc)
 
-.PHONY: all deps build run test bench tsan format clean
+.PHONY: all deps build run test bench tsan format clean install uninstall package
 
 all: build
 
@@ -30,8 +30,22 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	ctest --test-dir build-tsan --output-on-failure
 
+# Installs into ~/.local unless PREFIX says otherwise; DESTDIR stages as usual.
+PREFIX ?= $(HOME)/.local
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	DESTDIR=$(DESTDIR) cmake --build $(BUILD) --target uninstall
+
+# The Debian package, installing to /usr: build-package/vessora_VERSION_amd64.deb
+package: deps
+	cmake --preset package
+	cmake --build build-package -j $(JOBS)
+	cd build-package && cpack -G DEB
+
 format:
 	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-release build-tsan
+	rm -rf $(BUILD) build-release build-tsan build-package
