@@ -6,7 +6,7 @@
 BUILD := build
 JOBS  := $(shell nproc)
 
-.PHONY: all deps build run test bench tsan fuzz format clean
+.PHONY: all deps build run test bench tsan fuzz format clean install uninstall package
 
 all: build
 
@@ -48,8 +48,22 @@ fuzz: deps
 	    -artifact_prefix=build-fuzz/found/$$t/ build-fuzz/corpus/$$t fuzz/corpus/$$t; \
 	done
 
+# Installs into ~/.local unless PREFIX says otherwise; DESTDIR stages as usual.
+PREFIX ?= $(HOME)/.local
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	DESTDIR=$(DESTDIR) cmake --build $(BUILD) --target uninstall
+
+# The Debian package, installing to /usr: build-package/vessora_VERSION_amd64.deb
+package: deps
+	cmake --preset package
+	cmake --build build-package -j $(JOBS)
+	cd build-package && cpack -G DEB
+
 format:
 	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-release build-tsan build-fuzz
+	rm -rf $(BUILD) build-release build-tsan build-fuzz build-package

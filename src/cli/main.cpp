@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
     if (argc < 2) return usage(stderr);
     std::string name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") return usage(stdout);
+    if (name == "--version") {
+        std::printf("vessora %s\n", VESSORA_VERSION);
+        return 0;
+    }
     Arguments args(argv + 2, argv + argc);
     for (const auto& c : kCommands)
         if (name == c.name) return c.run(args);

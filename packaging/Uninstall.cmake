@@ -1,0 +1,28 @@
+# Removes every file the last install wrote (install_manifest.txt, with
+# DESTDIR as it was given then), then lib/vessora itself: that folder is ours
+# alone, and after a self-update the bundle holds files no manifest lists.
+# Shared folders such as share/applications are never removed.
+if(NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (run the install first).")
+endif()
+file(STRINGS "${MANIFEST}" files)
+set(bundle_roots)
+foreach(file IN LISTS files)
+  set(path "$ENV{DESTDIR}${file}")
+  if(IS_SYMLINK "${path}" OR EXISTS "${path}")
+    message(STATUS "Removing ${path}")
+    file(REMOVE "${path}")
+  endif()
+  string(FIND "${file}" "/${BUNDLE_SUFFIX}/" at)
+  if(at GREATER -1)
+    string(SUBSTRING "${file}" 0 ${at} prefix)
+    list(APPEND bundle_roots "$ENV{DESTDIR}${prefix}/${BUNDLE_SUFFIX}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES bundle_roots)
+foreach(root IN LISTS bundle_roots)
+  if(IS_DIRECTORY "${root}" AND NOT IS_SYMLINK "${root}")
+    message(STATUS "Removing ${root}")
+    file(REMOVE_RECURSE "${root}")
+  endif()
+endforeach()
