@@ -121,6 +121,10 @@ QUrl Updater::buildFeedUrl() { return QUrl(QString::fromUtf8(BuildSettings::feed
 
 Updater::PinnedKeys Updater::releaseKeys() { return {{BuildSettings::team, BuildSettings::releasePublicKey}}; }
 
+QList<QSslCertificate> Updater::buildExtraCaCertificates() {
+    return QSslCertificate::fromData(QByteArray(BuildSettings::extraCaCertificates), QSsl::Pem);
+}
+
 std::string Updater::expectedTeam() { return BuildSettings::team; }
 
 Updater::Updater(QUrl feedUrl, PinnedKeys pinnedKeys, QList<QSslCertificate> extraCaCertificates, QObject* parent)

@@ -60,12 +60,14 @@ public:
     // The build settings: feed, the release key pinned for the app's team, the team.
     static QUrl buildFeedUrl();
     static PinnedKeys releaseKeys();
+    // Certificate authorities the build adds for the feed (none in releases).
+    static QList<QSslCertificate> buildExtraCaCertificates();
     static std::string expectedTeam();
 
     // `extraCaCertificates` are trusted in addition to the system's for this
     // updater's connections only; certificate errors are never ignored.
     explicit Updater(QUrl feedUrl = buildFeedUrl(), PinnedKeys pinnedKeys = releaseKeys(),
-                     QList<QSslCertificate> extraCaCertificates = {}, QObject* parent = nullptr);
+                     QList<QSslCertificate> extraCaCertificates = buildExtraCaCertificates(), QObject* parent = nullptr);
     ~Updater() override;
 
     // Where the installed app and the system description live. They default to
