@@ -52,7 +52,9 @@ using PendingRemoval = PendingDeletion<CleanupEntry, RemovalMode>;
 
 class CorvaneModel : public QObject {
     Q_OBJECT
-    // Published fields, in declaration order. Each notifies on every assignment.
+    // Published fields, in declaration order. Each notifies when its value
+    // changes; lastResult and pendingDeletion notify on every assignment, so
+    // that each result reaches its alert even when it equals the last one.
     Q_PROPERTY(std::vector<vessora::VolumeInfo> volumes READ volumes NOTIFY volumesChanged)
     Q_PROPERTY(std::vector<vessora::LocalSnapshot> snapshots READ snapshots NOTIFY snapshotsChanged)
     Q_PROPERTY(bool hasFullDiskAccess READ hasFullDiskAccess NOTIFY hasFullDiskAccessChanged)
@@ -224,17 +226,24 @@ private:
 
     void assertMainThread() const;
     // Every write of a published field goes through here: main thread only,
-    // and every assignment notifies, equal value or not.
+    // and observers hear of it only when the value changed.
     template <class T, class V> void publish(T& field, V&& value, Signal changed) {
+        assertMainThread();
+        if (field == value) return;
+        field = std::forward<V>(value);
+        emit(this->*changed)();
+    }
+    // For the two fields whose every assignment is news (each result an alert).
+    template <class T, class V> void publishAlways(T& field, V&& value, Signal changed) {
         assertMainThread();
         field = std::forward<V>(value);
         emit(this->*changed)();
     }
-    // An in-place change of a published list (one element replaced or pruned).
+    // An in-place change of a published list; `edit` returns whether it
+    // changed anything, and only then are observers told.
     template <class T, class F> void change(T& field, F&& edit, Signal changed) {
         assertMainThread();
-        edit(field);
-        emit(this->*changed)();
+        if (edit(field)) emit(this->*changed)();
     }
 
     // Replaces the first element whose key equals the value's key; without

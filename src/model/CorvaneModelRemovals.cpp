@@ -36,7 +36,7 @@ std::string plural(size_t count, const std::string& noun) { return noun + (count
 } // namespace
 
 std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) {
-    publish(lastResult_, result, &CorvaneModel::lastResultChanged);
+    publishAlways(lastResult_, result, &CorvaneModel::lastResultChanged);
     publish(totalFreedThisSession_, totalFreedThisSession_ + result.bytesFreed,
             &CorvaneModel::totalFreedThisSessionChanged);
     refreshVolumes();
@@ -59,8 +59,10 @@ void CorvaneModel::pruneCleanupTargets(const std::set<std::string>& removed) {
     change(
         cleanupTargets_,
         [&](auto& targets) {
+            bool pruned = false;
             for (auto& target : targets)
-                pruneRemoved(target.entries, removed, [](const CleanupEntry& entry) { return entry.url; });
+                pruned |= pruneRemoved(target.entries, removed, [](const CleanupEntry& entry) { return entry.url; });
+            return pruned;
         },
         &CorvaneModel::cleanupTargetsChanged);
 }
@@ -69,8 +71,10 @@ void CorvaneModel::pruneLeftovers(const std::set<std::string>& removed) {
     change(
         apps_,
         [&](auto& rows) {
+            bool pruned = false;
             for (auto& row : rows)
-                pruneRemoved(row.leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+                pruned |= pruneRemoved(row.leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+            return pruned;
         },
         &CorvaneModel::appsChanged);
 }
@@ -120,13 +124,16 @@ void CorvaneModel::removeCategoryEntries(const std::vector<CleanupEntry>& entrie
     change(
         categories_,
         [&](auto& categories) {
+            bool pruned = false;
             for (auto& category : categories) {
                 if (!pruneRemoved(category.entries, removed, [](const CleanupEntry& entry) { return entry.url; }))
                     continue;
+                pruned = true;
                 int64_t size = 0;
                 for (const auto& entry : category.entries) size += entry.size;
                 category.size = size;
             }
+            return pruned;
         },
         &CorvaneModel::categoriesChanged);
     resolveRemainder();
@@ -151,7 +158,8 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
     const std::string& bundle = app.app.url;
     if (includeBundle && isRemoved(removed, bundle)) {
         change(
-            apps_, [&](auto& rows) { std::erase_if(rows, [&](const AppRow& row) { return row.app.url == bundle; }); },
+            apps_,
+            [&](auto& rows) { return std::erase_if(rows, [&](const AppRow& row) { return row.app.url == bundle; }) > 0; },
             &CorvaneModel::appsChanged);
         return;
     }
@@ -160,7 +168,7 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
         change(
             apps_,
             [&](auto& rows) {
-                pruneRemoved(rows[i].leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+                return pruneRemoved(rows[i].leftovers, removed, [](const LeftoverItem& item) { return item.url; });
             },
             &CorvaneModel::appsChanged);
         return;
@@ -202,12 +210,12 @@ void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, c
                 publish(archiveStatus_, std::nullopt, &CorvaneModel::archiveStatusChanged);
                 if (pending) {
                     publish(lastArchiveDestination_, result.destination, &CorvaneModel::lastArchiveDestinationChanged);
-                    publish(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);
+                    publishAlways(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);
                     return;
                 }
                 RemovalResult failure;
                 for (const auto& failed : result.failed) failure.failed.push_back({failed.url, failed.reason});
-                publish(lastResult_, std::move(failure), &CorvaneModel::lastResultChanged);
+                publishAlways(lastResult_, std::move(failure), &CorvaneModel::lastResultChanged);
                 const std::string reason =
                     result.failed.empty() ? "The copy could not be verified." : result.failed.front().reason;
                 publish(archiveError_, "Nothing was deleted. " + reason, &CorvaneModel::archiveErrorChanged);
@@ -220,7 +228,7 @@ void CorvaneModel::confirmPendingDeletion() {
     assertMainThread();
     if (!pendingDeletion_) return;
     const PendingRemoval pending = *pendingDeletion_;
-    publish(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
+    publishAlways(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
     removeCategoryEntries(pending.entries, pending.mode);
     publish(archiveStatus_,
             "Backed up to " + Paths::lastComponent(pending.destination) + ", then removed the originals.",
@@ -231,7 +239,7 @@ void CorvaneModel::cancelPendingDeletion() {
     assertMainThread();
     if (!pendingDeletion_) return;
     const PendingRemoval pending = *pendingDeletion_;
-    publish(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
+    publishAlways(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
     publish(archiveStatus_, "Backup kept at " + Paths::lastComponent(pending.destination) + ". Nothing was deleted.",
             &CorvaneModel::archiveStatusChanged);
 }
