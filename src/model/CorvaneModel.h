@@ -187,6 +187,14 @@ public slots:
     void sampleProgress();
 
 signals:
+    // A removal edits the tree in two steps per parent that loses children.
+    // First the children's current indices, ascending, while the tree is
+    // still unchanged; then, once they are detached and the sizes of the
+    // parent and all its ancestors are updated, the parent again. Siblings
+    // are never re-sorted. A new tree is announced by treeChanged instead.
+    void treeNodesAboutToBeRemoved(const vessora::FSNodeRef& parent, const std::vector<int>& rows);
+    void treeNodesRemoved(const vessora::FSNodeRef& parent);
+
     void volumesChanged();
     void snapshotsChanged();
     void hasFullDiskAccessChanged();
@@ -270,7 +278,10 @@ private:
     RemovalResult removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
     void pruneCleanupTargets(const std::set<std::string>& removed);
     void pruneLeftovers(const std::set<std::string>& removed);
-    void detach(const FSNodeRef& node);
+    // Takes the removed nodes out of the published tree, parent by parent.
+    void detach(const std::vector<FSNodeRef>& nodes, const std::set<std::string>& removed);
+    // The tree's own reference to a node of it.
+    FSNodeRef refOf(FSNode* node) const;
 
     // Cancellation test handed to engines: true only once the model is going away.
     std::function<bool()> stopping() const;

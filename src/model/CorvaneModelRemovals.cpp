@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_set>
 
 namespace vessora {
 
@@ -91,25 +92,62 @@ void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode 
         sizes[node->path()] = node->size;
     }
     const auto removed = publishRemoval(Remover::remove(urls, mode, sizes));
-    for (const auto& node : removable)
-        if (isRemoved(removed, node->path())) detach(node);
+    detach(removable, removed);
 }
 
-void CorvaneModel::detach(const FSNodeRef& node) {
+FSNodeRef CorvaneModel::refOf(FSNode* node) const {
+    if (node == tree_.get()) return tree_;
+    for (const auto& child : node->parent()->children())
+        if (child.get() == node) return child;
+    return nullptr;
+}
+
+void CorvaneModel::detach(const std::vector<FSNodeRef>& nodes, const std::set<std::string>& removed) {
     assertMainThread();
-    FSNode* const parent = node->parent();
-    const int64_t size = node->size;
-    const int64_t fileCount = node->fileCount;
-    // A node listed twice in one removal has no parent the second time, so
-    // its size is taken off its old ancestors only once.
-    if (parent && parent->removeChild(node.get())) {
+    if (!tree_) return;
+    // Only nodes of the published tree count (a rescan may have replaced the
+    // tree the selection came from), each once however often it was listed.
+    std::unordered_set<const FSNode*> chosen;
+    for (const auto& node : nodes) {
+        if (!isRemoved(removed, node->path())) continue;
+        const FSNode* root = node.get();
+        while (root->parent()) root = root->parent();
+        if (root == tree_.get() && node != tree_) chosen.insert(node.get());
+    }
+    // A node below another removed node leaves with it: its size is already
+    // in that node's, and announcing it would name a parent that is gone.
+    std::vector<FSNode*> parents;
+    for (const auto& node : nodes) {
+        if (!chosen.count(node.get())) continue;
+        bool inside = false;
+        for (const FSNode* above = node->parent(); above && !inside; above = above->parent())
+            inside = chosen.count(above) > 0;
+        if (inside) {
+            chosen.erase(node.get());
+            continue;
+        }
+        if (std::find(parents.begin(), parents.end(), node->parent()) == parents.end())
+            parents.push_back(node->parent());
+    }
+    for (FSNode* parent : parents) {
+        const FSNodeRef parentRef = refOf(parent);
+        std::vector<int> rows;
+        for (size_t i = 0; i < parent->children().size(); ++i)
+            if (chosen.count(parent->children()[i].get())) rows.push_back(int(i));
+        emit treeNodesAboutToBeRemoved(parentRef, rows);
+        int64_t size = 0, fileCount = 0;
+        for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+            const FSNodeRef child = parent->removeChild(parent->children()[size_t(*row)].get());
+            size += child->size;
+            fileCount += child->fileCount;
+        }
+        // The ancestors' logical sizes and folder counts are left as scanned.
         for (FSNode* ancestor = parent; ancestor; ancestor = ancestor->parent()) {
             ancestor->size -= size;
             ancestor->fileCount -= fileCount;
         }
+        emit treeNodesRemoved(parentRef);
     }
-    // The tree changed in place; no field was assigned.
-    emit treeChanged();
 }
 
 void CorvaneModel::removeCleanupEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {

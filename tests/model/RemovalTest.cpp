@@ -22,6 +22,7 @@ protected:
             if (auto found = find(child, path, aggregate)) return found;
         return nullptr;
     }
+    static void removeAndWait(CorvaneModel&, const std::function<void()>& removal) { removal(); }
     static std::vector<std::string> names(const FSNodeRef& node) {
         std::vector<std::string> result;
         for (const auto& child : node->children()) result.push_back(child->name());
@@ -29,7 +30,26 @@ protected:
     }
 };
 
-TEST_F(RemovalTest, RemovingANodeDetachesItAndShrinksOnlyItsAncestors) {
+// Records the two steps of each tree edit as the model announces them,
+// with what the tree looked like at that moment.
+struct TreeEdits {
+    explicit TreeEdits(CorvaneModel& model) {
+        QObject::connect(&model, &CorvaneModel::treeNodesAboutToBeRemoved,
+                         [&](const FSNodeRef& parent, const std::vector<int>& rows) {
+                             std::string text = "about " + parent->name() + " of " +
+                                                std::to_string(parent->children().size()) + ":";
+                             for (int row : rows) text += " " + parent->children()[size_t(row)]->name();
+                             log.push_back(text + " size " + std::to_string(parent->size));
+                         });
+        QObject::connect(&model, &CorvaneModel::treeNodesRemoved, [&](const FSNodeRef& parent) {
+            log.push_back("removed " + parent->name() + " of " + std::to_string(parent->children().size()) +
+                          " size " + std::to_string(parent->size));
+        });
+    }
+    std::vector<std::string> log;
+};
+
+TEST_F(RemovalTest, RemovingNodesDetachesThemInTwoStepsAndShrinksOnlyTheirAncestors) {
     const std::string root = path("tree");
     writeFile(root + "/a/two", 2 << 20);
     writeFile(root + "/a/three", 3 << 20);
@@ -40,33 +60,34 @@ TEST_F(RemovalTest, RemovingANodeDetachesItAndShrinksOnlyItsAncestors) {
     const FSNodeRef tree = model->tree();
     const FSNodeRef a = find(tree, root + "/a");
     const FSNodeRef two = find(tree, root + "/a/two");
+    const FSNodeRef onehalf = find(tree, root + "/a/onehalf");
     const FSNodeRef lump = find(tree, root + "/a", true);
-    ASSERT_TRUE(a && two && lump);
+    ASSERT_TRUE(a && two && lump && onehalf);
     ASSERT_EQ(names(a), (std::vector<std::string>{"three", "two", "onehalf", "3 smaller items"}));
     const int64_t aSize = a->size, aFiles = a->fileCount;
     const int64_t rootSize = tree->size, rootFiles = tree->fileCount;
-    const int64_t twoSize = two->size, scanBytes = model->scanBytes(), scanFiles = model->scanFiles();
+    const int64_t gone = two->size + onehalf->size, scanBytes = model->scanBytes(), scanFiles = model->scanFiles();
     const int refreshes = volumes->calls;
-    SignalCounter treeChanges(*model, &CorvaneModel::treeChanged);
+    TreeEdits edits(*model);
 
-    // The lump is never removed; the file node is, and listing it twice
-    // takes its size off the ancestors once.
-    model->removeNodes({two, lump, two}, RemovalMode::deleteImmediately);
+    // The lump is never removed; a node listed twice is taken out once.
+    removeAndWait(*model, [&] { model->removeNodes({onehalf, two, lump, two}, RemovalMode::deleteImmediately); });
 
     EXPECT_FALSE(exists(root + "/a/two"));
     EXPECT_TRUE(exists(root + "/a/small0"));
     ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/a/two"}));
-    EXPECT_EQ(model->lastResult()->bytesFreed, twoSize);
-    EXPECT_EQ(model->totalFreedThisSession(), twoSize);
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/a/onehalf", root + "/a/two"}));
+    EXPECT_EQ(model->lastResult()->bytesFreed, gone);
+    EXPECT_EQ(model->totalFreedThisSession(), gone);
     EXPECT_EQ(volumes->calls, refreshes + 1);
-    EXPECT_GE(treeChanges.count(), 1);
+    EXPECT_EQ(edits.log, (std::vector<std::string>{
+                             "about a of 4: two onehalf size " + std::to_string(aSize),
+                             "removed a of 2 size " + std::to_string(aSize - gone)}));
 
-    EXPECT_EQ(names(a), (std::vector<std::string>{"three", "onehalf", "3 smaller items"}));
-    EXPECT_EQ(a->size, aSize - twoSize);
-    EXPECT_EQ(a->fileCount, aFiles - 1);
-    EXPECT_EQ(tree->size, rootSize - twoSize);
-    EXPECT_EQ(tree->fileCount, rootFiles - 1);
+    EXPECT_EQ(names(a), (std::vector<std::string>{"three", "3 smaller items"}));
+    EXPECT_EQ(a->fileCount, aFiles - 2);
+    EXPECT_EQ(tree->size, rootSize - gone);
+    EXPECT_EQ(tree->fileCount, rootFiles - 2);
     EXPECT_EQ(model->scanBytes(), scanBytes);
     EXPECT_EQ(model->scanFiles(), scanFiles);
     // A selection that still holds the node can still read it.
@@ -83,20 +104,25 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
     auto model = scanned(root);
     const FSNodeRef tree = model->tree();
     const FSNodeRef b = find(tree, root + "/b");
+    const FSNodeRef bBig = find(tree, root + "/b/big");
     const FSNodeRef gone = find(tree, root + "/gone");
-    ASSERT_TRUE(b && gone);
+    ASSERT_TRUE(b && gone && bBig);
     ::unlink((root + "/gone").c_str()); // removed behind the model's back
     const int64_t rootSize = tree->size;
+    TreeEdits edits(*model);
 
-    model->removeNodes({gone, b}, RemovalMode::trash);
+    // The file inside the folder is gone with it: only the folder is announced.
+    removeAndWait(*model, [&] { model->removeNodes({gone, bBig, b}, RemovalMode::trash); });
 
     ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/b"}));
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/b/big", root + "/b"}));
     ASSERT_EQ(model->lastResult()->failed.size(), 1u);
     EXPECT_EQ(model->lastResult()->failed[0].url, root + "/gone");
-    EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b/big"));
+    EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b"));
     EXPECT_EQ(tree->size, rootSize - b->size);
     EXPECT_EQ(gone->parent(), tree.get());
+    ASSERT_EQ(edits.log.size(), 2u);
+    EXPECT_EQ(edits.log[0].rfind("about tree of 3: b size", 0), 0u) << edits.log[0];
     auto left = names(tree);
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"a", "gone"}));
