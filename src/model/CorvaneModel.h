@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -88,6 +89,7 @@ class CorvaneModel : public QObject {
     Q_PROPERTY(std::optional<std::string> lastArchiveDestination READ lastArchiveDestination NOTIFY
                    lastArchiveDestinationChanged)
     Q_PROPERTY(std::string backupRoot READ backupRoot WRITE setBackupRoot NOTIFY backupRootChanged)
+    Q_PROPERTY(bool isRemoving READ isRemoving NOTIFY isRemovingChanged)
     Q_PROPERTY(std::optional<vessora::PendingRemoval> pendingDeletion READ pendingDeletion WRITE setPendingDeletion
                    NOTIFY pendingDeletionChanged)
 
@@ -131,6 +133,8 @@ public:
     const std::optional<std::string>& lastArchiveDestination() const { return lastArchiveDestination_; }
     const std::string& backupRoot() const { return backupRoot_; }
     const std::optional<PendingRemoval>& pendingDeletion() const { return pendingDeletion_; }
+    // A removal, escalation or snapshot deletion runs or waits to run.
+    bool isRemoving() const { return isRemoving_; }
 
     // The fields the screens set themselves.
     void setScanRootPath(std::string path);
@@ -166,14 +170,19 @@ public:
     void measureCleanup();
     void loadApps();
 
-    // Removals. Each runs the remover on the calling (main) thread, publishes
-    // the result, refreshes the volumes and prunes exactly what was removed.
+    // Removals. Each returns at once; the remover runs in the background, one
+    // removal after another in the order asked for, and back on the main
+    // thread the model publishes the result, refreshes the volumes and prunes
+    // exactly what was removed.
     void removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode mode);
     void removeCleanupEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
     void removeCategoryEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
     void uninstall(const AppRow& app, const std::vector<LeftoverItem>& leftovers, bool includeBundle, RemovalMode mode);
-    // Removes with administrator rights; blocks while the system asks for them.
+    // Removes with administrator rights; the system asks for them meanwhile.
     void escalate(const std::vector<std::string>& urls);
+    // Deletes a local snapshot with administrator rights; the result names the
+    // snapshot in succeeded or failed, and the snapshot list is read again.
+    void deleteSnapshot(const LocalSnapshot& snapshot);
 
     // Backs the entries up in the background; a verified copy becomes the
     // pending deletion, which confirm removes and cancel drops.
@@ -225,6 +234,7 @@ signals:
     void archiveErrorChanged();
     void lastArchiveDestinationChanged();
     void backupRootChanged();
+    void isRemovingChanged();
     void pendingDeletionChanged();
 
 private:
@@ -275,7 +285,13 @@ private:
 
     // The common steps after every removal, the set of removed paths last.
     std::set<std::string> publishRemoval(const RemovalResult& result);
-    RemovalResult removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
+    // Queues one removal: `work` runs on the pool, `apply` on the main thread.
+    void enqueueRemoval(std::function<RemovalResult()> work, std::function<void(const RemovalResult&)> apply);
+    void startNextRemoval();
+    void removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode,
+                       std::function<void(const RemovalResult&)> apply);
+    void pruneCategories(const std::set<std::string>& removed);
+    void pruneUninstalled(const std::string& bundle, bool includeBundle, const std::set<std::string>& removed);
     void pruneCleanupTargets(const std::set<std::string>& removed);
     void pruneLeftovers(const std::set<std::string>& removed);
     // Takes the removed nodes out of the published tree, parent by parent.
@@ -322,6 +338,14 @@ private:
     std::optional<std::string> lastArchiveDestination_;
     std::string backupRoot_;
     std::optional<PendingRemoval> pendingDeletion_;
+    bool isRemoving_ = false;
+
+    struct RemovalJob {
+        std::function<RemovalResult()> work;
+        std::function<void(const RemovalResult&)> apply;
+    };
+    std::deque<RemovalJob> removals_;           // waiting their turn
+    std::optional<RemovalJob> currentRemoval_; // its work on the pool, its apply kept here
 
     // Background machinery. The destructor drains both pools before any
     // member goes away; what they post after that is dropped with the queue.

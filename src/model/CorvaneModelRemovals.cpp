@@ -1,5 +1,6 @@
-// The model's removals: the remover runs on the main thread, and the model
-// then takes out of its lists exactly what the result says was removed.
+// The model's removals: the remover runs off the main thread, one removal at
+// a time in the order asked for, and the model then takes out of its lists
+// exactly what the result says was removed.
 
 #include "model/CorvaneModel.h"
 
@@ -46,14 +47,45 @@ std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) 
     return removed;
 }
 
-RemovalResult CorvaneModel::removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
+void CorvaneModel::enqueueRemoval(std::function<RemovalResult()> work, std::function<void(const RemovalResult&)> apply) {
+    assertMainThread();
+    removals_.push_back({std::move(work), std::move(apply)});
+    publish(isRemoving_, true, &CorvaneModel::isRemovingChanged);
+    if (!currentRemoval_) startNextRemoval();
+}
+
+void CorvaneModel::startNextRemoval() {
+    if (removals_.empty()) {
+        publish(isRemoving_, false, &CorvaneModel::isRemovingChanged);
+        return;
+    }
+    currentRemoval_ = std::move(removals_.front());
+    removals_.pop_front();
+    // Only the work crosses to the pool; what applies the result (it may hold
+    // tree nodes) stays on this thread.
+    Async::start(
+        tasks_,
+        [this, work = std::move(currentRemoval_->work)] {
+            RemovalResult result = work();
+            mainQueue_.post([this, result = std::move(result)] {
+                auto apply = std::move(currentRemoval_->apply);
+                currentRemoval_.reset();
+                apply(result);
+                startNextRemoval();
+            });
+        },
+        userInitiatedPriority);
+}
+
+void CorvaneModel::removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode,
+                                 std::function<void(const RemovalResult&)> apply) {
     std::vector<std::string> urls;
     std::map<std::string, int64_t> sizes;
     for (const auto& entry : entries) {
         urls.push_back(entry.url);
         sizes[entry.url] = entry.size;
     }
-    return Remover::remove(urls, mode, sizes);
+    enqueueRemoval([urls, mode, sizes] { return Remover::remove(urls, mode, sizes); }, std::move(apply));
 }
 
 void CorvaneModel::pruneCleanupTargets(const std::set<std::string>& removed) {
@@ -91,8 +123,8 @@ void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode 
         urls.push_back(node->path());
         sizes[node->path()] = node->size;
     }
-    const auto removed = publishRemoval(Remover::remove(urls, mode, sizes));
-    detach(removable, removed);
+    enqueueRemoval([urls, mode, sizes] { return Remover::remove(urls, mode, sizes); },
+                   [this, removable](const RemovalResult& result) { detach(removable, publishRemoval(result)); });
 }
 
 FSNodeRef CorvaneModel::refOf(FSNode* node) const {
@@ -152,13 +184,16 @@ void CorvaneModel::detach(const std::vector<FSNodeRef>& nodes, const std::set<st
 
 void CorvaneModel::removeCleanupEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
     assertMainThread();
-    const auto removed = publishRemoval(removeEntries(entries, mode));
-    pruneCleanupTargets(removed);
+    removeEntries(entries, mode,
+                  [this](const RemovalResult& result) { pruneCleanupTargets(publishRemoval(result)); });
 }
 
 void CorvaneModel::removeCategoryEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
     assertMainThread();
-    const auto removed = publishRemoval(removeEntries(entries, mode));
+    removeEntries(entries, mode, [this](const RemovalResult& result) { pruneCategories(publishRemoval(result)); });
+}
+
+void CorvaneModel::pruneCategories(const std::set<std::string>& removed) {
     change(
         categories_,
         [&](auto& categories) {
@@ -191,9 +226,14 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
         sizes[leftover.url] = leftover.size;
     }
     if (urls.empty()) return;
+    enqueueRemoval([urls, mode, sizes] { return Remover::remove(urls, mode, sizes); },
+                   [this, bundle = app.app.url, includeBundle](const RemovalResult& result) {
+                       pruneUninstalled(bundle, includeBundle, publishRemoval(result));
+                   });
+}
 
-    const auto removed = publishRemoval(Remover::remove(urls, mode, sizes));
-    const std::string& bundle = app.app.url;
+void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundle,
+                                    const std::set<std::string>& removed) {
     if (includeBundle && isRemoved(removed, bundle)) {
         change(
             apps_,
@@ -215,13 +255,44 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
 
 void CorvaneModel::escalate(const std::vector<std::string>& urls) {
     assertMainThread();
-    const auto& runner = environment_.privilegedRunner;
-    const auto removed =
-        publishRemoval(runner ? Remover::removeWithAdmin(urls, *runner) : Remover::removeWithAdmin(urls));
-    // Only the leftovers and cleanup entries are pruned: categories and the
-    // tree keep their items until they are measured again.
-    pruneLeftovers(removed);
-    pruneCleanupTargets(removed);
+    enqueueRemoval(
+        [urls, runner = environment_.privilegedRunner] {
+            return runner ? Remover::removeWithAdmin(urls, *runner) : Remover::removeWithAdmin(urls);
+        },
+        [this](const RemovalResult& result) {
+            const auto removed = publishRemoval(result);
+            // Only the leftovers and cleanup entries are pruned: categories and
+            // the tree keep their items until they are measured again.
+            pruneLeftovers(removed);
+            pruneCleanupTargets(removed);
+        });
+}
+
+void CorvaneModel::deleteSnapshot(const LocalSnapshot& snapshot) {
+    assertMainThread();
+    enqueueRemoval(
+        [snapshot, runner = environment_.privilegedRunner] {
+            const bool deleted =
+                runner ? Remover::deleteSnapshot(snapshot, "/", *runner) : Remover::deleteSnapshot(snapshot, "/");
+            RemovalResult result;
+            if (deleted)
+                result.succeeded.push_back(snapshot.name);
+            else
+                result.failed.push_back({snapshot.name, "The snapshot could not be deleted."});
+            return result;
+        },
+        [this, name = snapshot.name](const RemovalResult& result) {
+            // Out of the list at once; the listing that the refresh starts
+            // confirms it a moment later.
+            if (!result.succeeded.empty())
+                change(
+                    snapshots_,
+                    [&](auto& list) {
+                        return std::erase_if(list, [&](const LocalSnapshot& s) { return s.name == name; }) > 0;
+                    },
+                    &CorvaneModel::snapshotsChanged);
+            publishRemoval(result);
+        });
 }
 
 // Back up first, then remove on confirmation.
@@ -267,10 +338,11 @@ void CorvaneModel::confirmPendingDeletion() {
     if (!pendingDeletion_) return;
     const PendingRemoval pending = *pendingDeletion_;
     publishAlways(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
-    removeCategoryEntries(pending.entries, pending.mode);
-    publish(archiveStatus_,
-            "Backed up to " + Paths::lastComponent(pending.destination) + ", then removed the originals.",
-            &CorvaneModel::archiveStatusChanged);
+    removeEntries(pending.entries, pending.mode, [this, destination = pending.destination](const RemovalResult& result) {
+        pruneCategories(publishRemoval(result));
+        publish(archiveStatus_, "Backed up to " + Paths::lastComponent(destination) + ", then removed the originals.",
+                &CorvaneModel::archiveStatusChanged);
+    });
 }
 
 void CorvaneModel::cancelPendingDeletion() {
