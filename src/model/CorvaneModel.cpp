@@ -3,6 +3,7 @@
 #include "apps/AppInventory.h"
 #include "catalog/Permissions.h"
 #include "model/MeasurementRun.h"
+#include "model/Pruning.h"
 #include "scan/DiskScanner.h"
 #include "scan/ScanOptions.h"
 #include "support/Paths.h"
@@ -53,6 +54,10 @@ CorvaneModel::CorvaneModel(ModelEnvironment environment, QObject* parent)
     if (!environment_.readVolumes) environment_.readVolumes = [] { return VolumeInfo::current(); };
     if (!environment_.readFullDiskAccess)
         environment_.readFullDiskAccess = [] { return Permissions::hasFullDiskAccess(); };
+    if (!environment_.measureCleanupTarget)
+        environment_.measureCleanupTarget = [](const CleanupTarget& target, const std::function<bool()>& cancelled) {
+            return CleanupCatalog::measure(target, cancelled);
+        };
     if (!environment_.listSnapshots)
         environment_.listSnapshots = [](const std::string& volume) { return LocalSnapshot::list(volume); };
 
@@ -271,9 +276,11 @@ template <class Definition, class Result>
 void CorvaneModel::measureInto(const std::vector<Definition>& definitions,
                                std::function<Result(const Definition&)> measure,
                                std::vector<Result> CorvaneModel::*list, Signal listChanged,
-                               double CorvaneModel::*progress, Signal progressChanged) {
+                               double CorvaneModel::*progress, Signal progressChanged,
+                               std::set<std::string> CorvaneModel::*removedSince) {
     measureEach<Definition, Result>(workers_, definitions, std::move(measure), [=, this](Result result, double done) {
         mainQueue_.post([=, this, result = std::move(result)]() mutable {
+            Pruning::prune(result, this->*removedSince);
             replaceById(this->*list, std::move(result), listChanged);
             publish(this->*progress, done, progressChanged);
         });
@@ -284,6 +291,7 @@ void CorvaneModel::measureCategories() {
     if (!beginRun(isMeasuringCategories_, &CorvaneModel::isMeasuringCategoriesChanged, categoryProgress_,
                   &CorvaneModel::categoryProgressChanged))
         return;
+    removedDuringCategories_.clear();
     Async::start(
         tasks_,
         [this, definitions = StorageCategories::all(), cancelled = stopping()] {
@@ -293,13 +301,15 @@ void CorvaneModel::measureCategories() {
                     return StorageCategories::measure(category, cancelled);
                 },
                 &CorvaneModel::categories_, &CorvaneModel::categoriesChanged, &CorvaneModel::categoryProgress_,
-                &CorvaneModel::categoryProgressChanged);
+                &CorvaneModel::categoryProgressChanged, &CorvaneModel::removedDuringCategories_);
             mainQueue_.post([this] {
                 resolveRemainder();
                 publish(categoryProgress_, 1.0, &CorvaneModel::categoryProgressChanged);
             });
             auto entries = StorageCategories::measureSystemDataEntries(cancelled);
             mainQueue_.post([this, entries = std::move(entries)]() mutable {
+                Pruning::prune(entries, removedDuringCategories_);
+                removedDuringCategories_.clear();
                 for (size_t i = 0; i < categories_.size(); ++i) {
                     if (categories_[i].category.measurement != CategoryMeasurement::remainder) continue;
                     change(
@@ -343,15 +353,17 @@ void CorvaneModel::measureCleanup() {
     if (!beginRun(isMeasuringCleanup_, &CorvaneModel::isMeasuringCleanupChanged, cleanupProgress_,
                   &CorvaneModel::cleanupProgressChanged))
         return;
+    removedDuringCleanup_.clear();
     Async::start(
         tasks_,
-        [this, definitions = CleanupCatalog::definitions(), cancelled = stopping()] {
+        [this, definitions = CleanupCatalog::definitions(), cancelled = stopping(),
+         measure = environment_.measureCleanupTarget] {
             measureInto<CleanupTarget, CleanupTarget>(
-                definitions,
-                [cancelled](const CleanupTarget& target) { return CleanupCatalog::measure(target, cancelled); },
+                definitions, [cancelled, measure](const CleanupTarget& target) { return measure(target, cancelled); },
                 &CorvaneModel::cleanupTargets_, &CorvaneModel::cleanupTargetsChanged, &CorvaneModel::cleanupProgress_,
-                &CorvaneModel::cleanupProgressChanged);
+                &CorvaneModel::cleanupProgressChanged, &CorvaneModel::removedDuringCleanup_);
             mainQueue_.post([this] {
+                removedDuringCleanup_.clear();
                 publish(isMeasuringCleanup_, false, &CorvaneModel::isMeasuringCleanupChanged);
                 publish(cleanupProgress_, 1.0, &CorvaneModel::cleanupProgressChanged);
             });
@@ -362,6 +374,7 @@ void CorvaneModel::measureCleanup() {
 void CorvaneModel::loadApps() {
     if (!beginRun(isLoadingApps_, &CorvaneModel::isLoadingAppsChanged, appProgress_, &CorvaneModel::appProgressChanged))
         return;
+    removedDuringApps_.clear();
 
     struct Analysis {
         std::string url;
@@ -375,7 +388,8 @@ void CorvaneModel::loadApps() {
             mainQueue_.post([this, installed] {
                 std::vector<AppRow> rows;
                 rows.reserve(installed.size());
-                for (const auto& app : installed) rows.push_back(AppRow{app, 0, {}, false});
+                for (const auto& app : installed)
+                    if (!Pruning::contains(removedDuringApps_, app.url)) rows.push_back(AppRow{app, 0, {}, false});
                 publish(apps_, std::move(rows), &CorvaneModel::appsChanged);
             });
             measureEach<InstalledApp, Analysis>(
@@ -387,6 +401,8 @@ void CorvaneModel::loadApps() {
                 },
                 [this](Analysis analysis, double progress) {
                     mainQueue_.post([this, analysis = std::move(analysis), progress]() mutable {
+                        Pruning::prune(analysis.leftovers, removedDuringApps_,
+                                       [](const LeftoverItem& item) { return item.url; });
                         for (size_t i = 0; i < apps_.size(); ++i) {
                             if (apps_[i].app.url != analysis.url) continue;
                             change(
@@ -404,6 +420,7 @@ void CorvaneModel::loadApps() {
                     });
                 });
             mainQueue_.post([this] {
+                removedDuringApps_.clear();
                 change(
                     apps_,
                     [](auto& rows) {

@@ -5,6 +5,7 @@
 #include "model/CorvaneModel.h"
 
 #include "model/MeasurementRun.h"
+#include "model/Pruning.h"
 #include "support/Paths.h"
 
 #include <algorithm>
@@ -14,24 +15,6 @@
 namespace vessora {
 
 namespace {
-
-// A folder matches whichever way its path was written: with or without a
-// trailing separator.
-std::string comparable(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
-bool isRemoved(const std::set<std::string>& removed, const std::string& path) {
-    return removed.count(comparable(path)) > 0;
-}
-
-template <class T, class Path>
-bool pruneRemoved(std::vector<T>& items, const std::set<std::string>& removed, Path path) {
-    const auto before = items.size();
-    std::erase_if(items, [&](const T& item) { return isRemoved(removed, path(item)); });
-    return items.size() != before;
-}
 
 std::string plural(size_t count, const std::string& noun) { return noun + (count == 1 ? "" : "s"); }
 
@@ -43,7 +26,12 @@ std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) 
             &CorvaneModel::totalFreedThisSessionChanged);
     refreshVolumes();
     std::set<std::string> removed;
-    for (const auto& url : result.succeeded) removed.insert(comparable(url));
+    Pruning::add(removed, result.succeeded);
+    // A measurement that started before this removal may still hold what it
+    // took away; its results are pruned by these paths on their way in.
+    if (isMeasuringCategories_) Pruning::add(removedDuringCategories_, result.succeeded);
+    if (isMeasuringCleanup_) Pruning::add(removedDuringCleanup_, result.succeeded);
+    if (isLoadingApps_) Pruning::add(removedDuringApps_, result.succeeded);
     return removed;
 }
 
@@ -93,8 +81,7 @@ void CorvaneModel::pruneCleanupTargets(const std::set<std::string>& removed) {
         cleanupTargets_,
         [&](auto& targets) {
             bool pruned = false;
-            for (auto& target : targets)
-                pruned |= pruneRemoved(target.entries, removed, [](const CleanupEntry& entry) { return entry.url; });
+            for (auto& target : targets) pruned |= Pruning::prune(target, removed);
             return pruned;
         },
         &CorvaneModel::cleanupTargetsChanged);
@@ -105,8 +92,7 @@ void CorvaneModel::pruneLeftovers(const std::set<std::string>& removed) {
         apps_,
         [&](auto& rows) {
             bool pruned = false;
-            for (auto& row : rows)
-                pruned |= pruneRemoved(row.leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+            for (auto& row : rows) pruned |= Pruning::prune(row, removed);
             return pruned;
         },
         &CorvaneModel::appsChanged);
@@ -141,7 +127,7 @@ void CorvaneModel::detach(const std::vector<FSNodeRef>& nodes, const std::set<st
     // tree the selection came from), each once however often it was listed.
     std::unordered_set<const FSNode*> chosen;
     for (const auto& node : nodes) {
-        if (!isRemoved(removed, node->path())) continue;
+        if (!Pruning::contains(removed, node->path())) continue;
         const FSNode* root = node.get();
         while (root->parent()) root = root->parent();
         if (root == tree_.get() && node != tree_) chosen.insert(node.get());
@@ -198,14 +184,7 @@ void CorvaneModel::pruneCategories(const std::set<std::string>& removed) {
         categories_,
         [&](auto& categories) {
             bool pruned = false;
-            for (auto& category : categories) {
-                if (!pruneRemoved(category.entries, removed, [](const CleanupEntry& entry) { return entry.url; }))
-                    continue;
-                pruned = true;
-                int64_t size = 0;
-                for (const auto& entry : category.entries) size += entry.size;
-                category.size = size;
-            }
+            for (auto& category : categories) pruned |= Pruning::prune(category, removed);
             return pruned;
         },
         &CorvaneModel::categoriesChanged);
@@ -234,7 +213,7 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
 
 void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundle,
                                     const std::set<std::string>& removed) {
-    if (includeBundle && isRemoved(removed, bundle)) {
+    if (includeBundle && Pruning::contains(removed, bundle)) {
         change(
             apps_,
             [&](auto& rows) { return std::erase_if(rows, [&](const AppRow& row) { return row.app.url == bundle; }) > 0; },
@@ -246,7 +225,7 @@ void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundl
         change(
             apps_,
             [&](auto& rows) {
-                return pruneRemoved(rows[i].leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+                return Pruning::prune(rows[i], removed);
             },
             &CorvaneModel::appsChanged);
         return;
