@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <set>
 
 namespace vessora::test {
@@ -11,63 +13,15 @@ namespace {
 
 using CleanupRunTest = ModelTest;
 
-// The ids of the targets that became measured, in the order they did.
-void recordScannedOrder(CorvaneModel& model, std::vector<std::string>& order) {
-    QObject::connect(&model, &CorvaneModel::cleanupTargetsChanged, [&model, &order] {
-        for (const auto& target : model.cleanupTargets())
-            if (target.scanned && std::find(order.begin(), order.end(), target.id) == order.end())
-                order.push_back(target.id);
-    });
-}
-
-TEST_F(CleanupRunTest, PublishesInCompletionOrderWithProgressAndEndsIdle) {
-    // DerivedData is the second definition and by far the slowest to measure.
-    const std::string derived = home() + "/Library/Developer/Xcode/DerivedData/Project";
-    writeFiles(derived, 15000, 0);
-    writeFile(derived + "/index", 4096);
-    writeFile(home() + "/.Trash/old", 8192);
+TEST_F(CleanupRunTest, ABusyCallIsIgnoredAndAResultWhoseTargetVanishedStillCountsForProgress) {
     auto model = makeModel();
-
-    std::vector<std::string> order;
-    recordScannedOrder(*model, order);
-    std::vector<std::string> events;
-    QObject::connect(model.get(), &CorvaneModel::cleanupProgressChanged,
-                     [&] { events.push_back("progress " + std::to_string(model->cleanupProgress())); });
-    QObject::connect(model.get(), &CorvaneModel::isMeasuringCleanupChanged,
-                     [&] { events.push_back(model->isMeasuringCleanup() ? "busy" : "idle"); });
-
+    SignalCounter busy(*model, &CorvaneModel::isMeasuringCleanupChanged);
     model->measureCleanup();
-    model->measureCleanup(); // busy: ignored, so the events below happen once
-    ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCleanup(); }));
-    CorvaneModelTestAccess::settle(*model);
-
-    ASSERT_EQ(order.size(), 15u);
-    const auto position = [&](const std::string& id) {
-        return std::find(order.begin(), order.end(), id) - order.begin();
-    };
-    EXPECT_LT(position("trash"), position("derived-data"));
-    const auto trash = std::find_if(model->cleanupTargets().begin(), model->cleanupTargets().end(),
-                                    [](const CleanupTarget& t) { return t.id == "trash"; });
-    ASSERT_EQ(trash->entries.size(), 1u);
-    EXPECT_EQ(trash->entries[0].url, home() + "/.Trash/old");
-
-    // busy, 0, one step per result, then idle before the closing 1.0.
-    ASSERT_EQ(events.size(), 1u + 1u + 15u + 2u);
-    EXPECT_EQ(events.front(), "busy");
-    EXPECT_EQ(events[1], "progress " + std::to_string(0.0));
-    for (int done = 1; done <= 15; ++done) EXPECT_EQ(events[1 + done], "progress " + std::to_string(done / 15.0));
-    EXPECT_EQ(events[17], "idle");
-    EXPECT_EQ(events[18], "progress " + std::to_string(1.0));
-}
-
-TEST_F(CleanupRunTest, AResultWhoseTargetVanishedStillCountsForProgress) {
-    auto model = makeModel();
-    model->measureCleanup();
+    model->measureCleanup(); // busy: ignored
     // The list changes under the run before any result arrives.
     auto targets = model->cleanupTargets();
     std::erase_if(targets, [](const CleanupTarget& t) { return t.id == "trash"; });
     CorvaneModelTestAccess::setCleanupTargets(*model, targets);
-
     std::vector<double> progress;
     QObject::connect(model.get(), &CorvaneModel::cleanupProgressChanged,
                      [&] { progress.push_back(model->cleanupProgress()); });
@@ -76,9 +30,43 @@ TEST_F(CleanupRunTest, AResultWhoseTargetVanishedStillCountsForProgress) {
 
     ASSERT_EQ(model->cleanupTargets().size(), 14u);
     for (const auto& target : model->cleanupTargets()) EXPECT_TRUE(target.scanned) << target.id;
-    ASSERT_EQ(progress.size(), 16u); // fifteen results, then the closing 1.0
+    ASSERT_EQ(progress.size(), 15u); // one step per result, the vanished target's too
     EXPECT_DOUBLE_EQ(progress[14], 1.0);
-    EXPECT_DOUBLE_EQ(progress[15], 1.0);
+    EXPECT_EQ(busy.count(), 2);
+}
+
+// The Trash is measured before the removal and reported after it: the removed
+// item must not come back with the result.
+TEST_F(CleanupRunTest, AResultMeasuredBeforeARemovalDoesNotBringItBack) {
+    writeFile(home() + "/.Trash/old", 8192);
+    writeFile(home() + "/.Trash/kept", 8192);
+    std::promise<void> measured, report;
+    auto environment = environmentWith(volumes);
+    environment.measureCleanupTarget = [&, reported = report.get_future().share()](
+                                           const CleanupTarget& target, const std::function<bool()>& cancelled) {
+        CleanupTarget result = CleanupCatalog::measure(target, cancelled);
+        if (target.id == "trash") {
+            measured.set_value();
+            reported.wait();
+        }
+        return result;
+    };
+    CorvaneModel model(std::move(environment));
+    model.measureCleanup();
+    measured.get_future().wait();
+
+    model.removeCleanupEntries({CleanupEntry{home() + "/.Trash/old", 8192, std::nullopt}}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(model));
+    EXPECT_FALSE(exists(home() + "/.Trash/old"));
+    report.set_value();
+    ASSERT_TRUE(waitUntil([&] { return !model.isMeasuringCleanup(); }));
+
+    for (const auto& target : model.cleanupTargets())
+        if (target.id == "trash") {
+            ASSERT_EQ(target.entries.size(), 1u);
+            EXPECT_EQ(target.entries[0].url, home() + "/.Trash/kept");
+        }
+    CorvaneModelTestAccess::settle(model);
 }
 
 using CategoryRunTest = ModelTest;
@@ -102,25 +90,16 @@ TEST_F(CategoryRunTest, MeasuresEveryCategoryResolvesTheRemainderThenListsSystem
     });
 
     model->measureCategories();
-    model->measureCategories(); // busy: ignored
-    EXPECT_TRUE(model->isMeasuringCategories());
     ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCategories(); }, 120000));
     CorvaneModelTestAccess::settle(*model);
 
-    // The last result brings the progress to 1.0, the closing step sets it
-    // again, and the run stays busy until the System Data rows are listed.
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"complete while busy", "complete while busy", "idle with system data"}));
+    // The last result brings the progress to 1.0, and the run stays busy
+    // until the System Data rows are listed.
+    EXPECT_EQ(events, (std::vector<std::string>{"complete while busy", "idle with system data"}));
     EXPECT_TRUE(model->lastCategoryScan());
     for (const auto& category : model->categories()) EXPECT_TRUE(category.measured) << category.id();
-
-    const auto documents = model->category("documents");
-    ASSERT_TRUE(documents);
-    ASSERT_EQ(documents->entries.size(), 1u);
-    EXPECT_EQ(documents->size, allocatedSize(home() + "/Documents/report"));
-
+    EXPECT_EQ(model->category("documents")->size, allocatedSize(home() + "/Documents/report"));
     const auto systemData = model->category("systemData");
-    ASSERT_TRUE(systemData);
     EXPECT_EQ(systemData->size, std::max<int64_t>(0, used - model->categorisedBytes()));
     ASSERT_EQ(systemData->entries.size(), 1u);
     EXPECT_EQ(systemData->entries[0].url, home() + "/.bigcache");
@@ -221,17 +200,6 @@ TEST_F(AppsRunTest, ListsInInventoryOrderFirstAndSortsByTotalSizeAtTheEnd) {
     ASSERT_EQ(alpha.likelyLeftovers().size(), 1u);
     EXPECT_EQ(alpha.totalSize(), alpha.bundleSize + alpha.exactLeftovers()[0].size + alpha.likelyLeftovers()[0].size);
     EXPECT_EQ(model.apps()[3].totalSize(), model.apps()[4].totalSize());
-}
-
-TEST_F(AppsRunTest, AnEmptyInventoryEndsTheRunAtOnce) {
-    CorvaneModel model(environmentWith(volumes));
-    std::vector<double> progress;
-    QObject::connect(&model, &CorvaneModel::appProgressChanged, [&] { progress.push_back(model.appProgress()); });
-    model.loadApps();
-    ASSERT_TRUE(waitUntil([&] { return !model.isLoadingApps(); }));
-    CorvaneModelTestAccess::settle(model);
-    EXPECT_TRUE(model.apps().empty());
-    EXPECT_EQ(progress, (std::vector<double>{0.0, 1.0}));
 }
 
 } // namespace
