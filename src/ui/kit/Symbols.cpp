@@ -279,6 +279,12 @@ QIcon icon(const QString& symbol) {
     return resolved(symbol).icon;
 }
 
+QIcon icon(const QString& symbol, const QColor& tint) {
+    QIcon tinted;
+    for (int size : {16, 24, 32}) tinted.addPixmap(pixmap(symbol, size, tint));
+    return tinted;
+}
+
 QPixmap pixmap(const QString& symbol, int size, const QColor& tint, qreal devicePixelRatio) {
     const QString key = QStringLiteral("%1|%2|%3|%4")
                             .arg(symbol)

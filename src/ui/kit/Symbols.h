@@ -24,6 +24,9 @@ void setUpIconTheme();
 void clearCache();
 
 QIcon icon(const QString& symbol);
+// The icon with monochrome variants filled with `tint`, for buttons whose
+// text colour the icon should follow (re-made on palette changes).
+QIcon icon(const QString& symbol, const QColor& tint);
 // The icon at `size` device-independent pixels; monochrome icons are filled
 // with `tint` (an invalid colour leaves them as they are).
 QPixmap pixmap(const QString& symbol, int size, const QColor& tint = {}, qreal devicePixelRatio = 1.0);
