@@ -176,11 +176,10 @@ void UpdateDialog::rebuild() {
     icon_->setAccessibleName(titleFor(current));
     title_->setText(titleFor(current));
 
-    if (body_) {
-        body_->hide();
-        body_->deleteLater();
-        body_ = nullptr;
-    }
+    // Nothing in the body can be mid-signal here (state changes come from the
+    // updater or the footer buttons), so it goes at once.
+    delete body_;
+    body_ = nullptr;
     progress_ = nullptr;
     auto* body = new QWidget(this);
     body->setObjectName(QStringLiteral("update.body"));
@@ -246,9 +245,12 @@ void UpdateDialog::rebuild() {
         delete body;
     }
 
+    // A footer button may be the sender of this very change ("Check Again"),
+    // so the old ones are detached now and deleted later.
     while (QLayoutItem* item = buttons_->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
             widget->hide();
+            widget->setParent(nullptr);
             widget->deleteLater();
         }
         delete item;
