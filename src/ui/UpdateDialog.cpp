@@ -93,7 +93,6 @@ UpdateDialog::UpdateDialog(Updater& updater, QWidget* parent) : QDialog(parent),
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     auto* header = new QHBoxLayout;
     header->setSpacing(12);
@@ -276,6 +275,9 @@ void UpdateDialog::rebuild() {
         break;
     }
     updateFooterText();
+    // The width stays 460; the height follows what the state shows.
+    layout()->activate();
+    resize(460, heightForWidth(460) > 0 ? heightForWidth(460) : sizeHint().height());
 }
 
 void UpdateDialog::updateFooterText() {
