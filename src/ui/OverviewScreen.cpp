@@ -178,18 +178,23 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
                         &CorvaneModel::categoryProgressChanged})
         connect(m, signal, refresher_, &Refresher::schedule);
     applyPalette();
-    refresh();
+    refresher_->flush();
 }
 
 void OverviewScreen::refreshNow() { refresher_->flush(); }
 
 void OverviewScreen::changeEvent(QEvent* event) {
     SectionPage::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) applyPalette();
+    if (event->type() == QEvent::PaletteChange && refresher_) applyPalette();
 }
 
 void OverviewScreen::applyPalette() {
     refreshButton_->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise"), palette().color(QPalette::ButtonText)));
+    // Rows with tinted symbols are made again in the new colours.
+    shownVolumes_.clear();
+    snapshotsShown_ = false;
+    volumesCard_->contentLayout()->invalidate();
+    refresher_->schedule();
 }
 
 void OverviewScreen::refresh() {
@@ -287,7 +292,7 @@ void OverviewScreen::refreshVolumes() {
     for (const auto& volume : model().volumes())
         if (!volume.isRootVolume) others.push_back(volume);
     volumesCard_->setVisible(!others.empty());
-    if (others == shownVolumes_ && volumesCard_->contentLayout()->count() > 0) return;
+    if (!others.empty() && others == shownVolumes_) return;
     shownVolumes_ = others;
     QVBoxLayout* list = volumesCard_->contentLayout();
     while (QLayoutItem* item = list->takeAt(0)) {

@@ -51,7 +51,7 @@ private:
     ScreenHeader* header_;
     ProgressRing* ring_;
     QPushButton* refreshButton_;
-    Refresher* refresher_;
+    Refresher* refresher_ = nullptr;
     QScrollArea* scroll_;
 
     Card* capacityCard_;
