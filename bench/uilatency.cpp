@@ -2,9 +2,12 @@
 // paint of the main window, and the event loop's stalls (a 5 ms probe timer)
 // while the categories of the current home folder are measured.
 //
-// usage: bench_ui_latency [--color-scheme light|dark]
+// Then, when VESSORA_BENCH_FEED is set (with _CA, _TEAM, _PUBKEY and
+// _INSTALLED), the stalls while an update is checked, downloaded and verified
+// from that feed.
+//
 // Run offscreen (QT_QPA_PLATFORM=offscreen) with HOME pointing at the tree to
-// measure; bench/ui-latency prepares one and runs this.
+// measure; bench/ui-latency prepares one, and the feed, and runs this.
 
 #include "model/CorvaneModel.h"
 #include "ui/MainWindow.h"
@@ -15,6 +18,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QSslCertificate>
 #include <QStyleFactory>
 #include <QTimer>
 
@@ -74,7 +78,13 @@ public:
         last_ = 0;
         timer_.start();
     }
-    void stop() { timer_.stop(); }
+    // The time since the last tick counts too: a stall that ends with the
+    // work being measured would otherwise never be seen.
+    void stop() {
+        if (!timer_.isActive()) return;
+        timer_.stop();
+        stalls_.push_back(std::max<double>(0, (clock_.nsecsElapsed() - last_) / 1e6 - 5));
+    }
     double longest() const { return stalls_.empty() ? 0 : *std::max_element(stalls_.begin(), stalls_.end()); }
     double percentile(double p) const {
         if (stalls_.empty()) return 0;
@@ -130,6 +140,37 @@ int main(int argc, char** argv) {
 
     std::printf("first frame            %8.3f s after process start (goal 0.5 s)\n", paints.firstPaint);
     std::printf("category measurement   %8.3f s, %zu probe ticks\n", measuring.elapsed() / 1000.0, probe.samples());
+    std::printf("longest stall          %8.1f ms (goal 50 ms)\n", probe.longest());
+    std::printf("p99 stall              %8.1f ms\n", probe.percentile(0.99));
+
+    const QString feed = qEnvironmentVariable("VESSORA_BENCH_FEED");
+    if (feed.isEmpty()) return 0;
+    std::ifstream keyFile(qEnvironmentVariable("VESSORA_BENCH_PUBKEY").toStdString());
+    const std::string key((std::istreambuf_iterator<char>(keyFile)), {});
+    Updater update(QUrl(feed), {{qEnvironmentVariable("VESSORA_BENCH_TEAM").toStdString(), key}},
+                   QSslCertificate::fromPath(qEnvironmentVariable("VESSORA_BENCH_CA")));
+    update.setBundlePath(qEnvironmentVariable("VESSORA_BENCH_INSTALLED").toStdString());
+    QElapsedTimer downloading;
+    QObject::connect(&update, &Updater::stateChanged, &application, [&](const UpdateState& state) {
+        switch (state.kind()) {
+        case UpdateState::Kind::available:
+            downloading.start();
+            probe.start();
+            update.downloadAndStage();
+            break;
+        case UpdateState::Kind::readyToRelaunch:
+        case UpdateState::Kind::failed:
+        case UpdateState::Kind::upToDate:
+            probe.stop();
+            std::printf("update                 %s\n", qPrintable(state.debugText()));
+            QTimer::singleShot(0, &application, &QApplication::quit);
+            break;
+        default: break;
+        }
+    });
+    update.check(false);
+    if (application.exec() != 0) return 1;
+    std::printf("update download+checks %8.3f s, %zu probe ticks\n", downloading.elapsed() / 1000.0, probe.samples());
     std::printf("longest stall          %8.1f ms (goal 50 ms)\n", probe.longest());
     std::printf("p99 stall              %8.1f ms\n", probe.percentile(0.99));
     return 0;
