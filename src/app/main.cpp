@@ -1,13 +1,16 @@
+#include "app/HeadlessUpdate.h"
 #include "app/LaunchOptions.h"
 #include "app/Screenshot.h"
 #include "app/SignatureCommands.h"
 #include "model/CorvaneModel.h"
+#include "support/ProcessLimits.h"
 #include "ui/MainWindow.h"
 #include "ui/kit/Colors.h"
 #include "ui/kit/Symbols.h"
 #include "update/Updater.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QStyleFactory>
 
 #include <cstdio>
@@ -18,6 +21,9 @@ int main(int argc, char** argv) {
     using namespace vessora;
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (auto status = SignatureCommands::run(arguments)) return *status;
+    // Deep trees are removed and scanned with one descriptor per level.
+    ProcessLimits::raiseDescriptorLimit();
+    if (arguments.size() == 1 && arguments[0] == "--install-update") return HeadlessUpdate::run(argc, argv);
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vessora"));
@@ -36,7 +42,9 @@ int main(int argc, char** argv) {
     Colors::applyScheme(options->colorScheme);
     if (!options->colorScheme) Colors::followDesktopScheme();
     Symbols::setUpIconTheme();
-    QApplication::setWindowIcon(Symbols::icon(QStringLiteral("chart.pie")));
+    // The installed app icon, else a symbol when running from the build folder.
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("app.vessora.Vessora"), Symbols::icon(QStringLiteral("chart.pie"))));
 
     CorvaneModel model;
     Updater updater;
