@@ -1,0 +1,343 @@
+// The Linux table set: what a Linux desktop's disk holds, where a scan must not
+// go, what the guard refuses and how the screens name things.
+
+#include "platform/PlatformTables.h"
+
+namespace vessora {
+
+namespace detail {
+const std::vector<CleanupTargetRow>& macCleanupTargets();
+const GuardTables& baseGuard();
+} // namespace detail
+
+namespace {
+
+template <typename T> std::vector<T> joined(std::vector<T> a, const std::vector<T>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The common Unix rows plus what a Linux desktop adds: snapshot and package
+// roots, the home skeleton with its localized user folders, keys and the
+// package managers' and container engines' own trees.
+GuardTables linuxGuard() {
+    const GuardTables& base = detail::baseGuard();
+    GuardTables guard;
+    guard.structural = joined(base.structural, {"/efi", "/nix", "/lost+found", "/.snapshots", "/timeshift",
+                                                "/var/spool", "/var/mail", "/var/backups", "/var/snap"});
+    guard.homeStructural = joined(base.homeStructural, {"/.local/state", "/.local/bin", "/.var/app", "/snap",
+                                                        "/.config/autostart", "/.local/share/applications"});
+    guard.structuralTokens = {"xdg:DESKTOP",   "xdg:DOCUMENTS",   "xdg:DOWNLOAD",
+                              "xdg:MUSIC",     "xdg:PICTURES",    "xdg:VIDEOS",
+                              "xdg:TEMPLATES", "xdg:PUBLICSHARE", "$XDG_DATA_HOME/applications"};
+    guard.structuralPatterns = {"/home/*", "/snap/*"};
+    guard.prefixes =
+        joined(base.prefixes, {"/usr/", "/efi/", "/nix/", "/snap/", "/var/lib/pacman/", "/var/lib/dnf/",
+                               "/var/lib/flatpak/", "/var/lib/docker/", "/var/lib/containers/", "$XDG_RUNTIME_DIR/"});
+    guard.homePrefixes = joined(base.homePrefixes, {"/.local/share/flatpak/", "/.local/share/containers/", "/.gnupg/",
+                                                    "/.pki/", "/.local/share/keyrings/", "/.local/share/kwalletd/",
+                                                    "/.password-store/", "/.config/dconf/"});
+    guard.guardedPrefixes = {
+        {"/var/lib/snapd/", {"cache/"}},
+        {"/var/lib/systemd/", {"coredump/"}},
+        {"/var/log/journal/", {"*@*.journal", "*.journal~"}},
+    };
+    guard.dynamicChecks = true;
+    return guard;
+}
+
+} // namespace
+
+const Tables& linuxTables() {
+    using enum CleanupRisk;
+    using enum CategoryActionKind;
+    static const Tables tables{
+        TableSet::linux,
+        "linux",
+        CategoryTables{
+            {
+                {"applications",
+                 "Applications",
+                 "app.badge",
+                 "blue",
+                 {"/var/lib/flatpak", "~/.local/share/flatpak", "/var/lib/snapd/snaps", "~/Applications", "/opt"},
+                 {"~/.local/bin/*.AppImage"},
+                 CategoryRootSource::table,
+                 true,
+                 review,
+                 false,
+                 applications,
+                 "Flatpak apps and runtimes, Snap packages, AppImages and programs in /opt.",
+                 nullptr,
+                 nullptr,
+                 "Apps from apt, dnf or pacman live in /usr and count under Linux system.",
+                 true},
+                {"documents",
+                 "Documents",
+                 "doc",
+                 "orange",
+                 {"xdg:DESKTOP", "xdg:DOCUMENTS", "xdg:DOWNLOAD", "xdg:PUBLICSHARE"},
+                 {},
+                 CategoryRootSource::table,
+                 true,
+                 review,
+                 false,
+                 removable,
+                 "Files you saved, downloaded or keep on the desktop.",
+                 nullptr,
+                 nullptr,
+                 nullptr},
+                {"photos",
+                 "Pictures & videos",
+                 "photo",
+                 "pink",
+                 {"xdg:PICTURES", "xdg:VIDEOS"},
+                 {},
+                 CategoryRootSource::table,
+                 true,
+                 review,
+                 false,
+                 removable,
+                 "Photos, screenshots and videos.",
+                 nullptr,
+                 nullptr,
+                 "Shotwell, digiKam and darktable catalogues point at these files; removing here leaves gaps there."},
+                {"messages",
+                 "Chats",
+                 "message",
+                 "green",
+                 {"~/.config/Signal", "~/.local/share/TelegramDesktop", "~/.config/Element", "~/.config/discord",
+                  "~/.config/Slack", "~/.purple", "~/.var/app/org.signal.Signal/config/Signal",
+                  "~/.var/app/org.telegram.desktop/data/TelegramDesktop", "~/.var/app/im.riot.Riot/config/Element",
+                  "~/.var/app/com.discordapp.Discord/config/discord", "~/.var/app/com.slack.Slack/config/Slack",
+                  "~/snap/signal-desktop/current/.config/Signal",
+                  "~/snap/telegram-desktop/current/.local/share/TelegramDesktop",
+                  "~/snap/element-desktop/current/.config/Element", "~/snap/discord/current/.config/discord",
+                  "~/snap/slack/current/.config/Slack"},
+                 {},
+                 CategoryRootSource::table,
+                 true,
+                 careful,
+                 false,
+                 backupThenRemove,
+                 "Message history, attachments and media caches of chat apps.",
+                 "A chat app keeps an index that has to stay in step with the attachments on disk, so removing part "
+                 "of its folder can break the rest of it. Vessora will copy what you selected somewhere safe and "
+                 "confirm the copy before deleting anything.",
+                 nullptr,
+                 "Close the app first. Signal keeps history only here, and the copy opens only with this login "
+                 "keyring; the others keep it on their servers."},
+                {"mail",
+                 "Mail",
+                 "envelope",
+                 "indigo",
+                 {"~/.thunderbird", "~/.var/app/org.mozilla.Thunderbird/.thunderbird",
+                  "~/snap/thunderbird/common/.thunderbird", "~/.local/share/evolution/mail", "~/.local/share/geary",
+                  "~/.local/share/local-mail", "~/.local/share/akonadi"},
+                 {},
+                 CategoryRootSource::table,
+                 true,
+                 careful,
+                 false,
+                 readOnly,
+                 "Messages and attachments stored by mail apps.",
+                 "Mail apps keep indexes of these files; delete mail inside Thunderbird, Evolution, Geary or KMail.",
+                 nullptr,
+                 nullptr},
+                {"music",
+                 "Music",
+                 "music.note",
+                 "red",
+                 {"xdg:MUSIC"},
+                 {},
+                 CategoryRootSource::table,
+                 true,
+                 review,
+                 false,
+                 removable,
+                 "Songs, podcasts and recordings.",
+                 nullptr,
+                 nullptr,
+                 nullptr},
+                {"cloud",
+                 "Cloud drives",
+                 "icloud",
+                 "cyan",
+                 {},
+                 {},
+                 CategoryRootSource::cloudSync,
+                 true,
+                 careful,
+                 false,
+                 readOnly,
+                 "Local copies kept by sync apps.",
+                 "Deleting in a synced folder deletes it in the cloud and on your other devices; use the app's "
+                 "selective sync.",
+                 nullptr,
+                 "Real files on Linux; mounted drives (rclone, onedriver, pCloud, GNOME's Google Drive) stay online, "
+                 "unmeasured."},
+                {"developer",
+                 "Developer",
+                 "hammer",
+                 "purple",
+                 {"~/.gradle",
+                  "~/.m2",
+                  "~/.npm",
+                  "~/.yarn",
+                  "~/.cargo",
+                  "~/.rustup",
+                  "~/.nuget",
+                  "~/.android",
+                  "~/.conda",
+                  "~/.pyenv",
+                  "~/.nvm",
+                  "~/.docker",
+                  "~/go",
+                  "~/Android",
+                  "~/miniconda3",
+                  "~/.local/share/pnpm",
+                  "~/.local/share/containers",
+                  "~/.local/share/JetBrains",
+                  "/var/lib/docker",
+                  "/var/lib/containers",
+                  "/var/lib/libvirt/images"},
+                 // The developer tools' own children of the shared cache folder.
+                 {"~/.cache/pip",        "~/.cache/uv",       "~/.cache/pypoetry",      "~/.cache/yarn",
+                  "~/.cache/pnpm",       "~/.cache/composer", "~/.cache/go-build",      "~/.cache/deno",
+                  "~/.cache/bazel",      "~/.cache/ccache",   "~/.cache/sccache",       "~/.cache/node-gyp",
+                  "~/.cache/JetBrains",  "~/.cache/Google",   "~/.cache/ms-playwright", "~/.cache/puppeteer",
+                  "~/.cache/Cypress",    "~/.cache/selenium", "~/.cache/electron",      "~/.cache/electron-builder",
+                  "~/.cache/huggingface"},
+                 CategoryRootSource::table,
+                 true,
+                 review,
+                 false,
+                 removable,
+                 "Toolchains, package caches, emulators and container storage.",
+                 nullptr,
+                 nullptr,
+                 "Container storage under /var/lib needs administrator rights to measure."},
+                {"trash",
+                 "Trash",
+                 "trash",
+                 "brown",
+                 {},
+                 {},
+                 CategoryRootSource::trash,
+                 true,
+                 safe,
+                 false,
+                 removable,
+                 "Files you moved to the Trash, on this disk and on other drives.",
+                 nullptr,
+                 nullptr,
+                 nullptr},
+                {"othersShared",
+                 "Other users & shared",
+                 "person.2",
+                 "teal",
+                 {"/root"},
+                 {},
+                 CategoryRootSource::otherUsers,
+                 true,
+                 careful,
+                 false,
+                 readOnly,
+                 "Other people's homes and service data.",
+                 "These belong to other people or to services; only they or an administrator should remove them.",
+                 nullptr,
+                 "Homes are private (0750) on Ubuntu 21.04+; sizes need administrator rights."},
+                {"macos",
+                 "Linux system",
+                 "laptopcomputer",
+                 "gray",
+                 {"/usr", "/boot", "/etc", "/bin", "/sbin", "/lib*"},
+                 {},
+                 CategoryRootSource::table,
+                 false,
+                 careful,
+                 false,
+                 readOnly,
+                 "The operating system and programs from apt, dnf or pacman.",
+                 "Installed and updated by the package manager; removing files here can stop the computer from "
+                 "starting.",
+                 nullptr,
+                 "Old kernels are removed by the package manager."},
+                {"systemData",
+                 "System Data",
+                 "ellipsis.circle",
+                 "yellow",
+                 {},
+                 {},
+                 CategoryRootSource::table,
+                 false,
+                 careful,
+                 true,
+                 readOnly,
+                 "Logs, caches, package databases, swap and app settings.",
+                 "Caches, logs and settings the system and apps manage; clean them from the cleanup list.",
+                 nullptr,
+                 "ext4's root reserve (about 5% of the disk) is shown apart. Btrfs reports usage approximately, so "
+                 "this never goes below zero. A separate /home has its own remainder."},
+            },
+            {"/var/cache", "/var/log", "/var/lib", "/var/tmp", "/var/spool", "/var/crash", "~/.cache", "~/.config",
+             "~/.local/share", "~/.local/state", "~"},
+            true,
+            "/home",
+            {"/srv"},
+            {"lost+found"},
+            false,
+        },
+        // Until the Linux cleanup targets land, the catalogue is the macOS one.
+        detail::macCleanupTargets(),
+        AppTables{{"/Applications", "~/Applications"}, {"/System/Applications", "/System/Library/CoreServices"}},
+        ScanTables{
+            {"/proc", "/sys", "/dev", "/run", "/var/run", "/var/lock", "/lost+found", "/snap", "/var/lib/snapd/snap",
+             "/.snapshots", "/timeshift", "/run/timeshift", "/home/.ecryptfs", "~/.Private", "$XDG_RUNTIME_DIR/doc",
+             "~/.cache/doc", "/mnt", "/media", "/run/media/$USER"},
+            {"~/.gvfs", "~/pCloudDrive"},
+            {"*/overlay2/*/merged", "*/storage/overlay/*/merged", "/tmp/.mount_*"},
+            true,
+            {"ext2", "ext3", "ext4", "xfs", "btrfs", "f2fs", "bcachefs", "zfs", "vfat", "exfat", "ntfs3", "fuseblk",
+             "hfsplus"},
+            {"fuse*", "nfs*", "cifs", "smb3", "smbfs", "9p", "ceph", "glusterfs", "afs"},
+            {"fuse.portal", "fuse.lxcfs", "fuse.squashfuse", "fusectl", "fuse.xdg-document-portal"},
+            {"/mnt", "/media", "/run/media"},
+            nullptr,
+        },
+        linuxGuard(),
+        {
+            {"Home folder", "~"},
+            {"App data", "~/.local/share"},
+            {"Caches", "~/.cache"},
+            {"Programs", "/usr"},
+            {"System data", "/var"},
+            {"Whole disk", "/"},
+        },
+        Words{
+            "computer",
+            "Measuring categories on this computer",
+            "Everything here is measured on this computer. Nothing is selected by default, and nothing is removed "
+            "until you say so.",
+            "This is your own data and it will be gone immediately, with no way to recover it from this computer. "
+            "Consider using Move to Trash instead.",
+            "Show in Files",
+            "Open in Files",
+            "Show this copy in Files",
+            "Not readable with your permissions. Run as administrator to measure it.",
+            "Include system apps",
+            nullptr,
+            "mostly file-system metadata and journals, plus system areas that need an administrator to read.",
+            "%s is reserved for the administrator by the file system and counts as used.",
+            "Quit %s first",
+            "%s is running. Copying its data while it is open produces a backup that will not restore, so quit %s "
+            "and try again.",
+            "Skipped. A cloud provider owns this folder, and measuring it would make the provider pull down the whole "
+            "remote tree. Files that are not downloaded take no space here anyway.",
+            "Skipped. System-managed location, not counted toward this scan.",
+        },
+    };
+    return tables;
+}
+
+} // namespace vessora
