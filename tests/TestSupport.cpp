@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "platform/PlatformTables.h"
 #include "support/Shell.h"
 
 #include <cerrno>
@@ -21,6 +22,14 @@
 namespace vessora::test {
 
 namespace {
+
+// The suites were written against the macOS tables and pin them, for this
+// process and the tools it starts; a test of the Linux set selects it itself.
+const bool macosTablesPinned = [] {
+    ::setenv("VESSORA_TABLES", "macos", 1);
+    PlatformTables::select(TableSet::macos);
+    return true;
+}();
 
 int unmountAndChmod(const char* path, const struct stat* st, int type, struct FTW*) {
     if (type == FTW_D || type == FTW_DNR || type == FTW_DP) ::chmod(path, 0700);

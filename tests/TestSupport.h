@@ -1,6 +1,9 @@
 #pragma once
 // Helpers the test suites share: temporary folders, files with real blocks,
 // environment overrides, privilege-dropping children and tmpfs mounts.
+// Linking them pins the macOS table set (VESSORA_TABLES=macos, also for the
+// tools a test starts); tests of the Linux set select it with ScopedTables and
+// ScopedEnv.
 
 #include <cstdint>
 #include <functional>

@@ -2,6 +2,7 @@
 
 #include "platform/SafeDelete.h"
 #include "platform/Trash.h"
+#include "removal/GuardRules.h"
 #include "scan/DiskScanner.h"
 #include "support/Paths.h"
 
@@ -22,39 +23,6 @@ std::string_view displayText(RemovalMode mode) {
 namespace Remover {
 
 namespace {
-
-// Every location the guard refuses, in one place. The macOS locations and the
-// Linux ones are refused on every platform: the paths of one system do not
-// exist on the other, so each list is harmless where it does not apply.
-constexpr std::string_view systemStructural[] = {
-    // system roots
-    "/", "/System", "/Library", "/Users", "/Applications", "/bin", "/sbin", "/usr", "/usr/bin", "/usr/lib",
-    "/usr/local", "/etc", "/var", "/private", "/private/var", "/private/etc", "/opt", "/opt/homebrew", "/cores",
-    "/Volumes",
-    // shared system data
-    "/Library/Application Support", "/Library/Caches", "/var/db", "/var/folders", "/private/var/db",
-    "/private/var/folders",
-    // Linux
-    "/boot", "/dev", "/etc", "/home", "/lib", "/lib32", "/lib64", "/libx32", "/media", "/mnt", "/proc", "/root", "/run",
-    "/snap", "/srv", "/sys", "/tmp", "/usr/sbin", "/usr/share", "/usr/include", "/usr/lib32", "/usr/lib64",
-    "/usr/libexec", "/usr/local/bin", "/var/cache", "/var/lib", "/var/log", "/var/tmp"};
-
-// Appended to the home folder; "" is the home folder itself.
-constexpr std::string_view homeStructural[] = {
-    "", "/Library", "/Documents", "/Desktop", "/Downloads", "/Pictures", "/Movies", "/Music", "/Public",
-    "/Library/Application Support", "/Library/Containers", "/Library/Group Containers", "/Library/Caches",
-    "/Library/Preferences", "/Library/Mobile Documents", "/Library/CloudStorage",
-    // Linux
-    "/.config", "/.local", "/.local/share", "/.cache", "/.ssh", "/Videos", "/Templates"};
-
-constexpr std::string_view systemPrefixes[] = {"/System/", "/bin/", "/sbin/", "/usr/bin/", "/usr/lib/", "/usr/libexec/",
-                                               "/private/etc/", "/private/var/db/dslocal/",
-                                               // Linux
-                                               "/boot/", "/dev/", "/etc/", "/lib/", "/lib32/", "/lib64/", "/libx32/",
-                                               "/proc/", "/run/", "/sys/", "/usr/sbin/", "/usr/include/", "/usr/lib32/",
-                                               "/usr/lib64/", "/var/lib/dpkg/", "/var/lib/apt/", "/var/lib/rpm/"};
-
-constexpr std::string_view homePrefixes[] = {"/.ssh/"};
 
 enum class Refusal { none, volumeRoot, structural, protectedLocation, tooClose };
 
@@ -115,22 +83,20 @@ bool isPermissionDenied(int error) { return error == EACCES || error == EPERM ||
 
 } // namespace
 
-std::vector<std::string> structuralFolders(const std::string& home) {
-    std::vector<std::string> list(std::begin(systemStructural), std::end(systemStructural));
-    for (std::string_view suffix : homeStructural) list.push_back(home + std::string(suffix));
-    return list;
-}
+std::vector<std::string> structuralFolders(const std::string& home) { return GuardRules::structuralFolders(home); }
 
-std::vector<std::string> protectedPrefixes(const std::string& home) {
-    std::vector<std::string> list(std::begin(systemPrefixes), std::end(systemPrefixes));
-    for (std::string_view suffix : homePrefixes) list.push_back(home + std::string(suffix));
-    return list;
-}
+std::vector<std::string> protectedPrefixes(const std::string& home) { return GuardRules::protectedPrefixes(home); }
 
 GuardResult check(const std::string& url) {
     const std::string p = standardized(url);
     const std::vector<std::string> homes = homeFolders();
-    if (Refusal r = judge(p, homes); r != Refusal::none) return GuardResult::refuse(message(r, p));
+    const Refusal r = judge(p, homes);
+    if (r != Refusal::none && r != Refusal::tooClose) return GuardResult::refuse(message(r, p));
+    // The system's own rows (swap files, mounts, trash folders) say more than
+    // "too close", and are judged before anything below a possibly hung mount
+    // is asked for its status.
+    if (auto why = GuardRules::refusal(p, p)) return GuardResult::refuse(*why);
+    if (r == Refusal::tooClose) return GuardResult::refuse(message(r, p));
     // The item itself, not what a link points to: a dangling link exists and can go.
     if (!itemExists(p)) return GuardResult::refuse(p + " no longer exists.");
     // A folder on the way may be a link into a protected place; judge where
@@ -138,8 +104,10 @@ GuardResult check(const std::string& url) {
     if (char* real = ::realpath(Paths::parent(p).c_str(), nullptr)) {
         std::string resolved = Paths::join(real, Paths::lastComponent(p));
         std::free(real);
-        if (resolved != p)
+        if (resolved != p) {
             if (Refusal r = judge(resolved, homes); r != Refusal::none) return GuardResult::refuse(message(r, p));
+            if (auto why = GuardRules::refusal(resolved, p)) return GuardResult::refuse(*why);
+        }
     }
     return GuardResult::allow();
 }
