@@ -91,12 +91,12 @@ GuardResult check(const std::string& url) {
     const std::string p = standardized(url);
     const std::vector<std::string> homes = homeFolders();
     const Refusal r = judge(p, homes);
-    if (r != Refusal::none && r != Refusal::tooClose) return GuardResult::refuse(message(r, p));
-    // The system's own rows (swap files, mounts, trash folders) say more than
-    // "too close", and are judged before anything below a possibly hung mount
-    // is asked for its status.
+    if (r == Refusal::volumeRoot || r == Refusal::structural) return GuardResult::refuse(message(r, p));
+    // The table set's own rows and the system's (swap files, mounts, trash
+    // folders) say more than a prefix or "too close", and are judged before
+    // anything below a possibly hung mount is asked for its status.
     if (auto why = GuardRules::refusal(p, p)) return GuardResult::refuse(*why);
-    if (r == Refusal::tooClose) return GuardResult::refuse(message(r, p));
+    if (r != Refusal::none) return GuardResult::refuse(message(r, p));
     // The item itself, not what a link points to: a dangling link exists and can go.
     if (!itemExists(p)) return GuardResult::refuse(p + " no longer exists.");
     // A folder on the way may be a link into a protected place; judge where
