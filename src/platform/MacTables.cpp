@@ -365,6 +365,7 @@ const Tables& macosTables() {
             {"/Users/Shared"},
             {"Shared"},
             true,
+            {{"Messages", "Messages", {"~/Library/Messages"}}},
         },
         detail::macCleanupTargets(),
         AppTables{{"/Applications", "~/Applications"}, {"/System/Applications", "/System/Library/CoreServices"}},

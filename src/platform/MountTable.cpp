@@ -117,7 +117,9 @@ Plan plan(const std::vector<MountEntry>& mounts, const ScanTables& tables, const
         return false;
     };
     for (const MountEntry& m : mounts) {
-        if (m.mountPoint == "/" || ignored(m.mountPoint)) continue;
+        // A FUSE or network mount is always in the plan: a walk that starts
+        // inside an ignored tree must not ask it anything either.
+        if (m.mountPoint == "/" || (ignored(m.mountPoint) && !isRemote(m))) continue;
         Role role = Role::system;
         bool otherVolume = false;
         for (const char* tree : tables.otherVolumeTrees)

@@ -51,8 +51,8 @@ struct Plan {
     std::set<uint64_t> enteredDevices;
 };
 
-// The role of every mount but "/" under `tables`. Mounts inside a location
-// `ignoredTrees` already skips are left out of the plan.
+// The role of every mount but "/" under `tables`. Local mounts inside a
+// location `ignoredTrees` already skips are left out of the plan.
 Plan plan(const std::vector<MountEntry>& mounts, const ScanTables& tables, const std::set<std::string>& ignoredTrees);
 
 // The device number of a "major:minor" text; 0 when it does not parse.

@@ -129,6 +129,13 @@ std::vector<std::string> expandRoot(std::string_view root) {
     return matches;
 }
 
+const ChatApp* chatAppFor(const std::string& path) {
+    for (const ChatApp& app : current().categories.chatApps)
+        for (const char* folder : app.folders)
+            if (Paths::isInside(path, resolveRoot(folder))) return &app;
+    return nullptr;
+}
+
 std::string format(const char* sentence, std::string_view value) {
     std::string out = sentence ? sentence : "";
     for (size_t at = 0; (at = out.find("%s", at)) != std::string::npos; at += value.size()) out.replace(at, 2, value);

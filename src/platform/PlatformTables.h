@@ -61,6 +61,14 @@ struct CategoryRow {
     bool hardLinksOnce = false; // a file hard-linked between entries counts once (Flatpak deploys)
 };
 
+// A chat app whose data a "backupThenRemove" category holds: it must not run
+// while its folder is copied.
+struct ChatApp {
+    const char* name;                 // as the user knows it: "Signal"
+    const char* process;              // the executable's name while it runs
+    std::vector<const char*> folders; // its data folders (tokens as above)
+};
+
 struct CategoryTables {
     std::vector<CategoryRow> rows;             // in display order
     std::vector<const char*> systemDataRoots;  // folders whose children may be System Data rows
@@ -69,6 +77,7 @@ struct CategoryTables {
     std::vector<const char*> sharedFolders;    // listed with the other accounts (first, in this order)
     std::vector<const char*> skippedUserNames; // never another account's folder ("Shared", "lost+found")
     bool homeHiddenTrash;                      // macOS: "~/.Trash" is the Trash row, not System Data
+    std::vector<ChatApp> chatApps;             // whose data the chats category holds
 };
 
 // ---- Cleanup targets (the cleanup catalogue reads these)
@@ -193,6 +202,9 @@ std::vector<std::string> expandRoot(std::string_view root);
 // A user folder ("PICTURES") from $XDG_CONFIG_HOME/user-dirs.dirs, else its
 // English default below the home folder.
 std::string userDir(std::string_view name);
+
+// The chat app whose data folder holds `path`, if any.
+const ChatApp* chatAppFor(const std::string& path);
 
 // Formats a sentence with one "%s" (or several, all the same value).
 std::string format(const char* sentence, std::string_view value);

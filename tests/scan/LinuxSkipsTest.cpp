@@ -49,7 +49,7 @@ TEST(LinuxSkips, MountTableVerdicts) {
     EXPECT_EQ(plan.enteredDevices, (std::set<uint64_t>{makedev(0, 31), makedev(8, 17)}));
     EXPECT_EQ(plan.cloudPoints, (std::set<std::string>{"/home/ada/My Drive", "/home/ada/shared", "/home/ada/sync"}));
     EXPECT_EQ(plan.systemPoints,
-              (std::set<std::string>{"/srv/bound", "/data2", "/media/ada/USB Stick", "/tmp/t",
+              (std::set<std::string>{"/run/user/1000/doc", "/srv/bound", "/data2", "/media/ada/USB Stick", "/tmp/t",
                                      "/var/lib/docker/overlay2/abc/merged", "/tmp/.mount_Foo", "/mnt/win"}));
 }
 
