@@ -1,8 +1,14 @@
 #include "TestSupport.h"
 
+#include "platform/PlatformTables.h"
 #include "support/Shell.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <sched.h>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -22,6 +28,14 @@ namespace vessora::test {
 
 namespace {
 
+// The suites were written against the macOS tables and pin them, for this
+// process and the tools it starts; a test of the Linux set selects it itself.
+const bool macosTablesPinned = [] {
+    ::setenv("VESSORA_TABLES", "macos", 1);
+    PlatformTables::select(TableSet::macos);
+    return true;
+}();
+
 int unmountAndChmod(const char* path, const struct stat* st, int type, struct FTW*) {
     if (type == FTW_D || type == FTW_DNR || type == FTW_DP) ::chmod(path, 0700);
     (void)st;
@@ -29,8 +43,10 @@ int unmountAndChmod(const char* path, const struct stat* st, int type, struct FT
 }
 
 int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
-    if (type == FTW_DP || type == FTW_D || type == FTW_DNR) ::rmdir(path);
-    else ::unlink(path);
+    if (type == FTW_DP || type == FTW_D || type == FTW_DNR)
+        ::rmdir(path);
+    else
+        ::unlink(path);
     return 0;
 }
 
@@ -125,13 +141,17 @@ bool exists(const std::string& path) {
 
 ScopedEnv::ScopedEnv(const std::string& name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name.c_str())) old_ = old;
-    if (value) ::setenv(name.c_str(), value->c_str(), 1);
-    else ::unsetenv(name.c_str());
+    if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+    else
+        ::unsetenv(name.c_str());
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
-    else ::unsetenv(name_.c_str());
+    if (old_)
+        ::setenv(name_.c_str(), old_->c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
 }
 
 bool isRoot() { return ::geteuid() == 0; }
@@ -160,8 +180,7 @@ int runAsUnprivileged(const std::function<int()>& body) {
         _exit(body());
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -177,6 +196,46 @@ bool remountReadOnly(const std::string& path) {
 }
 
 void unmount(const std::string& path) { ::umount2(path.c_str(), MNT_DETACH); }
+
+int runWithHangingFuse(const std::string& path, const std::function<int()>& body, int seconds) {
+    if (!isRoot()) return kNoHangingFuse;
+    makeDirs(path);
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        // A mount table of the child's own, so no other process meets the mount.
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            _exit(kNoHangingFuse);
+        int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+        if (fd < 0) _exit(kNoHangingFuse);
+        // Nobody ever reads the connection: every request waits for an
+        // initialisation that never comes, until the descriptor is closed.
+        const std::string options = "fd=" + std::to_string(fd) + ",rootmode=40000,user_id=0,group_id=0";
+        if (::mount("vessora-hang", path.c_str(), "fuse.hang", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+            _exit(kNoHangingFuse);
+        std::mutex lock;
+        std::condition_variable finished;
+        bool done = false;
+        int status = 0;
+        std::thread worker([&] {
+            int result = body();
+            std::lock_guard guard(lock);
+            status = result, done = true;
+            finished.notify_all();
+        });
+        std::unique_lock wait(lock);
+        const bool inTime = finished.wait_for(wait, std::chrono::seconds(seconds), [&] { return done; });
+        wait.unlock();
+        ::close(fd); // releases anything still blocked
+        worker.join();
+        ::umount2(path.c_str(), MNT_DETACH);
+        _exit(inTime ? status : kHangingFuseTimedOut);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 int runProgram(const std::vector<std::string>& argv, std::string* output, const std::string& input) {
     if (argv.empty()) return -1;

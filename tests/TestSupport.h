@@ -1,6 +1,9 @@
 #pragma once
 // Helpers the test suites share: temporary folders, files with real blocks,
 // environment overrides, privilege-dropping children and tmpfs mounts.
+// Linking them pins the macOS table set (VESSORA_TABLES=macos, also for the
+// tools a test starts); tests of the Linux set select it with ScopedTables and
+// ScopedEnv.
 
 #include <cstdint>
 #include <functional>
@@ -62,9 +65,17 @@ bool mountTmpfs(const std::string& path, int64_t sizeBytes = 64 << 20);
 bool remountReadOnly(const std::string& path);
 void unmount(const std::string& path);
 
+// Runs `body` in a forked child with a mount table of its own, in which a FUSE
+// file system whose server never answers is mounted at `path` (anything that
+// asks it for a status blocks). Returns body's status, kNoHangingFuse when the
+// mount cannot be made (not root, no /dev/fuse), kHangingFuseTimedOut when body
+// did not return within `seconds`.
+inline constexpr int kNoHangingFuse = 120;
+inline constexpr int kHangingFuseTimedOut = 121;
+int runWithHangingFuse(const std::string& path, const std::function<int()>& body, int seconds = 20);
+
 // Runs a program (absolute path or looked up in PATH) with arguments through
 // /bin/sh -c free exec; returns exit status and fills `output` with stdout+stderr.
-int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr,
-               const std::string& input = {});
+int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr, const std::string& input = {});
 
 } // namespace vessora::test

@@ -1,5 +1,6 @@
 #include "catalog/CleanupCatalog.h"
 
+#include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
 #include "support/Paths.h"
 
@@ -30,99 +31,6 @@ namespace CleanupCatalog {
 
 namespace {
 
-struct TargetRow {
-    const char* id;
-    const char* title;
-    CleanupRisk risk;
-    std::vector<const char*> roots; // "~" stands for the home folder of the call
-    const char* detail;
-};
-
-// The catalogue, in display order. The only place its paths and texts live.
-const std::vector<TargetRow>& targetRows() {
-    using enum CleanupRisk;
-    static const std::vector<TargetRow> rows = {
-        {"ios-device-support",
-         "Xcode device support",
-         safe,
-         {"~/Library/Developer/Xcode/iOS DeviceSupport", "~/Library/Developer/Xcode/watchOS DeviceSupport",
-          "~/Library/Developer/Xcode/tvOS DeviceSupport"},
-         "Symbol caches for every iOS version you have ever attached. Xcode re-downloads what it needs."},
-        {"derived-data",
-         "Xcode DerivedData",
-         safe,
-         {"~/Library/Developer/Xcode/DerivedData"},
-         "Build intermediates and indexes. Rebuilt on the next build."},
-        {"xcode-archives",
-         "Xcode archives",
-         careful,
-         {"~/Library/Developer/Xcode/Archives"},
-         "Shipped builds and their dSYMs. Keep anything you may still need to symbolicate a crash against."},
-        {"simulators",
-         "Simulator runtimes and devices",
-         review,
-         {"/Library/Developer/CoreSimulator/Images", "/Library/Developer/CoreSimulator/Profiles/Runtimes",
-          "~/Library/Developer/CoreSimulator/Devices", "~/Library/Developer/CoreSimulator/Caches"},
-         "Installed simulator runtimes and the per-device data they write."},
-        {"package-caches",
-         "Package manager caches",
-         safe,
-         {"~/Library/Caches/Homebrew", "~/.cache/uv", "~/.npm/_cacache", "~/Library/Caches/pip",
-          "~/Library/Caches/pnpm", "~/Library/Caches/Yarn", "~/.cargo/registry/cache", "~/go/pkg/mod/cache/download",
-          "~/.gradle/caches", "~/.m2/repository"},
-         "Homebrew, npm, pip, uv, cargo, Go and friends. All of it redownloads."},
-        {"browser-engine-caches",
-         "Headless browser and Electron caches",
-         safe,
-         {"~/Library/Caches/ms-playwright", "~/.cache/puppeteer", "~/Library/Caches/electron",
-          "~/Library/Caches/electron-builder"},
-         "Playwright, Puppeteer and Electron keep whole browser builds around."},
-        {"android-avd",
-         "Android emulator images",
-         review,
-         {"~/.android/avd"},
-         "Virtual device disk images. Each AVD is several gigabytes and is recreated by Android Studio."},
-        {"user-caches",
-         "Application caches",
-         review,
-         {"~/Library/Caches"},
-         "Per-app caches under ~/Library/Caches. Apps rebuild these, though some lose sign-in state."},
-        {"logs",
-         "Logs and diagnostic reports",
-         safe,
-         {"~/Library/Logs", "~/Library/Application Support/CrashReporter"},
-         "Application logs and crash reports."},
-        {"saved-state",
-         "Saved application state",
-         safe,
-         {"~/Library/Saved Application State"},
-         "Window and document restoration data. Apps just reopen empty instead."},
-        {"macos-installers",
-         "Stale macOS update files",
-         safe,
-         {"/Library/Updates"},
-         "Downloaded installers and update payloads that were never cleared."},
-        {"ios-backups",
-         "iPhone and iPad backups",
-         careful,
-         {"~/Library/Application Support/MobileSync/Backup"},
-         "Full device backups stored locally. Only remove these if iCloud or another copy has you covered."},
-        {"mail-downloads",
-         "Mail attachments",
-         review,
-         {"~/Library/Containers/com.apple.mail/Data/Library/Mail Downloads"},
-         "Attachment copies Mail downloaded. Still available on the server for IMAP accounts."},
-        {"docker",
-         "Docker disk image",
-         careful,
-         {"~/Library/Containers/com.docker.docker/Data/vms", "~/.docker/desktop"},
-         "Docker's virtual disk holds every image and volume. Prune from Docker itself rather than deleting the "
-         "file."},
-        {"trash", "Trash", safe, {"~/.Trash"}, "Items already thrown away, still occupying the disk."},
-    };
-    return rows;
-}
-
 bool pathExists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
@@ -139,13 +47,16 @@ std::string resolveRoot(std::string_view root, const std::string& home) {
 std::vector<CleanupTarget> definitions() {
     const std::string home = Paths::home();
     std::vector<CleanupTarget> targets;
-    for (const TargetRow& row : targetRows()) {
+    // The rows come from the active table set.
+    for (const CleanupTargetRow& row : PlatformTables::current().cleanupTargets) {
         CleanupTarget target;
         target.id = row.id;
         target.title = row.title;
         target.detail = row.detail;
         target.risk = row.risk;
-        for (const char* root : row.roots) target.roots.push_back(resolveRoot(root, home));
+        for (const char* root : row.roots)
+            for (std::string& path : PlatformTables::expandRoot(resolveRoot(root, home)))
+                target.roots.push_back(std::move(path));
         target.contentsOnly = true;
         targets.push_back(std::move(target));
     }

@@ -27,6 +27,7 @@ struct CleanupEntry {
     std::string url;              // absolute path of the item
     int64_t size = 0;             // allocated bytes, recursively
     std::optional<Date> modified; // modification date; absent when unreadable
+    bool needsAdmin = false;      // could not be read: the size is unknown until an administrator measures it
 
     friend bool operator==(const CleanupEntry&, const CleanupEntry&) = default;
 };
@@ -38,6 +39,7 @@ template <> struct std::hash<vessora::CleanupEntry> {
         size_t seed = std::hash<std::string>{}(e.url);
         vessora::detail::hashCombine(seed, std::hash<int64_t>{}(e.size));
         vessora::detail::hashCombine(seed, vessora::detail::hashOptionalDate(e.modified));
+        vessora::detail::hashCombine(seed, size_t(e.needsAdmin));
         return seed;
     }
 };

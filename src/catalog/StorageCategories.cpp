@@ -2,11 +2,17 @@
 
 #include "catalog/CleanupCatalog.h"
 #include "catalog/VolumeInfo.h"
+#include "platform/MountTable.h"
+#include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
 #include "scan/ScanOptions.h"
 #include "support/Paths.h"
 
+#include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vessora {
 
@@ -51,235 +57,14 @@ namespace StorageCategories {
 
 namespace {
 
-// Where a row's roots come from.
-enum class RootSource { table, otherUsers };
-
-struct CategoryRow {
-    const char* id;
-    const char* title;
-    const char* symbol;
-    const char* colorName;
-    std::vector<const char*> roots; // "~" stands for the home folder of the call
-    RootSource rootSource;
-    bool listsContents;
-    CleanupRisk risk;
-    CategoryMeasurement measurement;
-    CategoryAction::Kind action;
-    const char* detail;
-    const char* actionText; // readOnly reason or backupThenRemove warning
-    const char* quitFirst;  // backupThenRemove only
-    const char* caveat;     // nullptr: none
-};
-
-// Everything a platform's category table consists of.
-struct CategoryTable {
-    std::vector<CategoryRow> rows;            // in display order
-    std::vector<const char*> systemDataRoots; // folders whose children may be System Data rows
-    const char* usersFolder;                  // holds the other accounts' folders
-    const char* sharedFolderName;             // the shared folder inside it
-};
-
-// The category table. The only place its paths and texts live.
-const CategoryTable& table() {
-    using enum CleanupRisk;
-    using enum CategoryAction::Kind;
-    constexpr auto measuredSum = CategoryMeasurement::measured;
-    static const CategoryTable table{
-        {
-            {"applications",
-             "Applications",
-             "app.badge",
-             "blue",
-             {"/Applications", "~/Applications"},
-             RootSource::table,
-             true,
-             review,
-             measuredSum,
-             applications,
-             "Installed apps and the data they leave outside their own bundle.",
-             nullptr,
-             nullptr,
-             nullptr},
-            {"documents",
-             "Documents",
-             "doc",
-             "orange",
-             {"~/Documents", "~/Desktop", "~/Downloads"},
-             RootSource::table,
-             true,
-             careful,
-             measuredSum,
-             removable,
-             "Your Documents, Desktop and Downloads folders.",
-             nullptr,
-             nullptr,
-             "This is your own work. Nothing here comes back on its own."},
-            {"photos",
-             "Photos",
-             "photo",
-             "pink",
-             {"~/Pictures"},
-             RootSource::table,
-             true,
-             careful,
-             measuredSum,
-             readOnly,
-             "Photo libraries and everything else under Pictures.",
-             "A photo library is a bundle with its own database. Removing pieces of it from the outside corrupts the "
-             "library, so manage its contents from Photos and empty its Recently Deleted album.",
-             nullptr,
-             nullptr},
-            {"messages",
-             "Messages",
-             "message",
-             "green",
-             {"~/Library/Messages"},
-             RootSource::table,
-             true,
-             careful,
-             measuredSum,
-             backupThenRemove,
-             "The Messages database and its attachments.",
-             "Messages keeps an index that has to stay in step with the attachments on disk, so removing part of this "
-             "folder can break the rest of it. Vessora will copy what you selected somewhere safe and confirm the copy "
-             "before deleting anything.",
-             "com.apple.MobileSMS",
-             nullptr},
-            {"mail",
-             "Mail",
-             "envelope",
-             "indigo",
-             {"~/Library/Mail", "~/Library/Containers/com.apple.mail/Data/Library/Mail Downloads"},
-             RootSource::table,
-             true,
-             careful,
-             measuredSum,
-             removable,
-             "Locally cached mailboxes and downloaded attachments.",
-             nullptr,
-             nullptr,
-             "For IMAP accounts this is a local copy and the server still has it. For POP accounts it is the only "
-             "copy."},
-            {"music",
-             "Music",
-             "music.note",
-             "red",
-             {"~/Music"},
-             RootSource::table,
-             true,
-             careful,
-             measuredSum,
-             removable,
-             "The Music library, downloads and anything else under Music.",
-             nullptr,
-             nullptr,
-             "Purchased and Apple Music downloads redownload. Anything you imported yourself does not."},
-            {"cloud",
-             "Cloud Drives",
-             "icloud",
-             "cyan",
-             {"~/Library/Application Support/CloudDocs", "~/Library/Application Support/Google/DriveFS",
-              "~/Library/Application Support/OneDrive", "~/Library/Caches/CloudKit",
-              "~/Library/Group Containers/group.com.apple.CoreSpeech"},
-             RootSource::table,
-             false,
-             review,
-             measuredSum,
-             removable,
-             "What iCloud Drive, Google Drive and OneDrive keep on this Mac.",
-             nullptr,
-             nullptr,
-             "This is the local cache only, not the size of your cloud drives. The synced folders themselves are "
-             "deliberately not walked: asking a provider how big its tree is makes it download the tree."},
-            {"developer",
-             "Developer",
-             "hammer",
-             "purple",
-             {"~/Library/Developer", "/Library/Developer", "~/.gradle", "~/.android", "~/.npm", "~/.cache", "~/.cargo",
-              "~/.m2", "~/.docker", "~/go/pkg", "~/Library/Caches/Homebrew"},
-             RootSource::table,
-             true,
-             review,
-             measuredSum,
-             removable,
-             "Xcode, simulators, package manager caches and container images.",
-             nullptr,
-             nullptr,
-             "Almost all of this rebuilds or redownloads. Cleanup has the same items grouped by how safe they are."},
-            {"trash",
-             "Trash",
-             "trash",
-             "brown",
-             {"~/.Trash"},
-             RootSource::table,
-             true,
-             safe,
-             measuredSum,
-             removable,
-             "Already thrown away, still taking up the disk.",
-             nullptr,
-             nullptr,
-             nullptr},
-            {"othersShared",
-             "Other Users & Shared",
-             "person.2",
-             "teal",
-             {},
-             RootSource::otherUsers,
-             true,
-             careful,
-             measuredSum,
-             readOnly,
-             "Home folders belonging to other accounts, plus the Shared folder.",
-             "This belongs to another account on this Mac. Removing it needs that user's consent and an administrator, "
-             "so Vessora will only measure it.",
-             nullptr,
-             nullptr},
-            {"macos",
-             "macOS",
-             "laptopcomputer",
-             "gray",
-             {"/System", "/usr", "/bin", "/sbin", "/opt"},
-             RootSource::table,
-             false,
-             careful,
-             measuredSum,
-             readOnly,
-             "The operating system itself.",
-             "macOS lives on a sealed, cryptographically signed volume. It cannot be modified, by this app or any "
-             "other, and none of it is recoverable space.",
-             nullptr,
-             nullptr},
-            {"systemData",
-             "System Data",
-             "ellipsis.circle",
-             "yellow",
-             {},
-             RootSource::table,
-             false,
-             review,
-             CategoryMeasurement::remainder,
-             removable,
-             "Everything the categories above do not account for.",
-             nullptr,
-             nullptr,
-             "System Data is not a folder, it is arithmetic: the volume's used space minus everything that could be "
-             "identified. The rows below are the things that usually make it large, measured on this Mac."},
-        },
-        {"~/Library", "/Library", "/private/var", "~"},
-        "/Users",
-        "Shared"};
-    return table;
-}
-
 CategoryAction actionOf(const CategoryRow& row) {
     switch (row.action) {
-    case CategoryAction::Kind::readOnly: return CategoryAction::readOnly(row.actionText);
-    case CategoryAction::Kind::backupThenRemove:
+    case CategoryActionKind::readOnly: return CategoryAction::readOnly(row.actionText);
+    case CategoryActionKind::backupThenRemove:
         return CategoryAction::backupThenRemove(
             row.quitFirst ? std::optional<std::string>(row.quitFirst) : std::nullopt, row.actionText);
-    case CategoryAction::Kind::applications: return CategoryAction::applications();
-    case CategoryAction::Kind::removable: return CategoryAction::removable();
+    case CategoryActionKind::applications: return CategoryAction::applications();
+    case CategoryActionKind::removable: return CategoryAction::removable();
     }
     return CategoryAction::removable();
 }
@@ -288,38 +73,149 @@ std::optional<std::vector<std::string>> listUsersFolder(const std::string& path)
     return CleanupCatalog::listFolder(path);
 }
 
+void appendExpanded(std::vector<std::string>& out, const std::vector<const char*>& roots) {
+    for (const char* root : roots)
+        for (std::string& path : PlatformTables::expandRoot(root)) out.push_back(std::move(path));
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Every string value of a "path" key in Dropbox's info.json.
+std::vector<std::string> dropboxPaths(const std::string& json) {
+    std::vector<std::string> paths;
+    for (size_t at = 0; (at = json.find("\"path\"", at)) != std::string::npos;) {
+        at += 6;
+        size_t colon = json.find_first_not_of(" \t\r\n", at);
+        if (colon == std::string::npos || json[colon] != ':') continue;
+        size_t open = json.find_first_not_of(" \t\r\n", colon + 1);
+        if (open == std::string::npos || json[open] != '"') continue;
+        std::string value;
+        size_t i = open + 1;
+        for (; i < json.size() && json[i] != '"'; ++i) {
+            if (json[i] == '\\' && i + 1 < json.size()) ++i;
+            value += json[i];
+        }
+        if (!value.empty()) paths.push_back(value);
+        at = i;
+    }
+    return paths;
+}
+
+// "KEY=value" lines whose key ends with `suffix` (Nextcloud's "0\Folders\1\localPath").
+std::vector<std::string> iniValues(const std::string& text, std::string_view suffix) {
+    std::vector<std::string> values;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        std::string key = line.substr(0, equals);
+        while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
+        if (!std::string_view(key).ends_with(suffix)) continue;
+        std::string value = line.substr(equals + 1);
+        size_t start = value.find_first_not_of(" \t\"");
+        size_t end = value.find_last_not_of(" \t\"\r");
+        if (start != std::string::npos) values.push_back(value.substr(start, end - start + 1));
+    }
+    return values;
+}
+
+// Nothing below a network or FUSE mount is measured: its server may not
+// answer, and asking would make it fetch the remote tree.
+bool onRemoteMount(const std::string& path, const std::vector<MountEntry>& mounts) {
+    for (const MountEntry& m : mounts)
+        if (MountTable::isRemote(m) && Paths::isInside(path, m.mountPoint)) return true;
+    return false;
+}
+
+// A folder this user cannot list: shown with an unknown size, for an administrator.
+bool unreadableFolder(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(path.c_str(), R_OK | X_OK) != 0;
+}
+
 } // namespace
 
 std::vector<std::string> otherUserRoots() { return otherUserRoots(listUsersFolder); }
 
 std::vector<std::string> otherUserRoots(const FolderLister& list) {
+    const CategoryTables& tables = PlatformTables::current().categories;
     const std::string account = Paths::lastComponent(Paths::home());
-    const std::string users = table().usersFolder, shared = table().sharedFolderName;
-    std::vector<std::string> roots{Paths::join(users, shared)};
+    const std::string users = tables.usersFolder;
+    std::vector<std::string> roots(tables.sharedFolders.begin(), tables.sharedFolders.end());
     for (const std::string& name : list(users).value_or(std::vector<std::string>{})) {
-        if (name == account || name == shared || name.starts_with('.')) continue;
-        roots.push_back(Paths::join(users, name));
+        if (name == account || name.starts_with('.')) continue;
+        if (std::any_of(tables.skippedUserNames.begin(), tables.skippedUserNames.end(),
+                        [&](const char* skipped) { return name == skipped; }))
+            continue;
+        std::string path = Paths::join(users, name);
+        // Listed once: a shared folder may live in the users folder.
+        if (std::find(roots.begin(), roots.end(), path) == roots.end()) roots.push_back(std::move(path));
     }
     return roots;
 }
 
-std::vector<StorageCategory> all() {
+std::vector<std::string> cloudSyncFolders() {
     const std::string home = Paths::home();
+    const std::string config = PlatformTables::resolveRoot("$XDG_CONFIG_HOME");
+    std::vector<std::string> candidates = dropboxPaths(readText(Paths::join(home, ".dropbox/info.json")));
+    for (const char* file : {"Nextcloud/nextcloud.cfg", "ownCloud/owncloud.cfg"})
+        for (std::string& path : iniValues(readText(Paths::join(config, file)), "localPath"))
+            candidates.push_back(std::move(path));
+    if (isFolder(Paths::join(config, "onedrive"))) {
+        std::vector<std::string> dirs = iniValues(readText(Paths::join(config, "onedrive/config")), "sync_dir");
+        candidates.push_back(dirs.empty() ? "~/OneDrive" : dirs.back());
+    }
+    for (const char* folder : {"~/Insync", "~/MEGA", "~/MEGAsync"}) candidates.push_back(folder);
+    std::vector<std::string> folders;
+    for (const std::string& candidate : candidates) {
+        std::string path = Paths::standardize(candidate);
+        if (path.empty() || !path.starts_with('/')) continue;
+        if (std::find(folders.begin(), folders.end(), path) == folders.end()) folders.push_back(path);
+    }
+    // Only real folders; a client's FUSE mount is never stat'ed here.
+    const std::vector<MountEntry> mounts = MountTable::read();
+    std::erase_if(folders, [&](const std::string& path) { return onRemoteMount(path, mounts) || !isFolder(path); });
+    return folders;
+}
+
+std::vector<StorageCategory> all() {
     std::vector<StorageCategory> categories;
-    for (const CategoryRow& row : table().rows) {
+    for (const CategoryRow& row : PlatformTables::current().categories.rows) {
         StorageCategory category;
         category.id = row.id;
         category.title = row.title;
         category.symbol = row.symbol;
         category.colorName = row.colorName;
         category.detail = row.detail;
-        if (row.rootSource == RootSource::otherUsers)
-            category.roots = otherUserRoots();
-        else
-            for (const char* root : row.roots) category.roots.push_back(CleanupCatalog::resolveRoot(root, home));
+        switch (row.rootSource) {
+        case CategoryRootSource::table: break;
+        case CategoryRootSource::otherUsers: category.roots = otherUserRoots(); break;
+        case CategoryRootSource::cloudSync: category.roots = cloudSyncFolders(); break;
+        case CategoryRootSource::trash:
+            // The trashed items themselves; the folders around them stay.
+            for (const std::string& folder : MountTable::trashFolders())
+                category.roots.push_back(Paths::join(folder, "files"));
+            break;
+        }
+        appendExpanded(category.roots, row.roots);
+        appendExpanded(category.wholeRoots, row.wholeRoots);
+        // The user's own home is never "another user", also when it is /root.
+        if (row.rootSource == CategoryRootSource::otherUsers)
+            std::erase(category.roots, Paths::standardize(Paths::home()));
         category.listsContents = row.listsContents;
+        category.hardLinksOnce = row.hardLinksOnce;
         category.risk = row.risk;
-        category.measurement = row.measurement;
+        category.measurement = row.remainder ? CategoryMeasurement::remainder : CategoryMeasurement::measured;
         category.action = actionOf(row);
         if (row.caveat) category.caveat = row.caveat;
         categories.push_back(std::move(category));
@@ -332,23 +228,56 @@ std::set<std::string> claimedPaths() {
     for (const StorageCategory& category : all()) {
         if (category.measurement == CategoryMeasurement::remainder) continue;
         for (const std::string& root : category.roots) claimed.insert(Paths::standardize(root));
+        for (const std::string& root : category.wholeRoots) claimed.insert(Paths::standardize(root));
     }
-    claimed.insert(ScanOptions::systemManagedPaths().begin(), ScanOptions::systemManagedPaths().end());
+    for (const std::string& folder : MountTable::trashFolders()) claimed.insert(Paths::standardize(folder));
+    claimed.merge(ScanOptions::systemManagedPaths());
     claimed.merge(ScanOptions::cloudProviderRoots(Paths::home()));
     return claimed;
 }
 
 std::vector<std::string> systemDataRoots() {
-    const std::string home = Paths::home();
     std::vector<std::string> roots;
-    for (const char* root : table().systemDataRoots) roots.push_back(CleanupCatalog::resolveRoot(root, home));
+    appendExpanded(roots, PlatformTables::current().categories.systemDataRoots);
     return roots;
 }
 
 MeasuredCategory measure(const StorageCategory& category, const Cancelled& cancelled) {
     MeasuredCategory result{category, 0, {}, true};
     if (category.measurement == CategoryMeasurement::remainder) return result;
-    result.entries = CleanupCatalog::measureEntries(category.roots, category.listsContents, cancelled);
+    // One options value and one mount table for the whole call.
+    const ScanOptions options;
+    const std::vector<MountEntry> mounts = MountTable::read();
+    DiskScanner::CountedLinks links;
+    DiskScanner::CountedLinks* shared = category.hardLinksOnce ? &links : nullptr;
+    auto consider = [&](const std::string& path) {
+        if (unreadableFolder(path)) {
+            CleanupEntry entry = CleanupCatalog::makeEntry(path, 0);
+            entry.needsAdmin = true;
+            result.entries.push_back(std::move(entry));
+            return;
+        }
+        int64_t size = DiskScanner::quickSize(path, options, cancelled, shared);
+        if (size > 0) result.entries.push_back(CleanupCatalog::makeEntry(path, size));
+    };
+    for (const std::string& root : category.roots) {
+        struct stat st;
+        if (onRemoteMount(root, mounts) || ::lstat(root.c_str(), &st) != 0) continue;
+        // A root that is a file (an AppImage) or cannot be listed is one entry.
+        if (!category.listsContents || !S_ISDIR(st.st_mode) || unreadableFolder(root)) {
+            consider(root);
+            continue;
+        }
+        auto names = CleanupCatalog::listFolder(root);
+        if (!names) continue;
+        for (const std::string& name : *names)
+            if (name != ".DS_Store") consider(Paths::join(root, name));
+    }
+    for (const std::string& root : category.wholeRoots) {
+        struct stat st;
+        if (!onRemoteMount(root, mounts) && ::lstat(root.c_str(), &st) == 0) consider(root);
+    }
+    CleanupCatalog::sortLargestFirst(result.entries);
     for (const CleanupEntry& entry : result.entries) result.size += entry.size;
     return result;
 }
@@ -359,10 +288,19 @@ std::vector<CleanupEntry> measureSystemDataEntries(const Cancelled& cancelled) {
 
 std::vector<CleanupEntry> measureSystemDataEntries(const std::vector<std::string>& roots,
                                                    const std::set<std::string>& claimed, const Cancelled& cancelled) {
+    const CategoryTables& tables = PlatformTables::current().categories;
     const std::string home = Paths::home();
     const ScanOptions options;
     std::set<std::string> listed;
     std::vector<CleanupEntry> entries;
+    auto consider = [&](const std::string& candidate) {
+        struct stat st;
+        if (::lstat(candidate.c_str(), &st) != 0) return;
+        int64_t size = DiskScanner::quickSize(candidate, options, cancelled);
+        if (size < systemDataMinimumSize) return;
+        listed.insert(candidate);
+        entries.push_back(CleanupCatalog::makeEntry(candidate, size));
+    };
     for (const std::string& root : roots) {
         const bool isHome = root == home;
         auto names = CleanupCatalog::listFolder(root);
@@ -371,30 +309,37 @@ std::vector<CleanupEntry> measureSystemDataEntries(const std::vector<std::string
             if (name == ".DS_Store") continue;
             std::string candidate = Paths::standardize(Paths::join(root, name));
             if (claimed.count(candidate) || listed.count(candidate)) continue;
+            // A folder that holds another root (~/.cache, ~/.local) is looked into there instead.
+            if (std::any_of(roots.begin(), roots.end(),
+                            [&](const std::string& other) { return Paths::isInside(other, candidate); }))
+                continue;
             // Directly in the home folder only hidden items are system data;
-            // the visible folders are the user's own and the Trash has its row.
-            if (isHome && (!name.starts_with('.') || name == ".Trash")) continue;
-            struct stat st;
-            if (::lstat(candidate.c_str(), &st) != 0) continue;
-            int64_t size = DiskScanner::quickSize(candidate, options, cancelled);
-            if (size < systemDataMinimumSize) continue;
-            listed.insert(candidate);
-            entries.push_back(CleanupCatalog::makeEntry(candidate, size));
+            // the visible folders are the user's own (and on macOS the Trash has its row).
+            if (isHome && (!name.starts_with('.') || (tables.homeHiddenTrash && name == ".Trash"))) continue;
+            consider(candidate);
         }
     }
+    // Swap files in use are large, hidden and nobody's category.
+    if (tables.liveSwapFiles)
+        for (const std::string& swap : MountTable::liveSwapFiles()) {
+            std::string candidate = Paths::standardize(swap);
+            if (!claimed.count(candidate) && !listed.count(candidate)) consider(candidate);
+        }
     CleanupCatalog::sortLargestFirst(entries);
     return entries;
 }
 
 int64_t remainderSize(const std::vector<VolumeInfo>& volumes, const std::vector<MeasuredCategory>& categories) {
-    const VolumeInfo* root = nullptr;
+    if (volumes.empty()) return 0;
+    const VolumeInfo* root = &volumes.front();
     for (const VolumeInfo& volume : volumes)
         if (volume.isRootVolume) {
             root = &volume;
             break;
         }
-    if (!root) return 0;
-    int64_t used = std::max<int64_t>(0, root->totalCapacity - root->trueFree);
+    // The administrator's reserve is neither free nor anybody's data; it is
+    // reported on its own and kept out of the remainder.
+    const int64_t used = std::max<int64_t>(0, root->totalCapacity - root->trueFree - root->rootReserve);
     int64_t categorised = 0;
     for (const MeasuredCategory& category : categories)
         if (category.category.measurement == CategoryMeasurement::measured) categorised += category.size;

@@ -48,8 +48,10 @@ struct StorageCategory {
     std::string symbol;    // system symbol image name
     std::string colorName; // turned into a colour by color()
     std::string detail;
-    std::vector<std::string> roots; // absolute, resolved against the home folder of the moment
-    bool listsContents = false;     // true: each root's children are entries; false: each root is one
+    std::vector<std::string> roots;      // absolute, resolved against the home folder of the moment
+    bool listsContents = false;          // true: each root's children are entries; false: each root is one
+    std::vector<std::string> wholeRoots; // one entry each, whatever listsContents says
+    bool hardLinksOnce = false;          // a file linked from several entries counts once, at the first
     CleanupRisk risk = CleanupRisk::review;
     CategoryMeasurement measurement = CategoryMeasurement::measured;
     CategoryAction action;
@@ -78,10 +80,11 @@ using Cancelled = std::function<bool()>;
 // Lists a folder's names; nothing when it cannot be read.
 using FolderLister = std::function<std::optional<std::vector<std::string>>(const std::string&)>;
 
-// The twelve categories, built afresh against the current home folder.
+// The twelve categories of the active table set, built afresh against the
+// current home folder, user folders and mounts.
 std::vector<StorageCategory> all();
 
-// The roots of "othersShared": the shared folder, then every other account's
+// The roots of "othersShared": the shared folders, then every other account's
 // folder in the users folder. `list` reads the users folder (tests replace it).
 std::vector<std::string> otherUserRoots();
 std::vector<std::string> otherUserRoots(const FolderLister& list);
@@ -92,6 +95,11 @@ std::set<std::string> claimedPaths();
 
 // The folders whose children are candidates for the System Data rows, in order.
 std::vector<std::string> systemDataRoots();
+
+// The sync folders the cloud clients' own settings name (Dropbox, Nextcloud,
+// ownCloud, the onedrive client) and the default folders of Insync and MEGA,
+// those that exist, in that order.
+std::vector<std::string> cloudSyncFolders();
 
 // A remainder category comes back measured, size 0, without touching the disk.
 MeasuredCategory measure(const StorageCategory& category, const Cancelled& cancelled = {});
@@ -107,9 +115,11 @@ std::vector<CleanupEntry> measureSystemDataEntries(const std::vector<std::string
 // Items below this many bytes are not listed under System Data.
 inline constexpr int64_t systemDataMinimumSize = 10'000'000;
 
-// The remainder's size: the root volume's used space (total minus strictly
-// free, at least 0) minus the sizes of the categories measured as sums, at
-// least 0. Categories not measured yet count as 0; no root volume gives 0.
+// The remainder's size, the one computation every caller uses: the root
+// volume's used space (total minus free minus the administrator's reserve, at
+// least 0; the first volume stands in when none is marked root) minus the sizes
+// of the categories measured as sums, at least 0. Categories not measured yet
+// count as 0; no volume gives 0.
 int64_t remainderSize(const std::vector<VolumeInfo>& volumes, const std::vector<MeasuredCategory>& categories);
 
 } // namespace StorageCategories

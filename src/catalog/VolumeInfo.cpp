@@ -31,22 +31,6 @@ const std::set<std::string_view> kHiddenTypes = {
 const char* const kHiddenTrees[] = {"/proc", "/sys", "/dev", "/run"};
 const char* const kRemovableMediaTree = "/run/media";
 
-// Undoes the kernel's octal escapes ("\040" for a space, "\134" for a backslash).
-std::string unescapeOctal(std::string_view field) {
-    std::string out;
-    out.reserve(field.size());
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() &&
-            std::all_of(field.begin() + i + 1, field.begin() + i + 4, [](char c) { return c >= '0' && c <= '7'; })) {
-            out.push_back(char((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
-            i += 3;
-        } else {
-            out.push_back(field[i]);
-        }
-    }
-    return out;
-}
-
 // Undoes udev's "\x20" escapes in /dev/disk/by-label names.
 std::string unescapeHex(std::string_view name) {
     std::string out;
@@ -60,18 +44,6 @@ std::string unescapeHex(std::string_view name) {
         }
     }
     return out;
-}
-
-std::vector<std::string_view> splitFields(std::string_view line) {
-    std::vector<std::string_view> fields;
-    size_t start = 0;
-    while (start < line.size()) {
-        size_t space = line.find(' ', start);
-        if (space == std::string_view::npos) space = line.size();
-        if (space > start) fields.push_back(line.substr(start, space - start));
-        start = space + 1;
-    }
-    return fields;
 }
 
 std::string readFile(const std::string& path) {
@@ -128,19 +100,6 @@ bool isInternalDevice(const std::string& deviceId) {
 
 } // namespace
 
-std::vector<MountEntry> VolumeInfo::parseMountInfo(std::string_view text) {
-    std::vector<MountEntry> entries;
-    for (std::string_view line : splitLines(text)) {
-        std::vector<std::string_view> fields = splitFields(line);
-        // id parent major:minor root mount-point options [optional...] - type source super-options
-        auto separator = std::find(fields.begin(), fields.end(), std::string_view("-"));
-        if (fields.size() < 6 || separator - fields.begin() < 6 || fields.end() - separator < 3) continue;
-        entries.push_back({std::string(fields[2]), unescapeOctal(fields[3]), unescapeOctal(fields[4]),
-                           unescapeOctal(separator[1]), unescapeOctal(separator[2])});
-    }
-    return entries;
-}
-
 bool VolumeInfo::isBrowsable(const MountEntry& entry) {
     if (entry.mountPoint == "/") return true;
     if (kHiddenTypes.count(entry.fsType) || entry.fsType.starts_with("cgroup")) return false;
@@ -176,6 +135,7 @@ std::vector<VolumeInfo> VolumeInfo::fromMountInfo(std::string_view mountInfo) {
         if (volume.totalCapacity < 1) continue;
         // Linux keeps no purgeable space, so both free readings are the same.
         volume.availableForImportantUsage = volume.trueFree = int64_t(fs.f_bavail) * unit;
+        if (fs.f_bfree > fs.f_bavail) volume.rootReserve = int64_t(fs.f_bfree - fs.f_bavail) * unit;
         volume.isRootVolume = entry.mountPoint == "/";
         volume.isInternal = isInternalDevice(entry.deviceId);
         if (!labelsRead) labels = labelsByDevice(), labelsRead = true;
@@ -193,6 +153,18 @@ std::vector<VolumeInfo> VolumeInfo::fromMountInfo(std::string_view mountInfo) {
     return volumes;
 }
 
-std::vector<VolumeInfo> VolumeInfo::current() { return fromMountInfo(readFile("/proc/self/mountinfo")); }
+std::vector<VolumeInfo> VolumeInfo::current() { return fromMountInfo(MountTable::readText()); }
+
+std::string VolumeInfo::rootVolumeName() {
+    // The same naming as the volume list, without measuring any volume.
+    std::string name;
+    for (const MountEntry& entry : MountTable::read())
+        if (entry.mountPoint == "/") {
+            std::map<dev_t, std::string> labels = labelsByDevice();
+            auto device = parseDevice(entry.deviceId);
+            name = device && labels.count(*device) ? labels[*device] : operatingSystemName();
+        }
+    return name.empty() ? "/" : name;
+}
 
 } // namespace vessora

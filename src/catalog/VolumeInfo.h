@@ -2,6 +2,7 @@
 // The mounted volumes and their capacities.
 
 #include "catalog/CleanupEntry.h"
+#include "platform/MountTable.h"
 
 #include <cstdint>
 #include <string>
@@ -9,17 +10,6 @@
 #include <vector>
 
 namespace vessora {
-
-// One line of the kernel's mount table (/proc/self/mountinfo), paths unescaped.
-struct MountEntry {
-    std::string deviceId; // "major:minor"
-    std::string root;     // the part of the file system mounted here
-    std::string mountPoint;
-    std::string fsType;
-    std::string source; // "/dev/sda1", "tmpfs", "server:/export"
-
-    friend bool operator==(const MountEntry&, const MountEntry&) = default;
-};
 
 // One listed volume.
 struct VolumeInfo {
@@ -30,6 +20,9 @@ struct VolumeInfo {
     int64_t trueFree = 0;                   // free bytes strictly unallocated now
     bool isInternal = false;
     bool isRootVolume = false;
+    // Bytes the file system keeps for the administrator (ext4's root reserve):
+    // neither free for the user nor used by anything.
+    int64_t rootReserve = 0;
 
     friend bool operator==(const VolumeInfo&, const VolumeInfo&) = default;
 
@@ -42,7 +35,11 @@ struct VolumeInfo {
     static std::vector<VolumeInfo> fromMountInfo(std::string_view mountInfo);
 
     // The lines of mount table text; malformed lines are left out.
-    static std::vector<MountEntry> parseMountInfo(std::string_view mountInfo);
+    static std::vector<MountEntry> parseMountInfo(std::string_view mountInfo) { return MountTable::parse(mountInfo); }
+
+    // The name the root volume is listed under: its file system label, else
+    // the system's name from os-release, else "/".
+    static std::string rootVolumeName();
 
     // "/" and block-device file systems; never pseudo or virtual file systems
     // nor anything under /proc, /sys, /dev or /run (but /run/media).
@@ -62,6 +59,7 @@ template <> struct std::hash<vessora::VolumeInfo> {
         vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.availableForImportantUsage));
         vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.trueFree));
         vessora::detail::hashCombine(seed, size_t(v.isInternal) << 1 | size_t(v.isRootVolume));
+        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.rootReserve));
         return seed;
     }
 };

@@ -7,6 +7,7 @@
 #include "catalog/StorageCategories.h"
 #include "catalog/VolumeInfo.h"
 #include "cli/CommandLine.h"
+#include "platform/PlatformTables.h"
 #include "cli/Commands.h"
 #include "support/Fmt.h"
 #include "support/Json.h"
@@ -73,7 +74,7 @@ void writeEntries(JsonWriter& json, const std::vector<CleanupEntry>& entries) {
     for (const CleanupEntry& entry : entries) {
         json.beginObject().field("url", entry.url).field("size", entry.size);
         writeDate(json, "modified", entry.modified);
-        json.endObject();
+        json.field("needsAdmin", entry.needsAdmin).endObject();
     }
     json.endArray();
 }
@@ -91,7 +92,15 @@ int64_t totalSize(const std::vector<CleanupEntry>& entries) {
 }
 
 std::string entryLine(const CleanupEntry& entry) {
-    return "    " + entry.url + "  " + Fmt::bytes(entry.size) + "  " + Fmt::relativeDate(entry.modified) + "\n";
+    const std::string size = entry.needsAdmin ? "size unknown (needs administrator rights)" : Fmt::bytes(entry.size);
+    return "    " + entry.url + "  " + size + "  " + Fmt::relativeDate(entry.modified) + "\n";
+}
+
+// The sentence about the file system's administrator reserve, or "".
+std::string reserveSentence(const VolumeInfo& volume) {
+    const char* sentence = PlatformTables::current().words.rootReserve;
+    if (!sentence || volume.rootReserve < 1) return {};
+    return PlatformTables::format(sentence, Fmt::bytes(volume.rootReserve));
 }
 
 // ---- overview
@@ -105,6 +114,7 @@ void writeCategoryJson(JsonWriter& json, const MeasuredCategory& measured) {
     json.key("color").beginObject().field("red", rgb.red).field("green", rgb.green).field("blue", rgb.blue).endObject();
     json.field("detail", c.detail);
     writeStrings(json, "roots", c.roots);
+    writeStrings(json, "wholeRoots", c.wholeRoots);
     json.field("listsContents", c.listsContents)
         .field("risk", cleanupRiskName(c.risk))
         .field("measurement", categoryMeasurementName(c.measurement));
@@ -145,6 +155,7 @@ std::string overviewJson(const std::vector<VolumeInfo>& volumes, const std::vect
             .field("trueFree", v.trueFree)
             .field("isInternal", v.isInternal)
             .field("isRootVolume", v.isRootVolume)
+            .field("rootReserve", v.rootReserve)
             .endObject();
     json.endArray();
     json.key("snapshots").beginArray();
@@ -154,7 +165,7 @@ std::string overviewJson(const std::vector<VolumeInfo>& volumes, const std::vect
         json.endObject();
     }
     json.endArray();
-    json.field("fullDiskAccess", fullDiskAccess);
+    json.field("fullDiskAccess", fullDiskAccess).field("tables", PlatformTables::current().name);
     json.key("categories").beginArray();
     for (const MeasuredCategory& measured : categories) writeCategoryJson(json, measured);
     json.endArray();
@@ -174,6 +185,7 @@ std::string overviewText(const std::vector<VolumeInfo>& volumes, const std::vect
         if (int64_t purgeable = v.availableForImportantUsage - v.trueFree; purgeable > 0)
             out += " (" + Fmt::bytes(purgeable) + " purgeable)";
         out += "\n";
+        if (std::string reserve = reserveSentence(v); !reserve.empty()) out += "    " + reserve + "\n";
     }
     out += "\nSnapshots\n";
     if (snapshots.empty()) out += "  none\n";
@@ -187,8 +199,11 @@ std::string overviewText(const std::vector<VolumeInfo>& volumes, const std::vect
         if (m.category.measurement == CategoryMeasurement::measured)
             out += "  " + Fmt::count(int64_t(m.entries.size())) + (m.entries.size() == 1 ? " item" : " items");
         out += "\n";
-        if (m.category.measurement == CategoryMeasurement::remainder)
-            for (const CleanupEntry& entry : m.entries) out += entryLine(entry);
+        if (m.category.measurement != CategoryMeasurement::remainder) continue;
+        if (!volumes.empty())
+            if (std::string reserve = reserveSentence(volumes.front()); !reserve.empty())
+                out += "    " + reserve + "\n";
+        for (const CleanupEntry& entry : m.entries) out += entryLine(entry);
     }
     return out;
 }

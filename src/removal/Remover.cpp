@@ -4,6 +4,7 @@
 #include "platform/ItemHandle.h"
 #include "platform/SafeDelete.h"
 #include "platform/Trash.h"
+#include "removal/GuardRules.h"
 #include "scan/DiskScanner.h"
 #include "support/Fmt.h"
 #include "support/Paths.h"
@@ -28,39 +29,6 @@ std::string_view displayText(RemovalMode mode) {
 namespace Remover {
 
 namespace {
-
-// Every location the guard refuses, in one place. The macOS locations and the
-// Linux ones are refused on every platform: the paths of one system do not
-// exist on the other, so each list is harmless where it does not apply.
-constexpr std::string_view systemStructural[] = {
-    // system roots
-    "/", "/System", "/Library", "/Users", "/Applications", "/bin", "/sbin", "/usr", "/usr/bin", "/usr/lib",
-    "/usr/local", "/etc", "/var", "/private", "/private/var", "/private/etc", "/opt", "/opt/homebrew", "/cores",
-    "/Volumes",
-    // shared system data
-    "/Library/Application Support", "/Library/Caches", "/var/db", "/var/folders", "/private/var/db",
-    "/private/var/folders",
-    // Linux
-    "/boot", "/dev", "/etc", "/home", "/lib", "/lib32", "/lib64", "/libx32", "/media", "/mnt", "/proc", "/root", "/run",
-    "/snap", "/srv", "/sys", "/tmp", "/usr/sbin", "/usr/share", "/usr/include", "/usr/lib32", "/usr/lib64",
-    "/usr/libexec", "/usr/local/bin", "/var/cache", "/var/lib", "/var/log", "/var/tmp"};
-
-// Appended to the home folder; "" is the home folder itself.
-constexpr std::string_view homeStructural[] = {
-    "", "/Library", "/Documents", "/Desktop", "/Downloads", "/Pictures", "/Movies", "/Music", "/Public",
-    "/Library/Application Support", "/Library/Containers", "/Library/Group Containers", "/Library/Caches",
-    "/Library/Preferences", "/Library/Mobile Documents", "/Library/CloudStorage",
-    // Linux
-    "/.config", "/.local", "/.local/share", "/.cache", "/.ssh", "/Videos", "/Templates"};
-
-constexpr std::string_view systemPrefixes[] = {"/System/", "/bin/", "/sbin/", "/usr/bin/", "/usr/lib/", "/usr/libexec/",
-                                               "/private/etc/", "/private/var/db/dslocal/",
-                                               // Linux
-                                               "/boot/", "/dev/", "/etc/", "/lib/", "/lib32/", "/lib64/", "/libx32/",
-                                               "/proc/", "/run/", "/sys/", "/usr/sbin/", "/usr/include/", "/usr/lib32/",
-                                               "/usr/lib64/", "/var/lib/dpkg/", "/var/lib/apt/", "/var/lib/rpm/"};
-
-constexpr std::string_view homePrefixes[] = {"/.ssh/"};
 
 enum class Refusal { none, volumeRoot, structural, protectedSystem, protectedHome, holds, tooClose };
 
@@ -205,7 +173,15 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
         r.verdict.path = p;
         return std::move(r);
     };
-    if (Judgement j = judge(p, homes); j.refusal != Refusal::none) return refuse(message(j, p));
+    if (Judgement j = judge(p, homes); j.refusal != Refusal::none) {
+        if (j.refusal == Refusal::volumeRoot || j.refusal == Refusal::structural) return refuse(message(j, p));
+        // The table set's own rows and the system's (swap files, mounts, trash
+        // folders, remote file systems) say more than a prefix or "too close".
+        if (auto why = GuardRules::refusal(p, p)) return refuse(*why);
+        return refuse(message(j, p));
+    }
+    // Judged before anything below a possibly hung mount is asked for its status.
+    if (auto why = GuardRules::refusal(p, p)) return refuse(*why);
     if (!resolved)
         return refuse(p + (missing(error) ? " does not exist."
                                           : " cannot be reached: " + std::string(std::strerror(error)) + "."));
@@ -247,8 +223,10 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
     }
     // Judged where it really is, too: a folder on the way may be a link into a protected place.
     const std::string real = r.item.path();
-    if (real != p)
+    if (real != p) {
         if (Judgement j = judge(real, homes); j.refusal != Refusal::none) return refuse(message(j, p));
+        if (auto why = GuardRules::refusal(real, p)) return refuse(*why);
+    }
     struct stat st;
     const int statError = ::fstatat(r.item.folder(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
     if (statError != 0 && !permissionDenied(statError))
@@ -308,17 +286,9 @@ std::string failureText(const std::string& p, int error) {
 
 } // namespace
 
-std::vector<std::string> structuralFolders(const std::string& home) {
-    std::vector<std::string> list(std::begin(systemStructural), std::end(systemStructural));
-    for (std::string_view suffix : homeStructural) list.push_back(home + std::string(suffix));
-    return list;
-}
+std::vector<std::string> structuralFolders(const std::string& home) { return GuardRules::structuralFolders(home); }
 
-std::vector<std::string> protectedPrefixes(const std::string& home) {
-    std::vector<std::string> list(std::begin(systemPrefixes), std::end(systemPrefixes));
-    for (std::string_view suffix : homePrefixes) list.push_back(home + std::string(suffix));
-    return list;
-}
+std::vector<std::string> protectedPrefixes(const std::string& home) { return GuardRules::protectedPrefixes(home); }
 
 GuardResult check(const std::string& url) { return resolve(url, false, homeFolders()).verdict; }
 
@@ -556,7 +526,10 @@ RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRu
 }
 
 std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot) {
-    const std::string date = LocalSnapshot::stampOf(snapshot.name);
+    std::string date = snapshot.name;
+    for (std::string_view piece : {std::string_view("com.apple.TimeMachine."), std::string_view(".local")}) {
+        for (size_t at; (at = date.find(piece)) != std::string::npos;) date.erase(at, piece.size());
+    }
     // The text reaches a shell run as root: only the tool's own date format passes.
     if (date.empty() ||
         !std::all_of(date.begin(), date.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; }))

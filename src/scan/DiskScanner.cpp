@@ -1,10 +1,13 @@
 #include "scan/DiskScanner.h"
 
+#include "catalog/VolumeInfo.h"
+#include "platform/PlatformTables.h"
 #include "scan/InodeSet.h"
 #include "scan/Walker.h"
 #include "support/Paths.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,11 +41,40 @@ std::unordered_set<std::string> lastComponents(const std::set<std::string>& path
     return names;
 }
 
+// The folders a walk leaves out by pattern: the last component of each
+// pattern is matched first, so only candidates build their full path.
+class PatternSkips {
+public:
+    explicit PatternSkips(const std::vector<std::string>& patterns) : patterns_(patterns) {
+        for (const std::string& p : patterns) lastPatterns_.push_back(Paths::lastComponent(p));
+    }
+    bool empty() const { return patterns_.empty(); }
+    template <typename PathOf> bool matches(const char* name, PathOf&& pathOf) const {
+        for (size_t i = 0; i < patterns_.size(); ++i)
+            if (::fnmatch(lastPatterns_[i].c_str(), name, 0) == 0 &&
+                ::fnmatch(patterns_[i].c_str(), pathOf().c_str(), 0) == 0)
+                return true;
+        return false;
+    }
+
+private:
+    const std::vector<std::string>& patterns_;
+    std::vector<std::string> lastPatterns_;
+};
+
+// A folder on another device is walked when it is no mount point of its own
+// (a nested Btrfs subvolume) or its file system is one the options enter.
+// A quick size never crosses into a mounted file system of its own accord.
+bool entersDevice(const ScanOptions& options, const walk::EntryStat& st, uint64_t rootDev, bool crossing) {
+    if (crossing || st.dev == rootDev) return true;
+    return !st.mayBeMountRoot || options.enteredDevices.count(st.dev) > 0;
+}
+
 class ScanWalker final : public walk::Walker {
 public:
     ScanWalker(int rootFd, const std::string& rootPath, uint64_t rootDev, const ScanOptions& options, ScanStats& stats)
         : Walker(rootFd, rootPath), rootDev_(rootDev), options_(options), stats_(stats),
-          skipNames_(lastComponents(options.skipPaths)) {}
+          skipNames_(lastComponents(options.skipPaths)), patterns_(options.skipPatterns) {}
 
     InodeSet inodes;
 
@@ -108,7 +140,7 @@ private:
         top.node = FSNode::make(task->name, path, true);
         // A top-level entry on another file system is a mount point like any
         // met deeper down: listed as an empty directory, never entered.
-        if (!options_.crossesDevices && st.dev != rootDev_) return;
+        if (!entersDevice(options_, st, rootDev_, options_.crossesDevices)) return;
         task->node = top.node.get();
         task->dev = st.dev;
         task->ino = st.ino;
@@ -153,6 +185,19 @@ private:
         if (stats_.isCancelled()) return false;
         auto& into = static_cast<ScanListing&>(part);
         FSNode& node = *task->node;
+        // A skipped location is listed without asking for its status: it may
+        // be the mount point of a server that never answers.
+        if (!options_.skipPaths.empty() && skipNames_.count(name)) {
+            std::string path = childPath(task, name);
+            if (options_.skipPaths.count(path)) {
+                FSNode::Ptr child = FSNode::makeUnattachedChild(node, name, true);
+                child->isNotDescended = true;
+                child->isCloudProvider = options_.cloudRoots.count(path) > 0;
+                into.nodes.push_back(std::move(child));
+                ++into.folders;
+                return true;
+            }
+        }
         walk::EntryStat st;
         if (!walk::statEntry(fd, name, st)) {
             stats_.addUnreadable();
@@ -164,15 +209,11 @@ private:
             FSNode::Ptr child = FSNode::makeUnattachedChild(node, name, true);
             into.nodes.push_back(child);
             ++into.folders;
-            if (!options_.skipPaths.empty() && skipNames_.count(name)) {
-                std::string path = childPath(task, name);
-                if (options_.skipPaths.count(path)) {
-                    child->isNotDescended = true;
-                    child->isCloudProvider = options_.cloudRoots.count(path) > 0;
-                    return true;
-                }
+            if (!patterns_.empty() && patterns_.matches(name, [&] { return childPath(task, name); })) {
+                child->isNotDescended = true;
+                return true;
             }
-            if (!options_.crossesDevices && st.dev != rootDev_) return true;
+            if (!entersDevice(options_, st, rootDev_, options_.crossesDevices)) return true;
             into.subdirs.push_back(subdirectory(task, name, index, st));
             into.subdirs.back()->node = child.get();
             return true;
@@ -243,6 +284,7 @@ private:
     const ScanOptions& options_;
     ScanStats& stats_;
     const std::unordered_set<std::string> skipNames_;
+    const PatternSkips patterns_;
 };
 
 // A link counted during the walk turned out not to be the first in walk
@@ -277,6 +319,12 @@ void takeBack(const LinkOccurrence& link, std::vector<walk::TopState>& tops, Sca
     }
 }
 
+bool matchesPattern(const ScanOptions& options, const std::string& path) {
+    for (const std::string& pattern : options.skipPatterns)
+        if (::fnmatch(pattern.c_str(), path.c_str(), 0) == 0) return true;
+    return false;
+}
+
 // The shallow listing of the scan root, in directory order.
 std::vector<std::string> listNames(int fd) {
     std::vector<std::string> names;
@@ -296,9 +344,10 @@ std::vector<std::string> listNames(int fd) {
 
 class SizeWalker final : public walk::Walker {
 public:
-    SizeWalker(uint64_t rootDev, const ScanOptions& options, const std::function<bool()>& cancelled)
+    SizeWalker(uint64_t rootDev, const ScanOptions& options, const std::function<bool()>& cancelled,
+               CountedLinks* links)
         : Walker(AT_FDCWD, std::string()), rootDev_(rootDev), options_(options), cancelled_(cancelled),
-          skipNames_(lastComponents(options.skipPaths)) {}
+          skipNames_(lastComponents(options.skipPaths)), patterns_(options.skipPatterns), links_(links) {}
 
     std::atomic<int64_t> total{0};
 
@@ -322,15 +371,16 @@ private:
 
     bool handleEntry(walk::DirTask* task, int fd, const char* name, uint32_t index, Listing& into,
                      Worker& worker) override {
+        if (!options_.skipPaths.empty() && skipNames_.count(name) && options_.skipPaths.count(childPath(task, name)))
+            return true;
         walk::EntryStat st;
         if (!walk::statEntry(fd, name, st)) return true;
         if (!st.isDirectory()) {
-            worker.bytes += st.allocated;
+            if (!links_ || !st.isMultiLinkFile() || links_->countFirst(st.dev, st.ino)) worker.bytes += st.allocated;
             return true;
         }
-        if (isCycle(task, st) || st.dev != rootDev_) return true;
-        if (!options_.skipPaths.empty() && skipNames_.count(name) && options_.skipPaths.count(childPath(task, name)))
-            return true;
+        if (isCycle(task, st) || !entersDevice(options_, st, rootDev_, false)) return true;
+        if (!patterns_.empty() && patterns_.matches(name, [&] { return childPath(task, name); })) return true;
         into.subdirs.push_back(subdirectory(task, name, index, st));
         return true;
     }
@@ -350,6 +400,8 @@ private:
     const std::function<bool()>& cancelled_;
     std::mutex cancelLock_;
     const std::unordered_set<std::string> skipNames_;
+    const PatternSkips patterns_;
+    CountedLinks* const links_;
 };
 
 } // namespace
@@ -386,7 +438,7 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
         std::vector<std::string> work;
         for (auto& name : names) {
             std::string entryPath = Paths::join(path, name);
-            if (options.skipPaths.count(entryPath)) {
+            if (options.skipPaths.count(entryPath) || matchesPattern(options, entryPath)) {
                 FSNode::Ptr skipped = FSNode::make(name, entryPath, true);
                 skipped->isNotDescended = true;
                 skipped->isCloudProvider = options.cloudRoots.count(entryPath) > 0;
@@ -433,12 +485,26 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
     return root;
 }
 
+bool CountedLinks::countFirst(uint64_t dev, uint64_t ino) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return seen_.insert(InodeSet::key(dev, ino)).second;
+}
+
 int64_t quickSize(const std::string& path, const ScanOptions& options, const std::function<bool()>& cancelled) {
+    return quickSize(path, options, cancelled, nullptr);
+}
+
+int64_t quickSize(const std::string& path, const ScanOptions& options, const std::function<bool()>& cancelled,
+                  CountedLinks* links) {
+    const std::string standardized = Paths::standardize(path);
+    if (options.skipPaths.count(standardized) || options.skipPaths.count(path)) return 0;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return 0;
-    if (!S_ISDIR(st.st_mode)) return int64_t(st.st_blocks) * 512;
-    if (options.skipPaths.count(Paths::standardize(path)) || options.skipPaths.count(path)) return 0;
-    SizeWalker walker(st.st_dev, options, cancelled);
+    if (!S_ISDIR(st.st_mode)) {
+        if (links && S_ISREG(st.st_mode) && st.st_nlink > 1 && !links->countFirst(st.st_dev, st.st_ino)) return 0;
+        return int64_t(st.st_blocks) * 512;
+    }
+    SizeWalker walker(st.st_dev, options, cancelled, links);
     auto* task = new walk::DirTask;
     task->name = path;
     task->dev = st.st_dev;
@@ -448,7 +514,10 @@ int64_t quickSize(const std::string& path, const ScanOptions& options, const std
 }
 
 std::string displayName(const std::string& path) {
-    if (path == "/") return "Macintosh HD";
+    if (path == "/") {
+        const char* fixed = PlatformTables::current().scan.rootDisplayName;
+        return fixed ? fixed : VolumeInfo::rootVolumeName();
+    }
     std::string last = Paths::lastComponent(path);
     return last.empty() ? path : last;
 }

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 
 namespace vessora::DiskScanner {
 
@@ -25,7 +27,23 @@ FSNode::Ptr scan(const std::string& root, const ScanOptions& options, ScanStats&
 int64_t quickSize(const std::string& path, const ScanOptions& options = {},
                   const std::function<bool()>& cancelled = {});
 
-// The name shown for a scan root.
+// Hard-linked files already counted, shared by several quick sizes so that a
+// file linked from two measured places counts once, at the first.
+class CountedLinks {
+public:
+    // True the first time a file is met.
+    bool countFirst(uint64_t dev, uint64_t ino);
+
+private:
+    std::mutex lock_;
+    std::unordered_set<uint64_t> seen_;
+};
+
+// The same, counting a file with several links only when `links` meets it first.
+int64_t quickSize(const std::string& path, const ScanOptions& options, const std::function<bool()>& cancelled,
+                  CountedLinks* links);
+
+// The name shown for a scan root: for "/" the root volume's name.
 std::string displayName(const std::string& path);
 
 } // namespace vessora::DiskScanner

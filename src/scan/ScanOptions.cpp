@@ -1,49 +1,45 @@
 #include "scan/ScanOptions.h"
 
+#include "platform/MountTable.h"
+#include "platform/PlatformTables.h"
 #include "support/Paths.h"
 
 namespace vessora {
 
-// The system-managed locations a scan never enters. Kept as data in this one
-// place so that platform tables can sit beside it.
-static const char* const kSystemManaged[] = {
-    "/dev",
-    "/net",
-    "/home",
-    "/.vol",
-    "/Volumes",
-    "/System/Volumes",
-    "/System/Volumes/Data/Volumes",
-    "/System/Volumes/Data/dev",
-    "/System/Volumes/Data/net",
-    "/System/Volumes/Data/home",
-    "/System/Volumes/Data/.vol",
-    "/System/Volumes/Update/mnt1",
-    "/System/Volumes/VM/.snapshots",
-};
+ScanOptions::ScanOptions() {
+    const ScanTables& tables = PlatformTables::current().scan;
+    skipPaths = systemManagedPaths();
+    cloudRoots = cloudProviderRoots(Paths::home());
+    for (const char* pattern : tables.skipPatterns) skipPatterns.push_back(PlatformTables::resolveRoot(pattern));
+    if (tables.mountTable) {
+        // Mounts inside a fixed skip are never reached; leaving them out keeps the sets small.
+        MountTable::Plan plan = MountTable::plan(MountTable::read(), tables, skipPaths);
+        skipPaths.merge(plan.systemPoints);
+        cloudRoots.merge(plan.cloudPoints);
+        enteredDevices = std::move(plan.enteredDevices);
+    }
+    skipPaths.insert(cloudRoots.begin(), cloudRoots.end());
+}
 
-static const char* const kCloudProviderFolders[] = {
-    "Library/CloudStorage",
-    "Library/Mobile Documents",
-};
-
-const std::set<std::string>& ScanOptions::systemManagedPaths() {
-    static const std::set<std::string> paths(std::begin(kSystemManaged), std::end(kSystemManaged));
+std::set<std::string> ScanOptions::systemManagedPaths() {
+    std::set<std::string> paths;
+    for (const char* path : PlatformTables::current().scan.skipPaths)
+        paths.insert(Paths::standardize(PlatformTables::resolveRoot(path)));
     return paths;
 }
 
 std::set<std::string> ScanOptions::cloudProviderRoots(const std::string& home) {
     std::set<std::string> roots;
-    for (const char* folder : kCloudProviderFolders) roots.insert(Paths::join(home, folder));
+    for (const char* folder : PlatformTables::current().scan.cloudFolders) {
+        std::string_view f = folder;
+        if (f.starts_with("~/"))
+            roots.insert(Paths::join(home, f.substr(2)));
+        else
+            roots.insert(PlatformTables::resolveRoot(f));
+    }
     return roots;
 }
 
-std::set<std::string> ScanOptions::defaultSkipPaths() {
-    std::set<std::string> paths = systemManagedPaths();
-    paths.merge(cloudProviderRoots(currentHome()));
-    return paths;
-}
-
-std::string ScanOptions::currentHome() { return Paths::home(); }
+std::set<std::string> ScanOptions::defaultSkipPaths() { return ScanOptions().skipPaths; }
 
 } // namespace vessora

@@ -1,55 +1,41 @@
 #include "scan/ScanRootPreset.h"
 
-#include "support/Paths.h"
+#include "platform/PlatformTables.h"
 
 namespace vessora::ScanRootPresets {
 
 namespace {
-struct Row {
-    ScanRootPreset preset;
-    const char* name;
-};
-const Row kRows[] = {
-    {ScanRootPreset::home, "Home folder"},
-    {ScanRootPreset::applications, "Applications"},
-    {ScanRootPreset::library, "User Library"},
-    {ScanRootPreset::systemLibrary, "System Library"},
-    {ScanRootPreset::dataVolume, "Whole data volume"},
-    {ScanRootPreset::rootVolume, "System volume"},
-};
+constexpr ScanRootPreset kCases[] = {ScanRootPreset::home,       ScanRootPreset::applications,
+                                     ScanRootPreset::library,    ScanRootPreset::systemLibrary,
+                                     ScanRootPreset::dataVolume, ScanRootPreset::rootVolume};
+
+// The active set's row for a case: one row per case, in declaration order.
+const PresetRow* row(ScanRootPreset preset) {
+    const auto& rows = PlatformTables::current().presets;
+    size_t index = size_t(preset);
+    return index < rows.size() ? &rows[index] : nullptr;
+}
 } // namespace
 
 const std::vector<ScanRootPreset>& all() {
-    static const std::vector<ScanRootPreset> cases = [] {
-        std::vector<ScanRootPreset> v;
-        for (const Row& row : kRows) v.push_back(row.preset);
-        return v;
-    }();
+    static const std::vector<ScanRootPreset> cases(std::begin(kCases), std::end(kCases));
     return cases;
 }
 
 std::string displayName(ScanRootPreset preset) {
-    for (const Row& row : kRows)
-        if (row.preset == preset) return row.name;
-    return {};
+    const PresetRow* r = row(preset);
+    return r ? r->label : std::string();
 }
 
 std::optional<ScanRootPreset> fromDisplayName(const std::string& name) {
-    for (const Row& row : kRows)
-        if (name == row.name) return row.preset;
+    for (ScanRootPreset preset : kCases)
+        if (displayName(preset) == name) return preset;
     return std::nullopt;
 }
 
 std::string path(ScanRootPreset preset) {
-    switch (preset) {
-    case ScanRootPreset::home: return Paths::home();
-    case ScanRootPreset::applications: return "/Applications";
-    case ScanRootPreset::library: return Paths::home() + "/Library";
-    case ScanRootPreset::systemLibrary: return "/Library";
-    case ScanRootPreset::dataVolume: return "/System/Volumes/Data";
-    case ScanRootPreset::rootVolume: return "/";
-    }
-    return {};
+    const PresetRow* r = row(preset);
+    return r ? PlatformTables::resolveRoot(r->path) : std::string();
 }
 
 } // namespace vessora::ScanRootPresets

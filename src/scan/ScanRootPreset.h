@@ -7,6 +7,8 @@
 
 namespace vessora {
 
+// The cases are named for macOS; each table set gives every case its label and
+// folder (on Linux: home, app data, caches, programs, system data, whole disk).
 enum class ScanRootPreset { home, applications, library, systemLibrary, dataVolume, rootVolume };
 
 namespace ScanRootPresets {

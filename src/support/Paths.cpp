@@ -106,23 +106,24 @@ bool isInside(std::string_view path, std::string_view ancestor) {
     return p.size() > a.size() && p.compare(0, a.size(), a) == 0 && p[a.size()] == '/';
 }
 
-std::string documentsFolder() {
+std::optional<std::string> userDir(std::string_view key) {
     const std::string homeDir = home();
     std::string config;
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') config = x;
     else config = join(homeDir, ".config");
     std::ifstream in(join(config, "user-dirs.dirs"));
+    const std::string wanted = "XDG_" + std::string(key) + "_DIR=";
     std::string line;
     while (std::getline(in, line)) {
         size_t start = line.find_first_not_of(" \t");
         if (start == std::string::npos || line[start] == '#') continue;
         std::string_view l(line);
         l.remove_prefix(start);
-        if (!l.starts_with("XDG_DOCUMENTS_DIR=")) continue;
-        l.remove_prefix(18);
+        if (!l.starts_with(wanted)) continue;
+        l.remove_prefix(wanted.size());
         if (l.size() >= 2 && l.front() == '"') {
             size_t close = l.find('"', 1);
-            if (close == std::string_view::npos) break;
+            if (close == std::string_view::npos) return std::nullopt;
             l = l.substr(1, close - 1);
         }
         std::string value;
@@ -131,11 +132,14 @@ std::string documentsFolder() {
             value += l[i];
         }
         if (value.starts_with("$HOME")) value = homeDir + value.substr(5);
+        // A folder set to the home folder itself is switched off.
         if (value.starts_with('/') && standardize(value) != standardize(homeDir)) return standardize(value);
-        break;
+        return std::nullopt;
     }
-    return join(homeDir, "Documents");
+    return std::nullopt;
 }
+
+std::string documentsFolder() { return userDir("DOCUMENTS").value_or(join(home(), "Documents")); }
 
 std::string stateFolder() {
     if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x == '/') return join(standardize(x), "vessora");

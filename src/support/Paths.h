@@ -1,6 +1,7 @@
 #pragma once
 // Path strings are raw bytes: a file name may hold any byte but '/' and NUL.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,10 @@ std::string deletingExtension(std::string_view path);
 // True when `path` equals `ancestor` or lies below it (component-wise, on
 // standardized strings).
 bool isInside(std::string_view path, std::string_view ancestor);
+
+// XDG_<key>_DIR from $XDG_CONFIG_HOME/user-dirs.dirs ("$HOME"-relative or
+// absolute, quoted or not); nothing when unset, unreadable or the home itself.
+std::optional<std::string> userDir(std::string_view key);
 
 // The user's Documents folder: XDG_DOCUMENTS_DIR from user-dirs.dirs, else ~/Documents.
 std::string documentsFolder();

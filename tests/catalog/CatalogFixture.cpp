@@ -8,16 +8,19 @@
 namespace vessora::test {
 
 namespace {
-int64_t walk(const std::string& path, dev_t device) {
+int64_t walk(const std::string& path, dev_t device, LinkSet* links) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return 0;
-    if (!S_ISDIR(st.st_mode)) return int64_t(st.st_blocks) * 512;
+    if (!S_ISDIR(st.st_mode)) {
+        if (links && S_ISREG(st.st_mode) && st.st_nlink > 1 && !links->insert({st.st_dev, st.st_ino}).second) return 0;
+        return int64_t(st.st_blocks) * 512;
+    }
     if (st.st_dev != device) return 0;
     int64_t total = 0;
     if (DIR* dir = ::opendir(path.c_str())) {
         while (const dirent* e = ::readdir(dir)) {
             std::string name = e->d_name;
-            if (name != "." && name != "..") total += walk(path + "/" + name, device);
+            if (name != "." && name != "..") total += walk(path + "/" + name, device, links);
         }
         ::closedir(dir);
     }
@@ -25,10 +28,10 @@ int64_t walk(const std::string& path, dev_t device) {
 }
 } // namespace
 
-int64_t lstatTreeSize(const std::string& path) {
+int64_t lstatTreeSize(const std::string& path, LinkSet* links) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return 0;
-    return walk(path, st.st_dev);
+    return walk(path, st.st_dev, links);
 }
 
 std::string makeLongLink(const std::string& path, const std::string& target) {

@@ -33,20 +33,20 @@ TEST(VolumeInfo, ParsesMountTableLines) {
         "91 27 0:51 / /run/user/1000 rw,nosuid - tmpfs tmpfs rw,size=100k";
     std::vector<MountEntry> entries = VolumeInfo::parseMountInfo(text);
     ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0], (MountEntry{"254:0", "/", "/", "ext4", "/dev/vda"}));
-    EXPECT_EQ(entries[1], (MountEntry{"8:17", "/@data", "/media/ada/My Disk\\x", "btrfs", "/dev/sdb1"}));
-    EXPECT_EQ(entries[2], (MountEntry{"0:51", "/", "/run/user/1000", "tmpfs", "tmpfs"}));
+    EXPECT_EQ(entries[0], (MountEntry{"254:0", "/", "/", "ext4", "/dev/vda", "rw,discard"}));
+    EXPECT_EQ(entries[1], (MountEntry{"8:17", "/@data", "/media/ada/My Disk\\x", "btrfs", "/dev/sdb1", "rw"}));
+    EXPECT_EQ(entries[2], (MountEntry{"0:51", "/", "/run/user/1000", "tmpfs", "tmpfs", "rw,size=100k"}));
 }
 
 TEST(VolumeInfo, BrowsableFilterHidesPseudoAndSystemMounts) {
     auto browsable = [](const std::string& mountPoint, const std::string& type, const std::string& source) {
-        return VolumeInfo::isBrowsable({"8:1", "/", mountPoint, type, source});
+        return VolumeInfo::isBrowsable({"8:1", "/", mountPoint, type, source, ""});
     };
     // The root is always a volume; only whole components of system places hide.
-    for (const MountEntry& m : std::vector<MountEntry>{{"", "", "/", "overlay", "overlay"},
-                                                       {"", "", "/media/ada/USB STICK", "vfat", "/dev/sdc1"},
-                                                       {"", "", "/run/media/ada/Backup", "exfat", "/dev/sdd1"},
-                                                       {"", "", "/runner", "ext4", "/dev/sda5"}})
+    for (const MountEntry& m : std::vector<MountEntry>{{"", "", "/", "overlay", "overlay", ""},
+                                                       {"", "", "/media/ada/USB STICK", "vfat", "/dev/sdc1", ""},
+                                                       {"", "", "/run/media/ada/Backup", "exfat", "/dev/sdd1", ""},
+                                                       {"", "", "/runner", "ext4", "/dev/sda5", ""}})
         EXPECT_TRUE(VolumeInfo::isBrowsable(m)) << m.mountPoint;
     for (const char* type : {"proc", "tmpfs", "overlay", "squashfs", "fuse.portal"})
         EXPECT_FALSE(browsable("/mnt/x", type, "/dev/loop3")) << type;

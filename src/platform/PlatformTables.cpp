@@ -1,0 +1,146 @@
+#include "platform/PlatformTables.h"
+
+#include "support/Paths.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <dirent.h>
+#include <fnmatch.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace vessora {
+
+// Each set's data lives in its own file.
+const Tables& macosTables();
+const Tables& linuxTables();
+
+namespace PlatformTables {
+
+namespace {
+
+TableSet initialSet() {
+    if (const char* forced = std::getenv("VESSORA_TABLES"))
+        if (auto set = parse(forced)) return *set;
+#if defined(__APPLE__)
+    return TableSet::macos;
+#else
+    return TableSet::linux;
+#endif
+}
+
+// Read by every engine call; written at start-up and by tests.
+std::atomic<TableSet>& activeSet() {
+    static std::atomic<TableSet> set{initialSet()};
+    return set;
+}
+
+std::string environmentFolder(const char* variable, std::string_view fallbackBelowHome) {
+    if (const char* value = std::getenv(variable); value && *value == '/') return Paths::standardize(value);
+    return Paths::join(Paths::home(), fallbackBelowHome);
+}
+
+std::string runtimeFolder() {
+    if (const char* value = std::getenv("XDG_RUNTIME_DIR"); value && *value == '/') return Paths::standardize(value);
+    return "/run/user/" + std::to_string(::getuid());
+}
+
+std::string userName() {
+    if (const char* value = std::getenv("USER"); value && *value) return value;
+    return Paths::lastComponent(Paths::home());
+}
+
+// The English name of each user folder, below the home folder.
+std::string defaultUserDir(std::string_view name) {
+    static const std::pair<std::string_view, std::string_view> defaults[] = {
+        {"DESKTOP", "Desktop"},   {"DOCUMENTS", "Documents"}, {"DOWNLOAD", "Downloads"},  {"MUSIC", "Music"},
+        {"PICTURES", "Pictures"}, {"PUBLICSHARE", "Public"},  {"TEMPLATES", "Templates"}, {"VIDEOS", "Videos"},
+    };
+    for (const auto& [key, folder] : defaults)
+        if (key == name) return Paths::join(Paths::home(), folder);
+    return Paths::join(Paths::home(), name);
+}
+
+bool hasPattern(std::string_view component) { return component.find_first_of("*?[") != std::string_view::npos; }
+
+} // namespace
+
+const Tables& of(TableSet set) { return set == TableSet::macos ? macosTables() : linuxTables(); }
+const Tables& current() { return of(active()); }
+TableSet active() { return activeSet().load(std::memory_order_relaxed); }
+void select(TableSet set) { activeSet().store(set, std::memory_order_relaxed); }
+
+std::optional<TableSet> parse(std::string_view name) {
+    if (name == "macos") return TableSet::macos;
+    if (name == "linux") return TableSet::linux;
+    return std::nullopt;
+}
+
+std::string userDir(std::string_view name) { return Paths::userDir(name).value_or(defaultUserDir(name)); }
+
+std::string resolveRoot(std::string_view root) {
+    auto rest = [&](size_t tokenLength) {
+        std::string_view tail = root.substr(tokenLength);
+        return tail.starts_with('/') ? tail.substr(1) : tail;
+    };
+    auto joined = [](std::string base, std::string_view tail) { return tail.empty() ? base : Paths::join(base, tail); };
+    if (root == "~" || root.starts_with("~/")) return joined(Paths::home(), rest(1));
+    if (root.starts_with("xdg:")) {
+        std::string_view spec = root.substr(4);
+        size_t slash = spec.find('/');
+        std::string_view name = spec.substr(0, slash);
+        return joined(userDir(name), slash == std::string_view::npos ? std::string_view() : spec.substr(slash + 1));
+    }
+    struct Variable {
+        std::string_view token;
+        std::string (*value)();
+    };
+    static const Variable variables[] = {
+        {"$XDG_DATA_HOME", [] { return environmentFolder("XDG_DATA_HOME", ".local/share"); }},
+        {"$XDG_CONFIG_HOME", [] { return environmentFolder("XDG_CONFIG_HOME", ".config"); }},
+        {"$XDG_CACHE_HOME", [] { return environmentFolder("XDG_CACHE_HOME", ".cache"); }},
+        {"$XDG_RUNTIME_DIR", runtimeFolder},
+    };
+    for (const Variable& v : variables)
+        if (root.starts_with(v.token) && (root.size() == v.token.size() || root[v.token.size()] == '/'))
+            return joined(v.value(), rest(v.token.size()));
+    std::string out(root);
+    if (size_t at = out.find("$USER"); at != std::string::npos) out.replace(at, 5, userName());
+    return out;
+}
+
+std::vector<std::string> expandRoot(std::string_view root) {
+    std::string path = resolveRoot(root);
+    std::string last = Paths::lastComponent(path);
+    if (!hasPattern(last)) return {path};
+    // Only the last component may be a pattern; matches in byte order.
+    std::string folder = Paths::parent(path);
+    std::vector<std::string> matches;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            std::string_view name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            if (::fnmatch(last.c_str(), entry->d_name, FNM_PERIOD) == 0) matches.push_back(Paths::join(folder, name));
+        }
+        ::closedir(dir);
+    }
+    std::sort(matches.begin(), matches.end());
+    return matches;
+}
+
+const ChatApp* chatAppFor(const std::string& path) {
+    for (const ChatApp& app : current().categories.chatApps)
+        for (const char* folder : app.folders)
+            if (Paths::isInside(path, resolveRoot(folder))) return &app;
+    return nullptr;
+}
+
+std::string format(const char* sentence, std::string_view value) {
+    std::string out = sentence ? sentence : "";
+    for (size_t at = 0; (at = out.find("%s", at)) != std::string::npos; at += value.size()) out.replace(at, 2, value);
+    return out;
+}
+
+} // namespace PlatformTables
+} // namespace vessora

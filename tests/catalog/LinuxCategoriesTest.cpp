@@ -1,0 +1,208 @@
+// The categories under the Linux tables, measured on a home folder made by the
+// test, the System Data arithmetic, and both table sets side by side in the
+// command-line tool.
+
+#include "catalog/StorageCategories.h"
+#include "catalog/VolumeInfo.h"
+#include "platform/PlatformTables.h"
+#include "CatalogFixture.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+
+using namespace vessora;
+
+namespace {
+
+struct LinuxHome {
+    ScopedTables tables{TableSet::linux};
+    test::TempDir dir;
+    std::string home = dir / "home";
+    test::ScopedEnv homeEnv{"HOME", home};
+    test::ScopedEnv config{"XDG_CONFIG_HOME", std::nullopt};
+    test::ScopedEnv data{"XDG_DATA_HOME", std::nullopt};
+};
+
+std::map<std::string, StorageCategory> byId(const std::vector<StorageCategory>& categories) {
+    std::map<std::string, StorageCategory> map;
+    for (const StorageCategory& c : categories) map[c.id] = c;
+    return map;
+}
+
+std::vector<std::string> urls(const MeasuredCategory& m) {
+    std::vector<std::string> out;
+    for (const CleanupEntry& e : m.entries) out.push_back(e.url);
+    return out;
+}
+
+} // namespace
+
+TEST(LinuxCategories, UserFoldersAppsChatsAndMailOnAFixtureHome) {
+    LinuxHome h;
+    const std::string& home = h.home;
+    // Without user-dirs.dirs the English names.
+    EXPECT_EQ(byId(StorageCategories::all())["photos"].roots,
+              (std::vector<std::string>{home + "/Pictures", home + "/Videos"}));
+    test::writeText(home + "/.config/user-dirs.dirs", "# written by xdg-user-dirs-update\n"
+                                                      "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"
+                                                      "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
+                                                      "XDG_MUSIC_DIR=\"$HOME\"\n");
+    test::writeFile(home + "/Bilder/Urlaub/strand.jpg", 30 * 4096);
+    test::writeFile(home + "/Videos/clip.mp4", 12 * 4096);
+    test::writeFile(home + "/Dokumente/brief.odt", 3 * 4096);
+    // Two Flatpak deploys sharing one object of the repository by hard links.
+    const std::string flatpak = home + "/.local/share/flatpak";
+    test::writeFile(flatpak + "/repo/objects/ab/cdef.file", 20 * 4096);
+    test::writeFile(flatpak + "/repo/config", 100);
+    ASSERT_EQ(::link((flatpak + "/repo/objects/ab/cdef.file").c_str(), (h.dir / "deploy-a").c_str()), 0);
+    test::makeDirs(flatpak + "/app/org.example.App/x86_64/stable/active/files");
+    test::makeDirs(flatpak + "/runtime/org.example.Platform/x86_64/1/active/files");
+    ASSERT_EQ(::link((flatpak + "/repo/objects/ab/cdef.file").c_str(),
+                     (flatpak + "/app/org.example.App/x86_64/stable/active/files/app").c_str()),
+              0);
+    ASSERT_EQ(::link((flatpak + "/repo/objects/ab/cdef.file").c_str(),
+                     (flatpak + "/runtime/org.example.Platform/x86_64/1/active/files/lib.so").c_str()),
+              0);
+    test::writeFile(home + "/.local/bin/Tool-1.0.AppImage", 9 * 4096);
+    test::writeFile(home + "/.config/Signal/sql/db.sqlite", 15 * 4096);
+    test::writeFile(home + "/.config/Signal/attachments.noindex/ab/photo", 6 * 4096);
+    test::writeFile(home + "/.var/app/org.telegram.desktop/data/TelegramDesktop/tdata/map", 4 * 4096);
+    test::writeFile(home + "/.thunderbird/abc.default-release/ImapMail/server/INBOX", 25 * 4096);
+
+    auto categories = byId(StorageCategories::all());
+    EXPECT_EQ(categories["photos"].roots, (std::vector<std::string>{home + "/Bilder", home + "/Videos"}));
+    EXPECT_EQ(categories["documents"].roots[1], home + "/Dokumente");
+    EXPECT_EQ(categories["music"].roots, std::vector<std::string>{home + "/Music"}) << "the home itself is no folder";
+
+    auto photos = StorageCategories::measure(categories["photos"]);
+    EXPECT_EQ(urls(photos), (std::vector<std::string>{home + "/Bilder/Urlaub", home + "/Videos/clip.mp4"}));
+
+    // Each entry equals an lstat sum in the category's own order, where a file
+    // linked from several entries counts at the first.
+    test::LinkSet links;
+    auto apps = StorageCategories::measure(categories["applications"]);
+    std::vector<std::string> inOrder = {flatpak + "/app", flatpak + "/repo", flatpak + "/runtime"};
+    std::map<std::string, int64_t> expected;
+    for (const std::string& path : inOrder) expected[path] = test::lstatTreeSize(path, &links);
+    expected[home + "/.local/bin/Tool-1.0.AppImage"] = test::lstatTreeSize(home + "/.local/bin/Tool-1.0.AppImage");
+    std::map<std::string, int64_t> measured; // this machine's /opt and /var/lib/flatpak are listed too
+    for (const CleanupEntry& e : apps.entries)
+        if (e.url.starts_with(home)) measured[e.url] = e.size;
+    // The runtime's only file is the object the app counted: nothing left, no entry.
+    EXPECT_EQ(expected[flatpak + "/runtime"], 0);
+    std::erase_if(expected, [](const auto& item) { return item.second == 0; });
+    EXPECT_EQ(measured, expected);
+
+    for (const char* id : {"messages", "mail"}) {
+        auto measured = StorageCategories::measure(categories[id]);
+        EXPECT_FALSE(measured.entries.empty()) << id;
+        for (const CleanupEntry& e : measured.entries) EXPECT_EQ(e.size, test::lstatTreeSize(e.url)) << e.url;
+    }
+    EXPECT_EQ(urls(StorageCategories::measure(categories["mail"])),
+              std::vector<std::string>{home + "/.thunderbird/abc.default-release"});
+    EXPECT_EQ(StorageCategories::measure(categories["messages"]).entries.size(), 3u);
+}
+
+TEST(LinuxCategories, OtherHomesReadableAndUnreadable) {
+    LinuxHome h;
+    test::ScopedEnv home("HOME", "/home/alice");
+    auto lister = [](const std::string& folder) -> std::optional<std::vector<std::string>> {
+        if (folder != "/home") return std::nullopt;
+        return std::vector<std::string>{".ecryptfs", "alice", "bob", "carol", "lost+found"};
+    };
+    EXPECT_EQ(StorageCategories::otherUserRoots(lister),
+              (std::vector<std::string>{"/srv", "/home/bob", "/home/carol"}));
+
+    // Measured by someone who is not an administrator.
+    ASSERT_EQ(::chmod(h.dir.path().c_str(), 0755), 0);
+    test::writeFile(h.dir / "users/bob/secret", 8 * 4096);
+    test::writeFile(h.dir / "users/carol/notes/todo.txt", 5 * 4096);
+    ASSERT_EQ(::chmod((h.dir / "users/carol").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((h.dir / "users/carol/notes").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((h.dir / "users/carol/notes/todo.txt").c_str(), 0644), 0);
+    ASSERT_EQ(::chmod((h.dir / "users/bob").c_str(), 0), 0);
+    StorageCategory others = byId(StorageCategories::all())["othersShared"];
+    others.roots = {h.dir / "users/bob", h.dir / "users/carol"};
+    const int64_t carol = test::lstatTreeSize(h.dir / "users/carol/notes");
+    int status = test::runAsUnprivileged([&] {
+        MeasuredCategory m = StorageCategories::measure(others);
+        if (m.entries.size() != 2) return 1;
+        const CleanupEntry& notes = m.entries[0];
+        const CleanupEntry& bob = m.entries[1];
+        if (notes.url != h.dir / "users/carol/notes" || notes.size != carol || notes.needsAdmin) return 2;
+        if (bob.url != h.dir / "users/bob" || bob.size != 0 || !bob.needsAdmin) return 3;
+        return m.size == carol ? 0 : 4;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(LinuxCategories, SystemDataArithmeticKeepsTheReserveApart) {
+    auto volume = [](int64_t total, int64_t free, int64_t reserve, bool root) {
+        VolumeInfo v;
+        v.url = root ? "/" : "/data";
+        v.totalCapacity = total;
+        v.availableForImportantUsage = v.trueFree = free;
+        v.rootReserve = reserve;
+        v.isRootVolume = root;
+        return v;
+    };
+    auto categories = [](int64_t measuredBytes) {
+        std::vector<MeasuredCategory> list;
+        for (StorageCategory& c : StorageCategories::all()) list.push_back({std::move(c), 0, {}, true});
+        list.front().size = measuredBytes;
+        list.back().size = 999'999; // the remainder row itself never counts
+        return list;
+    };
+    ScopedTables linux(TableSet::linux);
+    struct Case {
+        std::vector<VolumeInfo> volumes;
+        int64_t measured;
+        int64_t remainder;
+    };
+    const Case cases[] = {
+        {{volume(1000, 300, 50, true)}, 400, 250},
+        {{volume(1000, 300, 50, true)}, 700, 0},                            // clamped
+        {{volume(100, 90, 20, true)}, 0, 0},                                // reserve beyond the used space
+        {{volume(2000, 0, 0, false), volume(1000, 300, 50, true)}, 0, 650}, // the root, wherever it is
+        {{volume(1000, 400, 0, false)}, 100, 500},                          // no root marked: the first volume
+        {{}, 100, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StorageCategories::remainderSize(c.volumes, categories(c.measured)), c.remainder) << c.measured;
+}
+
+TEST(LinuxCategories, BothTableSetsInTheTool) {
+    test::TempDir home;
+    test::ScopedEnv homeEnv("HOME", home.path());
+    const std::vector<std::string> linuxTitles = {
+        "Applications", "Documents", "Pictures & videos",    "Chats",        "Mail",       "Music", "Cloud drives",
+        "Developer",    "Trash",     "Other users & shared", "Linux system", "System Data"};
+    const std::vector<std::string> macTitles = {
+        "Applications", "Documents",    "Photos",    "Messages", "Mail",
+        "Music",        "Cloud Drives", "Developer", "Trash",    "Other Users & Shared",
+        "macOS",        "System Data"};
+    for (const std::string set : {"linux", "macos"}) {
+        test::ScopedEnv tables("VESSORA_TABLES", set);
+        std::string overview, cleanup;
+        ASSERT_EQ(test::runProgram({VESSORA_CLI, "overview"}, &overview), 0) << overview;
+        ASSERT_EQ(test::runProgram({VESSORA_CLI, "cleanup"}, &cleanup), 0) << cleanup;
+        const std::string categories = overview.substr(overview.find("\nCategories\n"));
+        for (const std::string& title : set == "linux" ? linuxTitles : macTitles)
+            EXPECT_NE(categories.find("\n  " + title + "  "), std::string::npos) << set << ": " << title;
+        EXPECT_EQ(categories.find("macOS") == std::string::npos, set == "linux") << categories;
+        EXPECT_NE(cleanup.find("Trash"), std::string::npos) << cleanup;
+    }
+    // The reserve sentence where the root file system keeps one.
+    ScopedTables linux(TableSet::linux);
+    std::vector<VolumeInfo> volumes = VolumeInfo::current();
+    if (volumes.empty() || volumes.front().rootReserve < 1) GTEST_SKIP() << "the root file system keeps no reserve";
+    test::ScopedEnv tables("VESSORA_TABLES", "linux");
+    std::string overview;
+    test::runProgram({VESSORA_CLI, "overview"}, &overview);
+    EXPECT_NE(overview.find(" is reserved for the administrator by the file system and counts as used."),
+              std::string::npos);
+}

@@ -1,0 +1,139 @@
+// The guard under the Linux tables: every row refused with its reason, also
+// through links and "..", the rules read from the running system (swap files,
+// mounts, remote mounts) and trash folders kept while their contents may go.
+
+#include "platform/PlatformTables.h"
+#include "removal/GuardRules.h"
+#include "removal/Remover.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace vessora;
+
+namespace {
+
+std::string verdict(const std::string& path) {
+    GuardResult result = Remover::check(path);
+    return result.allowed ? "allowed" : result.reason;
+}
+std::string structural(const std::string& p) { return p + " is a structural directory and is never removed."; }
+std::string protectedText(const std::string& p) { return p + " lives inside a protected system location."; }
+std::string missing(const std::string& p) { return p + " no longer exists."; }
+
+// A home with a localized Pictures folder and its own runtime folder.
+struct LinuxHome {
+    ScopedTables tables{TableSet::linux};
+    test::TempDir dir;
+    std::string home = dir / "home";
+    test::ScopedEnv homeEnv{"HOME", home};
+    test::ScopedEnv config{"XDG_CONFIG_HOME", std::nullopt};
+    test::ScopedEnv data{"XDG_DATA_HOME", std::nullopt};
+    test::ScopedEnv runtime{"XDG_RUNTIME_DIR", dir / "runtime"};
+    LinuxHome() { test::writeText(home + "/.config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"); }
+};
+
+} // namespace
+
+TEST(LinuxGuard, EveryRowRefusedWithItsReason) {
+    LinuxHome h;
+    const std::string& home = h.home;
+    for (const std::string& p :
+         {std::string("/efi"), std::string("/nix"), std::string("/lost+found"), std::string("/.snapshots"),
+          std::string("/timeshift"), std::string("/var/spool"), std::string("/var/mail"), std::string("/var/backups"),
+          std::string("/var/snap"), std::string("/home/someone"), std::string("/snap/firefox"), home, home + "/Bilder",
+          home + "/.local/state", home + "/.local/bin", home + "/.var/app", home + "/snap", home + "/.config/autostart",
+          home + "/.local/share/applications"})
+        EXPECT_EQ(verdict(p), structural(p));
+    for (const std::string& p : {std::string("/usr/local/share/x"),
+                                 std::string("/usr/share/doc/x"),
+                                 std::string("/efi/EFI"),
+                                 std::string("/nix/store/x"),
+                                 std::string("/snap/firefox/1/x"),
+                                 std::string("/var/lib/pacman/local"),
+                                 std::string("/var/lib/dnf/history"),
+                                 std::string("/var/lib/flatpak/app"),
+                                 std::string("/var/lib/docker/x"),
+                                 std::string("/var/lib/containers/x"),
+                                 std::string("/var/lib/snapd/state.json"),
+                                 std::string("/var/lib/snapd/cache"),
+                                 std::string("/var/lib/systemd/timers"),
+                                 std::string("/var/log/journal/m/system.journal"),
+                                 home + "/.local/share/flatpak/app",
+                                 home + "/.gnupg/x",
+                                 home + "/.pki/nssdb",
+                                 home + "/.local/share/keyrings/login.keyring",
+                                 home + "/.local/share/kwalletd/x",
+                                 home + "/.password-store/x",
+                                 home + "/.config/dconf/user",
+                                 home + "/.local/share/containers/storage",
+                                 h.dir / "runtime/bus"})
+        EXPECT_EQ(verdict(p), protectedText(p));
+    // The exceptions pass the guard (and then are simply missing here).
+    for (const char* p : {"/var/lib/snapd/cache/x-test-item", "/var/lib/systemd/coredump/core.x-test",
+                          "/var/log/journal/m/system@x-test.journal", "/var/log/journal/m/user.journal~"})
+        EXPECT_EQ(verdict(p), missing(p));
+    // Through a link and through "..": judged where the item really is.
+    test::writeFile(home + "/.gnupg/secring", 10);
+    ASSERT_EQ(::symlink((home + "/.gnupg").c_str(), (h.dir / "keys").c_str()), 0);
+    EXPECT_EQ(verdict(h.dir / "keys/secring"), protectedText(h.dir / "keys/secring"));
+    EXPECT_EQ(verdict(home + "/Bilder/../.gnupg/secring"), protectedText(home + "/.gnupg/secring"));
+    test::makeDirs(home + "/Bilder");
+    ASSERT_EQ(::symlink((home + "/Bilder").c_str(), (h.dir / "pics").c_str()), 0);
+    EXPECT_EQ(verdict(h.dir / "pics/"), "allowed") << "the link itself may go";
+}
+
+TEST(LinuxGuard, TrashFoldersStayTheirContentsMayGo) {
+    LinuxHome h;
+    const std::string trash = h.home + "/.local/share/Trash";
+    test::writeFile(trash + "/files/old.txt", 10);
+    test::writeText(trash + "/info/old.txt.trashinfo", "[Trash Info]\n");
+    test::writeFile(h.dir / "disk/.Trash-1000/files/x", 10);
+    test::writeFile(h.dir / "disk/.Trash/1000/files/y", 10);
+    for (const std::string& p :
+         {trash, trash + "/files", trash + "/info", h.dir / "disk/.Trash-1000", h.dir / "disk/.Trash-1000/files",
+          h.dir / "disk/.Trash", h.dir / "disk/.Trash/1000", h.dir / "disk/.Trash/1000/files"})
+        EXPECT_EQ(verdict(p), structural(p));
+    for (const std::string& p : {trash + "/files/old.txt", trash + "/info/old.txt.trashinfo",
+                                 h.dir / "disk/.Trash-1000/files/x", h.dir / "disk/.Trash/1000/files/y"})
+        EXPECT_EQ(verdict(p), "allowed");
+}
+
+TEST(LinuxGuard, SwapFilesMountsAndRemoteFileSystems) {
+    ScopedTables linux(TableSet::linux);
+    EXPECT_EQ(MountTable::parseSwaps("Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n"
+                                     "/swapfile                               file\t\t2097148\t\t0\t\t-2\n"
+                                     "/dev/dm-1                               partition\t1003516\t\t0\t\t-3\n"
+                                     "/var/my\\040swap file 1024 0 -4\n"),
+              (std::vector<std::string>{"/swapfile", "/var/my swap"}));
+    GuardRules::SystemState state{MountTable::parse("27 1 254:0 / / rw - ext4 /dev/vda rw\n"
+                                                    "40 27 0:50 / /data/backup rw - ext4 /dev/sdb1 rw\n"
+                                                    "41 27 0:51 / /home/ada/Drive\\040A rw - fuse.rclone gdrive: rw\n"
+                                                    "42 27 0:52 / /mnt/nas rw - nfs4 nas:/export rw\n"),
+                                  {"/swap.img"}};
+    auto refusal = [&](const std::string& p) { return GuardRules::refusal(p, p, state).value_or("allowed"); };
+    EXPECT_EQ(refusal("/swap.img"), "/swap.img is a swap file in use and is never removed.");
+    EXPECT_EQ(refusal("/data/backup"), "/data/backup is the root of a mounted volume and is never removed.");
+    EXPECT_EQ(refusal("/data/backup/old"), "allowed");
+    EXPECT_EQ(refusal("/home/ada/Drive A/report.pdf"),
+              "/home/ada/Drive A/report.pdf is on a network or FUSE file system (fuse.rclone at /home/ada/Drive A); "
+              "removing it would delete the remote data.");
+    EXPECT_EQ(refusal("/mnt/nas"), "/mnt/nas is on a network or FUSE file system (nfs4 at /mnt/nas); removing it "
+                                   "would delete the remote data.");
+}
+
+TEST(LinuxGuard, AHungFuseMountIsRefusedWithoutWaiting) {
+    test::TempDir dir;
+    int status = test::runWithHangingFuse(dir / "drive", [&] {
+        ScopedTables linux(TableSet::linux);
+        const std::string item = dir / "drive/notes.txt";
+        GuardResult result = Remover::check(item);
+        return !result.allowed && result.reason.find("network or FUSE file system (fuse.hang") != std::string::npos ? 0
+                                                                                                                    : 1;
+    });
+    if (status == test::kNoHangingFuse) GTEST_SKIP() << "a FUSE mount needs root and /dev/fuse";
+    EXPECT_NE(status, test::kHangingFuseTimedOut) << "the guard waited for the FUSE server";
+    EXPECT_EQ(status, 0);
+}
