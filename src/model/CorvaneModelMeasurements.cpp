@@ -107,8 +107,7 @@ void CorvaneModel::resolveRemainder() {
     if (!root) return;
     for (size_t i = 0; i < categories_.size(); ++i) {
         if (categories_[i].category.measurement != CategoryMeasurement::remainder) continue;
-        const int64_t used = std::max<int64_t>(0, root->totalCapacity - root->trueFree);
-        const int64_t remainder = std::max<int64_t>(0, used - categorisedBytes());
+        const int64_t remainder = StorageCategories::remainderSize(volumes_, categories_);
         change(
             categories_,
             [&](auto& list) {
