@@ -1,33 +1,35 @@
 #include "ui/SnapshotDeletion.h"
 
 #include "model/CorvaneModel.h"
-#include "removal/Remover.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <QPointer>
-#include <QThreadPool>
+
+#include <algorithm>
+#include <memory>
 
 namespace vessora {
 
 void deleteLocalSnapshot(CorvaneModel& model, const LocalSnapshot& snapshot, QObject* context,
                          std::function<void(bool)> done) {
-    QPointer<QObject> guard(context);
+    // The model deletes off the main thread and publishes the outcome as a
+    // removal result (which the window shows as its alert); the first result
+    // that names this snapshot answers `done`.
+    auto connection = std::make_shared<QMetaObject::Connection>();
     QPointer<CorvaneModel> target(&model);
-    // The system's tool asks for administrator rights and waits for the user,
-    // so it runs on a worker; the window keeps painting meanwhile.
-    QThreadPool::globalInstance()->start([snapshot, guard, target, done = std::move(done)] {
-        const bool deleted = Remover::deleteSnapshot(snapshot, "/");
-        // Posted to the application object, which outlives every window; the
-        // guards are read only there, on the main thread.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [deleted, guard, target, done] {
-                if (deleted && target) target->refreshVolumes();
-                if (guard && done) done(deleted);
-            },
-            Qt::QueuedConnection);
-    });
+    *connection = QObject::connect(&model, &CorvaneModel::lastResultChanged, context,
+                                   [target, connection, name = snapshot.name, done = std::move(done)] {
+                                       if (!target || !target->lastResult()) return;
+                                       const RemovalResult& result = *target->lastResult();
+                                       const bool deleted = std::find(result.succeeded.begin(), result.succeeded.end(),
+                                                                      name) != result.succeeded.end();
+                                       const bool failed =
+                                           std::any_of(result.failed.begin(), result.failed.end(),
+                                                       [&](const RemovalFailure& f) { return f.url == name; });
+                                       if (!deleted && !failed) return;
+                                       QObject::disconnect(*connection);
+                                       if (done) done(deleted);
+                                   });
+    model.deleteSnapshot(snapshot);
 }
 
 } // namespace vessora

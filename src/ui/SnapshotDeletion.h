@@ -12,9 +12,8 @@ namespace vessora {
 
 class CorvaneModel;
 
-// Deletes `snapshot` off the main thread, then on the main thread refreshes
-// the model's volumes (which lists the snapshots again) when it succeeded and
-// calls `done` with the outcome; `context` going away drops the callback.
+// Deletes `snapshot` through the model (off the main thread); `done` gets the
+// outcome on the main thread, unless `context` went away first.
 void deleteLocalSnapshot(CorvaneModel& model, const LocalSnapshot& snapshot, QObject* context,
                          std::function<void(bool)> done);
 
