@@ -1,5 +1,6 @@
 #include "ui/ResultAlert.h"
 
+#include "removal/Remover.h"
 #include "support/Fmt.h"
 #include "ui/kit/Text.h"
 
@@ -16,7 +17,9 @@ std::optional<ResultAlertContent> resultAlertContent(const RemovalResult& result
         content.lines << QStringLiteral("Removed %1, reclaiming %2.")
                              .arg(items(result.succeeded.size()), Text::fromUtf8(Fmt::bytes(result.bytesFreed)));
     if (!result.needsAdmin.empty())
-        content.lines << QStringLiteral("%1 need administrator rights.").arg(items(result.needsAdmin.size()));
+        // Says also when the items were partly removed, and that the Trash is
+        // not an option with administrator rights.
+        content.lines << Text::fromUtf8(Remover::needsAdminLine(result));
     for (size_t i = 0; i < result.failed.size() && i < 4; ++i)
         content.lines << Text::fileName(result.failed[i].url) + QStringLiteral(": ") +
                              Text::fromUtf8(result.failed[i].reason);
