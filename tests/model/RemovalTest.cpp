@@ -255,34 +255,25 @@ TEST_F(UninstallTest, LeftoversOnlyKeepTheRowAndTheBundleDropsItEvenWhenALeftove
     EXPECT_EQ(model->apps()[0].app.url, path("Applications/Other.app"));
 }
 
-// Stands in for the system's authentication prompt: runs the command as the
-// test's own user (root here, as in CI), or refuses like a dismissed dialog,
-// once `open` lets it go on.
-class ShellRunner : public PrivilegedRunner {
-public:
-    explicit ShellRunner(bool refuse = false, std::shared_future<void> open = {}) : refuse_(refuse), open_(open) {
-        if (!open_.valid()) {
-            std::promise<void> already;
-            already.set_value();
-            open_ = already.get_future().share();
-        }
-    }
+// Stands in for the system's authentication prompt once `open` lets it go
+// on: runs the command as the test's own user (root here, as in CI), refuses
+// like a dismissed dialog, or, for the snapshot tool that is absent here,
+// reports it run without error. Records what it was asked to run.
+enum class Answer { run, refuse, pretend };
+struct FakeRunner : PrivilegedRunner {
+    explicit FakeRunner(Answer answer, std::shared_future<void> open = {}) : answer(answer), open(open) {}
     PrivilegedOutcome run(const std::string& command) override {
-        open_.wait();
-        ++calls;
+        if (open.valid()) open.wait();
+        commands.push_back(command); // read once the model has applied the result
         PrivilegedOutcome result;
-        result.status = refuse_ ? PrivilegedOutcome::Status::refused : PrivilegedOutcome::Status::ran;
-        if (refuse_)
-            result.message = "Request dismissed";
-        else
-            result.exitStatus = Shell::execute("/bin/sh", {"-c", command}).exitStatus;
+        result.status = answer == Answer::refuse ? PrivilegedOutcome::Status::refused : PrivilegedOutcome::Status::ran;
+        result.message = answer == Answer::refuse ? "Request dismissed" : "";
+        result.exitStatus = answer == Answer::run ? Shell::execute("/bin/sh", {"-c", command}).exitStatus : 0;
         return result;
     }
-    int calls = 0; // read once the model has applied the result
-
-private:
-    bool refuse_;
-    std::shared_future<void> open_;
+    Answer answer;
+    std::shared_future<void> open;
+    std::vector<std::string> commands;
 };
 
 class EscalationTest : public RemovalTest {
@@ -312,12 +303,12 @@ protected:
 TEST_F(EscalationTest, PrunesLeftoversAndCleanupEntriesOnlyAndARefusalRemovesNothing) {
     for (const bool refuse : {false, true}) {
         SetUp(); // the files again, for the second round
-        auto runner = std::make_shared<ShellRunner>(refuse);
+        auto runner = std::make_shared<FakeRunner>(refuse ? Answer::refuse : Answer::run);
         auto model = modelWith(runner);
         model->escalate({leftover + "/", entry});
         ASSERT_TRUE(waitForRemovals(*model));
 
-        EXPECT_EQ(runner->calls, 1);
+        EXPECT_EQ(runner->commands.size(), 1u);
         EXPECT_EQ(exists(entry), refuse);
         ASSERT_TRUE(model->lastResult());
         EXPECT_TRUE(model->lastResult()->needsAdmin.empty());
@@ -340,7 +331,7 @@ TEST_F(EscalationTest, PrunesLeftoversAndCleanupEntriesOnlyAndARefusalRemovesNot
 
 TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
     std::promise<void> dialog;
-    auto runner = std::make_shared<ShellRunner>(false, dialog.get_future().share());
+    auto runner = std::make_shared<FakeRunner>(Answer::run, dialog.get_future().share());
     auto model = modelWith(runner);
     SignalCounter busy(*model, &CorvaneModel::isRemovingChanged);
     model->escalate({entry}); // the password dialog is up until the test answers it
@@ -360,25 +351,10 @@ TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
     CorvaneModelTestAccess::settle(*model);
 }
 
-// Answers for the snapshot tool, which is absent here: the command is
-// recorded and reported as run without error, or refused.
-struct SnapshotToolRunner : PrivilegedRunner {
-    explicit SnapshotToolRunner(bool refuse) : refuse(refuse) {}
-    PrivilegedOutcome run(const std::string& command) override {
-        commands.push_back(command);
-        PrivilegedOutcome outcome;
-        outcome.status = refuse ? PrivilegedOutcome::Status::refused : PrivilegedOutcome::Status::ran;
-        outcome.exitStatus = 0;
-        return outcome;
-    }
-    bool refuse;
-    std::vector<std::string> commands;
-};
-
 TEST_F(EscalationTest, ADeletedSnapshotLeavesTheListAndAFailureSaysWhich) {
     const LocalSnapshot snapshot{"com.apple.TimeMachine.2026-01-02-030405.local", std::nullopt};
     for (const bool refuse : {false, true}) {
-        auto runner = std::make_shared<SnapshotToolRunner>(refuse);
+        auto runner = std::make_shared<FakeRunner>(refuse ? Answer::refuse : Answer::pretend);
         auto listed = std::make_shared<std::vector<LocalSnapshot>>(1, snapshot);
         auto environment = environmentWith(volumes);
         environment.privilegedRunner = runner;
