@@ -11,7 +11,10 @@ namespace {
 // Refuses like a dismissed password dialog, without asking anyone.
 struct RefusingRunner : PrivilegedRunner {
     PrivilegedOutcome run(const std::string&) override {
-        return {PrivilegedOutcome::Status::refused, -1, "Request dismissed"};
+        PrivilegedOutcome outcome;
+        outcome.status = PrivilegedOutcome::Status::refused;
+        outcome.message = "Request dismissed";
+        return outcome;
     }
 };
 } // namespace
