@@ -257,7 +257,8 @@ private:
     void resolveRemainder();
 
     // The common steps after every removal, the set of removed paths last.
-    std::set<std::string> publishRemoval(const RemovalResult& result);
+    // A removal to the Trash is recorded first, so it can be put back.
+    std::set<std::string> publishRemoval(const RemovalResult& result, RemovalMode mode);
     RemovalResult removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
     void pruneCleanupTargets(const std::set<std::string>& removed);
     void pruneLeftovers(const std::set<std::string>& removed);

@@ -4,6 +4,7 @@
 #include "model/CorvaneModel.h"
 
 #include "model/MeasurementRun.h"
+#include "removal/RemovalLog.h"
 #include "support/Paths.h"
 
 #include <algorithm>
@@ -35,7 +36,8 @@ std::string plural(size_t count, const std::string& noun) { return noun + (count
 
 } // namespace
 
-std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) {
+std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result, RemovalMode mode) {
+    RemovalLog::record(result, mode);
     publish(lastResult_, result, &CorvaneModel::lastResultChanged);
     publish(totalFreedThisSession_, totalFreedThisSession_ + result.bytesFreed,
             &CorvaneModel::totalFreedThisSessionChanged);
@@ -86,7 +88,7 @@ void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode 
         urls.push_back(node->path());
         sizes[node->path()] = node->size;
     }
-    const auto removed = publishRemoval(Remover::remove(urls, mode, sizes));
+    const auto removed = publishRemoval(Remover::remove(urls, mode, sizes), mode);
     for (const auto& node : removable)
         if (isRemoved(removed, node->path())) detach(node);
 }
@@ -110,13 +112,13 @@ void CorvaneModel::detach(const FSNodeRef& node) {
 
 void CorvaneModel::removeCleanupEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
     assertMainThread();
-    const auto removed = publishRemoval(removeEntries(entries, mode));
+    const auto removed = publishRemoval(removeEntries(entries, mode), mode);
     pruneCleanupTargets(removed);
 }
 
 void CorvaneModel::removeCategoryEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
     assertMainThread();
-    const auto removed = publishRemoval(removeEntries(entries, mode));
+    const auto removed = publishRemoval(removeEntries(entries, mode), mode);
     change(
         categories_,
         [&](auto& categories) {
@@ -147,7 +149,7 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
     }
     if (urls.empty()) return;
 
-    const auto removed = publishRemoval(Remover::remove(urls, mode, sizes));
+    const auto removed = publishRemoval(Remover::remove(urls, mode, sizes), mode);
     const std::string& bundle = app.app.url;
     if (includeBundle && isRemoved(removed, bundle)) {
         change(
@@ -171,7 +173,8 @@ void CorvaneModel::escalate(const std::vector<std::string>& urls) {
     assertMainThread();
     const auto& runner = environment_.privilegedRunner;
     const auto removed =
-        publishRemoval(runner ? Remover::removeWithAdmin(urls, *runner) : Remover::removeWithAdmin(urls));
+        publishRemoval(runner ? Remover::removeWithAdmin(urls, *runner) : Remover::removeWithAdmin(urls),
+                       RemovalMode::deleteImmediately);
     // Only the leftovers and cleanup entries are pruned: categories and the
     // tree keep their items until they are measured again.
     pruneLeftovers(removed);
