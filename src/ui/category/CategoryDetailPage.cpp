@@ -334,6 +334,8 @@ void CategoryDetailPage::setCategoryId(const std::string& id) {
     refresh();
 }
 
+BackupReviewDialog* CategoryDetailPage::reviewDialog() const { return review_.data(); }
+
 void CategoryDetailPage::schedule() {
     dirty_ = true;
     if (isVisible()) refresher_->start();

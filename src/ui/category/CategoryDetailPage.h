@@ -40,7 +40,7 @@ public:
     QMessageBox* buildConfirmation();
     // Builds the folder chooser for the backup folder (not shown).
     QFileDialog* buildFolderChooser();
-    BackupReviewDialog* reviewDialog() const { return review_; }
+    BackupReviewDialog* reviewDialog() const;
 
 public slots:
     void refresh();

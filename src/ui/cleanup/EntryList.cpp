@@ -316,14 +316,25 @@ void EntryListView::setRowDelegate(EntryRowDelegate* delegate) {
 void EntryListView::fitHeight() {
     const int rows = model() ? model()->rowCount() : 0;
     const int row = delegate_ ? delegate_->rowHeight(this) : 40;
-    setFixedHeight(rows * row + 2);
+    // Qt's layouts stop at QLAYOUTSIZE_MAX (about 524,000 pixels), so a list
+    // of tens of thousands of rows cannot be laid out at full height inside
+    // the page. Such a list gets a window of its own and scrolls inside it.
+    const bool windowed = qint64(rows) * row > tallestList;
+    setVerticalScrollBarPolicy(windowed ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setFixedHeight(windowed ? windowedHeight : rows * row + 2);
     updateGeometry();
 }
 
 QSize EntryListView::sizeHint() const { return {QListView::sizeHint().width(), height()}; }
 QSize EntryListView::minimumSizeHint() const { return {100, height()}; }
 
-void EntryListView::wheelEvent(QWheelEvent* event) { event->ignore(); }
+void EntryListView::wheelEvent(QWheelEvent* event) {
+    // A list at full height never scrolls: the page does, so the wheel goes on to it.
+    if (verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff && verticalScrollBar()->maximum() > 0)
+        QListView::wheelEvent(event);
+    else
+        event->ignore();
+}
 
 void EntryListView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space && currentIndex().isValid()) {

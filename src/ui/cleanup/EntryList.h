@@ -119,7 +119,8 @@ private:
 };
 
 // A list that is exactly as tall as its rows and never scrolls: the page's
-// scroll area does, so wheel events go on to it. Space toggles the current row.
+// scroll area does, so wheel events go on to it. Only a list too tall for a
+// layout scrolls itself. Space toggles the current row.
 class EntryListView : public QListView {
     Q_OBJECT
 public:
@@ -128,6 +129,9 @@ public:
     EntryRowDelegate* rowDelegate() const { return delegate_; }
     // Fits the height to the rows; called when the row count changes.
     void fitHeight();
+    // Lists taller than this many pixels scroll inside a window this high.
+    static constexpr int tallestList = 100'000;
+    static constexpr int windowedHeight = 640;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
