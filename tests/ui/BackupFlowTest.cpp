@@ -23,7 +23,7 @@ namespace {
 class BackupFlowTest : public ScreenTest {
 protected:
     void SetUp() override {
-        page = std::make_unique<CategoryDetailPage>(model.get());
+        page = std::make_unique<CategoryDetailPage>(context());
         page->resize(900, 700);
         page->show();
     }
@@ -89,7 +89,7 @@ TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
     EXPECT_TRUE(hint->isVisible());
     review->findChild<QPushButton*>("backupReview.open")->click();
     EXPECT_FALSE(hint->isVisible());
-    EXPECT_EQ(revealed, std::vector<std::string>{destination});
+    EXPECT_EQ(revealed(), std::vector<std::string>{destination});
 
     ASSERT_EQ(review->confirmButton()->text(), "Delete Originals");
     review->confirmButton()->click();
@@ -165,6 +165,11 @@ TEST_F(BackupFlowTest, FailedBackupAlertsAndDeletesNothing) {
 // stops the backup before anything is copied; once it has quit, the backup
 // runs and its transcript is offered.
 TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
+    // The desktop's own running check, over /proc.
+    struct RealRunning : RecordingWorkspace {
+        bool isRunning(const std::string& id) override { return Workspace::isRunning(id); }
+    } running;
+    Workspace::setInstance(&running);
     writeText(path("apps/Messages.app/Contents/Info.plist"),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
               "<key>CFBundleIdentifier</key><string>com.apple.MobileSMS</string>"
@@ -204,8 +209,9 @@ TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
     ASSERT_TRUE(review);
     ASSERT_TRUE(review->findChild<QLabel*>("backupReview.transcript"));
     review->findChild<QPushButton*>("backupReview.openTranscript")->click();
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], *model->pendingDeletion()->readableExport);
-    EXPECT_TRUE(exists(opened[0]));
+    ASSERT_EQ(running.opened.size(), 1u);
+    EXPECT_EQ(running.opened[0].toLocalFile().toStdString(), *model->pendingDeletion()->readableExport);
+    EXPECT_TRUE(exists(running.opened[0].toLocalFile().toStdString()));
     review->keepButton()->click();
+    Workspace::setInstance(&workspace);
 }

@@ -18,7 +18,7 @@ namespace {
 class CategoryDetailTest : public ScreenTest {
 protected:
     void SetUp() override {
-        page = std::make_unique<CategoryDetailPage>(model.get());
+        page = std::make_unique<CategoryDetailPage>(context());
         page->resize(900, 700);
         page->show();
     }
@@ -131,9 +131,9 @@ TEST_F(CategoryDetailTest, ReadOnlyAndGuardRefusedEntries) {
 // The System Data arithmetic in its three cases, the known safe wins and the
 // snapshot sentence.
 TEST_F(CategoryDetailTest, SystemDataTexts) {
-    snapshots = {LocalSnapshot{"com.apple.TimeMachine.2024-01-01-000000.local", std::nullopt}};
-    model->refreshVolumes();
-    ASSERT_TRUE(waitUntil([&] { return model->snapshots().size() == 1; }));
+    // After the model's own first listing (none) has arrived.
+    spin(100);
+    CorvaneModelTestAccess::setSnapshots(*model, {LocalSnapshot{"com.apple.TimeMachine.2024-01-01-000000.local", std::nullopt}});
     const CleanupEntry cache = entryFor(writeFile(path("home/.cache/big"), 50'000));
     struct Case {
         int64_t headline;

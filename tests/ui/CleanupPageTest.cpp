@@ -38,7 +38,7 @@ protected:
         CorvaneModelTestAccess::setCleanupTargets(
             *model, {target("safe", CleanupRisk::safe, {a1, a2}), target("careful", CleanupRisk::careful, {big}),
                      target("empty", CleanupRisk::safe, {}), target("unmeasured", CleanupRisk::safe, {}, false)});
-        page = std::make_unique<CleanupPage>(model.get());
+        page = std::make_unique<CleanupPage>(context());
         page->resize(900, 700);
         page->show();
         QCoreApplication::processEvents();
@@ -103,7 +103,7 @@ TEST_F(CleanupPageTest, CardsOrderAndSelectionTotals) {
     QMenu* menu = card("safe")->buildContextMenu(card("safe")->entryModel()->index(0), page.get());
     ASSERT_EQ(menu->actions().size(), 1);
     menu->actions()[0]->trigger();
-    EXPECT_EQ(revealed, std::vector<std::string>{a2.url});
+    EXPECT_EQ(revealed(), std::vector<std::string>{a2.url});
 }
 
 // "Move to Trash" moves exactly the chosen files; the cards shrink without a
@@ -165,18 +165,13 @@ TEST_F(CleanupPageTest, HugeTargetOpensAsOneListAndWheelGoesToThePage) {
 }
 
 // The first display measures when nothing is measured; nothing found says so.
-TEST(CleanupPageFirstShow, MeasuresWhenNothingIsMeasured) {
-    TempDir dir;
-    ScopedEnv home("HOME", dir / "home");
-    makeDirs(dir / "home");
-    auto volumes = std::make_shared<VolumeStub>();
-    CorvaneModel model(environmentWith(volumes));
-    CleanupPage page(&model);
+TEST_F(UiTest, CleanupFirstShowMeasures) {
+    auto model = makeModel();
+    CleanupPage page({model.get(), nullptr});
     page.show();
-    EXPECT_TRUE(model.isMeasuringCleanup());
-    ASSERT_TRUE(waitUntil([&] { return !model.isMeasuringCleanup(); }));
+    EXPECT_TRUE(model->isMeasuringCleanup());
+    ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCleanup(); }));
     QCoreApplication::processEvents();
     EXPECT_FALSE(page.findChild<QWidget*>("cleanup.empty")->isHidden());
     EXPECT_FALSE(page.findChild<QWidget*>("cleanup.progress")->isVisible());
-    CorvaneModelTestAccess::settle(model);
 }

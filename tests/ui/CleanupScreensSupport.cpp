@@ -3,28 +3,14 @@
 #include "catalog/CleanupCatalog.h"
 #include "scan/DiskScanner.h"
 
-#include <QTest>
-
 namespace vessora::test {
 
-ScreenTest::ScreenTest() : savedWorkspace_(UiBits::workspace()) {
-    makeDirs(dir / "home");
-    volumes->volumes = {rootVolume(100'000'000'000, 40'000'000'000)};
-    ModelEnvironment environment = environmentWith(volumes);
-    environment.listSnapshots = [this](const std::string&) { return snapshots; };
-    model = std::make_unique<CorvaneModel>(environment);
-    model->setBackupRoot(dir / "backups");
-    UiBits::workspace().reveal = [this](const std::string& p) { revealed.push_back(p); };
-    UiBits::workspace().open = [this](const std::string& p) { opened.push_back(p); };
-}
+ScreenTest::ScreenTest() : model(makeModel()) { model->setBackupRoot(path("backups")); }
 
-ScreenTest::~ScreenTest() {
-    // Dialogs and alerts still up belong to this test alone.
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->isWindow() && widget->isVisible()) widget->close();
-    QCoreApplication::processEvents();
-    CorvaneModelTestAccess::settle(*model);
-    UiBits::workspace() = savedWorkspace_;
+std::vector<std::string> ScreenTest::revealed() const {
+    std::vector<std::string> paths;
+    for (const auto& request : workspace.revealed) paths.insert(paths.end(), request.begin(), request.end());
+    return paths;
 }
 
 CleanupEntry ScreenTest::entryFor(const std::string& path) {
@@ -32,31 +18,15 @@ CleanupEntry ScreenTest::entryFor(const std::string& path) {
 }
 
 MeasuredCategory ScreenTest::category(const std::string& id, std::vector<CleanupEntry> entries, int64_t size) {
-    MeasuredCategory measured;
-    for (const auto& definition : StorageCategories::all())
-        if (definition.id == id) measured.category = definition;
-    if (measured.category.id.empty()) {
-        measured.category.id = id;
-        measured.category.title = id;
-    }
     int64_t sum = 0;
     for (const auto& entry : entries) sum += entry.size;
-    measured.size = size < 0 ? sum : size;
+    MeasuredCategory measured = measuredCategory(id, size < 0 ? sum : size);
+    if (measured.category.title.empty()) measured.category.title = id;
     measured.entries = std::move(entries);
-    measured.measured = true;
     return measured;
 }
 
-QMessageBox* waitForMessageBox(int timeoutMs) {
-    QMessageBox* box = nullptr;
-    (void)QTest::qWaitFor(
-        [&] {
-            box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            return box != nullptr;
-        },
-        timeoutMs);
-    return box;
-}
+QMessageBox* waitForMessageBox(int timeoutMs) { return qobject_cast<QMessageBox*>(waitForModal(timeoutMs)); }
 
 QPushButton* buttonWithText(QWidget* within, const QString& text) {
     for (QPushButton* button : within->findChildren<QPushButton*>())

@@ -181,7 +181,7 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     headerLayout->addLayout(folderRow);
     const std::string folder = pending.destination;
     connect(open, &QPushButton::clicked, this, [this, folder] {
-        UiBits::workspace().reveal(folder);
+        UiBits::reveal(folder);
         revealed_ = true;
         hint_->hide();
     });
@@ -197,7 +197,7 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
         auto* openArchive = new QPushButton("Open Messages Archive", header);
         openArchive->setObjectName("backupReview.openTranscript");
         const std::string transcript = *pending.readableExport;
-        connect(openArchive, &QPushButton::clicked, this, [transcript] { UiBits::workspace().open(transcript); });
+        connect(openArchive, &QPushButton::clicked, this, [transcript] { UiBits::open(transcript); });
         row->addWidget(openArchive);
         headerLayout->addLayout(row);
     }
@@ -224,7 +224,7 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     list->setModel(new BackupItemModel(pending.items, list));
     auto* delegate = new BackupItemDelegate(list);
     list->setItemDelegate(delegate);
-    connect(delegate, &BackupItemDelegate::revealRequested, this, [](const std::string& path) { UiBits::workspace().reveal(path); });
+    connect(delegate, &BackupItemDelegate::revealRequested, this, [](const std::string& path) { UiBits::reveal(path); });
     column->addWidget(list, 1);
     column->addWidget(UiBits::divider(this));
 

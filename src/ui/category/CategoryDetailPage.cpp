@@ -5,6 +5,7 @@
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/cleanup/CleanupTexts.h"
 #include "ui/cleanup/UiBits.h"
+#include "ui/kit/ScreenHeader.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -47,8 +48,9 @@ void placeBanner(QWidget*& banner, QVBoxLayout* layout, int position, const std:
 
 } // namespace
 
-CategoryDetailPage::CategoryDetailPage(CorvaneModel* model, QWidget* parent)
-    : QWidget(parent), model_(model), selection_(new EntrySelection(this)), refresher_(new QTimer(this)) {
+CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* parent)
+    : SectionPage(context, parent), model_(context.model), selection_(new EntrySelection(this)),
+      refresher_(new QTimer(this)) {
     setObjectName("categoryDetail");
     refresher_->setSingleShot(true);
     refresher_->setInterval(0);
@@ -57,19 +59,17 @@ CategoryDetailPage::CategoryDetailPage(CorvaneModel* model, QWidget* parent)
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(0, 0, 0, 0);
     page->setSpacing(0);
-    auto* toolbar = new QHBoxLayout;
-    toolbar->setContentsMargins(20, 10, 20, 6);
-    toolbar->addStretch();
+    header_ = new ScreenHeader("Category", this);
+    page->addWidget(header_);
     modePicker_ = new QComboBox(this);
     modePicker_->setObjectName("categoryDetail.mode");
     modePicker_->setFixedWidth(170);
     modePicker_->addItem("Move to Trash", int(RemovalMode::trash));
     modePicker_->addItem("Delete immediately", int(RemovalMode::deleteImmediately));
-    toolbar->addWidget(modePicker_);
-    refresh_ = new QPushButton(UiBits::symbol("view-refresh", {}, 16), "Refresh", this);
+    header_->addAction(modePicker_);
+    refresh_ = new QPushButton(UiBits::symbol("arrow.clockwise", {}, 16), "Refresh", this);
     refresh_->setObjectName("categoryDetail.refresh");
-    toolbar->addWidget(refresh_);
-    page->addLayout(toolbar);
+    header_->addAction(refresh_);
 
     stack_ = new QStackedWidget(this);
     page->addWidget(stack_, 1);
@@ -170,9 +170,9 @@ CategoryDetailPage::CategoryDetailPage(CorvaneModel* model, QWidget* parent)
         if (index.data(EntryListModel::IsFolderRole).toBool())
             menu->addAction(EntryRowDelegate::browseHelp(), this, [this, url] {
                 model_->startScan(url);
-                emit browseRequested();
+                emit sectionRequested(Section::browse());
             });
-        menu->addAction(q(CleanupTexts::revealInFileBrowser()), this, [url] { UiBits::workspace().reveal(url); });
+        menu->addAction(q(CleanupTexts::revealInFileBrowser()), this, [url] { UiBits::reveal(url); });
         menu->popup(list_->viewport()->mapToGlobal(pos));
     });
     cardLayout->addWidget(list_);
@@ -324,10 +324,10 @@ void CategoryDetailPage::setCategoryId(const std::string& id) {
     style.tint = category ? toColor(category->category.color()) : QColor(Qt::gray);
     delegate_ = new EntryRowDelegate(style, list_);
     connect(delegate_, &EntryRowDelegate::revealRequested, this,
-            [](const std::string& url) { UiBits::workspace().reveal(url); });
+            [](const std::string& url) { UiBits::reveal(url); });
     connect(delegate_, &EntryRowDelegate::browseRequested, this, [this](const std::string& url) {
         model_->startScan(url);
-        emit browseRequested();
+        emit sectionRequested(Section::browse());
     });
     list_->setRowDelegate(delegate_);
     entries_->setEntries({});
@@ -335,6 +335,10 @@ void CategoryDetailPage::setCategoryId(const std::string& id) {
 }
 
 BackupReviewDialog* CategoryDetailPage::reviewDialog() const { return review_.data(); }
+
+void CategoryDetailPage::showSection(const Section& section) {
+    if (section.kind == Section::Kind::category) setCategoryId(section.categoryId);
+}
 
 void CategoryDetailPage::schedule() {
     dirty_ = true;
@@ -350,6 +354,7 @@ void CategoryDetailPage::refresh() {
     dirty_ = false;
     const auto found = model_->category(id_);
     refresh_->setEnabled(!model_->isMeasuringCategories());
+    header_->setTitle(found ? q(found->category.title) : QString("Category"));
     if (!found) {
         stack_->setCurrentIndex(0);
         modePicker_->hide();
@@ -489,7 +494,7 @@ void CategoryDetailPage::startRemoval() {
     if (!category || model_->isArchiving()) return;
     const CategoryAction& action = category->category.action;
     if (action.kind == CategoryAction::Kind::backupThenRemove && action.quitFirst) {
-        if (auto app = UiBits::workspace().runningApp(*action.quitFirst)) {
+        if (auto app = UiBits::runningApp(*action.quitFirst, category->category.title)) {
             auto* box = new QMessageBox(QMessageBox::Warning, q(CleanupTexts::quitFirstTitle(*app)),
                                         q(CleanupTexts::quitFirstTitle(*app)), QMessageBox::Ok, this);
             box->setObjectName("categoryDetail.quitFirst");

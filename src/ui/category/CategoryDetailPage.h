@@ -4,6 +4,7 @@
 // number. `setCategoryId` shows another category and resets the page's state.
 
 #include "model/CorvaneModel.h"
+#include "ui/SectionPage.h"
 #include "ui/cleanup/EntryList.h"
 
 #include <QPointer>
@@ -24,10 +25,12 @@ namespace vessora {
 
 class BackupReviewDialog;
 
-class CategoryDetailPage : public QWidget {
+class CategoryDetailPage : public SectionPage {
     Q_OBJECT
 public:
-    explicit CategoryDetailPage(CorvaneModel* model, QWidget* parent = nullptr);
+    explicit CategoryDetailPage(const ScreenContext& context, QWidget* parent = nullptr);
+    void showSection(const Section& section) override;
+    ScreenHeader* header() const override { return header_; }
 
     void setCategoryId(const std::string& id);
     const std::string& categoryId() const { return id_; }
@@ -44,10 +47,6 @@ public:
 
 public slots:
     void refresh();
-
-signals:
-    // Browse was asked for on a folder entry; the scan has been started.
-    void browseRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -69,6 +68,7 @@ private:
     QPointer<QMessageBox> archiveAlert_;
     QPointer<BackupReviewDialog> review_;
 
+    ScreenHeader* header_;
     QStackedWidget* stack_;
     QComboBox* modePicker_;
     QPushButton* refresh_;

@@ -4,6 +4,7 @@
 #include "support/Fmt.h"
 #include "ui/cleanup/CleanupTexts.h"
 #include "ui/cleanup/UiBits.h"
+#include "ui/kit/ScreenHeader.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -101,7 +102,7 @@ TargetCard::TargetCard(EntrySelection* selection, QWidget* parent) : QWidget(par
 QMenu* TargetCard::buildContextMenu(const QModelIndex& index, QWidget* parent) {
     auto* menu = new QMenu(parent);
     const std::string url = index.data(EntryListModel::UrlRole).toByteArray().toStdString();
-    menu->addAction(q(CleanupTexts::revealInFileBrowser()), [url] { UiBits::workspace().reveal(url); });
+    menu->addAction(q(CleanupTexts::revealInFileBrowser()), [url] { UiBits::reveal(url); });
     return menu;
 }
 
@@ -141,8 +142,9 @@ void TargetCard::update(const CleanupTarget& target, bool expanded) {
 
 // Page.
 
-CleanupPage::CleanupPage(CorvaneModel* model, QWidget* parent)
-    : QWidget(parent), model_(model), selection_(new EntrySelection(this)), refresher_(new QTimer(this)) {
+CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
+    : SectionPage(context, parent), model_(context.model), selection_(new EntrySelection(this)),
+      refresher_(new QTimer(this)) {
     setObjectName("cleanup");
     refresher_->setSingleShot(true);
     refresher_->setInterval(0);
@@ -152,13 +154,11 @@ CleanupPage::CleanupPage(CorvaneModel* model, QWidget* parent)
     page->setContentsMargins(0, 0, 0, 0);
     page->setSpacing(0);
 
-    auto* header = new QHBoxLayout;
-    header->setContentsMargins(20, 10, 20, 6);
-    header->addStretch();
-    measure_ = new QPushButton(UiBits::symbol("view-refresh", {}, 16), "Measure", this);
+    header_ = new ScreenHeader("Cleanup", this);
+    page->addWidget(header_);
+    measure_ = new QPushButton(UiBits::symbol("arrow.clockwise", {}, 16), "Measure", this);
     measure_->setObjectName("cleanup.measure");
-    header->addWidget(measure_);
-    page->addLayout(header);
+    header_->addAction(measure_);
 
     progressRow_ = new QWidget(this);
     auto* progressLayout = new QHBoxLayout(progressRow_);

@@ -4,6 +4,7 @@
 // The selection is the page's own; the model keeps none of it.
 
 #include "catalog/CleanupCatalog.h"
+#include "ui/SectionPage.h"
 #include "ui/cleanup/EntryList.h"
 
 #include <QWidget>
@@ -58,10 +59,11 @@ private:
     EntryListModel* model_;
 };
 
-class CleanupPage : public QWidget {
+class CleanupPage : public SectionPage {
     Q_OBJECT
 public:
-    explicit CleanupPage(CorvaneModel* model, QWidget* parent = nullptr);
+    explicit CleanupPage(const ScreenContext& context, QWidget* parent = nullptr);
+    ScreenHeader* header() const override { return header_; }
 
     // Builds the removal confirmation for the current selection (not shown).
     QMessageBox* buildConfirmation();
@@ -86,6 +88,7 @@ private:
     QTimer* refresher_;
     bool dirty_ = true;
 
+    ScreenHeader* header_;
     QPushButton* measure_;
     QWidget* progressRow_;
     QProgressBar* progress_;

@@ -1,104 +1,74 @@
 #include "ui/cleanup/UiBits.h"
 
 #include "apps/RunningApps.h"
+#include "ui/kit/Card.h"
+#include "ui/kit/Colors.h"
+#include "ui/kit/Fonts.h"
+#include "ui/kit/LinkButton.h"
+#include "ui/kit/ProminentButton.h"
+#include "ui/kit/ShareBar.h"
+#include "ui/kit/Symbols.h"
+#include "ui/kit/Workspace.h"
 
-#include <QDesktopServices>
-#include <QFile>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
-#include <QUrl>
 
 namespace vessora::UiBits {
 
-QFont font(FontRole role, const QFont& base) {
-    QFont f = base;
-    const double b = base.pointSizeF() > 0 ? base.pointSizeF() : 10;
+QFont font(FontRole role, const QFont&) {
     switch (role) {
-    case FontRole::largeTitle: f.setPointSizeF(b * 2.0); f.setWeight(QFont::DemiBold); break;
-    case FontRole::title3: f.setPointSizeF(b * 1.15); f.setWeight(QFont::Medium); break;
-    case FontRole::headline: f.setWeight(QFont::DemiBold); break;
-    case FontRole::body: break;
-    case FontRole::callout: f.setPointSizeF(b * 0.92); break;
-    case FontRole::caption: f.setPointSizeF(std::max(b * 0.85, 7.0)); break;
-    case FontRole::caption2: f.setPointSizeF(std::max(b * 0.77, 7.0)); break;
-    case FontRole::monospaced:
-        f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        f.setPointSizeF(std::max(b * 0.85, 7.0));
-        break;
+    case FontRole::largeTitle: return Fonts::font(Fonts::Role::largeTitle, QFont::DemiBold);
+    case FontRole::title3: return Fonts::font(Fonts::Role::title3, QFont::Medium);
+    case FontRole::headline: return Fonts::headline();
+    case FontRole::body: return Fonts::body();
+    case FontRole::callout: return Fonts::callout();
+    case FontRole::caption: return Fonts::caption();
+    case FontRole::caption2: return Fonts::caption2();
+    case FontRole::monospaced: return Fonts::monospaced();
     }
-    return f;
+    return Fonts::body();
 }
 
-namespace {
-bool isDark(const QPalette& p) { return p.color(QPalette::Window).lightness() < p.color(QPalette::WindowText).lightness(); }
-} // namespace
+QColor secondary(const QPalette& palette) { return Colors::secondary(palette); }
+QColor separator(const QPalette& palette) { return Colors::separator(palette); }
+QColor green(const QPalette& p) { return Colors::green(p); }
+QColor orange(const QPalette& p) { return Colors::orange(p); }
+QColor red(const QPalette& p) { return Colors::red(p); }
+QColor riskColor(CleanupRisk risk, const QPalette& palette) { return RiskBadge::color(risk, palette); }
 
-QColor secondary(const QPalette& palette) {
-    QColor c = palette.color(QPalette::WindowText);
-    c.setAlphaF(isDark(palette) ? 0.55f : 0.50f);
-    return c;
-}
-
-QColor separator(const QPalette& palette) {
-    QColor c = palette.color(QPalette::WindowText);
-    c.setAlphaF(0.12f);
-    return c;
-}
-
-QColor green(const QPalette& p) { return isDark(p) ? QColor("#30D158") : QColor("#1A7F37"); }
-QColor orange(const QPalette& p) { return isDark(p) ? QColor("#FF9F0A") : QColor("#B35C00"); }
-QColor red(const QPalette& p) { return isDark(p) ? QColor("#FF453A") : QColor("#C9302C"); }
-
-QColor riskColor(CleanupRisk risk, const QPalette& palette) {
-    switch (risk) {
-    case CleanupRisk::safe: return green(palette);
-    case CleanupRisk::review: return orange(palette);
-    case CleanupRisk::careful: return red(palette);
-    }
-    return secondary(palette);
-}
-
-QIcon symbol(const QString& name, const QColor&, int) {
-    static const QMap<QString, QString> names{{"lock", "changes-prevent"},
-                                              {"arrow.up.forward.square", "folder-open"},
-                                              {"list.bullet.indent", "format-indent-more"}};
-    return QIcon::fromTheme(names.value(name, name));
+QIcon symbol(const QString& name, const QColor& tint, int) {
+    return tint.isValid() ? Symbols::icon(name, tint) : Symbols::icon(name);
 }
 
 void paintShareBar(QPainter* p, const QRect& rect, double fraction, const QColor& fill, const QPalette& palette) {
-    p->save();
-    p->setRenderHint(QPainter::Antialiasing);
-    p->setPen(Qt::NoPen);
-    QColor track = secondary(palette);
-    track.setAlphaF(0.12f);
-    p->setBrush(track);
-    const qreal radius = rect.height() / 2.0;
-    p->drawRoundedRect(QRectF(rect), radius, radius);
-    const qreal width = std::max(2.0, rect.width() * std::min(1.0, std::max(0.0, fraction)));
-    p->setBrush(fill);
-    p->drawRoundedRect(QRectF(rect.left(), rect.top(), width, rect.height()), radius, radius);
-    p->restore();
+    ShareBar::paint(*p, QRectF(rect), fraction, fill, Colors::withAlpha(Colors::secondary(palette), 0.12));
 }
 
 namespace {
+// A rounded rectangle in any tint; the screens' cards, banners and bars.
 class RoundedFrame : public QFrame {
 public:
-    RoundedFrame(QWidget* parent, double radius, double outlineAlpha) : QFrame(parent), radius_(radius), alpha_(outlineAlpha) {}
-    std::function<QColor(const QPalette&)> fill = [](const QPalette& p) { return p.color(QPalette::Base); };
+    RoundedFrame(QWidget* parent, double radius, double outlineAlpha)
+        : QFrame(parent), radius_(radius), alpha_(outlineAlpha) {}
+    std::function<QColor(const QPalette&)> fill = [](const QPalette& p) { return Colors::background(p); };
     bool outline = true;
+    bool topLine = false;
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        QColor line = palette().color(QPalette::WindowText);
-        line.setAlphaF(float(alpha_));
-        p.setPen(outline ? QPen(line, 1) : Qt::NoPen);
+        p.setPen(outline ? QPen(Colors::separator(palette(), alpha_), 1) : Qt::NoPen);
         p.setBrush(fill(palette()));
-        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius_, radius_);
+        if (radius_ > 0)
+            p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius_, radius_);
+        else
+            p.fillRect(rect(), fill(palette()));
+        if (topLine) {
+            p.setPen(QPen(Colors::separator(palette()), 1));
+            p.drawLine(QPointF(0, 0.5), QPointF(width(), 0.5));
+        }
     }
 
 private:
@@ -111,16 +81,12 @@ QFrame* card(QWidget* parent, double outlineAlpha) { return new RoundedFrame(par
 QWidget* banner(const QString& text, const QString& symbolName, const QColor& tint, QWidget* parent) {
     auto* frame = new RoundedFrame(parent, 9, 0);
     frame->outline = false;
-    frame->fill = [tint](const QPalette&) {
-        QColor c = tint;
-        c.setAlphaF(0.08f);
-        return c;
-    };
+    frame->fill = [tint](const QPalette&) { return Colors::withAlpha(tint, 0.08); };
     auto* row = new QHBoxLayout(frame);
     row->setContentsMargins(12, 12, 12, 12);
     row->setSpacing(9);
     auto* icon = new QLabel(frame);
-    icon->setPixmap(symbol(symbolName, tint, 16).pixmap(16, 16));
+    icon->setPixmap(Symbols::pixmap(symbolName, 16, tint, frame->devicePixelRatioF()));
     row->addWidget(icon, 0, Qt::AlignTop);
     auto* words = new QLabel(text, frame);
     words->setTextFormat(Qt::PlainText);
@@ -130,52 +96,19 @@ QWidget* banner(const QString& text, const QString& symbolName, const QColor& ti
     return frame;
 }
 
-QWidget* riskBadge(CleanupRisk risk, QWidget* parent) {
-    static const char* names[] = {"Safe", "Review", "Careful"};
-    auto* frame = new RoundedFrame(parent, 6, 0);
-    frame->outline = false;
-    frame->fill = [risk](const QPalette& p) {
-        QColor c = riskColor(risk, p);
-        c.setAlphaF(0.16f);
-        return c;
-    };
-    auto* row = new QHBoxLayout(frame);
-    row->setContentsMargins(6, 2, 6, 2);
-    auto* text = new QLabel(names[int(risk)], frame);
-    QFont f = font(FontRole::caption2, text->font());
-    f.setWeight(QFont::DemiBold);
-    text->setFont(f);
-    QPalette pal = text->palette();
-    pal.setColor(QPalette::WindowText, riskColor(risk, pal));
-    text->setPalette(pal);
-    row->addWidget(text);
-    frame->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    frame->setObjectName("riskBadge");
-    return frame;
-}
+QWidget* riskBadge(CleanupRisk risk, QWidget* parent) { return new RiskBadge(risk, parent); }
 
-QPushButton* linkButton(const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setFlat(true);
-    b->setCursor(Qt::PointingHandCursor);
-    QPalette pal = b->palette();
-    pal.setColor(QPalette::ButtonText, pal.color(QPalette::Link));
-    b->setPalette(pal);
-    return b;
-}
+QPushButton* linkButton(const QString& text, QWidget* parent) { return new LinkButton(text, parent); }
 
 QPushButton* prominentButton(const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    setProminentRed(b, false);
+    auto* b = new ProminentButton(text, ProminentButton::Kind::accent, parent);
+    b->setProperty("red", false);
     return b;
 }
 
 void setProminentRed(QPushButton* b, bool isRed) {
-    QPalette pal = b->palette();
-    const QColor fill = isRed ? red(pal) : pal.color(QPalette::Highlight);
-    pal.setColor(QPalette::Button, fill);
-    pal.setColor(QPalette::ButtonText, Qt::white);
-    b->setPalette(pal);
+    if (auto* prominent = qobject_cast<ProminentButton*>(b))
+        prominent->setKind(isRed ? ProminentButton::Kind::destructive : ProminentButton::Kind::accent);
     b->setProperty("red", isRed);
 }
 
@@ -185,49 +118,38 @@ QLabel* label(const QString& text, FontRole role, bool isSecondary, QWidget* par
     l->setFont(font(role, l->font()));
     if (isSecondary) {
         QPalette pal = l->palette();
-        pal.setColor(QPalette::WindowText, secondary(pal));
+        pal.setColor(QPalette::WindowText, Colors::secondary(pal));
         l->setPalette(pal);
     }
     return l;
 }
 
 QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    QPalette pal = line->palette();
-    pal.setColor(QPalette::WindowText, separator(pal));
-    line->setPalette(pal);
+    auto* line = new RoundedFrame(parent, 0, 0);
+    line->outline = false;
+    line->fill = [](const QPalette& p) { return Colors::separator(p); };
+    line->setFixedHeight(1);
     return line;
 }
 
 QWidget* barMaterial(QWidget* parent) {
-    auto* frame = new RoundedFrame(parent, 0, 0.12);
+    auto* frame = new RoundedFrame(parent, 0, 0);
     frame->outline = false;
-    frame->fill = [](const QPalette& p) {
-        QColor w = p.color(QPalette::Window), t = p.color(QPalette::WindowText);
-        return QColor::fromRgbF(w.redF() * 0.96f + t.redF() * 0.04f, w.greenF() * 0.96f + t.greenF() * 0.04f,
-                                w.blueF() * 0.96f + t.blueF() * 0.04f);
-    };
+    frame->topLine = true;
+    frame->fill = [](const QPalette& p) { return Colors::barMaterial(p); };
     return frame;
 }
 
 QString mnemonicSafe(QString text) { return text.replace('&', "&&"); }
 
-Workspace& workspace() {
-    static Workspace w{
-        [](const std::string& path) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
-        },
-        [](const std::string& path) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
-        },
-        [](const std::string& bundleID) -> std::optional<std::string> {
-            auto running = RunningApps::find(bundleID);
-            if (running.empty()) return std::nullopt;
-            return running.front().name;
-        }};
-    return w;
+void reveal(const std::string& path) { Workspace::instance().reveal({path}); }
+void open(const std::string& path) { Workspace::instance().openPath(path); }
+
+std::optional<std::string> runningApp(const std::string& bundleID, const std::string& fallback) {
+    if (!Workspace::instance().isRunning(bundleID)) return std::nullopt;
+    for (const auto& app : RunningApps::find(bundleID))
+        if (!app.name.empty()) return app.name;
+    return fallback;
 }
 
 } // namespace vessora::UiBits

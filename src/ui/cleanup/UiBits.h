@@ -1,7 +1,7 @@
 #pragma once
 // The kit services the cleanup, category detail and backup review screens
-// use, behind one small seam: fonts by role, colours, symbols, the small
-// widgets, and the workspace (reveal, open, running applications).
+// use, in the shapes these screens want: fonts by role, colours, symbols,
+// the small widgets, and the workspace (reveal, open, running applications).
 
 #include "catalog/CleanupEntry.h"
 
@@ -51,13 +51,11 @@ QWidget* barMaterial(QWidget* parent = nullptr);
 // Escapes "&" for button and action texts built from file names.
 QString mnemonicSafe(QString text);
 
-// The workspace. Tests replace the members to see what was asked for.
-struct Workspace {
-    std::function<void(const std::string& path)> reveal;
-    std::function<void(const std::string& path)> open;
-    // The name of a running application with the bundle identifier; nothing when none runs.
-    std::function<std::optional<std::string>(const std::string& bundleID)> runningApp;
-};
-Workspace& workspace();
+// The workspace (the kit's, which tests replace).
+void reveal(const std::string& path);
+void open(const std::string& path);
+// The name of a running application with the bundle identifier, `fallback`
+// when its own name cannot be read; nothing when none runs.
+std::optional<std::string> runningApp(const std::string& bundleID, const std::string& fallback);
 
 } // namespace vessora::UiBits
