@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <set>
 
 namespace vessora::test {
@@ -51,13 +53,11 @@ TEST_F(CleanupRunTest, PublishesInCompletionOrderWithProgressAndEndsIdle) {
     ASSERT_EQ(trash->entries.size(), 1u);
     EXPECT_EQ(trash->entries[0].url, home() + "/.Trash/old");
 
-    // busy, 0, one step per result, then idle before the closing 1.0.
-    ASSERT_EQ(events.size(), 1u + 1u + 15u + 2u);
+    // busy, one step per result, then idle (the closing 1.0 changes nothing).
+    ASSERT_EQ(events.size(), 1u + 15u + 1u);
     EXPECT_EQ(events.front(), "busy");
-    EXPECT_EQ(events[1], "progress " + std::to_string(0.0));
-    for (int done = 1; done <= 15; ++done) EXPECT_EQ(events[1 + done], "progress " + std::to_string(done / 15.0));
-    EXPECT_EQ(events[17], "idle");
-    EXPECT_EQ(events[18], "progress " + std::to_string(1.0));
+    for (int done = 1; done <= 15; ++done) EXPECT_EQ(events[done], "progress " + std::to_string(done / 15.0));
+    EXPECT_EQ(events[16], "idle");
 }
 
 TEST_F(CleanupRunTest, AResultWhoseTargetVanishedStillCountsForProgress) {
@@ -76,9 +76,42 @@ TEST_F(CleanupRunTest, AResultWhoseTargetVanishedStillCountsForProgress) {
 
     ASSERT_EQ(model->cleanupTargets().size(), 14u);
     for (const auto& target : model->cleanupTargets()) EXPECT_TRUE(target.scanned) << target.id;
-    ASSERT_EQ(progress.size(), 16u); // fifteen results, then the closing 1.0
+    ASSERT_EQ(progress.size(), 15u); // one step per result, the vanished target's too
     EXPECT_DOUBLE_EQ(progress[14], 1.0);
-    EXPECT_DOUBLE_EQ(progress[15], 1.0);
+}
+
+// The Trash is measured before the removal and reported after it: the removed
+// item must not come back with the result.
+TEST_F(CleanupRunTest, AResultMeasuredBeforeARemovalDoesNotBringItBack) {
+    writeFile(home() + "/.Trash/old", 8192);
+    writeFile(home() + "/.Trash/kept", 8192);
+    std::promise<void> measured, report;
+    auto environment = environmentWith(volumes);
+    environment.measureCleanupTarget = [&, reported = report.get_future().share()](
+                                           const CleanupTarget& target, const std::function<bool()>& cancelled) {
+        CleanupTarget result = CleanupCatalog::measure(target, cancelled);
+        if (target.id == "trash") {
+            measured.set_value();
+            reported.wait();
+        }
+        return result;
+    };
+    CorvaneModel model(std::move(environment));
+    model.measureCleanup();
+    measured.get_future().wait();
+
+    model.removeCleanupEntries({CleanupEntry{home() + "/.Trash/old", 8192, std::nullopt}}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(model));
+    EXPECT_FALSE(exists(home() + "/.Trash/old"));
+    report.set_value();
+    ASSERT_TRUE(waitUntil([&] { return !model.isMeasuringCleanup(); }));
+
+    for (const auto& target : model.cleanupTargets())
+        if (target.id == "trash") {
+            ASSERT_EQ(target.entries.size(), 1u);
+            EXPECT_EQ(target.entries[0].url, home() + "/.Trash/kept");
+        }
+    CorvaneModelTestAccess::settle(model);
 }
 
 using CategoryRunTest = ModelTest;
@@ -107,10 +140,9 @@ TEST_F(CategoryRunTest, MeasuresEveryCategoryResolvesTheRemainderThenListsSystem
     ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCategories(); }, 120000));
     CorvaneModelTestAccess::settle(*model);
 
-    // The last result brings the progress to 1.0, the closing step sets it
-    // again, and the run stays busy until the System Data rows are listed.
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"complete while busy", "complete while busy", "idle with system data"}));
+    // The last result brings the progress to 1.0, and the run stays busy
+    // until the System Data rows are listed.
+    EXPECT_EQ(events, (std::vector<std::string>{"complete while busy", "idle with system data"}));
     EXPECT_TRUE(model->lastCategoryScan());
     for (const auto& category : model->categories()) EXPECT_TRUE(category.measured) << category.id();
 
@@ -231,7 +263,7 @@ TEST_F(AppsRunTest, AnEmptyInventoryEndsTheRunAtOnce) {
     ASSERT_TRUE(waitUntil([&] { return !model.isLoadingApps(); }));
     CorvaneModelTestAccess::settle(model);
     EXPECT_TRUE(model.apps().empty());
-    EXPECT_EQ(progress, (std::vector<double>{0.0, 1.0}));
+    EXPECT_EQ(progress, (std::vector<double>{1.0}));
 }
 
 } // namespace

@@ -93,6 +93,7 @@ TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
 
     ASSERT_EQ(review->confirmButton()->text(), "Delete Originals");
     review->confirmButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return model->lastResult().has_value(); }));
     QCoreApplication::processEvents();
     EXPECT_FALSE(page->reviewDialog());
     EXPECT_FALSE(exists(a.url) || exists(b.url));

@@ -116,6 +116,7 @@ TEST_F(CleanupPageTest, RemovalMovesTheChosenFilesToTheTrash) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), "Remove 2 items");
     buttonWithText(box, "Move to Trash")->click();
+    ASSERT_TRUE(waitUntil([&] { return model->lastResult().has_value(); }));
     QCoreApplication::processEvents();
 
     EXPECT_FALSE(exists(big.url) || exists(a2.url));

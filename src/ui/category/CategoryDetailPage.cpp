@@ -300,7 +300,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
                         &CorvaneModel::cleanupTargetsChanged, &CorvaneModel::isMeasuringCleanupChanged,
                         &CorvaneModel::cleanupProgressChanged, &CorvaneModel::snapshotsChanged,
                         &CorvaneModel::isArchivingChanged, &CorvaneModel::archiveStatusChanged,
-                        &CorvaneModel::backupRootChanged})
+                        &CorvaneModel::backupRootChanged, &CorvaneModel::isRemovingChanged})
         connect(model_, signal, this, &CategoryDetailPage::schedule);
     // The alert and the review follow the model whether or not the page is
     // on screen: a backup may finish after the user went elsewhere.
@@ -419,7 +419,7 @@ void CategoryDetailPage::refresh() {
     action_->setText(q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
     UiBits::setProminentRed(action_, definition.risk == CleanupRisk::careful);
     // One backup at a time: the button that starts one waits for it to end.
-    action_->setEnabled(!model_->isArchiving());
+    action_->setEnabled(!model_->isArchiving() && !model_->isRemoving());
 }
 
 void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {

@@ -233,6 +233,7 @@ CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
     connect(model_, &CorvaneModel::cleanupTargetsChanged, this, &CleanupPage::schedule);
     connect(model_, &CorvaneModel::isMeasuringCleanupChanged, this, &CleanupPage::schedule);
     connect(model_, &CorvaneModel::cleanupProgressChanged, this, &CleanupPage::schedule);
+    connect(model_, &CorvaneModel::isRemovingChanged, this, &CleanupPage::schedule);
     refresh();
 }
 
@@ -307,7 +308,7 @@ void CleanupPage::refresh() {
     clear_->setVisible(!selection_->empty());
     selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
     selectedCount_->setText(QString::number(picked.size()) + " selected");
-    remove_->setEnabled(!picked.empty());
+    remove_->setEnabled(!picked.empty() && !model_->isRemoving());
 }
 
 QMessageBox* CleanupPage::buildConfirmation() {
