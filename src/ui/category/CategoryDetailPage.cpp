@@ -100,7 +100,12 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     column->setContentsMargins(20, 8, 20, 20);
     column->setSpacing(14);
 
-    auto* header = new QHBoxLayout;
+    // The header keeps its natural height; the word-wrapped detail would
+    // otherwise ask for the height of a narrow first layout pass.
+    auto* headerBox = new QWidget(content);
+    headerBox->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    auto* header = new QHBoxLayout(headerBox);
+    header->setContentsMargins(0, 0, 0, 0);
     header->setSpacing(12);
     symbol_ = new QLabel(content);
     symbol_->setFixedSize(40, 40);
@@ -112,7 +117,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     titleRow->setSpacing(10);
     title_ = UiBits::label({}, UiBits::FontRole::largeTitle, false, content);
     title_->setObjectName("categoryDetail.title");
-    titleRow->addWidget(title_, 0, Qt::AlignBaseline);
+    titleRow->addWidget(title_);
     badgeSlot_ = new QWidget(content);
     auto* badgeLayout = new QHBoxLayout(badgeSlot_);
     badgeLayout->setContentsMargins(0, 0, 0, 0);
@@ -122,6 +127,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     detail_ = UiBits::label({}, UiBits::FontRole::body, true, content);
     detail_->setWordWrap(true);
     words->addWidget(detail_);
+    words->addStretch();
     header->addLayout(words, 1);
     auto* right = new QVBoxLayout;
     right->setSpacing(2);
@@ -133,7 +139,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     right->addWidget(count_, 0, Qt::AlignRight);
     right->addStretch();
     header->addLayout(right);
-    column->addLayout(header);
+    column->addWidget(headerBox);
 
     bannerLayout_ = new QVBoxLayout;
     bannerLayout_->setSpacing(10);
