@@ -1,23 +1,13 @@
 #include "apps/Listing.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
+#include "scan/FolderListing.h"
 
-#include <string_view>
+#include <sys/stat.h>
 
 namespace vessora::Listing {
 
 std::vector<std::string> names(const std::string& path) {
-    std::vector<std::string> result;
-    DIR* dir = ::opendir(path.c_str());
-    if (!dir) return result;
-    while (const dirent* entry = ::readdir(dir)) {
-        std::string_view name(entry->d_name);
-        if (name == "." || name == "..") continue;
-        result.emplace_back(name);
-    }
-    ::closedir(dir);
-    return result;
+    return FolderListing::names(path).value_or(std::vector<std::string>{});
 }
 
 bool exists(const std::string& path) {

@@ -7,8 +7,8 @@
 
 namespace vessora::Listing {
 
-// Entry names of a folder in directory order, without "." and ".."; empty when
-// the folder cannot be listed.
+// Entry names of a folder (FolderListing::names); empty when the folder
+// cannot be listed.
 std::vector<std::string> names(const std::string& path);
 
 // Something exists at `path` (a dangling link does not count).

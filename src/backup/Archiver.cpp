@@ -2,6 +2,7 @@
 
 #include "backup/MessagesExport.h"
 #include "scan/DiskScanner.h"
+#include "scan/FolderListing.h"
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "support/Shell.h"
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
@@ -56,19 +56,14 @@ std::string freeTarget(const std::string& folder, const std::string& name) {
     }
 }
 
-// Pre-order walk in directory order, links not followed; the first entry
+// Pre-order walk in listing order, links not followed; the first entry
 // named `name` at or below `path`.
 std::optional<std::string> findFirstNamed(const std::string& path, const std::string& name) {
     if (Paths::lastComponent(path) == name) return path;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
-    if (!dir) return std::nullopt;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        std::string child = entry->d_name;
-        if (child == "." || child == "..") continue;
+    for (const std::string& child : FolderListing::names(path).value_or(std::vector<std::string>{}))
         if (auto found = findFirstNamed(Paths::join(path, child), name)) return found;
-    }
     return std::nullopt;
 }
 

@@ -4,7 +4,6 @@
 #include "support/Paths.h"
 
 #include <algorithm>
-#include <dirent.h>
 #include <sys/stat.h>
 
 namespace vessora {
@@ -159,20 +158,6 @@ CleanupTarget measure(CleanupTarget target, const Cancelled& cancelled) {
     return target;
 }
 
-std::optional<std::vector<std::string>> listFolder(const std::string& path) {
-    DIR* dir = ::opendir(path.c_str());
-    if (!dir) return std::nullopt;
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        names.emplace_back(name);
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 CleanupEntry makeEntry(const std::string& path, int64_t size) {
     CleanupEntry entry{path, size, std::nullopt};
     struct stat st;
@@ -201,7 +186,7 @@ std::vector<CleanupEntry> measureEntries(const std::vector<std::string>& roots, 
             consider(root);
             continue;
         }
-        auto names = listFolder(root);
+        auto names = FolderListing::names(root);
         if (!names) continue;
         for (const std::string& name : *names)
             if (name != ".DS_Store") consider(Paths::join(root, name));

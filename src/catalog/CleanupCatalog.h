@@ -3,6 +3,7 @@
 // and its measurement.
 
 #include "catalog/CleanupEntry.h"
+#include "scan/FolderListing.h"
 
 #include <functional>
 #include <optional>
@@ -53,9 +54,10 @@ std::string resolveRoot(std::string_view root, const std::string& home);
 // Stable sort, largest first.
 void sortLargestFirst(std::vector<CleanupEntry>& entries);
 
-// The names in a folder in byte order (so results do not depend on the file
-// system's hash order), "." and ".." left out; nothing when it cannot be read.
-std::optional<std::vector<std::string>> listFolder(const std::string& path);
+// The names in a folder in byte order; see FolderListing::names.
+inline std::optional<std::vector<std::string>> listFolder(const std::string& path) {
+    return FolderListing::names(path);
+}
 
 } // namespace CleanupCatalog
 } // namespace vessora

@@ -30,6 +30,10 @@ bool digitsAt(std::string_view text, size_t from, size_t count, int& value) {
 
 } // namespace
 
+std::string LocalSnapshot::stampOf(std::string_view name) {
+    return removeAll(removeAll(std::string(name), kPrefix), kSuffix);
+}
+
 std::optional<Date> LocalSnapshot::parseStamp(std::string_view stamp) {
     // yyyy-MM-dd-HHmmss, nothing before or after.
     if (stamp.size() != 17 || stamp[4] != '-' || stamp[7] != '-' || stamp[10] != '-') return std::nullopt;
@@ -59,8 +63,7 @@ std::vector<LocalSnapshot> LocalSnapshot::parseList(std::string_view output) {
         if (first == std::string_view::npos) continue;
         line = line.substr(first, line.find_last_not_of(" \t") - first + 1);
         if (!line.starts_with(kPrefix)) continue;
-        std::string stamp = removeAll(removeAll(std::string(line), kPrefix), kSuffix);
-        snapshots.push_back({std::string(line), parseStamp(stamp)});
+        snapshots.push_back({std::string(line), parseStamp(stampOf(line))});
     }
     // Newest first; an undated snapshot counts as the distant past.
     std::stable_sort(snapshots.begin(), snapshots.end(), [](const LocalSnapshot& a, const LocalSnapshot& b) {

@@ -25,6 +25,10 @@ struct LocalSnapshot {
     // undated last in printed order.
     static std::vector<LocalSnapshot> parseList(std::string_view output);
 
+    // The date text of a snapshot's name: the name without the tool's prefix
+    // and suffix. The snapshot tool is given this text to delete a snapshot.
+    static std::string stampOf(std::string_view name);
+
     // A "yyyy-MM-dd-HHmmss" stamp in the current time zone; nothing for any
     // other text or a day that does not exist.
     static std::optional<Date> parseStamp(std::string_view stamp);

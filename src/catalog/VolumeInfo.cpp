@@ -1,6 +1,7 @@
 #include "catalog/VolumeInfo.h"
 
 #include "support/Lines.h"
+#include "scan/FolderListing.h"
 #include "support/Paths.h"
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -85,16 +85,11 @@ std::string readFile(const std::string& path) {
 std::map<dev_t, std::string> labelsByDevice() {
     std::map<dev_t, std::string> labels;
     const std::string folder = "/dev/disk/by-label";
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return labels;
-    while (const dirent* entry = ::readdir(dir)) {
-        std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
+    for (const std::string& name : FolderListing::names(folder).value_or(std::vector<std::string>{})) {
         struct stat st;
         if (::stat(Paths::join(folder, name).c_str(), &st) == 0 && S_ISBLK(st.st_mode))
             labels.emplace(st.st_rdev, unescapeHex(name));
     }
-    ::closedir(dir);
     return labels;
 }
 

@@ -251,6 +251,11 @@ int scanCommand(const Arguments& args) {
         interrupted = watcher.interrupted();
     }
     if (interrupted) return 130;
+    // A folder that cannot be read is an error, not an empty folder.
+    if (root->unreadable && root->children().empty() && root->isDirectory()) {
+        std::fprintf(stderr, "vessora: %s: cannot be read\n", path.c_str());
+        return 1;
+    }
     root->sortRecursively();
     if (parsed.has("--json"))
         writeJson(*root);

@@ -63,9 +63,11 @@ void CorvaneModel::startNextRemoval() {
         [this, work = std::move(currentRemoval_->work)] {
             RemovalResult result = work();
             mainQueue_.post([this, result = std::move(result)] {
+                // Still the current removal while its result is applied, so
+                // that a removal asked for by an observer meanwhile waits its turn.
                 auto apply = std::move(currentRemoval_->apply);
-                currentRemoval_.reset();
                 apply(result);
+                currentRemoval_.reset();
                 startNextRemoval();
             });
         },

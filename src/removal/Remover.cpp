@@ -238,10 +238,7 @@ RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRu
 }
 
 std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot) {
-    std::string date = snapshot.name;
-    for (std::string_view piece : {std::string_view("com.apple.TimeMachine."), std::string_view(".local")}) {
-        for (size_t at; (at = date.find(piece)) != std::string::npos;) date.erase(at, piece.size());
-    }
+    const std::string date = LocalSnapshot::stampOf(snapshot.name);
     // The text reaches a shell run as root: only the tool's own date format passes.
     if (date.empty() ||
         !std::all_of(date.begin(), date.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; }))

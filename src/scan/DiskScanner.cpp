@@ -87,7 +87,13 @@ private:
         walk::TopState& top = *task->top;
         if (stats_.isCancelled()) return;
         walk::EntryStat st;
-        if (!walk::statEntry(rootFd_, task->name.c_str(), st)) return;
+        if (!walk::statEntry(rootFd_, task->name.c_str(), st)) {
+            // Counted like an entry deeper down whose status cannot be read;
+            // the root, its folder, carries the flag.
+            stats_.addUnreadable();
+            top.entryFailed.store(true, std::memory_order_relaxed);
+            return;
+        }
         std::string path = Paths::join(rootPath_, task->name);
         if (!st.isDirectory()) {
             LinkOccurrence* occurrence = nullptr;
@@ -351,8 +357,15 @@ private:
 FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanStats& stats) {
     const std::string path = Paths::standardize(rootPath);
     FSNode::Ptr root = FSNode::make(displayName(path), path, true);
+    // A root that cannot be examined or listed is flagged and counted, so
+    // that nobody mistakes it for an empty folder.
+    const auto unreadableRoot = [&] {
+        root->unreadable = true;
+        stats.addUnreadable();
+        return root;
+    };
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return root;
+    if (::lstat(path.c_str(), &st) != 0) return unreadableRoot();
     if (!S_ISDIR(st.st_mode)) {
         root->size = int64_t(st.st_blocks) * 512;
         root->logicalSize = st.st_size;
@@ -360,11 +373,11 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
         return root;
     }
     int rootFd = ::open(path.c_str(), kRootFlags);
-    if (rootFd < 0) return root;
+    if (rootFd < 0) return unreadableRoot();
     struct stat rootStat;
     if (::fstat(rootFd, &rootStat) != 0) {
         ::close(rootFd);
-        return root;
+        return unreadableRoot();
     }
 
     std::vector<walk::TopState> tops;
@@ -406,7 +419,10 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
     ::close(rootFd);
 
     for (auto& top : tops) {
-        if (!top.node) continue;
+        if (!top.node) {
+            if (top.entryFailed.load()) root->unreadable = true;
+            continue;
+        }
         if (top.entryFailed.load()) top.node->unreadable = true;
         root->size += top.node->size;
         root->logicalSize += top.node->logicalSize;

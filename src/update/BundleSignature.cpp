@@ -1,10 +1,10 @@
 #include "update/BundleSignature.h"
 
+#include "scan/FolderListing.h"
 #include "support/Paths.h"
 #include "update/Digest.h"
 #include "update/Minisign.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,18 +39,12 @@ std::string readLink(const std::string& path) {
 
 bool walk(const std::string& bundle, const std::string& relative, std::vector<Line>& out, std::string& reason) {
     std::string folder = relative.empty() ? bundle : Paths::join(bundle, relative);
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
+    const auto names = FolderListing::names(folder);
+    if (!names) {
         reason = "cannot list " + folder + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<std::string> names;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
-    }
-    ::closedir(dir);
-    for (const std::string& name : names) {
+    for (const std::string& name : *names) {
         std::string path = relative.empty() ? name : relative + "/" + name;
         std::string full = Paths::join(bundle, path);
         if (path == manifestPath || path == signaturePath) continue;

@@ -1,5 +1,6 @@
 #include "update/Updater.h"
 
+#include "scan/FolderListing.h"
 #include "support/Paths.h"
 #include "update/BuildSettings.h"
 #include "apps/BundleInfo.h"
@@ -17,7 +18,6 @@
 #include <QTimer>
 #include <QUuid>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -93,16 +93,7 @@ std::map<std::string, std::string> readOsRelease(const std::string& path) {
 // Lists a folder by name in byte order (so "first in listing order" is the
 // same on every file system); a listing error gives an empty list.
 std::vector<std::string> listFolder(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return FolderListing::names(folder).value_or(std::vector<std::string>{});
 }
 
 } // namespace

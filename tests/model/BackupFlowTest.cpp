@@ -39,32 +39,22 @@ TEST_F(BackupFlowTest, AVerifiedCopyWaitsAndConfirmRemovesTheCapturedEntriesInTh
     EXPECT_FALSE(model->pendingDeletion());
     ASSERT_TRUE(waitUntil([&] { return !model->isArchiving(); }));
 
-    EXPECT_FALSE(model->archiveStatus());
-    EXPECT_FALSE(model->archiveError());
+    EXPECT_FALSE(model->archiveStatus() || model->archiveError() || model->lastResult());
     ASSERT_TRUE(model->pendingDeletion());
     const PendingRemoval pending = *model->pendingDeletion();
     EXPECT_EQ(Paths::parent(pending.destination), backups);
-    EXPECT_EQ(Paths::lastComponent(pending.destination).rfind("Messages ", 0), 0u);
     EXPECT_EQ(model->lastArchiveDestination(), pending.destination);
     EXPECT_EQ(pending.entries, entries);
-    EXPECT_EQ(pending.mode, RemovalMode::trash);
-    ASSERT_EQ(pending.items.size(), 2u);
-    EXPECT_EQ(pending.bytes, pending.items[0].copiedBytes + pending.items[1].copiedBytes);
-    EXPECT_GT(pending.bytes, 0);
+    EXPECT_EQ(pending.items.size(), 2u);
     EXPECT_TRUE(pending.sameVolumeAsSource); // the backups and HOME share the temporary folder's volume
-    EXPECT_TRUE(exists(a));
-    EXPECT_TRUE(exists(pending.destination + "/a"));
-    EXPECT_FALSE(model->lastResult()); // nothing removed yet
+    EXPECT_TRUE(exists(a) && exists(pending.destination + "/a"));
 
     model->confirmPendingDeletion();
     EXPECT_FALSE(model->pendingDeletion());
     ASSERT_TRUE(waitForRemovals(*model));
-    EXPECT_FALSE(exists(a));
-    EXPECT_FALSE(exists(b));
-    EXPECT_TRUE(exists(keep));
+    EXPECT_FALSE(exists(a) || exists(b));
+    EXPECT_TRUE(exists(keep) && exists(pending.destination + "/a"));
     EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/a")); // the mode chosen at backup time
-    EXPECT_TRUE(exists(pending.destination + "/a"));
-    ASSERT_TRUE(model->lastResult());
     EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{a, b}));
     EXPECT_EQ(model->archiveStatus(),
               "Backed up to " + Paths::lastComponent(pending.destination) + ", then removed the originals.");
@@ -92,44 +82,23 @@ TEST_F(BackupFlowTest, CancellingKeepsTheBackupAndTheOriginals) {
     EXPECT_TRUE(exists(a));
 }
 
-TEST_F(BackupFlowTest, ABackupOnAnotherVolumeIsMarkedSo) {
-    if (!isRoot()) GTEST_SKIP() << "mounting a second volume needs root";
-    const std::string other = path("other-volume");
-    ASSERT_TRUE(mountTmpfs(other));
-    ASSERT_TRUE(archive(entries, other, RemovalMode::trash));
-    ASSERT_TRUE(model->pendingDeletion());
-    EXPECT_FALSE(model->pendingDeletion()->sameVolumeAsSource);
-    model->cancelPendingDeletion();
-    EXPECT_TRUE(exists(a));
-}
-
-TEST_F(BackupFlowTest, AFailingCopyDeletesNothingAndSaysWhy) {
+TEST_F(BackupFlowTest, AFailingOrEmptyCopyDeletesNothingAndSaysWhy) {
     // A file where the backup root should be: the dated folder cannot be made.
     const std::string blocked = writeFile(path("blocked"), 10);
     model->archiveThenReview(entries, "Messages", blocked, RemovalMode::deleteImmediately);
     EXPECT_EQ(model->archiveStatus(), "Copying 2 items\u2026");
     ASSERT_TRUE(waitUntil([&] { return !model->isArchiving(); }));
-
     EXPECT_FALSE(model->pendingDeletion());
     EXPECT_FALSE(model->lastArchiveDestination());
-    ASSERT_TRUE(model->lastResult());
     ASSERT_EQ(model->lastResult()->failed.size(), 2u);
     EXPECT_TRUE(model->lastResult()->succeeded.empty());
-    ASSERT_TRUE(model->archiveError());
-    EXPECT_EQ(*model->archiveError(), "Nothing was deleted. " + model->lastResult()->failed[0].reason);
+    EXPECT_EQ(model->archiveError(), "Nothing was deleted. " + model->lastResult()->failed[0].reason);
     EXPECT_EQ(model->archiveError()->rfind("Nothing was deleted. Could not create ", 0), 0u);
-    EXPECT_TRUE(exists(a));
-    EXPECT_TRUE(exists(b));
-    EXPECT_EQ(model->totalFreedThisSession(), 0);
-}
+    EXPECT_TRUE(exists(a) && exists(b));
 
-TEST_F(BackupFlowTest, NothingCopiedCannotBeVerified) {
-    model->archiveThenReview({}, "Messages", path("backups"), RemovalMode::trash);
-    EXPECT_EQ(model->archiveStatus(), "Copying 0 items\u2026");
-    ASSERT_TRUE(waitUntil([&] { return !model->isArchiving(); }));
+    ASSERT_TRUE(archive({}, path("backups"), RemovalMode::trash));
     EXPECT_FALSE(model->pendingDeletion());
     EXPECT_EQ(model->archiveError(), "Nothing was deleted. The copy could not be verified.");
-
     model->archiveThenReview({entries[1]}, "Messages", path("backups"), RemovalMode::trash);
     EXPECT_EQ(model->archiveStatus(), "Copying 1 item\u2026");
     ASSERT_TRUE(waitUntil([&] { return !model->isArchiving(); }));

@@ -145,7 +145,7 @@ std::vector<std::string> urlsOf(const std::vector<CleanupEntry>& entries) {
     return urls;
 }
 
-TEST_F(RemovalTest, CleanupEntriesArePrunedExactlyWhereTheRemovalSucceeded) {
+TEST_F(RemovalTest, EntriesArePrunedExactlyWhereTheRemovalSucceeded) {
     const std::string folder = path("cache/folder"), file = path("cache/file"), missing = path("cache/missing");
     const std::string plain = path("cache/plain");
     writeFile(folder + "/data", 8192);
@@ -173,15 +173,12 @@ TEST_F(RemovalTest, CleanupEntriesArePrunedExactlyWhereTheRemovalSucceeded) {
     EXPECT_TRUE(targets[2].entries.empty()); // kept, though empty
     EXPECT_TRUE(targets[2].scanned);
     EXPECT_TRUE(exists(path("cache/other")));
-    CorvaneModelTestAccess::settle(*model);
-}
 
-TEST_F(RemovalTest, CategoryEntriesAreResummedAndTheRemainderFollowsTheVolume) {
+    // Category entries: each category that lost some is resummed, then the
+    // remainder follows the volume.
     writeFile(path("docs/one"), 4096);
     writeFile(path("docs/two"), 4096);
     writeFile(path("music/song"), 4096);
-    volumes->volumes = {rootVolume(100000, 50000)};
-    auto model = makeModel();
     const CleanupEntry one{path("docs/one"), 100, std::nullopt}, two{path("docs/two"), 200, std::nullopt};
     const CleanupEntry song{path("music/song"), 400, std::nullopt};
     CorvaneModelTestAccess::setCategories(*model,
@@ -199,7 +196,7 @@ TEST_F(RemovalTest, CategoryEntriesAreResummedAndTheRemainderFollowsTheVolume) {
     EXPECT_EQ(urlsOf(model->category("documents")->entries), (std::vector<std::string>{path("docs/two")}));
     EXPECT_EQ(model->category("music")->size, 999);
     EXPECT_EQ(model->category("systemData")->size, 40000 - 200 - 999);
-    EXPECT_EQ(model->totalFreedThisSession(), 100);
+    EXPECT_EQ(model->totalFreedThisSession(), 111 + 222 + 444 + 100);
     CorvaneModelTestAccess::settle(*model);
 }
 
@@ -234,23 +231,12 @@ protected:
     std::unique_ptr<CorvaneModel> model;
 };
 
-TEST_F(UninstallTest, RemovingTheBundleDropsTheRowEvenWhenALeftoverFails) {
-    model->uninstall(row, {row.leftovers[0], row.leftovers[2]}, true, RemovalMode::deleteImmediately);
-    ASSERT_TRUE(waitForRemovals(*model));
-    EXPECT_FALSE(exists(bundle));
-    EXPECT_FALSE(exists(cache));
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{bundle, cache}));
-    ASSERT_EQ(model->lastResult()->failed.size(), 1u);
-    EXPECT_EQ(model->lastResult()->bytesFreed, 1234 + 10);
-    ASSERT_EQ(model->apps().size(), 1u);
-    EXPECT_EQ(model->apps()[0].app.url, path("Applications/Other.app"));
-}
-
-TEST_F(UninstallTest, RemovingLeftoversOnlyKeepsTheRowAndPrunesThem) {
+TEST_F(UninstallTest, LeftoversOnlyKeepTheRowAndTheBundleDropsItEvenWhenALeftoverFails) {
     SignalCounter results(*model, &CorvaneModel::lastResultChanged);
     model->uninstall(row, {}, false, RemovalMode::deleteImmediately); // nothing chosen: nothing published
+    EXPECT_FALSE(model->isRemoving());
     EXPECT_EQ(results.count(), 0);
+
     model->uninstall(row, {row.leftovers[1], row.leftovers[2]}, false, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_TRUE(exists(bundle));
@@ -259,36 +245,35 @@ TEST_F(UninstallTest, RemovingLeftoversOnlyKeepsTheRowAndPrunesThem) {
     std::vector<std::string> left;
     for (const auto& item : model->apps()[1].leftovers) left.push_back(item.url);
     EXPECT_EQ(left, (std::vector<std::string>{cache, path("Library/missing")}));
+
+    model->uninstall(row, {row.leftovers[0], row.leftovers[2]}, true, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(*model));
+    EXPECT_FALSE(exists(bundle));
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{bundle, cache}));
+    EXPECT_EQ(model->lastResult()->bytesFreed, 1234 + 10);
+    ASSERT_EQ(model->apps().size(), 1u);
+    EXPECT_EQ(model->apps()[0].app.url, path("Applications/Other.app"));
 }
 
-// Stands in for the system's authentication prompt: runs the command as the
-// test's own user (root here, as in CI), or refuses like a dismissed dialog,
-// once `open` lets it go on.
-class ShellRunner : public PrivilegedRunner {
-public:
-    explicit ShellRunner(bool refuse = false, std::shared_future<void> open = {}) : refuse_(refuse), open_(open) {
-        if (!open_.valid()) {
-            std::promise<void> already;
-            already.set_value();
-            open_ = already.get_future().share();
-        }
-    }
+// Stands in for the system's authentication prompt once `open` lets it go
+// on: runs the command as the test's own user (root here, as in CI), refuses
+// like a dismissed dialog, or, for the snapshot tool that is absent here,
+// reports it run without error. Records what it was asked to run.
+enum class Answer { run, refuse, pretend };
+struct FakeRunner : PrivilegedRunner {
+    explicit FakeRunner(Answer answer, std::shared_future<void> open = {}) : answer(answer), open(open) {}
     PrivilegedOutcome run(const std::string& command) override {
-        open_.wait();
-        ++calls;
+        if (open.valid()) open.wait();
+        commands.push_back(command); // read once the model has applied the result
         PrivilegedOutcome result;
-        result.status = refuse_ ? PrivilegedOutcome::Status::refused : PrivilegedOutcome::Status::ran;
-        if (refuse_)
-            result.message = "Request dismissed";
-        else
-            result.exitStatus = Shell::execute("/bin/sh", {"-c", command}).exitStatus;
+        result.status = answer == Answer::refuse ? PrivilegedOutcome::Status::refused : PrivilegedOutcome::Status::ran;
+        result.message = answer == Answer::refuse ? "Request dismissed" : "";
+        result.exitStatus = answer == Answer::run ? Shell::execute("/bin/sh", {"-c", command}).exitStatus : 0;
         return result;
     }
-    int calls = 0; // read once the model has applied the result
-
-private:
-    bool refuse_;
-    std::shared_future<void> open_;
+    Answer answer;
+    std::shared_future<void> open;
+    std::vector<std::string> commands;
 };
 
 class EscalationTest : public RemovalTest {
@@ -315,53 +300,38 @@ protected:
     const std::string entry = path("system/logs/big.log");
 };
 
-TEST_F(EscalationTest, RemovesThroughTheRunnerAndPrunesLeftoversAndCleanupEntriesOnly) {
-    auto runner = std::make_shared<ShellRunner>();
-    auto model = modelWith(runner);
-    model->escalate({leftover + "/", entry});
-    ASSERT_TRUE(waitForRemovals(*model));
+TEST_F(EscalationTest, PrunesLeftoversAndCleanupEntriesOnlyAndARefusalRemovesNothing) {
+    for (const bool refuse : {false, true}) {
+        SetUp(); // the files again, for the second round
+        auto runner = std::make_shared<FakeRunner>(refuse ? Answer::refuse : Answer::run);
+        auto model = modelWith(runner);
+        model->escalate({leftover + "/", entry});
+        ASSERT_TRUE(waitForRemovals(*model));
 
-    EXPECT_EQ(runner->calls, 1);
-    EXPECT_FALSE(exists(leftover));
-    EXPECT_FALSE(exists(entry));
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{leftover, entry}));
-    EXPECT_TRUE(model->lastResult()->needsAdmin.empty());
-    EXPECT_GT(model->totalFreedThisSession(), 0);
-    ASSERT_EQ(model->apps()[0].leftovers.size(), 1u);
-    EXPECT_EQ(model->apps()[0].leftovers[0].url, path("keep"));
-    EXPECT_EQ(urlsOf(model->cleanupTargets()[0].entries), (std::vector<std::string>{path("keep")}));
-    // Categories keep the item until they are measured again.
-    EXPECT_EQ(urlsOf(model->category("documents")->entries), (std::vector<std::string>{entry}));
-    CorvaneModelTestAccess::settle(*model);
+        EXPECT_EQ(runner->commands.size(), 1u);
+        EXPECT_EQ(exists(entry), refuse);
+        ASSERT_TRUE(model->lastResult());
+        EXPECT_TRUE(model->lastResult()->needsAdmin.empty());
+        EXPECT_EQ(model->apps()[0].leftovers.size(), refuse ? 2u : 1u);
+        EXPECT_EQ(model->cleanupTargets()[0].entries.size(), refuse ? 2u : 1u);
+        // Categories keep the item until they are measured again.
+        EXPECT_EQ(urlsOf(model->category("documents")->entries), (std::vector<std::string>{entry}));
+        if (refuse) {
+            ASSERT_EQ(model->lastResult()->failed.size(), 2u);
+            EXPECT_EQ(model->lastResult()->failed[0].reason, "Request dismissed");
+            EXPECT_EQ(model->totalFreedThisSession(), 0);
+        } else {
+            EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{leftover, entry}));
+            EXPECT_GT(model->totalFreedThisSession(), 0);
+        }
+        CorvaneModelTestAccess::settle(*model);
+    }
 }
 
-TEST_F(EscalationTest, ARefusalRemovesNothingAndSaysWhy) {
-    auto model = modelWith(std::make_shared<ShellRunner>(true));
-    model->escalate({leftover, entry});
-    ASSERT_TRUE(waitForRemovals(*model));
-
-    EXPECT_TRUE(exists(leftover));
-    EXPECT_TRUE(exists(entry));
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_TRUE(model->lastResult()->succeeded.empty());
-    ASSERT_EQ(model->lastResult()->failed.size(), 2u);
-    EXPECT_EQ(model->lastResult()->failed[0].reason, "Request dismissed");
-    EXPECT_EQ(model->lastResult()->bytesFreed, 0);
-    EXPECT_EQ(model->apps()[0].leftovers.size(), 2u);
-    EXPECT_EQ(model->cleanupTargets()[0].entries.size(), 2u);
-    CorvaneModelTestAccess::settle(*model);
-}
-
-} // namespace
-} // namespace vessora::test
-
-namespace vessora::test {
-namespace {
 
 TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
     std::promise<void> dialog;
-    auto runner = std::make_shared<ShellRunner>(false, dialog.get_future().share());
+    auto runner = std::make_shared<FakeRunner>(Answer::run, dialog.get_future().share());
     auto model = modelWith(runner);
     SignalCounter busy(*model, &CorvaneModel::isRemovingChanged);
     model->escalate({entry}); // the password dialog is up until the test answers it
@@ -381,25 +351,10 @@ TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
     CorvaneModelTestAccess::settle(*model);
 }
 
-// Answers for the snapshot tool, which is absent here: the command is
-// recorded and reported as run without error, or refused.
-struct SnapshotToolRunner : PrivilegedRunner {
-    explicit SnapshotToolRunner(bool refuse) : refuse(refuse) {}
-    PrivilegedOutcome run(const std::string& command) override {
-        commands.push_back(command);
-        PrivilegedOutcome outcome;
-        outcome.status = refuse ? PrivilegedOutcome::Status::refused : PrivilegedOutcome::Status::ran;
-        outcome.exitStatus = 0;
-        return outcome;
-    }
-    bool refuse;
-    std::vector<std::string> commands;
-};
-
 TEST_F(EscalationTest, ADeletedSnapshotLeavesTheListAndAFailureSaysWhich) {
     const LocalSnapshot snapshot{"com.apple.TimeMachine.2026-01-02-030405.local", std::nullopt};
     for (const bool refuse : {false, true}) {
-        auto runner = std::make_shared<SnapshotToolRunner>(refuse);
+        auto runner = std::make_shared<FakeRunner>(refuse ? Answer::refuse : Answer::pretend);
         auto listed = std::make_shared<std::vector<LocalSnapshot>>(1, snapshot);
         auto environment = environmentWith(volumes);
         environment.privilegedRunner = runner;

@@ -205,6 +205,12 @@ TEST(DiskScanner, UnreadableFolderIsClosedInPlaceAndCountedOnce) {
         if (!noexec || !noexec->unreadable || noexec->fileCount != 0) return 15;
         if (stats.snapshot().unreadable != 3) return 16;
         if (root->fileCount != 3) return 17;
+        // The same folders as scan roots: flagged and counted, never a silent empty tree.
+        for (const char* name : {"r/closed", "r/noexec"}) {
+            ScanStats alone;
+            auto tree = scan(dir / name, &alone);
+            if (!tree->unreadable || alone.snapshot().unreadable != 1 || tree->fileCount != 0) return 18;
+        }
         return 0;
     });
     EXPECT_EQ(status, 0);

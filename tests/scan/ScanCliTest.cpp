@@ -54,6 +54,18 @@ TEST(ScanCommand, ReadableTreeAndErrors) {
     EXPECT_EQ(run({"scan", dir / "r", "--depth", "-1"}, &out), 2);
     EXPECT_EQ(run({"scan", dir / "r", "--colour"}, &out), 2);
     EXPECT_EQ(run({"scan", dir / "r", dir / "r"}, &out), 2);
+
+    // A folder that cannot be read is an error, not an empty tree.
+    test::writeFile(dir / "closed/inner", 100);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((dir / "closed").c_str(), 0), 0);
+    EXPECT_EQ(test::runAsUnprivileged([&] {
+                  std::string text;
+                  return run({"scan", dir / "closed"}, &text) == 1 && text.find("cannot be read") != std::string::npos
+                             ? 0
+                             : 1;
+              }),
+              0);
 }
 
 TEST(SizeCommand, OneLinePerPathLikeDu) {
