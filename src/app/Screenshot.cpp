@@ -3,6 +3,7 @@
 #include "model/CorvaneModel.h"
 #include "ui/MainWindow.h"
 #include "ui/UpdateDialog.h"
+#include "ui/category/BackupReviewDialog.h"
 #include "ui/kit/Spinner.h"
 #include "update/Updater.h"
 
@@ -40,6 +41,29 @@ std::optional<UpdateState> sheetState(const std::string& name) {
     auto it = states.find(name);
     if (it == states.end()) return std::nullopt;
     return it->second();
+}
+
+// A finished backup of three documents, one of which measured 0 bytes when
+// it was copied, into a dated folder below `root`.
+PendingRemoval sampleBackup(const std::string& root) {
+    PendingRemoval pending;
+    pending.destination = root + "/Documents 2026-12-06 1210";
+    const std::string home = root.substr(0, root.find("/Documents"));
+    const std::vector<std::pair<std::string, std::pair<int64_t, int64_t>>> items{
+        {"/Documents/Thesis final.pdf", {48'200'000, 48'200'000}},
+        {"/Downloads/holiday-photos.zip", {1'250'000'000, 1'250'000'000}},
+        {"/Desktop/notes.txt", {0, 4'096}},
+    };
+    for (const auto& [relative, sizes] : items) {
+        const std::string original = home + relative;
+        const std::string name = original.substr(original.rfind('/') + 1);
+        pending.items.push_back({original, pending.destination + "/" + name, sizes.first, sizes.second});
+        pending.entries.push_back({original, sizes.first, std::nullopt});
+        pending.bytes += sizes.second;
+    }
+    pending.mode = RemovalMode::trash;
+    pending.sameVolumeAsSource = true;
+    return pending;
 }
 
 // Runs the event loop until `done` holds; false after `timeoutMs`.
@@ -81,7 +105,11 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
             return 1;
         }
     }
-    std::optional<Section> section = name == "apps" ? Section::category("applications") : Section::fromId(name);
+    // The backup review is shown over the Documents page, for a sample backup.
+    const bool review = name == "backup.review";
+    std::optional<Section> section = name == "apps"  ? Section::category("applications")
+                                     : review        ? Section::category("documents")
+                                                     : Section::fromId(name);
     if (!sheet && !section) {
         std::fprintf(stderr, "Vessora: unknown section %s\n", name.c_str());
         return 1;
@@ -127,6 +155,22 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     }
     // Let the last results reach the screen.
     waitFor([] { return false; }, 300);
+    if (review) {
+        model.setPendingDeletion(sampleBackup(model.backupRoot()));
+        BackupReviewDialog* dialog = nullptr;
+        waitFor(
+            [&] {
+                dialog = window.findChild<BackupReviewDialog*>();
+                return dialog && dialog->isVisible();
+            },
+            5000);
+        if (!dialog) {
+            std::fprintf(stderr, "Vessora: the backup review did not open\n");
+            return 1;
+        }
+        waitFor([] { return false; }, 300);
+        return save(dialog->grab(), *options.screenshot);
+    }
     return save(window.window()->grab(), *options.screenshot);
 }
 

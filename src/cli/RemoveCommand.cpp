@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "removal/RemovalLog.h"
 #include "removal/Remover.h"
 #include "scan/DiskScanner.h"
 #include "support/Fmt.h"
@@ -155,6 +156,8 @@ int removeCommand(const Arguments& args) {
     options.pathsAreReal = true;
     RemovalResult result = Remover::remove(paths, mode, sizes, options);
     result.failed.insert(result.failed.begin(), refused.begin(), refused.end());
+    if (!RemovalLog::record(result, mode))
+        std::fprintf(stderr, "vessora: the removal could not be recorded, so restore --last will not find it\n");
     writeOut(describe(result, false));
     bool clean = result.failed.empty() && result.needsAdmin.empty();
     if (result.needsAdmin.empty()) return clean ? 0 : 1;

@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"cleanup", cleanupCommand, "cleanup [--json]                          rebuildable data by risk"},
     {"check", checkCommand, "check PATH...                             may these paths be removed?"},
     {"remove", removeCommand, "remove [--trash|--delete] [--yes] [--admin] PATH..."},
+    {"restore", restoreCommand, "restore --last                            put the last removal to the Trash back"},
     {"apps", appsCommand, "apps [--include-system] [--json] [--leftovers]"},
     {"backup", backupCommand, "backup [--into FOLDER] --label LABEL PATH..."},
     {"messages-export", messagesExportCommand, "messages-export DATABASE [--out FILE]"},

@@ -6,12 +6,26 @@
 
 #include "model/MeasurementRun.h"
 #include "model/Pruning.h"
+#include "removal/RemovalLog.h"
 
 #include <algorithm>
 #include <map>
 #include <unordered_set>
 
 namespace vessora {
+
+namespace {
+
+// Runs on the removal's worker. A removal to the Trash is recorded before its
+// result is published, so the result alert can offer to put it back.
+RemovalResult removeAndRecord(const std::vector<std::string>& urls, RemovalMode mode,
+                              const std::map<std::string, int64_t>& sizes) {
+    RemovalResult result = Remover::remove(urls, mode, sizes);
+    RemovalLog::record(result, mode);
+    return result;
+}
+
+} // namespace
 
 std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) {
     publishAlways(lastResult_, result, &CorvaneModel::lastResultChanged);
@@ -68,7 +82,7 @@ void CorvaneModel::removeEntries(const std::vector<CleanupEntry>& entries, Remov
         urls.push_back(entry.url);
         sizes[entry.url] = entry.size;
     }
-    enqueueRemoval([urls, mode, sizes] { return Remover::remove(urls, mode, sizes); }, std::move(apply));
+    enqueueRemoval([urls, mode, sizes] { return removeAndRecord(urls, mode, sizes); }, std::move(apply));
 }
 
 void CorvaneModel::pruneCleanupTargets(const std::set<std::string>& removed) {
@@ -104,7 +118,7 @@ void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode 
         urls.push_back(node->path());
         sizes[node->path()] = node->size;
     }
-    enqueueRemoval([urls, mode, sizes] { return Remover::remove(urls, mode, sizes); },
+    enqueueRemoval([urls, mode, sizes] { return removeAndRecord(urls, mode, sizes); },
                    [this, removable](const RemovalResult& result) { detach(removable, publishRemoval(result)); });
 }
 
@@ -200,7 +214,7 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
         sizes[leftover.url] = leftover.size;
     }
     if (urls.empty()) return;
-    enqueueRemoval([urls, mode, sizes] { return Remover::remove(urls, mode, sizes); },
+    enqueueRemoval([urls, mode, sizes] { return removeAndRecord(urls, mode, sizes); },
                    [this, bundle = app.app.url, includeBundle](const RemovalResult& result) {
                        pruneUninstalled(bundle, includeBundle, publishRemoval(result));
                    });

@@ -3,6 +3,7 @@
 #include "model/CorvaneModel.h"
 #include "support/Fmt.h"
 #include "ui/OverviewScreen.h"
+#include "removal/RemovalLog.h"
 #include "ui/ResultAlert.h"
 #include "ui/ScreenFactories.h"
 #include "ui/SidebarModel.h"
@@ -16,6 +17,8 @@
 #include "ui/kit/Text.h"
 #include "ui/kit/Workspace.h"
 #include "update/Updater.h"
+
+#include <algorithm>
 
 #include <QApplication>
 #include <QEvent>
@@ -314,9 +317,13 @@ void MainWindow::onLastResultChanged() {
         box->setDefaultButton(ok);
         box->setEscapeButton(ok);
     }
+    // A removal to the Trash can be undone from its own alert.
+    QPushButton* putBack = nullptr;
+    if (RemovalLog::isLastBatch(*result)) putBack = box->addButton(QStringLiteral("Put Back"), QMessageBox::ActionRole);
     const std::vector<std::string> needsAdmin = result->needsAdmin;
-    connect(box, &QMessageBox::finished, this, [this, box, authenticate, needsAdmin, generation] {
+    connect(box, &QMessageBox::finished, this, [this, box, authenticate, putBack, needsAdmin, generation] {
         const bool escalate = authenticate && box->clickedButton() == authenticate;
+        const bool restore = putBack && box->clickedButton() == putBack;
         if (resultAlert_ == box) resultAlert_ = nullptr;
         box->deleteLater();
         // Only this alert's own result is cleared; a newer one keeps its alert.
@@ -325,9 +332,31 @@ void MainWindow::onLastResultChanged() {
         // alert is gone so that dismissing this one cannot wipe that one.
         if (escalate)
             QTimer::singleShot(0, &model_, [model = &model_, needsAdmin] { model->escalate(needsAdmin); });
+        if (restore) QTimer::singleShot(0, this, &MainWindow::putBack);
     });
     resultAlert_ = box;
     box->open();
+}
+
+void MainWindow::putBack() {
+    const TrashRestore::Outcome outcome = RemovalLog::restoreLast();
+    QStringList lines;
+    for (const std::string& line : RemovalLog::describe(outcome)) lines << QString::fromStdString(line);
+    auto* box = new QMessageBox(this);
+    box->setObjectName(QStringLiteral("window.putBackAlert"));
+    box->setIcon(outcome.refused.empty() ? QMessageBox::Information : QMessageBox::Warning);
+    box->setText(lines.takeFirst());
+    box->setInformativeText(lines.join(QLatin1Char('\n')));
+    box->setTextFormat(Qt::PlainText);
+    box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    if (outcome.restored.empty()) return;
+    // What came back was taken out of the lists at removal; measure again.
+    model_.refreshVolumes();
+    const auto& targets = model_.cleanupTargets();
+    if (std::any_of(targets.begin(), targets.end(), [](const auto& t) { return t.scanned; })) model_.measureCleanup();
+    if (model_.lastCategoryScan()) model_.measureCategories();
 }
 
 } // namespace vessora

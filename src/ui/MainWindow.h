@@ -65,6 +65,8 @@ private:
     void updateFooter();
     void updateWindowTitle();
     void onLastResultChanged();
+    // Puts the last batch moved to the Trash back and says what came back.
+    void putBack();
     void closeResultAlert();
 
     CorvaneModel& model_;

@@ -26,6 +26,9 @@ public:
     static void setCategories(CorvaneModel& model, std::vector<MeasuredCategory> categories) {
         model.publish(model.categories_, std::move(categories), &CorvaneModel::categoriesChanged);
     }
+    static void setCleanupTargets(CorvaneModel& model, std::vector<CleanupTarget> targets) {
+        model.publish(model.cleanupTargets_, std::move(targets), &CorvaneModel::cleanupTargetsChanged);
+    }
     static void setSnapshots(CorvaneModel& model, std::vector<LocalSnapshot> snapshots) {
         model.publish(model.snapshots_, std::move(snapshots), &CorvaneModel::snapshotsChanged);
     }

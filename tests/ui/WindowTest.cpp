@@ -141,7 +141,7 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
     window->selectSection(Section::category("applications"));
     EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("apps.placeholder"));
     window->selectSection(Section::category("documents"));
-    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("category.placeholder"));
+    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("categoryDetail"));
     window->selectSection(Section::category("nope"));
     EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("unknown.placeholder"));
 

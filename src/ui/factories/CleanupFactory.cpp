@@ -1,12 +1,8 @@
 #include "ui/ScreenFactories.h"
+#include "ui/cleanup/CleanupPage.h"
 
 namespace vessora {
 
-SectionPage* makeCleanupPage(const ScreenContext& context, QWidget* parent) {
-    auto* page = new PlaceholderPage(context, QStringLiteral("Cleanup"), QStringLiteral("sparkles"),
-                                     QStringLiteral("Coming soon"), parent);
-    page->setObjectName(QStringLiteral("cleanup.placeholder"));
-    return page;
-}
+SectionPage* makeCleanupPage(const ScreenContext& context, QWidget* parent) { return new CleanupPage(context, parent); }
 
 } // namespace vessora

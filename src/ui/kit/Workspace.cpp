@@ -1,5 +1,7 @@
 #include "ui/kit/Workspace.h"
 
+#include "apps/RunningApps.h"
+
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Text.h"
 
@@ -78,7 +80,7 @@ bool Workspace::openUrl(const QUrl& url) { return url.isValid() && QDesktopServi
 
 bool Workspace::openPath(const std::string& path) { return openUrl(fileUrl(path)); }
 
-bool Workspace::isRunning(const std::string&) { return false; }
+bool Workspace::isRunning(const std::string& bundleIdentifier) { return RunningApps::isRunning(bundleIdentifier); }
 
 QIcon Workspace::appIcon(const std::string& bundlePath) {
     static QHash<QString, QIcon> cache;

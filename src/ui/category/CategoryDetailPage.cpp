@@ -1,0 +1,584 @@
+#include "ui/category/CategoryDetailPage.h"
+
+#include "support/Fmt.h"
+#include "support/Paths.h"
+#include "ui/category/BackupReviewDialog.h"
+#include "ui/cleanup/CleanupTexts.h"
+#include "ui/cleanup/UiBits.h"
+#include "ui/kit/ScreenHeader.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace vessora {
+
+namespace {
+
+QString q(const std::string& text) { return QString::fromStdString(text); }
+QString fromPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+QColor toColor(const Rgb& rgb) { return QColor::fromRgbF(float(rgb.red), float(rgb.green), float(rgb.blue)); }
+
+// A banner is rebuilt only when its text changes.
+void placeBanner(QWidget*& banner, QVBoxLayout* layout, int position, const std::optional<std::string>& text,
+                 const char* symbol, const QColor& tint, const char* name, QWidget* parent) {
+    const QString wanted = text ? q(*text) : QString();
+    if (banner && banner->property("text").toString() == wanted) return;
+    delete banner;
+    banner = nullptr;
+    if (!text) return;
+    banner = UiBits::banner(wanted, symbol, tint, parent);
+    banner->setObjectName(name);
+    banner->setProperty("text", wanted);
+    layout->insertWidget(std::min(position, layout->count()), banner);
+}
+
+} // namespace
+
+CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* parent)
+    : SectionPage(context, parent), model_(context.model), selection_(new EntrySelection(this)),
+      refresher_(new QTimer(this)) {
+    setObjectName("categoryDetail");
+    refresher_->setSingleShot(true);
+    refresher_->setInterval(0);
+    connect(refresher_, &QTimer::timeout, this, &CategoryDetailPage::refresh);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->setSpacing(0);
+    header_ = new ScreenHeader("Category", this);
+    page->addWidget(header_);
+    modePicker_ = new QComboBox(this);
+    modePicker_->setObjectName("categoryDetail.mode");
+    modePicker_->setFixedWidth(170);
+    modePicker_->addItem("Move to Trash", int(RemovalMode::trash));
+    modePicker_->addItem("Delete immediately", int(RemovalMode::deleteImmediately));
+    header_->addAction(modePicker_);
+    refresh_ = new QPushButton(UiBits::symbol("arrow.clockwise", {}, 16), "Refresh", this);
+    refresh_->setObjectName("categoryDetail.refresh");
+    header_->addAction(refresh_);
+
+    stack_ = new QStackedWidget(this);
+    page->addWidget(stack_, 1);
+
+    // The empty state for an id no category has.
+    auto* unknown = new QWidget(stack_);
+    auto* unknownLayout = new QVBoxLayout(unknown);
+    unknownLayout->addStretch();
+    auto* unknownIcon = new QLabel(unknown);
+    unknownIcon->setPixmap(UiBits::symbol("questionmark.folder", {}, 40).pixmap(40, 40));
+    unknownLayout->addWidget(unknownIcon, 0, Qt::AlignHCenter);
+    auto* unknownText = UiBits::label("Unknown category", UiBits::FontRole::title3, false, unknown);
+    unknownText->setObjectName("categoryDetail.unknown");
+    unknownLayout->addWidget(unknownText, 0, Qt::AlignHCenter);
+    unknownLayout->addStretch();
+    stack_->addWidget(unknown);
+
+    auto* contentPage = new QWidget(stack_);
+    auto* contentLayout = new QVBoxLayout(contentPage);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->setSpacing(0);
+    auto* scroll = new QScrollArea(contentPage);
+    scroll->setObjectName("categoryDetail.scroll");
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget(scroll);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(20, 8, 20, 20);
+    column->setSpacing(14);
+
+    // The header keeps its natural height; the word-wrapped detail would
+    // otherwise ask for the height of a narrow first layout pass.
+    auto* headerBox = new QWidget(content);
+    headerBox->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    auto* header = new QHBoxLayout(headerBox);
+    header->setContentsMargins(0, 0, 0, 0);
+    header->setSpacing(12);
+    symbol_ = new QLabel(content);
+    symbol_->setFixedSize(40, 40);
+    symbol_->setAlignment(Qt::AlignCenter);
+    header->addWidget(symbol_, 0, Qt::AlignTop);
+    auto* words = new QVBoxLayout;
+    words->setSpacing(2);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(10);
+    title_ = UiBits::label({}, UiBits::FontRole::largeTitle, false, content);
+    title_->setObjectName("categoryDetail.title");
+    titleRow->addWidget(title_);
+    badgeSlot_ = new QWidget(content);
+    auto* badgeLayout = new QHBoxLayout(badgeSlot_);
+    badgeLayout->setContentsMargins(0, 0, 0, 0);
+    titleRow->addWidget(badgeSlot_, 0, Qt::AlignVCenter);
+    titleRow->addStretch();
+    words->addLayout(titleRow);
+    detail_ = UiBits::label({}, UiBits::FontRole::body, true, content);
+    detail_->setWordWrap(true);
+    words->addWidget(detail_);
+    words->addStretch();
+    header->addLayout(words, 1);
+    auto* right = new QVBoxLayout;
+    right->setSpacing(2);
+    size_ = UiBits::label({}, UiBits::FontRole::title3, false, content);
+    size_->setObjectName("categoryDetail.size");
+    count_ = UiBits::label({}, UiBits::FontRole::caption, true, content);
+    count_->setObjectName("categoryDetail.count");
+    right->addWidget(size_, 0, Qt::AlignRight);
+    right->addWidget(count_, 0, Qt::AlignRight);
+    right->addStretch();
+    header->addLayout(right);
+    column->addWidget(headerBox);
+
+    bannerLayout_ = new QVBoxLayout;
+    bannerLayout_->setSpacing(10);
+    column->addLayout(bannerLayout_);
+
+    entriesCard_ = UiBits::card(content);
+    auto* cardLayout = new QVBoxLayout(entriesCard_);
+    cardLayout->setContentsMargins(0, 6, 0, 6);
+    cardLayout->setSpacing(0);
+    auto* selectRow = new QHBoxLayout;
+    selectRow->setContentsMargins(12, 0, 12, 0);
+    selectAll_ = UiBits::linkButton("Select all", entriesCard_);
+    selectAll_->setObjectName("categoryDetail.selectAll");
+    selectRow->addWidget(selectAll_);
+    selectRow->addStretch();
+    cardLayout->addLayout(selectRow);
+    list_ = new EntryListView(entriesCard_);
+    list_->setObjectName("categoryDetail.entries");
+    entries_ = new EntryListModel(
+        selection_,
+        [this](const std::string& url) {
+            const auto category = model_->category(id_);
+            return category && CleanupTexts::removalAllowed(category->category) && Remover::check(url).allowed;
+        },
+        list_);
+    list_->setModel(entries_);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const QModelIndex index = list_->indexAt(pos);
+        if (!index.isValid()) return;
+        const std::string url = index.data(EntryListModel::UrlRole).toByteArray().toStdString();
+        auto* menu = new QMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        if (index.data(EntryListModel::IsFolderRole).toBool())
+            menu->addAction(EntryRowDelegate::browseHelp(), this, [this, url] {
+                model_->startScan(url);
+                emit sectionRequested(Section::browse());
+            });
+        menu->addAction(q(CleanupTexts::revealInFileBrowser()), this, [url] { UiBits::reveal(url); });
+        menu->popup(list_->viewport()->mapToGlobal(pos));
+    });
+    cardLayout->addWidget(list_);
+    column->addWidget(entriesCard_);
+    empty_ = UiBits::label({}, UiBits::FontRole::body, true, content);
+    empty_->setObjectName("categoryDetail.empty");
+    empty_->setContentsMargins(0, 12, 0, 0);
+    column->addWidget(empty_);
+
+    // System Data body.
+    systemData_ = new QWidget(content);
+    systemDataLayout_ = new QVBoxLayout(systemData_);
+    systemDataLayout_->setContentsMargins(0, 0, 0, 0);
+    systemDataLayout_->setSpacing(8);
+    winsHeading_ = UiBits::label("Known safe wins", UiBits::FontRole::headline, false, systemData_);
+    winsHeading_->setContentsMargins(0, 4, 0, 0);
+    systemDataLayout_->addWidget(winsHeading_);
+    winsProgress_ = new QWidget(systemData_);
+    auto* progressRow = new QHBoxLayout(winsProgress_);
+    progressRow->setContentsMargins(0, 0, 0, 0);
+    winsBar_ = new QProgressBar(winsProgress_);
+    winsBar_->setRange(0, 1000);
+    winsBar_->setTextVisible(false);
+    winsBar_->setFixedWidth(160);
+    progressRow->addWidget(winsBar_);
+    progressRow->addWidget(UiBits::label("Measuring what is inside it", UiBits::FontRole::callout, true, winsProgress_));
+    progressRow->addStretch();
+    systemDataLayout_->addWidget(winsProgress_);
+    checkCaches_ = new QPushButton("Check for reclaimable caches", systemData_);
+    checkCaches_->setObjectName("categoryDetail.checkCaches");
+    systemDataLayout_->addWidget(checkCaches_, 0, Qt::AlignLeft);
+    winsNote_ = UiBits::label("These are removed from the Cleanup tab, where each one can be expanded and picked "
+                              "through item by item.",
+                              UiBits::FontRole::callout, true, systemData_);
+    winsNote_->setWordWrap(true);
+    systemDataLayout_->addWidget(winsNote_);
+    snapshots_ = UiBits::label({}, UiBits::FontRole::callout, true, systemData_);
+    snapshots_->setObjectName("categoryDetail.snapshots");
+    snapshots_->setWordWrap(true);
+    systemDataLayout_->addWidget(snapshots_);
+    column->addWidget(systemData_);
+    column->addStretch();
+    scroll->setWidget(content);
+    contentLayout->addWidget(scroll, 1);
+
+    // Action bar.
+    actionBar_ = UiBits::barMaterial(contentPage);
+    actionBar_->setObjectName("categoryDetail.actionBar");
+    auto* bar = new QVBoxLayout(actionBar_);
+    bar->setContentsMargins(20, 10, 20, 10);
+    bar->setSpacing(6);
+    backupRow_ = new QWidget(actionBar_);
+    auto* backupLayout = new QHBoxLayout(backupRow_);
+    backupLayout->setContentsMargins(0, 0, 0, 0);
+    backupCheck_ = new QCheckBox(backupRow_);
+    backupCheck_->setObjectName("categoryDetail.backUpFirst");
+    backupLayout->addWidget(backupCheck_);
+    backupPath_ = UiBits::label({}, UiBits::FontRole::caption, true, backupRow_);
+    backupPath_->setObjectName("categoryDetail.backupRoot");
+    backupPath_->setMinimumWidth(40);
+    backupPath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    backupLayout->addWidget(backupPath_, 1);
+    change_ = UiBits::linkButton("Change\u2026", backupRow_);
+    change_->setObjectName("categoryDetail.change");
+    backupLayout->addWidget(change_);
+    bar->addWidget(backupRow_);
+    archiveStatus_ = UiBits::label({}, UiBits::FontRole::caption, true, actionBar_);
+    archiveStatus_->setObjectName("categoryDetail.archiveStatus");
+    bar->addWidget(archiveStatus_);
+    auto* actionRow = new QHBoxLayout;
+    actionRow->setSpacing(12);
+    selectedCount_ = UiBits::label({}, UiBits::FontRole::body, true, actionBar_);
+    selectedCount_->setObjectName("categoryDetail.selectedCount");
+    actionRow->addWidget(selectedCount_);
+    selectedTotal_ = UiBits::label({}, UiBits::FontRole::headline, false, actionBar_);
+    selectedTotal_->setObjectName("categoryDetail.selectedTotal");
+    actionRow->addWidget(selectedTotal_);
+    archiving_ = new QWidget(actionBar_);
+    auto* archivingLayout = new QHBoxLayout(archiving_);
+    archivingLayout->setContentsMargins(0, 0, 0, 0);
+    auto* spinner = new QProgressBar(archiving_);
+    spinner->setRange(0, 0);
+    spinner->setFixedWidth(60);
+    spinner->setMaximumHeight(10);
+    archivingLayout->addWidget(spinner);
+    auto* archivingText = UiBits::label("Backing up\u2026", UiBits::FontRole::callout, true, archiving_);
+    archivingText->setObjectName("categoryDetail.backingUp");
+    archivingLayout->addWidget(archivingText);
+    actionRow->addWidget(archiving_);
+    actionRow->addStretch();
+    clear_ = new QPushButton("Clear", actionBar_);
+    clear_->setObjectName("categoryDetail.clear");
+    actionRow->addWidget(clear_);
+    action_ = UiBits::prominentButton({}, actionBar_);
+    action_->setObjectName("categoryDetail.action");
+    actionRow->addWidget(action_);
+    bar->addLayout(actionRow);
+    contentLayout->addWidget(actionBar_);
+    stack_->addWidget(contentPage);
+
+    connect(modePicker_, &QComboBox::activated, this, [this](int index) {
+        mode_ = RemovalMode(modePicker_->itemData(index).toInt());
+        schedule();
+    });
+    connect(refresh_, &QPushButton::clicked, model_, &CorvaneModel::measureCategories);
+    connect(selectAll_, &QPushButton::clicked, this, [this] {
+        if (!selection_->empty()) {
+            selection_->clear();
+            return;
+        }
+        // Every entry, whether or not its row can be toggled: the guard
+        // refuses the locked ones again at removal, and the result says so.
+        if (auto category = model_->category(id_)) selection_->insert(category->entries);
+    });
+    connect(checkCaches_, &QPushButton::clicked, model_, &CorvaneModel::measureCleanup);
+    connect(backupCheck_, &QCheckBox::clicked, this, [this](bool on) {
+        backUpFirst_ = on;
+        schedule();
+    });
+    connect(change_, &QPushButton::clicked, this, [this] { buildFolderChooser()->open(); });
+    connect(clear_, &QPushButton::clicked, selection_, &EntrySelection::clear);
+    connect(action_, &QPushButton::clicked, this, &CategoryDetailPage::startRemoval);
+    connect(selection_, &EntrySelection::changed, this, &CategoryDetailPage::schedule);
+    for (auto signal : {&CorvaneModel::categoriesChanged, &CorvaneModel::isMeasuringCategoriesChanged,
+                        &CorvaneModel::cleanupTargetsChanged, &CorvaneModel::isMeasuringCleanupChanged,
+                        &CorvaneModel::cleanupProgressChanged, &CorvaneModel::snapshotsChanged,
+                        &CorvaneModel::isArchivingChanged, &CorvaneModel::archiveStatusChanged,
+                        &CorvaneModel::backupRootChanged, &CorvaneModel::isRemovingChanged})
+        connect(model_, signal, this, &CategoryDetailPage::schedule);
+    // The alert and the review follow the model whether or not the page is
+    // on screen: a backup may finish after the user went elsewhere.
+    connect(model_, &CorvaneModel::archiveErrorChanged, this, &CategoryDetailPage::showArchiveError);
+    connect(model_, &CorvaneModel::pendingDeletionChanged, this, &CategoryDetailPage::showReview);
+    refresh();
+}
+
+void CategoryDetailPage::setCategoryId(const std::string& id) {
+    id_ = id;
+    selection_->clear();
+    mode_ = RemovalMode::trash;
+    backUpFirst_ = true;
+    modePicker_->setCurrentIndex(0);
+    const auto category = model_->category(id);
+    delete delegate_;
+    EntryRowStyle style;
+    style.shareBar = true;
+    style.buttons = true;
+    style.dividerInset = 34;
+    style.tint = category ? toColor(category->category.color()) : QColor(Qt::gray);
+    delegate_ = new EntryRowDelegate(style, list_);
+    connect(delegate_, &EntryRowDelegate::revealRequested, this,
+            [](const std::string& url) { UiBits::reveal(url); });
+    connect(delegate_, &EntryRowDelegate::browseRequested, this, [this](const std::string& url) {
+        model_->startScan(url);
+        emit sectionRequested(Section::browse());
+    });
+    list_->setRowDelegate(delegate_);
+    entries_->setEntries({});
+    refresh();
+}
+
+BackupReviewDialog* CategoryDetailPage::reviewDialog() const { return review_.data(); }
+
+void CategoryDetailPage::showSection(const Section& section) {
+    if (section.kind == Section::Kind::category) setCategoryId(section.categoryId);
+}
+
+void CategoryDetailPage::schedule() {
+    dirty_ = true;
+    if (isVisible()) refresher_->start();
+}
+
+void CategoryDetailPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (dirty_) refresh();
+}
+
+void CategoryDetailPage::refresh() {
+    dirty_ = false;
+    const auto found = model_->category(id_);
+    refresh_->setEnabled(!model_->isMeasuringCategories());
+    header_->setTitle(found ? q(found->category.title) : QString("Category"));
+    if (!found) {
+        stack_->setCurrentIndex(0);
+        modePicker_->hide();
+        return;
+    }
+    stack_->setCurrentIndex(1);
+    const MeasuredCategory& category = *found;
+    const StorageCategory& definition = category.category;
+    const bool allowed = CleanupTexts::removalAllowed(definition);
+    const bool required = CleanupTexts::backupRequired(definition);
+    const QPalette pal = palette();
+
+    modePicker_->setVisible(allowed && !category.entries.empty());
+    symbol_->setPixmap(UiBits::symbol(q(definition.symbol), UiBits::secondary(pal), 26).pixmap(26, 26));
+    title_->setText(q(definition.title));
+    if (badgeRisk_ != int(definition.risk)) {
+        delete badge_;
+        badge_ = UiBits::riskBadge(definition.risk, badgeSlot_);
+        badgeSlot_->layout()->addWidget(badge_);
+        badgeRisk_ = int(definition.risk);
+    }
+    detail_->setText(q(definition.detail));
+    size_->setText(q(Fmt::bytes(category.size)));
+    const bool counted = definition.measurement == CategoryMeasurement::measured && !category.entries.empty();
+    count_->setVisible(counted);
+    count_->setText(q(CleanupTexts::items(category.entries.size())));
+
+    placeBanner(caveat_, bannerLayout_, 0, definition.caveat, "info.circle", UiBits::secondary(pal),
+                "categoryDetail.caveat", this);
+    const bool readOnly = definition.action.kind == CategoryAction::Kind::readOnly;
+    placeBanner(readOnly_, bannerLayout_, caveat_ ? 1 : 0,
+                readOnly ? std::optional<std::string>(definition.action.reason) : std::nullopt, "lock",
+                UiBits::orange(pal), "categoryDetail.readOnly", this);
+
+    entriesCard_->setVisible(!category.entries.empty());
+    selectAll_->setVisible(allowed);
+    selectAll_->setText(selection_->empty() ? "Select all" : "Deselect all");
+    const size_t before = entries_->entries().size();
+    entries_->setEntries(category.entries);
+    entries_->setDenominator(category.size);
+    if (before != category.entries.size()) list_->fitHeight();
+    empty_->setVisible(category.entries.empty());
+    empty_->setText(model_->isMeasuringCategories() ? "Measuring." : "Nothing found here.");
+
+    systemData_->setVisible(definition.measurement == CategoryMeasurement::remainder);
+    if (definition.measurement == CategoryMeasurement::remainder) updateSystemData(category);
+
+    const auto picked = CleanupTexts::selectedEntries(category.entries, selection_->urls());
+    actionBar_->setVisible(allowed && !picked.empty());
+    backupRow_->setVisible(definition.risk == CleanupRisk::careful || required);
+    backupCheck_->setText(required ? "Back up to a copy first (required here)" : "Back up to a copy first");
+    backupCheck_->setChecked(required || backUpFirst_);
+    backupCheck_->setEnabled(!required);
+    const QString root = fromPath(model_->backupRoot());
+    backupPath_->setToolTip(root);
+    backupPath_->setText(backupPath_->fontMetrics().elidedText(root, Qt::ElideLeft, std::max(120, backupPath_->width())));
+    archiveStatus_->setVisible(model_->archiveStatus().has_value());
+    archiveStatus_->setText(q(model_->archiveStatus().value_or("")));
+    selectedCount_->setText(QString::number(picked.size()) + " selected");
+    selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
+    archiving_->setVisible(model_->isArchiving());
+    action_->setText(q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
+    UiBits::setProminentRed(action_, definition.risk == CleanupRisk::careful);
+    // One backup at a time: the button that starts one waits for it to end.
+    action_->setEnabled(!model_->isArchiving() && !model_->isRemoving());
+}
+
+void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
+    const QPalette pal = palette();
+    placeBanner(accounting_, systemDataLayout_, 0, CleanupTexts::accountingBanner(model_->systemDataAccounted(), category.size),
+                "sum", UiBits::secondary(pal), "categoryDetail.accounting", systemData_);
+    const auto related = CleanupTexts::shownTargets(model_->cleanupTargets());
+    const bool measuring = model_->isMeasuringCleanup();
+    winsHeading_->setVisible(!related.empty() || measuring);
+    winsProgress_->setVisible(measuring);
+    winsBar_->setValue(int(model_->cleanupProgress() * 1000));
+    checkCaches_->setVisible(!measuring && related.empty());
+
+    // The card of targets is small (one row per target), so plain widgets;
+    // it is rebuilt only when what it shows changed.
+    QString signature;
+    if (!measuring)
+        for (const CleanupTarget* target : related)
+            signature += q(target->id) + ":" + QString::number(CleanupTexts::targetTotal(*target)) + ";";
+    if (!winsCard_ || winsCard_->property("signature").toString() != signature) {
+        delete winsCard_;
+        winsCard_ = nullptr;
+        if (!signature.isEmpty()) {
+            QFrame* card = UiBits::card(systemData_, 0.07);
+            card->setObjectName("categoryDetail.wins");
+            card->setProperty("signature", signature);
+            auto* rows = new QVBoxLayout(card);
+            rows->setContentsMargins(0, 0, 0, 0);
+            rows->setSpacing(0);
+            for (size_t i = 0; i < related.size(); ++i) {
+                const CleanupTarget& target = *related[i];
+                if (i > 0) {
+                    auto* line = new QHBoxLayout;
+                    line->setContentsMargins(40, 0, 0, 0);
+                    line->addWidget(UiBits::divider(card));
+                    rows->addLayout(line);
+                }
+                auto* row = new QHBoxLayout;
+                row->setContentsMargins(12, 8, 12, 8);
+                auto* icon = new QLabel(card);
+                icon->setFixedWidth(18);
+                icon->setPixmap(UiBits::symbol("shippingbox", UiBits::secondary(pal), 16).pixmap(16, 16));
+                row->addWidget(icon, 0, Qt::AlignTop);
+                auto* words = new QVBoxLayout;
+                words->setSpacing(1);
+                auto* titleRow = new QHBoxLayout;
+                titleRow->addWidget(UiBits::label(q(target.title), UiBits::FontRole::body, false, card));
+                titleRow->addWidget(UiBits::riskBadge(target.risk, card));
+                titleRow->addStretch();
+                words->addLayout(titleRow);
+                auto* detail = UiBits::label(q(target.detail), UiBits::FontRole::caption, true, card);
+                detail->setWordWrap(true);
+                words->addWidget(detail);
+                row->addLayout(words, 1);
+                row->addWidget(UiBits::label(q(Fmt::bytes(CleanupTexts::targetTotal(target))), UiBits::FontRole::body,
+                                             false, card),
+                               0, Qt::AlignTop);
+                rows->addLayout(row);
+            }
+            winsCard_ = card;
+            systemDataLayout_->insertWidget(systemDataLayout_->indexOf(winsNote_), card);
+        }
+    }
+    winsNote_->setVisible(winsCard_ != nullptr);
+    const size_t snapshots = model_->snapshots().size();
+    snapshots_->setVisible(snapshots > 0);
+    snapshots_->setText(q(CleanupTexts::snapshotsLine(snapshots)));
+}
+
+void CategoryDetailPage::startRemoval() {
+    const auto category = model_->category(id_);
+    if (!category || model_->isArchiving()) return;
+    const CategoryAction& action = category->category.action;
+    if (action.kind == CategoryAction::Kind::backupThenRemove && action.quitFirst) {
+        if (auto app = UiBits::runningApp(*action.quitFirst, category->category.title)) {
+            auto* box = new QMessageBox(QMessageBox::Warning, q(CleanupTexts::quitFirstTitle(*app)),
+                                        q(CleanupTexts::quitFirstTitle(*app)), QMessageBox::Ok, this);
+            box->setObjectName("categoryDetail.quitFirst");
+            box->setInformativeText(q(CleanupTexts::quitFirstMessage(*app)));
+            box->setTextFormat(Qt::PlainText);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+            return;
+        }
+    }
+    buildConfirmation()->open();
+}
+
+QMessageBox* CategoryDetailPage::buildConfirmation() {
+    const auto category = model_->category(id_);
+    const std::vector<CleanupEntry> picked =
+        category ? CleanupTexts::selectedEntries(category->entries, selection_->urls()) : std::vector<CleanupEntry>{};
+    const StorageCategory definition = category ? category->category : StorageCategory{};
+    const bool backup = CleanupTexts::backupRequired(definition) || backUpFirst_;
+    auto* box = new QMessageBox(this);
+    box->setObjectName("categoryDetail.confirmation");
+    box->setIcon(QMessageBox::Warning);
+    box->setText(q(CleanupTexts::confirmTitle(picked.size(), CleanupTexts::total(picked))));
+    box->setInformativeText(
+        q(CleanupTexts::confirmMessage(definition, backUpFirst_, mode_, fromPath(model_->backupRoot()).toStdString())));
+    box->setTextFormat(Qt::PlainText);
+    QPushButton* go = box->addButton(q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)),
+                                     QMessageBox::DestructiveRole);
+    QPushButton* cancel = box->addButton("Cancel", QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    const RemovalMode mode = mode_;
+    connect(go, &QPushButton::clicked, this, [this, picked, definition, backup, mode] {
+        selection_->clear();
+        if (picked.empty()) return;
+        if (!backup)
+            model_->removeCategoryEntries(picked, mode);
+        else
+            model_->archiveThenReview(picked, definition.title, model_->backupRoot(), mode);
+    });
+    return box;
+}
+
+QFileDialog* CategoryDetailPage::buildFolderChooser() {
+    auto* dialog = new QFileDialog(this);
+    dialog->setObjectName("categoryDetail.folderChooser");
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setLabelText(QFileDialog::Accept, "Choose");
+    dialog->setDirectory(fromPath(Paths::parent(model_->backupRoot())));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
+        if (!folder.isEmpty()) model_->setBackupRoot(QFile::encodeName(folder).toStdString());
+    });
+    return dialog;
+}
+
+void CategoryDetailPage::showArchiveError() {
+    const auto& error = model_->archiveError();
+    if (!error || archiveAlert_) return;
+    auto* box = new QMessageBox(QMessageBox::Warning, "Backup failed", "Backup failed", QMessageBox::Ok, this);
+    box->setObjectName("categoryDetail.backupFailed");
+    box->setInformativeText(q(*error));
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, model_, [this] { model_->setArchiveError(std::nullopt); });
+    archiveAlert_ = box;
+    box->open();
+}
+
+void CategoryDetailPage::showReview() {
+    const auto& pending = model_->pendingDeletion();
+    if (!pending || review_) return;
+    auto* dialog = new BackupReviewDialog(model_, *pending, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    review_ = dialog;
+    dialog->open();
+}
+
+} // namespace vessora

@@ -1,0 +1,117 @@
+#pragma once
+// One storage category in detail: its entries, its rules (read-only, backup
+// required, backup offered) and, for System Data, the arithmetic behind the
+// number. `setCategoryId` shows another category and resets the page's state.
+
+#include "model/CorvaneModel.h"
+#include "ui/SectionPage.h"
+#include "ui/cleanup/EntryList.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QLabel;
+class QMessageBox;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QTimer;
+class QVBoxLayout;
+
+namespace vessora {
+
+class BackupReviewDialog;
+
+class CategoryDetailPage : public SectionPage {
+    Q_OBJECT
+public:
+    explicit CategoryDetailPage(const ScreenContext& context, QWidget* parent = nullptr);
+    void showSection(const Section& section) override;
+    ScreenHeader* header() const override { return header_; }
+
+    void setCategoryId(const std::string& id);
+    const std::string& categoryId() const { return id_; }
+
+    // View state, for the window and tests.
+    EntrySelection* selection() const { return selection_; }
+    RemovalMode mode() const { return mode_; }
+    bool backUpFirst() const { return backUpFirst_; }
+    // Builds the confirmation for the current selection (not shown).
+    QMessageBox* buildConfirmation();
+    // Builds the folder chooser for the backup folder (not shown).
+    QFileDialog* buildFolderChooser();
+    BackupReviewDialog* reviewDialog() const;
+
+public slots:
+    void refresh();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void schedule();
+    void startRemoval();
+    void updateSystemData(const MeasuredCategory& category);
+    void showArchiveError();
+    void showReview();
+
+    CorvaneModel* model_;
+    std::string id_;
+    EntrySelection* selection_;
+    RemovalMode mode_ = RemovalMode::trash;
+    bool backUpFirst_ = true;
+    QTimer* refresher_;
+    bool dirty_ = true;
+    QPointer<QMessageBox> archiveAlert_;
+    QPointer<BackupReviewDialog> review_;
+
+    ScreenHeader* header_;
+    QStackedWidget* stack_;
+    QComboBox* modePicker_;
+    QPushButton* refresh_;
+    QLabel* symbol_;
+    QLabel* title_;
+    QWidget* badgeSlot_;
+    QWidget* badge_ = nullptr;
+    int badgeRisk_ = -1;
+    QLabel* detail_;
+    QLabel* size_;
+    QLabel* count_;
+    QWidget* caveat_ = nullptr;
+    QWidget* readOnly_ = nullptr;
+    QVBoxLayout* bannerLayout_;
+    QWidget* entriesCard_;
+    QPushButton* selectAll_;
+    EntryListView* list_;
+    EntryListModel* entries_;
+    EntryRowDelegate* delegate_ = nullptr;
+    QLabel* empty_;
+
+    QWidget* systemData_;
+    QWidget* accounting_ = nullptr;
+    QVBoxLayout* systemDataLayout_;
+    QLabel* winsHeading_;
+    QWidget* winsProgress_;
+    QProgressBar* winsBar_;
+    QPushButton* checkCaches_;
+    QWidget* winsCard_ = nullptr;
+    QLabel* winsNote_;
+    QLabel* snapshots_;
+
+    QWidget* actionBar_;
+    QWidget* backupRow_;
+    QCheckBox* backupCheck_;
+    QLabel* backupPath_;
+    QPushButton* change_;
+    QLabel* archiveStatus_;
+    QLabel* selectedCount_;
+    QLabel* selectedTotal_;
+    QWidget* archiving_;
+    QPushButton* clear_;
+    QPushButton* action_;
+};
+
+} // namespace vessora

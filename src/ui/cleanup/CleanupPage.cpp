@@ -1,0 +1,344 @@
+#include "ui/cleanup/CleanupPage.h"
+
+#include "model/CorvaneModel.h"
+#include "support/Fmt.h"
+#include "ui/cleanup/CleanupTexts.h"
+#include "ui/cleanup/UiBits.h"
+#include "ui/kit/ScreenHeader.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace vessora {
+
+namespace {
+QString q(const std::string& text) { return QString::fromStdString(text); }
+} // namespace
+
+// Card.
+
+TargetCard::TargetCard(EntrySelection* selection, QWidget* parent) : QWidget(parent), selection_(selection) {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    QFrame* frame = UiBits::card(this);
+    outer->addWidget(frame);
+    auto* column = new QVBoxLayout(frame);
+    column->setContentsMargins(14, 12, 14, 12);
+    column->setSpacing(8);
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(10);
+    check_ = new QCheckBox(frame);
+    check_->setObjectName("cleanup.card.check");
+    header->addWidget(check_, 0, Qt::AlignTop);
+    auto* words = new QVBoxLayout;
+    words->setSpacing(2);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(8);
+    title_ = UiBits::label({}, UiBits::FontRole::headline, false, frame);
+    titleRow->addWidget(title_);
+    badgeSlot_ = new QWidget(frame);
+    auto* badgeLayout = new QHBoxLayout(badgeSlot_);
+    badgeLayout->setContentsMargins(0, 0, 0, 0);
+    titleRow->addWidget(badgeSlot_);
+    titleRow->addStretch();
+    words->addLayout(titleRow);
+    detail_ = UiBits::label({}, UiBits::FontRole::callout, true, frame);
+    detail_->setWordWrap(true);
+    words->addWidget(detail_);
+    header->addLayout(words, 1);
+    auto* right = new QVBoxLayout;
+    right->setSpacing(2);
+    total_ = UiBits::label({}, UiBits::FontRole::title3, false, frame);
+    total_->setAlignment(Qt::AlignRight);
+    right->addWidget(total_, 0, Qt::AlignRight);
+    expand_ = UiBits::linkButton({}, frame);
+    expand_->setObjectName("cleanup.card.expand");
+    expand_->setFont(UiBits::font(UiBits::FontRole::caption, expand_->font()));
+    right->addWidget(expand_, 0, Qt::AlignRight);
+    header->addLayout(right);
+    column->addLayout(header);
+
+    body_ = new QWidget(frame);
+    auto* bodyLayout = new QVBoxLayout(body_);
+    bodyLayout->setContentsMargins(0, 0, 0, 0);
+    bodyLayout->addWidget(UiBits::divider(body_));
+    list_ = new EntryListView(body_);
+    list_->setObjectName("cleanup.card.entries");
+    model_ = new EntryListModel(selection_, {}, list_);
+    list_->setModel(model_);
+    list_->setRowDelegate(new EntryRowDelegate({}, list_));
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const QModelIndex index = list_->indexAt(pos);
+        if (!index.isValid()) return;
+        QMenu* menu = buildContextMenu(index, this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(list_->viewport()->mapToGlobal(pos));
+    });
+    bodyLayout->addWidget(list_);
+    column->addWidget(body_);
+    body_->hide();
+
+    connect(check_, &QCheckBox::clicked, this, [this](bool on) {
+        if (on)
+            selection_->insert(model_->entries());
+        else
+            selection_->remove(model_->entries());
+    });
+    connect(expand_, &QPushButton::clicked, this, [this] { emit toggleExpand(id_); });
+    connect(selection_, &EntrySelection::changed, this, &TargetCard::syncCheck);
+}
+
+QMenu* TargetCard::buildContextMenu(const QModelIndex& index, QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    const std::string url = index.data(EntryListModel::UrlRole).toByteArray().toStdString();
+    menu->addAction(q(CleanupTexts::revealInFileBrowser()), [url] { UiBits::reveal(url); });
+    return menu;
+}
+
+void TargetCard::syncCheck() {
+    const auto& entries = model_->entries();
+    bool all = !entries.empty();
+    for (const auto& entry : entries) {
+        if (!selection_->contains(entry.url)) {
+            all = false;
+            break;
+        }
+    }
+    // Set without signals: only a click by the user changes the selection.
+    const QSignalBlocker blocker(check_);
+    check_->setChecked(all);
+}
+
+void TargetCard::update(const CleanupTarget& target, bool expanded) {
+    id_ = target.id;
+    title_->setText(q(target.title));
+    detail_->setText(q(target.detail));
+    if (badgeRisk_ != int(target.risk)) {
+        delete badge_;
+        badge_ = UiBits::riskBadge(target.risk, badgeSlot_);
+        badgeSlot_->layout()->addWidget(badge_);
+        badgeRisk_ = int(target.risk);
+    }
+    total_->setText(q(Fmt::bytes(CleanupTexts::targetTotal(target))));
+    const size_t count = target.entries.size();
+    expand_->setText(QString("%1 %2 items").arg(expanded ? "Hide" : "Show").arg(count));
+    const size_t before = model_->entries().size();
+    model_->setEntries(target.entries);
+    if (before != count) list_->fitHeight();
+    body_->setVisible(expanded);
+    syncCheck();
+}
+
+// Page.
+
+CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
+    : SectionPage(context, parent), model_(context.model), selection_(new EntrySelection(this)),
+      refresher_(new QTimer(this)) {
+    setObjectName("cleanup");
+    refresher_->setSingleShot(true);
+    refresher_->setInterval(0);
+    connect(refresher_, &QTimer::timeout, this, &CleanupPage::refresh);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->setSpacing(0);
+
+    header_ = new ScreenHeader("Cleanup", this);
+    page->addWidget(header_);
+    measure_ = new QPushButton(UiBits::symbol("arrow.clockwise", {}, 16), "Measure", this);
+    measure_->setObjectName("cleanup.measure");
+    header_->addAction(measure_);
+
+    progressRow_ = new QWidget(this);
+    auto* progressLayout = new QHBoxLayout(progressRow_);
+    progressLayout->setContentsMargins(16, 8, 16, 8);
+    progress_ = new QProgressBar(progressRow_);
+    progress_->setObjectName("cleanup.progress");
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progressLayout->addWidget(progress_, 1);
+    progressLayout->addWidget(UiBits::label("Measuring cleanup targets", UiBits::FontRole::callout, true, progressRow_));
+    page->addWidget(progressRow_);
+
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName("cleanup.scroll");
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget(scroll_);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(20, 8, 20, 20);
+    column->setSpacing(12);
+    column->addWidget(UiBits::label("Cleanup", UiBits::FontRole::largeTitle, false, content));
+    auto* intro = UiBits::label(q(CleanupTexts::cleanupIntro()), UiBits::FontRole::body, true, content);
+    intro->setWordWrap(true);
+    column->addWidget(intro);
+    cardsLayout_ = new QVBoxLayout;
+    cardsLayout_->setSpacing(12);
+    column->addLayout(cardsLayout_);
+    empty_ = UiBits::label("Nothing found. Run a scan to measure.", UiBits::FontRole::body, true, content);
+    empty_->setObjectName("cleanup.empty");
+    column->addWidget(empty_);
+    column->addStretch();
+    scroll_->setWidget(content);
+    page->addWidget(scroll_, 1);
+
+    QWidget* bar = UiBits::barMaterial(this);
+    bar->setObjectName("cleanup.actionBar");
+    auto* barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(20, 10, 20, 10);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(0);
+    found_ = UiBits::label({}, UiBits::FontRole::callout, false, bar);
+    found_->setObjectName("cleanup.found");
+    across_ = UiBits::label({}, UiBits::FontRole::caption, true, bar);
+    across_->setObjectName("cleanup.across");
+    left->addWidget(found_);
+    left->addWidget(across_);
+    barLayout->addLayout(left);
+    barLayout->addStretch();
+    clear_ = UiBits::linkButton("Clear Selection", bar);
+    clear_->setObjectName("cleanup.clearSelection");
+    barLayout->addWidget(clear_);
+    auto* right = new QVBoxLayout;
+    right->setSpacing(0);
+    selectedTotal_ = UiBits::label({}, UiBits::FontRole::headline, false, bar);
+    selectedTotal_->setObjectName("cleanup.selectedTotal");
+    selectedTotal_->setAlignment(Qt::AlignRight);
+    selectedCount_ = UiBits::label({}, UiBits::FontRole::caption, true, bar);
+    selectedCount_->setObjectName("cleanup.selectedCount");
+    selectedCount_->setAlignment(Qt::AlignRight);
+    right->addWidget(selectedTotal_);
+    right->addWidget(selectedCount_);
+    barLayout->addLayout(right);
+    remove_ = UiBits::prominentButton("Remove Selected", bar);
+    remove_->setObjectName("cleanup.removeSelected");
+    barLayout->addWidget(remove_);
+    page->addWidget(bar);
+
+    connect(measure_, &QPushButton::clicked, model_, &CorvaneModel::measureCleanup);
+    connect(clear_, &QPushButton::clicked, selection_, &EntrySelection::clear);
+    connect(remove_, &QPushButton::clicked, this, &CleanupPage::confirmRemoval);
+    connect(selection_, &EntrySelection::changed, this, &CleanupPage::schedule);
+    connect(model_, &CorvaneModel::cleanupTargetsChanged, this, &CleanupPage::schedule);
+    connect(model_, &CorvaneModel::isMeasuringCleanupChanged, this, &CleanupPage::schedule);
+    connect(model_, &CorvaneModel::cleanupProgressChanged, this, &CleanupPage::schedule);
+    connect(model_, &CorvaneModel::isRemovingChanged, this, &CleanupPage::schedule);
+    refresh();
+}
+
+void CleanupPage::schedule() {
+    dirty_ = true;
+    if (isVisible()) refresher_->start();
+}
+
+void CleanupPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (dirty_) refresh();
+    const auto& targets = model_->cleanupTargets();
+    const bool anyScanned = std::any_of(targets.begin(), targets.end(), [](const auto& t) { return t.scanned; });
+    if (!anyScanned && !model_->isMeasuringCleanup()) model_->measureCleanup();
+}
+
+std::vector<TargetCard*> CleanupPage::cards() const {
+    std::vector<TargetCard*> ordered;
+    for (int i = 0; i < cardsLayout_->count(); ++i)
+        if (auto* card = qobject_cast<TargetCard*>(cardsLayout_->itemAt(i)->widget())) ordered.push_back(card);
+    return ordered;
+}
+
+void CleanupPage::refresh() {
+    dirty_ = false;
+    const bool measuring = model_->isMeasuringCleanup();
+    measure_->setEnabled(!measuring);
+    progressRow_->setVisible(measuring);
+    progress_->setValue(int(model_->cleanupProgress() * 1000));
+
+    const auto& targets = model_->cleanupTargets();
+    const auto shown = CleanupTexts::shownTargets(targets);
+    // Cards live as long as their target is shown, and are put in order in
+    // place, so scroll position and focus survive a new measurement.
+    std::set<std::string> shownIds;
+    for (const CleanupTarget* target : shown) shownIds.insert(target->id);
+    for (auto it = cards_.begin(); it != cards_.end();) {
+        if (shownIds.count(it->first)) {
+            ++it;
+            continue;
+        }
+        cardsLayout_->removeWidget(it->second);
+        it->second->deleteLater();
+        it = cards_.erase(it);
+    }
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const CleanupTarget& target = *shown[i];
+        TargetCard*& card = cards_[target.id];
+        if (!card) {
+            card = new TargetCard(selection_, scroll_->widget());
+            connect(card, &TargetCard::toggleExpand, this, [this](const std::string& id) {
+                if (!expanded_.erase(id)) expanded_.insert(id);
+                refresh();
+            });
+        }
+        card->update(target, expanded_.count(target.id) > 0);
+        if (cardsLayout_->indexOf(card) != int(i)) {
+            cardsLayout_->removeWidget(card);
+            cardsLayout_->insertWidget(int(i), card);
+        }
+    }
+
+    int64_t found = 0;
+    for (const auto& target : targets) found += CleanupTexts::targetTotal(target);
+    empty_->setVisible(!measuring && found <= 0);
+    found_->setText(q(Fmt::bytes(found) + " found"));
+    size_t withEntries = 0;
+    for (const auto& target : targets) withEntries += target.entries.empty() ? 0 : 1;
+    across_->setText(q(CleanupTexts::categoriesLine(withEntries)));
+
+    const auto picked = CleanupTexts::selectedEntries(targets, selection_->urls());
+    clear_->setVisible(!selection_->empty());
+    selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
+    selectedCount_->setText(QString::number(picked.size()) + " selected");
+    remove_->setEnabled(!picked.empty() && !model_->isRemoving());
+}
+
+QMessageBox* CleanupPage::buildConfirmation() {
+    const auto picked = CleanupTexts::selectedEntries(model_->cleanupTargets(), selection_->urls());
+    auto* box = new QMessageBox(this);
+    box->setObjectName("cleanup.confirmation");
+    box->setIcon(QMessageBox::Warning);
+    box->setText(q(CleanupTexts::removeSelectedTitle(picked.size())));
+    box->setInformativeText(q(CleanupTexts::removeSelectedMessage(CleanupTexts::total(picked))));
+    box->setTextFormat(Qt::PlainText);
+    QPushButton* trash = box->addButton("Move to Trash", QMessageBox::AcceptRole);
+    QPushButton* remove = box->addButton("Delete Immediately", QMessageBox::DestructiveRole);
+    QPushButton* cancel = box->addButton("Cancel", QMessageBox::RejectRole);
+    box->setDefaultButton(trash);
+    box->setEscapeButton(cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::buttonClicked, this, [this, picked, trash, remove](QAbstractButton* button) {
+        if (button != trash && button != remove) return;
+        const RemovalMode mode = button == trash ? RemovalMode::trash : RemovalMode::deleteImmediately;
+        // The selection is emptied first: the removal publishes its result
+        // and the window's alert may open before this returns.
+        selection_->clear();
+        model_->removeCleanupEntries(picked, mode);
+    });
+    return box;
+}
+
+void CleanupPage::confirmRemoval() {
+    if (CleanupTexts::selectedEntries(model_->cleanupTargets(), selection_->urls()).empty()) return;
+    buildConfirmation()->open();
+}
+
+} // namespace vessora

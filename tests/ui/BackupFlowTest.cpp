@@ -1,0 +1,218 @@
+#include "CleanupScreensSupport.h"
+#include "backup/ChatDatabase.h"
+#include "ui/category/BackupReviewDialog.h"
+#include "ui/category/CategoryDetailPage.h"
+#include "ui/cleanup/CleanupTexts.h"
+
+#include <QLabel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vessora;
+using namespace vessora::test;
+
+namespace {
+
+class BackupFlowTest : public ScreenTest {
+protected:
+    void SetUp() override {
+        page = std::make_unique<CategoryDetailPage>(context());
+        page->resize(900, 700);
+        page->show();
+    }
+    // Shows the category with these entries, selects them all and presses the action.
+    void selectAllAndAct(MeasuredCategory measured) {
+        CorvaneModelTestAccess::setCategories(*model, {std::move(measured)});
+        page->setCategoryId(model->categories().front().id());
+        QCoreApplication::processEvents();
+        page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
+        QCoreApplication::processEvents();
+        QTest::mouseClick(page->findChild<QPushButton*>("categoryDetail.action"), Qt::LeftButton);
+    }
+    // Confirms the open confirmation and waits for the review.
+    BackupReviewDialog* confirmAndWaitForReview() {
+        QMessageBox* box = waitForMessageBox();
+        EXPECT_TRUE(box);
+        if (!box) return nullptr;
+        buttonWithText(box, "Back Up and Review")->click();
+        // One backup at a time: the button waits for this one to end.
+        page->refresh();
+        EXPECT_TRUE(!model->isArchiving() || !page->findChild<QPushButton*>("categoryDetail.action")->isEnabled());
+        EXPECT_TRUE(waitUntil([&] { return page->reviewDialog() != nullptr; }, 20000));
+        return page->reviewDialog();
+    }
+    MeasuredCategory careful(const std::string& id, std::vector<CleanupEntry> entries) {
+        MeasuredCategory measured = category(id, std::move(entries));
+        measured.category.risk = CleanupRisk::careful;
+        measured.category.action = CategoryAction::removable();
+        return measured;
+    }
+    QString label(QWidget* within, const char* name) { return within->findChild<QLabel*>(name)->text(); }
+
+    std::unique_ptr<CategoryDetailPage> page;
+};
+
+bool inTrash(const std::string& trash, const std::string& name) { return exists(trash + "/files/" + name); }
+
+} // namespace
+
+// Back up, look, delete: the originals go to the Trash only after "Delete Originals".
+TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
+    const std::string trash = path("home/.local/share/Trash");
+    const CleanupEntry a = entryFor(writeFile(path("home/Documents/a.pdf"), 30'000, 'a'));
+    const CleanupEntry b = entryFor(writeFile(path("home/Documents/b.txt"), 4'000, 'b'));
+    selectAllAndAct(careful("documents", {a, b}));
+    BackupReviewDialog* review = confirmAndWaitForReview();
+    ASSERT_TRUE(review);
+    EXPECT_TRUE(review->isVisible());
+    EXPECT_EQ(review->windowModality(), Qt::WindowModal);
+    ASSERT_TRUE(model->pendingDeletion());
+    const std::string destination = model->pendingDeletion()->destination;
+    EXPECT_EQ(destination.rfind(path("backups") + "/", 0), 0u);
+    EXPECT_EQ(label(review, "backupReview.subtitle").toStdString(),
+              CleanupTexts::reviewSubtitle(2, model->pendingDeletion()->bytes));
+    EXPECT_EQ(label(review, "backupReview.destination").toStdString(), destination);
+    EXPECT_FALSE(review->findChild<QLabel*>("backupReview.transcript"));
+    EXPECT_FALSE(review->findChild<QLabel*>("backupReview.mismatch"));
+    EXPECT_TRUE(review->findChild<QLabel*>("backupReview.sameDisk"));
+    EXPECT_EQ(label(review, "backupReview.footer"), "Originals will go to the Trash.");
+    EXPECT_TRUE(exists(a.url) && exists(b.url));
+
+    QWidget* hint = review->findChild<QLabel*>("backupReview.hint");
+    EXPECT_TRUE(hint->isVisible());
+    review->findChild<QPushButton*>("backupReview.open")->click();
+    EXPECT_FALSE(hint->isVisible());
+    EXPECT_EQ(revealed(), std::vector<std::string>{destination});
+
+    ASSERT_EQ(review->confirmButton()->text(), "Delete Originals");
+    review->confirmButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return model->lastResult().has_value(); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page->reviewDialog());
+    EXPECT_FALSE(exists(a.url) || exists(b.url));
+    EXPECT_TRUE(inTrash(trash, "a.pdf") && inTrash(trash, "b.txt"));
+    EXPECT_TRUE(exists(destination));
+    ASSERT_TRUE(model->lastResult());
+    EXPECT_EQ(model->lastResult()->succeeded.size(), 2u);
+}
+
+// "Keep Both", or closing the review any other way, deletes nothing and keeps the backup.
+TEST_F(BackupFlowTest, KeepBothAndEscapeDeleteNothing) {
+    const CleanupEntry a = entryFor(writeFile(path("home/Documents/a.pdf"), 30'000, 'a'));
+    for (bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "escape" : "keep both");
+        selectAllAndAct(careful("documents", {a}));
+        BackupReviewDialog* review = confirmAndWaitForReview();
+        ASSERT_TRUE(review);
+        const std::string destination = model->pendingDeletion()->destination;
+        if (escape)
+            review->reject();
+        else
+            review->keepButton()->click();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(model->pendingDeletion());
+        EXPECT_TRUE(exists(a.url));
+        EXPECT_TRUE(exists(destination));
+        EXPECT_FALSE(model->lastResult());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !page->reviewDialog(); }, 2000));
+        // Two backups within a minute get distinct folders only if the
+        // archiver numbers them; move the first out of the way.
+        std::filesystem::rename(destination, destination + (escape ? " kept 2" : " kept 1"));
+    }
+}
+
+// A backup that cannot be written ends in "Backup failed" with the originals intact.
+TEST_F(BackupFlowTest, FailedBackupAlertsAndDeletesNothing) {
+    const CleanupEntry a = entryFor(writeFile(path("home/Documents/big.bin"), 600'000, 'z'));
+    std::string target = path("backups");
+    makeDirs(target);
+    if (isRoot()) {
+        ASSERT_TRUE(mountTmpfs(target, 256 << 10)); // smaller than the file
+    } else {
+        ::chmod(target.c_str(), 0500);
+    }
+    selectAllAndAct(careful("documents", {a}));
+    QMessageBox* confirm = waitForMessageBox();
+    ASSERT_TRUE(confirm);
+    buttonWithText(confirm, "Back Up and Review")->click();
+    QMessageBox* failed = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            failed = page->findChild<QMessageBox*>("categoryDetail.backupFailed");
+            return failed && failed->isVisible();
+        },
+        20000));
+    EXPECT_EQ(failed->text(), "Backup failed");
+    EXPECT_TRUE(failed->informativeText().startsWith("Nothing was deleted. "));
+    EXPECT_EQ(readText(a.url), std::string(600'000, 'z'));
+    EXPECT_FALSE(model->pendingDeletion());
+    failed->button(QMessageBox::Ok)->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(model->archiveError());
+    if (isRoot())
+        unmount(target);
+    else
+        ::chmod(target.c_str(), 0700);
+}
+
+// A running Messages (a copy of sleep inside a bundle with its identifier)
+// stops the backup before anything is copied; once it has quit, the backup
+// runs and its transcript is offered.
+TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
+    // The desktop's own running check, over /proc.
+    struct RealRunning : RecordingWorkspace {
+        bool isRunning(const std::string& id) override { return Workspace::isRunning(id); }
+    } running;
+    Workspace::setInstance(&running);
+    writeText(path("apps/Messages.app/Contents/Info.plist"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+              "<key>CFBundleIdentifier</key><string>com.apple.MobileSMS</string>"
+              "<key>CFBundleName</key><string>Messages</string></dict></plist>\n");
+    const std::string executable = path("apps/Messages.app/Contents/MacOS/Messages");
+    makeDirs(path("apps/Messages.app/Contents/MacOS"));
+    std::filesystem::copy_file("/bin/sleep", executable);
+    ::chmod(executable.c_str(), 0755);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execl(executable.c_str(), "Messages", "60", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(child, 0);
+    QTest::qWait(100);
+
+    makeDirs(path("home/Messages"));
+    writeSampleChatDatabase(path("home/Messages/chat.db"));
+    MeasuredCategory messages = category("messages", {entryFor(path("home/Messages/chat.db"))});
+    messages.category.risk = CleanupRisk::careful;
+    messages.category.action = CategoryAction::backupThenRemove("com.apple.MobileSMS", "Copy first.");
+    selectAllAndAct(messages);
+    EXPECT_EQ(page->findChild<QPushButton*>("categoryDetail.action")->text(), "Back Up and Review");
+    QMessageBox* quit = waitForMessageBox();
+    ASSERT_TRUE(quit);
+    EXPECT_EQ(quit->text(), "Quit Messages first");
+    EXPECT_EQ(quit->informativeText(), QString::fromStdString(CleanupTexts::quitFirstMessage("Messages")));
+    EXPECT_FALSE(model->isArchiving());
+    EXPECT_FALSE(exists(path("backups")));
+    quit->button(QMessageBox::Ok)->click();
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    QCoreApplication::processEvents();
+
+    QTest::mouseClick(page->findChild<QPushButton*>("categoryDetail.action"), Qt::LeftButton);
+    BackupReviewDialog* review = confirmAndWaitForReview();
+    ASSERT_TRUE(review);
+    ASSERT_TRUE(review->findChild<QLabel*>("backupReview.transcript"));
+    review->findChild<QPushButton*>("backupReview.openTranscript")->click();
+    ASSERT_EQ(running.opened.size(), 1u);
+    EXPECT_EQ(running.opened[0].toLocalFile().toStdString(), *model->pendingDeletion()->readableExport);
+    EXPECT_TRUE(exists(running.opened[0].toLocalFile().toStdString()));
+    review->keepButton()->click();
+    Workspace::setInstance(&workspace);
+}
