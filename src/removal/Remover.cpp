@@ -395,8 +395,15 @@ std::string privilegedHelperPath() {
     char self[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return {};
-    const std::string helper = Paths::join(Paths::parent(std::string(self, size_t(n))), privilegedHelperName);
-    return ::access(helper.c_str(), X_OK) == 0 ? helper : std::string();
+    const std::string folder = Paths::parent(std::string(self, size_t(n)));
+    // Beside this program (the build folder, the app bundle), else in the
+    // installed bundle next to an installed `PREFIX/bin/vessora`: the polkit
+    // policy names that one path.
+    for (const std::string& candidate :
+         {Paths::join(folder, privilegedHelperName),
+          Paths::join(Paths::standardize(folder + "/../lib/vessora/Vessora.app/Contents/MacOS"), privilegedHelperName)})
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    return {};
 }
 
 namespace {
