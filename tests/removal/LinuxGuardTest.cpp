@@ -20,8 +20,11 @@ std::string verdict(const std::string& path) {
     return result.allowed ? "allowed" : result.reason;
 }
 std::string structural(const std::string& p) { return p + " is a structural directory and is never removed."; }
-std::string protectedText(const std::string& p) { return p + " lives inside a protected system location."; }
-std::string missing(const std::string& p) { return p + " no longer exists."; }
+// Places of the user's own home are "protected locations", the system's "protected system locations".
+std::string protectedText(const std::string& p, const std::string& home) {
+    return p + (p.starts_with(home + "/") ? " lives inside a protected location." : " lives inside a protected system location.");
+}
+std::string missing(const std::string& p) { return p + " does not exist."; }
 
 // A home with a localized Pictures folder and its own runtime folder.
 struct LinuxHome {
@@ -70,7 +73,7 @@ TEST(LinuxGuard, EveryRowRefusedWithItsReason) {
                                  home + "/.config/dconf/user",
                                  home + "/.local/share/containers/storage",
                                  h.dir / "runtime/bus"})
-        EXPECT_EQ(verdict(p), protectedText(p));
+        EXPECT_EQ(verdict(p), protectedText(p, home));
     // The exceptions pass the guard (and then are simply missing here).
     for (const char* p : {"/var/lib/snapd/cache/x-test-item", "/var/lib/systemd/coredump/core.x-test",
                           "/var/log/journal/m/system@x-test.journal", "/var/log/journal/m/user.journal~"})
@@ -78,8 +81,8 @@ TEST(LinuxGuard, EveryRowRefusedWithItsReason) {
     // Through a link and through "..": judged where the item really is.
     test::writeFile(home + "/.gnupg/secring", 10);
     ASSERT_EQ(::symlink((home + "/.gnupg").c_str(), (h.dir / "keys").c_str()), 0);
-    EXPECT_EQ(verdict(h.dir / "keys/secring"), protectedText(h.dir / "keys/secring"));
-    EXPECT_EQ(verdict(home + "/Bilder/../.gnupg/secring"), protectedText(home + "/.gnupg/secring"));
+    EXPECT_EQ(verdict(h.dir / "keys/secring"), h.dir / "keys/secring" + " lives inside a protected location.");
+    EXPECT_EQ(verdict(home + "/Bilder/../.gnupg/secring"), protectedText(home + "/.gnupg/secring", home));
     test::makeDirs(home + "/Bilder");
     ASSERT_EQ(::symlink((home + "/Bilder").c_str(), (h.dir / "pics").c_str()), 0);
     EXPECT_EQ(verdict(h.dir / "pics/"), "allowed") << "the link itself may go";

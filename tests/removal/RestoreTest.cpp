@@ -70,9 +70,12 @@ TEST(RestoreLast, TakesTheNewestNamesakeAndIgnoresDeletions) {
     const auto batch = RemovalLog::last();
     ASSERT_TRUE(batch);
     ASSERT_EQ(batch->items.size(), 1u);
-    RemovalResult sameRemoval{{x}, {}, 4096, {}};
+    RemovalResult sameRemoval, other;
+    sameRemoval.succeeded = {x};
+    other.succeeded = {y};
+    sameRemoval.bytesFreed = other.bytesFreed = 4096;
     EXPECT_TRUE(RemovalLog::isLastBatch(sameRemoval));
-    EXPECT_FALSE(RemovalLog::isLastBatch(RemovalResult{{y}, {}, 4096, {}}));
+    EXPECT_FALSE(RemovalLog::isLastBatch(other));
 
     EXPECT_EQ(runTool({"restore", "--last"}, &out), 0) << out;
     EXPECT_EQ(test::readText(x), "new\n");
