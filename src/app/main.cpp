@@ -1,12 +1,48 @@
+#include "app/LaunchOptions.h"
+#include "app/Screenshot.h"
 #include "app/SignatureCommands.h"
+#include "model/CorvaneModel.h"
+#include "ui/MainWindow.h"
+#include "ui/kit/Colors.h"
+#include "ui/kit/Symbols.h"
+#include "update/Updater.h"
+
+#include <QApplication>
+#include <QStyleFactory>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
+    using namespace vessora;
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (auto status = vessora::SignatureCommands::run(arguments)) return *status;
-    std::fprintf(stderr, "Vessora: the window is not built yet.\n");
-    return 1;
+    if (auto status = SignatureCommands::run(arguments)) return *status;
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vessora"));
+    QApplication::setOrganizationDomain(QStringLiteral("vessora.app"));
+    QApplication::setDesktopFileName(QStringLiteral("app.vessora.Vessora"));
+
+    // QApplication took its own options (-platform ...) out of argv.
+    std::string error;
+    auto options = LaunchOptions::parse(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "Vessora: %s\n", error.c_str());
+        return 1;
+    }
+
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    Colors::applyScheme(options->colorScheme);
+    Symbols::setUpIconTheme();
+    QApplication::setWindowIcon(Symbols::icon(QStringLiteral("chart.pie")));
+
+    CorvaneModel model;
+    Updater updater;
+    MainWindow window(model, updater);
+
+    if (options->screenshot) return Screenshot::run(window, model, updater, *options);
+
+    window.show();
+    return application.exec();
 }

@@ -1,0 +1,133 @@
+#include "app/Screenshot.h"
+
+#include "model/CorvaneModel.h"
+#include "ui/MainWindow.h"
+#include "ui/UpdateDialog.h"
+#include "ui/kit/Spinner.h"
+#include "update/Updater.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
+namespace vessora {
+
+namespace {
+
+std::optional<UpdateState> sheetState(const std::string& name) {
+    static const std::map<std::string, std::function<UpdateState()>> states{
+        {"idle", [] { return UpdateState::idle(); }},
+        {"checking", [] { return UpdateState::checking(); }},
+        {"up-to-date", [] { return UpdateState::upToDate(); }},
+        {"available",
+         [] {
+             return UpdateState::available(
+                 QStringLiteral("2.0"), 42,
+                 QStringLiteral("Faster category measurement.\nThe Overview shows other volumes.\n"
+                                "Removals report every item that needed administrator rights."));
+         }},
+        {"downloading", [] { return UpdateState::downloading(0.42); }},
+        {"ready-to-relaunch", [] { return UpdateState::readyToRelaunch(); }},
+        {"failed",
+         [] { return UpdateState::failed(QStringLiteral("The update's signature could not be verified.")); }},
+    };
+    auto it = states.find(name);
+    if (it == states.end()) return std::nullopt;
+    return it->second();
+}
+
+// Runs the event loop until `done` holds; false after `timeoutMs`.
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+int save(const QPixmap& picture, const std::string& file) {
+    if (picture.isNull() || !picture.save(QString::fromLocal8Bit(file.c_str()), "PNG")) {
+        std::fprintf(stderr, "Vessora: could not write the screenshot to %s\n", file.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, const LaunchOptions& options) {
+    (void)updater;
+    Spinner::setFrozen(true);
+    const std::string& name = options.section;
+    const int timeoutMs = 300000;
+
+    bool started = false;
+    QObject::connect(&window, &MainWindow::started, &window, [&] { started = true; });
+
+    std::optional<UpdateState> sheet;
+    if (name.rfind("update.", 0) == 0) {
+        sheet = sheetState(name.substr(7));
+        if (!sheet) {
+            std::fprintf(stderr, "Vessora: unknown update sheet state %s\n", name.substr(7).c_str());
+            return 1;
+        }
+    }
+    std::optional<Section> section = name == "apps" ? Section::category("applications") : Section::fromId(name);
+    if (!sheet && !section) {
+        std::fprintf(stderr, "Vessora: unknown section %s\n", name.c_str());
+        return 1;
+    }
+
+    window.show();
+    if (section) window.selectSection(*section);
+    if (!waitFor([&] { return started; }, timeoutMs)) {
+        std::fprintf(stderr, "Vessora: the window did not start\n");
+        return 1;
+    }
+
+    if (sheet) {
+        window.showUpdateSheet();
+        UpdateDialog* dialog = window.updateSheet();
+        dialog->setPreviewState(*sheet);
+        waitFor([] { return false; }, 300);
+        return save(dialog->grab(), *options.screenshot);
+    }
+
+    // The section's first measurement: categories for the Overview and the
+    // category pages; for the others, whatever the page started on show.
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    bool sawBusy = false;
+    auto busy = [&] {
+        const bool now = model.isMeasuringCategories() || model.isMeasuringCleanup() || model.isLoadingApps() ||
+                         model.isScanning();
+        sawBusy |= now;
+        return now;
+    };
+    const bool needsCategories = section->kind == Section::Kind::overview || section->kind == Section::Kind::category;
+    const bool finished = waitFor(
+        [&] {
+            if (busy()) return false;
+            if (needsCategories) return model.lastCategoryScan().has_value();
+            return sawBusy || sinceStart.elapsed() > 1500;
+        },
+        timeoutMs);
+    if (!finished) {
+        std::fprintf(stderr, "Vessora: the measurement did not finish in time\n");
+        return 1;
+    }
+    // Let the last results reach the screen.
+    waitFor([] { return false; }, 300);
+    return save(window.window()->grab(), *options.screenshot);
+}
+
+} // namespace vessora

@@ -1,0 +1,319 @@
+#include "ui/MainWindow.h"
+
+#include "model/CorvaneModel.h"
+#include "support/Fmt.h"
+#include "ui/OverviewScreen.h"
+#include "ui/ResultAlert.h"
+#include "ui/ScreenFactories.h"
+#include "ui/SidebarModel.h"
+#include "ui/UpdateDialog.h"
+#include "ui/kit/Colors.h"
+#include "ui/kit/Fonts.h"
+#include "ui/kit/LinkButton.h"
+#include "ui/kit/ScreenHeader.h"
+#include "ui/kit/SecondaryLabel.h"
+#include "ui/kit/Symbols.h"
+#include "ui/kit/Text.h"
+#include "ui/kit/Workspace.h"
+#include "update/Updater.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace vessora {
+
+namespace {
+const QString fullDiskAccessUrl =
+    QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles");
+}
+
+MainWindow::MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent)
+    : QMainWindow(parent), model_(model), updater_(updater) {
+    setObjectName(QStringLiteral("mainWindow"));
+    setMinimumSize(1000, 640);
+    resize(1180, 760);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setObjectName(QStringLiteral("window.split"));
+    splitter->setChildrenCollapsible(false);
+    splitter->setHandleWidth(1);
+    QWidget* sidebar = buildSidebar();
+    splitter->addWidget(sidebar);
+
+    stack_ = new QStackedWidget(splitter);
+    stack_->setObjectName(QStringLiteral("window.detail"));
+    splitter->addWidget(stack_);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({215, 965});
+    setCentralWidget(splitter);
+
+    const ScreenContext context{&model_, &updater_};
+    addPage(QStringLiteral("overview"), new OverviewScreen(context, stack_));
+    addPage(QStringLiteral("browse"), makeBrowsePage(context, stack_));
+    addPage(QStringLiteral("cleanup"), makeCleanupPage(context, stack_));
+    addPage(QStringLiteral("apps"), makeAppsPage(context, stack_));
+    addPage(QStringLiteral("category"), makeCategoryPage(context, stack_));
+    auto* unknown = new PlaceholderPage(context, QStringLiteral("Unknown category"),
+                                        QStringLiteral("questionmark.folder"), QStringLiteral("Unknown category"),
+                                        stack_);
+    unknown->setObjectName(QStringLiteral("unknown.placeholder"));
+    addPage(QStringLiteral("unknown"), unknown);
+
+    buildMenus();
+
+    connect(&model_, &CorvaneModel::hasFullDiskAccessChanged, this, &MainWindow::updateFooter);
+    connect(&model_, &CorvaneModel::totalFreedThisSessionChanged, this, &MainWindow::updateFooter);
+    connect(&model_, &CorvaneModel::lastResultChanged, this, &MainWindow::onLastResultChanged);
+    connect(&updater_, &Updater::stateChanged, this, [this](const UpdateState& state) {
+        if (state.kind() == UpdateState::Kind::available) showUpdateSheet();
+    });
+    connect(&updater_, &Updater::quittingForUpdate, this, &QWidget::close);
+
+    updateFooter();
+    selectSection(Section::overview());
+}
+
+MainWindow::~MainWindow() = default;
+
+UpdateDialog* MainWindow::updateSheet() const { return updateSheet_; }
+QMessageBox* MainWindow::resultAlert() const { return resultAlert_; }
+
+void MainWindow::buildMenus() {
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    rescanAction_ = view->addAction(QStringLiteral("Rescan"));
+    rescanAction_->setObjectName(QStringLiteral("window.rescan"));
+    // Ctrl+R (Cmd+R on macOS); QKeySequence::Refresh would be F5 here.
+    rescanAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    rescanAction_->setShortcutContext(Qt::ApplicationShortcut);
+    connect(rescanAction_, &QAction::triggered, this, [this] { model_.startScan(); });
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    checkForUpdatesAction_ = help->addAction(QStringLiteral("Check for Updates\u2026"));
+    checkForUpdatesAction_->setObjectName(QStringLiteral("window.checkForUpdates"));
+    checkForUpdatesAction_->setMenuRole(QAction::ApplicationSpecificRole);
+    connect(checkForUpdatesAction_, &QAction::triggered, this, [this] {
+        updater_.check(false);
+        showUpdateSheet();
+    });
+    QAction* about = help->addAction(QStringLiteral("About Vessora"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, [this] {
+        auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About Vessora"),
+                                    QStringLiteral("Vessora %1 (build %2)")
+                                        .arg(updater_.currentVersion())
+                                        .arg(updater_.currentBuild()),
+                                    QMessageBox::Ok, this);
+        box->setInformativeText(
+            QStringLiteral("Shows where the space on your disk goes and helps you take it back safely."));
+        box->setTextFormat(Qt::PlainText);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
+}
+
+QWidget* MainWindow::buildSidebar() {
+    auto* column = new QWidget(this);
+    column->setObjectName(QStringLiteral("window.sidebarColumn"));
+    column->setMinimumWidth(190);
+    column->setMaximumWidth(260);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    sidebarModel_ = new SidebarModel(model_, this);
+    sidebar_ = new QTreeView(column);
+    sidebar_->setObjectName(QStringLiteral("window.sidebar"));
+    sidebar_->setAccessibleName(QStringLiteral("Sections"));
+    sidebar_->setModel(sidebarModel_);
+    sidebar_->setItemDelegate(new SidebarDelegate(sidebar_));
+    sidebar_->setHeaderHidden(true);
+    sidebar_->setRootIsDecorated(false);
+    sidebar_->setIndentation(0);
+    sidebar_->setUniformRowHeights(false);
+    sidebar_->setFrameShape(QFrame::NoFrame);
+    sidebar_->setSelectionMode(QAbstractItemView::SingleSelection);
+    sidebar_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sidebar_->setFocusPolicy(Qt::StrongFocus);
+    layout->addWidget(sidebar_, 1);
+    connect(sidebar_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (auto section = sidebarModel_->sectionAt(current); section && !(*section == section_))
+                    selectSection(*section);
+            });
+
+    footer_ = new QWidget(column);
+    footer_->setObjectName(QStringLiteral("window.footer"));
+    auto* footerLayout = new QVBoxLayout(footer_);
+    footerLayout->setContentsMargins(12, 8, 12, 10);
+    footerLayout->setSpacing(8);
+    accessButton_ = new LinkButton(QStringLiteral("Grant Full Disk Access"), footer_);
+    accessButton_->setObjectName(QStringLiteral("window.grantAccess"));
+    accessButton_->setSymbol(QStringLiteral("lock.shield"));
+    accessButton_->setFont(Fonts::callout());
+    connect(accessButton_, &QPushButton::clicked, this,
+            [] { Workspace::instance().openUrl(QUrl(fullDiskAccessUrl)); });
+    accessNote_ = new SecondaryLabel(QStringLiteral("Without it, containers, Mail and Messages read as empty."), footer_);
+    accessNote_->setFont(Fonts::caption2());
+    accessNote_->setWordWrap(true);
+    reclaimed_ = new QWidget(footer_);
+    reclaimed_->setObjectName(QStringLiteral("window.reclaimed"));
+    auto* reclaimedLayout = new QHBoxLayout(reclaimed_);
+    reclaimedLayout->setContentsMargins(0, 0, 0, 0);
+    reclaimedLayout->setSpacing(6);
+    reclaimedIcon_ = new QLabel(reclaimed_);
+    reclaimedLabel_ = new SecondaryLabel({}, reclaimed_);
+    reclaimedLabel_->setTone(SecondaryLabel::Tone::green);
+    reclaimedLabel_->setFont(Fonts::callout());
+    reclaimedLayout->addWidget(reclaimedIcon_);
+    reclaimedLayout->addWidget(reclaimedLabel_, 1);
+    footerLayout->addWidget(accessButton_, 0, Qt::AlignLeft);
+    footerLayout->addWidget(accessNote_);
+    footerLayout->addWidget(reclaimed_);
+    layout->addWidget(footer_);
+    return column;
+}
+
+void MainWindow::addPage(const QString& key, SectionPage* page) {
+    pages_[key] = page;
+    stack_->addWidget(page);
+    connect(page, &SectionPage::sectionRequested, this, &MainWindow::selectSection);
+    if (ScreenHeader* header = page->header())
+        connect(header, &ScreenHeader::titleChanged, this, &MainWindow::updateWindowTitle);
+}
+
+SectionPage* MainWindow::pageFor(const Section& section) const {
+    switch (section.kind) {
+    case Section::Kind::overview: return pages_.at(QStringLiteral("overview"));
+    case Section::Kind::browse: return pages_.at(QStringLiteral("browse"));
+    case Section::Kind::cleanup: return pages_.at(QStringLiteral("cleanup"));
+    case Section::Kind::category:
+        if (section.categoryId == "applications") return pages_.at(QStringLiteral("apps"));
+        if (model_.category(section.categoryId)) return pages_.at(QStringLiteral("category"));
+        return pages_.at(QStringLiteral("unknown"));
+    }
+    return pages_.at(QStringLiteral("unknown"));
+}
+
+SectionPage* MainWindow::currentPage() const { return static_cast<SectionPage*>(stack_->currentWidget()); }
+
+void MainWindow::selectSection(const Section& section) {
+    section_ = section;
+    SectionPage* page = pageFor(section);
+    page->showSection(section);
+    stack_->setCurrentWidget(page);
+    const QModelIndex row = sidebarModel_->indexOf(section);
+    if (row.isValid() && sidebar_->currentIndex() != row) sidebar_->setCurrentIndex(row);
+    else if (!row.isValid()) sidebar_->clearSelection();
+    updateWindowTitle();
+    emit sectionChanged(section_);
+}
+
+void MainWindow::updateWindowTitle() {
+    SectionPage* page = currentPage();
+    const QString title = page && page->header() ? page->header()->title() : section_.title();
+    setWindowTitle(title);
+}
+
+void MainWindow::updateFooter() {
+    const bool showAccess = !model_.hasFullDiskAccess();
+    accessButton_->setVisible(showAccess);
+    accessNote_->setVisible(showAccess);
+    const int64_t freed = model_.totalFreedThisSession();
+    reclaimed_->setVisible(freed >= 1);
+    if (freed >= 1) {
+        reclaimedLabel_->setText(QStringLiteral("Reclaimed ") + Text::fromUtf8(Fmt::bytes(freed)));
+        const int size = reclaimedLabel_->fontMetrics().height();
+        reclaimedIcon_->setPixmap(Symbols::pixmap(QStringLiteral("arrow.down.circle"), size,
+                                                  Colors::green(palette()), devicePixelRatioF()));
+    }
+    footer_->setVisible(showAccess || freed >= 1);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (started_) return;
+    started_ = true;
+    // Queued, so the first frame is painted before any work starts.
+    QTimer::singleShot(0, this, [this] {
+        updater_.check(true);
+        if (!model_.lastCategoryScan()) model_.measureCategories();
+        emit started();
+    });
+}
+
+void MainWindow::showUpdateSheet() {
+    if (!updateSheet_) {
+        updateSheet_ = new UpdateDialog(updater_, this);
+        updateSheet_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    if (!updateSheet_->isVisible()) updateSheet_->open();
+    updateSheet_->raise();
+}
+
+void MainWindow::closeResultAlert() {
+    if (!resultAlert_) return;
+    QMessageBox* box = resultAlert_;
+    resultAlert_ = nullptr;
+    box->disconnect(this);
+    box->close();
+    box->deleteLater();
+}
+
+void MainWindow::onLastResultChanged() {
+    const uint64_t generation = ++resultGeneration_;
+    closeResultAlert();
+    const auto& result = model_.lastResult();
+    if (!result) return;
+    const auto content = resultAlertContent(*result);
+    if (!content) return;
+
+    auto* box = new QMessageBox(this);
+    box->setObjectName(QStringLiteral("window.resultAlert"));
+    box->setIcon(content->buttons == ResultAlertContent::Buttons::ok && result->failed.empty()
+                     ? QMessageBox::Information
+                     : QMessageBox::Warning);
+    box->setWindowTitle(content->title);
+    box->setText(content->title);
+    box->setInformativeText(content->message());
+    // After both texts: a file name like "<b>a&b" is shown as it is.
+    box->setTextFormat(Qt::PlainText);
+    QPushButton* authenticate = nullptr;
+    if (content->buttons == ResultAlertContent::Buttons::authenticateOrSkip) {
+        authenticate = box->addButton(QStringLiteral("Authenticate and remove"), QMessageBox::AcceptRole);
+        QPushButton* skip = box->addButton(QStringLiteral("Skip"), QMessageBox::RejectRole);
+        box->setDefaultButton(authenticate);
+        box->setEscapeButton(skip);
+    } else {
+        QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box->setDefaultButton(ok);
+        box->setEscapeButton(ok);
+    }
+    const std::vector<std::string> needsAdmin = result->needsAdmin;
+    connect(box, &QMessageBox::finished, this, [this, box, authenticate, needsAdmin, generation] {
+        const bool escalate = authenticate && box->clickedButton() == authenticate;
+        if (resultAlert_ == box) resultAlert_ = nullptr;
+        box->deleteLater();
+        // Only this alert's own result is cleared; a newer one keeps its alert.
+        if (generation == resultGeneration_) model_.setLastResult(std::nullopt);
+        // The escalation publishes a result of its own; it runs after this
+        // alert is gone so that dismissing this one cannot wipe that one.
+        if (escalate)
+            QTimer::singleShot(0, &model_, [model = &model_, needsAdmin] { model->escalate(needsAdmin); });
+    });
+    resultAlert_ = box;
+    box->open();
+}
+
+} // namespace vessora

@@ -1,0 +1,93 @@
+#pragma once
+// The one window: a sidebar of sections with a footer, and a stack of pages
+// that live for the whole run. It also reports every removal result in an
+// alert and presents the update sheet.
+
+#include "ui/Section.h"
+#include "ui/SectionPage.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <map>
+
+class QAction;
+class QLabel;
+class QMessageBox;
+class QStackedWidget;
+class QTreeView;
+
+namespace vessora {
+
+class CorvaneModel;
+class LinkButton;
+class SecondaryLabel;
+class SidebarModel;
+class Updater;
+class UpdateDialog;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Shows `section`'s page and selects its sidebar row.
+    void selectSection(const Section& section);
+    const Section& currentSection() const { return section_; }
+    SectionPage* currentPage() const;
+
+    // The update sheet, opened (window-modal) when not open yet.
+    void showUpdateSheet();
+    UpdateDialog* updateSheet() const;
+    // The open result alert, if any.
+    QMessageBox* resultAlert() const;
+
+    QAction* rescanAction() const { return rescanAction_; }
+    QAction* checkForUpdatesAction() const { return checkForUpdatesAction_; }
+    QTreeView* sidebar() const { return sidebar_; }
+
+signals:
+    void sectionChanged(const vessora::Section& section);
+    // After the first show's start-up work was queued.
+    void started();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildMenus();
+    QWidget* buildSidebar();
+    void addPage(const QString& key, SectionPage* page);
+    SectionPage* pageFor(const Section& section) const;
+    void updateFooter();
+    void updateWindowTitle();
+    void onLastResultChanged();
+    void closeResultAlert();
+
+    CorvaneModel& model_;
+    Updater& updater_;
+    Section section_;
+    bool started_ = false;
+
+    SidebarModel* sidebarModel_;
+    QTreeView* sidebar_;
+    QWidget* footer_;
+    LinkButton* accessButton_;
+    SecondaryLabel* accessNote_;
+    QWidget* reclaimed_;
+    QLabel* reclaimedIcon_;
+    SecondaryLabel* reclaimedLabel_;
+    QStackedWidget* stack_;
+    std::map<QString, SectionPage*> pages_;
+
+    QAction* rescanAction_ = nullptr;
+    QAction* checkForUpdatesAction_ = nullptr;
+    QPointer<UpdateDialog> updateSheet_;
+    QPointer<QMessageBox> resultAlert_;
+    // Counts published results, so an alert clears only its own result and
+    // two equal results each get an alert.
+    uint64_t resultGeneration_ = 0;
+};
+
+} // namespace vessora

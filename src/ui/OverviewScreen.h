@@ -1,0 +1,78 @@
+#pragma once
+// The first screen: how the startup disk is used. A capacity card (segmented
+// bar, legend, purgeable caption), the category list (each row opens its
+// category), the other volumes and the local snapshots. It starts only a
+// refresh and snapshot deletion; everything else it reads from the model.
+
+#include "catalog/LocalSnapshot.h"
+#include "catalog/VolumeInfo.h"
+#include "ui/SectionPage.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QVBoxLayout;
+
+namespace vessora {
+
+class Card;
+class CategoryRowButton;
+class ColumnFlowLayout;
+class ProgressRing;
+class Refresher;
+class ScreenHeader;
+class SecondaryLabel;
+class SegmentedCapacityBar;
+
+class OverviewScreen : public SectionPage {
+    Q_OBJECT
+public:
+    explicit OverviewScreen(const ScreenContext& context, QWidget* parent = nullptr);
+    ScreenHeader* header() const override { return header_; }
+    // Applies the model's state now instead of on the next turn of the loop.
+    void refreshNow();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void applyPalette();
+    void refresh();
+    void refreshCapacity();
+    void refreshCategories();
+    void refreshVolumes();
+    void refreshSnapshots();
+    QWidget* divider();
+
+    ScreenHeader* header_;
+    ProgressRing* ring_;
+    QPushButton* refreshButton_;
+    Refresher* refresher_;
+    QScrollArea* scroll_;
+
+    Card* capacityCard_;
+    QLabel* volumeName_;
+    SecondaryLabel* usedText_;
+    SegmentedCapacityBar* bar_;
+    QWidget* legend_;
+    ColumnFlowLayout* legendLayout_;
+    SecondaryLabel* purgeable_;
+
+    QWidget* placeholder_;
+    Card* categoriesCard_;
+    QVBoxLayout* categoryList_;
+    std::map<std::string, CategoryRowButton*> categoryRows_;
+    std::vector<QWidget*> dividers_;
+
+    Card* volumesCard_;
+    std::vector<VolumeInfo> shownVolumes_;
+    Card* snapshotsCard_;
+    std::vector<LocalSnapshot> shownSnapshots_;
+    bool snapshotsShown_ = false;
+};
+
+} // namespace vessora

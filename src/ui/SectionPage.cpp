@@ -1,0 +1,45 @@
+#include "ui/SectionPage.h"
+
+#include "ui/kit/Colors.h"
+#include "ui/kit/Fonts.h"
+#include "ui/kit/ScreenHeader.h"
+#include "ui/kit/SecondaryLabel.h"
+#include "ui/kit/Symbols.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace vessora {
+
+SectionPage::SectionPage(const ScreenContext& context, QWidget* parent) : QWidget(parent), context_(context) {}
+
+void SectionPage::showSection(const Section&) {}
+
+PlaceholderPage::PlaceholderPage(const ScreenContext& context, const QString& title, const QString& symbol,
+                                 const QString& text, QWidget* parent)
+    : SectionPage(context, parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    header_ = new ScreenHeader(title, this);
+    layout->addWidget(header_);
+    layout->addStretch(1);
+    auto* icon = new QLabel(this);
+    icon->setAlignment(Qt::AlignCenter);
+    icon->setPixmap(Symbols::pixmap(symbol, 48, Colors::tertiary(palette()), devicePixelRatioF()));
+    icon->setAccessibleName(text);
+    layout->addWidget(icon);
+    auto* label = new SecondaryLabel(text, this);
+    label->setObjectName(QStringLiteral("placeholder.text"));
+    label->setAlignment(Qt::AlignCenter);
+    label->setFont(Fonts::title3());
+    layout->addSpacing(8);
+    layout->addWidget(label);
+    layout->addStretch(1);
+}
+
+void PlaceholderPage::showSection(const Section& section) {
+    if (followsSection_) header_->setTitle(section.title());
+}
+
+} // namespace vessora

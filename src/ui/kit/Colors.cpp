@@ -1,0 +1,143 @@
+#include "ui/kit/Colors.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QStyle>
+
+namespace vessora::Colors {
+
+bool isDark(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
+}
+
+QColor withAlpha(QColor color, double alpha) {
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+QColor primary(const QPalette& palette) { return palette.color(QPalette::WindowText); }
+QColor secondary(const QPalette& palette) {
+    return withAlpha(palette.color(QPalette::WindowText), isDark(palette) ? 0.55 : 0.50);
+}
+QColor tertiary(const QPalette& palette) { return withAlpha(palette.color(QPalette::WindowText), 0.26); }
+QColor accent(const QPalette& palette) { return palette.color(QPalette::Highlight); }
+QColor background(const QPalette& palette) { return palette.color(QPalette::Base); }
+QColor separator(const QPalette& palette, double alpha) {
+    return withAlpha(palette.color(QPalette::WindowText), alpha);
+}
+QColor link(const QPalette& palette) { return palette.color(QPalette::Link); }
+
+QColor barMaterial(const QPalette& palette) {
+    QColor a = palette.color(QPalette::Window), b = palette.color(QPalette::WindowText);
+    auto mix = [](float x, float y) { return x + (y - x) * 0.04f; };
+    return QColor::fromRgbF(mix(a.redF(), b.redF()), mix(a.greenF(), b.greenF()), mix(a.blueF(), b.blueF()));
+}
+
+QColor green(const QPalette& palette) { return isDark(palette) ? QColor(0x30, 0xD1, 0x58) : QColor(0x1A, 0x7F, 0x37); }
+QColor orange(const QPalette& palette) { return isDark(palette) ? QColor(0xFF, 0x9F, 0x0A) : QColor(0xB3, 0x5C, 0x00); }
+QColor red(const QPalette& palette) { return isDark(palette) ? QColor(0xFF, 0x45, 0x3A) : QColor(0xC9, 0x30, 0x2C); }
+
+QColor fromRgb(const Rgb& rgb) { return QColor::fromRgbF(float(rgb.red), float(rgb.green), float(rgb.blue)); }
+
+QPalette lightPalette() {
+    QPalette p;
+    const QColor window(0xEF, 0xEF, 0xEF), text(0x1D, 0x1D, 0x1F), base(0xFF, 0xFF, 0xFF);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, QColor(0xF5, 0xF5, 0xF5));
+    p.setColor(QPalette::ToolTipBase, QColor(0xFF, 0xFF, 0xDC));
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0xF5, 0xF5, 0xF5));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Light, Qt::white);
+    p.setColor(QPalette::Midlight, QColor(0xE3, 0xE3, 0xE3));
+    p.setColor(QPalette::Mid, QColor(0xA0, 0xA0, 0xA0));
+    p.setColor(QPalette::Dark, QColor(0x9F, 0x9F, 0x9F));
+    p.setColor(QPalette::Shadow, QColor(0x76, 0x76, 0x76));
+    p.setColor(QPalette::Highlight, QColor(0x1B, 0x6A, 0xCB));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x1B, 0x6A, 0xCB));
+    p.setColor(QPalette::LinkVisited, QColor(0x6B, 0x3F, 0xA0));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(0xA0, 0xA0, 0xA0));
+    p.setColor(QPalette::Disabled, QPalette::Highlight, QColor(0x91, 0x91, 0x91));
+    return p;
+}
+
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x24, 0x24, 0x26), text(0xEC, 0xEC, 0xEC), base(0x1C, 0x1C, 0x1E);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, QColor(0x2E, 0x2E, 0x31));
+    p.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x36));
+    p.setColor(QPalette::ToolTipBase, QColor(0x3A, 0x3A, 0x3C));
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, QColor(0x8E, 0x8E, 0x93));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3A, 0x3A, 0x3C));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Light, QColor(0x4A, 0x4A, 0x4D));
+    p.setColor(QPalette::Midlight, QColor(0x3E, 0x3E, 0x41));
+    p.setColor(QPalette::Mid, QColor(0x2A, 0x2A, 0x2C));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x19));
+    p.setColor(QPalette::Shadow, Qt::black);
+    p.setColor(QPalette::Highlight, QColor(0x2F, 0x7C, 0xE0));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x5A, 0xA2, 0xFF));
+    p.setColor(QPalette::LinkVisited, QColor(0xB0, 0x8C, 0xE8));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(0x6E, 0x6E, 0x73));
+    p.setColor(QPalette::Disabled, QPalette::Highlight, QColor(0x50, 0x50, 0x55));
+    (void)base;
+    return p;
+}
+
+std::optional<ColorScheme> schemeFromEnvironment() {
+    const QByteArray value = qgetenv("VESSORA_COLOR_SCHEME").trimmed().toLower();
+    if (value == "dark") return ColorScheme::dark;
+    if (value == "light") return ColorScheme::light;
+    return std::nullopt;
+}
+
+std::optional<ColorScheme> schemeFromPortal() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return std::nullopt;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("Read"));
+    call << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
+    // A short timeout: this runs once at start-up, and a missing portal must
+    // not hold the first frame back.
+    QDBusMessage reply = bus.call(call, QDBus::Block, 300);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return std::nullopt;
+    QVariant value = reply.arguments().first();
+    // The value arrives wrapped in one or two variants depending on the portal.
+    while (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>())
+        value = value.value<QDBusVariant>().variant();
+    bool ok = false;
+    uint scheme = value.toUInt(&ok);
+    if (!ok) return std::nullopt;
+    if (scheme == 1) return ColorScheme::dark;
+    if (scheme == 2) return ColorScheme::light;
+    return std::nullopt;
+}
+
+void applyScheme(std::optional<ColorScheme> scheme) {
+    if (!scheme) scheme = schemeFromEnvironment();
+    if (!scheme) {
+        auto portal = schemeFromPortal();
+        if (portal == ColorScheme::dark && !isDark(QApplication::palette())) scheme = portal;
+    }
+    if (!scheme) return;
+    QApplication::setPalette(*scheme == ColorScheme::dark ? darkPalette() : lightPalette());
+}
+
+} // namespace vessora::Colors

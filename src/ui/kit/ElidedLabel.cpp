@@ -1,0 +1,65 @@
+#include "ui/kit/ElidedLabel.h"
+
+#include "ui/kit/Colors.h"
+#include "ui/kit/Text.h"
+
+#include <QPainter>
+
+namespace vessora {
+
+ElidedLabel::ElidedLabel(Qt::TextElideMode mode, QWidget* parent) : QWidget(parent), mode_(mode) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+ElidedLabel::ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent) : ElidedLabel(mode, parent) {
+    setText(text);
+}
+
+void ElidedLabel::setText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    setAccessibleName(text);
+    updateGeometry();
+    updateToolTip();
+    update();
+}
+
+void ElidedLabel::setElideMode(Qt::TextElideMode mode) {
+    mode_ = mode;
+    updateToolTip();
+    update();
+}
+
+void ElidedLabel::setAlignment(Qt::Alignment alignment) {
+    alignment_ = alignment;
+    update();
+}
+
+void ElidedLabel::setSecondary(bool secondary) {
+    secondary_ = secondary;
+    update();
+}
+
+QString ElidedLabel::shownText() const { return fontMetrics().elidedText(text_, mode_, width()); }
+
+QSize ElidedLabel::sizeHint() const {
+    return {fontMetrics().horizontalAdvance(text_) + 2, fontMetrics().height()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const { return {fontMetrics().horizontalAdvance(QStringLiteral("…")) * 3, fontMetrics().height()}; }
+
+void ElidedLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(secondary_ ? Colors::secondary(palette()) : Colors::primary(palette()));
+    // drawText with a plain QString never interprets markup.
+    painter.drawText(rect(), int(alignment_), shownText());
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateToolTip();
+}
+
+void ElidedLabel::updateToolTip() { setToolTip(shownText() != text_ ? Text::toolTip(text_) : QString()); }
+
+} // namespace vessora

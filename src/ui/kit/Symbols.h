@@ -1,0 +1,38 @@
+#pragma once
+// System symbol names ("chart.pie", "folder", ...) turned into icons. Each
+// symbol has freedesktop candidates tried in the icon theme (name-symbolic,
+// then name), then our own bundled monochrome drawing, then the style's
+// built-in pixmap, and last a painted Unicode glyph, so no icon is ever blank.
+// Monochrome results can be tinted; coloured theme icons are drawn as they are.
+
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+
+namespace vessora::Symbols {
+
+enum class Source { theme, bundled, style, glyph };
+
+// Points Qt at the icon theme: Adwaita when the platform names none (or only
+// hicolor, as under Xvfb and offscreen), Adwaita as the fallback theme, and
+// the XDG icon folders as search paths (offscreen leaves them empty). Call once
+// after QApplication exists; tests call it again after changing the theme.
+void setUpIconTheme();
+// Forgets resolved icons and tinted pixmaps (after a theme change).
+void clearCache();
+
+QIcon icon(const QString& symbol);
+// The icon with monochrome variants filled with `tint`, for buttons whose
+// text colour the icon should follow (re-made on palette changes).
+QIcon icon(const QString& symbol, const QColor& tint);
+// The icon at `size` device-independent pixels; monochrome icons are filled
+// with `tint` (an invalid colour leaves them as they are).
+QPixmap pixmap(const QString& symbol, int size, const QColor& tint = {}, qreal devicePixelRatio = 1.0);
+// Where `symbol` was found.
+Source source(const QString& symbol);
+// Every symbol with an entry in the table.
+QStringList knownSymbols();
+
+} // namespace vessora::Symbols

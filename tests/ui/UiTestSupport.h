@@ -1,0 +1,99 @@
+#pragma once
+// What the widget tests share: a real model on a temporary home folder with a
+// volume of known size, an updater that talks to nobody, a Workspace that
+// records instead of opening windows, and waiting on the event loop.
+
+#include "TestSupport.h"
+#include "model/CorvaneModel.h"
+#include "ui/kit/Workspace.h"
+#include "update/Updater.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vessora {
+
+// Arranges model states that only a long run would otherwise reach.
+class CorvaneModelTestAccess {
+public:
+    static void setCategories(CorvaneModel& model, std::vector<MeasuredCategory> categories) {
+        model.publish(model.categories_, std::move(categories), &CorvaneModel::categoriesChanged);
+    }
+    static void setSnapshots(CorvaneModel& model, std::vector<LocalSnapshot> snapshots) {
+        model.publish(model.snapshots_, std::move(snapshots), &CorvaneModel::snapshotsChanged);
+    }
+    static void setMeasuringCategories(CorvaneModel& model, bool measuring) {
+        model.publish(model.isMeasuringCategories_, measuring, &CorvaneModel::isMeasuringCategoriesChanged);
+    }
+    static void setCategoryProgress(CorvaneModel& model, double progress) {
+        model.publish(model.categoryProgress_, progress, &CorvaneModel::categoryProgressChanged);
+    }
+    static void setTotalFreed(CorvaneModel& model, int64_t bytes) {
+        model.publish(model.totalFreedThisSession_, bytes, &CorvaneModel::totalFreedThisSessionChanged);
+    }
+    static void setFullDiskAccess(CorvaneModel& model, bool granted) {
+        model.publish(model.hasFullDiskAccess_, granted, &CorvaneModel::hasFullDiskAccessChanged);
+    }
+};
+
+namespace test {
+
+// Runs the event loop until `condition` holds; false after `timeoutMs`.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000);
+void spin(int milliseconds);
+// The modal widget that is open now, waited for.
+QWidget* waitForModal(int timeoutMs = 5000);
+
+// Records what the window asked the desktop to do.
+struct RecordingWorkspace : Workspace {
+    std::vector<std::vector<std::string>> revealed;
+    std::vector<QUrl> opened;
+    std::vector<std::string> running; // bundle ids that count as running
+    void reveal(const std::vector<std::string>& paths) override { revealed.push_back(paths); }
+    bool openUrl(const QUrl& url) override {
+        opened.push_back(url);
+        return true;
+    }
+    bool openPath(const std::string& path) override { return openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); }
+    bool isRunning(const std::string& id) override {
+        return std::find(running.begin(), running.end(), id) != running.end();
+    }
+};
+
+// A root volume of `total` bytes with `free` of them free.
+VolumeInfo rootVolume(int64_t total, int64_t free, int64_t available = -1);
+// A measured category row of the real table (title, symbol, colour) with a size.
+MeasuredCategory measuredCategory(const std::string& id, int64_t size, bool measured = true);
+
+// Every test runs with HOME pointing at a fresh folder, a recording
+// Workspace, and an administrator prompt that refuses.
+class UiTest : public ::testing::Test {
+protected:
+    UiTest();
+    ~UiTest() override;
+    const std::string& home() const { return home_; }
+    std::string path(const std::string& relative) const { return temp_ / relative; }
+
+    // The volumes the model reads on its next refresh.
+    std::vector<VolumeInfo> volumes{rootVolume(100'000'000'000, 40'000'000'000)};
+    std::unique_ptr<CorvaneModel> makeModel();
+    // An updater whose feed is a closed port on this machine.
+    std::unique_ptr<Updater> makeUpdater();
+    RecordingWorkspace workspace;
+
+private:
+    TempDir temp_;
+    std::string home_;
+    ScopedEnv homeEnv_;
+    std::shared_ptr<std::vector<VolumeInfo>> volumeSource_;
+};
+
+} // namespace test
+} // namespace vessora
