@@ -37,7 +37,13 @@ template <class T> void CorvaneModel::replaceById(std::vector<T>& list, T value,
     for (size_t i = 0; i < list.size(); ++i) {
         if (keyOf(list[i]) != keyOf(value)) continue;
         change(
-            list, [&](auto& elements) { elements[i] = std::move(value); }, changed);
+            list,
+            [&](auto& elements) {
+                if (elements[i] == value) return false;
+                elements[i] = std::move(value);
+                return true;
+            },
+            changed);
         return;
     }
 }
@@ -95,7 +101,7 @@ void CorvaneModel::setIncludeSystemApps(bool include) {
     publish(includeSystemApps_, include, &CorvaneModel::includeSystemAppsChanged);
 }
 void CorvaneModel::setLastResult(std::optional<RemovalResult> result) {
-    publish(lastResult_, std::move(result), &CorvaneModel::lastResultChanged);
+    publishAlways(lastResult_, std::move(result), &CorvaneModel::lastResultChanged);
 }
 void CorvaneModel::setArchiveError(std::optional<std::string> error) {
     publish(archiveError_, std::move(error), &CorvaneModel::archiveErrorChanged);
@@ -104,7 +110,7 @@ void CorvaneModel::setBackupRoot(std::string root) {
     publish(backupRoot_, std::move(root), &CorvaneModel::backupRootChanged);
 }
 void CorvaneModel::setPendingDeletion(std::optional<PendingRemoval> pending) {
-    publish(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);
+    publishAlways(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);
 }
 
 // Derived values.
@@ -297,7 +303,12 @@ void CorvaneModel::measureCategories() {
                 for (size_t i = 0; i < categories_.size(); ++i) {
                     if (categories_[i].category.measurement != CategoryMeasurement::remainder) continue;
                     change(
-                        categories_, [&](auto& list) { list[i].entries = std::move(entries); },
+                        categories_,
+                        [&](auto& list) {
+                            if (list[i].entries == entries) return false;
+                            list[i].entries = std::move(entries);
+                            return true;
+                        },
                         &CorvaneModel::categoriesChanged);
                     break;
                 }
@@ -318,8 +329,10 @@ void CorvaneModel::resolveRemainder() {
         change(
             categories_,
             [&](auto& list) {
+                if (list[i].size == remainder && list[i].measured) return false;
                 list[i].size = remainder;
                 list[i].measured = true;
+                return true;
             },
             &CorvaneModel::categoriesChanged);
         return;
@@ -382,6 +395,7 @@ void CorvaneModel::loadApps() {
                                     rows[i].bundleSize = analysis.bundleSize;
                                     rows[i].leftovers = std::move(analysis.leftovers);
                                     rows[i].analyzed = true;
+                                    return true;
                                 },
                                 &CorvaneModel::appsChanged);
                             break;
@@ -393,9 +407,12 @@ void CorvaneModel::loadApps() {
                 change(
                     apps_,
                     [](auto& rows) {
-                        std::stable_sort(rows.begin(), rows.end(), [](const AppRow& a, const AppRow& b) {
+                        const auto larger = [](const AppRow& a, const AppRow& b) {
                             return a.totalSize() > b.totalSize();
-                        });
+                        };
+                        if (std::is_sorted(rows.begin(), rows.end(), larger)) return false;
+                        std::stable_sort(rows.begin(), rows.end(), larger);
+                        return true;
                     },
                     &CorvaneModel::appsChanged);
                 publish(isLoadingApps_, false, &CorvaneModel::isLoadingAppsChanged);

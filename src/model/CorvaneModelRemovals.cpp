@@ -1,5 +1,6 @@
-// The model's removals: the remover runs on the main thread, and the model
-// then takes out of its lists exactly what the result says was removed.
+// The model's removals: the remover runs off the main thread, one removal at
+// a time in the order asked for, and the model then takes out of its lists
+// exactly what the result says was removed.
 
 #include "model/CorvaneModel.h"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_set>
 
 namespace vessora {
 
@@ -36,7 +38,7 @@ std::string plural(size_t count, const std::string& noun) { return noun + (count
 } // namespace
 
 std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) {
-    publish(lastResult_, result, &CorvaneModel::lastResultChanged);
+    publishAlways(lastResult_, result, &CorvaneModel::lastResultChanged);
     publish(totalFreedThisSession_, totalFreedThisSession_ + result.bytesFreed,
             &CorvaneModel::totalFreedThisSessionChanged);
     refreshVolumes();
@@ -45,22 +47,55 @@ std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) 
     return removed;
 }
 
-RemovalResult CorvaneModel::removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
+void CorvaneModel::enqueueRemoval(std::function<RemovalResult()> work, std::function<void(const RemovalResult&)> apply) {
+    assertMainThread();
+    removals_.push_back({std::move(work), std::move(apply)});
+    publish(isRemoving_, true, &CorvaneModel::isRemovingChanged);
+    if (!currentRemoval_) startNextRemoval();
+}
+
+void CorvaneModel::startNextRemoval() {
+    if (removals_.empty()) {
+        publish(isRemoving_, false, &CorvaneModel::isRemovingChanged);
+        return;
+    }
+    currentRemoval_ = std::move(removals_.front());
+    removals_.pop_front();
+    // Only the work crosses to the pool; what applies the result (it may hold
+    // tree nodes) stays on this thread.
+    Async::start(
+        tasks_,
+        [this, work = std::move(currentRemoval_->work)] {
+            RemovalResult result = work();
+            mainQueue_.post([this, result = std::move(result)] {
+                auto apply = std::move(currentRemoval_->apply);
+                currentRemoval_.reset();
+                apply(result);
+                startNextRemoval();
+            });
+        },
+        userInitiatedPriority);
+}
+
+void CorvaneModel::removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode,
+                                 std::function<void(const RemovalResult&)> apply) {
     std::vector<std::string> urls;
     std::map<std::string, int64_t> sizes;
     for (const auto& entry : entries) {
         urls.push_back(entry.url);
         sizes[entry.url] = entry.size;
     }
-    return Remover::remove(urls, mode, sizes);
+    enqueueRemoval([urls, mode, sizes] { return Remover::remove(urls, mode, sizes); }, std::move(apply));
 }
 
 void CorvaneModel::pruneCleanupTargets(const std::set<std::string>& removed) {
     change(
         cleanupTargets_,
         [&](auto& targets) {
+            bool pruned = false;
             for (auto& target : targets)
-                pruneRemoved(target.entries, removed, [](const CleanupEntry& entry) { return entry.url; });
+                pruned |= pruneRemoved(target.entries, removed, [](const CleanupEntry& entry) { return entry.url; });
+            return pruned;
         },
         &CorvaneModel::cleanupTargetsChanged);
 }
@@ -69,8 +104,10 @@ void CorvaneModel::pruneLeftovers(const std::set<std::string>& removed) {
     change(
         apps_,
         [&](auto& rows) {
+            bool pruned = false;
             for (auto& row : rows)
-                pruneRemoved(row.leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+                pruned |= pruneRemoved(row.leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+            return pruned;
         },
         &CorvaneModel::appsChanged);
 }
@@ -86,47 +123,90 @@ void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode 
         urls.push_back(node->path());
         sizes[node->path()] = node->size;
     }
-    const auto removed = publishRemoval(Remover::remove(urls, mode, sizes));
-    for (const auto& node : removable)
-        if (isRemoved(removed, node->path())) detach(node);
+    enqueueRemoval([urls, mode, sizes] { return Remover::remove(urls, mode, sizes); },
+                   [this, removable](const RemovalResult& result) { detach(removable, publishRemoval(result)); });
 }
 
-void CorvaneModel::detach(const FSNodeRef& node) {
+FSNodeRef CorvaneModel::refOf(FSNode* node) const {
+    if (node == tree_.get()) return tree_;
+    for (const auto& child : node->parent()->children())
+        if (child.get() == node) return child;
+    return nullptr;
+}
+
+void CorvaneModel::detach(const std::vector<FSNodeRef>& nodes, const std::set<std::string>& removed) {
     assertMainThread();
-    FSNode* const parent = node->parent();
-    const int64_t size = node->size;
-    const int64_t fileCount = node->fileCount;
-    // A node listed twice in one removal has no parent the second time, so
-    // its size is taken off its old ancestors only once.
-    if (parent && parent->removeChild(node.get())) {
+    if (!tree_) return;
+    // Only nodes of the published tree count (a rescan may have replaced the
+    // tree the selection came from), each once however often it was listed.
+    std::unordered_set<const FSNode*> chosen;
+    for (const auto& node : nodes) {
+        if (!isRemoved(removed, node->path())) continue;
+        const FSNode* root = node.get();
+        while (root->parent()) root = root->parent();
+        if (root == tree_.get() && node != tree_) chosen.insert(node.get());
+    }
+    // A node below another removed node leaves with it: its size is already
+    // in that node's, and announcing it would name a parent that is gone.
+    std::vector<FSNode*> parents;
+    for (const auto& node : nodes) {
+        if (!chosen.count(node.get())) continue;
+        bool inside = false;
+        for (const FSNode* above = node->parent(); above && !inside; above = above->parent())
+            inside = chosen.count(above) > 0;
+        if (inside) {
+            chosen.erase(node.get());
+            continue;
+        }
+        if (std::find(parents.begin(), parents.end(), node->parent()) == parents.end())
+            parents.push_back(node->parent());
+    }
+    for (FSNode* parent : parents) {
+        const FSNodeRef parentRef = refOf(parent);
+        std::vector<int> rows;
+        for (size_t i = 0; i < parent->children().size(); ++i)
+            if (chosen.count(parent->children()[i].get())) rows.push_back(int(i));
+        emit treeNodesAboutToBeRemoved(parentRef, rows);
+        int64_t size = 0, fileCount = 0;
+        for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+            const FSNodeRef child = parent->removeChild(parent->children()[size_t(*row)].get());
+            size += child->size;
+            fileCount += child->fileCount;
+        }
+        // The ancestors' logical sizes and folder counts are left as scanned.
         for (FSNode* ancestor = parent; ancestor; ancestor = ancestor->parent()) {
             ancestor->size -= size;
             ancestor->fileCount -= fileCount;
         }
+        emit treeNodesRemoved(parentRef);
     }
-    // The tree changed in place; no field was assigned.
-    emit treeChanged();
 }
 
 void CorvaneModel::removeCleanupEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
     assertMainThread();
-    const auto removed = publishRemoval(removeEntries(entries, mode));
-    pruneCleanupTargets(removed);
+    removeEntries(entries, mode,
+                  [this](const RemovalResult& result) { pruneCleanupTargets(publishRemoval(result)); });
 }
 
 void CorvaneModel::removeCategoryEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
     assertMainThread();
-    const auto removed = publishRemoval(removeEntries(entries, mode));
+    removeEntries(entries, mode, [this](const RemovalResult& result) { pruneCategories(publishRemoval(result)); });
+}
+
+void CorvaneModel::pruneCategories(const std::set<std::string>& removed) {
     change(
         categories_,
         [&](auto& categories) {
+            bool pruned = false;
             for (auto& category : categories) {
                 if (!pruneRemoved(category.entries, removed, [](const CleanupEntry& entry) { return entry.url; }))
                     continue;
+                pruned = true;
                 int64_t size = 0;
                 for (const auto& entry : category.entries) size += entry.size;
                 category.size = size;
             }
+            return pruned;
         },
         &CorvaneModel::categoriesChanged);
     resolveRemainder();
@@ -146,12 +226,18 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
         sizes[leftover.url] = leftover.size;
     }
     if (urls.empty()) return;
+    enqueueRemoval([urls, mode, sizes] { return Remover::remove(urls, mode, sizes); },
+                   [this, bundle = app.app.url, includeBundle](const RemovalResult& result) {
+                       pruneUninstalled(bundle, includeBundle, publishRemoval(result));
+                   });
+}
 
-    const auto removed = publishRemoval(Remover::remove(urls, mode, sizes));
-    const std::string& bundle = app.app.url;
+void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundle,
+                                    const std::set<std::string>& removed) {
     if (includeBundle && isRemoved(removed, bundle)) {
         change(
-            apps_, [&](auto& rows) { std::erase_if(rows, [&](const AppRow& row) { return row.app.url == bundle; }); },
+            apps_,
+            [&](auto& rows) { return std::erase_if(rows, [&](const AppRow& row) { return row.app.url == bundle; }) > 0; },
             &CorvaneModel::appsChanged);
         return;
     }
@@ -160,7 +246,7 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
         change(
             apps_,
             [&](auto& rows) {
-                pruneRemoved(rows[i].leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+                return pruneRemoved(rows[i].leftovers, removed, [](const LeftoverItem& item) { return item.url; });
             },
             &CorvaneModel::appsChanged);
         return;
@@ -169,13 +255,44 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
 
 void CorvaneModel::escalate(const std::vector<std::string>& urls) {
     assertMainThread();
-    const auto& runner = environment_.privilegedRunner;
-    const auto removed =
-        publishRemoval(runner ? Remover::removeWithAdmin(urls, *runner) : Remover::removeWithAdmin(urls));
-    // Only the leftovers and cleanup entries are pruned: categories and the
-    // tree keep their items until they are measured again.
-    pruneLeftovers(removed);
-    pruneCleanupTargets(removed);
+    enqueueRemoval(
+        [urls, runner = environment_.privilegedRunner] {
+            return runner ? Remover::removeWithAdmin(urls, *runner) : Remover::removeWithAdmin(urls);
+        },
+        [this](const RemovalResult& result) {
+            const auto removed = publishRemoval(result);
+            // Only the leftovers and cleanup entries are pruned: categories and
+            // the tree keep their items until they are measured again.
+            pruneLeftovers(removed);
+            pruneCleanupTargets(removed);
+        });
+}
+
+void CorvaneModel::deleteSnapshot(const LocalSnapshot& snapshot) {
+    assertMainThread();
+    enqueueRemoval(
+        [snapshot, runner = environment_.privilegedRunner] {
+            const bool deleted =
+                runner ? Remover::deleteSnapshot(snapshot, "/", *runner) : Remover::deleteSnapshot(snapshot, "/");
+            RemovalResult result;
+            if (deleted)
+                result.succeeded.push_back(snapshot.name);
+            else
+                result.failed.push_back({snapshot.name, "The snapshot could not be deleted."});
+            return result;
+        },
+        [this, name = snapshot.name](const RemovalResult& result) {
+            // Out of the list at once; the listing that the refresh starts
+            // confirms it a moment later.
+            if (!result.succeeded.empty())
+                change(
+                    snapshots_,
+                    [&](auto& list) {
+                        return std::erase_if(list, [&](const LocalSnapshot& s) { return s.name == name; }) > 0;
+                    },
+                    &CorvaneModel::snapshotsChanged);
+            publishRemoval(result);
+        });
 }
 
 // Back up first, then remove on confirmation.
@@ -202,12 +319,12 @@ void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, c
                 publish(archiveStatus_, std::nullopt, &CorvaneModel::archiveStatusChanged);
                 if (pending) {
                     publish(lastArchiveDestination_, result.destination, &CorvaneModel::lastArchiveDestinationChanged);
-                    publish(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);
+                    publishAlways(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);
                     return;
                 }
                 RemovalResult failure;
                 for (const auto& failed : result.failed) failure.failed.push_back({failed.url, failed.reason});
-                publish(lastResult_, std::move(failure), &CorvaneModel::lastResultChanged);
+                publishAlways(lastResult_, std::move(failure), &CorvaneModel::lastResultChanged);
                 const std::string reason =
                     result.failed.empty() ? "The copy could not be verified." : result.failed.front().reason;
                 publish(archiveError_, "Nothing was deleted. " + reason, &CorvaneModel::archiveErrorChanged);
@@ -220,18 +337,19 @@ void CorvaneModel::confirmPendingDeletion() {
     assertMainThread();
     if (!pendingDeletion_) return;
     const PendingRemoval pending = *pendingDeletion_;
-    publish(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
-    removeCategoryEntries(pending.entries, pending.mode);
-    publish(archiveStatus_,
-            "Backed up to " + Paths::lastComponent(pending.destination) + ", then removed the originals.",
-            &CorvaneModel::archiveStatusChanged);
+    publishAlways(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
+    removeEntries(pending.entries, pending.mode, [this, destination = pending.destination](const RemovalResult& result) {
+        pruneCategories(publishRemoval(result));
+        publish(archiveStatus_, "Backed up to " + Paths::lastComponent(destination) + ", then removed the originals.",
+                &CorvaneModel::archiveStatusChanged);
+    });
 }
 
 void CorvaneModel::cancelPendingDeletion() {
     assertMainThread();
     if (!pendingDeletion_) return;
     const PendingRemoval pending = *pendingDeletion_;
-    publish(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
+    publishAlways(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
     publish(archiveStatus_, "Backup kept at " + Paths::lastComponent(pending.destination) + ". Nothing was deleted.",
             &CorvaneModel::archiveStatusChanged);
 }

@@ -58,6 +58,7 @@ TEST_F(BackupFlowTest, AVerifiedCopyWaitsAndConfirmRemovesTheCapturedEntriesInTh
 
     model->confirmPendingDeletion();
     EXPECT_FALSE(model->pendingDeletion());
+    ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_FALSE(exists(a));
     EXPECT_FALSE(exists(b));
     EXPECT_TRUE(exists(keep));

@@ -24,16 +24,19 @@ TEST_F(FieldsTest, StartsIdleAtTheHomeFolderAndReadsTheVolumesOnce) {
     CorvaneModelTestAccess::settle(*model);
 }
 
-TEST_F(FieldsTest, NotifiesOnEveryAssignmentEvenOfAnEqualValue) {
+TEST_F(FieldsTest, NotifiesOnChangeButEveryResultReachesItsAlert) {
     auto model = makeModel();
     SignalCounter rootChanges(*model, &CorvaneModel::scanRootPathChanged);
     SignalCounter systemAppsChanges(*model, &CorvaneModel::includeSystemAppsChanged);
+    SignalCounter results(*model, &CorvaneModel::lastResultChanged);
     model->setScanRootPath("/tmp");
     model->setScanRootPath("/tmp");
     model->setIncludeSystemApps(false);
-    EXPECT_EQ(rootChanges.count(), 2);
-    EXPECT_EQ(systemAppsChanges.count(), 1);
-    EXPECT_EQ(model->scanRootPath(), "/tmp");
+    model->setLastResult(RemovalResult{});
+    model->setLastResult(RemovalResult{});
+    EXPECT_EQ(rootChanges.count(), 1);
+    EXPECT_EQ(systemAppsChanges.count(), 0);
+    EXPECT_EQ(results.count(), 2);
     CorvaneModelTestAccess::settle(*model);
 }
 

@@ -51,13 +51,11 @@ TEST_F(CleanupRunTest, PublishesInCompletionOrderWithProgressAndEndsIdle) {
     ASSERT_EQ(trash->entries.size(), 1u);
     EXPECT_EQ(trash->entries[0].url, home() + "/.Trash/old");
 
-    // busy, 0, one step per result, then idle before the closing 1.0.
-    ASSERT_EQ(events.size(), 1u + 1u + 15u + 2u);
+    // busy, one step per result, then idle (the closing 1.0 changes nothing).
+    ASSERT_EQ(events.size(), 1u + 15u + 1u);
     EXPECT_EQ(events.front(), "busy");
-    EXPECT_EQ(events[1], "progress " + std::to_string(0.0));
-    for (int done = 1; done <= 15; ++done) EXPECT_EQ(events[1 + done], "progress " + std::to_string(done / 15.0));
-    EXPECT_EQ(events[17], "idle");
-    EXPECT_EQ(events[18], "progress " + std::to_string(1.0));
+    for (int done = 1; done <= 15; ++done) EXPECT_EQ(events[done], "progress " + std::to_string(done / 15.0));
+    EXPECT_EQ(events[16], "idle");
 }
 
 TEST_F(CleanupRunTest, AResultWhoseTargetVanishedStillCountsForProgress) {
@@ -76,9 +74,8 @@ TEST_F(CleanupRunTest, AResultWhoseTargetVanishedStillCountsForProgress) {
 
     ASSERT_EQ(model->cleanupTargets().size(), 14u);
     for (const auto& target : model->cleanupTargets()) EXPECT_TRUE(target.scanned) << target.id;
-    ASSERT_EQ(progress.size(), 16u); // fifteen results, then the closing 1.0
+    ASSERT_EQ(progress.size(), 15u); // one step per result, the vanished target's too
     EXPECT_DOUBLE_EQ(progress[14], 1.0);
-    EXPECT_DOUBLE_EQ(progress[15], 1.0);
 }
 
 using CategoryRunTest = ModelTest;
@@ -107,10 +104,9 @@ TEST_F(CategoryRunTest, MeasuresEveryCategoryResolvesTheRemainderThenListsSystem
     ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCategories(); }, 120000));
     CorvaneModelTestAccess::settle(*model);
 
-    // The last result brings the progress to 1.0, the closing step sets it
-    // again, and the run stays busy until the System Data rows are listed.
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"complete while busy", "complete while busy", "idle with system data"}));
+    // The last result brings the progress to 1.0, and the run stays busy
+    // until the System Data rows are listed.
+    EXPECT_EQ(events, (std::vector<std::string>{"complete while busy", "idle with system data"}));
     EXPECT_TRUE(model->lastCategoryScan());
     for (const auto& category : model->categories()) EXPECT_TRUE(category.measured) << category.id();
 
@@ -231,7 +227,7 @@ TEST_F(AppsRunTest, AnEmptyInventoryEndsTheRunAtOnce) {
     ASSERT_TRUE(waitUntil([&] { return !model.isLoadingApps(); }));
     CorvaneModelTestAccess::settle(model);
     EXPECT_TRUE(model.apps().empty());
-    EXPECT_EQ(progress, (std::vector<double>{0.0, 1.0}));
+    EXPECT_EQ(progress, (std::vector<double>{1.0}));
 }
 
 } // namespace

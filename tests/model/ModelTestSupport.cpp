@@ -33,6 +33,10 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
+bool waitForRemovals(const CorvaneModel& model, int timeoutMs) {
+    return waitUntil([&] { return !model.isRemoving(); }, timeoutMs);
+}
+
 void spin(int milliseconds) {
     QElapsedTimer clock;
     clock.start();

@@ -44,6 +44,8 @@ const std::string& suiteHome();
 
 // Runs the event loop until `condition` holds; false after `timeoutMs`.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 60000);
+// Runs the event loop until the model's removals have all been applied.
+bool waitForRemovals(const CorvaneModel& model, int timeoutMs = 60000);
 // Runs the event loop for a while.
 void spin(int milliseconds);
 

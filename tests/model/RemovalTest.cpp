@@ -3,6 +3,7 @@
 #include "support/Shell.h"
 
 #include <algorithm>
+#include <future>
 #include <unistd.h>
 
 namespace vessora::test {
@@ -29,7 +30,26 @@ protected:
     }
 };
 
-TEST_F(RemovalTest, RemovingANodeDetachesItAndShrinksOnlyItsAncestors) {
+// Records the two steps of each tree edit as the model announces them,
+// with what the tree looked like at that moment.
+struct TreeEdits {
+    explicit TreeEdits(CorvaneModel& model) {
+        QObject::connect(&model, &CorvaneModel::treeNodesAboutToBeRemoved,
+                         [&](const FSNodeRef& parent, const std::vector<int>& rows) {
+                             std::string text = "about " + parent->name() + " of " +
+                                                std::to_string(parent->children().size()) + ":";
+                             for (int row : rows) text += " " + parent->children()[size_t(row)]->name();
+                             log.push_back(text + " size " + std::to_string(parent->size));
+                         });
+        QObject::connect(&model, &CorvaneModel::treeNodesRemoved, [&](const FSNodeRef& parent) {
+            log.push_back("removed " + parent->name() + " of " + std::to_string(parent->children().size()) +
+                          " size " + std::to_string(parent->size));
+        });
+    }
+    std::vector<std::string> log;
+};
+
+TEST_F(RemovalTest, RemovingNodesDetachesThemInTwoStepsAndShrinksOnlyTheirAncestors) {
     const std::string root = path("tree");
     writeFile(root + "/a/two", 2 << 20);
     writeFile(root + "/a/three", 3 << 20);
@@ -40,33 +60,35 @@ TEST_F(RemovalTest, RemovingANodeDetachesItAndShrinksOnlyItsAncestors) {
     const FSNodeRef tree = model->tree();
     const FSNodeRef a = find(tree, root + "/a");
     const FSNodeRef two = find(tree, root + "/a/two");
+    const FSNodeRef onehalf = find(tree, root + "/a/onehalf");
     const FSNodeRef lump = find(tree, root + "/a", true);
-    ASSERT_TRUE(a && two && lump);
+    ASSERT_TRUE(a && two && lump && onehalf);
     ASSERT_EQ(names(a), (std::vector<std::string>{"three", "two", "onehalf", "3 smaller items"}));
     const int64_t aSize = a->size, aFiles = a->fileCount;
     const int64_t rootSize = tree->size, rootFiles = tree->fileCount;
-    const int64_t twoSize = two->size, scanBytes = model->scanBytes(), scanFiles = model->scanFiles();
+    const int64_t gone = two->size + onehalf->size, scanBytes = model->scanBytes(), scanFiles = model->scanFiles();
     const int refreshes = volumes->calls;
-    SignalCounter treeChanges(*model, &CorvaneModel::treeChanged);
+    TreeEdits edits(*model);
 
-    // The lump is never removed; the file node is, and listing it twice
-    // takes its size off the ancestors once.
-    model->removeNodes({two, lump, two}, RemovalMode::deleteImmediately);
+    // The lump is never removed; a node listed twice is taken out once.
+    model->removeNodes({onehalf, two, lump, two}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(*model));
 
     EXPECT_FALSE(exists(root + "/a/two"));
     EXPECT_TRUE(exists(root + "/a/small0"));
     ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/a/two"}));
-    EXPECT_EQ(model->lastResult()->bytesFreed, twoSize);
-    EXPECT_EQ(model->totalFreedThisSession(), twoSize);
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/a/onehalf", root + "/a/two"}));
+    EXPECT_EQ(model->lastResult()->bytesFreed, gone);
+    EXPECT_EQ(model->totalFreedThisSession(), gone);
     EXPECT_EQ(volumes->calls, refreshes + 1);
-    EXPECT_GE(treeChanges.count(), 1);
+    EXPECT_EQ(edits.log, (std::vector<std::string>{
+                             "about a of 4: two onehalf size " + std::to_string(aSize),
+                             "removed a of 2 size " + std::to_string(aSize - gone)}));
 
-    EXPECT_EQ(names(a), (std::vector<std::string>{"three", "onehalf", "3 smaller items"}));
-    EXPECT_EQ(a->size, aSize - twoSize);
-    EXPECT_EQ(a->fileCount, aFiles - 1);
-    EXPECT_EQ(tree->size, rootSize - twoSize);
-    EXPECT_EQ(tree->fileCount, rootFiles - 1);
+    EXPECT_EQ(names(a), (std::vector<std::string>{"three", "3 smaller items"}));
+    EXPECT_EQ(a->fileCount, aFiles - 2);
+    EXPECT_EQ(tree->size, rootSize - gone);
+    EXPECT_EQ(tree->fileCount, rootFiles - 2);
     EXPECT_EQ(model->scanBytes(), scanBytes);
     EXPECT_EQ(model->scanFiles(), scanFiles);
     // A selection that still holds the node can still read it.
@@ -83,20 +105,26 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
     auto model = scanned(root);
     const FSNodeRef tree = model->tree();
     const FSNodeRef b = find(tree, root + "/b");
+    const FSNodeRef bBig = find(tree, root + "/b/big");
     const FSNodeRef gone = find(tree, root + "/gone");
-    ASSERT_TRUE(b && gone);
+    ASSERT_TRUE(b && gone && bBig);
     ::unlink((root + "/gone").c_str()); // removed behind the model's back
     const int64_t rootSize = tree->size;
+    TreeEdits edits(*model);
 
-    model->removeNodes({gone, b}, RemovalMode::trash);
+    // The file inside the folder is gone with it: only the folder is announced.
+    model->removeNodes({gone, bBig, b}, RemovalMode::trash);
+    ASSERT_TRUE(waitForRemovals(*model));
 
     ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/b"}));
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/b/big", root + "/b"}));
     ASSERT_EQ(model->lastResult()->failed.size(), 1u);
     EXPECT_EQ(model->lastResult()->failed[0].url, root + "/gone");
-    EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b/big"));
+    EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b"));
     EXPECT_EQ(tree->size, rootSize - b->size);
     EXPECT_EQ(gone->parent(), tree.get());
+    ASSERT_EQ(edits.log.size(), 2u);
+    EXPECT_EQ(edits.log[0].rfind("about tree of 3: b size", 0), 0u) << edits.log[0];
     auto left = names(tree);
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"a", "gone"}));
@@ -134,6 +162,7 @@ TEST_F(RemovalTest, CleanupEntriesArePrunedExactlyWhereTheRemovalSucceeded) {
         CleanupEntry{folder + "/", 111, std::nullopt}, CleanupEntry{file, 222, std::nullopt},
         CleanupEntry{missing, 333, std::nullopt}, CleanupEntry{plain, 444, std::nullopt}};
     model->removeCleanupEntries(chosen, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(*model));
 
     ASSERT_TRUE(model->lastResult());
     EXPECT_EQ(model->lastResult()->bytesFreed, 111 + 222 + 444); // the sizes known before removal
@@ -163,6 +192,7 @@ TEST_F(RemovalTest, CategoryEntriesAreResummedAndTheRemainderFollowsTheVolume) {
 
     volumes->volumes = {rootVolume(100000, 60000)}; // the removal frees space
     model->removeCategoryEntries({one}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(*model));
 
     EXPECT_FALSE(exists(path("docs/one")));
     EXPECT_EQ(model->category("documents")->size, 200);
@@ -206,6 +236,7 @@ protected:
 
 TEST_F(UninstallTest, RemovingTheBundleDropsTheRowEvenWhenALeftoverFails) {
     model->uninstall(row, {row.leftovers[0], row.leftovers[2]}, true, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_FALSE(exists(bundle));
     EXPECT_FALSE(exists(cache));
     ASSERT_TRUE(model->lastResult());
@@ -221,6 +252,7 @@ TEST_F(UninstallTest, RemovingLeftoversOnlyKeepsTheRowAndPrunesThem) {
     model->uninstall(row, {}, false, RemovalMode::deleteImmediately); // nothing chosen: nothing published
     EXPECT_EQ(results.count(), 0);
     model->uninstall(row, {row.leftovers[1], row.leftovers[2]}, false, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_TRUE(exists(bundle));
     EXPECT_FALSE(exists(support));
     ASSERT_EQ(model->apps().size(), 2u);
@@ -230,11 +262,19 @@ TEST_F(UninstallTest, RemovingLeftoversOnlyKeepsTheRowAndPrunesThem) {
 }
 
 // Stands in for the system's authentication prompt: runs the command as the
-// test's own user (root here, as in CI), or refuses like a dismissed dialog.
+// test's own user (root here, as in CI), or refuses like a dismissed dialog,
+// once `open` lets it go on.
 class ShellRunner : public PrivilegedRunner {
 public:
-    explicit ShellRunner(bool refuse = false) : refuse_(refuse) {}
+    explicit ShellRunner(bool refuse = false, std::shared_future<void> open = {}) : refuse_(refuse), open_(open) {
+        if (!open_.valid()) {
+            std::promise<void> already;
+            already.set_value();
+            open_ = already.get_future().share();
+        }
+    }
     PrivilegedOutcome run(const std::string& command) override {
+        open_.wait();
         ++calls;
         PrivilegedOutcome result;
         result.status = refuse_ ? PrivilegedOutcome::Status::refused : PrivilegedOutcome::Status::ran;
@@ -244,10 +284,11 @@ public:
             result.exitStatus = Shell::execute("/bin/sh", {"-c", command}).exitStatus;
         return result;
     }
-    int calls = 0;
+    int calls = 0; // read once the model has applied the result
 
 private:
     bool refuse_;
+    std::shared_future<void> open_;
 };
 
 class EscalationTest : public RemovalTest {
@@ -278,6 +319,7 @@ TEST_F(EscalationTest, RemovesThroughTheRunnerAndPrunesLeftoversAndCleanupEntrie
     auto runner = std::make_shared<ShellRunner>();
     auto model = modelWith(runner);
     model->escalate({leftover + "/", entry});
+    ASSERT_TRUE(waitForRemovals(*model));
 
     EXPECT_EQ(runner->calls, 1);
     EXPECT_FALSE(exists(leftover));
@@ -297,6 +339,7 @@ TEST_F(EscalationTest, RemovesThroughTheRunnerAndPrunesLeftoversAndCleanupEntrie
 TEST_F(EscalationTest, ARefusalRemovesNothingAndSaysWhy) {
     auto model = modelWith(std::make_shared<ShellRunner>(true));
     model->escalate({leftover, entry});
+    ASSERT_TRUE(waitForRemovals(*model));
 
     EXPECT_TRUE(exists(leftover));
     EXPECT_TRUE(exists(entry));
@@ -308,6 +351,75 @@ TEST_F(EscalationTest, ARefusalRemovesNothingAndSaysWhy) {
     EXPECT_EQ(model->apps()[0].leftovers.size(), 2u);
     EXPECT_EQ(model->cleanupTargets()[0].entries.size(), 2u);
     CorvaneModelTestAccess::settle(*model);
+}
+
+} // namespace
+} // namespace vessora::test
+
+namespace vessora::test {
+namespace {
+
+TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
+    std::promise<void> dialog;
+    auto runner = std::make_shared<ShellRunner>(false, dialog.get_future().share());
+    auto model = modelWith(runner);
+    SignalCounter busy(*model, &CorvaneModel::isRemovingChanged);
+    model->escalate({entry}); // the password dialog is up until the test answers it
+    model->removeCleanupEntries({CleanupEntry{path("keep"), 4096, std::nullopt}}, RemovalMode::deleteImmediately);
+    EXPECT_TRUE(model->isRemoving());
+    spin(100);
+    EXPECT_TRUE(exists(path("keep"))); // waits its turn behind the escalation
+    EXPECT_FALSE(model->lastResult());
+
+    dialog.set_value();
+    ASSERT_TRUE(waitForRemovals(*model));
+    EXPECT_FALSE(exists(entry));
+    EXPECT_FALSE(exists(path("keep")));
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{path("keep")}));
+    EXPECT_TRUE(model->cleanupTargets()[0].entries.empty());
+    EXPECT_EQ(busy.count(), 2); // up once, down once
+    CorvaneModelTestAccess::settle(*model);
+}
+
+// Answers for the snapshot tool, which is absent here: the command is
+// recorded and reported as run without error, or refused.
+struct SnapshotToolRunner : PrivilegedRunner {
+    explicit SnapshotToolRunner(bool refuse) : refuse(refuse) {}
+    PrivilegedOutcome run(const std::string& command) override {
+        commands.push_back(command);
+        PrivilegedOutcome outcome;
+        outcome.status = refuse ? PrivilegedOutcome::Status::refused : PrivilegedOutcome::Status::ran;
+        outcome.exitStatus = 0;
+        return outcome;
+    }
+    bool refuse;
+    std::vector<std::string> commands;
+};
+
+TEST_F(EscalationTest, ADeletedSnapshotLeavesTheListAndAFailureSaysWhich) {
+    const LocalSnapshot snapshot{"com.apple.TimeMachine.2026-01-02-030405.local", std::nullopt};
+    for (const bool refuse : {false, true}) {
+        auto runner = std::make_shared<SnapshotToolRunner>(refuse);
+        auto listed = std::make_shared<std::vector<LocalSnapshot>>(1, snapshot);
+        auto environment = environmentWith(volumes);
+        environment.privilegedRunner = runner;
+        environment.listSnapshots = [listed](const std::string&) { return *listed; };
+        CorvaneModel model(std::move(environment));
+        CorvaneModelTestAccess::settle(model);
+        ASSERT_EQ(model.snapshots().size(), 1u);
+        if (!refuse) listed->clear(); // what the tool lists once the snapshot is gone
+
+        model.deleteSnapshot(snapshot);
+        ASSERT_TRUE(waitForRemovals(model));
+        EXPECT_EQ(runner->commands,
+                  (std::vector<std::string>{"/usr/bin/tmutil deletelocalsnapshots '2026-01-02-030405'"}));
+        ASSERT_TRUE(model.lastResult());
+        EXPECT_EQ(model.lastResult()->succeeded.size(), refuse ? 0u : 1u);
+        EXPECT_EQ(model.lastResult()->failed.size(), refuse ? 1u : 0u);
+        EXPECT_EQ(model.snapshots().size(), refuse ? 1u : 0u);
+        CorvaneModelTestAccess::settle(model);
+        EXPECT_EQ(model.snapshots().size(), refuse ? 1u : 0u);
+    }
 }
 
 } // namespace
