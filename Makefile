@@ -1,9 +1,10 @@
 # make run  : install missing Debian packages, build, run the main job
 # make test : the same set-up, then the whole test suite through ctest
+# make screenshots : pictures of every section, light and dark, in build/screenshots
 BUILD := build
 JOBS  := $(shell nproc)
 
-.PHONY: all deps build run test bench tsan format clean
+.PHONY: all deps build run screenshots test bench tsan format clean
 
 all: build
 
@@ -16,8 +17,18 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The window when there is a display to show it on; otherwise the same
+# overview in the terminal.
 run: build
-	$(BUILD)/vessora scan ~
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then \
+	  $(BUILD)/Vessora.app/Contents/MacOS/Vessora; \
+	else \
+	  echo "No display (DISPLAY and WAYLAND_DISPLAY are unset), so no window: vessora overview follows."; \
+	  $(BUILD)/vessora overview; \
+	fi
+
+screenshots: build
+	scripts/screenshots $(BUILD)/screenshots
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

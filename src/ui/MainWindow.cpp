@@ -214,8 +214,11 @@ void MainWindow::selectSection(const Section& section) {
     page->showSection(section);
     stack_->setCurrentWidget(page);
     const QModelIndex row = sidebarModel_->indexOf(section);
-    if (row.isValid() && sidebar_->currentIndex() != row) sidebar_->setCurrentIndex(row);
-    else if (!row.isValid()) sidebar_->clearSelection();
+    QItemSelectionModel* selection = sidebar_->selectionModel();
+    if (row.isValid() && (selection->currentIndex() != row || !selection->isSelected(row)))
+        selection->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+    else if (!row.isValid())
+        selection->clearSelection();
     updateWindowTitle();
     emit sectionChanged(section_);
 }

@@ -93,7 +93,6 @@ UpdateDialog::UpdateDialog(Updater& updater, QWidget* parent) : QDialog(parent),
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     auto* header = new QHBoxLayout;
     header->setSpacing(12);
@@ -176,11 +175,10 @@ void UpdateDialog::rebuild() {
     icon_->setAccessibleName(titleFor(current));
     title_->setText(titleFor(current));
 
-    if (body_) {
-        body_->hide();
-        body_->deleteLater();
-        body_ = nullptr;
-    }
+    // Nothing in the body can be mid-signal here (state changes come from the
+    // updater or the footer buttons), so it goes at once.
+    delete body_;
+    body_ = nullptr;
     progress_ = nullptr;
     auto* body = new QWidget(this);
     body->setObjectName(QStringLiteral("update.body"));
@@ -246,9 +244,12 @@ void UpdateDialog::rebuild() {
         delete body;
     }
 
+    // A footer button may be the sender of this very change ("Check Again"),
+    // so the old ones are detached now and deleted later.
     while (QLayoutItem* item = buttons_->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
             widget->hide();
+            widget->setParent(nullptr);
             widget->deleteLater();
         }
         delete item;
@@ -274,6 +275,9 @@ void UpdateDialog::rebuild() {
         break;
     }
     updateFooterText();
+    // The width stays 460; the height follows what the state shows.
+    layout()->activate();
+    resize(460, heightForWidth(460) > 0 ? heightForWidth(460) : sizeHint().height());
 }
 
 void UpdateDialog::updateFooterText() {

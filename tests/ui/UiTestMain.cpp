@@ -61,6 +61,13 @@ private:
     std::thread thread_;
 };
 
+// The offscreen platform says so for raise() and fixed-size dialogs; nothing to act on.
+QtMessageHandler previousHandler = nullptr;
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QLatin1String("This plugin does not support"))) return;
+    if (previousHandler) previousHandler(type, context, message);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +77,7 @@ int main(int argc, char** argv) {
     qunsetenv("VESSORA_COLOR_SCHEME");
     qunsetenv("QT_SCALE_FACTOR");
 
+    previousHandler = qInstallMessageHandler(quietHandler);
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 10));

@@ -1,0 +1,114 @@
+// The Overview: the bar's width rule, what a 0-byte category and a 0-byte
+// volume show, the purgeable caption, snapshot subtitles, the measuring
+// placeholder, and the bar's painted colours.
+
+#include "UiTestSupport.h"
+#include "ui/OverviewScreen.h"
+#include "ui/SegmentedCapacityBar.h"
+#include "ui/kit/Card.h"
+#include "ui/kit/Colors.h"
+
+#include <QPushButton>
+
+namespace vessora::test {
+namespace {
+
+TEST(CapacitySegmentWidths, WorkedExamplesAndDegenerateBars) {
+    auto near = [](const std::vector<double>& got, const std::vector<double>& want) {
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-9) << i;
+    };
+    near(capacitySegmentWidths(600, {1'000'000'000, 1'000}, 100'000'000'000, 3), {6, 3});
+    near(capacitySegmentWidths(100, std::vector<int64_t>(40, 1), 100'000'000'000, 3),
+         std::vector<double>(40, 3.0 * 61 / 120));
+    near(capacitySegmentWidths(600, {5, 7}, 0, 3), {0, 0});
+    // More segments than pixels: the room after the gaps is 0, never negative.
+    near(capacitySegmentWidths(10, std::vector<int64_t>(20, 1), 100, 3), std::vector<double>(20, 0.0));
+}
+
+class OverviewTest : public UiTest {
+protected:
+    void SetUp() override {
+        model = makeModel();
+        screen = std::make_unique<OverviewScreen>(ScreenContext{model.get(), nullptr});
+        screen->resize(900, 800);
+        screen->show();
+    }
+    void TearDown() override {
+        screen.reset();
+        model.reset();
+    }
+    template <class T = QWidget> T* find(const char* name) { return screen->findChild<T*>(QString::fromLatin1(name)); }
+    std::unique_ptr<CorvaneModel> model;
+    std::unique_ptr<OverviewScreen> screen;
+};
+
+TEST_F(OverviewTest, ZeroByteCategoryIsAbsentAndBarPaintsCategoryColours) {
+    CorvaneModelTestAccess::setCategories(
+        *model, {measuredCategory("documents", 30'000'000'000), measuredCategory("music", 0),
+                 measuredCategory("photos", 20'000'000'000)});
+    screen->refreshNow();
+    auto* bar = find<SegmentedCapacityBar>("overview.capacityBar");
+    ASSERT_EQ(bar->segments().size(), 2u);
+    EXPECT_EQ(bar->segments()[0].id, "documents");
+    EXPECT_EQ(bar->segments()[1].id, "photos");
+    EXPECT_FALSE(find("overview.category.music") && find("overview.category.music")->isVisible());
+    EXPECT_TRUE(find("overview.category.documents")->isVisible());
+    EXPECT_EQ(find("overview.legend")->findChildren<LegendDot*>().size(), 3); // two categories and Free
+
+    const QImage image = bar->grab().toImage();
+    const auto rects = bar->segmentRects();
+    const QPoint documents = rects[0].center().toPoint(), photos = rects[1].center().toPoint();
+    EXPECT_EQ(image.pixelColor(documents).rgb(),
+              Colors::fromRgb(measuredCategory("documents", 1).category.color()).rgb());
+    EXPECT_EQ(image.pixelColor(photos).rgb(), Colors::fromRgb(measuredCategory("photos", 1).category.color()).rgb());
+    // 40 of 100 GB free: the free part starts after the two segments.
+    EXPECT_NEAR(bar->freeRect().width(), bar->width() * 0.5 - 2, 1.5);
+}
+
+TEST_F(OverviewTest, EmptyVolumeAndPurgeableCaption) {
+    struct Case {
+        VolumeInfo volume;
+        bool caption;
+    };
+    for (const Case& c : {Case{rootVolume(0, 0), false}, Case{rootVolume(100, 40, 40), false},
+                          Case{rootVolume(100, 40, 41), true}}) {
+        volumes = {c.volume};
+        model->refreshVolumes();
+        CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30)});
+        screen->refreshNow();
+        EXPECT_EQ(find("overview.purgeable")->isVisible(), c.caption);
+        auto* bar = find<SegmentedCapacityBar>("overview.capacityBar");
+        if (c.volume.totalCapacity == 0) {
+            EXPECT_EQ(bar->segmentRects().front().width(), 0);
+            EXPECT_EQ(bar->freeRect().width(), bar->width() - 1);
+        }
+    }
+}
+
+TEST_F(OverviewTest, SnapshotSubtitleCountsAndPlaceholderWhileMeasuring) {
+    for (auto [count, prefix] : {std::pair{1, "1 snapshot. "}, std::pair{2, "2 snapshots. "}}) {
+        std::vector<LocalSnapshot> snapshots;
+        for (int i = 0; i < count; ++i) snapshots.push_back({"com.apple.TimeMachine.2024-01-0" + std::to_string(i + 1) + "-120000.local", std::nullopt});
+        CorvaneModelTestAccess::setSnapshots(*model, snapshots);
+        screen->refreshNow();
+        EXPECT_TRUE(find<Card>("overview.snapshots")->subtitle().startsWith(QString::fromLatin1(prefix)));
+        EXPECT_EQ(find("overview.snapshots")->findChildren<QPushButton*>().size(), count);
+    }
+
+    CorvaneModelTestAccess::setMeasuringCategories(*model, true);
+    screen->refreshNow();
+    EXPECT_TRUE(find("overview.measuring")->isVisible());
+    EXPECT_FALSE(find("overview.categories")->isVisible());
+    EXPECT_FALSE(find<QPushButton>("overview.refresh")->isEnabled());
+    CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30)});
+    screen->refreshNow();
+    EXPECT_FALSE(find("overview.measuring")->isVisible());
+    EXPECT_TRUE(find("overview.categories")->isVisible());
+    CorvaneModelTestAccess::setMeasuringCategories(*model, false);
+    screen->refreshNow();
+    EXPECT_TRUE(find<QPushButton>("overview.refresh")->isEnabled());
+}
+
+} // namespace
+} // namespace vessora::test

@@ -1,0 +1,95 @@
+// The update sheet: each state's title and buttons, notes only when there are
+// some, and closing buttons that leave the updater alone.
+
+#include "UiTestSupport.h"
+#include "ui/MainWindow.h"
+#include "ui/UpdateDialog.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+
+namespace vessora::test {
+namespace {
+
+QStringList buttonTexts(UpdateDialog& dialog) {
+    QStringList texts;
+    for (auto* button : dialog.findChildren<QPushButton*>())
+        if (button->isVisibleTo(&dialog) && button->objectName() != QStringLiteral("update.showLog"))
+            texts << button->text();
+    return texts;
+}
+
+class UpdateDialogTest : public UiTest {};
+
+TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtons) {
+    auto updater = makeUpdater();
+    UpdateDialog dialog(*updater);
+    dialog.show();
+    struct Case {
+        UpdateState state;
+        QString title;
+        QStringList buttons;
+        bool notes = false, progress = false, showLog = false;
+    };
+    const std::vector<Case> cases{
+        {UpdateState::idle(), "Updates", {"Check Again", "Done"}},
+        {UpdateState::checking(), "Checking for updates", {"Cancel"}, false, true},
+        {UpdateState::upToDate(), "Vessora is up to date", {"Check Again", "Done"}},
+        {UpdateState::available("2.0", 42, QStringLiteral("Notes")), "Version 2.0 (build 42) is available",
+         {"Not Now", "Download and Install"}, true},
+        {UpdateState::available("2.0", 42, QStringLiteral("")), "Version 2.0 (build 42) is available",
+         {"Not Now", "Download and Install"}},
+        {UpdateState::available("2.0", 42, std::nullopt), "Version 2.0 (build 42) is available",
+         {"Not Now", "Download and Install"}},
+        {UpdateState::downloading(0.5), "Downloading", {"Cancel"}, false, true},
+        {UpdateState::readyToRelaunch(), "Ready to install", {"Later", "Relaunch Now"}},
+        {UpdateState::failed("<b>bad</b> & worse"), "Could not update", {"Check Again", "Done"}, false, false, true},
+    };
+    for (const Case& c : cases) {
+        dialog.setPreviewState(c.state);
+        spin(20); // replaced widgets go on the next turn
+        SCOPED_TRACE(c.state.debugText().toStdString());
+        EXPECT_EQ(dialog.title(), c.title);
+        EXPECT_EQ(buttonTexts(dialog), c.buttons);
+        EXPECT_EQ(dialog.findChild<QScrollArea*>(QStringLiteral("update.notes")) != nullptr, c.notes);
+        EXPECT_EQ(dialog.findChild<QProgressBar*>(QStringLiteral("update.progress")) != nullptr, c.progress);
+        EXPECT_EQ(dialog.findChild<QPushButton*>(QStringLiteral("update.showLog")) != nullptr, c.showLog);
+    }
+    // The failure message is shown as it is, markup and all.
+    bool literal = false;
+    for (auto* label : dialog.findChildren<QLabel*>())
+        literal |= label->text() == QStringLiteral("<b>bad</b> & worse") && label->textFormat() == Qt::PlainText;
+    EXPECT_TRUE(literal);
+    // A length nobody knows gives a busy bar.
+    dialog.setPreviewState(UpdateState::downloading(-1));
+    auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("update.progress"));
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(bar->maximum(), 0);
+}
+
+TEST_F(UpdateDialogTest, CancelHidesTheSheetWhileTheUpdaterGoesOnAndReopeningShowsTheNewState) {
+    auto model = makeModel();
+    auto updater = makeUpdater();
+    MainWindow window(*model, *updater);
+    window.show();
+    window.checkForUpdatesAction()->trigger();
+    UpdateDialog* sheet = window.updateSheet();
+    ASSERT_TRUE(sheet);
+    ASSERT_EQ(updater->state().kind(), UpdateState::Kind::checking);
+    EXPECT_EQ(sheet->title(), QStringLiteral("Checking for updates"));
+    for (auto* button : sheet->findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Cancel")) button->click();
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(updater->state().kind(), UpdateState::Kind::checking);
+    // The feed's port is closed: the check still ends, on its own.
+    ASSERT_TRUE(waitUntil([&] { return updater->state().kind() == UpdateState::Kind::failed; }));
+    EXPECT_FALSE(sheet->isVisible());
+    window.showUpdateSheet();
+    EXPECT_TRUE(window.updateSheet()->isVisible());
+    EXPECT_EQ(window.updateSheet()->title(), QStringLiteral("Could not update"));
+}
+
+} // namespace
+} // namespace vessora::test

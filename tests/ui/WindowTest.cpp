@@ -1,0 +1,203 @@
+// The window: the result alert's rules and sequencing, the sidebar's rows and
+// selection, the size floor, the Rescan shortcut and the footer.
+
+#include "UiTestSupport.h"
+#include "ui/MainWindow.h"
+#include "ui/ResultAlert.h"
+#include "ui/SectionPage.h"
+#include "ui/SidebarModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+
+namespace vessora::test {
+namespace {
+
+RemovalResult failures(int count) {
+    RemovalResult result;
+    for (int i = 0; i < count; ++i) result.failed.push_back({"/tmp/f" + std::to_string(i), "Permission denied"});
+    return result;
+}
+
+TEST(ResultAlertContent, LinesTitlesAndButtons) {
+    struct Case {
+        RemovalResult result;
+        QString title;
+        QStringList lines;
+        ResultAlertContent::Buttons buttons;
+    };
+    RemovalResult removed;
+    removed.succeeded = {"/a"};
+    removed.bytesFreed = 0;
+    RemovalResult admin;
+    admin.needsAdmin = {"/root/x"};
+    const QString f = QStringLiteral(": Permission denied");
+    const std::vector<Case> cases{
+        {failures(6), "Finished with problems",
+         {"f0" + f, "f1" + f, "f2" + f, "f3" + f, "and 2 more."}, ResultAlertContent::Buttons::ok},
+        {failures(4), "Finished with problems", {"f0" + f, "f1" + f, "f2" + f, "f3" + f}, ResultAlertContent::Buttons::ok},
+        {removed, "Done", {"Removed 1 item, reclaiming Zero KB."}, ResultAlertContent::Buttons::ok},
+        {admin, "Some items need admin rights", {"1 item need administrator rights."},
+         ResultAlertContent::Buttons::authenticateOrSkip},
+    };
+    for (const Case& c : cases) {
+        auto content = resultAlertContent(c.result);
+        ASSERT_TRUE(content);
+        EXPECT_EQ(content->title, c.title);
+        EXPECT_EQ(content->lines, c.lines);
+        EXPECT_EQ(content->buttons, c.buttons);
+    }
+    EXPECT_FALSE(resultAlertContent(RemovalResult{}));
+}
+
+class WindowTest : public UiTest {
+protected:
+    void SetUp() override {
+        model = makeModel();
+        updater = makeUpdater();
+        window = std::make_unique<MainWindow>(*model, *updater);
+    }
+    void TearDown() override {
+        window.reset();
+        updater.reset();
+        model.reset();
+    }
+    QMessageBox* alert() { return qobject_cast<QMessageBox*>(waitForModal()); }
+    void click(QMessageBox* box, const QString& text) {
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == text) return button->click();
+        ADD_FAILURE() << "no button " << text.toStdString();
+    }
+    std::unique_ptr<CorvaneModel> model;
+    std::unique_ptr<Updater> updater;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(WindowTest, EveryPublishedResultGetsItsOwnAlertAndDismissalClearsIt) {
+    window->show();
+    RemovalResult result;
+    result.succeeded = {"/tmp/x"};
+    result.failed = {{"/tmp/dir/<b>a&b", "Busy"}};
+    // The same result twice: each gets an alert.
+    for (int round = 0; round < 2; ++round) {
+        model->setLastResult(result);
+        QMessageBox* box = alert();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->text(), QStringLiteral("Finished with problems"));
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(box->informativeText().contains(QStringLiteral("<b>a&b: Busy")));
+        click(box, QStringLiteral("OK"));
+        EXPECT_TRUE(waitUntil([&] { return !model->lastResult() && !QApplication::activeModalWidget(); }));
+    }
+    // Nothing to say: no alert.
+    model->setLastResult(RemovalResult{});
+    spin(100);
+    EXPECT_FALSE(window->resultAlert());
+}
+
+TEST_F(WindowTest, AuthenticateClosesTheAlertThenEscalationShowsItsOwn) {
+    window->show();
+    RemovalResult result;
+    result.needsAdmin = {path("locked")};
+    model->setLastResult(result);
+    QMessageBox* box = alert();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), QStringLiteral("Some items need admin rights"));
+    EXPECT_EQ(box->informativeText(), QStringLiteral("1 item need administrator rights."));
+    EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("Authenticate and remove"));
+    EXPECT_EQ(box->escapeButton()->text(), QStringLiteral("Skip"));
+    click(box, QStringLiteral("Authenticate and remove"));
+    // The refusing administrator prompt makes the escalation fail: a second
+    // result, with its own alert.
+    ASSERT_TRUE(waitUntil([&] { return window->resultAlert() && window->resultAlert() != box; }));
+    EXPECT_EQ(window->resultAlert()->text(), QStringLiteral("Finished with problems"));
+    ASSERT_TRUE(model->lastResult());
+    EXPECT_EQ(model->lastResult()->failed.size(), 1u);
+}
+
+TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection) {
+    SidebarModel* sidebarModel = qobject_cast<SidebarModel*>(window->sidebar()->model());
+    QAbstractItemModelTester tester(sidebarModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const QModelIndex header = sidebarModel->index(SidebarModel::headerRow, 0);
+    EXPECT_EQ(sidebarModel->flags(header), Qt::NoItemFlags);
+
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTreeView* tree = window->sidebar();
+    tree->setFocus();
+    window->selectSection(Section::cleanup());
+    QTest::keyClick(tree, Qt::Key_Down);
+    EXPECT_EQ(window->currentSection(), Section::category(model->categories().front().id()));
+    QTest::keyClick(tree, Qt::Key_Up);
+    EXPECT_EQ(window->currentSection(), Section::cleanup());
+
+    // "applications" opens the Apps page, not the category page.
+    window->selectSection(Section::category("applications"));
+    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("apps.placeholder"));
+    window->selectSection(Section::category("documents"));
+    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("category.placeholder"));
+    window->selectSection(Section::category("nope"));
+    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("unknown.placeholder"));
+
+    window->selectSection(Section::category("documents"));
+    const QModelIndex documents = sidebarModel->indexOf(Section::category("documents"));
+    const QModelIndex music = sidebarModel->indexOf(Section::category("music"));
+    QSignalSpy resets(sidebarModel, &QAbstractItemModel::modelReset);
+    auto categories = model->categories();
+    for (auto& category : categories) {
+        if (category.id() == "documents") category = measuredCategory("documents", 5'000'000);
+        if (category.id() == "music") category = measuredCategory("music", 0);
+        if (category.id() == "photos") category = measuredCategory("photos", 7'000'000, false);
+    }
+    CorvaneModelTestAccess::setCategories(*model, categories);
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(tree->currentIndex(), documents);
+    EXPECT_TRUE(tree->selectionModel()->isSelected(documents));
+    EXPECT_EQ(documents.data(SidebarModel::SizeTextRole).toString(), QStringLiteral("5 MB"));
+    EXPECT_EQ(music.data(SidebarModel::SizeTextRole).toString(), QString());
+    EXPECT_EQ(sidebarModel->indexOf(Section::category("photos")).data(SidebarModel::SizeTextRole).toString(), QString());
+}
+
+TEST_F(WindowTest, SizeFloorKeepsTheTopEdgeAndRescanScansTheRoot) {
+    window->setGeometry(100, 120, 1200, 800);
+    window->show();
+    const int top = window->geometry().y();
+    window->resize(800, 500);
+    EXPECT_EQ(window->size(), QSize(1000, 640));
+    EXPECT_EQ(window->geometry().y(), top);
+
+    makeDirs(path("root/sub"));
+    writeFile(path("root/sub/file"), 10000);
+    model->setScanRootPath(path("root"));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(model->isScanning() || model->tree());
+    ASSERT_TRUE(waitUntil([&] { return !model->isScanning() && model->tree(); }));
+    EXPECT_EQ(model->scanRootPath(), path("root"));
+}
+
+TEST_F(WindowTest, FooterShowsOnlyWhatApplies) {
+    window->show();
+    auto* footer = window->findChild<QWidget*>(QStringLiteral("window.footer"));
+    auto* grant = window->findChild<QWidget*>(QStringLiteral("window.grantAccess"));
+    auto* reclaimed = window->findChild<QWidget*>(QStringLiteral("window.reclaimed"));
+    EXPECT_FALSE(footer->isVisible());
+    CorvaneModelTestAccess::setFullDiskAccess(*model, false);
+    EXPECT_TRUE(grant->isVisible());
+    EXPECT_FALSE(reclaimed->isVisible());
+    CorvaneModelTestAccess::setFullDiskAccess(*model, true);
+    CorvaneModelTestAccess::setTotalFreed(*model, 2'500'000);
+    EXPECT_FALSE(grant->isVisible());
+    EXPECT_TRUE(reclaimed->isVisible());
+    EXPECT_TRUE(footer->isVisible());
+}
+
+} // namespace
+} // namespace vessora::test
