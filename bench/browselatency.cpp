@@ -22,12 +22,12 @@
 #include <QElapsedTimer>
 #include <QScrollBar>
 #include <QStyleFactory>
+#include <QThread>
 #include <QTimer>
 #include <QTreeView>
 
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -53,18 +53,35 @@ long statusKb(const char* field) {
 }
 
 // Peak RSS in kilobytes of `cli scan --json dir`, its output discarded.
+// Measured by GNU time: a child forked from this large process would count
+// this process's pages in its own peak.
 long scanPeakKb(const std::string& cli, const std::string& dir) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::execl(cli.c_str(), cli.c_str(), "scan", "--json", dir.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+    char report[] = "/tmp/browse-latency-time-XXXXXX";
+    const int fd = ::mkstemp(report);
+    if (fd < 0) return -1;
+    ::close(fd);
+    const std::string command = "/usr/bin/time -f %M -o '" + std::string(report) + "' '" + cli + "' scan --json '" +
+                                dir + "' > /dev/null";
+    long kb = -1;
+    if (std::system(command.c_str()) == 0) {
+        std::ifstream in(report);
+        in >> kb;
     }
-    int status = 0;
-    struct rusage usage {};
-    if (pid < 0 || ::wait4(pid, &status, 0, &usage) < 0) return -1;
-    return usage.ru_maxrss;
+    ::unlink(report);
+    return kb;
+}
+
+double loadAverage() {
+    double load[1] = {0};
+    return ::getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+// CPU time of the calling thread in milliseconds: on a shared machine the
+// wall-clock stalls include waiting for a core, this does not.
+double threadCpuMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
 // The event loop's longest gap between ticks of a 5 ms timer, per phase.
@@ -175,7 +192,13 @@ int main(int argc, char** argv) {
     probe.run(200);
 
     probe.enter("expand");
+    QElapsedTimer step;
+    step.start();
+    double cpu = threadCpuMs();
     outline->expand(rowsIndex);
+    outline->viewport()->repaint();
+    const qint64 expandCall = step.restart();
+    const double expandCpu = threadCpuMs() - cpu;
     probe.run(500);
     const int rowCount = outlineModel->rowCount(rowsIndex);
 
@@ -188,10 +211,22 @@ int main(int argc, char** argv) {
     }
 
     probe.enter("treemap");
+    step.restart();
+    cpu = threadCpuMs();
     browse->setFocusNode(rowsNode);
+    browse->treemap()->repaint();
+    const qint64 focusCall = step.restart();
+    const double focusCpu = threadCpuMs() - cpu;
     probe.run(300);
+    qint64 resizeWorst = 0;
+    double resizeCpu = 0;
     for (QSize size : {QSize(1000, 640), QSize(1600, 1000), QSize(1280, 800)}) {
+        step.restart();
+        cpu = threadCpuMs();
         window.resize(size);
+        window.repaint();
+        resizeWorst = std::max(resizeWorst, step.elapsed());
+        resizeCpu = std::max(resizeCpu, threadCpuMs() - cpu);
         probe.run(300);
     }
     probe.tick();
@@ -212,6 +247,11 @@ int main(int argc, char** argv) {
     std::printf("%-34s %10lld %8s\n", "expanding the rows folder", static_cast<long long>(probe.worst["expand"]), "<= 50");
     std::printf("%-34s %10lld %8s   (%d pages)\n", "scrolling by pages", static_cast<long long>(probe.worst["scroll"]), "<= 50", pages);
     std::printf("%-34s %10lld %8s\n", "treemap focus and 3 sizes", static_cast<long long>(probe.worst["treemap"]), "<= 50");
+    std::printf("one step, wall / main-thread CPU ms: expand and paint %lld / %.1f, treemap focus and paint %lld / %.1f, "
+                "worst window resize and repaint %lld / %.1f\n",
+                static_cast<long long>(expandCall), expandCpu, static_cast<long long>(focusCall), focusCpu,
+                static_cast<long long>(resizeWorst), resizeCpu);
+    std::printf("load average during the run: %.1f on %d cores\n", loadAverage(), QThread::idealThreadCount());
     std::printf("memory: window %.1f MB for the tree (peak RSS %.1f MB - %.1f MB before the scan)\n",
                 windowCost / 1024.0, peakKb / 1024.0, rssBefore / 1024.0);
     std::printf("        tree's own cost %.1f MB (vessora scan --json: %.1f MB - %.1f MB on an empty folder)\n",

@@ -1,7 +1,7 @@
 #include "ui/browse/NodeRowDelegate.h"
 
-#include "support/Fmt.h"
 #include "ui/browse/OutlineModel.h"
+#include "ui/browse/SizeText.h"
 #include "ui/kit/Colors.h"
 #include "ui/kit/Fonts.h"
 #include "ui/kit/ShareBar.h"
@@ -114,7 +114,7 @@ void NodeRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 
     painter->setPen(primary);
     TabularText::draw(*painter, l.size, Qt::AlignRight | Qt::AlignVCenter,
-                      Text::fromUtf8(Fmt::bytes(node->size)), Fonts::callout());
+                      sizeText(node->size), Fonts::callout());
     painter->restore();
 }
 

@@ -1,6 +1,6 @@
 #include "ui/browse/OutlineModel.h"
 
-#include "support/Fmt.h"
+#include "ui/browse/SizeText.h"
 
 #include <QFile>
 
@@ -118,7 +118,7 @@ QVariant OutlineModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return nodeName(*n);
     case Qt::AccessibleTextRole:
-        return nodeName(*n) + QStringLiteral(", ") + QString::fromStdString(Fmt::bytes(n->size));
+        return nodeName(*n) + QStringLiteral(", ") + sizeText(n->size);
     default:
         return {};
     }

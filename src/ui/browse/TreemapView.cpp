@@ -1,7 +1,7 @@
 #include "ui/browse/TreemapView.h"
 
-#include "support/Fmt.h"
 #include "support/Palette.h"
+#include "ui/browse/SizeText.h"
 #include "ui/browse/Squarify.h"
 #include "ui/kit/Colors.h"
 #include "ui/kit/Fonts.h"
@@ -24,8 +24,6 @@
 namespace vessora {
 
 namespace {
-
-QString sizeText(int64_t bytes) { return Text::fromUtf8(Fmt::bytes(bytes)); }
 
 QString tileName(const FSNode& node) { return Text::fromPath(node.name()); }
 
