@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
 
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     Colors::applyScheme(options->colorScheme);
+    if (!options->colorScheme) Colors::followDesktopScheme();
     Symbols::setUpIconTheme();
     QApplication::setWindowIcon(Symbols::icon(QStringLiteral("chart.pie")));
 

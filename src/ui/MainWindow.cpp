@@ -258,14 +258,25 @@ void MainWindow::updateFooter() {
 
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    // Should no paint ever arrive (a window mapped minimised), start anyway.
+    if (!started_) QTimer::singleShot(1000, this, &MainWindow::startUp);
+}
+
+bool MainWindow::event(QEvent* event) {
+    const bool result = QMainWindow::event(event);
+    // Start-up work waits for the first frame: queued from the first paint,
+    // it runs once the whole window has been drawn, so the first frame never
+    // competes with the measurement for the main thread.
+    if (event->type() == QEvent::Paint && !started_) QTimer::singleShot(0, this, &MainWindow::startUp);
+    return result;
+}
+
+void MainWindow::startUp() {
     if (started_) return;
     started_ = true;
-    // Queued, so the first frame is painted before any work starts.
-    QTimer::singleShot(0, this, [this] {
-        updater_.check(true);
-        if (!model_.lastCategoryScan()) model_.measureCategories();
-        emit started();
-    });
+    updater_.check(true);
+    if (!model_.lastCategoryScan()) model_.measureCategories();
+    emit started();
 }
 
 void MainWindow::showUpdateSheet() {

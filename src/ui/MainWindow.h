@@ -49,13 +49,15 @@ public:
 
 signals:
     void sectionChanged(const vessora::Section& section);
-    // After the first show's start-up work was queued.
+    // After the start-up work (update check, first measurement) was started.
     void started();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    void startUp();
     void buildMenus();
     QWidget* buildSidebar();
     void addPage(const QString& key, SectionPage* page);

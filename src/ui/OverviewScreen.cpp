@@ -178,18 +178,24 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
                         &CorvaneModel::categoryProgressChanged})
         connect(m, signal, refresher_, &Refresher::schedule);
     applyPalette();
-    refresh();
+    refresher_->flush();
 }
 
 void OverviewScreen::refreshNow() { refresher_->flush(); }
 
 void OverviewScreen::changeEvent(QEvent* event) {
     SectionPage::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) applyPalette();
+    if (event->type() == QEvent::PaletteChange && refresher_) applyPalette();
 }
 
 void OverviewScreen::applyPalette() {
     refreshButton_->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise"), palette().color(QPalette::ButtonText)));
+    // Rows with tinted symbols are made again in the new colours.
+    shownVolumes_.clear();
+    snapshotsShown_ = false;
+    barFree_ = -1; // the Free dot's colour follows the palette
+    volumesCard_->contentLayout()->invalidate();
+    refresher_->schedule();
 }
 
 void OverviewScreen::refresh() {
@@ -219,19 +225,12 @@ void OverviewScreen::refreshCapacity() {
     for (const auto* category : visible)
         segments.push_back({category->id(), Text::fromUtf8(category->category.title),
                             Colors::fromRgb(category->category.color()), category->size});
-    bar_->setData(segments, free, total);
-
-    // The legend's dots are few; they are rebuilt, which keeps no state.
-    while (QLayoutItem* item = legendLayout_->takeAt(0)) {
-        delete item->widget();
-        delete item;
+    if (segments != bar_->segments() || free != barFree_ || total != barTotal_) {
+        bar_->setData(segments, free, total);
+        barFree_ = free;
+        barTotal_ = total;
+        updateLegend(segments, free);
     }
-    for (const auto& segment : segments)
-        legendLayout_->addWidget(new LegendDot(segment.color, segment.label, bytes(segment.bytes), legend_));
-    auto* freeDot = new LegendDot(Colors::withAlpha(Colors::secondary(palette()), 0.3), QStringLiteral("Free"),
-                                  bytes(free), legend_);
-    freeDot->setObjectName(QStringLiteral("overview.legend.free"));
-    legendLayout_->addWidget(freeDot);
 
     const int64_t purgeable = available - free;
     purgeable_->setVisible(purgeable >= 1);
@@ -239,6 +238,31 @@ void OverviewScreen::refreshCapacity() {
         purgeable_->setText(bytes(purgeable) +
                             QStringLiteral(" of the free space is purgeable, meaning macOS is holding it but will give it "
                                            "back under pressure. Mostly Time Machine snapshots and evictable caches."));
+}
+
+void OverviewScreen::updateLegend(const std::vector<CapacitySegment>& segments, int64_t free) {
+    // Dots are kept by category and re-ordered, so a measurement tick changes
+    // texts rather than making widgets.
+    while (QLayoutItem* item = legendLayout_->takeAt(0)) delete item;
+    std::map<std::string, LegendDot*> kept;
+    for (const auto& segment : segments) {
+        LegendDot* dot = legendDots_.count(segment.id) ? legendDots_[segment.id] : nullptr;
+        if (dot) legendDots_.erase(segment.id);
+        else dot = new LegendDot(segment.color, segment.label, {}, legend_);
+        dot->setColor(segment.color);
+        dot->setValue(bytes(segment.bytes));
+        legendLayout_->addWidget(dot);
+        kept[segment.id] = dot;
+    }
+    for (auto& [id, dot] : legendDots_) delete dot;
+    legendDots_ = std::move(kept);
+    if (!freeDot_) {
+        freeDot_ = new LegendDot({}, QStringLiteral("Free"), {}, legend_);
+        freeDot_->setObjectName(QStringLiteral("overview.legend.free"));
+    }
+    freeDot_->setColor(Colors::withAlpha(Colors::secondary(palette()), 0.3));
+    freeDot_->setValue(bytes(free));
+    legendLayout_->addWidget(freeDot_);
 }
 
 QWidget* OverviewScreen::divider() {
@@ -287,7 +311,7 @@ void OverviewScreen::refreshVolumes() {
     for (const auto& volume : model().volumes())
         if (!volume.isRootVolume) others.push_back(volume);
     volumesCard_->setVisible(!others.empty());
-    if (others == shownVolumes_ && volumesCard_->contentLayout()->count() > 0) return;
+    if (!others.empty() && others == shownVolumes_) return;
     shownVolumes_ = others;
     QVBoxLayout* list = volumesCard_->contentLayout();
     while (QLayoutItem* item = list->takeAt(0)) {

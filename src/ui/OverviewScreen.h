@@ -20,6 +20,8 @@ class QVBoxLayout;
 namespace vessora {
 
 class Card;
+class LegendDot;
+struct CapacitySegment;
 class CategoryRowButton;
 class ColumnFlowLayout;
 class ProgressRing;
@@ -47,11 +49,12 @@ private:
     void refreshVolumes();
     void refreshSnapshots();
     QWidget* divider();
+    void updateLegend(const std::vector<CapacitySegment>& segments, int64_t free);
 
     ScreenHeader* header_;
     ProgressRing* ring_;
     QPushButton* refreshButton_;
-    Refresher* refresher_;
+    Refresher* refresher_ = nullptr;
     QScrollArea* scroll_;
 
     Card* capacityCard_;
@@ -61,6 +64,10 @@ private:
     QWidget* legend_;
     ColumnFlowLayout* legendLayout_;
     SecondaryLabel* purgeable_;
+    std::map<std::string, LegendDot*> legendDots_;
+    LegendDot* freeDot_ = nullptr;
+    int64_t barFree_ = -1;
+    int64_t barTotal_ = -1;
 
     QWidget* placeholder_;
     Card* categoriesCard_;

@@ -6,6 +6,7 @@
 #include "ui/kit/SecondaryLabel.h"
 #include "ui/kit/Symbols.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -24,11 +25,12 @@ PlaceholderPage::PlaceholderPage(const ScreenContext& context, const QString& ti
     header_ = new ScreenHeader(title, this);
     layout->addWidget(header_);
     layout->addStretch(1);
-    auto* icon = new QLabel(this);
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(Symbols::pixmap(symbol, 48, Colors::tertiary(palette()), devicePixelRatioF()));
-    icon->setAccessibleName(text);
-    layout->addWidget(icon);
+    icon_ = new QLabel(this);
+    icon_->setAlignment(Qt::AlignCenter);
+    icon_->setAccessibleName(text);
+    symbol_ = symbol;
+    layout->addWidget(icon_);
+    updateIcon();
     auto* label = new SecondaryLabel(text, this);
     label->setObjectName(QStringLiteral("placeholder.text"));
     label->setAlignment(Qt::AlignCenter);
@@ -36,6 +38,15 @@ PlaceholderPage::PlaceholderPage(const ScreenContext& context, const QString& ti
     layout->addSpacing(8);
     layout->addWidget(label);
     layout->addStretch(1);
+}
+
+void PlaceholderPage::updateIcon() {
+    icon_->setPixmap(Symbols::pixmap(symbol_, 48, Colors::tertiary(palette()), devicePixelRatioF()));
+}
+
+void PlaceholderPage::changeEvent(QEvent* event) {
+    SectionPage::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) updateIcon();
 }
 
 void PlaceholderPage::showSection(const Section& section) {

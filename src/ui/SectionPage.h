@@ -23,6 +23,8 @@
 
 #include <QWidget>
 
+class QLabel;
+
 namespace vessora {
 
 class CorvaneModel;
@@ -66,8 +68,14 @@ public:
     // When true, the title follows the section shown (category pages).
     void setFollowsSection(bool follows) { followsSection_ = follows; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void updateIcon();
     ScreenHeader* header_;
+    QLabel* icon_;
+    QString symbol_;
     bool followsSection_ = false;
 };
 

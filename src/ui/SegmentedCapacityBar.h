@@ -17,6 +17,7 @@ struct CapacitySegment {
     QString label;
     QColor color;
     int64_t bytes = 0;
+    friend bool operator==(const CapacitySegment&, const CapacitySegment&) = default;
 };
 
 // Widths for a bar `width` wide: W × b ÷ T each, any positive width below

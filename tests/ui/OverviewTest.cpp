@@ -3,6 +3,7 @@
 // placeholder, and the bar's painted colours.
 
 #include "UiTestSupport.h"
+#include "ui/ColumnFlowLayout.h"
 #include "ui/OverviewScreen.h"
 #include "ui/SegmentedCapacityBar.h"
 #include "ui/kit/Card.h"
@@ -24,6 +25,23 @@ TEST(CapacitySegmentWidths, WorkedExamplesAndDegenerateBars) {
     near(capacitySegmentWidths(600, {5, 7}, 0, 3), {0, 0});
     // More segments than pixels: the room after the gaps is 0, never negative.
     near(capacitySegmentWidths(10, std::vector<int64_t>(20, 1), 100, 3), std::vector<double>(20, 0.0));
+}
+
+TEST(ColumnFlowLayout, ColumnsOfAtLeast150OrTheWidestItem) {
+    QWidget host;
+    auto* layout = new ColumnFlowLayout(&host, 150, 12, 6);
+    auto* narrow = new QWidget;
+    narrow->setFixedSize(40, 10);
+    layout->addWidget(narrow);
+    for (auto [width, columns] : {std::pair{100, 1}, {161, 1}, {312, 2}, {800, 5}}) EXPECT_EQ(layout->columnsFor(width), columns);
+    auto* wide = new QWidget;
+    wide->setFixedSize(250, 10);
+    layout->addWidget(wide);
+    EXPECT_EQ(layout->columnsFor(800), 3);
+    // Four items in two columns make two rows of 10 with 6 between.
+    layout->addWidget(new QWidget);
+    layout->addWidget(new QWidget);
+    EXPECT_EQ(layout->heightForWidth(600), 10 + 6 + layout->itemAt(2)->sizeHint().height());
 }
 
 class OverviewTest : public UiTest {

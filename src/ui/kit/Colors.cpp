@@ -130,7 +130,43 @@ std::optional<ColorScheme> schemeFromPortal() {
     return std::nullopt;
 }
 
+namespace {
+
+std::optional<QPalette>& platformPalette() {
+    static std::optional<QPalette> palette;
+    return palette;
+}
+
+// Receives the portal's SettingChanged signal (namespace, key, value).
+class PortalWatcher : public QObject {
+    Q_OBJECT
+public slots:
+    void settingChanged(const QString& group, const QString& key, const QDBusVariant& value) {
+        if (group != QLatin1String("org.freedesktop.appearance") || key != QLatin1String("color-scheme")) return;
+        QVariant inner = value.variant();
+        if (inner.userType() == qMetaTypeId<QDBusVariant>()) inner = inner.value<QDBusVariant>().variant();
+        if (inner.toUInt() == 1) {
+            if (!isDark(QApplication::palette())) QApplication::setPalette(darkPalette());
+        } else if (platformPalette()) {
+            QApplication::setPalette(*platformPalette());
+        }
+    }
+};
+
+} // namespace
+
+void followDesktopScheme() {
+    if (schemeFromEnvironment()) return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    static PortalWatcher* watcher = new PortalWatcher;
+    bus.connect(QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+                QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("SettingChanged"), watcher,
+                SLOT(settingChanged(QString, QString, QDBusVariant)));
+}
+
 void applyScheme(std::optional<ColorScheme> scheme) {
+    if (!platformPalette()) platformPalette() = QApplication::palette();
     if (!scheme) scheme = schemeFromEnvironment();
     if (!scheme) {
         auto portal = schemeFromPortal();
@@ -141,3 +177,5 @@ void applyScheme(std::optional<ColorScheme> scheme) {
 }
 
 } // namespace vessora::Colors
+
+#include "Colors.moc"

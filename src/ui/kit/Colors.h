@@ -51,6 +51,10 @@ std::optional<ColorScheme> schemeFromPortal();
 // environment variable, then the portal, and otherwise leaves the platform's
 // palette. Call after QApplication exists and the style is set.
 void applyScheme(std::optional<ColorScheme> scheme = std::nullopt);
+// Watches the settings portal and switches between the platform's palette and
+// the dark one when the desktop's preference changes. Only when no scheme was
+// forced (by argument or VESSORA_COLOR_SCHEME).
+void followDesktopScheme();
 
 } // namespace Colors
 } // namespace vessora
