@@ -45,6 +45,7 @@ struct ModelEnvironment {
     std::function<bool()> readFullDiskAccess;                                    // Permissions::hasFullDiskAccess
     std::function<std::vector<LocalSnapshot>(const std::string&)> listSnapshots; // LocalSnapshot::list
     std::shared_ptr<PrivilegedRunner> privilegedRunner;                          // null: the system's prompt
+    std::function<CleanupTarget(const CleanupTarget&, const std::function<bool()>&)> measureCleanupTarget; // CleanupCatalog::measure
 };
 
 using FSNodeRef = FSNode::Ptr;
@@ -273,10 +274,11 @@ private:
     // On a run's coordinating task: measures every definition on its own
     // child and posts each result, in completion order, into the element of
     // `list` with the same key, with the progress after it.
+    // Each result is first pruned by `removedSince`.
     template <class Definition, class Result>
     void measureInto(const std::vector<Definition>& definitions, std::function<Result(const Definition&)> measure,
                      std::vector<Result> CorvaneModel::*list, Signal listChanged, double CorvaneModel::*progress,
-                     Signal progressChanged);
+                     Signal progressChanged, std::set<std::string> CorvaneModel::*removedSince);
 
     void finishScan(FSNodeRef tree);
     void startProgressTimer();
@@ -339,6 +341,8 @@ private:
     std::string backupRoot_;
     std::optional<PendingRemoval> pendingDeletion_;
     bool isRemoving_ = false;
+    // What removals took away while each measurement ran (empty when idle).
+    std::set<std::string> removedDuringCategories_, removedDuringCleanup_, removedDuringApps_;
 
     struct RemovalJob {
         std::function<RemovalResult()> work;

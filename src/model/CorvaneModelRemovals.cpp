@@ -5,7 +5,7 @@
 #include "model/CorvaneModel.h"
 
 #include "model/MeasurementRun.h"
-#include "support/Paths.h"
+#include "model/Pruning.h"
 
 #include <algorithm>
 #include <map>
@@ -13,37 +13,18 @@
 
 namespace vessora {
 
-namespace {
-
-// A folder matches whichever way its path was written: with or without a
-// trailing separator.
-std::string comparable(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
-bool isRemoved(const std::set<std::string>& removed, const std::string& path) {
-    return removed.count(comparable(path)) > 0;
-}
-
-template <class T, class Path>
-bool pruneRemoved(std::vector<T>& items, const std::set<std::string>& removed, Path path) {
-    const auto before = items.size();
-    std::erase_if(items, [&](const T& item) { return isRemoved(removed, path(item)); });
-    return items.size() != before;
-}
-
-std::string plural(size_t count, const std::string& noun) { return noun + (count == 1 ? "" : "s"); }
-
-} // namespace
-
 std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) {
     publishAlways(lastResult_, result, &CorvaneModel::lastResultChanged);
     publish(totalFreedThisSession_, totalFreedThisSession_ + result.bytesFreed,
             &CorvaneModel::totalFreedThisSessionChanged);
     refreshVolumes();
     std::set<std::string> removed;
-    for (const auto& url : result.succeeded) removed.insert(comparable(url));
+    Pruning::add(removed, result.succeeded);
+    // A measurement that started before this removal may still hold what it
+    // took away; its results are pruned by these paths on their way in.
+    if (isMeasuringCategories_) Pruning::add(removedDuringCategories_, result.succeeded);
+    if (isMeasuringCleanup_) Pruning::add(removedDuringCleanup_, result.succeeded);
+    if (isLoadingApps_) Pruning::add(removedDuringApps_, result.succeeded);
     return removed;
 }
 
@@ -93,8 +74,7 @@ void CorvaneModel::pruneCleanupTargets(const std::set<std::string>& removed) {
         cleanupTargets_,
         [&](auto& targets) {
             bool pruned = false;
-            for (auto& target : targets)
-                pruned |= pruneRemoved(target.entries, removed, [](const CleanupEntry& entry) { return entry.url; });
+            for (auto& target : targets) pruned |= Pruning::prune(target, removed);
             return pruned;
         },
         &CorvaneModel::cleanupTargetsChanged);
@@ -105,8 +85,7 @@ void CorvaneModel::pruneLeftovers(const std::set<std::string>& removed) {
         apps_,
         [&](auto& rows) {
             bool pruned = false;
-            for (auto& row : rows)
-                pruned |= pruneRemoved(row.leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+            for (auto& row : rows) pruned |= Pruning::prune(row, removed);
             return pruned;
         },
         &CorvaneModel::appsChanged);
@@ -141,7 +120,7 @@ void CorvaneModel::detach(const std::vector<FSNodeRef>& nodes, const std::set<st
     // tree the selection came from), each once however often it was listed.
     std::unordered_set<const FSNode*> chosen;
     for (const auto& node : nodes) {
-        if (!isRemoved(removed, node->path())) continue;
+        if (!Pruning::contains(removed, node->path())) continue;
         const FSNode* root = node.get();
         while (root->parent()) root = root->parent();
         if (root == tree_.get() && node != tree_) chosen.insert(node.get());
@@ -198,14 +177,7 @@ void CorvaneModel::pruneCategories(const std::set<std::string>& removed) {
         categories_,
         [&](auto& categories) {
             bool pruned = false;
-            for (auto& category : categories) {
-                if (!pruneRemoved(category.entries, removed, [](const CleanupEntry& entry) { return entry.url; }))
-                    continue;
-                pruned = true;
-                int64_t size = 0;
-                for (const auto& entry : category.entries) size += entry.size;
-                category.size = size;
-            }
+            for (auto& category : categories) pruned |= Pruning::prune(category, removed);
             return pruned;
         },
         &CorvaneModel::categoriesChanged);
@@ -234,7 +206,7 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
 
 void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundle,
                                     const std::set<std::string>& removed) {
-    if (includeBundle && isRemoved(removed, bundle)) {
+    if (includeBundle && Pruning::contains(removed, bundle)) {
         change(
             apps_,
             [&](auto& rows) { return std::erase_if(rows, [&](const AppRow& row) { return row.app.url == bundle; }) > 0; },
@@ -246,7 +218,7 @@ void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundl
         change(
             apps_,
             [&](auto& rows) {
-                return pruneRemoved(rows[i].leftovers, removed, [](const LeftoverItem& item) { return item.url; });
+                return Pruning::prune(rows[i], removed);
             },
             &CorvaneModel::appsChanged);
         return;
@@ -293,65 +265,6 @@ void CorvaneModel::deleteSnapshot(const LocalSnapshot& snapshot) {
                     &CorvaneModel::snapshotsChanged);
             publishRemoval(result);
         });
-}
-
-// Back up first, then remove on confirmation.
-
-void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, const std::string& label,
-                                     const std::string& destination, RemovalMode mode) {
-    assertMainThread();
-    publish(isArchiving_, true, &CorvaneModel::isArchivingChanged);
-    publish(archiveStatus_,
-            "Copying " + std::to_string(entries.size()) + " " + plural(entries.size(), "item") + "\u2026",
-            &CorvaneModel::archiveStatusChanged);
-    std::vector<std::string> urls;
-    for (const auto& entry : entries) urls.push_back(entry.url);
-
-    Async::start(
-        tasks_,
-        [this, urls, label, destination, entries, mode] {
-            ArchiveResult result = Archiver::archive(urls, label, destination);
-            // Only a fully verified copy becomes a pending deletion; working
-            // that out stats both sides, which stays off the main thread.
-            auto pending = PendingRemoval::from(result, entries, mode);
-            mainQueue_.post([this, result = std::move(result), pending = std::move(pending)]() mutable {
-                publish(isArchiving_, false, &CorvaneModel::isArchivingChanged);
-                publish(archiveStatus_, std::nullopt, &CorvaneModel::archiveStatusChanged);
-                if (pending) {
-                    publish(lastArchiveDestination_, result.destination, &CorvaneModel::lastArchiveDestinationChanged);
-                    publishAlways(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);
-                    return;
-                }
-                RemovalResult failure;
-                for (const auto& failed : result.failed) failure.failed.push_back({failed.url, failed.reason});
-                publishAlways(lastResult_, std::move(failure), &CorvaneModel::lastResultChanged);
-                const std::string reason =
-                    result.failed.empty() ? "The copy could not be verified." : result.failed.front().reason;
-                publish(archiveError_, "Nothing was deleted. " + reason, &CorvaneModel::archiveErrorChanged);
-            });
-        },
-        userInitiatedPriority);
-}
-
-void CorvaneModel::confirmPendingDeletion() {
-    assertMainThread();
-    if (!pendingDeletion_) return;
-    const PendingRemoval pending = *pendingDeletion_;
-    publishAlways(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
-    removeEntries(pending.entries, pending.mode, [this, destination = pending.destination](const RemovalResult& result) {
-        pruneCategories(publishRemoval(result));
-        publish(archiveStatus_, "Backed up to " + Paths::lastComponent(destination) + ", then removed the originals.",
-                &CorvaneModel::archiveStatusChanged);
-    });
-}
-
-void CorvaneModel::cancelPendingDeletion() {
-    assertMainThread();
-    if (!pendingDeletion_) return;
-    const PendingRemoval pending = *pendingDeletion_;
-    publishAlways(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
-    publish(archiveStatus_, "Backup kept at " + Paths::lastComponent(pending.destination) + ". Nothing was deleted.",
-            &CorvaneModel::archiveStatusChanged);
 }
 
 } // namespace vessora

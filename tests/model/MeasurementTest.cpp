@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <set>
 
 namespace vessora::test {
@@ -76,6 +78,40 @@ TEST_F(CleanupRunTest, AResultWhoseTargetVanishedStillCountsForProgress) {
     for (const auto& target : model->cleanupTargets()) EXPECT_TRUE(target.scanned) << target.id;
     ASSERT_EQ(progress.size(), 15u); // one step per result, the vanished target's too
     EXPECT_DOUBLE_EQ(progress[14], 1.0);
+}
+
+// The Trash is measured before the removal and reported after it: the removed
+// item must not come back with the result.
+TEST_F(CleanupRunTest, AResultMeasuredBeforeARemovalDoesNotBringItBack) {
+    writeFile(home() + "/.Trash/old", 8192);
+    writeFile(home() + "/.Trash/kept", 8192);
+    std::promise<void> measured, report;
+    auto environment = environmentWith(volumes);
+    environment.measureCleanupTarget = [&, reported = report.get_future().share()](
+                                           const CleanupTarget& target, const std::function<bool()>& cancelled) {
+        CleanupTarget result = CleanupCatalog::measure(target, cancelled);
+        if (target.id == "trash") {
+            measured.set_value();
+            reported.wait();
+        }
+        return result;
+    };
+    CorvaneModel model(std::move(environment));
+    model.measureCleanup();
+    measured.get_future().wait();
+
+    model.removeCleanupEntries({CleanupEntry{home() + "/.Trash/old", 8192, std::nullopt}}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(model));
+    EXPECT_FALSE(exists(home() + "/.Trash/old"));
+    report.set_value();
+    ASSERT_TRUE(waitUntil([&] { return !model.isMeasuringCleanup(); }));
+
+    for (const auto& target : model.cleanupTargets())
+        if (target.id == "trash") {
+            ASSERT_EQ(target.entries.size(), 1u);
+            EXPECT_EQ(target.entries[0].url, home() + "/.Trash/kept");
+        }
+    CorvaneModelTestAccess::settle(model);
 }
 
 using CategoryRunTest = ModelTest;
