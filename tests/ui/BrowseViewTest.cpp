@@ -5,6 +5,7 @@
 #include "BrowseTestSupport.h"
 #include "UiTestSupport.h"
 #include "support/Fmt.h"
+#include "ui/MainWindow.h"
 #include "ui/browse/BrowseView.h"
 #include "ui/browse/NodeRowDelegate.h"
 #include "ui/browse/OutlineModel.h"
@@ -273,6 +274,21 @@ TEST_F(BrowseFixture, NamesAreShownAsPlainText) {
     buttonNamed(box, "Cancel")->click();
     EXPECT_FALSE(view->confirmRemoval());
     EXPECT_TRUE(exists(files / "docs/<b>a&b"));
+}
+
+TEST_F(BrowseFixture, ControlDigitsSwitchSections) {
+    auto updater = makeUpdater();
+    MainWindow window(model, *updater);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const std::pair<Qt::Key, Section> keys[] = {
+        {Qt::Key_2, Section::browse()}, {Qt::Key_3, Section::cleanup()}, {Qt::Key_1, Section::overview()}};
+    for (const auto& [key, section] : keys) {
+        QTest::keyClick(&window, key, Qt::ControlModifier);
+        EXPECT_TRUE(window.currentSection() == section) << section.id();
+    }
+    EXPECT_TRUE(qobject_cast<BrowseView*>(window.findChild<BrowseView*>()));
 }
 
 } // namespace
