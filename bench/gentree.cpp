@@ -4,6 +4,8 @@
 // chain deeper than PATH_MAX.
 //
 // usage: bench_gentree --files N --out DIR
+//        bench_gentree --rows N --out DIR   (N subfolders of one small file each:
+//                                            one outline row per subfolder)
 // The same N always gives the same tree. DIR must not exist yet.
 
 #include <fcntl.h>
@@ -65,14 +67,32 @@ const char* const kWords[] = {"src",          "lib",    "docs", "cache", "build"
 } // namespace
 
 int main(int argc, char** argv) {
-    long files = 1000000;
+    long files = 1000000, rows = 0;
     std::string out;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--files")) files = std::atol(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--rows")) rows = std::atol(argv[i + 1]);
         if (!std::strcmp(argv[i], "--out")) out = argv[i + 1];
     }
+    if (rows > 0 && !out.empty()) {
+        if (::mkdir(out.c_str(), 0755) != 0) {
+            std::perror(out.c_str());
+            return 1;
+        }
+        Rng rowRng{uint64_t(rows)};
+        for (long r = 0; r < rows; ++r) {
+            const std::string folder = out + "/row-" + std::to_string(r);
+            if (::mkdir(folder.c_str(), 0755) != 0) {
+                std::perror(folder.c_str());
+                return 1;
+            }
+            writeFile(folder + "/file.dat", 1 + int64_t(rowRng.below(8192)));
+        }
+        std::printf("%s: %ld folders of one file each\n", out.c_str(), rows);
+        return 0;
+    }
     if (out.empty() || files < 1000) {
-        std::fprintf(stderr, "usage: bench_gentree --files N (>= 1000) --out DIR\n");
+        std::fprintf(stderr, "usage: bench_gentree --files N (>= 1000) --out DIR | --rows N --out DIR\n");
         return 2;
     }
     if (::mkdir(out.c_str(), 0755) != 0) {

@@ -130,6 +130,9 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
         return save(dialog->grab(), *options.screenshot);
     }
 
+    // --scan: the folder is scanned first, and the picture waits for the tree.
+    if (options.scanPath) model.startScan(*options.scanPath);
+
     // The section's first measurement: categories for the Overview and the
     // category pages; for the others, whatever the page started on show.
     QElapsedTimer sinceStart;

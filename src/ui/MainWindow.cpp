@@ -101,6 +101,18 @@ void MainWindow::buildMenus() {
     rescanAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     rescanAction_->setShortcutContext(Qt::ApplicationShortcut);
     connect(rescanAction_, &QAction::triggered, this, [this] { model_.startScan(); });
+    // Ctrl+1 to Ctrl+3 reach the first three sections from the keyboard.
+    view->addSeparator();
+    const std::pair<QString, Section> sections[] = {{QStringLiteral("Overview"), Section::overview()},
+                                                    {QStringLiteral("Browse"), Section::browse()},
+                                                    {QStringLiteral("Cleanup"), Section::cleanup()}};
+    int key = Qt::Key_1;
+    for (const auto& [title, section] : sections) {
+        QAction* go = view->addAction(title);
+        go->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(key++)));
+        go->setShortcutContext(Qt::ApplicationShortcut);
+        connect(go, &QAction::triggered, this, [this, section] { selectSection(section); });
+    }
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     checkForUpdatesAction_ = help->addAction(QStringLiteral("Check for Updates\u2026"));

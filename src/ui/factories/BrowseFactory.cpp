@@ -1,12 +1,8 @@
 #include "ui/ScreenFactories.h"
+#include "ui/browse/BrowseView.h"
 
 namespace vessora {
 
-SectionPage* makeBrowsePage(const ScreenContext& context, QWidget* parent) {
-    auto* page = new PlaceholderPage(context, QStringLiteral("Browse"), QStringLiteral("list.bullet.indent"),
-                                     QStringLiteral("Coming soon"), parent);
-    page->setObjectName(QStringLiteral("browse.placeholder"));
-    return page;
-}
+SectionPage* makeBrowsePage(const ScreenContext& context, QWidget* parent) { return new BrowseView(context, parent); }
 
 } // namespace vessora

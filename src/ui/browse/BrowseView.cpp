@@ -1,0 +1,702 @@
+#include "ui/browse/BrowseView.h"
+
+#include "support/Fmt.h"
+#include "ui/browse/NodeRowDelegate.h"
+#include "ui/browse/OutlineModel.h"
+#include "ui/browse/TreemapView.h"
+#include "ui/kit/Colors.h"
+#include "ui/kit/ElidedLabel.h"
+#include "ui/kit/Fonts.h"
+#include "ui/kit/LinkButton.h"
+#include "ui/kit/Refresher.h"
+#include "ui/kit/ScreenHeader.h"
+#include "ui/kit/SecondaryLabel.h"
+#include "ui/kit/Spinner.h"
+#include "ui/kit/Symbols.h"
+#include "ui/kit/Text.h"
+#include "ui/kit/Workspace.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace vessora {
+
+namespace {
+
+constexpr int kScanningPage = 0, kIdlePage = 1, kContentPage = 2;
+constexpr int kCrumbWidth = 160, kShownCrumbs = 3;
+
+QString text(const std::string& utf8) { return Text::fromUtf8(utf8); }
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    line->setForegroundRole(QPalette::Mid);
+    return line;
+}
+
+// A symbol followed by a plain-text label; returns the box, the label out.
+QWidget* symbolLabel(const QString& symbol, QLabel*& label, QWidget* parent, SecondaryLabel::Tone tone,
+                     const QFont& font = Fonts::callout()) {
+    auto* box = new QWidget(parent);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(4);
+    auto* icon = new QLabel(box);
+    auto* secondary = new SecondaryLabel(QString(), box);
+    secondary->setTone(tone);
+    secondary->setFont(font);
+    secondary->setTextFormat(Qt::PlainText);
+    const QColor tint = tone == SecondaryLabel::Tone::orange ? Colors::orange(box->palette())
+                        : tone == SecondaryLabel::Tone::primary ? Colors::primary(box->palette())
+                                                                 : Colors::secondary(box->palette());
+    icon->setPixmap(Symbols::pixmap(symbol, 14, tint, box->devicePixelRatioF()));
+    row->addWidget(icon);
+    row->addWidget(secondary);
+    label = secondary;
+    return box;
+}
+
+} // namespace
+
+BrowseView::BrowseView(const ScreenContext& context, QWidget* parent) : SectionPage(context, parent) {
+    setObjectName(QStringLiteral("browse"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    header_ = new ScreenHeader(QStringLiteral("Browse"), this);
+    layout->addWidget(header_);
+    layout->addWidget(buildControlBar());
+    layout->addWidget(divider(this));
+    states_ = new QStackedWidget(this);
+    states_->addWidget(buildScanningState());
+    states_->addWidget(buildIdleState());
+    states_->addWidget(buildContent());
+    layout->addWidget(states_, 1);
+
+    CorvaneModel& m = model();
+    refresher_ = new Refresher(this, [this] { refresh(); });
+    // The scan tick's counters are coalesced into one refresh; the switch
+    // between scanning, idle and content happens at once.
+    for (auto signal : {&CorvaneModel::scanFilesChanged, &CorvaneModel::scanBytesChanged,
+                        &CorvaneModel::scanCurrentPathChanged, &CorvaneModel::scanUnreadableChanged,
+                        &CorvaneModel::scanElapsedChanged, &CorvaneModel::scanRootPathChanged})
+        connect(&m, signal, refresher_, &Refresher::schedule);
+    connect(&m, &CorvaneModel::isScanningChanged, this, &BrowseView::refresh);
+    // Tree edits are applied at once, not coalesced: the outline must hear of
+    // a change before any view reads the changed tree.
+    connect(&m, &CorvaneModel::treeChanged, this, &BrowseView::treeChanged);
+    connect(&m, &CorvaneModel::treeNodesAboutToBeRemoved, this, &BrowseView::nodesAboutToBeRemoved);
+    connect(&m, &CorvaneModel::treeNodesRemoved, this, &BrowseView::nodesRemoved);
+
+    // The picker starts at home whatever the root path holds.
+    presetPicker_->setCurrentIndex(0);
+    treeChanged();
+    refresh();
+}
+
+QWidget* BrowseView::buildControlBar() {
+    auto* bar = new QWidget(this);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(14, 9, 14, 9);
+    row->setSpacing(10);
+
+    presetPicker_ = new QComboBox(bar);
+    presetPicker_->setObjectName(QStringLiteral("browse.preset"));
+    presetPicker_->setFixedWidth(180);
+    presetPicker_->setAccessibleName(QStringLiteral("Scan location"));
+    for (ScanRootPreset preset : ScanRootPresets::all())
+        presetPicker_->addItem(text(ScanRootPresets::displayName(preset)), int(preset));
+    connect(presetPicker_, &QComboBox::activated, this, [this](int index) {
+        preset_ = ScanRootPreset(presetPicker_->itemData(index).toInt());
+        model().setScanRootPath(ScanRootPresets::path(preset_));
+    });
+    row->addWidget(presetPicker_);
+
+    auto* choose = new QPushButton(Symbols::icon(QStringLiteral("folder")), QStringLiteral("Choose Folder"), bar);
+    choose->setObjectName(QStringLiteral("browse.chooseFolder"));
+    connect(choose, &QPushButton::clicked, this, &BrowseView::chooseFolder);
+    row->addWidget(choose);
+
+    rootPath_ = new ElidedLabel(Qt::ElideLeft, bar);
+    rootPath_->setObjectName(QStringLiteral("browse.rootPath"));
+    rootPath_->setSecondary(true);
+    rootPath_->setFont(Fonts::callout());
+    row->addWidget(rootPath_, 1);
+
+    scanButton_ = new QPushButton(Symbols::icon(QStringLiteral("magnifyingglass")), QStringLiteral("Scan"), bar);
+    scanButton_->setObjectName(QStringLiteral("browse.scanButton"));
+    // A hidden button's shortcut is dead, so Return does nothing while the
+    // scan runs (Stop is shown then) or while another page is up.
+    scanButton_->setShortcut(Qt::Key_Return);
+    auto* enter = new QShortcut(QKeySequence(Qt::Key_Enter), scanButton_);
+    connect(enter, &QShortcut::activated, scanButton_, &QPushButton::click);
+    connect(scanButton_, &QPushButton::clicked, this, &BrowseView::scan);
+    row->addWidget(scanButton_);
+
+    stopButton_ = new QPushButton(QStringLiteral("Stop"), bar);
+    stopButton_->setObjectName(QStringLiteral("browse.stopButton"));
+    connect(stopButton_, &QPushButton::clicked, this, [this] { model().cancelScan(); });
+    row->addWidget(stopButton_);
+    return bar;
+}
+
+QWidget* BrowseView::buildScanningState() {
+    auto* page = new QWidget(this);
+    auto* column = new QVBoxLayout(page);
+    column->setSpacing(14);
+    column->addStretch(1);
+    auto* spinner = new Spinner(32, page);
+    column->addWidget(spinner, 0, Qt::AlignHCenter);
+    scanCounts_ = new QLabel(page);
+    scanCounts_->setObjectName(QStringLiteral("browse.scanCounts"));
+    scanCounts_->setTextFormat(Qt::PlainText);
+    scanCounts_->setFont(Fonts::font(Fonts::Role::title3, QFont::Medium));
+    column->addWidget(scanCounts_, 0, Qt::AlignHCenter);
+    scanPath_ = new ElidedLabel(Qt::ElideMiddle, page);
+    scanPath_->setObjectName(QStringLiteral("browse.scanPath"));
+    scanPath_->setSecondary(true);
+    scanPath_->setFont(Fonts::caption());
+    scanPath_->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    scanPath_->setMaximumWidth(520);
+    column->addWidget(scanPath_, 0, Qt::AlignHCenter);
+    scanUnreadable_ = symbolLabel(QStringLiteral("lock"), scanUnreadableText_, page, SecondaryLabel::Tone::orange,
+                                  Fonts::caption());
+    column->addWidget(scanUnreadable_, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    return page;
+}
+
+QWidget* BrowseView::buildIdleState() {
+    auto* page = new QWidget(this);
+    auto* column = new QVBoxLayout(page);
+    column->setSpacing(8);
+    column->addStretch(1);
+    auto* icon = new QLabel(page);
+    icon->setPixmap(Symbols::pixmap(QStringLiteral("internaldrive"), 48, Colors::secondary(palette()),
+                                    devicePixelRatioF()));
+    column->addWidget(icon, 0, Qt::AlignHCenter);
+    auto* title = new QLabel(QStringLiteral("Pick a location and scan."), page);
+    title->setFont(Fonts::title3());
+    column->addWidget(title, 0, Qt::AlignHCenter);
+    auto* note = new SecondaryLabel(
+        QStringLiteral("Sizes are measured in allocated blocks, so they match what deleting actually frees."), page);
+    note->setFont(Fonts::caption());
+    column->addWidget(note, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    return page;
+}
+
+QWidget* BrowseView::buildContent() {
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->setObjectName(QStringLiteral("browse.split"));
+    split->setChildrenCollapsible(false);
+
+    auto* left = new QWidget(split);
+    left->setMinimumWidth(420);
+    auto* leftColumn = new QVBoxLayout(left);
+    leftColumn->setContentsMargins(0, 0, 0, 0);
+    leftColumn->setSpacing(0);
+    outlineModel_ = new OutlineModel(this);
+    outline_ = new QTreeView(left);
+    outline_->setObjectName(QStringLiteral("browse.outline"));
+    // What keeps a million rows smooth: fixed row heights, no animation, one
+    // column, no header sizing to contents.
+    outline_->setUniformRowHeights(true);
+    outline_->setAnimated(false);
+    outline_->setHeaderHidden(true);
+    outline_->setFrameShape(QFrame::NoFrame);
+    outline_->setItemDelegate(new NodeRowDelegate(outline_));
+    outline_->setModel(outlineModel_);
+    outline_->setSelectionMode(QAbstractItemView::SingleSelection);
+    outline_->setContextMenuPolicy(Qt::CustomContextMenu);
+    outline_->setAccessibleName(QStringLiteral("Folder outline"));
+    connect(outline_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { setSelection(outlineModel_->nodeRef(current)); });
+    connect(outline_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const FSNode::Ptr node = outlineModel_->nodeRef(outline_->indexAt(at));
+        if (!node) return;
+        QMenu* menu = buildContextMenu(node, outline_);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(outline_->viewport()->mapToGlobal(at));
+    });
+    auto* remove = new QShortcut(QKeySequence::Delete, outline_, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(remove, &QShortcut::activated, this, [this] {
+        const FSNode::Ptr node = outlineModel_->nodeRef(outline_->currentIndex());
+        if (node && !node->isAggregate) askToRemove(node);
+    });
+    leftColumn->addWidget(outline_, 1);
+    leftColumn->addWidget(divider(left));
+
+    auto* summary = new QWidget(left);
+    summary->setObjectName(QStringLiteral("browse.summary"));
+    auto* summaryRow = new QHBoxLayout(summary);
+    summaryRow->setContentsMargins(12, 7, 12, 7);
+    summaryRow->setSpacing(14);
+    summaryRow->addWidget(
+        symbolLabel(QStringLiteral("internaldrive"), summarySize_, summary, SecondaryLabel::Tone::primary));
+    summaryRow->addWidget(symbolLabel(QStringLiteral("doc"), summaryFiles_, summary, SecondaryLabel::Tone::primary));
+    summaryRow->addWidget(
+        symbolLabel(QStringLiteral("folder"), summaryFolders_, summary, SecondaryLabel::Tone::primary));
+    summaryUnreadable_ =
+        symbolLabel(QStringLiteral("lock"), summaryUnreadableText_, summary, SecondaryLabel::Tone::orange);
+    summaryRow->addWidget(summaryUnreadable_);
+    summaryRow->addStretch(1);
+    summaryElapsed_ = new SecondaryLabel(QString(), summary);
+    summaryElapsed_->setFont(Fonts::callout());
+    summaryRow->addWidget(summaryElapsed_);
+    leftColumn->addWidget(summary);
+
+    auto* right = new QWidget(split);
+    right->setMinimumWidth(320);
+    auto* rightColumn = new QVBoxLayout(right);
+    rightColumn->setContentsMargins(0, 0, 0, 0);
+    rightColumn->setSpacing(0);
+    auto* crumbs = new QWidget(right);
+    crumbs->setObjectName(QStringLiteral("browse.breadcrumb"));
+    auto* crumbRow = new QHBoxLayout(crumbs);
+    crumbRow->setContentsMargins(12, 7, 12, 7);
+    crumbRow->setSpacing(4);
+    breadcrumb_ = new QHBoxLayout();
+    breadcrumb_->setSpacing(4);
+    crumbRow->addLayout(breadcrumb_);
+    crumbRow->addStretch(1);
+    breadcrumbSize_ = new SecondaryLabel(QString(), crumbs);
+    breadcrumbSize_->setFont(Fonts::callout());
+    crumbRow->addWidget(breadcrumbSize_);
+    rightColumn->addWidget(crumbs);
+    rightColumn->addWidget(divider(right));
+
+    auto* treemapBox = new QWidget(right);
+    auto* treemapPad = new QVBoxLayout(treemapBox);
+    treemapPad->setContentsMargins(8, 8, 8, 8);
+    treemap_ = new TreemapView(treemapBox);
+    treemap_->setMaxTiles(80);
+    treemapPad->addWidget(treemap_);
+    rightColumn->addWidget(treemapBox, 1);
+    connect(treemap_, &TreemapView::nodeSelected, this, [this](const FSNode::Ptr& node) {
+        setSelection(node);
+        selectInOutline(node);
+    });
+    connect(treemap_, &TreemapView::drilledIn, this, &BrowseView::setFocusNode);
+    connect(treemap_, &TreemapView::drilledOut, this, [this] {
+        if (!focus_) return;
+        FSNode* up = focus_->parent();
+        setFocusNode(up && up != outlineModel_->root().get() ? refOf(up) : nullptr);
+    });
+
+    detailDivider_ = divider(right);
+    rightColumn->addWidget(detailDivider_);
+    rightColumn->addWidget(buildDetailPanel());
+
+    split->addWidget(left);
+    split->addWidget(right);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+    return split;
+}
+
+QWidget* BrowseView::buildDetailPanel() {
+    detail_ = new QWidget(this);
+    detail_->setObjectName(QStringLiteral("browse.detail"));
+    auto* column = new QVBoxLayout(detail_);
+    column->setContentsMargins(12, 12, 12, 12);
+    column->setSpacing(4);
+    detailName_ = new ElidedLabel(Qt::ElideRight, detail_);
+    detailName_->setObjectName(QStringLiteral("browse.detailName"));
+    detailName_->setFont(Fonts::headline());
+    column->addWidget(detailName_);
+    detailPath_ = new SecondaryLabel(QString(), detail_);
+    detailPath_->setObjectName(QStringLiteral("browse.detailPath"));
+    detailPath_->setFont(Fonts::caption());
+    detailPath_->setTextFormat(Qt::PlainText);
+    detailPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    detailPath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    detail_->installEventFilter(this);
+    column->addWidget(detailPath_);
+
+    auto* numbers = new QHBoxLayout();
+    numbers->setSpacing(14);
+    detailSize_ = new QLabel(detail_);
+    detailSize_->setFont(Fonts::callout());
+    detailSize_->setTextFormat(Qt::PlainText);
+    detailFiles_ = new SecondaryLabel(QString(), detail_);
+    detailFiles_->setFont(Fonts::callout());
+    detailLogical_ = new SecondaryLabel(QString(), detail_);
+    detailLogical_->setObjectName(QStringLiteral("browse.detailLogical"));
+    detailLogical_->setFont(Fonts::callout());
+    numbers->addWidget(detailSize_);
+    numbers->addWidget(detailFiles_);
+    numbers->addWidget(detailLogical_);
+    numbers->addStretch(1);
+    column->addLayout(numbers);
+
+    auto* buttons = new QHBoxLayout();
+    buttons->setContentsMargins(0, 2, 0, 0);
+    auto* reveal = new QPushButton(QStringLiteral("Reveal"), detail_);
+    reveal->setObjectName(QStringLiteral("browse.detailReveal"));
+    connect(reveal, &QPushButton::clicked, this, [this] { this->reveal(selection_); });
+    detailRemove_ = new QPushButton(QStringLiteral("Remove..."), detail_);
+    detailRemove_->setObjectName(QStringLiteral("browse.detailRemove"));
+    connect(detailRemove_, &QPushButton::clicked, this, [this] { askToRemove(selection_); });
+    auto* copy = new QPushButton(QStringLiteral("Copy Path"), detail_);
+    copy->setObjectName(QStringLiteral("browse.detailCopyPath"));
+    connect(copy, &QPushButton::clicked, this, [this] {
+        if (selection_) QApplication::clipboard()->setText(Text::fromPath(selection_->path()));
+    });
+    buttons->addWidget(reveal);
+    buttons->addWidget(detailRemove_);
+    buttons->addWidget(copy);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+    return detail_;
+}
+
+bool BrowseView::eventFilter(QObject* watched, QEvent* event) {
+    // The path's two lines are cut for the panel's width.
+    if (watched == detail_ && event->type() == QEvent::Resize) refreshDetail();
+    return SectionPage::eventFilter(watched, event);
+}
+
+FSNode::Ptr BrowseView::currentNode() const { return focus_ ? focus_ : outlineModel_->root(); }
+
+FSNode::Ptr BrowseView::refOf(FSNode* node) const {
+    if (!node) return nullptr;
+    if (node == outlineModel_->root().get()) return outlineModel_->root();
+    return outlineModel_->nodeRef(outlineModel_->indexOf(node));
+}
+
+bool BrowseView::isInTree(const FSNode* node) const {
+    const FSNode* root = outlineModel_->root().get();
+    for (; node; node = node->parent())
+        if (node == root) return true;
+    return false;
+}
+
+void BrowseView::setSelection(FSNode::Ptr node) {
+    if (node == selection_) return;
+    selection_ = std::move(node);
+    treemap_->setSelection(selection_);
+    refreshDetail();
+}
+
+void BrowseView::setFocusNode(FSNode::Ptr node) {
+    if (node && node == outlineModel_->root()) node = nullptr;
+    focus_ = std::move(node);
+    treemap_->setNode(currentNode());
+    rebuildBreadcrumb();
+}
+
+void BrowseView::selectInOutline(const FSNode::Ptr& node) {
+    const QSignalBlocker blocker(outline_->selectionModel());
+    const QModelIndex index = node ? outlineModel_->indexOf(node.get()) : QModelIndex();
+    if (!index.isValid()) {
+        outline_->selectionModel()->clearSelection();
+        outline_->viewport()->update();
+        return;
+    }
+    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) outline_->expand(up);
+    outline_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    outline_->scrollTo(index);
+    outline_->viewport()->update();
+}
+
+FSNode::Ptr BrowseView::findInTree(const FSNode::Ptr& node) const {
+    const FSNode::Ptr& root = outlineModel_->root();
+    if (!node || !root) return nullptr;
+    const std::string path = node->path(), rootPath = root->path();
+    if (path == rootPath) return node->isAggregate ? nullptr : root;
+    const std::string prefix = rootPath == "/" ? rootPath : rootPath + "/";
+    if (path.compare(0, prefix.size(), prefix) != 0) return nullptr;
+    FSNode::Ptr at = root;
+    size_t from = prefix.size();
+    while (at && from <= path.size()) {
+        const size_t slash = std::min(path.find('/', from), path.size());
+        const std::string_view name(path.data() + from, slash - from);
+        FSNode::Ptr next;
+        for (const auto& child : at->children())
+            if (!child->isAggregate && child->name() == name) next = child;
+        at = next;
+        from = slash + 1;
+        if (slash == path.size()) break;
+    }
+    if (at && node->isAggregate) {
+        // A lump is found through its folder.
+        FSNode::Ptr lump;
+        for (const auto& child : at->children())
+            if (child->isAggregate) lump = child;
+        return lump;
+    }
+    return at;
+}
+
+void BrowseView::treeChanged() {
+    const FSNode::Ptr& tree = model().tree();
+    if (tree == outlineModel_->root()) {
+        // The same tree, changed in place.
+        treemap_->invalidate();
+        refresh();
+        return;
+    }
+    if (!tree) {
+        // A scan is starting: selection and focus wait for the new tree.
+        outlineModel_->setRoot(nullptr);
+        treemap_->setNode(nullptr);
+        refresh();
+        return;
+    }
+    outlineModel_->setRoot(tree);
+    // What the old tree held is looked up in the new one; what it no longer
+    // has is dropped, so nothing of a released tree stays referenced.
+    FSNode::Ptr selection = findInTree(selection_);
+    FSNode::Ptr focus = findInTree(focus_);
+    if (focus && !focus->isDirectory()) focus = nullptr;
+    selection_ = nullptr;
+    setFocusNode(focus);
+    setSelection(selection);
+    selectInOutline(selection_);
+    refresh();
+}
+
+void BrowseView::nodesAboutToBeRemoved(const FSNode::Ptr& parent, const std::vector<int>& rows) {
+    if (!parent || !isInTree(parent.get())) return;
+    // Where the focus goes if it, or a folder above it, is among the rows.
+    for (int row : rows) {
+        if (row < 0 || row >= int(parent->children().size())) continue;
+        const FSNode* leaving = parent->children()[size_t(row)].get();
+        for (const FSNode* at = focus_.get(); at; at = at->parent())
+            if (at == leaving) focusFallback_ = parent;
+    }
+    outlineModel_->nodesAboutToBeRemoved(parent, rows);
+}
+
+void BrowseView::nodesRemoved(const FSNode::Ptr& parent) {
+    outlineModel_->nodesRemoved(parent);
+    if (focusFallback_ && (!focus_ || !isInTree(focus_.get()))) {
+        // The nearest folder above the old focus that is still in the tree.
+        FSNode::Ptr fallback = std::exchange(focusFallback_, nullptr);
+        while (fallback && !isInTree(fallback.get())) fallback = refOf(fallback->parent());
+        setFocusNode(fallback);
+    } else {
+        focusFallback_ = nullptr;
+    }
+    if (focus_ && !isInTree(focus_.get())) setFocusNode(nullptr);
+    // A removed selection (or one inside a removed folder) goes; the
+    // treemap's lump is not in the tree but stays valid while its folder is.
+    if (selection_ && !isInTree(selection_.get()) &&
+        !(selection_->isAggregate && selection_ == treemap_->selection() && isInTree(currentNode().get())))
+        setSelection(nullptr);
+    treemap_->invalidate();
+    rebuildBreadcrumb();
+    refreshDetail();
+    refreshSummary();
+}
+
+QMenu* BrowseView::buildContextMenu(const FSNode::Ptr& node, QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    if (!node) return menu;
+    if (node->isAggregate) {
+        menu->addAction(QStringLiteral("Reveal Containing Folder"), this, [this, node] { reveal(node); });
+        return menu;
+    }
+    menu->addAction(QStringLiteral("Show in Files"), this, [this, node] { reveal(node); });
+    if (node->isDirectory())
+        menu->addAction(QStringLiteral("Focus Treemap Here"), this, [this, node] { setFocusNode(node); });
+    menu->addSeparator();
+    QAction* remove = menu->addAction(QStringLiteral("Remove..."), this, [this, node] { askToRemove(node); });
+    remove->setObjectName(QStringLiteral("browse.remove"));
+    return menu;
+}
+
+void BrowseView::reveal(const FSNode::Ptr& node) {
+    if (node) Workspace::instance().reveal({node->path()});
+}
+
+void BrowseView::askToRemove(const FSNode::Ptr& node) {
+    if (!node || node->isAggregate) return;
+    if (confirmation_) confirmation_->close();
+    confirmRemoval_ = node;
+    auto* box = new QMessageBox(this);
+    confirmation_ = box;
+    box->setObjectName(QStringLiteral("browse.confirmRemoval"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    const QString title = QStringLiteral("Remove ") + Text::fromPath(node->name()) + QLatin1Char('?');
+    box->setWindowTitle(title);
+    box->setText(title);
+    box->setInformativeText(Text::fromPath(node->path()) + QLatin1Char('\n') + text(Fmt::bytes(node->size)) +
+                            QStringLiteral(", ") + text(Fmt::count(node->fileCount + node->dirCount)) +
+                            QStringLiteral(" items"));
+    // After both texts: the name and path are shown as they are.
+    box->setTextFormat(Qt::PlainText);
+    QPushButton* trash = box->addButton(QStringLiteral("Move to Trash"), QMessageBox::AcceptRole);
+    QPushButton* destroy = box->addButton(QStringLiteral("Delete Immediately"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box->setDefaultButton(trash);
+    box->setEscapeButton(cancel);
+    connect(box, &QMessageBox::buttonClicked, this, [this, node, trash, destroy](QAbstractButton* button) {
+        if (button != trash && button != destroy) return;
+        removalMode_ = button == trash ? RemovalMode::trash : RemovalMode::deleteImmediately;
+        if (selection_ == node) setSelection(nullptr);
+        model().removeNodes({node}, removalMode_);
+    });
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        if (confirmation_ == box) confirmRemoval_ = nullptr;
+    });
+    box->open();
+}
+
+void BrowseView::scan() {
+    if (model().isScanning()) return;
+    setSelection(nullptr);
+    setFocusNode(nullptr);
+    model().startScan();
+}
+
+void BrowseView::chooseFolder() {
+    if (chooser_) {
+        chooser_->raise();
+        return;
+    }
+    auto* dialog = new QFileDialog(this, QStringLiteral("Choose Folder"), Text::fromPath(model().scanRootPath()));
+    chooser_ = dialog;
+    dialog->setObjectName(QStringLiteral("browse.folderChooser"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& file) {
+        if (file.isEmpty()) return;
+        startScanOf(QFile::encodeName(file).toStdString());
+    });
+    dialog->open();
+}
+
+void BrowseView::startScanOf(const std::string& path) {
+    model().setScanRootPath(path);
+    setSelection(nullptr);
+    setFocusNode(nullptr);
+    model().startScan(path);
+}
+
+void BrowseView::refresh() {
+    CorvaneModel& m = model();
+    const bool scanning = m.isScanning();
+    scanButton_->setVisible(!scanning);
+    stopButton_->setVisible(scanning);
+    rootPath_->setText(Text::fromPath(m.scanRootPath()));
+    states_->setCurrentIndex(scanning ? kScanningPage : m.tree() ? kContentPage : kIdlePage);
+    if (scanning) {
+        scanCounts_->setText(text(Fmt::count(m.scanFiles())) + QStringLiteral(" files, ") +
+                             text(Fmt::bytes(m.scanBytes())));
+        scanPath_->setText(Text::fromPath(m.scanCurrentPath()));
+        scanUnreadable_->setVisible(m.scanUnreadable() > 0);
+        scanUnreadableText_->setText(text(Fmt::count(m.scanUnreadable())) + QStringLiteral(" unreadable locations"));
+    }
+    refreshSummary();
+    rebuildBreadcrumb();
+    refreshDetail();
+}
+
+void BrowseView::refreshSummary() {
+    CorvaneModel& m = model();
+    const FSNode::Ptr& root = outlineModel_->root();
+    if (!root) return;
+    summarySize_->setText(text(Fmt::bytes(root->size)));
+    summaryFiles_->setText(text(Fmt::count(root->fileCount)) + QStringLiteral(" files"));
+    summaryFolders_->setText(text(Fmt::count(root->dirCount)) + QStringLiteral(" folders"));
+    summaryUnreadable_->setVisible(m.scanUnreadable() > 0);
+    summaryUnreadableText_->setText(text(Fmt::count(m.scanUnreadable())) + QStringLiteral(" unreadable"));
+    summaryElapsed_->setText(QString::asprintf("%.1fs", m.scanElapsed()));
+}
+
+void BrowseView::rebuildBreadcrumb() {
+    while (QLayoutItem* item = breadcrumb_->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    const FSNode::Ptr& root = outlineModel_->root();
+    if (!root) return;
+    auto crumb = [this](const FSNode::Ptr& node, const FSNode::Ptr& target) {
+        const QString name = Text::fromPath(node->name());
+        auto* button = new LinkButton(QString(), this);
+        button->setText(Text::escapeMnemonic(button->fontMetrics().elidedText(name, Qt::ElideMiddle, kCrumbWidth)));
+        button->setToolTip(name);
+        button->setAccessibleName(name);
+        connect(button, &QPushButton::clicked, this, [this, target] { setFocusNode(target); });
+        breadcrumb_->addWidget(button);
+    };
+    auto chevron = [this] {
+        auto* label = new QLabel(this);
+        label->setPixmap(Symbols::pixmap(QStringLiteral("chevron.right"), 10, Colors::secondary(palette()),
+                                         devicePixelRatioF()));
+        breadcrumb_->addWidget(label);
+    };
+    crumb(root, nullptr);
+    std::vector<FSNode::Ptr> chain;
+    for (FSNode::Ptr at = focus_; at && at != root;) {
+        chain.push_back(at);
+        FSNode* up = at->parent();
+        if (!up || up == root.get()) break;
+        at = refOf(up);
+    }
+    std::reverse(chain.begin(), chain.end());
+    // A deep chain keeps its last crumbs; the ones before fold into "…".
+    size_t first = 0;
+    if (chain.size() > size_t(kShownCrumbs)) {
+        first = chain.size() - kShownCrumbs;
+        chevron();
+        auto* more = new SecondaryLabel(QStringLiteral("…"), this);
+        breadcrumb_->addWidget(more);
+    }
+    for (size_t i = first; i < chain.size(); ++i) {
+        chevron();
+        crumb(chain[i], chain[i]);
+    }
+    breadcrumbSize_->setText(text(Fmt::bytes(currentNode() ? currentNode()->size : 0)));
+}
+
+void BrowseView::refreshDetail() {
+    const bool shown = selection_ != nullptr;
+    detail_->setVisible(shown);
+    detailDivider_->setVisible(shown);
+    if (!shown) return;
+    const FSNode& node = *selection_;
+    detailName_->setText(Text::fromPath(node.name()));
+    const QString path = Text::fromPath(node.path());
+    // Two lines at most, cut in the middle. A path has no spaces to wrap
+    // at, so the break between the lines is placed here.
+    const QFontMetrics metrics = detailPath_->fontMetrics();
+    const int width = std::max(100, detail_->width() - 24);
+    const QString cut = metrics.elidedText(path, Qt::ElideMiddle, 2 * width - metrics.averageCharWidth() * 2);
+    int split = int(cut.size());
+    while (split > 0 && metrics.horizontalAdvance(cut.left(split)) > width) --split;
+    detailPath_->setText(split >= cut.size() ? cut : cut.left(split) + QLatin1Char('\n') + cut.mid(split));
+    detailPath_->setToolTip(path);
+    detailSize_->setText(text(Fmt::bytes(node.size)));
+    detailFiles_->setVisible(node.isDirectory());
+    detailFiles_->setText(text(Fmt::count(node.fileCount)) + QStringLiteral(" files"));
+    const bool logical = node.logicalSize >= 1 && node.logicalSize != node.size;
+    detailLogical_->setVisible(logical);
+    detailLogical_->setText(QStringLiteral("logical ") + text(Fmt::bytes(node.logicalSize)));
+    detailRemove_->setVisible(!node.isAggregate);
+}
+
+} // namespace vessora

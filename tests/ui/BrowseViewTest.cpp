@@ -1,0 +1,295 @@
+// The Browse screen with the real model on real folders: the scan flow, the
+// rows, the menus, removal to a real Trash and what selection and focus do
+// when the tree changes under them.
+
+#include "BrowseTestSupport.h"
+#include "UiTestSupport.h"
+#include "support/Fmt.h"
+#include "ui/MainWindow.h"
+#include "ui/browse/BrowseView.h"
+#include "ui/browse/NodeRowDelegate.h"
+#include "ui/browse/OutlineModel.h"
+#include "ui/browse/TreemapView.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTreeView>
+
+namespace vessora {
+namespace {
+
+using namespace test;
+
+struct BrowseFixture : UiTest {
+    BrowseTree files{30};
+    std::unique_ptr<CorvaneModel> owner = makeModel();
+    CorvaneModel& model = *owner;
+    std::unique_ptr<BrowseView> view;
+
+    void SetUp() override {
+        view = std::make_unique<BrowseView>(ScreenContext{&model, nullptr});
+        view->resize(1100, 700);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+    void TearDown() override { view.reset(); }
+    FSNode::Ptr scan(const std::string& path) {
+        model.setScanRootPath(path);
+        view->scan();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !model.isScanning() && model.tree(); }, 30000));
+        return model.tree();
+    }
+    FSNode::Ptr node(const std::string& relative) const {
+        FSNode::Ptr at = model.tree();
+        size_t from = 0;
+        while (at) {
+            const size_t slash = relative.find('/', from);
+            at = childNamed(at, relative.substr(from, slash - from));
+            if (slash == std::string::npos) break;
+            from = slash + 1;
+        }
+        return at;
+    }
+    QMessageBox* confirmation() {
+        QMessageBox* box = nullptr;
+        const bool shown = QTest::qWaitFor(
+            [&] { return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) != nullptr; }, 5000);
+        return shown ? box : nullptr;
+    }
+    static QAbstractButton* buttonNamed(QMessageBox* box, const QString& text) {
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == text) return button;
+        return nullptr;
+    }
+};
+
+TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    model.setScanRootPath(files.root());
+    auto* scanButton = view->findChild<QPushButton*>("browse.scanButton");
+    auto* stop = view->findChild<QPushButton*>("browse.stopButton");
+    int starts = 0;
+    // The keys go in while the scan is surely running: its end is posted to
+    // this thread, which is busy here.
+    QObject::connect(&model, &CorvaneModel::isScanningChanged, view.get(), [&] {
+        if (!model.isScanning() || ++starts > 1) return;
+        EXPECT_FALSE(scanButton->isVisible());
+        EXPECT_TRUE(stop->isVisible());
+        QTest::keyClick(view.get(), Qt::Key_Return);
+        QTest::keyClick(view.get(), Qt::Key_Enter);
+    });
+    QTest::keyClick(view.get(), Qt::Key_Return);
+    // A shortcut clicks its button after a short animation.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return starts > 0; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isScanning(); }, 30000));
+    QTest::qWait(300);
+    EXPECT_EQ(starts, 1);
+    EXPECT_TRUE(model.tree());
+
+    view->scan();
+    stop->click();
+    EXPECT_FALSE(model.isScanning());
+    EXPECT_FALSE(model.tree());
+    EXPECT_TRUE(scanButton->isVisible());
+    EXPECT_FALSE(stop->isVisible());
+}
+
+TEST_F(BrowseFixture, ChooserScansTheChosenFolderAndRescanKeepsTheView) {
+    scan(files.root());
+    view->setFocusNode(node("rows"));
+    view->setSelection(node("rows/row3"));
+
+    // Rescan (as the window's command does): the same places in the new tree.
+    model.startScan();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isScanning() && model.tree(); }, 30000));
+    ASSERT_TRUE(view->focus());
+    EXPECT_EQ(view->focus(), node("rows"));
+    EXPECT_EQ(view->selection(), node("rows/row3"));
+    EXPECT_EQ(view->treemap()->node(), node("rows"));
+
+    view->chooseFolder();
+    QFileDialog* dialog = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (dialog = view->findChild<QFileDialog*>()); }, 5000));
+    EXPECT_EQ(dialog->directory().absolutePath().toStdString(), files.root());
+    dialog->selectFile(QString::fromStdString(files / "docs"));
+    QMetaObject::invokeMethod(dialog, "accept");
+    EXPECT_EQ(model.scanRootPath(), files / "docs");
+    EXPECT_FALSE(view->selection());
+    EXPECT_FALSE(view->focus());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isScanning() && model.tree(); }, 30000));
+    EXPECT_EQ(model.tree()->path(), files / "docs");
+}
+
+TEST_F(BrowseFixture, RowsMenusAndDetail) {
+    scan(files.root());
+    FSNode::Ptr docs = node("docs");
+    FSNode::Ptr lump = docs->children().back();
+    ASSERT_TRUE(lump->isAggregate);
+
+    // The lump: its own symbol, no disclosure, one menu item, no Remove.
+    EXPECT_EQ(NodeRowDelegate::symbol(*lump), "ellipsis.circle");
+    const QModelIndex docsIndex = view->outlineModel()->indexOf(docs.get());
+    view->outline()->expand(docsIndex);
+    EXPECT_FALSE(view->outlineModel()->hasChildren(view->outlineModel()->indexOf(lump.get())));
+    std::unique_ptr<QMenu> menu(view->buildContextMenu(lump, nullptr));
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), "Reveal Containing Folder");
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(workspace.revealed, std::vector<std::vector<std::string>>{{files / "docs"}});
+    view->setSelection(lump);
+    EXPECT_FALSE(view->findChild<QPushButton*>("browse.detailRemove")->isVisible());
+
+    menu.reset(view->buildContextMenu(docs, nullptr));
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << (action->isSeparator() ? "-" : action->text());
+    EXPECT_EQ(texts, QStringList({"Show in Files", "Focus Treemap Here", "-", "Remove..."}));
+    menu->actions()[1]->trigger();
+    EXPECT_EQ(view->treemap()->node(), docs);
+
+    // "logical" only when it differs from the size and is at least 1.
+    auto* logical = view->findChild<QLabel*>("browse.detailLogical");
+    struct Case {
+        int64_t size, logicalSize;
+        bool shown;
+    };
+    FSNode::Ptr file = node("docs/report.pdf");
+    for (const Case& c : {Case{8192, 5000, true}, Case{8192, 8192, false}, Case{8192, 0, false}}) {
+        file->size = c.size;
+        file->logicalSize = c.logicalSize;
+        view->setSelection(nullptr);
+        view->setSelection(file);
+        EXPECT_EQ(logical->isVisible(), c.shown) << c.logicalSize;
+    }
+}
+
+TEST_F(BrowseFixture, BarIsTwoPointsWhenTheParentIsEmpty) {
+    scan(files.root());
+    FSNode::Ptr docs = node("docs");
+    FSNode::Ptr report = node("docs/report.pdf");
+    NodeRowDelegate delegate;
+    QStyleOptionViewItem option;
+    option.initFrom(view->outline());
+    option.rect = QRect(0, 0, 500, 24);
+    option.font = view->outline()->font();
+    const QModelIndex index = view->outlineModel()->indexOf(report.get());
+    const auto layout = NodeRowDelegate::layout(option.rect, *report, option.font);
+    auto filledWidth = [&] {
+        QImage image(500, 24, QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        delegate.paint(&painter, option, index);
+        painter.end();
+        // Accent pixels along the bar's middle line.
+        const int y = layout.bar.center().y();
+        int width = 0;
+        for (int x = layout.bar.left(); x <= layout.bar.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.blue() > c.red() + 40) ++width;
+        }
+        return width;
+    };
+    const int64_t saved = docs->size;
+    docs->size = 0;
+    const int empty = filledWidth();
+    docs->size = saved;
+    EXPECT_GE(empty, 1);
+    EXPECT_LE(empty, 3);
+    EXPECT_GT(filledWidth(), 30); // two thirds of the folder
+}
+
+TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
+    FSNode::Ptr root = scan(files.root());
+    FailOnQtWarnings strict;
+    QAbstractItemModelTester tester(view->outlineModel(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    FSNode::Ptr rows = node("rows");
+    view->outline()->expand(view->outlineModel()->indexOf(rows.get()));
+    view->setFocusNode(node("rows/row7"));
+    view->setSelection(node("rows/row2"));
+    const int64_t rootSize = root->size, rowsSize = rows->size;
+
+    // From the outline's menu: a folder with the focus inside it.
+    FSNode::Ptr row7 = node("rows/row7");
+    std::unique_ptr<QMenu> menu(view->buildContextMenu(row7, nullptr));
+    menu->actions().back()->trigger();
+    QMessageBox* box = confirmation();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), "Remove row7?");
+    EXPECT_EQ(box->informativeText(), QString::fromStdString(files / "rows/row7") + "\n" +
+                                          QString::fromStdString(Fmt::bytes(row7->size)) + ", 1 items");
+    buttonNamed(box, "Move to Trash")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !exists(files / "rows/row7"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !node("rows/row7"); }, 10000));
+    EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/row7"));
+    EXPECT_EQ(rows->size, rowsSize - row7->size);
+    EXPECT_EQ(root->size, rootSize - row7->size);
+    // The focus was inside: it moves to the nearest folder still there.
+    EXPECT_EQ(view->focus(), rows);
+    EXPECT_EQ(view->treemap()->node(), rows);
+    EXPECT_EQ(view->selection(), node("rows/row2"));
+    EXPECT_EQ(view->outlineModel()->rowCount(view->outlineModel()->indexOf(rows.get())), 29);
+
+    // From the detail panel: the selected file; the selection goes with it.
+    view->setSelection(node("big.bin"));
+    view->findChild<QPushButton*>("browse.detailRemove")->click();
+    box = confirmation();
+    ASSERT_TRUE(box);
+    buttonNamed(box, "Move to Trash")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !node("big.bin"); }, 10000));
+    EXPECT_FALSE(exists(files / "big.bin"));
+    EXPECT_FALSE(view->selection());
+
+    // Removing the folder that holds the focus: back to the root.
+    view->setFocusNode(node("rows/row4"));
+    model.removeNodes({rows}, RemovalMode::trash);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !node("rows"); }, 10000));
+    EXPECT_FALSE(view->focus());
+    EXPECT_EQ(view->treemap()->node(), model.tree());
+}
+
+TEST_F(BrowseFixture, NamesAreShownAsPlainText) {
+    writeFile(files / "docs/<b>a&b/x.bin", 2 << 20);
+    scan(files.root());
+    FSNode::Ptr odd = node("docs/<b>a&b");
+    ASSERT_TRUE(odd);
+    view->setFocusNode(odd);
+    QStringList crumbs;
+    for (auto* button : view->findChild<QWidget*>("browse.breadcrumb")->findChildren<QPushButton*>())
+        crumbs << button->text();
+    EXPECT_TRUE(crumbs.contains("<b>a&&b")) << crumbs.join(" | ").toStdString();
+    view->askToRemove(odd);
+    QMessageBox* box = confirmation();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), "Remove <b>a&b?");
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    buttonNamed(box, "Cancel")->click();
+    EXPECT_FALSE(view->confirmRemoval());
+    EXPECT_TRUE(exists(files / "docs/<b>a&b"));
+}
+
+TEST_F(BrowseFixture, ControlDigitsSwitchSections) {
+    auto updater = makeUpdater();
+    MainWindow window(model, *updater);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const std::pair<Qt::Key, Section> keys[] = {
+        {Qt::Key_2, Section::browse()}, {Qt::Key_3, Section::cleanup()}, {Qt::Key_1, Section::overview()}};
+    for (const auto& [key, section] : keys) {
+        QTest::keyClick(&window, key, Qt::ControlModifier);
+        EXPECT_TRUE(window.currentSection() == section) << section.id();
+    }
+    EXPECT_TRUE(qobject_cast<BrowseView*>(window.findChild<BrowseView*>()));
+}
+
+} // namespace
+} // namespace vessora
