@@ -142,10 +142,15 @@ void Updater::setState(UpdateState state) {
 
 void Updater::check(bool silent) {
     using Kind = UpdateState::Kind;
+    // A check the user asks for while the silent launch check still runs
+    // joins it: its outcome is then shown, failure included.
+    if (state_.kind() == Kind::checking && !silent) checkIsSilent_ = false;
     if (state_.kind() == Kind::checking || state_.kind() == Kind::downloading || state_.kind() == Kind::readyToRelaunch)
         return;
+    checkIsSilent_ = silent;
     setState(UpdateState::checking());
-    fetchManifest([this, silent](Outcome<UpdateManifest> fetched) {
+    fetchManifest([this](Outcome<UpdateManifest> fetched) {
+        const bool silent = checkIsSilent_;
         if (!fetched) {
             setState(silent ? UpdateState::idle() : UpdateState::failed(fetched.failure));
             return;

@@ -136,6 +136,7 @@ private:
     ArchiveUnpacker::Limits limits_;
     QNetworkAccessManager* network_;
     int64_t lastProgressMs_ = 0;
+    bool checkIsSilent_ = false; // of the check under way
 };
 
 } // namespace vessora

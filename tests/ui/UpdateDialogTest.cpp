@@ -73,7 +73,11 @@ TEST_F(UpdateDialogTest, CancelHidesTheSheetWhileTheUpdaterGoesOnAndReopeningSho
     auto model = makeModel();
     auto updater = makeUpdater();
     MainWindow window(*model, *updater);
+    bool started = false;
+    QObject::connect(&window, &MainWindow::started, [&] { started = true; });
     window.show();
+    // The silent launch check ends first, so it cannot end the user's check for it.
+    ASSERT_TRUE(waitUntil([&] { return started && updater->state().kind() == UpdateState::Kind::idle; }));
     window.checkForUpdatesAction()->trigger();
     UpdateDialog* sheet = window.updateSheet();
     ASSERT_TRUE(sheet);
