@@ -1,5 +1,7 @@
 #include "ui/OverviewScreen.h"
 
+#include "platform/PlatformTables.h"
+
 #include "model/CorvaneModel.h"
 #include "support/Fmt.h"
 #include "ui/CategoryRowButton.h"
@@ -136,6 +138,11 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     legend_->setObjectName(QStringLiteral("overview.legend"));
     legendLayout_ = new ColumnFlowLayout(legend_, 150, 12, 6);
     capacityCard_->contentLayout()->addWidget(legend_);
+    reserve_ = new SecondaryLabel({}, capacityCard_);
+    reserve_->setObjectName(QStringLiteral("overview.reserve"));
+    reserve_->setFont(Fonts::caption());
+    reserve_->setWordWrap(true);
+    capacityCard_->contentLayout()->addWidget(reserve_);
     purgeable_ = new SecondaryLabel({}, capacityCard_);
     purgeable_->setObjectName(QStringLiteral("overview.purgeable"));
     purgeable_->setFont(Fonts::caption());
@@ -231,6 +238,12 @@ void OverviewScreen::refreshCapacity() {
         barTotal_ = total;
         updateLegend(segments, free);
     }
+
+    // The file system's reserve counts as used but is no category's: said apart.
+    const char* reserveSentence = PlatformTables::current().words.rootReserve;
+    reserve_->setVisible(reserveSentence && root->rootReserve >= 1);
+    if (reserveSentence && root->rootReserve >= 1)
+        reserve_->setText(Text::fromUtf8(PlatformTables::format(reserveSentence, Fmt::bytes(root->rootReserve))));
 
     const int64_t purgeable = available - free;
     purgeable_->setVisible(purgeable >= 1);

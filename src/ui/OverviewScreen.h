@@ -64,6 +64,7 @@ private:
     QWidget* legend_;
     ColumnFlowLayout* legendLayout_;
     SecondaryLabel* purgeable_;
+    SecondaryLabel* reserve_ = nullptr;
     std::map<std::string, LegendDot*> legendDots_;
     LegendDot* freeDot_ = nullptr;
     int64_t barFree_ = -1;
