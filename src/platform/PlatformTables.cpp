@@ -87,10 +87,10 @@ std::string resolveRoot(std::string_view root) {
     auto joined = [](std::string base, std::string_view tail) { return tail.empty() ? base : Paths::join(base, tail); };
     if (root == "~" || root.starts_with("~/")) return joined(Paths::home(), rest(1));
     if (root.starts_with("xdg:")) {
-        std::string_view spec = root.substr(4);
-        size_t slash = spec.find('/');
-        std::string_view name = spec.substr(0, slash);
-        return joined(userDir(name), slash == std::string_view::npos ? std::string_view() : spec.substr(slash + 1));
+        std::string_view token = root.substr(4);
+        size_t slash = token.find('/');
+        std::string_view name = token.substr(0, slash);
+        return joined(userDir(name), slash == std::string_view::npos ? std::string_view() : token.substr(slash + 1));
     }
     struct Variable {
         std::string_view token;

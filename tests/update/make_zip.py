@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-# Writes zip archives for the updater's tests: make_zip.py OUT SPEC.json. SPEC is a list of entries, in order,
+# Writes zip archives for the updater's tests: make_zip.py OUT ENTRIES.json. ENTRIES is a list of entries, in order,
 # each one of {"tree": FOLDER, "as": NAME} (links kept), {"name": N, "text": T}, {"name": N, "zeros": BYTES}
 # (streamed), {"name": N, "link": TARGET}; or {"raw": [entries], "layout": L} written byte by byte, stored, names
 # taken as bytes ("\udcff" is the byte 0xff), entries {"name": N, "text"|"link": T, "dir": true, "mode": M}, and
@@ -80,11 +80,11 @@ def write_raw(out, entries, layout):
 
 
 def main():
-    out, spec = sys.argv[1], json.load(open(sys.argv[2]))
-    if isinstance(spec, dict):
-        return write_raw(out, spec["raw"], spec.get("layout", "plain"))
+    out, entries = sys.argv[1], json.load(open(sys.argv[2]))
+    if isinstance(entries, dict):
+        return write_raw(out, entries["raw"], entries.get("layout", "plain"))
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
-        for entry in spec:
+        for entry in entries:
             if "tree" in entry:
                 add_tree(archive, entry["tree"], entry["as"])
             elif "text" in entry:
