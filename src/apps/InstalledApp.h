@@ -7,7 +7,17 @@
 
 namespace vessora {
 
-// One installed application bundle.
+// How an application is installed, which decides how it is uninstalled.
+enum class AppKind {
+    bundle,        // a ".app" bundle folder
+    package,       // owned by the distribution's package manager; never uninstalled here
+    flatpak,       // a Flatpak application (user or system installation)
+    snap,          // a snap
+    appImage,      // a single AppImage file
+    program,       // an unowned program folder (under the home folder or /opt)
+};
+
+// One installed application.
 struct InstalledApp {
     std::string url;                     // the ".app" bundle's path; also the record's identity
     std::string name;                    // display name
@@ -16,6 +26,10 @@ struct InstalledApp {
     bool isSystemApp = false;            // found under a system root
     bool isMASApp = false;               // carries an App Store receipt
     std::optional<Date> lastUsed;        // when it was last opened, where the system records that
+    AppKind kind = AppKind::bundle;
+    // Where the app's own icon comes from when it is not inside the bundle: an
+    // icon-theme name or an absolute image path (a desktop entry's Icon= value).
+    std::optional<std::string> iconName;
 
     const std::string& id() const { return url; }
     bool operator==(const InstalledApp&) const = default;
