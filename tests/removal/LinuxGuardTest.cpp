@@ -43,35 +43,15 @@ struct LinuxHome {
 TEST(LinuxGuard, EveryRowRefusedWithItsReason) {
     LinuxHome h;
     const std::string& home = h.home;
-    for (const std::string& p :
-         {std::string("/efi"), std::string("/nix"), std::string("/lost+found"), std::string("/.snapshots"),
-          std::string("/timeshift"), std::string("/var/spool"), std::string("/var/mail"), std::string("/var/backups"),
-          std::string("/var/snap"), std::string("/home/someone"), std::string("/snap/firefox"), home, home + "/Bilder",
-          home + "/.local/state", home + "/.local/bin", home + "/.var/app", home + "/snap", home + "/.config/autostart",
-          home + "/.local/share/applications"})
+    // A sample of each table: the whole tables are walked by the guard's own test.
+    for (const std::string& p : {std::string("/efi"), std::string("/lost+found"), std::string("/var/spool"),
+                                 std::string("/home/someone"), std::string("/snap/firefox"), home, home + "/Bilder",
+                                 home + "/.var/app", home + "/.local/share/applications"})
         EXPECT_EQ(verdict(p), structural(p));
-    for (const std::string& p : {std::string("/usr/local/share/x"),
-                                 std::string("/usr/share/doc/x"),
-                                 std::string("/efi/EFI"),
-                                 std::string("/nix/store/x"),
-                                 std::string("/snap/firefox/1/x"),
-                                 std::string("/var/lib/pacman/local"),
-                                 std::string("/var/lib/dnf/history"),
-                                 std::string("/var/lib/flatpak/app"),
-                                 std::string("/var/lib/docker/x"),
-                                 std::string("/var/lib/containers/x"),
-                                 std::string("/var/lib/snapd/state.json"),
-                                 std::string("/var/lib/snapd/cache"),
-                                 std::string("/var/lib/systemd/timers"),
-                                 std::string("/var/log/journal/m/system.journal"),
-                                 home + "/.local/share/flatpak/app",
-                                 home + "/.gnupg/x",
-                                 home + "/.pki/nssdb",
-                                 home + "/.local/share/keyrings/login.keyring",
-                                 home + "/.local/share/kwalletd/x",
-                                 home + "/.password-store/x",
-                                 home + "/.config/dconf/user",
-                                 home + "/.local/share/containers/storage",
+    for (const std::string& p : {std::string("/nix/store/x"), std::string("/snap/firefox/1/x"),
+                                 std::string("/var/lib/flatpak/app"), std::string("/var/lib/snapd/state.json"),
+                                 std::string("/var/log/journal/m/system.journal"), home + "/.gnupg/x",
+                                 home + "/.local/share/keyrings/login.keyring", home + "/.config/dconf/user",
                                  h.dir / "runtime/bus"})
         EXPECT_EQ(verdict(p), protectedText(p, home));
     // The exceptions pass the guard (and then are simply missing here).

@@ -1,7 +1,6 @@
 // Pins everything that changes how widgets look or behave between machines:
 // the offscreen platform, the Fusion style, DejaVu Sans 10, the Adwaita icon
-// theme and the light palette. A watchdog ends a test that runs too long, so
-// a stray modal loop fails the suite instead of hanging it.
+// theme and the light palette.
 
 #include "TestSupport.h"
 #include "apps/AppInventory.h"
@@ -15,51 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <optional>
 #include <string>
-#include <thread>
 
 namespace {
-
-class Watchdog : public ::testing::EmptyTestEventListener {
-public:
-    explicit Watchdog(int seconds) : limit_(seconds) {
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                const auto started = started_.load();
-                if (started == 0) continue;
-                const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-                if (now - started > std::chrono::nanoseconds(std::chrono::seconds(limit_)).count()) {
-                    std::fprintf(stderr, "\nWatchdog: %s ran longer than %d s (a modal left open?)\n", name_.c_str(),
-                                 limit_);
-                    std::fflush(stderr);
-                    std::_Exit(1);
-                }
-            }
-        });
-    }
-    ~Watchdog() override {
-        stop_ = true;
-        thread_.join();
-    }
-    void OnTestStart(const ::testing::TestInfo& info) override {
-        name_ = std::string(info.test_suite_name()) + "." + info.name();
-        started_ = std::chrono::steady_clock::now().time_since_epoch().count();
-    }
-    void OnTestEnd(const ::testing::TestInfo&) override { started_ = 0; }
-
-private:
-    int limit_;
-    std::string name_;
-    std::atomic<long long> started_{0};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 // The offscreen platform says so for raise() and fixed-size dialogs; nothing to act on.
 QtMessageHandler previousHandler = nullptr;
@@ -95,12 +52,5 @@ int main(int argc, char** argv) {
     test::ScopedEnv homeEnv("HOME", home);
     AppInventory::userAppRoots();
 
-    int seconds = 60;
-    if (const char* value = std::getenv("VESSORA_UI_TEST_TIMEOUT")) seconds = std::max(1, std::atoi(value));
-    auto* watchdog = new Watchdog(seconds);
-    ::testing::UnitTest::GetInstance()->listeners().Append(watchdog);
-    const int status = RUN_ALL_TESTS();
-    ::testing::UnitTest::GetInstance()->listeners().Release(watchdog);
-    delete watchdog;
-    return status;
+    return RUN_ALL_TESTS();
 }
