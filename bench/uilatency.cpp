@@ -187,10 +187,12 @@ int main(int argc, char** argv) {
         default: break;
         }
     });
+    application.slowestMs = 0;
     update.check(false);
     if (application.exec() != 0) return 1;
     std::printf("update download+checks %8.3f s, %zu probe ticks\n", downloading.elapsed() / 1000.0, probe.samples());
     std::printf("longest stall          %8.1f ms (goal 50 ms)\n", probe.longest());
     std::printf("p99 stall              %8.1f ms\n", probe.percentile(0.99));
+    std::printf("slowest event          %8.1f ms (%s)\n", application.slowestMs, qPrintable(application.slowest));
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "model/Async.h"
 
+#include "support/ThreadPriority.h"
+
 #include <QRunnable>
 
 namespace vessora::Async {
@@ -14,6 +16,8 @@ class Job final : public QRunnable {
 public:
     explicit Job(std::function<void()> job) : job_(std::move(job)) { setAutoDelete(true); }
     void run() override {
+        // Everything the model runs off the main thread is background work.
+        ThreadPriority::lowerCurrentThread();
         std::function<void()> job;
         {
             std::lock_guard guard(jobGate);

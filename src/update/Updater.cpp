@@ -2,6 +2,7 @@
 
 #include "scan/FolderListing.h"
 #include "support/Paths.h"
+#include "support/ThreadPriority.h"
 #include "update/BuildSettings.h"
 #include "apps/BundleInfo.h"
 #include "update/Digest.h"
@@ -459,6 +460,7 @@ void Updater::downloadAndStage() {
             });
             watcher->setFuture(promise->future());
             QThreadPool::globalInstance()->start([promise, input] {
+                ThreadPriority::lowerCurrentThread();
                 promise->start();
                 promise->addResult(stage(input));
                 promise->finish();
@@ -482,6 +484,10 @@ void Updater::download(const UpdateManifest& manifest, std::function<void(Outcom
     const int64_t cap = limits_.maxTotalBytes;
     const int64_t feedLength = manifest.length.value_or(-1);
     QNetworkReply* reply = network_->get(request(manifest.url, downloadTimeoutMs));
+    // Qt's network thread stops reading the socket once this much waits for
+    // the main thread, so no single delivery copies and writes more than this
+    // there, however far behind the window's thread falls.
+    reply->setReadBufferSize(1024 * 1024);
     auto refused = std::make_shared<std::pair<QString, std::string>>(); // message, reason
     auto stop = [reply, refused](QString message, std::string reason) {
         if (!refused->first.isEmpty()) return;
