@@ -7,6 +7,10 @@
 #include <future>
 #include <thread>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace vessora::test {
 namespace {
 
@@ -65,6 +69,26 @@ TEST(MeasureEach, DeliversInCompletionOrderWithProgressPerResult) {
     EXPECT_EQ(delivered.back().first, 0);
     for (size_t i = 0; i < 4; ++i) EXPECT_EQ(delivered[i].second, double(i + 1) / 4.0);
     workers.waitForDone();
+}
+
+// Qt's thread priorities never reach the Linux scheduler: background jobs,
+// and the threads they start (a scan's walkers), must lower their own nice
+// value, and the main thread must keep its own.
+TEST(BackgroundJobs, RunBelowTheMainThreadAndSoDoTheThreadsTheyStart) {
+    auto niceOfThisThread = [] { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid))); };
+    const int mainNice = niceOfThisThread();
+    QThreadPool pool;
+    std::promise<std::pair<int, int>> seen;
+    Async::start(pool, [&] {
+        int inner = 0;
+        std::thread([&] { inner = niceOfThisThread(); }).join();
+        seen.set_value({niceOfThisThread(), inner});
+    });
+    const auto [job, started] = seen.get_future().get();
+    EXPECT_GE(job, 10);
+    EXPECT_EQ(started, job);
+    EXPECT_EQ(niceOfThisThread(), mainNice);
+    pool.waitForDone();
 }
 
 } // namespace
