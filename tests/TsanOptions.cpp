@@ -1,4 +1,5 @@
-// ThreadSanitizer settings for every test executable, compiled in only under
+// ThreadSanitizer settings for every test executable (and the icon renderer the
+// build runs), compiled in only under
 // the sanitizer (the "tsan" preset), so that ctest needs no environment.
 //
 // ignore_noninstrumented_modules=1: Qt's libraries and the system libraries
