@@ -1,6 +1,6 @@
 // ThreadSanitizer settings for every test executable (and the icon renderer the
-// build runs), compiled in only under
-// the sanitizer (the "tsan" preset), so that ctest needs no environment.
+// build runs), compiled in only under the sanitizer (the "tsan" preset), so
+// that ctest needs no environment.
 //
 // ignore_noninstrumented_modules=1: Qt's libraries and the system libraries
 // below them (glib's main loop and thread pool, which Qt Network's
