@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QStackedWidget>
 #include <QTest>
@@ -190,8 +191,15 @@ TEST_F(AppsPageTest, SelectionTicksExactLeftoversAndGroupsToggleTheirOwn) {
     EXPECT_EQ(page->selection()->urls(), std::set<std::string>{exact});
     EXPECT_EQ(sure->toggleButton()->text(), "Deselect All");
 
-    // Clicking a row toggles it.
+    // The row menu shows the item in the file manager.
     LeftoverListView* rows = sure->list();
+    std::unique_ptr<QMenu> menu(rows->buildContextMenu(rows->model()->index(0, 0), page.get()));
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), "Reveal in Finder");
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(workspace.revealed, std::vector<std::vector<std::string>>{{exact}});
+
+    // Clicking a row toggles it.
     QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, rows->visualRect(rows->model()->index(0, 0)).center());
     EXPECT_TRUE(page->selection()->urls().empty());
     EXPECT_EQ(sure->toggleButton()->text(), "Select All");

@@ -19,6 +19,7 @@
 #include "ui/kit/Text.h"
 #include "ui/kit/Workspace.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -129,7 +130,7 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
     includeSystem_ = new QCheckBox(q(PlatformTables::current().words.includeSystemApps), header_);
     includeSystem_->setObjectName(QStringLiteral("apps.includeSystem"));
     header_->addAction(includeSystem_);
-    rescan_ = new QPushButton(Symbols::icon(QStringLiteral("arrow.clockwise")), QStringLiteral("Rescan"), header_);
+    rescan_ = new QPushButton(QStringLiteral("Rescan"), header_);
     rescan_->setObjectName(QStringLiteral("apps.rescan"));
     header_->addAction(rescan_);
     layout->addWidget(header_);
@@ -166,10 +167,24 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
         filter_->setFocus(Qt::ShortcutFocusReason);
         filter_->selectAll();
     });
+    updateSymbols();
     refresh();
 }
 
 AppsPage::~AppsPage() = default;
+
+void AppsPage::updateSymbols() {
+    const QPalette p = palette();
+    rescan_->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise"), Colors::primary(p)));
+    filterIcon_->setIcon(Symbols::icon(QStringLiteral("magnifyingglass"), Colors::secondary(p)));
+    noneIcon_->setPixmap(Symbols::pixmap(QStringLiteral("checkmark.circle"), 16, Colors::green(p), devicePixelRatioF()));
+    emptyIcon_->setPixmap(Symbols::pixmap(QStringLiteral("app.dashed"), 40, Colors::tertiary(p), devicePixelRatioF()));
+}
+
+void AppsPage::changeEvent(QEvent* event) {
+    SectionPage::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && noneIcon_) updateSymbols();
+}
 
 QWidget* AppsPage::buildListPane() {
     auto* pane = new QWidget(this);
@@ -182,7 +197,7 @@ QWidget* AppsPage::buildListPane() {
     filter_->setObjectName(QStringLiteral("apps.filter"));
     filter_->setPlaceholderText(QStringLiteral("Filter apps"));
     filter_->setClearButtonEnabled(true);
-    filter_->addAction(Symbols::icon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
+    filterIcon_ = filter_->addAction(QIcon(), QLineEdit::LeadingPosition);
     column->addWidget(filter_);
 
     progressRow_ = new QWidget(pane);
@@ -342,9 +357,8 @@ QWidget* AppsPage::buildDetailPane() {
     auto* none = new QWidget(leftoverState_);
     auto* noneRow = new QHBoxLayout(none);
     noneRow->setContentsMargins(0, 0, 0, 0);
-    auto* check = new QLabel(none);
-    check->setPixmap(Symbols::pixmap(QStringLiteral("checkmark.circle"), 16, Colors::green(palette()), devicePixelRatioF()));
-    noneRow->addWidget(check);
+    noneIcon_ = new QLabel(none);
+    noneRow->addWidget(noneIcon_);
     noneRow->addWidget(new SecondaryLabel(QStringLiteral("No files found outside the bundle."), none));
     noneRow->addStretch(1);
     leftoverState_->addWidget(none);
@@ -539,7 +553,6 @@ void AppsPage::updateHeaderIcon() {
 }
 
 void AppsPage::updateDetail() {
-    emptyIcon_->setPixmap(Symbols::pixmap(QStringLiteral("app.dashed"), 40, Colors::tertiary(palette()), devicePixelRatioF()));
     const auto shown = shownApp();
     if (!shown) {
         detail_->setCurrentIndex(0);

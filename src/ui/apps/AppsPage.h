@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -69,6 +70,7 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QWidget* buildListPane();
@@ -80,6 +82,8 @@ private:
     void setSelectedApp(std::optional<std::string> url);
     void updateDetail();
     void updateHeaderIcon();
+    // The symbols drawn in the palette's colours, again after a palette change.
+    void updateSymbols();
     void updateUninstallBar(const AppRow& row);
     void updateFooter();
     void updateSpinnerTimer();
@@ -105,6 +109,8 @@ private:
     QPushButton* rescan_ = nullptr;
     QSplitter* split_ = nullptr;
     QLineEdit* filter_ = nullptr;
+    QAction* filterIcon_ = nullptr;
+    QLabel* noneIcon_ = nullptr;
     QWidget* progressRow_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* progressLabel_ = nullptr;
