@@ -1,9 +1,11 @@
 #include "ui/apps/AppIcons.h"
 
 #include "apps/BundleInfo.h"
+#include "ui/kit/Colors.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Text.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
@@ -21,14 +23,17 @@ AppIcons::~AppIcons() {
     pool_.waitForDone();
 }
 
-QIcon AppIcons::generic() { return Symbols::icon(QStringLiteral("app.fill")); }
+QIcon AppIcons::generic() {
+    return Symbols::icon(QStringLiteral("app.fill"), Colors::secondary(QApplication::palette()));
+}
 
-bool AppIcons::hasOwnIcon(const InstalledApp& app) const { return own_.contains(Text::fromPath(app.url)); }
+bool AppIcons::hasOwnIcon(const InstalledApp& app) const { return icons_.contains(Text::fromPath(app.url)); }
 
 QIcon AppIcons::icon(const InstalledApp& app) {
     const QString key = Text::fromPath(app.url);
     if (auto it = icons_.constFind(key); it != icons_.constEnd()) return *it;
-    icons_.insert(key, generic());
+    if (requested_.contains(key)) return generic();
+    requested_.insert(key);
 
     // A theme name is resolved here: the icon loader is not thread-safe, and
     // the theme reads its files lazily when the icon is first painted anyway.
@@ -37,7 +42,6 @@ QIcon AppIcons::icon(const InstalledApp& app) {
         if (QIcon::hasThemeIcon(name)) {
             QIcon themed = QIcon::fromTheme(name);
             icons_.insert(key, themed);
-            own_.insert(key);
             return themed;
         }
         return generic();
@@ -60,7 +64,6 @@ QIcon AppIcons::icon(const InstalledApp& app) {
 
 void AppIcons::arrived(const QString& url, const QImage& image) {
     icons_.insert(url, QIcon(QPixmap::fromImage(image)));
-    own_.insert(url);
     emit ready(url);
 }
 

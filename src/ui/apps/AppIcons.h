@@ -28,6 +28,7 @@ public:
     QIcon icon(const InstalledApp& app);
     // Whether the app's own icon has been read (false: none, or not yet).
     bool hasOwnIcon(const InstalledApp& app) const;
+    // The generic application symbol in the application palette's secondary colour.
     static QIcon generic();
 
     // Reads the image a bundle or a desktop entry names, scaled to at most
@@ -42,8 +43,8 @@ signals:
 
 private:
     void arrived(const QString& url, const QImage& image);
-    QHash<QString, QIcon> icons_; // by app url; generic() while reading or when none
-    QSet<QString> own_;
+    QHash<QString, QIcon> icons_; // the apps' own, by url
+    QSet<QString> requested_;
     QThreadPool pool_;
 };
 

@@ -549,7 +549,11 @@ void AppsPage::updateSpinnerTimer() {
 void AppsPage::updateHeaderIcon() {
     const auto row = shownApp();
     if (!row) return;
-    icon_->setPixmap(icons_->icon(row->app).pixmap(QSize(56, 56), devicePixelRatioF()));
+    const QIcon own = icons_->icon(row->app);
+    // The generic symbol is drawn at the size asked for; a tinted icon would stay at its own smaller size.
+    icon_->setPixmap(icons_->hasOwnIcon(row->app)
+                         ? own.pixmap(QSize(56, 56), devicePixelRatioF())
+                         : Symbols::pixmap(QStringLiteral("app.fill"), 48, Colors::secondary(palette()), devicePixelRatioF()));
 }
 
 void AppsPage::updateDetail() {
