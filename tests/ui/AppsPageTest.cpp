@@ -156,9 +156,14 @@ TEST_F(AppsPageTest, FilterKeepsTheSelectionByIdentity) {
     EXPECT_EQ(selected.front().data().toString(), "Alpha");
     EXPECT_EQ(child<QLabel>("apps.footerCount")->text(), "2 apps");
 
-    // A reload replaces the rows and keeps the selection by identity.
+    // A reload replaces the rows and keeps the selection by identity. The
+    // switch flipped while it runs loads once more when it ends.
+    int loads = 0;
+    QObject::connect(model.get(), &CorvaneModel::isLoadingAppsChanged, [&] { loads += model->isLoadingApps(); });
     model->loadApps();
-    ASSERT_TRUE(waitUntil([&] { return !model->isLoadingApps(); }));
+    child<QCheckBox>("apps.includeSystem")->click();
+    EXPECT_TRUE(model->includeSystemApps());
+    ASSERT_TRUE(waitUntil([&] { return loads == 2 && !model->isLoadingApps(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(page->selectedAppID(), alpha);
     EXPECT_EQ(list->selectionModel()->selectedIndexes().size(), 1);

@@ -152,7 +152,10 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
 
     connect(includeSystem_, &QCheckBox::clicked, this, [this](bool on) {
         model_->setIncludeSystemApps(on);
-        model_->loadApps();
+        if (model_->isLoadingApps())
+            reloadWhenIdle_ = true;
+        else
+            model_->loadApps();
     });
     connect(rescan_, &QPushButton::clicked, this, [this] { model_->loadApps(); });
     connect(selection_, &PathSelection::changed, this, [this] {
@@ -167,6 +170,15 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
         filter_->setFocus(Qt::ShortcutFocusReason);
         filter_->selectAll();
     });
+    setTabOrder(includeSystem_, rescan_);
+    setTabOrder(rescan_, filter_);
+    setTabOrder(filter_, list_);
+    setTabOrder(list_, exactGroup_->toggleButton());
+    setTabOrder(exactGroup_->toggleButton(), exactGroup_->list());
+    setTabOrder(exactGroup_->list(), likelyGroup_->toggleButton());
+    setTabOrder(likelyGroup_->toggleButton(), likelyGroup_->list());
+    setTabOrder(likelyGroup_->list(), bundleSwitch_);
+    setTabOrder(bundleSwitch_, uninstall_);
     updateSymbols();
     refresh();
 }
@@ -494,6 +506,10 @@ void AppsPage::checkRunning() {
 }
 
 void AppsPage::refresh() {
+    if (reloadWhenIdle_ && !model_->isLoadingApps()) {
+        reloadWhenIdle_ = false;
+        model_->loadApps();
+    }
     const auto& apps = model_->apps();
     restoring_ = true;
     listModel_->setRows(apps);

@@ -103,6 +103,9 @@ private:
     // ticked once they are known, as they would have been at selection.
     bool defaultsPending_ = false;
     bool restoring_ = false;
+    // The switch changed while a load ran (which ignores a second call):
+    // load again once it ends, so the list matches the switch.
+    bool reloadWhenIdle_ = false;
 
     // Toolbar and list pane.
     QCheckBox* includeSystem_ = nullptr;
