@@ -43,9 +43,9 @@ LocalizedMatcher::LocalizedMatcher(const QString& pattern, const std::string& lo
     search->collator.reset(rules);
     search->collator->setStrength(icu::Collator::SECONDARY);
     // The search needs some text to start from; each match sets its own.
-    search->search = std::make_unique<icu::StringSearch>(toIcu(pattern_).foldCase(search->foldOptions),
-                                                         icu::UnicodeString(u" "),
-                                                         search->collator.get(), nullptr, status);
+    search->search =
+        std::make_unique<icu::StringSearch>(toIcu(pattern_).foldCase(search->foldOptions), icu::UnicodeString(u" "),
+                                            search->collator.get(), nullptr, status);
     if (U_SUCCESS(status)) search_ = std::move(search);
 }
 

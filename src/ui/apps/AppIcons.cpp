@@ -57,7 +57,8 @@ QIcon AppIcons::icon(const InstalledApp& app) {
     pool_.start([this, key, bundle, file] {
         QImage image = file ? readImageFile(Text::fromPath(*file), iconPixels) : readBundleIcon(bundle, iconPixels);
         if (image.isNull()) return;
-        QMetaObject::invokeMethod(this, [this, key, image] { arrived(key, image); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, key, image] { arrived(key, image); }, Qt::QueuedConnection);
     });
     return generic();
 }

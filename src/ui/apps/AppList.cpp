@@ -54,7 +54,8 @@ bool AppListModel::anyUnanalysed() const {
 
 void AppListModel::iconArrived(const QString& url) {
     for (size_t i = 0; i < rows_.size(); ++i)
-        if (Text::fromPath(rows_[i].app.url) == url) emit dataChanged(index(int(i)), index(int(i)), {Qt::DecorationRole});
+        if (Text::fromPath(rows_[i].app.url) == url)
+            emit dataChanged(index(int(i)), index(int(i)), {Qt::DecorationRole});
 }
 
 int AppListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(rows_.size()); }

@@ -54,7 +54,8 @@ QLabel* plainLabel(const QString& text, const QFont& font, QWidget* parent) {
 
 QString likelyNote() {
     const bool mac = PlatformTables::current().set == TableSet::macos;
-    return QStringLiteral("Matched on name only, so check these before removing. Another app or %1 itself may own them.")
+    return QStringLiteral(
+               "Matched on name only, so check these before removing. Another app or %1 itself may own them.")
         .arg(mac ? QStringLiteral("macOS") : QStringLiteral("the system"));
 }
 
@@ -145,9 +146,9 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
     layout->addWidget(split_, 1);
 
     refresher_ = new Refresher(this, [this] { refresh(); });
-    for (auto signal : {&CorvaneModel::appsChanged, &CorvaneModel::isLoadingAppsChanged,
-                        &CorvaneModel::appProgressChanged, &CorvaneModel::includeSystemAppsChanged,
-                        &CorvaneModel::isRemovingChanged})
+    for (auto signal :
+         {&CorvaneModel::appsChanged, &CorvaneModel::isLoadingAppsChanged, &CorvaneModel::appProgressChanged,
+          &CorvaneModel::includeSystemAppsChanged, &CorvaneModel::isRemovingChanged})
         connect(model_, signal, refresher_, &Refresher::schedule);
 
     connect(includeSystem_, &QCheckBox::clicked, this, [this](bool on) {
@@ -189,7 +190,8 @@ void AppsPage::updateSymbols() {
     const QPalette p = palette();
     rescan_->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise"), Colors::primary(p)));
     filterIcon_->setIcon(Symbols::icon(QStringLiteral("magnifyingglass"), Colors::secondary(p)));
-    noneIcon_->setPixmap(Symbols::pixmap(QStringLiteral("checkmark.circle"), 16, Colors::green(p), devicePixelRatioF()));
+    noneIcon_->setPixmap(
+        Symbols::pixmap(QStringLiteral("checkmark.circle"), 16, Colors::green(p), devicePixelRatioF()));
     emptyIcon_->setPixmap(Symbols::pixmap(QStringLiteral("app.dashed"), 40, Colors::tertiary(p), devicePixelRatioF()));
 }
 
@@ -288,7 +290,8 @@ QWidget* AppsPage::buildDetailPane() {
     auto* emptyTitle = plainLabel(QStringLiteral("Select an app"), Fonts::title3(), empty);
     emptyTitle->setAlignment(Qt::AlignCenter);
     emptyColumn->addWidget(emptyTitle);
-    auto* emptyNote = new SecondaryLabel(QStringLiteral("Vessora lists everything it left outside its own bundle."), empty);
+    auto* emptyNote =
+        new SecondaryLabel(QStringLiteral("Vessora lists everything it left outside its own bundle."), empty);
     emptyNote->setFont(Fonts::callout());
     emptyNote->setAlignment(Qt::AlignCenter);
     emptyNote->setWordWrap(true);
@@ -378,12 +381,10 @@ QWidget* AppsPage::buildDetailPane() {
     auto* groupColumn = new QVBoxLayout(groups);
     groupColumn->setContentsMargins(0, 0, 0, 0);
     groupColumn->setSpacing(18);
-    exactGroup_ = new LeftoverGroup(QStringLiteral("Definitely this app"), QStringLiteral("Matched on bundle identifier."),
-                                    selection_, groups);
+    exactGroup_ = new LeftoverGroup(QStringLiteral("Definitely this app"),
+                                    QStringLiteral("Matched on bundle identifier."), selection_, groups);
     exactGroup_->setObjectName(QStringLiteral("apps.exactGroup"));
-    likelyGroup_ = new LeftoverGroup(QStringLiteral("Possibly this app"),
-                                     likelyNote(),
-                                     selection_, groups);
+    likelyGroup_ = new LeftoverGroup(QStringLiteral("Possibly this app"), likelyNote(), selection_, groups);
     likelyGroup_->setObjectName(QStringLiteral("apps.likelyGroup"));
     groupColumn->addWidget(exactGroup_);
     groupColumn->addWidget(likelyGroup_);
@@ -567,9 +568,9 @@ void AppsPage::updateHeaderIcon() {
     if (!row) return;
     const QIcon own = icons_->icon(row->app);
     // The generic symbol is drawn at the size asked for; a tinted icon would stay at its own smaller size.
-    icon_->setPixmap(icons_->hasOwnIcon(row->app)
-                         ? own.pixmap(QSize(56, 56), devicePixelRatioF())
-                         : Symbols::pixmap(QStringLiteral("app.fill"), 48, Colors::secondary(palette()), devicePixelRatioF()));
+    icon_->setPixmap(icons_->hasOwnIcon(row->app) ? own.pixmap(QSize(56, 56), devicePixelRatioF())
+                                                  : Symbols::pixmap(QStringLiteral("app.fill"), 48,
+                                                                    Colors::secondary(palette()), devicePixelRatioF()));
 }
 
 void AppsPage::updateDetail() {
@@ -593,8 +594,8 @@ void AppsPage::updateDetail() {
     lastOpened_->setText(app.lastUsed ? q("Last opened " + Fmt::relativeDate(app.lastUsed)) : QString());
     lastOpened_->setVisible(app.lastUsed.has_value());
     total_->setText(q(Fmt::bytes(row.totalSize())));
-    breakdown_->setText(q(Fmt::bytes(row.bundleSize) + " bundle, " + Fmt::bytes(AppsTexts::leftoverBytes(row)) +
-                          " elsewhere"));
+    breakdown_->setText(
+        q(Fmt::bytes(row.bundleSize) + " bundle, " + Fmt::bytes(AppsTexts::leftoverBytes(row)) + " elsewhere"));
 
     if (!row.analyzed) {
         leftoverState_->setCurrentIndex(0);

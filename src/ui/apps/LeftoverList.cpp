@@ -102,7 +102,8 @@ QVariant LeftoverListModel::data(const QModelIndex& index, int role) const {
     case AdminRole: return item.requiresAdmin;
     case Qt::AccessibleTextRole:
         return Text::fileName(item.url) + ", " + Text::fromUtf8(item.category) + ", " +
-               Text::fromUtf8(Fmt::bytes(item.size)) + (item.requiresAdmin ? ", " + LeftoverRowDelegate::lockHelp() : "");
+               Text::fromUtf8(Fmt::bytes(item.size)) +
+               (item.requiresAdmin ? ", " + LeftoverRowDelegate::lockHelp() : "");
     default: return {};
     }
 }
@@ -167,20 +168,21 @@ void LeftoverRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     int y = r.center().y() - (nameMetrics.height() + pathMetrics.height() + 1) / 2;
     const QString category = index.data(LeftoverListModel::CategoryRole).toString();
     const int categoryWidth = std::min(categoryMetrics.horizontalAdvance(category), (right - left) / 2);
-    const QString name =
-        nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, right - left - categoryWidth - 8);
+    const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
+                                                right - left - categoryWidth - 8);
     painter->setFont(nameFont);
     painter->drawText(QRect(left, y, right - left, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter, name);
     painter->setFont(categoryFont);
     painter->setPen(secondary);
     const int categoryLeft = left + nameMetrics.horizontalAdvance(name) + 8;
-    painter->drawText(QRect(categoryLeft, y, right - categoryLeft, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(QRect(categoryLeft, y, right - categoryLeft, nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter,
                       categoryMetrics.elidedText(category, Qt::ElideRight, right - categoryLeft));
     y += nameMetrics.height() + 1;
     painter->setFont(pathFont);
-    painter->drawText(QRect(left, y, right - left, pathMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                      pathMetrics.elidedText(index.data(LeftoverListModel::PathRole).toString(), Qt::ElideMiddle,
-                                             right - left));
+    painter->drawText(
+        QRect(left, y, right - left, pathMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        pathMetrics.elidedText(index.data(LeftoverListModel::PathRole).toString(), Qt::ElideMiddle, right - left));
     painter->restore();
 }
 
@@ -326,8 +328,9 @@ void LeftoverGroup::setItems(std::vector<LeftoverItem> items) {
 }
 
 void LeftoverGroup::syncToggle() {
-    toggle_->setText(selection_->containsAll(model_->items()) && !model_->items().empty() ? QStringLiteral("Deselect All")
-                                                                                         : QStringLiteral("Select All"));
+    toggle_->setText(selection_->containsAll(model_->items()) && !model_->items().empty()
+                         ? QStringLiteral("Deselect All")
+                         : QStringLiteral("Select All"));
 }
 
 } // namespace vessora
