@@ -6,6 +6,7 @@
 #include "ui/kit/Text.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
@@ -16,7 +17,18 @@ namespace {
 constexpr int iconPixels = 64;
 }
 
-AppIcons::AppIcons(QObject* parent) : QObject(parent) { pool_.setMaxThreadCount(2); }
+AppIcons::AppIcons(QObject* parent) : QObject(parent) {
+    pool_.setMaxThreadCount(2);
+    // Flatpak exports its apps' icons (into hicolor) under its own share
+    // folders, which a session started without Flatpak's profile script does
+    // not name in XDG_DATA_DIRS.
+    QStringList paths = QIcon::themeSearchPaths();
+    const int before = int(paths.size());
+    for (const QString& dir : {QDir::homePath() + QStringLiteral("/.local/share/flatpak/exports/share/icons"),
+                               QStringLiteral("/var/lib/flatpak/exports/share/icons")})
+        if (!paths.contains(dir) && QFileInfo(dir).isDir()) paths << dir;
+    if (paths.size() != before) QIcon::setThemeSearchPaths(paths);
+}
 
 AppIcons::~AppIcons() {
     pool_.clear();
