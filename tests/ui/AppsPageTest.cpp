@@ -1,3 +1,4 @@
+#include "../apps/AppFixtures.h"
 #include "CleanupScreensSupport.h"
 #include "apps/AppInventory.h"
 #include "support/Fmt.h"
@@ -336,9 +337,20 @@ TEST_F(AppsPageTest, BundleIconArrivesFromItsIconFile) {
     AppIcons icons;
     InstalledApp painter = *AppInventory::describe(bundle, false);
     InstalledApp other = *AppInventory::describe(plain, false);
+    // Desktop entries name a theme icon or an image file.
+    InstalledApp themed = app("/usr/share/applications/calc.desktop", "Calc", "calc");
+    themed.kind = AppKind::package;
+    themed.iconName = "accessories-calculator";
+    InstalledApp pictured = app(path("Tool.AppImage"), "Tool", std::nullopt);
+    pictured.kind = AppKind::appImage;
+    pictured.iconName = path("tool.png");
+    ASSERT_TRUE(image.save(QString::fromStdString(*pictured.iconName), "PNG"));
     icons.icon(painter);
     icons.icon(other);
-    ASSERT_TRUE(waitUntil([&] { return icons.hasOwnIcon(painter); }));
+    icons.icon(themed);
+    icons.icon(pictured);
+    EXPECT_TRUE(icons.hasOwnIcon(themed));
+    ASSERT_TRUE(waitUntil([&] { return icons.hasOwnIcon(painter) && icons.hasOwnIcon(pictured); }));
     icons.waitForReads();
     QCoreApplication::processEvents();
     EXPECT_FALSE(icons.hasOwnIcon(other));
