@@ -1,6 +1,7 @@
 #include "../apps/AppFixtures.h"
 #include "CleanupScreensSupport.h"
 #include "apps/AppInventory.h"
+#include "platform/PlatformTables.h"
 #include "support/Fmt.h"
 #include "ui/apps/AppFilter.h"
 #include "ui/apps/AppIcons.h"
@@ -356,4 +357,38 @@ TEST_F(AppsPageTest, BundleIconArrivesFromItsIconFile) {
     EXPECT_FALSE(icons.hasOwnIcon(other));
     const QImage shown = icons.icon(painter).pixmap(32, 32).toImage();
     EXPECT_EQ(shown.pixelColor(16, 16), QColor(Qt::red));
+}
+
+// With the Linux tables: the switch's words, a Flatpak's source badge, and a
+// package-manager app whose program stays while its leftovers can go.
+TEST_F(AppsPageTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
+    ScopedTables tables(TableSet::linux);
+    AppRow flat;
+    flat.app = app("/var/lib/flatpak/app/org.example.Flat", "Flat", "org.example.Flat");
+    flat.app.kind = AppKind::flatpak;
+    flat.analyzed = true;
+    AppRow packaged;
+    packaged.app = app("/usr/share/applications/org.example.Tool.desktop", "Tool", "org.example.Tool");
+    packaged.app.kind = AppKind::package;
+    packaged.bundleSize = 90'000'000;
+    packaged.leftovers = {{path("home/.config/tool"), "Settings", MatchConfidence::exact, 4'096, false}};
+    packaged.analyzed = true;
+    CorvaneModelTestAccess::setApps(*model, {flat, packaged});
+    page = std::make_unique<AppsPage>(context());
+    page->resize(1000, 640);
+    page->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(child<QCheckBox>("apps.includeSystem")->text(), "Include system apps");
+
+    ASSERT_TRUE(page->selectApp(flat.app.url));
+    EXPECT_TRUE(child<QWidget>("apps.storeBadge")->isVisible());
+    EXPECT_EQ(child<QWidget>("apps.storeBadge")->accessibleName(), "Flatpak");
+    EXPECT_TRUE(bundleSwitch()->isEnabled());
+
+    ASSERT_TRUE(page->selectApp(packaged.app.url));
+    EXPECT_FALSE(bundleSwitch()->isEnabled());
+    EXPECT_TRUE(child<QLabel>("apps.notice")->text().startsWith("Installed by "));
+    EXPECT_TRUE(uninstallButton()->isEnabled());
+    EXPECT_EQ(AppsTexts::uninstallSummary(packaged, page->selection()->urls(), page->includeBundle()),
+              "This removes 1 supporting item, freeing about " + Fmt::bytes(4'096) + ".");
 }
