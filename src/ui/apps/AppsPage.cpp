@@ -492,7 +492,11 @@ void AppsPage::restoreListSelection() {
     const QModelIndex index = row < 0 ? QModelIndex() : proxy_->mapFromSource(listModel_->index(row));
     QItemSelectionModel* selection = list_->selectionModel();
     if (index.isValid()) {
-        if (!selection->isSelected(index)) selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        // Re-selected after a reset or a filter change: bring it into view too.
+        if (!selection->isSelected(index)) {
+            selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+            list_->scrollTo(index);
+        }
     } else if (selection->hasSelection()) {
         selection->clear();
     }
