@@ -3,6 +3,7 @@
 #include "model/CorvaneModel.h"
 #include "ui/MainWindow.h"
 #include "ui/UpdateDialog.h"
+#include "ui/apps/AppsPage.h"
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/kit/Spinner.h"
 #include "update/Updater.h"
@@ -158,6 +159,11 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     }
     // Let the last results reach the screen.
     waitFor([] { return false; }, 300);
+    // The Apps page shows its largest app in detail.
+    if (name == "apps" && !model.apps().empty()) {
+        if (auto* apps = window.findChild<AppsPage*>()) apps->selectApp(model.apps().front().app.url);
+        waitFor([] { return false; }, 500);
+    }
     if (review) {
         model.setPendingDeletion(sampleBackup(model.backupRoot()));
         BackupReviewDialog* dialog = nullptr;

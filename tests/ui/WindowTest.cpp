@@ -139,7 +139,7 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
 
     // "applications" opens the Apps page, not the category page.
     window->selectSection(Section::category("applications"));
-    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("apps.placeholder"));
+    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("apps.page"));
     window->selectSection(Section::category("documents"));
     EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("categoryDetail"));
     window->selectSection(Section::category("nope"));

@@ -1,12 +1,8 @@
 #include "ui/ScreenFactories.h"
+#include "ui/apps/AppsPage.h"
 
 namespace vessora {
 
-SectionPage* makeAppsPage(const ScreenContext& context, QWidget* parent) {
-    auto* page = new PlaceholderPage(context, QStringLiteral("Applications"), QStringLiteral("app.badge"),
-                                     QStringLiteral("Coming soon"), parent);
-    page->setObjectName(QStringLiteral("apps.placeholder"));
-    return page;
-}
+SectionPage* makeAppsPage(const ScreenContext& context, QWidget* parent) { return new AppsPage(context, parent); }
 
 } // namespace vessora

@@ -1,0 +1,112 @@
+#include "ui/apps/AppsTexts.h"
+
+#include "platform/PlatformTables.h"
+#include "support/Fmt.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace vessora::AppsTexts {
+
+namespace {
+
+// Read once: the distribution does not change while the window is open.
+const std::string& distributionName() {
+    static const std::string name = [] {
+        for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+            std::ifstream file(path);
+            if (!file) continue;
+            std::stringstream text;
+            text << file.rdbuf();
+            std::string found = osReleaseName(text.str());
+            if (!found.empty()) return found;
+        }
+        return std::string("Linux");
+    }();
+    return name;
+}
+
+} // namespace
+
+bool bundleRemovable(const InstalledApp& app) { return !app.isSystemApp && app.kind != AppKind::package; }
+
+std::vector<LeftoverItem> chosenLeftovers(const AppRow& row, const std::set<std::string>& selected) {
+    std::vector<LeftoverItem> chosen;
+    for (const auto& item : row.leftovers)
+        if (selected.count(item.url)) chosen.push_back(item);
+    return chosen;
+}
+
+int64_t selectedTotal(const AppRow& row, const std::set<std::string>& selected, bool includeBundle) {
+    int64_t total = includeBundle && bundleRemovable(row.app) ? row.bundleSize : 0;
+    for (const auto& item : chosenLeftovers(row, selected)) total += item.size;
+    return total;
+}
+
+std::string uninstallSummary(const AppRow& row, const std::set<std::string>& selected, bool includeBundle) {
+    const size_t count = chosenLeftovers(row, selected).size();
+    std::string text = "This removes ";
+    if (includeBundle && bundleRemovable(row.app)) text += "the app bundle and ";
+    text += std::to_string(count) + " supporting item" + (count == 1 ? "" : "s");
+    text += ", freeing about " + Fmt::bytes(selectedTotal(row, selected, includeBundle)) + ".";
+    return text;
+}
+
+bool canUninstall(const AppRow& row, const std::set<std::string>& selected, bool includeBundle) {
+    // Judged by what would go, not by bytes: a system app with nothing ticked
+    // has nothing to remove even with the (disabled) switch on, and a ticked
+    // leftover of 0 bytes can still be removed.
+    if (includeBundle && bundleRemovable(row.app)) return true;
+    return !chosenLeftovers(row, selected).empty();
+}
+
+std::optional<std::string> notice(const InstalledApp& app, bool running) {
+    if (app.isSystemApp) return "This is a system app. Vessora will not remove it.";
+    if (app.kind == AppKind::package)
+        return "Installed by " + distributionName() +
+               "'s package manager. Remove it with your software manager; Vessora removes only what it left behind.";
+    if (running) return "The app is running. Quit it first so it does not rewrite its files.";
+    return std::nullopt;
+}
+
+std::optional<std::string> sourceBadge(const InstalledApp& app) {
+    if (const char* store = PlatformTables::current().words.storeBadge)
+        return app.isMASApp ? std::optional<std::string>(store) : std::nullopt;
+    switch (app.kind) {
+    case AppKind::flatpak: return "Flatpak";
+    case AppKind::snap: return "Snap";
+    case AppKind::appImage: return "AppImage";
+    case AppKind::package: return distributionName();
+    case AppKind::bundle:
+    case AppKind::program: break;
+    }
+    return std::nullopt;
+}
+
+int64_t leftoverBytes(const AppRow& row) {
+    int64_t total = 0;
+    for (const auto& item : row.leftovers) total += item.size;
+    return total;
+}
+
+SecondLine secondLine(const AppRow& row) {
+    const int64_t outside = leftoverBytes(row);
+    if (outside >= 1) return {"+" + Fmt::bytes(outside) + " outside bundle", true};
+    if (row.analyzed) return {row.app.bundleID.value_or(""), false};
+    return {};
+}
+
+std::string osReleaseName(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.starts_with("NAME=")) continue;
+        std::string value = line.substr(5);
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        return value;
+    }
+    return {};
+}
+
+} // namespace vessora::AppsTexts

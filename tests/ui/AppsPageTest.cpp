@@ -1,0 +1,394 @@
+#include "../apps/AppFixtures.h"
+#include "CleanupScreensSupport.h"
+#include "apps/AppInventory.h"
+#include "platform/PlatformTables.h"
+#include "support/Fmt.h"
+#include "ui/apps/AppFilter.h"
+#include "ui/apps/AppIcons.h"
+#include "ui/apps/AppsPage.h"
+#include "ui/apps/AppsTexts.h"
+#include "ui/apps/LeftoverList.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStackedWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vessora;
+using namespace vessora::test;
+
+namespace {
+
+// Bundles live in the suite's application folder, which the inventory fixed
+// when the suite started; leftovers in the test's own home folder.
+class AppsPageTest : public ScreenTest {
+protected:
+    AppsPageTest() : apps_(AppInventory::userAppRoots()[1]) { model = makeModel(); }
+    ~AppsPageTest() override {
+        page.reset();
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(apps_, ignored))
+            std::filesystem::remove_all(entry.path(), ignored);
+    }
+
+    std::string makeApp(const std::string& name, const std::string& identifier, int64_t payload) {
+        const std::string bundle = apps_ + "/" + name + ".app";
+        writeText(bundle + "/Contents/Info.plist",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                  "<key>CFBundleIdentifier</key><string>" +
+                      identifier + "</string><key>CFBundleName</key><string>" + name +
+                      "</string><key>CFBundleShortVersionString</key><string>1.2</string></dict></plist>\n");
+        if (payload > 0) writeFile(bundle + "/Contents/Resources/payload", payload);
+        return bundle;
+    }
+
+    // Alpha with one exact and one likely leftover; Beta with none.
+    void makeAlphaAndBeta() {
+        alpha = makeApp("Alpha", "com.vendor.alpha", 300'000);
+        writeFile(path("home/Library/Caches/com.vendor.alpha/cache.db"), 50'000);
+        exact = path("home/Library/Caches/com.vendor.alpha");
+        likely = path("home/Library/Application Support/Alpha");
+        writeFile(likely + "/state", 20'000);
+        beta = makeApp("Straße Beta", "org.other.beta", 10'000);
+    }
+
+    void openPage() {
+        page = std::make_unique<AppsPage>(context());
+        page->resize(1000, 640);
+        page->show();
+        ASSERT_TRUE(waitUntil([&] {
+            if (model->isLoadingApps() || model->apps().empty()) return false;
+            for (const auto& row : model->apps())
+                if (!row.analyzed) return false;
+            return true;
+        }));
+        QCoreApplication::processEvents();
+    }
+
+    template <class T> T* child(const char* name) { return page->findChild<T*>(name); }
+    int detailPage() { return child<QStackedWidget>("apps.detail")->currentIndex(); }
+    LeftoverGroup* group(const char* name) { return child<LeftoverGroup>(name); }
+    QPushButton* uninstallButton() { return child<QPushButton>("apps.uninstall"); }
+    QCheckBox* bundleSwitch() { return child<QCheckBox>("apps.includeBundle"); }
+    static QPushButton* button(QMessageBox* box, const QString& text) {
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == text) return static_cast<QPushButton*>(b);
+        return nullptr;
+    }
+
+    std::string apps_, alpha, beta, exact, likely;
+    std::unique_ptr<AppsPage> page;
+};
+
+} // namespace
+
+// Comparison by the language's rules at secondary strength: case and the
+// sharp s fold, accents do not; the text is taken as typed.
+TEST(AppFilterTest, MatchesTheWayTheLanguageCompares) {
+    struct Case {
+        const char* pattern;
+        const char* text;
+        const char* locale;
+        bool found;
+    };
+    const Case cases[] = {
+        {"STRASSE", "Hauptstraße Maps", "de_DE", true},
+        {"straße", "STRASSE", "en_US", true},
+        {"i", "İstanbul Transit", "tr_TR", true},
+        {"ISTANBUL", "istanbul", "tr_TR", false}, // dotless I is another letter in Turkish
+        {"cafe", "Café Sync", "en_US", false},    // accents count
+        {"CAFÉ", "café sync", "en_US", true},
+        {" sync", "Café Sync", "en_US", true},
+        {" cafe", "Cafe Sync", "en_US", false}, // the leading space is kept
+        {"", "anything", "en_US", true},
+        {"x", "", "en_US", false},
+    };
+    for (const Case& c : cases) {
+        LocalizedMatcher matcher(QString::fromUtf8(c.pattern), c.locale);
+        EXPECT_EQ(matcher.matches(QString::fromUtf8(c.text)), c.found) << c.pattern << " in " << c.text;
+    }
+}
+
+// Part of an identifier finds an app whose name lacks it; the selection stays
+// while its row shows, the detail empties while it is filtered out, and the
+// row comes back selected with the ticks the user left.
+TEST_F(AppsPageTest, FilterKeepsTheSelectionByIdentity) {
+    makeAlphaAndBeta();
+    openPage();
+    QAbstractItemModelTester tester(page->proxy(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    auto* filter = child<QLineEdit>("apps.filter");
+    auto* list = child<QListView>("apps.list");
+    ASSERT_EQ(list->model()->rowCount(), 2);
+    EXPECT_EQ(detailPage(), 0);
+
+    ASSERT_TRUE(page->selectApp(alpha));
+    page->selection()->set(likely, true);
+    filter->setText("VENDOR.AL");
+    EXPECT_EQ(list->model()->rowCount(), 1);
+    EXPECT_EQ(detailPage(), 1);
+    EXPECT_EQ(list->selectionModel()->selectedIndexes().size(), 1);
+
+    filter->setText("strasse");
+    ASSERT_EQ(list->model()->rowCount(), 1);
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), QString::fromUtf8("Straße Beta"));
+    EXPECT_EQ(detailPage(), 0);
+    EXPECT_EQ(page->selectedAppID(), alpha);
+
+    filter->setText(" alpha");
+    EXPECT_EQ(list->model()->rowCount(), 0);
+
+    filter->clear();
+    EXPECT_EQ(detailPage(), 1);
+    EXPECT_EQ(page->selection()->urls(), (std::set<std::string>{exact, likely}));
+    const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected.front().data().toString(), "Alpha");
+    EXPECT_EQ(child<QLabel>("apps.footerCount")->text(), "2 apps");
+
+    // A reload replaces the rows and keeps the selection by identity. The
+    // switch flipped while it runs loads once more when it ends.
+    int loads = 0;
+    QObject::connect(model.get(), &CorvaneModel::isLoadingAppsChanged, [&] { loads += model->isLoadingApps(); });
+    model->loadApps();
+    child<QCheckBox>("apps.includeSystem")->click();
+    EXPECT_TRUE(model->includeSystemApps());
+    ASSERT_TRUE(waitUntil([&] { return loads == 2 && !model->isLoadingApps(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page->selectedAppID(), alpha);
+    EXPECT_EQ(list->selectionModel()->selectedIndexes().size(), 1);
+}
+
+// Selecting ticks exactly the sure matches and the app itself; each group's
+// button ticks or unticks its own items only.
+TEST_F(AppsPageTest, SelectionTicksExactLeftoversAndGroupsToggleTheirOwn) {
+    makeAlphaAndBeta();
+    openPage();
+    ASSERT_TRUE(page->selectApp(beta));
+    bundleSwitch()->click();
+    EXPECT_FALSE(page->includeBundle());
+    EXPECT_FALSE(uninstallButton()->isEnabled()) << "nothing ticked and the switch off";
+    bundleSwitch()->click();
+    EXPECT_TRUE(uninstallButton()->isEnabled()) << "the bundle alone is enough";
+
+    ASSERT_TRUE(page->selectApp(alpha));
+    EXPECT_TRUE(page->includeBundle());
+    EXPECT_TRUE(bundleSwitch()->isChecked());
+    EXPECT_EQ(page->selection()->urls(), std::set<std::string>{exact});
+    LeftoverGroup* sure = group("apps.exactGroup");
+    LeftoverGroup* maybe = group("apps.likelyGroup");
+    EXPECT_EQ(sure->toggleButton()->text(), "Deselect All");
+    EXPECT_EQ(maybe->toggleButton()->text(), "Select All");
+    maybe->toggleButton()->click();
+    EXPECT_EQ(page->selection()->urls(), (std::set<std::string>{exact, likely}));
+    EXPECT_EQ(maybe->toggleButton()->text(), "Deselect All");
+    maybe->toggleButton()->click();
+    EXPECT_EQ(page->selection()->urls(), std::set<std::string>{exact});
+    EXPECT_EQ(sure->toggleButton()->text(), "Deselect All");
+
+    // The row menu shows the item in the file manager.
+    LeftoverListView* rows = sure->list();
+    std::unique_ptr<QMenu> menu(rows->buildContextMenu(rows->model()->index(0, 0), page.get()));
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), "Reveal in Finder");
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(workspace.revealed, std::vector<std::vector<std::string>>{{exact}});
+
+    // Clicking a row toggles it.
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, rows->visualRect(rows->model()->index(0, 0)).center());
+    EXPECT_TRUE(page->selection()->urls().empty());
+    EXPECT_EQ(sure->toggleButton()->text(), "Select All");
+}
+
+// A system application keeps its bundle: the switch is off-limits, the bundle
+// counts for nothing, and its leftovers still go.
+TEST_F(AppsPageTest, SystemAppKeepsItsBundleButLosesItsLeftovers) {
+    const std::string bundle = makeApp("Tool", "com.system.tool", 40'000);
+    const std::string prefs = writeFile(path("home/Library/Preferences/com.system.tool.plist"), 8'000);
+    AppRow row;
+    row.app = *AppInventory::describe(bundle, true);
+    row.bundleSize = 40'000;
+    row.leftovers = {LeftoverItem{prefs, "Preferences", MatchConfidence::exact, 8'000, false}};
+    row.analyzed = true;
+    CorvaneModelTestAccess::setApps(*model, {row});
+    page = std::make_unique<AppsPage>(context());
+    page->resize(1000, 640);
+    page->show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(page->selectApp(bundle));
+
+    EXPECT_FALSE(bundleSwitch()->isEnabled());
+    EXPECT_EQ(child<QLabel>("apps.notice")->text(), "This is a system app. Vessora will not remove it.");
+    const std::string summary = AppsTexts::uninstallSummary(row, page->selection()->urls(), page->includeBundle());
+    EXPECT_EQ(summary, "This removes 1 supporting item, freeing about " + Fmt::bytes(8'000) + ".");
+    EXPECT_EQ(AppsTexts::selectedTotal(row, page->selection()->urls(), true), 8'000);
+
+    page->selection()->set(prefs, false);
+    EXPECT_FALSE(uninstallButton()->isEnabled()) << "the switch is on, but the bundle never goes";
+    page->selection()->set(prefs, true);
+    ASSERT_TRUE(uninstallButton()->isEnabled());
+    uninstallButton()->click();
+    QMessageBox* box = waitForMessageBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), "Uninstall Tool?");
+    EXPECT_EQ(box->informativeText(), QString::fromStdString(summary));
+    button(box, "Move to Trash")->click();
+    ASSERT_TRUE(waitUntil([&] { return !exists(prefs); }));
+    EXPECT_TRUE(exists(bundle));
+}
+
+// The summary's counts and the app kinds whose bundle stays.
+TEST(AppsTextsTest, SummaryCountsAndKeptBundles) {
+    AppRow row;
+    row.app.url = "/Applications/A.app";
+    row.app.name = "A";
+    row.bundleSize = 1'000'000;
+    row.leftovers = {{"/x/one", "Cache", MatchConfidence::exact, 2'000'000, false},
+                     {"/x/two", "Logs", MatchConfidence::likely, 3'000'000, false}};
+    row.analyzed = true;
+    EXPECT_EQ(AppsTexts::uninstallSummary(row, {}, true),
+              "This removes the app bundle and 0 supporting items, freeing about " + Fmt::bytes(1'000'000) + ".");
+    EXPECT_EQ(AppsTexts::uninstallSummary(row, {"/x/one"}, true),
+              "This removes the app bundle and 1 supporting item, freeing about " + Fmt::bytes(3'000'000) + ".");
+    EXPECT_EQ(AppsTexts::uninstallSummary(row, {"/x/one", "/x/two"}, false),
+              "This removes 2 supporting items, freeing about " + Fmt::bytes(5'000'000) + ".");
+    EXPECT_FALSE(AppsTexts::canUninstall(row, {}, false));
+    row.app.kind = AppKind::package;
+    EXPECT_FALSE(AppsTexts::canUninstall(row, {}, true));
+    EXPECT_EQ(AppsTexts::selectedTotal(row, {"/x/two"}, true), 3'000'000);
+    EXPECT_EQ(AppsTexts::osReleaseName("ID=debian\nNAME=\"Debian GNU/Linux\"\n"), "Debian GNU/Linux");
+}
+
+// A running app (a copy of sleep inside its bundle) shows the badge and the
+// notice and still uninstalls: the bundle and the ticked leftovers go to the
+// Trash, the unticked stay, the row leaves the list and the selection clears.
+TEST_F(AppsPageTest, RunningAppUninstallsToTheTrash) {
+    struct RealRunning : RecordingWorkspace {
+        bool isRunning(const std::string& id) override { return Workspace::isRunning(id); }
+    } running;
+    Workspace::setInstance(&running);
+    makeAlphaAndBeta();
+    const std::string executable = alpha + "/Contents/MacOS/Alpha";
+    makeDirs(alpha + "/Contents/MacOS");
+    std::filesystem::copy_file("/bin/sleep", executable);
+    ::chmod(executable.c_str(), 0755);
+    const pid_t process = ::fork();
+    if (process == 0) {
+        ::execl(executable.c_str(), "Alpha", "60", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(process, 0);
+    QTest::qWait(100);
+
+    openPage();
+    ASSERT_TRUE(page->selectApp(alpha));
+    EXPECT_TRUE(child<QWidget>("apps.runningBadge")->isVisible());
+    EXPECT_EQ(child<QLabel>("apps.notice")->text(),
+              "The app is running. Quit it first so it does not rewrite its files.");
+    ASSERT_TRUE(uninstallButton()->isEnabled());
+    uninstallButton()->click();
+    QMessageBox* box = waitForMessageBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->informativeText().toStdString(),
+              "This removes the app bundle and 1 supporting item, freeing about " +
+                  Fmt::bytes(model->apps()[0].bundleSize + model->apps()[0].exactLeftovers()[0].size) + ".");
+    button(box, "Move to Trash")->click();
+    const bool gone = waitUntil([&] { return model->apps().size() == 1; });
+    ::kill(process, SIGKILL);
+    ::waitpid(process, nullptr, 0);
+    Workspace::setInstance(&workspace);
+    ASSERT_TRUE(gone);
+    QCoreApplication::processEvents();
+
+    const std::string trash = path("home/.local/share/Trash/files/");
+    EXPECT_TRUE(exists(trash + "Alpha.app"));
+    EXPECT_TRUE(exists(trash + "com.vendor.alpha"));
+    EXPECT_FALSE(exists(alpha));
+    EXPECT_TRUE(exists(likely));
+    EXPECT_EQ(child<QListView>("apps.list")->model()->rowCount(), 1);
+    EXPECT_FALSE(page->selectedAppID());
+    EXPECT_EQ(detailPage(), 0);
+}
+
+// A bundle's own icon is read off the main thread; one without keeps the generic icon.
+TEST_F(AppsPageTest, BundleIconArrivesFromItsIconFile) {
+    const std::string bundle = makeApp("Painter", "com.vendor.painter", 0);
+    writeText(bundle + "/Contents/Info.plist",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+              "<key>CFBundleIdentifier</key><string>com.vendor.painter</string>"
+              "<key>CFBundleIconFile</key><string>Painter</string></dict></plist>\n");
+    makeDirs(bundle + "/Contents/Resources");
+    QImage image(128, 128, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString(bundle + "/Contents/Resources/Painter.icns"), "ICNS"));
+    const std::string plain = makeApp("Plain", "com.vendor.plain", 0);
+
+    AppIcons icons;
+    InstalledApp painter = *AppInventory::describe(bundle, false);
+    InstalledApp other = *AppInventory::describe(plain, false);
+    // Desktop entries name a theme icon or an image file.
+    InstalledApp themed = app("/usr/share/applications/calc.desktop", "Calc", "calc");
+    themed.kind = AppKind::package;
+    themed.iconName = "accessories-calculator";
+    InstalledApp pictured = app(path("Tool.AppImage"), "Tool", std::nullopt);
+    pictured.kind = AppKind::appImage;
+    pictured.iconName = path("tool.png");
+    ASSERT_TRUE(image.save(QString::fromStdString(*pictured.iconName), "PNG"));
+    icons.icon(painter);
+    icons.icon(other);
+    icons.icon(themed);
+    icons.icon(pictured);
+    EXPECT_TRUE(icons.hasOwnIcon(themed));
+    ASSERT_TRUE(waitUntil([&] { return icons.hasOwnIcon(painter) && icons.hasOwnIcon(pictured); }));
+    icons.waitForReads();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(icons.hasOwnIcon(other));
+    const QImage shown = icons.icon(painter).pixmap(32, 32).toImage();
+    EXPECT_EQ(shown.pixelColor(16, 16), QColor(Qt::red));
+}
+
+// With the Linux tables: the switch's words, a Flatpak's source badge, and a
+// package-manager app whose program stays while its leftovers can go.
+TEST_F(AppsPageTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
+    ScopedTables tables(TableSet::linux);
+    AppRow flat;
+    flat.app = app("/var/lib/flatpak/app/org.example.Flat", "Flat", "org.example.Flat");
+    flat.app.kind = AppKind::flatpak;
+    flat.analyzed = true;
+    AppRow packaged;
+    packaged.app = app("/usr/share/applications/org.example.Tool.desktop", "Tool", "org.example.Tool");
+    packaged.app.kind = AppKind::package;
+    packaged.bundleSize = 90'000'000;
+    packaged.leftovers = {{path("home/.config/tool"), "Settings", MatchConfidence::exact, 4'096, false}};
+    packaged.analyzed = true;
+    CorvaneModelTestAccess::setApps(*model, {flat, packaged});
+    page = std::make_unique<AppsPage>(context());
+    page->resize(1000, 640);
+    page->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(child<QCheckBox>("apps.includeSystem")->text(), "Include system apps");
+
+    ASSERT_TRUE(page->selectApp(flat.app.url));
+    EXPECT_TRUE(child<QWidget>("apps.storeBadge")->isVisible());
+    EXPECT_EQ(child<QWidget>("apps.storeBadge")->accessibleName(), "Flatpak");
+    EXPECT_TRUE(bundleSwitch()->isEnabled());
+
+    ASSERT_TRUE(page->selectApp(packaged.app.url));
+    EXPECT_FALSE(bundleSwitch()->isEnabled());
+    EXPECT_TRUE(child<QLabel>("apps.notice")->text().startsWith("Installed by "));
+    EXPECT_TRUE(uninstallButton()->isEnabled());
+    EXPECT_EQ(AppsTexts::uninstallSummary(packaged, page->selection()->urls(), page->includeBundle()),
+              "This removes 1 supporting item, freeing about " + Fmt::bytes(4'096) + ".");
+}
