@@ -1,5 +1,6 @@
 #include "catalog/CleanupCatalog.h"
 #include "platform/PlatformTables.h"
+#include "apps/RunningApps.h"
 #include "removal/Remover.h"
 #include "support/Shell.h"
 
@@ -162,3 +163,181 @@ TEST_F(LinuxCleanup, FixtureHomeEntriesAndClaims) {
 }
 
 } // namespace
+
+namespace {
+
+// Starts a copy of sleep under `name`; returns once the copy runs.
+pid_t startNamed(const std::string& folder, const std::string& name) {
+    const std::string program = folder + "/" + name;
+    test::makeDirs(folder);
+    EXPECT_EQ(test::runProgram({"/bin/cp", "/bin/sleep", program}), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl(program.c_str(), name.c_str(), "60", nullptr);
+        ::_exit(127);
+    }
+    for (int i = 0; i < 200 && RunningApps::runningPrograms({name}).empty(); ++i) ::usleep(10000);
+    return pid;
+}
+
+void stop(pid_t pid) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+const CleanupEntry* entryAt(const CleanupTarget& target, const std::string& url) {
+    for (const CleanupEntry& e : target.entries)
+        if (e.url == url) return &e;
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(LinuxCleanup, RunningBrowserMarksOnlyItsOwnEntriesInUse) {
+    test::writeFile(h(".cache/mozilla/firefox/cache2"), 8192);
+    test::writeFile(h(".cache/chromium/Default/cache"), 8192);
+    const pid_t firefox = startNamed(dir / "bin", "firefox");
+    auto t = measuredById();
+    stop(firefox);
+    const CleanupEntry* fox = entryAt(t["browser-caches"], h(".cache/mozilla/firefox"));
+    const CleanupEntry* chromium = entryAt(t["browser-caches"], h(".cache/chromium/Default"));
+    ASSERT_TRUE(fox && chromium);
+    EXPECT_EQ(fox->inUseBy, "Firefox");
+    EXPECT_FALSE(fox->selectable());
+    EXPECT_EQ(fox->size, test::allocatedSize(h(".cache/mozilla/firefox/cache2"))) << "still measured";
+    EXPECT_TRUE(chromium->inUseBy.empty());
+    // Stopped, it frees its entries again.
+    EXPECT_TRUE(entryAt(measuredById()["browser-caches"], h(".cache/mozilla/firefox"))->selectable());
+}
+
+struct RefusingRunner : PrivilegedRunner {
+    PrivilegedOutcome run(const std::string&) override {
+        return {PrivilegedOutcome::Status::refused, -1, "Request dismissed", {}};
+    }
+};
+
+// Plays pkexec granting rights: the tests run as root already.
+struct GrantingRunner : PrivilegedRunner {
+    PrivilegedOutcome run(const std::string& command) override {
+        Shell::Outcome o = Shell::execute("/bin/sh", {"-c", command});
+        return {PrivilegedOutcome::Status::ran, o.exitStatus, {}, o.standardOutput};
+    }
+};
+
+TEST_F(LinuxCleanup, AdministratorRowsOfferOnlyRetiredFiles) {
+    for (const char* file : {"var/log/journal/abc/system.journal", "var/log/journal/abc/system@0001-0002.journal",
+                             "var/log/journal/abc/user-1000@x-y.journal~", "var/log/syslog", "var/log/syslog.1",
+                             "var/log/syslog.2.gz", "var/log/apt/history.log.1.gz", "var/log/auth.log-20240101",
+                             "var/log/Xorg.0.log", "var/cache/apt/archives/a.deb", "var/cache/apt/archives/lock",
+                             "var/cache/apt/archives/partial/b.deb", "var/lib/systemd/coredump/core.x.zst",
+                             "var/crash/app.crash"})
+        test::writeFile(s(file), 5000);
+    auto t = measuredById();
+    const std::map<std::string, std::vector<std::string>> expected = {
+        {"journal", {s("var/log/journal/abc/system@0001-0002.journal"), s("var/log/journal/abc/user-1000@x-y.journal~")}},
+        {"rotated-logs",
+         {s("var/log/apt/history.log.1.gz"), s("var/log/auth.log-20240101"), s("var/log/syslog.1"),
+          s("var/log/syslog.2.gz")}},
+        {"apt-cache", {s("var/cache/apt/archives/a.deb"), s("var/cache/apt/archives/partial/b.deb")}},
+        {"coredumps", {s("var/lib/systemd/coredump/core.x.zst")}},
+        {"crash-reports", {s("var/crash/app.crash")}},
+    };
+    for (const auto& [id, paths] : expected) EXPECT_EQ(urls(t[id]), paths) << id;
+
+    // Refused at the password prompt: nothing goes.
+    std::vector<std::string> chosen = urls(t["journal"]);
+    for (const std::string& url : urls(t["rotated-logs"])) chosen.push_back(url);
+    RefusingRunner refusing;
+    RemovalResult refused = Remover::removeWithAdmin(chosen, refusing);
+    EXPECT_TRUE(refused.succeeded.empty());
+    EXPECT_EQ(refused.failed.size(), chosen.size());
+    for (const std::string& url : chosen) EXPECT_TRUE(test::exists(url)) << url;
+    if (!test::isRoot()) return;
+    // Granted: exactly the retired files go; the live journal and log stay.
+    GrantingRunner granting;
+    RemovalResult removed = Remover::removeWithAdmin(chosen, granting);
+    EXPECT_EQ(removed.succeeded.size(), chosen.size());
+    for (const std::string& url : chosen) EXPECT_FALSE(test::exists(url)) << url;
+    EXPECT_TRUE(test::exists(s("var/log/journal/abc/system.journal")) && test::exists(s("var/log/syslog")));
+
+    // Folders this user cannot list show with an unknown size, never selectable.
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(s("var/lib/systemd/coredump").c_str(), 0700);
+    ::chmod(s("var/log/journal").c_str(), 0700);
+    EXPECT_EQ(test::runAsUnprivileged([&] {
+                  auto u = measuredById();
+                  const auto& dumps = u["coredumps"].entries;
+                  const auto& journal = u["journal"].entries;
+                  bool ok = dumps.size() == 1 && dumps[0].url == s("var/lib/systemd/coredump") &&
+                            dumps[0].needsAdmin && !dumps[0].selectable() && journal.size() == 1 &&
+                            journal[0].url == s("var/log/journal") && journal[0].needsAdmin;
+                  return ok ? 0 : 1;
+              }),
+              0);
+}
+
+TEST_F(LinuxCleanup, TemporaryFilesAreOwnOldAndUnheld) {
+    const std::string old = test::writeFile(s("tmp/old/file"), 9000);
+    const std::string held = test::writeFile(s("tmp/held"), 9000);
+    const std::string theirs = test::writeFile(s("tmp/theirs"), 9000);
+    test::writeFile(s("tmp/fresh"), 9000);
+    for (const std::string& path : {old, s("tmp/old"), held, theirs}) age(path, 2);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t holder = ::fork();
+    if (holder == 0) {
+        int fd = ::open(held.c_str(), O_RDONLY);
+        (void)!::write(ready[1], &fd, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    if (test::isRoot()) {
+        ASSERT_EQ(::chown(theirs.c_str(), test::unprivilegedUid(), test::unprivilegedGid()), 0);
+        EXPECT_EQ(urls(measuredById()["tmp"]), std::vector<std::string>{s("tmp/old")});
+        // Seen by the other user: only their own file.
+        ::chmod(dir.path().c_str(), 0755);
+        EXPECT_EQ(test::runAsUnprivileged([&] { return urls(measuredById()["tmp"]) == std::vector<std::string>{theirs} ? 0 : 1; }),
+                  0);
+    }
+    stop(holder);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    // In memory: offered, but it frees no disk.
+    if (!test::isRoot() || !test::mountTmpfs(s("var/tmp"), 1 << 20)) return;
+    const std::string inMemory = test::writeFile(s("var/tmp/cache"), 9000);
+    age(inMemory, 3);
+    const CleanupEntry* entry = entryAt(measuredById()["tmp"], inMemory);
+    test::unmount(s("var/tmp"));
+    ASSERT_TRUE(entry);
+    EXPECT_TRUE(entry->freesNoDisk);
+    EXPECT_EQ(entry->size, 0);
+}
+
+TEST(CleanupPatterns, NamesPatternsAndSnapList) {
+    for (const char* name : {"syslog.1", "dpkg.log.2.gz", "auth.log.old", "kern.log-20240101", "x.log.3.xz"})
+        EXPECT_TRUE(CleanupCatalog::isRotatedLogName(name)) << name;
+    for (const char* name : {"syslog", "system.journal", "Xorg.0.log", "php8.2-fpm.log", "lastlog", "x.1234", ".gz"})
+        EXPECT_FALSE(CleanupCatalog::isRotatedLogName(name)) << name;
+
+    test::TempDir dir;
+    for (const char* folder : {"a/x/c", "b/x/c", ".hidden/x/c", "elsewhere/x/c"}) test::makeDirs(dir / folder);
+    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (dir / "link").c_str()), 0);
+    EXPECT_EQ(CleanupCatalog::expandRoot(dir / "{a,b}/x/c"), (std::vector<std::string>{dir / "a/x/c", dir / "b/x/c"}));
+    EXPECT_EQ(CleanupCatalog::expandRoot(dir / "[ab]*/x/c"), (std::vector<std::string>{dir / "a/x/c", dir / "b/x/c"}));
+    // Through a link never; into hidden folders only when asked.
+    EXPECT_EQ(CleanupCatalog::expandRoot(dir / "*/x/c"),
+              (std::vector<std::string>{dir / "a/x/c", dir / "b/x/c", dir / "elsewhere/x/c"}));
+    EXPECT_EQ(CleanupCatalog::expandRoot(dir / ".*/x"), (std::vector<std::string>{dir / ".hidden/x"}));
+    EXPECT_TRUE(CleanupCatalog::insidePattern("/h/.config/google-chrome-beta/Default/x", "/h/.config/google-chrome*"));
+    EXPECT_FALSE(CleanupCatalog::insidePattern("/h/.config", "/h/.config/google-chrome*"));
+
+    const char* snapList = "Name    Version   Rev    Tracking       Publisher   Notes\n"
+                           "core22  20240111  1122   latest/stable  canonical✓  base,disabled\n"
+                           "core22  20240408  1380   latest/stable  canonical✓  base\n"
+                           "firefox 125.0     4173   latest/stable  mozilla✓    disabled\n";
+    EXPECT_EQ(CleanupCatalog::disabledSnapFiles(snapList),
+              (std::vector<std::string>{"core22_1122.snap", "firefox_4173.snap"}));
+}
