@@ -3,6 +3,7 @@
 #include "apps/RunningApps.h"
 #include "catalog/StorageCategories.h"
 #include "platform/MountTable.h"
+#include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
 #include "support/Paths.h"
 #include "support/Shell.h"

@@ -3,7 +3,6 @@
 // and its measurement.
 
 #include "catalog/CleanupEntry.h"
-#include "platform/PlatformTables.h"
 #include "scan/FolderListing.h"
 
 #include <functional>

@@ -22,6 +22,17 @@ std::optional<CleanupRisk> cleanupRiskFromRaw(int raw);
 // "safe", "review", "careful".
 std::string_view cleanupRiskName(CleanupRisk risk);
 
+// Targets whose entries come from a rule rather than from their roots' children.
+enum class CleanupRowKind {
+    plain,
+    unclaimedRest,  // the roots' children that no other target takes
+    temporaryFiles, // the user's own children of the roots, not open, older than a day
+    rotatedLogs,    // files below the roots named as a log rotation names them
+    flatpakOrphans, // the roots' children that name no installed Flatpak app
+    installers,     // the roots' children named as installers are, unless an installed app runs from them
+    disabledSnaps,  // the snap files the snap tool lists as disabled
+};
+
 // One removable item.
 struct CleanupEntry {
     std::string url;              // absolute path of the item

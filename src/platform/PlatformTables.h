@@ -90,16 +90,6 @@ struct RunningRow {
     std::vector<const char*> folders;   // tokens and patterns; entries inside them are the program's
 };
 
-// Targets whose entries come from a rule rather than from their roots' children.
-enum class CleanupRowKind {
-    plain,
-    unclaimedRest,  // the roots' children that no other target takes
-    temporaryFiles, // the user's own children of the roots, not open, older than a day
-    rotatedLogs,    // files below the roots named as a log rotation names them
-    flatpakOrphans, // the roots' children that name no installed Flatpak app
-    installers,     // the roots' children named as installers are, unless an installed app runs from them
-    disabledSnaps,  // the snap files the snap tool lists as disabled
-};
 
 // Root strings may also hold "{a,b}" alternatives and '*', '?' patterns in
 // any component; a pattern matches names of real folders only (a link is
