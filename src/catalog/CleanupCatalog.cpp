@@ -335,6 +335,8 @@ bool appImageInstalled(const std::string& path) {
 CleanupEntry unknownSizeEntry(const std::string& path) {
     CleanupEntry entry = makeEntry(path, 0);
     entry.needsAdmin = true;
+    // The folder may hold live files beside the retired ones: never offered whole.
+    entry.readOnly = true;
     return entry;
 }
 
@@ -562,9 +564,7 @@ CleanupTarget measure(CleanupTarget target, const Cancelled& cancelled) {
     }
     for (const std::string& folder : unknown)
         if (!insideAny(folder, target.claimed)) {
-            CleanupEntry entry = unknownSizeEntry(folder);
-            entry.readOnly = target.listOnly;
-            entries.push_back(std::move(entry));
+            entries.push_back(unknownSizeEntry(folder));
         }
     sortLargestFirst(entries);
     target.entries = std::move(entries);

@@ -41,7 +41,7 @@ struct CleanupEntry {
     bool needsAdmin = false;      // could not be read: the size is unknown until an administrator measures it
     std::string inUseBy = {};     // the running program whose files these are; empty: none
     bool freesNoDisk = false;     // lives in memory (tmpfs): removing it frees no disk, so its size counts 0
-    bool readOnly = false;        // listed for its size only; its own tool removes it
+    bool readOnly = false;        // listed for its size only: its own tool (or an administrator) removes it
 
     // Whether the user may choose it for removal.
     bool selectable() const { return !needsAdmin && inUseBy.empty() && !readOnly; }
