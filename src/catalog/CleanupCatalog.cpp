@@ -466,9 +466,11 @@ std::vector<CleanupTarget> definitions() {
             for (const std::string& root : t.roots)
                 for (const std::string& name : FolderListing::names(root).value_or(std::vector<std::string>{}))
                     if (!flatpakInstalled(name)) paths.push_back(Paths::join(root, name));
-        } else {
+        } else if (t.kind == CleanupRowKind::plain) {
             paths = t.roots;
         }
+        // A rule's roots (/tmp, /var/log, Downloads) are not claimed whole:
+        // it takes only the items its rule picks, which no other target lists.
         paths.insert(paths.end(), t.wholeRoots.begin(), t.wholeRoots.end());
         return paths;
     };

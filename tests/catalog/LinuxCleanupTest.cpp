@@ -87,7 +87,8 @@ class LinuxCleanup : public ::testing::Test {
 protected:
     ScopedTables tables{TableSet::linux};
     test::TempDir dir;
-    std::string home = dir / "home";
+    // Below the temporary folder: a rule's root (/tmp) claims nothing other targets list.
+    std::string home = dir / "sys/tmp/home";
     std::string sys = dir / "sys";
     test::ScopedEnv homeEnv{"HOME", home};
     test::ScopedEnv cache{"XDG_CACHE_HOME", std::nullopt};
