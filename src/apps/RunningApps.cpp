@@ -117,4 +117,34 @@ std::vector<RunningApp> find(const std::string& bundleID, const std::string& pro
     return running;
 }
 
+std::set<std::string> runningPrograms(const std::vector<std::string>& names, const std::string& procRoot) {
+    std::set<std::string> found;
+    if (names.empty()) return found;
+    DIR* dir = ::opendir(procRoot.c_str());
+    if (!dir) return found;
+    auto note = [&](const std::string& seen, bool cut) {
+        for (const std::string& name : names)
+            if (seen == name || (cut && seen.size() == 15 && name.starts_with(seen))) found.insert(name);
+    };
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string pid = entry->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string process = Paths::join(procRoot, pid);
+        if (auto executable = readLink(Paths::join(process, "exe"))) note(Paths::lastComponent(*executable), false);
+        // The kernel reports a size of 0 for its own files: read what is there.
+        if (int fd = ::open(Paths::join(process, "comm").c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+            char buffer[64];
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            ::close(fd);
+            if (n > 0) {
+                std::string comm(buffer, size_t(n));
+                if (comm.back() == '\n') comm.pop_back();
+                note(comm, true);
+            }
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
 } // namespace vessora::RunningApps

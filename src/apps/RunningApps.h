@@ -5,6 +5,7 @@
 // declares it as its application id. Processes whose details are not
 // readable (another user's) do not count.
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ std::vector<RunningApp> find(const std::string& bundleID, const std::string& pro
 inline bool isRunning(const std::string& bundleID, const std::string& procRoot = "/proc") {
     return !find(bundleID, procRoot).empty();
 }
+
+// The names among `names` that some process runs under: its executable's file
+// name, or its command name (which the kernel cuts to 15 bytes).
+std::set<std::string> runningPrograms(const std::vector<std::string>& names, const std::string& procRoot = "/proc");
 
 // The application id in a .flatpak-info file's [Application] group; empty when absent.
 std::string flatpakAppId(const std::string& flatpakInfoText);

@@ -22,12 +22,29 @@ std::optional<CleanupRisk> cleanupRiskFromRaw(int raw);
 // "safe", "review", "careful".
 std::string_view cleanupRiskName(CleanupRisk risk);
 
+// Targets whose entries come from a rule rather than from their roots' children.
+enum class CleanupRowKind {
+    plain,
+    unclaimedRest,  // the roots' children that no other target takes
+    temporaryFiles, // the user's own children of the roots, not open, older than a day
+    rotatedLogs,    // files below the roots named as a log rotation names them
+    flatpakOrphans, // the roots' children that name no installed Flatpak app
+    installers,     // the roots' children named as installers are, unless an installed app runs from them
+    disabledSnaps,  // the snap files the snap tool lists as disabled
+};
+
 // One removable item.
 struct CleanupEntry {
     std::string url;              // absolute path of the item
     int64_t size = 0;             // allocated bytes, recursively
     std::optional<Date> modified; // modification date; absent when unreadable
     bool needsAdmin = false;      // could not be read: the size is unknown until an administrator measures it
+    std::string inUseBy = {};     // the running program whose files these are; empty: none
+    bool freesNoDisk = false;     // lives in memory (tmpfs): removing it frees no disk, so its size counts 0
+    bool readOnly = false;        // listed for its size only: its own tool (or an administrator) removes it
+
+    // Whether the user may choose it for removal.
+    bool selectable() const { return !needsAdmin && inUseBy.empty() && !readOnly; }
 
     friend bool operator==(const CleanupEntry&, const CleanupEntry&) = default;
 };
@@ -40,6 +57,8 @@ template <> struct std::hash<vessora::CleanupEntry> {
         vessora::detail::hashCombine(seed, std::hash<int64_t>{}(e.size));
         vessora::detail::hashCombine(seed, vessora::detail::hashOptionalDate(e.modified));
         vessora::detail::hashCombine(seed, size_t(e.needsAdmin));
+        vessora::detail::hashCombine(seed, std::hash<std::string>{}(e.inUseBy));
+        vessora::detail::hashCombine(seed, size_t(e.freesNoDisk) << 1 | size_t(e.readOnly));
         return seed;
     }
 };

@@ -74,7 +74,11 @@ void writeEntries(JsonWriter& json, const std::vector<CleanupEntry>& entries) {
     for (const CleanupEntry& entry : entries) {
         json.beginObject().field("url", entry.url).field("size", entry.size);
         writeDate(json, "modified", entry.modified);
-        json.field("needsAdmin", entry.needsAdmin).endObject();
+        json.field("needsAdmin", entry.needsAdmin)
+            .field("inUseBy", entry.inUseBy)
+            .field("freesNoDisk", entry.freesNoDisk)
+            .field("readOnly", entry.readOnly)
+            .endObject();
     }
     json.endArray();
 }
@@ -93,7 +97,10 @@ int64_t totalSize(const std::vector<CleanupEntry>& entries) {
 
 std::string entryLine(const CleanupEntry& entry) {
     const std::string size = entry.needsAdmin ? "size unknown (needs administrator rights)" : Fmt::bytes(entry.size);
-    return "    " + entry.url + "  " + size + "  " + Fmt::relativeDate(entry.modified) + "\n";
+    std::string line = "    " + entry.url + "  " + size + "  " + Fmt::relativeDate(entry.modified);
+    if (!entry.inUseBy.empty()) line += "  (in use: " + entry.inUseBy + " is running)";
+    if (entry.freesNoDisk) line += "  (in memory: frees no disk)";
+    return line + "\n";
 }
 
 // The sentence about the file system's administrator reserve, or "".
@@ -221,7 +228,11 @@ std::string cleanupJson(const std::vector<CleanupTarget>& targets) {
             .field("detail", t.detail)
             .field("risk", cleanupRiskName(t.risk));
         writeStrings(json, "roots", t.roots);
-        json.field("contentsOnly", t.contentsOnly).field("total", totalSize(t.entries));
+        writeStrings(json, "wholeRoots", t.wholeRoots);
+        json.field("contentsOnly", t.contentsOnly)
+            .field("listOnly", t.listOnly)
+            .field("needsAdmin", t.needsAdmin)
+            .field("total", totalSize(t.entries));
         writeEntries(json, t.entries);
         json.field("scanned", t.scanned).endObject();
     }
@@ -233,7 +244,9 @@ std::string cleanupJson(const std::vector<CleanupTarget>& targets) {
 std::string cleanupText(const std::vector<CleanupTarget>& targets) {
     std::string out;
     for (const CleanupTarget& t : targets) {
-        out += t.title + "  " + Fmt::bytes(totalSize(t.entries)) + "  [" + std::string(cleanupRiskName(t.risk)) + "]\n";
+        out += t.title + "  " + Fmt::bytes(totalSize(t.entries)) + "  [" + std::string(cleanupRiskName(t.risk)) + "]";
+        if (t.listOnly) out += "  (list only)";
+        out += "\n";
         out += "  " + t.detail + "\n";
         for (const CleanupEntry& entry : t.entries) out += entryLine(entry);
     }

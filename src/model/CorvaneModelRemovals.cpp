@@ -179,7 +179,12 @@ void CorvaneModel::detach(const std::vector<FSNodeRef>& nodes, const std::set<st
 
 void CorvaneModel::removeCleanupEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
     assertMainThread();
-    removeEntries(entries, mode,
+    // An entry a running program uses, one its own tool must remove, or one
+    // of unknown extent (a folder that also holds live files) never goes from here.
+    std::vector<CleanupEntry> chosen;
+    std::copy_if(entries.begin(), entries.end(), std::back_inserter(chosen),
+                 [](const CleanupEntry& entry) { return entry.selectable(); });
+    removeEntries(chosen, mode,
                   [this](const RemovalResult& result) { pruneCleanupTargets(publishRemoval(result)); });
 }
 

@@ -82,12 +82,33 @@ struct CategoryTables {
 
 // ---- Cleanup targets (the cleanup catalogue reads these)
 
+// A program whose files some of a target's entries are: while it runs, those
+// entries are measured but not offered.
+struct RunningRow {
+    const char* name;                   // as the user knows it: "Firefox"
+    std::vector<const char*> processes; // executable or command names
+    std::vector<const char*> folders;   // tokens and patterns; entries inside them are the program's
+};
+
+
+// Root strings may also hold "{a,b}" alternatives and '*', '?' patterns in
+// any component; a pattern matches names of real folders only (a link is
+// never followed), and a name starting with '.' only when the pattern does.
+// An absolute root ("/var/...") lies below the catalogue's system root.
 struct CleanupTargetRow {
     const char* id;
     const char* title;
     CleanupRisk risk;
-    std::vector<const char*> roots; // tokens as above
+    std::vector<const char*> roots; // tokens as above; each root's children are the entries
     const char* detail;
+    std::vector<const char*> wholeRoots = {};  // each match is one entry
+    std::vector<const char*> parentHolds = {}; // wholeRoots count only when their folder holds one of these names
+    CleanupRowKind kind = CleanupRowKind::plain;
+    std::vector<const char*> keep = {};  // child names (patterns) never offered
+    std::vector<const char*> names = {}; // child names (patterns) offered; empty: all
+    std::vector<RunningRow> running = {};
+    bool listOnly = false; // shown with its size; removed only through its tool's own command
+    bool admin = false;    // system files: removal asks for administrator rights
 };
 
 // ---- App inventory and leftovers (the apps engines read these)
@@ -180,6 +201,10 @@ struct Tables {
     GuardTables guard;
     std::vector<PresetRow> presets; // one per ScanRootPreset case, in declaration order
     Words words;
+    // Each path belongs to the first cleanup target that lists it (and the
+    // "unclaimedRest" targets yield to all others); otherwise a path may be
+    // listed under several targets.
+    bool cleanupClaims = false;
 };
 
 namespace PlatformTables {

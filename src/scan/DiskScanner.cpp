@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <unordered_map>
 #include <unordered_set>
 
 namespace vessora::walk {
@@ -342,12 +343,42 @@ std::vector<std::string> listNames(int fd) {
     return names;
 }
 
+// The files with several links one freed-size walk met, with how many of
+// their links it met; shared by the walk's threads.
+class LinkTally {
+public:
+    void add(const walk::EntryStat& st) {
+        std::lock_guard<std::mutex> guard(lock_);
+        Seen& seen = seen_[InodeSet::key(st.dev, st.ino)];
+        seen.met += 1;
+        seen.links = st.nlink;
+        seen.allocated = st.allocated;
+    }
+    // The files all of whose links were met, each once.
+    int64_t wholeFiles() const {
+        int64_t total = 0;
+        for (const auto& [key, seen] : seen_)
+            if (seen.met >= seen.links) total += seen.allocated;
+        return total;
+    }
+
+private:
+    struct Seen {
+        uint32_t met = 0;
+        uint32_t links = 0;
+        int64_t allocated = 0;
+    };
+    std::mutex lock_;
+    std::unordered_map<uint64_t, Seen> seen_;
+};
+
 class SizeWalker final : public walk::Walker {
 public:
     SizeWalker(uint64_t rootDev, const ScanOptions& options, const std::function<bool()>& cancelled,
-               CountedLinks* links)
+               CountedLinks* links, LinkTally* tally = nullptr)
         : Walker(AT_FDCWD, std::string()), rootDev_(rootDev), options_(options), cancelled_(cancelled),
-          skipNames_(lastComponents(options.skipPaths)), patterns_(options.skipPatterns), links_(links) {}
+          skipNames_(lastComponents(options.skipPaths)), patterns_(options.skipPatterns), links_(links),
+          tally_(tally) {}
 
     std::atomic<int64_t> total{0};
 
@@ -376,6 +407,10 @@ private:
         walk::EntryStat st;
         if (!walk::statEntry(fd, name, st)) return true;
         if (!st.isDirectory()) {
+            if (tally_ && st.isMultiLinkFile()) {
+                tally_->add(st);
+                return true;
+            }
             if (!links_ || !st.isMultiLinkFile() || links_->countFirst(st.dev, st.ino)) worker.bytes += st.allocated;
             return true;
         }
@@ -402,6 +437,7 @@ private:
     const std::unordered_set<std::string> skipNames_;
     const PatternSkips patterns_;
     CountedLinks* const links_;
+    LinkTally* const tally_;
 };
 
 } // namespace
@@ -511,6 +547,22 @@ int64_t quickSize(const std::string& path, const ScanOptions& options, const std
     task->ino = st.st_ino;
     walker.run({task});
     return walker.total.load();
+}
+
+int64_t freedSize(const std::string& path, const ScanOptions& options, const std::function<bool()>& cancelled) {
+    const std::string standardized = Paths::standardize(path);
+    if (options.skipPaths.count(standardized) || options.skipPaths.count(path)) return 0;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return 0;
+    if (!S_ISDIR(st.st_mode)) return S_ISREG(st.st_mode) && st.st_nlink > 1 ? 0 : int64_t(st.st_blocks) * 512;
+    LinkTally tally;
+    SizeWalker walker(st.st_dev, options, cancelled, nullptr, &tally);
+    auto* task = new walk::DirTask;
+    task->name = path;
+    task->dev = st.st_dev;
+    task->ino = st.st_ino;
+    walker.run({task});
+    return walker.total.load() + tally.wholeFiles();
 }
 
 std::string displayName(const std::string& path) {

@@ -43,6 +43,12 @@ private:
 int64_t quickSize(const std::string& path, const ScanOptions& options, const std::function<bool()>& cancelled,
                   CountedLinks* links);
 
+// The bytes removing `path` would free: its quick size, except that a file
+// with several links counts (once) only when every one of its links lies
+// inside `path`; a file also linked from elsewhere frees nothing.
+int64_t freedSize(const std::string& path, const ScanOptions& options = {},
+                  const std::function<bool()>& cancelled = {});
+
 // The name shown for a scan root: for "/" the root volume's name.
 std::string displayName(const std::string& path);
 

@@ -1,5 +1,6 @@
 #include "ModelTestSupport.h"
 
+#include "platform/PlatformTables.h"
 #include "support/Paths.h"
 
 #include <algorithm>
@@ -67,6 +68,49 @@ TEST_F(CleanupRunTest, AResultMeasuredBeforeARemovalDoesNotBringItBack) {
             EXPECT_EQ(target.entries[0].url, home() + "/.Trash/kept");
         }
     CorvaneModelTestAccess::settle(model);
+}
+
+// On the Linux set: one entry of each grade goes to the Trash, exactly those
+// leave their targets, and an entry in use stays whatever the caller asks.
+TEST_F(CleanupRunTest, LinuxEntriesOfEveryGradeGoToTheTrashAndLeaveTheirTargets) {
+    ScopedTables tables(TableSet::linux);
+    ScopedEnv data("XDG_DATA_HOME", std::nullopt), cache("XDG_CACHE_HOME", std::nullopt);
+    CleanupCatalog::ScopedSystemRoot system(path("sys"));
+    for (const char* file : {".cache/thumbnails/normal/a.png", ".cache/thumbnails/large/b.png", ".cache/someapp/blob",
+                             ".cache/otherapp/blob", ".var/app/org.gone.App/data/save", ".var/app/org.old.App/data/save"})
+        writeFile(home() + "/" + file, 8192);
+    auto model = makeModel();
+    model->measureCleanup();
+    ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCleanup(); }));
+    auto entryOf = [&](const std::string& id, const std::string& rest) {
+        for (const auto& target : model->cleanupTargets())
+            for (const auto& entry : target.entries)
+                if (target.id == id && entry.url == home() + "/" + rest) return entry;
+        ADD_FAILURE() << id << " " << rest;
+        return CleanupEntry{};
+    };
+    const std::vector<CleanupEntry> chosen = {entryOf("thumbnails", ".cache/thumbnails/normal"),
+                                              entryOf("app-caches", ".cache/someapp"),
+                                              entryOf("flatpak-orphans", ".var/app/org.gone.App")};
+    CleanupEntry busy = entryOf("app-caches", ".cache/otherapp");
+    busy.inUseBy = "Other";
+    std::vector<CleanupEntry> asked = chosen;
+    asked.push_back(busy);
+    model->removeCleanupEntries(asked, RemovalMode::trash);
+    ASSERT_TRUE(waitForRemovals(*model));
+
+    const std::string trash = home() + "/.local/share/Trash/files/";
+    for (const char* name : {"normal", "someapp", "org.gone.App"}) EXPECT_TRUE(exists(trash + name)) << name;
+    EXPECT_TRUE(exists(home() + "/.cache/otherapp/blob"));
+    ASSERT_TRUE(model->lastResult());
+    EXPECT_EQ(model->lastResult()->succeeded.size(), 3u);
+    std::set<std::string> left;
+    for (const auto& target : model->cleanupTargets())
+        for (const auto& entry : target.entries)
+            if (entry.url.starts_with(home())) left.insert(entry.url);
+    EXPECT_EQ(left, (std::set<std::string>{home() + "/.cache/thumbnails/large", home() + "/.cache/otherapp",
+                                          home() + "/.var/app/org.old.App"}));
+    CorvaneModelTestAccess::settle(*model);
 }
 
 using CategoryRunTest = ModelTest;

@@ -91,9 +91,9 @@ TargetCard::TargetCard(EntrySelection* selection, QWidget* parent) : QWidget(par
 
     connect(check_, &QCheckBox::clicked, this, [this](bool on) {
         if (on)
-            selection_->insert(model_->entries());
+            selection_->insert(selectableEntries());
         else
-            selection_->remove(model_->entries());
+            selection_->remove(selectableEntries());
     });
     connect(expand_, &QPushButton::clicked, this, [this] { emit toggleExpand(id_); });
     connect(selection_, &EntrySelection::changed, this, &TargetCard::syncCheck);
@@ -106,8 +106,16 @@ QMenu* TargetCard::buildContextMenu(const QModelIndex& index, QWidget* parent) {
     return menu;
 }
 
+std::vector<CleanupEntry> TargetCard::selectableEntries() const {
+    std::vector<CleanupEntry> out;
+    for (int row = 0; row < int(model_->entries().size()); ++row)
+        if (model_->isSelectable(row)) out.push_back(model_->entries()[size_t(row)]);
+    return out;
+}
+
 void TargetCard::syncCheck() {
-    const auto& entries = model_->entries();
+    const auto entries = selectableEntries();
+    check_->setEnabled(!entries.empty());
     bool all = !entries.empty();
     for (const auto& entry : entries) {
         if (!selection_->contains(entry.url)) {

@@ -44,6 +44,7 @@ signals:
 
 private:
     void syncCheck();
+    std::vector<CleanupEntry> selectableEntries() const;
     std::string id_;
     EntrySelection* selection_;
     QCheckBox* check_;

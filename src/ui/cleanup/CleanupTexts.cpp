@@ -56,11 +56,18 @@ std::vector<CleanupEntry> selectedEntries(const std::vector<CleanupEntry>& entri
 std::vector<CleanupEntry> selectedEntries(const std::vector<CleanupTarget>& targets,
                                           const std::set<std::string>& selected) {
     std::vector<CleanupEntry> out;
-    for (const auto& target : targets) {
-        auto some = selectedEntries(target.entries, selected);
-        out.insert(out.end(), some.begin(), some.end());
-    }
+    for (const auto& target : targets)
+        for (const auto& entry : selectedEntries(target.entries, selected))
+            if (entry.selectable()) out.push_back(entry);
     return out;
+}
+
+std::string entryNote(const CleanupEntry& entry) {
+    if (entry.needsAdmin) return "Size unknown: needs administrator rights";
+    if (!entry.inUseBy.empty()) return "In use while " + entry.inUseBy + " is running";
+    if (entry.readOnly) return "Listed only: remove it with the tool named above";
+    if (entry.freesNoDisk) return "In memory: removing it frees no disk";
+    return {};
 }
 
 int64_t total(const std::vector<CleanupEntry>& entries) {

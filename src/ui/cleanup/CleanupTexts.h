@@ -30,12 +30,14 @@ int64_t targetTotal(const CleanupTarget& target);
 // The targets worth a card: scanned, with entries, largest total first
 // (stable, so equal totals keep catalogue order).
 std::vector<const CleanupTarget*> shownTargets(const std::vector<CleanupTarget>& targets);
-// The entries whose url is selected, in target then entry order.
+// The selectable entries whose url is selected, in target then entry order.
 std::vector<CleanupEntry> selectedEntries(const std::vector<CleanupTarget>& targets,
                                           const std::set<std::string>& selected);
 std::vector<CleanupEntry> selectedEntries(const std::vector<CleanupEntry>& entries,
                                           const std::set<std::string>& selected);
 int64_t total(const std::vector<CleanupEntry>& entries);
+// Why an entry cannot be chosen, or what its size means; "" for a plain one.
+std::string entryNote(const CleanupEntry& entry);
 std::string removeSelectedTitle(size_t count); // "Remove 3 items"
 std::string removeSelectedMessage(int64_t bytes);
 std::string categoriesLine(size_t targetsWithEntries); // "across 1 categories"

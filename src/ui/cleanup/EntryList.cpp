@@ -82,6 +82,9 @@ void EntryListModel::setDenominator(int64_t bytes) {
 
 bool EntryListModel::isSelectable(int row) const {
     if (row < 0 || size_t(row) >= entries_.size()) return false;
+    // In use, or removed only by its own tool: shown, never chosen.
+    const CleanupEntry& entry = entries_[size_t(row)];
+    if (!entry.inUseBy.empty() || entry.readOnly) return false;
     if (!selectable_) return true;
     if (selectableCache_[size_t(row)] < 0) selectableCache_[size_t(row)] = selectable_(entries_[size_t(row)].url) ? 1 : 0;
     return selectableCache_[size_t(row)] == 1;
@@ -104,7 +107,8 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
     case DateRole:
         return entry.modified ? QString::fromStdString(Fmt::relativeDate(entry.modified)) : QString();
     case SizeRole: return qint64(entry.size);
-    case SizeTextRole: return QString::fromStdString(Fmt::bytes(entry.size));
+    case SizeTextRole: return entry.needsAdmin ? QStringLiteral("—") : QString::fromStdString(Fmt::bytes(entry.size));
+    case NoteRole: return QString::fromStdString(CleanupTexts::entryNote(entry));
     case SelectableRole: return isSelectable(index.row());
     case FractionRole: return denominator_ < 1 ? 0.0 : double(entry.size) / double(denominator_);
     case IsFolderRole: {
@@ -253,8 +257,13 @@ void EntryRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
                 fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, textWidth));
     p->setFont(caption);
     p->setPen(secondary);
+    QString below = index.data(EntryListModel::ParentRole).toString();
+    if (const QString note = index.data(EntryListModel::NoteRole).toString(); !note.isEmpty()) {
+        below = note + QStringLiteral("  ·  ") + below;
+        p->setPen(pal.color(QPalette::Text));
+    }
     p->drawText(QRect(textLeft, top + fm.height(), textWidth, cfm.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                cfm.elidedText(index.data(EntryListModel::ParentRole).toString(), Qt::ElideLeft, textWidth));
+                cfm.elidedText(below, Qt::ElideRight, textWidth));
     p->restore();
 }
 
@@ -285,7 +294,8 @@ bool EntryRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, con
     else if (style_.buttons && index.data(EntryListModel::IsFolderRole).toBool() && browseRect(option.rect).contains(pos))
         text = browseHelp();
     else if (!index.data(EntryListModel::SelectableRole).toBool() && checkRect(option.rect).contains(pos))
-        text = lockHelp();
+        text = index.data(EntryListModel::NoteRole).toString().isEmpty() ? lockHelp()
+                                                                          : index.data(EntryListModel::NoteRole).toString();
     else
         text = index.data(Qt::ToolTipRole).toString();
     QToolTip::showText(event->globalPos(), text, view, option.rect);

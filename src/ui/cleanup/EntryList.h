@@ -52,6 +52,7 @@ public:
         SelectableRole,             // bool
         FractionRole,               // double: share of the denominator
         IsFolderRole,               // bool
+        NoteRole,                   // QString: why the row cannot be chosen, or what its size means; may be empty
     };
 
     // `selectable` decides per path whether a row can be toggled; it is asked
