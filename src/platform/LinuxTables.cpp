@@ -304,7 +304,13 @@ const Tables& linuxTables() {
         },
         // Until the Linux cleanup targets land, the catalogue is the macOS one.
         detail::macCleanupTargets(),
-        AppTables{{"/Applications", "~/Applications"}, {"/System/Applications", "/System/Library/CoreServices"}},
+        AppTables{{"/Applications", "~/Applications"},
+                  {"/System/Applications", "/System/Library/CoreServices"},
+                  AppSource::desktopEntries,
+                  {"~/Applications", "~/AppImages", "~/.local/bin", "xdg:DOWNLOAD", "/opt"},
+                  "/var/lib/dpkg",
+                  "/snap",
+                  "/var/lib/snapd/snaps"},
         ScanTables{
             {"/proc", "/sys", "/dev", "/run", "/var/run", "/var/lock", "/lost+found", "/snap", "/var/lib/snapd/snap",
              "/.snapshots", "/timeshift", "/run/timeshift", "/home/.ecryptfs", "~/.Private", "$XDG_RUNTIME_DIR/doc",
