@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace vessora::AppImageFile {
 namespace {
@@ -96,7 +97,8 @@ bool isLink(const sqfs_inode_generic_t* inode) {
     return inode->base.type == SQFS_INODE_SLINK || inode->base.type == SQFS_INODE_EXT_SLINK;
 }
 
-std::optional<std::string> entryBytes(int fd, uint64_t offset, uint64_t fileSize) {
+// The entry's bytes and its file name at the top of the image.
+std::optional<std::pair<std::string, std::string>> entryBytes(int fd, uint64_t offset, uint64_t fileSize) {
     OffsetFile file{};
     file.base.base.destroy = offsetDestroy;
     file.base.read_at = offsetRead;
@@ -154,7 +156,9 @@ std::optional<std::string> entryBytes(int fd, uint64_t offset, uint64_t fileSize
         inode.reset(rawInode);
     }
     if (!isFile(inode.get())) return std::nullopt;
-    return readFile(data.get(), inode.get());
+    std::optional<std::string> bytes = readFile(data.get(), inode.get());
+    if (!bytes) return std::nullopt;
+    return std::pair{std::move(*bytes), std::move(name)};
 }
 
 } // namespace
@@ -193,9 +197,11 @@ std::optional<DesktopEntry> embeddedEntry(const std::string& path) {
     if (file.fd < 0) return std::nullopt;
     off_t end = ::lseek(file.fd, 0, SEEK_END);
     if (end <= 0 || uint64_t(end) <= *offset) return std::nullopt;
-    std::optional<std::string> bytes = entryBytes(file.fd, *offset, uint64_t(end));
+    auto bytes = entryBytes(file.fd, *offset, uint64_t(end));
     if (!bytes) return std::nullopt;
-    return DesktopEntries::parse(*bytes);
+    std::optional<DesktopEntry> entry = DesktopEntries::parse(bytes->first);
+    if (entry) entry->id = bytes->second;
+    return entry;
 }
 
 std::string integrationPrefix(const std::string& path) {

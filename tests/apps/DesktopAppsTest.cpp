@@ -1,0 +1,249 @@
+// The Linux inventory, leftovers and uninstalling, over a desktop built in a
+// temporary folder: menu entries, a dpkg database, snaps, a Flatpak
+// installation's exported entries and a real AppImage-format file.
+
+#include "apps/AppImageFile.h"
+#include "apps/AppInventory.h"
+#include "apps/AppUninstaller.h"
+#include "apps/DesktopInventory.h"
+#include "apps/LeftoverFinder.h"
+
+#include "TestSupport.h"
+#include "platform/PlatformTables.h"
+#include "support/Paths.h"
+
+#include <gtest/gtest.h>
+
+#include <elf.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+
+using namespace vessora;
+
+namespace {
+
+std::string mksquashfs() {
+    for (const char* path : {"/usr/bin/mksquashfs", "/usr/sbin/mksquashfs", "/sbin/mksquashfs"})
+        if (::access(path, X_OK) == 0) return path;
+    return {};
+}
+
+// An ELF header marked as an AppImage (type 2), its section table ending
+// where the SquashFS image of `contents` begins.
+void makeAppImage(const std::string& path, const std::string& contents) {
+    const std::string image = path + ".sqfs";
+    test::makeDirs(Paths::parent(path));
+    ASSERT_EQ(test::runProgram({mksquashfs(), contents, image, "-noappend", "-quiet", "-no-progress"}), 0);
+    Elf64_Ehdr header{};
+    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
+    header.e_ident[EI_CLASS] = ELFCLASS64;
+    header.e_ident[EI_DATA] = ELFDATA2LSB;
+    header.e_ident[EI_VERSION] = EV_CURRENT;
+    header.e_ident[8] = 'A';
+    header.e_ident[9] = 'I';
+    header.e_ident[10] = 2;
+    header.e_shoff = 4096 - 3 * 64;
+    header.e_shentsize = 64;
+    header.e_shnum = 3;
+    std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
+    bytes.resize(4096, '\0');
+    bytes += test::readText(image);
+    test::writeText(path, bytes);
+    ::unlink(image.c_str());
+    ::chmod(path.c_str(), 0755);
+}
+
+std::string entry(const std::string& body) { return "[Desktop Entry]\nType=Application\n" + body; }
+
+struct Desktop : ::testing::Test {
+    test::TempDir dir;
+    std::string home = dir / "home";
+    ScopedTables tables{TableSet::linux};
+    test::ScopedEnv homeEnv{"HOME", home};
+    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
+    test::ScopedEnv lcAll{"LC_ALL", std::nullopt};
+    test::ScopedEnv lcMessages{"LC_MESSAGES", std::nullopt};
+    test::ScopedEnv dataHome{"XDG_DATA_HOME", std::nullopt};
+    test::ScopedEnv configHome{"XDG_CONFIG_HOME", std::nullopt};
+    test::ScopedEnv cacheHome{"XDG_CACHE_HOME", std::nullopt};
+    test::ScopedEnv stateHome{"XDG_STATE_HOME", std::nullopt};
+    std::vector<Flatpaks::Installed> flatpaks;
+
+    std::string userApps() const { return home + "/.local/share/applications"; }
+
+    DesktopInventory::Sources sources() {
+        DesktopInventory::Sources s;
+        s.applicationFolders = {userApps(), dir / "usr/share/applications", dir / "flatpak/exports/share/applications",
+                                dir / "snapd/desktop/applications"};
+        s.appImageFolders = {home + "/Applications"};
+        s.dpkgDatabase = dir / "dpkg";
+        s.snapRoot = dir / "snap";
+        s.snapFiles = dir / "snaps";
+        s.flatpaks = [this](bool runtimes) {
+            std::vector<Flatpaks::Installed> out;
+            for (const auto& ref : flatpaks)
+                if (runtimes || !ref.runtime) out.push_back(ref);
+            return out;
+        };
+        return s;
+    }
+
+    void addSnap(const std::string& name, const std::string& yaml, int64_t fileBytes) {
+        test::writeText(dir / ("snap/" + name + "/7/meta/snap.yaml"), yaml);
+        ASSERT_EQ(::symlink("7", (dir / ("snap/" + name + "/current")).c_str()), 0);
+        test::writeFile(dir / ("snaps/" + name + "_7.snap"), fileBytes);
+    }
+
+    // One app of every kind.
+    void buildDesktop() {
+        // A program of its own below the home folder, with a localised name.
+        test::writeFile(home + "/tools/exampletool/bin/exampletool", 20'000);
+        ::chmod((home + "/tools/exampletool/bin/exampletool").c_str(), 0755);
+        test::writeText(userApps() + "/org.example.Tool.desktop",
+                        entry("Name=Example Tool\nName[de]=Beispielwerkzeug\nExec=\"" + home +
+                              "/tools/exampletool/bin/exampletool\" %U\nIcon=example-tool\nStartupWMClass=ExTool\n"));
+        // Hidden from the menu, a link rather than an app, and one whose
+        // TryExec program is missing: none is listed.
+        test::writeText(userApps() + "/helper.desktop", entry("Name=Helper\nExec=/bin/true\nNoDisplay=true\n"));
+        test::writeText(userApps() + "/site.desktop", "[Desktop Entry]\nType=Link\nName=Site\nURL=https://x\n");
+        test::writeText(userApps() + "/gone.desktop", entry("Name=Gone\nExec=gone\nTryExec=/nonexistent/gone\n"));
+        // A program that was deleted and left its entry behind.
+        test::writeText(userApps() + "/broken.desktop", entry("Name=Broken\nExec=/nonexistent/broken-tool\n"));
+        // A distribution package's app, in a subfolder (its ID gains "kde-").
+        const std::string editorEntry = dir / "usr/share/applications/kde/editor.desktop";
+        test::writeText(editorEntry, entry("Name=Editor\nExec=/bin/true\n"));
+        test::writeText(dir / "dpkg/info/example-editor:amd64.list", "/.\n/usr\n" + editorEntry + "\n");
+        test::writeText(dir / "dpkg/info/other.list", "/usr/bin/other\n");
+        test::writeText(dir / "dpkg/status",
+                        "Package: other\nStatus: install ok installed\nVersion: 1\nInstalled-Size: 1\n\n"
+                        "Package: example-editor\nStatus: install ok installed\nArchitecture: amd64\n"
+                        "Installed-Size: 2048\nVersion: 1.2-3\nDescription: x\n more\n");
+        // A Flatpak app, a runtime, and an exported entry naming the app.
+        flatpaks = {{"org.example.Paint", "Paint (metadata)", "3.1", dir / "flatpak", false, false, 5'000'000},
+                    {"org.example.Platform", "Platform", "45", dir / "flatpak", false, true, 90'000'000}};
+        test::writeText(
+            dir / "flatpak/exports/share/applications/org.example.Paint.desktop",
+            entry("Name=Paint\nExec=/usr/bin/flatpak run org.example.Paint\nX-Flatpak=org.example.Paint\n"));
+        // Snaps: an app with a menu entry, a base and a content provider.
+        addSnap("hello", "name: hello\nversion: '2.10'\nsummary: hi\n", 12'288);
+        addSnap("core22", "name: core22\nversion: '20240111'\ntype: base\n", 4096);
+        addSnap("gtk-common-themes",
+                "name: gtk-common-themes\nversion: '0.1'\nslots:\n  gtk-3-themes:\n    interface: content\n", 4096);
+        test::writeText(dir / "snapd/desktop/applications/hello_hello.desktop",
+                        entry("Name=Hello World\nExec=/snap/bin/hello\nX-SnapInstanceName=hello\n"));
+        // An AppImage nobody integrated, and a plain file beside it.
+        const std::string contents = dir / "appdir";
+        test::writeText(contents + "/usr/share/applications/imagetool.desktop",
+                        entry("Name=Image Tool\nExec=imagetool\nX-AppImage-Version=0.9\nIcon=imagetool\n"));
+        ASSERT_EQ(::symlink("usr/share/applications/imagetool.desktop", (contents + "/imagetool.desktop").c_str()), 0);
+        test::writeText(contents + "/AppRun", "#!/bin/sh\n");
+        makeAppImage(home + "/Applications/ImageTool-x86_64.AppImage", contents);
+        test::writeFile(home + "/Applications/notes.txt", 100);
+    }
+};
+
+const InstalledApp* byUrl(const std::vector<InstalledApp>& apps, const std::string& url) {
+    auto it = std::find_if(apps.begin(), apps.end(), [&](const InstalledApp& a) { return a.url == url; });
+    return it == apps.end() ? nullptr : &*it;
+}
+
+} // namespace
+
+TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
+    if (mksquashfs().empty()) GTEST_SKIP() << "mksquashfs is not installed";
+    buildDesktop();
+    const std::vector<InstalledApp> all = DesktopInventory::scan(sources(), true);
+
+    struct Expected {
+        std::string url;
+        AppKind kind;
+        std::string name;
+        std::optional<std::string> version;
+        std::optional<std::string> id;
+        std::optional<int64_t> size;
+        bool system;
+    };
+    const std::string image = home + "/Applications/ImageTool-x86_64.AppImage";
+    const Expected expected[] = {
+        {home + "/tools/exampletool", AppKind::program, "Beispielwerkzeug", {}, "org.example.Tool", {}, false},
+        {userApps() + "/broken.desktop", AppKind::program, "Broken", {}, "broken", {}, false},
+        {dir / "usr/share/applications/kde/editor.desktop", AppKind::package, "Editor", "1.2-3", "kde-editor",
+         2048 * 1024, true},
+        {dir / "flatpak/app/org.example.Paint", AppKind::flatpak, "Paint", "3.1", "org.example.Paint", 5'000'000,
+         false},
+        {dir / "flatpak/runtime/org.example.Platform", AppKind::flatpak, "Platform", "45", "org.example.Platform",
+         90'000'000, true},
+        {dir / "snap/hello", AppKind::snap, "Hello World", "2.10", "hello",
+         test::allocatedSize(dir / "snaps/hello_7.snap"), false},
+        {dir / "snap/core22", AppKind::snap, "core22", "20240111", "core22", 4096, true},
+        {dir / "snap/gtk-common-themes", AppKind::snap, "gtk-common-themes", "0.1", "gtk-common-themes", 4096, true},
+        {image, AppKind::appImage, "Image Tool", "0.9", "imagetool", {}, false},
+    };
+    EXPECT_EQ(all.size(), std::size(expected));
+    for (const Expected& e : expected) {
+        const InstalledApp* app = byUrl(all, e.url);
+        ASSERT_NE(app, nullptr) << e.url;
+        EXPECT_EQ(app->kind, e.kind) << e.url;
+        EXPECT_EQ(app->name, e.name) << e.url;
+        EXPECT_EQ(app->version, e.version) << e.url;
+        EXPECT_EQ(app->bundleID, e.id) << e.url;
+        if (e.size) {
+            EXPECT_EQ(app->installedSize, e.size) << e.url;
+        }
+        EXPECT_EQ(app->isSystemApp, e.system) << e.url;
+    }
+    const InstalledApp* tool = byUrl(all, home + "/tools/exampletool");
+    EXPECT_EQ(tool->iconName, "example-tool");
+    EXPECT_EQ(tool->windowClass, "ExTool");
+    EXPECT_EQ(tool->executable, home + "/tools/exampletool/bin/exampletool");
+    EXPECT_EQ(byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->package, "example-editor");
+    EXPECT_GE(AppInventory::size(*byUrl(all, image)), test::allocatedSize(image));
+
+    // Without system apps: no packages, runtimes, bases or content snaps.
+    std::set<std::string> userUrls;
+    for (const InstalledApp& app : DesktopInventory::scan(sources(), false)) userUrls.insert(app.url);
+    EXPECT_EQ(userUrls, (std::set<std::string>{home + "/tools/exampletool", userApps() + "/broken.desktop",
+                                               dir / "flatpak/app/org.example.Paint", dir / "snap/hello", image}));
+}
+
+TEST(DesktopPrograms, ProgramFolderNeverWidensToASharedFolder) {
+    const std::string h = "/home/u";
+    const std::pair<std::string, std::string> cases[] = {
+        {"/opt/google/chrome/chrome", "/opt/google"},
+        {"/opt/loose-binary", "/opt/loose-binary"},
+        {h + "/.local/share/JetBrains/Toolbox/bin/jetbrains-toolbox", h + "/.local/share/JetBrains/Toolbox"},
+        {h + "/blender-4.0/blender", h + "/blender-4.0"},
+        {h + "/.local/bin/tool", h + "/.local/bin/tool"},
+        {h + "/bin/tool", h + "/bin/tool"},
+        {h + "/tool", h + "/tool"},
+        {h + "/Downloads/tool", h + "/Downloads/tool"},
+        {"/usr/local/bin/tool", "/usr/local/bin/tool"},
+    };
+    for (const auto& [program, folder] : cases)
+        EXPECT_EQ(DesktopInventory::programFolder(program, h), folder) << program;
+}
+
+TEST_F(Desktop, AppImageWithoutAnEmbeddedEntryOrNotAnAppImage) {
+    if (mksquashfs().empty()) GTEST_SKIP() << "mksquashfs is not installed";
+    test::writeText(dir / "empty/AppRun", "#!/bin/sh\n");
+    makeAppImage(home + "/Applications/Bare.AppImage", dir / "empty");
+    EXPECT_TRUE(AppImageFile::isAppImage(home + "/Applications/Bare.AppImage"));
+    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Bare.AppImage"));
+    // An ELF file without the mark, and a truncated image, are not read as AppImages.
+    test::writeText(home + "/Applications/plain", std::string(ELFMAG) + std::string(60, '\0'));
+    EXPECT_FALSE(AppImageFile::isAppImage(home + "/Applications/plain"));
+    std::string cut = test::readText(home + "/Applications/Bare.AppImage").substr(0, 4200);
+    test::writeText(home + "/Applications/Cut.AppImage", cut);
+    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Cut.AppImage"));
+
+    const std::vector<InstalledApp> apps = DesktopInventory::scan(sources(), false);
+    ASSERT_EQ(apps.size(), 2u);
+    EXPECT_EQ(apps[0].name, "Bare");
+    EXPECT_EQ(apps[0].kind, AppKind::appImage);
+    EXPECT_EQ(apps[1].name, "Cut");
+}
