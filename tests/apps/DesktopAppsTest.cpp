@@ -22,6 +22,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <tuple>
 
 using namespace vessora;
 
@@ -246,4 +247,208 @@ TEST_F(Desktop, AppImageWithoutAnEmbeddedEntryOrNotAnAppImage) {
     EXPECT_EQ(apps[0].name, "Bare");
     EXPECT_EQ(apps[0].kind, AppKind::appImage);
     EXPECT_EQ(apps[1].name, "Cut");
+}
+
+namespace {
+
+InstalledApp program(const std::string& home) {
+    InstalledApp app;
+    app.url = home + "/tools/exampletool";
+    app.kind = AppKind::program;
+    app.name = "Example Tool";
+    app.bundleID = "org.example.Tool";
+    app.executable = home + "/tools/exampletool/bin/exampletool";
+    app.windowClass = "ExTool";
+    app.desktopEntry = home + "/.local/share/applications/org.example.Tool.desktop";
+    return app;
+}
+
+InstalledApp ofKind(AppKind kind, const std::string& url, const std::string& name, const std::string& id) {
+    InstalledApp app;
+    app.url = url;
+    app.kind = kind;
+    app.name = name;
+    app.bundleID = id;
+    return app;
+}
+
+using Items = std::set<std::tuple<std::string, std::string, MatchConfidence>>;
+
+Items below(const std::string& home, const std::vector<LeftoverItem>& items) {
+    Items out;
+    for (const LeftoverItem& item : items) {
+        EXPECT_FALSE(item.requiresAdmin) << item.url;
+        out.emplace(item.url.substr(home.size() + 1), item.category, item.confidence);
+    }
+    return out;
+}
+
+constexpr auto exact = MatchConfidence::exact;
+constexpr auto likely = MatchConfidence::likely;
+
+} // namespace
+
+TEST_F(Desktop, LeftoversMatchIdentifiersExactlyAndNameFormsLikely) {
+    const InstalledApp tool = program(home);
+    test::writeFile(tool.executable.value(), 100);
+    for (const char* path :
+         {".config/org.example.Tool/settings.ini", ".local/share/example-tool/db", ".cache/exampletool/x",
+          ".local/state/ExTool/log", ".exampletool/rc", ".config/Tool/rc", ".config/autostart/org.example.Tool.desktop",
+          ".local/share/applications/org.example.Tool.desktop",
+          ".local/share/icons/hicolor/48x48/apps/org.example.Tool.png",
+          ".local/share/dbus-1/services/org.example.Tool.service", ".local/share/mime/packages/org.example.Tool.xml",
+          ".config/systemd/user/exampletool.service", ".config/java/x", ".config/ex/x", ".config/unrelated/x"})
+        test::writeFile(home + "/" + path, 10);
+    test::writeText(home + "/.config/autostart/starter.desktop",
+                    entry("Name=S\nExec=" + *tool.executable + " --tray\n"));
+    const std::string wants = home + "/.config/systemd/user/default.target.wants";
+    test::makeDirs(wants);
+    ASSERT_EQ(::symlink("../exampletool.service", (wants + "/exampletool.service").c_str()), 0);
+
+    const Items expected = {
+        {".config/org.example.Tool", "Settings", exact},
+        {".config/autostart/org.example.Tool.desktop", "Autostart entry", exact},
+        {".config/autostart/starter.desktop", "Autostart entry", exact},
+        {".local/share/applications/org.example.Tool.desktop", "Menu entry", exact},
+        {".local/share/icons/hicolor/48x48/apps/org.example.Tool.png", "Icon", exact},
+        {".local/share/dbus-1/services/org.example.Tool.service", "D-Bus service", exact},
+        {".local/share/mime/packages/org.example.Tool.xml", "File types", exact},
+        {".local/share/example-tool", "App data", likely},
+        {".cache/exampletool", "Cache", likely},
+        {".local/state/ExTool", "State", likely},
+        {".exampletool", "Hidden folder", likely},
+        {".config/Tool", "Settings", likely},
+        {".config/systemd/user/exampletool.service", "User service", likely},
+        {".config/systemd/user/default.target.wants/exampletool.service", "User service", likely},
+    };
+    const std::vector<LeftoverItem> items = LeftoverFinder::leftovers(tool, true, {tool});
+    EXPECT_EQ(below(home, items), expected);
+    EXPECT_TRUE(std::is_sorted(items.begin(), items.end(), [](const LeftoverItem& a, const LeftoverItem& b) {
+        return a.confidence > b.confidence;
+    }));
+
+    // A folder another installed app matches exactly is neither's leftover by name.
+    const InstalledApp other = ofKind(AppKind::program, home + "/opt/other", "Other", "exampletool");
+    std::set<std::string> claimed;
+    for (const LeftoverItem& item : LeftoverFinder::leftovers(tool, false, {tool, other})) claimed.insert(item.url);
+    EXPECT_FALSE(claimed.count(home + "/.cache/exampletool"));
+    EXPECT_FALSE(claimed.count(home + "/.exampletool"));
+    EXPECT_TRUE(claimed.count(home + "/.config/org.example.Tool"));
+    EXPECT_TRUE(below(home, LeftoverFinder::leftovers(other, false, {tool, other}))
+                    .count({".cache/exampletool", "Cache", exact}));
+
+    // Shared and short names find nothing.
+    EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/j", "Java", "j"), false, {}).empty());
+    EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/e", "ex", "e"), false, {}).empty());
+}
+
+TEST_F(Desktop, FlatpakSnapAndAppImageDataAreExactLeftovers) {
+    test::writeFile(home + "/.var/app/org.example.Paint/config/x", 10);
+    test::writeFile(home + "/snap/hello/common/x", 10);
+    const std::string image = home + "/Applications/Tool.AppImage";
+    test::writeFile(image, 10);
+    const std::string prefix = AppImageFile::integrationPrefix(image);
+    test::writeFile(userApps() + "/" + prefix + "-tool.desktop", 10);
+    test::writeFile(home + "/.local/share/icons/hicolor/256x256/apps/" + prefix + "_tool.png", 10);
+    test::writeFile(userApps() + "/appimagekit_0123-other.desktop", 10);
+
+    const auto paint = ofKind(AppKind::flatpak, dir / "flatpak/app/org.example.Paint", "Paint", "org.example.Paint");
+    const auto hello = ofKind(AppKind::snap, dir / "snap/hello", "Hello", "hello");
+    const auto tool = ofKind(AppKind::appImage, image, "Tool", "tool");
+    EXPECT_EQ(below(home, LeftoverFinder::leftovers(paint, false, {})),
+              (Items{{".var/app/org.example.Paint", "Flatpak data", exact}}));
+    EXPECT_EQ(below(home, LeftoverFinder::leftovers(hello, false, {})), (Items{{"snap/hello", "Snap data", exact}}));
+    EXPECT_EQ(
+        below(home, LeftoverFinder::leftovers(tool, false, {})),
+        (Items{{".local/share/applications/" + prefix + "-tool.desktop", "Desktop integration", exact},
+               {".local/share/icons/hicolor/256x256/apps/" + prefix + "_tool.png", "Desktop integration", exact}}));
+}
+
+TEST_F(Desktop, UninstallingAnAppImageOrAProgramMovesExactlyItsFiles) {
+    const std::string image = home + "/Applications/Tool.AppImage";
+    test::writeFile(image, 30'000);
+    const std::string prefix = AppImageFile::integrationPrefix(image);
+    const std::string menuEntry = userApps() + "/" + prefix + "-tool.desktop";
+    const std::string icon = home + "/.local/share/icons/hicolor/64x64/apps/" + prefix + "_tool.png";
+    test::writeFile(menuEntry, 10);
+    test::writeFile(icon, 10);
+    test::writeFile(home + "/Applications/Other.AppImage", 10);
+    auto tool = ofKind(AppKind::appImage, image, "Tool", "tool");
+    tool.desktopEntry = menuEntry;
+
+    RemovalResult result = AppUninstaller::uninstall(tool, 30'000, {}, true, RemovalMode::trash);
+    EXPECT_EQ(std::set<std::string>(result.succeeded.begin(), result.succeeded.end()),
+              (std::set<std::string>{image, menuEntry, icon}));
+    EXPECT_TRUE(result.failed.empty());
+    for (const std::string& gone : {image, menuEntry, icon}) EXPECT_FALSE(test::exists(gone)) << gone;
+    EXPECT_TRUE(test::exists(home + "/Applications/Other.AppImage"));
+    EXPECT_TRUE(test::exists(home + "/.local/share/Trash/files/Tool.AppImage"));
+
+    // A program: its folder and the chosen leftover, nothing beside them.
+    const InstalledApp prog = program(home);
+    test::writeFile(*prog.executable, 1000);
+    test::writeFile(home + "/tools/other/bin/other", 10);
+    test::writeFile(home + "/.config/org.example.Tool/rc", 10);
+    test::writeFile(home + "/.config/org.example.Tool.keep", 10);
+    const LeftoverItem settings{home + "/.config/org.example.Tool", "Settings", exact, 4096, false};
+    result = AppUninstaller::uninstall(prog, 8192, {settings}, true, RemovalMode::deleteImmediately);
+    EXPECT_EQ(result.succeeded, (std::vector<std::string>{prog.url, settings.url}));
+    EXPECT_EQ(result.bytesFreed, 8192 + 4096);
+    EXPECT_FALSE(test::exists(prog.url));
+    EXPECT_FALSE(test::exists(settings.url));
+    EXPECT_TRUE(test::exists(home + "/tools/other/bin/other"));
+    EXPECT_TRUE(test::exists(home + "/.config/org.example.Tool.keep"));
+}
+
+TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
+    const std::string folder = dir / "flatpak/app/org.example.Paint";
+    test::makeDirs(folder + "/x86_64/stable/active");
+    ASSERT_EQ(::symlink("x86_64/stable", (folder + "/current").c_str()), 0);
+    const auto paint = ofKind(AppKind::flatpak, folder, "Paint", "org.example.Paint");
+    test::writeFile(home + "/.var/app/org.example.Paint/x", 10);
+    const LeftoverItem data{home + "/.var/app/org.example.Paint", "Flatpak data", exact, 0, false};
+
+    struct Case {
+        std::optional<std::string> toolSays;
+        bool removesIt;
+        std::string reason; // empty: removed
+    };
+    const Case cases[] = {
+        {"Flatpak said no.", false, "Flatpak said no."},
+        {std::nullopt, false, "Paint is still installed."},
+        {std::nullopt, true, ""},
+    };
+    for (const Case& c : cases) {
+        int calls = 0;
+        AppUninstaller::Tools tools;
+        tools.flatpak = [&](const InstalledApp& app) {
+            ++calls;
+            EXPECT_EQ(app.url, folder);
+            if (c.removesIt) ::unlink((folder + "/current").c_str());
+            return c.toolSays;
+        };
+        RemovalResult result =
+            AppUninstaller::uninstall(paint, 5000, {data}, true, RemovalMode::deleteImmediately, tools);
+        EXPECT_EQ(calls, 1);
+        if (c.reason.empty()) {
+            EXPECT_TRUE(result.failed.empty());
+            EXPECT_EQ(result.succeeded.front(), folder);
+            EXPECT_EQ(result.bytesFreed, 5000);
+        } else {
+            ASSERT_EQ(result.failed.size(), 1u);
+            EXPECT_EQ(result.failed[0], (RemovalFailure{folder, c.reason}));
+            EXPECT_EQ(std::count(result.succeeded.begin(), result.succeeded.end(), folder), 0);
+        }
+        test::makeDirs(data.url);
+    }
+
+    // A package's app is left to the package manager; its leftovers still go.
+    auto editor = ofKind(AppKind::package, dir / "editor.desktop", "Editor", "editor");
+    editor.package = "example-editor";
+    test::writeFile(editor.url, 10);
+    RemovalResult result = AppUninstaller::uninstall(editor, 0, {data}, true, RemovalMode::deleteImmediately);
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_NE(result.failed[0].reason.find("package manager"), std::string::npos);
+    EXPECT_TRUE(test::exists(editor.url));
+    EXPECT_EQ(result.succeeded, std::vector<std::string>{data.url});
 }
