@@ -3,7 +3,9 @@
 #include "support/Paths.h"
 
 #include <flatpak.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 
@@ -65,15 +67,32 @@ void listKind(FlatpakInstallation* installation, FlatpakRefKind kind, std::vecto
     }
 }
 
+bool hasRepository(const std::string& installation) {
+    struct stat st {};
+    return ::stat((installation + "/repo").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string environmentOr(const char* variable, const std::string& fallback) {
+    const char* value = std::getenv(variable);
+    return value && *value == '/' ? std::string(value) : fallback;
+}
+
+// libflatpak creates an installation's repository when it opens one that has
+// none; an inventory must create nothing, so an installation is opened only
+// when its repository is already there.
 std::vector<Ref<FlatpakInstallation>> installations() {
     std::vector<Ref<FlatpakInstallation>> result;
     GError* error = nullptr;
-    if (FlatpakInstallation* user = flatpak_installation_new_user(nullptr, &error)) result.emplace_back(user);
+    const std::string dataHome = environmentOr("XDG_DATA_HOME", Paths::join(Paths::home(), ".local/share"));
+    if (hasRepository(environmentOr("FLATPAK_USER_DIR", Paths::join(dataHome, "flatpak"))))
+        if (FlatpakInstallation* user = flatpak_installation_new_user(nullptr, &error)) result.emplace_back(user);
     if (error) g_clear_error(&error);
-    if (GPtrArray* system = flatpak_get_system_installations(nullptr, &error)) {
-        for (guint i = 0; i < system->len; ++i)
-            result.emplace_back(FLATPAK_INSTALLATION(g_object_ref(g_ptr_array_index(system, i))));
-        g_ptr_array_unref(system);
+    if (hasRepository(environmentOr("FLATPAK_SYSTEM_DIR", "/var/lib/flatpak"))) {
+        if (GPtrArray* system = flatpak_get_system_installations(nullptr, &error)) {
+            for (guint i = 0; i < system->len; ++i)
+                result.emplace_back(FLATPAK_INSTALLATION(g_object_ref(g_ptr_array_index(system, i))));
+            g_ptr_array_unref(system);
+        }
     }
     if (error) g_error_free(error);
     return result;
