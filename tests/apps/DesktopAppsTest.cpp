@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <elf.h>
+#include <flatpak.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -451,4 +452,64 @@ TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
     EXPECT_NE(result.failed[0].reason.find("package manager"), std::string::npos);
     EXPECT_TRUE(test::exists(editor.url));
     EXPECT_EQ(result.succeeded, std::vector<std::string>{data.url});
+}
+
+namespace {
+
+// A Flatpak installation as libflatpak leaves it: the repository it makes,
+// and per app a deploy folder with its metadata and deploy record, the
+// "active" and "current" links.
+void deployFlatpak(const std::string& installation, const std::string& id, const std::string& name,
+                   const std::string& version, uint64_t bytes) {
+    const std::string commit(64, 'a');
+    const std::string branch = installation + "/app/" + id + "/x86_64/stable";
+    test::makeDirs(branch + "/" + commit + "/files");
+    test::writeText(branch + "/" + commit + "/metadata", "[Application]\nname=" + id + "\n");
+    ASSERT_EQ(::symlink(commit.c_str(), (branch + "/active").c_str()), 0);
+    ASSERT_EQ(::symlink("x86_64/stable", (installation + "/app/" + id + "/current").c_str()), 0);
+    GVariantBuilder metadata;
+    g_variant_builder_init(&metadata, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&metadata, "{sv}", "deploy-version", g_variant_new_int32(4));
+    g_variant_builder_add(&metadata, "{sv}", "appdata-name", g_variant_new_string(name.c_str()));
+    g_variant_builder_add(&metadata, "{sv}", "appdata-version", g_variant_new_string(version.c_str()));
+    const char* noSubpaths[] = {nullptr};
+    // The installed size is kept big-endian.
+    GVariant* deploy = g_variant_ref_sink(g_variant_new("(ss^ast@a{sv})", "origin", commit.c_str(), noSubpaths,
+                                                        GUINT64_TO_BE(bytes), g_variant_builder_end(&metadata)));
+    test::writeText(branch + "/" + commit + "/deploy",
+                    std::string(static_cast<const char*>(g_variant_get_data(deploy)), g_variant_get_size(deploy)));
+    g_variant_unref(deploy);
+}
+
+} // namespace
+
+TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) {
+    const std::string user = dir / "user-flatpak";
+    test::ScopedEnv userDir("FLATPAK_USER_DIR", user);
+    test::ScopedEnv systemDir("FLATPAK_SYSTEM_DIR", dir / "system-flatpak");
+    // Neither installation exists: nothing is listed and nothing is made.
+    EXPECT_TRUE(Flatpaks::installed(true).empty());
+    EXPECT_FALSE(test::exists(user));
+    EXPECT_FALSE(test::exists(dir / "system-flatpak"));
+
+    test::makeDirs(user);
+    GFile* folder = g_file_new_for_path(user.c_str());
+    FlatpakInstallation* made = flatpak_installation_new_for_path(folder, TRUE, nullptr, nullptr);
+    ASSERT_NE(made, nullptr);
+    g_object_unref(made);
+    g_object_unref(folder);
+    deployFlatpak(user, "org.example.Paint", "Paint", "3.1", 5'000'000);
+
+    const std::vector<Flatpaks::Installed> refs = Flatpaks::installed(false);
+    ASSERT_EQ(refs.size(), 1u);
+    EXPECT_EQ(refs[0], (Flatpaks::Installed{"org.example.Paint", "Paint", "3.1", user, true, false, 5'000'000}));
+    EXPECT_EQ(refs[0].folder(), user + "/app/org.example.Paint");
+
+    auto sources = this->sources();
+    sources.flatpaks = Flatpaks::installed;
+    const std::vector<InstalledApp> apps = DesktopInventory::scan(sources, false);
+    ASSERT_EQ(apps.size(), 1u);
+    EXPECT_EQ(apps[0].kind, AppKind::flatpak);
+    EXPECT_EQ(apps[0].installedSize, 5'000'000);
+    EXPECT_TRUE(AppUninstaller::stillInstalled(apps[0]));
 }
