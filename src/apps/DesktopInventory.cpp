@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <map>
@@ -94,13 +95,9 @@ Sources Sources::standard() {
 }
 
 std::string programFolder(const std::string& program, const std::string& home) {
-    if (Paths::isInside(program, "/opt") && program != "/opt") {
-        std::string below = program.substr(5);
-        size_t slash = below.find('/');
-        return slash == std::string::npos ? program : "/opt/" + below.substr(0, slash);
-    }
     std::string folder = Paths::parent(program);
     if (Paths::lastComponent(folder) == "bin") folder = Paths::parent(folder);
+    if (Paths::isInside(program, "/opt")) return Paths::isInside(folder, "/opt") && folder != "/opt" ? folder : program;
     // Folders many programs share: removing one of them would take the others along.
     static const char* shared[] = {"",          ".local",   ".local/share", ".local/bin",
                                    "bin",       ".config",  ".cache",       "Applications",
@@ -108,7 +105,22 @@ std::string programFolder(const std::string& program, const std::string& home) {
                                    ".var",      ".var/app", "snap",         ".local/share/applications"};
     for (const char* name : shared)
         if (folder == (*name ? Paths::join(home, name) : home)) return program;
+    for (const char* userDir :
+         {"DESKTOP", "DOCUMENTS", "DOWNLOAD", "MUSIC", "PICTURES", "PUBLICSHARE", "TEMPLATES", "VIDEOS"})
+        if (folder == PlatformTables::userDir(userDir)) return program;
     if (!Paths::isInside(folder, home) || folder == home) return program;
+    // A folder right in the home folder is the program's own only when it is
+    // named after it ("~/blender-4.0" for "blender"); "~/Games" or "~/Scripts"
+    // hold other things too.
+    if (Paths::parent(folder) == home) {
+        auto lower = [](std::string text) {
+            for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+            return text;
+        };
+        const std::string folderName = lower(Paths::lastComponent(folder));
+        const std::string programName = lower(Paths::deletingExtension(Paths::lastComponent(program)));
+        if (programName.size() < 3 || folderName.find(programName) == std::string::npos) return program;
+    }
     return folder;
 }
 

@@ -28,9 +28,9 @@ struct Sources {
 
 std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem);
 
-// The folder that holds an unowned program: the first folder below /opt, or
-// below the home folder the program's folder ("bin" stepped out of). A
-// program lying loose in a shared folder (~/.local/bin) is its own folder.
+// The folder that holds an unowned program below /opt or the home folder:
+// the program's folder ("bin" stepped out of). A program lying loose in a
+// shared folder (~/.local/bin, Documents, /opt) is its own folder.
 std::string programFolder(const std::string& program, const std::string& home);
 
 // The Flatpak installation and whether a runtime, from an app's folder

@@ -56,8 +56,11 @@ std::string withoutSuffix(const std::string& id) { return id.ends_with(".desktop
 
 std::vector<std::string> exactIds(const InstalledApp& app) {
     std::vector<std::string> ids;
+    // An entry called "fonts.desktop" must not make ~/.local/share/fonts its
+    // folder: the shared names are never identifiers either.
     auto add = [&](const std::string& id) {
-        if (isSingleComponent(id) && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+        if (!isSingleComponent(id) || id.starts_with('.') || sharedNames.count(lower(id))) return;
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
     };
     if (app.bundleID) add(*app.bundleID);
     if (app.desktopEntry) add(withoutSuffix(Paths::lastComponent(*app.desktopEntry)));

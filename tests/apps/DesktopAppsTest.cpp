@@ -216,10 +216,14 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
 TEST(DesktopPrograms, ProgramFolderNeverWidensToASharedFolder) {
     const std::string h = "/home/u";
     const std::pair<std::string, std::string> cases[] = {
-        {"/opt/google/chrome/chrome", "/opt/google"},
+        {"/opt/google/chrome/chrome", "/opt/google/chrome"},
+        {"/opt/zoom/bin/zoom", "/opt/zoom"},
         {"/opt/loose-binary", "/opt/loose-binary"},
         {h + "/.local/share/JetBrains/Toolbox/bin/jetbrains-toolbox", h + "/.local/share/JetBrains/Toolbox"},
         {h + "/blender-4.0/blender", h + "/blender-4.0"},
+        {h + "/Games/run.sh", h + "/Games/run.sh"},
+        {h + "/Games/racer/bin/racer", h + "/Games/racer"},
+        {h + "/Documents/script.sh", h + "/Documents/script.sh"},
         {h + "/.local/bin/tool", h + "/.local/bin/tool"},
         {h + "/bin/tool", h + "/bin/tool"},
         {h + "/tool", h + "/tool"},
@@ -338,7 +342,9 @@ TEST_F(Desktop, LeftoversMatchIdentifiersExactlyAndNameFormsLikely) {
     EXPECT_TRUE(below(home, LeftoverFinder::leftovers(other, false, {tool, other}))
                     .count({".cache/exampletool", "Cache", exact}));
 
-    // Shared and short names find nothing.
+    // Shared and short names find nothing, also as identifiers.
+    test::makeDirs(home + "/.local/share/fonts");
+    EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/f", "Fonts", "fonts"), false, {}).empty());
     EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/j", "Java", "j"), false, {}).empty());
     EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/e", "ex", "e"), false, {}).empty());
 }
