@@ -120,8 +120,8 @@ std::optional<std::string> uninstall(const Installed& app) {
         Ref<FlatpakTransaction> transaction(
             flatpak_transaction_new_for_installation(installation.get(), nullptr, &error));
         bool done = false;
+        int added = 0;
         if (transaction) {
-            flatpak_transaction_set_no_interaction(transaction.get(), TRUE);
             // Every installed branch of the id goes.
             Array refs(flatpak_installation_list_installed_refs_by_kind(
                 installation.get(), app.runtime ? FLATPAK_REF_KIND_RUNTIME : FLATPAK_REF_KIND_APP, nullptr, nullptr));
@@ -129,9 +129,12 @@ std::optional<std::string> uninstall(const Installed& app) {
                 auto* ref = FLATPAK_REF(g_ptr_array_index(refs.get(), i));
                 if (app.id != flatpak_ref_get_name(ref)) continue;
                 gchar* text = flatpak_ref_format_ref(ref);
-                flatpak_transaction_add_uninstall(transaction.get(), text, &error);
+                added += flatpak_transaction_add_uninstall(transaction.get(), text, &error) ? 1 : 0;
                 g_free(text);
             }
+            // An empty transaction succeeds without doing anything; that is
+            // not a removal.
+            if (!error && added == 0) return "Flatpak does not list " + app.id + " as installed.";
             if (!error) done = flatpak_transaction_run(transaction.get(), nullptr, &error);
         }
         std::string reason = error && error->message ? error->message : "Flatpak could not remove it.";

@@ -518,4 +518,16 @@ TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) 
     EXPECT_EQ(apps[0].kind, AppKind::flatpak);
     EXPECT_EQ(apps[0].installedSize, 5'000'000);
     EXPECT_TRUE(AppUninstaller::stillInstalled(apps[0]));
+
+    // Uninstalling goes through a libflatpak transaction and is checked on disk.
+    RemovalResult result = AppUninstaller::uninstall(apps[0], 5'000'000, {}, true, RemovalMode::trash);
+    EXPECT_TRUE(result.failed.empty()) << result.failed.front().reason;
+    EXPECT_EQ(result.succeeded, std::vector<std::string>{apps[0].url});
+    EXPECT_FALSE(AppUninstaller::stillInstalled(apps[0]));
+    EXPECT_TRUE(Flatpaks::installed(false).empty());
+    // Once gone, a second attempt fails with libflatpak's reason.
+    result = AppUninstaller::uninstall(apps[0], 5'000'000, {}, true, RemovalMode::trash);
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_FALSE(result.failed[0].reason.empty());
+    EXPECT_TRUE(result.succeeded.empty());
 }
