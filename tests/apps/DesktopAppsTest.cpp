@@ -136,6 +136,7 @@ struct Desktop : ::testing::Test {
         addSnap("core22", "name: core22\nversion: '20240111'\ntype: base\n", 4096);
         addSnap("gtk-common-themes",
                 "name: gtk-common-themes\nversion: '0.1'\nslots:\n  gtk-3-themes:\n    interface: content\n", 4096);
+        addSnap("unreadable", "name: [unclosed\n", 4096); // not YAML: not listed
         test::writeText(dir / "snapd/desktop/applications/hello_hello.desktop",
                         entry("Name=Hello World\nExec=/snap/bin/hello\nX-SnapInstanceName=hello\n"));
         // An AppImage nobody integrated, and a plain file beside it.
@@ -425,28 +426,36 @@ TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
         {std::nullopt, false, "Paint is still installed."},
         {std::nullopt, true, ""},
     };
-    for (const Case& c : cases) {
-        int calls = 0;
-        AppUninstaller::Tools tools;
-        tools.flatpak = [&](const InstalledApp& app) {
-            ++calls;
-            EXPECT_EQ(app.url, folder);
-            if (c.removesIt) ::unlink((folder + "/current").c_str());
-            return c.toolSays;
-        };
-        RemovalResult result =
-            AppUninstaller::uninstall(paint, 5000, {data}, true, RemovalMode::deleteImmediately, tools);
-        EXPECT_EQ(calls, 1);
-        if (c.reason.empty()) {
-            EXPECT_TRUE(result.failed.empty());
-            EXPECT_EQ(result.succeeded.front(), folder);
-            EXPECT_EQ(result.bytesFreed, 5000);
-        } else {
-            ASSERT_EQ(result.failed.size(), 1u);
-            EXPECT_EQ(result.failed[0], (RemovalFailure{folder, c.reason}));
-            EXPECT_EQ(std::count(result.succeeded.begin(), result.succeeded.end(), folder), 0);
+    for (AppKind kind : {AppKind::flatpak, AppKind::snap}) {
+        for (const Case& c : cases) {
+            auto app = paint;
+            app.kind = kind;
+            int calls = 0;
+            AppUninstaller::ToolRemover tool = [&](const InstalledApp& asked) {
+                ++calls;
+                EXPECT_EQ(asked.url, folder);
+                if (c.removesIt) ::unlink((folder + "/current").c_str());
+                return c.toolSays;
+            };
+            AppUninstaller::Tools tools;
+            (kind == AppKind::flatpak ? tools.flatpak : tools.snap) = tool;
+            RemovalResult result =
+                AppUninstaller::uninstall(app, 5000, {data}, true, RemovalMode::deleteImmediately, tools);
+            EXPECT_EQ(calls, 1);
+            if (c.reason.empty()) {
+                EXPECT_TRUE(result.failed.empty());
+                EXPECT_EQ(result.succeeded, (std::vector<std::string>{folder, data.url}));
+                EXPECT_EQ(result.bytesFreed, 5000);
+            } else {
+                EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{folder, c.reason}}));
+                // The chosen leftovers go even when the app stays.
+                EXPECT_EQ(result.succeeded, std::vector<std::string>{data.url});
+            }
+            test::makeDirs(data.url);
+            if (c.removesIt) {
+                ASSERT_EQ(::symlink("x86_64/stable", (folder + "/current").c_str()), 0);
+            }
         }
-        test::makeDirs(data.url);
     }
 
     // A package's app is left to the package manager; its leftovers still go.
