@@ -9,7 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
+#include <fcntl.h>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -114,12 +114,26 @@ std::optional<DesktopEntry> parse(std::string_view data) {
 }
 
 std::optional<DesktopEntry> read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    // Opened without blocking and read only when it is a regular file: a
+    // FIFO named "x.desktop" must not hang the inventory.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
     std::string data;
-    data.resize(maxEntryBytes + 1);
-    in.read(data.data(), std::streamsize(data.size()));
-    data.resize(size_t(in.gcount()));
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) <= maxEntryBytes) {
+        data.resize(size_t(st.st_size));
+        size_t got = 0;
+        while (got < data.size()) {
+            ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+            if (n <= 0) break;
+            got += size_t(n);
+        }
+        data.resize(got);
+    } else {
+        ::close(fd);
+        return std::nullopt;
+    }
+    ::close(fd);
     std::optional<DesktopEntry> entry = parse(data);
     if (entry) entry->path = path;
     return entry;

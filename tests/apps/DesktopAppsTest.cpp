@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <elf.h>
+#include <sys/stat.h>
 #include <flatpak.h>
 #include <unistd.h>
 
@@ -114,6 +115,8 @@ struct Desktop : ::testing::Test {
         test::writeText(userApps() + "/helper.desktop", entry("Name=Helper\nExec=/bin/true\nNoDisplay=true\n"));
         test::writeText(userApps() + "/site.desktop", "[Desktop Entry]\nType=Link\nName=Site\nURL=https://x\n");
         test::writeText(userApps() + "/gone.desktop", entry("Name=Gone\nExec=gone\nTryExec=/nonexistent/gone\n"));
+        // A pipe named like an entry is skipped, not waited on.
+        ASSERT_EQ(::mkfifo((userApps() + "/pipe.desktop").c_str(), 0644), 0);
         // A program that was deleted and left its entry behind.
         test::writeText(userApps() + "/broken.desktop", entry("Name=Broken\nExec=/nonexistent/broken-tool\n"));
         // A distribution package's app, in a subfolder (its ID gains "kde-").
