@@ -1,7 +1,10 @@
 #include "apps/AppInventory.h"
 
 #include "apps/BundleInfo.h"
+#include "apps/DesktopInventory.h"
 #include "apps/Listing.h"
+#include "platform/PlatformTables.h"
+#include "scan/DiskScanner.h"
 #include "support/NameOrder.h"
 #include "support/Paths.h"
 
@@ -39,7 +42,16 @@ std::vector<AppRoot> roots(bool includeSystem) {
     return result;
 }
 
-std::vector<InstalledApp> scan(bool includeSystem) { return scan(roots(includeSystem)); }
+std::vector<InstalledApp> scan(bool includeSystem) {
+    if (PlatformTables::current().apps.source == AppSource::desktopEntries)
+        return DesktopInventory::scan(DesktopInventory::Sources::standard(), includeSystem);
+    return scan(roots(includeSystem));
+}
+
+int64_t size(const InstalledApp& app, const std::function<bool()>& cancelled) {
+    if (app.installedSize) return *app.installedSize;
+    return DiskScanner::quickSize(app.url, ScanOptions{}, cancelled);
+}
 
 std::vector<InstalledApp> scan(const std::vector<AppRoot>& roots) {
     std::vector<InstalledApp> apps;
@@ -102,6 +114,18 @@ std::optional<InstalledApp> describe(const std::string& path, bool isSystem) {
 }
 
 std::optional<Date> lastUsedDate(const std::string&) { return std::nullopt; }
+
+const char* label(AppKind kind) {
+    switch (kind) {
+    case AppKind::bundle: return "bundle";
+    case AppKind::package: return "package";
+    case AppKind::flatpak: return "Flatpak";
+    case AppKind::snap: return "Snap";
+    case AppKind::appImage: return "AppImage";
+    case AppKind::program: return "program";
+    }
+    return "bundle";
+}
 
 void sortByName(std::vector<InstalledApp>& apps) {
     std::stable_sort(apps.begin(), apps.end(),

@@ -4,6 +4,8 @@
 
 #include "apps/InstalledApp.h"
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,7 +31,9 @@ std::vector<AppRoot> roots(bool includeSystem);
 // True when the path text begins with one of the system roots' paths.
 bool isSystemRootPath(const std::string& path);
 
-// The whole inventory in name order. Synchronous and slow-ish (touches every
+// The whole inventory in name order: the ".app" bundles of the application
+// folders, or on a desktop that lists apps by menu entries, those (see
+// DesktopInventory). Synchronous and slow-ish (touches every
 // bundle): run it off the main thread.
 std::vector<InstalledApp> scan(bool includeSystem);
 // The same over explicit roots: a path reached from two roots is listed once,
@@ -48,6 +52,14 @@ std::optional<InstalledApp> describe(const std::string& path, bool isSystem);
 // When the application at `path` was last opened. Linux keeps no such record
 // (access times are unreliable under relatime/noatime), so always absent.
 std::optional<Date> lastUsedDate(const std::string& path);
+
+// The app's size: what its installer reports when it does (a package, a
+// Flatpak, a snap), else the allocated size measured at its url.
+int64_t size(const InstalledApp& app, const std::function<bool()>& cancelled = {});
+
+// How the kind is named to the user: "Flatpak", "Snap", "AppImage",
+// "package", "program", "bundle".
+const char* label(AppKind kind);
 
 // Sorts applications by name in the file-browser order, stably.
 void sortByName(std::vector<InstalledApp>& apps);

@@ -1,6 +1,7 @@
 #include "apps/LeftoverFinder.h"
 
 #include "apps/Listing.h"
+#include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
 #include "support/Paths.h"
 #include "support/Utf8.h"
@@ -152,7 +153,14 @@ std::vector<ScanRule> scanRules() { return scanRulesFor(Paths::home()); }
 
 const char* label(MatchConfidence confidence) { return confidence == MatchConfidence::exact ? "exact" : "likely"; }
 
-std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure) {
+std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure) { return leftovers(app, measure, {}); }
+
+std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure, const std::vector<InstalledApp>& installed) {
+    if (PlatformTables::current().apps.source == AppSource::desktopEntries) {
+        std::vector<LeftoverItem> items = desktopLeftovers(app, installed);
+        measureAndSort(items, measure);
+        return items;
+    }
     const std::vector<Candidate> candidates = candidatesFor(app);
     if (candidates.empty()) return {};
     // One reading of the home folder for the whole call, so both tables and
@@ -188,6 +196,11 @@ std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure) {
     }
 
     std::vector<LeftoverItem> items = found.take();
+    measureAndSort(items, measure);
+    return items;
+}
+
+void measureAndSort(std::vector<LeftoverItem>& items, bool measure) {
     if (measure) {
         const ScanOptions options;
         for (LeftoverItem& item : items) item.size = DiskScanner::quickSize(item.url, options);
@@ -196,7 +209,6 @@ std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure) {
         if (a.confidence != b.confidence) return a.confidence > b.confidence;
         return a.size > b.size;
     });
-    return items;
 }
 
 } // namespace vessora::LeftoverFinder

@@ -54,6 +54,20 @@ std::vector<ScanRule> scanRules();
 // file system only and never fails: what cannot be read contributes nothing.
 // With measure false every size stays 0. Safe to call from several threads.
 std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure);
+// The same, leaving out what another of the `installed` apps matches exactly
+// (a folder two apps claim is neither's to remove).
+std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure, const std::vector<InstalledApp>& installed);
+
+// The leftovers of an app found from the desktop's menu entries
+// (DesktopInventory), unmeasured and unsorted.
+std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::vector<InstalledApp>& installed);
+
+// The menu entry, icons and MIME file desktop integration made for the
+// AppImage at `path`.
+std::vector<std::string> appImageIntegrationFiles(const std::string& path);
+
+// Measures the items when asked, then puts exact matches first, larger first.
+void measureAndSort(std::vector<LeftoverItem>& items, bool measure);
 
 // "exact" or "likely".
 const char* label(MatchConfidence confidence);

@@ -14,6 +14,9 @@ std::vector<std::string> names(const std::string& path);
 // Something exists at `path` (a dangling link does not count).
 bool exists(const std::string& path);
 
+// A symbolic link is at `path` (whether or not its target exists).
+bool isSymbolicLink(const std::string& path);
+
 // A folder, or a link to one, is at `path`.
 bool isDirectory(const std::string& path);
 

@@ -36,6 +36,11 @@ std::string padded(const std::string& text, size_t width) {
 }
 
 std::string kind(const InstalledApp& app) {
+    if (app.kind != AppKind::bundle) {
+        std::string text = AppInventory::label(app.kind);
+        if (app.package) text += " " + *app.package;
+        return app.isSystemApp ? text + ", system" : text;
+    }
     if (app.isSystemApp && app.isMASApp) return "system, App Store";
     if (app.isSystemApp) return "system";
     return app.isMASApp ? "App Store" : "";
@@ -72,6 +77,9 @@ std::string jsonReport(const std::vector<MeasuredApp>& rows, bool withLeftovers)
         json.key("version");
         app.version ? json.value(*app.version) : json.null();
         json.field("isSystemApp", app.isSystemApp).field("isMASApp", app.isMASApp);
+        json.field("kind", AppInventory::label(app.kind));
+        json.key("package");
+        app.package ? json.value(*app.package) : json.null();
         json.key("lastUsed");
         app.lastUsed ? json.value(Dates::iso8601(*app.lastUsed)) : json.null();
         json.field("size", row.size);
@@ -147,20 +155,20 @@ int appsCommand(const Arguments& args) {
     const bool showProgress = stderrIsTerminal();
 
     if (showProgress) progressLine("Looking for applications…");
+    const std::vector<InstalledApp> installed = AppInventory::scan(parsed.has("--include-system"));
     std::vector<MeasuredApp> rows;
-    for (InstalledApp& app : AppInventory::scan(parsed.has("--include-system")))
-        rows.push_back({std::move(app), 0, {}});
+    for (const InstalledApp& app : installed) rows.push_back({app, 0, {}});
 
     // One task per application, as the window measures them; each task owns
     // its row, so only the progress line is shared.
-    const ScanOptions options;
     const std::function<bool()> cancelled = [&interrupted] { return interrupted.load(); };
     std::atomic<size_t> done{0};
     std::mutex progressLock;
     parallelFor(rows.size(), [&](size_t i) {
         if (interrupted.load()) return;
-        rows[i].size = DiskScanner::quickSize(rows[i].app.url, options, cancelled);
-        if (withLeftovers && !interrupted.load()) rows[i].leftovers = LeftoverFinder::leftovers(rows[i].app, true);
+        rows[i].size = AppInventory::size(rows[i].app, cancelled);
+        if (withLeftovers && !interrupted.load())
+            rows[i].leftovers = LeftoverFinder::leftovers(rows[i].app, true, installed);
         size_t finished = ++done;
         if (showProgress) {
             std::lock_guard lock(progressLock);

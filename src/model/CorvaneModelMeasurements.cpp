@@ -166,9 +166,10 @@ void CorvaneModel::loadApps() {
             });
             measureEach<InstalledApp, Analysis>(
                 workers_, installed,
-                [cancelled](const InstalledApp& app) {
-                    Analysis analysis{app.url, DiskScanner::quickSize(app.url, ScanOptions{}, cancelled), {}};
-                    analysis.leftovers = LeftoverFinder::leftovers(app, true);
+                [cancelled,
+                 others = std::make_shared<const std::vector<InstalledApp>>(installed)](const InstalledApp& app) {
+                    Analysis analysis{app.url, AppInventory::size(app, cancelled), {}};
+                    analysis.leftovers = LeftoverFinder::leftovers(app, true, *others);
                     return analysis;
                 },
                 [this](Analysis analysis, double progress) {

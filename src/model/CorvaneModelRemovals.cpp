@@ -4,6 +4,7 @@
 
 #include "model/CorvaneModel.h"
 
+#include "apps/AppUninstaller.h"
 #include "model/MeasurementRun.h"
 #include "model/Pruning.h"
 #include "removal/RemovalLog.h"
@@ -208,21 +209,18 @@ void CorvaneModel::pruneCategories(const std::set<std::string>& removed) {
 void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>& leftovers, bool includeBundle,
                              RemovalMode mode) {
     assertMainThread();
-    std::vector<std::string> urls;
-    std::map<std::string, int64_t> sizes;
-    if (includeBundle) {
-        urls.push_back(app.app.url);
-        sizes[app.app.url] = app.bundleSize;
-    }
-    for (const auto& leftover : leftovers) {
-        urls.push_back(leftover.url);
-        sizes[leftover.url] = leftover.size;
-    }
-    if (urls.empty()) return;
-    enqueueRemoval([urls, mode, sizes] { return removeAndRecord(urls, mode, sizes); },
-                   [this, bundle = app.app.url, includeBundle](const RemovalResult& result) {
-                       pruneUninstalled(bundle, includeBundle, publishRemoval(result));
-                   });
+    if (!includeBundle && leftovers.empty()) return;
+    // The app itself goes the way its kind requires (its own tool for a
+    // Flatpak or snap), the leftovers through the remover.
+    enqueueRemoval(
+        [app = app.app, size = app.bundleSize, leftovers, includeBundle, mode] {
+            RemovalResult result = AppUninstaller::uninstall(app, size, leftovers, includeBundle, mode);
+            RemovalLog::record(result, mode);
+            return result;
+        },
+        [this, bundle = app.app.url, includeBundle](const RemovalResult& result) {
+            pruneUninstalled(bundle, includeBundle, publishRemoval(result));
+        });
 }
 
 void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundle,

@@ -113,9 +113,18 @@ struct CleanupTargetRow {
 
 // ---- App inventory and leftovers (the apps engines read these)
 
+// Where the installed apps are found: ".app" bundles below the application
+// folders, or the desktop's menu entries with the package managers' records.
+enum class AppSource { bundles, desktopEntries };
+
 struct AppTables {
     std::vector<const char*> applicationFolders; // where installed apps are looked for
     std::vector<const char*> systemApplicationFolders;
+    AppSource source = AppSource::bundles;
+    std::vector<const char*> appImageFolders; // searched for AppImage files (tokens as above)
+    const char* dpkgDatabase = nullptr;       // dpkg's info/ and status
+    const char* snapRoot = nullptr;           // mounted snaps
+    const char* snapFiles = nullptr;          // downloaded .snap files
 };
 
 // ---- Disk scanner

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace vessora;
 using test::PlistFormat;
 
@@ -108,4 +110,28 @@ TEST(AppsCommand, RejectsBadArguments) {
     EXPECT_EQ(test::runProgram({VESSORA_CLI, "apps", "--bogus"}, &output), 2);
     EXPECT_NE(output.find("usage: vessora apps"), std::string::npos) << output;
     EXPECT_EQ(test::runProgram({VESSORA_CLI, "apps", "extra"}, &output), 2);
+}
+
+TEST(AppsCommand, LinuxListsMenuEntryAppsWithTheirKindAndLeftovers) {
+    test::TempDir dir;
+    const std::string home = dir / "home";
+    test::ScopedEnv tables("VESSORA_TABLES", "linux");
+    test::ScopedEnv homeEnv("HOME", home);
+    test::ScopedEnv dataHome("XDG_DATA_HOME", std::nullopt);
+    test::ScopedEnv configHome("XDG_CONFIG_HOME", std::nullopt);
+    test::ScopedEnv dataDirs("XDG_DATA_DIRS", dir / "share");
+    test::ScopedEnv lang("LC_ALL", "C");
+    test::writeFile(home + "/apps/sketch/bin/sketch", 50'000);
+    ::chmod((home + "/apps/sketch/bin/sketch").c_str(), 0755);
+    test::writeText(dir / "share/applications/net.example.Sketch.desktop",
+                    "[Desktop Entry]\nType=Application\nName=Sketch Pad\nExec=" + home + "/apps/sketch/bin/sketch\n");
+    test::writeFile(home + "/.config/net.example.Sketch/settings", 3'000);
+
+    std::string text;
+    ASSERT_EQ(test::runProgram({VESSORA_CLI, "apps", "--leftovers"}, &text), 0) << text;
+    EXPECT_NE(text.find("Sketch Pad"), std::string::npos) << text;
+    EXPECT_NE(text.find("net.example.Sketch  "), std::string::npos) << text;
+    EXPECT_NE(text.find("  program\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Settings"), std::string::npos) << text;
+    EXPECT_NE(text.find(home + "/.config/net.example.Sketch\n"), std::string::npos) << text;
 }

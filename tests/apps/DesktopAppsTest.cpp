@@ -1,0 +1,545 @@
+// The Linux inventory, leftovers and uninstalling, over a desktop built in a
+// temporary folder: menu entries, a dpkg database, snaps, a Flatpak
+// installation's exported entries and a real AppImage-format file.
+
+#include "apps/AppImageFile.h"
+#include "apps/AppInventory.h"
+#include "apps/AppUninstaller.h"
+#include "apps/DesktopInventory.h"
+#include "apps/LeftoverFinder.h"
+
+#include "TestSupport.h"
+#include "platform/PlatformTables.h"
+#include "support/Paths.h"
+
+#include <gtest/gtest.h>
+
+#include <elf.h>
+#include <sys/stat.h>
+#include <flatpak.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <tuple>
+
+using namespace vessora;
+
+namespace {
+
+std::string mksquashfs() {
+    for (const char* path : {"/usr/bin/mksquashfs", "/usr/sbin/mksquashfs", "/sbin/mksquashfs"})
+        if (::access(path, X_OK) == 0) return path;
+    return {};
+}
+
+// An ELF header marked as an AppImage (type 2), its section table ending
+// where the SquashFS image of `contents` begins.
+void makeAppImage(const std::string& path, const std::string& contents) {
+    const std::string image = path + ".sqfs";
+    test::makeDirs(Paths::parent(path));
+    ASSERT_EQ(test::runProgram({mksquashfs(), contents, image, "-noappend", "-quiet", "-no-progress"}), 0);
+    Elf64_Ehdr header{};
+    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
+    header.e_ident[EI_CLASS] = ELFCLASS64;
+    header.e_ident[EI_DATA] = ELFDATA2LSB;
+    header.e_ident[EI_VERSION] = EV_CURRENT;
+    header.e_ident[8] = 'A';
+    header.e_ident[9] = 'I';
+    header.e_ident[10] = 2;
+    header.e_shoff = 4096 - 3 * 64;
+    header.e_shentsize = 64;
+    header.e_shnum = 3;
+    std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
+    bytes.resize(4096, '\0');
+    bytes += test::readText(image);
+    test::writeText(path, bytes);
+    ::unlink(image.c_str());
+    ::chmod(path.c_str(), 0755);
+}
+
+std::string entry(const std::string& body) { return "[Desktop Entry]\nType=Application\n" + body; }
+
+struct Desktop : ::testing::Test {
+    test::TempDir dir;
+    std::string home = dir / "home";
+    ScopedTables tables{TableSet::linux};
+    test::ScopedEnv homeEnv{"HOME", home};
+    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
+    test::ScopedEnv lcAll{"LC_ALL", std::nullopt};
+    test::ScopedEnv lcMessages{"LC_MESSAGES", std::nullopt};
+    test::ScopedEnv dataHome{"XDG_DATA_HOME", std::nullopt};
+    test::ScopedEnv configHome{"XDG_CONFIG_HOME", std::nullopt};
+    test::ScopedEnv cacheHome{"XDG_CACHE_HOME", std::nullopt};
+    test::ScopedEnv stateHome{"XDG_STATE_HOME", std::nullopt};
+    std::vector<Flatpaks::Installed> flatpaks;
+
+    std::string userApps() const { return home + "/.local/share/applications"; }
+
+    DesktopInventory::Sources sources() {
+        DesktopInventory::Sources s;
+        s.applicationFolders = {userApps(), dir / "usr/share/applications", dir / "flatpak/exports/share/applications",
+                                dir / "snapd/desktop/applications"};
+        s.appImageFolders = {home + "/Applications"};
+        s.dpkgDatabase = dir / "dpkg";
+        s.snapRoot = dir / "snap";
+        s.snapFiles = dir / "snaps";
+        s.flatpaks = [this](bool runtimes) {
+            std::vector<Flatpaks::Installed> out;
+            for (const auto& ref : flatpaks)
+                if (runtimes || !ref.runtime) out.push_back(ref);
+            return out;
+        };
+        return s;
+    }
+
+    void addSnap(const std::string& name, const std::string& yaml, int64_t fileBytes) {
+        test::writeText(dir / ("snap/" + name + "/7/meta/snap.yaml"), yaml);
+        ASSERT_EQ(::symlink("7", (dir / ("snap/" + name + "/current")).c_str()), 0);
+        test::writeFile(dir / ("snaps/" + name + "_7.snap"), fileBytes);
+    }
+
+    // One app of every kind.
+    void buildDesktop() {
+        // A program of its own below the home folder, with a localised name.
+        test::writeFile(home + "/tools/exampletool/bin/exampletool", 20'000);
+        ::chmod((home + "/tools/exampletool/bin/exampletool").c_str(), 0755);
+        test::writeText(userApps() + "/org.example.Tool.desktop",
+                        entry("Name=Example Tool\nName[de]=Beispielwerkzeug\nExec=\"" + home +
+                              "/tools/exampletool/bin/exampletool\" %U\nIcon=example-tool\nStartupWMClass=ExTool\n"));
+        // Hidden from the menu, a link rather than an app, and one whose
+        // TryExec program is missing: none is listed.
+        test::writeText(userApps() + "/helper.desktop", entry("Name=Helper\nExec=/bin/true\nNoDisplay=true\n"));
+        test::writeText(userApps() + "/site.desktop", "[Desktop Entry]\nType=Link\nName=Site\nURL=https://x\n");
+        test::writeText(userApps() + "/gone.desktop", entry("Name=Gone\nExec=gone\nTryExec=/nonexistent/gone\n"));
+        // A pipe named like an entry is skipped, not waited on.
+        ASSERT_EQ(::mkfifo((userApps() + "/pipe.desktop").c_str(), 0644), 0);
+        // A program that was deleted and left its entry behind.
+        test::writeText(userApps() + "/broken.desktop", entry("Name=Broken\nExec=/nonexistent/broken-tool\n"));
+        // A distribution package's app, in a subfolder (its ID gains "kde-").
+        const std::string editorEntry = dir / "usr/share/applications/kde/editor.desktop";
+        test::writeText(editorEntry, entry("Name=Editor\nExec=/bin/true\n"));
+        test::writeText(dir / "dpkg/info/example-editor:amd64.list", "/.\n/usr\n" + editorEntry + "\n");
+        test::writeText(dir / "dpkg/info/other.list", "/usr/bin/other\n");
+        test::writeText(dir / "dpkg/status",
+                        "Package: other\nStatus: install ok installed\nVersion: 1\nInstalled-Size: 1\n\n"
+                        "Package: example-editor\nStatus: install ok installed\nArchitecture: amd64\n"
+                        "Installed-Size: 2048\nVersion: 1.2-3\nDescription: x\n more\n");
+        // A Flatpak app, a runtime, and an exported entry naming the app.
+        flatpaks = {{"org.example.Paint", "Paint (metadata)", "3.1", dir / "flatpak", false, false, 5'000'000},
+                    {"org.example.Platform", "Platform", "45", dir / "flatpak", false, true, 90'000'000}};
+        test::writeText(
+            dir / "flatpak/exports/share/applications/org.example.Paint.desktop",
+            entry("Name=Paint\nExec=/usr/bin/flatpak run org.example.Paint\nX-Flatpak=org.example.Paint\n"));
+        // Snaps: an app with a menu entry, a base and a content provider.
+        addSnap("hello", "name: hello\nversion: '2.10'\nsummary: hi\n", 12'288);
+        addSnap("core22", "name: core22\nversion: '20240111'\ntype: base\n", 4096);
+        addSnap("gtk-common-themes",
+                "name: gtk-common-themes\nversion: '0.1'\nslots:\n  gtk-3-themes:\n    interface: content\n", 4096);
+        addSnap("unreadable", "name: [unclosed\n", 4096); // not YAML: not listed
+        test::writeText(dir / "snapd/desktop/applications/hello_hello.desktop",
+                        entry("Name=Hello World\nExec=/snap/bin/hello\nX-SnapInstanceName=hello\n"));
+        // An AppImage nobody integrated, and a plain file beside it.
+        const std::string contents = dir / "appdir";
+        test::writeText(contents + "/usr/share/applications/imagetool.desktop",
+                        entry("Name=Image Tool\nExec=imagetool\nX-AppImage-Version=0.9\nIcon=imagetool\n"));
+        ASSERT_EQ(::symlink("usr/share/applications/imagetool.desktop", (contents + "/imagetool.desktop").c_str()), 0);
+        test::writeText(contents + "/AppRun", "#!/bin/sh\n");
+        makeAppImage(home + "/Applications/ImageTool-x86_64.AppImage", contents);
+        test::writeFile(home + "/Applications/notes.txt", 100);
+    }
+};
+
+const InstalledApp* byUrl(const std::vector<InstalledApp>& apps, const std::string& url) {
+    auto it = std::find_if(apps.begin(), apps.end(), [&](const InstalledApp& a) { return a.url == url; });
+    return it == apps.end() ? nullptr : &*it;
+}
+
+} // namespace
+
+TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
+    if (mksquashfs().empty()) GTEST_SKIP() << "mksquashfs is not installed";
+    buildDesktop();
+    const std::vector<InstalledApp> all = DesktopInventory::scan(sources(), true);
+
+    struct Expected {
+        std::string url;
+        AppKind kind;
+        std::string name;
+        std::optional<std::string> version;
+        std::optional<std::string> id;
+        std::optional<int64_t> size;
+        bool system;
+    };
+    const std::string image = home + "/Applications/ImageTool-x86_64.AppImage";
+    const Expected expected[] = {
+        {home + "/tools/exampletool", AppKind::program, "Beispielwerkzeug", {}, "org.example.Tool", {}, false},
+        {userApps() + "/broken.desktop", AppKind::program, "Broken", {}, "broken", {}, false},
+        {dir / "usr/share/applications/kde/editor.desktop", AppKind::package, "Editor", "1.2-3", "kde-editor",
+         2048 * 1024, true},
+        {dir / "flatpak/app/org.example.Paint", AppKind::flatpak, "Paint", "3.1", "org.example.Paint", 5'000'000,
+         false},
+        {dir / "flatpak/runtime/org.example.Platform", AppKind::flatpak, "Platform", "45", "org.example.Platform",
+         90'000'000, true},
+        {dir / "snap/hello", AppKind::snap, "Hello World", "2.10", "hello",
+         test::allocatedSize(dir / "snaps/hello_7.snap"), false},
+        {dir / "snap/core22", AppKind::snap, "core22", "20240111", "core22", 4096, true},
+        {dir / "snap/gtk-common-themes", AppKind::snap, "gtk-common-themes", "0.1", "gtk-common-themes", 4096, true},
+        {image, AppKind::appImage, "Image Tool", "0.9", "imagetool", {}, false},
+    };
+    EXPECT_EQ(all.size(), std::size(expected));
+    for (const Expected& e : expected) {
+        const InstalledApp* app = byUrl(all, e.url);
+        ASSERT_NE(app, nullptr) << e.url;
+        EXPECT_EQ(app->kind, e.kind) << e.url;
+        EXPECT_EQ(app->name, e.name) << e.url;
+        EXPECT_EQ(app->version, e.version) << e.url;
+        EXPECT_EQ(app->bundleID, e.id) << e.url;
+        if (e.size) {
+            EXPECT_EQ(app->installedSize, e.size) << e.url;
+        }
+        EXPECT_EQ(app->isSystemApp, e.system) << e.url;
+    }
+    const InstalledApp* tool = byUrl(all, home + "/tools/exampletool");
+    EXPECT_EQ(tool->iconName, "example-tool");
+    EXPECT_EQ(tool->windowClass, "ExTool");
+    EXPECT_EQ(tool->executable, home + "/tools/exampletool/bin/exampletool");
+    EXPECT_EQ(byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->package, "example-editor");
+    EXPECT_GE(AppInventory::size(*byUrl(all, image)), test::allocatedSize(image));
+
+    // Without system apps: no packages, runtimes, bases or content snaps.
+    std::set<std::string> userUrls;
+    for (const InstalledApp& app : DesktopInventory::scan(sources(), false)) userUrls.insert(app.url);
+    EXPECT_EQ(userUrls, (std::set<std::string>{home + "/tools/exampletool", userApps() + "/broken.desktop",
+                                               dir / "flatpak/app/org.example.Paint", dir / "snap/hello", image}));
+}
+
+TEST(DesktopPrograms, ProgramFolderNeverWidensToASharedFolder) {
+    const std::string h = "/home/u";
+    const std::pair<std::string, std::string> cases[] = {
+        {"/opt/google/chrome/chrome", "/opt/google/chrome"},
+        {"/opt/zoom/bin/zoom", "/opt/zoom"},
+        {"/opt/loose-binary", "/opt/loose-binary"},
+        {h + "/.local/share/JetBrains/Toolbox/bin/jetbrains-toolbox", h + "/.local/share/JetBrains/Toolbox"},
+        {h + "/blender-4.0/blender", h + "/blender-4.0"},
+        {h + "/Games/run.sh", h + "/Games/run.sh"},
+        {h + "/Games/racer/bin/racer", h + "/Games/racer"},
+        {h + "/Documents/script.sh", h + "/Documents/script.sh"},
+        {h + "/.local/bin/tool", h + "/.local/bin/tool"},
+        {h + "/bin/tool", h + "/bin/tool"},
+        {h + "/tool", h + "/tool"},
+        {h + "/Downloads/tool", h + "/Downloads/tool"},
+        {"/usr/local/bin/tool", "/usr/local/bin/tool"},
+    };
+    for (const auto& [program, folder] : cases)
+        EXPECT_EQ(DesktopInventory::programFolder(program, h), folder) << program;
+}
+
+TEST_F(Desktop, AppImageWithoutAnEmbeddedEntryOrNotAnAppImage) {
+    if (mksquashfs().empty()) GTEST_SKIP() << "mksquashfs is not installed";
+    test::writeText(dir / "empty/AppRun", "#!/bin/sh\n");
+    makeAppImage(home + "/Applications/Bare.AppImage", dir / "empty");
+    EXPECT_TRUE(AppImageFile::isAppImage(home + "/Applications/Bare.AppImage"));
+    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Bare.AppImage"));
+    // An ELF file without the mark, and a truncated image, are not read as AppImages.
+    test::writeText(home + "/Applications/plain", std::string(ELFMAG) + std::string(60, '\0'));
+    EXPECT_FALSE(AppImageFile::isAppImage(home + "/Applications/plain"));
+    std::string cut = test::readText(home + "/Applications/Bare.AppImage").substr(0, 4200);
+    test::writeText(home + "/Applications/Cut.AppImage", cut);
+    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Cut.AppImage"));
+
+    const std::vector<InstalledApp> apps = DesktopInventory::scan(sources(), false);
+    ASSERT_EQ(apps.size(), 2u);
+    EXPECT_EQ(apps[0].name, "Bare");
+    EXPECT_EQ(apps[0].kind, AppKind::appImage);
+    EXPECT_EQ(apps[1].name, "Cut");
+}
+
+namespace {
+
+InstalledApp program(const std::string& home) {
+    InstalledApp app;
+    app.url = home + "/tools/exampletool";
+    app.kind = AppKind::program;
+    app.name = "Example Tool";
+    app.bundleID = "org.example.Tool";
+    app.executable = home + "/tools/exampletool/bin/exampletool";
+    app.windowClass = "ExTool";
+    app.desktopEntry = home + "/.local/share/applications/org.example.Tool.desktop";
+    return app;
+}
+
+InstalledApp ofKind(AppKind kind, const std::string& url, const std::string& name, const std::string& id) {
+    InstalledApp app;
+    app.url = url;
+    app.kind = kind;
+    app.name = name;
+    app.bundleID = id;
+    return app;
+}
+
+using Items = std::set<std::tuple<std::string, std::string, MatchConfidence>>;
+
+Items below(const std::string& home, const std::vector<LeftoverItem>& items) {
+    Items out;
+    for (const LeftoverItem& item : items) {
+        EXPECT_FALSE(item.requiresAdmin) << item.url;
+        out.emplace(item.url.substr(home.size() + 1), item.category, item.confidence);
+    }
+    return out;
+}
+
+constexpr auto exact = MatchConfidence::exact;
+constexpr auto likely = MatchConfidence::likely;
+
+} // namespace
+
+TEST_F(Desktop, LeftoversMatchIdentifiersExactlyAndNameFormsLikely) {
+    const InstalledApp tool = program(home);
+    test::writeFile(tool.executable.value(), 100);
+    for (const char* path :
+         {".config/org.example.Tool/settings.ini", ".local/share/example-tool/db", ".cache/exampletool/x",
+          ".local/state/ExTool/log", ".exampletool/rc", ".config/Tool/rc", ".config/autostart/org.example.Tool.desktop",
+          ".local/share/applications/org.example.Tool.desktop",
+          ".local/share/icons/hicolor/48x48/apps/org.example.Tool.png",
+          ".local/share/dbus-1/services/org.example.Tool.service", ".local/share/mime/packages/org.example.Tool.xml",
+          ".config/systemd/user/exampletool.service", ".config/java/x", ".config/ex/x", ".config/unrelated/x"})
+        test::writeFile(home + "/" + path, 10);
+    test::writeText(home + "/.config/autostart/starter.desktop",
+                    entry("Name=S\nExec=" + *tool.executable + " --tray\n"));
+    const std::string wants = home + "/.config/systemd/user/default.target.wants";
+    test::makeDirs(wants);
+    ASSERT_EQ(::symlink("../exampletool.service", (wants + "/exampletool.service").c_str()), 0);
+
+    const Items expected = {
+        {".config/org.example.Tool", "Settings", exact},
+        {".config/autostart/org.example.Tool.desktop", "Autostart entry", exact},
+        {".config/autostart/starter.desktop", "Autostart entry", exact},
+        {".local/share/applications/org.example.Tool.desktop", "Menu entry", exact},
+        {".local/share/icons/hicolor/48x48/apps/org.example.Tool.png", "Icon", exact},
+        {".local/share/dbus-1/services/org.example.Tool.service", "D-Bus service", exact},
+        {".local/share/mime/packages/org.example.Tool.xml", "File types", exact},
+        {".local/share/example-tool", "App data", likely},
+        {".cache/exampletool", "Cache", likely},
+        {".local/state/ExTool", "State", likely},
+        {".exampletool", "Hidden folder", likely},
+        {".config/Tool", "Settings", likely},
+        {".config/systemd/user/exampletool.service", "User service", likely},
+        {".config/systemd/user/default.target.wants/exampletool.service", "User service", likely},
+    };
+    const std::vector<LeftoverItem> items = LeftoverFinder::leftovers(tool, true, {tool});
+    EXPECT_EQ(below(home, items), expected);
+    EXPECT_TRUE(std::is_sorted(items.begin(), items.end(), [](const LeftoverItem& a, const LeftoverItem& b) {
+        return a.confidence > b.confidence;
+    }));
+
+    // A folder another installed app matches exactly is neither's leftover by name.
+    const InstalledApp other = ofKind(AppKind::program, home + "/opt/other", "Other", "exampletool");
+    std::set<std::string> claimed;
+    for (const LeftoverItem& item : LeftoverFinder::leftovers(tool, false, {tool, other})) claimed.insert(item.url);
+    EXPECT_FALSE(claimed.count(home + "/.cache/exampletool"));
+    EXPECT_FALSE(claimed.count(home + "/.exampletool"));
+    EXPECT_TRUE(claimed.count(home + "/.config/org.example.Tool"));
+    EXPECT_TRUE(below(home, LeftoverFinder::leftovers(other, false, {tool, other}))
+                    .count({".cache/exampletool", "Cache", exact}));
+
+    // Shared and short names find nothing, also as identifiers.
+    test::makeDirs(home + "/.local/share/fonts");
+    EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/f", "Fonts", "fonts"), false, {}).empty());
+    EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/j", "Java", "j"), false, {}).empty());
+    EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/e", "ex", "e"), false, {}).empty());
+}
+
+TEST_F(Desktop, FlatpakSnapAndAppImageDataAreExactLeftovers) {
+    test::writeFile(home + "/.var/app/org.example.Paint/config/x", 10);
+    test::writeFile(home + "/snap/hello/common/x", 10);
+    const std::string image = home + "/Applications/Tool.AppImage";
+    test::writeFile(image, 10);
+    const std::string prefix = AppImageFile::integrationPrefix(image);
+    test::writeFile(userApps() + "/" + prefix + "-tool.desktop", 10);
+    test::writeFile(home + "/.local/share/icons/hicolor/256x256/apps/" + prefix + "_tool.png", 10);
+    test::writeFile(userApps() + "/appimagekit_0123-other.desktop", 10);
+
+    const auto paint = ofKind(AppKind::flatpak, dir / "flatpak/app/org.example.Paint", "Paint", "org.example.Paint");
+    const auto hello = ofKind(AppKind::snap, dir / "snap/hello", "Hello", "hello");
+    const auto tool = ofKind(AppKind::appImage, image, "Tool", "tool");
+    EXPECT_EQ(below(home, LeftoverFinder::leftovers(paint, false, {})),
+              (Items{{".var/app/org.example.Paint", "Flatpak data", exact}}));
+    EXPECT_EQ(below(home, LeftoverFinder::leftovers(hello, false, {})), (Items{{"snap/hello", "Snap data", exact}}));
+    EXPECT_EQ(
+        below(home, LeftoverFinder::leftovers(tool, false, {})),
+        (Items{{".local/share/applications/" + prefix + "-tool.desktop", "Desktop integration", exact},
+               {".local/share/icons/hicolor/256x256/apps/" + prefix + "_tool.png", "Desktop integration", exact}}));
+}
+
+TEST_F(Desktop, UninstallingAnAppImageOrAProgramMovesExactlyItsFiles) {
+    const std::string image = home + "/Applications/Tool.AppImage";
+    test::writeFile(image, 30'000);
+    const std::string prefix = AppImageFile::integrationPrefix(image);
+    const std::string menuEntry = userApps() + "/" + prefix + "-tool.desktop";
+    const std::string icon = home + "/.local/share/icons/hicolor/64x64/apps/" + prefix + "_tool.png";
+    test::writeFile(menuEntry, 10);
+    test::writeFile(icon, 10);
+    test::writeFile(home + "/Applications/Other.AppImage", 10);
+    auto tool = ofKind(AppKind::appImage, image, "Tool", "tool");
+    tool.desktopEntry = menuEntry;
+
+    RemovalResult result = AppUninstaller::uninstall(tool, 30'000, {}, true, RemovalMode::trash);
+    EXPECT_EQ(std::set<std::string>(result.succeeded.begin(), result.succeeded.end()),
+              (std::set<std::string>{image, menuEntry, icon}));
+    EXPECT_TRUE(result.failed.empty());
+    for (const std::string& gone : {image, menuEntry, icon}) EXPECT_FALSE(test::exists(gone)) << gone;
+    EXPECT_TRUE(test::exists(home + "/Applications/Other.AppImage"));
+    EXPECT_TRUE(test::exists(home + "/.local/share/Trash/files/Tool.AppImage"));
+
+    // A program: its folder and the chosen leftover, nothing beside them.
+    const InstalledApp prog = program(home);
+    test::writeFile(*prog.executable, 1000);
+    test::writeFile(home + "/tools/other/bin/other", 10);
+    test::writeFile(home + "/.config/org.example.Tool/rc", 10);
+    test::writeFile(home + "/.config/org.example.Tool.keep", 10);
+    const LeftoverItem settings{home + "/.config/org.example.Tool", "Settings", exact, 4096, false};
+    result = AppUninstaller::uninstall(prog, 8192, {settings}, true, RemovalMode::deleteImmediately);
+    EXPECT_EQ(result.succeeded, (std::vector<std::string>{prog.url, settings.url}));
+    EXPECT_EQ(result.bytesFreed, 8192 + 4096);
+    EXPECT_FALSE(test::exists(prog.url));
+    EXPECT_FALSE(test::exists(settings.url));
+    EXPECT_TRUE(test::exists(home + "/tools/other/bin/other"));
+    EXPECT_TRUE(test::exists(home + "/.config/org.example.Tool.keep"));
+}
+
+TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
+    const std::string folder = dir / "flatpak/app/org.example.Paint";
+    test::makeDirs(folder + "/x86_64/stable/active");
+    ASSERT_EQ(::symlink("x86_64/stable", (folder + "/current").c_str()), 0);
+    const auto paint = ofKind(AppKind::flatpak, folder, "Paint", "org.example.Paint");
+    test::writeFile(home + "/.var/app/org.example.Paint/x", 10);
+    const LeftoverItem data{home + "/.var/app/org.example.Paint", "Flatpak data", exact, 0, false};
+
+    struct Case {
+        std::optional<std::string> toolSays;
+        bool removesIt;
+        std::string reason; // empty: removed
+    };
+    const Case cases[] = {
+        {"Flatpak said no.", false, "Flatpak said no."},
+        {std::nullopt, false, "Paint is still installed."},
+        {std::nullopt, true, ""},
+    };
+    for (AppKind kind : {AppKind::flatpak, AppKind::snap}) {
+        for (const Case& c : cases) {
+            auto app = paint;
+            app.kind = kind;
+            int calls = 0;
+            AppUninstaller::ToolRemover tool = [&](const InstalledApp& asked) {
+                ++calls;
+                EXPECT_EQ(asked.url, folder);
+                if (c.removesIt) ::unlink((folder + "/current").c_str());
+                return c.toolSays;
+            };
+            AppUninstaller::Tools tools;
+            (kind == AppKind::flatpak ? tools.flatpak : tools.snap) = tool;
+            RemovalResult result =
+                AppUninstaller::uninstall(app, 5000, {data}, true, RemovalMode::deleteImmediately, tools);
+            EXPECT_EQ(calls, 1);
+            if (c.reason.empty()) {
+                EXPECT_TRUE(result.failed.empty());
+                EXPECT_EQ(result.succeeded, (std::vector<std::string>{folder, data.url}));
+                EXPECT_EQ(result.bytesFreed, 5000);
+            } else {
+                EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{folder, c.reason}}));
+                // The chosen leftovers go even when the app stays.
+                EXPECT_EQ(result.succeeded, std::vector<std::string>{data.url});
+            }
+            test::makeDirs(data.url);
+            if (c.removesIt) {
+                ASSERT_EQ(::symlink("x86_64/stable", (folder + "/current").c_str()), 0);
+            }
+        }
+    }
+
+    // A package's app is left to the package manager; its leftovers still go.
+    auto editor = ofKind(AppKind::package, dir / "editor.desktop", "Editor", "editor");
+    editor.package = "example-editor";
+    test::writeFile(editor.url, 10);
+    RemovalResult result = AppUninstaller::uninstall(editor, 0, {data}, true, RemovalMode::deleteImmediately);
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_NE(result.failed[0].reason.find("package manager"), std::string::npos);
+    EXPECT_TRUE(test::exists(editor.url));
+    EXPECT_EQ(result.succeeded, std::vector<std::string>{data.url});
+}
+
+namespace {
+
+// A Flatpak installation as libflatpak leaves it: the repository it makes,
+// and per app a deploy folder with its metadata and deploy record, the
+// "active" and "current" links.
+void deployFlatpak(const std::string& installation, const std::string& id, const std::string& name,
+                   const std::string& version, uint64_t bytes) {
+    const std::string commit(64, 'a');
+    const std::string branch = installation + "/app/" + id + "/x86_64/stable";
+    test::makeDirs(branch + "/" + commit + "/files");
+    test::writeText(branch + "/" + commit + "/metadata", "[Application]\nname=" + id + "\n");
+    ASSERT_EQ(::symlink(commit.c_str(), (branch + "/active").c_str()), 0);
+    ASSERT_EQ(::symlink("x86_64/stable", (installation + "/app/" + id + "/current").c_str()), 0);
+    GVariantBuilder metadata;
+    g_variant_builder_init(&metadata, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&metadata, "{sv}", "deploy-version", g_variant_new_int32(4));
+    g_variant_builder_add(&metadata, "{sv}", "appdata-name", g_variant_new_string(name.c_str()));
+    g_variant_builder_add(&metadata, "{sv}", "appdata-version", g_variant_new_string(version.c_str()));
+    const char* noSubpaths[] = {nullptr};
+    // The installed size is kept big-endian.
+    GVariant* deploy = g_variant_ref_sink(g_variant_new("(ss^ast@a{sv})", "origin", commit.c_str(), noSubpaths,
+                                                        GUINT64_TO_BE(bytes), g_variant_builder_end(&metadata)));
+    test::writeText(branch + "/" + commit + "/deploy",
+                    std::string(static_cast<const char*>(g_variant_get_data(deploy)), g_variant_get_size(deploy)));
+    g_variant_unref(deploy);
+}
+
+} // namespace
+
+TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) {
+    const std::string user = dir / "user-flatpak";
+    test::ScopedEnv userDir("FLATPAK_USER_DIR", user);
+    test::ScopedEnv systemDir("FLATPAK_SYSTEM_DIR", dir / "system-flatpak");
+    // Neither installation exists: nothing is listed and nothing is made.
+    EXPECT_TRUE(Flatpaks::installed(true).empty());
+    EXPECT_FALSE(test::exists(user));
+    EXPECT_FALSE(test::exists(dir / "system-flatpak"));
+
+    test::makeDirs(user);
+    GFile* folder = g_file_new_for_path(user.c_str());
+    FlatpakInstallation* made = flatpak_installation_new_for_path(folder, TRUE, nullptr, nullptr);
+    ASSERT_NE(made, nullptr);
+    g_object_unref(made);
+    g_object_unref(folder);
+    deployFlatpak(user, "org.example.Paint", "Paint", "3.1", 5'000'000);
+
+    const std::vector<Flatpaks::Installed> refs = Flatpaks::installed(false);
+    ASSERT_EQ(refs.size(), 1u);
+    EXPECT_EQ(refs[0], (Flatpaks::Installed{"org.example.Paint", "Paint", "3.1", user, true, false, 5'000'000}));
+    EXPECT_EQ(refs[0].folder(), user + "/app/org.example.Paint");
+
+    auto sources = this->sources();
+    sources.flatpaks = Flatpaks::installed;
+    const std::vector<InstalledApp> apps = DesktopInventory::scan(sources, false);
+    ASSERT_EQ(apps.size(), 1u);
+    EXPECT_EQ(apps[0].kind, AppKind::flatpak);
+    EXPECT_EQ(apps[0].installedSize, 5'000'000);
+    EXPECT_TRUE(AppUninstaller::stillInstalled(apps[0]));
+
+    // Uninstalling goes through a libflatpak transaction and is checked on disk.
+    RemovalResult result = AppUninstaller::uninstall(apps[0], 5'000'000, {}, true, RemovalMode::trash);
+    EXPECT_TRUE(result.failed.empty()) << result.failed.front().reason;
+    EXPECT_EQ(result.succeeded, std::vector<std::string>{apps[0].url});
+    EXPECT_FALSE(AppUninstaller::stillInstalled(apps[0]));
+    EXPECT_TRUE(Flatpaks::installed(false).empty());
+    // Once gone, a second attempt fails with libflatpak's reason.
+    result = AppUninstaller::uninstall(apps[0], 5'000'000, {}, true, RemovalMode::trash);
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_FALSE(result.failed[0].reason.empty());
+    EXPECT_TRUE(result.succeeded.empty());
+}
