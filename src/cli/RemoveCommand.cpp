@@ -128,7 +128,7 @@ int removeCommand(const Arguments& args) {
             continue;
         }
         const std::string real = verdict.realPath.empty() ? verdict.path : verdict.realPath;
-        const int64_t size = DiskScanner::quickSize(real);
+        const int64_t size = DiskScanner::freedSize(real);
         paths.push_back(real);
         sizes[real] = size;
         total += size;

@@ -324,7 +324,7 @@ RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
             continue;
         }
         auto known = precomputedSizes.find(url);
-        const int64_t size = known != precomputedSizes.end() ? known->second : DiskScanner::quickSize(real);
+        const int64_t size = known != precomputedSizes.end() ? known->second : DiskScanner::freedSize(real);
         if (options.afterResolving) options.afterResolving(url);
 
         int error = 0;
@@ -495,7 +495,7 @@ RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRu
 
     std::string request;
     for (Kept& item : kept) {
-        item.size = DiskScanner::quickSize(item.real);
+        item.size = DiskScanner::freedSize(item.real);
         request += item.real;
         request += '\0';
     }

@@ -17,19 +17,23 @@ TEST(Remove, ResultListsPartitionTheInputInOrder) {
         const std::string a = test::writeFile(box.dir / "w/a", 5000);
         const std::string b = test::writeFile(box.dir / "w/b dir/inner", 7000);
         const std::string c = test::writeFile(box.dir / "w/c", 100);
+        // Also linked from outside: removing this name frees nothing.
+        const std::string d = test::writeFile(box.dir / "w/d", 9000);
+        ASSERT_EQ(::link(d.c_str(), (box.dir / "kept-link").c_str()), 0);
         const int64_t aSize = test::allocatedSize(a);
         const int64_t cSize = test::allocatedSize(c);
-        const std::vector<std::string> urls = {a, "/etc", box.dir / "w/missing", box.dir / "w/b dir", "/x", c};
+        const std::vector<std::string> urls = {a, "/etc", box.dir / "w/missing", box.dir / "w/b dir", "/x", c, d};
         RemovalResult result = Remover::remove(urls, mode, {{box.dir / "w/b dir", 123456}});
 
-        EXPECT_EQ(result.succeeded, (std::vector<std::string>{a, box.dir / "w/b dir", c}));
+        EXPECT_EQ(result.succeeded, (std::vector<std::string>{a, box.dir / "w/b dir", c, d}));
         ASSERT_EQ(result.failed.size(), 3u);
         EXPECT_EQ(result.failed[0], (RemovalFailure{"/etc", "/etc is a structural directory and is never removed."}));
         EXPECT_EQ(result.failed[1],
                   (RemovalFailure{box.dir / "w/missing", box.dir / "w/missing" + " does not exist."}));
         EXPECT_EQ(result.failed[2], (RemovalFailure{"/x", "/x is too close to the volume root to remove safely."}));
         EXPECT_TRUE(result.needsAdmin.empty());
-        // The precomputed size wins over the disk; the others are measured.
+        // The precomputed size wins over the disk; the others are measured as
+        // what removing them frees.
         EXPECT_EQ(result.bytesFreed, aSize + 123456 + cSize);
         EXPECT_FALSE(exists(a) || exists(b) || exists(c));
         EXPECT_EQ(exists(box.dir / "home/.local/share/Trash/files/a"), mode == RemovalMode::trash);
