@@ -190,6 +190,7 @@ std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
     }
     std::map<std::string, std::string> owners;
     std::map<std::string, DpkgDatabase::Package> packages;
+    std::set<std::string> sizedPackages;
     if (!sources.dpkgDatabase.empty()) {
         owners = DpkgDatabase::owners(sources.dpkgDatabase, ownedQuery);
         std::set<std::string> names;
@@ -271,7 +272,10 @@ std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
             app.isSystemApp = true;
             if (auto it = packages.find(owner); it != packages.end()) {
                 if (!it->second.version.empty()) app.version = it->second.version;
-                app.installedSize = it->second.installedBytes;
+                // A package with several menu entries is counted once, by its
+                // first entry; the others are measured as the entry itself, so
+                // the list's total stays the disk's.
+                if (sizedPackages.insert(owner).second) app.installedSize = it->second.installedBytes;
             }
             takeEntry(app, entry, program);
             records.add(std::move(app));

@@ -122,7 +122,11 @@ struct Desktop : ::testing::Test {
         // A distribution package's app, in a subfolder (its ID gains "kde-").
         const std::string editorEntry = dir / "usr/share/applications/kde/editor.desktop";
         test::writeText(editorEntry, entry("Name=Editor\nExec=/bin/true\n"));
-        test::writeText(dir / "dpkg/info/example-editor:amd64.list", "/.\n/usr\n" + editorEntry + "\n");
+        // The same package's second entry.
+        const std::string viewerEntry = dir / "usr/share/applications/kde/viewer.desktop";
+        test::writeText(viewerEntry, entry("Name=Viewer\nExec=/bin/true\n"));
+        test::writeText(dir / "dpkg/info/example-editor:amd64.list",
+                        "/.\n/usr\n" + editorEntry + "\n" + viewerEntry + "\n");
         test::writeText(dir / "dpkg/info/other.list", "/usr/bin/other\n");
         test::writeText(dir / "dpkg/status",
                         "Package: other\nStatus: install ok installed\nVersion: 1\nInstalled-Size: 1\n\n"
@@ -178,8 +182,10 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
     const Expected expected[] = {
         {home + "/tools/exampletool", AppKind::program, "Beispielwerkzeug", {}, "org.example.Tool", {}, false},
         {userApps() + "/broken.desktop", AppKind::program, "Broken", {}, "broken", {}, false},
-        {dir / "usr/share/applications/kde/editor.desktop", AppKind::package, "Editor", "1.2-3", "kde-editor",
-         2048 * 1024, true},
+        {dir / "usr/share/applications/kde/editor.desktop", AppKind::package, "Editor", "1.2-3", "kde-editor", {},
+         true},
+        {dir / "usr/share/applications/kde/viewer.desktop", AppKind::package, "Viewer", "1.2-3", "kde-viewer", {},
+         true},
         {dir / "flatpak/app/org.example.Paint", AppKind::flatpak, "Paint", "3.1", "org.example.Paint", 5'000'000,
          false},
         {dir / "flatpak/runtime/org.example.Platform", AppKind::flatpak, "Platform", "45", "org.example.Platform",
@@ -208,6 +214,11 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
     EXPECT_EQ(tool->windowClass, "ExTool");
     EXPECT_EQ(tool->executable, home + "/tools/exampletool/bin/exampletool");
     EXPECT_EQ(byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->package, "example-editor");
+    // A package's size is counted once, whichever of its entries is read first.
+    const auto& editorSize = byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->installedSize;
+    const auto& viewerSize = byUrl(all, dir / "usr/share/applications/kde/viewer.desktop")->installedSize;
+    EXPECT_NE(editorSize.has_value(), viewerSize.has_value());
+    EXPECT_EQ(editorSize.value_or(0) + viewerSize.value_or(0), 2048 * 1024);
     EXPECT_GE(AppInventory::size(*byUrl(all, image)), test::allocatedSize(image));
 
     // Without system apps: no packages, runtimes, bases or content snaps.
