@@ -91,7 +91,7 @@ TEST_F(CleanupPageTest, CardsOrderAndSelectionTotals) {
                                      ". Moving to Trash does not free space until the Trash is emptied."));
 
     // A re-measure without a selected entry drops it from every total.
-    page->selection()->insert({a1, a2});
+    page->selection()->insert(std::vector<CleanupEntry>{a1, a2});
     CorvaneModelTestAccess::setCleanupTargets(*model, {target("safe", CleanupRisk::safe, {a2}),
                                                        target("careful", CleanupRisk::careful, {big})});
     QCoreApplication::processEvents();
@@ -109,7 +109,7 @@ TEST_F(CleanupPageTest, CardsOrderAndSelectionTotals) {
 // "Move to Trash" moves exactly the chosen files; the cards shrink without a
 // new measurement and the batch can be put back.
 TEST_F(CleanupPageTest, RemovalMovesTheChosenFilesToTheTrash) {
-    page->selection()->insert({big, a2});
+    page->selection()->insert(std::vector<CleanupEntry>{big, a2});
     QCoreApplication::processEvents();
     QTest::mouseClick(page->findChild<QPushButton*>("cleanup.removeSelected"), Qt::LeftButton);
     QMessageBox* box = waitForMessageBox();

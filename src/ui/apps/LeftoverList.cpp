@@ -32,37 +32,6 @@ constexpr int lockSize = 14;
 constexpr int margin = 12;
 } // namespace
 
-// Selection.
-
-void PathSelection::set(const std::string& url, bool on) {
-    const bool changedNow = on ? urls_.insert(url).second : urls_.erase(url) > 0;
-    if (changedNow) emit changed();
-}
-
-void PathSelection::assign(std::set<std::string> urls) {
-    if (urls == urls_) return;
-    urls_ = std::move(urls);
-    emit changed();
-}
-
-void PathSelection::insert(const std::vector<LeftoverItem>& items) {
-    bool any = false;
-    for (const auto& item : items) any |= urls_.insert(item.url).second;
-    if (any) emit changed();
-}
-
-void PathSelection::remove(const std::vector<LeftoverItem>& items) {
-    bool any = false;
-    for (const auto& item : items) any |= urls_.erase(item.url) > 0;
-    if (any) emit changed();
-}
-
-bool PathSelection::containsAll(const std::vector<LeftoverItem>& items) const {
-    for (const auto& item : items)
-        if (!contains(item.url)) return false;
-    return true;
-}
-
 // Model.
 
 LeftoverListModel::LeftoverListModel(PathSelection* selection, QObject* parent)

@@ -5,6 +5,7 @@
 // PathSelection the screen shares between its groups.
 
 #include "apps/LeftoverFinder.h"
+#include "ui/kit/PathSelection.h"
 
 #include <QAbstractListModel>
 #include <QListView>
@@ -18,26 +19,6 @@ class QMenu;
 class QPushButton;
 
 namespace vessora {
-
-// The screen's ticked leftover paths.
-class PathSelection : public QObject {
-    Q_OBJECT
-public:
-    using QObject::QObject;
-    const std::set<std::string>& urls() const { return urls_; }
-    bool contains(const std::string& url) const { return urls_.count(url) > 0; }
-    void set(const std::string& url, bool on);
-    void assign(std::set<std::string> urls);
-    void insert(const std::vector<LeftoverItem>& items);
-    void remove(const std::vector<LeftoverItem>& items);
-    bool containsAll(const std::vector<LeftoverItem>& items) const;
-
-signals:
-    void changed();
-
-private:
-    std::set<std::string> urls_;
-};
 
 class LeftoverListModel : public QAbstractListModel {
     Q_OBJECT

@@ -49,7 +49,7 @@ void placeBanner(QWidget*& banner, QVBoxLayout* layout, int position, const std:
 } // namespace
 
 CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* parent)
-    : SectionPage(context, parent), model_(context.model), selection_(new EntrySelection(this)),
+    : SectionPage(context, parent), model_(context.model), selection_(new PathSelection(this)),
       refresher_(new QTimer(this)) {
     setObjectName("categoryDetail");
     refresher_->setSingleShot(true);
@@ -299,9 +299,9 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
         schedule();
     });
     connect(change_, &QPushButton::clicked, this, [this] { buildFolderChooser()->open(); });
-    connect(clear_, &QPushButton::clicked, selection_, &EntrySelection::clear);
+    connect(clear_, &QPushButton::clicked, selection_, &PathSelection::clear);
     connect(action_, &QPushButton::clicked, this, &CategoryDetailPage::startRemoval);
-    connect(selection_, &EntrySelection::changed, this, &CategoryDetailPage::schedule);
+    connect(selection_, &PathSelection::changed, this, &CategoryDetailPage::schedule);
     for (auto signal : {&CorvaneModel::categoriesChanged, &CorvaneModel::isMeasuringCategoriesChanged,
                         &CorvaneModel::cleanupTargetsChanged, &CorvaneModel::isMeasuringCleanupChanged,
                         &CorvaneModel::cleanupProgressChanged, &CorvaneModel::snapshotsChanged,

@@ -36,7 +36,7 @@ public:
     const std::string& categoryId() const { return id_; }
 
     // View state, for the window and tests.
-    EntrySelection* selection() const { return selection_; }
+    PathSelection* selection() const { return selection_; }
     RemovalMode mode() const { return mode_; }
     bool backUpFirst() const { return backUpFirst_; }
     // Builds the confirmation for the current selection (not shown).
@@ -60,7 +60,7 @@ private:
 
     CorvaneModel* model_;
     std::string id_;
-    EntrySelection* selection_;
+    PathSelection* selection_;
     RemovalMode mode_ = RemovalMode::trash;
     bool backUpFirst_ = true;
     QTimer* refresher_;

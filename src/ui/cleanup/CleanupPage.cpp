@@ -26,7 +26,7 @@ QString q(const std::string& text) { return QString::fromStdString(text); }
 
 // Card.
 
-TargetCard::TargetCard(EntrySelection* selection, QWidget* parent) : QWidget(parent), selection_(selection) {
+TargetCard::TargetCard(PathSelection* selection, QWidget* parent) : QWidget(parent), selection_(selection) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     QFrame* frame = UiBits::card(this);
@@ -96,7 +96,7 @@ TargetCard::TargetCard(EntrySelection* selection, QWidget* parent) : QWidget(par
             selection_->remove(selectableEntries());
     });
     connect(expand_, &QPushButton::clicked, this, [this] { emit toggleExpand(id_); });
-    connect(selection_, &EntrySelection::changed, this, &TargetCard::syncCheck);
+    connect(selection_, &PathSelection::changed, this, &TargetCard::syncCheck);
 }
 
 QMenu* TargetCard::buildContextMenu(const QModelIndex& index, QWidget* parent) {
@@ -151,7 +151,7 @@ void TargetCard::update(const CleanupTarget& target, bool expanded) {
 // Page.
 
 CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
-    : SectionPage(context, parent), model_(context.model), selection_(new EntrySelection(this)),
+    : SectionPage(context, parent), model_(context.model), selection_(new PathSelection(this)),
       refresher_(new QTimer(this)) {
     setObjectName("cleanup");
     refresher_->setSingleShot(true);
@@ -235,9 +235,9 @@ CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
     page->addWidget(bar);
 
     connect(measure_, &QPushButton::clicked, model_, &CorvaneModel::measureCleanup);
-    connect(clear_, &QPushButton::clicked, selection_, &EntrySelection::clear);
+    connect(clear_, &QPushButton::clicked, selection_, &PathSelection::clear);
     connect(remove_, &QPushButton::clicked, this, &CleanupPage::confirmRemoval);
-    connect(selection_, &EntrySelection::changed, this, &CleanupPage::schedule);
+    connect(selection_, &PathSelection::changed, this, &CleanupPage::schedule);
     connect(model_, &CorvaneModel::cleanupTargetsChanged, this, &CleanupPage::schedule);
     connect(model_, &CorvaneModel::isMeasuringCleanupChanged, this, &CleanupPage::schedule);
     connect(model_, &CorvaneModel::cleanupProgressChanged, this, &CleanupPage::schedule);

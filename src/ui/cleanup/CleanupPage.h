@@ -29,7 +29,7 @@ class CorvaneModel;
 class TargetCard : public QWidget {
     Q_OBJECT
 public:
-    TargetCard(EntrySelection* selection, QWidget* parent = nullptr);
+    TargetCard(PathSelection* selection, QWidget* parent = nullptr);
     void update(const CleanupTarget& target, bool expanded);
     const std::string& targetId() const { return id_; }
     QCheckBox* checkBox() const { return check_; }
@@ -46,7 +46,7 @@ private:
     void syncCheck();
     std::vector<CleanupEntry> selectableEntries() const;
     std::string id_;
-    EntrySelection* selection_;
+    PathSelection* selection_;
     QCheckBox* check_;
     QLabel* title_;
     QWidget* badge_ = nullptr;
@@ -68,7 +68,7 @@ public:
 
     // Builds the removal confirmation for the current selection (not shown).
     QMessageBox* buildConfirmation();
-    EntrySelection* selection() const { return selection_; }
+    PathSelection* selection() const { return selection_; }
     // The cards in display order.
     std::vector<TargetCard*> cards() const;
 
@@ -83,7 +83,7 @@ private:
     void confirmRemoval();
 
     CorvaneModel* model_;
-    EntrySelection* selection_;
+    PathSelection* selection_;
     std::set<std::string> expanded_;
     std::map<std::string, TargetCard*> cards_;
     QTimer* refresher_;

@@ -19,42 +19,14 @@
 
 namespace vessora {
 
-// Selection.
-
-void EntrySelection::set(const std::string& url, bool on) {
-    const bool had = contains(url);
-    if (on == had) return;
-    if (on)
-        urls_.insert(url);
-    else
-        urls_.erase(url);
-    emit changed();
-}
-
-void EntrySelection::insert(const std::vector<CleanupEntry>& entries) {
-    for (const auto& entry : entries) urls_.insert(entry.url);
-    emit changed();
-}
-
-void EntrySelection::remove(const std::vector<CleanupEntry>& entries) {
-    for (const auto& entry : entries) urls_.erase(entry.url);
-    emit changed();
-}
-
-void EntrySelection::clear() {
-    if (urls_.empty()) return;
-    urls_.clear();
-    emit changed();
-}
-
 // Model.
 
-EntryListModel::EntryListModel(EntrySelection* selection, std::function<bool(const std::string&)> selectable,
+EntryListModel::EntryListModel(PathSelection* selection, std::function<bool(const std::string&)> selectable,
                                QObject* parent)
     : QAbstractListModel(parent), selection_(selection), selectable_(std::move(selectable)) {
     // Every check box may change with one click on a header: repaint the
     // check column of all rows, which only touches the visible ones.
-    connect(selection_, &EntrySelection::changed, this, [this] {
+    connect(selection_, &PathSelection::changed, this, [this] {
         if (!entries_.empty()) emit dataChanged(index(0), index(int(entries_.size()) - 1), {Qt::CheckStateRole});
     });
 }

@@ -2,9 +2,10 @@
 // The entry lists of the Cleanup cards and the category detail page: one
 // model row per entry, painted by a delegate (no widget per row), so a list
 // of 50,000 entries opens without a stall. The check state lives in a shared
-// EntrySelection, the screen's set of selected paths.
+// PathSelection, the screen's set of selected paths.
 
 #include "catalog/CleanupEntry.h"
+#include "ui/kit/PathSelection.h"
 
 #include <QAbstractListModel>
 #include <QColor>
@@ -18,27 +19,6 @@
 #include <vector>
 
 namespace vessora {
-
-// A screen's selected entry paths. Entries that disappear keep their path
-// here; every derived value looks only at paths of entries still listed.
-class EntrySelection : public QObject {
-    Q_OBJECT
-public:
-    using QObject::QObject;
-    const std::set<std::string>& urls() const { return urls_; }
-    bool contains(const std::string& url) const { return urls_.count(url) > 0; }
-    bool empty() const { return urls_.empty(); }
-    void set(const std::string& url, bool on);
-    void insert(const std::vector<CleanupEntry>& entries);
-    void remove(const std::vector<CleanupEntry>& entries);
-    void clear();
-
-signals:
-    void changed();
-
-private:
-    std::set<std::string> urls_;
-};
 
 class EntryListModel : public QAbstractListModel {
     Q_OBJECT
@@ -57,7 +37,7 @@ public:
 
     // `selectable` decides per path whether a row can be toggled; it is asked
     // once per row, when the row is first painted.
-    EntryListModel(EntrySelection* selection, std::function<bool(const std::string&)> selectable = {},
+    EntryListModel(PathSelection* selection, std::function<bool(const std::string&)> selectable = {},
                    QObject* parent = nullptr);
 
     // Replaces the entries; a list of the same paths in the same order only repaints.
@@ -72,7 +52,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    EntrySelection* selection_;
+    PathSelection* selection_;
     std::function<bool(const std::string&)> selectable_;
     std::vector<CleanupEntry> entries_;
     mutable std::vector<signed char> selectableCache_; // -1 unknown
