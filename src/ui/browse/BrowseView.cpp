@@ -380,10 +380,16 @@ QWidget* BrowseView::buildDetailPanel() {
     });
     buttons->addWidget(reveal);
     buttons->addWidget(detailRemove_);
-    buttons->addWidget(detailRescan_);
     buttons->addWidget(copy);
     buttons->addStretch(1);
     column->addLayout(buttons);
+    // On a line of its own: beside the others it would not fit the panel's
+    // narrowest width.
+    auto* folderButtons = new QHBoxLayout();
+    folderButtons->setContentsMargins(0, 0, 0, 0);
+    folderButtons->addWidget(detailRescan_);
+    folderButtons->addStretch(1);
+    column->addLayout(folderButtons);
     return detail_;
 }
 

@@ -299,7 +299,12 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
         }
         // Every entry, whether or not its row can be toggled: the guard
         // refuses the locked ones again at removal, and the result says so.
-        if (auto category = model_->category(id_)) selection_->insert(category->entries);
+        // Only entries already being removed are left out.
+        if (auto category = model_->category(id_)) {
+            std::erase_if(category->entries,
+                          [this](const CleanupEntry& entry) { return model_->isBeingRemoved(entry.url); });
+            selection_->insert(category->entries);
+        }
     });
     connect(checkCaches_, &QPushButton::clicked, model_, &CorvaneModel::measureCleanup);
     connect(backupCheck_, &QCheckBox::clicked, this, [this](bool on) {
