@@ -54,6 +54,7 @@ void CorvaneModel::measureInto(const std::vector<Definition>& definitions,
     measureEach<Definition, Result>(workers_, definitions, std::move(measure), [=, this](Result result, double done) {
         mainQueue_.post([=, this, result = std::move(result)]() mutable {
             Pruning::prune(result, this->*removedSince);
+            excludeBackups(result);
             replaceById(this->*list, std::move(result), listChanged);
             publish(this->*progress, done, progressChanged);
         });
@@ -82,6 +83,7 @@ void CorvaneModel::measureCategories() {
             auto entries = StorageCategories::measureSystemDataEntries(cancelled);
             mainQueue_.post([this, entries = std::move(entries)]() mutable {
                 Pruning::prune(entries, removedDuringCategories_);
+                excludeBackups(entries);
                 removedDuringCategories_.clear();
                 for (size_t i = 0; i < categories_.size(); ++i) {
                     if (categories_[i].category.measurement != CategoryMeasurement::remainder) continue;

@@ -2,6 +2,7 @@
 #include "backup/ChatDatabase.h"
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/category/CategoryDetailPage.h"
+#include "platform/PlatformTables.h"
 #include "ui/cleanup/CleanupTexts.h"
 
 #include <QLabel>
@@ -101,6 +102,48 @@ TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
     EXPECT_TRUE(exists(destination));
     ASSERT_TRUE(model->lastResult());
     EXPECT_EQ(model->lastResult()->succeeded.size(), 2u);
+}
+
+// A review category backs up first too, so its folder shows; the bar stays up
+// with its progress while the copy runs, and the status after the review
+// belongs to the category the backup was made for.
+TEST_F(BackupFlowTest, TheBarShowsTheBackupFolderAndProgressAndTheStatusStaysWithItsCategory) {
+    ScopedTables tables{TableSet::linux};
+    const CleanupEntry a = entryFor(writeFile(path("home/Documents/a.pdf"), 30'000, 'a'));
+    const CleanupEntry chat = entryFor(writeFile(path("home/.config/Signal/db"), 4'000, 'c'));
+    CorvaneModelTestAccess::setCategories(*model, {category("documents", {a}), category("messages", {chat})});
+    page->setCategoryId("documents");
+    ASSERT_EQ(model->category("documents")->category.risk, CleanupRisk::review);
+    page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
+    page->refresh();
+    auto* change = page->findChild<QPushButton*>("categoryDetail.change");
+    EXPECT_TRUE(change->isVisible());
+    EXPECT_EQ(page->findChild<QLabel*>("categoryDetail.backupRoot")->toolTip().toStdString(), path("backups"));
+
+    QTest::mouseClick(page->findChild<QPushButton*>("categoryDetail.action"), Qt::LeftButton);
+    QMessageBox* box = waitForMessageBox();
+    ASSERT_TRUE(box);
+    buttonWithText(box, "Back Up and Review")->click();
+    page->refresh();
+    ASSERT_TRUE(model->isArchiving());
+    EXPECT_TRUE(page->findChild<QWidget*>("categoryDetail.actionBar")->isVisible());
+    EXPECT_TRUE(page->findChild<QLabel*>("categoryDetail.backingUp")->isVisible());
+    EXPECT_EQ(page->findChild<QLabel*>("categoryDetail.selectedCount")->text(), "1 selected");
+
+    ASSERT_TRUE(waitUntil([&] { return page->reviewDialog() != nullptr; }, 20000));
+    page->reviewDialog()->keepButton()->click();
+    QCoreApplication::processEvents();
+    page->refresh();
+    auto* status = page->findChild<QLabel*>("categoryDetail.archiveStatus");
+    ASSERT_TRUE(model->archiveStatus());
+    page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
+    page->refresh();
+    EXPECT_TRUE(status->isVisible());
+    page->setCategoryId("messages");
+    page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
+    page->refresh();
+    EXPECT_TRUE(page->findChild<QWidget*>("categoryDetail.actionBar")->isVisible());
+    EXPECT_FALSE(status->isVisible());
 }
 
 // "Keep Both", or closing the review any other way, deletes nothing and keeps the backup.

@@ -24,6 +24,7 @@ class QVBoxLayout;
 namespace vessora {
 
 class BackupReviewDialog;
+class SpinnerTicker;
 
 class CategoryDetailPage : public SectionPage {
     Q_OBJECT
@@ -100,6 +101,8 @@ private:
     QWidget* winsCard_ = nullptr;
     QLabel* winsNote_;
     QLabel* snapshots_;
+    QLabel* reserve_;
+    SpinnerTicker* ticker_;
 
     QWidget* actionBar_;
     QWidget* backupRow_;
