@@ -14,6 +14,7 @@
 #include "support/Paths.h"
 
 #include <cstdlib>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace vessora;
@@ -24,7 +25,7 @@ struct Home {
     fuzz::Sandbox sandbox;
     std::string home = sandbox.path("home");
     std::string apps = sandbox.path("home/.local/share/applications");
-    std::vector<std::string> userFolders;
+    std::optional<DesktopInventory::SharedFolders> shared;
 
     Home() {
         for (const char* program : {"Dokumente/Work/run.sh", "Projects/bin/projects", "Applications/suite/bin/a",
@@ -44,7 +45,7 @@ struct Home {
              {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_DATA_DIRS", "LC_ALL"})
             ::unsetenv(variable);
         PlatformTables::select(TableSet::linux);
-        userFolders = DesktopInventory::userFolders(home);
+        shared.emplace(home);
     }
 
     bool isFolder(const std::string& path) const {
@@ -52,7 +53,7 @@ struct Home {
         return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
     bool inUserFolder(const std::string& path) const {
-        for (const std::string& folder : userFolders)
+        for (const std::string& folder : shared->userFolders())
             if (Paths::isInside(path, folder)) return true;
         return false;
     }
@@ -82,12 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(app.url == Paths::standardize(app.url));
         FUZZ_CHECK(!Paths::isInside(h.home, app.url));
         FUZZ_CHECK(!h.isFolder(app.url) || !h.inUserFolder(app.url));
-        for (const std::string& folder : h.userFolders) FUZZ_CHECK(app.url != folder);
+        for (const std::string& folder : h.shared->userFolders()) FUZZ_CHECK(app.url != folder);
         if (app.bundleID) FUZZ_CHECK(DesktopInventory::isSingleName(*app.bundleID));
         if (app.executable) FUZZ_CHECK(*app.executable == Paths::standardize(*app.executable));
         for (const LeftoverItem& item : LeftoverFinder::leftovers(app, false, apps)) {
             FUZZ_CHECK(item.url == Paths::standardize(item.url));
-            FUZZ_CHECK(!DesktopInventory::holdsSharedFolders(item.url, h.home));
+            FUZZ_CHECK(!h.shared->anyInside(item.url));
             FUZZ_CHECK(!h.inUserFolder(item.url));
         }
     }

@@ -159,7 +159,8 @@ struct Program {
 
 // A program's folder is its own only when no other app lives in it: entries
 // whose programs share a folder are separate apps, each its program alone.
-void keepFoldersToThemselves(std::vector<Program>& programs, const std::vector<InstalledApp>& others) {
+void keepFoldersToThemselves(std::vector<Program>& programs, const std::vector<InstalledApp>& others,
+                             const SharedFolders& sharedFolders) {
     std::map<std::string, std::set<std::string>> programsIn;
     for (const Program& p : programs) programsIn[p.folder].insert(p.program);
     for (Program& p : programs) {
@@ -173,7 +174,7 @@ void keepFoldersToThemselves(std::vector<Program>& programs, const std::vector<I
                      (other.desktopEntry && Paths::isInside(*other.desktopEntry, p.folder));
         // A link in its place, or a folder reached through one, may be the
         // user's files under another name.
-        shared = shared || !isRealFolder(p.folder) || !apartFromSharedFolders(realPath(p.folder), Paths::home()) ||
+        shared = shared || !isRealFolder(p.folder) || !sharedFolders.isApart(realPath(p.folder)) ||
                  !Paths::isInside(realPath(p.program), realPath(p.folder));
         if (shared) p.folder = p.program;
     }
@@ -181,25 +182,31 @@ void keepFoldersToThemselves(std::vector<Program>& programs, const std::vector<I
 
 } // namespace
 
-std::vector<std::string> userFolders(const std::string& home) {
-    std::vector<std::string> folders;
+SharedFolders::SharedFolders(std::string home) : home_(std::move(home)) {
     for (const char* key :
          {"DESKTOP", "DOCUMENTS", "DOWNLOAD", "MUSIC", "PICTURES", "PUBLICSHARE", "TEMPLATES", "VIDEOS"})
-        if (std::optional<std::string> folder = Paths::userDir(key)) folders.push_back(*folder);
+        if (std::optional<std::string> folder = Paths::userDir(key)) user_.push_back(*folder);
     for (const char* name : {"Desktop", "Documents", "Downloads", "Music", "Pictures", "Public", "Templates", "Videos"})
-        folders.push_back(Paths::join(home, name));
-    return folders;
+        user_.push_back(Paths::join(home_, name));
+    for (const char* base : {"$XDG_CONFIG_HOME", "$XDG_DATA_HOME", "$XDG_CACHE_HOME"})
+        bases_.push_back(PlatformTables::resolveRoot(base));
+    for (const char* base : {".local/state", ".local/bin"}) bases_.push_back(Paths::join(home_, base));
+    around_ = user_;
+    const std::string data = PlatformTables::resolveRoot("$XDG_DATA_HOME");
+    for (const char* shared : {"applications", "flatpak"}) around_.push_back(Paths::join(data, shared));
+    for (const char* shared : {".var", "snap"}) around_.push_back(Paths::join(home_, shared));
 }
 
-bool holdsSharedFolders(const std::string& path, const std::string& home) {
-    if (Paths::isInside(home, path)) return true;
-    for (const std::string& folder : userFolders(home))
-        if (Paths::isInside(folder, path)) return true;
-    for (const char* base : {"$XDG_CONFIG_HOME", "$XDG_DATA_HOME", "$XDG_CACHE_HOME"})
-        if (Paths::isInside(PlatformTables::resolveRoot(base), path)) return true;
-    for (const char* folder : {".local/state", ".local/bin"})
-        if (Paths::isInside(Paths::join(home, folder), path)) return true;
-    return false;
+bool SharedFolders::anyInside(const std::string& path) const {
+    auto holds = [&](const std::string& folder) { return Paths::isInside(folder, path); };
+    return holds(home_) || std::any_of(user_.begin(), user_.end(), holds) ||
+           std::any_of(bases_.begin(), bases_.end(), holds);
+}
+
+bool SharedFolders::isApart(const std::string& folder) const {
+    return !anyInside(folder) && std::none_of(around_.begin(), around_.end(), [&](const std::string& shared) {
+        return Paths::isInside(folder, shared);
+    });
 }
 
 bool isSingleName(std::string_view name) {
@@ -220,17 +227,8 @@ Sources Sources::standard() {
     return sources;
 }
 
-bool apartFromSharedFolders(const std::string& folder, const std::string& home) {
-    if (holdsSharedFolders(folder, home)) return false;
-    std::vector<std::string> around = userFolders(home);
-    const std::string data = PlatformTables::resolveRoot("$XDG_DATA_HOME");
-    for (const char* shared : {"applications", "flatpak"}) around.push_back(Paths::join(data, shared));
-    for (const char* shared : {".var", "snap"}) around.push_back(Paths::join(home, shared));
-    return std::none_of(around.begin(), around.end(),
-                        [&](const std::string& shared) { return Paths::isInside(folder, shared); });
-}
-
-std::string programFolder(const std::string& program, const std::string& home, const std::string& id) {
+std::string programFolder(const std::string& program, const SharedFolders& shared, const std::string& id) {
+    const std::string& home = shared.home();
     std::string folder = Paths::parent(program);
     if (Paths::lastComponent(folder) == "bin") folder = Paths::parent(folder);
     // Folders where each program keeps a folder of its own; the folder itself
@@ -241,7 +239,7 @@ std::string programFolder(const std::string& program, const std::string& home, c
         own = own || (Paths::isInside(folder, root) && Paths::standardize(folder) != Paths::standardize(root));
     if (isSingleName(id) && !id.starts_with('.'))
         own = own || Paths::isInside(folder, Paths::join(home, ".local/share/" + id));
-    return own && apartFromSharedFolders(folder, home) ? Paths::standardize(folder) : program;
+    return own && shared.isApart(folder) ? Paths::standardize(folder) : program;
 }
 
 Flatpaks::Installed flatpakOf(const InstalledApp& app) {
@@ -257,6 +255,7 @@ Flatpaks::Installed flatpakOf(const InstalledApp& app) {
 
 std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
     const std::string home = Paths::home();
+    const SharedFolders sharedFolders(home);
     Records records;
 
     // Flatpaks and snaps first: their menu entries then only name them.
@@ -415,7 +414,7 @@ std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
             records.add(std::move(app));
             continue;
         }
-        programs.push_back({entry, program, program.empty() ? program : programFolder(program, home, id)});
+        programs.push_back({entry, program, program.empty() ? program : programFolder(program, sharedFolders, id)});
     }
 
     // AppImages nobody integrated into the menu.
@@ -433,7 +432,7 @@ std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
     }
 
     // Programs of their own, now that every other app's place is known.
-    keepFoldersToThemselves(programs, records.all());
+    keepFoldersToThemselves(programs, records.all(), sharedFolders);
     for (const Program& p : programs) {
         const DesktopEntry& entry = p.entry;
         InstalledApp app;

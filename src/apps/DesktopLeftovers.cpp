@@ -148,12 +148,13 @@ bool runsApp(const DesktopEntry& entry, const InstalledApp& app) {
 // The folder a program lying loose looks like it came in (~/Games/racer for
 // ~/Games/racer/bin/racer): not its own folder by the inventory's rules, so at
 // most possibly the app's. Empty when nothing looks like one.
-std::string looseProgramFolder(const std::string& program, const std::string& home) {
+std::string looseProgramFolder(const std::string& program, const DesktopInventory::SharedFolders& shared) {
+    const std::string& home = shared.home();
     std::string folder = Paths::parent(program);
     if (Paths::lastComponent(folder) == "bin") folder = Paths::parent(folder);
     const bool belowHome = Paths::isInside(folder, home) && folder != home;
     const bool belowOpt = Paths::isInside(folder, "/opt") && folder != "/opt";
-    if (!(belowHome || belowOpt) || !DesktopInventory::apartFromSharedFolders(folder, home)) return {};
+    if (!(belowHome || belowOpt) || !shared.isApart(folder)) return {};
     // Folders many programs share.
     for (const char* shared : {"bin", "Applications", "Apps", "AppImages", "opt", ".local", ".local/opt",
                                ".local/share", ".local/share/applications", ".config", ".cache"})
@@ -198,6 +199,7 @@ std::vector<std::string> appImageIntegrationFiles(const std::string& path) {
 
 std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::vector<InstalledApp>& installed) {
     const std::string home = Paths::home();
+    const DesktopInventory::SharedFolders sharedFolders(home);
     const std::string config = PlatformTables::resolveRoot("$XDG_CONFIG_HOME");
     const std::string data = PlatformTables::resolveRoot("$XDG_DATA_HOME");
     const std::string cache = PlatformTables::resolveRoot("$XDG_CACHE_HOME");
@@ -292,7 +294,7 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
 
     // A program that is its own app, lying in a folder that only looks like its own.
     if (app.kind == AppKind::program && app.executable && app.url == *app.executable) {
-        const std::string folder = looseProgramFolder(*app.executable, home);
+        const std::string folder = looseProgramFolder(*app.executable, sharedFolders);
         if (!folder.empty()) found.insert({{folder, "Program folder", MatchConfidence::likely, 0, false}, {}});
     }
 
@@ -322,7 +324,7 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
         if (!f.key.empty() && claimed.count(f.key)) continue;
         f.item.url = Paths::standardize(f.item.url);
         const std::string& path = f.item.url;
-        if (Paths::isInside(path, app.url) || DesktopInventory::holdsSharedFolders(path, home)) continue;
+        if (Paths::isInside(path, app.url) || sharedFolders.anyInside(path)) continue;
         if (std::any_of(otherPlaces.begin(), otherPlaces.end(), [&](const std::string& place) {
                 return Paths::isInside(path, place) || Paths::isInside(place, path);
             }))

@@ -287,7 +287,9 @@ TEST_F(Desktop, AProgramHasAFolderOnlyWhereItsOwnFolderCanBe) {
         {h + "/Downloads/tool", "tool", h + "/Downloads/tool"},
         {"/usr/local/bin/tool", "tool", "/usr/local/bin/tool"},
     };
-    for (const Case& c : cases) EXPECT_EQ(DesktopInventory::programFolder(c.program, h, c.id), c.folder) << c.program;
+    const DesktopInventory::SharedFolders shared(h);
+    for (const Case& c : cases)
+        EXPECT_EQ(DesktopInventory::programFolder(c.program, shared, c.id), c.folder) << c.program;
 }
 
 TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
@@ -327,6 +329,7 @@ TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
     flatpaks = {{"org.example.Paint", "Paint", "3.1", dir / "flatpak", false, false, 5'000'000}};
 
     const std::vector<InstalledApp> apps = DesktopInventory::scan(sources(), true);
+    const DesktopInventory::SharedFolders shared(home);
     std::map<std::string, std::pair<AppKind, std::string>> listed;
     for (const InstalledApp& app : apps) {
         listed[app.url] = {app.kind, app.name};
@@ -335,9 +338,9 @@ TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
         if (app.bundleID) {
             EXPECT_TRUE(DesktopInventory::isSingleName(*app.bundleID)) << *app.bundleID;
         }
-        for (const std::string& folder : DesktopInventory::userFolders(home)) EXPECT_NE(app.url, folder);
+        for (const std::string& folder : shared.userFolders()) EXPECT_NE(app.url, folder);
         for (const LeftoverItem& item : LeftoverFinder::leftovers(app, false, apps)) {
-            EXPECT_FALSE(DesktopInventory::holdsSharedFolders(item.url, home)) << item.url;
+            EXPECT_FALSE(shared.anyInside(item.url)) << item.url;
             EXPECT_FALSE(Paths::isInside(item.url, home + "/Dokumente")) << item.url;
             if (item.url == home + "/Projects") {
                 EXPECT_EQ(app.url, projects);
