@@ -19,6 +19,8 @@ extern "C" __attribute__((weak)) int __sanitizer_install_malloc_and_free_hooks(v
 namespace {
 
 std::atomic<size_t> largest{0};
+// The runtimes take the two hooks together; frees need no note.
+void noteFree(const volatile void*) {}
 void noteAllocation(const volatile void*, size_t size) {
     size_t seen = largest.load(std::memory_order_relaxed);
     while (size > seen && !largest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {}
@@ -28,8 +30,8 @@ void noteAllocation(const volatile void*, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzz::Sandbox sandbox;
-    static const bool watching =
-        __sanitizer_install_malloc_and_free_hooks && __sanitizer_install_malloc_and_free_hooks(noteAllocation, nullptr);
+    static const bool watching = __sanitizer_install_malloc_and_free_hooks &&
+                                 __sanitizer_install_malloc_and_free_hooks(noteAllocation, noteFree);
     const std::string file = sandbox.write("x.AppImage", fuzz::text(data, size), 0755);
 
     largest = 0;

@@ -4,6 +4,7 @@
 #include <endian.h>
 #include <fcntl.h>
 #include <glib.h>
+#include <lzma.h>
 #include <sqfs/block.h>
 #include <sqfs/compressor.h>
 #include <sqfs/data_reader.h>
@@ -130,11 +131,50 @@ bool plausible(const sqfs_super_t& super, uint64_t imageBytes) {
     return true;
 }
 
+// The xz and lzma decoders allocate the dictionary each compressed block
+// declares in its own header, up to the library's 32 MiB whatever the block
+// holds. No block of an image needs one larger than the image's block size,
+// so those two are decoded with that as their limit; the others need no
+// memory beyond their output.
+struct BoundedDecoder {
+    sqfs_compressor_t base; // first, so the library's calls land here
+    sqfs_compressor_t* library = nullptr;
+    uint64_t dictionaryLimit = 0;
+};
+
+sqfs_s32 decodeXz(sqfs_compressor_t* compressor, const sqfs_u8* in, sqfs_u32 size, sqfs_u8* out, sqfs_u32 outsize) {
+    const auto* self = reinterpret_cast<const BoundedDecoder*>(compressor);
+    // The decoder's own tables come on top of the dictionary.
+    uint64_t memoryLimit = self->dictionaryLimit + (1 << 20);
+    size_t inAt = 0, outAt = 0;
+    if (lzma_stream_buffer_decode(&memoryLimit, 0, nullptr, in, &inAt, size, out, &outAt, outsize) != LZMA_OK ||
+        inAt != size)
+        return SQFS_ERROR_COMPRESSOR;
+    return sqfs_s32(outAt);
+}
+
+sqfs_s32 decodeLzma(sqfs_compressor_t* compressor, const sqfs_u8* in, sqfs_u32 size, sqfs_u8* out, sqfs_u32 outsize) {
+    const auto* self = reinterpret_cast<const BoundedDecoder*>(compressor);
+    // The header: properties (lc + 9 lp + 45 pb), then the dictionary size.
+    if (size < 13) return SQFS_ERROR_CORRUPTED;
+    const unsigned lc = in[0] % 9, lp = in[0] / 9 % 5;
+    const uint64_t dictionary = uint64_t(in[1]) | uint64_t(in[2]) << 8 | uint64_t(in[3]) << 16 | uint64_t(in[4]) << 24;
+    // Literal tables grow with 2^(lc + lp); 4 is the most any encoder uses.
+    if (lc + lp > 4 || dictionary > self->dictionaryLimit) return SQFS_ERROR_COMPRESSOR;
+    return self->library->do_block(self->library, in, size, out, outsize);
+}
+
+void noDestroy(sqfs_object_t*) {}
+
 // An image opened for reading, all through its own metadata readers.
 struct Image {
     sqfs_file_t* io = nullptr;
     sqfs_super_t super{};
     Owned<sqfs_compressor_t> compressor;
+    BoundedDecoder bounded;
+    // What the readers decode with: the library's compressor, or the bounded
+    // decoder in front of it.
+    sqfs_compressor_t* decoder = nullptr;
     Owned<sqfs_meta_reader_t> inodes;
     Owned<sqfs_meta_reader_t> directories;
     Owned<sqfs_data_reader_t> data;
@@ -153,14 +193,23 @@ bool openImage(Image& image, sqfs_file_t* io, uint64_t imageBytes) {
     image.compressor.reset(rawCompressor);
     if ((super.flags & SQFS_FLAG_COMPRESSOR_OPTIONS) && image.compressor->read_options(image.compressor.get(), io) != 0)
         return false;
+    image.decoder = image.compressor.get();
+    if (super.compression_id == SQFS_COMP_XZ || super.compression_id == SQFS_COMP_LZMA) {
+        image.bounded.base = *image.compressor;
+        image.bounded.base.base.destroy = noDestroy;
+        image.bounded.base.base.copy = nullptr;
+        image.bounded.base.do_block = super.compression_id == SQFS_COMP_XZ ? decodeXz : decodeLzma;
+        image.bounded.library = image.compressor.get();
+        image.bounded.dictionaryLimit = super.block_size;
+        image.decoder = &image.bounded.base;
+    }
     uint64_t directoriesEnd = super.id_table_start;
     for (uint64_t table : {super.fragment_table_start, super.export_table_start})
         if (table != noTable && table > super.directory_table_start) directoriesEnd = std::min(directoriesEnd, table);
     image.inodes.reset(
-        sqfs_meta_reader_create(io, image.compressor.get(), super.inode_table_start, super.directory_table_start));
-    image.directories.reset(
-        sqfs_meta_reader_create(io, image.compressor.get(), super.directory_table_start, directoriesEnd));
-    image.data.reset(sqfs_data_reader_create(io, super.block_size, image.compressor.get(), 0));
+        sqfs_meta_reader_create(io, image.decoder, super.inode_table_start, super.directory_table_start));
+    image.directories.reset(sqfs_meta_reader_create(io, image.decoder, super.directory_table_start, directoriesEnd));
+    image.data.reset(sqfs_data_reader_create(io, super.block_size, image.decoder, 0));
     return image.inodes && image.directories && image.data &&
            sqfs_data_reader_load_fragment_table(image.data.get(), &super) == 0;
 }
