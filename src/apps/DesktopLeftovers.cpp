@@ -315,19 +315,22 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
     for (const InstalledApp& other : installed) {
         if (other.url == app.url) continue;
         for (const std::string& id : exactIds(other)) claimed.insert(id);
-        otherPlaces.push_back(other.url);
-        if (other.desktopEntry) otherPlaces.push_back(*other.desktopEntry);
-        if (other.executable) otherPlaces.push_back(*other.executable);
+        for (const std::optional<std::string>& place : {std::optional(other.url), other.desktopEntry, other.executable})
+            if (place) otherPlaces.push_back(Paths::standardize(*place));
     }
+    // Both sides standardized once: this runs for every app against every other.
+    auto inside = [](const std::string& path, const std::string& folder) {
+        return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
+                                  (folder == "/" || path[folder.size()] == '/'));
+    };
     std::vector<LeftoverItem> items;
     for (Found& f : found.items()) {
         if (!f.key.empty() && claimed.count(f.key)) continue;
         f.item.url = Paths::standardize(f.item.url);
         const std::string& path = f.item.url;
         if (Paths::isInside(path, app.url) || sharedFolders.anyInside(path)) continue;
-        if (std::any_of(otherPlaces.begin(), otherPlaces.end(), [&](const std::string& place) {
-                return Paths::isInside(path, place) || Paths::isInside(place, path);
-            }))
+        if (std::any_of(otherPlaces.begin(), otherPlaces.end(),
+                        [&](const std::string& place) { return inside(path, place) || inside(place, path); }))
             continue;
         items.push_back(std::move(f.item));
     }
