@@ -233,6 +233,17 @@ std::optional<TableSet> parse(std::string_view name);
 // matches are expanded by expandRoot.
 std::string resolveRoot(std::string_view root);
 std::vector<std::string> expandRoot(std::string_view root);
+// The same root as an fnmatch pattern: the folder a token stands for (a user
+// folder, the home folder, an XDG variable) is escaped, so it matches only
+// itself whatever characters its name holds; the table's own text keeps its
+// pattern characters.
+std::string resolvePattern(std::string_view root);
+// `text` escaped to match only itself as an fnmatch pattern.
+std::string escapePattern(std::string_view text);
+// Whether an fnmatch pattern holds an unescaped '*', '?' or '['.
+bool hasPattern(std::string_view pattern);
+// A pattern without pattern characters as the text it matches.
+std::string unescapePattern(std::string_view pattern);
 // A user folder ("PICTURES") from $XDG_CONFIG_HOME/user-dirs.dirs, else its
 // English default below the home folder.
 std::string userDir(std::string_view name);
