@@ -50,16 +50,9 @@ std::string message(const Judgement& judgement, const std::string& p) {
     return {};
 }
 
-// The home folder as given and, when it differs, as the file system resolves
-// it, so that a home reached through a link is protected under both names.
-std::vector<std::string> homeFolders() {
-    std::vector<std::string> homes{Paths::standardize(Paths::home())};
-    if (char* real = ::realpath(homes.front().c_str(), nullptr)) {
-        if (homes.front() != real) homes.emplace_back(real);
-        std::free(real);
-    }
-    return homes;
-}
+// Every home folder on the machine, each also as the file system resolves
+// it where that is known: the guard protects all of them, not only the caller's.
+std::vector<std::string> homeFolders() { return GuardRules::homeFolders(); }
 
 bool strictlyInside(const std::string& inner, const std::string& outer) {
     return inner.size() > outer.size() && inner.starts_with(outer) && (outer == "/" || inner[outer.size()] == '/');

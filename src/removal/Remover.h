@@ -96,8 +96,9 @@ bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume, Pr
 
 // The privileged helper: a program beside the running executable (found from
 // /proc/self/exe), run as root. It reads absolute real paths, each ended by a
-// NUL, on standard input, and takes "--home HOME", the home folder the guard
-// protects (else the one of the user pkexec names in PKEXEC_UID).
+// NUL, on standard input. The caller's home is that of the user pkexec names
+// in PKEXEC_UID; run directly (tests), "--home HOME" names it. Every home on
+// the machine is protected either way.
 inline constexpr std::string_view privilegedHelperName = "vessora-privileged-remove";
 // Its path, or empty when it is not there.
 std::string privilegedHelperPath();
