@@ -129,7 +129,10 @@ protected:
     };
 
     struct Worker {
-        std::vector<char> buffer = std::vector<char>(32 * 1024);
+        // Not zeroed: the kernel writes only as much of it as a folder
+        // needs, and the rest of each thread's buffer stays untouched memory.
+        static constexpr size_t kBufferSize = 32 * 1024;
+        std::unique_ptr<char[]> buffer{new char[kBufferSize]};
         int64_t files = 0;       // scan: progress batch; quick size: unused
         int64_t bytes = 0;       // scan: progress batch; quick size: the thread's total
         DirTask* next = nullptr; // read next on this thread, without the queue
@@ -235,10 +238,10 @@ long readEntries(int fd, char* buffer, size_t size);
 template <typename F> bool Walker::forEachEntry(int fd, Worker& worker, F&& onEntry) {
     uint32_t index = 0;
     for (;;) {
-        long n = readEntries(fd, worker.buffer.data(), worker.buffer.size());
+        long n = readEntries(fd, worker.buffer.get(), Worker::kBufferSize);
         if (n <= 0) return n == 0;
         for (long offset = 0; offset < n;) {
-            auto* entry = reinterpret_cast<LinuxDirent64*>(worker.buffer.data() + offset);
+            auto* entry = reinterpret_cast<LinuxDirent64*>(worker.buffer.get() + offset);
             offset += entry->d_reclen;
             const char* name = entry->d_name;
             if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
