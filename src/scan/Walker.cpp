@@ -242,11 +242,14 @@ void Walker::paceNow(Worker& worker) {
     int64_t last = lastPace_.load(std::memory_order_relaxed);
     if (!override && now - last < kPaceNs) return;
     if (!lastPace_.compare_exchange_strong(last, now, std::memory_order_relaxed)) return;
-    std::unique_lock<std::mutex> pacing(paceLock_, std::try_to_lock);
-    if (!pacing) return;
-    ++ticks_;
-    const unsigned limit =
-        std::clamp(override ? override(ticks_) : measuredLimit(now), override ? 1u : cores_, maxThreads_);
+    unsigned limit;
+    {
+        // Released before the pool's lock is taken: no thread holds two.
+        std::unique_lock<std::mutex> pacing(paceLock_, std::try_to_lock);
+        if (!pacing) return;
+        ++ticks_;
+        limit = std::clamp(override ? override(ticks_) : measuredLimit(now), override ? 1u : cores_, maxThreads_);
+    }
     std::lock_guard<std::mutex> guard(mutex_);
     const unsigned before = limit_.exchange(limit, std::memory_order_relaxed);
     if (limit <= before || stack_.empty()) return;
