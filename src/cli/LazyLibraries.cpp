@@ -20,8 +20,8 @@
 #include <plist/plist.h>
 #include <sqfs/compressor.h>
 #include <sqfs/data_reader.h>
-#include <sqfs/dir_reader.h>
 #include <sqfs/inode.h>
+#include <sqfs/meta_reader.h>
 #include <sqfs/super.h>
 #include <sqlite3.h>
 
@@ -117,19 +117,22 @@ LAZY(squashfs, int, sqfs_compressor_config_init,
      (sqfs_compressor_config_t * a0, SQFS_COMPRESSOR a1, size_t a2, sqfs_u16 a3), (a0, a1, a2, a3))
 LAZY(squashfs, int, sqfs_compressor_create, (const sqfs_compressor_config_t* a0, sqfs_compressor_t** a1), (a0, a1))
 LAZY(squashfs, int, sqfs_data_reader_load_fragment_table, (sqfs_data_reader_t * a0, const sqfs_super_t* a1), (a0, a1))
-LAZY(squashfs, int, sqfs_dir_reader_find_by_path,
-     (sqfs_dir_reader_t * a0, const sqfs_inode_generic_t* a1, const char* a2, sqfs_inode_generic_t** a3),
-     (a0, a1, a2, a3))
-LAZY(squashfs, int, sqfs_dir_reader_get_root_inode, (sqfs_dir_reader_t * a0, sqfs_inode_generic_t** a1), (a0, a1))
-LAZY(squashfs, int, sqfs_dir_reader_open_dir, (sqfs_dir_reader_t * a0, const sqfs_inode_generic_t* a1, sqfs_u32 a2),
-     (a0, a1, a2))
-LAZY(squashfs, int, sqfs_dir_reader_read, (sqfs_dir_reader_t * a0, sqfs_dir_entry_t** a1), (a0, a1))
+LAZY(squashfs, int, sqfs_meta_reader_read, (sqfs_meta_reader_t * a0, void* a1, size_t a2), (a0, a1, a2))
+LAZY(squashfs, int, sqfs_meta_reader_read_inode,
+     (sqfs_meta_reader_t * a0, const sqfs_super_t* a1, sqfs_u64 a2, size_t a3, sqfs_inode_generic_t** a4),
+     (a0, a1, a2, a3, a4))
+LAZY(squashfs, int, sqfs_meta_reader_readdir,
+     (sqfs_meta_reader_t * a0, sqfs_readdir_state_t* a1, sqfs_dir_entry_t** a2, sqfs_u32* a3, sqfs_u64* a4),
+     (a0, a1, a2, a3, a4))
+LAZY(squashfs, int, sqfs_meta_reader_seek, (sqfs_meta_reader_t * a0, sqfs_u64 a1, size_t a2), (a0, a1, a2))
+LAZY(squashfs, int, sqfs_readdir_state_init,
+     (sqfs_readdir_state_t * a0, const sqfs_super_t* a1, const sqfs_inode_generic_t* a2), (a0, a1, a2))
+LAZY(squashfs, sqfs_meta_reader_t*, sqfs_meta_reader_create,
+     (sqfs_file_t * a0, sqfs_compressor_t* a1, sqfs_u64 a2, sqfs_u64 a3), (a0, a1, a2, a3))
 LAZY(squashfs, int, sqfs_inode_get_file_size, (const sqfs_inode_generic_t* a0, sqfs_u64* a1), (a0, a1))
 LAZY(squashfs, int, sqfs_super_read, (sqfs_super_t * a0, sqfs_file_t* a1), (a0, a1))
 LAZY(squashfs, sqfs_data_reader_t*, sqfs_data_reader_create,
      (sqfs_file_t * a0, size_t a1, sqfs_compressor_t* a2, sqfs_u32 a3), (a0, a1, a2, a3))
-LAZY(squashfs, sqfs_dir_reader_t*, sqfs_dir_reader_create,
-     (const sqfs_super_t* a0, sqfs_compressor_t* a1, sqfs_file_t* a2, sqfs_u32 a3), (a0, a1, a2, a3))
 LAZY(squashfs, sqfs_s32, sqfs_data_reader_read,
      (sqfs_data_reader_t * a0, const sqfs_inode_generic_t* a1, sqfs_u64 a2, void* a3, sqfs_u32 a4),
      (a0, a1, a2, a3, a4))
