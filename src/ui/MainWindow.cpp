@@ -78,6 +78,7 @@ MainWindow::MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent)
 
     connect(&model_, &CorvaneModel::hasFullDiskAccessChanged, this, &MainWindow::updateFooter);
     connect(&model_, &CorvaneModel::totalFreedThisSessionChanged, this, &MainWindow::updateFooter);
+    connect(&model_, &CorvaneModel::totalMovedToTrashThisSessionChanged, this, &MainWindow::updateFooter);
     connect(&model_, &CorvaneModel::lastResultChanged, this, &MainWindow::onLastResultChanged);
     connect(&updater_, &Updater::stateChanged, this, [this](const UpdateState& state) {
         if (state.kind() == UpdateState::Kind::available) showUpdateSheet();
@@ -195,7 +196,12 @@ QWidget* MainWindow::buildSidebar() {
     reclaimedLayout->addWidget(reclaimedLabel_, 1);
     footerLayout->addWidget(accessButton_, 0, Qt::AlignLeft);
     footerLayout->addWidget(accessNote_);
+    // Kept apart from "Reclaimed": a move to the Trash frees nothing yet.
+    movedToTrashLabel_ = new SecondaryLabel({}, footer_);
+    movedToTrashLabel_->setObjectName(QStringLiteral("window.movedToTrash"));
+    movedToTrashLabel_->setFont(Fonts::caption());
     footerLayout->addWidget(reclaimed_);
+    footerLayout->addWidget(movedToTrashLabel_);
     layout->addWidget(footer_);
     return column;
 }
@@ -256,7 +262,10 @@ void MainWindow::updateFooter() {
         reclaimedIcon_->setPixmap(Symbols::pixmap(QStringLiteral("arrow.down.circle"), size,
                                                   Colors::green(palette()), devicePixelRatioF()));
     }
-    footer_->setVisible(showAccess || freed >= 1);
+    const int64_t moved = model_.totalMovedToTrashThisSession();
+    movedToTrashLabel_->setVisible(moved >= 1);
+    if (moved >= 1) movedToTrashLabel_->setText(QStringLiteral("Moved to Trash ") + Text::fromUtf8(Fmt::bytes(moved)));
+    footer_->setVisible(showAccess || freed >= 1 || moved >= 1);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -352,6 +361,7 @@ void MainWindow::onLastResultChanged() {
 
 void MainWindow::putBack() {
     const TrashRestore::Outcome outcome = RemovalLog::restoreLast();
+    model_.notePutBack(outcome.restored);
     QStringList lines;
     for (const std::string& line : RemovalLog::describe(outcome)) lines << QString::fromStdString(line);
     auto* box = new QMessageBox(this);
