@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <ftw.h>
 #include <pwd.h>
@@ -132,6 +133,14 @@ int64_t allocatedSize(const std::string& path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return -1;
     return int64_t(st.st_blocks) * 512;
+}
+
+int64_t allocatedTreeSize(const std::string& path) {
+    int64_t total = allocatedSize(path);
+    struct stat st;
+    if (total < 0 || ::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return total;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) total += allocatedSize(entry.path());
+    return total;
 }
 
 bool exists(const std::string& path) {

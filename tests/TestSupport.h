@@ -36,6 +36,9 @@ std::string readText(const std::string& path);
 void makeDirs(const std::string& path);
 // st_blocks * 512 of the item itself (lstat), or -1.
 int64_t allocatedSize(const std::string& path);
+// The same summed over the item and everything below it (links not
+// followed): what deleting it frees when nothing in it is linked elsewhere.
+int64_t allocatedTreeSize(const std::string& path);
 bool exists(const std::string& path); // lstat succeeds
 
 // Sets (or, with nullopt, unsets) an environment variable until destroyed.

@@ -7,7 +7,6 @@
 #include "support/Shell.h"
 
 #include <algorithm>
-#include <map>
 
 namespace vessora::AppUninstaller {
 namespace {
@@ -40,6 +39,8 @@ void append(RemovalResult& into, RemovalResult&& from) {
     move(into.partlyRemoved, from.partlyRemoved);
     move(into.trashed, from.trashed);
     into.bytesFreed += from.bytesFreed;
+    into.bytesMovedToTrash += from.bytesMovedToTrash;
+    into.movedToTrash.merge(from.movedToTrash);
     into.trashRequested = into.trashRequested || from.trashRequested;
 }
 
@@ -52,31 +53,29 @@ bool stillInstalled(const InstalledApp& app) {
 }
 
 RemovalResult uninstall(const InstalledApp& app, int64_t appSize, const std::vector<LeftoverItem>& leftovers,
-                        bool includeApp, RemovalMode mode) {
-    return uninstall(app, appSize, leftovers, includeApp, mode, standardTools());
+                        bool includeApp, RemovalMode mode, const ItemIdentity& appIdentity) {
+    return uninstall(app, appSize, leftovers, includeApp, mode, standardTools(), appIdentity);
 }
 
 RemovalResult uninstall(const InstalledApp& app, int64_t appSize, const std::vector<LeftoverItem>& leftovers,
-                        bool includeApp, RemovalMode mode, const Tools& tools) {
+                        bool includeApp, RemovalMode mode, const Tools& tools, const ItemIdentity& appIdentity) {
     RemovalResult result;
     result.trashRequested = mode == RemovalMode::trash;
-    std::vector<std::string> urls;
-    std::map<std::string, int64_t> sizes;
-    auto add = [&](const std::string& url, int64_t size) {
-        if (std::find(urls.begin(), urls.end(), url) != urls.end()) return;
-        urls.push_back(url);
-        sizes[url] = size;
+    std::vector<RemovalItem> items;
+    auto add = [&](const std::string& url, const ItemIdentity& identity) {
+        if (std::any_of(items.begin(), items.end(), [&](const RemovalItem& item) { return item.url == url; })) return;
+        items.push_back({url, identity});
     };
 
     if (includeApp) {
         switch (app.kind) {
         case AppKind::bundle:
-        case AppKind::program: add(app.url, appSize); break;
+        case AppKind::program: add(app.url, appIdentity); break;
         case AppKind::appImage:
-            add(app.url, appSize);
+            add(app.url, appIdentity);
             // Its menu entry and icons go with it: they would otherwise start nothing.
             if (app.url != app.desktopEntry.value_or(""))
-                for (const std::string& file : LeftoverFinder::appImageIntegrationFiles(app.url)) add(file, 0);
+                for (const std::string& file : LeftoverFinder::appImageIntegrationFiles(app.url)) add(file, {});
             break;
         case AppKind::package:
             result.failed.push_back({app.url, app.name + " is installed by the package manager (package " +
@@ -100,8 +99,8 @@ RemovalResult uninstall(const InstalledApp& app, int64_t appSize, const std::vec
         }
         }
     }
-    for (const LeftoverItem& item : leftovers) add(item.url, item.size);
-    if (!urls.empty()) append(result, Remover::remove(urls, mode, sizes));
+    for (const LeftoverItem& item : leftovers) add(item.url, item.identity);
+    if (!items.empty()) append(result, Remover::removeItems(items, mode));
     return result;
 }
 

@@ -29,13 +29,16 @@ struct Tools {
 // The live system's tools.
 Tools standardTools();
 
-// Removes the app itself when includeApp (counting appSize as freed when it
-// goes), then the chosen leftovers in order. Runs synchronously, off the
-// main thread. Failures, the app's included, are entries of the result.
+// Removes the app itself when includeApp, then the chosen leftovers in
+// order. A Flatpak or snap its tool removed counts appSize as freed; what
+// the Remover removes counts what really went, and goes only while it is
+// the object measured (`appIdentity` for the app's own folder or file, each
+// leftover's identity). Runs synchronously, off the main thread. Failures,
+// the app's included, are entries of the result.
 RemovalResult uninstall(const InstalledApp& app, int64_t appSize, const std::vector<LeftoverItem>& leftovers,
-                        bool includeApp, RemovalMode mode);
+                        bool includeApp, RemovalMode mode, const ItemIdentity& appIdentity = {});
 RemovalResult uninstall(const InstalledApp& app, int64_t appSize, const std::vector<LeftoverItem>& leftovers,
-                        bool includeApp, RemovalMode mode, const Tools& tools);
+                        bool includeApp, RemovalMode mode, const Tools& tools, const ItemIdentity& appIdentity = {});
 
 // Whether a Flatpak or snap is still installed at its folder.
 bool stillInstalled(const InstalledApp& app);

@@ -1,6 +1,7 @@
 #include "apps/LeftoverFinder.h"
 
 #include "apps/Listing.h"
+#include "platform/ItemHandle.h"
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
 #include "support/Paths.h"
@@ -203,7 +204,12 @@ std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure, const
 void measureAndSort(std::vector<LeftoverItem>& items, bool measure) {
     if (measure) {
         const ScanOptions options;
-        for (LeftoverItem& item : items) item.size = DiskScanner::quickSize(item.url, options);
+        for (LeftoverItem& item : items) {
+            IdentifiedItem identified = identify(item.url);
+            item.url = std::move(identified.path);
+            item.identity = identified.identity;
+            item.size = DiskScanner::quickSize(item.url, options);
+        }
     }
     std::stable_sort(items.begin(), items.end(), [](const LeftoverItem& a, const LeftoverItem& b) {
         if (a.confidence != b.confidence) return a.confidence > b.confidence;

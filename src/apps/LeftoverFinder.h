@@ -4,6 +4,7 @@
 // so that uninstalling it can remove those too. Stateless.
 
 #include "apps/InstalledApp.h"
+#include "support/ItemIdentity.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,7 @@ struct LeftoverItem {
     MatchConfidence confidence = MatchConfidence::likely;
     int64_t size = 0; // allocated bytes; 0 until measured
     bool requiresAdmin = false;
+    ItemIdentity identity = {}; // the object measured (with its folders made real); unknown until measured
 
     const std::string& id() const { return url; }
     bool operator==(const LeftoverItem&) const = default;
@@ -66,7 +68,8 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
 // AppImage at `path`.
 std::vector<std::string> appImageIntegrationFiles(const std::string& path);
 
-// Measures the items when asked, then puts exact matches first, larger first.
+// Measures the items when asked (their folders made real, their identities
+// taken), then puts exact matches first, larger first.
 void measureAndSort(std::vector<LeftoverItem>& items, bool measure);
 
 // "exact" or "likely".

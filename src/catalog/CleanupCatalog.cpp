@@ -2,6 +2,7 @@
 
 #include "apps/RunningApps.h"
 #include "catalog/StorageCategories.h"
+#include "platform/ItemHandle.h"
 #include "platform/MountTable.h"
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
@@ -579,10 +580,15 @@ CleanupTarget measure(CleanupTarget target, const Cancelled& cancelled) {
 
 CleanupEntry makeEntry(const std::string& path, int64_t size) {
     CleanupEntry entry;
-    entry.url = path;
+    // Its folder made real and its identity taken now: a removal acts on
+    // this object only, through folders it opens without following links.
+    IdentifiedItem item = identify(path);
+    entry.url = std::move(item.path);
+    entry.identity = item.identity;
     entry.size = size;
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0) entry.modified = Dates::fromTimespec(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    if (::lstat(entry.url.c_str(), &st) == 0)
+        entry.modified = Dates::fromTimespec(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
     return entry;
 }
 

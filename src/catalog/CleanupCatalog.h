@@ -94,7 +94,8 @@ CleanupTarget measure(CleanupTarget target, const Cancelled& cancelled = {});
 std::vector<CleanupEntry> measureEntries(const std::vector<std::string>& roots, bool listsContents,
                                          const Cancelled& cancelled = {});
 
-// An entry for `path` with the given size and the item's own modification date.
+// An entry for `path` with the given size and the item's own modification
+// date: its url with the folders made real, and the item's identity.
 CleanupEntry makeEntry(const std::string& path, int64_t size);
 
 // A table root: "~" or "~/rest" resolved against `home`, anything else as written.

@@ -4,6 +4,7 @@
 
 #include "catalog/Hashing.h"
 #include "support/Date.h"
+#include "support/ItemIdentity.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +43,7 @@ struct CleanupEntry {
     std::string inUseBy = {};     // the running program whose files these are; empty: none
     bool freesNoDisk = false;     // lives in memory (tmpfs): removing it frees no disk, so its size counts 0
     bool readOnly = false;        // listed for its size only: its own tool (or an administrator) removes it
+    ItemIdentity identity = {};   // the object measured; a removal acts on nothing else
 
     // Whether the user may choose it for removal.
     bool selectable() const { return !needsAdmin && inUseBy.empty() && !readOnly; }

@@ -6,6 +6,7 @@
 #include "support/Fmt.h"
 #include "support/Paths.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <iostream>
@@ -47,12 +48,18 @@ std::string reclaiming(int64_t bytes) { return bytes < 1 ? std::string("Zero KB"
 // The lines of the result alert, with every failure listed rather than the first four.
 std::string describe(const RemovalResult& result, bool withAdmin) {
     std::string text;
-    if (!result.succeeded.empty())
-        text += (withAdmin ? "Deleted " : "Removed ") + items(result.succeeded.size()) +
+    // Only deleting frees space now; what went to the Trash is said apart.
+    const size_t trashed = result.movedToTrash.size();
+    const size_t deleted = result.succeeded.size() - std::min(trashed, result.succeeded.size());
+    if (deleted > 0)
+        text += (withAdmin ? "Deleted " : "Removed ") + items(deleted) +
                 (withAdmin ? " immediately with administrator rights" : "") + ", reclaiming " +
                 reclaiming(result.bytesFreed) + ".\n";
     else if (result.bytesFreed > 0)
         text += "Reclaimed " + reclaiming(result.bytesFreed) + " from items only partly removed.\n";
+    if (trashed > 0)
+        text += "Moved " + items(trashed) + " to the Trash (" + reclaiming(result.bytesMovedToTrash) +
+                ", freed when the Trash is emptied).\n";
     if (!result.needsAdmin.empty()) text += Remover::needsAdminLine(result) + "\n";
     for (const std::string& url : result.partlyRemoved)
         text += printable(Paths::lastComponent(url)) + ": " + printable(url) + " was only partly removed.\n";
@@ -111,12 +118,11 @@ int removeCommand(const Arguments& args) {
     const RemovalMode mode = parsed.has("--delete") ? RemovalMode::deleteImmediately : RemovalMode::trash;
     const bool ask = !parsed.has("--yes");
 
-    // Each item is judged and measured once, for the question and the result
-    // alike; then removed by its real path, so a folder on the way swapped for
-    // a link while the question is open fails the item instead of redirecting it.
-    std::vector<std::string> paths;
+    // Each item is judged and measured once, for the question; then removed by
+    // its real path, so a folder on the way swapped for a link while the
+    // question is open fails the item instead of redirecting it.
+    std::vector<RemovalItem> chosen;
     std::vector<RemovalFailure> refused;
-    std::map<std::string, int64_t> sizes;
     std::string listing;
     int64_t total = 0;
     size_t allowed = 0;
@@ -129,8 +135,8 @@ int removeCommand(const Arguments& args) {
         }
         const std::string real = verdict.realPath.empty() ? verdict.path : verdict.realPath;
         const int64_t size = DiskScanner::freedSize(real);
-        paths.push_back(real);
-        sizes[real] = size;
+        // Bound to the object listed in the question: removed only while it is still that one.
+        chosen.push_back({real, verdict.identity});
         total += size;
         ++allowed;
         listing += "  " + printable(verdict.path) + " (" + Fmt::bytes(size) + ")\n";
@@ -154,7 +160,7 @@ int removeCommand(const Arguments& args) {
 
     RemovalOptions options;
     options.pathsAreReal = true;
-    RemovalResult result = Remover::remove(paths, mode, sizes, options);
+    RemovalResult result = Remover::removeItems(chosen, mode, options);
     result.failed.insert(result.failed.begin(), refused.begin(), refused.end());
     if (!RemovalLog::record(result, mode))
         std::fprintf(stderr, "vessora: the removal could not be recorded, so restore --last will not find it\n");
@@ -182,7 +188,14 @@ int removeCommand(const Arguments& args) {
         std::fprintf(stderr, "Nothing more was removed.\n");
         return 1;
     }
-    RemovalResult escalated = Remover::removeWithAdmin(result.needsAdmin);
+    // Escalated as listed: the helper, too, acts only on the objects in the question.
+    std::vector<RemovalItem> escalating;
+    for (const std::string& url : result.needsAdmin) {
+        auto listed =
+            std::find_if(chosen.begin(), chosen.end(), [&](const RemovalItem& item) { return item.url == url; });
+        escalating.push_back(listed != chosen.end() ? *listed : RemovalItem{url, {}});
+    }
+    RemovalResult escalated = Remover::removeWithAdmin(escalating, defaultPrivilegedRunner());
     writeOut(describe(escalated, true));
     return result.failed.empty() && escalated.failed.empty() ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "apps/InstalledApp.h"
 #include "apps/LeftoverFinder.h"
+#include "support/ItemIdentity.h"
 
 #include <cstdint>
 #include <vector>
@@ -14,6 +15,7 @@ struct AppRow {
     int64_t bundleSize = 0;              // 0 until analysed
     std::vector<LeftoverItem> leftovers; // empty until analysed
     bool analyzed = false;
+    ItemIdentity bundleIdentity = {}; // the app's own folder or file as analysed; unknown until then
 
     const std::string& id() const { return app.url; }
 

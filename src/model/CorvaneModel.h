@@ -29,6 +29,7 @@
 #include <deque>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -84,6 +85,8 @@ class CorvaneModel : public QObject {
     Q_PROPERTY(
         std::optional<vessora::RemovalResult> lastResult READ lastResult WRITE setLastResult NOTIFY lastResultChanged)
     Q_PROPERTY(int64_t totalFreedThisSession READ totalFreedThisSession NOTIFY totalFreedThisSessionChanged)
+    Q_PROPERTY(int64_t totalMovedToTrashThisSession READ totalMovedToTrashThisSession NOTIFY
+                   totalMovedToTrashThisSessionChanged)
     Q_PROPERTY(bool isArchiving READ isArchiving NOTIFY isArchivingChanged)
     Q_PROPERTY(std::optional<std::string> archiveStatus READ archiveStatus NOTIFY archiveStatusChanged)
     Q_PROPERTY(
@@ -128,7 +131,11 @@ public:
     double categoryProgress() const { return categoryProgress_; }
     const std::optional<Date>& lastCategoryScan() const { return lastCategoryScan_; }
     const std::optional<RemovalResult>& lastResult() const { return lastResult_; }
+    // Bytes really freed (deleted, or the Trash emptied) this session.
     int64_t totalFreedThisSession() const { return totalFreedThisSession_; }
+    // Bytes moved to the Trash this session and still there as far as the
+    // model knows: not freed, and less what Put Back brought back.
+    int64_t totalMovedToTrashThisSession() const { return totalMovedToTrashThisSession_; }
     bool isArchiving() const { return isArchiving_; }
     const std::optional<std::string>& archiveStatus() const { return archiveStatus_; }
     const std::optional<std::string>& archiveError() const { return archiveError_; }
@@ -196,7 +203,12 @@ public:
     void removeCategoryEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode);
     void uninstall(const AppRow& app, const std::vector<LeftoverItem>& leftovers, bool includeBundle, RemovalMode mode);
     // Removes with administrator rights; the system asks for them meanwhile.
+    // Items the last removals handed back for this go only while they are the
+    // objects the user was shown.
     void escalate(const std::vector<std::string>& urls);
+    // Put Back brought these items (their original paths) out of the Trash:
+    // they no longer count as moved there.
+    void notePutBack(const std::vector<std::string>& restored);
     // Deletes a local snapshot with administrator rights; the result names the
     // snapshot in succeeded or failed, and the snapshot list is read again.
     void deleteSnapshot(const LocalSnapshot& snapshot);
@@ -269,6 +281,7 @@ signals:
     void lastCategoryScanChanged();
     void lastResultChanged();
     void totalFreedThisSessionChanged();
+    void totalMovedToTrashThisSessionChanged();
     void isArchivingChanged();
     void archiveStatusChanged();
     void archiveErrorChanged();
@@ -350,6 +363,9 @@ private:
     FSNodeRef folderHolding(const std::string& path) const;
     void removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode,
                        std::function<void(const RemovalResult&)> apply);
+    // Queues a removal of items shown with their identities.
+    void removeShownItems(std::vector<RemovalItem> items, RemovalMode mode,
+                          std::function<void(const RemovalResult&)> apply);
     void pruneCategories(const std::set<std::string>& removed);
     void pruneUninstalled(const std::string& bundle, bool includeBundle, const std::set<std::string>& removed);
     void pruneCleanupTargets(const std::set<std::string>& removed);
@@ -392,6 +408,11 @@ private:
     std::optional<Date> lastCategoryScan_;
     std::optional<RemovalResult> lastResult_;
     int64_t totalFreedThisSession_ = 0;
+    int64_t totalMovedToTrashThisSession_ = 0;
+    std::map<std::string, int64_t> movedToTrash_; // unpublished: what each item moved to the Trash took along
+    // Unpublished: the identities of the items handed back for administrator
+    // rights, as the user was shown them, for escalate.
+    std::map<std::string, ItemIdentity> escalationIdentities_;
     bool isArchiving_ = false;
     std::optional<std::string> archiveStatus_;
     std::optional<std::string> archiveError_;

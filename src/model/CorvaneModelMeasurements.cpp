@@ -7,8 +7,10 @@
 #include "apps/AppInventory.h"
 #include "model/MeasurementRun.h"
 #include "model/Pruning.h"
+#include "platform/ItemHandle.h"
 #include "scan/DiskScanner.h"
 #include "scan/ScanOptions.h"
+#include "support/Paths.h"
 
 #include <algorithm>
 #include <chrono>
@@ -159,6 +161,7 @@ void CorvaneModel::loadApps() {
         std::string url;
         int64_t bundleSize = 0;
         std::vector<LeftoverItem> leftovers;
+        ItemIdentity identity;
     };
     Async::start(
         tasks_,
@@ -175,7 +178,12 @@ void CorvaneModel::loadApps() {
                 workers_, installed,
                 [cancelled,
                  others = std::make_shared<const std::vector<InstalledApp>>(installed)](const InstalledApp& app) {
-                    Analysis analysis{app.url, AppInventory::size(app, cancelled), {}};
+                    // The app's own folder or file is bound to the object measured
+                    // when its path is real as listed (no link on the way).
+                    const IdentifiedItem item = identify(app.url);
+                    const ItemIdentity identity =
+                        item.path == Paths::standardize(app.url) ? item.identity : ItemIdentity();
+                    Analysis analysis{app.url, AppInventory::size(app, cancelled), {}, identity};
                     analysis.leftovers = LeftoverFinder::leftovers(app, true, *others);
                     return analysis;
                 },
@@ -189,6 +197,7 @@ void CorvaneModel::loadApps() {
                                 apps_,
                                 [&](auto& rows) {
                                     rows[i].bundleSize = analysis.bundleSize;
+                                    rows[i].bundleIdentity = analysis.identity;
                                     rows[i].leftovers = std::move(analysis.leftovers);
                                     rows[i].analyzed = true;
                                     return true;

@@ -19,19 +19,32 @@ namespace {
 
 // Runs on the removal's worker. A removal to the Trash is recorded before its
 // result is published, so the result alert can offer to put it back.
-RemovalResult removeAndRecord(const std::vector<std::string>& urls, RemovalMode mode,
-                              const std::map<std::string, int64_t>& sizes) {
-    RemovalResult result = Remover::remove(urls, mode, sizes);
+RemovalResult removeAndRecord(const std::vector<RemovalItem>& items, RemovalMode mode) {
+    RemovalResult result = Remover::removeItems(items, mode);
     RemovalLog::record(result, mode);
     return result;
+}
+
+// Keeps the identities, as shown, of the items a removal handed back for
+// administrator rights: the alert's escalation acts on those objects only.
+// Kept until escalated, so that every alert still open can escalate its own.
+void keepForEscalation(std::map<std::string, ItemIdentity>& kept, const RemovalResult& result,
+                       const std::map<std::string, ItemIdentity>& shown) {
+    for (const std::string& url : result.needsAdmin)
+        if (auto it = shown.find(url); it != shown.end()) kept[url] = it->second;
 }
 
 } // namespace
 
 std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) {
     publishAlways(lastResult_, result, &CorvaneModel::lastResultChanged);
+    // Only what was really freed counts as reclaimed; a move to the Trash
+    // frees nothing until the Trash is emptied and is kept apart.
     publish(totalFreedThisSession_, totalFreedThisSession_ + result.bytesFreed,
             &CorvaneModel::totalFreedThisSessionChanged);
+    for (const auto& [url, bytes] : result.movedToTrash) movedToTrash_[Pruning::comparable(url)] += bytes;
+    publish(totalMovedToTrashThisSession_, totalMovedToTrashThisSession_ + result.bytesMovedToTrash,
+            &CorvaneModel::totalMovedToTrashThisSessionChanged);
     refreshVolumes();
     std::set<std::string> removed;
     Pruning::add(removed, result.succeeded);
@@ -117,18 +130,45 @@ bool CorvaneModel::isRescanning(const std::string& path) const {
     return !rescanning_.empty() && rescanning_.count(Pruning::comparable(path)) > 0;
 }
 
+void CorvaneModel::removeShownItems(std::vector<RemovalItem> items, RemovalMode mode,
+                                    std::function<void(const RemovalResult&)> apply) {
+    std::map<std::string, ItemIdentity> identities;
+    std::vector<std::string> urls;
+    for (const auto& item : items) {
+        identities[item.url] = item.identity;
+        urls.push_back(item.url);
+    }
+    enqueueRemoval([items = std::move(items), mode] { return removeAndRecord(items, mode); },
+                   [this, identities = std::move(identities), apply = std::move(apply)](const RemovalResult& result) {
+                       keepForEscalation(escalationIdentities_, result, identities);
+                       apply(result);
+                   },
+                   std::move(urls));
+}
+
 void CorvaneModel::removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode,
                                  std::function<void(const RemovalResult&)> apply) {
-    std::vector<std::string> urls;
-    std::map<std::string, int64_t> sizes;
+    std::vector<RemovalItem> items;
     for (const auto& entry : entries) {
         // An entry already on its way out is not asked for twice.
         if (isBeingRemoved(entry.url)) continue;
-        urls.push_back(entry.url);
-        sizes[entry.url] = entry.size;
+        items.push_back({entry.url, entry.identity});
     }
-    if (urls.empty() && !entries.empty()) return;
-    enqueueRemoval([urls, mode, sizes] { return removeAndRecord(urls, mode, sizes); }, std::move(apply), urls);
+    if (items.empty() && !entries.empty()) return;
+    removeShownItems(std::move(items), mode, std::move(apply));
+}
+
+void CorvaneModel::notePutBack(const std::vector<std::string>& restored) {
+    assertMainThread();
+    int64_t back = 0;
+    for (const std::string& path : restored) {
+        auto it = movedToTrash_.find(Pruning::comparable(path));
+        if (it == movedToTrash_.end()) continue;
+        back += it->second;
+        movedToTrash_.erase(it);
+    }
+    publish(totalMovedToTrashThisSession_, std::max<int64_t>(0, totalMovedToTrashThisSession_ - back),
+            &CorvaneModel::totalMovedToTrashThisSessionChanged);
 }
 
 void CorvaneModel::pruneCleanupTargets(const std::set<std::string>& removed) {
@@ -161,14 +201,11 @@ void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode 
     if (removable.empty() &&
         std::any_of(nodes.begin(), nodes.end(), [&](const FSNodeRef& node) { return node && !node->isAggregate; }))
         return; // every one of them is already being removed
-    std::vector<std::string> urls;
-    std::map<std::string, int64_t> sizes;
-    for (const auto& node : removable) {
-        urls.push_back(node->path());
-        sizes[node->path()] = node->size;
-    }
-    enqueueRemoval([urls, mode, sizes] { return removeAndRecord(urls, mode, sizes); },
-                   [this, removable](const RemovalResult& result) { detach(removable, publishRemoval(result)); }, urls);
+    // Each node is removed only while its path names the object scanned.
+    std::vector<RemovalItem> items;
+    for (const auto& node : removable) items.push_back({node->path(), node->identity()});
+    removeShownItems(std::move(items), mode,
+                     [this, removable](const RemovalResult& result) { detach(removable, publishRemoval(result)); });
 }
 
 FSNodeRef CorvaneModel::refOf(FSNode* node) const {
@@ -265,12 +302,16 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
     // The app itself goes the way its kind requires (its own tool for a
     // Flatpak or snap), the leftovers through the remover.
     enqueueRemoval(
-        [app = app.app, size = app.bundleSize, leftovers, includeBundle, mode] {
-            RemovalResult result = AppUninstaller::uninstall(app, size, leftovers, includeBundle, mode);
+        [app = app.app, size = app.bundleSize, identity = app.bundleIdentity, leftovers, includeBundle, mode] {
+            RemovalResult result = AppUninstaller::uninstall(app, size, leftovers, includeBundle, mode, identity);
             RemovalLog::record(result, mode);
             return result;
         },
-        [this, bundle = app.app.url, includeBundle](const RemovalResult& result) {
+        [this, bundle = app.app.url, identity = app.bundleIdentity, leftovers,
+         includeBundle](const RemovalResult& result) {
+            std::map<std::string, ItemIdentity> shown{{bundle, identity}};
+            for (const LeftoverItem& item : leftovers) shown[item.url] = item.identity;
+            keepForEscalation(escalationIdentities_, result, shown);
             pruneUninstalled(bundle, includeBundle, publishRemoval(result));
         },
         [&] {
@@ -304,9 +345,15 @@ void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundl
 
 void CorvaneModel::escalate(const std::vector<std::string>& urls) {
     assertMainThread();
+    std::vector<RemovalItem> items;
+    for (const std::string& url : urls) {
+        auto known = escalationIdentities_.find(url);
+        items.push_back({url, known != escalationIdentities_.end() ? known->second : ItemIdentity()});
+        if (known != escalationIdentities_.end()) escalationIdentities_.erase(known);
+    }
     enqueueRemoval(
-        [urls, runner = environment_.privilegedRunner] {
-            return runner ? Remover::removeWithAdmin(urls, *runner) : Remover::removeWithAdmin(urls);
+        [items, runner = environment_.privilegedRunner] {
+            return Remover::removeWithAdmin(items, runner ? *runner : defaultPrivilegedRunner());
         },
         [this](const RemovalResult& result) {
             const auto removed = publishRemoval(result);

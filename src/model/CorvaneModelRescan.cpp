@@ -129,6 +129,7 @@ void CorvaneModel::putBack(const RemovalResult& result) {
                        *outcome = RemovalLog::restoreLast();
                    },
                    [this, outcome] {
+                       notePutBack(outcome->restored);
                        emit putBackFinished(*outcome);
                        if (outcome->restored.empty()) return;
                        // What came back was taken out of the lists at removal.

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -94,6 +95,37 @@ ItemHandle ItemHandle::open(const std::string& folder, const std::string& name) 
 }
 
 std::string ItemHandle::path() const { return Paths::join(folderPath_, name_); }
+
+ItemIdentity ItemHandle::identity(int* error) const {
+    if (fd_ < 0) {
+        if (error) *error = error_;
+        return {};
+    }
+    return identityAt(fd_, name_, error);
+}
+
+ItemIdentity identityAt(int folderFd, const std::string& name, int* error) {
+    struct stat st;
+    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (error) *error = errno;
+        return {};
+    }
+    if (error) *error = 0;
+    return ItemIdentity(uint64_t(st.st_dev), uint64_t(st.st_ino));
+}
+
+IdentifiedItem identify(const std::string& path) {
+    const std::string standardized = Paths::standardize(path);
+    const std::string name = Paths::lastComponent(standardized);
+    if (!standardized.starts_with('/') || standardized == "/") return {standardized, {}};
+    char* real = ::realpath(Paths::parent(standardized).c_str(), nullptr);
+    if (!real) return {standardized, {}};
+    const std::string folder = real;
+    std::free(real);
+    ItemHandle handle = ItemHandle::open(folder, name);
+    if (!handle.ok()) return {Paths::join(folder, name), {}};
+    return {Paths::join(folder, name), handle.identity()};
+}
 
 std::string realPathOf(int fd) {
     const std::string link = "/proc/self/fd/" + std::to_string(fd);

@@ -5,6 +5,8 @@
 // the Trash) works relative to the descriptor, so another process that swaps
 // a folder on the way for a link can make the removal fail but never redirect it.
 
+#include "support/ItemIdentity.h"
+
 #include <string>
 
 namespace vessora {
@@ -30,6 +32,9 @@ public:
     // The folder's real path, read back from the descriptor when it was opened.
     const std::string& folderPath() const { return folderPath_; }
     std::string path() const;
+    // The identity of the item as it stands now, its name not followed when
+    // it is a link; unknown (with errno in `error`) when it cannot be read.
+    ItemIdentity identity(int* error = nullptr) const;
 
 private:
     int fd_ = -1;
@@ -37,6 +42,23 @@ private:
     std::string name_;
     std::string folderPath_;
 };
+
+// An item as it was measured: its path with every folder on the way real (no
+// link), the item itself left as it is (a link stays a link), and its
+// identity read through a folder opened without following links.
+struct IdentifiedItem {
+    std::string path;
+    ItemIdentity identity; // unknown when the item could not be reached that way
+};
+
+// Resolves the folders of `path` once (following links, as the user's path
+// meant them) and reads the item's identity. When the folder cannot be
+// resolved, the path as given with an unknown identity.
+IdentifiedItem identify(const std::string& path);
+
+// The identity of the entry `name` of the folder open at `folderFd`, without
+// following it; unknown (errno in `error`) when it cannot be read.
+ItemIdentity identityAt(int folderFd, const std::string& name, int* error = nullptr);
 
 // The real path of the folder open at `fd` as the kernel knows it now; empty
 // when it cannot be told (or the folder was removed meanwhile).

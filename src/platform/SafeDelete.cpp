@@ -51,6 +51,7 @@ struct Level {
 
 struct Walk {
     int folderFd = -1;
+    ItemIdentity expected; // of the entry removed, when known
     Mount mount;
     const Hook* hook = nullptr;
     std::string path; // of the entry at hand
@@ -119,6 +120,17 @@ int readNames(int fd, std::vector<std::string>& names) {
 
 bool gone(int error, bool top) { return !top && error == ENOENT; }
 
+// The entry removed is not the object it must be: nothing is touched.
+int changed(Walk& walk) {
+    walk.outcome.changed = true;
+    return ESTALE;
+}
+
+bool isExpected(const Walk& walk, const struct stat& st) {
+    return !walk.expected.known() ||
+           (walk.expected.device() == uint64_t(st.st_dev) && walk.expected.inode() == uint64_t(st.st_ino));
+}
+
 // Opens the directory `name` below `parentFd`, giving up held descriptors
 // when the process runs out of them.
 int openDirectory(Walk& walk, int parentFd, const std::string& name) {
@@ -134,6 +146,7 @@ int openDirectory(Walk& walk, int parentFd, const std::string& name) {
 int enter(Walk& walk, int parentFd, const std::string& name, bool top) {
     struct stat st;
     if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return gone(errno, top) ? 0 : errno;
+    if (top && !isExpected(walk, st)) return changed(walk);
     if (!S_ISDIR(st.st_mode)) {
         if (::unlinkat(parentFd, name.c_str(), 0) != 0) return gone(errno, top) ? 0 : errno;
         // A file with other links frees nothing yet.
@@ -145,8 +158,10 @@ int enter(Walk& walk, int parentFd, const std::string& name, bool top) {
     int fd = openDirectory(walk, parentFd, name);
     if (fd < 0) {
         // The directory was replaced by a link or a file since it was seen:
-        // remove whatever now stands there as itself, never what it points to.
+        // remove whatever now stands there as itself, never what it points
+        // to; unless it is the item itself, which must be what was expected.
         if (errno == ELOOP || errno == ENOTDIR) {
+            if (top && walk.expected.known()) return changed(walk);
             if (::unlinkat(parentFd, name.c_str(), 0) != 0) return gone(errno, top) ? 0 : errno;
             ++walk.outcome.entriesRemoved;
             return 0;
@@ -159,6 +174,7 @@ int enter(Walk& walk, int parentFd, const std::string& name, bool top) {
     struct stat opened;
     Mount mount;
     int e = ::fstat(fd, &opened) != 0 ? errno : mountOf(fd, "", mount);
+    if (e == 0 && top && !isExpected(walk, opened)) e = changed(walk);
     if (e == 0 && !(mount == walk.mount)) {
         walk.reason = walk.path + " is another mounted file system; nothing below it was removed.";
         e = EXDEV;
@@ -212,9 +228,11 @@ int run(Walk& walk, const std::string& name) {
 
 } // namespace
 
-Outcome removeAt(int folderFd, const std::string& name, const std::string& displayPath, const Hook& hook) {
+Outcome removeAt(int folderFd, const std::string& name, const std::string& displayPath, const Hook& hook,
+                 const ItemIdentity& expected) {
     Walk walk;
     walk.folderFd = folderFd;
+    walk.expected = expected;
     walk.hook = &hook;
     walk.path = displayPath;
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -150,13 +151,20 @@ std::string physicalLocation(const std::string& path) {
 bool missing(int error) { return error == ENOENT || error == ENOTDIR; }
 bool permissionDenied(int error) { return error == EACCES || error == EPERM; }
 
+std::string withoutTrailingSeparator(std::string path) {
+    while (path.size() > 1 && path.ends_with('/')) path.pop_back();
+    return path;
+}
+
 struct Resolved {
     GuardResult verdict;
     ItemHandle item;     // open when the item's folder could be reached
     int unreachable = 0; // errno when the guard allowed an item whose folder this user cannot reach
 };
 
-Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<std::string>& homes) {
+// `bound`: the item carries the identity it was shown with, so a path that
+// no longer leads to it the way it was measured means it changed since.
+Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<std::string>& homes, bool bound = false) {
     Resolved r;
     std::string p;
     int error = 0;
@@ -179,7 +187,7 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
         return refuse(p + (missing(error) ? " does not exist."
                                           : " cannot be reached: " + std::string(std::strerror(error)) + "."));
     if (pathsAreReal && (!url.starts_with('/') || Paths::standardize(url) != url))
-        return refuse(p + " is not a real path.");
+        return refuse(bound ? changedReason(p) : p + " is not a real path.");
 
     const std::string name = Paths::lastComponent(p);
     std::string folder = Paths::parent(p);
@@ -208,6 +216,7 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
     r.item = ItemHandle::open(folder, name);
     if (!r.item.ok()) {
         const int e = r.item.error();
+        if (bound && (e == ELOOP || e == ENOTDIR)) return refuse(changedReason(p));
         if (e == ELOOP || (pathsAreReal && e == ENOTDIR))
             return refuse(p + " was moved or replaced by a link while it was being removed; nothing was removed.");
         if (missing(e)) return refuse(p + " does not exist.");
@@ -220,14 +229,15 @@ Resolved resolve(const std::string& url, bool pathsAreReal, const std::vector<st
         if (Judgement j = judge(real, homes); j.refusal != Refusal::none) return refuse(message(j, p));
         if (auto why = GuardRules::refusal(real, p)) return refuse(*why);
     }
-    struct stat st;
-    const int statError = ::fstatat(r.item.folder(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    int statError = 0;
+    const ItemIdentity identity = identityAt(r.item.folder(), name, &statError);
     if (statError != 0 && !permissionDenied(statError))
         return refuse(p + (missing(statError) ? " does not exist."
                                               : " cannot be reached: " + std::string(std::strerror(statError)) + "."));
     r.verdict = GuardResult::allow();
     r.verdict.path = p;
     r.verdict.realPath = real;
+    r.verdict.identity = identity;
     return r;
 }
 
@@ -299,19 +309,57 @@ GuardResult checkDestination(const std::string& path) {
     return verdict;
 }
 
-RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
-                     const std::map<std::string, int64_t>& precomputedSizes) {
-    return remove(urls, mode, precomputedSizes, {});
+std::string changedReason(const std::string& path) { return path + " changed since it was shown; scan again."; }
+
+RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode, const RemovalOptions& options) {
+    std::vector<RemovalItem> items;
+    items.reserve(urls.size());
+    for (const std::string& url : urls) items.push_back({url, {}});
+    return removeItems(items, mode, options);
 }
 
-RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
-                     const std::map<std::string, int64_t>& precomputedSizes, const RemovalOptions& options) {
+namespace {
+
+// Moves the entry to the Trash only while it is `expected`: checked before
+// the move and, since the name may be swapped in between, on what arrived in
+// the Trash, which goes back when it is something else.
+Trash::Outcome trashExpected(const ItemHandle& item, const ItemIdentity& expected, const std::string& p,
+                             bool& changed) {
+    Trash::Outcome outcome;
+    changed = false;
+    int error = 0;
+    const ItemIdentity now = identityAt(item.folder(), item.name(), &error);
+    if (now.known() && now != expected) {
+        changed = true;
+        return outcome;
+    }
+    outcome = Trash::moveToTrash(item.folder(), item.name(), item.folderPath());
+    if (!outcome.ok() || !expected.known()) return outcome;
+    // The trash records the entry's identity as it reached it, through the trash folder's descriptor.
+    const ItemIdentity arrived = outcome.entry.inode != 0 ? ItemIdentity(outcome.entry.device, outcome.entry.inode)
+                                                          : identityAt(AT_FDCWD, outcome.location);
+    if (!arrived.known() || arrived == expected) return outcome;
+    changed = true;
+    if (::renameat2(AT_FDCWD, outcome.location.c_str(), item.folder(), item.name().c_str(), RENAME_NOREPLACE) == 0) {
+        ::unlink(outcome.infoPath.c_str());
+        return {};
+    }
+    outcome.reason = changedReason(p) + " What stood there instead was moved to the Trash: " + outcome.location;
+    return outcome;
+}
+
+} // namespace
+
+RemovalResult removeItems(const std::vector<RemovalItem>& items, RemovalMode mode, const RemovalOptions& options) {
     RemovalResult result;
     result.trashRequested = mode == RemovalMode::trash;
     const std::vector<std::string> homes = homeFolders();
     MountPoints mounts;
-    for (const std::string& url : urls) {
-        Resolved r = resolve(url, options.pathsAreReal, homes);
+    for (const RemovalItem& given : items) {
+        const std::string& url = given.url;
+        const bool bound = given.identity.known();
+        Resolved r = bound ? resolve(withoutTrailingSeparator(url), true, homes, true)
+                           : resolve(url, options.pathsAreReal, homes);
         const std::string& p = r.verdict.path;
         if (!r.verdict.allowed) {
             result.failed.push_back({url, r.verdict.reason});
@@ -322,6 +370,12 @@ RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
             result.needsAdmin.push_back(url);
             continue;
         }
+        if (bound && r.verdict.identity.known() && r.verdict.identity != given.identity) {
+            result.failed.push_back({url, changedReason(p)});
+            continue;
+        }
+        // What is acted on from here: the object shown, else the one found now.
+        const ItemIdentity expected = bound ? given.identity : r.verdict.identity;
         const std::string real = r.item.path();
         std::string refusal = mountRefusal(real, p, mounts);
         if (refusal.empty() && mode == RemovalMode::trash && holdsTheTrash(real))
@@ -330,31 +384,40 @@ RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
             result.failed.push_back({url, refusal});
             continue;
         }
-        auto known = precomputedSizes.find(url);
-        const int64_t size = known != precomputedSizes.end() ? known->second : DiskScanner::freedSize(real);
         if (options.afterResolving) options.afterResolving(url);
 
         int error = 0;
         std::string reason;
+        bool changed = false;
         SafeDelete::Outcome deleted;
         if (mode == RemovalMode::trash) {
-            Trash::Outcome outcome = Trash::moveToTrash(r.item.folder(), r.item.name(), r.item.folderPath());
+            Trash::Outcome outcome = trashExpected(r.item, expected, p, changed);
             error = outcome.error;
             reason = outcome.reason;
-            if (outcome.ok()) result.trashed.push_back(std::move(outcome.entry));
+            if (!changed && outcome.ok()) {
+                // Measured where it now lies: exactly what went, and still all there.
+                const int64_t bytes = DiskScanner::freedSize(outcome.location);
+                result.succeeded.push_back(url);
+                result.bytesMovedToTrash += bytes;
+                result.movedToTrash[url] = bytes;
+                result.trashed.push_back(std::move(outcome.entry));
+                continue;
+            }
         } else {
-            deleted = SafeDelete::removeAt(r.item.folder(), r.item.name(), p);
+            deleted = SafeDelete::removeAt(r.item.folder(), r.item.name(), p, {}, expected);
             error = deleted.error;
             reason = deleted.reason;
+            changed = deleted.changed;
+            // What went is freed, even when the removal stopped midway.
+            result.bytesFreed += deleted.bytesRemoved;
+            if (error == 0 && reason.empty()) {
+                result.succeeded.push_back(url);
+                continue;
+            }
         }
-        if (error == 0 && reason.empty()) {
-            result.succeeded.push_back(url);
-            result.bytesFreed += size;
-            continue;
-        }
-        // What went before the failure is gone all the same: count it and say so.
-        result.bytesFreed += deleted.bytesRemoved;
-        if (deleted.partial() && reason.empty() && permissionDenied(error)) {
+        if (changed) {
+            result.failed.push_back({url, reason.empty() ? changedReason(p) : reason});
+        } else if (deleted.partial() && reason.empty() && permissionDenied(error)) {
             result.needsAdmin.push_back(url);
             result.partlyRemoved.push_back(url);
         } else if (deleted.partial()) {
@@ -454,20 +517,30 @@ void record(std::string& report, std::string_view kind, const std::string& path,
 } // namespace
 
 std::string serveAdminRequest(const std::string& request, bool& allRemoved) {
-    std::vector<std::string> paths;
+    std::vector<RemovalItem> items;
     for (size_t start = 0; start < request.size();) {
         size_t end = request.find('\0', start);
         if (end == std::string::npos) end = request.size();
-        if (end > start) paths.push_back(request.substr(start, end - start));
+        const std::string field = request.substr(start, end - start);
         start = end + 1;
+        if (field.empty()) continue;
+        // An identity belongs to the path before it; a path always begins with "/".
+        if (field.starts_with('=')) {
+            if (!items.empty() && !items.back().identity.known())
+                if (auto identity = ItemIdentity::parse(std::string_view(field).substr(1)))
+                    items.back().identity = *identity;
+            continue;
+        }
+        items.push_back({field, {}});
     }
     RemovalOptions options;
     options.pathsAreReal = true;
     std::string report;
     allRemoved = true;
     // One item at a time, so that each one's freed bytes are its own.
-    for (const std::string& path : paths) {
-        RemovalResult r = remove({path}, RemovalMode::deleteImmediately, {}, options);
+    for (const RemovalItem& item : items) {
+        const std::string& path = item.url;
+        RemovalResult r = removeItems({item}, RemovalMode::deleteImmediately, options);
         if (!r.succeeded.empty()) {
             record(report, "removed", path, std::to_string(r.bytesFreed));
             continue;
@@ -484,20 +557,35 @@ std::string serveAdminRequest(const std::string& request, bool& allRemoved) {
 }
 
 RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRunner& runner) {
+    std::vector<RemovalItem> items;
+    for (const std::string& url : urls) items.push_back({url, {}});
+    return removeWithAdmin(items, runner);
+}
+
+RemovalResult removeWithAdmin(const std::vector<RemovalItem>& items, PrivilegedRunner& runner) {
     RemovalResult result;
     struct Kept {
         std::string path; // as judged, reported back
         std::string real; // sent to the helper
+        ItemIdentity identity;
         int64_t size = 0;
     };
     std::vector<Kept> kept;
     const std::vector<std::string> homes = homeFolders();
-    for (const std::string& url : urls) {
-        Resolved r = resolve(url, false, homes);
-        if (r.verdict.allowed)
-            kept.push_back({r.verdict.path, r.verdict.realPath.empty() ? r.verdict.path : r.verdict.realPath, 0});
-        else
-            result.failed.push_back({url, r.verdict.reason});
+    for (const RemovalItem& item : items) {
+        const bool bound = item.identity.known();
+        Resolved r =
+            bound ? resolve(withoutTrailingSeparator(item.url), true, homes, true) : resolve(item.url, false, homes);
+        if (!r.verdict.allowed) {
+            result.failed.push_back({item.url, r.verdict.reason});
+        } else if (bound && r.verdict.identity.known() && r.verdict.identity != item.identity) {
+            result.failed.push_back({item.url, changedReason(r.verdict.path)});
+        } else {
+            // The helper acts only on the object this user was shown (or,
+            // when none was, on the one seen now where this user can see it).
+            kept.push_back({r.verdict.path, r.verdict.realPath.empty() ? r.verdict.path : r.verdict.realPath,
+                            bound ? item.identity : r.verdict.identity, 0});
+        }
     }
     if (kept.empty()) return result;
 
@@ -506,6 +594,10 @@ RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRu
         item.size = DiskScanner::freedSize(item.real);
         request += item.real;
         request += '\0';
+        if (item.identity.known()) {
+            request += "=" + item.identity.text();
+            request += '\0';
+        }
     }
     const std::string helper = privilegedHelperPath();
     if (helper.empty()) {

@@ -6,6 +6,7 @@
 #include "catalog/LocalSnapshot.h"
 #include "platform/PrivilegedRunner.h"
 #include "platform/Trash.h"
+#include "support/ItemIdentity.h"
 
 #include <array>
 #include <cstdint>
@@ -34,7 +35,9 @@ struct RemovalFailure {
 struct RemovalResult {
     std::vector<std::string> succeeded;  // removed (or trashed), in processing order
     std::vector<RemovalFailure> failed;  // refused or failed, with the message to show
-    int64_t bytesFreed = 0;              // allocated bytes of the succeeded items, measured before removal
+    // Allocated bytes really freed: what immediate deletion took away (a link
+    // frees its own blocks, an item only partly removed what went of it).
+    int64_t bytesFreed = 0;
     std::vector<std::string> needsAdmin; // failed for lack of permission only
     // Items of needsAdmin that lost part of their contents before permission
     // was denied (what went is counted in bytesFreed).
@@ -44,16 +47,32 @@ struct RemovalResult {
     bool trashRequested = false;
     // Where the items of succeeded that went to the Trash are now, for putting them back.
     std::vector<Trash::Entry> trashed;
+    // Allocated bytes of what went to the Trash: nothing is freed until the
+    // Trash is emptied. Per item (by url) for what Put Back brings back.
+    int64_t bytesMovedToTrash = 0;
+    std::map<std::string, int64_t> movedToTrash;
     friend bool operator==(const RemovalResult&, const RemovalResult&) = default;
 };
 
 struct GuardResult {
     bool allowed = false;
-    std::string reason;   // empty when allowed
-    std::string path;     // the item as judged: absolute, each ".." resolved against the real folder
-    std::string realPath; // where the item really is (its folder's links resolved); empty when unknown
-    static GuardResult allow() { return {true, {}, {}, {}}; }
-    static GuardResult refuse(std::string why) { return {false, std::move(why), {}, {}}; }
+    std::string reason;    // empty when allowed
+    std::string path;      // the item as judged: absolute, each ".." resolved against the real folder
+    std::string realPath;  // where the item really is (its folder's links resolved); empty when unknown
+    ItemIdentity identity; // of the item found there (a link's own); unknown when it could not be read
+    static GuardResult allow() { return {true, {}, {}, {}, {}}; }
+    static GuardResult refuse(std::string why) { return {false, std::move(why), {}, {}, {}}; }
+};
+
+// One item to remove, as the user was shown it. With a known identity the
+// path is real (as it was measured): its folders are opened from "/" without
+// following any link, and the item is acted on only while it is still that
+// object; otherwise nothing is touched and it fails as changed since it was
+// shown. With an unknown identity the item is bound to the object its path
+// names when it is resolved.
+struct RemovalItem {
+    std::string url;
+    ItemIdentity identity = {};
 };
 
 struct RemovalOptions {
@@ -78,11 +97,14 @@ GuardResult check(const std::string& url);
 GuardResult checkDestination(const std::string& path);
 
 // Removes the items as the current user, one after another; a failure never
-// stops the loop. Sizes found in `precomputedSizes` are used instead of measuring.
-RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
-                     const std::map<std::string, int64_t>& precomputedSizes = {});
-RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
-                     const std::map<std::string, int64_t>& precomputedSizes, const RemovalOptions& options);
+// stops the loop. The bytes reported are those of what really went: freed
+// by deleting, or moved to the Trash (and freed only when it is emptied).
+RemovalResult removeItems(const std::vector<RemovalItem>& items, RemovalMode mode, const RemovalOptions& options = {});
+// The same for paths typed or found now, each bound to what it names when resolved.
+RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode, const RemovalOptions& options = {});
+
+// The refusal for an item that is no longer the object the user was shown.
+std::string changedReason(const std::string& path);
 
 // The administrator line of the result alert: "N items need administrator
 // rights." and, when some were partly removed or the user chose the Trash, so.
@@ -95,6 +117,9 @@ std::string needsAdminLine(const RemovalResult& result);
 // is always empty. Without a runner the pkexec one is used.
 RemovalResult removeWithAdmin(const std::vector<std::string>& urls);
 RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRunner& runner);
+// The same for items with the identities they were shown with, which the
+// helper checks again as root before it acts.
+RemovalResult removeWithAdmin(const std::vector<RemovalItem>& items, PrivilegedRunner& runner);
 
 // Deletes one local snapshot with the system's snapshot tool and administrator
 // rights; true when the tool reported no error. `volume` does not enter the command.
@@ -103,9 +128,10 @@ bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume, Pr
 
 // The privileged helper: a program beside the running executable (found from
 // /proc/self/exe), run as root. It reads absolute real paths, each ended by a
-// NUL, on standard input. The caller's home is that of the user pkexec names
-// in PKEXEC_UID; run directly (tests), "--home HOME" names it. Every home on
-// the machine is protected either way.
+// NUL, on standard input, a path followed, when its identity is known, by
+// "=DEVICE:INODE" and a NUL. The caller's home is that of the user pkexec
+// names in PKEXEC_UID; run directly (tests), "--home HOME" names it. Every
+// home on the machine is protected either way.
 inline constexpr std::string_view privilegedHelperName = "vessora-privileged-remove";
 // Its path, or empty when it is not there.
 std::string privilegedHelperPath();

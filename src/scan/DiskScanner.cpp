@@ -6,6 +6,7 @@
 #include "scan/Walker.h"
 #include "support/Paths.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -132,6 +133,7 @@ private:
             LinkOccurrence* occurrence = nullptr;
             if (st.isMultiLinkFile() && !claimLink(st, nullptr, task->index, 0, 0, &occurrence)) return;
             top.node = FSNode::make(task->name, path, false);
+            top.node->setIdentity({st.dev, st.ino});
             top.node->size = st.allocated;
             top.node->logicalSize = st.length;
             top.node->fileCount = 1;
@@ -139,6 +141,7 @@ private:
             return;
         }
         top.node = FSNode::make(task->name, path, true);
+        top.node->setIdentity({st.dev, st.ino});
         // A top-level entry on another file system is a mount point like any
         // met deeper down: listed as an empty directory, never entered.
         if (!entersDevice(options_, st, rootDev_, options_.crossesDevices)) return;
@@ -208,6 +211,7 @@ private:
         if (st.isDirectory()) {
             if (isCycle(task, st)) return true;
             FSNode::Ptr child = FSNode::makeUnattachedChild(node, name, true);
+            child->setIdentity({st.dev, st.ino});
             into.nodes.push_back(child);
             ++into.folders;
             if (!patterns_.empty() && patterns_.matches(name, [&] { return childPath(task, name); })) {
@@ -232,6 +236,7 @@ private:
             return true;
         }
         FSNode::Ptr file = FSNode::makeUnattachedChild(node, name, false);
+        file->setIdentity({st.dev, st.ino});
         file->size = st.allocated;
         file->logicalSize = st.length;
         file->fileCount = 1;
@@ -443,8 +448,15 @@ private:
 } // namespace
 
 FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanStats& stats) {
-    const std::string path = Paths::standardize(rootPath);
-    FSNode::Ptr root = FSNode::make(displayName(path), path, true);
+    // The root is made real once, so that no path in the tree passes through
+    // a link: a removal opens an item's folder without following any.
+    const std::string given = Paths::standardize(rootPath);
+    std::string path = given;
+    if (char* real = given.empty() ? nullptr : ::realpath(given.c_str(), nullptr)) {
+        path = real;
+        std::free(real);
+    }
+    FSNode::Ptr root = FSNode::make(displayName(given), path, true);
     // A root that cannot be examined or listed is flagged and counted, so
     // that nobody mistakes it for an empty folder.
     const auto unreadableRoot = [&] {
@@ -455,6 +467,7 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return unreadableRoot();
     if (!S_ISDIR(st.st_mode)) {
+        root->setIdentity({uint64_t(st.st_dev), uint64_t(st.st_ino)});
         root->size = int64_t(st.st_blocks) * 512;
         root->logicalSize = st.st_size;
         root->fileCount = 1;
@@ -467,6 +480,7 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
         ::close(rootFd);
         return unreadableRoot();
     }
+    root->setIdentity({uint64_t(rootStat.st_dev), uint64_t(rootStat.st_ino)});
 
     std::vector<walk::TopState> tops;
     {

@@ -1,10 +1,52 @@
 #include "scan/FSNode.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace vessora {
+
+namespace {
+
+// The devices nodes were measured on, in the order first met, for the whole
+// process: a node keeps one byte for its device instead of eight. Scans meet
+// few devices, so a lookup is a short scan of the filled places, without a
+// lock; only a new device takes one.
+constexpr uint32_t kDeviceSlots = 255;
+std::atomic<uint64_t> devices[kDeviceSlots];
+std::atomic<uint32_t> deviceCount{0};
+std::mutex deviceLock;
+
+uint8_t slotOf(uint64_t device) {
+    uint32_t count = deviceCount.load(std::memory_order_acquire);
+    for (uint32_t i = 0; i < count; ++i)
+        if (devices[i].load(std::memory_order_relaxed) == device) return uint8_t(i + 1);
+    std::lock_guard<std::mutex> guard(deviceLock);
+    count = deviceCount.load(std::memory_order_relaxed);
+    for (uint32_t i = 0; i < count; ++i)
+        if (devices[i].load(std::memory_order_relaxed) == device) return uint8_t(i + 1);
+    if (count == kDeviceSlots) return 0; // full: the identity stays unknown
+    devices[count].store(device, std::memory_order_relaxed);
+    deviceCount.store(count + 1, std::memory_order_release);
+    return uint8_t(count + 1);
+}
+
+} // namespace
+
+// The budget the header states: a larger node costs every scan dearly.
+static_assert(sizeof(void*) != 8 || sizeof(FSNode) <= 96, "FSNode outgrew its 96 bytes");
+
+ItemIdentity FSNode::identity() const {
+    if (deviceSlot_ == 0) return {};
+    return ItemIdentity(devices[deviceSlot_ - 1].load(std::memory_order_relaxed), inode_);
+}
+
+void FSNode::setIdentity(const ItemIdentity& identity) {
+    deviceSlot_ = identity.known() ? slotOf(identity.device()) : 0;
+    inode_ = deviceSlot_ != 0 ? identity.inode() : 0;
+}
 
 FSNode::Label::Label(std::string_view name, const std::string* path) { assign(name, path); }
 

@@ -79,6 +79,7 @@ MainWindow::MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent)
 
     connect(&model_, &CorvaneModel::hasFullDiskAccessChanged, this, &MainWindow::updateFooter);
     connect(&model_, &CorvaneModel::totalFreedThisSessionChanged, this, &MainWindow::updateFooter);
+    connect(&model_, &CorvaneModel::totalMovedToTrashThisSessionChanged, this, &MainWindow::updateFooter);
     connect(&model_, &CorvaneModel::lastResultChanged, this, &MainWindow::onLastResultChanged);
     connect(&model_, &CorvaneModel::removingItemsChanged, this, &MainWindow::updateFooter);
     connect(&model_, &CorvaneModel::putBackFinished, this, &MainWindow::showPutBack);
@@ -210,7 +211,12 @@ QWidget* MainWindow::buildSidebar() {
     footerLayout->addWidget(accessButton_, 0, Qt::AlignLeft);
     footerLayout->addWidget(accessNote_);
     footerLayout->addWidget(removing_);
+    // Kept apart from "Reclaimed": a move to the Trash frees nothing yet.
+    movedToTrashLabel_ = new SecondaryLabel({}, footer_);
+    movedToTrashLabel_->setObjectName(QStringLiteral("window.movedToTrash"));
+    movedToTrashLabel_->setFont(Fonts::caption());
     footerLayout->addWidget(reclaimed_);
+    footerLayout->addWidget(movedToTrashLabel_);
     layout->addWidget(footer_);
     return column;
 }
@@ -275,7 +281,10 @@ void MainWindow::updateFooter() {
     removing_->setVisible(removing > 0);
     if (removing > 0)
         removingLabel_->setText(QStringLiteral("Removing %1 item%2\u2026").arg(removing).arg(removing == 1 ? "" : "s"));
-    footer_->setVisible(showAccess || freed >= 1 || removing > 0);
+    const int64_t moved = model_.totalMovedToTrashThisSession();
+    movedToTrashLabel_->setVisible(moved >= 1);
+    if (moved >= 1) movedToTrashLabel_->setText(QStringLiteral("Moved to Trash ") + Text::fromUtf8(Fmt::bytes(moved)));
+    footer_->setVisible(showAccess || freed >= 1 || moved >= 1 || removing > 0);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

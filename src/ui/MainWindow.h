@@ -89,6 +89,7 @@ private:
     QWidget* reclaimed_;
     QLabel* reclaimedIcon_;
     SecondaryLabel* reclaimedLabel_;
+    SecondaryLabel* movedToTrashLabel_;
     QStackedWidget* stack_;
     std::map<QString, SectionPage*> pages_;
 

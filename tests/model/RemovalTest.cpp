@@ -2,6 +2,7 @@
 
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
+#include "removal/RemovalLog.h"
 #include "support/Shell.h"
 
 #include <algorithm>
@@ -11,6 +12,13 @@
 
 namespace vessora::test {
 namespace {
+
+LeftoverItem leftoverAt(const std::string& url, int64_t size) {
+    LeftoverItem item;
+    item.url = url;
+    item.size = size;
+    return item;
+}
 
 class RemovalTest : public ModelTest {
 protected:
@@ -115,12 +123,18 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
     const int64_t rootSize = tree->size;
     TreeEdits edits(*model);
 
+    const int64_t moved = allocatedSize(root + "/b/big");
     // The file inside the folder is gone with it: only the folder is announced.
     model->removeNodes({gone, bBig, b}, RemovalMode::trash);
     ASSERT_TRUE(waitForRemovals(*model));
 
     ASSERT_TRUE(model->lastResult());
     EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/b/big", root + "/b"}));
+    // Moved, not freed: nothing counts as reclaimed until the Trash is emptied.
+    EXPECT_EQ(model->lastResult()->bytesFreed, 0);
+    EXPECT_EQ(model->lastResult()->bytesMovedToTrash, moved);
+    EXPECT_EQ(model->totalFreedThisSession(), 0);
+    EXPECT_EQ(model->totalMovedToTrashThisSession(), moved);
     ASSERT_EQ(model->lastResult()->failed.size(), 1u);
     EXPECT_EQ(model->lastResult()->failed[0].url, root + "/gone");
     EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b"));
@@ -131,7 +145,117 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
     auto left = names(tree);
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"a", "gone"}));
+    // What Put Back brings back no longer counts as moved to the Trash.
+    model->notePutBack(RemovalLog::restoreLast().restored);
+    EXPECT_TRUE(exists(root + "/b/big"));
+    EXPECT_EQ(model->totalMovedToTrashThisSession(), 0);
     CorvaneModelTestAccess::settle(*model);
+}
+
+TEST_F(RemovalTest, DeletingCountsWhatReallyWent) {
+    ScopedTables tables(TableSet::linux);
+    const std::string root = path("tree");
+    writeFile(root + "/shrank/a", 1 << 20);
+    writeFile(root + "/shrank/b", 1 << 20);
+    // A link frees its own blocks (a long target takes one), never its target's.
+    const std::string target = writeFile(path("elsewhere/" + std::string(200, 't')), 2 << 20);
+    ASSERT_EQ(::symlink(target.c_str(), (root + "/link").c_str()), 0);
+    auto model = scanned(root);
+    const FSNodeRef shrank = find(model->tree(), root + "/shrank");
+    const FSNodeRef link = find(model->tree(), root + "/link");
+    ASSERT_TRUE(shrank && link);
+    ::unlink((root + "/shrank/b").c_str()); // gone since the scan
+    const int64_t freed = allocatedTreeSize(root + "/shrank") + allocatedSize(root + "/link");
+
+    model->removeNodes({shrank, link}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(*model));
+    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/shrank", root + "/link"}));
+    EXPECT_EQ(model->lastResult()->bytesFreed, freed);
+    EXPECT_EQ(model->lastResult()->bytesMovedToTrash, 0);
+    EXPECT_EQ(model->totalFreedThisSession(), freed);
+    EXPECT_EQ(readText(target).size(), size_t(2 << 20));
+    CorvaneModelTestAccess::settle(*model);
+}
+
+// Between measuring and removing, another process of the user changes the
+// tree: a link is put in place of the item's folder, another folder is
+// renamed into the item's place, or the item is replaced by a link. Each
+// kind of item the window shows is then refused and nothing is touched.
+TEST_F(RemovalTest, AnItemThatChangedSinceItWasShownIsRefusedAndNothingIsTouched) {
+    ScopedTables tables(TableSet::linux);
+    enum class Shown { treeNode, cleanupEntry, categoryEntry, leftover };
+    enum class Change { parentLink, renamedIntoPlace, itemLink };
+    int round = 0;
+    for (Shown shown : {Shown::treeNode, Shown::cleanupEntry, Shown::categoryEntry, Shown::leftover}) {
+        for (RemovalMode mode : allRemovalModes) {
+            for (Change change : {Change::parentLink, Change::renamedIntoPlace, Change::itemLink}) {
+                const std::string base = path("round" + std::to_string(round++));
+                const std::string item = base + "/p/item";
+                writeFile(item + "/data", 8192, 'i');
+                writeFile(base + "/other/item/data", 4096, 'o');
+                std::unique_ptr<CorvaneModel> model = shown == Shown::treeNode ? scanned(base) : makeModel();
+                FSNodeRef node;
+                CleanupEntry entry;
+                AppRow row;
+                switch (shown) {
+                case Shown::treeNode: node = find(model->tree(), item); break;
+                case Shown::cleanupEntry:
+                case Shown::categoryEntry: entry = CleanupCatalog::makeEntry(item, 8192); break;
+                case Shown::leftover:
+                    row.app.url = path("Applications/Tool" + std::to_string(round));
+                    row.leftovers = {leftoverAt(item, 0)};
+                    LeftoverFinder::measureAndSort(row.leftovers, true);
+                    CorvaneModelTestAccess::setApps(*model, {row});
+                    break;
+                }
+
+                auto move = [](const std::string& from, const std::string& to) {
+                    ASSERT_EQ(::rename(from.c_str(), to.c_str()), 0) << from;
+                };
+                switch (change) {
+                case Change::parentLink:
+                    move(base + "/p", base + "/moved");
+                    ASSERT_EQ(::symlink((base + "/other").c_str(), (base + "/p").c_str()), 0);
+                    break;
+                case Change::renamedIntoPlace:
+                    move(item, base + "/p/was");
+                    move(base + "/other/item", item);
+                    break;
+                case Change::itemLink:
+                    move(item, base + "/p/was");
+                    ASSERT_EQ(::symlink((base + "/other/item").c_str(), item.c_str()), 0);
+                    break;
+                }
+
+                switch (shown) {
+                case Shown::treeNode: model->removeNodes({node}, mode); break;
+                case Shown::cleanupEntry: model->removeCleanupEntries({entry}, mode); break;
+                case Shown::categoryEntry: model->removeCategoryEntries({entry}, mode); break;
+                case Shown::leftover: model->uninstall(row, row.leftovers, false, mode); break;
+                }
+                ASSERT_TRUE(waitForRemovals(*model));
+
+                const std::string what = std::to_string(int(shown)) + "/" + std::to_string(int(change)) + " " +
+                                         std::string(displayText(mode));
+                ASSERT_TRUE(model->lastResult()) << what;
+                const RemovalResult& result = *model->lastResult();
+                EXPECT_TRUE(result.succeeded.empty()) << what;
+                EXPECT_EQ(result.failed,
+                          (std::vector<RemovalFailure>{{item, item + " changed since it was shown; scan again."}}))
+                    << what;
+                EXPECT_EQ(result.bytesFreed + result.bytesMovedToTrash, 0) << what;
+                EXPECT_EQ(model->totalFreedThisSession() + model->totalMovedToTrashThisSession(), 0) << what;
+                // The other folder and the item itself, wherever it went, are whole.
+                const std::string other = change == Change::renamedIntoPlace ? item : base + "/other/item";
+                EXPECT_EQ(readText(other + "/data"), std::string(4096, 'o')) << what;
+                const std::string original = change == Change::parentLink ? base + "/moved/item" : base + "/p/was";
+                EXPECT_EQ(readText(original + "/data"), std::string(8192, 'i')) << what;
+                EXPECT_EQ(exists(item), true) << what;
+                EXPECT_FALSE(exists(home() + "/.local/share/Trash/files/item")) << what;
+                CorvaneModelTestAccess::settle(*model);
+            }
+        }
+    }
 }
 
 CleanupTarget target(const std::string& id, std::vector<std::string> urls) {
@@ -164,11 +288,12 @@ TEST_F(RemovalTest, EntriesArePrunedExactlyWhereTheRemovalSucceeded) {
     const std::vector<CleanupEntry> chosen = {
         CleanupEntry{folder + "/", 111, std::nullopt}, CleanupEntry{file, 222, std::nullopt},
         CleanupEntry{missing, 333, std::nullopt}, CleanupEntry{plain, 444, std::nullopt}};
+    const int64_t freed = allocatedTreeSize(folder) + allocatedTreeSize(file) + allocatedTreeSize(plain);
     model->removeCleanupEntries(chosen, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
 
     ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->bytesFreed, 111 + 222 + 444); // the sizes known before removal
+    EXPECT_EQ(model->lastResult()->bytesFreed, freed); // what went, not the sizes listed
     const auto& targets = model->cleanupTargets();
     ASSERT_EQ(targets.size(), 3u);
     EXPECT_EQ(urlsOf(targets[0].entries), (std::vector<std::string>{missing}));
@@ -191,6 +316,7 @@ TEST_F(RemovalTest, EntriesArePrunedExactlyWhereTheRemovalSucceeded) {
                                            categoryOf("systemData", CategoryMeasurement::remainder, 1, {})});
 
     volumes->volumes = {rootVolume(100000, 60000)}; // the removal frees space
+    const int64_t oneSize = allocatedTreeSize(one.url);
     model->removeCategoryEntries({one}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
 
@@ -199,15 +325,8 @@ TEST_F(RemovalTest, EntriesArePrunedExactlyWhereTheRemovalSucceeded) {
     EXPECT_EQ(urlsOf(model->category("documents")->entries), (std::vector<std::string>{path("docs/two")}));
     EXPECT_EQ(model->category("music")->size, 999);
     EXPECT_EQ(model->category("systemData")->size, 40000 - 200 - 999);
-    EXPECT_EQ(model->totalFreedThisSession(), 111 + 222 + 444 + 100);
+    EXPECT_EQ(model->totalFreedThisSession(), freed + oneSize);
     CorvaneModelTestAccess::settle(*model);
-}
-
-LeftoverItem leftoverAt(const std::string& url, int64_t size) {
-    LeftoverItem item;
-    item.url = url;
-    item.size = size;
-    return item;
 }
 
 class UninstallTest : public RemovalTest {
@@ -249,11 +368,12 @@ TEST_F(UninstallTest, LeftoversOnlyKeepTheRowAndTheBundleDropsItEvenWhenALeftove
     for (const auto& item : model->apps()[1].leftovers) left.push_back(item.url);
     EXPECT_EQ(left, (std::vector<std::string>{cache, path("Library/missing")}));
 
+    const int64_t freed = allocatedTreeSize(bundle) + allocatedTreeSize(cache);
     model->uninstall(row, {row.leftovers[0], row.leftovers[2]}, true, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_FALSE(exists(bundle));
     EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{bundle, cache}));
-    EXPECT_EQ(model->lastResult()->bytesFreed, 1234 + 10);
+    EXPECT_EQ(model->lastResult()->bytesFreed, freed);
     ASSERT_EQ(model->apps().size(), 1u);
     EXPECT_EQ(model->apps()[0].app.url, path("Applications/Other.app"));
 }

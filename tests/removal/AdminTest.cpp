@@ -72,7 +72,9 @@ TEST(RemoveWithAdmin, HostileNamesAreRemovedExactly) {
             test::writeFile(path, 5000);
         targets.push_back(path);
     }
-    for (const std::string& path : targets) expected += DiskScanner::quickSize(path);
+    // What goes: every file's blocks and a folder's own.
+    for (const std::string& path : targets)
+        expected += test::allocatedSize(path) + std::max<int64_t>(0, test::allocatedSize(path + "/inside"));
     // Neighbours that look like the targets must survive.
     for (const char* keep : {"keep", "it", "s'", "say", "hi", "a", "b", "c", "rf", "x y", "pwned-not"})
         test::writeFile(work + "/" + std::string(keep), 10);
@@ -139,28 +141,35 @@ TEST(RemoveWithAdmin, HelperKeepsToTheGuardMountsAndLinks) {
     const int64_t plainSize = test::allocatedSize(plain);
     const std::string chosen = test::writeFile(dir / "w/p/target", 100, 'c');
     test::writeFile(dir / "victim/target", 100, 'v');
+    // Shown with its identity; another file is renamed into its place meanwhile.
+    const std::string shown = test::writeFile(dir / "w/q/target", 100, 's');
+    test::writeFile(dir / "w/other", 100, 'o');
+    const ItemIdentity identity = Remover::check(shown).identity;
     test::writeFile(dir / "precious/data", 100);
     test::makeDirs(dir / "w/tree/bound");
     ASSERT_EQ(::mount((dir / "precious").c_str(), (dir / "w/tree/bound").c_str(), nullptr, MS_BIND, nullptr), 0);
     ASSERT_TRUE(test::mountTmpfs(dir / "ro", 1 << 20));
     const std::string stays = test::writeFile(dir / "ro/stays", 100);
     ASSERT_TRUE(test::remountReadOnly(dir / "ro"));
-    const std::string pkexec =
-        test::writeText(dir / "pkexec", "#!/bin/sh\nmv '" + dir / "w/p" + "' '" + dir / "w/moved" + "' && ln -s '" +
-                                            dir / "victim" + "' '" + dir / "w/p" + "' && exec \"$@\"\n");
+    const std::string pkexec = test::writeText(
+        dir / "pkexec", "#!/bin/sh\nmv '" + dir / "w/p" + "' '" + dir / "w/moved" + "' && ln -s '" + dir / "victim" +
+                            "' '" + dir / "w/p" + "' && mv '" + shown + "' '" + dir / "w/q/was" + "' && mv '" +
+                            dir / "w/other" + "' '" + shown + "' && exec \"$@\"\n");
     ::chmod(pkexec.c_str(), 0755);
     PkexecRunner runner(pkexec);
 
-    RemovalResult result = Remover::removeWithAdmin({plain, dir / "w/tree", chosen, stays}, runner);
+    RemovalResult result = Remover::removeWithAdmin(
+        std::vector<RemovalItem>{{plain}, {dir / "w/tree"}, {chosen}, {shown, identity}, {stays}}, runner);
     EXPECT_EQ(result.succeeded, std::vector<std::string>{plain});
     EXPECT_EQ(result.bytesFreed, plainSize);
-    EXPECT_EQ(
-        result.failed,
-        (std::vector<RemovalFailure>{
-            {dir / "w/tree",
-             dir / "w/tree" + " holds the mounted file system " + dir / "w/tree/bound" + " and is never removed."},
-            {chosen, chosen + " was moved or replaced by a link while it was being removed; nothing was removed."},
-            {stays, stays + " is on a read-only file system."}}));
+    EXPECT_EQ(result.failed,
+              (std::vector<RemovalFailure>{{dir / "w/tree", dir / "w/tree" + " holds the mounted file system " +
+                                                                dir / "w/tree/bound" + " and is never removed."},
+                                           {chosen, chosen + " changed since it was shown; scan again."},
+                                           {shown, shown + " changed since it was shown; scan again."},
+                                           {stays, stays + " is on a read-only file system."}}));
+    EXPECT_EQ(test::readText(shown), std::string(100, 'o'));
+    EXPECT_EQ(test::readText(dir / "w/q/was"), std::string(100, 's'));
     EXPECT_TRUE(exists(dir / "precious/data") && exists(dir / "w/moved/target") && exists(stays));
     EXPECT_EQ(test::readText(dir / "victim/target"), std::string(100, 'v'));
     test::unmount(dir / "w/tree/bound");

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "platform/TrashHome.h"
 #include "support/Fmt.h"
 
 #include <gtest/gtest.h>
@@ -71,6 +72,14 @@ TEST(RemoveCommand, DeletesOnlyWhenToldAndReportsLikeTheAlert) {
     EXPECT_EQ(runTool({"remove", "--delete", "--yes", a}, &out), 0);
     EXPECT_FALSE(exists(a));
     EXPECT_TRUE(out.starts_with("Removed 1 item, reclaiming ") && out.ends_with(" KB.\n")) << out;
+
+    // A move to the Trash frees nothing yet, and says so.
+    test::TrashHome box;
+    const std::string b = test::writeFile(box.dir / "b", 5000);
+    const int64_t size = test::allocatedSize(b);
+    EXPECT_EQ(runTool({"remove", "--trash", "--yes", b}, &out), 0);
+    EXPECT_EQ(out, "Moved 1 item to the Trash (" + Fmt::bytes(size) + ", freed when the Trash is emptied).\n");
+    EXPECT_TRUE(exists(box.trash() + "/files/b"));
 }
 
 TEST(RemoveCommand, PermissionFailuresAreNamed) {

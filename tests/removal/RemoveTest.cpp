@@ -1,6 +1,8 @@
 #include "removal/Remover.h"
 
 #include "TestSupport.h"
+#include "platform/ItemHandle.h"
+#include "platform/PlatformTables.h"
 #include "platform/TrashHome.h"
 
 #include <gtest/gtest.h>
@@ -20,10 +22,10 @@ TEST(Remove, ResultListsPartitionTheInputInOrder) {
         // Also linked from outside: removing this name frees nothing.
         const std::string d = test::writeFile(box.dir / "w/d", 9000);
         ASSERT_EQ(::link(d.c_str(), (box.dir / "kept-link").c_str()), 0);
-        const int64_t aSize = test::allocatedSize(a);
-        const int64_t cSize = test::allocatedSize(c);
+        const int64_t files = test::allocatedSize(a) + test::allocatedSize(b) + test::allocatedSize(c);
+        const int64_t folder = test::allocatedSize(box.dir / "w/b dir");
         const std::vector<std::string> urls = {a, "/etc", box.dir / "w/missing", box.dir / "w/b dir", "/x", c, d};
-        RemovalResult result = Remover::remove(urls, mode, {{box.dir / "w/b dir", 123456}});
+        RemovalResult result = Remover::remove(urls, mode);
 
         EXPECT_EQ(result.succeeded, (std::vector<std::string>{a, box.dir / "w/b dir", c, d}));
         ASSERT_EQ(result.failed.size(), 3u);
@@ -32,9 +34,17 @@ TEST(Remove, ResultListsPartitionTheInputInOrder) {
                   (RemovalFailure{box.dir / "w/missing", box.dir / "w/missing" + " does not exist."}));
         EXPECT_EQ(result.failed[2], (RemovalFailure{"/x", "/x is too close to the volume root to remove safely."}));
         EXPECT_TRUE(result.needsAdmin.empty());
-        // The precomputed size wins over the disk; the others are measured as
-        // what removing them frees.
-        EXPECT_EQ(result.bytesFreed, aSize + 123456 + cSize);
+        // What really went: deleting frees the items' blocks (the folder's own
+        // too), except a file still linked from elsewhere; a move to the Trash
+        // frees nothing yet and says what it moved.
+        if (mode == RemovalMode::trash) {
+            EXPECT_EQ(result.bytesFreed, 0);
+            EXPECT_EQ(result.bytesMovedToTrash, files);
+            EXPECT_EQ(result.movedToTrash.size(), 4u);
+        } else {
+            EXPECT_EQ(result.bytesFreed, files + folder);
+            EXPECT_EQ(result.bytesMovedToTrash, 0);
+        }
         EXPECT_FALSE(exists(a) || exists(b) || exists(c));
         EXPECT_EQ(exists(box.dir / "home/.local/share/Trash/files/a"), mode == RemovalMode::trash);
     }
@@ -68,7 +78,7 @@ TEST(Remove, SwapAfterResolvingNeverRedirects) {
                 ASSERT_EQ(::rename((box.dir / "base/p").c_str(), (box.dir / "base/moved").c_str()), 0);
                 ASSERT_EQ(::symlink(victim.c_str(), (box.dir / "base/p").c_str()), 0);
             };
-            RemovalResult result = Remover::remove({chosen}, mode, {}, options);
+            RemovalResult result = Remover::remove({chosen}, mode, options);
             EXPECT_EQ(test::readText(victim + "/target"), std::string(100, 'v'));
             EXPECT_EQ(result.succeeded, std::vector<std::string>{chosen});
             EXPECT_FALSE(exists(box.dir / "base/moved/target"));
@@ -80,12 +90,37 @@ TEST(Remove, SwapAfterResolvingNeverRedirects) {
             // Given as real (after the question of the command line), the path now leads through a link: refused.
             options.pathsAreReal = true;
             options.afterResolving = {};
-            result = Remover::remove({chosen}, mode, {}, options);
+            result = Remover::remove({chosen}, mode, options);
             ASSERT_EQ(result.failed.size(), 1u);
             EXPECT_EQ(result.failed[0].reason,
                       chosen + " was moved or replaced by a link while it was being removed; nothing was removed.");
             EXPECT_EQ(test::readText(victim + "/target"), std::string(100, 'v'));
         }
+    }
+}
+
+// An item bound to the object the user was shown: another folder renamed
+// into its place after it was resolved is caught where it is acted on.
+TEST(Remove, ABoundItemSwappedAfterResolvingIsLeftAlone) {
+    ScopedTables tables(TableSet::linux);
+    for (RemovalMode mode : allRemovalModes) {
+        test::TrashHome box;
+        const std::string item = box.dir / "base/item";
+        test::writeFile(item + "/data", 200, 'c');
+        test::writeFile(box.dir / "other/data", 100, 'o');
+        const IdentifiedItem shown = identify(item);
+        ASSERT_TRUE(shown.identity.known());
+        RemovalOptions options;
+        options.afterResolving = [&](const std::string&) {
+            ASSERT_EQ(::rename(item.c_str(), (box.dir / "base/was").c_str()), 0);
+            ASSERT_EQ(::rename((box.dir / "other").c_str(), item.c_str()), 0);
+        };
+        RemovalResult result = Remover::removeItems({{shown.path, shown.identity}}, mode, options);
+        EXPECT_EQ(result.failed,
+                  (std::vector<RemovalFailure>{{item, item + " changed since it was shown; scan again."}}));
+        EXPECT_EQ(test::readText(item + "/data"), std::string(100, 'o'));
+        EXPECT_EQ(test::readText(box.dir / "base/was/data"), std::string(200, 'c'));
+        EXPECT_EQ(result.bytesFreed + result.bytesMovedToTrash, 0);
     }
 }
 
@@ -116,7 +151,8 @@ TEST(Remove, PermissionFailuresNeedAdministratorRightsAndPartialOnesAreSaid) {
             bool ok = r.succeeded == std::vector<std::string>{mine} &&
                       r.needsAdmin == std::vector<std::string>{theirs, box.dir / "root-owned/tree", partial, closed} &&
                       r.failed.size() == 2 && r.failed[0].url == box.dir / "root-owned/missing" &&
-                      r.failed[1].url == "/etc/hosts" && r.bytesFreed == mineSize + (deleting ? partialSize : 0) &&
+                      r.failed[1].url == "/etc/hosts" && r.bytesFreed == (deleting ? mineSize + partialSize : 0) &&
+                      r.bytesMovedToTrash == (deleting ? 0 : mineSize) &&
                       r.partlyRemoved == (deleting ? std::vector<std::string>{partial} : std::vector<std::string>{}) &&
                       (!deleting || Remover::needsAdminLine(r) ==
                                         "4 items need administrator rights. 1 of them was partly removed already.");

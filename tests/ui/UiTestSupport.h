@@ -41,6 +41,9 @@ public:
     static void setTotalFreed(CorvaneModel& model, int64_t bytes) {
         model.publish(model.totalFreedThisSession_, bytes, &CorvaneModel::totalFreedThisSessionChanged);
     }
+    static void setMovedToTrash(CorvaneModel& model, int64_t bytes) {
+        model.publish(model.totalMovedToTrashThisSession_, bytes, &CorvaneModel::totalMovedToTrashThisSessionChanged);
+    }
     static void setApps(CorvaneModel& model, std::vector<AppRow> rows) {
         model.publish(model.apps_, std::move(rows), &CorvaneModel::appsChanged);
     }

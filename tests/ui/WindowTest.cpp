@@ -2,6 +2,7 @@
 // selection, the size floor, the Rescan shortcut and the footer.
 
 #include "UiTestSupport.h"
+#include "support/Fmt.h"
 #include "ui/MainWindow.h"
 #include "ui/ResultAlert.h"
 #include "ui/SectionPage.h"
@@ -35,15 +36,42 @@ TEST(ResultAlertContent, LinesTitlesAndButtons) {
     RemovalResult removed;
     removed.succeeded = {"/a"};
     removed.bytesFreed = 0;
+    // Named, and told apart: deleted frees space now, the Trash only later.
+    RemovalResult many;
+    many.succeeded = {"/d/a", "/d/b", "/d/c", "/d/d", "/d/e"};
+    many.bytesFreed = 5000;
+    RemovalResult trashed;
+    trashed.succeeded = {"/x/gone", "/x/one", "/x/two"};
+    trashed.movedToTrash = {{"/x/one", 3000}, {"/x/two", 1000}};
+    trashed.bytesMovedToTrash = 4000;
+    trashed.bytesFreed = 700;
+    const QString k5 = QString::fromStdString(Fmt::bytes(5000)), k4 = QString::fromStdString(Fmt::bytes(4000));
+    const QString k07 = QString::fromStdString(Fmt::bytes(700));
     RemovalResult admin;
     admin.needsAdmin = {"/root/x"};
     const QString f = QStringLiteral(": Permission denied");
     const std::vector<Case> cases{
-        {failures(6), "Finished with problems",
-         {"f0" + f, "f1" + f, "f2" + f, "f3" + f, "and 2 more."}, ResultAlertContent::Buttons::ok},
-        {failures(4), "Finished with problems", {"f0" + f, "f1" + f, "f2" + f, "f3" + f}, ResultAlertContent::Buttons::ok},
-        {removed, "Done", {"Removed 1 item, reclaiming Zero KB."}, ResultAlertContent::Buttons::ok},
-        {admin, "Some items need admin rights", {"1 item need administrator rights."},
+        {failures(6),
+         "Finished with problems",
+         {"f0" + f, "f1" + f, "f2" + f, "f3" + f, "and 2 more."},
+         ResultAlertContent::Buttons::ok},
+        {failures(4),
+         "Finished with problems",
+         {"f0" + f, "f1" + f, "f2" + f, "f3" + f},
+         ResultAlertContent::Buttons::ok},
+        {removed, "Done", {"Removed “a”, reclaiming Zero KB."}, ResultAlertContent::Buttons::ok},
+        {many,
+         "Done",
+         {"Removed 5 items (“a”, “b”, “c” and 2 more), reclaiming " + k5 + "."},
+         ResultAlertContent::Buttons::ok},
+        {trashed,
+         "Done",
+         {"Removed “gone”, reclaiming " + k07 + ".",
+          "Moved 2 items (“one”, “two”) to the Trash (" + k4 + ", freed when the Trash is emptied)."},
+         ResultAlertContent::Buttons::ok},
+        {admin,
+         "Some items need admin rights",
+         {"1 item need administrator rights."},
          ResultAlertContent::Buttons::authenticateOrSkip},
     };
     for (const Case& c : cases) {
@@ -218,6 +246,14 @@ TEST_F(WindowTest, FooterShowsOnlyWhatApplies) {
     EXPECT_FALSE(grant->isVisible());
     EXPECT_TRUE(reclaimed->isVisible());
     EXPECT_TRUE(footer->isVisible());
+    // Moves to the Trash are not reclaimed space: said apart, and only when there are some.
+    auto* moved = window->findChild<QLabel*>(QStringLiteral("window.movedToTrash"));
+    EXPECT_FALSE(moved->isVisible());
+    CorvaneModelTestAccess::setTotalFreed(*model, 0);
+    CorvaneModelTestAccess::setMovedToTrash(*model, 2'500'000);
+    EXPECT_FALSE(reclaimed->isVisible());
+    EXPECT_TRUE(moved->isVisible() && footer->isVisible());
+    EXPECT_EQ(moved->text(), "Moved to Trash " + QString::fromStdString(Fmt::bytes(2'500'000)));
 
     // While removals run, what they take away, counted right.
     auto* removing = window->findChild<QLabel*>(QStringLiteral("window.removingText"));
