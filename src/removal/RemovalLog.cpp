@@ -65,9 +65,7 @@ bool write(const Batch& batch) {
     return writeAtomically(path(), out);
 }
 
-std::string plural(size_t count, const char* noun) {
-    return Fmt::count(int64_t(count)) + " " + noun + (count == 1 ? "" : "s");
-}
+std::string plural(size_t count, const char* noun) { return Fmt::counted(int64_t(count), noun); }
 
 } // namespace
 
