@@ -256,6 +256,7 @@ LeftoverGroup::LeftoverGroup(const QString& title, const QString& note, PathSele
     head->addStretch(1);
     toggle_ = new LinkButton(QStringLiteral("Select All"), this);
     toggle_->setObjectName(QStringLiteral("apps.group.toggle"));
+    toggle_->setAccessibleDescription(title);
     head->addWidget(toggle_);
     column->addLayout(head);
     auto* noteLabel = new SecondaryLabel(note, this);
@@ -271,6 +272,7 @@ LeftoverGroup::LeftoverGroup(const QString& title, const QString& note, PathSele
     panel->layout()->setContentsMargins(0, 2, 0, 2);
     list_ = new LeftoverListView(panel);
     list_->setObjectName(QStringLiteral("apps.group.list"));
+    list_->setAccessibleName(title);
     model_ = new LeftoverListModel(selection_, list_);
     list_->setModel(model_);
     panel->contentLayout()->addWidget(list_);
