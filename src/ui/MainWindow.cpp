@@ -59,7 +59,10 @@ MainWindow::MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent)
     splitter->addWidget(stack_);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({215, 965});
+    // Wide enough for the longest section title beside a size ("Other users
+    // & shared  12.35 GB"), within the sidebar's bounds.
+    const int sidebarWidth = std::clamp(SidebarDelegate::widthFor(sidebar_), 215, 260);
+    splitter->setSizes({sidebarWidth, 1180 - sidebarWidth});
     setCentralWidget(splitter);
 
     const ScreenContext context{&model_, &updater_};
@@ -167,6 +170,15 @@ QWidget* MainWindow::buildSidebar() {
                 if (auto section = sidebarModel_->sectionAt(current); section && !(*section == section_))
                     selectSection(*section);
             });
+    // A row selected without moving the current one (an assistive tool's
+    // select action) opens its section too.
+    connect(sidebar_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected) {
+                if (selected.indexes().size() != 1) return;
+                if (auto section = sidebarModel_->sectionAt(selected.indexes().front());
+                    section && !(*section == section_))
+                    selectSection(*section);
+            });
 
     footer_ = new QWidget(column);
     footer_->setObjectName(QStringLiteral("window.footer"));
@@ -241,7 +253,7 @@ void MainWindow::selectSection(const Section& section) {
 void MainWindow::updateWindowTitle() {
     SectionPage* page = currentPage();
     const QString title = page && page->header() ? page->header()->title() : section_.title();
-    setWindowTitle(title);
+    setWindowTitle(title + QStringLiteral(" \u2014 Vessora"));
 }
 
 void MainWindow::updateFooter() {

@@ -7,7 +7,7 @@
 namespace vessora {
 
 namespace {
-QString items(size_t count) { return QStringLiteral("%1 item%2").arg(count).arg(count == 1 ? "" : "s"); }
+QString items(size_t count) { return Text::fromUtf8(Fmt::counted(int64_t(count), "item")); }
 } // namespace
 
 std::optional<ResultAlertContent> resultAlertContent(const RemovalResult& result) {

@@ -94,6 +94,21 @@ TEST(Text, ControlCharactersAreVisibleEscapes) {
     EXPECT_EQ(Text::filePath(evil), QFile::decodeName(QByteArray::fromStdString(evil)));
 }
 
+// At small sizes an underscore lies below the font's descent: a one-line
+// label still shows it (".npm/_cacache", not ".npm/ cacache").
+TEST(ElidedLabel, UnderscoreIsNotCutOff) {
+    QFont small(QStringLiteral("DejaVu Sans"));
+    small.setPointSizeF(7.7);
+    ElidedLabel label(QStringLiteral("_"), Qt::ElideLeft);
+    label.setFont(small);
+    label.resize(label.sizeHint());
+    const QImage image = label.grab().toImage();
+    bool ink = false;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) ink |= qGray(image.pixel(x, y)) < 160;
+    EXPECT_TRUE(ink);
+}
+
 // "Move to Trash" is the default; "Delete Immediately" is never pressed by
 // Return, not even with focus; the warning closes the message.
 TEST(RemovalConfirmation, ReturnNeverDeletes) {

@@ -38,11 +38,18 @@ TEST(ResultAlertContent, LinesTitlesAndButtons) {
     admin.needsAdmin = {"/root/x"};
     const QString f = QStringLiteral(": Permission denied");
     const std::vector<Case> cases{
-        {failures(6), "Finished with problems",
-         {"f0" + f, "f1" + f, "f2" + f, "f3" + f, "and 2 more."}, ResultAlertContent::Buttons::ok},
-        {failures(4), "Finished with problems", {"f0" + f, "f1" + f, "f2" + f, "f3" + f}, ResultAlertContent::Buttons::ok},
+        {failures(6),
+         "Finished with problems",
+         {"f0" + f, "f1" + f, "f2" + f, "f3" + f, "and 2 more."},
+         ResultAlertContent::Buttons::ok},
+        {failures(4),
+         "Finished with problems",
+         {"f0" + f, "f1" + f, "f2" + f, "f3" + f},
+         ResultAlertContent::Buttons::ok},
         {removed, "Done", {"Removed 1 item, reclaiming Zero KB."}, ResultAlertContent::Buttons::ok},
-        {admin, "Some items need admin rights", {"1 item need administrator rights."},
+        {admin,
+         "Some items need admin rights",
+         {"1 item needs administrator rights."},
          ResultAlertContent::Buttons::authenticateOrSkip},
     };
     for (const Case& c : cases) {
@@ -108,7 +115,7 @@ TEST_F(WindowTest, AuthenticateClosesTheAlertThenEscalationShowsItsOwn) {
     QMessageBox* box = alert();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), QStringLiteral("Some items need admin rights"));
-    EXPECT_EQ(box->informativeText(), QStringLiteral("1 item need administrator rights."));
+    EXPECT_EQ(box->informativeText(), QStringLiteral("1 item needs administrator rights."));
     EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("Authenticate and remove"));
     EXPECT_EQ(box->escapeButton()->text(), QStringLiteral("Skip"));
     click(box, QStringLiteral("Authenticate and remove"));
@@ -136,6 +143,12 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
     EXPECT_EQ(window->currentSection(), Section::category(model->categories().front().id()));
     QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_EQ(window->currentSection(), Section::cleanup());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Cleanup \u2014 Vessora"));
+    // A row selected without moving the current one (an assistive tool's
+    // select action) opens its section as well.
+    tree->selectionModel()->select(sidebarModel->indexOf(Section::browse()), QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(window->currentSection(), Section::browse());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Browse \u2014 Vessora"));
 
     // "applications" opens the Apps page, not the category page.
     window->selectSection(Section::category("applications"));

@@ -131,14 +131,16 @@ void AppRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     int y = r.center().y() - block / 2 + 1;
     painter->setFont(nameFont);
     painter->setPen(primary);
-    painter->drawText(QRect(textLeft, y, textWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(QRect(textLeft, y, textWidth, nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                       nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, textWidth));
     if (!second.isEmpty()) {
         y += nameMetrics.height() + 1;
         const bool outside = index.data(AppListModel::OutsideRole).toBool();
         painter->setFont(lineFont);
         painter->setPen(outside && !selected ? Colors::orange(pal) : secondary);
-        painter->drawText(QRect(textLeft, y, textWidth, lineMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        painter->drawText(QRect(textLeft, y, textWidth, lineMetrics.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                           lineMetrics.elidedText(second, outside ? Qt::ElideRight : Qt::ElideMiddle, textWidth));
     }
     painter->restore();

@@ -100,7 +100,8 @@ protected:
         painter.setPen(
             Colors::readable(tint, Colors::over(Colors::withAlpha(tint, 0.16), Colors::closestBackground(palette()))));
         painter.setFont(font());
-        painter.drawText(rect().adjusted(glyph + 10, 0, -6, 0), Qt::AlignVCenter | Qt::AlignLeft, text_);
+        painter.drawText(rect().adjusted(glyph + 10, 0, -6, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextDontClip,
+                         text_);
     }
 
 private:

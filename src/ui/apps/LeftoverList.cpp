@@ -140,17 +140,18 @@ void LeftoverRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
                                                 right - left - categoryWidth - 8);
     painter->setFont(nameFont);
-    painter->drawText(QRect(left, y, right - left, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter, name);
+    painter->drawText(QRect(left, y, right - left, nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, name);
     painter->setFont(categoryFont);
     painter->setPen(secondary);
     const int categoryLeft = left + nameMetrics.horizontalAdvance(name) + 8;
     painter->drawText(QRect(categoryLeft, y, right - categoryLeft, nameMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter,
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                       categoryMetrics.elidedText(category, Qt::ElideRight, right - categoryLeft));
     y += nameMetrics.height() + 1;
     painter->setFont(pathFont);
     painter->drawText(
-        QRect(left, y, right - left, pathMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        QRect(left, y, right - left, pathMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
         pathMetrics.elidedText(index.data(LeftoverListModel::PathRole).toString(), Qt::ElideMiddle, right - left));
     painter->restore();
 }

@@ -33,12 +33,13 @@ void ProminentButton::applyColors() {
     // The fill is darkened where white text would not read on it.
     const QColor tone = kind_ == Kind::accent ? Colors::accent(p) : Colors::red(p);
     const QColor fill = Colors::readable(tone, Qt::white);
+    // The plain button face, taken before the fill replaces it.
+    const QColor face = Colors::buttonFace(p);
     for (auto group : {QPalette::Active, QPalette::Inactive}) {
         p.setColor(group, QPalette::Button, fill);
         p.setColor(group, QPalette::ButtonText, Qt::white);
     }
     // Disabled, it looks like any disabled button, with text that can still be read.
-    const QColor face = Colors::buttonFace(p);
     p.setColor(QPalette::Disabled, QPalette::Button, face);
     p.setColor(QPalette::Disabled, QPalette::ButtonText,
                Colors::readable(p.color(QPalette::Disabled, QPalette::ButtonText), face));
