@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace vessora;
 using test::exists;
 
@@ -108,4 +110,17 @@ TEST(RestoreLast, PutsBackFromAFileSystemTrash) {
     EXPECT_EQ(runTool({"restore", "--last"}, &out), 0) << out;
     EXPECT_EQ(test::readText(file), std::string(9000, 'r'));
     test::unmount(mount);
+}
+
+// A name cannot forge a line of restore's report or drive the terminal.
+TEST(RestoreLast, NamesInTheReportAreEscaped) {
+    RestoreHome home;
+    const std::string evil = test::writeText(home.dir / "work/evil\nPut back 9 items.\x1b[2J", "mine\n");
+    std::string out;
+    ASSERT_EQ(runTool({"remove", "--trash", "--yes", evil}, &out), 0) << out;
+    test::writeText(evil, "taken\n");
+    EXPECT_EQ(runTool({"restore", "--last"}, &out), 1);
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+    EXPECT_NE(out.find("evil\\nPut back 9 items.\\x1b[2J: Something else is at"), std::string::npos) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
 }
