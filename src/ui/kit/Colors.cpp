@@ -6,8 +6,11 @@
 #include <QDBusVariant>
 #include <QStyle>
 
+#include <QHashFunctions>
+
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 namespace vessora::Colors {
 
@@ -43,13 +46,29 @@ QColor over(const QColor& color, const QColor& background) {
 }
 
 QColor readable(const QColor& text, const QColor& background, double ratio) {
+    // Delegates ask on every paint of every row, with a handful of distinct
+    // colours: the answers are kept (main thread only, as all painting).
+    struct Key {
+        QRgb text, background;
+        double ratio;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        size_t operator()(const Key& k) const { return qHashMulti(0, k.text, k.background, qRound(k.ratio * 100)); }
+    };
+    static std::unordered_map<Key, QColor, KeyHash> known;
+    const Key key{text.rgba(), background.rgba(), ratio};
+    if (auto it = known.find(key); it != known.end()) return it->second;
     const QColor bg = over(background, Qt::white);
     QColor c = over(text, bg);
-    if (contrast(c, bg) >= ratio) return c;
-    // Towards whichever end can still reach the ratio, black first on a light background.
-    const QColor end = contrast(Qt::black, bg) >= contrast(Qt::white, bg) ? QColor(Qt::black) : QColor(Qt::white);
-    const QColor start = c;
-    for (int step = 1; step <= 40 && contrast(c, bg) < ratio; ++step) c = over(withAlpha(end, step / 40.0), start);
+    if (contrast(c, bg) < ratio) {
+        // Towards whichever end can still reach the ratio, black first on a light background.
+        const QColor end = contrast(Qt::black, bg) >= contrast(Qt::white, bg) ? QColor(Qt::black) : QColor(Qt::white);
+        const QColor start = c;
+        for (int step = 1; step <= 40 && contrast(c, bg) < ratio; ++step) c = over(withAlpha(end, step / 40.0), start);
+    }
+    if (known.size() > 256) known.clear();
+    known.emplace(key, c);
     return c;
 }
 
@@ -78,9 +97,17 @@ QColor secondary(const QPalette& palette) {
     // withAlpha keeps its meaning.
     const QColor text = palette.color(QPalette::WindowText);
     const QColor bg = closestBackground(palette);
-    double alpha = isDark(palette) ? 0.55 : 0.50;
-    while (alpha < 1.0 && contrast(over(withAlpha(text, alpha), bg), bg) < minimumContrast) alpha += 0.01;
-    return withAlpha(text, std::min(alpha, 1.0));
+    // The alpha is found once per pair of colours (see readable).
+    static std::unordered_map<quint64, double> known;
+    const quint64 key = (quint64(text.rgba()) << 32) | bg.rgba();
+    auto it = known.find(key);
+    if (it == known.end()) {
+        double alpha = isDark(palette) ? 0.55 : 0.50;
+        while (alpha < 1.0 && contrast(over(withAlpha(text, alpha), bg), bg) < minimumContrast) alpha += 0.01;
+        if (known.size() > 256) known.clear();
+        it = known.emplace(key, std::min(alpha, 1.0)).first;
+    }
+    return withAlpha(text, it->second);
 }
 QColor tertiary(const QPalette& palette) { return withAlpha(palette.color(QPalette::WindowText), 0.26); }
 QColor accent(const QPalette& palette) { return palette.color(QPalette::Highlight); }
