@@ -5,6 +5,7 @@
 #include "ui/UpdateDialog.h"
 #include "ui/apps/AppsPage.h"
 #include "ui/category/BackupReviewDialog.h"
+#include "ui/kit/ContrastCheck.h"
 #include "ui/kit/Spinner.h"
 #include "update/Updater.h"
 
@@ -79,12 +80,20 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-int save(const QPixmap& picture, const std::string& file) {
+// Saves the picture of `shown`; every text on it must read at least 4.5 to 1
+// against its background, or the picture is still saved but the run fails
+// and names each faint text.
+int save(QWidget* shown, const std::string& file) {
+    const QPixmap picture = shown->grab();
     if (picture.isNull() || !picture.save(QString::fromLocal8Bit(file.c_str()), "PNG")) {
         std::fprintf(stderr, "Vessora: could not write the screenshot to %s\n", file.c_str());
         return 1;
     }
-    return 0;
+    const auto faint = ContrastCheck::problems(shown);
+    for (const auto& run : faint)
+        std::fprintf(stderr, "Vessora: text below 4.5:1 in %s: %s\n", file.c_str(),
+                     ContrastCheck::describe(run).toUtf8().constData());
+    return faint.empty() ? 0 : 1;
 }
 
 } // namespace
@@ -128,7 +137,7 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
         UpdateDialog* dialog = window.updateSheet();
         dialog->setPreviewState(*sheet);
         waitFor([] { return false; }, 300);
-        return save(dialog->grab(), *options.screenshot);
+        return save(dialog, *options.screenshot);
     }
 
     // --scan: the folder is scanned first, and the picture waits for the tree.
@@ -178,9 +187,9 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
             return 1;
         }
         waitFor([] { return false; }, 300);
-        return save(dialog->grab(), *options.screenshot);
+        return save(dialog, *options.screenshot);
     }
-    return save(window.window()->grab(), *options.screenshot);
+    return save(window.window(), *options.screenshot);
 }
 
 } // namespace vessora

@@ -6,12 +6,12 @@
 #include "support/ProcessLimits.h"
 #include "ui/MainWindow.h"
 #include "ui/kit/Colors.h"
+#include "ui/kit/Style.h"
 #include "ui/kit/Symbols.h"
 #include "update/Updater.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QStyleFactory>
 
 #include <cstdio>
 #include <string>
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new Style);
     Colors::applyScheme(options->colorScheme);
     if (!options->colorScheme) Colors::followDesktopScheme();
     Symbols::setUpIconTheme();

@@ -102,12 +102,13 @@ std::string jsonReport(const std::vector<MeasuredApp>& rows, bool withLeftovers)
     return out;
 }
 
+// Names, versions and identifiers come from the apps' own files: shown escaped.
 std::string textReport(const std::vector<MeasuredApp>& rows, bool withLeftovers) {
     size_t nameWidth = 4, versionWidth = 7, idWidth = 10, sizeWidth = 4;
     for (const auto& row : rows) {
-        nameWidth = std::max(nameWidth, columns(row.app.name));
-        versionWidth = std::max(versionWidth, columns(row.app.version.value_or("-")));
-        idWidth = std::max(idWidth, columns(row.app.bundleID.value_or("-")));
+        nameWidth = std::max(nameWidth, columns(printable(row.app.name)));
+        versionWidth = std::max(versionWidth, columns(printable(row.app.version.value_or("-"))));
+        idWidth = std::max(idWidth, columns(printable(row.app.bundleID.value_or("-"))));
         sizeWidth = std::max(sizeWidth, columns(Fmt::bytes(row.size)));
     }
     std::string out;
@@ -123,8 +124,8 @@ std::string textReport(const std::vector<MeasuredApp>& rows, bool withLeftovers)
     int64_t total = 0;
     for (const auto& row : rows) {
         total += row.size;
-        line(row.app.name, row.app.version.value_or("-"), row.app.bundleID.value_or("-"), Fmt::bytes(row.size),
-             kind(row.app));
+        line(printable(row.app.name), printable(row.app.version.value_or("-")),
+             printable(row.app.bundleID.value_or("-")), Fmt::bytes(row.size), printable(kind(row.app)));
         if (!withLeftovers) continue;
         for (MatchConfidence group : {MatchConfidence::exact, MatchConfidence::likely}) {
             bool header = false;
@@ -134,13 +135,13 @@ std::string textReport(const std::vector<MeasuredApp>& rows, bool withLeftovers)
                     out += group == MatchConfidence::exact ? "    Exact matches:\n" : "    Likely matches:\n";
                     header = true;
                 }
-                out += "      " + padded(item.category, 28) + "  " + padded(Fmt::bytes(item.size), 9) + "  " +
-                       item.url + (item.requiresAdmin ? "  (needs administrator rights)" : "") + '\n';
+                out += "      " + padded(printable(item.category), 28) + "  " + padded(Fmt::bytes(item.size), 9) +
+                       "  " + printable(item.url) + (item.requiresAdmin ? "  (needs administrator rights)" : "") + '\n';
             }
         }
     }
-    out += Fmt::count(int64_t(rows.size())) + (rows.size() == 1 ? " application, " : " applications, ") +
-           Fmt::bytes(total) + (withLeftovers ? ", leftovers " + Fmt::bytes(leftoverTotal(rows)) : "") + ".\n";
+    out += Fmt::counted(int64_t(rows.size()), "application") + ", " + Fmt::bytes(total) +
+           (withLeftovers ? ", leftovers " + Fmt::bytes(leftoverTotal(rows)) : "") + ".\n";
     return out;
 }
 

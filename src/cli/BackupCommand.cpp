@@ -57,8 +57,9 @@ int backupCommand(const Arguments& args) {
         out += "  verified  " + Fmt::bytes(item.copiedBytes) + " copied of " + Fmt::bytes(item.originalBytes) + "  " +
                item.source + " -> " + item.destination + "\n";
     for (const auto& failure : result.failed) out += "  failed    " + failure.url + ": " + failure.reason + "\n";
-    out += "Copied " + std::to_string(result.copied.size()) + " of " + std::to_string(originals.size()) + " items, " +
-           Fmt::bytes(result.bytes) + ". Nothing was deleted.\n";
+    out += "Copied " + Fmt::count(int64_t(result.copied.size())) + " of " +
+           Fmt::counted(int64_t(originals.size()), "item") + ", " + Fmt::bytes(result.bytes) +
+           ". Nothing was deleted.\n";
     if (result.readableExport) out += "Messages transcript: " + *result.readableExport + "\n";
     writeOut(out);
     return result.failed.empty() ? 0 : 1;

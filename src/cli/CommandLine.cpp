@@ -87,42 +87,7 @@ void progressLine(const std::string& text) {
     std::fflush(stderr);
 }
 
-std::string printable(std::string_view text) {
-    static const char* hex = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const size_t length = Utf8::sequenceLength(text, i);
-        // C1 controls (U+0080 to U+009F) are as able to drive a terminal as C0 ones.
-        const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-        if (length > 1 && !c1) {
-            out.append(text.substr(i, length));
-            i += length;
-            continue;
-        }
-        const size_t width = c1 ? 2 : 1;
-        for (size_t k = 0; k < width; ++k) {
-            const auto byte = static_cast<unsigned char>(text[i + k]);
-            switch (byte) {
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\\': out += "\\\\"; break;
-            default:
-                if (byte >= 0x20 && byte < 0x7F) {
-                    out += char(byte);
-                } else {
-                    out += "\\x";
-                    out += hex[byte >> 4];
-                    out += hex[byte & 15];
-                }
-            }
-        }
-        i += width;
-    }
-    return out;
-}
+std::string printable(std::string_view text) { return Utf8::printable(text); }
 
 void writeOut(const std::string& data) {
     size_t done = 0;

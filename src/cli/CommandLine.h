@@ -42,10 +42,10 @@ std::atomic<bool>& installInterruptFlag();
 // (truncated to the terminal width); an empty text clears it.
 void progressLine(const std::string& text);
 
-// A file name or path made safe to print as part of a line: control
-// characters (newlines and escape sequences included), backslashes and bytes
-// that are not UTF-8 are written as C-style escapes, so a name can neither
-// forge a line nor drive the terminal.
+// A file name or path made safe to print as part of a line (Utf8::printable):
+// control characters (newlines and escape sequences included), backslashes
+// and bytes that are not UTF-8 are written as C-style escapes, so a name can
+// neither forge a line nor drive the terminal.
 std::string printable(std::string_view text);
 
 // Writes all of `data` to standard output.

@@ -97,8 +97,8 @@ int64_t totalSize(const std::vector<CleanupEntry>& entries) {
 
 std::string entryLine(const CleanupEntry& entry) {
     const std::string size = entry.needsAdmin ? "size unknown (needs administrator rights)" : Fmt::bytes(entry.size);
-    std::string line = "    " + entry.url + "  " + size + "  " + Fmt::relativeDate(entry.modified);
-    if (!entry.inUseBy.empty()) line += "  (in use: " + entry.inUseBy + " is running)";
+    std::string line = "    " + printable(entry.url) + "  " + size + "  " + Fmt::relativeDate(entry.modified);
+    if (!entry.inUseBy.empty()) line += "  (in use: " + printable(entry.inUseBy) + " is running)";
     if (entry.freesNoDisk) line += "  (in memory: frees no disk)";
     return line + "\n";
 }
@@ -189,8 +189,8 @@ std::string overviewText(const std::vector<VolumeInfo>& volumes, const std::vect
     if (volumes.empty()) out += "  none\n";
     for (const VolumeInfo& v : volumes) {
         int64_t used = std::max<int64_t>(0, v.totalCapacity - v.trueFree);
-        out += "  " + v.name + " (" + v.url + ")  " + Fmt::bytes(used) + " used of " + Fmt::bytes(v.totalCapacity) +
-               ", " + Fmt::bytes(v.availableForImportantUsage) + " free";
+        out += "  " + printable(v.name) + " (" + printable(v.url) + ")  " + Fmt::bytes(used) + " used of " +
+               Fmt::bytes(v.totalCapacity) + ", " + Fmt::bytes(v.availableForImportantUsage) + " free";
         if (int64_t purgeable = v.availableForImportantUsage - v.trueFree; purgeable > 0)
             out += " (" + Fmt::bytes(purgeable) + " purgeable)";
         out += "\n";
@@ -199,14 +199,14 @@ std::string overviewText(const std::vector<VolumeInfo>& volumes, const std::vect
     out += "\nSnapshots\n";
     if (snapshots.empty()) out += "  none\n";
     for (const LocalSnapshot& s : snapshots)
-        out += "  " + s.name + (s.date ? "  " + Fmt::relativeDate(s.date) : std::string()) + "\n";
+        out += "  " + printable(s.name) + (s.date ? "  " + Fmt::relativeDate(s.date) : std::string()) + "\n";
     if (!fullDiskAccess) out += "\nFull Disk Access is missing: some categories may measure too small.\n";
     out += "\nCategories\n";
     for (const MeasuredCategory& m : categories) {
         out += "  " + m.category.title + "  " + Fmt::bytes(m.size) + "  [" +
                std::string(cleanupRiskName(m.category.risk)) + "]";
         if (m.category.measurement == CategoryMeasurement::measured)
-            out += "  " + Fmt::count(int64_t(m.entries.size())) + (m.entries.size() == 1 ? " item" : " items");
+            out += "  " + Fmt::counted(int64_t(m.entries.size()), "item");
         out += "\n";
         for (const std::string& note : m.category.notes) out += "    " + printable(note) + "\n";
         if (m.category.measurement != CategoryMeasurement::remainder) continue;

@@ -41,7 +41,7 @@ std::string absolute(const std::string& path) {
     return Paths::join(cwd, path);
 }
 
-std::string items(size_t count) { return Fmt::count(int64_t(count)) + (count == 1 ? " item" : " items"); }
+std::string items(size_t count) { return Fmt::counted(int64_t(count), "item"); }
 
 std::string reclaiming(int64_t bytes) { return bytes < 1 ? std::string("Zero KB") : Fmt::bytes(bytes); }
 

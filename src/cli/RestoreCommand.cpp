@@ -21,7 +21,7 @@ int restoreCommand(const Arguments& args) {
     }
     TrashRestore::Outcome outcome = RemovalLog::restoreLast();
     std::string text;
-    for (const std::string& line : RemovalLog::describe(outcome)) text += line + "\n";
+    for (const std::string& line : RemovalLog::describe(outcome)) text += printable(line) + "\n";
     writeOut(text);
     return outcome.refused.empty() && !outcome.restored.empty() ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <charconv>
+#include <cstdint>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -33,7 +34,7 @@ bool pathExists(const std::string& path) {
 }
 
 void reportMissing(const std::string& path) {
-    std::fprintf(stderr, "vessora: %s: no such file or directory\n", path.c_str());
+    std::fprintf(stderr, "vessora: %s: no such file or directory\n", printable(path).c_str());
 }
 
 // Watches for Ctrl-C while `work` runs (calling `onInterrupt` once) and, on a
@@ -98,11 +99,12 @@ void appendQuoted(std::string& out, std::string_view text, bool plain) {
     out += '"';
 }
 
-// The whole tree, one node after another without recursion (trees may be
-// tens of thousands of levels deep), flushed to standard output as it grows.
-// Field names are fixed text; a path is known to be plain when its parent's
-// was and its own name is.
-void writeJson(const FSNode& root) {
+// The tree down to `depth` levels below the root (the nodes at the last level
+// keep their sizes and counts, with no children listed), one node after
+// another without recursion (trees may be tens of thousands of levels deep),
+// flushed to standard output as it grows. Field names are fixed text; a path
+// is known to be plain when its parent's was and its own name is.
+void writeJson(const FSNode& root, int64_t depth) {
     std::string out;
     std::string path = root.path();
     struct Frame {
@@ -149,7 +151,8 @@ void writeJson(const FSNode& root) {
     open(root);
     while (!stack.empty()) {
         Frame& top = stack.back();
-        if (top.next < top.node->children().size()) {
+        // The stack holds the root and the levels below it that are open.
+        if (top.next < top.node->children().size() && int64_t(stack.size()) <= depth) {
             if (top.next > 0) out += ',';
             open(*top.node->children()[top.next++]);
         } else {
@@ -184,9 +187,9 @@ std::string sizeColumn(int64_t bytes) {
 
 // The largest `top` children of each directory down to `depth` levels.
 void writeText(const FSNode& root, int64_t top, int64_t depth) {
-    std::string out = root.name() + "  " + root.path() + "\n";
-    out += Fmt::bytes(root.size) + " allocated, " + Fmt::count(root.fileCount) + " files, " +
-           Fmt::count(root.dirCount) + " folders" + marks(root) + "\n";
+    std::string out = printable(root.name()) + "  " + printable(root.path()) + "\n";
+    out += Fmt::bytes(root.size) + " allocated, " + Fmt::counted(root.fileCount, "file") + ", " +
+           Fmt::counted(root.dirCount, "folder") + marks(root) + "\n";
     struct Frame {
         const FSNode* node;
         size_t next;
@@ -198,7 +201,7 @@ void writeText(const FSNode& root, int64_t top, int64_t depth) {
         const std::string indent(2 * stack.size(), ' ');
         if (frame.next < children.size() && frame.next < size_t(top)) {
             const FSNode& child = *children[frame.next++];
-            out += indent + sizeColumn(child.size) + "  " + child.name() + (child.isDirectory() ? "/" : "") +
+            out += indent + sizeColumn(child.size) + "  " + printable(child.name()) + (child.isDirectory() ? "/" : "") +
                    marks(child) + "\n";
             if (child.isDirectory() && !child.children().empty() && int64_t(stack.size()) < depth)
                 stack.push_back({&child, 0});
@@ -221,6 +224,8 @@ int scanCommand(const Arguments& args) {
     if (!parsed.error.empty()) return usageError(kScanUsage, parsed.error);
     if (parsed.positional.size() != 1) return usageError(kScanUsage, "scan needs exactly one path");
     int64_t top = 10, depth = 2;
+    // JSON holds the whole tree unless a depth is asked for.
+    int64_t jsonDepth = INT64_MAX;
     if (auto v = parsed.value("--top")) {
         auto n = parseCount(*v, 1);
         if (!n) return usageError(kScanUsage, "--top needs a positive whole number");
@@ -229,7 +234,7 @@ int scanCommand(const Arguments& args) {
     if (auto v = parsed.value("--depth")) {
         auto n = parseCount(*v, 0);
         if (!n) return usageError(kScanUsage, "--depth needs a whole number");
-        depth = *n;
+        depth = jsonDepth = *n;
     }
     const std::string& path = parsed.positional[0];
     if (!pathExists(Paths::standardize(path))) {
@@ -244,7 +249,8 @@ int scanCommand(const Arguments& args) {
         Watcher watcher(
             [&] {
                 ScanStats::Snapshot s = stats.snapshot();
-                return "Scanning: " + Fmt::count(s.files) + " files, " + Fmt::bytes(s.bytes) + "  " + s.current;
+                return "Scanning: " + Fmt::counted(s.files, "file") + ", " + Fmt::bytes(s.bytes) + "  " +
+                       printable(s.current);
             },
             [&] { stats.cancel(); });
         root = DiskScanner::scan(path, ScanOptions{}, stats);
@@ -253,12 +259,12 @@ int scanCommand(const Arguments& args) {
     if (interrupted) return 130;
     // A folder that cannot be read is an error, not an empty folder.
     if (root->unreadable && root->children().empty() && root->isDirectory()) {
-        std::fprintf(stderr, "vessora: %s: cannot be read\n", path.c_str());
+        std::fprintf(stderr, "vessora: %s: cannot be read\n", printable(path).c_str());
         return 1;
     }
     root->sortRecursively();
     if (parsed.has("--json"))
-        writeJson(*root);
+        writeJson(*root, jsonDepth);
     else
         writeText(*root, top, depth);
     return 0;
@@ -271,15 +277,19 @@ int sizeCommand(const Arguments& args) {
     int status = 0;
     Watcher watcher(nullptr, [] {});
     ScanOptions options;
+    // A file with several names counts once, at the first name met, across
+    // all the paths, as du does.
+    DiskScanner::CountedLinks links;
     for (const std::string& path : parsed.positional) {
         if (!pathExists(path)) {
             reportMissing(path);
             status = 1;
             continue;
         }
-        int64_t bytes = DiskScanner::quickSize(path, options, [&] { return watcher.interrupted(); });
+        int64_t bytes = DiskScanner::quickSize(
+            path, options, [&] { return watcher.interrupted(); }, &links);
         if (watcher.interrupted()) return 130;
-        writeOut(std::to_string(bytes) + "\t" + Fmt::bytes(bytes) + "\t" + path + "\n");
+        writeOut(std::to_string(bytes) + "\t" + Fmt::bytes(bytes) + "\t" + printable(path) + "\n");
     }
     return status;
 }

@@ -1,5 +1,6 @@
 // vessora: the engines of the desktop app, for scripts and servers.
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "support/ProcessLimits.h"
 
@@ -15,26 +16,69 @@ namespace {
 struct Command {
     const char* name;
     int (*run)(const Arguments&);
-    const char* summary;
+    const char* usage; // after "vessora "
+    const char* what;  // one line for the list of commands
+    const char* help;  // what `vessora NAME --help` adds below the usage
 };
 
 const Command kCommands[] = {
-    {"scan", scanCommand, "scan PATH [--json] [--top N] [--depth D]   tree of allocated sizes"},
-    {"size", sizeCommand, "size PATH...                              allocated size of each path"},
-    {"overview", overviewCommand, "overview [--json]                         volumes, snapshots, categories"},
-    {"cleanup", cleanupCommand, "cleanup [--json]                          rebuildable data by risk"},
-    {"check", checkCommand, "check PATH...                             may these paths be removed?"},
-    {"remove", removeCommand, "remove [--trash|--delete] [--yes] [--admin] PATH..."},
-    {"restore", restoreCommand, "restore --last                            put the last removal to the Trash back"},
-    {"apps", appsCommand, "apps [--include-system] [--json] [--leftovers]"},
-    {"backup", backupCommand, "backup [--into FOLDER] --label LABEL PATH..."},
-    {"messages-export", messagesExportCommand, "messages-export DATABASE [--out FILE]"},
+    {"scan", scanCommand, "scan PATH [--json] [--top N] [--depth D]", "tree of allocated sizes",
+     "Scans PATH as the window does and prints each folder's largest items.\n"
+     "  --top N     the N largest items of each folder (default 10)\n"
+     "  --depth D   down to D levels below PATH (default 2; with --json, the whole tree unless given)\n"
+     "  --json      the sorted tree on one line, with every field of every node\n"},
+    {"size", sizeCommand, "size PATH...", "allocated size of each path",
+     "Prints the allocated bytes, the size and the path of each PATH, like du -s: one file system, links\n"
+     "not followed, a file with several names counted once.\n"},
+    {"overview", overviewCommand, "overview [--json]", "volumes, snapshots, categories",
+     "Shows the mounted volumes, the snapshots and the startup disk's used space by category.\n"},
+    {"cleanup", cleanupCommand, "cleanup [--json]", "rebuildable data by risk",
+     "Measures the cleanup targets (caches, logs, package downloads...), each graded safe, review or\n"
+     "careful, with every entry's path, size and age.\n"},
+    {"check", checkCommand, "check PATH...", "may these paths be removed?",
+     "Prints the removal guard's verdict for each PATH; exit 0 only when every one is allowed.\n"},
+    {"remove", removeCommand, "remove [--trash|--delete] [--yes] [--admin] PATH...", "to the Trash or at once",
+     "Moves each PATH to the Trash (the default) or, with --delete, deletes it at once.\n"
+     "  --yes     do not ask first (required when input is not a terminal)\n"
+     "  --admin   delete what needs administrator rights through pkexec\n"},
+    {"restore", restoreCommand, "restore --last", "put the last removal to the Trash back",
+     "Puts the last batch moved to the Trash back where it was.\n"},
+    {"apps", appsCommand, "apps [--include-system] [--json] [--leftovers]", "installed apps and their leftovers",
+     "Lists the installed apps with their sizes.\n"
+     "  --include-system   the system's own apps too\n"
+     "  --leftovers        the files each app left behind, grouped exact and likely\n"},
+    {"backup", backupCommand, "backup [--into FOLDER] --label LABEL PATH...", "copy and verify, delete nothing",
+     "Copies each PATH into a new dated folder \"LABEL ...\" inside FOLDER (default: Vessora Backups in\n"
+     "Documents) and verifies every copy. Nothing is deleted.\n"},
+    {"messages-export", messagesExportCommand, "messages-export DATABASE [--out FILE]", "readable chat transcript",
+     "Writes a readable HTML transcript of a Messages database to FILE (default index.html).\n"},
 };
 
 int usage(FILE* to) {
-    std::fprintf(to, "usage: vessora COMMAND [ARGUMENTS]\n\ncommands:\n");
-    for (const auto& c : kCommands) std::fprintf(to, "  %s\n", c.summary);
+    std::fprintf(to, "usage: vessora COMMAND [ARGUMENTS]\n       vessora COMMAND --help\n       vessora --version\n\n"
+                     "commands:\n");
+    for (const auto& c : kCommands) std::fprintf(to, "  %-52s %s\n", c.usage, c.what);
     return to == stdout ? 0 : 2;
+}
+
+int commandHelp(const Command& c) {
+    std::printf("usage: vessora %s\n\n%s", c.usage, c.help);
+    return 0;
+}
+
+// "--help" or "-h" among a command's options (before any "--").
+bool asksForHelp(const Arguments& args) {
+    for (const std::string& a : args) {
+        if (a == "--") return false;
+        if (a == "--help" || a == "-h") return true;
+    }
+    return false;
+}
+
+const Command* find(const std::string& name) {
+    for (const auto& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
 }
 
 } // namespace
@@ -44,14 +88,18 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     if (argc < 2) return usage(stderr);
     std::string name = argv[1];
-    if (name == "-h" || name == "--help" || name == "help") return usage(stdout);
-    if (name == "--version") {
+    Arguments args(argv + 2, argv + argc);
+    if (name == "-h" || name == "--help" || name == "help") {
+        if (args.empty()) return usage(stdout);
+        if (const Command* c = find(args[0])) return commandHelp(*c);
+        std::fprintf(stderr, "vessora: unknown command '%s'\n", printable(args[0]).c_str());
+        return usage(stderr);
+    }
+    if (name == "--version" || name == "-V") {
         std::printf("vessora %s\n", VESSORA_VERSION);
         return 0;
     }
-    Arguments args(argv + 2, argv + argc);
-    for (const auto& c : kCommands)
-        if (name == c.name) return c.run(args);
-    std::fprintf(stderr, "vessora: unknown command '%s'\n", name.c_str());
+    if (const Command* c = find(name)) return asksForHelp(args) ? commandHelp(*c) : c->run(args);
+    std::fprintf(stderr, "vessora: unknown command '%s'\n", printable(name).c_str());
     return usage(stderr);
 }

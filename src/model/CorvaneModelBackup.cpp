@@ -4,13 +4,13 @@
 #include "model/CorvaneModel.h"
 
 #include "model/MeasurementRun.h"
+#include "support/Fmt.h"
 #include "support/Paths.h"
 
 namespace vessora {
 
 namespace {
 
-std::string plural(size_t count, const std::string& noun) { return noun + (count == 1 ? "" : "s"); }
 
 } // namespace
 
@@ -21,8 +21,7 @@ void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, c
     archivingEntries_ = entries;
     publish(archiveCategory_, categoryId, &CorvaneModel::archiveCategoryChanged);
     publish(isArchiving_, true, &CorvaneModel::isArchivingChanged);
-    publish(archiveStatus_,
-            "Copying " + std::to_string(entries.size()) + " " + plural(entries.size(), "item") + "\u2026",
+    publish(archiveStatus_, "Copying " + Fmt::counted(int64_t(entries.size()), "item") + "\u2026",
             &CorvaneModel::archiveStatusChanged);
     std::vector<std::string> urls;
     for (const auto& entry : entries) urls.push_back(entry.url);

@@ -715,6 +715,13 @@ const Tables& linuxTables() {
             "Skipped. A cloud provider owns this folder, and measuring it would make the provider pull down the whole "
             "remote tree. Files that are not downloaded take no space here anyway.",
             "Skipped. System-managed location, not counted toward this scan.",
+            " outside its folder",
+            "Matched on app ID.",
+            "Vessora lists everything it left outside its own folder.",
+            "No files found outside its folder.",
+            "the app and ",
+            "the program file and ",
+            " app",
         },
         true,
     };

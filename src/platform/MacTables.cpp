@@ -417,6 +417,13 @@ const Tables& macosTables() {
             "Skipped. A cloud provider owns this folder, and measuring it would make the provider pull down the whole "
             "remote tree. Files that are not downloaded take no space here anyway.",
             "Skipped. System-managed location, not counted toward this scan.",
+            " outside bundle",
+            "Matched on bundle identifier.",
+            "Vessora lists everything it left outside its own bundle.",
+            "No files found outside the bundle.",
+            "the app bundle and ",
+            "the app bundle and ",
+            " bundle",
         },
     };
     return tables;

@@ -202,6 +202,14 @@ struct Words {
     const char* quitFirstMessage;    // each "%s" is the app's name
     const char* skippedCloud;        // scan badge of a cloud folder
     const char* skippedSystem;       // scan badge of a system-managed location
+    // What an app is made of, on the Apps screen.
+    const char* outsideApp;         // list row, after "+X": " outside bundle"
+    const char* exactMatchNote;     // "Matched on bundle identifier."
+    const char* appsEmptyNote;      // "Vessora lists everything it left outside its own bundle."
+    const char* noLeftovers;        // "No files found outside the bundle."
+    const char* removesApp;         // uninstall summary: "the app bundle and "
+    const char* removesProgramFile; // the same for a program without a folder of its own
+    const char* appPart;            // header breakdown, after the app's size: " bundle"
 };
 
 // ---- The whole set

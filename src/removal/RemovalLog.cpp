@@ -88,9 +88,7 @@ bool sameEntry(const Trash::Entry& a, const Trash::Entry& b) {
            a.inode == b.inode && a.trash == b.trash;
 }
 
-std::string plural(size_t count, const char* noun) {
-    return Fmt::count(int64_t(count)) + " " + noun + (count == 1 ? "" : "s");
-}
+std::string plural(size_t count, const char* noun) { return Fmt::counted(int64_t(count), noun); }
 
 } // namespace
 

@@ -437,13 +437,14 @@ RemovalResult removeItems(const std::vector<RemovalItem>& items, RemovalMode mod
 std::string needsAdminLine(const RemovalResult& result) {
     const size_t count = result.needsAdmin.size();
     if (count == 0) return {};
-    std::string line =
-        Fmt::count(int64_t(count)) + (count == 1 ? " item" : " items") + " need" + " administrator rights.";
+    std::string line = Fmt::counted(int64_t(count), "item") + " " +
+                       std::string(Fmt::agree(int64_t(count), "needs", "need")) + " administrator rights.";
     if (!result.partlyRemoved.empty())
         line += result.partlyRemoved.size() == count
                     ? (count == 1 ? " It was partly removed already." : " They were partly removed already.")
                     : " " + Fmt::count(int64_t(result.partlyRemoved.size())) + " of them " +
-                          (result.partlyRemoved.size() == 1 ? "was" : "were") + " partly removed already.";
+                          std::string(Fmt::agree(int64_t(result.partlyRemoved.size()), "was", "were")) +
+                          " partly removed already.";
     if (result.trashRequested)
         line += count == 1 ? " With administrator rights it is deleted immediately and cannot go to the Trash."
                            : " With administrator rights they are deleted immediately and cannot go to the Trash.";

@@ -76,6 +76,21 @@ std::string count(int64_t n, const std::string& locale) {
     return utf8(formatted.toString(status));
 }
 
+std::string_view agree(int64_t n, std::string_view one, std::string_view other) { return n == 1 ? one : other; }
+
+std::string counted(int64_t n, std::string_view singular) {
+    std::string text = count(n) + " ";
+    text += singular;
+    if (n != 1) text += 's';
+    return text;
+}
+
+std::string counted(int64_t n, std::string_view singular, std::string_view plural) {
+    std::string text = count(n) + " ";
+    text += agree(n, singular, plural);
+    return text;
+}
+
 std::string relativeDate(std::optional<Date> date) {
     return relativeDate(date, std::chrono::system_clock::now(), {});
 }

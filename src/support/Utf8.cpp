@@ -26,6 +26,56 @@ size_t sequenceLength(std::string_view s, size_t i) {
     return len;
 }
 
+std::string printable(std::string_view text, bool escapeBackslash) {
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escapeByte = [&](unsigned char byte) {
+        out += "\\x";
+        out += hex[byte >> 4];
+        out += hex[byte & 15];
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t length = sequenceLength(text, i);
+        if (length == 1) {
+            switch (c) {
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case '\\': out += escapeBackslash ? "\\\\" : "\\"; break;
+            default:
+                if (c >= 0x20 && c < 0x7F)
+                    out += char(c);
+                else
+                    escapeByte(c);
+            }
+            ++i;
+            continue;
+        }
+        if (length == 0) {
+            escapeByte(c);
+            ++i;
+            continue;
+        }
+        const auto second = static_cast<unsigned char>(text[i + 1]);
+        // C1 controls (U+0080 to U+009F) can drive a terminal as C0 ones do.
+        if (c == 0xC2 && second < 0xA0) {
+            escapeByte(c);
+            escapeByte(second);
+        } else if (length == 3 && c == 0xE2 && second == 0x80 &&
+                   (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
+                    static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+            // U+2028 and U+2029 break lines wherever text is laid out.
+            out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
+
 bool isValid(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         size_t n = sequenceLength(s, i);

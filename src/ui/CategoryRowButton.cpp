@@ -88,11 +88,12 @@ void CategoryRowButton::paintEvent(QPaintEvent*) {
     const int textWidth = std::max(0, trailing - gap - textLeft);
     painter.setFont(titleFont);
     painter.setPen(Colors::primary(p));
-    painter.drawText(QRect(textLeft, top, textWidth, tm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter.drawText(QRect(textLeft, top, textWidth, tm.height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                      tm.elidedText(Text::fromUtf8(category_.category.title), Qt::ElideRight, textWidth));
     painter.setFont(detailFont);
     painter.setPen(secondary);
-    painter.drawText(QRect(textLeft, top + tm.height() + 1, textWidth, dm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter.drawText(QRect(textLeft, top + tm.height() + 1, textWidth, dm.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                      dm.elidedText(Text::fromUtf8(category_.category.detail), Qt::ElideRight, textWidth));
     if (!notes.isEmpty())
         painter.drawText(QRect(textLeft, top + tm.height() + 2 + dm.height(), textWidth, dm.height()),

@@ -60,7 +60,10 @@ MainWindow::MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent)
     splitter->addWidget(stack_);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({215, 965});
+    // Wide enough for the longest section title beside a size ("Other users
+    // & shared  12.35 GB"), within the sidebar's bounds.
+    const int sidebarWidth = std::clamp(SidebarDelegate::widthFor(sidebar_), 215, 260);
+    splitter->setSizes({sidebarWidth, 1180 - sidebarWidth});
     setCentralWidget(splitter);
 
     const ScreenContext context{&model_, &updater_};
@@ -171,6 +174,15 @@ QWidget* MainWindow::buildSidebar() {
                 if (auto section = sidebarModel_->sectionAt(current); section && !(*section == section_))
                     selectSection(*section);
             });
+    // A row selected without moving the current one (an assistive tool's
+    // select action) opens its section too.
+    connect(sidebar_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected) {
+                if (selected.indexes().size() != 1) return;
+                if (auto section = sidebarModel_->sectionAt(selected.indexes().front());
+                    section && !(*section == section_))
+                    selectSection(*section);
+            });
 
     footer_ = new QWidget(column);
     footer_->setObjectName(QStringLiteral("window.footer"));
@@ -262,7 +274,7 @@ void MainWindow::selectSection(const Section& section) {
 void MainWindow::updateWindowTitle() {
     SectionPage* page = currentPage();
     const QString title = page && page->header() ? page->header()->title() : section_.title();
-    setWindowTitle(title);
+    setWindowTitle(title + QStringLiteral(" \u2014 Vessora"));
 }
 
 void MainWindow::updateFooter() {
@@ -280,7 +292,8 @@ void MainWindow::updateFooter() {
     const size_t removing = model_.removingCount();
     removing_->setVisible(removing > 0);
     if (removing > 0)
-        removingLabel_->setText(QStringLiteral("Removing %1 item%2\u2026").arg(removing).arg(removing == 1 ? "" : "s"));
+        removingLabel_->setText(
+            QStringLiteral("Removing %1\u2026").arg(Text::fromUtf8(Fmt::counted(int64_t(removing), "item"))));
     const int64_t moved = model_.totalMovedToTrashThisSession();
     movedToTrashLabel_->setVisible(moved >= 1);
     if (moved >= 1) movedToTrashLabel_->setText(QStringLiteral("Moved to Trash ") + Text::fromUtf8(Fmt::bytes(moved)));

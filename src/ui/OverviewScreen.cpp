@@ -84,6 +84,7 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     refreshButton_ = new QPushButton(QStringLiteral("Refresh"), header_);
     refreshButton_->setObjectName(QStringLiteral("overview.refresh"));
     refreshButton_->setAccessibleName(QStringLiteral("Refresh"));
+    Symbols::attach(refreshButton_, QStringLiteral("arrow.clockwise"));
     connect(refreshButton_, &QPushButton::clicked, this, [this] {
         model().refreshVolumes();
         model().measureCategories();
@@ -196,7 +197,6 @@ void OverviewScreen::changeEvent(QEvent* event) {
 }
 
 void OverviewScreen::applyPalette() {
-    refreshButton_->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise"), palette().color(QPalette::ButtonText)));
     // Rows with tinted symbols are made again in the new colours.
     shownVolumes_.clear();
     snapshotsShown_ = false;
@@ -374,10 +374,9 @@ void OverviewScreen::refreshSnapshots() {
     snapshotsShown_ = true;
     shownSnapshots_ = snapshots;
     const size_t n = snapshots.size();
-    snapshotsCard_->setSubtitle(QStringLiteral("%1 snapshot%2. These hold on to deleted blocks and are the usual reason "
-                                               "System Data grows and shrinks on its own.")
-                                    .arg(n)
-                                    .arg(n == 1 ? "" : "s"));
+    snapshotsCard_->setSubtitle(Text::fromUtf8(Fmt::counted(int64_t(n), "snapshot") +
+                                               ". These hold on to deleted blocks and are the usual reason "
+                                               "System Data grows and shrinks on its own."));
     QVBoxLayout* list = snapshotsCard_->contentLayout();
     while (QLayoutItem* item = list->takeAt(0)) {
         delete item->widget();

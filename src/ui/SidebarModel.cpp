@@ -9,8 +9,11 @@
 #include "ui/kit/Text.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QPainter>
+#include <QStyle>
 
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -133,6 +136,18 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+int SidebarDelegate::widthFor(const QAbstractItemView* view) {
+    const QFontMetrics title(view->font());
+    const int size = int(std::ceil(TabularText::width(Fonts::caption(), QStringLiteral("888.88 GB")))) + 6;
+    int widest = 0;
+    const QAbstractItemModel* model = view->model();
+    for (int row = 0; model && row < model->rowCount(); ++row)
+        widest = std::max(widest, title.horizontalAdvance(model->index(row, 0).data(Qt::DisplayRole).toString()));
+    // The row's padding (10 each side), the icon and its gap, a scroll bar.
+    return 10 + 16 + 6 + widest + 4 + size + 10 + view->style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+           2 * view->frameWidth();
+}
+
 void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
@@ -147,7 +162,8 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         font.setWeight(QFont::DemiBold);
         painter->setFont(font);
         painter->setPen(Colors::secondary(palette));
-        painter->drawText(opt.rect.adjusted(10, 6, -8, 0), Qt::AlignLeft | Qt::AlignVCenter, opt.text);
+        painter->drawText(opt.rect.adjusted(10, 6, -8, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
+                          opt.text);
         painter->restore();
         return;
     }
@@ -161,7 +177,9 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 
     const bool selected = opt.state & QStyle::State_Selected;
     const QColor text = selected ? palette.color(QPalette::HighlightedText) : palette.color(QPalette::Text);
-    const QColor secondary = selected ? Colors::withAlpha(text, 0.8) : Colors::secondary(palette);
+    const QColor secondary = selected
+                                 ? Colors::readable(Colors::withAlpha(text, 0.8), palette.color(QPalette::Highlight))
+                                 : Colors::secondary(palette);
     const QRect r = opt.rect.adjusted(10, 0, -10, 0);
     const int iconSize = 16;
     const QPixmap icon = Symbols::pixmap(index.data(SidebarModel::SymbolRole).toString(), iconSize, secondary,
@@ -179,7 +197,7 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const QRect titleRect(r.left() + iconSize + 6, r.top(), r.width() - iconSize - 6 - sizeWidth, r.height());
     painter->setFont(opt.font);
     painter->setPen(text);
-    painter->drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                       opt.fontMetrics.elidedText(opt.text, Qt::ElideRight, titleRect.width()));
     painter->restore();
 }
@@ -188,6 +206,12 @@ QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
     const bool header = index.data(SidebarModel::IsHeaderRole).toBool();
     const int height = std::max(option.fontMetrics.height() + 12, 28);
     return {150, header ? height + 4 : height};
+}
+
+QVariant SidebarModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::AccessibleTextRole))
+        return QStringLiteral("Section");
+    return {};
 }
 
 } // namespace vessora

@@ -11,6 +11,10 @@
 #include <QAbstractItemModel>
 #include <QStyledItemDelegate>
 
+class QAbstractItemView;
+
+class QAbstractItemView;
+
 #include <optional>
 #include <vector>
 
@@ -30,6 +34,8 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // The hidden header's one column has a name, not the default "1".
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     std::optional<Section> sectionAt(const QModelIndex& index) const;
@@ -58,6 +64,8 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // The column width that shows every row's title whole beside a size.
+    static int widthFor(const QAbstractItemView* view);
 };
 
 } // namespace vessora

@@ -198,8 +198,12 @@ TEST_F(CatalogCommand, OverviewJsonCarriesVolumesCategoriesAndTheRemainder) {
 }
 
 TEST_F(CatalogCommand, TextOutputAndUsage) {
+    // A name cannot forge a line or drive the terminal; JSON keeps it exact.
+    test::writeFile(home / ".Trash/evil\nforged\x1b[2J", 4096);
     std::string output;
     ASSERT_EQ(test::runProgram({VESSORA_CLI, "cleanup"}, &output), 0);
+    EXPECT_NE(output.find(home / ".Trash/evil\\nforged\\x1b[2J"), std::string::npos) << output;
+    EXPECT_EQ(output.find('\x1b'), std::string::npos);
     EXPECT_NE(output.find("Trash  " + Fmt::bytes(test::lstatTreeSize(home / ".Trash")) + "  [safe]"), std::string::npos)
         << output;
     EXPECT_NE(output.find(home / ".Trash/old movie.mov"), std::string::npos);

@@ -88,7 +88,7 @@ TEST(RemoveCommand, PermissionFailuresAreNamed) {
     int status = test::runAsUnprivileged([&] {
         std::string out;
         int rc = runTool({"remove", "--delete", "--yes", theirs}, &out);
-        return rc == 1 && out.starts_with("1 item need administrator rights.\n") &&
+        return rc == 1 && out.starts_with("1 item needs administrator rights.\n") &&
                        out.find("Run again with --admin") != std::string::npos
                    ? 0
                    : 1;

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 using namespace vessora;
 using namespace std::string_literals;
 using test::exists;
@@ -288,4 +290,17 @@ TEST(RestoreLast, NeverWritesThroughALinkOnTheWayBack) {
     ASSERT_EQ(::unlink(work.c_str()), 0);
     EXPECT_EQ(v.asAlice({"restore", "--last"}, 0), "");
     EXPECT_EQ(test::readText(report), "Alice's\n");
+}
+
+// A name cannot forge a line of restore's report or drive the terminal.
+TEST(RestoreLast, NamesInTheReportAreEscaped) {
+    RestoreHome home;
+    const std::string evil = test::writeText(home.dir / "work/evil\nPut back 9 items.\x1b[2J", "mine\n");
+    std::string out;
+    ASSERT_EQ(runTool({"remove", "--trash", "--yes", evil}, &out), 0) << out;
+    test::writeText(evil, "taken\n");
+    EXPECT_EQ(runTool({"restore", "--last"}, &out), 1);
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+    EXPECT_NE(out.find("evil\\nPut back 9 items.\\x1b[2J: Something else is at"), std::string::npos) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
 }

@@ -65,6 +65,68 @@ TEST(SizeCommand, OneLinePerPathLikeDu) {
     EXPECT_NE(out.find("vessora: " + dir / "nothing" + ": no such file or directory"), std::string::npos);
 }
 
+TEST(SizeCommand, CountsAFileWithSeveralNamesOnceLikeDu) {
+    test::TempDir dir;
+    const int64_t file = test::allocatedSize(test::writeFile(dir / "t/a/data", 2 << 20));
+    ASSERT_EQ(::link((dir / "t/a/data").c_str(), (dir / "t/b").c_str()), 0);
+    ASSERT_EQ(::link((dir / "t/a/data").c_str(), (dir / "other").c_str()), 0);
+    std::string out;
+    ASSERT_EQ(run({"size", dir / "t"}, &out), 0) << out;
+    EXPECT_EQ(out.substr(0, out.find('\t')), std::to_string(file)) << out;
+    // Across the paths of one call too: the second name counts nothing.
+    ASSERT_EQ(run({"size", dir / "t", dir / "other"}, &out), 0) << out;
+    EXPECT_NE(out.find("\n0\tZero KB\t" + dir / "other" + "\n"), std::string::npos) << out;
+}
+
+// Names come from anyone who can create a file: on the terminal they are
+// escaped, in JSON they stay exact.
+TEST(ScanCommand, EscapesNamesInTextAndKeepsThemInJson) {
+    test::TempDir dir;
+    const std::string evil = "evil\nforged line \x1b[2J";
+    test::writeFile(dir / ("r/" + evil), 2 << 20);
+    std::string out;
+    ASSERT_EQ(run({"scan", dir / "r"}, &out), 0) << out;
+    EXPECT_NE(out.find("evil\\nforged line \\x1b[2J"), std::string::npos) << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+    ASSERT_EQ(run({"size", dir / ("r/" + evil)}, &out), 0) << out;
+    EXPECT_NE(out.find("\t" + dir / "r/evil\\nforged line \\x1b[2J\n"), std::string::npos) << out;
+    ASSERT_EQ(run({"scan", dir / "r", "--json"}, &out), 0) << out;
+    EXPECT_NE(out.find("\"name\":\"evil\\nforged line \\u001b[2J\""), std::string::npos) << out;
+}
+
+TEST(ScanCommand, JsonHonoursAnAskedDepth) {
+    test::TempDir dir;
+    test::writeFile(dir / "r/a/b/c/deep", 2 << 20);
+    std::string out;
+    ASSERT_EQ(run({"scan", dir / "r", "--json", "--depth", "1"}, &out), 0) << out;
+    EXPECT_NE(out.find("\"name\":\"a\""), std::string::npos) << out;
+    EXPECT_EQ(out.find("\"name\":\"b\""), std::string::npos) << out;
+    // The cut-off folder still carries the whole subtree's totals.
+    EXPECT_NE(out.find("\"fileCount\":1,\"dirCount\":2,\"isAggregate\":false,\"unreadable\":false,"
+                       "\"isNotDescended\":false,\"isCloudProvider\":false,\"children\":[]"),
+              std::string::npos)
+        << out;
+    // Without --depth, the whole tree.
+    ASSERT_EQ(run({"scan", dir / "r", "--json"}, &out), 0) << out;
+    EXPECT_NE(out.find("\"name\":\"deep\""), std::string::npos) << out;
+}
+
+TEST(Cli, HelpForEachCommandAndVersion) {
+    std::string out;
+    for (const char* command :
+         {"scan", "size", "overview", "cleanup", "check", "remove", "restore", "apps", "backup", "messages-export"}) {
+        EXPECT_EQ(run({command, "--help"}, &out), 0) << command;
+        EXPECT_TRUE(out.starts_with(std::string("usage: vessora ") + command)) << out;
+        EXPECT_EQ(run({"help", command}, &out), 0) << command;
+        EXPECT_TRUE(out.starts_with(std::string("usage: vessora ") + command)) << out;
+    }
+    EXPECT_EQ(run({"scan", "--", "--help"}, &out), 1) << "after --, a path named --help";
+    EXPECT_EQ(run({"--version"}, &out), 0);
+    EXPECT_TRUE(out.starts_with("vessora ") && out.size() > 9 && out.back() == '\n') << out;
+    EXPECT_EQ(run({"--help"}, &out), 0);
+    EXPECT_EQ(run({"nonsense"}, &out), 2);
+}
+
 namespace {
 // The signals a process catches, from /proc.
 uint64_t caughtSignals(pid_t pid) {

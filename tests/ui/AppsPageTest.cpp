@@ -11,6 +11,9 @@
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPushButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -243,7 +246,8 @@ TEST_F(AppsPageTest, SystemAppKeepsItsBundleButLosesItsLeftovers) {
     QMessageBox* box = waitForMessageBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), "Uninstall Tool?");
-    EXPECT_EQ(box->informativeText(), QString::fromStdString(summary));
+    EXPECT_EQ(box->informativeText(),
+              QString::fromStdString(summary + "\nItems deleted immediately cannot be put back."));
     button(box, "Move to Trash")->click();
     ASSERT_TRUE(waitUntil([&] { return !exists(prefs); }));
     EXPECT_TRUE(exists(bundle));
@@ -303,7 +307,8 @@ TEST_F(AppsPageTest, RunningAppUninstallsToTheTrash) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->informativeText().toStdString(),
               "This removes the app bundle and 1 supporting item, freeing about " +
-                  Fmt::bytes(model->apps()[0].bundleSize + model->apps()[0].exactLeftovers()[0].size) + ".");
+                  Fmt::bytes(model->apps()[0].bundleSize + model->apps()[0].exactLeftovers()[0].size) +
+                  ".\nItems deleted immediately cannot be put back.");
     button(box, "Move to Trash")->click();
     const bool gone = waitUntil([&] { return model->apps().size() == 1; });
     ::kill(process, SIGKILL);
@@ -370,6 +375,7 @@ TEST_F(AppsPageTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
     AppRow packaged;
     packaged.app = app("/usr/share/applications/org.example.Tool.desktop", "Tool", "org.example.Tool");
     packaged.app.kind = AppKind::package;
+    packaged.app.package = "example-tool";
     packaged.bundleSize = 90'000'000;
     packaged.leftovers = {{path("home/.config/tool"), "Settings", MatchConfidence::exact, 4'096, false}};
     packaged.analyzed = true;
@@ -391,4 +397,43 @@ TEST_F(AppsPageTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
     EXPECT_TRUE(uninstallButton()->isEnabled());
     EXPECT_EQ(AppsTexts::uninstallSummary(packaged, page->selection()->urls(), page->includeBundle()),
               "This removes 1 supporting item, freeing about " + Fmt::bytes(4'096) + ".");
+
+    // The package's way out: its page in the software centre when something
+    // opens appstream links, else the command that removes it, to copy.
+    EXPECT_TRUE(child<QWidget>("apps.packageRow")->isVisible());
+    EXPECT_FALSE(child<QWidget>("apps.openSoftware")->isVisible());
+    EXPECT_EQ(child<QLabel>("apps.removeCommand")->text(), "sudo apt remove example-tool");
+    child<QPushButton>("apps.copyCommand")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "sudo apt remove example-tool");
+    workspace.opensAppstream = true;
+    ASSERT_TRUE(page->selectApp(flat.app.url));
+    EXPECT_FALSE(child<QWidget>("apps.packageRow")->isVisible()) << "a Flatpak is uninstalled here";
+    ASSERT_TRUE(page->selectApp(packaged.app.url));
+    EXPECT_FALSE(child<QWidget>("apps.removeCommand")->isVisible());
+    child<QPushButton>("apps.openSoftware")->click();
+    ASSERT_EQ(workspace.opened.size(), 1u);
+    EXPECT_EQ(workspace.opened[0], QUrl("appstream://org.example.Tool"));
+}
+
+// On Linux the words name an app's folder and its app ID, never a bundle;
+// a program without a folder of its own is its program file.
+TEST(AppsTextsTest, LinuxWords) {
+    ScopedTables tables(TableSet::linux);
+    TempDir dir;
+    AppRow row;
+    row.app.url = writeFile(dir / "bin/tool", 1'000);
+    row.app.kind = AppKind::program;
+    row.bundleSize = 1'000;
+    row.leftovers = {{"/x/one", "Cache", MatchConfidence::exact, 2'000'000, false}};
+    row.analyzed = true;
+    EXPECT_EQ(AppsTexts::uninstallSummary(row, {}, true),
+              "This removes the program file and 0 supporting items, freeing about " + Fmt::bytes(1'000) + ".");
+    row.app.url = dir / "bin";
+    EXPECT_EQ(AppsTexts::uninstallSummary(row, {"/x/one"}, true),
+              "This removes the app and 1 supporting item, freeing about " + Fmt::bytes(2'001'000) + ".");
+    EXPECT_EQ(AppsTexts::secondLine(row).text, "+" + Fmt::bytes(2'000'000) + " outside its folder");
+    const Words& words = PlatformTables::current().words;
+    for (const char* text : {words.outsideApp, words.exactMatchNote, words.appsEmptyNote, words.noLeftovers,
+                             words.removesApp, words.appPart})
+        EXPECT_EQ(std::string(text).find("bundle"), std::string::npos) << text;
 }

@@ -8,6 +8,7 @@
 #include "ui/cleanup/CleanupTexts.h"
 
 #include <QLabel>
+#include <QListView>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -93,6 +94,13 @@ TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
     review->findChild<QPushButton*>("backupReview.open")->click();
     EXPECT_FALSE(hint->isVisible());
     EXPECT_EQ(revealed(), std::vector<std::string>{destination});
+    // Each copy is shown from the keyboard too: Return on its row.
+    auto* items = review->findChild<QListView*>("backupReview.items");
+    items->setFocus();
+    items->setCurrentIndex(items->model()->index(1, 0));
+    QTest::keyClick(items, Qt::Key_Return);
+    EXPECT_EQ(revealed().size(), 2u) << "the key stops at the list";
+    EXPECT_EQ(revealed().back(), model->pendingDeletion()->items[1].destination);
 
     ASSERT_EQ(review->confirmButton()->text(), "Delete Originals");
     review->confirmButton()->click();

@@ -15,6 +15,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
@@ -76,6 +77,9 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
     view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
     model.setScanRootPath(files.root());
+    // Return scans from the location controls.
+    auto* picker = view->findChild<QComboBox*>("browse.preset");
+    picker->setFocus();
     auto* scanButton = view->findChild<QPushButton*>("browse.scanButton");
     auto* stop = view->findChild<QPushButton*>("browse.stopButton");
     int starts = 0;
@@ -85,16 +89,28 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
         if (!model.isScanning() || ++starts > 1) return;
         EXPECT_FALSE(scanButton->isVisible());
         EXPECT_TRUE(stop->isVisible());
-        QTest::keyClick(view.get(), Qt::Key_Return);
-        QTest::keyClick(view.get(), Qt::Key_Enter);
+        QTest::keyClick(picker, Qt::Key_Return);
+        QTest::keyClick(picker, Qt::Key_Enter);
     });
-    QTest::keyClick(view.get(), Qt::Key_Return);
+    QTest::keyClick(picker, Qt::Key_Return);
     // A shortcut clicks its button after a short animation.
     ASSERT_TRUE(QTest::qWaitFor([&] { return starts > 0; }, 2000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isScanning(); }, 30000));
     QTest::qWait(300);
     EXPECT_EQ(starts, 1);
-    EXPECT_TRUE(model.tree());
+    ASSERT_TRUE(model.tree());
+
+    // In the outline Return opens the row: the folder is expanded and shown
+    // in the treemap, and nothing is scanned.
+    QTreeView* outline = view->outline();
+    const QModelIndex rows = view->outlineModel()->indexOf(node("rows").get());
+    outline->setFocus();
+    outline->setCurrentIndex(rows);
+    QTest::keyClick(outline, Qt::Key_Return);
+    QTest::qWait(100);
+    EXPECT_FALSE(model.isScanning());
+    EXPECT_TRUE(outline->isExpanded(rows));
+    EXPECT_EQ(view->focus(), node("rows"));
 
     view->scan();
     stop->click();
@@ -124,10 +140,33 @@ TEST_F(BrowseFixture, ChooserScansTheChosenFolderAndRescanKeepsTheView) {
     dialog->selectFile(QString::fromStdString(files / "docs"));
     QMetaObject::invokeMethod(dialog, "accept");
     EXPECT_EQ(model.scanRootPath(), files / "docs");
+    // The picker names the chosen folder; a preset takes its place again.
+    auto* picker = view->findChild<QComboBox*>("browse.preset");
+    EXPECT_EQ(picker->currentText(), "docs");
     EXPECT_FALSE(view->selection());
     EXPECT_FALSE(view->focus());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isScanning() && model.tree(); }, 30000));
     EXPECT_EQ(model.tree()->path(), files / "docs");
+}
+
+// Tab follows the reading order: outline, breadcrumb, treemap, detail panel.
+TEST_F(BrowseFixture, TabGoesFromTheOutlineThroughTheBreadcrumbToTheDetail) {
+    scan(files.root());
+    view->setFocusNode(node("rows"));
+    view->setSelection(node("rows/row3"));
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    QTest::qWait(50); // new crumbs are shown from the event loop
+    view->outline()->setFocus();
+    QStringList order;
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* at = QApplication::focusWidget();
+        order << (at->parentWidget() && at->parentWidget()->objectName() == "browse.breadcrumb" ? "crumb"
+                                                                                                : at->objectName());
+    }
+    EXPECT_EQ(order, QStringList({"crumb", "crumb", "treemap", "browse.detailReveal", "browse.detailRemove"}))
+        << order.join(' ').toStdString();
 }
 
 TEST_F(BrowseFixture, RowsMenusAndDetail) {
@@ -225,7 +264,8 @@ TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), "Remove row7?");
     EXPECT_EQ(box->informativeText(), QString::fromStdString(files / "rows/row7") + "\n" +
-                                          QString::fromStdString(Fmt::bytes(row7->size)) + ", 1 items");
+                                          QString::fromStdString(Fmt::bytes(row7->size)) + ", 1 item\n" +
+                                          "Items deleted immediately cannot be put back.");
     buttonNamed(box, "Move to Trash")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !exists(files / "rows/row7"); }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !node("rows/row7"); }, 10000));

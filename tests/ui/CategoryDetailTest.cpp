@@ -60,7 +60,7 @@ TEST_F(CategoryDetailTest, ActionTitleTintAndMessageByRiskAndMode) {
     const Case cases[] = {
         {"documents", careful, removable, true, 1, "Delete", true, true,
          "This is your own data and it will be gone immediately, with no way to recover it from this computer. "
-         "Consider using Move to Trash instead."},
+         "Consider using Move to Trash instead.\nItems deleted immediately cannot be put back."},
         {"documents", careful, removable, true, 0, "Move to Trash", true, true,
          "This is your own data. It goes to the Trash, so you can still get it back until you empty it."},
         {"documents", careful, removable, false, 1, "Back Up and Review", true, true, backup},
@@ -89,7 +89,13 @@ TEST_F(CategoryDetailTest, ActionTitleTintAndMessageByRiskAndMode) {
         QMessageBox* box = page->buildConfirmation();
         EXPECT_EQ(box->text(), QString::fromStdString("1 item, " + Fmt::bytes(file.size)));
         EXPECT_EQ(box->informativeText().toStdString(), c.message);
-        EXPECT_TRUE(buttonWithText(box, c.title));
+        QPushButton* go = buttonWithText(box, c.title);
+        ASSERT_TRUE(go);
+        // Deleting at once is never what Return does.
+        if (c.title == std::string("Delete")) {
+            EXPECT_FALSE(go->autoDefault() || go->isDefault());
+        }
+        EXPECT_EQ(box->defaultButton(), buttonWithText(box, "Cancel"));
         box->close();
     }
 }
@@ -159,7 +165,7 @@ TEST_F(CategoryDetailTest, SystemDataTexts) {
             EXPECT_EQ(banner.substr(0, c.start.size()), c.start);
     }
     EXPECT_EQ(text("categoryDetail.snapshots").toStdString(),
-              "1 Time Machine local snapshot are also holding space that Finder reports as free. They are listed on "
+              "1 Time Machine local snapshot is also holding space that Finder reports as free. They are listed on "
               "the Overview page.");
     EXPECT_FALSE(widget("categoryDetail.checkCaches")->isHidden());
     CleanupTarget target;

@@ -3,6 +3,7 @@
 #include "support/Fmt.h"
 #include "ui/cleanup/CleanupPage.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
@@ -88,7 +89,8 @@ TEST_F(CleanupPageTest, CardsOrderAndSelectionTotals) {
     EXPECT_EQ(box->text(), "Remove 1 item");
     EXPECT_EQ(box->informativeText(),
               QString::fromStdString("This frees about " + Fmt::bytes(a2.size) +
-                                     ". Moving to Trash does not free space until the Trash is emptied."));
+                                     ". Moving to Trash does not free space until the Trash is emptied.\n"
+                                     "Items deleted immediately cannot be put back."));
 
     // A re-measure without a selected entry drops it from every total.
     page->selection()->insert(std::vector<CleanupEntry>{a1, a2});
@@ -98,6 +100,18 @@ TEST_F(CleanupPageTest, CardsOrderAndSelectionTotals) {
     EXPECT_EQ(text("cleanup.selectedCount"), "1 selected");
     EXPECT_EQ(text("cleanup.selectedTotal"), QString::fromStdString(Fmt::bytes(a2.size)));
     EXPECT_TRUE(card("safe")->checkBox()->isChecked());
+
+    // Ticked through its accessible Toggle action (as a screen reader does),
+    // the box selects just as a click would, and unticked it deselects.
+    QAccessibleInterface* check = QAccessible::queryAccessibleInterface(card("careful")->checkBox());
+    ASSERT_TRUE(check && check->actionInterface());
+    check->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(page->selection()->contains(big.url));
+    EXPECT_EQ(text("cleanup.selectedCount"), "2 selected");
+    check->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page->selection()->contains(big.url));
 
     // The row's menu reveals the entry.
     QMenu* menu = card("safe")->buildContextMenu(card("safe")->entryModel()->index(0), page.get());
@@ -125,7 +139,7 @@ TEST_F(CleanupPageTest, RemovalMovesTheChosenFilesToTheTrash) {
     ASSERT_TRUE(model->lastResult());
     EXPECT_TRUE(RemovalLog::isLastBatch(*model->lastResult()));
     ASSERT_EQ(page->cards().size(), 1u);
-    EXPECT_EQ(text("cleanup.across"), "across 1 categories");
+    EXPECT_EQ(text("cleanup.across"), "across 1 category");
     EXPECT_EQ(text("cleanup.selectedCount"), "0 selected");
     EXPECT_FALSE(model->isMeasuringCleanup());
 }

@@ -2,14 +2,24 @@
 // text stays plain, and the share bar is always visible.
 
 #include "UiTestSupport.h"
+#include "ui/browse/TreemapView.h"
+#include "ui/kit/Colors.h"
 #include "ui/kit/ElidedLabel.h"
+#include "ui/kit/RemovalConfirmation.h"
+#include "ui/kit/Style.h"
 #include "ui/kit/ShareBar.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Text.h"
 #include "catalog/StorageCategories.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QImage>
 #include <QPainter>
+#include <QTest>
 
 namespace vessora::test {
 namespace {
@@ -72,6 +82,106 @@ TEST(Text, FileNamesStayLiteralInButtonsAndLabels) {
     EXPECT_LT(label.minimumSizeHint().width(), 60);
     EXPECT_NE(label.shownText(), label.text());
     EXPECT_TRUE(label.toolTip().contains(QStringLiteral("&lt;b&gt;a&amp;b")));
+}
+
+// A name is one line that says what it holds: control characters, line
+// separators and undecodable bytes are visible escapes; Qt's file classes
+// still get the path as it is.
+TEST(Text, ControlCharactersAreVisibleEscapes) {
+    const std::string evil = "/tmp/a\nb\x1b[2J\tc\xff\xe2\x80\xa8\xc2\x85\\d";
+    EXPECT_EQ(Text::fileName(evil), QStringLiteral("a\\nb\\x1b[2J\\tc\\xff\\u2028\\xc2\\x85\\d"));
+    EXPECT_EQ(Text::fromPath("/tmp/caf\xc3\xa9 _x"), QString::fromUtf8("/tmp/caf\xc3\xa9 _x"));
+    EXPECT_EQ(Text::filePath(evil), QFile::decodeName(QByteArray::fromStdString(evil)));
+}
+
+// At small sizes an underscore lies below the font's descent: a one-line
+// label still shows it (".npm/_cacache", not ".npm/ cacache").
+TEST(ElidedLabel, UnderscoreIsNotCutOff) {
+    QFont small(QStringLiteral("DejaVu Sans"));
+    small.setPointSizeF(7.7);
+    ElidedLabel label(QStringLiteral("_"), Qt::ElideLeft);
+    label.setFont(small);
+    label.resize(label.sizeHint());
+    const QImage image = label.grab().toImage();
+    bool ink = false;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) ink |= qGray(image.pixel(x, y)) < 160;
+    EXPECT_TRUE(ink);
+}
+
+// "Move to Trash" is the default; "Delete Immediately" is never pressed by
+// Return, not even with focus; the warning closes the message.
+TEST(RemovalConfirmation, ReturnNeverDeletes) {
+    QWidget parent;
+    parent.show();
+    std::vector<RemovalMode> chosen;
+    auto open = [&] {
+        QMessageBox* box = RemovalConfirmation::build(&parent, "box", "Remove x?", "/tmp/x",
+                                                      [&](RemovalMode mode) { chosen.push_back(mode); });
+        box->open();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(box));
+        return box;
+    };
+    QMessageBox* box = open();
+    EXPECT_EQ(box->informativeText(), "/tmp/x\nItems deleted immediately cannot be put back.");
+    EXPECT_EQ(box->defaultButton()->text(), "Move to Trash");
+    auto* erase = box->findChild<QPushButton*>("confirmation.delete");
+    ASSERT_TRUE(erase);
+    erase->setFocus();
+    QTest::keyClick(erase, Qt::Key_Return);
+    QTest::keyClick(erase, Qt::Key_Enter);
+    EXPECT_TRUE(chosen.empty());
+    EXPECT_TRUE(box->isVisible());
+    QTest::keyClick(erase, Qt::Key_Space);
+    EXPECT_EQ(chosen, std::vector<RemovalMode>{RemovalMode::deleteImmediately});
+    box = open();
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(chosen.back(), RemovalMode::trash);
+    box = open();
+    QTest::keyClick(box, Qt::Key_Escape);
+    EXPECT_EQ(chosen.size(), 2u);
+}
+
+// The colours text is drawn in read at least 4.5 to 1 on the backgrounds of
+// both schemes; labels on treemap tiles of every colour; empty check boxes
+// stand out from their field.
+TEST(Colors, TextRolesReadOnEveryBackground) {
+    for (const QPalette& p : {Colors::lightPalette(), Colors::darkPalette()}) {
+        const bool dark = Colors::isDark(p);
+        SCOPED_TRACE(dark ? "dark" : "light");
+        const QColor backgrounds[] = {p.color(QPalette::Window), p.color(QPalette::Base), p.color(QPalette::Button),
+                                      Colors::barMaterial(p)};
+        const std::pair<const char*, QColor> texts[] = {
+            {"primary", Colors::primary(p)},
+            {"secondary", Colors::secondary(p)},
+            {"green", Colors::green(p)},
+            {"orange", Colors::orange(p)},
+            {"red", Colors::red(p)},
+            {"link", Colors::link(p)},
+            {"disabled", p.color(QPalette::Disabled, QPalette::ButtonText)},
+        };
+        for (const auto& [name, text] : texts)
+            for (const QColor& bg : backgrounds)
+                EXPECT_GE(Colors::contrast(Colors::over(text, bg), bg), Colors::minimumContrast)
+                    << name << " on " << bg.name().toStdString();
+        EXPECT_GE(Colors::contrast(p.color(QPalette::HighlightedText), p.color(QPalette::Highlight)),
+                  Colors::minimumContrast);
+        // Placeholders are drawn in fields only.
+        EXPECT_GE(Colors::contrast(p.color(QPalette::PlaceholderText), p.color(QPalette::Base)),
+                  Colors::minimumContrast);
+        EXPECT_GE(Colors::contrast(Style::indicatorFrame(p, p.color(QPalette::Base)), p.color(QPalette::Base)), 3.0);
+        std::vector<QColor> fills;
+        for (const Rgb& rgb : Palette::ramp()) fills.push_back(Colors::fromRgb(rgb));
+        for (const auto& category : StorageCategories::all()) fills.push_back(Colors::fromRgb(category.color()));
+        for (QColor fill : fills)
+            for (double alpha : {0.85, 0.55}) {
+                fill.setAlphaF(float(alpha));
+                const QColor tile = Colors::over(fill, Colors::background(p));
+                EXPECT_GE(Colors::contrast(TreemapView::tileLabelColor(fill, Colors::background(p)), tile),
+                          Colors::minimumContrast)
+                    << fill.name().toStdString();
+            }
+    }
 }
 
 TEST(ShareBar, FillIsAtLeastTwoPixelsAndNeverBeyondTheTrack) {

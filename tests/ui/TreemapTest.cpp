@@ -150,6 +150,16 @@ TEST_F(ShownTreemap, TilesAreAccessibleAndKeysMoveBetweenThem) {
     QTest::keyClick(&view, Qt::Key_Return);
     ASSERT_EQ(drilled.size(), 1u);
     EXPECT_EQ(drilled[0], dir);
+
+    // Going down and back up (as Browse answers Return and Backspace), a
+    // tile keeps the focus: the first one inside, then the folder left.
+    FSNode::Ptr inner = FSNode::makeChild(*dir, "inner", false);
+    inner->size = 600;
+    view.setNode(dir);
+    EXPECT_EQ(view.focusedTile(), 0);
+    view.setNode(folder);
+    ASSERT_GE(view.focusedTile(), 0);
+    EXPECT_EQ(view.tiles()[size_t(view.focusedTile())].node, dir);
 }
 
 TEST_F(ShownTreemap, TooltipNamesTheTile) {

@@ -5,12 +5,12 @@
 #include "TestSupport.h"
 #include "apps/AppInventory.h"
 #include "ui/kit/Colors.h"
+#include "ui/kit/Style.h"
 #include "ui/kit/Symbols.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
-#include <QStyleFactory>
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
 
     previousHandler = qInstallMessageHandler(quietHandler);
     QApplication application(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new Style);
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
     QIcon::setThemeName(QStringLiteral("Adwaita"));
     Symbols::setUpIconTheme();

@@ -65,12 +65,14 @@ struct RecordingWorkspace : Workspace {
     std::vector<std::vector<std::string>> revealed;
     std::vector<QUrl> opened;
     std::vector<std::string> running; // bundle ids that count as running
+    bool opensAppstream = false;      // some application handles appstream:// links
     void reveal(const std::vector<std::string>& paths) override { revealed.push_back(paths); }
     bool openUrl(const QUrl& url) override {
         opened.push_back(url);
         return true;
     }
     bool openPath(const std::string& path) override { return openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); }
+    bool canOpenScheme(const QString& scheme) override { return opensAppstream && scheme == "appstream"; }
     bool isRunning(const std::string& id) override {
         return std::find(running.begin(), running.end(), id) != running.end();
     }

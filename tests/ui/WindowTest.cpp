@@ -71,7 +71,7 @@ TEST(ResultAlertContent, LinesTitlesAndButtons) {
          ResultAlertContent::Buttons::ok},
         {admin,
          "Some items need admin rights",
-         {"1 item need administrator rights."},
+         {"1 item needs administrator rights."},
          ResultAlertContent::Buttons::authenticateOrSkip},
     };
     for (const Case& c : cases) {
@@ -137,7 +137,7 @@ TEST_F(WindowTest, AuthenticateClosesTheAlertThenEscalationShowsItsOwn) {
     QMessageBox* box = alert();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), QStringLiteral("Some items need admin rights"));
-    EXPECT_EQ(box->informativeText(), QStringLiteral("1 item need administrator rights."));
+    EXPECT_EQ(box->informativeText(), QStringLiteral("1 item needs administrator rights."));
     EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("Authenticate and remove"));
     EXPECT_EQ(box->escapeButton()->text(), QStringLiteral("Skip"));
     click(box, QStringLiteral("Authenticate and remove"));
@@ -185,6 +185,12 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
     EXPECT_EQ(window->currentSection(), Section::category(model->categories().front().id()));
     QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_EQ(window->currentSection(), Section::cleanup());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Cleanup \u2014 Vessora"));
+    // A row selected without moving the current one (an assistive tool's
+    // select action) opens its section as well.
+    tree->selectionModel()->select(sidebarModel->indexOf(Section::browse()), QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(window->currentSection(), Section::browse());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Browse \u2014 Vessora"));
 
     // "applications" opens the Apps page, not the category page.
     window->selectSection(Section::category("applications"));

@@ -39,10 +39,10 @@ QIcon AppIcons::generic() {
     return Symbols::icon(QStringLiteral("app.fill"), Colors::secondary(QApplication::palette()));
 }
 
-bool AppIcons::hasOwnIcon(const InstalledApp& app) const { return icons_.contains(Text::fromPath(app.url)); }
+bool AppIcons::hasOwnIcon(const InstalledApp& app) const { return icons_.contains(Text::filePath(app.url)); }
 
 QIcon AppIcons::icon(const InstalledApp& app) {
-    const QString key = Text::fromPath(app.url);
+    const QString key = Text::filePath(app.url);
     if (auto it = icons_.constFind(key); it != icons_.constEnd()) return *it;
     if (requested_.contains(key)) return generic();
     requested_.insert(key);
@@ -67,7 +67,7 @@ QIcon AppIcons::icon(const InstalledApp& app) {
         return generic();
     const std::string bundle = app.url;
     pool_.start([this, key, bundle, file] {
-        QImage image = file ? readImageFile(Text::fromPath(*file), iconPixels) : readBundleIcon(bundle, iconPixels);
+        QImage image = file ? readImageFile(Text::filePath(*file), iconPixels) : readBundleIcon(bundle, iconPixels);
         if (image.isNull()) return;
         QMetaObject::invokeMethod(
             this, [this, key, image] { arrived(key, image); }, Qt::QueuedConnection);
@@ -111,7 +111,7 @@ QImage AppIcons::readBundleIcon(const std::string& bundlePath, int size) {
     if (!name || name->empty() || name->find('/') != std::string::npos) return {};
     const std::string base = bundlePath + "/Contents/Resources/" + *name;
     for (const std::string& candidate : {base, base + ".icns", base + ".png"}) {
-        QImage image = readImageFile(Text::fromPath(candidate), size);
+        QImage image = readImageFile(Text::filePath(candidate), size);
         if (!image.isNull()) return image;
     }
     return {};

@@ -54,7 +54,7 @@ bool AppListModel::anyUnanalysed() const {
 
 void AppListModel::iconArrived(const QString& url) {
     for (size_t i = 0; i < rows_.size(); ++i)
-        if (Text::fromPath(rows_[i].app.url) == url)
+        if (Text::filePath(rows_[i].app.url) == url)
             emit dataChanged(index(int(i)), index(int(i)), {Qt::DecorationRole});
 }
 
@@ -64,7 +64,7 @@ QVariant AppListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= int(rows_.size())) return {};
     const AppRow& row = rows_[size_t(index.row())];
     switch (role) {
-    case Qt::DisplayRole: return Text::fromUtf8(row.app.name);
+    case Qt::DisplayRole: return Text::fromName(row.app.name);
     case Qt::DecorationRole: return icons_->icon(row.app);
     case Qt::ToolTipRole: return Text::fromPath(row.app.url);
     case UrlRole: return QByteArray::fromStdString(row.app.url);
@@ -74,7 +74,7 @@ QVariant AppListModel::data(const QModelIndex& index, int role) const {
     case AnalyzedRole: return row.analyzed;
     case SizeTextRole: return row.analyzed ? Text::fromUtf8(Fmt::bytes(row.totalSize())) : QString();
     case Qt::AccessibleTextRole: {
-        QString text = Text::fromUtf8(row.app.name);
+        QString text = Text::fromName(row.app.name);
         const QString second = Text::fromUtf8(AppsTexts::secondLine(row).text);
         if (!second.isEmpty()) text += ", " + second;
         text += row.analyzed ? ", " + Text::fromUtf8(Fmt::bytes(row.totalSize())) : QStringLiteral(", measuring");
@@ -131,14 +131,16 @@ void AppRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     int y = r.center().y() - block / 2 + 1;
     painter->setFont(nameFont);
     painter->setPen(primary);
-    painter->drawText(QRect(textLeft, y, textWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(QRect(textLeft, y, textWidth, nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                       nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, textWidth));
     if (!second.isEmpty()) {
         y += nameMetrics.height() + 1;
         const bool outside = index.data(AppListModel::OutsideRole).toBool();
         painter->setFont(lineFont);
         painter->setPen(outside && !selected ? Colors::orange(pal) : secondary);
-        painter->drawText(QRect(textLeft, y, textWidth, lineMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        painter->drawText(QRect(textLeft, y, textWidth, lineMetrics.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                           lineMetrics.elidedText(second, outside ? Qt::ElideRight : Qt::ElideMiddle, textWidth));
     }
     painter->restore();

@@ -9,8 +9,10 @@
 #include "ui/apps/LeftoverList.h"
 #include "ui/kit/Colors.h"
 #include "ui/kit/Fonts.h"
+#include "ui/kit/LinkButton.h"
 #include "ui/kit/ProminentButton.h"
 #include "ui/kit/Refresher.h"
+#include "ui/kit/RemovalConfirmation.h"
 #include "ui/kit/ScreenHeader.h"
 #include "ui/kit/SecondaryLabel.h"
 #include "ui/kit/Spinner.h"
@@ -21,6 +23,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
@@ -37,6 +41,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace vessora {
@@ -92,9 +97,11 @@ protected:
         const int glyph = QFontMetrics(font()).height() - 2;
         painter.drawPixmap(QRect(7, (height() - glyph) / 2, glyph, glyph),
                            Symbols::pixmap(symbol_, glyph, tint, devicePixelRatioF()));
-        painter.setPen(tint);
+        painter.setPen(
+            Colors::readable(tint, Colors::over(Colors::withAlpha(tint, 0.16), Colors::closestBackground(palette()))));
         painter.setFont(font());
-        painter.drawText(rect().adjusted(glyph + 10, 0, -6, 0), Qt::AlignVCenter | Qt::AlignLeft, text_);
+        painter.drawText(rect().adjusted(glyph + 10, 0, -6, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextDontClip,
+                         text_);
     }
 
 private:
@@ -133,6 +140,7 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
     header_->addAction(includeSystem_);
     rescan_ = new QPushButton(QStringLiteral("Rescan"), header_);
     rescan_->setObjectName(QStringLiteral("apps.rescan"));
+    Symbols::attach(rescan_, QStringLiteral("arrow.clockwise"));
     header_->addAction(rescan_);
     layout->addWidget(header_);
 
@@ -151,7 +159,9 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
                         &CorvaneModel::isRemovingChanged, &CorvaneModel::removingItemsChanged})
         connect(model_, signal, refresher_, &Refresher::schedule);
 
-    connect(includeSystem_, &QCheckBox::clicked, this, [this](bool on) {
+    // toggled, not clicked: an assistive tool's Toggle action counts too. The
+    // page sets both boxes under signal blockers.
+    connect(includeSystem_, &QCheckBox::toggled, this, [this](bool on) {
         model_->setIncludeSystemApps(on);
         if (model_->isLoadingApps())
             reloadWhenIdle_ = true;
@@ -163,7 +173,7 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
         if (auto row = shownApp()) updateUninstallBar(*row);
     });
     connect(icons_, &AppIcons::ready, this, [this](const QString& url) {
-        if (selectedAppID_ && Text::fromPath(*selectedAppID_) == url) updateHeaderIcon();
+        if (selectedAppID_ && Text::filePath(*selectedAppID_) == url) updateHeaderIcon();
     });
     auto* find = new QShortcut(QKeySequence::Find, this);
     find->setContext(Qt::WidgetWithChildrenShortcut);
@@ -188,7 +198,6 @@ AppsPage::~AppsPage() = default;
 
 void AppsPage::updateSymbols() {
     const QPalette p = palette();
-    rescan_->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise"), Colors::primary(p)));
     filterIcon_->setIcon(Symbols::icon(QStringLiteral("magnifyingglass"), Colors::secondary(p)));
     noneIcon_->setPixmap(
         Symbols::pixmap(QStringLiteral("checkmark.circle"), 16, Colors::green(p), devicePixelRatioF()));
@@ -210,8 +219,17 @@ QWidget* AppsPage::buildListPane() {
     filter_ = new QLineEdit(pane);
     filter_->setObjectName(QStringLiteral("apps.filter"));
     filter_->setPlaceholderText(QStringLiteral("Filter apps"));
+    filter_->setAccessibleName(QStringLiteral("Filter apps"));
     filter_->setClearButtonEnabled(true);
     filterIcon_ = filter_->addAction(QIcon(), QLineEdit::LeadingPosition);
+    filterIcon_->setText(QStringLiteral("Filter"));
+    // The line edit's own icon buttons are named for assistive tools: the
+    // magnifier and the clear button.
+    for (QToolButton* button : filter_->findChildren<QToolButton*>()) {
+        const bool clear = button->defaultAction() && button->defaultAction() != filterIcon_;
+        button->setAccessibleName(clear ? QStringLiteral("Clear filter") : QStringLiteral("Filter"));
+        if (!clear) button->setFocusPolicy(Qt::NoFocus);
+    }
     column->addWidget(filter_);
 
     progressRow_ = new QWidget(pane);
@@ -232,6 +250,7 @@ QWidget* AppsPage::buildListPane() {
 
     list_ = new QListView(pane);
     list_->setObjectName(QStringLiteral("apps.list"));
+    list_->setAccessibleName(QStringLiteral("Applications"));
     listModel_ = new AppListModel(icons_, list_);
     proxy_ = new AppFilterProxy(list_);
     proxy_->setSourceModel(listModel_);
@@ -290,8 +309,7 @@ QWidget* AppsPage::buildDetailPane() {
     auto* emptyTitle = plainLabel(QStringLiteral("Select an app"), Fonts::title3(), empty);
     emptyTitle->setAlignment(Qt::AlignCenter);
     emptyColumn->addWidget(emptyTitle);
-    auto* emptyNote =
-        new SecondaryLabel(QStringLiteral("Vessora lists everything it left outside its own bundle."), empty);
+    auto* emptyNote = new SecondaryLabel(q(PlatformTables::current().words.appsEmptyNote), empty);
     emptyNote->setFont(Fonts::callout());
     emptyNote->setAlignment(Qt::AlignCenter);
     emptyNote->setWordWrap(true);
@@ -374,7 +392,7 @@ QWidget* AppsPage::buildDetailPane() {
     noneRow->setContentsMargins(0, 0, 0, 0);
     noneIcon_ = new QLabel(none);
     noneRow->addWidget(noneIcon_);
-    noneRow->addWidget(new SecondaryLabel(QStringLiteral("No files found outside the bundle."), none));
+    noneRow->addWidget(new SecondaryLabel(q(PlatformTables::current().words.noLeftovers), none));
     noneRow->addStretch(1);
     leftoverState_->addWidget(none);
     auto* groups = new QWidget(leftoverState_);
@@ -382,7 +400,7 @@ QWidget* AppsPage::buildDetailPane() {
     groupColumn->setContentsMargins(0, 0, 0, 0);
     groupColumn->setSpacing(18);
     exactGroup_ = new LeftoverGroup(QStringLiteral("Definitely this app"),
-                                    QStringLiteral("Matched on bundle identifier."), selection_, groups);
+                                    q(PlatformTables::current().words.exactMatchNote), selection_, groups);
     exactGroup_->setObjectName(QStringLiteral("apps.exactGroup"));
     likelyGroup_ = new LeftoverGroup(QStringLiteral("Possibly this app"), likelyNote(), selection_, groups);
     likelyGroup_->setObjectName(QStringLiteral("apps.likelyGroup"));
@@ -411,6 +429,41 @@ QWidget* AppsPage::buildUninstallBar(QWidget* parent) {
     notice_->setFont(Fonts::caption());
     notice_->setWordWrap(true);
     column->addWidget(notice_);
+    packageRow_ = new QWidget(bar);
+    packageRow_->setObjectName(QStringLiteral("apps.packageRow"));
+    auto* packageLayout = new QHBoxLayout(packageRow_);
+    packageLayout->setContentsMargins(0, 0, 0, 0);
+    packageLayout->setSpacing(8);
+    auto* openSoftware = new LinkButton(QStringLiteral("Open in Software"), packageRow_);
+    openSoftware->setObjectName(QStringLiteral("apps.openSoftware"));
+    openSoftware->setSymbol(QStringLiteral("bag"));
+    openSoftware_ = openSoftware;
+    packageLayout->addWidget(openSoftware_);
+    removeCommand_ = new QLabel(packageRow_);
+    removeCommand_->setObjectName(QStringLiteral("apps.removeCommand"));
+    removeCommand_->setTextFormat(Qt::PlainText);
+    removeCommand_->setFont(Fonts::monospaced());
+    removeCommand_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    removeCommand_->setFocusPolicy(Qt::StrongFocus);
+    packageLayout->addWidget(removeCommand_);
+    copyCommand_ = new LinkButton(QStringLiteral("Copy"), packageRow_);
+    copyCommand_->setObjectName(QStringLiteral("apps.copyCommand"));
+    copyCommand_->setAccessibleName(QStringLiteral("Copy the command"));
+    packageLayout->addWidget(copyCommand_);
+    packageLayout->addStretch(1);
+    column->addWidget(packageRow_);
+    connect(openSoftware_, &QPushButton::clicked, this, [this] {
+        const auto row = shownApp();
+        const auto url = row ? AppsTexts::softwareUrl(row->app) : std::nullopt;
+        if (!url) return;
+        if (!Workspace::instance().openUrl(QUrl(q(*url)))) {
+            // Nothing opened it after all: the command is the way out.
+            softwareFailed_ = true;
+            updateUninstallBar(*row);
+        }
+    });
+    connect(copyCommand_, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(removeCommand_->text()); });
     auto* row = new QHBoxLayout;
     row->setSpacing(14);
     bundleSwitch_ = new QCheckBox(QStringLiteral("Remove the app itself"), bar);
@@ -433,7 +486,7 @@ QWidget* AppsPage::buildUninstallBar(QWidget* parent) {
     row->addWidget(uninstall_);
     column->addLayout(row);
 
-    connect(bundleSwitch_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(bundleSwitch_, &QCheckBox::toggled, this, [this](bool on) {
         includeBundle_ = on;
         if (auto row = shownApp()) updateUninstallBar(*row);
     });
@@ -484,6 +537,7 @@ void AppsPage::setSelectedApp(std::optional<std::string> url) {
         }
     }
     includeBundle_ = true;
+    softwareFailed_ = false;
     selection_->assign(std::move(ticked));
     checkRunning();
     updateDetail();
@@ -546,7 +600,7 @@ void AppsPage::refresh() {
     const bool loading = model_->isLoadingApps();
     progressRow_->setVisible(loading);
     progress_->setValue(int(model_->appProgress() * 1000));
-    progressLabel_->setText(q("Measuring " + Fmt::count(int64_t(apps.size())) + " apps"));
+    progressLabel_->setText(q("Measuring " + Fmt::counted(int64_t(apps.size()), "app")));
     updateFooter();
     updateSpinnerTimer();
     updateDetail();
@@ -559,7 +613,7 @@ void AppsPage::updateFooter() {
         const int row = proxy_->mapToSource(proxy_->index(i, 0)).row();
         total += listModel_->rows()[size_t(row)].totalSize();
     }
-    footerCount_->setText(q(Fmt::count(shown)) + QStringLiteral(" apps"));
+    footerCount_->setText(q(Fmt::counted(shown, "app")));
     footerTotal_->setText(q(Fmt::bytes(total)));
 }
 
@@ -590,7 +644,7 @@ void AppsPage::updateDetail() {
     const InstalledApp& app = row.app;
     detail_->setCurrentIndex(1);
     updateHeaderIcon();
-    name_->setText(q(app.name));
+    name_->setText(Text::fromName(app.name));
     version_->setText(app.version ? q("Version " + *app.version) : QString());
     version_->setVisible(app.version.has_value());
     const auto badge = AppsTexts::sourceBadge(app);
@@ -600,8 +654,8 @@ void AppsPage::updateDetail() {
     lastOpened_->setText(app.lastUsed ? q("Last opened " + Fmt::relativeDate(app.lastUsed)) : QString());
     lastOpened_->setVisible(app.lastUsed.has_value());
     total_->setText(q(Fmt::bytes(row.totalSize())));
-    breakdown_->setText(
-        q(Fmt::bytes(row.bundleSize) + " bundle, " + Fmt::bytes(AppsTexts::leftoverBytes(row)) + " elsewhere"));
+    breakdown_->setText(q(Fmt::bytes(row.bundleSize) + PlatformTables::current().words.appPart + ", " +
+                          Fmt::bytes(AppsTexts::leftoverBytes(row)) + " elsewhere"));
 
     if (!row.analyzed) {
         leftoverState_->setCurrentIndex(0);
@@ -621,6 +675,17 @@ void AppsPage::updateUninstallBar(const AppRow& row) {
     const auto notice = AppsTexts::notice(row.app, running_);
     notice_->setText(notice ? q(*notice) : QString());
     notice_->setVisible(notice.has_value());
+    const auto software = AppsTexts::softwareUrl(row.app);
+    const auto command = AppsTexts::packageRemoveCommand(row.app);
+    const bool canOpen =
+        software && !softwareFailed_ && Workspace::instance().canOpenScheme(QStringLiteral("appstream"));
+    openSoftware_->setVisible(canOpen);
+    removeCommand_->setText(command ? q(*command) : QString());
+    removeCommand_->setAccessibleName(command ? QStringLiteral("Command that removes the package: ") + q(*command)
+                                              : QString());
+    removeCommand_->setVisible(!canOpen && command);
+    copyCommand_->setVisible(!canOpen && command);
+    packageRow_->setVisible(canOpen || command);
     const bool removable = AppsTexts::bundleRemovable(row.app);
     bundleSwitch_->setEnabled(removable);
     {
@@ -635,26 +700,15 @@ void AppsPage::updateUninstallBar(const AppRow& row) {
 QMessageBox* AppsPage::buildConfirmation() {
     const auto shown = shownApp();
     if (!shown) return nullptr;
-    auto* box = new QMessageBox(this);
-    box->setObjectName(QStringLiteral("apps.confirmation"));
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(q("Uninstall " + shown->app.name + "?"));
-    box->setText(q("Uninstall " + shown->app.name + "?"));
-    box->setInformativeText(q(AppsTexts::uninstallSummary(*shown, selection_->urls(), includeBundle_)));
-    box->setTextFormat(Qt::PlainText);
-    QPushButton* trash = box->addButton(QStringLiteral("Move to Trash"), QMessageBox::AcceptRole);
-    QPushButton* erase = box->addButton(QStringLiteral("Delete Immediately"), QMessageBox::DestructiveRole);
-    QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box->setDefaultButton(trash);
-    box->setEscapeButton(cancel);
-    box->setAttribute(Qt::WA_DeleteOnClose);
     // The app the question is about; the selection may move while it is open.
     const std::string url = shown->app.url;
-    connect(box, &QMessageBox::buttonClicked, this, [this, trash, erase, url](QAbstractButton* button) {
-        if (!selectedAppID_ || *selectedAppID_ != url) return;
-        if (button == trash) uninstallWith(RemovalMode::trash);
-        if (button == erase) uninstallWith(RemovalMode::deleteImmediately);
-    });
+    QPointer<AppsPage> self(this);
+    auto* box = RemovalConfirmation::build(
+        this, QStringLiteral("apps.confirmation"),
+        QStringLiteral("Uninstall ") + Text::fromName(shown->app.name) + QLatin1Char('?'),
+        q(AppsTexts::uninstallSummary(*shown, selection_->urls(), includeBundle_)), [self, url](RemovalMode mode) {
+            if (self && self->selectedAppID_ && *self->selectedAppID_ == url) self->uninstallWith(mode);
+        });
     confirmation_ = box;
     return box;
 }

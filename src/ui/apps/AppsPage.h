@@ -140,6 +140,13 @@ private:
     LeftoverGroup* exactGroup_ = nullptr;
     LeftoverGroup* likelyGroup_ = nullptr;
     SecondaryLabel* notice_ = nullptr;
+    // A distribution package's way out: its page in the software centre, or
+    // the command that removes it when nothing opens that page.
+    QWidget* packageRow_ = nullptr;
+    QPushButton* openSoftware_ = nullptr;
+    QLabel* removeCommand_ = nullptr;
+    QPushButton* copyCommand_ = nullptr;
+    bool softwareFailed_ = false; // opening the software centre failed: show the command
     QCheckBox* bundleSwitch_ = nullptr;
     NumberLabel* freed_ = nullptr;
     QPushButton* uninstall_ = nullptr;

@@ -3,6 +3,9 @@
 #include "platform/PlatformTables.h"
 #include "support/Fmt.h"
 
+#include <sys/stat.h>
+
+#include <cctype>
 #include <fstream>
 #include <sstream>
 
@@ -28,6 +31,11 @@ const std::string& distributionName() {
 
 } // namespace
 
+bool isProgramFile(const InstalledApp& app) {
+    struct stat st;
+    return app.kind == AppKind::program && ::lstat(app.url.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 bool bundleRemovable(const InstalledApp& app) { return !app.isSystemApp && app.kind != AppKind::package; }
 
 std::vector<LeftoverItem> chosenLeftovers(const AppRow& row, const std::set<std::string>& selected) {
@@ -46,8 +54,11 @@ int64_t selectedTotal(const AppRow& row, const std::set<std::string>& selected, 
 std::string uninstallSummary(const AppRow& row, const std::set<std::string>& selected, bool includeBundle) {
     const size_t count = chosenLeftovers(row, selected).size();
     std::string text = "This removes ";
-    if (includeBundle && bundleRemovable(row.app)) text += "the app bundle and ";
-    text += std::to_string(count) + " supporting item" + (count == 1 ? "" : "s");
+    if (includeBundle && bundleRemovable(row.app)) {
+        const Words& words = PlatformTables::current().words;
+        text += isProgramFile(row.app) ? words.removesProgramFile : words.removesApp;
+    }
+    text += Fmt::counted(int64_t(count), "supporting item");
     text += ", freeing about " + Fmt::bytes(selectedTotal(row, selected, includeBundle)) + ".";
     return text;
 }
@@ -61,12 +72,29 @@ bool canUninstall(const AppRow& row, const std::set<std::string>& selected, bool
 }
 
 std::optional<std::string> notice(const InstalledApp& app, bool running) {
-    if (app.isSystemApp) return "This is a system app. Vessora will not remove it.";
+    // A package is named for what it is, system app or not: it has its own way out.
     if (app.kind == AppKind::package)
         return "Installed by " + distributionName() +
                "'s package manager. Remove it with your software manager; Vessora removes only what it left behind.";
+    if (app.isSystemApp) return "This is a system app. Vessora will not remove it.";
     if (running) return "The app is running. Quit it first so it does not rewrite its files.";
     return std::nullopt;
+}
+
+std::optional<std::string> softwareUrl(const InstalledApp& app) {
+    if (app.kind != AppKind::package || !app.bundleID || app.bundleID->empty()) return std::nullopt;
+    return "appstream://" + *app.bundleID;
+}
+
+std::optional<std::string> packageRemoveCommand(const InstalledApp& app) {
+    if (app.kind != AppKind::package || !app.package || app.package->empty()) return std::nullopt;
+    // Package names are [a-z0-9+.-] (Debian policy); anything else is not
+    // offered as a command to paste into a shell.
+    for (char c : *app.package)
+        if (!(std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '+' ||
+              c == '.' || c == '-'))
+            return std::nullopt;
+    return "sudo apt remove " + *app.package;
 }
 
 std::optional<std::string> sourceBadge(const InstalledApp& app) {
@@ -91,7 +119,7 @@ int64_t leftoverBytes(const AppRow& row) {
 
 SecondLine secondLine(const AppRow& row) {
     const int64_t outside = leftoverBytes(row);
-    if (outside >= 1) return {"+" + Fmt::bytes(outside) + " outside bundle", true};
+    if (outside >= 1) return {"+" + Fmt::bytes(outside) + PlatformTables::current().words.outsideApp, true};
     if (row.analyzed) return {row.app.bundleID.value_or(""), false};
     return {};
 }

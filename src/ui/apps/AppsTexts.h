@@ -15,6 +15,9 @@ namespace vessora::AppsTexts {
 // application, nor for one the distribution's package manager owns.
 bool bundleRemovable(const InstalledApp& app);
 
+// A program without a folder of its own: the app is its program file alone.
+bool isProgramFile(const InstalledApp& app);
+
 // The ticked leftovers of `row`, in list order.
 std::vector<LeftoverItem> chosenLeftovers(const AppRow& row, const std::set<std::string>& selected);
 
@@ -22,6 +25,7 @@ std::vector<LeftoverItem> chosenLeftovers(const AppRow& row, const std::set<std:
 int64_t selectedTotal(const AppRow& row, const std::set<std::string>& selected, bool includeBundle);
 
 // "This removes the app bundle and 2 supporting items, freeing about 1.2 MB."
+// (on Linux "the app and ", or "the program file and ").
 std::string uninstallSummary(const AppRow& row, const std::set<std::string>& selected, bool includeBundle);
 
 // Uninstall is offered when something at all would go.
@@ -30,10 +34,16 @@ bool canUninstall(const AppRow& row, const std::set<std::string>& selected, bool
 // The one notice over the uninstall bar, if any.
 std::optional<std::string> notice(const InstalledApp& app, bool running);
 
+// For a distribution package: its page in the software centre
+// ("appstream://ID") and the command that removes it ("sudo apt remove NAME").
+std::optional<std::string> softwareUrl(const InstalledApp& app);
+std::optional<std::string> packageRemoveCommand(const InstalledApp& app);
+
 // The badge naming where the app came from ("App Store", "Flatpak", ...).
 std::optional<std::string> sourceBadge(const InstalledApp& app);
 
-// The list row's second line: "+X outside bundle" (orange) or the identifier.
+// The list row's second line: "+X outside bundle" ("outside its folder" on
+// Linux; orange) or the identifier.
 struct SecondLine {
     std::string text;
     bool outside = false;

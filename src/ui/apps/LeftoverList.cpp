@@ -166,17 +166,18 @@ void LeftoverRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
                                                 right - left - categoryWidth - 8);
     painter->setFont(nameFont);
-    painter->drawText(QRect(left, y, right - left, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter, name);
+    painter->drawText(QRect(left, y, right - left, nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, name);
     painter->setFont(categoryFont);
     painter->setPen(secondary);
     const int categoryLeft = left + nameMetrics.horizontalAdvance(name) + 8;
     painter->drawText(QRect(categoryLeft, y, right - categoryLeft, nameMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter,
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                       categoryMetrics.elidedText(category, Qt::ElideRight, right - categoryLeft));
     y += nameMetrics.height() + 1;
     painter->setFont(pathFont);
     painter->drawText(
-        QRect(left, y, right - left, pathMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        QRect(left, y, right - left, pathMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
         pathMetrics.elidedText(index.data(LeftoverListModel::PathRole).toString(), Qt::ElideMiddle, right - left));
     painter->restore();
 }
@@ -282,6 +283,7 @@ LeftoverGroup::LeftoverGroup(const QString& title, const QString& note, PathSele
     head->addStretch(1);
     toggle_ = new LinkButton(QStringLiteral("Select All"), this);
     toggle_->setObjectName(QStringLiteral("apps.group.toggle"));
+    toggle_->setAccessibleDescription(title);
     head->addWidget(toggle_);
     column->addLayout(head);
     auto* noteLabel = new SecondaryLabel(note, this);
@@ -297,6 +299,7 @@ LeftoverGroup::LeftoverGroup(const QString& title, const QString& note, PathSele
     panel->layout()->setContentsMargins(0, 2, 0, 2);
     list_ = new LeftoverListView(panel);
     list_->setObjectName(QStringLiteral("apps.group.list"));
+    list_->setAccessibleName(title);
     model_ = new LeftoverListModel(selection_, list_);
     list_->setModel(model_);
     ticker_ = new SpinnerTicker(list_);

@@ -13,10 +13,12 @@
 #include "ui/kit/SecondaryLabel.h"
 #include "ui/kit/Spinner.h"
 #include "ui/kit/Symbols.h"
+#include "ui/kit/RemovalConfirmation.h"
 #include "ui/kit/Text.h"
 #include "ui/kit/Workspace.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
@@ -130,13 +132,16 @@ QWidget* BrowseView::buildControlBar() {
     for (ScanRootPreset preset : ScanRootPresets::all())
         presetPicker_->addItem(text(ScanRootPresets::displayName(preset)), int(preset));
     connect(presetPicker_, &QComboBox::activated, this, [this](int index) {
-        preset_ = ScanRootPreset(presetPicker_->itemData(index).toInt());
+        const int value = presetPicker_->itemData(index).toInt();
+        if (value < 0) return; // the chosen folder, already the root path
+        preset_ = ScanRootPreset(value);
         model().setScanRootPath(ScanRootPresets::path(preset_));
     });
     row->addWidget(presetPicker_);
 
-    auto* choose = new QPushButton(Symbols::icon(QStringLiteral("folder")), QStringLiteral("Choose Folder"), bar);
+    auto* choose = new QPushButton(QStringLiteral("Choose Folder"), bar);
     choose->setObjectName(QStringLiteral("browse.chooseFolder"));
+    Symbols::attach(choose, QStringLiteral("folder"));
     connect(choose, &QPushButton::clicked, this, &BrowseView::chooseFolder);
     row->addWidget(choose);
 
@@ -146,13 +151,21 @@ QWidget* BrowseView::buildControlBar() {
     rootPath_->setFont(Fonts::callout());
     row->addWidget(rootPath_, 1);
 
-    scanButton_ = new QPushButton(Symbols::icon(QStringLiteral("magnifyingglass")), QStringLiteral("Scan"), bar);
+    scanButton_ = new QPushButton(QStringLiteral("Scan"), bar);
     scanButton_->setObjectName(QStringLiteral("browse.scanButton"));
-    // A hidden button's shortcut is dead, so Return does nothing while the
-    // scan runs (Stop is shown then) or while another page is up.
-    scanButton_->setShortcut(Qt::Key_Return);
-    auto* enter = new QShortcut(QKeySequence(Qt::Key_Enter), scanButton_);
-    connect(enter, &QShortcut::activated, scanButton_, &QPushButton::click);
+    Symbols::attach(scanButton_, QStringLiteral("magnifyingglass"));
+    // Return and Enter scan from the location controls only: elsewhere on the
+    // page they act on what has focus (the outline opens its row). A focused
+    // button other than Scan is pressed instead, and while the scan runs
+    // (Scan hidden) nothing happens.
+    for (int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), bar, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            auto* focused = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+            if (focused && focused != scanButton_) return focused->click();
+            if (scanButton_->isVisible() && scanButton_->isEnabled()) scanButton_->click();
+        });
+    }
     connect(scanButton_, &QPushButton::clicked, this, &BrowseView::scan);
     row->addWidget(scanButton_);
 
@@ -251,6 +264,9 @@ QWidget* BrowseView::buildContent() {
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(outline_->viewport()->mapToGlobal(at));
     });
+    // Return and Enter open the current row (QTreeView would only emit
+    // activated); double clicks keep their own expand and collapse.
+    outline_->installEventFilter(this);
     auto* remove = new QShortcut(QKeySequence::Delete, outline_, nullptr, nullptr, Qt::WidgetShortcut);
     connect(remove, &QShortcut::activated, this, [this] {
         const FSNode::Ptr node = outlineModel_->nodeRef(outline_->currentIndex());
@@ -319,6 +335,11 @@ QWidget* BrowseView::buildContent() {
     detailDivider_ = divider(right);
     rightColumn->addWidget(detailDivider_);
     rightColumn->addWidget(buildDetailPanel());
+    auto* reveal = detail_->findChild<QPushButton*>(QStringLiteral("browse.detailReveal"));
+    auto* copy = detail_->findChild<QPushButton*>(QStringLiteral("browse.detailCopyPath"));
+    setTabOrder(treemap_, reveal);
+    setTabOrder(reveal, detailRemove_);
+    setTabOrder(detailRemove_, copy);
 
     split->addWidget(left);
     split->addWidget(right);
@@ -376,7 +397,7 @@ QWidget* BrowseView::buildDetailPanel() {
     auto* copy = new QPushButton(QStringLiteral("Copy Path"), detail_);
     copy->setObjectName(QStringLiteral("browse.detailCopyPath"));
     connect(copy, &QPushButton::clicked, this, [this] {
-        if (selection_) QApplication::clipboard()->setText(Text::fromPath(selection_->path()));
+        if (selection_) QApplication::clipboard()->setText(Text::filePath(selection_->path()));
     });
     buttons->addWidget(reveal);
     buttons->addWidget(detailRemove_);
@@ -393,7 +414,22 @@ QWidget* BrowseView::buildDetailPanel() {
     return detail_;
 }
 
+void BrowseView::openRow(const QModelIndex& index) {
+    const FSNode::Ptr node = outlineModel_->nodeRef(index);
+    if (!node || !node->isDirectory() || node->isAggregate) return;
+    outline_->expand(index);
+    setFocusNode(node);
+}
+
 bool BrowseView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == outline_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            openRow(outline_->currentIndex());
+            return true;
+        }
+    }
     // The path's two lines are cut for the panel's width.
     if (watched == detail_ && event->type() == QEvent::Resize) refreshDetail();
     return SectionPage::eventFilter(watched, event);
@@ -618,30 +654,18 @@ void BrowseView::askToRemove(const FSNode::Ptr& node) {
     if (!node || node->isAggregate || model().isBeingRemoved(node->path())) return;
     if (confirmation_) confirmation_->close();
     confirmRemoval_ = node;
-    auto* box = new QMessageBox(this);
-    confirmation_ = box;
-    box->setObjectName(QStringLiteral("browse.confirmRemoval"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setIcon(QMessageBox::Warning);
     const QString title = QStringLiteral("Remove ") + Text::fromPath(node->name()) + QLatin1Char('?');
-    box->setWindowTitle(title);
-    box->setText(title);
-    box->setInformativeText(Text::fromPath(node->path()) + QLatin1Char('\n') + text(Fmt::bytes(node->size)) +
-                            QStringLiteral(", ") + text(Fmt::count(node->fileCount + node->dirCount)) +
-                            QStringLiteral(" items"));
-    // After both texts: the name and path are shown as they are.
-    box->setTextFormat(Qt::PlainText);
-    QPushButton* trash = box->addButton(QStringLiteral("Move to Trash"), QMessageBox::AcceptRole);
-    QPushButton* destroy = box->addButton(QStringLiteral("Delete Immediately"), QMessageBox::DestructiveRole);
-    QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box->setDefaultButton(trash);
-    box->setEscapeButton(cancel);
-    connect(box, &QMessageBox::buttonClicked, this, [this, node, trash, destroy](QAbstractButton* button) {
-        if (button != trash && button != destroy) return;
-        removalMode_ = button == trash ? RemovalMode::trash : RemovalMode::deleteImmediately;
-        if (selection_ == node) setSelection(nullptr);
-        model().removeNodes({node}, removalMode_);
-    });
+    const QString message = Text::fromPath(node->path()) + QLatin1Char('\n') + text(Fmt::bytes(node->size)) +
+                            QStringLiteral(", ") + text(Fmt::counted(node->fileCount + node->dirCount, "item"));
+    QPointer<BrowseView> self(this);
+    auto* box = RemovalConfirmation::build(this, QStringLiteral("browse.confirmRemoval"), title, message,
+                                           [self, node](RemovalMode mode) {
+                                               if (!self) return;
+                                               self->removalMode_ = mode;
+                                               if (self->selection_ == node) self->setSelection(nullptr);
+                                               self->model().removeNodes({node}, mode);
+                                           });
+    confirmation_ = box;
     connect(box, &QMessageBox::finished, this, [this, box] {
         if (confirmation_ == box) confirmRemoval_ = nullptr;
     });
@@ -660,7 +684,7 @@ void BrowseView::chooseFolder() {
         chooser_->raise();
         return;
     }
-    auto* dialog = new QFileDialog(this, QStringLiteral("Choose Folder"), Text::fromPath(model().scanRootPath()));
+    auto* dialog = new QFileDialog(this, QStringLiteral("Choose Folder"), Text::filePath(model().scanRootPath()));
     chooser_ = dialog;
     dialog->setObjectName(QStringLiteral("browse.folderChooser"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -686,17 +710,42 @@ void BrowseView::refresh() {
     scanButton_->setVisible(!scanning);
     stopButton_->setVisible(scanning);
     rootPath_->setText(Text::fromPath(m.scanRootPath()));
+    syncPicker();
     states_->setCurrentIndex(scanning ? kScanningPage : m.tree() ? kContentPage : kIdlePage);
     if (scanning) {
-        scanCounts_->setText(text(Fmt::count(m.scanFiles())) + QStringLiteral(" files, ") +
+        scanCounts_->setText(text(Fmt::counted(m.scanFiles(), "file")) + QStringLiteral(", ") +
                              text(Fmt::bytes(m.scanBytes())));
         scanPath_->setText(Text::fromPath(m.scanCurrentPath()));
         scanUnreadable_->setVisible(m.scanUnreadable() > 0);
-        scanUnreadableText_->setText(text(Fmt::count(m.scanUnreadable())) + QStringLiteral(" unreadable locations"));
+        scanUnreadableText_->setText(text(Fmt::counted(m.scanUnreadable(), "unreadable location")));
     }
     refreshSummary();
     rebuildBreadcrumb();
     refreshDetail();
+}
+
+void BrowseView::syncPicker() {
+    // The picker names where the next scan goes: the preset whose folder that
+    // is, or else the chosen folder as an extra last item.
+    const std::string& root = model().scanRootPath();
+    int match = -1;
+    for (int i = 0; i < presetPicker_->count(); ++i) {
+        const int value = presetPicker_->itemData(i).toInt();
+        if (value >= 0 && ScanRootPresets::path(ScanRootPreset(value)) == root) match = i;
+    }
+    const int last = presetPicker_->count() - 1;
+    const bool hasChosen = presetPicker_->itemData(last).toInt() < 0;
+    if (match >= 0) {
+        if (hasChosen) presetPicker_->removeItem(last);
+        presetPicker_->setCurrentIndex(match);
+        return;
+    }
+    const QString name = Text::fileName(root);
+    if (!hasChosen) presetPicker_->addItem(name, -1);
+    const int chosen = presetPicker_->count() - 1;
+    presetPicker_->setItemText(chosen, name);
+    presetPicker_->setItemData(chosen, Text::fromPath(root), Qt::ToolTipRole);
+    presetPicker_->setCurrentIndex(chosen);
 }
 
 void BrowseView::refreshSummary() {
@@ -704,8 +753,8 @@ void BrowseView::refreshSummary() {
     const FSNode::Ptr& root = outlineModel_->root();
     if (!root) return;
     summarySize_->setText(text(Fmt::bytes(root->size)));
-    summaryFiles_->setText(text(Fmt::count(root->fileCount)) + QStringLiteral(" files"));
-    summaryFolders_->setText(text(Fmt::count(root->dirCount)) + QStringLiteral(" folders"));
+    summaryFiles_->setText(text(Fmt::counted(root->fileCount, "file")));
+    summaryFolders_->setText(text(Fmt::counted(root->dirCount, "folder")));
     summaryUnreadable_->setVisible(m.scanUnreadable() > 0);
     summaryUnreadableText_->setText(text(Fmt::count(m.scanUnreadable())) + QStringLiteral(" unreadable"));
     summaryElapsed_->setText(QString::asprintf("%.1fs", m.scanElapsed()));
@@ -718,7 +767,9 @@ void BrowseView::rebuildBreadcrumb() {
     }
     const FSNode::Ptr& root = outlineModel_->root();
     if (!root) return;
-    auto crumb = [this](const FSNode::Ptr& node, const FSNode::Ptr& target) {
+    // Tab goes outline, breadcrumb, treemap, detail panel: the order they are read in.
+    QWidget* previous = outline_;
+    auto crumb = [this, &previous](const FSNode::Ptr& node, const FSNode::Ptr& target) {
         const QString name = Text::fromPath(node->name());
         auto* button = new LinkButton(QString(), this);
         button->setText(Text::escapeMnemonic(button->fontMetrics().elidedText(name, Qt::ElideMiddle, kCrumbWidth)));
@@ -726,6 +777,8 @@ void BrowseView::rebuildBreadcrumb() {
         button->setAccessibleName(name);
         connect(button, &QPushButton::clicked, this, [this, target] { setFocusNode(target); });
         breadcrumb_->addWidget(button);
+        setTabOrder(previous, button);
+        previous = button;
     };
     auto chevron = [this] {
         auto* label = new QLabel(this);
@@ -754,6 +807,7 @@ void BrowseView::rebuildBreadcrumb() {
         chevron();
         crumb(chain[i], chain[i]);
     }
+    setTabOrder(previous, treemap_);
     breadcrumbSize_->setText(text(Fmt::bytes(currentNode() ? currentNode()->size : 0)));
 }
 
@@ -776,7 +830,7 @@ void BrowseView::refreshDetail() {
     detailPath_->setToolTip(path);
     detailSize_->setText(text(Fmt::bytes(node.size)));
     detailFiles_->setVisible(node.isDirectory());
-    detailFiles_->setText(text(Fmt::count(node.fileCount)) + QStringLiteral(" files"));
+    detailFiles_->setText(text(Fmt::counted(node.fileCount, "file")));
     const bool logical = node.logicalSize >= 1 && node.logicalSize != node.size;
     detailLogical_->setVisible(logical);
     detailLogical_->setText(QStringLiteral("logical ") + text(Fmt::bytes(node.logicalSize)));

@@ -75,6 +75,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Return on an outline row: a folder is expanded and shown in the treemap.
+    void openRow(const QModelIndex& index);
+    // Shows the root path in the location picker (a preset, or the chosen folder).
+    void syncPicker();
     QWidget* buildControlBar();
     QWidget* buildScanningState();
     QWidget* buildIdleState();

@@ -89,7 +89,9 @@ void NodeRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const QPalette& pal = option.palette;
     const bool selected = option.state & QStyle::State_Selected;
     const QColor primary = selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text);
-    const QColor secondary = selected ? Colors::withAlpha(primary, 0.75) : Colors::secondary(pal);
+    const QColor secondary = selected
+                                 ? Colors::readable(Colors::withAlpha(primary, 0.75), pal.color(QPalette::Highlight))
+                                 : Colors::secondary(pal);
     const QFont font = option.font;
     const Layout l = layout(option.rect, *node, font);
 
@@ -110,7 +112,7 @@ void NodeRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->setFont(font);
     painter->setPen(node->isAggregate ? secondary : primary);
     const QString name = QFontMetrics(font).elidedText(Text::fromPath(node->name()), Qt::ElideRight, l.name.width());
-    painter->drawText(l.name, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, name);
+    painter->drawText(l.name, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip | Qt::TextSingleLine, name);
 
     for (const Badge& badge : l.badges) {
         const QColor tint = badge.symbol == QLatin1String("lock.fill") ? Colors::orange(pal) : secondary;

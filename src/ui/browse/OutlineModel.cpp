@@ -1,6 +1,7 @@
 #include "ui/browse/OutlineModel.h"
 
 #include "ui/browse/SizeText.h"
+#include "ui/kit/Text.h"
 
 #include <QFile>
 
@@ -9,7 +10,7 @@ namespace vessora {
 namespace {
 const std::vector<FSNode::Ptr> noChildren;
 
-QString nodeName(const FSNode& node) { return QFile::decodeName(QByteArray::fromStdString(node.name())); }
+QString nodeName(const FSNode& node) { return Text::fromPath(node.name()); }
 } // namespace
 
 OutlineModel::OutlineModel(QObject* parent) : QAbstractItemModel(parent) {}
@@ -205,6 +206,12 @@ void OutlineModel::sizesChanged(const FSNode* from) {
             emit dataChanged(index(0, 0, levelIndex), index(int(children.size()) - 1, 0, levelIndex));
         if (level == root_.get()) break;
     }
+}
+
+QVariant OutlineModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::AccessibleTextRole))
+        return QStringLiteral("Name");
+    return {};
 }
 
 } // namespace vessora

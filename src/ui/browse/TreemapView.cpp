@@ -27,7 +27,7 @@ namespace {
 
 QString tileName(const FSNode& node) { return Text::fromPath(node.name()); }
 
-std::string lumpName(size_t count) { return std::to_string(count) + (count == 1 ? " smaller item" : " smaller items"); }
+std::string lumpName(size_t count) { return Fmt::counted(int64_t(count), "smaller item"); }
 
 // One tile to assistive technology: a list item named after its node.
 class TileAccessible : public QAccessibleInterface {
@@ -144,11 +144,19 @@ TreemapView::TreemapView(QWidget* parent) : QWidget(parent) {
 
 void TreemapView::setNode(FSNode::Ptr node) {
     if (node == node_) return;
-    node_ = std::move(node);
+    const FSNode::Ptr left = std::exchange(node_, std::move(node));
     focusedTile_ = -1;
     pendingClick_ = nullptr;
     clickTimer_.stop();
     invalidate();
+    // With the keyboard in the treemap a tile keeps focus: after going up,
+    // the folder just left; otherwise the first tile.
+    if (!hasFocus()) return;
+    const auto& all = tiles();
+    int tile = all.empty() ? -1 : 0;
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i].node == left) tile = int(i);
+    if (tile >= 0) setFocusedTile(tile);
 }
 
 void TreemapView::setSelection(FSNode::Ptr selection) {
@@ -244,6 +252,10 @@ void TreemapView::setFocusedTile(int tile) {
     }
 }
 
+QColor TreemapView::tileLabelColor(const QColor& fill, const QColor& background) {
+    return Colors::labelOn(Colors::over(fill, background));
+}
+
 void TreemapView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -256,7 +268,6 @@ void TreemapView::paintEvent(QPaintEvent*) {
     const QFont nameFont = Fonts::font(Fonts::Role::caption, QFont::Medium);
     const QFont sizeFont = Fonts::caption2();
     const QFontMetricsF nameMetrics(nameFont), sizeMetrics(sizeFont);
-    const QColor shadow(0, 0, 0, int(0.45 * 255)), faintShadow(0, 0, 0, int(0.15 * 255));
 
     const auto& all = tiles();
     for (size_t i = 0; i < all.size(); ++i) {
@@ -279,21 +290,12 @@ void TreemapView::paintEvent(QPaintEvent*) {
             const QString size = sizeText(n.size);
             const QPointF namePos(text.left(), text.top() + nameMetrics.ascent());
             const QPointF sizePos(text.left(), text.top() + nameMetrics.height() + sizeMetrics.ascent());
-            auto draw = [&](const QFont& font, QPointF at, const QString& s, double opacity) {
-                painter.setFont(font);
-                painter.setOpacity(opacity);
-                // A drawn shadow: a blur effect would re-render the whole view.
-                painter.setPen(faintShadow);
-                painter.drawText(at + QPointF(-0.5, 0.5), s);
-                painter.drawText(at + QPointF(0.5, 0.5), s);
-                painter.setPen(shadow);
-                painter.drawText(at + QPointF(0, 0.5), s);
-                painter.setPen(Qt::white);
-                painter.drawText(at, s);
-                painter.setOpacity(1.0);
-            };
-            draw(nameFont, namePos, name, 1.0);
-            if (sizePos.y() <= text.bottom() + 2) draw(sizeFont, sizePos, size, 0.85);
+            // Black or white, whichever reads at least 4.5 to 1 on this tile.
+            painter.setPen(tileLabelColor(base, Colors::background(pal)));
+            painter.setFont(nameFont);
+            painter.drawText(namePos, name);
+            painter.setFont(sizeFont);
+            if (sizePos.y() <= text.bottom() + 2) painter.drawText(sizePos, size);
         }
     }
 

@@ -54,6 +54,8 @@ public:
                                                 FSNode::Ptr& lump);
     // Tiles this small get no label.
     static bool hasLabel(const QRectF& rect) { return rect.width() > 64 && rect.height() > 30; }
+    // The label colour on a tile of `fill` drawn over `background`.
+    static QColor tileLabelColor(const QColor& fill, const QColor& background);
 
 signals:
     void nodeSelected(const vessora::FSNode::Ptr& node);

@@ -3,14 +3,18 @@
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "ui/cleanup/CleanupTexts.h"
+#include "ui/kit/Symbols.h"
+#include "ui/kit/Text.h"
 #include "ui/cleanup/UiBits.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -21,7 +25,7 @@ namespace vessora {
 
 namespace {
 QString q(const std::string& text) { return QString::fromStdString(text); }
-QString fromPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString fromPath(const std::string& path) { return Text::fromPath(path); }
 
 QLabel* iconLabel(const char* symbol, const QColor& tint, int size, QWidget* parent) {
     auto* label = new QLabel(parent);
@@ -89,18 +93,19 @@ void BackupItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     const QRect sizeRect(revealRect(r).left() - 8 - sizeWidth, r.top(), sizeWidth, r.height());
     p->setFont(callout);
     p->setPen(passes ? pal.color(QPalette::Text) : UiBits::orange(pal));
-    p->drawText(sizeRect, Qt::AlignRight | Qt::AlignVCenter, size);
+    p->drawText(sizeRect, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip, size);
     const int left = r.left() + 38;
     const int width = std::max(0, sizeRect.left() - 10 - left);
     const QFontMetrics fm(base), cfm(caption);
     const int top = r.top() + (r.height() - fm.height() - cfm.height()) / 2;
     p->setFont(base);
     p->setPen(pal.color(QPalette::Text));
-    p->drawText(QRect(left, top, width, fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    p->drawText(QRect(left, top, width, fm.height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                 fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, width));
     p->setFont(caption);
     p->setPen(UiBits::secondary(pal));
-    p->drawText(QRect(left, top + fm.height(), width, cfm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    p->drawText(QRect(left, top + fm.height(), width, cfm.height()),
+                Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                 cfm.elidedText(index.data(BackupItemModel::FolderRole).toString(), Qt::ElideLeft, width));
     p->restore();
 }
@@ -175,7 +180,8 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     destination->setTextInteractionFlags(Qt::TextSelectableByMouse);
     destination->setWordWrap(true);
     folderRow->addWidget(destination, 1);
-    auto* open = new QPushButton(UiBits::symbol("arrow.up.forward.square", {}, 16), q(CleanupTexts::openInFileBrowser()), header);
+    auto* open = new QPushButton(q(CleanupTexts::openInFileBrowser()), header);
+    Symbols::attach(open, "arrow.up.forward.square");
     open->setObjectName("backupReview.open");
     folderRow->addWidget(open);
     headerLayout->addLayout(folderRow);
@@ -216,7 +222,9 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     column->addWidget(UiBits::divider(this));
 
     auto* list = new QListView(this);
+    items_ = list;
     list->setObjectName("backupReview.items");
+    list->setAccessibleName("Copied items");
     list->setFrameShape(QFrame::NoFrame);
     list->setUniformItemSizes(true);
     list->setSelectionMode(QAbstractItemView::NoSelection);
@@ -225,6 +233,23 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     auto* delegate = new BackupItemDelegate(list);
     list->setItemDelegate(delegate);
     connect(delegate, &BackupItemDelegate::revealRequested, this, [](const std::string& path) { UiBits::reveal(path); });
+    // The keyboard's way to a copy: Return on the current row, or its menu.
+    // The key stops at the list: the sheet's buttons (Delete Originals among
+    // them) never see it.
+    list->installEventFilter(this);
+    connect(list, &QListView::activated, this, [](const QModelIndex& index) {
+        UiBits::reveal(index.data(BackupItemModel::CopyRole).toByteArray().toStdString());
+    });
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
+        const QModelIndex index = list->indexAt(at).isValid() ? list->indexAt(at) : list->currentIndex();
+        if (!index.isValid()) return;
+        const std::string path = index.data(BackupItemModel::CopyRole).toByteArray().toStdString();
+        auto* menu = new QMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addAction(q(CleanupTexts::showCopyInFileBrowser()), this, [path] { UiBits::reveal(path); });
+        menu->popup(list->viewport()->mapToGlobal(list->visualRect(index).center()));
+    });
     column->addWidget(list, 1);
     column->addWidget(UiBits::divider(this));
 
@@ -263,6 +288,17 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
             reject();
         }
     });
+}
+
+bool BackupReviewDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == items_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (items_->currentIndex().isValid()) emit items_->activated(items_->currentIndex());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void BackupReviewDialog::decide(bool deleteOriginals) {

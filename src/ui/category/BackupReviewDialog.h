@@ -12,6 +12,7 @@
 
 class QLabel;
 class QListView;
+class QListView;
 class QPushButton;
 
 namespace vessora {
@@ -53,9 +54,13 @@ public:
     QPushButton* confirmButton() const { return confirm_; }
     QPushButton* keepButton() const { return keep_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void decide(bool deleteOriginals);
     CorvaneModel* model_;
+    QListView* items_ = nullptr;
     bool revealed_ = false;
     bool decided_ = false;
     QLabel* hint_;

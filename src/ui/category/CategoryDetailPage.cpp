@@ -5,7 +5,10 @@
 #include "support/Paths.h"
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/cleanup/CleanupTexts.h"
+#include "ui/kit/Text.h"
 #include "ui/cleanup/UiBits.h"
+#include "ui/kit/RemovalConfirmation.h"
+#include "ui/kit/Symbols.h"
 #include "ui/kit/ScreenHeader.h"
 #include "ui/kit/Spinner.h"
 
@@ -30,7 +33,7 @@ namespace vessora {
 namespace {
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
-QString fromPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString fromPath(const std::string& path) { return Text::fromPath(path); }
 
 QColor toColor(const Rgb& rgb) { return QColor::fromRgbF(float(rgb.red), float(rgb.green), float(rgb.blue)); }
 
@@ -66,10 +69,12 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     modePicker_ = new QComboBox(this);
     modePicker_->setObjectName("categoryDetail.mode");
     modePicker_->setFixedWidth(170);
+    modePicker_->setAccessibleName("Removal mode");
     modePicker_->addItem("Move to Trash", int(RemovalMode::trash));
     modePicker_->addItem("Delete immediately", int(RemovalMode::deleteImmediately));
     header_->addAction(modePicker_);
-    refresh_ = new QPushButton(UiBits::symbol("arrow.clockwise", {}, 16), "Refresh", this);
+    refresh_ = new QPushButton("Refresh", this);
+    Symbols::attach(refresh_, "arrow.clockwise");
     refresh_->setObjectName("categoryDetail.refresh");
     header_->addAction(refresh_);
 
@@ -307,7 +312,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
         }
     });
     connect(checkCaches_, &QPushButton::clicked, model_, &CorvaneModel::measureCleanup);
-    connect(backupCheck_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(backupCheck_, &QCheckBox::toggled, this, [this](bool on) {
         backUpFirst_ = on;
         schedule();
     });
@@ -390,6 +395,7 @@ void CategoryDetailPage::refresh() {
     modePicker_->setVisible(allowed && !category.entries.empty());
     symbol_->setPixmap(UiBits::symbol(q(definition.symbol), UiBits::secondary(pal), 26).pixmap(26, 26));
     title_->setText(q(definition.title));
+    list_->setAccessibleName(q(definition.title + " entries"));
     if (badgeRisk_ != int(definition.risk)) {
         delete badge_;
         badge_ = UiBits::riskBadge(definition.risk, badgeSlot_);
@@ -441,7 +447,10 @@ void CategoryDetailPage::refresh() {
     const bool backsUp = required || backUpFirst_;
     backupRow_->setVisible(definition.risk == CleanupRisk::careful || backsUp);
     backupCheck_->setText(required ? "Back up to a copy first (required here)" : "Back up to a copy first");
-    backupCheck_->setChecked(backsUp);
+    {
+        const QSignalBlocker blocker(backupCheck_);
+        backupCheck_->setChecked(backsUp);
+    }
     backupCheck_->setEnabled(!required && definition.risk == CleanupRisk::careful && !archivingHere);
     change_->setEnabled(!archivingHere);
     clear_->setEnabled(!archivingHere);
@@ -450,7 +459,7 @@ void CategoryDetailPage::refresh() {
     backupPath_->setText(backupPath_->fontMetrics().elidedText(root, Qt::ElideLeft, std::max(120, backupPath_->width())));
     archiveStatus_->setVisible(ours && model_->archiveStatus().has_value());
     archiveStatus_->setText(q(model_->archiveStatus().value_or("")));
-    selectedCount_->setText(QString::number(picked.size()) + " selected");
+    selectedCount_->setText(q(Fmt::count(int64_t(picked.size())) + " selected"));
     selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
     archiving_->setVisible(archivingHere);
     action_->setText(q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
@@ -572,11 +581,18 @@ QMessageBox* CategoryDetailPage::buildConfirmation() {
     box->setObjectName("categoryDetail.confirmation");
     box->setIcon(QMessageBox::Warning);
     box->setText(q(CleanupTexts::confirmTitle(picked.size(), CleanupTexts::total(picked))));
-    box->setInformativeText(
-        q(CleanupTexts::confirmMessage(definition, backUpFirst_, mode_, fromPath(model_->backupRoot()).toStdString())));
+    // Deleting at once, with no backup and no Trash, says so and is never
+    // pressed by Return.
+    const bool immediate = !backup && mode_ == RemovalMode::deleteImmediately;
+    QString message =
+        q(CleanupTexts::confirmMessage(definition, backUpFirst_, mode_, fromPath(model_->backupRoot()).toStdString()));
+    if (immediate) message += QLatin1Char('\n') + RemovalConfirmation::deletionWarning();
+    box->setInformativeText(message);
     box->setTextFormat(Qt::PlainText);
-    QPushButton* go = box->addButton(q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)),
-                                     QMessageBox::DestructiveRole);
+    const QString goText = q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_));
+    QPushButton* go = immediate ? new DestructiveButton(goText, box) : new QPushButton(goText, box);
+    go->setObjectName("categoryDetail.confirm");
+    box->addButton(go, QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton("Cancel", QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
@@ -599,7 +615,7 @@ QFileDialog* CategoryDetailPage::buildFolderChooser() {
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     dialog->setLabelText(QFileDialog::Accept, "Choose");
-    dialog->setDirectory(fromPath(Paths::parent(model_->backupRoot())));
+    dialog->setDirectory(Text::filePath(Paths::parent(model_->backupRoot())));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
         if (!folder.isEmpty()) model_->setBackupRoot(QFile::encodeName(folder).toStdString());

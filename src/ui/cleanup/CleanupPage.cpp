@@ -4,14 +4,17 @@
 #include "support/Fmt.h"
 #include "ui/cleanup/CleanupTexts.h"
 #include "ui/cleanup/UiBits.h"
+#include "ui/kit/RemovalConfirmation.h"
 #include "ui/kit/ScreenHeader.h"
 #include "ui/kit/Spinner.h"
+#include "ui/kit/Symbols.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -91,7 +94,9 @@ TargetCard::TargetCard(PathSelection* selection, QWidget* parent) : QWidget(pare
     column->addWidget(body_);
     body_->hide();
 
-    connect(check_, &QCheckBox::clicked, this, [this](bool on) {
+    // Whatever changes the box (a click, Space, an assistive tool's Toggle
+    // action) changes the selection; syncCheck sets it without signals.
+    connect(check_, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
             selection_->insert(selectableEntries());
         else
@@ -130,7 +135,7 @@ void TargetCard::syncCheck() {
             break;
         }
     }
-    // Set without signals: only a click by the user changes the selection.
+    // Set without signals: only the user's toggle changes the selection.
     const QSignalBlocker blocker(check_);
     check_->setChecked(all);
 }
@@ -138,6 +143,8 @@ void TargetCard::syncCheck() {
 void TargetCard::update(const CleanupTarget& target, bool expanded) {
     id_ = target.id;
     title_->setText(q(target.title));
+    check_->setAccessibleName(q("Select all of " + target.title));
+    list_->setAccessibleName(q(target.title + " entries"));
     detail_->setText(q(target.detail));
     if (badgeRisk_ != int(target.risk)) {
         delete badge_;
@@ -147,7 +154,7 @@ void TargetCard::update(const CleanupTarget& target, bool expanded) {
     }
     total_->setText(q(Fmt::bytes(CleanupTexts::targetTotal(target))));
     const size_t count = target.entries.size();
-    expand_->setText(QString("%1 %2 items").arg(expanded ? "Hide" : "Show").arg(count));
+    expand_->setText(q((expanded ? "Hide " : "Show ") + Fmt::counted(int64_t(count), "item")));
     const size_t before = model_->entries().size();
     model_->setEntries(target.entries);
     if (before != count) list_->fitHeight();
@@ -171,7 +178,8 @@ CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
 
     header_ = new ScreenHeader("Cleanup", this);
     page->addWidget(header_);
-    measure_ = new QPushButton(UiBits::symbol("arrow.clockwise", {}, 16), "Measure", this);
+    measure_ = new QPushButton("Measure", this);
+    Symbols::attach(measure_, "arrow.clockwise");
     measure_->setObjectName("cleanup.measure");
     header_->addAction(measure_);
 
@@ -327,33 +335,22 @@ void CleanupPage::refresh() {
     const auto picked = CleanupTexts::selectedEntries(targets, selection_->urls());
     clear_->setVisible(!selection_->empty());
     selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
-    selectedCount_->setText(QString::number(picked.size()) + " selected");
+    selectedCount_->setText(q(Fmt::count(int64_t(picked.size())) + " selected"));
     remove_->setEnabled(!picked.empty() && !model_->isRemoving());
 }
 
 QMessageBox* CleanupPage::buildConfirmation() {
     const auto picked = CleanupTexts::selectedEntries(model_->cleanupTargets(), selection_->urls());
-    auto* box = new QMessageBox(this);
-    box->setObjectName("cleanup.confirmation");
-    box->setIcon(QMessageBox::Warning);
-    box->setText(q(CleanupTexts::removeSelectedTitle(picked.size())));
-    box->setInformativeText(q(CleanupTexts::removeSelectedMessage(CleanupTexts::total(picked))));
-    box->setTextFormat(Qt::PlainText);
-    QPushButton* trash = box->addButton("Move to Trash", QMessageBox::AcceptRole);
-    QPushButton* remove = box->addButton("Delete Immediately", QMessageBox::DestructiveRole);
-    QPushButton* cancel = box->addButton("Cancel", QMessageBox::RejectRole);
-    box->setDefaultButton(trash);
-    box->setEscapeButton(cancel);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::buttonClicked, this, [this, picked, trash, remove](QAbstractButton* button) {
-        if (button != trash && button != remove) return;
-        const RemovalMode mode = button == trash ? RemovalMode::trash : RemovalMode::deleteImmediately;
-        // The selection is emptied first: the removal publishes its result
-        // and the window's alert may open before this returns.
-        selection_->clear();
-        model_->removeCleanupEntries(picked, mode);
-    });
-    return box;
+    QPointer<CleanupPage> self(this);
+    return RemovalConfirmation::build(this, "cleanup.confirmation", q(CleanupTexts::removeSelectedTitle(picked.size())),
+                                      q(CleanupTexts::removeSelectedMessage(CleanupTexts::total(picked))),
+                                      [self, picked](RemovalMode mode) {
+                                          if (!self) return;
+                                          // The selection is emptied first: the removal publishes its result
+                                          // and the window's alert may open before this returns.
+                                          self->selection_->clear();
+                                          self->model_->removeCleanupEntries(picked, mode);
+                                      });
 }
 
 void CleanupPage::confirmRemoval() {

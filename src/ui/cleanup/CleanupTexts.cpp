@@ -17,7 +17,7 @@ constexpr const char* fileBrowser = "Files";
 #endif
 } // namespace
 
-std::string items(size_t count) { return std::to_string(count) + (count == 1 ? " item" : " items"); }
+std::string items(size_t count) { return Fmt::counted(int64_t(count), "item"); }
 
 std::string revealInFileBrowser() {
 #if defined(__APPLE__)
@@ -82,7 +82,7 @@ std::string removeSelectedMessage(int64_t bytes) {
     return "This frees about " + Fmt::bytes(bytes) + ". Moving to Trash does not free space until the Trash is emptied.";
 }
 
-std::string categoriesLine(size_t count) { return "across " + std::to_string(count) + " categories"; }
+std::string categoriesLine(size_t count) { return "across " + Fmt::counted(int64_t(count), "category", "categories"); }
 
 bool backupRequired(const StorageCategory& category) {
     return category.action.kind == CategoryAction::Kind::backupThenRemove;
@@ -143,8 +143,9 @@ std::optional<std::string> accountingBanner(int64_t accounted, int64_t headline)
 }
 
 std::string snapshotsLine(size_t count) {
-    return std::to_string(count) + " Time Machine local snapshot" + (count == 1 ? "" : "s") +
-           " are also holding space that Finder reports as free. They are listed on the Overview page.";
+    return Fmt::counted(int64_t(count), "Time Machine local snapshot") + " " +
+           std::string(Fmt::agree(int64_t(count), "is", "are")) +
+           " also holding space that Finder reports as free. They are listed on the Overview page.";
 }
 
 std::string quitFirstTitle(const std::string& app) { return "Quit " + app + " first"; }
@@ -167,7 +168,7 @@ bool passesSizeCheck(const ArchivedItem& item) {
 std::string reviewSubtitle(size_t count, int64_t bytes) { return items(count) + " \u00b7 " + Fmt::bytes(bytes); }
 
 std::string mismatchWarning(size_t mismatched) {
-    return std::to_string(mismatched) + (mismatched == 1 ? " item did" : " items did") +
+    return Fmt::counted(int64_t(mismatched), "item") + " did" +
            " not copy at full size. Check those before deleting anything.";
 }
 

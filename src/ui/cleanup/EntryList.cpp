@@ -5,6 +5,7 @@
 #include "ui/cleanup/CleanupTexts.h"
 #include "ui/cleanup/UiBits.h"
 #include "ui/kit/Spinner.h"
+#include "ui/kit/Text.h"
 
 #include <QApplication>
 #include <QFile>
@@ -79,14 +80,13 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || size_t(index.row()) >= entries_.size()) return {};
     const CleanupEntry& entry = entries_[size_t(index.row())];
     switch (role) {
-    case Qt::DisplayRole: return QFile::decodeName(QByteArray::fromStdString(Paths::lastComponent(entry.url)));
+    case Qt::DisplayRole: return Text::fromPath(Paths::lastComponent(entry.url));
     case Qt::AccessibleTextRole:
-        return QFile::decodeName(QByteArray::fromStdString(Paths::lastComponent(entry.url))) + ", " +
-               QString::fromStdString(Fmt::bytes(entry.size));
-    case Qt::ToolTipRole: return QFile::decodeName(QByteArray::fromStdString(entry.url));
+        return Text::fromPath(Paths::lastComponent(entry.url)) + ", " + QString::fromStdString(Fmt::bytes(entry.size));
+    case Qt::ToolTipRole: return Text::toolTip(Text::fromPath(entry.url));
     case Qt::CheckStateRole: return selection_->contains(entry.url) ? Qt::Checked : Qt::Unchecked;
     case UrlRole: return QByteArray::fromStdString(entry.url);
-    case ParentRole: return QFile::decodeName(QByteArray::fromStdString(Paths::parent(entry.url)));
+    case ParentRole: return Text::fromPath(Paths::parent(entry.url));
     case DateRole:
         return entry.modified ? QString::fromStdString(Fmt::relativeDate(entry.modified)) : QString();
     case SizeRole: return qint64(entry.size);
@@ -219,14 +219,15 @@ void EntryRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
     p->setFont(base);
     p->setPen(primary);
     const QRect sizeRect(right - sizeSlot, r.top(), sizeSlot, r.height());
-    p->drawText(sizeRect, Qt::AlignRight | Qt::AlignVCenter, index.data(EntryListModel::SizeTextRole).toString());
+    p->drawText(sizeRect, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip,
+                index.data(EntryListModel::SizeTextRole).toString());
     right = sizeRect.left() - 10;
     const QString date = index.data(EntryListModel::DateRole).toString();
     if (!date.isEmpty() || style_.shareBar) {
         p->setFont(caption);
         p->setPen(secondary);
         const QRect dateRect(right - dateSlot, r.top(), dateSlot, r.height());
-        p->drawText(dateRect, Qt::AlignRight | Qt::AlignVCenter,
+        p->drawText(dateRect, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip,
                     QFontMetrics(caption).elidedText(date, Qt::ElideRight, dateSlot));
         right = dateRect.left() - 10;
     }
@@ -242,7 +243,7 @@ void EntryRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
     const int top = r.top() + (r.height() - fm.height() - cfm.height()) / 2;
     p->setFont(base);
     p->setPen(primary);
-    p->drawText(QRect(textLeft, top, textWidth, fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    p->drawText(QRect(textLeft, top, textWidth, fm.height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                 fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, textWidth));
     p->setFont(caption);
     p->setPen(secondary);
@@ -251,8 +252,8 @@ void EntryRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
         below = note + QStringLiteral("  ·  ") + below;
         p->setPen(pal.color(QPalette::Text));
     }
-    p->drawText(QRect(textLeft, top + fm.height(), textWidth, cfm.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                cfm.elidedText(below, Qt::ElideRight, textWidth));
+    p->drawText(QRect(textLeft, top + fm.height(), textWidth, cfm.height()),
+                Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, cfm.elidedText(below, Qt::ElideRight, textWidth));
     p->restore();
 }
 

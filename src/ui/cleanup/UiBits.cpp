@@ -6,6 +6,7 @@
 #include "ui/kit/Fonts.h"
 #include "ui/kit/LinkButton.h"
 #include "ui/kit/ProminentButton.h"
+#include "ui/kit/SecondaryLabel.h"
 #include "ui/kit/ShareBar.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Workspace.h"
@@ -113,14 +114,10 @@ void setProminentRed(QPushButton* b, bool isRed) {
 }
 
 QLabel* label(const QString& text, FontRole role, bool isSecondary, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
+    // A secondary label keeps its tone through palette changes (dark mode).
+    QLabel* l = isSecondary ? new SecondaryLabel(text, parent) : new QLabel(text, parent);
     l->setTextFormat(Qt::PlainText);
     l->setFont(font(role, l->font()));
-    if (isSecondary) {
-        QPalette pal = l->palette();
-        pal.setColor(QPalette::WindowText, Colors::secondary(pal));
-        l->setPalette(pal);
-    }
     return l;
 }
 

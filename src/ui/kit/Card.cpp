@@ -185,7 +185,8 @@ void RiskBadge::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(Colors::withAlpha(c, 0.16));
     painter.drawRoundedRect(r, r.height() / 2, r.height() / 2);
-    painter.setPen(c);
+    // The tone darkened (or lightened) as far as its own fill needs.
+    painter.setPen(Colors::readable(c, Colors::over(Colors::withAlpha(c, 0.16), Colors::closestBackground(palette()))));
     painter.drawText(rect(), Qt::AlignCenter, text(risk_));
 }
 

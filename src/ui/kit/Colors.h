@@ -20,6 +20,8 @@ namespace Colors {
 bool isDark(const QPalette& palette);
 
 QColor primary(const QPalette& palette);
+// Text in a lighter weight than primary, still readable on every background
+// (WindowText at the alpha that keeps the minimum contrast).
 QColor secondary(const QPalette& palette);
 QColor tertiary(const QPalette& palette);
 QColor accent(const QPalette& palette);
@@ -27,12 +29,33 @@ QColor background(const QPalette& palette); // controls and text (Base)
 QColor barMaterial(const QPalette& palette);
 QColor separator(const QPalette& palette, double alpha = 0.12);
 QColor link(const QPalette& palette);
-// Text tones with enough contrast on the palette's background.
+// Text tones with enough contrast on every background of the palette.
 QColor green(const QPalette& palette);
 QColor orange(const QPalette& palette);
 QColor red(const QPalette& palette);
 // The same colour at `alpha` (fills use 0.16).
 QColor withAlpha(QColor color, double alpha);
+
+// Contrast. Every text is drawn at least `minimumContrast` to 1 against what
+// it is drawn on, in both schemes (WCAG 2 contrast ratio of the opaque
+// colours, 1 to 21).
+inline constexpr double minimumContrast = 4.5;
+double contrast(const QColor& a, const QColor& b);
+// `color` drawn over the opaque `background`, as one opaque colour.
+QColor over(const QColor& color, const QColor& background);
+// `text` itself when it is readable on `background`; otherwise the same hue
+// moved towards black (on light backgrounds) or white (on dark ones) until it
+// is. Opaque.
+QColor readable(const QColor& text, const QColor& background, double ratio = minimumContrast);
+// Of the backgrounds text is drawn on (Window, Base, Button and the bar
+// material), the one closest to the text colours: the darkest in a light
+// scheme, the lightest in a dark one.
+QColor closestBackground(const QPalette& palette);
+// The face a push button is drawn with (the style lightens the palette's
+// Button colour), the one of its faces text has the least contrast on.
+QColor buttonFace(const QPalette& palette, QPalette::ColorGroup group = QPalette::Active);
+// Black or white, whichever reads better on `fill` (treemap tiles).
+QColor labelOn(const QColor& fill);
 // An engine colour (category, name ramp); not changed by the theme.
 QColor fromRgb(const Rgb& rgb);
 

@@ -5,6 +5,8 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 namespace vessora {
 
 ElidedLabel::ElidedLabel(Qt::TextElideMode mode, QWidget* parent) : QWidget(parent), mode_(mode) {
@@ -42,17 +44,25 @@ void ElidedLabel::setSecondary(bool secondary) {
 
 QString ElidedLabel::shownText() const { return fontMetrics().elidedText(text_, mode_, width()); }
 
-QSize ElidedLabel::sizeHint() const {
-    return {fontMetrics().horizontalAdvance(text_) + 2, fontMetrics().height()};
+namespace {
+// Tall enough for the lowest mark of the font: at small sizes an underscore
+// sits below the font's descent and a line of exactly height() cuts it off.
+int lineHeight(const QFontMetrics& metrics) {
+    return std::max(metrics.height(), metrics.ascent() + metrics.boundingRect(QLatin1Char('_')).bottom() + 1);
 }
+} // namespace
 
-QSize ElidedLabel::minimumSizeHint() const { return {fontMetrics().horizontalAdvance(QStringLiteral("…")) * 3, fontMetrics().height()}; }
+QSize ElidedLabel::sizeHint() const { return {fontMetrics().horizontalAdvance(text_) + 2, lineHeight(fontMetrics())}; }
+
+QSize ElidedLabel::minimumSizeHint() const {
+    return {fontMetrics().horizontalAdvance(QStringLiteral("…")) * 3, lineHeight(fontMetrics())};
+}
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(secondary_ ? Colors::secondary(palette()) : Colors::primary(palette()));
     // drawText with a plain QString never interprets markup.
-    painter.drawText(rect(), int(alignment_), shownText());
+    painter.drawText(rect(), int(alignment_) | Qt::TextDontClip, shownText());
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event) {

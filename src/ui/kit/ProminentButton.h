@@ -18,6 +18,9 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    // Drawn flat in exactly its colours: the style would lighten the fill
+    // under the white text.
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void applyColors();

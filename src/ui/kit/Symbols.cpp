@@ -1,6 +1,8 @@
 #include "ui/kit/Symbols.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QEvent>
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -306,6 +308,46 @@ QStringList knownSymbols() {
     QStringList names;
     for (const Entry& entry : table()) names << entry.names;
     return names;
+}
+
+namespace {
+
+// Lives as the button's child and re-tints its icon on palette changes.
+class ButtonSymbol : public QObject {
+public:
+    ButtonSymbol(QAbstractButton* button, const QString& symbol) : QObject(button), button_(button), symbol_(symbol) {
+        button->installEventFilter(this);
+        apply();
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) apply();
+        return false;
+    }
+
+private:
+    void apply() {
+        const QPalette p = button_->palette();
+        const qreal dpr = button_->devicePixelRatioF();
+        QIcon icon;
+        for (int size : {16, 24, 32}) {
+            icon.addPixmap(pixmap(symbol_, size, p.color(QPalette::Active, QPalette::ButtonText), dpr), QIcon::Normal);
+            icon.addPixmap(pixmap(symbol_, size, p.color(QPalette::Disabled, QPalette::ButtonText), dpr),
+                           QIcon::Disabled);
+        }
+        button_->setIcon(icon);
+    }
+
+    QAbstractButton* button_;
+    QString symbol_;
+};
+
+} // namespace
+
+void attach(QAbstractButton* button, const QString& symbol) {
+    for (QObject* child : button->children())
+        if (auto* old = dynamic_cast<ButtonSymbol*>(child)) delete old;
+    new ButtonSymbol(button, symbol);
 }
 
 } // namespace vessora::Symbols

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+class QAbstractButton;
+
 namespace vessora::Symbols {
 
 enum class Source { theme, bundled, style, glyph };
@@ -30,6 +32,10 @@ QIcon icon(const QString& symbol, const QColor& tint);
 // The icon at `size` device-independent pixels; monochrome icons are filled
 // with `tint` (an invalid colour leaves them as they are).
 QPixmap pixmap(const QString& symbol, int size, const QColor& tint = {}, qreal devicePixelRatio = 1.0);
+// Gives `button` the symbol drawn in its own text colour (ButtonText, and the
+// disabled text colour when disabled), again whenever its palette changes, so
+// the symbol follows light and dark like the button's text.
+void attach(QAbstractButton* button, const QString& symbol);
 // Where `symbol` was found.
 Source source(const QString& symbol);
 // Every symbol with an entry in the table.

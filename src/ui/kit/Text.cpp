@@ -1,10 +1,16 @@
 #include "ui/kit/Text.h"
 
+#include "support/Utf8.h"
+
 #include <QFile>
 
 namespace vessora::Text {
 
-QString fromPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString fromPath(const std::string& path) { return fromUtf8(Utf8::printable(path, false)); }
+
+QString fromName(const std::string& name) { return fromPath(name); }
+
+QString filePath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
 QString fileName(const std::string& path) {
     std::string trimmed = path;

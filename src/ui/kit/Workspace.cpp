@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QImageReader>
 #include <QPixmap>
+#include <QStandardPaths>
 
 #include <plist/plist.h>
 
@@ -22,7 +23,7 @@ namespace {
 
 Workspace* installed = nullptr;
 
-QUrl fileUrl(const std::string& path) { return QUrl::fromLocalFile(Text::fromPath(path)); }
+QUrl fileUrl(const std::string& path) { return QUrl::fromLocalFile(Text::filePath(path)); }
 
 std::string parentOf(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -32,7 +33,7 @@ std::string parentOf(const std::string& path) {
 }
 
 std::string iconFileOf(const std::string& bundlePath) {
-    QFile file(Text::fromPath(bundlePath + "/Contents/Info.plist"));
+    QFile file(Text::filePath(bundlePath + "/Contents/Info.plist"));
     if (!file.open(QIODevice::ReadOnly)) return {};
     const QByteArray data = file.read(4 * 1024 * 1024);
     plist_t root = nullptr;
@@ -80,18 +81,47 @@ bool Workspace::openUrl(const QUrl& url) { return url.isValid() && QDesktopServi
 
 bool Workspace::openPath(const std::string& path) { return openUrl(fileUrl(path)); }
 
+bool Workspace::canOpenScheme(const QString& scheme) {
+    // Read once per scheme: a handler installed while the window is open is
+    // found next time.
+    static QHash<QString, bool> known;
+    if (auto it = known.constFind(scheme); it != known.constEnd()) return *it;
+    const QString key = QStringLiteral("x-scheme-handler/") + scheme + QLatin1Char('=');
+    QStringList files;
+    for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
+        files << dir + QStringLiteral("/mimeapps.list");
+    for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        files << dir + QStringLiteral("/applications/mimeapps.list")
+              << dir + QStringLiteral("/applications/mimeinfo.cache");
+    bool found = false;
+    for (const QString& name : files) {
+        QFile file(name);
+        if (found || !file.open(QIODevice::ReadOnly | QIODevice::Text)) continue;
+        bool removed = false; // [Removed Associations] takes handlers away
+        while (!file.atEnd() && !found) {
+            const QString line = QString::fromUtf8(file.readLine(64 * 1024)).trimmed();
+            if (line.startsWith(QLatin1Char('['))) removed = line == QStringLiteral("[Removed Associations]");
+            if (removed || !line.startsWith(key)) continue;
+            const QStringList handlers = line.mid(key.size()).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+            found = !handlers.isEmpty();
+        }
+    }
+    known.insert(scheme, found);
+    return found;
+}
+
 bool Workspace::isRunning(const std::string& bundleIdentifier) { return RunningApps::isRunning(bundleIdentifier); }
 
 QIcon Workspace::appIcon(const std::string& bundlePath) {
     static QHash<QString, QIcon> cache;
-    const QString key = Text::fromPath(bundlePath);
+    const QString key = Text::filePath(bundlePath);
     if (auto it = cache.find(key); it != cache.end()) return *it;
     QIcon icon;
     std::string name = iconFileOf(bundlePath);
     if (!name.empty()) {
         const std::string base = bundlePath + "/Contents/Resources/" + name;
         for (const std::string& candidate : {base, base + ".icns", base + ".png"}) {
-            QImageReader reader(Text::fromPath(candidate));
+            QImageReader reader(Text::filePath(candidate));
             QImage image = reader.read();
             if (!image.isNull()) {
                 icon = QIcon(QPixmap::fromImage(image));

@@ -28,6 +28,10 @@ public:
     // Opens with the default application; false when nothing could be started.
     virtual bool openUrl(const QUrl& url);
     virtual bool openPath(const std::string& path);
+    // Whether some application on the desktop opens URLs of this scheme
+    // ("appstream"), as xdg-open would find it: the default-application lists
+    // and the desktop entries' declared handlers (mimeinfo.cache).
+    virtual bool canOpenScheme(const QString& scheme);
     // Whether an application with this bundle identifier is running.
     virtual bool isRunning(const std::string& bundleIdentifier);
     // The bundle's own icon (Contents/Resources, CFBundleIconFile), else the
