@@ -26,6 +26,11 @@ int run(int argc, char** argv) {
             status = 1;
             QCoreApplication::exit(1);
             break;
+        case Kind::packageManaged:
+            std::fprintf(stderr, "%s\n", qPrintable(Updater::packageManagedMessage()));
+            status = 1;
+            QCoreApplication::exit(1);
+            break;
         default: break;
         }
     });
