@@ -165,7 +165,7 @@ void Updater::check(bool silent) {
     checkIsSilent_ = silent;
     if (leftToPackageManager()) return leaveToPackageManager();
     setState(UpdateState::checking());
-    if (packageManaged_ || bundlePath_.empty()) return fetchAndDecide();
+    if (packageManaged_.has_value() || bundlePath_.empty()) return fetchAndDecide();
     // dpkg's file lists run to tens of megabytes: read on a worker.
     const std::string bundle = bundlePath_;
     const std::set<std::string> paths{bundle,
