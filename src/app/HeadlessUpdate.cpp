@@ -3,6 +3,7 @@
 #include "update/Updater.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -34,7 +35,9 @@ int run(int argc, char** argv) {
         default: break;
         }
     });
-    updater.check(false);
+    // From inside the event loop: a state the check reaches at once (a
+    // package-managed copy) must be able to end it.
+    QTimer::singleShot(0, &app, [&updater] { updater.check(false); });
     int result = app.exec();
     return status != 0 ? status : result;
 }
