@@ -111,7 +111,7 @@ TEST_F(StagingTest, SignedBuildIsStagedUnderItsOwnNameAndTheArchiveRemoved) {
     // Under a name of our own, whatever the archive called it; nothing else left.
     ASSERT_TRUE(u->staged());
     auto left = list(tmp);
-    ASSERT_EQ(left.size(), 1u);
+    ASSERT_EQ(left.size(), 1u) << testing::PrintToString(left);
     EXPECT_EQ(*u->staged(), tmp + "/" + left[0] + "/" + Updater::stagedName);
     EXPECT_EQ(list(tmp + "/" + left[0]), std::vector<std::string>{Updater::stagedName});
 }

@@ -198,9 +198,8 @@ std::unique_ptr<Updater> makeUpdater(const QUrl& feed, const std::string& instal
     Updater::PinnedKeys pinned = {{ourTeam, readText(keys.teamPublic)}, {otherTeam, readText(keys.otherPublic)}};
     auto updater = std::make_unique<Updater>(feed, pinned, FeedServer::shared().certificates());
     updater->setBundlePath(installedBundle);
-    // No package owns a test's bundle; an empty database says so at once.
-    static TempDir emptyDpkgDatabase;
-    updater->setDpkgDatabase(emptyDpkgDatabase.path());
+    // No package owns a test's bundle; a database that is not there says so at once.
+    updater->setDpkgDatabase("/nonexistent/dpkg");
     if (!osRelease.empty()) updater->setOsReleasePath(osRelease);
     return updater;
 }
