@@ -38,6 +38,7 @@ CorvaneModel::CorvaneModel(ModelEnvironment environment, QObject* parent)
     for (auto& definition : StorageCategories::all())
         categories_.push_back(MeasuredCategory{std::move(definition), 0, {}, false});
     backupRoot_ = Archiver::defaultDestination();
+    backupFolders_.insert(Paths::standardize(backupRoot_));
 
     refreshVolumes();
 }
@@ -74,7 +75,16 @@ void CorvaneModel::setArchiveError(std::optional<std::string> error) {
     publish(archiveError_, std::move(error), &CorvaneModel::archiveErrorChanged);
 }
 void CorvaneModel::setBackupRoot(std::string root) {
+    // A folder chosen for backups holds them from now on, unless it is one of
+    // the user's own folders (home, Documents and the like), which it only
+    // shares: then only the dated backups made in it are kept out of the lists.
+    const std::string folder = Paths::standardize(root);
+    bool shared = Paths::isInside(Paths::home(), folder) || folder == Paths::standardize(Paths::documentsFolder());
+    for (const char* key :
+         {"DESKTOP", "DOCUMENTS", "DOWNLOAD", "MUSIC", "PICTURES", "PUBLICSHARE", "TEMPLATES", "VIDEOS"})
+        if (auto dir = Paths::userDir(key)) shared |= Paths::standardize(*dir) == folder;
     publish(backupRoot_, std::move(root), &CorvaneModel::backupRootChanged);
+    if (!shared && !folder.empty() && backupFolders_.insert(folder).second) excludeBackupsFromLists();
 }
 void CorvaneModel::setPendingDeletion(std::optional<PendingRemoval> pending) {
     publishAlways(pendingDeletion_, std::move(pending), &CorvaneModel::pendingDeletionChanged);

@@ -15,6 +15,7 @@
 #include "model/AppRow.h"
 #include "model/Async.h"
 #include "platform/PrivilegedRunner.h"
+#include "platform/TrashRestore.h"
 #include "removal/Remover.h"
 #include "scan/FSNode.h"
 #include "scan/ScanStats.h"
@@ -136,6 +137,21 @@ public:
     const std::optional<PendingRemoval>& pendingDeletion() const { return pendingDeletion_; }
     // A removal, escalation or snapshot deletion runs or waits to run.
     bool isRemoving() const { return isRemoving_; }
+    // True when `path`, or a folder above it, is an item of a removal that
+    // runs or waits to run: the screens show it busy and never offer it again.
+    bool isBeingRemoved(const std::string& path) const;
+    // The items of the removals that run or wait to run (a snapshot counts one).
+    size_t removingCount() const { return removingCount_; }
+    // True while the folder at `path` waits to be or is being scanned again.
+    bool isRescanning(const std::string& path) const;
+    size_t rescanningCount() const { return rescanning_.size(); }
+    // The category the running or last backup was made for ("" when none),
+    // and while one runs, the entries it copies.
+    const std::string& archiveCategory() const { return archiveCategory_; }
+    const std::vector<CleanupEntry>& archivingEntries() const { return archivingEntries_; }
+    // True when `path` is a folder backups are written to, or lies inside one.
+    // Such a path is never an entry of a category or a cleanup target.
+    bool isInBackupFolder(const std::string& path) const;
 
     // The fields the screens set themselves.
     void setScanRootPath(std::string path);
@@ -185,10 +201,22 @@ public:
     // snapshot in succeeded or failed, and the snapshot list is read again.
     void deleteSnapshot(const LocalSnapshot& snapshot);
 
+    // Scans one folder of the tree again in the background and puts the new
+    // subtree in place of the old one, adjusting every folder above it. It
+    // waits for the removals asked for before it, so it sees what they left.
+    // A folder that is gone by then leaves the tree.
+    void rescanFolder(const FSNodeRef& folder);
+    // Puts back the batch `result` reported when it is still the last one
+    // moved to the Trash, then scans again the folders of the tree that got
+    // something back. putBackFinished tells what came back.
+    void putBack(const RemovalResult& result);
+
     // Backs the entries up in the background; a verified copy becomes the
     // pending deletion, which confirm removes and cancel drops.
+    // `categoryId` names the category the backup is made for; its status
+    // belongs to that category alone.
     void archiveThenReview(const std::vector<CleanupEntry>& entries, const std::string& label,
-                           const std::string& destination, RemovalMode mode);
+                           const std::string& destination, RemovalMode mode, const std::string& categoryId = {});
     void confirmPendingDeletion();
     void cancelPendingDeletion();
 
@@ -204,6 +232,17 @@ signals:
     // are never re-sorted. A new tree is announced by treeChanged instead.
     void treeNodesAboutToBeRemoved(const vessora::FSNodeRef& parent, const std::vector<int>& rows);
     void treeNodesRemoved(const vessora::FSNodeRef& parent);
+    // A folder scanned again: first while it still holds its old children,
+    // then once it holds the new ones and it and its ancestors have their new
+    // sizes and counts. The folder node itself stays the same object.
+    void treeChildrenAboutToBeReplaced(const vessora::FSNodeRef& folder);
+    void treeChildrenReplaced(const vessora::FSNodeRef& folder);
+    // The items of running or waiting removals, or the folders being scanned
+    // again, changed.
+    void removingItemsChanged();
+    void rescanningChanged();
+    // What a Put Back brought back (and what it could not).
+    void putBackFinished(const vessora::TrashRestore::Outcome& outcome);
 
     void volumesChanged();
     void snapshotsChanged();
@@ -237,6 +276,7 @@ signals:
     void backupRootChanged();
     void isRemovingChanged();
     void pendingDeletionChanged();
+    void archiveCategoryChanged();
 
 private:
     friend class CorvaneModelTestAccess;
@@ -288,8 +328,26 @@ private:
     // The common steps after every removal, the set of removed paths last.
     std::set<std::string> publishRemoval(const RemovalResult& result);
     // Queues one removal: `work` runs on the pool, `apply` on the main thread.
-    void enqueueRemoval(std::function<RemovalResult()> work, std::function<void(const RemovalResult&)> apply);
+    // `items` are the paths it removes, shown busy meanwhile.
+    void enqueueRemoval(std::function<RemovalResult()> work, std::function<void(const RemovalResult&)> apply,
+                        std::vector<std::string> items = {});
+    struct Job;
+    // Every job that changes or re-reads what removals touch runs through
+    // one queue, one at a time, in the order asked for.
+    void enqueueJob(Job job);
     void startNextRemoval();
+    // Puts `fresh` (a scan of `folder`'s path) in place of the folder's subtree.
+    void splice(const FSNodeRef& folder, FSNodeRef fresh);
+    // Drops from a measured list what lies in a backup folder.
+    void excludeBackups(MeasuredCategory& category) const;
+    void excludeBackups(CleanupTarget& target) const;
+    void excludeBackups(std::vector<CleanupEntry>& entries) const;
+    // The same for what the lists hold now, once another folder became one.
+    void excludeBackupsFromLists();
+    // Whether `node` belongs to the published tree.
+    bool isInTree(const FSNode* node) const;
+    // The deepest folder of the tree that holds `path`, `path` itself excluded.
+    FSNodeRef folderHolding(const std::string& path) const;
     void removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode,
                        std::function<void(const RemovalResult&)> apply);
     void pruneCategories(const std::set<std::string>& removed);
@@ -344,12 +402,22 @@ private:
     // What removals took away while each measurement ran (empty when idle).
     std::set<std::string> removedDuringCategories_, removedDuringCleanup_, removedDuringApps_;
 
-    struct RemovalJob {
-        std::function<RemovalResult()> work;
-        std::function<void(const RemovalResult&)> apply;
+    struct Job {
+        std::function<void()> work;     // on the pool; leaves its outcome where apply finds it
+        std::function<void()> apply;    // on the main thread, after the work
+        bool isRemoval = false;         // a removal, escalation or snapshot deletion
+        std::vector<std::string> items; // the paths it removes, or the folder it scans again
     };
-    std::deque<RemovalJob> removals_;           // waiting their turn
-    std::optional<RemovalJob> currentRemoval_; // its work on the pool, its apply kept here
+    std::deque<Job> removals_;            // waiting their turn
+    std::optional<Job> currentRemoval_;   // its work on the pool, its apply kept here
+    size_t removalJobs_ = 0;              // removals among the queued and current jobs
+    std::multiset<std::string> removing_; // their items
+    size_t removingCount_ = 0;
+    std::multiset<std::string> rescanning_; // folders queued or being scanned again
+    std::string archiveCategory_;
+    std::vector<CleanupEntry> archivingEntries_;
+    // Folders backups went to or go to, each without a trailing separator.
+    std::set<std::string> backupFolders_;
 
     // Background machinery. The destructor drains both pools before any
     // member goes away; what they post after that is dropped with the queue.

@@ -15,8 +15,11 @@ std::string plural(size_t count, const std::string& noun) { return noun + (count
 } // namespace
 
 void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, const std::string& label,
-                                     const std::string& destination, RemovalMode mode) {
+                                     const std::string& destination, RemovalMode mode, const std::string& categoryId) {
     assertMainThread();
+    // What is being copied is published with the busy flag, for the category it was made for.
+    archivingEntries_ = entries;
+    publish(archiveCategory_, categoryId, &CorvaneModel::archiveCategoryChanged);
     publish(isArchiving_, true, &CorvaneModel::isArchivingChanged);
     publish(archiveStatus_,
             "Copying " + std::to_string(entries.size()) + " " + plural(entries.size(), "item") + "\u2026",
@@ -32,6 +35,11 @@ void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, c
             // that out stats both sides, which stays off the main thread.
             auto pending = PendingRemoval::from(result, entries, mode);
             mainQueue_.post([this, result = std::move(result), pending = std::move(pending)]() mutable {
+                // The dated folder holds a backup whether or not it verified;
+                // it never shows up as something to clean.
+                if (!result.destination.empty() && backupFolders_.insert(Paths::standardize(result.destination)).second)
+                    excludeBackupsFromLists();
+                archivingEntries_.clear();
                 publish(isArchiving_, false, &CorvaneModel::isArchivingChanged);
                 publish(archiveStatus_, std::nullopt, &CorvaneModel::archiveStatusChanged);
                 if (pending) {
@@ -57,7 +65,12 @@ void CorvaneModel::confirmPendingDeletion() {
     publishAlways(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
     removeEntries(pending.entries, pending.mode, [this, destination = pending.destination](const RemovalResult& result) {
         pruneCategories(publishRemoval(result));
-        publish(archiveStatus_, "Backed up to " + Paths::lastComponent(destination) + ", then removed the originals.",
+        // Only a removal that took something away may say so; otherwise the
+        // backup is all that happened.
+        publish(archiveStatus_,
+                result.succeeded.empty()
+                    ? "Backup kept at " + Paths::lastComponent(destination) + ". Nothing was deleted."
+                    : "Backed up to " + Paths::lastComponent(destination) + ", then removed the originals.",
                 &CorvaneModel::archiveStatusChanged);
     });
 }

@@ -54,6 +54,7 @@ void CorvaneModel::measureInto(const std::vector<Definition>& definitions,
     measureEach<Definition, Result>(workers_, definitions, std::move(measure), [=, this](Result result, double done) {
         mainQueue_.post([=, this, result = std::move(result)]() mutable {
             Pruning::prune(result, this->*removedSince);
+            excludeBackups(result);
             replaceById(this->*list, std::move(result), listChanged);
             publish(this->*progress, done, progressChanged);
         });
@@ -68,13 +69,19 @@ void CorvaneModel::measureCategories() {
     Async::start(
         tasks_,
         [this, definitions = StorageCategories::all(), cancelled = stopping()] {
-            measureInto<StorageCategory, MeasuredCategory>(
-                definitions,
-                [cancelled](const StorageCategory& category) {
-                    return StorageCategories::measure(category, cancelled);
-                },
-                &CorvaneModel::categories_, &CorvaneModel::categoriesChanged, &CorvaneModel::categoryProgress_,
-                &CorvaneModel::categoryProgressChanged, &CorvaneModel::removedDuringCategories_);
+            // One category after another in table order, so that a file with
+            // several names counts in the first category that meets it.
+            const double total = definitions.empty() ? 1.0 : double(definitions.size());
+            size_t done = 0;
+            StorageCategories::measureAll(definitions, cancelled, [&](const MeasuredCategory& measured) {
+                const double progress = double(++done) / total;
+                mainQueue_.post([this, result = measured, progress]() mutable {
+                    Pruning::prune(result, removedDuringCategories_);
+                    excludeBackups(result);
+                    replaceById(categories_, std::move(result), &CorvaneModel::categoriesChanged);
+                    publish(categoryProgress_, progress, &CorvaneModel::categoryProgressChanged);
+                });
+            });
             mainQueue_.post([this] {
                 resolveRemainder();
                 publish(categoryProgress_, 1.0, &CorvaneModel::categoryProgressChanged);
@@ -82,6 +89,7 @@ void CorvaneModel::measureCategories() {
             auto entries = StorageCategories::measureSystemDataEntries(cancelled);
             mainQueue_.post([this, entries = std::move(entries)]() mutable {
                 Pruning::prune(entries, removedDuringCategories_);
+                excludeBackups(entries);
                 removedDuringCategories_.clear();
                 for (size_t i = 0; i < categories_.size(); ++i) {
                     if (categories_[i].category.measurement != CategoryMeasurement::remainder) continue;

@@ -43,18 +43,33 @@ std::set<std::string> CorvaneModel::publishRemoval(const RemovalResult& result) 
     return removed;
 }
 
-void CorvaneModel::enqueueRemoval(std::function<RemovalResult()> work, std::function<void(const RemovalResult&)> apply) {
+void CorvaneModel::enqueueRemoval(std::function<RemovalResult()> work, std::function<void(const RemovalResult&)> apply,
+                                  std::vector<std::string> items) {
+    // The result passes from the work to its apply through this slot; the
+    // main queue's hand-over orders the write before the read.
+    auto result = std::make_shared<RemovalResult>();
+    enqueueJob(Job{[work = std::move(work), result] { *result = work(); },
+                   [apply = std::move(apply), result] { apply(*result); }, true, std::move(items)});
+}
+
+void CorvaneModel::enqueueJob(Job job) {
     assertMainThread();
-    removals_.push_back({std::move(work), std::move(apply)});
-    publish(isRemoving_, true, &CorvaneModel::isRemovingChanged);
+    if (job.isRemoval) {
+        ++removalJobs_;
+        for (const auto& item : job.items) removing_.insert(Pruning::comparable(item));
+        removingCount_ += std::max<size_t>(1, job.items.size());
+        emit removingItemsChanged();
+        publish(isRemoving_, true, &CorvaneModel::isRemovingChanged);
+    } else {
+        for (const auto& item : job.items) rescanning_.insert(Pruning::comparable(item));
+        emit rescanningChanged();
+    }
+    removals_.push_back(std::move(job));
     if (!currentRemoval_) startNextRemoval();
 }
 
 void CorvaneModel::startNextRemoval() {
-    if (removals_.empty()) {
-        publish(isRemoving_, false, &CorvaneModel::isRemovingChanged);
-        return;
-    }
+    if (removals_.empty()) return;
     currentRemoval_ = std::move(removals_.front());
     removals_.pop_front();
     // Only the work crosses to the pool; what applies the result (it may hold
@@ -62,17 +77,44 @@ void CorvaneModel::startNextRemoval() {
     Async::start(
         tasks_,
         [this, work = std::move(currentRemoval_->work)] {
-            RemovalResult result = work();
-            mainQueue_.post([this, result = std::move(result)] {
-                // Still the current removal while its result is applied, so
-                // that a removal asked for by an observer meanwhile waits its turn.
-                auto apply = std::move(currentRemoval_->apply);
-                apply(result);
+            work();
+            mainQueue_.post([this] {
+                // Still the current job while its result is applied, so that
+                // a job asked for by an observer meanwhile waits its turn.
+                const Job job = std::move(*currentRemoval_);
+                // Its items stop being busy before the result is published,
+                // so that the screens redraw them as they are left.
+                if (job.isRemoval) {
+                    for (const auto& item : job.items) removing_.erase(removing_.find(Pruning::comparable(item)));
+                    removingCount_ -= std::max<size_t>(1, job.items.size());
+                    emit removingItemsChanged();
+                } else {
+                    for (const auto& item : job.items) rescanning_.erase(rescanning_.find(Pruning::comparable(item)));
+                    emit rescanningChanged();
+                }
+                job.apply();
                 currentRemoval_.reset();
+                if (job.isRemoval && --removalJobs_ == 0) publish(isRemoving_, false, &CorvaneModel::isRemovingChanged);
                 startNextRemoval();
             });
         },
         userInitiatedPriority);
+}
+
+bool CorvaneModel::isBeingRemoved(const std::string& path) const {
+    if (removing_.empty()) return false;
+    // The path itself and every folder above it.
+    std::string at = Pruning::comparable(path);
+    while (true) {
+        if (removing_.count(at)) return true;
+        const size_t slash = at.rfind('/');
+        if (slash == std::string::npos || at == "/") return false;
+        at.resize(slash == 0 ? 1 : slash);
+    }
+}
+
+bool CorvaneModel::isRescanning(const std::string& path) const {
+    return !rescanning_.empty() && rescanning_.count(Pruning::comparable(path)) > 0;
 }
 
 void CorvaneModel::removeEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode,
@@ -80,10 +122,13 @@ void CorvaneModel::removeEntries(const std::vector<CleanupEntry>& entries, Remov
     std::vector<std::string> urls;
     std::map<std::string, int64_t> sizes;
     for (const auto& entry : entries) {
+        // An entry already on its way out is not asked for twice.
+        if (isBeingRemoved(entry.url)) continue;
         urls.push_back(entry.url);
         sizes[entry.url] = entry.size;
     }
-    enqueueRemoval([urls, mode, sizes] { return removeAndRecord(urls, mode, sizes); }, std::move(apply));
+    if (urls.empty() && !entries.empty()) return;
+    enqueueRemoval([urls, mode, sizes] { return removeAndRecord(urls, mode, sizes); }, std::move(apply), urls);
 }
 
 void CorvaneModel::pruneCleanupTargets(const std::set<std::string>& removed) {
@@ -112,7 +157,10 @@ void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode 
     assertMainThread();
     std::vector<FSNodeRef> removable;
     for (const auto& node : nodes)
-        if (node && !node->isAggregate) removable.push_back(node);
+        if (node && !node->isAggregate && !isBeingRemoved(node->path())) removable.push_back(node);
+    if (removable.empty() &&
+        std::any_of(nodes.begin(), nodes.end(), [&](const FSNodeRef& node) { return node && !node->isAggregate; }))
+        return; // every one of them is already being removed
     std::vector<std::string> urls;
     std::map<std::string, int64_t> sizes;
     for (const auto& node : removable) {
@@ -120,7 +168,7 @@ void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode 
         sizes[node->path()] = node->size;
     }
     enqueueRemoval([urls, mode, sizes] { return removeAndRecord(urls, mode, sizes); },
-                   [this, removable](const RemovalResult& result) { detach(removable, publishRemoval(result)); });
+                   [this, removable](const RemovalResult& result) { detach(removable, publishRemoval(result)); }, urls);
 }
 
 FSNodeRef CorvaneModel::refOf(FSNode* node) const {
@@ -163,16 +211,20 @@ void CorvaneModel::detach(const std::vector<FSNodeRef>& nodes, const std::set<st
         for (size_t i = 0; i < parent->children().size(); ++i)
             if (chosen.count(parent->children()[i].get())) rows.push_back(int(i));
         emit treeNodesAboutToBeRemoved(parentRef, rows);
-        int64_t size = 0, fileCount = 0;
+        int64_t size = 0, logicalSize = 0, fileCount = 0, dirCount = 0;
         for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
             const FSNodeRef child = parent->removeChild(parent->children()[size_t(*row)].get());
             size += child->size;
+            logicalSize += child->logicalSize;
             fileCount += child->fileCount;
+            // A folder takes itself and every folder below it along.
+            if (child->isDirectory()) dirCount += child->dirCount + 1;
         }
-        // The ancestors' logical sizes and folder counts are left as scanned.
         for (FSNode* ancestor = parent; ancestor; ancestor = ancestor->parent()) {
             ancestor->size -= size;
+            ancestor->logicalSize -= logicalSize;
             ancestor->fileCount -= fileCount;
+            ancestor->dirCount -= int32_t(dirCount);
         }
         emit treeNodesRemoved(parentRef);
     }
@@ -220,7 +272,13 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
         },
         [this, bundle = app.app.url, includeBundle](const RemovalResult& result) {
             pruneUninstalled(bundle, includeBundle, publishRemoval(result));
-        });
+        },
+        [&] {
+            std::vector<std::string> items;
+            if (includeBundle) items.push_back(app.app.url);
+            for (const auto& leftover : leftovers) items.push_back(leftover.url);
+            return items;
+        }());
 }
 
 void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundle,
@@ -256,7 +314,8 @@ void CorvaneModel::escalate(const std::vector<std::string>& urls) {
             // the tree keep their items until they are measured again.
             pruneLeftovers(removed);
             pruneCleanupTargets(removed);
-        });
+        },
+        urls);
 }
 
 void CorvaneModel::deleteSnapshot(const LocalSnapshot& snapshot) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace vessora {
 
@@ -153,6 +154,14 @@ FSNode::Ptr FSNode::removeChild(const FSNode* child) {
     Ptr removed = std::move(*it);
     children_.erase(it);
     return removed;
+}
+
+std::vector<FSNode::Ptr> FSNode::replaceChildren(FSNode& other) {
+    std::vector<Ptr> old = std::exchange(children_, {});
+    for (const Ptr& child : old) detachChild(*child);
+    children_ = std::exchange(other.children_, {});
+    for (const Ptr& child : children_) child->parent_ = this;
+    return old;
 }
 
 void FSNode::eraseChild(const FSNode* child) {

@@ -121,6 +121,11 @@ public:
     const void* id() const { return this; }
     friend bool operator==(const FSNode& a, const FSNode& b) { return &a == &b; }
 
+    // Moves `other`'s children (a fresh scan of this same folder) into this
+    // node, in their order, and returns the children it had; those leave the
+    // tree as with removeChild. Counts and flags are the caller's to copy.
+    std::vector<Ptr> replaceChildren(FSNode& other);
+
     // For the scanner: a lump's file count changed after a hard-link correction.
     void renameLump(int64_t count);
     // For the scanner: takes `child` out of the children (it is dropped).

@@ -13,6 +13,7 @@
 #include "ui/kit/LinkButton.h"
 #include "ui/kit/ScreenHeader.h"
 #include "ui/kit/SecondaryLabel.h"
+#include "ui/kit/Spinner.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Text.h"
 #include "ui/kit/Workspace.h"
@@ -79,6 +80,8 @@ MainWindow::MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent)
     connect(&model_, &CorvaneModel::hasFullDiskAccessChanged, this, &MainWindow::updateFooter);
     connect(&model_, &CorvaneModel::totalFreedThisSessionChanged, this, &MainWindow::updateFooter);
     connect(&model_, &CorvaneModel::lastResultChanged, this, &MainWindow::onLastResultChanged);
+    connect(&model_, &CorvaneModel::removingItemsChanged, this, &MainWindow::updateFooter);
+    connect(&model_, &CorvaneModel::putBackFinished, this, &MainWindow::showPutBack);
     connect(&updater_, &Updater::stateChanged, this, [this](const UpdateState& state) {
         if (state.kind() == UpdateState::Kind::available) showUpdateSheet();
     });
@@ -193,8 +196,20 @@ QWidget* MainWindow::buildSidebar() {
     reclaimedLabel_->setFont(Fonts::callout());
     reclaimedLayout->addWidget(reclaimedIcon_);
     reclaimedLayout->addWidget(reclaimedLabel_, 1);
+    // While removals run: a spinner and how many items they take away.
+    removing_ = new QWidget(footer_);
+    removing_->setObjectName(QStringLiteral("window.removing"));
+    auto* removingLayout = new QHBoxLayout(removing_);
+    removingLayout->setContentsMargins(0, 0, 0, 0);
+    removingLayout->setSpacing(6);
+    removingLayout->addWidget(new Spinner(14, removing_));
+    removingLabel_ = new SecondaryLabel({}, removing_);
+    removingLabel_->setObjectName(QStringLiteral("window.removingText"));
+    removingLabel_->setFont(Fonts::callout());
+    removingLayout->addWidget(removingLabel_, 1);
     footerLayout->addWidget(accessButton_, 0, Qt::AlignLeft);
     footerLayout->addWidget(accessNote_);
+    footerLayout->addWidget(removing_);
     footerLayout->addWidget(reclaimed_);
     layout->addWidget(footer_);
     return column;
@@ -256,7 +271,11 @@ void MainWindow::updateFooter() {
         reclaimedIcon_->setPixmap(Symbols::pixmap(QStringLiteral("arrow.down.circle"), size,
                                                   Colors::green(palette()), devicePixelRatioF()));
     }
-    footer_->setVisible(showAccess || freed >= 1);
+    const size_t removing = model_.removingCount();
+    removing_->setVisible(removing > 0);
+    if (removing > 0)
+        removingLabel_->setText(QStringLiteral("Removing %1 item%2\u2026").arg(removing).arg(removing == 1 ? "" : "s"));
+    footer_->setVisible(showAccess || freed >= 1 || removing > 0);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -291,22 +310,24 @@ void MainWindow::showUpdateSheet() {
     updateSheet_->raise();
 }
 
-void MainWindow::closeResultAlert() {
-    if (!resultAlert_) return;
-    QMessageBox* box = resultAlert_;
-    resultAlert_ = nullptr;
-    box->disconnect(this);
-    box->close();
-    box->deleteLater();
-}
-
 void MainWindow::onLastResultChanged() {
     const uint64_t generation = ++resultGeneration_;
-    closeResultAlert();
     const auto& result = model_.lastResult();
-    if (!result) return;
+    if (!result || !resultAlertContent(*result)) return;
+    // A new result never closes an alert the user has not answered yet (it
+    // may offer to authenticate or to put back): it waits its turn.
+    pendingResults_.push_back({*result, generation});
+    if (!resultAlert_) showNextResult();
+}
+
+void MainWindow::showNextResult() {
+    if (resultAlert_ || pendingResults_.empty()) return;
+    const RemovalResult shown = std::move(pendingResults_.front().first);
+    const uint64_t generation = pendingResults_.front().second;
+    pendingResults_.pop_front();
+    const RemovalResult* result = &shown;
     const auto content = resultAlertContent(*result);
-    if (!content) return;
+    if (!content) return showNextResult();
 
     auto* box = new QMessageBox(this);
     box->setObjectName(QStringLiteral("window.resultAlert"));
@@ -333,7 +354,7 @@ void MainWindow::onLastResultChanged() {
     QPushButton* putBack = nullptr;
     if (RemovalLog::isLastBatch(*result)) putBack = box->addButton(QStringLiteral("Put Back"), QMessageBox::ActionRole);
     const std::vector<std::string> needsAdmin = result->needsAdmin;
-    connect(box, &QMessageBox::finished, this, [this, box, authenticate, putBack, needsAdmin, generation] {
+    connect(box, &QMessageBox::finished, this, [this, box, authenticate, putBack, needsAdmin, generation, shown] {
         const bool escalate = authenticate && box->clickedButton() == authenticate;
         const bool restore = putBack && box->clickedButton() == putBack;
         if (resultAlert_ == box) resultAlert_ = nullptr;
@@ -344,14 +365,15 @@ void MainWindow::onLastResultChanged() {
         // alert is gone so that dismissing this one cannot wipe that one.
         if (escalate)
             QTimer::singleShot(0, &model_, [model = &model_, needsAdmin] { model->escalate(needsAdmin); });
-        if (restore) QTimer::singleShot(0, this, &MainWindow::putBack);
+        if (restore) model_.putBack(shown);
+        // The next waiting result, once this box has gone.
+        QTimer::singleShot(0, this, &MainWindow::showNextResult);
     });
     resultAlert_ = box;
     box->open();
 }
 
-void MainWindow::putBack() {
-    const TrashRestore::Outcome outcome = RemovalLog::restoreLast();
+void MainWindow::showPutBack(const TrashRestore::Outcome& outcome) {
     QStringList lines;
     for (const std::string& line : RemovalLog::describe(outcome)) lines << QString::fromStdString(line);
     auto* box = new QMessageBox(this);
@@ -363,12 +385,6 @@ void MainWindow::putBack() {
     box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
-    if (outcome.restored.empty()) return;
-    // What came back was taken out of the lists at removal; measure again.
-    model_.refreshVolumes();
-    const auto& targets = model_.cleanupTargets();
-    if (std::any_of(targets.begin(), targets.end(), [](const auto& t) { return t.scanned; })) model_.measureCleanup();
-    if (model_.lastCategoryScan()) model_.measureCategories();
 }
 
 } // namespace vessora

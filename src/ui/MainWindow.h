@@ -3,13 +3,17 @@
 // that live for the whole run. It also reports every removal result in an
 // alert and presents the update sheet.
 
+#include "platform/TrashRestore.h"
+#include "removal/Remover.h"
 #include "ui/Section.h"
 #include "ui/SectionPage.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
+#include <deque>
 #include <map>
+#include <utility>
 
 class QAction;
 class QLabel;
@@ -65,9 +69,10 @@ private:
     void updateFooter();
     void updateWindowTitle();
     void onLastResultChanged();
-    // Puts the last batch moved to the Trash back and says what came back.
-    void putBack();
-    void closeResultAlert();
+    // Shows the oldest waiting result, when no result alert is open.
+    void showNextResult();
+    // Says what a Put Back brought back.
+    void showPutBack(const TrashRestore::Outcome& outcome);
 
     CorvaneModel& model_;
     Updater& updater_;
@@ -79,6 +84,8 @@ private:
     QWidget* footer_;
     LinkButton* accessButton_;
     SecondaryLabel* accessNote_;
+    QWidget* removing_;
+    SecondaryLabel* removingLabel_;
     QWidget* reclaimed_;
     QLabel* reclaimedIcon_;
     SecondaryLabel* reclaimedLabel_;
@@ -92,6 +99,8 @@ private:
     // Counts published results, so an alert clears only its own result and
     // two equal results each get an alert.
     uint64_t resultGeneration_ = 0;
+    // Results waiting for the open alert to be answered, with their generation.
+    std::deque<std::pair<RemovalResult, uint64_t>> pendingResults_;
 };
 
 } // namespace vessora

@@ -232,11 +232,14 @@ void OverviewScreen::refreshCapacity() {
     for (const auto* category : visible)
         segments.push_back({category->id(), Text::fromUtf8(category->category.title),
                             Colors::fromRgb(category->category.color()), category->size});
-    if (segments != bar_->segments() || free != barFree_ || total != barTotal_) {
-        bar_->setData(segments, free, total);
+    // The administrator's reserve is drawn apart, between the categories and Free.
+    const int64_t reserve = std::max<int64_t>(0, root->rootReserve);
+    if (segments != bar_->segments() || free != barFree_ || total != barTotal_ || reserve != barReserve_) {
+        bar_->setData(segments, free, total, reserve);
         barFree_ = free;
         barTotal_ = total;
-        updateLegend(segments, free);
+        barReserve_ = reserve;
+        updateLegend(segments, free, reserve);
     }
 
     // The file system's reserve counts as used but is no category's: said apart.
@@ -253,7 +256,7 @@ void OverviewScreen::refreshCapacity() {
                                            "back under pressure. Mostly Time Machine snapshots and evictable caches."));
 }
 
-void OverviewScreen::updateLegend(const std::vector<CapacitySegment>& segments, int64_t free) {
+void OverviewScreen::updateLegend(const std::vector<CapacitySegment>& segments, int64_t free, int64_t reserved) {
     // Dots are kept by category and re-ordered, so a measurement tick changes
     // texts rather than making widgets.
     while (QLayoutItem* item = legendLayout_->takeAt(0)) delete item;
@@ -269,6 +272,16 @@ void OverviewScreen::updateLegend(const std::vector<CapacitySegment>& segments, 
     }
     for (auto& [id, dot] : legendDots_) delete dot;
     legendDots_ = std::move(kept);
+    if (reserved >= 1 && !reserveDot_) {
+        reserveDot_ = new LegendDot({}, SegmentedCapacityBar::reserveLabel(), {}, legend_);
+        reserveDot_->setObjectName(QStringLiteral("overview.legend.reserve"));
+        reserveDot_->setHatched(true);
+    }
+    if (reserveDot_) {
+        reserveDot_->setVisible(reserved >= 1);
+        reserveDot_->setValue(bytes(reserved));
+        if (reserved >= 1) legendLayout_->addWidget(reserveDot_);
+    }
     if (!freeDot_) {
         freeDot_ = new LegendDot({}, QStringLiteral("Free"), {}, legend_);
         freeDot_->setObjectName(QStringLiteral("overview.legend.free"));
@@ -286,8 +299,9 @@ QWidget* OverviewScreen::divider() {
 
 void OverviewScreen::refreshCategories() {
     std::vector<const MeasuredCategory*> visible;
+    // A category with notes stays listed at 0 bytes: they say where its folders went.
     for (const auto& category : model().categories())
-        if (category.size > 0) visible.push_back(&category);
+        if (category.size > 0 || !category.category.notes.empty()) visible.push_back(&category);
     std::stable_sort(visible.begin(), visible.end(), [](auto* a, auto* b) { return a->size > b->size; });
 
     const bool showPlaceholder = model().isMeasuringCategories() && visible.empty();

@@ -49,7 +49,7 @@ private:
     void refreshVolumes();
     void refreshSnapshots();
     QWidget* divider();
-    void updateLegend(const std::vector<CapacitySegment>& segments, int64_t free);
+    void updateLegend(const std::vector<CapacitySegment>& segments, int64_t free, int64_t reserved);
 
     ScreenHeader* header_;
     ProgressRing* ring_;
@@ -67,7 +67,9 @@ private:
     SecondaryLabel* reserve_ = nullptr;
     std::map<std::string, LegendDot*> legendDots_;
     LegendDot* freeDot_ = nullptr;
+    LegendDot* reserveDot_ = nullptr;
     int64_t barFree_ = -1;
+    int64_t barReserve_ = -1;
     int64_t barTotal_ = -1;
 
     QWidget* placeholder_;

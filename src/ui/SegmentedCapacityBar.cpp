@@ -1,6 +1,7 @@
 #include "ui/SegmentedCapacityBar.h"
 
 #include "support/Fmt.h"
+#include "ui/kit/Card.h"
 #include "ui/kit/Colors.h"
 #include "ui/kit/Text.h"
 
@@ -37,22 +38,27 @@ SegmentedCapacityBar::SegmentedCapacityBar(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void SegmentedCapacityBar::setData(std::vector<CapacitySegment> segments, int64_t freeBytes, int64_t total) {
+void SegmentedCapacityBar::setData(std::vector<CapacitySegment> segments, int64_t freeBytes, int64_t total,
+                                   int64_t reservedBytes) {
     segments_ = std::move(segments);
     freeBytes_ = freeBytes;
     total_ = total;
+    reservedBytes_ = std::max<int64_t>(0, reservedBytes);
     QStringList parts;
     for (const auto& segment : segments_)
         parts << segment.label + QStringLiteral(" ") + Text::fromUtf8(Fmt::bytes(segment.bytes));
+    if (reservedBytes_ >= 1) parts << reserveLabel() + QStringLiteral(" ") + Text::fromUtf8(Fmt::bytes(reservedBytes_));
     parts << QStringLiteral("Free ") + Text::fromUtf8(Fmt::bytes(freeBytes_));
     setAccessibleName(QStringLiteral("Disk usage"));
     setAccessibleDescription(parts.join(QStringLiteral(", ")));
     update();
 }
 
-std::vector<QRectF> SegmentedCapacityBar::segmentRects() const {
+std::vector<QRectF> SegmentedCapacityBar::allRects() const {
     std::vector<int64_t> bytes;
     for (const auto& segment : segments_) bytes.push_back(segment.bytes);
+    // The reserve is sized like a segment, so a small one still shows.
+    if (reservedBytes_ >= 1) bytes.push_back(reservedBytes_);
     const auto widths = capacitySegmentWidths(width(), bytes, total_, 3);
     std::vector<QRectF> rects;
     double x = 0;
@@ -63,8 +69,19 @@ std::vector<QRectF> SegmentedCapacityBar::segmentRects() const {
     return rects;
 }
 
+std::vector<QRectF> SegmentedCapacityBar::segmentRects() const {
+    std::vector<QRectF> rects = allRects();
+    if (reservedBytes_ >= 1) rects.pop_back();
+    return rects;
+}
+
+QRectF SegmentedCapacityBar::reserveRect() const {
+    if (reservedBytes_ < 1) return {};
+    return allRects().back();
+}
+
 QRectF SegmentedCapacityBar::freeRect() const {
-    const auto rects = segmentRects();
+    const auto rects = allRects();
     const double x = rects.empty() ? 0 : rects.back().right() + 1;
     return QRectF(x, 0, std::max(0.0, width() - x), height());
 }
@@ -78,6 +95,7 @@ void SegmentedCapacityBar::paintEvent(QPaintEvent*) {
     const auto rects = segmentRects();
     for (size_t i = 0; i < rects.size(); ++i)
         if (rects[i].width() > 0) painter.fillRect(rects[i], segments_[i].color);
+    if (const QRectF reserve = reserveRect(); reserve.width() > 0) LegendDot::paintHatch(painter, reserve, palette());
     painter.fillRect(freeRect(), Colors::withAlpha(Colors::primary(palette()), 0.18));
 }
 
@@ -93,6 +111,12 @@ bool SegmentedCapacityBar::event(QEvent* event) {
                                this, rects[i].toAlignedRect());
             return true;
         }
+    }
+    if (const QRectF reserve = reserveRect(); reserve.width() > 0 && reserve.contains(help->pos())) {
+        QToolTip::showText(help->globalPos(),
+                           reserveLabel() + QStringLiteral(": ") + Text::fromUtf8(Fmt::bytes(reservedBytes_)), this,
+                           reserve.toAlignedRect());
+        return true;
     }
     const QRectF free = freeRect();
     if (free.contains(help->pos())) {

@@ -1,5 +1,6 @@
 #pragma once
-// The capacity bar: one coloured segment per category, then the free part,
+// The capacity bar: one coloured segment per category, then the space the
+// file system reserves for the administrator (hatched), then the free part,
 // 1 pixel apart, clipped to a capsule of radius 5. Segment widths come from a
 // pure function; the free part is whatever width is left.
 
@@ -31,11 +32,16 @@ class SegmentedCapacityBar : public QWidget {
     Q_OBJECT
 public:
     explicit SegmentedCapacityBar(QWidget* parent = nullptr);
-    void setData(std::vector<CapacitySegment> segments, int64_t freeBytes, int64_t total);
+    // `reservedBytes` is the administrator's reserve: used, but nobody's data.
+    void setData(std::vector<CapacitySegment> segments, int64_t freeBytes, int64_t total, int64_t reservedBytes = 0);
     const std::vector<CapacitySegment>& segments() const { return segments_; }
-    // The painted rectangles, segments first, then the free part.
+    int64_t reservedBytes() const { return reservedBytes_; }
+    // The painted rectangles: the segments, the reserve (empty when there is
+    // none), then the free part.
     std::vector<QRectF> segmentRects() const;
+    QRectF reserveRect() const;
     QRectF freeRect() const;
+    static QString reserveLabel() { return QStringLiteral("Reserved for the administrator"); }
     QSize sizeHint() const override { return {300, 14}; }
 
 protected:
@@ -46,6 +52,9 @@ private:
     std::vector<CapacitySegment> segments_;
     int64_t freeBytes_ = 0;
     int64_t total_ = 0;
+    int64_t reservedBytes_ = 0;
+    // Every width, the reserve's last when there is one.
+    std::vector<QRectF> allRects() const;
 };
 
 } // namespace vessora

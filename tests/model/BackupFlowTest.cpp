@@ -2,6 +2,8 @@
 
 #include "support/Paths.h"
 
+#include <unistd.h>
+
 namespace vessora::test {
 namespace {
 
@@ -21,7 +23,7 @@ protected:
     ~BackupFlowTest() override { CorvaneModelTestAccess::settle(*model); }
 
     bool archive(const std::vector<CleanupEntry>& chosen, const std::string& destination, RemovalMode mode) {
-        model->archiveThenReview(chosen, "Messages", destination, mode);
+        model->archiveThenReview(chosen, "Messages", destination, mode, "messages");
         return waitUntil([&] { return !model->isArchiving(); });
     }
 
@@ -33,13 +35,17 @@ protected:
 
 TEST_F(BackupFlowTest, AVerifiedCopyWaitsAndConfirmRemovesTheCapturedEntriesInTheCapturedMode) {
     const std::string backups = path("backups");
-    model->archiveThenReview(entries, "Messages", backups, RemovalMode::trash);
+    model->archiveThenReview(entries, "Messages", backups, RemovalMode::trash, "messages");
     EXPECT_TRUE(model->isArchiving());
     EXPECT_EQ(model->archiveStatus(), "Copying 2 items\u2026");
+    // The status and the entries being copied belong to the category the backup is for.
+    EXPECT_EQ(model->archiveCategory(), "messages");
+    EXPECT_EQ(model->archivingEntries(), entries);
     EXPECT_FALSE(model->pendingDeletion());
     ASSERT_TRUE(waitUntil([&] { return !model->isArchiving(); }));
 
     EXPECT_FALSE(model->archiveStatus() || model->archiveError() || model->lastResult());
+    EXPECT_TRUE(model->archivingEntries().empty());
     ASSERT_TRUE(model->pendingDeletion());
     const PendingRemoval pending = *model->pendingDeletion();
     EXPECT_EQ(Paths::parent(pending.destination), backups);
@@ -80,6 +86,17 @@ TEST_F(BackupFlowTest, CancellingKeepsTheBackupAndTheOriginals) {
     EXPECT_EQ(status.count(), 0);
     EXPECT_FALSE(model->lastResult());
     EXPECT_TRUE(exists(a));
+
+    // Confirmed once the originals had gone: nothing was removed, and the
+    // status does not claim otherwise.
+    ASSERT_TRUE(archive({entries[1]}, path("backups"), RemovalMode::trash));
+    const std::string second = model->pendingDeletion()->destination;
+    ::unlink(b.c_str());
+    model->confirmPendingDeletion();
+    ASSERT_TRUE(waitForRemovals(*model));
+    EXPECT_TRUE(model->lastResult()->succeeded.empty());
+    EXPECT_EQ(model->archiveStatus(), "Backup kept at " + Paths::lastComponent(second) + ". Nothing was deleted.");
+    EXPECT_EQ(model->archiveCategory(), "messages");
 }
 
 TEST_F(BackupFlowTest, AFailingOrEmptyCopyDeletesNothingAndSaysWhy) {

@@ -117,6 +117,8 @@ using CategoryRunTest = ModelTest;
 
 TEST_F(CategoryRunTest, MeasuresEveryCategoryResolvesTheRemainderThenListsSystemData) {
     writeFile(home() + "/Documents/report", 2 << 20);
+    // The backup folder lies inside Documents; it is never one of its entries.
+    writeFile(home() + "/Documents/Vessora Backups/Documents 2026-01-02 0304/report", 1 << 20);
     writeFile(home() + "/Music/song", 1 << 20);
     writeFile(home() + "/.bigcache/blob", 10'500'000);
     const int64_t used = int64_t(5) << 40;
@@ -143,6 +145,8 @@ TEST_F(CategoryRunTest, MeasuresEveryCategoryResolvesTheRemainderThenListsSystem
     EXPECT_TRUE(model->lastCategoryScan());
     for (const auto& category : model->categories()) EXPECT_TRUE(category.measured) << category.id();
     EXPECT_EQ(model->category("documents")->size, allocatedSize(home() + "/Documents/report"));
+    for (const auto& category : model->categories())
+        for (const auto& entry : category.entries) EXPECT_EQ(entry.url.find("Vessora Backups"), std::string::npos);
     const auto systemData = model->category("systemData");
     EXPECT_EQ(systemData->size, std::max<int64_t>(0, used - model->categorisedBytes()));
     ASSERT_EQ(systemData->entries.size(), 1u);

@@ -1,8 +1,11 @@
 #include "ModelTestSupport.h"
 
+#include "platform/PlatformTables.h"
+#include "scan/DiskScanner.h"
 #include "support/Shell.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <future>
 #include <unistd.h>
 
@@ -375,6 +378,117 @@ TEST_F(EscalationTest, ADeletedSnapshotLeavesTheListAndAFailureSaysWhich) {
         CorvaneModelTestAccess::settle(model);
         EXPECT_EQ(model.snapshots().size(), refuse ? 1u : 0u);
     }
+}
+
+// The four numbers of a node, as a fresh scan of its path gives them.
+struct Numbers {
+    int64_t size, logicalSize, fileCount;
+    int32_t dirCount;
+    friend bool operator==(const Numbers&, const Numbers&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const Numbers& n) {
+        return out << n.size << "/" << n.logicalSize << "/" << n.fileCount << "/" << n.dirCount;
+    }
+};
+Numbers numbersOf(const FSNode& node) { return {node.size, node.logicalSize, node.fileCount, node.dirCount}; }
+Numbers freshScan(const std::string& path) {
+    ScanStats stats;
+    return numbersOf(*DiskScanner::scan(path, ScanOptions{}, stats));
+}
+
+TEST_F(RemovalTest, TheTreeFollowsRemovalsAndRescannedFoldersLikeAFreshScan) {
+    ScopedTables tables{TableSet::linux};
+    const std::string root = path("tree");
+    writeFile(root + "/a/big", 2 << 20);
+    writeFile(root + "/a/sub/x", 1 << 20);
+    writeFile(root + "/a/sub/deeper/y", 3 << 19);
+    writeFiles(root + "/a/sub/deeper", 3, 4096);
+    writeFile(root + "/b/big", 3 << 20);
+    auto model = scanned(root);
+    const FSNodeRef tree = model->tree();
+    const FSNodeRef a = find(tree, root + "/a"), sub = find(tree, root + "/a/sub"), b = find(tree, root + "/b");
+    ASSERT_TRUE(a && sub && b);
+
+    // A removed folder takes its sizes, files and folders out of every ancestor.
+    model->removeNodes({sub}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(*model));
+    EXPECT_EQ(numbersOf(*a), freshScan(root + "/a"));
+    EXPECT_EQ(numbersOf(*tree), freshScan(root));
+
+    // Changed behind the model's back, then scanned again: the same folder
+    // node holds the new subtree and everything above it adds up.
+    ::unlink((root + "/a/big").c_str());
+    writeFile(root + "/a/new/z", 5 << 19);
+    writeFiles(root + "/a/new", 2, 4096);
+    model->rescanFolder(a);
+    EXPECT_TRUE(model->isRescanning(root + "/a"));
+    ASSERT_TRUE(waitUntil([&] { return model->rescanningCount() == 0; }));
+    EXPECT_EQ(find(tree, root + "/a"), a);
+    EXPECT_FALSE(find(tree, root + "/a/big"));
+    EXPECT_TRUE(find(tree, root + "/a/new/z"));
+    EXPECT_EQ(numbersOf(*a), freshScan(root + "/a"));
+    EXPECT_EQ(numbersOf(*tree), freshScan(root));
+
+    // A folder that is gone by the time it is scanned again leaves the tree.
+    std::filesystem::remove_all(root + "/b");
+    model->rescanFolder(b);
+    ASSERT_TRUE(waitUntil([&] { return model->rescanningCount() == 0; }));
+    EXPECT_FALSE(find(tree, root + "/b"));
+    EXPECT_EQ(numbersOf(*tree), freshScan(root));
+    CorvaneModelTestAccess::settle(*model);
+}
+
+TEST_F(RemovalTest, PutBackBringsTheFolderBackIntoTheTreeWithoutAFullScan) {
+    ScopedTables tables{TableSet::linux};
+    const std::string root = path("tree");
+    writeFile(root + "/a/keep", 1 << 20);
+    writeFile(root + "/a/gone/f", 2 << 20);
+    writeFiles(root + "/a/gone", 2, 4096);
+    auto model = scanned(root);
+    const FSNodeRef tree = model->tree();
+    const Numbers before = numbersOf(*tree);
+    model->removeNodes({find(tree, root + "/a/gone")}, RemovalMode::trash);
+    ASSERT_TRUE(waitForRemovals(*model));
+    ASSERT_FALSE(find(tree, root + "/a/gone"));
+    const RemovalResult removal = *model->lastResult();
+
+    SignalCounter scans(*model, &CorvaneModel::isScanningChanged);
+    std::optional<TrashRestore::Outcome> outcome;
+    QObject::connect(model.get(), &CorvaneModel::putBackFinished,
+                     [&](const TrashRestore::Outcome& finished) { outcome = finished; });
+    model->putBack(removal);
+    ASSERT_TRUE(waitUntil([&] { return outcome && model->rescanningCount() == 0; }));
+    EXPECT_EQ(outcome->restored, (std::vector<std::string>{root + "/a/gone"}));
+    EXPECT_TRUE(exists(root + "/a/gone/f"));
+    EXPECT_EQ(model->tree(), tree);
+    EXPECT_TRUE(find(tree, root + "/a/gone/f"));
+    EXPECT_EQ(numbersOf(*tree), before);
+    EXPECT_EQ(scans.count(), 0);
+    CorvaneModelTestAccess::settle(*model);
+}
+
+TEST_F(RemovalTest, ANodeOnItsWayOutIsShownBusyAndNeverRemovedTwice) {
+    ScopedTables tables{TableSet::linux};
+    const std::string root = path("tree");
+    writeFile(root + "/a/f/data", 1 << 20);
+    auto model = scanned(root);
+    const FSNodeRef f = find(model->tree(), root + "/a/f");
+    SignalCounter results(*model, &CorvaneModel::lastResultChanged);
+
+    model->removeNodes({f}, RemovalMode::deleteImmediately);
+    EXPECT_TRUE(model->isBeingRemoved(root + "/a/f"));
+    EXPECT_TRUE(model->isBeingRemoved(root + "/a/f/data")); // inside it
+    EXPECT_FALSE(model->isBeingRemoved(root + "/a"));
+    EXPECT_EQ(model->removingCount(), 1u);
+    model->removeNodes({f}, RemovalMode::deleteImmediately); // chosen again before the first is done
+    model->removeCategoryEntries({CleanupEntry{root + "/a/f", 4096, std::nullopt}}, RemovalMode::trash);
+    EXPECT_EQ(model->removingCount(), 1u);
+
+    ASSERT_TRUE(waitForRemovals(*model));
+    EXPECT_EQ(results.count(), 1);
+    EXPECT_TRUE(model->lastResult()->failed.empty());
+    EXPECT_EQ(model->removingCount(), 0u);
+    EXPECT_FALSE(model->isBeingRemoved(root + "/a/f"));
+    CorvaneModelTestAccess::settle(*model);
 }
 
 } // namespace

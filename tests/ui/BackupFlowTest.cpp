@@ -1,7 +1,10 @@
 #include "CleanupScreensSupport.h"
+#include "apps/RunningApps.h"
 #include "backup/ChatDatabase.h"
+#include "platform/PlatformTables.h"
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/category/CategoryDetailPage.h"
+#include "platform/PlatformTables.h"
 #include "ui/cleanup/CleanupTexts.h"
 
 #include <QLabel>
@@ -101,6 +104,48 @@ TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
     EXPECT_TRUE(exists(destination));
     ASSERT_TRUE(model->lastResult());
     EXPECT_EQ(model->lastResult()->succeeded.size(), 2u);
+}
+
+// A review category backs up first too, so its folder shows; the bar stays up
+// with its progress while the copy runs, and the status after the review
+// belongs to the category the backup was made for.
+TEST_F(BackupFlowTest, TheBarShowsTheBackupFolderAndProgressAndTheStatusStaysWithItsCategory) {
+    ScopedTables tables{TableSet::linux};
+    const CleanupEntry a = entryFor(writeFile(path("home/Documents/a.pdf"), 30'000, 'a'));
+    const CleanupEntry chat = entryFor(writeFile(path("home/.config/Signal/db"), 4'000, 'c'));
+    CorvaneModelTestAccess::setCategories(*model, {category("documents", {a}), category("messages", {chat})});
+    page->setCategoryId("documents");
+    ASSERT_EQ(model->category("documents")->category.risk, CleanupRisk::review);
+    page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
+    page->refresh();
+    auto* change = page->findChild<QPushButton*>("categoryDetail.change");
+    EXPECT_TRUE(change->isVisible());
+    EXPECT_EQ(page->findChild<QLabel*>("categoryDetail.backupRoot")->toolTip().toStdString(), path("backups"));
+
+    QTest::mouseClick(page->findChild<QPushButton*>("categoryDetail.action"), Qt::LeftButton);
+    QMessageBox* box = waitForMessageBox();
+    ASSERT_TRUE(box);
+    buttonWithText(box, "Back Up and Review")->click();
+    page->refresh();
+    ASSERT_TRUE(model->isArchiving());
+    EXPECT_TRUE(page->findChild<QWidget*>("categoryDetail.actionBar")->isVisible());
+    EXPECT_TRUE(page->findChild<QLabel*>("categoryDetail.backingUp")->isVisible());
+    EXPECT_EQ(page->findChild<QLabel*>("categoryDetail.selectedCount")->text(), "1 selected");
+
+    ASSERT_TRUE(waitUntil([&] { return page->reviewDialog() != nullptr; }, 20000));
+    page->reviewDialog()->keepButton()->click();
+    QCoreApplication::processEvents();
+    page->refresh();
+    auto* status = page->findChild<QLabel*>("categoryDetail.archiveStatus");
+    ASSERT_TRUE(model->archiveStatus());
+    page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
+    page->refresh();
+    EXPECT_TRUE(status->isVisible());
+    page->setCategoryId("messages");
+    page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
+    page->refresh();
+    EXPECT_TRUE(page->findChild<QWidget*>("categoryDetail.actionBar")->isVisible());
+    EXPECT_FALSE(status->isVisible());
 }
 
 // "Keep Both", or closing the review any other way, deletes nothing and keeps the backup.
@@ -215,4 +260,49 @@ TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
     EXPECT_TRUE(exists(running.opened[0].toLocalFile().toStdString()));
     review->keepButton()->click();
     Workspace::setInstance(&workspace);
+}
+
+// On Linux each chat app keeps its own folder: a running Signal (a copy of
+// sleep under Signal's program name) stops the backup of Signal's data and is
+// named as the user knows it; Telegram's data alone goes on to the
+// confirmation.
+TEST_F(BackupFlowTest, LinuxChatAppMustQuitFirst) {
+    ScopedTables tables{TableSet::linux};
+    const std::string executable = path("bin/signal-desktop");
+    makeDirs(path("bin"));
+    std::filesystem::copy_file("/bin/sleep", executable);
+    ::chmod(executable.c_str(), 0755);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execl(executable.c_str(), "signal-desktop", "60", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(waitUntil([] { return !RunningApps::runningPrograms({"signal-desktop"}).empty(); }, 5000))
+        << "the copy of sleep never showed up under its name";
+
+    const CleanupEntry signal = entryFor(writeFile(path("home/.config/Signal/sql/db.sqlite"), 20'000));
+    const CleanupEntry telegram = entryFor(writeFile(path("home/.local/share/TelegramDesktop/tdata/map"), 8'000));
+    MeasuredCategory chats = category("messages", {signal, telegram});
+    ASSERT_EQ(chats.category.title, "Chats");
+    selectAllAndAct(chats);
+    QMessageBox* quit = waitForMessageBox();
+    ASSERT_TRUE(quit);
+    EXPECT_EQ(quit->text(), "Quit Signal first");
+    EXPECT_EQ(quit->informativeText(), "Signal is running. Copying its data while it is open produces a backup that "
+                                       "will not restore, so quit Signal and try again.");
+    quit->button(QMessageBox::Ok)->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(model->isArchiving());
+    EXPECT_FALSE(exists(path("backups")));
+
+    page->findChild<QPushButton*>("categoryDetail.selectAll")->click(); // "Deselect all"
+    selectAllAndAct(category("messages", {telegram}));
+    QMessageBox* box = waitForMessageBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->objectName(), "categoryDetail.confirmation");
+    buttonWithText(box, "Cancel")->click();
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    QCoreApplication::processEvents();
 }

@@ -152,7 +152,7 @@ TEST_F(BrowseFixture, RowsMenusAndDetail) {
     menu.reset(view->buildContextMenu(docs, nullptr));
     QStringList texts;
     for (QAction* action : menu->actions()) texts << (action->isSeparator() ? "-" : action->text());
-    EXPECT_EQ(texts, QStringList({"Show in Files", "Focus Treemap Here", "-", "Remove..."}));
+    EXPECT_EQ(texts, QStringList({"Show in Files", "Focus Treemap Here", "Rescan This Folder", "-", "Remove..."}));
     menu->actions()[1]->trigger();
     EXPECT_EQ(view->treemap()->node(), docs);
 
@@ -254,6 +254,53 @@ TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !node("rows"); }, 10000));
     EXPECT_FALSE(view->focus());
     EXPECT_EQ(view->treemap()->node(), model.tree());
+}
+
+TEST_F(BrowseFixture, RescanThisFolderSplicesItInAndBusyRowsAreNotOfferedAgain) {
+    FSNode::Ptr root = scan(files.root());
+    FailOnQtWarnings strict;
+    QAbstractItemModelTester tester(view->outlineModel(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    FSNode::Ptr docs = node("docs");
+    view->outline()->expand(view->outlineModel()->indexOf(docs.get()));
+    view->setFocusNode(docs);
+    view->outline()->setCurrentIndex(view->outlineModel()->indexOf(node("docs/video.mov").get()));
+    ASSERT_EQ(view->selection(), node("docs/video.mov"));
+    const int64_t rootSize = root->size, rootFiles = root->fileCount, rootFolders = root->dirCount;
+    const std::string added = writeFile(files / "docs/new/inside.bin", 2 << 20);
+
+    std::unique_ptr<QMenu> menu(view->buildContextMenu(docs, nullptr));
+    QAction* again = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == "Rescan This Folder") again = action;
+    ASSERT_TRUE(again);
+    again->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.rescanningCount() == 0; }, 10000));
+
+    // The new folder is in, every folder above has its numbers, and the
+    // view still shows the same folder and the same file.
+    ASSERT_TRUE(node("docs/new/inside.bin"));
+    EXPECT_EQ(root->size, rootSize + allocatedSize(added));
+    EXPECT_EQ(root->fileCount, rootFiles + 1);
+    EXPECT_EQ(root->dirCount, rootFolders + 1);
+    EXPECT_EQ(view->focus(), docs);
+    EXPECT_EQ(view->selection(), node("docs/video.mov"));
+    EXPECT_EQ(view->outlineModel()->nodeRef(view->outline()->currentIndex()), node("docs/video.mov"));
+    EXPECT_TRUE(view->outline()->isExpanded(view->outlineModel()->indexOf(docs.get())));
+    view->setSelection(docs);
+    EXPECT_TRUE(view->findChild<QPushButton*>("browse.detailRescan")->isVisible());
+
+    // A node on its way out is drawn busy, and its Remove is not offered again.
+    FSNode::Ptr big = node("big.bin");
+    view->setSelection(big);
+    model.removeNodes({big}, RemovalMode::trash);
+    EXPECT_EQ(view->outlineModel()->indexOf(big.get()).data(OutlineModel::BusyRole).toInt(), OutlineModel::removing);
+    menu.reset(view->buildContextMenu(big, nullptr));
+    EXPECT_FALSE(menu->actions().back()->isEnabled());
+    EXPECT_FALSE(view->findChild<QPushButton*>("browse.detailRemove")->isEnabled());
+    view->askToRemove(big);
+    EXPECT_FALSE(QApplication::activeModalWidget());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isRemoving(); }, 10000));
+    EXPECT_FALSE(node("big.bin"));
 }
 
 TEST_F(BrowseFixture, NamesAreShownAsPlainText) {

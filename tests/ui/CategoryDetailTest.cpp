@@ -1,4 +1,5 @@
 #include "CleanupScreensSupport.h"
+#include "platform/PlatformTables.h"
 #include "support/Fmt.h"
 #include "ui/category/CategoryDetailPage.h"
 #include "ui/cleanup/CleanupTexts.h"
@@ -63,8 +64,9 @@ TEST_F(CategoryDetailTest, ActionTitleTintAndMessageByRiskAndMode) {
         {"documents", careful, removable, true, 0, "Move to Trash", true, true,
          "This is your own data. It goes to the Trash, so you can still get it back until you empty it."},
         {"documents", careful, removable, false, 1, "Back Up and Review", true, true, backup},
-        {"trash", safe, removable, false, 1, "Back Up and Review", false, false, backup},
-        {"developer", review, removable, false, 0, "Back Up and Review", false, false, backup},
+        // They back up too, so the folder the backup goes to shows.
+        {"trash", safe, removable, false, 1, "Back Up and Review", false, true, backup},
+        {"developer", review, removable, false, 0, "Back Up and Review", false, true, backup},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.id) + " " + c.title);
@@ -169,6 +171,16 @@ TEST_F(CategoryDetailTest, SystemDataTexts) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(widget("categoryDetail.checkCaches")->isHidden());
     ASSERT_TRUE(widget("categoryDetail.wins"));
+    // The file system's reserve counts as used, and the page says so.
+    {
+        ScopedTables tables{TableSet::linux};
+        EXPECT_TRUE(widget("categoryDetail.reserve")->isHidden());
+        volumes.front().rootReserve = 5'000'000'000;
+        model->refreshVolumes();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(text("categoryDetail.reserve"),
+                  "5 GB is reserved for the administrator by the file system and counts as used.");
+    }
     open("nothing-like-this");
     EXPECT_TRUE(widget("categoryDetail.unknown")->isVisible());
 }

@@ -3,13 +3,17 @@
 // placeholder, and the bar's painted colours.
 
 #include "UiTestSupport.h"
+#include "platform/PlatformTables.h"
 #include "ui/ColumnFlowLayout.h"
 #include "ui/OverviewScreen.h"
 #include "ui/SegmentedCapacityBar.h"
 #include "ui/kit/Card.h"
 #include "ui/kit/Colors.h"
 
+#include <QLabel>
 #include <QPushButton>
+
+#include <set>
 
 namespace vessora::test {
 namespace {
@@ -82,6 +86,46 @@ TEST_F(OverviewTest, ZeroByteCategoryIsAbsentAndBarPaintsCategoryColours) {
     EXPECT_EQ(image.pixelColor(photos).rgb(), Colors::fromRgb(measuredCategory("photos", 1).category.color()).rgb());
     // 40 of 100 GB free: the free part starts after the two segments.
     EXPECT_NEAR(bar->freeRect().width(), bar->width() * 0.5 - 2, 1.5);
+
+    // A category that left its only folder out stays listed, saying why.
+    MeasuredCategory music = measuredCategory("music", 0);
+    music.category.notes = {"Music (/mnt/media/Music) is on another disk, so it is not counted here."};
+    CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30'000'000'000), music});
+    screen->refreshNow();
+    ASSERT_TRUE(find("overview.category.music") && find("overview.category.music")->isVisible());
+    EXPECT_TRUE(find("overview.category.music")
+                    ->accessibleDescription()
+                    .endsWith(QString::fromStdString(music.category.notes[0])));
+    EXPECT_EQ(bar->segments().size(), 1u);
+}
+
+TEST_F(OverviewTest, TheAdministratorsReserveIsItsOwnHatchedSegmentBeforeFree) {
+    ScopedTables tables{TableSet::linux};
+    VolumeInfo volume = rootVolume(100'000'000'000, 40'000'000'000);
+    volume.rootReserve = 5'000'000'000;
+    volumes = {volume};
+    model->refreshVolumes();
+    CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 55'000'000'000)});
+    screen->refreshNow();
+    auto* bar = find<SegmentedCapacityBar>("overview.capacityBar");
+    EXPECT_EQ(bar->reservedBytes(), 5'000'000'000);
+    const QRectF documents = bar->segmentRects().at(0), reserve = bar->reserveRect(), free = bar->freeRect();
+    EXPECT_NEAR(reserve.width(), bar->width() * 0.05, 1.5);
+    EXPECT_LT(documents.right(), reserve.left());
+    EXPECT_LT(reserve.right(), free.left());
+    EXPECT_NEAR(free.width(), bar->width() * 0.4 - 2, 1.5);
+    // Hatched: the stripes and the gaps between them differ along the segment.
+    const QImage image = bar->grab().toImage();
+    std::set<QRgb> colours;
+    for (int x = int(reserve.left()) + 1; x < int(reserve.right()); ++x)
+        colours.insert(image.pixelColor(x, int(reserve.center().y())).rgb());
+    EXPECT_GT(colours.size(), 2u);
+    auto* dot = find<LegendDot>("overview.legend.reserve");
+    ASSERT_TRUE(dot);
+    EXPECT_TRUE(dot->isHatched());
+    EXPECT_EQ(dot->label(), QStringLiteral("Reserved for the administrator"));
+    EXPECT_EQ(find<QLabel>("overview.reserve")->text(),
+              QStringLiteral("5 GB is reserved for the administrator by the file system and counts as used."));
 }
 
 TEST_F(OverviewTest, EmptyVolumeAndPurgeableCaption) {

@@ -9,6 +9,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -120,6 +121,26 @@ TEST_F(WindowTest, AuthenticateClosesTheAlertThenEscalationShowsItsOwn) {
     EXPECT_EQ(model->lastResult()->failed.size(), 1u);
 }
 
+TEST_F(WindowTest, ANewResultWaitsUntilTheAlertOfferingAnActionIsAnswered) {
+    window->show();
+    RemovalResult admin;
+    admin.needsAdmin = {path("locked")};
+    model->setLastResult(admin);
+    QMessageBox* first = alert();
+    ASSERT_TRUE(first);
+    RemovalResult done;
+    done.succeeded = {path("x")};
+    model->setLastResult(done);
+    spin(100);
+    EXPECT_EQ(window->resultAlert(), first);
+    EXPECT_TRUE(first->isVisible());
+    click(first, QStringLiteral("Skip"));
+    ASSERT_TRUE(waitUntil([&] { return window->resultAlert() && window->resultAlert() != first; }));
+    EXPECT_EQ(window->resultAlert()->text(), QStringLiteral("Done"));
+    click(window->resultAlert(), QStringLiteral("OK"));
+    EXPECT_TRUE(waitUntil([&] { return !model->lastResult() && !window->resultAlert(); }));
+}
+
 TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection) {
     SidebarModel* sidebarModel = qobject_cast<SidebarModel*>(window->sidebar()->model());
     QAbstractItemModelTester tester(sidebarModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -197,6 +218,21 @@ TEST_F(WindowTest, FooterShowsOnlyWhatApplies) {
     EXPECT_FALSE(grant->isVisible());
     EXPECT_TRUE(reclaimed->isVisible());
     EXPECT_TRUE(footer->isVisible());
+
+    // While removals run, what they take away, counted right.
+    auto* removing = window->findChild<QLabel*>(QStringLiteral("window.removingText"));
+    for (int count : {1, 2}) {
+        std::vector<CleanupEntry> entries;
+        for (int i = 0; i < count; ++i)
+            entries.push_back(CleanupEntry{writeFile(path("gone" + std::to_string(i)), 4096), 4096, std::nullopt});
+        model->removeCleanupEntries(entries, RemovalMode::deleteImmediately);
+        EXPECT_TRUE(removing->isVisible());
+        EXPECT_EQ(removing->text(),
+                  count == 1 ? QStringLiteral("Removing 1 item\u2026") : QStringLiteral("Removing 2 items\u2026"));
+        ASSERT_TRUE(waitUntil([&] { return !model->isRemoving(); }));
+        EXPECT_FALSE(removing->isVisible());
+        if (QWidget* box = waitForModal()) box->close();
+    }
 }
 
 } // namespace

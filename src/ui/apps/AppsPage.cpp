@@ -146,9 +146,9 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
     layout->addWidget(split_, 1);
 
     refresher_ = new Refresher(this, [this] { refresh(); });
-    for (auto signal :
-         {&CorvaneModel::appsChanged, &CorvaneModel::isLoadingAppsChanged, &CorvaneModel::appProgressChanged,
-          &CorvaneModel::includeSystemAppsChanged, &CorvaneModel::isRemovingChanged})
+    for (auto signal : {&CorvaneModel::appsChanged, &CorvaneModel::isLoadingAppsChanged,
+                        &CorvaneModel::appProgressChanged, &CorvaneModel::includeSystemAppsChanged,
+                        &CorvaneModel::isRemovingChanged, &CorvaneModel::removingItemsChanged})
         connect(model_, signal, refresher_, &Refresher::schedule);
 
     connect(includeSystem_, &QCheckBox::clicked, this, [this](bool on) {
@@ -386,6 +386,8 @@ QWidget* AppsPage::buildDetailPane() {
     exactGroup_->setObjectName(QStringLiteral("apps.exactGroup"));
     likelyGroup_ = new LeftoverGroup(QStringLiteral("Possibly this app"), likelyNote(), selection_, groups);
     likelyGroup_->setObjectName(QStringLiteral("apps.likelyGroup"));
+    for (LeftoverGroup* group : {exactGroup_, likelyGroup_})
+        group->setBusy([this](const std::string& url) { return model_->isBeingRemoved(url); });
     groupColumn->addWidget(exactGroup_);
     groupColumn->addWidget(likelyGroup_);
     leftoverState_->addWidget(groups);
@@ -610,6 +612,8 @@ void AppsPage::updateDetail() {
     }
     exactGroup_->setItems(row.exactLeftovers());
     likelyGroup_->setItems(row.likelyLeftovers());
+    exactGroup_->busyChanged(model_->removingCount() > 0);
+    likelyGroup_->busyChanged(model_->removingCount() > 0);
     updateUninstallBar(row);
 }
 

@@ -7,6 +7,7 @@
 #include "ui/kit/Fonts.h"
 #include "ui/kit/LinkButton.h"
 #include "ui/kit/SecondaryLabel.h"
+#include "ui/kit/Spinner.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/TabularText.h"
 #include "ui/kit/Text.h"
@@ -55,6 +56,21 @@ void LeftoverListModel::setItems(std::vector<LeftoverItem> items) {
     endResetModel();
 }
 
+void LeftoverListModel::busyChanged() {
+    if (!items_.empty()) emit dataChanged(index(0), index(int(items_.size()) - 1));
+}
+
+bool LeftoverListModel::isBusy(int row) const {
+    return busy_ && row >= 0 && size_t(row) < items_.size() && busy_(items_[size_t(row)].url);
+}
+
+std::vector<LeftoverItem> LeftoverListModel::choosableItems() const {
+    std::vector<LeftoverItem> out;
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (!isBusy(int(i))) out.push_back(items_[i]);
+    return out;
+}
+
 int LeftoverListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(items_.size()); }
 
 QVariant LeftoverListModel::data(const QModelIndex& index, int role) const {
@@ -69,6 +85,7 @@ QVariant LeftoverListModel::data(const QModelIndex& index, int role) const {
     case CategoryRole: return Text::fromUtf8(item.category);
     case SizeTextRole: return Text::fromUtf8(Fmt::bytes(item.size));
     case AdminRole: return item.requiresAdmin;
+    case BusyRole: return isBusy(index.row());
     case Qt::AccessibleTextRole:
         return Text::fileName(item.url) + ", " + Text::fromUtf8(item.category) + ", " +
                Text::fromUtf8(Fmt::bytes(item.size)) +
@@ -78,13 +95,16 @@ QVariant LeftoverListModel::data(const QModelIndex& index, int role) const {
 }
 
 bool LeftoverListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::CheckStateRole || !index.isValid() || index.row() >= int(items_.size())) return false;
+    if (role != Qt::CheckStateRole || !index.isValid() || index.row() >= int(items_.size()) || isBusy(index.row()))
+        return false;
     selection_->set(items_[size_t(index.row())].url, value.toInt() == Qt::Checked);
     return true;
 }
 
 Qt::ItemFlags LeftoverListModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
+    // On its way out already: shown, never ticked again.
+    if (isBusy(index.row())) return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable;
 }
 
@@ -119,7 +139,13 @@ void LeftoverRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     check.state = QStyle::State_Enabled |
                   (index.data(Qt::CheckStateRole).toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off);
     check.palette = pal;
-    style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &check, painter, widget);
+    if (index.data(LeftoverListModel::BusyRole).toBool()) {
+        // Being removed: a spinner where the box was, the rest dimmed.
+        Spinner::paint(*painter, QRectF(check.rect), pal);
+        painter->setOpacity(0.45);
+    } else {
+        style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &check, painter, widget);
+    }
 
     const QRect sizeRect(r.right() - margin - sizeSlot + 1, r.top(), sizeSlot, r.height());
     painter->setPen(primary);
@@ -273,14 +299,16 @@ LeftoverGroup::LeftoverGroup(const QString& title, const QString& note, PathSele
     list_->setObjectName(QStringLiteral("apps.group.list"));
     model_ = new LeftoverListModel(selection_, list_);
     list_->setModel(model_);
+    ticker_ = new SpinnerTicker(list_);
     panel->contentLayout()->addWidget(list_);
     column->addWidget(panel);
 
     connect(toggle_, &QPushButton::clicked, this, [this] {
-        if (selection_->containsAll(model_->items()))
-            selection_->remove(model_->items());
+        const auto choosable = model_->choosableItems();
+        if (selection_->containsAll(choosable))
+            selection_->remove(choosable);
         else
-            selection_->insert(model_->items());
+            selection_->insert(choosable);
     });
     connect(selection_, &PathSelection::changed, this, &LeftoverGroup::syncToggle);
     setVisible(false);
@@ -296,10 +324,16 @@ void LeftoverGroup::setItems(std::vector<LeftoverItem> items) {
     syncToggle();
 }
 
+void LeftoverGroup::busyChanged(bool spinning) {
+    model_->busyChanged();
+    ticker_->setActive(spinning);
+    syncToggle();
+}
+
 void LeftoverGroup::syncToggle() {
-    toggle_->setText(selection_->containsAll(model_->items()) && !model_->items().empty()
-                         ? QStringLiteral("Deselect All")
-                         : QStringLiteral("Select All"));
+    const auto choosable = model_->choosableItems();
+    toggle_->setText(selection_->containsAll(choosable) && !choosable.empty() ? QStringLiteral("Deselect All")
+                                                                              : QStringLiteral("Select All"));
 }
 
 } // namespace vessora

@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QStyledItemDelegate>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ class QMenu;
 class QPushButton;
 
 namespace vessora {
+
+class SpinnerTicker;
 
 class LeftoverListModel : public QAbstractListModel {
     Q_OBJECT
@@ -29,11 +32,18 @@ public:
         CategoryRole,               // QString
         SizeTextRole,               // QString
         AdminRole,                  // bool
+        BusyRole,                   // bool: being removed; shown dimmed with a spinner, never ticked
     };
     LeftoverListModel(PathSelection* selection, QObject* parent = nullptr);
 
     void setItems(std::vector<LeftoverItem> items);
     const std::vector<LeftoverItem>& items() const { return items_; }
+    // Which paths are being removed; asked on every paint. busyChanged repaints.
+    void setBusy(std::function<bool(const std::string&)> busy) { busy_ = std::move(busy); }
+    void busyChanged();
+    bool isBusy(int row) const;
+    // The items that can be ticked now.
+    std::vector<LeftoverItem> choosableItems() const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -43,6 +53,7 @@ public:
 private:
     PathSelection* selection_;
     std::vector<LeftoverItem> items_;
+    std::function<bool(const std::string&)> busy_;
 };
 
 class LeftoverRowDelegate : public QStyledItemDelegate {
@@ -86,6 +97,9 @@ public:
     const std::vector<LeftoverItem>& items() const;
     QPushButton* toggleButton() const { return toggle_; }
     LeftoverListView* list() const { return list_; }
+    // Items being removed show busy and cannot be ticked; `spinning` while any removal runs.
+    void setBusy(std::function<bool(const std::string&)> busy) { model_->setBusy(std::move(busy)); }
+    void busyChanged(bool spinning);
 
 private:
     void syncToggle();
@@ -93,6 +107,7 @@ private:
     QPushButton* toggle_;
     LeftoverListView* list_;
     LeftoverListModel* model_;
+    SpinnerTicker* ticker_;
 };
 
 } // namespace vessora

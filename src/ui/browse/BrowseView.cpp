@@ -106,6 +106,10 @@ BrowseView::BrowseView(const ScreenContext& context, QWidget* parent) : SectionP
     connect(&m, &CorvaneModel::treeChanged, this, &BrowseView::treeChanged);
     connect(&m, &CorvaneModel::treeNodesAboutToBeRemoved, this, &BrowseView::nodesAboutToBeRemoved);
     connect(&m, &CorvaneModel::treeNodesRemoved, this, &BrowseView::nodesRemoved);
+    connect(&m, &CorvaneModel::treeChildrenAboutToBeReplaced, this, &BrowseView::childrenAboutToBeReplaced);
+    connect(&m, &CorvaneModel::treeChildrenReplaced, this, &BrowseView::childrenReplaced);
+    for (auto signal : {&CorvaneModel::removingItemsChanged, &CorvaneModel::rescanningChanged})
+        connect(&m, signal, this, &BrowseView::busyChanged);
 
     // The picker starts at home whatever the root path holds.
     presetPicker_->setCurrentIndex(0);
@@ -216,6 +220,14 @@ QWidget* BrowseView::buildContent() {
     leftColumn->setContentsMargins(0, 0, 0, 0);
     leftColumn->setSpacing(0);
     outlineModel_ = new OutlineModel(this);
+    outlineModel_->setBusy([this](const FSNode& node) {
+        const CorvaneModel& m = model();
+        if (m.removingCount() == 0 && m.rescanningCount() == 0) return OutlineModel::idle;
+        const std::string path = node.path();
+        if (m.isBeingRemoved(path)) return OutlineModel::removing;
+        if (node.isDirectory() && m.isRescanning(path)) return OutlineModel::rescanning;
+        return OutlineModel::idle;
+    });
     outline_ = new QTreeView(left);
     outline_->setObjectName(QStringLiteral("browse.outline"));
     // What keeps a million rows smooth: fixed row heights, no animation, one
@@ -229,6 +241,7 @@ QWidget* BrowseView::buildContent() {
     outline_->setSelectionMode(QAbstractItemView::SingleSelection);
     outline_->setContextMenuPolicy(Qt::CustomContextMenu);
     outline_->setAccessibleName(QStringLiteral("Folder outline"));
+    outlineTicker_ = new SpinnerTicker(outline_);
     connect(outline_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { setSelection(outlineModel_->nodeRef(current)); });
     connect(outline_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -357,6 +370,9 @@ QWidget* BrowseView::buildDetailPanel() {
     detailRemove_ = new QPushButton(QStringLiteral("Remove..."), detail_);
     detailRemove_->setObjectName(QStringLiteral("browse.detailRemove"));
     connect(detailRemove_, &QPushButton::clicked, this, [this] { askToRemove(selection_); });
+    detailRescan_ = new QPushButton(QStringLiteral("Rescan This Folder"), detail_);
+    detailRescan_->setObjectName(QStringLiteral("browse.detailRescan"));
+    connect(detailRescan_, &QPushButton::clicked, this, [this] { rescan(selection_); });
     auto* copy = new QPushButton(QStringLiteral("Copy Path"), detail_);
     copy->setObjectName(QStringLiteral("browse.detailCopyPath"));
     connect(copy, &QPushButton::clicked, this, [this] {
@@ -367,6 +383,13 @@ QWidget* BrowseView::buildDetailPanel() {
     buttons->addWidget(copy);
     buttons->addStretch(1);
     column->addLayout(buttons);
+    // On a line of its own: beside the others it would not fit the panel's
+    // narrowest width.
+    auto* folderButtons = new QHBoxLayout();
+    folderButtons->setContentsMargins(0, 0, 0, 0);
+    folderButtons->addWidget(detailRescan_);
+    folderButtons->addStretch(1);
+    column->addLayout(folderButtons);
     return detail_;
 }
 
@@ -520,9 +543,16 @@ QMenu* BrowseView::buildContextMenu(const FSNode::Ptr& node, QWidget* parent) {
     menu->addAction(QStringLiteral("Show in Files"), this, [this, node] { reveal(node); });
     if (node->isDirectory())
         menu->addAction(QStringLiteral("Focus Treemap Here"), this, [this, node] { setFocusNode(node); });
+    if (canRescan(node)) {
+        QAction* again = menu->addAction(QStringLiteral("Rescan This Folder"), this, [this, node] { rescan(node); });
+        again->setObjectName(QStringLiteral("browse.rescanFolder"));
+        again->setEnabled(!model().isRescanning(node->path()));
+    }
     menu->addSeparator();
     QAction* remove = menu->addAction(QStringLiteral("Remove..."), this, [this, node] { askToRemove(node); });
     remove->setObjectName(QStringLiteral("browse.remove"));
+    // A node on its way out is not offered again.
+    remove->setEnabled(!model().isBeingRemoved(node->path()));
     return menu;
 }
 
@@ -530,8 +560,62 @@ void BrowseView::reveal(const FSNode::Ptr& node) {
     if (node) Workspace::instance().reveal({node->path()});
 }
 
+bool BrowseView::canRescan(const FSNode::Ptr& node) const {
+    return node && node->isDirectory() && !node->isAggregate && !node->isNotDescended && !model().isScanning();
+}
+
+void BrowseView::rescan(const FSNode::Ptr& node) {
+    if (!canRescan(node)) return;
+    model().rescanFolder(node);
+}
+
+void BrowseView::busyChanged() {
+    const CorvaneModel& m = model();
+    outlineTicker_->setActive(m.removingCount() > 0 || m.rescanningCount() > 0);
+    refreshDetail();
+}
+
+void BrowseView::childrenAboutToBeReplaced(const FSNode::Ptr& folder) {
+    if (!folder || !isInTree(folder.get())) return;
+    // What lies inside the folder is about to be replaced by new nodes:
+    // selection and focus are found again by path afterwards.
+    auto inside = [&](const FSNode::Ptr& node) {
+        for (const FSNode* at = node ? node->parent() : nullptr; at; at = at->parent())
+            if (at == folder.get()) return true;
+        return false;
+    };
+    if (inside(selection_)) pendingSelection_ = selection_;
+    if (inside(focus_)) pendingFocus_ = focus_;
+    const QModelIndex index = outlineModel_->indexOf(folder.get());
+    folderWasExpanded_ = index.isValid() && outline_->isExpanded(index);
+    outlineModel_->childrenAboutToBeReplaced(folder);
+}
+
+void BrowseView::childrenReplaced(const FSNode::Ptr& folder) {
+    outlineModel_->childrenReplaced(folder);
+    if (!folder || !isInTree(folder.get())) return;
+    if (folderWasExpanded_) outline_->expand(outlineModel_->indexOf(folder.get()));
+    folderWasExpanded_ = false;
+    // The same path in the new subtree; a focus that is gone falls back to
+    // the nearest folder above it that is still there.
+    if (FSNode::Ptr old = std::exchange(pendingFocus_, nullptr)) {
+        FSNode::Ptr found = findInTree(old);
+        if (!found || !found->isDirectory()) found = folder;
+        setFocusNode(found);
+    }
+    if (FSNode::Ptr old = std::exchange(pendingSelection_, nullptr)) {
+        selection_ = nullptr;
+        setSelection(findInTree(old));
+    }
+    selectInOutline(selection_);
+    treemap_->invalidate();
+    rebuildBreadcrumb();
+    refreshDetail();
+    refreshSummary();
+}
+
 void BrowseView::askToRemove(const FSNode::Ptr& node) {
-    if (!node || node->isAggregate) return;
+    if (!node || node->isAggregate || model().isBeingRemoved(node->path())) return;
     if (confirmation_) confirmation_->close();
     confirmRemoval_ = node;
     auto* box = new QMessageBox(this);
@@ -697,6 +781,9 @@ void BrowseView::refreshDetail() {
     detailLogical_->setVisible(logical);
     detailLogical_->setText(QStringLiteral("logical ") + text(Fmt::bytes(node.logicalSize)));
     detailRemove_->setVisible(!node.isAggregate);
+    detailRemove_->setEnabled(!model().isBeingRemoved(node.path()));
+    detailRescan_->setVisible(canRescan(selection_));
+    detailRescan_->setEnabled(!model().isRescanning(node.path()));
 }
 
 } // namespace vessora

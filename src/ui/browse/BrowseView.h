@@ -33,6 +33,7 @@ class ElidedLabel;
 class OutlineModel;
 class Refresher;
 class ScreenHeader;
+class SpinnerTicker;
 class TreemapView;
 
 class BrowseView : public SectionPage {
@@ -57,6 +58,9 @@ public:
     // Opens the removal confirmation for `node` (window-modal, not waited for).
     void askToRemove(const FSNode::Ptr& node);
     void reveal(const FSNode::Ptr& node);
+    // "Rescan This Folder": scans the folder again and splices it in.
+    void rescan(const FSNode::Ptr& node);
+    bool canRescan(const FSNode::Ptr& node) const;
 
     // The Scan button's action: clears selection and focus, scans the root path.
     void scan();
@@ -81,6 +85,9 @@ private:
     void treeChanged();
     void nodesAboutToBeRemoved(const FSNode::Ptr& parent, const std::vector<int>& rows);
     void nodesRemoved(const FSNode::Ptr& parent);
+    void childrenAboutToBeReplaced(const FSNode::Ptr& folder);
+    void childrenReplaced(const FSNode::Ptr& folder);
+    void busyChanged();
     void rebuildBreadcrumb();
     void refreshDetail();
     void refreshSummary();
@@ -98,6 +105,10 @@ private:
     RemovalMode removalMode_ = RemovalMode::trash;
     // Where the focus goes when a removal under way takes it out.
     FSNode::Ptr focusFallback_;
+    // Selection and focus inside a folder being scanned again, found again
+    // by path once its new children are in; whether the folder was open.
+    FSNode::Ptr pendingSelection_, pendingFocus_;
+    bool folderWasExpanded_ = false;
 
     ScreenHeader* header_ = nullptr;
     Refresher* refresher_ = nullptr;
@@ -131,6 +142,8 @@ private:
     QLabel* detailFiles_ = nullptr;
     QLabel* detailLogical_ = nullptr;
     QPushButton* detailRemove_ = nullptr;
+    QPushButton* detailRescan_ = nullptr;
+    SpinnerTicker* outlineTicker_ = nullptr;
 
     QPointer<QFileDialog> chooser_;
     QPointer<QMessageBox> confirmation_;

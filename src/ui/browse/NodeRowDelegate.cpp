@@ -5,6 +5,7 @@
 #include "ui/kit/Colors.h"
 #include "ui/kit/Fonts.h"
 #include "ui/kit/ShareBar.h"
+#include "ui/kit/Spinner.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/TabularText.h"
 #include "ui/kit/Text.h"
@@ -95,9 +96,16 @@ void NodeRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-    painter->setOpacity(node->isAggregate ? 1.0 : 0.9);
-    painter->drawPixmap(l.icon, Symbols::pixmap(symbol(*node), kIcon, secondary, dpr));
-    painter->setOpacity(1.0);
+    // A node being removed turns its icon into a spinner and dims the rest;
+    // a folder being scanned again only spins.
+    const OutlineModel::Busy busy = outline->busy(*node);
+    if (busy != OutlineModel::idle) {
+        Spinner::paint(*painter, QRectF(l.icon), pal);
+    } else {
+        painter->setOpacity(node->isAggregate ? 1.0 : 0.9);
+        painter->drawPixmap(l.icon, Symbols::pixmap(symbol(*node), kIcon, secondary, dpr));
+    }
+    painter->setOpacity(busy == OutlineModel::removing ? 0.45 : 1.0);
 
     painter->setFont(font);
     painter->setPen(node->isAggregate ? secondary : primary);

@@ -119,6 +119,7 @@ QVariant OutlineModel::data(const QModelIndex& index, int role) const {
         return nodeName(*n);
     case Qt::AccessibleTextRole:
         return nodeName(*n) + QStringLiteral(", ") + sizeText(n->size);
+    case BusyRole: return int(busy(*n));
     default:
         return {};
     }
@@ -156,9 +157,48 @@ void OutlineModel::nodesRemoved(const FSNode::Ptr& parent) {
     pending_.erase(parent.get());
     if (pending_.empty()) leaving_.clear();
     if (!isShown(parent.get())) return;
-    // The parent and every ancestor shrank, so every bar among their
-    // children measures against a new size.
-    for (const FSNode* level = parent.get(); level; level = level->parent()) {
+    // The parent and every ancestor shrank.
+    sizesChanged(parent.get());
+}
+
+void OutlineModel::childrenAboutToBeReplaced(const FSNode::Ptr& folder) {
+    if (!folder || !isShown(folder.get())) return;
+    // The views hear of the old rows leaving and meanwhile read an empty
+    // list, so they never read a half-changed folder.
+    const auto& old = childrenOf(folder.get());
+    const int count = int(old.size());
+    if (count == 0) {
+        pending_[folder.get()] = {};
+        return;
+    }
+    beginRemoveRows(indexOf(folder.get()), 0, count - 1);
+    for (const auto& child : old) leaving_.insert(child.get());
+    // The tree still holds the old children until the splice, so they
+    // outlive every index the views have until then.
+    pending_[folder.get()] = {};
+    endRemoveRows();
+}
+
+void OutlineModel::childrenReplaced(const FSNode::Ptr& folder) {
+    if (!folder) return;
+    const auto it = pending_.find(folder.get());
+    if (it == pending_.end()) return;
+    const int count = int(folder->children().size());
+    if (count > 0) {
+        beginInsertRows(indexOf(folder.get()), 0, count - 1);
+        pending_.erase(it);
+        endInsertRows();
+    } else {
+        pending_.erase(it);
+    }
+    if (pending_.empty()) leaving_.clear();
+    // The folder and every folder above it have new sizes.
+    sizesChanged(folder.get());
+}
+
+void OutlineModel::sizesChanged(const FSNode* from) {
+    // Every bar among the children of each level measures against a new size.
+    for (const FSNode* level = from; level; level = level->parent()) {
         const auto& children = childrenOf(level);
         const QModelIndex levelIndex = indexOf(level);
         if (!children.empty())

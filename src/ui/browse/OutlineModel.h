@@ -16,6 +16,7 @@
 #include <QAbstractItemModel>
 #include <QHash>
 
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -37,6 +38,18 @@ public:
     void nodesAboutToBeRemoved(const FSNode::Ptr& parent, const std::vector<int>& rows);
     // After they left and the sizes of `parent` and its ancestors changed.
     void nodesRemoved(const FSNode::Ptr& parent);
+    // Before `folder`'s children are replaced by a new scan of it (its rows
+    // go), and after (the new rows come, and every size above changed).
+    void childrenAboutToBeReplaced(const FSNode::Ptr& folder);
+    void childrenReplaced(const FSNode::Ptr& folder);
+
+    // What the rows show busy: 1 for a node being removed (dimmed, with a
+    // spinner), 2 for a folder being scanned again (a spinner); asked on
+    // every paint. busyChanged repaints.
+    enum Busy { idle = 0, removing = 1, rescanning = 2 };
+    static constexpr int BusyRole = Qt::UserRole + 1;
+    void setBusy(std::function<Busy(const FSNode&)> busy) { busy_ = std::move(busy); }
+    Busy busy(const FSNode& node) const { return busy_ ? busy_(node) : idle; }
 
     FSNode* node(const QModelIndex& index) const;
     // The node with shared ownership, for callers that keep it.
@@ -60,12 +73,15 @@ private:
     // True when `node` is the root or reachable from it through rows the
     // views still show.
     bool isShown(const FSNode* node) const;
+    // Every bar from `level` up measures against a new size.
+    void sizesChanged(const FSNode* level);
 
     FSNode::Ptr root_;
     mutable QHash<const FSNode*, int> rows_;
     // Children lists as the views see them while a removal is under way.
     std::unordered_map<const FSNode*, std::vector<FSNode::Ptr>> pending_;
     std::unordered_set<const FSNode*> leaving_;
+    std::function<Busy(const FSNode&)> busy_;
 };
 
 } // namespace vessora

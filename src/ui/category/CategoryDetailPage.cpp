@@ -1,11 +1,13 @@
 #include "ui/category/CategoryDetailPage.h"
 
+#include "platform/PlatformTables.h"
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/cleanup/CleanupTexts.h"
 #include "ui/cleanup/UiBits.h"
 #include "ui/kit/ScreenHeader.h"
+#include "ui/kit/Spinner.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -165,7 +167,9 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
             return category && CleanupTexts::removalAllowed(category->category) && Remover::check(url).allowed;
         },
         list_);
+    entries_->setBusy([this](const std::string& url) { return model_->isBeingRemoved(url); });
     list_->setModel(entries_);
+    ticker_ = new SpinnerTicker(list_);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         const QModelIndex index = list_->indexAt(pos);
@@ -193,6 +197,10 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     systemDataLayout_ = new QVBoxLayout(systemData_);
     systemDataLayout_->setContentsMargins(0, 0, 0, 0);
     systemDataLayout_->setSpacing(8);
+    reserve_ = UiBits::label({}, UiBits::FontRole::callout, true, systemData_);
+    reserve_->setObjectName("categoryDetail.reserve");
+    reserve_->setWordWrap(true);
+    systemDataLayout_->addWidget(reserve_);
     winsHeading_ = UiBits::label("Known safe wins", UiBits::FontRole::headline, false, systemData_);
     winsHeading_->setContentsMargins(0, 4, 0, 0);
     systemDataLayout_->addWidget(winsHeading_);
@@ -291,7 +299,12 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
         }
         // Every entry, whether or not its row can be toggled: the guard
         // refuses the locked ones again at removal, and the result says so.
-        if (auto category = model_->category(id_)) selection_->insert(category->entries);
+        // Only entries already being removed are left out.
+        if (auto category = model_->category(id_)) {
+            std::erase_if(category->entries,
+                          [this](const CleanupEntry& entry) { return model_->isBeingRemoved(entry.url); });
+            selection_->insert(category->entries);
+        }
     });
     connect(checkCaches_, &QPushButton::clicked, model_, &CorvaneModel::measureCleanup);
     connect(backupCheck_, &QCheckBox::clicked, this, [this](bool on) {
@@ -302,11 +315,12 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     connect(clear_, &QPushButton::clicked, selection_, &PathSelection::clear);
     connect(action_, &QPushButton::clicked, this, &CategoryDetailPage::startRemoval);
     connect(selection_, &PathSelection::changed, this, &CategoryDetailPage::schedule);
-    for (auto signal : {&CorvaneModel::categoriesChanged, &CorvaneModel::isMeasuringCategoriesChanged,
-                        &CorvaneModel::cleanupTargetsChanged, &CorvaneModel::isMeasuringCleanupChanged,
-                        &CorvaneModel::cleanupProgressChanged, &CorvaneModel::snapshotsChanged,
-                        &CorvaneModel::isArchivingChanged, &CorvaneModel::archiveStatusChanged,
-                        &CorvaneModel::backupRootChanged, &CorvaneModel::isRemovingChanged})
+    for (auto signal :
+         {&CorvaneModel::categoriesChanged, &CorvaneModel::isMeasuringCategoriesChanged,
+          &CorvaneModel::cleanupTargetsChanged, &CorvaneModel::isMeasuringCleanupChanged,
+          &CorvaneModel::cleanupProgressChanged, &CorvaneModel::snapshotsChanged, &CorvaneModel::isArchivingChanged,
+          &CorvaneModel::archiveStatusChanged, &CorvaneModel::backupRootChanged, &CorvaneModel::isRemovingChanged,
+          &CorvaneModel::removingItemsChanged, &CorvaneModel::archiveCategoryChanged, &CorvaneModel::volumesChanged})
         connect(model_, signal, this, &CategoryDetailPage::schedule);
     // The alert and the review follow the model whether or not the page is
     // on screen: a backup may finish after the user went elsewhere.
@@ -390,8 +404,12 @@ void CategoryDetailPage::refresh() {
 
     placeBanner(caveat_, bannerLayout_, 0, definition.caveat, "info.circle", UiBits::secondary(pal),
                 "categoryDetail.caveat", this);
+    std::optional<std::string> notes;
+    for (const std::string& note : definition.notes) notes = notes ? *notes + "\n" + note : note;
+    placeBanner(notes_, bannerLayout_, caveat_ ? 1 : 0, notes, "info.circle", UiBits::secondary(pal),
+                "categoryDetail.notes", this);
     const bool readOnly = definition.action.kind == CategoryAction::Kind::readOnly;
-    placeBanner(readOnly_, bannerLayout_, caveat_ ? 1 : 0,
+    placeBanner(readOnly_, bannerLayout_, (caveat_ ? 1 : 0) + (notes_ ? 1 : 0),
                 readOnly ? std::optional<std::string>(definition.action.reason) : std::nullopt, "lock",
                 UiBits::orange(pal), "categoryDetail.readOnly", this);
 
@@ -408,20 +426,33 @@ void CategoryDetailPage::refresh() {
     systemData_->setVisible(definition.measurement == CategoryMeasurement::remainder);
     if (definition.measurement == CategoryMeasurement::remainder) updateSystemData(category);
 
-    const auto picked = CleanupTexts::selectedEntries(category.entries, selection_->urls());
-    actionBar_->setVisible(allowed && !picked.empty());
-    backupRow_->setVisible(definition.risk == CleanupRisk::careful || required);
+    entries_->busyChanged();
+    ticker_->setActive(model_->removingCount() > 0);
+
+    // A backup made for this category keeps the bar up, with its progress,
+    // until it ends; its status belongs to this category alone.
+    const bool ours = model_->archiveCategory() == id_;
+    const bool archivingHere = model_->isArchiving() && ours;
+    const auto picked = archivingHere ? model_->archivingEntries()
+                                      : CleanupTexts::selectedEntries(category.entries, selection_->urls());
+    actionBar_->setVisible(allowed && (!picked.empty() || archivingHere));
+    // Whenever the action backs up first, the folder it backs up to shows,
+    // with the way to change it. Only careful categories may skip the backup.
+    const bool backsUp = required || backUpFirst_;
+    backupRow_->setVisible(definition.risk == CleanupRisk::careful || backsUp);
     backupCheck_->setText(required ? "Back up to a copy first (required here)" : "Back up to a copy first");
-    backupCheck_->setChecked(required || backUpFirst_);
-    backupCheck_->setEnabled(!required);
+    backupCheck_->setChecked(backsUp);
+    backupCheck_->setEnabled(!required && definition.risk == CleanupRisk::careful && !archivingHere);
+    change_->setEnabled(!archivingHere);
+    clear_->setEnabled(!archivingHere);
     const QString root = fromPath(model_->backupRoot());
     backupPath_->setToolTip(root);
     backupPath_->setText(backupPath_->fontMetrics().elidedText(root, Qt::ElideLeft, std::max(120, backupPath_->width())));
-    archiveStatus_->setVisible(model_->archiveStatus().has_value());
+    archiveStatus_->setVisible(ours && model_->archiveStatus().has_value());
     archiveStatus_->setText(q(model_->archiveStatus().value_or("")));
     selectedCount_->setText(QString::number(picked.size()) + " selected");
     selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
-    archiving_->setVisible(model_->isArchiving());
+    archiving_->setVisible(archivingHere);
     action_->setText(q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
     UiBits::setProminentRed(action_, definition.risk == CleanupRisk::careful);
     // One backup at a time: the button that starts one waits for it to end.
@@ -490,6 +521,12 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
         }
     }
     winsNote_->setVisible(winsCard_ != nullptr);
+    // The file system's reserve counts as used, so it is part of this number.
+    const char* reserveSentence = PlatformTables::current().words.rootReserve;
+    const auto root = model_->rootVolume();
+    const bool reserved = reserveSentence && root && root->rootReserve >= 1;
+    reserve_->setVisible(reserved);
+    if (reserved) reserve_->setText(q(PlatformTables::format(reserveSentence, Fmt::bytes(root->rootReserve))));
     const size_t snapshots = model_->snapshots().size();
     snapshots_->setVisible(snapshots > 0);
     snapshots_->setText(q(CleanupTexts::snapshotsLine(snapshots)));
@@ -499,8 +536,19 @@ void CategoryDetailPage::startRemoval() {
     const auto category = model_->category(id_);
     if (!category || model_->isArchiving()) return;
     const CategoryAction& action = category->category.action;
-    if (action.kind == CategoryAction::Kind::backupThenRemove && action.quitFirst) {
-        if (auto app = UiBits::runningApp(*action.quitFirst, category->category.title)) {
+    if (action.kind == CategoryAction::Kind::backupThenRemove) {
+        // An app named by the table (Messages) or, where each chat app keeps
+        // its own folder, the one whose data is picked.
+        std::optional<std::string> app;
+        if (action.quitFirst) {
+            app = UiBits::runningApp(*action.quitFirst, category->category.title);
+        } else {
+            std::vector<std::string> paths;
+            for (const CleanupEntry& entry : CleanupTexts::selectedEntries(category->entries, selection_->urls()))
+                paths.push_back(entry.url);
+            app = StorageCategories::runningChatApp(paths);
+        }
+        if (app) {
             auto* box = new QMessageBox(QMessageBox::Warning, q(CleanupTexts::quitFirstTitle(*app)),
                                         q(CleanupTexts::quitFirstTitle(*app)), QMessageBox::Ok, this);
             box->setObjectName("categoryDetail.quitFirst");
@@ -540,7 +588,7 @@ QMessageBox* CategoryDetailPage::buildConfirmation() {
         if (!backup)
             model_->removeCategoryEntries(picked, mode);
         else
-            model_->archiveThenReview(picked, definition.title, model_->backupRoot(), mode);
+            model_->archiveThenReview(picked, definition.title, model_->backupRoot(), mode, definition.id);
     });
     return box;
 }

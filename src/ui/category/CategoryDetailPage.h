@@ -24,6 +24,7 @@ class QVBoxLayout;
 namespace vessora {
 
 class BackupReviewDialog;
+class SpinnerTicker;
 
 class CategoryDetailPage : public SectionPage {
     Q_OBJECT
@@ -81,6 +82,7 @@ private:
     QLabel* size_;
     QLabel* count_;
     QWidget* caveat_ = nullptr;
+    QWidget* notes_ = nullptr; // user folders the category leaves out, and why
     QWidget* readOnly_ = nullptr;
     QVBoxLayout* bannerLayout_;
     QWidget* entriesCard_;
@@ -100,6 +102,8 @@ private:
     QWidget* winsCard_ = nullptr;
     QLabel* winsNote_;
     QLabel* snapshots_;
+    QLabel* reserve_;
+    SpinnerTicker* ticker_;
 
     QWidget* actionBar_;
     QWidget* backupRow_;

@@ -5,6 +5,7 @@
 #include "ui/cleanup/CleanupTexts.h"
 #include "ui/cleanup/UiBits.h"
 #include "ui/kit/ScreenHeader.h"
+#include "ui/kit/Spinner.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -86,6 +87,7 @@ TargetCard::TargetCard(PathSelection* selection, QWidget* parent) : QWidget(pare
         menu->popup(list_->viewport()->mapToGlobal(pos));
     });
     bodyLayout->addWidget(list_);
+    ticker_ = new SpinnerTicker(list_);
     column->addWidget(body_);
     body_->hide();
 
@@ -111,6 +113,11 @@ std::vector<CleanupEntry> TargetCard::selectableEntries() const {
     for (int row = 0; row < int(model_->entries().size()); ++row)
         if (model_->isSelectable(row)) out.push_back(model_->entries()[size_t(row)]);
     return out;
+}
+
+void TargetCard::setSpinning(bool spinning) {
+    ticker_->setActive(spinning && !body_->isHidden());
+    syncCheck();
 }
 
 void TargetCard::syncCheck() {
@@ -242,6 +249,7 @@ CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
     connect(model_, &CorvaneModel::isMeasuringCleanupChanged, this, &CleanupPage::schedule);
     connect(model_, &CorvaneModel::cleanupProgressChanged, this, &CleanupPage::schedule);
     connect(model_, &CorvaneModel::isRemovingChanged, this, &CleanupPage::schedule);
+    connect(model_, &CorvaneModel::removingItemsChanged, this, &CleanupPage::schedule);
     refresh();
 }
 
@@ -292,12 +300,16 @@ void CleanupPage::refresh() {
         TargetCard*& card = cards_[target.id];
         if (!card) {
             card = new TargetCard(selection_, scroll_->widget());
+            card->entryModel()->setBusy([this](const std::string& path) { return model_->isBeingRemoved(path); });
             connect(card, &TargetCard::toggleExpand, this, [this](const std::string& id) {
                 if (!expanded_.erase(id)) expanded_.insert(id);
                 refresh();
             });
         }
         card->update(target, expanded_.count(target.id) > 0);
+        // Entries on their way out turn busy, and back when their result is in.
+        card->entryModel()->busyChanged();
+        card->setSpinning(model_->removingCount() > 0);
         if (cardsLayout_->indexOf(card) != int(i)) {
             cardsLayout_->removeWidget(card);
             cardsLayout_->insertWidget(int(i), card);

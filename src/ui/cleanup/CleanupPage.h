@@ -24,6 +24,7 @@ class QVBoxLayout;
 namespace vessora {
 
 class CorvaneModel;
+class SpinnerTicker;
 
 // One target: header with the whole-target check box, and its entries when expanded.
 class TargetCard : public QWidget {
@@ -38,6 +39,8 @@ public:
     QPushButton* expandButton() const { return expand_; }
     // The context menu of a row, built without showing it.
     QMenu* buildContextMenu(const QModelIndex& index, QWidget* parent);
+    // Turns the spinners of entries being removed while some removal runs.
+    void setSpinning(bool spinning);
 
 signals:
     void toggleExpand(const std::string& id);
@@ -58,6 +61,7 @@ private:
     QWidget* body_;
     EntryListView* list_;
     EntryListModel* model_;
+    SpinnerTicker* ticker_;
 };
 
 class CleanupPage : public SectionPage {

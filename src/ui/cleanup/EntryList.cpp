@@ -4,6 +4,7 @@
 #include "support/Paths.h"
 #include "ui/cleanup/CleanupTexts.h"
 #include "ui/cleanup/UiBits.h"
+#include "ui/kit/Spinner.h"
 
 #include <QApplication>
 #include <QFile>
@@ -52,8 +53,18 @@ void EntryListModel::setDenominator(int64_t bytes) {
     if (!entries_.empty()) emit dataChanged(index(0), index(int(entries_.size()) - 1), {FractionRole});
 }
 
+void EntryListModel::busyChanged() {
+    if (!entries_.empty()) emit dataChanged(index(0), index(int(entries_.size()) - 1));
+}
+
+bool EntryListModel::isBusy(int row) const {
+    return busy_ && row >= 0 && size_t(row) < entries_.size() && busy_(entries_[size_t(row)].url);
+}
+
 bool EntryListModel::isSelectable(int row) const {
     if (row < 0 || size_t(row) >= entries_.size()) return false;
+    // On its way out already: shown, never chosen again.
+    if (isBusy(row)) return false;
     // In use, or removed only by its own tool: shown, never chosen.
     const CleanupEntry& entry = entries_[size_t(row)];
     if (!entry.inUseBy.empty() || entry.readOnly) return false;
@@ -82,6 +93,7 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
     case SizeTextRole: return entry.needsAdmin ? QStringLiteral("—") : QString::fromStdString(Fmt::bytes(entry.size));
     case NoteRole: return QString::fromStdString(CleanupTexts::entryNote(entry));
     case SelectableRole: return isSelectable(index.row());
+    case BusyRole: return isBusy(index.row());
     case FractionRole: return denominator_ < 1 ? 0.0 : double(entry.size) / double(denominator_);
     case IsFolderRole: {
         struct stat st;
@@ -175,8 +187,13 @@ void EntryRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
     }
 
     const bool selectable = index.data(EntryListModel::SelectableRole).toBool();
+    const bool busy = index.data(EntryListModel::BusyRole).toBool();
     const QRect check = checkRect(r);
-    if (selectable) {
+    if (busy) {
+        // Being removed: a spinner where the box was, the rest dimmed.
+        Spinner::paint(*p, QRectF(check), pal);
+        p->setOpacity(0.45);
+    } else if (selectable) {
         QStyleOptionButton box;
         box.rect = check;
         box.palette = pal;

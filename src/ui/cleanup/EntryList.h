@@ -33,6 +33,7 @@ public:
         FractionRole,               // double: share of the denominator
         IsFolderRole,               // bool
         NoteRole,                   // QString: why the row cannot be chosen, or what its size means; may be empty
+        BusyRole,                   // bool: being removed; shown dimmed with a spinner, never chosen
     };
 
     // `selectable` decides per path whether a row can be toggled; it is asked
@@ -45,6 +46,10 @@ public:
     const std::vector<CleanupEntry>& entries() const { return entries_; }
     void setDenominator(int64_t bytes);
     bool isSelectable(int row) const;
+    // Which paths are being removed; asked on every paint. busyChanged repaints.
+    void setBusy(std::function<bool(const std::string&)> busy) { busy_ = std::move(busy); }
+    void busyChanged();
+    bool isBusy(int row) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -54,6 +59,7 @@ public:
 private:
     PathSelection* selection_;
     std::function<bool(const std::string&)> selectable_;
+    std::function<bool(const std::string&)> busy_;
     std::vector<CleanupEntry> entries_;
     mutable std::vector<signed char> selectableCache_; // -1 unknown
     int64_t denominator_ = 0;

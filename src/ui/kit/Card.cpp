@@ -219,12 +219,36 @@ void LegendDot::setValue(const QString& value) {
 QString LegendDot::label() const { return label_->text(); }
 QString LegendDot::value() const { return value_->text(); }
 
+void LegendDot::setHatched(bool hatched) {
+    hatched_ = hatched;
+    update();
+}
+
+void LegendDot::paintHatch(QPainter& painter, const QRectF& rect, const QPalette& palette) {
+    painter.save();
+    painter.setClipRect(rect, Qt::IntersectClip);
+    painter.fillRect(rect, Colors::withAlpha(Colors::primary(palette), 0.08));
+    // Lines rising to the right, 4 pixels apart, in the text colour faded.
+    painter.setPen(QPen(Colors::withAlpha(Colors::primary(palette), 0.45), 1.2));
+    for (qreal x = rect.left() - rect.height(); x < rect.right(); x += 4)
+        painter.drawLine(QPointF(x, rect.bottom()), QPointF(x + rect.height(), rect.top()));
+    painter.restore();
+}
+
 void LegendDot::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
+    const QRectF square(0, (height() - 9) / 2.0, 9, 9);
+    if (hatched_) {
+        QPainterPath rounded;
+        rounded.addRoundedRect(square, 2, 2);
+        painter.setClipPath(rounded);
+        paintHatch(painter, square, palette());
+        return;
+    }
     painter.setBrush(color_);
-    painter.drawRoundedRect(QRectF(0, (height() - 9) / 2.0, 9, 9), 2, 2);
+    painter.drawRoundedRect(square, 2, 2);
 }
 
 } // namespace vessora

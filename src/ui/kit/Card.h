@@ -9,6 +9,7 @@
 #include <QFrame>
 
 class QLabel;
+class QPainter;
 class QVBoxLayout;
 
 namespace vessora {
@@ -89,6 +90,11 @@ public:
     LegendDot(const QColor& color, const QString& label, const QString& value, QWidget* parent = nullptr);
     void setColor(const QColor& color);
     void setValue(const QString& value);
+    // Hatched instead of filled: space that is neither a category's nor free.
+    void setHatched(bool hatched);
+    bool isHatched() const { return hatched_; }
+    // The neutral hatch of such space, shared with the capacity bar.
+    static void paintHatch(QPainter& painter, const QRectF& rect, const QPalette& palette);
     QColor color() const { return color_; }
     QString label() const;
     QString value() const;
@@ -98,6 +104,7 @@ protected:
 
 private:
     QColor color_;
+    bool hatched_ = false;
     QLabel* label_;
     NumberLabel* value_;
 };

@@ -2,6 +2,8 @@
 
 #include "ui/kit/Colors.h"
 
+#include <QAbstractItemView>
+#include <QDateTime>
 #include <QPainter>
 
 #include <algorithm>
@@ -36,18 +38,48 @@ void Spinner::hideEvent(QHideEvent* event) {
     timer_.stop();
 }
 
-void Spinner::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
+namespace {
+void paintArc(QPainter& painter, const QRectF& area, const QPalette& palette, int angle) {
+    painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    const qreal side = std::min(width(), height()) - 2.0;
-    const QRectF r((width() - side) / 2, (height() - side) / 2, side, side);
+    const qreal side = std::min(area.width(), area.height()) - 2.0;
+    const QRectF r(area.x() + (area.width() - side) / 2, area.y() + (area.height() - side) / 2, side, side);
     const qreal pen = std::max(1.5, side / 8);
-    painter.setPen(QPen(Colors::separator(palette(), 0.15), pen));
+    painter.setPen(QPen(Colors::separator(palette, 0.15), pen));
+    painter.setBrush(Qt::NoBrush);
     painter.drawEllipse(r.adjusted(pen / 2, pen / 2, -pen / 2, -pen / 2));
-    QPen arc(Colors::secondary(palette()), pen);
+    QPen arc(Colors::secondary(palette), pen);
     arc.setCapStyle(Qt::RoundCap);
     painter.setPen(arc);
-    painter.drawArc(r.adjusted(pen / 2, pen / 2, -pen / 2, -pen / 2), -angle_ * 16, 100 * 16);
+    painter.drawArc(r.adjusted(pen / 2, pen / 2, -pen / 2, -pen / 2), -angle * 16, 100 * 16);
+    painter.restore();
+}
+} // namespace
+
+void Spinner::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintArc(painter, QRectF(rect()), palette(), angle_);
+}
+
+void Spinner::paint(QPainter& painter, const QRectF& rect, const QPalette& palette) {
+    // 30 degrees every 50 ms, as the widget turns.
+    const int angle = frozenSpinners ? 0 : int(QDateTime::currentMSecsSinceEpoch() / 50 % 12) * 30;
+    paintArc(painter, rect, palette, angle);
+}
+
+SpinnerTicker::SpinnerTicker(QAbstractItemView* view) : QObject(view), view_(view) {
+    timer_.setInterval(50);
+    connect(&timer_, &QTimer::timeout, this, [this] { view_->viewport()->update(); });
+}
+
+void SpinnerTicker::setActive(bool active) {
+    if (active == timer_.isActive() && !active) return;
+    if (active && !frozenSpinners) {
+        if (!timer_.isActive()) timer_.start();
+    } else {
+        timer_.stop();
+    }
+    view_->viewport()->update();
 }
 
 ProgressRing::ProgressRing(int diameter, QWidget* parent) : QWidget(parent), diameter_(diameter) {

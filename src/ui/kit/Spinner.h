@@ -7,6 +7,9 @@
 #include <QTimer>
 #include <QWidget>
 
+class QAbstractItemView;
+class QPainter;
+
 namespace vessora {
 
 class Spinner : public QWidget {
@@ -16,6 +19,9 @@ public:
     bool isSpinning() const { return timer_.isActive(); }
     static void setFrozen(bool frozen);
     static bool isFrozen();
+    // The same arc painted into `rect`, for delegates: its angle follows the
+    // clock, so every painted spinner turns together.
+    static void paint(QPainter& painter, const QRectF& rect, const QPalette& palette);
     QSize sizeHint() const override { return {diameter_, diameter_}; }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -27,6 +33,19 @@ protected:
 private:
     int diameter_;
     int angle_ = 0;
+    QTimer timer_;
+};
+
+// Repaints an item view while some of its rows show a painted spinner.
+class SpinnerTicker : public QObject {
+    Q_OBJECT
+public:
+    explicit SpinnerTicker(QAbstractItemView* view);
+    void setActive(bool active);
+    bool isActive() const { return timer_.isActive(); }
+
+private:
+    QAbstractItemView* view_;
     QTimer timer_;
 };
 
