@@ -1,7 +1,9 @@
 # Removes every file the last install wrote (install_manifest.txt, with
 # DESTDIR as it was given then), then lib/vessora itself: that folder is ours
 # alone, and after a self-update the bundle holds files no manifest lists.
-# Shared folders such as share/applications are never removed.
+# Last, the folders the install created (install_folders.txt) once they are
+# empty, deepest first; folders that were there before, such as
+# share/applications, are never removed.
 if(NOT EXISTS "${MANIFEST}")
   message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (run the install first).")
 endif()
@@ -26,3 +28,27 @@ foreach(root IN LISTS bundle_roots)
     file(REMOVE_RECURSE "${root}")
   endif()
 endforeach()
+
+if(EXISTS "${FOLDERS}")
+  file(STRINGS "${FOLDERS}" folders)
+  # Longest first: a folder comes before every folder that holds it.
+  set(keyed)
+  foreach(folder IN LISTS folders)
+    string(LENGTH "${folder}" length)
+    math(EXPR key "100000 + ${length}")
+    list(APPEND keyed "${key}|${folder}")
+  endforeach()
+  list(SORT keyed ORDER DESCENDING)
+  foreach(entry IN LISTS keyed)
+    string(REGEX REPLACE "^[0-9]+\\|" "" folder "${entry}")
+    set(path "$ENV{DESTDIR}${folder}")
+    if(IS_DIRECTORY "${path}" AND NOT IS_SYMLINK "${path}")
+      file(GLOB left LIST_DIRECTORIES true "${path}/*" "${path}/.*")
+      if(NOT left)
+        message(STATUS "Removing ${path}")
+        file(REMOVE_RECURSE "${path}")
+      endif()
+    endif()
+  endforeach()
+  file(REMOVE "${FOLDERS}")
+endif()

@@ -3,6 +3,7 @@
 #include "update/Updater.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -26,10 +27,17 @@ int run(int argc, char** argv) {
             status = 1;
             QCoreApplication::exit(1);
             break;
+        case Kind::packageManaged:
+            std::fprintf(stderr, "%s\n", qPrintable(Updater::packageManagedMessage()));
+            status = 1;
+            QCoreApplication::exit(1);
+            break;
         default: break;
         }
     });
-    updater.check(false);
+    // From inside the event loop: a state the check reaches at once (a
+    // package-managed copy) must be able to end it.
+    QTimer::singleShot(0, &app, [&updater] { updater.check(false); });
     int result = app.exec();
     return status != 0 ? status : result;
 }

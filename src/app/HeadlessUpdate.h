@@ -8,7 +8,8 @@ namespace vessora::HeadlessUpdate {
 
 // Prints each state as it is reached. Exit status: 0 when the installer took
 // over (the app then quits and is relaunched in its new version) or when the
-// installed build is already the newest, 1 when any step failed.
+// installed build is already the newest, 1 when any step failed or a package
+// manager owns this copy (it says so).
 int run(int argc, char** argv);
 
 } // namespace vessora::HeadlessUpdate

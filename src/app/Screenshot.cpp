@@ -39,6 +39,7 @@ std::optional<UpdateState> sheetState(const std::string& name) {
         {"ready-to-relaunch", [] { return UpdateState::readyToRelaunch(); }},
         {"failed",
          [] { return UpdateState::failed(QStringLiteral("The update's signature could not be verified.")); }},
+        {"package-managed", [] { return UpdateState::packageManaged(); }},
     };
     auto it = states.find(name);
     if (it == states.end()) return std::nullopt;
@@ -99,7 +100,8 @@ int save(QWidget* shown, const std::string& file) {
 } // namespace
 
 int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, const LaunchOptions& options) {
-    (void)updater;
+    // Pictures never ask the network: the update sheet shows preview states.
+    updater.setChecksAllowed(false);
     Spinner::setFrozen(true);
     const std::string& name = options.section;
     const int timeoutMs = 300000;

@@ -15,6 +15,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -32,7 +33,8 @@ QString symbolFor(Kind kind) {
     switch (kind) {
     case Kind::idle:
     case Kind::checking: return QStringLiteral("arrow.triangle.2.circlepath");
-    case Kind::upToDate: return QStringLiteral("checkmark.circle");
+    case Kind::upToDate:
+    case Kind::packageManaged: return QStringLiteral("checkmark.circle");
     case Kind::available:
     case Kind::downloading: return QStringLiteral("arrow.down.circle");
     case Kind::readyToRelaunch: return QStringLiteral("checkmark.seal");
@@ -60,6 +62,7 @@ QString titleFor(const UpdateState& state) {
     case Kind::downloading: return QStringLiteral("Downloading");
     case Kind::readyToRelaunch: return QStringLiteral("Ready to install");
     case Kind::failed: return QStringLiteral("Could not update");
+    case Kind::packageManaged: return QStringLiteral("Updates");
     }
     return {};
 }
@@ -108,10 +111,8 @@ UpdateDialog::UpdateDialog(Updater& updater, QWidget* parent) : QDialog(parent),
     title_->setTextFormat(Qt::PlainText);
     title_->setWordWrap(true);
     title_->setFont(Fonts::font(Fonts::Role::title3, QFont::DemiBold));
-    installed_ = new SecondaryLabel(QStringLiteral("Installed: %1 (build %2)")
-                                        .arg(updater_.currentVersion())
-                                        .arg(updater_.currentBuild()),
-                                    this);
+    installed_ = new SecondaryLabel(
+        QStringLiteral("Installed: %1 (build %2)").arg(updater_.currentVersion()).arg(updater_.currentBuild()), this);
     installed_->setObjectName(QStringLiteral("update.installed"));
     installed_->setFont(Fonts::callout());
     titles->addWidget(title_);
@@ -151,8 +152,8 @@ const UpdateState& UpdateDialog::state() const { return preview_ ? *preview_ : u
 QString UpdateDialog::title() const { return title_->text(); }
 
 QPushButton* UpdateDialog::addButton(const QString& text, bool prominent, std::function<void()> action) {
-    QPushButton* button = prominent ? new ProminentButton(text, ProminentButton::Kind::accent, this)
-                                    : new QPushButton(text, this);
+    QPushButton* button =
+        prominent ? new ProminentButton(text, ProminentButton::Kind::accent, this) : new QPushButton(text, this);
     button->setAutoDefault(false);
     if (prominent) button->setDefault(true);
     connect(button, &QPushButton::clicked, this, std::move(action));
@@ -193,8 +194,10 @@ void UpdateDialog::rebuild() {
         progress_->setObjectName(QStringLiteral("update.progress"));
         progress_->setAccessibleName(titleFor(current));
         progress_->setTextVisible(false);
-        if (kind == Kind::checking) progress_->setRange(0, 0);
-        else setProgress(progress_, current.progress());
+        if (kind == Kind::checking)
+            progress_->setRange(0, 0);
+        else
+            setProgress(progress_, current.progress());
         bodyLayout->addWidget(progress_);
         break;
     }
@@ -224,16 +227,35 @@ void UpdateDialog::rebuild() {
     }
     case Kind::readyToRelaunch:
         bodyLayout->addWidget(wrappedText(
-            QStringLiteral("Downloaded and signature-checked. Vessora will quit and reopen on the new version."), body));
+            QStringLiteral("Downloaded and signature-checked. Vessora will quit and reopen on the new version."),
+            body));
         break;
     case Kind::failed: {
         bodyLayout->addWidget(wrappedText(current.message(), body));
         auto* showLog = new LinkButton(QStringLiteral("Show Log"), body);
         showLog->setObjectName(QStringLiteral("update.showLog"));
-        connect(showLog, &QPushButton::clicked, this, [] { Workspace::instance().openPath(UpdateLog::path()); });
+        // Where no program opens the log, its last lines are shown here.
+        connect(showLog, &QPushButton::clicked, this, [this, showLog, bodyLayout] {
+            if (Workspace::instance().openPath(UpdateLog::path())) return;
+            showLog->hide();
+            auto* lines = new QPlainTextEdit(showLog->parentWidget());
+            lines->setObjectName(QStringLiteral("update.logTail"));
+            lines->setAccessibleName(QStringLiteral("Update log"));
+            lines->setReadOnly(true);
+            lines->setLineWrapMode(QPlainTextEdit::NoWrap);
+            lines->setFont(Fonts::caption());
+            lines->setMaximumHeight(160);
+            const std::string tail = UpdateLog::tail(40);
+            lines->setPlainText(tail.empty() ? QStringLiteral("The update log is empty.") : Text::fromUtf8(tail));
+            lines->moveCursor(QTextCursor::End);
+            bodyLayout->addWidget(lines);
+            layout()->activate();
+            resize(460, heightForWidth(460) > 0 ? heightForWidth(460) : sizeHint().height());
+        });
         bodyLayout->addWidget(showLog, 0, Qt::AlignLeft);
         break;
     }
+    case Kind::packageManaged: bodyLayout->addWidget(wrappedText(Updater::packageManagedMessage(), body)); break;
     case Kind::idle:
     case Kind::upToDate: hasBody = false; break;
     }
@@ -273,6 +295,8 @@ void UpdateDialog::rebuild() {
         addButton(QStringLiteral("Later"), false, close);
         addButton(QStringLiteral("Relaunch Now"), true, [this] { updater_.installAndRelaunch(); });
         break;
+    // The package manager updates this copy: nothing to check or download here.
+    case Kind::packageManaged: addButton(QStringLiteral("Done"), true, close); break;
     }
     updateFooterText();
     // The width stays 460; the height follows what the state shows.

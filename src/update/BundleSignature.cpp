@@ -107,20 +107,33 @@ bool walk(const std::string& bundle, const std::string& relative, std::vector<Li
     return true;
 }
 
+constexpr off_t maxSignatureFileBytes = 64 << 20;
+
 // Reads a regular file below `bundle` whose every component is a real folder,
-// so a link cannot substitute a manifest kept elsewhere.
-std::optional<std::string> readInside(const std::string& bundle, const std::string& relative) {
+// so a link cannot substitute a manifest kept elsewhere. The two signature
+// files are held to the rules every listed entry is held to: no setuid,
+// setgid or sticky bit. Nothing, with `reason`, when the file cannot be used.
+std::optional<std::string> readInside(const std::string& bundle, const std::string& relative, std::string& reason) {
     struct stat info;
     std::string path = bundle;
+    const std::string full = Paths::join(bundle, relative);
+    reason = "the bundle is not signed";
     if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
     for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
         path = Paths::join(bundle, relative.substr(0, slash));
         if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
     }
-    int fd = ::open(Paths::join(bundle, relative).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     std::string text;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= (64 << 20);
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok && (info.st_mode & 07000)) {
+        reason = "a setuid, setgid or sticky bit is set: " + full;
+        ok = false;
+    } else if (ok && info.st_size > maxSignatureFileBytes) {
+        reason = full + " is larger than 64 MiB, more than any bundle's signature needs";
+        ok = false;
+    }
     char buffer[1 << 14];
     while (ok) {
         ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -128,6 +141,11 @@ std::optional<std::string> readInside(const std::string& bundle, const std::stri
         if (got < 0) ok = false;
         if (got <= 0) break;
         text.append(buffer, static_cast<size_t>(got));
+        // It may still be growing.
+        if (off_t(text.size()) > maxSignatureFileBytes) {
+            reason = full + " is larger than 64 MiB, more than any bundle's signature needs";
+            ok = false;
+        }
     }
     ::close(fd);
     if (!ok) return std::nullopt;
@@ -152,10 +170,15 @@ Verification verify(const std::string& bundle, const PinnedKeys& keys) {
         result.reason = "not a folder: " + bundle;
         return result;
     }
-    auto signatureText = readInside(bundle, signaturePath);
-    auto manifest = readInside(bundle, manifestPath);
-    if (!signatureText || !manifest) {
-        result.reason = "the bundle is not signed";
+    std::string unusable;
+    auto signatureText = readInside(bundle, signaturePath, unusable);
+    if (!signatureText) {
+        result.reason = unusable;
+        return result;
+    }
+    auto manifest = readInside(bundle, manifestPath, unusable);
+    if (!manifest) {
+        result.reason = unusable;
         return result;
     }
     auto signature = Minisign::parseSignature(*signatureText);

@@ -6,7 +6,7 @@
 // team. A bundle is valid when the signature verifies under the key pinned for
 // that team and the bundle on disk gives exactly the signed manifest: nothing
 // changed, missing or extra, no permission bit different. Setuid, setgid and
-// sticky bits are never allowed.
+// sticky bits are never allowed, on the two signature files neither.
 
 #include <map>
 #include <optional>

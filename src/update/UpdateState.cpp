@@ -44,6 +44,7 @@ QString UpdateState::debugText() const {
     case Kind::downloading: return QStringLiteral("downloading(%1)").arg(progress_);
     case Kind::readyToRelaunch: return QStringLiteral("readyToRelaunch");
     case Kind::failed: return QStringLiteral("failed(%1)").arg(text_);
+    case Kind::packageManaged: return QStringLiteral("packageManaged");
     }
     return {};
 }

@@ -12,7 +12,9 @@ namespace vessora {
 
 class UpdateState {
 public:
-    enum class Kind { idle, checking, upToDate, available, downloading, readyToRelaunch, failed };
+    // packageManaged: an asked-for check on a copy a package manager keeps up
+    // to date; nothing was checked and nothing is offered.
+    enum class Kind { idle, checking, upToDate, available, downloading, readyToRelaunch, failed, packageManaged };
 
     static UpdateState idle() { return UpdateState(Kind::idle); }
     static UpdateState checking() { return UpdateState(Kind::checking); }
@@ -21,6 +23,7 @@ public:
     static UpdateState downloading(double progress);
     static UpdateState readyToRelaunch() { return UpdateState(Kind::readyToRelaunch); }
     static UpdateState failed(QString message);
+    static UpdateState packageManaged() { return UpdateState(Kind::packageManaged); }
 
     UpdateState() = default;
     Kind kind() const { return kind_; }

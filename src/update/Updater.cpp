@@ -1,22 +1,19 @@
 #include "update/Updater.h"
 
+#include "apps/BundleInfo.h"
+#include "apps/DpkgDatabase.h"
+#include "platform/SafeDelete.h"
 #include "scan/FolderListing.h"
 #include "support/Paths.h"
-#include "support/ThreadPriority.h"
 #include "update/BuildSettings.h"
-#include "apps/BundleInfo.h"
 #include "update/Digest.h"
 #include "update/InstallScript.h"
 #include "update/RunningApp.h"
 #include "update/UpdateLog.h"
-#include "platform/SafeDelete.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFutureWatcher>
-#include <QPromise>
-#include <QThreadPool>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -24,8 +21,6 @@
 #include <QTimer>
 #include <QUuid>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -40,9 +35,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
-
-extern char** environ;
 
 namespace vessora {
 
@@ -60,15 +54,22 @@ void systemLog(const std::string& line) {
 
 std::string toBytes(const QString& text) { return text.toStdString(); }
 
+// Decimal digits only (no sign, no space) that fit 64 bits.
 std::optional<int64_t> parseDecimal(std::string_view text) {
-    if (text.starts_with('+')) {
-        text.remove_prefix(1);
-        if (text.starts_with('-')) return std::nullopt;
-    }
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
     int64_t value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
+}
+
+std::string secondsText(int ms) { return std::to_string((ms + 999) / 1000); }
+
+// A folder a distribution's package manager owns.
+bool underUsr(const std::string& path) {
+    const std::string standard = Paths::standardize(path);
+    return standard == "/usr" || standard.starts_with("/usr/");
 }
 
 // The numbers of a dotted version, dropping pieces that are not numbers.
@@ -119,14 +120,26 @@ QList<QSslCertificate> Updater::buildExtraCaCertificates() {
 
 std::string Updater::expectedTeam() { return BuildSettings::team; }
 
+bool Updater::selfUpdateBuilt() { return BuildSettings::selfUpdate; }
+
+QString Updater::packageManagedMessage() {
+    return QStringLiteral("Vessora was installed by your package manager, which keeps it up to date.");
+}
+
 Updater::Updater(QUrl feedUrl, PinnedKeys pinnedKeys, QList<QSslCertificate> extraCaCertificates, QObject* parent)
     : QObject(parent), feedUrl_(std::move(feedUrl)), pinnedKeys_(std::move(pinnedKeys)),
       extraCaCertificates_(std::move(extraCaCertificates)), bundlePath_(RunningApp::bundle()),
       network_(new QNetworkAccessManager(this)) {
     qRegisterMetaType<vessora::UpdateState>();
+    workers_.setMaxThreadCount(1);
 }
 
-Updater::~Updater() = default;
+Updater::~Updater() {
+    workers_.waitForDone();
+    // Nothing is kept between launches: a copy staged but never handed to the
+    // install script goes with the app.
+    if (!handedOver_) discardStaged();
+}
 
 void Updater::setUnpackLimits(const ArchiveUnpacker::Limits& limits) {
     const ArchiveUnpacker::Limits built;
@@ -143,13 +156,46 @@ void Updater::setState(UpdateState state) {
 
 void Updater::check(bool silent) {
     using Kind = UpdateState::Kind;
+    if (!checksAllowed_) return;
     // A check the user asks for while the silent launch check still runs
     // joins it: its outcome is then shown, failure included.
     if (state_.kind() == Kind::checking && !silent) checkIsSilent_ = false;
     if (state_.kind() == Kind::checking || state_.kind() == Kind::downloading || state_.kind() == Kind::readyToRelaunch)
         return;
     checkIsSilent_ = silent;
+    if (leftToPackageManager()) return leaveToPackageManager();
     setState(UpdateState::checking());
+    if (packageManaged_.has_value() || bundlePath_.empty()) return fetchAndDecide();
+    // dpkg's file lists run to tens of megabytes: read on a worker.
+    const std::string bundle = bundlePath_;
+    const std::set<std::string> paths{bundle,
+                                      Paths::join(bundle, "Contents/MacOS/" + InstallScript::executableOf(bundle))};
+    Async::start(workers_, [this, bundle, paths, root = dpkgDatabase_] {
+        const bool listed = !DpkgDatabase::owners(root, paths).empty();
+        mainQueue_.post([this, bundle, listed] {
+            if (bundle == bundlePath_) packageManaged_ = listed;
+            if (listed) return leaveToPackageManager();
+            fetchAndDecide();
+        });
+    });
+}
+
+bool Updater::leftToPackageManager() const {
+    return !selfUpdateBuilt() || underUsr(bundlePath_) || packageManaged_.value_or(false);
+}
+
+void Updater::leaveToPackageManager() {
+    if (checkIsSilent_) {
+        if (state_.kind() != UpdateState::Kind::idle) setState(UpdateState::idle());
+        return;
+    }
+    UpdateLog::append("no update check: " + std::string(selfUpdateBuilt() ? "the package manager owns " + bundlePath_
+                                                                          : "this build leaves updates to the package "
+                                                                            "manager"));
+    setState(UpdateState::packageManaged());
+}
+
+void Updater::fetchAndDecide() {
     fetchManifest([this](Outcome<UpdateManifest> fetched) {
         const bool silent = checkIsSilent_;
         if (!fetched) {
@@ -159,6 +205,15 @@ void Updater::check(bool silent) {
         lastChecked_ = QDateTime::currentDateTime();
         emit lastCheckedChanged(*lastChecked_);
         const UpdateManifest& manifest = *fetched.value;
+        if (manifest.minimumSystemVersion && !isVersionNumber(*manifest.minimumSystemVersion)) {
+            const std::string shown = UpdateLog::escaped(manifest.minimumSystemVersion->toStdString());
+            UpdateLog::append("update refused: its minimum system version is not a version number: " + shown);
+            setState(silent ? UpdateState::idle()
+                            : UpdateState::failed(QStringLiteral("This update asks for system version “%1”, which is "
+                                                                 "not a version number, so it is not offered.")
+                                                      .arg(QString::fromStdString(shown))));
+            return;
+        }
         if (manifest.minimumSystemVersion && !systemMeets(*manifest.minimumSystemVersion)) {
             UpdateLog::append("update refused: it needs system version " +
                               manifest.minimumSystemVersion->toStdString());
@@ -186,7 +241,16 @@ int64_t Updater::currentBuild() const {
     return build ? parseBuildNumber(*build) : 0;
 }
 
-int64_t Updater::parseBuildNumber(std::string_view text) { return parseDecimal(text).value_or(0); }
+int64_t Updater::parseBuildNumber(std::string_view text) {
+    if (text.size() > 1 && text[0] == '0') return 0;
+    return parseDecimal(text).value_or(0);
+}
+
+bool Updater::isVersionNumber(const QString& text) {
+    const QStringList pieces = text.split(QLatin1Char('.'));
+    return std::all_of(pieces.begin(), pieces.end(),
+                       [](const QString& piece) { return parseDecimal(toBytes(piece)).has_value(); });
+}
 
 bool Updater::systemMeets(const QString& minimum) const {
     auto release = readOsRelease(osReleasePath_);
@@ -234,6 +298,15 @@ QString replyFailure(QNetworkReply* reply) {
     return status.isValid() ? QString() : bad;
 }
 
+// For the log: what the server said, or why none answered.
+std::string answerOf(QNetworkReply* reply) {
+    QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) return "could not reach the server: " + reply->errorString().toStdString();
+    std::string answer = "the server answered " + status.toString().toStdString();
+    if (reply->error() != QNetworkReply::NoError) answer += " (" + reply->errorString().toStdString() + ")";
+    return answer;
+}
+
 } // namespace
 
 void Updater::fetchManifest(std::function<void(Outcome<UpdateManifest>)> done) {
@@ -251,8 +324,19 @@ void Updater::fetchManifest(std::function<void(Outcome<UpdateManifest>)> done) {
     // says so or its bytes pass the cap, never read whole.
     auto body = std::make_shared<QByteArray>();
     auto tooLarge = std::make_shared<bool>(false);
+    // Qt's transfer timeout restarts with every byte; a server dribbling
+    // bytes must still not keep the check going: the whole check has a deadline.
+    auto overdue = std::make_shared<bool>(false);
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, [reply, overdue] {
+        *overdue = true;
+        reply->abort();
+    });
+    deadline->start(deadlines_.checkMs);
+    const std::string seconds = secondsText(deadlines_.checkMs);
     auto take = [reply, body, tooLarge] {
-        if (*tooLarge) return;
+        if (*tooLarge || !reply->isOpen()) return; // refused, or cut off at the deadline
         QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         QByteArray chunk = reply->readAll();
         if ((length.isValid() && length.toLongLong() > maxFeedBytes) || body->size() + chunk.size() > maxFeedBytes) {
@@ -265,16 +349,15 @@ void Updater::fetchManifest(std::function<void(Outcome<UpdateManifest>)> done) {
     };
     connect(reply, &QNetworkReply::metaDataChanged, this, take);
     connect(reply, &QNetworkReply::readyRead, this, take);
-    connect(reply, &QNetworkReply::finished, this, [reply, fail, done, take, body, tooLarge] {
+    connect(reply, &QNetworkReply::finished, this, [reply, fail, done, take, body, tooLarge, overdue, seconds] {
         reply->deleteLater();
         take();
         if (*tooLarge) return fail(description(UpdateError::badResponse), "the feed is larger than 1 MiB");
+        if (*overdue)
+            return fail(QString::fromStdString("The update server did not answer within " + seconds + " seconds."),
+                        "no complete answer within " + seconds + " seconds");
         QString failure = replyFailure(reply);
-        if (!failure.isEmpty())
-            return fail(failure,
-                        "the server answered " +
-                            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString().toStdString() + " (" +
-                            reply->errorString().toStdString() + ")");
+        if (!failure.isEmpty()) return fail(failure, answerOf(reply));
         QString error;
         auto manifest = UpdateManifest::decode(*body, error);
         if (!manifest) return fail(error, error.toStdString());
@@ -433,8 +516,24 @@ void Updater::setProgress(double progress) {
     setState(UpdateState::downloading(progress));
 }
 
+void Updater::finishStaging(const std::string& stagedPath, const QString& failure, const std::string& reason) {
+    if (stagedPath.empty()) {
+        UpdateLog::append("staging refused: " + reason);
+        return setState(UpdateState::failed(failure));
+    }
+    // A newer staging replaces the copy staged before; that one is not kept.
+    if (staged_ && *staged_ != stagedPath) discardStaged();
+    staged_ = stagedPath;
+    setState(UpdateState::readyToRelaunch());
+}
+
+void Updater::discardStaged() {
+    if (staged_) discard(Paths::parent(*staged_));
+    staged_.reset();
+}
+
 void Updater::downloadAndStage() {
-    if (!pending_ || state_.kind() == UpdateState::Kind::downloading) return;
+    if (!pending_ || state_.kind() == UpdateState::Kind::downloading || leftToPackageManager()) return;
     lastProgressMs_ = QDateTime::currentMSecsSinceEpoch();
     setState(UpdateState::downloading(0));
     UpdateManifest manifest = *pending_;
@@ -444,26 +543,13 @@ void Updater::downloadAndStage() {
             if (!archive) return setState(UpdateState::failed(archive.failure));
             StageInput input{*archive.value, manifest.sha256, manifest.build, currentBuild(),
                              pinnedKeys_,    expectedTeam(),  limits_};
-            auto promise = std::make_shared<QPromise<Step>>();
-            auto* watcher = new QFutureWatcher<Step>(this);
-            // The watcher is this object's child: if the updater goes first,
-            // the result is dropped instead of reaching a deleted object.
-            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-                watcher->deleteLater();
-                Step staged = watcher->result();
-                if (!staged.path) {
-                    UpdateLog::append("staging refused: " + staged.reason);
-                    return setState(UpdateState::failed(staged.failure));
-                }
-                staged_ = *staged.path;
-                setState(UpdateState::readyToRelaunch());
-            });
-            watcher->setFuture(promise->future());
-            QThreadPool::globalInstance()->start([promise, input] {
-                ThreadPriority::lowerCurrentThread();
-                promise->start();
-                promise->addResult(stage(input));
-                promise->finish();
+            // The result comes back through the main-thread queue; the
+            // destructor waits for the pool, so `this` outlives the worker.
+            Async::start(workers_, [this, input] {
+                Step staged = stage(input);
+                mainQueue_.post([this, staged = std::move(staged)] {
+                    finishStaging(staged.path.value_or(std::string()), staged.failure, staged.reason);
+                });
             });
         },
         [this](double progress) { setProgress(progress); });
@@ -494,6 +580,21 @@ void Updater::download(const UpdateManifest& manifest, std::function<void(Outcom
         *refused = {std::move(message), std::move(reason)};
         reply->abort();
     };
+    // A download that brings less than stallBytes in a whole window has
+    // stalled, however steadily it dribbles.
+    auto received = std::make_shared<int64_t>(0);
+    auto* watchdog = new QTimer(reply);
+    const std::string seconds = secondsText(deadlines_.stallMs);
+    connect(watchdog, &QTimer::timeout, reply,
+            [received, stop, seconds, stallBytes = deadlines_.stallBytes, mark = int64_t(0)]() mutable {
+                if (*received - mark < stallBytes)
+                    return stop(QString::fromStdString("The download made no progress for " + seconds +
+                                                       " seconds and was stopped."),
+                                "less than " + std::to_string(stallBytes) + " bytes arrived in " + seconds +
+                                    " seconds");
+                mark = *received;
+            });
+    watchdog->start(deadlines_.stallMs);
     // An answer that says it is longer than any update could unpack to is
     // refused before its body is read.
     connect(reply, &QNetworkReply::metaDataChanged, this, [reply, stop, cap] {
@@ -504,9 +605,10 @@ void Updater::download(const UpdateManifest& manifest, std::function<void(Outcom
     });
     // The body goes to disk as it arrives, never into memory whole; a server
     // that sends more than any update could unpack to is cut off.
-    connect(reply, &QNetworkReply::readyRead, this, [reply, file, refused, stop, cap, feedLength, progress] {
+    connect(reply, &QNetworkReply::readyRead, this, [reply, file, refused, stop, cap, feedLength, progress, received] {
         QByteArray chunk = reply->readAll();
         if (!refused->first.isEmpty()) return;
+        *received += chunk.size();
         if (file->size() + chunk.size() > cap)
             return stop(description(UpdateError::badResponse), "the archive passed the byte cap");
         if (file->write(chunk) != chunk.size()) return stop(file->errorString(), "cannot write the archive");
@@ -517,15 +619,11 @@ void Updater::download(const UpdateManifest& manifest, std::function<void(Outcom
     });
     connect(reply, &QNetworkReply::finished, this, [reply, file, refused, done] {
         reply->deleteLater();
-        QByteArray rest = reply->readAll();
+        QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
         QString failure = refused->first;
         std::string reason = refused->second;
         if (failure.isEmpty()) failure = replyFailure(reply);
-        if (reason.empty() && !failure.isEmpty()) {
-            reason = "the server answered " +
-                     reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toString().toStdString() + " (" +
-                     reply->errorString().toStdString() + ")";
-        }
+        if (reason.empty() && !failure.isEmpty()) reason = answerOf(reply);
         if (failure.isEmpty() && file->write(rest) != rest.size()) failure = file->errorString();
         if (failure.isEmpty() && !file->flush()) failure = file->errorString();
         file->close();
@@ -559,6 +657,12 @@ QString Updater::verifySignature(const std::string& bundle) const {
 // ---- Install -------------------------------------------------------------------
 
 void Updater::installAndRelaunch() {
+    if (leftToPackageManager()) {
+        discardStaged();
+        systemLog("installAndRelaunch: the package manager owns " + bundlePath_);
+        setState(UpdateState::packageManaged());
+        return;
+    }
     if (!staged_) {
         setState(UpdateState::failed(QStringLiteral("Nothing is staged to install. Download the update again.")));
         systemLog("installAndRelaunch: staged was nil");
@@ -567,6 +671,7 @@ void Updater::installAndRelaunch() {
     const std::string staged = *staged_;
     struct stat info;
     if (::lstat(staged.c_str(), &info) != 0) {
+        discardStaged();
         setState(UpdateState::failed(
             QStringLiteral("The downloaded copy is no longer on disk. Download the update again.")));
         systemLog("installAndRelaunch: staged missing at " + staged);
@@ -574,7 +679,10 @@ void Updater::installAndRelaunch() {
     }
     const std::string current = bundlePath_;
     systemLog("installAndRelaunch: current=" + current + " staged=" + staged);
+    // Every refusal from here on removes the staged copy: only an install
+    // attempt may use it, and the next one downloads afresh.
     if (current.empty()) {
+        discardStaged();
         systemLog("installAndRelaunch: the app is not running from an application folder");
         setState(UpdateState::failed(QStringLiteral("This copy of the app is not running from an application "
                                                     "folder, so it cannot replace itself. Install the update "
@@ -583,6 +691,7 @@ void Updater::installAndRelaunch() {
     }
     const std::string folder = Paths::parent(current);
     if (::access(folder.c_str(), W_OK) != 0) {
+        discardStaged();
         systemLog("installAndRelaunch: " + folder + " is not writable");
         setState(UpdateState::failed(QString::fromStdString(folder) +
                                      QStringLiteral(" is not writable by this account. Move the app somewhere you "
@@ -593,32 +702,20 @@ void Updater::installAndRelaunch() {
     values.current = current;
     values.staged = staged;
     values.unpackFolder = Paths::parent(staged);
-    values.executableName = Paths::deletingExtension(Paths::lastComponent(current));
+    // The folder may have been renamed ("Vessora Copy.app"); the executable's
+    // name is the one each bundle declares.
+    values.executableName = InstallScript::executableOf(current);
+    values.stagedExecutableName = InstallScript::executableOf(staged);
     values.pid = ::getpid();
-    values.fallbackLog = "/tmp/corvane-update-" + std::to_string(::getuid()) + ".log";
-    const std::string script = InstallScript::build(values);
-
-    // A session of its own, so the script outlives the app and its terminal;
-    // its output goes to the log, so the standard streams are /dev/null.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd = 0; fd <= 2; ++fd)
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-    std::vector<char*> argv = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script.c_str()),
-                               nullptr};
-    pid_t child = 0;
-    int error = ::posix_spawn(&child, "/bin/sh", &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        systemLog(std::string("installAndRelaunch: cannot start /bin/sh: ") + std::strerror(error));
+    auto started = InstallScript::start(InstallScript::build(values));
+    if (started.error != 0) {
+        discardStaged();
+        systemLog(std::string("installAndRelaunch: cannot start /bin/sh: ") + std::strerror(started.error));
         setState(UpdateState::failed(QStringLiteral("Could not start the installer: ") +
-                                     QString::fromLocal8Bit(std::strerror(error))));
+                                     QString::fromLocal8Bit(std::strerror(started.error))));
         return;
     }
+    handedOver_ = true;
     quitForUpdate();
 }
 

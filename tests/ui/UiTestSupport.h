@@ -66,10 +66,11 @@ struct RecordingWorkspace : Workspace {
     std::vector<QUrl> opened;
     std::vector<std::string> running; // bundle ids that count as running
     bool opensAppstream = false;      // some application handles appstream:// links
+    bool opens = true;                // false: no program opens anything
     void reveal(const std::vector<std::string>& paths) override { revealed.push_back(paths); }
     bool openUrl(const QUrl& url) override {
         opened.push_back(url);
-        return true;
+        return opens;
     }
     bool openPath(const std::string& path) override { return openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); }
     bool canOpenScheme(const QString& scheme) override { return opensAppstream && scheme == "appstream"; }

@@ -4,8 +4,10 @@
 #include "UiTestSupport.h"
 #include "ui/MainWindow.h"
 #include "ui/UpdateDialog.h"
+#include "update/UpdateLog.h"
 
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -37,14 +39,20 @@ TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtons) {
         {UpdateState::idle(), "Updates", {"Check Again", "Done"}},
         {UpdateState::checking(), "Checking for updates", {"Cancel"}, false, true},
         {UpdateState::upToDate(), "Vessora is up to date", {"Check Again", "Done"}},
-        {UpdateState::available("2.0", 42, QStringLiteral("Notes")), "Version 2.0 (build 42) is available",
-         {"Not Now", "Download and Install"}, true},
-        {UpdateState::available("2.0", 42, QStringLiteral("")), "Version 2.0 (build 42) is available",
+        {UpdateState::available("2.0", 42, QStringLiteral("Notes")),
+         "Version 2.0 (build 42) is available",
+         {"Not Now", "Download and Install"},
+         true},
+        {UpdateState::available("2.0", 42, QStringLiteral("")),
+         "Version 2.0 (build 42) is available",
          {"Not Now", "Download and Install"}},
-        {UpdateState::available("2.0", 42, std::nullopt), "Version 2.0 (build 42) is available",
+        {UpdateState::available("2.0", 42, std::nullopt),
+         "Version 2.0 (build 42) is available",
          {"Not Now", "Download and Install"}},
         {UpdateState::downloading(0.5), "Downloading", {"Cancel"}, false, true},
         {UpdateState::readyToRelaunch(), "Ready to install", {"Later", "Relaunch Now"}},
+        // A package manager keeps this copy up to date: nothing to check or download.
+        {UpdateState::packageManaged(), "Updates", {"Done"}},
         {UpdateState::failed("<b>bad</b> & worse"), "Could not update", {"Check Again", "Done"}, false, false, true},
     };
     for (const Case& c : cases) {
@@ -62,11 +70,37 @@ TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtons) {
     for (auto* label : dialog.findChildren<QLabel*>())
         literal |= label->text() == QStringLiteral("<b>bad</b> & worse") && label->textFormat() == Qt::PlainText;
     EXPECT_TRUE(literal);
+    bool managedSaysWhy = false;
+    dialog.setPreviewState(UpdateState::packageManaged());
+    spin(20);
+    for (auto* label : dialog.findChildren<QLabel*>())
+        managedSaysWhy |= label->text() == Updater::packageManagedMessage();
+    EXPECT_TRUE(managedSaysWhy);
     // A length nobody knows gives a busy bar.
     dialog.setPreviewState(UpdateState::downloading(-1));
     auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("update.progress"));
     ASSERT_TRUE(bar);
     EXPECT_EQ(bar->maximum(), 0);
+}
+
+// Where no program opens the log, "Show Log" shows its last lines in the sheet.
+TEST_F(UpdateDialogTest, ShowLogFallsBackToTheLastLinesInTheSheet) {
+    ScopedEnv state("XDG_STATE_HOME", path("state"));
+    for (int i = 1; i <= 50; ++i) UpdateLog::append("line " + std::to_string(i));
+    auto updater = makeUpdater();
+    UpdateDialog dialog(*updater);
+    dialog.show();
+    dialog.setPreviewState(UpdateState::failed("The download made no progress for 60 seconds and was stopped."));
+    workspace.opens = false;
+    auto* showLog = dialog.findChild<QPushButton*>(QStringLiteral("update.showLog"));
+    ASSERT_TRUE(showLog);
+    showLog->click();
+    ASSERT_EQ(workspace.opened.size(), 1u);
+    auto* lines = dialog.findChild<QPlainTextEdit*>(QStringLiteral("update.logTail"));
+    ASSERT_TRUE(lines);
+    const QString text = lines->toPlainText();
+    EXPECT_TRUE(text.endsWith(QStringLiteral(" line 50\n"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral(" line 10\n"))) << text.toStdString();
 }
 
 TEST_F(UpdateDialogTest, CancelHidesTheSheetWhileTheUpdaterGoesOnAndReopeningShowsTheNewState) {

@@ -66,8 +66,11 @@ TEST_F(CheckTest, RunningBuildThatIsNotAPlainIntegerCountsAsZero) {
     auto u = updater(feed(manifest("1.0", 1)), "1.2");
     EXPECT_EQ(run(*u, false), UpdateState::available("1.0", 1, std::nullopt));
 
-    EXPECT_EQ(Updater::parseBuildNumber("+42"), 42);
-    EXPECT_EQ(Updater::parseBuildNumber("99999999999999999999"), 0); // does not fit 64 bits
+    // Digits only, without a leading zero, and within 64 bits.
+    const std::pair<const char*, int64_t> builds[] = {
+        {"42", 42}, {"0", 0}, {"+11", 0}, {"011", 0}, {" 11", 0}, {"11 ", 0}, {"-1", 0}, {"99999999999999999999", 0},
+    };
+    for (const auto& [text, build] : builds) EXPECT_EQ(Updater::parseBuildNumber(text), build) << text;
     Updater noBundle(server.url("x/appcast.json"), {}, {});
     noBundle.setBundlePath(dir / "missing.app");
     EXPECT_EQ(noBundle.currentVersion(), "?");
@@ -84,10 +87,20 @@ TEST_F(CheckTest, SystemTooOldFailsNamingTheSystemButStillCountsAsChecked) {
 
     writeText(osRelease, "NAME=\"Test OS\"\nVERSION_ID=\"14.3.0\"\n");
     EXPECT_EQ(run(*u, false), UpdateState::available("2.0", 11, std::nullopt));
-    // Only major and minor count, and a malformed minimum never blocks.
+    // Only major and minor count.
     EXPECT_TRUE(Updater::systemMeets("14.3.1", 14, 3));
-    EXPECT_TRUE(Updater::systemMeets("15..1", 15, 1));
-    EXPECT_FALSE(Updater::systemMeets("x.14.y.2", 14, 1));
+
+    // A minimum that is not a version number refuses the offer; the value is
+    // shown escaped.
+    for (const char* minimum : {"15..1", "x.14", "", "14.", " 14", "99\n\u2026"}) {
+        EXPECT_FALSE(Updater::isVersionNumber(QString::fromUtf8(minimum))) << minimum;
+    }
+    auto malformed = updater(feed(manifest("2.0", 11, R"(, "minimumSystemVersion": "99\n\u2026")")), "10", osRelease);
+    EXPECT_EQ(run(*malformed, false),
+              UpdateState::failed("This update asks for system version “99\\x0a…”, which is not a version number, so "
+                                  "it is not offered."));
+    EXPECT_FALSE(malformed->pending());
+    EXPECT_EQ(run(*malformed, true), UpdateState::idle());
 }
 
 TEST_F(CheckTest, StatusOtherThan200IsABadResponse) {
@@ -101,6 +114,39 @@ TEST_F(CheckTest, StatusOtherThan200IsABadResponse) {
     }
     auto missing = updater(server.url("nowhere/appcast.json"));
     EXPECT_EQ(run(*missing, false), UpdateState::failed(bad));
+    EXPECT_NE(readText(UpdateLog::path()).find("feed refused: the server answered 404 ("), std::string::npos);
+    // No server at all: the log says so rather than quoting an empty status.
+    auto nobody = updater(QUrl("https://127.0.0.1:9/appcast.json"));
+    EXPECT_EQ(run(*nobody, false).kind(), UpdateState::Kind::failed);
+    EXPECT_NE(readText(UpdateLog::path()).find("feed refused: could not reach the server: Connection refused"),
+              std::string::npos)
+        << readText(UpdateLog::path());
+}
+
+// A copy a package manager installed never checks, downloads or installs:
+// under /usr, or listed in dpkg's database wherever it lies.
+TEST_F(CheckTest, PackageManagedCopyNeverChecksDownloadsOrInstalls) {
+    const std::string listed = makeInstalledInfo(dir / "listed", "10");
+    writeText(dir / "dpkg/info/vessora:amd64.list", "/.\n/usr\n" + listed + "\n");
+    for (const std::string& bundle : {std::string("/usr/lib/vessora/Vessora.app"), listed}) {
+        SCOPED_TRACE(bundle);
+        auto u = updater(feed(manifest("2.0", 11)));
+        u->setBundlePath(bundle);
+        u->setDpkgDatabase(dir / "dpkg");
+        EXPECT_EQ(run(*u, true), UpdateState::idle());
+        EXPECT_EQ(run(*u, false), UpdateState::packageManaged());
+        EXPECT_FALSE(u->lastChecked()); // the feed was never asked
+        EXPECT_FALSE(u->pending());
+        u->downloadAndStage();
+        EXPECT_EQ(u->state(), UpdateState::packageManaged());
+        u->installAndRelaunch();
+        EXPECT_EQ(u->state(), UpdateState::packageManaged());
+    }
+    // The same bundle, not listed: the feed is asked and the update offered.
+    auto free = updater(feed(manifest("2.0", 11)));
+    free->setBundlePath(makeInstalledInfo(dir / "home", "10"));
+    free->setDpkgDatabase(dir / "dpkg");
+    EXPECT_EQ(run(*free, false).kind(), UpdateState::Kind::available);
 }
 
 TEST_F(CheckTest, FeedLargerThanOneMebibyteIsRefusedUnread) {

@@ -6,8 +6,10 @@
 
 #include "update/BundleSignature.h"
 #include "update/InstallScript.h"
+#include "update/UpdateLog.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,8 +23,10 @@ namespace {
 class InstallScriptTest : public ::testing::Test {
 protected:
     TempDir dir;
+    // The updater's own log, where the script repeats every line it says.
+    ScopedEnv stateHome{"XDG_STATE_HOME", dir / "state"};
     const Keys& keys = Keys::shared();
-    std::string log = dir / "update.log";
+    std::string log = dir / "corvane-update.log";
     std::string marker = dir / "launched.txt";
     std::string current, staged, unpackFolder;
 
@@ -47,20 +51,18 @@ protected:
         return child;
     }
 
-    // With `firstLog` the script tries that log first, and `log` as its fallback.
-    int runScript(long long pid, const std::string& firstLog = {}) {
-        InstallScript::Values values{current,
-                                     staged,
-                                     unpackFolder,
-                                     "Vessora",
-                                     pid,
-                                     firstLog.empty() ? log : firstLog,
-                                     firstLog.empty() ? std::string() : log};
-        std::string output;
-        int status = runProgram({"/bin/sh", "-c", InstallScript::build(values)}, &output);
-        EXPECT_TRUE(output.empty() || !firstLog.empty()) << output; // everything goes to the log
-        return status;
+    // Runs the script as the updater starts it, and waits for it.
+    int runScript(long long pid) {
+        InstallScript::Values values{
+            current, staged, unpackFolder, InstallScript::executableOf(current), InstallScript::executableOf(staged),
+            pid};
+        auto started = InstallScript::start(InstallScript::build(values), log);
+        EXPECT_EQ(started.error, 0);
+        int status = 0;
+        ::waitpid(started.pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    static std::string stateLog() { return readText(UpdateLog::path()); }
 
     std::string installedVersion() { return readText(current + "/Contents/Resources/notes.txt"); }
     bool waitForMarker(const std::string& text) {
@@ -70,8 +72,7 @@ protected:
 
 // One full install with everything that could trip it: the app still running
 // for a moment, paths with spaces, quotes, shell syntax and a line break that
-// tries to forge a log line (plainly and through an echo escape), and a log
-// that cannot be opened, so the fallback log is used.
+// tries to forge a log line (plainly and through an echo escape).
 TEST_F(InstallScriptTest, ReplacesTheBundleCleansUpAndStartsTheNewOne) {
     prepare(dir / "Apps it's \"mine\" $(touch pwned) `touch pwned2`\nOK: updated, relaunching\\n\\c",
             dir / "Corvane-update-'; touch pwned3; '");
@@ -81,7 +82,7 @@ TEST_F(InstallScriptTest, ReplacesTheBundleCleansUpAndStartsTheNewOne) {
         _exit(0);
     }
     std::thread reaper([app] { ::waitpid(app, nullptr, 0); });
-    EXPECT_EQ(runScript(app, dir / "no folder/update.log"), 0) << readText(log);
+    EXPECT_EQ(runScript(app), 0) << readText(log);
     reaper.join();
     EXPECT_EQ(installedVersion(), "resources of 2.0\n");
     EXPECT_FALSE(exists(current + ".old"));
@@ -101,9 +102,18 @@ TEST_F(InstallScriptTest, ReplacesTheBundleCleansUpAndStartsTheNewOne) {
     EXPECT_NE(text.find("\ncp exit=0\n"), std::string::npos) << text;
     EXPECT_TRUE(text.ends_with("\nOK: updated, relaunching\n")) << text;
     EXPECT_EQ(text.find("\nOK: updated"), text.rfind("\nOK: updated")) << text;
+    // The updater's log tells the same story, one escaped line per step.
+    std::string state = stateLog();
+    EXPECT_NE(state.find(" install: update starting: "), std::string::npos) << state;
+    EXPECT_TRUE(state.ends_with(" install: OK: updated, relaunching\n")) << state;
+    EXPECT_EQ(std::count(state.begin(), state.end(), '\n'), 2) << state;
 }
 
-TEST_F(InstallScriptTest, UnusableStagedCopyLeavesTheInstalledAppUntouchedAndRelaunchesIt) {
+// Every abort leaves the installed app as it was, removes the staged copy,
+// says why in both logs and starts the installed version again. In the first
+// case someone planted a link at the install log's name: it is not followed,
+// and the updater's own log still gets every line.
+TEST_F(InstallScriptTest, UnusableStagedCopyIsRemovedAndTheInstalledAppRelaunched) {
     const std::pair<const char*, const char*> cases[] = {
         {"rm -rf Vessora.app", "ABORT: staged copy is gone, installed app untouched"},
         {"rm Vessora.app/Contents/MacOS/Vessora", "ABORT: staged copy has no executable, installed app untouched"},
@@ -112,20 +122,69 @@ TEST_F(InstallScriptTest, UnusableStagedCopyLeavesTheInstalledAppUntouchedAndRel
         {"echo evil > Vessora.app/Contents/Resources/notes.txt",
          "ABORT: staged signature invalid, installed app untouched"},
     };
+    const std::string planted = writeText(dir / "planted.txt", "");
+    ASSERT_EQ(::symlink(planted.c_str(), log.c_str()), 0);
     for (const auto& [spoil, logLine] : cases) {
         TempDir fresh;
         prepare(fresh / "Applications", fresh / "Corvane-update-1");
         std::string reason;
         auto before = BundleSignature::manifestFor(current, reason);
         ASSERT_EQ(shellIn(unpackFolder, spoil), 0);
+        writeText(UpdateLog::path(), "");
         EXPECT_EQ(runScript(deadPid()), 1) << spoil;
         EXPECT_EQ(BundleSignature::manifestFor(current, reason), before) << spoil;
         EXPECT_FALSE(exists(current + ".old")) << spoil;
-        EXPECT_NE(readText(log).find(std::string(logLine) + "\nrelaunching the installed version\n"), std::string::npos)
-            << spoil << "\n"
-            << readText(log);
+        EXPECT_FALSE(exists(unpackFolder)) << spoil;
+        const std::string text = stateLog();
+        EXPECT_NE(text.find(" install: " + std::string(logLine) + "\n"), std::string::npos) << spoil << "\n" << text;
+        EXPECT_TRUE(text.ends_with(" install: relaunching the installed version\n")) << spoil << "\n" << text;
+        // The verifier's own reason comes along, escaped, on one line.
+        if (std::string(spoil).starts_with("echo")) {
+            EXPECT_NE(text.find(" install: signature check: " + staged + ": the bundle's contents"), std::string::npos)
+                << text;
+        }
         EXPECT_TRUE(waitForMarker("old\n")) << spoil;
         ::unlink(marker.c_str());
+        if (std::string(spoil).starts_with("rm -rf")) {
+            // From here on the install log is an ordinary file of ours again.
+            EXPECT_EQ(readText(planted), "");
+            ::unlink(log.c_str());
+        }
+    }
+    EXPECT_NE(readText(log).find("ABORT: staged signature invalid"), std::string::npos);
+}
+
+// The install log in /tmp is a shared name: only our own regular file with
+// no other name is written to; whatever else stands there is left alone.
+TEST_F(InstallScriptTest, InstallLogIsUsedOnlyWhenItIsOurOwnFile) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> make;
+        bool used;
+    };
+    const std::string target = writeText(dir / "target.txt", "");
+    std::vector<Case> cases = {
+        {"absent", [](const std::string&) {}, true},
+        {"our file", [](const std::string& p) { writeText(p, "earlier\n"); }, true},
+        {"link", [&](const std::string& p) { ::symlink(target.c_str(), p.c_str()); }, false},
+        {"second name", [&](const std::string& p) { ::link(target.c_str(), p.c_str()); }, false},
+        {"pipe", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, false},
+    };
+    if (isRoot())
+        cases.push_back({"another account's file",
+                         [](const std::string& p) {
+                             writeText(p, "");
+                             EXPECT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+                         },
+                         false});
+    int serial = 0;
+    for (const Case& c : cases) {
+        const std::string path = dir / ("log" + std::to_string(++serial));
+        c.make(path);
+        int fd = InstallScript::openInstallLog(path);
+        EXPECT_EQ(fd >= 0, c.used) << c.what;
+        if (fd >= 0) ::close(fd);
+        EXPECT_EQ(readText(target), "") << c.what;
     }
 }
 
@@ -141,7 +200,7 @@ TEST_F(InstallScriptTest, CopyThatFailsItsChecksIsRolledBack) {
     EXPECT_NE(text.find("restoring backup\nrestored"), std::string::npos) << text;
     EXPECT_EQ(installedVersion(), "resources of 1.0\n");
     EXPECT_FALSE(exists(current + ".old"));
-    EXPECT_TRUE(exists(staged)); // kept for another attempt
+    EXPECT_FALSE(exists(unpackFolder));
     EXPECT_TRUE(waitForMarker("old\n"));
     unmount(apps);
 }
@@ -161,7 +220,7 @@ TEST_F(InstallScriptTest, SlowAbortsAfterThirtySecondsWhileTheAppStillRuns) {
     std::string text = readText(log);
     EXPECT_TRUE(text.ends_with("ABORT: app still running after 30s, touching nothing\n")) << text;
     EXPECT_EQ(installedVersion(), "resources of 1.0\n");
-    EXPECT_TRUE(exists(staged));
+    EXPECT_FALSE(exists(unpackFolder));
     EXPECT_FALSE(exists(current + ".old"));
     EXPECT_FALSE(exists(marker));
 }

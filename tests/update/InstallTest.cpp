@@ -61,15 +61,27 @@ TEST_F(InstallTest, RefusesWithoutAStagedCopy) {
     EXPECT_EQ(ready->state(),
               UpdateState::failed("The downloaded copy is no longer on disk. Download the update again."));
     EXPECT_EQ(readText(installed + "/Contents/Resources/notes.txt"), "resources of 1.0\n");
+
+    // A refused install removes the staged copy: only an install may use it.
+    auto refused = staged(installed);
+    const std::string unpackFolder = Paths::parent(refused->staged().value_or(""));
+    refused->setBundlePath(dir / "gone/Vessora.app");
+    refused->installAndRelaunch();
+    EXPECT_EQ(refused->state(), UpdateState::failed(QString::fromStdString(dir / "gone") +
+                                                    " is not writable by this account. Move the app somewhere you "
+                                                    "own, or install the update manually."));
+    EXPECT_FALSE(refused->staged());
+    EXPECT_FALSE(exists(unpackFolder));
 }
 
 // The whole road in a child that quits as the app does (exit status 0); the
 // detached script then installs and relaunches, or, when the staged copy fails
-// its check, leaves the installed version in place and relaunches that.
+// its check, leaves the installed version in place and relaunches that. The
+// installed folder was renamed: the executable is the one Info.plist names.
 TEST_F(InstallTest, CheckDownloadInstallAndRelaunchEndToEnd) {
     for (bool spoil : {false, true}) {
         std::string name = spoil ? "spoiled" : "e2e";
-        std::string installed = makeBundle(dir / ("My Apps " + name), "Vessora.app", "1.0", "10", marker, "old");
+        std::string installed = makeBundle(dir / ("My Apps " + name), "Vessora Copy.app", "1.0", "10", marker, "old");
         ASSERT_TRUE(signBundle(installed, keys.teamSecret, ourTeam));
         std::vector<std::string> command = {selfPath(),      "--install-child", publish(name).toString().toStdString(),
                                             server.caFile(), installed,         keys.teamPublic,
@@ -87,10 +99,10 @@ TEST_F(InstallTest, CheckDownloadInstallAndRelaunchEndToEnd) {
         EXPECT_FALSE(exists(installed + ".old"));
         EXPECT_TRUE(BundleSignature::verify(installed, {{ourTeam, readText(keys.teamPublic)}}).valid);
     }
-    // The unpack folder went with the install; the spoiled one stays for another attempt.
+    // The unpack folders went, with the install and with the abort.
     std::string left;
     runProgram({"find", dir / "tmp", "-mindepth", "1", "-maxdepth", "1"}, &left);
-    EXPECT_EQ(std::count(left.begin(), left.end(), '\n'), 1) << left;
+    EXPECT_EQ(left, "");
 }
 
 TEST_F(InstallTest, AppThatDoesNotQuitIsEndedAfterOneSecond) {

@@ -5,6 +5,7 @@
 #include "UpdateTestSupport.h"
 
 #include "update/BundleSignature.h"
+#include "update/UpdateLog.h"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,9 @@ TEST_F(SignatureTest, AnyChangeAfterSigningIsRefused) {
         {"link retargeted", "ln -sfn ../Info.plist Contents/Resources/current"},
         {"manifest edited", "echo 'folder 0755 Contents/none' >> Contents/_CodeSignature/CodeResources"},
         {"unsigned", "rm Contents/_CodeSignature/CodeResources.minisig"},
+        // The signature files are outside the manifest, but held to its rules.
+        {"setuid bit on the manifest", "chmod 4644 Contents/_CodeSignature/CodeResources"},
+        {"sticky bit on the signature", "chmod 1644 Contents/_CodeSignature/CodeResources.minisig"},
         {"signature folder is a link to a valid one",
          "mv Contents/_CodeSignature ../elsewhere && ln -s \"$PWD/../elsewhere\" Contents/_CodeSignature"},
         {"trusted comment edited", "sed -i s/T4KQ9ZR2MX/Z9OTHER000/ Contents/_CodeSignature/CodeResources.minisig"},
@@ -81,6 +85,10 @@ TEST_F(SignatureTest, AnyChangeAfterSigningIsRefused) {
     }
     EXPECT_TRUE(BundleSignature::verify(signedBundle(), pinned).valid);
     EXPECT_FALSE(BundleSignature::verify(signedBundle(), {}).valid);
+    // An oversized manifest is refused for what it is.
+    std::string huge = signedBundle();
+    ASSERT_EQ(shellIn(huge, "truncate -s 65M Contents/_CodeSignature/CodeResources"), 0);
+    EXPECT_NE(BundleSignature::verify(huge, pinned).reason.find("larger than 64 MiB"), std::string::npos);
 }
 
 TEST_F(SignatureTest, WhatCannotBeListedCannotBeSigned) {
@@ -100,6 +108,18 @@ TEST_F(SignatureTest, TheAppTrustsOnlyItsReleaseKey) {
     EXPECT_EQ(runProgram({VESSORA_APP, "--verify-signature", bundle}, &output), 1) << output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--display-signature", bundle}, &output), 1) << output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--verify-signature"}, &output), 2);
+}
+
+// What the verifier prints ends up in the install logs: every value escaped,
+// C1 controls and bytes that are not UTF-8 included, so no path can forge a line.
+TEST_F(SignatureTest, VerifierPrintsEveryValueEscaped) {
+    const std::string forged = dir / "x\nOK: updated, relaunching\xc2\x85\xc2\x9b\xff.app";
+    makeDirs(forged);
+    std::string output;
+    EXPECT_EQ(runProgram({VESSORA_APP, "--verify-signature", forged}, &output), 1);
+    EXPECT_EQ(output, dir / "x\\x0aOK: updated, relaunching\\xc2\\x85\\xc2\\x9b\\xff.app: invalid signature: the "
+                            "bundle is not signed\n");
+    EXPECT_EQ(UpdateLog::escaped("caf\xc3\xa9 \\ \x1b[2J\x7f"), "caf\xc3\xa9 \\\\ \\x1b[2J\\x7f");
 }
 
 } // namespace

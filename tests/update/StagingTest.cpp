@@ -111,7 +111,7 @@ TEST_F(StagingTest, SignedBuildIsStagedUnderItsOwnNameAndTheArchiveRemoved) {
     // Under a name of our own, whatever the archive called it; nothing else left.
     ASSERT_TRUE(u->staged());
     auto left = list(tmp);
-    ASSERT_EQ(left.size(), 1u);
+    ASSERT_EQ(left.size(), 1u) << testing::PrintToString(left);
     EXPECT_EQ(*u->staged(), tmp + "/" + left[0] + "/" + Updater::stagedName);
     EXPECT_EQ(list(tmp + "/" + left[0]), std::vector<std::string>{Updater::stagedName});
 }
@@ -139,26 +139,57 @@ TEST_F(StagingTest, DownloadReportsTheShareReceivedOrThatItIsUnknown) {
     }
 }
 
-TEST_F(StagingTest, FailedStagingKeepsThePreviouslyStagedCopy) {
-    auto u = offer(zipOf(signedBundle()));
+TEST_F(StagingTest, FailedStagingKeepsThePreviouslyStagedCopyAndANewOneReplacesIt) {
+    std::string good = zipOf(signedBundle());
+    auto u = offer(good);
     ASSERT_EQ(stage(*u), UpdateState::readyToRelaunch());
     std::string first = *u->staged();
-    // An install attempt that cannot start leaves the state open for a new check.
-    u->setBundlePath("");
-    u->installAndRelaunch();
-    ASSERT_EQ(u->state().kind(), UpdateState::Kind::failed);
-    u->setBundlePath(makeInstalledInfo(dir / "installed", "10"));
-    u->check(false);
-    ASSERT_TRUE(settle(*u));
-    ASSERT_EQ(u->state().kind(), UpdateState::Kind::available);
     // The server now hands out a tampered build under the same address.
     std::string bad = signedBundle();
     writeText(bad + "/Contents/Resources/notes.txt", "evil\n");
-    server.put(u->pending()->url.path().mid(1).toStdString(), readText(zipOf(bad)));
+    const std::string archivePath = u->pending()->url.path().mid(1).toStdString();
+    server.put(archivePath, readText(zipOf(bad)));
     EXPECT_EQ(stage(*u), UpdateState::failed(signatureInvalid));
     EXPECT_EQ(u->staged(), first);
     EXPECT_EQ(list(tmp).size(), 1u); // the first unpack folder only
     EXPECT_NE(readText(UpdateLog::path()).find("contents or permissions differ"), std::string::npos);
+    // A good one again: it replaces the first, which is not left behind.
+    server.put(archivePath, readText(good));
+    EXPECT_EQ(stage(*u), UpdateState::readyToRelaunch());
+    ASSERT_TRUE(u->staged());
+    EXPECT_NE(*u->staged(), first);
+    EXPECT_EQ(list(tmp), std::vector<std::string>{Paths::lastComponent(Paths::parent(*u->staged()))});
+    // Nothing is kept between launches: an updater that goes takes its staged copy along.
+    u.reset();
+    expectNothingLeft();
+}
+
+// A server that dribbles a byte every 0.2 s meets the deadlines (shortened
+// here): the check fails when its time is up, the download when too little
+// arrives in a window, each with a sentence, and nothing is left behind.
+TEST_F(StagingTest, DribblingServerMeetsTheDeadlines) {
+    const Updater::Deadlines deadlines{.checkMs = 1500, .stallMs = 1500, .stallBytes = 1024};
+    QElapsedTimer timer;
+
+    QUrl slowFeed = publishBuild("dribble-feed", zipOf(signedBundle()));
+    server.put(slowFeed.path().mid(1).toStdString() + ".dribble", "");
+    auto checking = makeUpdater(slowFeed, makeInstalledInfo(dir / "installed", "10"));
+    checking->setDeadlines(deadlines);
+    timer.start();
+    checking->check(false);
+    ASSERT_TRUE(settle(*checking));
+    EXPECT_EQ(checking->state(), UpdateState::failed("The update server did not answer within 2 seconds."));
+    EXPECT_LT(timer.elapsed(), 10000);
+
+    auto downloading = offer(zipOf(signedBundle()));
+    server.put(downloading->pending()->url.path().mid(1).toStdString() + ".dribble", "");
+    downloading->setDeadlines(deadlines);
+    timer.start();
+    EXPECT_EQ(stage(*downloading), UpdateState::failed("The download made no progress for 2 seconds and was stopped."));
+    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_NE(readText(UpdateLog::path()).find("download refused: less than 1024 bytes arrived in 2 seconds"),
+              std::string::npos);
+    expectNothingLeft();
 }
 
 TEST_F(StagingTest, FirstBundleAtTheTopWinsAndOneInASubfolderIsNotFound) {

@@ -103,8 +103,10 @@ std::string selfPath() {
 
 namespace {
 
-std::string infoPlist(const std::string& version, const std::string& build) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+std::string infoPlist(const std::string& version, const std::string& build, const std::string& executable = {}) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" +
+           (executable.empty() ? std::string()
+                               : "\t<key>CFBundleExecutable</key>\n\t<string>" + executable + "</string>\n") +
            "\t<key>CFBundleIdentifier</key>\n\t<string>app.vessora.Vessora</string>\n"
            "\t<key>CFBundleShortVersionString</key>\n\t<string>" +
            version + "</string>\n\t<key>CFBundleVersion</key>\n\t<string>" + build + "</string>\n</dict>\n</plist>\n";
@@ -123,7 +125,7 @@ std::string makeBundle(const std::string& folder, const std::string& name, const
                        const std::string& executable) {
     const auto quote = Remover::shellQuote;
     std::string bundle = Paths::join(folder, name);
-    writeText(Paths::join(bundle, "Contents/Info.plist"), infoPlist(version, build));
+    writeText(Paths::join(bundle, "Contents/Info.plist"), infoPlist(version, build, executable));
     std::string exe = Paths::join(bundle, "Contents/MacOS/" + executable);
     writeText(exe, "#!/bin/sh\n"
                    "if [ \"$1\" = --verify-signature ]; then exec " +
@@ -196,6 +198,8 @@ std::unique_ptr<Updater> makeUpdater(const QUrl& feed, const std::string& instal
     Updater::PinnedKeys pinned = {{ourTeam, readText(keys.teamPublic)}, {otherTeam, readText(keys.otherPublic)}};
     auto updater = std::make_unique<Updater>(feed, pinned, FeedServer::shared().certificates());
     updater->setBundlePath(installedBundle);
+    // No package owns a test's bundle; a database that is not there says so at once.
+    updater->setDpkgDatabase("/nonexistent/dpkg");
     if (!osRelease.empty()) updater->setOsReleasePath(osRelease);
     return updater;
 }

@@ -55,8 +55,8 @@ private:
     QList<QSslCertificate> certificates_;
 };
 
-// Creates Name.app in `folder` with an Info.plist (version, build) and an
-// executable Contents/MacOS/<executable> that, given --verify-signature PATH,
+// Creates Name.app in `folder` with an Info.plist (version, build, the
+// executable's name) and an executable Contents/MacOS/<executable> that, given --verify-signature PATH,
 // checks PATH with the test binary and the key pinned for our team (as the
 // real app does with the release key), and otherwise appends "<tag>" to
 // `marker`. Also a resource file and a link to it. Returns the bundle path.

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 # A local HTTPS server for the updater's tests: feed_server.py ROOT CERT KEY. Prints its port, serves ROOT;
 # "<name>.status" beside a file overrides the status, "<name>.redirect" answers 302, "<name>.nolength" sends the
-# body without a length, "<name>.endless" sends bytes without a length until the client hangs up. Exits with its
-# parent.
+# body without a length, "<name>.endless" sends bytes without a length until the client hangs up, "<name>.dribble"
+# sends the file one byte every 0.2 s. Exits with its parent.
 import http.server
 import os
 import ssl
@@ -39,6 +39,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 block = b" " * (1 << 16)
                 for _ in range(1 << 12):  # 256 MiB at most
                     self.wfile.write(block)
+            except OSError:
+                pass
+            return
+        if os.path.exists(path + ".dribble"):
+            with open(path, "rb") as f:
+                body = f.read()
+            self.close_connection = True
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            try:
+                for i in range(len(body)):
+                    self.wfile.write(body[i:i + 1])
+                    self.wfile.flush()
+                    time.sleep(0.2)
             except OSError:
                 pass
             return

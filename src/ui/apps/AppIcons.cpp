@@ -66,11 +66,11 @@ QIcon AppIcons::icon(const InstalledApp& app) {
     else
         return generic();
     const std::string bundle = app.url;
-    pool_.start([this, key, bundle, file] {
+    // The destructor waits for the pool, so the queue outlives every read.
+    Async::start(pool_, [this, key, bundle, file] {
         QImage image = file ? readImageFile(Text::filePath(*file), iconPixels) : readBundleIcon(bundle, iconPixels);
         if (image.isNull()) return;
-        QMetaObject::invokeMethod(
-            this, [this, key, image] { arrived(key, image); }, Qt::QueuedConnection);
+        mainQueue_.post([this, key, image] { arrived(key, image); });
     });
     return generic();
 }

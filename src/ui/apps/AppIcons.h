@@ -5,6 +5,7 @@
 // for the life of the cache; `ready` tells when a better icon has arrived.
 
 #include "apps/InstalledApp.h"
+#include "model/Async.h"
 
 #include <QHash>
 #include <QIcon>
@@ -45,6 +46,7 @@ private:
     void arrived(const QString& url, const QImage& image);
     QHash<QString, QIcon> icons_; // the apps' own, by url
     QSet<QString> requested_;
+    Async::MainQueue mainQueue_;
     QThreadPool pool_;
 };
 
