@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QComboBox>
@@ -156,7 +157,13 @@ TEST_F(BrowseFixture, TabGoesFromTheOutlineThroughTheBreadcrumbToTheDetail) {
     view->setSelection(node("rows/row3"));
     view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    QTest::qWait(50); // new crumbs are shown from the event loop
+    // New crumbs are shown from the event loop.
+    auto* breadcrumb = view->findChild<QWidget*>("browse.breadcrumb");
+    ASSERT_TRUE(breadcrumb);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto crumbs = breadcrumb->findChildren<QAbstractButton*>();
+        return std::count_if(crumbs.begin(), crumbs.end(), [](auto* crumb) { return crumb->isVisible(); }) >= 2;
+    }));
     view->outline()->setFocus();
     QStringList order;
     for (int i = 0; i < 5; ++i) {
