@@ -1,6 +1,6 @@
 #include "update/InstallScript.h"
 
-#include "removal/Remover.h"
+#include "platform/PrivilegedRunner.h"
 
 #include <vector>
 
@@ -33,7 +33,7 @@ std::string say(const std::string& text) { return "printf '%s\\n' \"" + text + "
 } // namespace
 
 std::string build(const Values& v) {
-    const auto quote = Remover::shellQuote;
+    const auto quote = shellWord;
     // Every inserted value is a quoted word of its own, never text spliced
     // into a quoted string, so no path can end the quoting and run commands.
     const std::string c = quote(v.current);
