@@ -115,6 +115,25 @@ void makeTranscript(ArchiveResult& result) {
     if (writeAtomically(target, MessagesExport::html(*conversations))) result.readableExport = target;
 }
 
+// Copies one original into the backup folder and verifies the copy.
+Result<ArchivedItem> copyVerified(const std::string& source, const std::string& destination) {
+    // Copying a folder into a place inside itself would copy the growing
+    // copy again and again until the disk is full.
+    if (Paths::isInside(destination, source)) return Reason{"The backup folder lies inside the original."};
+    const std::string target = freeTarget(destination, Paths::lastComponent(source));
+    CopyOutcome copy = copyItem(source, target);
+    if (!pathExists(target))
+        return Reason{copy.diagnostics.empty() ? "The copy did not appear at the destination." : copy.diagnostics};
+    // A copier that reports an error left an incomplete copy, however
+    // large it measures (a full disk may stop it at the last small file).
+    if (!copy.finished) return Reason{copy.diagnostics.empty() ? "The copy could not be completed." : copy.diagnostics};
+    const int64_t original = DiskScanner::quickSize(source, ScanOptions{});
+    const int64_t copied = DiskScanner::quickSize(target, ScanOptions{});
+    if (!copyIsLargeEnough(original, copied))
+        return Reason{"The copy is " + Fmt::bytes(copied) + " against an original of " + Fmt::bytes(original) + "."};
+    return ArchivedItem{source, target, original, copied};
+}
+
 } // namespace
 
 std::string defaultDestination() { return Paths::join(Paths::documentsFolder(), "Vessora Backups"); }
@@ -165,36 +184,14 @@ ArchiveResult archive(const std::vector<std::string>& originals, const std::stri
     for (size_t i = 0; i < originals.size(); ++i) {
         const std::string& source = originals[i];
         if (progress) progress(i, originals.size(), source);
-        // Copying a folder into a place inside itself would copy the growing
-        // copy again and again until the disk is full.
-        if (Paths::isInside(result.destination, source)) {
-            result.failed.push_back({source, "The backup folder lies inside the original."});
-            continue;
-        }
-        const std::string target = freeTarget(result.destination, Paths::lastComponent(source));
-        CopyOutcome copy = copyItem(source, target);
-        if (!pathExists(target)) {
-            result.failed.push_back(
-                {source, copy.diagnostics.empty() ? "The copy did not appear at the destination." : copy.diagnostics});
-            continue;
-        }
-        // A copier that reports an error left an incomplete copy, however
-        // large it measures (a full disk may stop it at the last small file).
-        if (!copy.finished) {
-            result.failed.push_back(
-                {source, copy.diagnostics.empty() ? "The copy could not be completed." : copy.diagnostics});
-            continue;
-        }
-        const int64_t original = DiskScanner::quickSize(source, ScanOptions{});
-        const int64_t copied = DiskScanner::quickSize(target, ScanOptions{});
-        if (!copyIsLargeEnough(original, copied)) {
-            result.failed.push_back({source, "The copy is " + Fmt::bytes(copied) + " against an original of " +
-                                                 Fmt::bytes(original) + "."});
+        Result<ArchivedItem> item = copyVerified(source, result.destination);
+        if (!item) {
+            result.failed.push_back({source, item.reason()});
             continue;
         }
         result.copied.push_back(source);
-        result.bytes += copied;
-        result.items.push_back({source, target, original, copied});
+        result.bytes += item->copiedBytes;
+        result.items.push_back(std::move(item).value());
     }
 
     if (result.failed.empty() && !result.copied.empty()) makeTranscript(result);

@@ -4,6 +4,7 @@
 // original: it only reads them.
 
 #include "support/Date.h"
+#include "support/Result.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,16 +24,11 @@ struct ArchivedItem {
     const std::string& id() const { return source; }
 };
 
-struct ArchiveFailure {
-    std::string url;
-    std::string reason;
-};
-
 // The outcome of one archive call.
 struct ArchiveResult {
     std::string destination;         // the dated folder made for this call
     std::vector<std::string> copied; // originals whose copy verified, in input order
-    std::vector<ArchiveFailure> failed;
+    std::vector<Failure> failed;
     int64_t bytes = 0;                         // sum of copiedBytes over items
     std::vector<ArchivedItem> items;           // one per entry of copied, same order
     std::optional<std::string> readableExport; // the HTML transcript, when made

@@ -56,7 +56,7 @@ int backupCommand(const Arguments& args) {
     for (const auto& item : result.items)
         out += "  verified  " + Fmt::bytes(item.copiedBytes) + " copied of " + Fmt::bytes(item.originalBytes) + "  " +
                item.source + " -> " + item.destination + "\n";
-    for (const auto& failure : result.failed) out += "  failed    " + failure.url + ": " + failure.reason + "\n";
+    for (const auto& failure : result.failed) out += "  failed    " + failure.path + ": " + failure.reason + "\n";
     out += "Copied " + Fmt::count(int64_t(result.copied.size())) + " of " +
            Fmt::counted(int64_t(originals.size()), "item") + ", " + Fmt::bytes(result.bytes) +
            ". Nothing was deleted.\n";

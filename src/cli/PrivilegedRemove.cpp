@@ -79,12 +79,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vessora-privileged-remove: no items were given, so nothing was removed\n");
         return 2;
     }
-    bool allRemoved = false;
-    const std::string report = vessora::Remover::serveAdminRequest(request, allRemoved);
+    const vessora::Remover::AdminReport served = vessora::Remover::serveAdminRequest(request);
+    const std::string& report = served.text;
     for (size_t done = 0; done < report.size();) {
         ssize_t n = ::write(STDOUT_FILENO, report.data() + done, report.size() - done);
         if (n <= 0) return 1;
         done += size_t(n);
     }
-    return allRemoved ? 0 : 1;
+    return served.allRemoved ? 0 : 1;
 }

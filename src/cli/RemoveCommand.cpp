@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "removal/RemovalLog.h"
+#include "removal/RemovalTexts.h"
 #include "removal/Remover.h"
 #include "scan/DiskScanner.h"
 #include "support/Fmt.h"
@@ -60,11 +61,12 @@ std::string describe(const RemovalResult& result, bool withAdmin) {
     if (trashed > 0)
         text += "Moved " + items(trashed) + " to the Trash (" + reclaiming(result.bytesMovedToTrash) +
                 ", freed when the Trash is emptied).\n";
-    if (!result.needsAdmin.empty()) text += Remover::needsAdminLine(result) + "\n";
+    if (!result.needsAdmin.empty()) text += RemovalTexts::needsAdminLine(result) + "\n";
     for (const std::string& url : result.partlyRemoved)
         text += printable(Paths::lastComponent(url)) + ": " + printable(url) + " was only partly removed.\n";
-    for (const RemovalFailure& failure : result.failed)
-        text += printable(Paths::lastComponent(failure.url)) + ": " + printable(failure.reason) + "\n";
+    for (const Failure& failure : result.failed)
+        text += printable(Paths::lastComponent(failure.path)) + ": " + printable(failure.reason) + "\n";
+    if (!result.note.empty()) text += result.note + "\n";
     return text;
 }
 
@@ -122,7 +124,7 @@ int removeCommand(const Arguments& args) {
     // its real path, so a folder on the way swapped for a link while the
     // question is open fails the item instead of redirecting it.
     std::vector<RemovalItem> chosen;
-    std::vector<RemovalFailure> refused;
+    std::vector<Failure> refused;
     std::string listing;
     int64_t total = 0;
     size_t allowed = 0;
@@ -162,8 +164,10 @@ int removeCommand(const Arguments& args) {
     options.pathsAreReal = true;
     RemovalResult result = Remover::removeItems(chosen, mode, options);
     result.failed.insert(result.failed.begin(), refused.begin(), refused.end());
-    if (!RemovalLog::record(result, mode))
-        std::fprintf(stderr, "vessora: the removal could not be recorded, so restore --last will not find it\n");
+    if (auto recorded = RemovalLog::record(result, mode); !recorded) {
+        std::fprintf(stderr, "vessora: %s\n", printable(recorded.reason()).c_str());
+        result.note = RemovalTexts::putBackUnavailable;
+    }
     writeOut(describe(result, false));
     bool clean = result.failed.empty() && result.needsAdmin.empty();
     if (result.needsAdmin.empty()) return clean ? 0 : 1;

@@ -47,7 +47,7 @@ void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, c
                     return;
                 }
                 RemovalResult failure;
-                for (const auto& failed : result.failed) failure.failed.push_back({failed.url, failed.reason});
+                failure.failed = result.failed;
                 publishAlways(lastResult_, std::move(failure), &CorvaneModel::lastResultChanged);
                 const std::string reason =
                     result.failed.empty() ? "The copy could not be verified." : result.failed.front().reason;

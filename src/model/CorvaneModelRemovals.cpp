@@ -8,6 +8,7 @@
 #include "model/MeasurementRun.h"
 #include "model/Pruning.h"
 #include "removal/RemovalLog.h"
+#include "removal/RemovalTexts.h"
 
 #include <algorithm>
 #include <map>
@@ -18,10 +19,15 @@ namespace vessora {
 namespace {
 
 // Runs on the removal's worker. A removal to the Trash is recorded before its
-// result is published, so the result alert can offer to put it back.
+// result is published, so the result alert can offer to put it back, or say
+// that it cannot.
+void record(RemovalResult& result, RemovalMode mode) {
+    if (!RemovalLog::record(result, mode)) result.note = RemovalTexts::putBackUnavailable;
+}
+
 RemovalResult removeAndRecord(const std::vector<RemovalItem>& items, RemovalMode mode) {
     RemovalResult result = Remover::removeItems(items, mode);
-    RemovalLog::record(result, mode);
+    record(result, mode);
     return result;
 }
 
@@ -304,7 +310,7 @@ void CorvaneModel::uninstall(const AppRow& app, const std::vector<LeftoverItem>&
     enqueueRemoval(
         [app = app.app, size = app.bundleSize, identity = app.bundleIdentity, leftovers, includeBundle, mode] {
             RemovalResult result = AppUninstaller::uninstall(app, size, leftovers, includeBundle, mode, identity);
-            RemovalLog::record(result, mode);
+            record(result, mode);
             return result;
         },
         [this, bundle = app.app.url, identity = app.bundleIdentity, leftovers,

@@ -137,80 +137,66 @@ std::optional<std::string> parseInfoPath(std::string_view contents, const std::s
     return std::nullopt;
 }
 
+namespace {
+
+// Puts one item back, or says why it stays in the Trash.
+Result<void> restoreOne(const Trash::Entry& item, const DestinationGuard& guard) {
+    const std::string& original = item.original;
+    if (!original.starts_with('/') || Paths::standardize(original) != original || original == "/" ||
+        original.find('\0') != std::string::npos || !singleName(item.name))
+        return Reason{std::string("Its record is not valid") + stays};
+    Trash::Folder trash = Trash::openOwnTrash(item.trash);
+    if (!trash.ok()) return Reason{"It is not in one of your Trash folders, so it is not put back."};
+    struct stat st;
+    if (::fstat(trash.fd(), &st) != 0 || uint64_t(st.st_dev) != item.trashDevice ||
+        uint64_t(st.st_ino) != item.trashInode)
+        return Reason{std::string("Its Trash folder is not the one it was moved to") + stays};
+    Closer files{::openat(trash.fd(), "files", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    Closer info{::openat(trash.fd(), "info", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    const std::string infoName = item.name + ".trashinfo";
+    bool infoFound = false;
+    const std::string contents = info.fd >= 0 ? readInfo(info.fd, infoName, infoFound) : std::string();
+    if (files.fd < 0 || ::fstatat(files.fd, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !infoFound)
+        return Reason{"It is no longer in the Trash."};
+    if (uint64_t(st.st_dev) != item.device || uint64_t(st.st_ino) != item.inode)
+        return Reason{std::string("What its Trash entry holds now is not what was moved there") + stays};
+    if (parseInfoPath(contents, trash.top()) != original)
+        return Reason{std::string("Its Trash record no longer names this path") + stays};
+    if (guard)
+        if (Result<void> allowed = guard(original); !allowed)
+            return Reason{allowed.reason() + " It stays in the Trash."};
+    // Missing folders on the way back are made again, as they were before
+    // the removal; none of them is followed if it is a link.
+    Closer folder{openOrMakeFolder(Paths::parent(original))};
+    if (folder.fd < 0) {
+        const int e = errno;
+        if (e == ELOOP || e == ENOTDIR)
+            return Reason{std::string("A folder on its way back is now a link or not a folder") + stays};
+        return Reason{std::string("It could not be put back: ") + std::strerror(e) + "."};
+    }
+    const std::string name = Paths::lastComponent(original);
+    int error = 0;
+    if (::fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        error = EEXIST;
+    else if (::renameat2(files.fd, item.name.c_str(), folder.fd, name.c_str(), RENAME_NOREPLACE) != 0)
+        error = errno;
+    if (error == EEXIST) return Reason{"Something else is at " + original + " now, so the copy stays in the Trash."};
+    if (error == EXDEV) return Reason{std::string("Its folder is now on another disk") + stays};
+    if (error) return Reason{std::string("It could not be put back: ") + std::strerror(error) + "."};
+    ::unlinkat(info.fd, infoName.c_str(), 0);
+    Trash::forgetDirectorySize(trash.fd(), item.name);
+    return {};
+}
+
+} // namespace
+
 Outcome restore(const std::vector<Trash::Entry>& items, const DestinationGuard& guard) {
     Outcome outcome;
     for (const Trash::Entry& item : items) {
-        auto refuse = [&](std::string reason) { outcome.refused.push_back({item.original, std::move(reason)}); };
-        const std::string& original = item.original;
-        if (!original.starts_with('/') || Paths::standardize(original) != original || original == "/" ||
-            original.find('\0') != std::string::npos || !singleName(item.name)) {
-            refuse(std::string("Its record is not valid") + stays);
-            continue;
-        }
-        Trash::Folder trash = Trash::openOwnTrash(item.trash);
-        if (!trash.ok()) {
-            refuse("It is not in one of your Trash folders, so it is not put back.");
-            continue;
-        }
-        struct stat st;
-        if (::fstat(trash.fd(), &st) != 0 || uint64_t(st.st_dev) != item.trashDevice ||
-            uint64_t(st.st_ino) != item.trashInode) {
-            refuse(std::string("Its Trash folder is not the one it was moved to") + stays);
-            continue;
-        }
-        Closer files{::openat(trash.fd(), "files", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
-        Closer info{::openat(trash.fd(), "info", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
-        const std::string infoName = item.name + ".trashinfo";
-        bool infoFound = false;
-        const std::string contents = info.fd >= 0 ? readInfo(info.fd, infoName, infoFound) : std::string();
-        if (files.fd < 0 || ::fstatat(files.fd, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !infoFound) {
-            refuse("It is no longer in the Trash.");
-            continue;
-        }
-        if (uint64_t(st.st_dev) != item.device || uint64_t(st.st_ino) != item.inode) {
-            refuse(std::string("What its Trash entry holds now is not what was moved there") + stays);
-            continue;
-        }
-        if (parseInfoPath(contents, trash.top()) != original) {
-            refuse(std::string("Its Trash record no longer names this path") + stays);
-            continue;
-        }
-        if (auto why = guard ? guard(original) : std::nullopt) {
-            refuse(*why + " It stays in the Trash.");
-            continue;
-        }
-        // Missing folders on the way back are made again, as they were before
-        // the removal; none of them is followed if it is a link.
-        Closer folder{openOrMakeFolder(Paths::parent(original))};
-        if (folder.fd < 0) {
-            const int e = errno;
-            if (e == ELOOP || e == ENOTDIR)
-                refuse(std::string("A folder on its way back is now a link or not a folder") + stays);
-            else
-                refuse(std::string("It could not be put back: ") + std::strerror(e) + ".");
-            continue;
-        }
-        const std::string name = Paths::lastComponent(original);
-        int error = 0;
-        if (::fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-            error = EEXIST;
-        else if (::renameat2(files.fd, item.name.c_str(), folder.fd, name.c_str(), RENAME_NOREPLACE) != 0)
-            error = errno;
-        if (error == EEXIST) {
-            refuse("Something else is at " + original + " now, so the copy stays in the Trash.");
-            continue;
-        }
-        if (error == EXDEV) {
-            refuse(std::string("Its folder is now on another disk") + stays);
-            continue;
-        }
-        if (error) {
-            refuse(std::string("It could not be put back: ") + std::strerror(error) + ".");
-            continue;
-        }
-        ::unlinkat(info.fd, infoName.c_str(), 0);
-        Trash::forgetDirectorySize(trash.fd(), item.name);
-        outcome.restored.push_back(original);
+        if (Result<void> restored = restoreOne(item, guard); !restored)
+            outcome.refused.push_back({item.original, restored.reason()});
+        else
+            outcome.restored.push_back(item.original);
     }
     return outcome;
 }

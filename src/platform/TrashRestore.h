@@ -5,6 +5,7 @@
 // that never replaces anything into a folder reached without following a link.
 
 #include "platform/Trash.h"
+#include "support/Result.h"
 
 #include <functional>
 #include <optional>
@@ -14,15 +15,9 @@
 
 namespace vessora::TrashRestore {
 
-struct Refusal {
-    std::string path; // the original path
-    std::string reason;
-    friend bool operator==(const Refusal&, const Refusal&) = default;
-};
-
 struct Outcome {
     std::vector<std::string> restored; // original paths now back in place, in the order given
-    std::vector<Refusal> refused;      // items left in the Trash, with why
+    std::vector<Failure> refused;      // items left in the Trash (by original path), with why
 };
 
 // The original path the text of a .trashinfo file records, absolute and
@@ -33,9 +28,8 @@ struct Outcome {
 // "." or ".." component, or nothing but "/".
 std::optional<std::string> parseInfoPath(std::string_view contents, const std::string& top);
 
-// The guard for a place an item is to be put back: the reason it is refused,
-// or nothing when it is allowed.
-using DestinationGuard = std::function<std::optional<std::string>(const std::string& path)>;
+// The guard for a place an item is to be put back: fails with the reason it is refused.
+using DestinationGuard = std::function<Result<void>(const std::string& path)>;
 
 // Moves each item back to its original path, creating missing parent folders.
 // Refused: the trash folder is not one of this user's or is not the one the

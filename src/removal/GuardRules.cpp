@@ -1,6 +1,7 @@
 #include "removal/GuardRules.h"
 
 #include "platform/PlatformTables.h"
+#include "platform/Trash.h"
 #include "support/Paths.h"
 
 #include <algorithm>
@@ -17,6 +18,60 @@ namespace {
 
 std::string structural(const std::string& p) { return p + " is a structural directory and is never removed."; }
 std::string protectedInside(const std::string& p) { return p + " lives inside a protected system location."; }
+std::string mountRoot(const std::string& p) { return p + " is the root of a mounted volume and is never removed."; }
+
+bool strictlyInside(const std::string& inner, const std::string& outer) {
+    return inner.size() > outer.size() && inner.starts_with(outer) && (outer == "/" || inner[outer.size()] == '/');
+}
+
+// What the homes' rules and closeness to the root make of a path.
+enum class Refusal { none, volumeRoot, structural, protectedSystem, protectedHome, holds, tooClose };
+
+struct Judgement {
+    Refusal refusal = Refusal::none;
+    std::string held; // for holds: what lies inside
+};
+
+std::string message(const Judgement& judgement, const std::string& p) {
+    switch (judgement.refusal) {
+    case Refusal::volumeRoot: return "Refusing to operate on the volume root.";
+    case Refusal::structural: return structural(p);
+    case Refusal::protectedSystem: return protectedInside(p);
+    case Refusal::protectedHome: return p + " lives inside a protected location.";
+    case Refusal::holds: return p + " holds " + judgement.held + " and is never removed.";
+    case Refusal::tooClose: return p + " is too close to the volume root to remove safely.";
+    case Refusal::none: break;
+    }
+    return {};
+}
+
+Judgement judge(const std::string& p, const std::vector<std::string>& homes) {
+    if (p.empty() || p == "/") return {Refusal::volumeRoot, {}};
+    for (const std::string& home : homes) {
+        auto list = structuralFolders(home);
+        if (std::find(list.begin(), list.end(), p) != list.end()) return {Refusal::structural, {}};
+    }
+    for (const std::string& home : homes)
+        for (const std::string& prefix : protectedPrefixes(home))
+            if (p.starts_with(prefix))
+                return {prefix.starts_with(home + "/") ? Refusal::protectedHome : Refusal::protectedSystem, {}};
+    // Removing a folder removes everything below it.
+    for (const std::string& home : homes)
+        if (strictlyInside(home, p)) return {Refusal::holds, "the home folder " + home};
+    for (const std::string& home : homes) {
+        for (const std::string& folder : structuralFolders(home))
+            if (strictlyInside(folder, p)) return {Refusal::holds, "the structural directory " + folder};
+        for (std::string prefix : protectedPrefixes(home)) {
+            while (prefix.size() > 1 && prefix.ends_with('/')) prefix.pop_back();
+            if (prefix == p || strictlyInside(prefix, p)) return {Refusal::holds, "the protected location " + prefix};
+        }
+    }
+    size_t pieces = 0;
+    for (size_t i = 0; i < p.size(); ++i)
+        if (p[i] != '/' && (i == 0 || p[i - 1] == '/')) ++pieces;
+    if (pieces < 2) return {Refusal::tooClose, {}};
+    return {};
+}
 
 bool isTrashName(const std::string& name) {
     if (name == ".Trash") return true;
@@ -138,9 +193,13 @@ std::vector<std::string> protectedPrefixes(const std::string& home) {
 
 SystemState SystemState::current() { return {MountTable::read(), MountTable::liveSwapFiles()}; }
 
-std::optional<std::string> refusal(const std::string& judged, const std::string& shown) {
-    if (!PlatformTables::current().guard.dynamicChecks) return refusal(judged, shown, SystemState{});
-    return refusal(judged, shown, SystemState::current());
+std::string physicalLocation(const std::string& path) {
+    std::string rest;
+    for (std::string at = path; !at.empty() && at != "/"; at = Paths::parent(at)) {
+        if (std::string real = realPath(at); !real.empty()) return rest.empty() ? real : Paths::join(real, rest);
+        rest = rest.empty() ? Paths::lastComponent(at) : Paths::join(Paths::lastComponent(at), rest);
+    }
+    return path;
 }
 
 std::optional<std::string> refusal(const std::string& p, const std::string& shown, const SystemState& state) {
@@ -169,9 +228,50 @@ std::optional<std::string> refusal(const std::string& p, const std::string& show
             return shown + " is on a network or FUSE file system (" + m.fsType + " at " + m.mountPoint +
                    "); removing it would delete the remote data.";
     for (const MountEntry& m : state.mounts)
-        if (m.mountPoint == p) return shown + " is the root of a mounted volume and is never removed.";
+        if (m.mountPoint == p) return mountRoot(shown);
     for (const std::string& swap : state.swapFiles)
         if (Paths::standardize(swap) == p) return shown + " is a swap file in use and is never removed.";
+    return std::nullopt;
+}
+
+Guard::Guard()
+    : homes_(homeFolders()), system_{MountTable::read(), {}}, dynamic_(PlatformTables::current().guard.dynamicChecks) {
+    if (dynamic_) system_.swapFiles = MountTable::liveSwapFiles();
+}
+
+std::optional<std::string> Guard::refusal(const std::string& p, const std::string& shown) const {
+    static const SystemState none;
+    const Judgement j = judge(p, homes_);
+    if (j.refusal == Refusal::volumeRoot || j.refusal == Refusal::structural) return message(j, shown);
+    // The table set's own rows and the system's (swap files, mounts, trash
+    // folders, remote file systems) say more than a prefix or "too close".
+    if (auto why = GuardRules::refusal(p, shown, dynamic_ ? system_ : none)) return why;
+    if (j.refusal != Refusal::none) return message(j, shown);
+    return std::nullopt;
+}
+
+std::optional<std::string> Guard::refusalWhereReal(const std::string& real, const std::string& shown) const {
+    static const SystemState none;
+    if (auto why = locationRefusal(real, shown)) return why;
+    return GuardRules::refusal(real, shown, dynamic_ ? system_ : none);
+}
+
+std::optional<std::string> Guard::locationRefusal(const std::string& judged, const std::string& shown) const {
+    if (Judgement j = judge(judged, homes_); j.refusal != Refusal::none) return message(j, shown);
+    return std::nullopt;
+}
+
+std::optional<std::string> Guard::actingRefusal(const std::string& real, const std::string& shown, bool toTrash) const {
+    for (const MountEntry& mount : system_.mounts) {
+        if (mount.mountPoint == real) return mountRoot(shown);
+        if (strictlyInside(mount.mountPoint, real))
+            return shown + " holds the mounted file system " + mount.mountPoint + " and is never removed.";
+    }
+    if (toTrash) {
+        const std::string trash = Trash::homeTrash();
+        for (const std::string& t : {trash, physicalLocation(trash)})
+            if (t == real || strictlyInside(t, real)) return shown + " holds the Trash and cannot be moved into it.";
+    }
     return std::nullopt;
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <fstream>
@@ -27,26 +28,32 @@ int ensureDirectories(const std::string& path) {
     return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
 }
 
+Reason notWritten(const std::string& target, int error) {
+    return {"The record of the removal could not be written to " + target + ": " + std::strerror(error) + "."};
+}
+
 // A temporary file beside the record, synced, then renamed over it: a crash
 // leaves either the old record or the new one, never half of one.
-bool writeAtomically(const std::string& target, const std::string& contents) {
-    if (ensureDirectories(Paths::parent(target)) != 0) return false;
+Result<void> writeAtomically(const std::string& target, const std::string& contents) {
+    if (int error = ensureDirectories(Paths::parent(target))) return notWritten(target, error);
     std::string temporary = target + ".XXXXXX";
     int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return false;
-    bool written = ::write(fd, contents.data(), contents.size()) == ssize_t(contents.size());
-    written = ::fsync(fd) == 0 && written;
+    if (fd < 0) return notWritten(target, errno);
+    const ssize_t wrote = ::write(fd, contents.data(), contents.size());
+    int error = wrote < 0 ? errno : wrote != ssize_t(contents.size()) ? ENOSPC : 0;
+    if (::fsync(fd) != 0 && error == 0) error = errno;
     ::close(fd);
-    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0) {
         ::unlink(temporary.c_str());
-        return false;
+        return notWritten(target, error);
     }
-    return true;
+    return {};
 }
 
 // Version 2: each item with its trash folder and entry by identity. Device
 // and inode numbers are whole JSON numbers, read back exactly.
-bool write(const Batch& batch) {
+Result<void> write(const Batch& batch) {
     std::string out;
     JsonWriter json(out);
     json.beginObject();
@@ -94,8 +101,8 @@ std::string plural(size_t count, const char* noun) { return Fmt::counted(int64_t
 
 std::string path() { return Paths::join(Paths::stateFolder(), "last-removal.json"); }
 
-bool record(const RemovalResult& result, RemovalMode mode) {
-    if (mode != RemovalMode::trash || result.succeeded.empty() || result.trashed.empty()) return true;
+Result<void> record(const RemovalResult& result, RemovalMode mode) {
+    if (mode != RemovalMode::trash || result.succeeded.empty() || result.trashed.empty()) return {};
     Batch batch;
     batch.removedAt = std::chrono::system_clock::now();
     batch.succeeded = result.succeeded.size();
@@ -169,14 +176,16 @@ TrashRestore::Outcome restoreLast() {
     if (!batch) return {};
     TrashRestore::Outcome outcome = TrashRestore::restore(batch->items, [](const std::string& destination) {
         GuardResult verdict = Remover::checkDestination(destination);
-        return verdict.allowed ? std::nullopt : std::optional<std::string>(verdict.reason);
+        return verdict.allowed ? Result<void>() : Reason{verdict.reason};
     });
     std::set<std::string> restored(outcome.restored.begin(), outcome.restored.end());
     std::erase_if(batch->items, [&](const auto& item) { return restored.count(item.original) > 0; });
+    // What is left stays findable for a later try; when that cannot be
+    // written, the older record still names it.
     if (batch->items.empty())
         ::unlink(path().c_str());
     else
-        write(*batch);
+        (void)write(*batch);
     return outcome;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/TrashRestore.h"
 #include "removal/Remover.h"
 #include "support/Date.h"
+#include "support/Result.h"
 
 #include <optional>
 #include <string>
@@ -19,8 +20,8 @@ namespace vessora::RemovalLog {
 
 struct Batch {
     Date removedAt;
-    size_t succeeded = 0;                        // items the removal reported removed
-    std::vector<Trash::Entry> items;             // those of them that went to a Trash
+    size_t succeeded = 0;            // items the removal reported removed
+    std::vector<Trash::Entry> items; // those of them that went to a Trash
 };
 
 // $XDG_STATE_HOME/vessora/last-removal.json.
@@ -28,8 +29,9 @@ std::string path();
 
 // Records the items of `result` that went to the Trash as the last batch,
 // replacing the file atomically. Does nothing for a deletion or when no item
-// can be found in the Trash; false only when writing failed.
-bool record(const RemovalResult& result, RemovalMode mode);
+// can be found in the Trash; fails only when writing failed, and then the
+// batch cannot be put back.
+Result<void> record(const RemovalResult& result, RemovalMode mode);
 
 // The recorded batch; nothing when there is none or the file is unreadable.
 std::optional<Batch> last();

@@ -7,6 +7,7 @@
 #include "platform/PrivilegedRunner.h"
 #include "platform/Trash.h"
 #include "support/ItemIdentity.h"
+#include "support/Result.h"
 
 #include <array>
 #include <cstdint>
@@ -23,18 +24,9 @@ enum class RemovalMode { trash, deleteImmediately };
 
 inline constexpr std::array<RemovalMode, 2> allRemovalModes{RemovalMode::trash, RemovalMode::deleteImmediately};
 
-// "Move to Trash" or "Delete immediately".
-std::string_view displayText(RemovalMode mode);
-
-struct RemovalFailure {
-    std::string url;
-    std::string reason;
-    friend bool operator==(const RemovalFailure&, const RemovalFailure&) = default;
-};
-
 struct RemovalResult {
-    std::vector<std::string> succeeded;  // removed (or trashed), in processing order
-    std::vector<RemovalFailure> failed;  // refused or failed, with the message to show
+    std::vector<std::string> succeeded; // removed (or trashed), in processing order
+    std::vector<Failure> failed;        // refused or failed, with the message to show
     // Allocated bytes really freed: what immediate deletion took away (a link
     // frees its own blocks, an item only partly removed what went of it).
     int64_t bytesFreed = 0;
@@ -51,6 +43,9 @@ struct RemovalResult {
     // Trash is emptied. Per item (by url) for what Put Back brings back.
     int64_t bytesMovedToTrash = 0;
     std::map<std::string, int64_t> movedToTrash;
+    // Said after the result's lines: what the user should know beyond the
+    // items, such as that this removal cannot be put back.
+    std::string note;
     friend bool operator==(const RemovalResult&, const RemovalResult&) = default;
 };
 
@@ -103,13 +98,6 @@ RemovalResult removeItems(const std::vector<RemovalItem>& items, RemovalMode mod
 // The same for paths typed or found now, each bound to what it names when resolved.
 RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode, const RemovalOptions& options = {});
 
-// The refusal for an item that is no longer the object the user was shown.
-std::string changedReason(const std::string& path);
-
-// The administrator line of the result alert: "N items need administrator
-// rights." and, when some were partly removed or the user chose the Trash, so.
-std::string needsAdminLine(const RemovalResult& result);
-
 // Removes the items with administrator rights in one batch (the user
 // authenticates once): the privileged helper, run through the runner, re-applies
 // the guard as root and deletes each item immediately, never to the Trash.
@@ -136,23 +124,19 @@ inline constexpr std::string_view privilegedHelperName = "vessora-privileged-rem
 // Its path, or empty when it is not there.
 std::string privilegedHelperPath();
 // The helper's work, as root: deletes each requested item (paths must be
-// real) and returns the report removeWithAdmin reads. `allRemoved` tells
-// whether every item went.
-std::string serveAdminRequest(const std::string& request, bool& allRemoved);
+// real) and gives the report removeWithAdmin reads, and whether every item went.
+struct AdminReport {
+    std::string text;
+    bool allRemoved = true;
+};
+AdminReport serveAdminRequest(const std::string& request);
 
 // The pieces of the privileged commands, for the macOS script and for tests.
-// One shell word: every ' becomes '\'' and the whole is wrapped in '...'.
-std::string shellQuote(std::string_view text);
 // "/bin/rm -rf -- 'p1' 'p2'"
 std::string removalCommand(const std::vector<std::string>& paths);
 // "/usr/bin/tmutil deletelocalsnapshots 'DATE'", or nothing when the snapshot's
 // date text is anything but digits and dashes.
 std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot);
-
-// The structural folders (refused as exact paths) and the protected prefixes
-// (refused for everything inside them, tested in this order) for a home folder.
-std::vector<std::string> structuralFolders(const std::string& home);
-std::vector<std::string> protectedPrefixes(const std::string& home);
 
 } // namespace Remover
 

@@ -1,6 +1,6 @@
 #include "ui/ResultAlert.h"
 
-#include "removal/Remover.h"
+#include "removal/RemovalTexts.h"
 #include "support/Fmt.h"
 #include "ui/kit/Text.h"
 
@@ -41,11 +41,12 @@ std::optional<ResultAlertContent> resultAlertContent(const RemovalResult& result
     if (!result.needsAdmin.empty())
         // Says also when the items were partly removed, and that the Trash is
         // not an option with administrator rights.
-        content.lines << Text::fromUtf8(Remover::needsAdminLine(result));
+        content.lines << Text::fromUtf8(RemovalTexts::needsAdminLine(result));
     for (size_t i = 0; i < result.failed.size() && i < 4; ++i)
-        content.lines << Text::fileName(result.failed[i].url) + QStringLiteral(": ") +
+        content.lines << Text::fileName(result.failed[i].path) + QStringLiteral(": ") +
                              Text::fromUtf8(result.failed[i].reason);
     if (result.failed.size() >= 5) content.lines << QStringLiteral("and %1 more.").arg(result.failed.size() - 4);
+    if (!result.note.empty()) content.lines << Text::fromUtf8(result.note);
 
     if (!result.needsAdmin.empty()) {
         content.title = QStringLiteral("Some items need admin rights");

@@ -24,7 +24,7 @@ void deleteLocalSnapshot(CorvaneModel& model, const LocalSnapshot& snapshot, QOb
                                                                       name) != result.succeeded.end();
                                        const bool failed =
                                            std::any_of(result.failed.begin(), result.failed.end(),
-                                                       [&](const RemovalFailure& f) { return f.url == name; });
+                                                       [&](const Failure& f) { return f.path == name; });
                                        if (!deleted && !failed) return;
                                        QObject::disconnect(*connection);
                                        if (done) done(deleted);

@@ -1,7 +1,7 @@
 #include "update/InstallScript.h"
 
 #include "apps/BundleInfo.h"
-#include "removal/Remover.h"
+#include "platform/PrivilegedRunner.h"
 #include "support/Paths.h"
 #include "update/UpdateLog.h"
 
@@ -42,7 +42,7 @@ std::string executableOf(const std::string& bundle) {
 }
 
 std::string build(const Values& v) {
-    const auto quote = Remover::shellQuote;
+    const auto quote = shellWord;
     // Every inserted value is a quoted word of its own, never text spliced
     // into a quoted string, so no path can end the quoting and run commands.
     const std::string c = quote(v.current);

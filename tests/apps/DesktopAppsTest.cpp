@@ -740,7 +740,7 @@ TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
                 EXPECT_EQ(result.succeeded, (std::vector<std::string>{folder, data.url}));
                 EXPECT_EQ(result.bytesFreed, 5000 + dataSize); // the tool's word for the app, the disk's for the rest
             } else {
-                EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{folder, c.reason}}));
+                EXPECT_EQ(result.failed, (std::vector<Failure>{{folder, c.reason}}));
                 // The chosen leftovers go even when the app stays.
                 EXPECT_EQ(result.succeeded, std::vector<std::string>{data.url});
             }

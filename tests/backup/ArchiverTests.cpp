@@ -87,7 +87,7 @@ TEST_F(ArchiverTest, AnUndersizedCopyFailsAndStays) {
 
     ArchiveResult r = Archiver::archive({file, small}, "Disk Image", backups);
     ASSERT_EQ(r.failed.size(), 1u);
-    EXPECT_EQ(r.failed[0].url, file);
+    EXPECT_EQ(r.failed[0].path, file);
     const std::string copy = r.destination + "/reserved.img";
     EXPECT_TRUE(r.failed[0].reason.starts_with("The copy is ")) << r.failed[0].reason;
     EXPECT_EQ(readText(copy), readText(file)); // left where it is
@@ -104,7 +104,7 @@ TEST_F(ArchiverTest, ADestinationThatCannotBeCreatedFailsEveryItem) {
     const std::string reason = "Could not create " + r.destination + ": Not a directory";
     ASSERT_EQ(r.failed.size(), 2u);
     for (size_t i = 0; i < 2; ++i)
-        EXPECT_EQ(std::tie(r.failed[i].url, r.failed[i].reason), std::tie(i ? b : a, reason));
+        EXPECT_EQ(std::tie(r.failed[i].path, r.failed[i].reason), std::tie(i ? b : a, reason));
     EXPECT_TRUE(r.copied.empty() && r.items.empty());
 }
 
@@ -138,7 +138,7 @@ TEST_F(ArchiverTest, NoTranscriptUnlessEveryItemVerifiedAndADatabaseIsThere) {
     const std::string missing = originals + "/does-not-exist";
     ArchiveResult partial = Archiver::archive({messages, missing}, "Partial", backups);
     ASSERT_EQ(partial.failed.size(), 1u);
-    EXPECT_EQ(partial.failed[0].url, missing);
+    EXPECT_EQ(partial.failed[0].path, missing);
     EXPECT_TRUE(partial.failed[0].reason.ends_with("No such file or directory")) << partial.failed[0].reason;
     EXPECT_FALSE(partial.readableExport);
     EXPECT_FALSE(exists(partial.destination + "/index.html"));
@@ -183,7 +183,7 @@ TEST_F(ArchiverTest, ADestinationThatFillsUpFailsTheItem) {
 
     ArchiveResult t = Archiver::archive({tree}, "Full", small);
     ASSERT_EQ(t.failed.size(), 1u);
-    EXPECT_EQ(t.failed[0].url, tree);
+    EXPECT_EQ(t.failed[0].path, tree);
     EXPECT_NE(t.failed[0].reason.find("No space left on device"), std::string::npos) << t.failed[0].reason;
     EXPECT_TRUE(t.items.empty());
     unmount(small);

@@ -3,6 +3,7 @@
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
 #include "removal/RemovalLog.h"
+#include "removal/RemovalTexts.h"
 #include "support/Shell.h"
 
 #include <algorithm>
@@ -136,7 +137,7 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
     EXPECT_EQ(model->totalFreedThisSession(), 0);
     EXPECT_EQ(model->totalMovedToTrashThisSession(), moved);
     ASSERT_EQ(model->lastResult()->failed.size(), 1u);
-    EXPECT_EQ(model->lastResult()->failed[0].url, root + "/gone");
+    EXPECT_EQ(model->lastResult()->failed[0].path, root + "/gone");
     EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b"));
     EXPECT_EQ(tree->size, rootSize - b->size);
     EXPECT_EQ(gone->parent(), tree.get());
@@ -241,7 +242,7 @@ TEST_F(RemovalTest, AnItemThatChangedSinceItWasShownIsRefusedAndNothingIsTouched
                 const RemovalResult& result = *model->lastResult();
                 EXPECT_TRUE(result.succeeded.empty()) << what;
                 EXPECT_EQ(result.failed,
-                          (std::vector<RemovalFailure>{{item, item + " changed since it was shown; scan again."}}))
+                          (std::vector<Failure>{{item, item + " changed since it was shown; scan again."}}))
                     << what;
                 EXPECT_EQ(result.bytesFreed + result.bytesMovedToTrash, 0) << what;
                 EXPECT_EQ(model->totalFreedThisSession() + model->totalMovedToTrashThisSession(), 0) << what;

@@ -83,7 +83,7 @@ TEST(RemoveWithAdmin, HostileNamesAreRemovedExactly) {
     RemovalResult result = Remover::removeWithAdmin(targets, runner);
     ASSERT_EQ(runner.commands.size(), 1u);
     EXPECT_EQ(result.succeeded, targets);
-    EXPECT_TRUE(result.failed.empty()) << result.failed.front().url << ": " << result.failed.front().reason;
+    EXPECT_TRUE(result.failed.empty()) << result.failed.front().path << ": " << result.failed.front().reason;
     EXPECT_TRUE(result.needsAdmin.empty());
     EXPECT_EQ(result.bytesFreed, expected);
     EXPECT_EQ(listing(work),
@@ -103,15 +103,15 @@ TEST(RemoveWithAdmin, RefusalLeavesEverythingInFailed) {
     EXPECT_TRUE(result.needsAdmin.empty());
     // Guard failures first, then every allowed item with the system's message.
     ASSERT_EQ(result.failed.size(), 4u);
-    EXPECT_EQ(result.failed[0].url, "/usr");
+    EXPECT_EQ(result.failed[0].path, "/usr");
     EXPECT_EQ(result.failed[1].reason, dir / "w/gone" + " does not exist.");
-    EXPECT_EQ(result.failed[2], (RemovalFailure{a, runner.outcome.message}));
-    EXPECT_EQ(result.failed[3], (RemovalFailure{dir / "w/b", runner.outcome.message}));
+    EXPECT_EQ(result.failed[2], (Failure{a, runner.outcome.message}));
+    EXPECT_EQ(result.failed[3], (Failure{dir / "w/b", runner.outcome.message}));
     EXPECT_TRUE(exists(a) && exists(b));
 
     FixedRunner silent({Status::refused, -1, "", {}});
     result = Remover::removeWithAdmin({a}, silent);
-    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Authorization failed."}}));
+    EXPECT_EQ(result.failed, (std::vector<Failure>{{a, "Authorization failed."}}));
     // When the guard refuses everything, nobody is asked for a password.
     result = Remover::removeWithAdmin({"/", "/etc/shadow", dir / "missing", "/tmp"}, silent);
     EXPECT_EQ(silent.commands.size(), 1u);
@@ -124,12 +124,12 @@ TEST(RemoveWithAdmin, TheDiskDecidesWhatWasRemoved) {
     // A command that ran but removed nothing: every item is still there.
     FixedRunner idle({Status::ran, 0, {}, {}});
     RemovalResult result = Remover::removeWithAdmin({a}, idle);
-    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Still present after removal."}}));
+    EXPECT_EQ(result.failed, (std::vector<Failure>{{a, "Still present after removal."}}));
     EXPECT_EQ(result.bytesFreed, 0);
     // No way to ask for rights: nothing ran, the check reports the same.
     FixedRunner none({Status::unavailable, -1, "Authorization failed.", {}});
     result = Remover::removeWithAdmin({a}, none);
-    EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{a, "Still present after removal."}}));
+    EXPECT_EQ(result.failed, (std::vector<Failure>{{a, "Still present after removal."}}));
 }
 
 // The helper as root, reached through a stand-in for pkexec that also plays
@@ -163,11 +163,11 @@ TEST(RemoveWithAdmin, HelperKeepsToTheGuardMountsAndLinks) {
     EXPECT_EQ(result.succeeded, std::vector<std::string>{plain});
     EXPECT_EQ(result.bytesFreed, plainSize);
     EXPECT_EQ(result.failed,
-              (std::vector<RemovalFailure>{{dir / "w/tree", dir / "w/tree" + " holds the mounted file system " +
-                                                                dir / "w/tree/bound" + " and is never removed."},
-                                           {chosen, chosen + " changed since it was shown; scan again."},
-                                           {shown, shown + " changed since it was shown; scan again."},
-                                           {stays, stays + " is on a read-only file system."}}));
+              (std::vector<Failure>{{dir / "w/tree", dir / "w/tree" + " holds the mounted file system " +
+                                                         dir / "w/tree/bound" + " and is never removed."},
+                                    {chosen, chosen + " changed since it was shown; scan again."},
+                                    {shown, shown + " changed since it was shown; scan again."},
+                                    {stays, stays + " is on a read-only file system."}}));
     EXPECT_EQ(test::readText(shown), std::string(100, 'o'));
     EXPECT_EQ(test::readText(dir / "w/q/was"), std::string(100, 's'));
     EXPECT_TRUE(exists(dir / "precious/data") && exists(dir / "w/moved/target") && exists(stays));

@@ -1,4 +1,5 @@
 #include "platform/PlatformTables.h"
+#include "removal/GuardRules.h"
 #include "removal/Remover.h"
 
 #include "TestSupport.h"
@@ -35,12 +36,12 @@ TEST(Guard, EveryListedLocationIsRefused) {
     test::ScopedEnv home("HOME", dir / "home");
     for (const TableSet set : {TableSet::macos, TableSet::linux}) {
         ScopedTables tables(set);
-        for (const std::string& p : Remover::structuralFolders(dir / "home")) {
+        for (const std::string& p : GuardRules::structuralFolders(dir / "home")) {
             if (p == "/") continue;
             EXPECT_EQ(verdict(p), structural(p));
             EXPECT_EQ(verdict(p + "/"), structural(p)) << "trailing separator";
         }
-        for (const std::string& prefix : Remover::protectedPrefixes(dir / "home")) {
+        for (const std::string& prefix : GuardRules::protectedPrefixes(dir / "home")) {
             if (prefix.starts_with(dir / "home/")) continue;
             EXPECT_EQ(verdict(prefix + "x/y"), protectedText(prefix + "x/y"));
             // Judged standardized (on Linux /snap/x is a structural row of its own).

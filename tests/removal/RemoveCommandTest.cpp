@@ -3,6 +3,8 @@
 #include "support/Fmt.h"
 
 #include <gtest/gtest.h>
+#include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vessora;
@@ -108,6 +110,27 @@ TEST(RemoveCommand, PermissionFailuresAreNamed) {
     });
     EXPECT_EQ(status, 1);
     EXPECT_TRUE(exists(theirs));
+}
+
+// A removal whose record cannot be written cannot be put back, and the tool
+// says so. Run unprivileged: root would write into the closed folder anyway.
+TEST(RemoveCommand, SaysWhenTheRemovalCannotBePutBack) {
+    test::TrashHome box;
+    test::ScopedEnv state("XDG_STATE_HOME", box.dir / "state");
+    test::makeDirs(box.dir / "state/vessora");
+    ASSERT_EQ(::chmod((box.dir / "state/vessora").c_str(), 0555), 0);
+    const std::string item = test::writeFile(box.dir / "mine/item", 5000);
+    ASSERT_EQ(::chown((box.dir / "mine").c_str(), test::unprivilegedUid(), test::unprivilegedGid()), 0);
+    const int status = test::runAsUnprivileged([&] {
+        std::string out;
+        const int rc = runTool({"remove", "--trash", "--yes", item}, &out);
+        if (rc == 0 && out.ends_with("\nPut Back will not be available for this removal.\n")) return 0;
+        std::fprintf(stderr, "exit %d: %s\n", rc, out.c_str());
+        return 1;
+    });
+    EXPECT_EQ(status, 0) << "the tool did not say that the removal cannot be put back";
+    EXPECT_FALSE(exists(item));
+    EXPECT_FALSE(exists(box.dir / "state/vessora/last-removal.json"));
 }
 
 // script(1) gives the tool a terminal, so the question is really asked.

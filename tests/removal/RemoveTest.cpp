@@ -1,4 +1,4 @@
-#include "removal/Remover.h"
+#include "removal/RemovalTexts.h"
 
 #include "TestSupport.h"
 #include "platform/ItemHandle.h"
@@ -29,10 +29,9 @@ TEST(Remove, ResultListsPartitionTheInputInOrder) {
 
         EXPECT_EQ(result.succeeded, (std::vector<std::string>{a, box.dir / "w/b dir", c, d}));
         ASSERT_EQ(result.failed.size(), 3u);
-        EXPECT_EQ(result.failed[0], (RemovalFailure{"/etc", "/etc is a structural directory and is never removed."}));
-        EXPECT_EQ(result.failed[1],
-                  (RemovalFailure{box.dir / "w/missing", box.dir / "w/missing" + " does not exist."}));
-        EXPECT_EQ(result.failed[2], (RemovalFailure{"/x", "/x is too close to the volume root to remove safely."}));
+        EXPECT_EQ(result.failed[0], (Failure{"/etc", "/etc is a structural directory and is never removed."}));
+        EXPECT_EQ(result.failed[1], (Failure{box.dir / "w/missing", box.dir / "w/missing" + " does not exist."}));
+        EXPECT_EQ(result.failed[2], (Failure{"/x", "/x is too close to the volume root to remove safely."}));
         EXPECT_TRUE(result.needsAdmin.empty());
         // What really went: deleting frees the items' blocks (the folder's own
         // too), except a file still linked from elsewhere; a move to the Trash
@@ -116,8 +115,7 @@ TEST(Remove, ABoundItemSwappedAfterResolvingIsLeftAlone) {
             ASSERT_EQ(::rename((box.dir / "other").c_str(), item.c_str()), 0);
         };
         RemovalResult result = Remover::removeItems({{shown.path, shown.identity}}, mode, options);
-        EXPECT_EQ(result.failed,
-                  (std::vector<RemovalFailure>{{item, item + " changed since it was shown; scan again."}}));
+        EXPECT_EQ(result.failed, (std::vector<Failure>{{item, item + " changed since it was shown; scan again."}}));
         EXPECT_EQ(test::readText(item + "/data"), std::string(100, 'o'));
         EXPECT_EQ(test::readText(box.dir / "base/was/data"), std::string(200, 'c'));
         EXPECT_EQ(result.bytesFreed + result.bytesMovedToTrash, 0);
@@ -150,11 +148,11 @@ TEST(Remove, PermissionFailuresNeedAdministratorRightsAndPartialOnesAreSaid) {
                                               mode);
             bool ok = r.succeeded == std::vector<std::string>{mine} &&
                       r.needsAdmin == std::vector<std::string>{theirs, box.dir / "root-owned/tree", partial, closed} &&
-                      r.failed.size() == 2 && r.failed[0].url == box.dir / "root-owned/missing" &&
-                      r.failed[1].url == "/etc/hosts" && r.bytesFreed == (deleting ? mineSize + partialSize : 0) &&
+                      r.failed.size() == 2 && r.failed[0].path == box.dir / "root-owned/missing" &&
+                      r.failed[1].path == "/etc/hosts" && r.bytesFreed == (deleting ? mineSize + partialSize : 0) &&
                       r.bytesMovedToTrash == (deleting ? 0 : mineSize) &&
                       r.partlyRemoved == (deleting ? std::vector<std::string>{partial} : std::vector<std::string>{}) &&
-                      (!deleting || Remover::needsAdminLine(r) ==
+                      (!deleting || RemovalTexts::needsAdminLine(r) ==
                                         "4 items need administrator rights. 1 of them was partly removed already.");
             return ok ? 0 : 1;
         });
@@ -179,10 +177,9 @@ TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
         ASSERT_EQ(::mount((box.dir / "precious").c_str(), (box.dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr),
                   0);
         RemovalResult result = Remover::remove({volume, box.dir / "tree"}, mode);
-        std::vector<RemovalFailure> expected = {
-            {volume, volume + " is the root of a mounted volume and is never removed."},
-            {box.dir / "tree", box.dir / "tree" + " holds the mounted file system " + (box.dir / "tree/bound") +
-                                   " and is never removed."}};
+        std::vector<Failure> expected = {{volume, volume + " is the root of a mounted volume and is never removed."},
+                                         {box.dir / "tree", box.dir / "tree" + " holds the mounted file system " +
+                                                                (box.dir / "tree/bound") + " and is never removed."}};
         EXPECT_EQ(result.failed, expected);
         EXPECT_TRUE(exists(box.dir / "tree/file") && exists(box.dir / "precious/data"));
         test::unmount(box.dir / "tree/bound");
@@ -190,7 +187,7 @@ TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
         ASSERT_TRUE(test::remountReadOnly(volume));
         result = Remover::remove({volume + "/sub"}, mode);
         EXPECT_EQ(result.failed,
-                  (std::vector<RemovalFailure>{{volume + "/sub", volume + "/sub is on a read-only file system."}}));
+                  (std::vector<Failure>{{volume + "/sub", volume + "/sub is on a read-only file system."}}));
         EXPECT_TRUE(result.needsAdmin.empty() && exists(volume + "/sub/file"));
         test::unmount(volume);
         if (mode != RemovalMode::trash) continue;
@@ -199,7 +196,7 @@ TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
         test::makeDirs(box.dir / "data/share/Trash");
         result = Remover::remove({box.dir / "data"}, mode);
         EXPECT_EQ(result.failed,
-                  (std::vector<RemovalFailure>{
+                  (std::vector<Failure>{
                       {box.dir / "data", box.dir / "data" + " holds the Trash and cannot be moved into it."}}));
     }
 }

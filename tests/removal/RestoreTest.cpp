@@ -225,7 +225,7 @@ TEST(RestoreLast, RefusesHostileRecords) {
         ASSERT_TRUE(RemovalLog::last()) << c.entry.original;
         TrashRestore::Outcome outcome = RemovalLog::restoreLast();
         EXPECT_TRUE(outcome.restored.empty()) << c.entry.original;
-        EXPECT_EQ(outcome.refused, (std::vector<TrashRestore::Refusal>{{c.entry.original, c.reason}}));
+        EXPECT_EQ(outcome.refused, (std::vector<Failure>{{c.entry.original, c.reason}}));
         EXPECT_FALSE(exists(c.entry.original)) << c.entry.original;
     }
     EXPECT_EQ(test::readText(loot), "not trashed\n");

@@ -45,6 +45,12 @@ TEST(ResultAlertContent, LinesTitlesAndButtons) {
     trashed.movedToTrash = {{"/x/one", 3000}, {"/x/two", 1000}};
     trashed.bytesMovedToTrash = 4000;
     trashed.bytesFreed = 700;
+    // A move that could not be recorded cannot be put back, and says so.
+    RemovalResult unrecorded;
+    unrecorded.succeeded = {"/x/one"};
+    unrecorded.movedToTrash = {{"/x/one", 4000}};
+    unrecorded.bytesMovedToTrash = 4000;
+    unrecorded.note = "Put Back will not be available for this removal.";
     const QString k5 = QString::fromStdString(Fmt::bytes(5000)), k4 = QString::fromStdString(Fmt::bytes(4000));
     const QString k07 = QString::fromStdString(Fmt::bytes(700));
     RemovalResult admin;
@@ -68,6 +74,11 @@ TEST(ResultAlertContent, LinesTitlesAndButtons) {
          "Done",
          {"Removed “gone”, reclaiming " + k07 + ".",
           "Moved 2 items (“one”, “two”) to the Trash (" + k4 + ", freed when the Trash is emptied)."},
+         ResultAlertContent::Buttons::ok},
+        {unrecorded,
+         "Done",
+         {"Moved “one” to the Trash (" + k4 + ", freed when the Trash is emptied).",
+          "Put Back will not be available for this removal."},
          ResultAlertContent::Buttons::ok},
         {admin,
          "Some items need admin rights",

@@ -5,7 +5,7 @@
 #include <QTimer>
 
 #include "support/Paths.h"
-#include "removal/Remover.h"
+#include "platform/PrivilegedRunner.h"
 
 #include <climits>
 #include <sys/stat.h>
@@ -71,11 +71,10 @@ FeedServer::FeedServer() : dir_(std::make_unique<TempDir>()) {
     must(!certificates_.isEmpty(), "certificate unreadable");
 
     // The server prints its port, then serves until this process is gone.
-    FILE* server =
-        ::popen(("exec " + python() + " " + Remover::shellQuote(VESSORA_UPDATE_TEST_DIR "/feed_server.py") + " " +
-                 Remover::shellQuote(root_) + " " + Remover::shellQuote(certFile_) + " " + Remover::shellQuote(keyFile))
-                    .c_str(),
-                "r");
+    FILE* server = ::popen(("exec " + python() + " " + shellWord(VESSORA_UPDATE_TEST_DIR "/feed_server.py") + " " +
+                            shellWord(root_) + " " + shellWord(certFile_) + " " + shellWord(keyFile))
+                               .c_str(),
+                           "r");
     char line[32] = {};
     must(server && std::fgets(line, sizeof line, server), "feed server did not start");
     port_ = std::atoi(line);
@@ -123,7 +122,7 @@ std::string makeInstalledInfo(const std::string& folder, const std::string& buil
 std::string makeBundle(const std::string& folder, const std::string& name, const std::string& version,
                        const std::string& build, const std::string& marker, const std::string& tag,
                        const std::string& executable) {
-    const auto quote = Remover::shellQuote;
+    const auto quote = shellWord;
     std::string bundle = Paths::join(folder, name);
     writeText(Paths::join(bundle, "Contents/Info.plist"), infoPlist(version, build, executable));
     std::string exe = Paths::join(bundle, "Contents/MacOS/" + executable);
@@ -141,10 +140,10 @@ std::string makeBundle(const std::string& folder, const std::string& name, const
 
 int shellIn(const std::string& folder, const std::string& command) {
     std::string output;
-    int status = runProgram({"/bin/sh", "-c",
-                             "KEY=" + Remover::shellQuote(Keys::shared().teamSecret) + "; cd " +
-                                 Remover::shellQuote(folder) + " && " + command},
-                            &output);
+    int status =
+        runProgram({"/bin/sh", "-c",
+                    "KEY=" + shellWord(Keys::shared().teamSecret) + "; cd " + shellWord(folder) + " && " + command},
+                   &output);
     if (status != 0) std::fprintf(stderr, "%s: %s", command.c_str(), output.c_str());
     return status;
 }

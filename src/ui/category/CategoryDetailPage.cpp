@@ -1,6 +1,7 @@
 #include "ui/category/CategoryDetailPage.h"
 
 #include "platform/PlatformTables.h"
+#include "removal/RemovalTexts.h"
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "ui/category/BackupReviewDialog.h"
@@ -70,8 +71,8 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     modePicker_->setObjectName("categoryDetail.mode");
     modePicker_->setFixedWidth(170);
     modePicker_->setAccessibleName("Removal mode");
-    modePicker_->addItem("Move to Trash", int(RemovalMode::trash));
-    modePicker_->addItem("Delete immediately", int(RemovalMode::deleteImmediately));
+    for (const RemovalMode mode : allRemovalModes)
+        modePicker_->addItem(Text::fromUtf8(std::string(displayText(mode))), int(mode));
     header_->addAction(modePicker_);
     refresh_ = new QPushButton("Refresh", this);
     Symbols::attach(refresh_, "arrow.clockwise");
