@@ -544,17 +544,6 @@ std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot
     return "/usr/bin/tmutil deletelocalsnapshots " + shellQuote(date);
 }
 
-bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume) {
-    return deleteSnapshot(snapshot, volume, defaultPrivilegedRunner());
-}
-
-bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string&, PrivilegedRunner& runner) {
-    std::optional<std::string> command = snapshotDeletionCommand(snapshot);
-    if (!command) return false;
-    PrivilegedOutcome outcome = runner.run(*command);
-    return outcome.status == PrivilegedOutcome::Status::ran && outcome.exitStatus == 0;
-}
-
 } // namespace Remover
 
 } // namespace vessora
