@@ -22,6 +22,7 @@ const Command kCommands[] = {
     {"scan", scanCommand, "scan PATH [--json] [--top N] [--depth D]   tree of allocated sizes"},
     {"size", sizeCommand, "size PATH...                              allocated size of each path"},
     {"overview", overviewCommand, "overview [--json]                         volumes, snapshots, categories"},
+    {"snapshots", snapshotsCommand, "snapshots [--json] | --delete NAME [--yes] [--admin]"},
     {"cleanup", cleanupCommand, "cleanup [--json]                          rebuildable data by risk"},
     {"check", checkCommand, "check PATH...                             may these paths be removed?"},
     {"remove", removeCommand, "remove [--trash|--delete] [--yes] [--admin] PATH..."},

@@ -417,6 +417,14 @@ const Tables& macosTables() {
             "Skipped. A cloud provider owns this folder, and measuring it would make the provider pull down the whole "
             "remote tree. Files that are not downloaded take no space here anyway.",
             "Skipped. System-managed location, not counted toward this scan.",
+            "Time Machine local snapshots",
+            "These hold on to deleted blocks and are the usual reason System Data grows and shrinks on its own.",
+            "macOS does not report a size per snapshot. Their combined weight shows up as purgeable space above.",
+            nullptr,
+            nullptr,
+            "%s of the free space is purgeable, meaning macOS is holding it but will give it back under pressure. "
+            "Mostly Time Machine snapshots and evictable caches.",
+            nullptr,
         },
     };
     return tables;
