@@ -33,8 +33,8 @@ enum class SnapshotQuotas {
 // subvolume it copied, "@" and "@home").
 struct SnapshotSubvolume {
     uint64_t id = 0;
-    std::string path;                 // where it is reached now; empty when no mount reaches it
-    std::string topPath;              // from the file system's top level: "@/.snapshots/3/snapshot"
+    std::string path;    // where it is reached now; empty when no mount reaches it
+    std::string topPath; // from the file system's top level: "@/.snapshots/3/snapshot"
     bool readOnly = false;
     std::optional<int64_t> exclusive; // bytes only it holds (what deleting it frees), when counted
 
@@ -50,7 +50,7 @@ struct LocalSnapshot {
     std::string name;         // the tool's whole line, trimmed; for Btrfs, its path (or top-level path)
     std::optional<Date> date; // the moment encoded in the name; absent when it does not parse
     SnapshotOwner owner = SnapshotOwner::timeMachine;
-    std::string description;  // the owning tool's note ("before zypper update"); may be empty
+    std::string description; // the owning tool's note ("before zypper update"); may be empty
     // Btrfs only.
     std::string volume;     // the listed volume whose file system holds it (a mount point)
     std::string fileSystem; // that file system's UUID

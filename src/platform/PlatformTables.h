@@ -197,10 +197,10 @@ struct Words {
     const char* skippedCloud;        // scan badge of a cloud folder
     const char* skippedSystem;       // scan badge of a system-managed location
     // The snapshots card.
-    const char* snapshotsTitle;    // "Time Machine local snapshots"
-    const char* snapshotsSubtitle; // after "N snapshots. "
-    const char* snapshotsCaption;  // below the rows; nullptr: none
-    const char* snapshotsNoQuotas; // "%s" is the volume: sizes need quotas; nullptr: never said
+    const char* snapshotsTitle;       // "Time Machine local snapshots"
+    const char* snapshotsSubtitle;    // after "N snapshots. "
+    const char* snapshotsCaption;     // below the rows; nullptr: none
+    const char* snapshotsNoQuotas;    // "%s" is the volume: sizes need quotas; nullptr: never said
     const char* snapshotsStaleQuotas; // "%s" is the volume: the quota counts are out of date
     const char* purgeableCaption;     // "%s" is the size; nullptr: the system gives nothing back under pressure
     const char* systemDataSnapshots;  // System Data's line when the startup volume has snapshots; nullptr: the count

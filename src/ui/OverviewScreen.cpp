@@ -124,8 +124,9 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     usedText_ = new SecondaryLabel({}, capacityCard_);
     usedText_->setObjectName(QStringLiteral("overview.used"));
     // Bottom-aligned with the descents evened out, so both sit on one baseline.
-    usedText_->setContentsMargins(
-        0, 0, 0, std::max(0, QFontMetrics(volumeName_->font()).descent() - QFontMetrics(usedText_->font()).descent()));
+    usedText_->setContentsMargins(0, 0, 0,
+                                  std::max(0, QFontMetrics(volumeName_->font()).descent() -
+                                                  QFontMetrics(usedText_->font()).descent()));
     capacityHeader->addWidget(volumeName_, 0, Qt::AlignBottom);
     capacityHeader->addStretch(1);
     capacityHeader->addWidget(usedText_, 0, Qt::AlignBottom);
@@ -156,8 +157,7 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     placeholderLayout->setContentsMargins(0, 8, 0, 8);
     placeholderLayout->setSpacing(8);
     placeholderLayout->addWidget(new Spinner(16, placeholder_));
-    placeholderLayout->addWidget(
-        new SecondaryLabel(QStringLiteral("Measuring categories on this computer"), placeholder_));
+    placeholderLayout->addWidget(new SecondaryLabel(QStringLiteral("Measuring categories on this computer"), placeholder_));
     placeholderLayout->addStretch(1);
     stack->addWidget(placeholder_);
 
@@ -169,8 +169,8 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     categoryList_->setSpacing(0);
     stack->addWidget(categoriesCard_);
 
-    volumesCard_ = new Card(QStringLiteral("Other volumes"),
-                            QStringLiteral("Categories above describe the startup disk only."), column);
+    volumesCard_ = new Card(QStringLiteral("Other volumes"), QStringLiteral("Categories above describe the startup disk only."),
+                            column);
     volumesCard_->setObjectName(QStringLiteral("overview.volumes"));
     stack->addWidget(volumesCard_);
     snapshotsCard_ = new Card(Text::fromUtf8(PlatformTables::current().words.snapshotsTitle), {}, column);
@@ -180,9 +180,9 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
 
     refresher_ = new Refresher(this, [this] { refresh(); });
     CorvaneModel* m = &model();
-    for (auto signal :
-         {&CorvaneModel::volumesChanged, &CorvaneModel::snapshotsChanged, &CorvaneModel::categoriesChanged,
-          &CorvaneModel::isMeasuringCategoriesChanged, &CorvaneModel::categoryProgressChanged})
+    for (auto signal : {&CorvaneModel::volumesChanged, &CorvaneModel::snapshotsChanged,
+                        &CorvaneModel::categoriesChanged, &CorvaneModel::isMeasuringCategoriesChanged,
+                        &CorvaneModel::categoryProgressChanged})
         connect(m, signal, refresher_, &Refresher::schedule);
     applyPalette();
     refresher_->flush();
@@ -263,10 +263,8 @@ void OverviewScreen::updateLegend(const std::vector<CapacitySegment>& segments, 
     std::map<std::string, LegendDot*> kept;
     for (const auto& segment : segments) {
         LegendDot* dot = legendDots_.count(segment.id) ? legendDots_[segment.id] : nullptr;
-        if (dot)
-            legendDots_.erase(segment.id);
-        else
-            dot = new LegendDot(segment.color, segment.label, {}, legend_);
+        if (dot) legendDots_.erase(segment.id);
+        else dot = new LegendDot(segment.color, segment.label, {}, legend_);
         dot->setColor(segment.color);
         dot->setValue(bytes(segment.bytes));
         legendLayout_->addWidget(dot);
@@ -354,17 +352,15 @@ void OverviewScreen::refreshVolumes() {
     for (const auto& volume : others) {
         auto* line = new QHBoxLayout;
         line->setSpacing(8);
-        line->addWidget(
-            symbolLabel(volume.isInternal ? QStringLiteral("internaldrive") : QStringLiteral("externaldrive"), 16, 20,
-                        volumesCard_));
+        line->addWidget(symbolLabel(volume.isInternal ? QStringLiteral("internaldrive") : QStringLiteral("externaldrive"),
+                                    16, 20, volumesCard_));
         auto* name = new QLabel(Text::fromUtf8(volume.name), volumesCard_);
         name->setTextFormat(Qt::PlainText);
         line->addWidget(name);
         line->addStretch(1);
         auto* used = new NumberLabel(volumesCard_);
         used->setFont(font());
-        used->setText(bytes(volume.totalCapacity - volume.trueFree) + QStringLiteral(" of ") +
-                      bytes(volume.totalCapacity));
+        used->setText(bytes(volume.totalCapacity - volume.trueFree) + QStringLiteral(" of ") + bytes(volume.totalCapacity));
         line->addWidget(used);
         list->addLayout(line);
     }
@@ -403,8 +399,9 @@ void OverviewScreen::refreshSnapshots() {
         QString detail = Text::fromUtf8(Fmt::relativeDate(snapshot.date));
         if (snapshot.owner != SnapshotOwner::timeMachine) {
             detail += QStringLiteral(" · ") + Text::fromUtf8(std::string(ownerName(snapshot.owner)));
-            if (!snapshot.description.empty())
-                detail += QStringLiteral(" · ") + Text::fromUtf8(snapshot.description).simplified();
+            // A snapshot no tool describes is told apart by where it is.
+            const std::string& what = snapshot.description.empty() ? snapshot.name : snapshot.description;
+            if (!what.empty()) detail += QStringLiteral(" · ") + Text::fromUtf8(what).simplified();
         }
         auto* relative = new SecondaryLabel(detail, rowWidget);
         relative->setObjectName(QStringLiteral("overview.snapshot.detail"));

@@ -190,9 +190,10 @@ TEST(DeleteSnapshot, OnlyTheToolsDateFormatReachesTheShell) {
 
     // A failing command, a refusal, and no way to ask at all (nothing ran:
     // no success); a refusal says why.
-    for (auto [outcome, reason] : {std::pair{PrivilegedOutcome{Status::ran, 1, {}, {}}, "The snapshot could not be deleted."},
-                                   {{Status::refused, -1, "Request dismissed", {}}, "Request dismissed"},
-                                   {{Status::unavailable, -1, {}, {}}, "The snapshot could not be deleted."}}) {
+    for (auto [outcome, reason] :
+         {std::pair{PrivilegedOutcome{Status::ran, 1, {}, {}}, "The snapshot could not be deleted."},
+          {{Status::refused, -1, "Request dismissed", {}}, "Request dismissed"},
+          {{Status::unavailable, -1, {}, {}}, "The snapshot could not be deleted."}}) {
         FixedRunner runner(outcome);
         RemovalResult result = Remover::deleteSnapshot(snapshot, "/", runner);
         EXPECT_TRUE(result.succeeded.empty());

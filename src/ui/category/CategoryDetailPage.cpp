@@ -526,9 +526,8 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     // Where snapshots are a file system's own, only the startup volume's hold on to its space.
     const char* snapshotsSentence = PlatformTables::current().words.systemDataSnapshots;
     const size_t snapshots =
-        std::count_if(model_->snapshots().begin(), model_->snapshots().end(), [&](const LocalSnapshot& s) {
-            return !snapshotsSentence || (root && s.volume == root->url);
-        });
+        std::count_if(model_->snapshots().begin(), model_->snapshots().end(),
+                      [&](const LocalSnapshot& s) { return !snapshotsSentence || (root && s.volume == root->url); });
     snapshots_->setVisible(snapshots > 0);
     snapshots_->setText(q(snapshotsSentence ? std::string(snapshotsSentence) : CleanupTexts::snapshotsLine(snapshots)));
 }
