@@ -52,18 +52,24 @@ bool isExecutableFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-void collectFolder(const std::string& root, const std::string& folder, const std::string& prefix,
-                   std::set<std::string>& seen, std::vector<DesktopEntry>& out, int depth) {
-    // Entries nest a level or two at most ("kde4/", "wine/Programs/..."); a
-    // bound keeps a link loop from running away.
+// Folders already read, by device and inode: a link to "." or to another
+// application folder would otherwise list the same entries again and again.
+using Visited = std::set<std::pair<dev_t, ino_t>>;
+
+void collectFolder(const std::string& folder, const std::string& prefix, Visited& visited, std::set<std::string>& seen,
+                   std::vector<DesktopEntry>& out, int depth) {
+    // Entries nest a level or two at most ("kde4/", "wine/Programs/...").
     if (depth > 4) return;
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !visited.emplace(st.st_dev, st.st_ino).second)
+        return;
     std::vector<std::string> names = Listing::names(folder);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (name.starts_with('.')) continue;
         std::string path = Paths::join(folder, name);
         if (Listing::isDirectory(path)) {
-            collectFolder(root, path, prefix + name + "-", seen, out, depth + 1);
+            collectFolder(path, prefix + name + "-", visited, seen, out, depth + 1);
             continue;
         }
         if (!name.ends_with(".desktop")) continue;
@@ -164,7 +170,9 @@ std::string resolveProgram(const std::string& execOrTryExec) {
     std::vector<std::string> args = execArguments(execOrTryExec);
     if (args.empty()) return {};
     const std::string& program = args.front();
-    if (program.starts_with('/')) return Listing::exists(program) ? Paths::standardize(program) : std::string();
+    // Only a regular executable file is a program: "Exec=/" or an Exec
+    // naming a folder runs nothing.
+    if (program.starts_with('/')) return isExecutableFile(program) ? Paths::standardize(program) : std::string();
     if (program.find('/') != std::string::npos) return {};
     const char* pathVariable = std::getenv("PATH");
     std::string path = pathVariable && *pathVariable ? pathVariable : "/usr/local/bin:/usr/bin:/bin:/usr/games";
@@ -197,8 +205,9 @@ std::vector<std::string> applicationFolders() {
 
 std::vector<DesktopEntry> collect(const std::vector<std::string>& folders) {
     std::set<std::string> seen;
+    Visited visited;
     std::vector<DesktopEntry> entries;
-    for (const std::string& folder : folders) collectFolder(folder, folder, "", seen, entries, 0);
+    for (const std::string& folder : folders) collectFolder(folder, "", visited, seen, entries, 0);
     return entries;
 }
 

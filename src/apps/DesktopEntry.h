@@ -43,7 +43,8 @@ std::string userLocale();
 std::vector<std::string> execArguments(const std::string& exec);
 
 // The executable an Exec or TryExec value runs: absolute as written, else
-// looked up in PATH (PATH's default when unset). Empty when not found.
+// looked up in PATH (PATH's default when unset). Empty unless it is a regular
+// file the user may execute.
 std::string resolveProgram(const std::string& execOrTryExec);
 
 // The application folders in precedence order: $XDG_DATA_HOME/applications,
@@ -52,7 +53,8 @@ std::vector<std::string> applicationFolders();
 
 // Every entry below the folders, the first folder that defines an ID winning
 // (also when that entry is hidden, which hides the ID's later definitions).
-// Subfolders are searched; their names become part of the ID.
+// Subfolders are searched; their names become part of the ID. Each folder is
+// read once however many links lead to it.
 std::vector<DesktopEntry> collect(const std::vector<std::string>& folders);
 
 } // namespace DesktopEntries

@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -35,18 +36,57 @@ bool isRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Collects the records, one per identity (url), first found winning.
+bool isRealFolder(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool lowerAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+
+// Flatpak's own rule for an application ID: at least three dot-separated
+// elements of letters, digits, '_' and '-', none starting with a digit.
+bool isFlatpakId(std::string_view id) {
+    if (id.empty() || id.size() > 255) return false;
+    size_t elements = 0;
+    for (size_t start = 0;; ++elements) {
+        size_t dot = id.find('.', start);
+        std::string_view element = id.substr(start, dot == std::string_view::npos ? dot : dot - start);
+        if (element.empty() || std::isdigit(static_cast<unsigned char>(element[0]))) return false;
+        for (char c : element)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return false;
+        if (dot == std::string_view::npos) return elements + 1 >= 3;
+        start = dot + 1;
+    }
+}
+
+// snapd's rule for an instance name: the snap's name (lower-case letters,
+// digits and inner hyphens, at least one letter), optionally "_" and a key.
+bool isSnapInstanceName(std::string_view name) {
+    const size_t underscore = name.find('_');
+    const std::string_view snap = name.substr(0, underscore);
+    if (snap.empty() || snap.size() > 40 || snap.front() == '-' || snap.back() == '-') return false;
+    if (snap.find("--") != std::string_view::npos) return false;
+    if (!std::any_of(snap.begin(), snap.end(), [](char c) { return c >= 'a' && c <= 'z'; })) return false;
+    if (!std::all_of(snap.begin(), snap.end(), [](char c) { return lowerAlnum(c) || c == '-'; })) return false;
+    if (underscore == std::string_view::npos) return true;
+    const std::string_view key = name.substr(underscore + 1);
+    return !key.empty() && key.size() <= 10 && std::all_of(key.begin(), key.end(), lowerAlnum);
+}
+
+// Collects the records, one per identity (url, standardized), first found winning.
 class Records {
 public:
     InstalledApp* find(const std::string& url) {
-        auto it = index_.find(url);
+        auto it = index_.find(Paths::standardize(url));
         return it == index_.end() ? nullptr : &apps_[it->second];
     }
     InstalledApp& add(InstalledApp app) {
+        app.url = Paths::standardize(app.url);
         auto [it, added] = index_.emplace(app.url, apps_.size());
         if (added) apps_.push_back(std::move(app));
         return apps_[it->second];
     }
+    std::vector<InstalledApp>& all() { return apps_; }
     std::vector<InstalledApp> take() { return std::move(apps_); }
 
 private:
@@ -54,12 +94,16 @@ private:
     std::unordered_map<std::string, size_t> index_;
 };
 
-// What a menu entry tells every kind of app.
-void takeEntry(InstalledApp& app, const DesktopEntry& entry, const std::string& program) {
-    if (!entry.name.empty()) app.name = entry.name;
-    if (!entry.icon.empty()) app.iconName = entry.icon;
+// What a menu entry tells every kind of app. The first entry that speaks for
+// an app names it; a later one (another entry running the same program)
+// never renames it.
+void takeEntry(InstalledApp& app, const DesktopEntry& entry, const std::string& program, std::set<std::string>& named) {
+    if (named.insert(app.url).second) {
+        if (!entry.name.empty()) app.name = entry.name;
+        if (!entry.icon.empty()) app.iconName = entry.icon;
+        if (!entry.startupWMClass.empty()) app.windowClass = entry.startupWMClass;
+    }
     if (!app.desktopEntry) app.desktopEntry = entry.path;
-    if (!entry.startupWMClass.empty()) app.windowClass = entry.startupWMClass;
     if (!program.empty() && !app.executable) app.executable = program;
 }
 
@@ -79,7 +123,96 @@ InstalledApp appImageRecord(const std::string& file) {
     return app;
 }
 
+bool sameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// An AppImage's embedded entry names what it claims to be; any download can
+// claim "Signal". Its identifier stays exact only when a menu entry on this
+// machine runs the AppImage and no other installed app goes by that
+// identifier or name; otherwise its data is matched by name alone (likely).
+void settleAppImageIdentifiers(std::vector<InstalledApp>& apps, const std::set<std::string>& integrated) {
+    for (InstalledApp& app : apps) {
+        if (app.kind != AppKind::appImage || !app.bundleID) continue;
+        bool exact = integrated.count(app.url) > 0;
+        for (const InstalledApp& other : apps) {
+            if (!exact) break;
+            if (&other == &app) continue;
+            const std::string otherEntry =
+                other.desktopEntry ? withoutSuffix(Paths::lastComponent(*other.desktopEntry)) : std::string();
+            if ((other.bundleID && sameName(*other.bundleID, *app.bundleID)) || sameName(otherEntry, *app.bundleID) ||
+                sameName(other.name, app.name) || sameName(other.name, *app.bundleID))
+                exact = false;
+        }
+        if (!exact) app.bundleID.reset();
+    }
+}
+
+// A menu entry's program that may have a folder of its own.
+struct Program {
+    DesktopEntry entry;
+    std::string program;
+    std::string folder; // programFolder(), the program itself when it has none
+};
+
+// A program's folder is its own only when no other app lives in it: entries
+// whose programs share a folder are separate apps, each its program alone.
+void keepFoldersToThemselves(std::vector<Program>& programs, const std::vector<InstalledApp>& others,
+                             const SharedFolders& sharedFolders) {
+    std::map<std::string, std::set<std::string>> programsIn;
+    for (const Program& p : programs) programsIn[p.folder].insert(p.program);
+    for (Program& p : programs) {
+        if (p.folder == p.program) continue;
+        bool shared = programsIn[p.folder].size() > 1 || Paths::isInside(p.entry.path, p.folder);
+        for (const Program& q : programs)
+            shared = shared || (q.program != p.program && Paths::isInside(q.program, p.folder));
+        for (const InstalledApp& other : others)
+            shared = shared || Paths::isInside(other.url, p.folder) ||
+                     (other.executable && Paths::isInside(*other.executable, p.folder)) ||
+                     (other.desktopEntry && Paths::isInside(*other.desktopEntry, p.folder));
+        // A link in its place, or a folder reached through one, may be the
+        // user's files under another name.
+        shared = shared || !isRealFolder(p.folder) || !sharedFolders.isApart(realPath(p.folder)) ||
+                 !Paths::isInside(realPath(p.program), realPath(p.folder));
+        if (shared) p.folder = p.program;
+    }
+}
+
 } // namespace
+
+SharedFolders::SharedFolders(std::string home) : home_(std::move(home)) {
+    for (const char* key :
+         {"DESKTOP", "DOCUMENTS", "DOWNLOAD", "MUSIC", "PICTURES", "PUBLICSHARE", "TEMPLATES", "VIDEOS"})
+        if (std::optional<std::string> folder = Paths::userDir(key)) user_.push_back(*folder);
+    for (const char* name : {"Desktop", "Documents", "Downloads", "Music", "Pictures", "Public", "Templates", "Videos"})
+        user_.push_back(Paths::join(home_, name));
+    for (const char* base : {"$XDG_CONFIG_HOME", "$XDG_DATA_HOME", "$XDG_CACHE_HOME"})
+        bases_.push_back(PlatformTables::resolveRoot(base));
+    for (const char* base : {".local/state", ".local/bin"}) bases_.push_back(Paths::join(home_, base));
+    around_ = user_;
+    const std::string data = PlatformTables::resolveRoot("$XDG_DATA_HOME");
+    for (const char* shared : {"applications", "flatpak"}) around_.push_back(Paths::join(data, shared));
+    for (const char* shared : {".var", "snap"}) around_.push_back(Paths::join(home_, shared));
+}
+
+bool SharedFolders::anyInside(const std::string& path) const {
+    auto holds = [&](const std::string& folder) { return Paths::isInside(folder, path); };
+    return holds(home_) || std::any_of(user_.begin(), user_.end(), holds) ||
+           std::any_of(bases_.begin(), bases_.end(), holds);
+}
+
+bool SharedFolders::isApart(const std::string& folder) const {
+    return !anyInside(folder) && std::none_of(around_.begin(), around_.end(), [&](const std::string& shared) {
+        return Paths::isInside(folder, shared);
+    });
+}
+
+bool isSingleName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
 
 Sources Sources::standard() {
     const AppTables& tables = PlatformTables::current().apps;
@@ -94,34 +227,19 @@ Sources Sources::standard() {
     return sources;
 }
 
-std::string programFolder(const std::string& program, const std::string& home) {
+std::string programFolder(const std::string& program, const SharedFolders& shared, const std::string& id) {
+    const std::string& home = shared.home();
     std::string folder = Paths::parent(program);
     if (Paths::lastComponent(folder) == "bin") folder = Paths::parent(folder);
-    if (Paths::isInside(program, "/opt")) return Paths::isInside(folder, "/opt") && folder != "/opt" ? folder : program;
-    // Folders many programs share: removing one of them would take the others along.
-    static const char* shared[] = {"",          ".local",   ".local/share", ".local/bin",
-                                   "bin",       ".config",  ".cache",       "Applications",
-                                   "AppImages", "Desktop",  "Downloads",    "opt",
-                                   ".var",      ".var/app", "snap",         ".local/share/applications"};
-    for (const char* name : shared)
-        if (folder == (*name ? Paths::join(home, name) : home)) return program;
-    for (const char* userDir :
-         {"DESKTOP", "DOCUMENTS", "DOWNLOAD", "MUSIC", "PICTURES", "PUBLICSHARE", "TEMPLATES", "VIDEOS"})
-        if (folder == PlatformTables::userDir(userDir)) return program;
-    if (!Paths::isInside(folder, home) || folder == home) return program;
-    // A folder right in the home folder is the program's own only when it is
-    // named after it ("~/blender-4.0" for "blender"); "~/Games" or "~/Scripts"
-    // hold other things too.
-    if (Paths::parent(folder) == home) {
-        auto lower = [](std::string text) {
-            for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-            return text;
-        };
-        const std::string folderName = lower(Paths::lastComponent(folder));
-        const std::string programName = lower(Paths::deletingExtension(Paths::lastComponent(program)));
-        if (programName.size() < 3 || folderName.find(programName) == std::string::npos) return program;
-    }
-    return folder;
+    // Folders where each program keeps a folder of its own; the folder itself
+    // is shared by all of them.
+    bool own = false;
+    for (const std::string& root : {std::string("/opt"), Paths::join(home, "Applications"), Paths::join(home, "Apps"),
+                                    Paths::join(home, "opt"), Paths::join(home, ".local/opt")})
+        own = own || (Paths::isInside(folder, root) && Paths::standardize(folder) != Paths::standardize(root));
+    if (isSingleName(id) && !id.starts_with('.'))
+        own = own || Paths::isInside(folder, Paths::join(home, ".local/share/" + id));
+    return own && shared.isApart(folder) ? Paths::standardize(folder) : program;
 }
 
 Flatpaks::Installed flatpakOf(const InstalledApp& app) {
@@ -137,6 +255,7 @@ Flatpaks::Installed flatpakOf(const InstalledApp& app) {
 
 std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
     const std::string home = Paths::home();
+    const SharedFolders sharedFolders(home);
     Records records;
 
     // Flatpaks and snaps first: their menu entries then only name them.
@@ -204,45 +323,56 @@ std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
         return {};
     };
 
+    std::set<std::string> named;      // urls a menu entry has named
+    std::set<std::string> integrated; // AppImages a menu entry runs
+    std::vector<Program> programs;    // programs of their own, settled once all are known
     for (const Visible& item : visible) {
         const DesktopEntry& entry = item.entry;
         const std::string& program = item.program;
         const std::string id = withoutSuffix(entry.id);
 
-        if (!entry.flatpakId.empty()) {
-            InstalledApp* app = nullptr;
-            if (auto it = flatpakById.find(entry.flatpakId); it != flatpakById.end()) app = records.find(it->second);
-            if (!app) {
-                // Known from its exported entry only (libflatpak found no installation).
-                InstalledApp made;
-                size_t at = entry.path.find(flatpakExports);
-                made.url = at == std::string::npos ? entry.path : entry.path.substr(0, at) + "/app/" + entry.flatpakId;
-                made.kind = AppKind::flatpak;
-                made.bundleID = entry.flatpakId;
-                made.name = entry.flatpakId;
-                app = &records.add(std::move(made));
-                flatpakById.emplace(entry.flatpakId, app->url);
+        // An X-Flatpak that is no Flatpak ID names nothing (it would climb
+        // out of the installation as a path).
+        if (isFlatpakId(entry.flatpakId)) {
+            if (auto it = flatpakById.find(entry.flatpakId); it != flatpakById.end()) {
+                // libflatpak's record is the truth; only the entry the Flatpak
+                // exported itself speaks for it, never one anybody can write.
+                InstalledApp* app = records.find(it->second);
+                const std::string installation = Paths::parent(Paths::parent(app->url));
+                if (Paths::isInside(entry.path, installation + std::string(flatpakExports)))
+                    takeEntry(*app, entry, program, named);
+                continue;
             }
-            takeEntry(*app, entry, program);
+            // Known from its exported entry only (libflatpak found no installation).
+            InstalledApp made;
+            size_t at = entry.path.find(flatpakExports);
+            made.url = at == std::string::npos ? entry.path : entry.path.substr(0, at) + "/app/" + entry.flatpakId;
+            made.kind = AppKind::flatpak;
+            made.bundleID = entry.flatpakId;
+            made.name = entry.flatpakId;
+            InstalledApp& app = records.add(std::move(made));
+            flatpakById.emplace(entry.flatpakId, app.url);
+            takeEntry(app, entry, program, named);
             continue;
         }
-        if (!entry.snapInstanceName.empty()) {
+        if (isSnapInstanceName(entry.snapInstanceName)) {
             std::string url =
                 Paths::join(sources.snapRoot.empty() ? "/snap" : sources.snapRoot, entry.snapInstanceName);
-            InstalledApp* app = records.find(url);
-            if (!app) {
-                InstalledApp made;
-                made.url = url;
-                made.kind = AppKind::snap;
-                made.bundleID = entry.snapInstanceName;
-                made.name = entry.snapInstanceName;
-                app = &records.add(std::move(made));
+            if (InstalledApp* app = records.find(url)) {
+                // snapd names each of a snap's entries "<instance>_<app>.desktop".
+                if (entry.id.starts_with(entry.snapInstanceName + "_")) takeEntry(*app, entry, program, named);
+                continue;
             }
-            takeEntry(*app, entry, program);
+            InstalledApp made;
+            made.url = url;
+            made.kind = AppKind::snap;
+            made.bundleID = entry.snapInstanceName;
+            made.name = entry.snapInstanceName;
+            takeEntry(records.add(std::move(made)), entry, program, named);
             continue;
         }
-        const bool integrated = entry.id.starts_with("appimagekit_");
-        if (integrated || (!program.empty() && AppImageFile::isAppImage(program))) {
+        const bool integration = entry.id.starts_with("appimagekit_");
+        if (integration || (!program.empty() && AppImageFile::isAppImage(program))) {
             InstalledApp* app = program.empty() ? nullptr : records.find(program);
             if (!app) {
                 if (!program.empty() && isRegularFile(program)) {
@@ -254,9 +384,12 @@ std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
                     made.kind = AppKind::appImage;
                     made.bundleID = id;
                     app = &records.add(std::move(made));
+                    // Its identifier is its own menu entry's, not a claim.
+                    integrated.insert(app->url);
                 }
             }
-            takeEntry(*app, entry, program);
+            if (!program.empty() && app->url == Paths::standardize(program)) integrated.insert(app->url);
+            takeEntry(*app, entry, program, named);
             if (!app->version && !entry.appImageVersion.empty()) app->version = entry.appImageVersion;
             continue;
         }
@@ -277,40 +410,55 @@ std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
                 // the list's total stays the disk's.
                 if (sizedPackages.insert(owner).second) app.installedSize = it->second.installedBytes;
             }
-            takeEntry(app, entry, program);
+            takeEntry(app, entry, program, named);
             records.add(std::move(app));
             continue;
         }
-        InstalledApp app;
-        app.kind = AppKind::program;
-        app.bundleID = id;
-        app.name = id;
-        if (program.empty()) {
-            // Its program is gone: the entry is all that is left of it.
-            app.url = entry.path;
-        } else {
-            app.url = programFolder(program, home);
-            app.isSystemApp = !Paths::isInside(program, home) && !Paths::isInside(program, "/opt");
-        }
-        if (InstalledApp* existing = records.find(app.url)) {
-            takeEntry(*existing, entry, program);
-            continue;
-        }
-        takeEntry(app, entry, program);
-        records.add(std::move(app));
+        programs.push_back({entry, program, program.empty() ? program : programFolder(program, sharedFolders, id)});
     }
 
     // AppImages nobody integrated into the menu.
+    std::set<std::string> knownImages;
+    for (const InstalledApp& app : records.all())
+        if (app.kind == AppKind::appImage) knownImages.insert(realPath(app.url));
     for (const std::string& folder : sources.appImageFolders) {
         for (const std::string& name : Listing::names(folder)) {
             if (name.starts_with('.')) continue;
             std::string path = Paths::join(folder, name);
             if (records.find(path) || !isRegularFile(path) || !AppImageFile::isAppImage(path)) continue;
+            if (!knownImages.insert(realPath(path)).second) continue;
             records.add(appImageRecord(path));
         }
     }
 
+    // Programs of their own, now that every other app's place is known.
+    keepFoldersToThemselves(programs, records.all(), sharedFolders);
+    for (const Program& p : programs) {
+        const DesktopEntry& entry = p.entry;
+        InstalledApp app;
+        app.kind = AppKind::program;
+        app.bundleID = withoutSuffix(entry.id);
+        app.name = *app.bundleID;
+        if (p.program.empty()) {
+            // Its program is gone: the entry is all that is left of it.
+            app.url = entry.path;
+        } else {
+            app.url = p.folder;
+            app.isSystemApp = !Paths::isInside(p.program, home) && !Paths::isInside(p.program, "/opt");
+        }
+        // Two entries running one program are one app, named by the first.
+        InstalledApp* existing = records.find(app.url);
+        takeEntry(existing ? *existing : records.add(std::move(app)), entry, p.program, named);
+    }
+
     std::vector<InstalledApp> apps = records.take();
+    settleAppImageIdentifiers(apps, integrated);
+    for (InstalledApp& app : apps) {
+        // Identifiers name files and folders (~/.config/<id>): one name each.
+        if (app.bundleID && !isSingleName(*app.bundleID)) app.bundleID.reset();
+        if (app.executable) app.executable = Paths::standardize(*app.executable);
+        if (app.desktopEntry) app.desktopEntry = Paths::standardize(*app.desktopEntry);
+    }
     if (!includeSystem) std::erase_if(apps, [](const InstalledApp& app) { return app.isSystemApp; });
     AppInventory::sortByName(apps);
     return apps;

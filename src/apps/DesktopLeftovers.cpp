@@ -6,6 +6,7 @@
 
 #include "apps/AppImageFile.h"
 #include "apps/DesktopEntry.h"
+#include "apps/DesktopInventory.h"
 #include "apps/DpkgDatabase.h"
 #include "apps/LeftoverFinder.h"
 #include "apps/Listing.h"
@@ -13,6 +14,7 @@
 #include "support/Paths.h"
 
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -143,6 +145,32 @@ bool runsApp(const DesktopEntry& entry, const InstalledApp& app) {
     return false;
 }
 
+// The folder a program lying loose looks like it came in (~/Games/racer for
+// ~/Games/racer/bin/racer): not its own folder by the inventory's rules, so at
+// most possibly the app's. Empty when nothing looks like one.
+std::string looseProgramFolder(const std::string& program, const DesktopInventory::SharedFolders& shared) {
+    const std::string& home = shared.home();
+    std::string folder = Paths::parent(program);
+    if (Paths::lastComponent(folder) == "bin") folder = Paths::parent(folder);
+    const bool belowHome = Paths::isInside(folder, home) && folder != home;
+    const bool belowOpt = Paths::isInside(folder, "/opt") && folder != "/opt";
+    if (!(belowHome || belowOpt) || !shared.isApart(folder)) return {};
+    // Folders many programs share.
+    for (const char* shared : {"bin", "Applications", "Apps", "AppImages", "opt", ".local", ".local/opt",
+                               ".local/share", ".local/share/applications", ".config", ".cache"})
+        if (folder == Paths::join(home, shared)) return {};
+    // One right in the home folder is the program's only when named after it
+    // ("~/blender-4.0" for "blender"); "~/Games" or "~/Scripts" hold other things too.
+    if (Paths::parent(folder) == home) {
+        const std::string programName = lower(Paths::deletingExtension(Paths::lastComponent(program)));
+        if (programName.size() < 3 || lower(Paths::lastComponent(folder)).find(programName) == std::string::npos)
+            return {};
+    }
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    return folder;
+}
+
 bool ownedByPackage(const std::string& path) {
     const char* root = PlatformTables::current().apps.dpkgDatabase;
     return root && !DpkgDatabase::owners(root, {path}).empty();
@@ -171,6 +199,7 @@ std::vector<std::string> appImageIntegrationFiles(const std::string& path) {
 
 std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::vector<InstalledApp>& installed) {
     const std::string home = Paths::home();
+    const DesktopInventory::SharedFolders sharedFolders(home);
     const std::string config = PlatformTables::resolveRoot("$XDG_CONFIG_HOME");
     const std::string data = PlatformTables::resolveRoot("$XDG_DATA_HOME");
     const std::string cache = PlatformTables::resolveRoot("$XDG_CACHE_HOME");
@@ -263,6 +292,12 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
         }
     }
 
+    // A program that is its own app, lying in a folder that only looks like its own.
+    if (app.kind == AppKind::program && app.executable && app.url == *app.executable) {
+        const std::string folder = looseProgramFolder(*app.executable, sharedFolders);
+        if (!folder.empty()) found.insert({{folder, "Program folder", MatchConfidence::likely, 0, false}, {}});
+    }
+
     // Crash reports of the app's program ("/usr/bin/x" -> "_usr_bin_x.UID.crash").
     if (app.executable) {
         std::string mangled = *app.executable;
@@ -272,23 +307,30 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
             found.insert({{Paths::join("/var/crash", name), "Crash report", MatchConfidence::exact, 0, false}, {}});
     }
 
-    // What another installed app matches exactly, or what is (inside) another
-    // app or this one, is not this app's leftover.
+    // What another installed app matches exactly, what is (inside) another
+    // app or this one, and what holds another app is not this app's leftover;
+    // nor is the home folder, a user folder or a base folder, or what holds one.
     std::set<std::string> claimed;
     std::vector<std::string> otherPlaces;
     for (const InstalledApp& other : installed) {
         if (other.url == app.url) continue;
         for (const std::string& id : exactIds(other)) claimed.insert(id);
-        otherPlaces.push_back(other.url);
-        if (other.desktopEntry) otherPlaces.push_back(*other.desktopEntry);
+        for (const std::optional<std::string>& place : {std::optional(other.url), other.desktopEntry, other.executable})
+            if (place) otherPlaces.push_back(Paths::standardize(*place));
     }
+    // Both sides standardized once: this runs for every app against every other.
+    auto inside = [](const std::string& path, const std::string& folder) {
+        return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
+                                  (folder == "/" || path[folder.size()] == '/'));
+    };
     std::vector<LeftoverItem> items;
     for (Found& f : found.items()) {
         if (!f.key.empty() && claimed.count(f.key)) continue;
+        f.item.url = Paths::standardize(f.item.url);
         const std::string& path = f.item.url;
-        if (Paths::isInside(path, app.url)) continue;
+        if (Paths::isInside(path, app.url) || sharedFolders.anyInside(path)) continue;
         if (std::any_of(otherPlaces.begin(), otherPlaces.end(),
-                        [&](const std::string& place) { return Paths::isInside(path, place); }))
+                        [&](const std::string& place) { return inside(path, place) || inside(place, path); }))
             continue;
         items.push_back(std::move(f.item));
     }

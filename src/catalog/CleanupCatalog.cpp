@@ -62,7 +62,7 @@ std::string& systemRootValue() {
     return value;
 }
 
-bool hasPattern(std::string_view text) { return text.find_first_of("*?[") != std::string_view::npos; }
+bool hasPattern(std::string_view text) { return PlatformTables::hasPattern(text); }
 
 bool matchesAny(const std::string& name, const std::vector<std::string>& patterns) {
     for (const std::string& pattern : patterns)
@@ -110,21 +110,22 @@ bool unreadableFolder(const std::string& path) {
     return errno == EACCES || errno == EPERM;
 }
 
-// The absolute patterns a table root stands for, before matching.
+// The absolute patterns a table root stands for, before matching. The
+// folders its tokens stand for match only themselves, whatever their names.
 std::vector<std::string> resolvePatterns(std::string_view root) {
     std::vector<std::string> out;
     for (const std::string& alternative : expandBraces(std::string(root))) {
         std::string_view text = alternative;
         if (text.starts_with("trash:")) {
             for (const std::string& folder : MountTable::trashFolders())
-                out.push_back(Paths::join(folder, text.substr(6)));
+                out.push_back(Paths::join(PlatformTables::escapePattern(folder), text.substr(6)));
         } else if (text.starts_with("sync:")) {
             for (const std::string& folder : StorageCategories::cloudSyncFolders())
-                out.push_back(Paths::join(folder, text.substr(5)));
+                out.push_back(Paths::join(PlatformTables::escapePattern(folder), text.substr(5)));
         } else if (text.starts_with('/')) {
-            out.push_back(systemRoot() + std::string(text));
+            out.push_back(PlatformTables::escapePattern(systemRoot()) + std::string(text));
         } else {
-            out.push_back(PlatformTables::resolveRoot(text));
+            out.push_back(PlatformTables::resolvePattern(text));
         }
     }
     return out;
@@ -139,7 +140,8 @@ void expandComponents(const std::string& base, const std::vector<std::string>& c
     const std::string& component = components[at];
     const bool last = at + 1 == components.size();
     if (!hasPattern(component)) {
-        expandComponents(Paths::join(base, component), components, at + 1, out, unreadable);
+        expandComponents(Paths::join(base, PlatformTables::unescapePattern(component)), components, at + 1, out,
+                         unreadable);
         return;
     }
     auto names = FolderListing::names(base);
@@ -159,7 +161,7 @@ void expandComponents(const std::string& base, const std::vector<std::string>& c
 }
 
 std::vector<std::string> expandPattern(const std::string& pattern, std::vector<std::string>* unreadable) {
-    if (!hasPattern(pattern)) return {pattern};
+    if (!hasPattern(pattern)) return {PlatformTables::unescapePattern(pattern)};
     std::vector<std::string> components;
     std::string_view rest = pattern;
     while (!rest.empty()) {
@@ -559,7 +561,8 @@ CleanupTarget measure(CleanupTarget target, const Cancelled& cancelled) {
             for (const std::string& process : program.processes) runs = runs || running.count(process);
             if (!runs) continue;
             for (const std::string& folder : program.folders)
-                if (insidePattern(path, folder) || Paths::isInside(folder, path)) entry.inUseBy = program.name;
+                if (insidePattern(path, folder) || Paths::isInside(PlatformTables::unescapePattern(folder), path))
+                    entry.inUseBy = program.name;
             if (!entry.inUseBy.empty()) break;
         }
         entries.push_back(std::move(entry));

@@ -62,8 +62,6 @@ std::string defaultUserDir(std::string_view name) {
     return Paths::join(Paths::home(), name);
 }
 
-bool hasPattern(std::string_view component) { return component.find_first_of("*?[") != std::string_view::npos; }
-
 } // namespace
 
 const Tables& of(TableSet set) { return set == TableSet::macos ? macosTables() : linuxTables(); }
@@ -79,18 +77,23 @@ std::optional<TableSet> parse(std::string_view name) {
 
 std::string userDir(std::string_view name) { return Paths::userDir(name).value_or(defaultUserDir(name)); }
 
-std::string resolveRoot(std::string_view root) {
+namespace {
+
+// Resolves the root's token; `value` passes the folder a token stands for
+// (escaped for a pattern, or as it is).
+std::string resolveWith(std::string_view root, std::string (*value)(std::string)) {
     auto rest = [&](size_t tokenLength) {
         std::string_view tail = root.substr(tokenLength);
         return tail.starts_with('/') ? tail.substr(1) : tail;
     };
     auto joined = [](std::string base, std::string_view tail) { return tail.empty() ? base : Paths::join(base, tail); };
-    if (root == "~" || root.starts_with("~/")) return joined(Paths::home(), rest(1));
+    if (root == "~" || root.starts_with("~/")) return joined(value(Paths::home()), rest(1));
     if (root.starts_with("xdg:")) {
         std::string_view token = root.substr(4);
         size_t slash = token.find('/');
         std::string_view name = token.substr(0, slash);
-        return joined(userDir(name), slash == std::string_view::npos ? std::string_view() : token.substr(slash + 1));
+        return joined(value(userDir(name)),
+                      slash == std::string_view::npos ? std::string_view() : token.substr(slash + 1));
     }
     struct Variable {
         std::string_view token;
@@ -104,18 +107,57 @@ std::string resolveRoot(std::string_view root) {
     };
     for (const Variable& v : variables)
         if (root.starts_with(v.token) && (root.size() == v.token.size() || root[v.token.size()] == '/'))
-            return joined(v.value(), rest(v.token.size()));
+            return joined(value(v.value()), rest(v.token.size()));
     std::string out(root);
-    if (size_t at = out.find("$USER"); at != std::string::npos) out.replace(at, 5, userName());
+    if (size_t at = out.find("$USER"); at != std::string::npos) out.replace(at, 5, value(userName()));
+    return out;
+}
+
+std::string asItIs(std::string folder) { return folder; }
+std::string escaped(std::string folder) { return escapePattern(folder); }
+
+} // namespace
+
+std::string resolveRoot(std::string_view root) { return resolveWith(root, asItIs); }
+
+std::string resolvePattern(std::string_view root) { return resolveWith(root, escaped); }
+
+std::string escapePattern(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '*' || c == '?' || c == '[' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+bool hasPattern(std::string_view pattern) {
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '\\')
+            ++i;
+        else if (pattern[i] == '*' || pattern[i] == '?' || pattern[i] == '[')
+            return true;
+    }
+    return false;
+}
+
+std::string unescapePattern(std::string_view pattern) {
+    std::string out;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '\\' && i + 1 < pattern.size()) ++i;
+        out += pattern[i];
+    }
     return out;
 }
 
 std::vector<std::string> expandRoot(std::string_view root) {
-    std::string path = resolveRoot(root);
-    std::string last = Paths::lastComponent(path);
-    if (!hasPattern(last)) return {path};
+    // The folders tokens stand for are taken literally: a user folder called
+    // "Down*" is that folder, not every folder whose name starts "Down".
+    const std::string pattern = resolvePattern(root);
+    const std::string last = Paths::lastComponent(pattern);
+    if (!hasPattern(last)) return {unescapePattern(pattern)};
     // Only the last component may be a pattern; matches in byte order.
-    std::string folder = Paths::parent(path);
+    const std::string folder = unescapePattern(Paths::parent(pattern));
     std::vector<std::string> matches;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* entry = ::readdir(dir)) {

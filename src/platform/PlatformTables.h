@@ -58,15 +58,21 @@ struct CategoryRow {
     const char* actionText;     // readOnly reason or backupThenRemove warning
     const char* quitFirst;      // backupThenRemove only: what must not be running (nullptr: nothing)
     const char* caveat;         // nullptr: none
-    bool hardLinksOnce = false; // a file hard-linked between entries counts once (Flatpak deploys)
+    // Folders whose AppImages, known by their magic bytes whatever their
+    // names, are one entry each; nothing else in them is the row's.
+    std::vector<const char*> appImageFolders = {};
+    // Cleanup targets (by id) whose folders are this row's as whole entries,
+    // except those inside the row's own roots: the one place that says which
+    // cache folders belong to the row.
+    std::vector<const char*> cleanupTargets = {};
 };
 
 // A chat app whose data a "backupThenRemove" category holds: it must not run
 // while its folder is copied.
 struct ChatApp {
-    const char* name;                 // as the user knows it: "Signal"
-    const char* process;              // the executable's name while it runs
-    std::vector<const char*> folders; // its data folders (tokens as above)
+    const char* name;                   // as the user knows it: "Signal"
+    std::vector<const char*> processes; // executable or command names while it runs
+    std::vector<const char*> folders;   // its data folders (tokens as above)
 };
 
 struct CategoryTables {
@@ -241,6 +247,17 @@ std::optional<TableSet> parse(std::string_view name);
 // matches are expanded by expandRoot.
 std::string resolveRoot(std::string_view root);
 std::vector<std::string> expandRoot(std::string_view root);
+// The same root as an fnmatch pattern: the folder a token stands for (a user
+// folder, the home folder, an XDG variable) is escaped, so it matches only
+// itself whatever characters its name holds; the table's own text keeps its
+// pattern characters.
+std::string resolvePattern(std::string_view root);
+// `text` escaped to match only itself as an fnmatch pattern.
+std::string escapePattern(std::string_view text);
+// Whether an fnmatch pattern holds an unescaped '*', '?' or '['.
+bool hasPattern(std::string_view pattern);
+// A pattern without pattern characters as the text it matches.
+std::string unescapePattern(std::string_view pattern);
 // A user folder ("PICTURES") from $XDG_CONFIG_HOME/user-dirs.dirs, else its
 // English default below the home folder.
 std::string userDir(std::string_view name);

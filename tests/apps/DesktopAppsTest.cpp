@@ -6,6 +6,7 @@
 #include "apps/AppInventory.h"
 #include "apps/AppUninstaller.h"
 #include "apps/DesktopInventory.h"
+#include "apps/DpkgDatabase.h"
 #include "apps/LeftoverFinder.h"
 
 #include "TestSupport.h"
@@ -17,16 +18,23 @@
 #include <elf.h>
 #include <sys/stat.h>
 #include <flatpak.h>
+#include <lzma.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <tuple>
 
 using namespace vessora;
+
+// The sanitizer runtimes' allocation hooks; absent from a plain build.
+extern "C" __attribute__((weak)) int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                                               void (*)(const volatile void*));
 
 namespace {
 
@@ -38,10 +46,12 @@ std::string mksquashfs() {
 
 // An ELF header marked as an AppImage (type 2), its section table ending
 // where the SquashFS image of `contents` begins.
-void makeAppImage(const std::string& path, const std::string& contents) {
+void makeAppImage(const std::string& path, const std::string& contents, const std::vector<std::string>& options = {}) {
     const std::string image = path + ".sqfs";
     test::makeDirs(Paths::parent(path));
-    ASSERT_EQ(test::runProgram({mksquashfs(), contents, image, "-noappend", "-quiet", "-no-progress"}), 0);
+    std::vector<std::string> argv{mksquashfs(), contents, image, "-noappend", "-quiet", "-no-progress"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    ASSERT_EQ(test::runProgram(argv), 0);
     Elf64_Ehdr header{};
     std::memcpy(header.e_ident, ELFMAG, SELFMAG);
     header.e_ident[EI_CLASS] = ELFCLASS64;
@@ -62,6 +72,9 @@ void makeAppImage(const std::string& path, const std::string& contents) {
 }
 
 std::string entry(const std::string& body) { return "[Desktop Entry]\nType=Application\n" + body; }
+
+constexpr auto exact = MatchConfidence::exact;
+constexpr auto likely = MatchConfidence::likely;
 
 struct Desktop : ::testing::Test {
     test::TempDir dir;
@@ -105,11 +118,12 @@ struct Desktop : ::testing::Test {
     // One app of every kind.
     void buildDesktop() {
         // A program of its own below the home folder, with a localised name.
-        test::writeFile(home + "/tools/exampletool/bin/exampletool", 20'000);
-        ::chmod((home + "/tools/exampletool/bin/exampletool").c_str(), 0755);
-        test::writeText(userApps() + "/org.example.Tool.desktop",
-                        entry("Name=Example Tool\nName[de]=Beispielwerkzeug\nExec=\"" + home +
-                              "/tools/exampletool/bin/exampletool\" %U\nIcon=example-tool\nStartupWMClass=ExTool\n"));
+        test::writeFile(home + "/Applications/exampletool/bin/exampletool", 20'000);
+        ::chmod((home + "/Applications/exampletool/bin/exampletool").c_str(), 0755);
+        test::writeText(
+            userApps() + "/org.example.Tool.desktop",
+            entry("Name=Example Tool\nName[de]=Beispielwerkzeug\nExec=\"" + home +
+                  "/Applications/exampletool/bin/exampletool\" %U\nIcon=example-tool\nStartupWMClass=ExTool\n"));
         // Hidden from the menu, a link rather than an app, and one whose
         // TryExec program is missing: none is listed.
         test::writeText(userApps() + "/helper.desktop", entry("Name=Helper\nExec=/bin/true\nNoDisplay=true\n"));
@@ -180,11 +194,21 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
     };
     const std::string image = home + "/Applications/ImageTool-x86_64.AppImage";
     const Expected expected[] = {
-        {home + "/tools/exampletool", AppKind::program, "Beispielwerkzeug", {}, "org.example.Tool", {}, false},
+        {home + "/Applications/exampletool", AppKind::program, "Beispielwerkzeug", {}, "org.example.Tool", {}, false},
         {userApps() + "/broken.desktop", AppKind::program, "Broken", {}, "broken", {}, false},
-        {dir / "usr/share/applications/kde/editor.desktop", AppKind::package, "Editor", "1.2-3", "kde-editor", {},
+        {dir / "usr/share/applications/kde/editor.desktop",
+         AppKind::package,
+         "Editor",
+         "1.2-3",
+         "kde-editor",
+         {},
          true},
-        {dir / "usr/share/applications/kde/viewer.desktop", AppKind::package, "Viewer", "1.2-3", "kde-viewer", {},
+        {dir / "usr/share/applications/kde/viewer.desktop",
+         AppKind::package,
+         "Viewer",
+         "1.2-3",
+         "kde-viewer",
+         {},
          true},
         {dir / "flatpak/app/org.example.Paint", AppKind::flatpak, "Paint", "3.1", "org.example.Paint", 5'000'000,
          false},
@@ -194,7 +218,8 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
          test::allocatedSize(dir / "snaps/hello_7.snap"), false},
         {dir / "snap/core22", AppKind::snap, "core22", "20240111", "core22", 4096, true},
         {dir / "snap/gtk-common-themes", AppKind::snap, "gtk-common-themes", "0.1", "gtk-common-themes", 4096, true},
-        {image, AppKind::appImage, "Image Tool", "0.9", "imagetool", {}, false},
+        // Not integrated into the menu: its embedded entry's name is only a claim.
+        {image, AppKind::appImage, "Image Tool", "0.9", {}, {}, false},
     };
     EXPECT_EQ(all.size(), std::size(expected));
     for (const Expected& e : expected) {
@@ -209,10 +234,10 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
         }
         EXPECT_EQ(app->isSystemApp, e.system) << e.url;
     }
-    const InstalledApp* tool = byUrl(all, home + "/tools/exampletool");
+    const InstalledApp* tool = byUrl(all, home + "/Applications/exampletool");
     EXPECT_EQ(tool->iconName, "example-tool");
     EXPECT_EQ(tool->windowClass, "ExTool");
-    EXPECT_EQ(tool->executable, home + "/tools/exampletool/bin/exampletool");
+    EXPECT_EQ(tool->executable, home + "/Applications/exampletool/bin/exampletool");
     EXPECT_EQ(byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->package, "example-editor");
     // A package's size is counted once, whichever of its entries is read first.
     const auto& editorSize = byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->installedSize;
@@ -224,29 +249,124 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
     // Without system apps: no packages, runtimes, bases or content snaps.
     std::set<std::string> userUrls;
     for (const InstalledApp& app : DesktopInventory::scan(sources(), false)) userUrls.insert(app.url);
-    EXPECT_EQ(userUrls, (std::set<std::string>{home + "/tools/exampletool", userApps() + "/broken.desktop",
+    EXPECT_EQ(userUrls, (std::set<std::string>{home + "/Applications/exampletool", userApps() + "/broken.desktop",
                                                dir / "flatpak/app/org.example.Paint", dir / "snap/hello", image}));
 }
 
-TEST(DesktopPrograms, ProgramFolderNeverWidensToASharedFolder) {
-    const std::string h = "/home/u";
-    const std::pair<std::string, std::string> cases[] = {
-        {"/opt/google/chrome/chrome", "/opt/google/chrome"},
-        {"/opt/zoom/bin/zoom", "/opt/zoom"},
-        {"/opt/loose-binary", "/opt/loose-binary"},
-        {h + "/.local/share/JetBrains/Toolbox/bin/jetbrains-toolbox", h + "/.local/share/JetBrains/Toolbox"},
-        {h + "/blender-4.0/blender", h + "/blender-4.0"},
-        {h + "/Games/run.sh", h + "/Games/run.sh"},
-        {h + "/Games/racer/bin/racer", h + "/Games/racer"},
-        {h + "/Documents/script.sh", h + "/Documents/script.sh"},
-        {h + "/.local/bin/tool", h + "/.local/bin/tool"},
-        {h + "/bin/tool", h + "/bin/tool"},
-        {h + "/tool", h + "/tool"},
-        {h + "/Downloads/tool", h + "/Downloads/tool"},
-        {"/usr/local/bin/tool", "/usr/local/bin/tool"},
+TEST_F(Desktop, AProgramHasAFolderOnlyWhereItsOwnFolderCanBe) {
+    const std::string h = home;
+    // Localised user folders, two of them where programs keep folders.
+    test::writeText(h + "/.config/user-dirs.dirs",
+                    "XDG_DOCUMENTS_DIR=\"$HOME/Apps/Dokumente\"\nXDG_MUSIC_DIR=\"$HOME/opt\"\n");
+    struct Case {
+        std::string program, id, folder;
     };
-    for (const auto& [program, folder] : cases)
-        EXPECT_EQ(DesktopInventory::programFolder(program, h), folder) << program;
+    const Case cases[] = {
+        {"/opt/google/chrome/chrome", "google-chrome", "/opt/google/chrome"},
+        {"/opt/zoom/bin/zoom", "zoom", "/opt/zoom"},
+        {"/opt/loose-binary", "loose", "/opt/loose-binary"},
+        {"/opt/bin/tool", "tool", "/opt/bin/tool"},
+        {h + "/Applications/blender-4.0/blender", "blender", h + "/Applications/blender-4.0"},
+        {h + "/Applications/tool", "tool", h + "/Applications/tool"},
+        {h + "/Apps/racer/bin/racer", "racer", h + "/Apps/racer"},
+        {h + "/.local/opt/ide/bin/ide", "ide", h + "/.local/opt/ide"},
+        {h + "/.local/share/toolbox/bin/toolbox", "toolbox", h + "/.local/share/toolbox"},
+        // Below ~/.local/share only inside the folder named by its own ID.
+        {h + "/.local/share/JetBrains/Toolbox/bin/jetbrains-toolbox", "jetbrains-toolbox",
+         h + "/.local/share/JetBrains/Toolbox/bin/jetbrains-toolbox"},
+        {h + "/.local/share/applications/bin/x", "applications", h + "/.local/share/applications/bin/x"},
+        // Inside a localised user folder, though below a program root.
+        {h + "/Apps/Dokumente/tool/bin/tool", "tool", h + "/Apps/Dokumente/tool/bin/tool"},
+        {h + "/opt/x/bin/x", "x", h + "/opt/x/bin/x"},
+        // Anywhere else the program alone.
+        {h + "/blender-4.0/blender", "blender", h + "/blender-4.0/blender"},
+        {h + "/Games/racer/bin/racer", "racer", h + "/Games/racer/bin/racer"},
+        {h + "/Documents/Work/run.sh", "work", h + "/Documents/Work/run.sh"},
+        {h + "/Projects/bin/projects", "projects", h + "/Projects/bin/projects"},
+        {h + "/.local/bin/tool", "tool", h + "/.local/bin/tool"},
+        {h + "/tool", "tool", h + "/tool"},
+        {h + "/Downloads/tool", "tool", h + "/Downloads/tool"},
+        {"/usr/local/bin/tool", "tool", "/usr/local/bin/tool"},
+    };
+    const DesktopInventory::SharedFolders shared(h);
+    for (const Case& c : cases)
+        EXPECT_EQ(DesktopInventory::programFolder(c.program, shared, c.id), c.folder) << c.program;
+}
+
+TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
+    test::writeText(home + "/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+    auto program = [&](const std::string& relative) {
+        test::writeFile(home + "/" + relative, 100);
+        ::chmod((home + "/" + relative).c_str(), 0755);
+        return home + "/" + relative;
+    };
+    const std::string run = program("Dokumente/Work/run.sh");
+    const std::string projects = program("Projects/bin/projects");
+    const std::string suiteA = program("Applications/suite/bin/a");
+    const std::string suiteB = program("Applications/suite/bin/b");
+    const std::string tool = program("Applications/tool/bin/tool");
+    test::writeFile(home + "/Projects/notes.txt", 100);
+    test::makeDirs(home + "/Documents");
+    const std::map<std::string, std::string> entries = {
+        {"tilde", "Name=Tilde\nExec=~\n"},
+        {"home", "Name=Home\nExec=" + home + "\n"},
+        {"root", "Name=Root\nExec=/\n"},
+        {"docs", "Name=Docs\nExec=" + home + "/Documents\n"},
+        {"work", "Name=Work\nExec=" + run + "\n"},
+        {"projects", "Name=Projects\nExec=" + projects + "\n"},
+        {"climb", "Name=Climb\nExec=/bin/true\nX-Flatpak=../../..\n"},
+        {"snapclimb", "Name=Snap climb\nExec=/bin/true\nX-SnapInstanceName=../../etc\n"},
+        {"forged", "Name=Evil Paint\nExec=/bin/true\nX-Flatpak=org.example.Paint\n"},
+        {"suite-a", "Name=Suite A\nExec=" + suiteA + "\n"},
+        {"suite-b", "Name=Suite B\nExec=" + suiteB + "\n"},
+        {"tool-1", "Name=Tool\nExec=" + tool + "\n"},
+        {"tool-2", "Name=Tool Settings\nExec=" + tool + " --settings\n"},
+    };
+    for (const auto& [id, body] : entries) test::writeText(userApps() + "/" + id + ".desktop", entry(body));
+    // Links to folders already read would list every entry again, without end.
+    ASSERT_EQ(::symlink(".", (userApps() + "/loop").c_str()), 0);
+    ASSERT_EQ(::symlink("..", (userApps() + "/up").c_str()), 0);
+    // A Flatpak with no exported entry: only libflatpak names it.
+    flatpaks = {{"org.example.Paint", "Paint", "3.1", dir / "flatpak", false, false, 5'000'000}};
+
+    const std::vector<InstalledApp> apps = DesktopInventory::scan(sources(), true);
+    const DesktopInventory::SharedFolders shared(home);
+    std::map<std::string, std::pair<AppKind, std::string>> listed;
+    for (const InstalledApp& app : apps) {
+        listed[app.url] = {app.kind, app.name};
+        EXPECT_FALSE(Paths::isInside(home, app.url)) << app.url;
+        EXPECT_EQ(app.url, Paths::standardize(app.url));
+        if (app.bundleID) {
+            EXPECT_TRUE(DesktopInventory::isSingleName(*app.bundleID)) << *app.bundleID;
+        }
+        for (const std::string& folder : shared.userFolders()) EXPECT_NE(app.url, folder);
+        for (const LeftoverItem& item : LeftoverFinder::leftovers(app, false, apps)) {
+            EXPECT_FALSE(shared.anyInside(item.url)) << item.url;
+            EXPECT_FALSE(Paths::isInside(item.url, home + "/Dokumente")) << item.url;
+            if (item.url == home + "/Projects") {
+                EXPECT_EQ(app.url, projects);
+                EXPECT_EQ(item.confidence, likely);
+            }
+        }
+    }
+    const std::map<std::string, std::pair<AppKind, std::string>> expected = {
+        {userApps() + "/tilde.desktop", {AppKind::program, "Tilde"}},
+        {userApps() + "/home.desktop", {AppKind::program, "Home"}},
+        {userApps() + "/root.desktop", {AppKind::program, "Root"}},
+        {userApps() + "/docs.desktop", {AppKind::program, "Docs"}},
+        {run, {AppKind::program, "Work"}},
+        {projects, {AppKind::program, "Projects"}},
+        {"/bin/true", {AppKind::program, "Climb"}},
+        {dir / "flatpak/app/org.example.Paint", {AppKind::flatpak, "Paint"}},
+        {suiteA, {AppKind::program, "Suite A"}},
+        {suiteB, {AppKind::program, "Suite B"}},
+        {home + "/Applications/tool", {AppKind::program, "Tool"}},
+    };
+    EXPECT_EQ(listed, expected);
+    std::set<std::string> projectLeftovers;
+    for (const LeftoverItem& item : LeftoverFinder::leftovers(*byUrl(apps, projects), false, apps))
+        projectLeftovers.insert(item.url);
+    EXPECT_TRUE(projectLeftovers.count(home + "/Projects"));
 }
 
 TEST_F(Desktop, AppImageWithoutAnEmbeddedEntryOrNotAnAppImage) {
@@ -267,6 +387,165 @@ TEST_F(Desktop, AppImageWithoutAnEmbeddedEntryOrNotAnAppImage) {
     EXPECT_EQ(apps[0].name, "Bare");
     EXPECT_EQ(apps[0].kind, AppKind::appImage);
     EXPECT_EQ(apps[1].name, "Cut");
+}
+
+namespace {
+
+// Set while a test watches allocations under a sanitizer runtime.
+std::atomic<size_t> largestRequest{0};
+// The runtimes take the two hooks together; frees need no note.
+void noteFree(const volatile void*) {}
+void noteAllocation(const volatile void*, size_t size) {
+    size_t seen = largestRequest.load(std::memory_order_relaxed);
+    while (size > seen && !largestRequest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {}
+}
+
+int64_t peakAddressSpace() {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("VmPeak:")) return std::stoll(line.substr(7)) * 1024;
+    return 0;
+}
+
+// Roughly the most memory `work` asks for at once: the largest single request
+// where a sanitizer runtime reports them, else how far it raises the
+// process's peak address space (a large allocation raises it even untouched).
+int64_t largestAllocation(const std::function<void()>& work) {
+    if (__sanitizer_install_malloc_and_free_hooks) {
+        static const bool installed = __sanitizer_install_malloc_and_free_hooks(noteAllocation, noteFree) != 0;
+        EXPECT_TRUE(installed);
+        largestRequest = 0;
+        work();
+        return int64_t(largestRequest.load());
+    }
+    const int64_t before = peakAddressSpace();
+    work();
+    return peakAddressSpace() - before;
+}
+
+} // namespace
+
+TEST_F(Desktop, ADownloadedAppImageClaimsNoOtherAppsDataExactly) {
+    if (mksquashfs().empty()) GTEST_SKIP() << "mksquashfs is not installed";
+    test::writeText(dir / "signal/Signal.desktop", entry("Name=Signal\nExec=signal-desktop\nIcon=signal\n"));
+    const std::string image = home + "/Downloads/Signal-7.0-x86_64.AppImage";
+    makeAppImage(image, dir / "signal");
+    test::writeFile(home + "/.config/Signal/config.json", 100);
+    auto s = sources();
+    s.appImageFolders.push_back(home + "/Downloads");
+
+    struct Case {
+        const char* what;
+        bool integrated;
+        bool otherSignal; // another installed app called Signal
+        MatchConfidence expected;
+    };
+    const Case cases[] = {
+        {"never run", false, false, likely},
+        {"integrated", true, false, exact},
+        {"integrated, Signal also installed", true, true, likely},
+    };
+    const std::string menuEntry = userApps() + "/" + AppImageFile::integrationPrefix(image) + "-signal.desktop";
+    for (const Case& c : cases) {
+        ::unlink(menuEntry.c_str());
+        if (c.integrated) test::writeText(menuEntry, entry("Name=Signal\nExec=" + image + "\n"));
+        flatpaks.clear();
+        if (c.otherSignal) flatpaks = {{"org.signal.Signal", "Signal", "7", dir / "flatpak", false, false, 100}};
+        const std::vector<InstalledApp> apps = DesktopInventory::scan(s, false);
+        const InstalledApp* signal = byUrl(apps, image);
+        ASSERT_NE(signal, nullptr) << c.what;
+        EXPECT_EQ(signal->bundleID.has_value(), c.expected == exact) << c.what;
+        std::optional<MatchConfidence> config;
+        for (const LeftoverItem& item : LeftoverFinder::leftovers(*signal, false, apps))
+            if (item.url == home + "/.config/Signal") config = item.confidence;
+        EXPECT_EQ(config, c.expected) << c.what;
+    }
+}
+
+TEST_F(Desktop, AnAppImageDeclaringHugeTablesIsRefusedBeforeAnythingIsAllocatedForThem) {
+    if (mksquashfs().empty()) GTEST_SKIP() << "mksquashfs is not installed";
+    // Uncompressed inodes, so the link's inode can be edited in place.
+    test::writeText(dir / "appdir/usr/share/applications/tool.desktop", entry("Name=Tool\nExec=tool\n"));
+    ASSERT_EQ(::symlink("usr/share/applications/tool.desktop", (dir / "appdir/tool.desktop").c_str()), 0);
+    const std::string image = home + "/Downloads/Tool.AppImage";
+    makeAppImage(image, dir / "appdir", {"-noI"});
+    const std::string original = test::readText(image);
+    ASSERT_TRUE(AppImageFile::embeddedEntry(image));
+
+    // The image starts at 4096; its superblock's fields at their offsets.
+    struct Case {
+        const char* what;
+        size_t at;
+        uint64_t value;
+        size_t width;
+    };
+    const size_t target = original.find("usr/share/applications/tool.desktop");
+    ASSERT_NE(target, std::string::npos);
+    const Case cases[] = {
+        {"fragment count", 4096 + 16, 0x08000000, 4},    // a 2 GiB fragment table
+        {"inode count", 4096 + 4, 0xFFFFFFFF, 4},        // more inodes than the table holds
+        {"ID count", 4096 + 26, 0xFFFF, 2},              // an ID index past the end
+        {"bytes used", 4096 + 40, uint64_t(1) << 40, 8}, // an image larger than the file
+        {"link target", target - 4, 0x40000000, 4},      // a 1 GiB link target
+    };
+    auto refused = [&](const std::string& what, const std::string& bytes) {
+        test::writeText(image, bytes);
+        std::optional<DesktopEntry> read;
+        const int64_t largest = largestAllocation([&] { read = AppImageFile::embeddedEntry(image); });
+        EXPECT_FALSE(read) << what;
+        EXPECT_LT(largest, 8 << 20) << what;
+    };
+    for (const Case& c : cases) {
+        std::string bytes = original;
+        std::memcpy(bytes.data() + c.at, &c.value, c.width); // little-endian, like the format
+        refused(c.what, bytes);
+    }
+
+    // xz blocks declaring a 16 MiB dictionary (their LZMA2 property byte, the
+    // block header's CRC32 renewed) in an image of 128 KiB blocks.
+    std::string lines;
+    for (int i = 0; i < 60; ++i) lines += "X-Note" + std::to_string(i) + "=" + std::string(64, 'a' + i % 8) + "\n";
+    test::writeText(dir / "xz/tool.desktop", entry("Name=Tool\n" + lines));
+    makeAppImage(image, dir / "xz", {"-comp", "xz"});
+    ASSERT_TRUE(AppImageFile::embeddedEntry(image));
+    std::string bytes = test::readText(image);
+    int declared = 0;
+    for (size_t at = 0; (at = bytes.find(std::string("\xFD"
+                                                     "7zXZ\0",
+                                                     6),
+                                         at)) != std::string::npos;
+         at += 6) {
+        const size_t header = at + 12, length = (uint8_t(bytes[header]) + 1) * 4;
+        const size_t filter = bytes.rfind("\x21\x01", header + length - 4);
+        if (filter == std::string::npos || filter < header) continue;
+        bytes[filter + 2] = 24;
+        const uint32_t crc = lzma_crc32(reinterpret_cast<const uint8_t*>(bytes.data() + header), length - 4, 0);
+        std::memcpy(bytes.data() + header + length - 4, &crc, 4);
+        ++declared;
+    }
+    ASSERT_GT(declared, 0);
+    refused("xz dictionary", bytes);
+}
+
+TEST(DpkgDatabase, InstalledSizeIsUnknownUnlessItFitsInBytes) {
+    const std::pair<std::string, std::optional<int64_t>> cases[] = {
+        {"2048", 2048 * 1024},
+        {"0", 0},
+        {"9007199254740991", int64_t(9007199254740991) * 1024},
+        {"9007199254740992", std::nullopt}, // times 1024 is 2^63
+        {"18446744073709551615", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+        {"-1", std::nullopt},
+        {"+1", std::nullopt},
+        {"12 KiB", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [field, bytes] : cases) {
+        const auto packages = DpkgDatabase::parseStatus(
+            "Package: big\nStatus: install ok installed\nInstalled-Size: " + field + "\nVersion: 1\n", {"big"});
+        ASSERT_EQ(packages.size(), 1u) << field;
+        EXPECT_EQ(packages.at("big").installedBytes, bytes) << field;
+    }
 }
 
 namespace {
@@ -303,14 +582,12 @@ Items below(const std::string& home, const std::vector<LeftoverItem>& items) {
     return out;
 }
 
-constexpr auto exact = MatchConfidence::exact;
-constexpr auto likely = MatchConfidence::likely;
-
 } // namespace
 
 TEST_F(Desktop, LeftoversMatchIdentifiersExactlyAndNameFormsLikely) {
     const InstalledApp tool = program(home);
     test::writeFile(tool.executable.value(), 100);
+    ::chmod(tool.executable->c_str(), 0755);
     for (const char* path :
          {".config/org.example.Tool/settings.ini", ".local/share/example-tool/db", ".cache/exampletool/x",
           ".local/state/ExTool/log", ".exampletool/rc", ".config/Tool/rc", ".config/autostart/org.example.Tool.desktop",

@@ -163,6 +163,18 @@ TEST_F(LinuxCleanup, FixtureHomeEntriesAndClaims) {
     EXPECT_EQ(storeEntry->size + test::allocatedSize(h("project/node_modules/shared")), test::lstatTreeSize(store, &once));
 }
 
+// A user folder whose name holds pattern characters is that folder alone,
+// wherever user folders feed a pattern.
+TEST_F(LinuxCleanup, UserFolderNamesAreTakenLiterally) {
+    test::writeText(h(".config/user-dirs.dirs"),
+                    "XDG_DOWNLOAD_DIR=\"$HOME/Down*\"\nXDG_DOCUMENTS_DIR=\"$HOME/Doc[s]\"\n");
+    for (const char* file : {"Down*/mine.iso", "Downloads/other.iso", "Down-other/x.iso", "Doc[s]/a", "Docs/b"})
+        test::writeFile(h(file), 100);
+    EXPECT_EQ(PlatformTables::expandRoot("xdg:DOWNLOAD"), std::vector<std::string>{h("Down*")});
+    EXPECT_EQ(PlatformTables::expandRoot("xdg:DOCUMENTS"), std::vector<std::string>{h("Doc[s]")});
+    EXPECT_EQ(urls(measuredById()["installers"]), std::vector<std::string>{h("Down*/mine.iso")});
+}
+
 } // namespace
 
 namespace {
