@@ -77,6 +77,7 @@ void CorvaneModel::measureCategories() {
                 const double progress = double(++done) / total;
                 mainQueue_.post([this, result = measured, progress]() mutable {
                     Pruning::prune(result, removedDuringCategories_);
+                    excludeBackups(result);
                     replaceById(categories_, std::move(result), &CorvaneModel::categoriesChanged);
                     publish(categoryProgress_, progress, &CorvaneModel::categoryProgressChanged);
                 });
