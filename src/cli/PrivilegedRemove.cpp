@@ -17,6 +17,7 @@
 //
 //   pkexec /path/to/vessora-privileged-remove --snapshot NAME --file-system UUID
 
+#include "catalog/SnapshotRemoval.h"
 #include "removal/Remover.h"
 #include "support/ProcessLimits.h"
 
@@ -73,7 +74,7 @@ int deleteSnapshot(int argc, char** argv) {
         return 2;
     }
     bool deleted = false;
-    const std::string report = vessora::Remover::serveSnapshotRequest(argv[4], argv[2], deleted);
+    const std::string report = vessora::SnapshotRemoval::serveSnapshotRequest(argv[4], argv[2], deleted);
     return writeReport(report) == 0 && deleted ? 0 : 1;
 }
 

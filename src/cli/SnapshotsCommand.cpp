@@ -1,12 +1,12 @@
 // snapshots: the local snapshots (Btrfs on Linux) with what each holds, and
 // the deletion of one with administrator rights.
 
+#include "catalog/SnapshotRemoval.h"
 #include "catalog/VolumeInfo.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/SnapshotOutput.h"
 #include "platform/PlatformTables.h"
-#include "removal/Remover.h"
 #include "support/Fmt.h"
 
 #include <ctime>
@@ -90,9 +90,10 @@ int deleteOne(const std::string& name, bool ask, bool admin) {
     RemovalResult result;
     if (root) {
         bool deleted = false;
-        result = Remover::readSnapshotReport(Remover::serveSnapshotRequest(snapshot.fileSystem, name, deleted), name);
+        result = SnapshotRemoval::readSnapshotReport(
+            SnapshotRemoval::serveSnapshotRequest(snapshot.fileSystem, name, deleted), name);
     } else {
-        result = Remover::deleteSnapshot(snapshot, snapshot.volume.empty() ? "/" : snapshot.volume);
+        result = SnapshotRemoval::deleteSnapshot(snapshot, snapshot.volume.empty() ? "/" : snapshot.volume);
     }
     if (!result.succeeded.empty()) {
         writeOut("Deleted the snapshot " + printable(name) +

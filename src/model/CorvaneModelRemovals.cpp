@@ -5,6 +5,7 @@
 #include "model/CorvaneModel.h"
 
 #include "apps/AppUninstaller.h"
+#include "catalog/SnapshotRemoval.h"
 #include "model/MeasurementRun.h"
 #include "model/Pruning.h"
 #include "removal/RemovalLog.h"
@@ -323,8 +324,8 @@ void CorvaneModel::deleteSnapshot(const LocalSnapshot& snapshot) {
     const std::string volume = snapshot.volume.empty() ? std::string("/") : snapshot.volume;
     enqueueRemoval(
         [snapshot, volume, runner = environment_.privilegedRunner] {
-            return runner ? Remover::deleteSnapshot(snapshot, volume, *runner)
-                          : Remover::deleteSnapshot(snapshot, volume);
+            return runner ? SnapshotRemoval::deleteSnapshot(snapshot, volume, *runner)
+                          : SnapshotRemoval::deleteSnapshot(snapshot, volume);
         },
         [this, snapshot](const RemovalResult& result) {
             // Out of the list at once; the listing that the refresh starts

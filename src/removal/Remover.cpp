@@ -540,18 +540,6 @@ RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRu
     return result;
 }
 
-std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot) {
-    std::string date = snapshot.name;
-    for (std::string_view piece : {std::string_view("com.apple.TimeMachine."), std::string_view(".local")}) {
-        for (size_t at; (at = date.find(piece)) != std::string::npos;) date.erase(at, piece.size());
-    }
-    // The text reaches a shell run as root: only the tool's own date format passes.
-    if (date.empty() ||
-        !std::all_of(date.begin(), date.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; }))
-        return std::nullopt;
-    return "/usr/bin/tmutil deletelocalsnapshots " + shellQuote(date);
-}
-
 } // namespace Remover
 
 } // namespace vessora

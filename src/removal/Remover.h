@@ -3,7 +3,6 @@
 // over each item first; items that fail only for lack of permission are
 // handed back for escalation with administrator rights.
 
-#include "catalog/LocalSnapshot.h"
 #include "platform/PrivilegedRunner.h"
 #include "platform/Trash.h"
 
@@ -96,39 +95,6 @@ std::string needsAdminLine(const RemovalResult& result);
 RemovalResult removeWithAdmin(const std::vector<std::string>& urls);
 RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRunner& runner);
 
-// Deletes one local snapshot with administrator rights. The result names it
-// (by its name) in succeeded, with the bytes it held when they were counted,
-// or in failed with the reason. A Time Machine snapshot goes through the
-// system's snapshot tool (`volume` does not enter the command); a Btrfs one
-// through the privileged helper, which lists the snapshots again as root and
-// deletes only one it lists (serveSnapshotRequest).
-RemovalResult deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume);
-RemovalResult deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume, PrivilegedRunner& runner);
-
-// Where the snapshot tools and their settings are.
-struct SnapshotTools {
-    std::string snapper = "/usr/bin/snapper";
-    std::string snapperConfigs = "/etc/snapper/configs";
-    std::string timeshift = "/usr/bin/timeshift";
-    std::vector<std::string> timeshiftConfigs = {"/etc/timeshift/timeshift.json", "/etc/timeshift.json"};
-};
-// The command that deletes a Btrfs snapshot through the tool managing it, so
-// the tool's own records stay true: snapper when one of its configurations
-// covers the snapshot's subvolume, Timeshift when its settings name the
-// snapshot's file system. Empty when no tool manages it (the subvolumes are
-// then deleted as `btrfs subvolume delete` does).
-std::vector<std::string> snapshotToolCommand(const LocalSnapshot& snapshot, const SnapshotTools& tools = {});
-
-// The helper's snapshot work, as root: finds the Btrfs snapshot `name` of the
-// file system `fileSystem` among those the listing shows, refuses the file
-// system's default subvolume, anything mounted and (unless its tool deletes
-// it) a writable subvolume, then deletes it. Returns the report
-// deleteSnapshot reads; `deleted` tells whether it went.
-std::string serveSnapshotRequest(const std::string& fileSystem, const std::string& name, bool& deleted,
-                                 const SnapshotTools& tools = {});
-// The result a report of serveSnapshotRequest stands for.
-RemovalResult readSnapshotReport(const std::string& report, const std::string& name);
-
 // The privileged helper: a program beside the running executable (found from
 // /proc/self/exe), run as root. It reads absolute real paths, each ended by a
 // NUL, on standard input. The caller's home is that of the user pkexec names
@@ -142,14 +108,11 @@ std::string privilegedHelperPath();
 // whether every item went.
 std::string serveAdminRequest(const std::string& request, bool& allRemoved);
 
-// The pieces of the privileged commands, for the macOS script and for tests.
+// The pieces of the privileged commands, for the macOS scripts and for tests.
 // One shell word: every ' becomes '\'' and the whole is wrapped in '...'.
 std::string shellQuote(std::string_view text);
 // "/bin/rm -rf -- 'p1' 'p2'"
 std::string removalCommand(const std::vector<std::string>& paths);
-// "/usr/bin/tmutil deletelocalsnapshots 'DATE'", or nothing when the snapshot's
-// date text is anything but digits and dashes.
-std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot);
 
 // The structural folders (refused as exact paths) and the protected prefixes
 // (refused for everything inside them, tested in this order) for a home folder.

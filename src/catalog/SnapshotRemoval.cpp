@@ -1,8 +1,4 @@
-// Deleting local snapshots: Time Machine's through the system's snapshot
-// tool, Btrfs snapshots through the privileged helper, which judges again as
-// root what it is asked to delete.
-
-#include "removal/Remover.h"
+#include "catalog/SnapshotRemoval.h"
 
 #include "catalog/BtrfsSnapshots.h"
 #include "catalog/VolumeInfo.h"
@@ -20,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace vessora::Remover {
+namespace vessora::SnapshotRemoval {
 
 namespace {
 
@@ -93,6 +89,18 @@ std::string deleteSubvolume(const SnapshotSubvolume& subvolume, const std::strin
 }
 
 } // namespace
+
+std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot) {
+    std::string date = snapshot.name;
+    for (std::string_view piece : {std::string_view("com.apple.TimeMachine."), std::string_view(".local")}) {
+        for (size_t at; (at = date.find(piece)) != std::string::npos;) date.erase(at, piece.size());
+    }
+    // The text reaches a shell run as root: only the tool's own date format passes.
+    if (date.empty() ||
+        !std::all_of(date.begin(), date.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; }))
+        return std::nullopt;
+    return "/usr/bin/tmutil deletelocalsnapshots " + Remover::shellQuote(date);
+}
 
 std::vector<std::string> snapshotToolCommand(const LocalSnapshot& snapshot, const SnapshotTools& tools) {
     if (snapshot.owner == SnapshotOwner::snapper && ::access(tools.snapper.c_str(), X_OK) == 0) {
@@ -193,9 +201,9 @@ RemovalResult deleteSnapshot(const LocalSnapshot& snapshot, const std::string& v
 
 RemovalResult deleteSnapshot(const LocalSnapshot& snapshot, const std::string&, PrivilegedRunner& runner) {
     if (snapshot.owner == SnapshotOwner::timeMachine) return deleteTimeMachineSnapshot(snapshot, runner);
-    const std::string helper = privilegedHelperPath();
+    const std::string helper = Remover::privilegedHelperPath();
     if (helper.empty())
-        return failedWith(snapshot.name, "The administrator helper " + std::string(privilegedHelperName) +
+        return failedWith(snapshot.name, "The administrator helper " + std::string(Remover::privilegedHelperName) +
                                              " is missing beside this program, so nothing was deleted.");
     PrivilegedOutcome outcome =
         runner.runProgram(helper, {"--snapshot", snapshot.name, "--file-system", snapshot.fileSystem}, {});
@@ -204,4 +212,4 @@ RemovalResult deleteSnapshot(const LocalSnapshot& snapshot, const std::string&, 
     return readSnapshotReport(outcome.output, snapshot.name);
 }
 
-} // namespace vessora::Remover
+} // namespace vessora::SnapshotRemoval

@@ -2,9 +2,12 @@
 // tools' records and quota sizes, and deleted through the privileged helper.
 
 #include "catalog/BtrfsSnapshots.h"
+#include "catalog/SnapshotRemoval.h"
+#include "catalog/VolumeInfo.h"
 #include "platform/Btrfs.h"
 #include "platform/PlatformTables.h"
-#include "removal/Remover.h"
+#include "support/Fmt.h"
+#include "support/JsonReader.h"
 #include "support/Shell.h"
 
 #include "TestSupport.h"
@@ -15,6 +18,7 @@
 #include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 using namespace vessora;
 using test::exists;
@@ -196,6 +200,10 @@ TEST_F(BtrfsSnapshotTest, ListsEachToolsSnapshotsNewestFirstWithTheirExclusiveSi
     EXPECT_EQ(snapper->cleanup, "number");
     EXPECT_EQ(snapper->subvolumes.front().topPath, "@/.snapshots/1/snapshot");
 
+    // Btrfs keeps no administrator's reserve, whatever statvfs's two free counts say.
+    for (const VolumeInfo& volume : VolumeInfo::current())
+        if (volume.url == m_) EXPECT_EQ(volume.rootReserve, 0);
+
     // A user without administrator rights sees the same snapshots.
     const size_t count = listed.size();
     EXPECT_EQ(test::runAsUnprivileged([&] { return BtrfsSnapshots::list(m_).size() == count ? 0 : 1; }), 0)
@@ -236,7 +244,7 @@ TEST_F(BtrfsSnapshotTest, TheHelperDeletesOnlyListedReadOnlySnapshots) {
     // `btrfs subvolume delete` removes it, and frees what only it held.
     DirectRunner runner;
     for (const LocalSnapshot* s : {&timeshift, &snapper}) {
-        RemovalResult result = Remover::deleteSnapshot(*s, m_, runner);
+        RemovalResult result = SnapshotRemoval::deleteSnapshot(*s, m_, runner);
         EXPECT_EQ(result.succeeded, std::vector<std::string>{s->name});
         EXPECT_TRUE(result.failed.empty()) << result.failed.front().reason;
         EXPECT_EQ(result.bytesFreed, *s->exclusiveBytes());
@@ -273,7 +281,7 @@ TEST_F(BtrfsSnapshotTest, TheHelperDeletesOnlyListedReadOnlySnapshots) {
         {&second, second.name + " is not a snapshot Vessora lists, so nothing was deleted."},
     };
     for (const auto& [snapshot, reason] : refusals) {
-        RemovalResult result = Remover::deleteSnapshot(*snapshot, m_, runner);
+        RemovalResult result = SnapshotRemoval::deleteSnapshot(*snapshot, m_, runner);
         EXPECT_TRUE(result.succeeded.empty()) << snapshot->name;
         EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{snapshot->name, reason}}));
     }
@@ -282,13 +290,63 @@ TEST_F(BtrfsSnapshotTest, TheHelperDeletesOnlyListedReadOnlySnapshots) {
         EXPECT_TRUE(exists(m_ + stays)) << stays;
 }
 
+// The command line as a user would run it: every snapshot with its date and
+// the qgroup figures, then one deleted, its space given back, the others kept.
+TEST_F(BtrfsSnapshotTest, TheCommandListsSizesAndDeletesOne) {
+    ScopedTables tables{TableSet::linux};
+    test::ScopedEnv toolTables("VESSORA_TABLES", "linux");
+    btrfs({"quota", "enable", m_});
+    btrfs({"quota", "rescan", "-w", m_});
+    const std::map<uint64_t, int64_t> counted = qgroupShow();
+    std::string output;
+    ASSERT_EQ(test::runProgram({VESSORA_CLI, "snapshots", "--json"}, &output), 0) << output;
+    const std::optional<JsonValue> document = parseJson(output);
+    ASSERT_TRUE(document && document->member("snapshots")) << output;
+    std::vector<std::string> names;
+    for (const JsonValue& s : document->member("snapshots")->array) {
+        if (s.text("volume") != m_) continue;
+        names.push_back(*s.text("name"));
+        int64_t sum = 0;
+        for (const JsonValue& sub : s.member("subvolumes")->array)
+            sum += counted.at(*sub.member("id")->unsignedInteger());
+        EXPECT_EQ(s.member("exclusive")->integer(0, INT64_MAX), sum) << names.back();
+        EXPECT_EQ(s.text("quotas"), "on");
+    }
+    ASSERT_EQ(names, (std::vector<std::string>{m_ + "/backups/home-weekly", m_ + "/@/.snapshots/2/snapshot",
+                                               m_ + "/@/.snapshots/1/snapshot",
+                                               m_ + "/timeshift-btrfs/snapshots/2024-02-01_10-00-00",
+                                               m_ + "/timeshift-btrfs/snapshots/2024-01-01_00-00-00"}))
+        << output;
+    EXPECT_EQ(*document->member("snapshots")->array[2].text("date"), "2024-03-01T08:00:00Z");
+
+    const std::string gone = m_ + "/timeshift-btrfs/snapshots/2024-02-01_10-00-00";
+    const int64_t held = *named(LocalSnapshot::list(m_), gone)->exclusiveBytes();
+    // A committed transaction wakes the cleaner that frees a deleted subvolume's blocks.
+    auto available = [&] {
+        btrfs({"filesystem", "sync", m_});
+        btrfs({"subvolume", "sync", m_});
+        btrfs({"filesystem", "sync", m_});
+        struct statvfs st {};
+        ::statvfs(m_.c_str(), &st);
+        return int64_t(st.f_bavail) * int64_t(st.f_frsize);
+    };
+    const int64_t before = available();
+    EXPECT_EQ(test::runProgram({VESSORA_CLI, "snapshots", "--delete", gone}, &output, "y\n"), 2) << output;
+    ASSERT_EQ(test::runProgram({VESSORA_CLI, "snapshots", "--delete", gone, "--yes"}, &output), 0) << output;
+    EXPECT_EQ(output, "Deleted the snapshot " + gone + ", reclaiming " + Fmt::bytes(held) + ".\n");
+    EXPECT_GE(available() - before, held - MB / 2);
+    EXPECT_FALSE(exists(gone + "/@"));
+    EXPECT_EQ(LocalSnapshot::list(m_).size(), 4u);
+    EXPECT_EQ(test::runProgram({VESSORA_CLI, "snapshots", "--delete", gone, "--yes"}, &output), 1);
+}
+
 TEST(BtrfsSnapshotTools, TheToolManagingASnapshotDeletesIt) {
     test::TempDir dir;
     for (const char* tool : {"snapper", "timeshift"}) ::chmod(test::writeText(dir / tool, "#!/bin/sh\n").c_str(), 0755);
     test::writeText(dir / "configs/root", "# snapper\nFSTYPE=\"btrfs\"\nSUBVOLUME=\"/\"\n");
     test::writeText(dir / "configs/home", "SUBVOLUME=\"/home\"\n");
     test::writeText(dir / "timeshift.json", "{\"backup_device_uuid\" : \"AB12-fs\", \"btrfs_mode\" : \"true\"}");
-    Remover::SnapshotTools tools{dir / "snapper", dir / "configs", dir / "timeshift", {dir / "timeshift.json"}};
+    SnapshotRemoval::SnapshotTools tools{dir / "snapper", dir / "configs", dir / "timeshift", {dir / "timeshift.json"}};
 
     LocalSnapshot snapper;
     snapper.owner = SnapshotOwner::snapper;
@@ -299,19 +357,19 @@ TEST(BtrfsSnapshotTools, TheToolManagingASnapshotDeletesIt) {
     timeshift.fileSystem = "ab12-fs";
     timeshift.subvolumes = {{301, "", "timeshift-btrfs/snapshots/2024-01-05_10-00-01/@", false, {}},
                             {302, "", "timeshift-btrfs/snapshots/2024-01-05_10-00-01/@home", false, {}}};
-    EXPECT_EQ(Remover::snapshotToolCommand(snapper, tools),
+    EXPECT_EQ(SnapshotRemoval::snapshotToolCommand(snapper, tools),
               (std::vector<std::string>{dir / "snapper", "--no-dbus", "--config", "home", "delete", "42"}));
     EXPECT_EQ(
-        Remover::snapshotToolCommand(timeshift, tools),
+        SnapshotRemoval::snapshotToolCommand(timeshift, tools),
         (std::vector<std::string>{dir / "timeshift", "--delete", "--snapshot", "2024-01-05_10-00-01", "--scripted"}));
 
     // No configuration covers it, the tool is missing, or another file system is Timeshift's.
     LocalSnapshot unmanaged = snapper;
     unmanaged.subvolumes.front().path = "/data/.snapshots/42/snapshot";
-    EXPECT_TRUE(Remover::snapshotToolCommand(unmanaged, tools).empty());
+    EXPECT_TRUE(SnapshotRemoval::snapshotToolCommand(unmanaged, tools).empty());
     LocalSnapshot elsewhere = timeshift;
     elsewhere.fileSystem = "cd34-fs";
-    EXPECT_TRUE(Remover::snapshotToolCommand(elsewhere, tools).empty());
+    EXPECT_TRUE(SnapshotRemoval::snapshotToolCommand(elsewhere, tools).empty());
     tools.snapper = dir / "absent";
-    EXPECT_TRUE(Remover::snapshotToolCommand(snapper, tools).empty());
+    EXPECT_TRUE(SnapshotRemoval::snapshotToolCommand(snapper, tools).empty());
 }
