@@ -192,7 +192,8 @@ TEST_F(CategoryDetailTest, SystemDataTexts) {
         EXPECT_TRUE(widget("categoryDetail.snapshots")->isHidden());
         CorvaneModelTestAccess::setSnapshots(*model, {elsewhere, onRoot});
         QCoreApplication::processEvents();
-        EXPECT_EQ(text("categoryDetail.snapshots"), "Btrfs snapshots hold on to deleted files; see the snapshots card.");
+        EXPECT_EQ(text("categoryDetail.snapshots"),
+                  "Btrfs snapshots hold on to deleted files; see the snapshots card.");
     }
     open("nothing-like-this");
     EXPECT_TRUE(widget("categoryDetail.unknown")->isVisible());
