@@ -265,6 +265,57 @@ int runWithHangingFuse(const std::string& path, const std::function<int()>& body
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+namespace {
+std::string sbinTool(const char* name) {
+    for (const char* folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"})
+        if (::access((std::string(folder) + name).c_str(), X_OK) == 0) return std::string(folder) + name;
+    return {};
+}
+} // namespace
+
+std::string btrfsTool() { return sbinTool("btrfs"); }
+
+LoopBtrfs::LoopBtrfs(const std::string& folder, int64_t sizeBytes) : mountPoint_(folder + "/mnt") {
+    const std::string mkfs = sbinTool("mkfs.btrfs"), losetup = sbinTool("losetup");
+    if (!isRoot()) {
+        skipReason_ = "a Btrfs file system in a loop file needs root";
+        return;
+    }
+    if (mkfs.empty() || btrfsTool().empty() || losetup.empty()) {
+        skipReason_ = "btrfs-progs (mkfs.btrfs, btrfs) or losetup is not installed";
+        return;
+    }
+    const std::string image = folder + "/btrfs.img";
+    std::string output;
+    if (::truncate(writeFile(image).c_str(), sizeBytes) != 0 || runProgram({mkfs, "-q", image}, &output) != 0) {
+        skipReason_ = "mkfs.btrfs failed: " + output;
+        return;
+    }
+    if (runProgram({losetup, "--find", "--show", image}, &output) != 0) {
+        skipReason_ = "no loop device could be attached: " + output;
+        return;
+    }
+    device_ = output.substr(0, output.find('\n'));
+    makeDirs(mountPoint_);
+    if (::mount(device_.c_str(), mountPoint_.c_str(), "btrfs", 0, nullptr) != 0) {
+        // The kernel may load the file system on first use.
+        runProgram({sbinTool("modprobe"), "btrfs"});
+        if (::mount(device_.c_str(), mountPoint_.c_str(), "btrfs", 0, nullptr) != 0)
+            skipReason_ = std::string("this kernel cannot mount Btrfs: ") + std::strerror(errno);
+    }
+}
+
+LoopBtrfs::~LoopBtrfs() {
+    if (::umount(mountPoint_.c_str()) != 0) ::umount2(mountPoint_.c_str(), MNT_DETACH);
+    if (!device_.empty()) runProgram({sbinTool("losetup"), "--detach", device_});
+}
+
+int LoopBtrfs::btrfs(const std::vector<std::string>& arguments, std::string* output) const {
+    std::vector<std::string> argv{btrfsTool()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runProgram(argv, output);
+}
+
 int runProgram(const std::vector<std::string>& argv, std::string* output, const std::string& input) {
     if (argv.empty()) return -1;
     std::string program = argv[0];

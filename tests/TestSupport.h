@@ -87,6 +87,31 @@ inline constexpr int kNoHangingFuse = 120;
 inline constexpr int kHangingFuseTimedOut = 121;
 int runWithHangingFuse(const std::string& path, const std::function<int()>& body, int seconds = 20);
 
+// A Btrfs file system in a loop file below `folder`, mounted (its top level)
+// at folder + "/mnt". Root only: where loop devices or Btrfs are missing,
+// ok() is false and skipReason() says which. Unmounted and its loop device
+// detached when destroyed, whatever the test did.
+class LoopBtrfs {
+public:
+    explicit LoopBtrfs(const std::string& folder, int64_t sizeBytes = 256 << 20);
+    ~LoopBtrfs();
+    LoopBtrfs(const LoopBtrfs&) = delete;
+    LoopBtrfs& operator=(const LoopBtrfs&) = delete;
+    bool ok() const { return skipReason_.empty(); }
+    const std::string& skipReason() const { return skipReason_; }
+    const std::string& mountPoint() const { return mountPoint_; }
+    const std::string& device() const { return device_; }
+    // Runs the btrfs tool with `arguments`; its exit status, its output in `output`.
+    int btrfs(const std::vector<std::string>& arguments, std::string* output = nullptr) const;
+
+private:
+    std::string mountPoint_;
+    std::string device_;
+    std::string skipReason_;
+};
+// The btrfs tool, or empty when btrfs-progs is not installed.
+std::string btrfsTool();
+
 // Runs a program (absolute path or looked up in PATH) with arguments through
 // /bin/sh -c free exec; returns exit status and fills `output` with stdout+stderr.
 int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr, const std::string& input = {});

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QScrollArea>
 #include <QThread>
 #include <QTimer>
 
@@ -119,8 +120,11 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     }
     // The backup review is shown over the Documents page, for a sample backup.
     const bool review = name == "backup.review";
+    // "overview.snapshots": the Overview scrolled down to its snapshots card.
+    const bool snapshots = name == "overview.snapshots";
     std::optional<Section> section = name == "apps"  ? Section::category("applications")
                                      : review        ? Section::category("documents")
+                                     : snapshots     ? Section::overview()
                                                      : Section::fromId(name);
     if (!sheet && !section) {
         std::fprintf(stderr, "Vessora: unknown section %s\n", name.c_str());
@@ -174,6 +178,16 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     if (name == "apps" && !model.apps().empty()) {
         if (auto* apps = window.findChild<AppsPage*>()) apps->selectApp(model.apps().front().app.url);
         waitFor([] { return false; }, 500);
+    }
+    if (snapshots) {
+        auto* scroll = window.findChild<QScrollArea*>(QStringLiteral("overview.scroll"));
+        auto* card = window.findChild<QWidget*>(QStringLiteral("overview.snapshots"));
+        if (!scroll || !card || !card->isVisible()) {
+            std::fprintf(stderr, "Vessora: the Overview shows no snapshots\n");
+            return 1;
+        }
+        scroll->ensureWidgetVisible(card, 0, 24);
+        waitFor([] { return false; }, 300);
     }
     if (review) {
         model.setPendingDeletion(sampleBackup(model.backupRoot()));

@@ -1,5 +1,8 @@
 #include "catalog/LocalSnapshot.h"
 
+#include "catalog/BtrfsSnapshots.h"
+#include "platform/PlatformTables.h"
+
 #include "support/Lines.h"
 #include "support/Shell.h"
 
@@ -58,6 +61,32 @@ std::optional<Date> LocalSnapshot::parseStamp(std::string_view stamp) {
     return Dates::checkedFromTimespec(long(t));
 }
 
+std::string_view ownerName(SnapshotOwner owner) {
+    switch (owner) {
+    case SnapshotOwner::timeMachine: return "Time Machine";
+    case SnapshotOwner::snapper: return "snapper";
+    case SnapshotOwner::timeshift: return "Timeshift";
+    case SnapshotOwner::btrfs: return "Btrfs";
+    }
+    return {};
+}
+
+std::optional<int64_t> LocalSnapshot::exclusiveBytes() const {
+    if (subvolumes.empty() || quotas != SnapshotQuotas::on) return std::nullopt;
+    int64_t total = 0;
+    for (const SnapshotSubvolume& s : subvolumes) {
+        if (!s.exclusive) return std::nullopt;
+        total += *s.exclusive;
+    }
+    return total;
+}
+
+void LocalSnapshot::sortNewestFirst(std::vector<LocalSnapshot>& snapshots) {
+    std::stable_sort(snapshots.begin(), snapshots.end(), [](const LocalSnapshot& a, const LocalSnapshot& b) {
+        return a.date.value_or(Date::min()) > b.date.value_or(Date::min());
+    });
+}
+
 std::vector<LocalSnapshot> LocalSnapshot::parseList(std::string_view output) {
     std::vector<LocalSnapshot> snapshots;
     for (std::string_view line : splitLines(output)) {
@@ -65,20 +94,36 @@ std::vector<LocalSnapshot> LocalSnapshot::parseList(std::string_view output) {
         if (first == std::string_view::npos) continue;
         line = line.substr(first, line.find_last_not_of(" \t") - first + 1);
         if (!line.starts_with(kPrefix)) continue;
-        snapshots.push_back({std::string(line), parseStamp(stampOf(line))});
+        LocalSnapshot snapshot;
+        snapshot.name = std::string(line);
+        snapshot.date = parseStamp(stampOf(line));
+        snapshots.push_back(std::move(snapshot));
     }
-    // Newest first; an undated snapshot counts as the distant past.
-    std::stable_sort(snapshots.begin(), snapshots.end(), [](const LocalSnapshot& a, const LocalSnapshot& b) {
-        return a.date.value_or(Date::min()) > b.date.value_or(Date::min());
-    });
+    sortNewestFirst(snapshots);
     return snapshots;
 }
 
 std::vector<LocalSnapshot> LocalSnapshot::list(const std::string& volume) {
+    if (PlatformTables::active() == TableSet::linux) return BtrfsSnapshots::list(volume);
     // The exit status is not looked at: a failing tool prints no snapshot lines.
     std::optional<std::string> output = Shell::run(kSnapshotTool, {"listlocalsnapshots", volume});
     if (!output) return {};
     return parseList(*output);
+}
+
+std::vector<LocalSnapshot>
+LocalSnapshot::listAll(const std::vector<std::string>& volumes,
+                       const std::function<std::vector<LocalSnapshot>(const std::string&)>& lister) {
+    // The macOS tool serves the startup volume; on Linux every Btrfs volume has its own.
+    const std::vector<std::string> asked =
+        PlatformTables::active() == TableSet::linux ? volumes : std::vector<std::string>{"/"};
+    std::vector<LocalSnapshot> all;
+    for (const std::string& volume : asked)
+        for (LocalSnapshot& snapshot : lister(volume))
+            if (std::none_of(all.begin(), all.end(), [&](const LocalSnapshot& s) { return s.sameAs(snapshot); }))
+                all.push_back(std::move(snapshot));
+    sortNewestFirst(all);
+    return all;
 }
 
 } // namespace vessora

@@ -135,7 +135,10 @@ std::vector<VolumeInfo> VolumeInfo::fromMountInfo(std::string_view mountInfo) {
         if (volume.totalCapacity < 1) continue;
         // Linux keeps no purgeable space, so both free readings are the same.
         volume.availableForImportantUsage = volume.trueFree = int64_t(fs.f_bavail) * unit;
-        if (fs.f_bfree > fs.f_bavail) volume.rootReserve = int64_t(fs.f_bfree - fs.f_bavail) * unit;
+        // Btrfs keeps nothing for the administrator: there the gap is space its
+        // metadata holds in reserve, which no one can write files into.
+        if (fs.f_bfree > fs.f_bavail && entry.fsType != "btrfs")
+            volume.rootReserve = int64_t(fs.f_bfree - fs.f_bavail) * unit;
         volume.isRootVolume = entry.mountPoint == "/";
         volume.isInternal = isInternalDevice(entry.deviceId);
         if (!labelsRead) labels = labelsByDevice(), labelsRead = true;

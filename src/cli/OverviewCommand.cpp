@@ -9,6 +9,7 @@
 #include "cli/CommandLine.h"
 #include "platform/PlatformTables.h"
 #include "cli/Commands.h"
+#include "cli/SnapshotOutput.h"
 #include "support/Fmt.h"
 #include "support/Json.h"
 #include "support/ParallelFor.h"
@@ -167,13 +168,7 @@ std::string overviewJson(const std::vector<VolumeInfo>& volumes, const std::vect
             .field("rootReserve", v.rootReserve)
             .endObject();
     json.endArray();
-    json.key("snapshots").beginArray();
-    for (const LocalSnapshot& s : snapshots) {
-        json.beginObject().field("name", s.name);
-        writeDate(json, "date", s.date);
-        json.endObject();
-    }
-    json.endArray();
+    writeSnapshotsJson(json, snapshots);
     json.field("fullDiskAccess", fullDiskAccess).field("tables", PlatformTables::current().name);
     json.key("categories").beginArray();
     for (const MeasuredCategory& measured : categories) writeCategoryJson(json, measured);
@@ -196,10 +191,7 @@ std::string overviewText(const std::vector<VolumeInfo>& volumes, const std::vect
         out += "\n";
         if (std::string reserve = reserveSentence(v); !reserve.empty()) out += "    " + reserve + "\n";
     }
-    out += "\nSnapshots\n";
-    if (snapshots.empty()) out += "  none\n";
-    for (const LocalSnapshot& s : snapshots)
-        out += "  " + printable(s.name) + (s.date ? "  " + Fmt::relativeDate(s.date) : std::string()) + "\n";
+    out += "\nSnapshots\n" + snapshotsText(snapshots);
     if (!fullDiskAccess) out += "\nFull Disk Access is missing: some categories may measure too small.\n";
     out += "\nCategories\n";
     for (const MeasuredCategory& m : categories) {
@@ -265,6 +257,8 @@ int overviewCommand(const Arguments& args) {
     const auto cancelled = interruptPredicate(interrupted);
 
     const std::vector<VolumeInfo> volumes = VolumeInfo::current();
+    std::vector<std::string> urls;
+    for (const VolumeInfo& volume : volumes) urls.push_back(volume.url);
     const bool fullDiskAccess = Permissions::hasFullDiskAccess();
     std::vector<LocalSnapshot> snapshots;
     std::vector<MeasuredCategory> categories;
@@ -280,7 +274,7 @@ int overviewCommand(const Arguments& args) {
         if (i == 0) {
             systemDataEntries = StorageCategories::measureSystemDataEntries(cancelled);
         } else if (i == 1) {
-            snapshots = LocalSnapshot::list("/");
+            snapshots = LocalSnapshot::listAll(urls);
         } else {
             std::vector<StorageCategory> definitions;
             for (const MeasuredCategory& m : categories) definitions.push_back(m.category);

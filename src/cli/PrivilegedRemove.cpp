@@ -10,7 +10,14 @@
 // helper runs without pkexec (as the tests run it).
 //
 //   pkexec /path/to/vessora-privileged-remove [--home HOME] < items
+//
+// With --snapshot it deletes one Btrfs snapshot instead, named as the
+// snapshot listing names it, and only one that listing (run again here, as
+// root) shows on that file system:
+//
+//   pkexec /path/to/vessora-privileged-remove --snapshot NAME --file-system UUID
 
+#include "catalog/SnapshotRemoval.h"
 #include "removal/Remover.h"
 #include "support/ProcessLimits.h"
 
@@ -52,10 +59,30 @@ std::string callerHome(int argc, char** argv, bool& usageError, std::string& pro
     return home;
 }
 
+int writeReport(const std::string& report) {
+    for (size_t done = 0; done < report.size();) {
+        ssize_t n = ::write(STDOUT_FILENO, report.data() + done, report.size() - done);
+        if (n <= 0) return 1;
+        done += size_t(n);
+    }
+    return 0;
+}
+
+int deleteSnapshot(int argc, char** argv) {
+    if (argc != 5 || std::string(argv[3]) != "--file-system") {
+        std::fprintf(stderr, "usage: %s --snapshot NAME --file-system UUID\n", argv[0]);
+        return 2;
+    }
+    bool deleted = false;
+    const std::string report = vessora::SnapshotRemoval::serveSnapshotRequest(argv[4], argv[2], deleted);
+    return writeReport(report) == 0 && deleted ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     vessora::ProcessLimits::raiseDescriptorLimit();
+    if (argc > 1 && std::string(argv[1]) == "--snapshot") return deleteSnapshot(argc, argv);
     bool usageError = false;
     std::string problem;
     const std::string home = callerHome(argc, argv, usageError, problem);

@@ -32,6 +32,13 @@ const Command kCommands[] = {
      "not followed, a file with several names counted once.\n"},
     {"overview", overviewCommand, "overview [--json]", "volumes, snapshots, categories",
      "Shows the mounted volumes, the snapshots and the startup disk's used space by category.\n"},
+    {"snapshots", snapshotsCommand, "snapshots [--json] | --delete NAME [--yes] [--admin]", "local snapshots and their cost",
+     "Lists the snapshots of every mounted volume, newest first, with the bytes each one alone holds\n"
+     "(what deleting it frees; Btrfs needs quotas on for that).\n"
+     "  --json          the list as JSON\n"
+     "  --delete NAME   delete the snapshot NAME (asks first)\n"
+     "  --yes           do not ask first (required when input is not a terminal)\n"
+     "  --admin         delete through pkexec when administrator rights are needed\n"},
     {"cleanup", cleanupCommand, "cleanup [--json]", "rebuildable data by risk",
      "Measures the cleanup targets (caches, logs, package downloads...), each graded safe, review or\n"
      "careful, with every entry's path, size and age.\n"},

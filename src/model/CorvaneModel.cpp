@@ -10,6 +10,13 @@
 
 namespace vessora {
 
+namespace {
+std::vector<std::string> volumeUrls(const std::vector<VolumeInfo>& volumes) {
+    std::vector<std::string> urls;
+    for (const VolumeInfo& volume : volumes) urls.push_back(volume.url);
+    return urls;
+}
+} // namespace
 
 CorvaneModel::CorvaneModel(ModelEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)) {
@@ -129,8 +136,8 @@ void CorvaneModel::refreshVolumes() {
     publish(hasFullDiskAccess_, environment_.readFullDiskAccess(), &CorvaneModel::hasFullDiskAccessChanged);
     Async::start(
         workers_,
-        [this, list = environment_.listSnapshots] {
-            auto snapshots = list("/");
+        [this, list = environment_.listSnapshots, volumes = volumeUrls(volumes_)] {
+            auto snapshots = LocalSnapshot::listAll(volumes, list);
             mainQueue_.post([this, snapshots = std::move(snapshots)]() mutable {
                 publish(snapshots_, std::move(snapshots), &CorvaneModel::snapshotsChanged);
             });

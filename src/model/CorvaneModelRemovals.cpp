@@ -5,6 +5,7 @@
 #include "model/CorvaneModel.h"
 
 #include "apps/AppUninstaller.h"
+#include "catalog/SnapshotRemoval.h"
 #include "model/MeasurementRun.h"
 #include "model/Pruning.h"
 #include "removal/RemovalLog.h"
@@ -373,25 +374,20 @@ void CorvaneModel::escalate(const std::vector<std::string>& urls) {
 
 void CorvaneModel::deleteSnapshot(const LocalSnapshot& snapshot) {
     assertMainThread();
+    const std::string volume = snapshot.volume.empty() ? std::string("/") : snapshot.volume;
     enqueueRemoval(
-        [snapshot, runner = environment_.privilegedRunner] {
-            const bool deleted =
-                runner ? Remover::deleteSnapshot(snapshot, "/", *runner) : Remover::deleteSnapshot(snapshot, "/");
-            RemovalResult result;
-            if (deleted)
-                result.succeeded.push_back(snapshot.name);
-            else
-                result.failed.push_back({snapshot.name, "The snapshot could not be deleted."});
-            return result;
+        [snapshot, volume, runner = environment_.privilegedRunner] {
+            return runner ? SnapshotRemoval::deleteSnapshot(snapshot, volume, *runner)
+                          : SnapshotRemoval::deleteSnapshot(snapshot, volume);
         },
-        [this, name = snapshot.name](const RemovalResult& result) {
+        [this, snapshot](const RemovalResult& result) {
             // Out of the list at once; the listing that the refresh starts
             // confirms it a moment later.
             if (!result.succeeded.empty())
                 change(
                     snapshots_,
                     [&](auto& list) {
-                        return std::erase_if(list, [&](const LocalSnapshot& s) { return s.name == name; }) > 0;
+                        return std::erase_if(list, [&](const LocalSnapshot& s) { return s.sameAs(snapshot); }) > 0;
                     },
                     &CorvaneModel::snapshotsChanged);
             publishRemoval(result);

@@ -22,8 +22,9 @@ template <typename T> std::vector<T> joined(std::vector<T> a, const std::vector<
 GuardTables linuxGuard() {
     const GuardTables& base = detail::baseGuard();
     GuardTables guard;
-    guard.structural = joined(base.structural, {"/efi", "/nix", "/lost+found", "/.snapshots", "/timeshift",
-                                                "/var/spool", "/var/mail", "/var/backups", "/var/snap"});
+    guard.structural =
+        joined(base.structural, {"/efi", "/nix", "/lost+found", "/.snapshots", "/timeshift", "/timeshift-btrfs",
+                                 "/var/spool", "/var/mail", "/var/backups", "/var/snap"});
     guard.homeStructural = joined(base.homeStructural, {"/.local/state", "/.local/bin", "/.var/app", "/snap",
                                                         "/.config/autostart", "/.local/share/applications"});
     guard.structuralTokens = {"xdg:DESKTOP",   "xdg:DOCUMENTS",   "xdg:DOWNLOAD",
@@ -673,10 +674,11 @@ const Tables& linuxTables() {
                   "/var/lib/snapd/snaps"},
         ScanTables{
             {"/proc", "/sys", "/dev", "/run", "/var/run", "/var/lock", "/lost+found", "/snap", "/var/lib/snapd/snap",
-             "/.snapshots", "/timeshift", "/run/timeshift", "/home/.ecryptfs", "~/.Private", "$XDG_RUNTIME_DIR/doc",
-             "~/.cache/doc", "/mnt", "/media", "/run/media/$USER"},
+             "/.snapshots", "/timeshift", "/timeshift-btrfs", "/run/timeshift", "/home/.ecryptfs", "~/.Private",
+             "$XDG_RUNTIME_DIR/doc", "~/.cache/doc", "/mnt", "/media", "/run/media/$USER"},
             {"~/.gvfs", "~/pCloudDrive"},
-            {"*/overlay2/*/merged", "*/storage/overlay/*/merged", "/tmp/.mount_*"},
+            {"*/overlay2/*/merged", "*/storage/overlay/*/merged", "/tmp/.mount_*", "*/.snapshots/[0-9]*/snapshot",
+             "*/timeshift-btrfs/snapshots"},
             true,
             {"ext2", "ext3", "ext4", "xfs", "btrfs", "f2fs", "bcachefs", "zfs", "vfat", "exfat", "ntfs3", "fuseblk",
              "hfsplus"},
@@ -722,6 +724,14 @@ const Tables& linuxTables() {
             "the app and ",
             "the program file and ",
             " app",
+            "Btrfs snapshots",
+            "These hold on to deleted blocks and are the usual reason used space grows on its own.",
+            nullptr,
+            "Turn on quotas with `btrfs quota enable %s` to see what each snapshot holds; it can slow the file system.",
+            "The quota counts of %s are being redone or are out of date, so no sizes are shown; `btrfs quota rescan "
+            "%s` counts them again.",
+            nullptr,
+            "Btrfs snapshots hold on to deleted files; see the snapshots card.",
         },
         true,
     };

@@ -424,6 +424,14 @@ const Tables& macosTables() {
             "the app bundle and ",
             "the app bundle and ",
             " bundle",
+            "Time Machine local snapshots",
+            "These hold on to deleted blocks and are the usual reason System Data grows and shrinks on its own.",
+            "macOS does not report a size per snapshot. Their combined weight shows up as purgeable space above.",
+            nullptr,
+            nullptr,
+            "%s of the free space is purgeable, meaning macOS is holding it but will give it back under pressure. "
+            "Mostly Time Machine snapshots and evictable caches.",
+            nullptr,
         },
     };
     return tables;

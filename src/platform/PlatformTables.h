@@ -210,6 +210,14 @@ struct Words {
     const char* removesApp;         // uninstall summary: "the app bundle and "
     const char* removesProgramFile; // the same for a program without a folder of its own
     const char* appPart;            // header breakdown, after the app's size: " bundle"
+    // The snapshots card.
+    const char* snapshotsTitle;       // "Time Machine local snapshots"
+    const char* snapshotsSubtitle;    // after "N snapshots. "
+    const char* snapshotsCaption;     // below the rows; nullptr: none
+    const char* snapshotsNoQuotas;    // "%s" is the volume: sizes need quotas; nullptr: never said
+    const char* snapshotsStaleQuotas; // "%s" is the volume: the quota counts are out of date
+    const char* purgeableCaption;     // "%s" is the size; nullptr: the system gives nothing back under pressure
+    const char* systemDataSnapshots;  // System Data's line when the startup volume has snapshots; nullptr: the count
 };
 
 // ---- The whole set

@@ -148,27 +148,4 @@ RemovalResult removeItems(const std::vector<RemovalItem>& items, RemovalMode mod
     return result;
 }
 
-std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot) {
-    std::string date = snapshot.name;
-    for (std::string_view piece : {std::string_view("com.apple.TimeMachine."), std::string_view(".local")}) {
-        for (size_t at; (at = date.find(piece)) != std::string::npos;) date.erase(at, piece.size());
-    }
-    // The text reaches a shell run as root: only the tool's own date format passes.
-    if (date.empty() ||
-        !std::all_of(date.begin(), date.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; }))
-        return std::nullopt;
-    return "/usr/bin/tmutil deletelocalsnapshots " + shellWord(date);
-}
-
-bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume) {
-    return deleteSnapshot(snapshot, volume, defaultPrivilegedRunner());
-}
-
-bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string&, PrivilegedRunner& runner) {
-    std::optional<std::string> command = snapshotDeletionCommand(snapshot);
-    if (!command) return false;
-    PrivilegedOutcome outcome = runner.run(*command);
-    return outcome.status == PrivilegedOutcome::Status::ran && outcome.exitStatus == 0;
-}
-
 } // namespace vessora::Remover

@@ -3,7 +3,6 @@
 // over each item first; items that fail only for lack of permission are
 // handed back for escalation with administrator rights.
 
-#include "catalog/LocalSnapshot.h"
 #include "platform/PrivilegedRunner.h"
 #include "platform/Trash.h"
 #include "support/ItemIdentity.h"
@@ -109,11 +108,6 @@ RemovalResult removeWithAdmin(const std::vector<std::string>& urls, PrivilegedRu
 // helper checks again as root before it acts.
 RemovalResult removeWithAdmin(const std::vector<RemovalItem>& items, PrivilegedRunner& runner);
 
-// Deletes one local snapshot with the system's snapshot tool and administrator
-// rights; true when the tool reported no error. `volume` does not enter the command.
-bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume);
-bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume, PrivilegedRunner& runner);
-
 // The privileged helper: a program beside the running executable (found from
 // /proc/self/exe), run as root. It reads absolute real paths, each ended by a
 // NUL, on standard input, a path followed, when its identity is known, by
@@ -134,9 +128,6 @@ AdminReport serveAdminRequest(const std::string& request);
 // The pieces of the privileged commands, for the macOS script and for tests.
 // "/bin/rm -rf -- 'p1' 'p2'"
 std::string removalCommand(const std::vector<std::string>& paths);
-// "/usr/bin/tmutil deletelocalsnapshots 'DATE'", or nothing when the snapshot's
-// date text is anything but digits and dashes.
-std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot);
 
 } // namespace Remover
 

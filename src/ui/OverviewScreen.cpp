@@ -174,7 +174,7 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
                             column);
     volumesCard_->setObjectName(QStringLiteral("overview.volumes"));
     stack->addWidget(volumesCard_);
-    snapshotsCard_ = new Card(QStringLiteral("Time Machine local snapshots"), {}, column);
+    snapshotsCard_ = new Card(Text::fromUtf8(PlatformTables::current().words.snapshotsTitle), {}, column);
     snapshotsCard_->setObjectName(QStringLiteral("overview.snapshots"));
     stack->addWidget(snapshotsCard_);
     stack->addStretch(1);
@@ -248,12 +248,12 @@ void OverviewScreen::refreshCapacity() {
     if (reserveSentence && root->rootReserve >= 1)
         reserve_->setText(Text::fromUtf8(PlatformTables::format(reserveSentence, Fmt::bytes(root->rootReserve))));
 
+    // Where the system gives nothing back under pressure, nothing is purgeable.
+    const char* purgeableSentence = PlatformTables::current().words.purgeableCaption;
     const int64_t purgeable = available - free;
-    purgeable_->setVisible(purgeable >= 1);
-    if (purgeable >= 1)
-        purgeable_->setText(bytes(purgeable) +
-                            QStringLiteral(" of the free space is purgeable, meaning macOS is holding it but will give it "
-                                           "back under pressure. Mostly Time Machine snapshots and evictable caches."));
+    purgeable_->setVisible(purgeableSentence && purgeable >= 1);
+    if (purgeableSentence && purgeable >= 1)
+        purgeable_->setText(Text::fromUtf8(PlatformTables::format(purgeableSentence, Fmt::bytes(purgeable))));
 }
 
 void OverviewScreen::updateLegend(const std::vector<CapacitySegment>& segments, int64_t free, int64_t reserved) {
@@ -373,17 +373,19 @@ void OverviewScreen::refreshSnapshots() {
     if (snapshotsShown_ && snapshots == shownSnapshots_) return;
     snapshotsShown_ = true;
     shownSnapshots_ = snapshots;
+    const Words& words = PlatformTables::current().words;
     const size_t n = snapshots.size();
-    snapshotsCard_->setSubtitle(Text::fromUtf8(Fmt::counted(int64_t(n), "snapshot") +
-                                               ". These hold on to deleted blocks and are the usual reason "
-                                               "System Data grows and shrinks on its own."));
+    snapshotsCard_->setTitle(Text::fromUtf8(words.snapshotsTitle));
+    snapshotsCard_->setSubtitle(Text::fromUtf8(Fmt::counted(int64_t(n), "snapshot") + ". " + words.snapshotsSubtitle));
     QVBoxLayout* list = snapshotsCard_->contentLayout();
     while (QLayoutItem* item = list->takeAt(0)) {
         delete item->widget();
         delete item;
     }
+    std::vector<std::string> notes; // once per volume whose quota counts are off or out of date
     for (const auto& snapshot : snapshots) {
         auto* rowWidget = new QWidget(snapshotsCard_);
+        rowWidget->setObjectName(QStringLiteral("overview.snapshot"));
         auto* line = new QHBoxLayout(rowWidget);
         line->setContentsMargins(0, 0, 0, 0);
         line->setSpacing(10);
@@ -392,12 +394,29 @@ void OverviewScreen::refreshSnapshots() {
         texts->setSpacing(1);
         auto* date = new QLabel(snapshotDateText(snapshot), rowWidget);
         date->setTextFormat(Qt::PlainText);
-        auto* relative = new SecondaryLabel(Text::fromUtf8(Fmt::relativeDate(snapshot.date)), rowWidget);
+        date->setToolTip(Text::fromUtf8(snapshot.name));
+        // The relative date, then who made it and why.
+        QString detail = Text::fromUtf8(Fmt::relativeDate(snapshot.date));
+        if (snapshot.owner != SnapshotOwner::timeMachine) {
+            detail += QStringLiteral(" · ") + Text::fromUtf8(std::string(ownerName(snapshot.owner)));
+            // A snapshot no tool describes is told apart by where it is.
+            const std::string& what = snapshot.description.empty() ? snapshot.name : snapshot.description;
+            if (!what.empty()) detail += QStringLiteral(" · ") + Text::fromUtf8(what).simplified();
+        }
+        auto* relative = new SecondaryLabel(detail, rowWidget);
+        relative->setObjectName(QStringLiteral("overview.snapshot.detail"));
         relative->setFont(Fonts::caption());
         texts->addWidget(date);
         texts->addWidget(relative);
         line->addLayout(texts);
         line->addStretch(1);
+        if (const auto held = snapshot.exclusiveBytes()) {
+            auto* size = new NumberLabel(rowWidget);
+            size->setObjectName(QStringLiteral("overview.snapshot.size"));
+            size->setFont(font());
+            size->setText(bytes(*held));
+            line->addWidget(size);
+        }
         auto* remove = new QPushButton(QStringLiteral("Delete"), rowWidget);
         remove->setFlat(true);
         remove->setObjectName(QStringLiteral("overview.snapshot.delete"));
@@ -405,20 +424,31 @@ void OverviewScreen::refreshSnapshots() {
         connect(remove, &QPushButton::clicked, this, [this, remove, snapshot] {
             remove->setEnabled(false);
             deleteLocalSnapshot(model(), snapshot, remove, [remove](bool deleted) {
-                // On failure the row stays as it was; on success the refreshed
-                // list no longer holds it.
+                // On failure the row stays as it was (the result alert says
+                // why); on success the refreshed list no longer holds it.
                 if (!deleted) remove->setEnabled(true);
             });
         });
         line->addWidget(remove);
         list->addWidget(rowWidget);
+
+        const char* note = snapshot.owner == SnapshotOwner::timeMachine ? nullptr
+                           : snapshot.quotas == SnapshotQuotas::off     ? words.snapshotsNoQuotas
+                           : snapshot.quotas == SnapshotQuotas::stale   ? words.snapshotsStaleQuotas
+                                                                        : nullptr;
+        if (note) {
+            std::string text = PlatformTables::format(note, snapshot.volume);
+            if (std::find(notes.begin(), notes.end(), text) == notes.end()) notes.push_back(std::move(text));
+        }
     }
-    auto* caption = new SecondaryLabel(QStringLiteral("macOS does not report a size per snapshot. Their combined weight "
-                                                      "shows up as purgeable space above."),
-                                       snapshotsCard_);
-    caption->setFont(Fonts::caption());
-    caption->setWordWrap(true);
-    list->addWidget(caption);
+    if (words.snapshotsCaption) notes.insert(notes.begin(), words.snapshotsCaption);
+    for (const std::string& note : notes) {
+        auto* caption = new SecondaryLabel(Text::fromUtf8(note), snapshotsCard_);
+        caption->setObjectName(QStringLiteral("overview.snapshots.caption"));
+        caption->setFont(Fonts::caption());
+        caption->setWordWrap(true);
+        list->addWidget(caption);
+    }
 }
 
 } // namespace vessora

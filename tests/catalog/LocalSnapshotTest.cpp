@@ -1,9 +1,12 @@
+#include "catalog/BtrfsSnapshots.h"
 #include "catalog/LocalSnapshot.h"
+#include "platform/Btrfs.h"
 
 #include "TestSupport.h"
 
 #include <ctime>
 #include <gtest/gtest.h>
+#include <map>
 
 using namespace vessora;
 
@@ -55,4 +58,40 @@ TEST(LocalSnapshot, WithoutTheToolTheListIsEmpty) {
     if (test::exists("/usr/bin/tmutil")) GTEST_SKIP() << "this machine has a snapshot tool";
     EXPECT_TRUE(LocalSnapshot::list("/").empty());
     EXPECT_TRUE(LocalSnapshot::parseList("").empty());
+}
+
+// The tools' records are outside input: what does not parse gives nothing
+// (the snapshot then counts as a plain one), and odd values are left out.
+TEST(BtrfsSnapshotRecords, ReadWhatTheToolsWroteAndNothingElse) {
+    LocalZone zone("UTC");
+    using BtrfsSnapshots::parseSnapperInfo;
+    auto info = parseSnapperInfo("<snapshot><type>post</type><num> 7 </num><date>2024-02-29 23:59:59</date>"
+                                 "<description>a &lt;b&gt; &#65;&#x42; &amp;c &bogus; &#0;</description></snapshot>");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->number, 7);
+    EXPECT_EQ(Dates::iso8601(*info->date), "2024-02-29T23:59:59Z");
+    EXPECT_EQ(info->description, "a <b> AB &c &bogus; &#0;");
+    EXPECT_EQ(info->type, "post");
+    for (const char* bad : {"", "<snapshot><num>0</num></snapshot>", "<snapshot><num>-3</num></snapshot>",
+                            "<snapshot><num>7", "<num>7</num>", "<snapshot><num>99999999999999999999</num></snapshot>"})
+        EXPECT_FALSE(parseSnapperInfo(bad)) << bad;
+    EXPECT_FALSE(parseSnapperInfo("<snapshot><num>3</num><date>2023-02-29 10:00:00</date></snapshot>")->date);
+
+    using BtrfsSnapshots::parseTimeshiftInfo;
+    EXPECT_EQ(Dates::iso8601(*parseTimeshiftInfo("{\"created\": \"1706781600\"}")->created), "2024-02-01T10:00:00Z");
+    EXPECT_EQ(Dates::iso8601(*parseTimeshiftInfo("{\"created\": 1706781600}")->created), "2024-02-01T10:00:00Z");
+    for (const char* odd : {"{\"created\": \"soon\"}", "{\"created\": -5}", "{\"created\": 1e300}", "{}"})
+        EXPECT_FALSE(parseTimeshiftInfo(odd)->created) << odd;
+    for (const char* bad : {"", "[1]", "{\"created\": ", "\"x\""}) EXPECT_FALSE(parseTimeshiftInfo(bad)) << bad;
+    EXPECT_EQ(Dates::iso8601(*BtrfsSnapshots::parseTimeshiftName("2024-01-05_10-00-01")), "2024-01-05T10:00:01Z");
+    EXPECT_FALSE(BtrfsSnapshots::parseTimeshiftName("2024-01-05 10-00-01"));
+    EXPECT_EQ(BtrfsSnapshots::tagWords("D O x"), "On demand, Daily");
+
+    const Btrfs::Quotas counted = Btrfs::parseQgroupShow("Qgroupid Referenced Exclusive Path\n0/5 16384 16384 <top>\n"
+                                                         "0/259 35667968 31473664 snap\n1/7 1 1\n0/x 1 1\n");
+    EXPECT_EQ(counted.state, Btrfs::QuotaState::on);
+    EXPECT_EQ(counted.exclusive, (std::map<uint64_t, int64_t>{{5, 16384}, {259, 31473664}}));
+    EXPECT_EQ(Btrfs::parseQgroupShow("0/5 1 1\nWARNING: qgroup data inconsistent, rescan recommended\n").state,
+              Btrfs::QuotaState::stale);
+    EXPECT_EQ(Btrfs::parseQgroupShow("ERROR: can't list qgroups: quotas not enabled\n").state, Btrfs::QuotaState::off);
 }

@@ -1,3 +1,4 @@
+#include "catalog/SnapshotRemoval.h"
 #include "removal/Remover.h"
 #include "scan/DiskScanner.h"
 #include "support/Shell.h"
@@ -185,23 +186,27 @@ TEST(RemoveWithAdmin, HelperKeepsToTheGuardMountsAndLinks) {
 TEST(DeleteSnapshot, OnlyTheToolsDateFormatReachesTheShell) {
     FixedRunner ok({Status::ran, 0, {}, {}});
     LocalSnapshot snapshot{"com.apple.TimeMachine.2023-10-01-123456.local", std::nullopt};
-    EXPECT_EQ(Remover::snapshotDeletionCommand(snapshot), "/usr/bin/tmutil deletelocalsnapshots '2023-10-01-123456'");
-    EXPECT_TRUE(Remover::deleteSnapshot(snapshot, "/", ok));
+    EXPECT_EQ(SnapshotRemoval::snapshotDeletionCommand(snapshot), "/usr/bin/tmutil deletelocalsnapshots '2023-10-01-123456'");
+    EXPECT_EQ(SnapshotRemoval::deleteSnapshot(snapshot, "/", ok).succeeded, std::vector<std::string>{snapshot.name});
     EXPECT_EQ(ok.commands, std::vector<std::string>{"/usr/bin/tmutil deletelocalsnapshots '2023-10-01-123456'"});
 
     for (const char* hostile :
          {"com.apple.TimeMachine.2023-10-01; rm -rf /.local", "com.apple.TimeMachine.$(reboot).local",
           "com.apple.TimeMachine..local", "", "com.apple.TimeMachine.2023-10-01 123456.local", "2023-10-01-123456'"}) {
         FixedRunner never({Status::ran, 0, {}, {}});
-        EXPECT_FALSE(Remover::deleteSnapshot({hostile, std::nullopt}, "/", never)) << hostile;
+        EXPECT_EQ(SnapshotRemoval::deleteSnapshot({hostile, std::nullopt}, "/", never).failed.size(), 1u) << hostile;
         EXPECT_TRUE(never.commands.empty()) << hostile;
     }
 
-    // A failing command, a refusal, and no way to ask at all (nothing ran: no success).
-    for (PrivilegedOutcome outcome : {PrivilegedOutcome{Status::ran, 1, {}, {}},
-                                      {Status::refused, -1, "Request dismissed", {}},
-                                      {Status::unavailable, -1, {}, {}}}) {
+    // A failing command, a refusal, and no way to ask at all (nothing ran:
+    // no success); a refusal says why.
+    for (auto [outcome, reason] :
+         {std::pair{PrivilegedOutcome{Status::ran, 1, {}, {}}, "The snapshot could not be deleted."},
+          {{Status::refused, -1, "Request dismissed", {}}, "Request dismissed"},
+          {{Status::unavailable, -1, {}, {}}, "The snapshot could not be deleted."}}) {
         FixedRunner runner(outcome);
-        EXPECT_FALSE(Remover::deleteSnapshot(snapshot, "/", runner));
+        RemovalResult result = SnapshotRemoval::deleteSnapshot(snapshot, "/", runner);
+        EXPECT_TRUE(result.succeeded.empty());
+        EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{snapshot.name, reason}}));
     }
 }

@@ -186,6 +186,20 @@ TEST_F(CategoryDetailTest, SystemDataTexts) {
         QCoreApplication::processEvents();
         EXPECT_EQ(text("categoryDetail.reserve"),
                   "5 GB is reserved for the administrator by the file system and counts as used.");
+        // Only snapshots of the startup volume's file system hold on to its space.
+        spin(100);
+        LocalSnapshot onRoot{"/.snapshots/3/snapshot", std::nullopt};
+        onRoot.owner = SnapshotOwner::snapper;
+        onRoot.volume = volumes.front().url;
+        LocalSnapshot elsewhere = onRoot;
+        elsewhere.volume = "/data";
+        CorvaneModelTestAccess::setSnapshots(*model, {elsewhere});
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(widget("categoryDetail.snapshots")->isHidden());
+        CorvaneModelTestAccess::setSnapshots(*model, {elsewhere, onRoot});
+        QCoreApplication::processEvents();
+        EXPECT_EQ(text("categoryDetail.snapshots"),
+                  "Btrfs snapshots hold on to deleted files; see the snapshots card.");
     }
     open("nothing-like-this");
     EXPECT_TRUE(widget("categoryDetail.unknown")->isVisible());

@@ -9,6 +9,7 @@
 #include "ui/SegmentedCapacityBar.h"
 #include "ui/kit/Card.h"
 #include "ui/kit/Colors.h"
+#include "ui/kit/TabularText.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -170,6 +171,49 @@ TEST_F(OverviewTest, SnapshotSubtitleCountsAndPlaceholderWhileMeasuring) {
     CorvaneModelTestAccess::setMeasuringCategories(*model, false);
     screen->refreshNow();
     EXPECT_TRUE(find<QPushButton>("overview.refresh")->isEnabled());
+}
+
+// On Linux the card lists Btrfs snapshots: who made each and why, what it
+// holds where quotas count it, and once per volume how to have it counted.
+TEST_F(OverviewTest, BtrfsSnapshotsShowTheirToolSizeAndTheQuotaHint) {
+    ScopedTables tables{TableSet::linux};
+    volumes = {rootVolume(100, 40, 45)};
+    model->refreshVolumes();
+    LocalSnapshot counted{"/.snapshots/41/snapshot", std::nullopt};
+    counted.owner = SnapshotOwner::snapper;
+    counted.description = "zypp(zypper)\nupdate";
+    counted.volume = "/";
+    counted.quotas = SnapshotQuotas::on;
+    counted.subvolumes = {{259, counted.name, "@/.snapshots/41/snapshot", true, 31'473'664}};
+    LocalSnapshot uncounted{"/data/backups/weekly", std::nullopt};
+    uncounted.owner = SnapshotOwner::btrfs;
+    uncounted.volume = "/data";
+    uncounted.subvolumes = {{300, uncounted.name, "backups/weekly", true, std::nullopt}};
+    LocalSnapshot alsoUncounted = uncounted;
+    alsoUncounted.name = "/data/backups/daily";
+    CorvaneModelTestAccess::setSnapshots(*model, {counted, uncounted, alsoUncounted});
+    screen->refreshNow();
+
+    auto* card = find<Card>("overview.snapshots");
+    EXPECT_EQ(card->title(), QStringLiteral("Btrfs snapshots"));
+    EXPECT_EQ(card->subtitle(), QStringLiteral("3 snapshots. These hold on to deleted blocks and are the usual reason "
+                                               "used space grows on its own."));
+    const auto rows = card->findChildren<QWidget*>(QStringLiteral("overview.snapshot"));
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_TRUE(rows[0]
+                    ->findChild<QLabel*>(QStringLiteral("overview.snapshot.detail"))
+                    ->text()
+                    .endsWith(QStringLiteral(" · snapper · zypp(zypper) update")));
+    EXPECT_EQ(rows[0]->findChild<NumberLabel*>(QStringLiteral("overview.snapshot.size"))->text(),
+              QStringLiteral("31.5 MB"));
+    EXPECT_FALSE(rows[1]->findChild<NumberLabel*>(QStringLiteral("overview.snapshot.size")));
+    QStringList captions;
+    for (auto* caption : card->findChildren<QLabel*>(QStringLiteral("overview.snapshots.caption")))
+        captions << caption->text();
+    EXPECT_EQ(captions, QStringList{QStringLiteral("Turn on quotas with `btrfs quota enable /data` to see what each "
+                                                   "snapshot holds; it can slow the file system.")});
+    // Nothing on Linux is given back under pressure.
+    EXPECT_FALSE(find("overview.purgeable")->isVisible());
 }
 
 } // namespace

@@ -537,9 +537,13 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     const bool reserved = reserveSentence && root && root->rootReserve >= 1;
     reserve_->setVisible(reserved);
     if (reserved) reserve_->setText(q(PlatformTables::format(reserveSentence, Fmt::bytes(root->rootReserve))));
-    const size_t snapshots = model_->snapshots().size();
+    // Where snapshots are a file system's own, only the startup volume's hold on to its space.
+    const char* snapshotsSentence = PlatformTables::current().words.systemDataSnapshots;
+    const size_t snapshots =
+        std::count_if(model_->snapshots().begin(), model_->snapshots().end(),
+                      [&](const LocalSnapshot& s) { return !snapshotsSentence || (root && s.volume == root->url); });
     snapshots_->setVisible(snapshots > 0);
-    snapshots_->setText(q(CleanupTexts::snapshotsLine(snapshots)));
+    snapshots_->setText(q(snapshotsSentence ? std::string(snapshotsSentence) : CleanupTexts::snapshotsLine(snapshots)));
 }
 
 void CategoryDetailPage::startRemoval() {
