@@ -79,7 +79,6 @@ constexpr auto likely = MatchConfidence::likely;
 struct Desktop : ::testing::Test {
     test::TempDir dir;
     std::string home = dir / "home";
-    ScopedTables tables{TableSet::linux};
     test::ScopedEnv homeEnv{"HOME", home};
     test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
     test::ScopedEnv lcAll{"LC_ALL", std::nullopt};
