@@ -262,7 +262,6 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    ScopedTables tables{TableSet::linux};
     BrowseTree tree;
     std::unique_ptr<CorvaneModel> model;
     std::unique_ptr<Updater> updater;
