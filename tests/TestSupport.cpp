@@ -208,8 +208,8 @@ std::string runAsUnprivileged(const std::function<std::string()>& body) {
                                   [&] {
                                       // Read only once the child ends: it must fit in the pipe.
                                       const std::string message = body().substr(0, 60000);
-                                      const bool told = ::write(fds[1], message.data(), message.size()) ==
-                                                        ssize_t(message.size());
+                                      const bool told =
+                                          ::write(fds[1], message.data(), message.size()) == ssize_t(message.size());
                                       return told ? 0 : 1;
                                   });
     ::close(fds[1]);

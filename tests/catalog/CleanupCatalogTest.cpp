@@ -29,8 +29,7 @@ CleanupTarget targetOver(const std::vector<std::string>& roots) {
 TEST(CleanupCatalog, DefinitionsFollowTheHomeOfTheMoment) {
     test::TempDir first, second;
     test::ScopedEnv home("HOME", first.path()), cache("XDG_CACHE_HOME", std::nullopt);
-    for (const CleanupTarget& t : CleanupCatalog::definitions())
-        EXPECT_TRUE(t.entries.empty() && !t.scanned) << t.id;
+    for (const CleanupTarget& t : CleanupCatalog::definitions()) EXPECT_TRUE(t.entries.empty() && !t.scanned) << t.id;
     EXPECT_EQ(targetNamed(CleanupCatalog::definitions(), "thumbnails").roots.at(0), first / ".cache/thumbnails");
     test::ScopedEnv moved("HOME", second.path());
     EXPECT_EQ(targetNamed(CleanupCatalog::definitions(), "thumbnails").roots.at(0), second / ".cache/thumbnails");

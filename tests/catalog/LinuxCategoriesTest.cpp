@@ -24,9 +24,7 @@ namespace {
 struct LinuxHome {
     test::TempDir dir;
     std::string home = dir / "home";
-    test::ScopedEnv homeEnv{"HOME", home};
-    test::ScopedEnv config{"XDG_CONFIG_HOME", std::nullopt};
-    test::ScopedEnv data{"XDG_DATA_HOME", std::nullopt};
+    test::ScopedEnv homeEnv{"HOME", home}, config{"XDG_CONFIG_HOME", std::nullopt}, data{"XDG_DATA_HOME", std::nullopt};
 };
 
 std::map<std::string, StorageCategory> byId(const std::vector<StorageCategory>& categories) {

@@ -89,10 +89,8 @@ protected:
     // Below the temporary folder: a rule's root (/tmp) claims nothing other targets list.
     std::string home = dir / "sys/tmp/home";
     std::string sys = dir / "sys";
-    test::ScopedEnv homeEnv{"HOME", home};
-    test::ScopedEnv cache{"XDG_CACHE_HOME", std::nullopt};
-    test::ScopedEnv config{"XDG_CONFIG_HOME", std::nullopt};
-    test::ScopedEnv data{"XDG_DATA_HOME", std::nullopt};
+    test::ScopedEnv homeEnv{"HOME", home}, cache{"XDG_CACHE_HOME", std::nullopt},
+        config{"XDG_CONFIG_HOME", std::nullopt}, data{"XDG_DATA_HOME", std::nullopt};
     CleanupCatalog::ScopedSystemRoot root{sys};
     std::string h(const std::string& rest) { return home + "/" + rest; }
     std::string s(const std::string& rest) { return sys + "/" + rest; }

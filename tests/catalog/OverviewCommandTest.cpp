@@ -47,7 +47,7 @@ void buildHome(const test::TempDir& home) {
     test::writeFile(home / ".gradle/caches/modules-2/lib.jar", 14 * 4096);
     test::writeFile(home / ".local/share/Trash/files/old movie.mov", 50 * 4096);
     test::makeLongLink(home / ".local/share/Trash/files/link to movie", "old movie.mov");
-    test::writeFile(home / ".bigcache/blob", 11'000'000);           // hidden, unclaimed: System Data
+    test::writeFile(home / ".bigcache/blob", 11'000'000);         // hidden, unclaimed: System Data
     test::writeFile(home / ".local/share/Tool/blob", 10'500'000); // unclaimed app data: System Data
 }
 

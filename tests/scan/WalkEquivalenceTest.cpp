@@ -149,9 +149,8 @@ TEST(WalkEquivalence, RandomTreesMatchThePlainWalk) {
         if (seed % 7 == 0) options.smallFileThreshold = 4096;
         // Unprivileged, so that locked folders are really unreadable; small
         // slices make the wide folders of these trees be shared out.
-        EXPECT_EQ(test::runAsUnprivileged([&] {
-                      return compareScans(dir / "r", options, seed % 3 == 0 ? 0 : unsigned(seed % 7) + 1);
-                  }),
+        EXPECT_EQ(test::runAsUnprivileged(
+                      [&] { return compareScans(dir / "r", options, seed % 3 == 0 ? 0 : unsigned(seed % 7) + 1); }),
                   "")
             << "seed " << seed;
     }

@@ -50,10 +50,9 @@ protected:
     }
 
     std::string makeApp(const std::string& name, const std::string& identifier, int64_t payload) {
-        const std::string bundle =
-            makeBundle(apps_ + "/" + name + ".app", {{"CFBundleIdentifier", identifier},
-                                                      {"CFBundleName", name},
-                                                      {"CFBundleShortVersionString", "1.2"}});
+        const std::string bundle = makeBundle(
+            apps_ + "/" + name + ".app",
+            {{"CFBundleIdentifier", identifier}, {"CFBundleName", name}, {"CFBundleShortVersionString", "1.2"}});
         if (payload > 0) writeFile(bundle + "/Contents/Resources/payload", payload);
         return bundle;
     }
@@ -330,8 +329,8 @@ TEST_F(AppsPageTest, RunningAppUninstallsToTheTrash) {
 
 // A bundle's own icon is read off the main thread; one without keeps the generic icon.
 TEST_F(AppsPageTest, BundleIconArrivesFromItsIconFile) {
-    const std::string bundle = makeBundle(apps_ + "/Painter.app",
-                                          {{"CFBundleIdentifier", "com.vendor.painter"}, {"CFBundleIconFile", "Painter"}});
+    const std::string bundle = makeBundle(
+        apps_ + "/Painter.app", {{"CFBundleIdentifier", "com.vendor.painter"}, {"CFBundleIconFile", "Painter"}});
     makeDirs(bundle + "/Contents/Resources");
     QImage image(128, 128, QImage::Format_ARGB32);
     image.fill(Qt::red);
