@@ -29,11 +29,12 @@ namespace vessora::test {
 
 namespace {
 
-// The suites were written against the macOS tables and pin them, for this
-// process and the tools it starts; a test of the Linux set selects it itself.
-const bool macosTablesPinned = [] {
-    ::setenv("VESSORA_TABLES", "macos", 1);
-    PlatformTables::select(TableSet::macos);
+// Every test runs on the Linux tables users get, whatever the build host,
+// for this process and the tools it starts; a test of the macOS set selects
+// it itself.
+const bool linuxTablesPinned = [] {
+    ::setenv("VESSORA_TABLES", "linux", 1);
+    PlatformTables::select(TableSet::linux);
     return true;
 }();
 
@@ -198,6 +199,27 @@ bool switchTo(unsigned uid, unsigned gid) {
 
 int runAsUnprivileged(const std::function<int()>& body) {
     return runInChild([] { return !isRoot() || switchTo(unprivilegedUid(), unprivilegedGid()); }, 97, body);
+}
+
+std::string runAsUnprivileged(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return "no pipe to the child";
+    const int status = runInChild([] { return !isRoot() || switchTo(unprivilegedUid(), unprivilegedGid()); }, 97,
+                                  [&] {
+                                      // Read only once the child ends: it must fit in the pipe.
+                                      const std::string message = body().substr(0, 60000);
+                                      const bool told =
+                                          ::write(fds[1], message.data(), message.size()) == ssize_t(message.size());
+                                      return told ? 0 : 1;
+                                  });
+    ::close(fds[1]);
+    std::string message;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, size_t(n));
+    ::close(fds[0]);
+    if (status == 97) return "the child could not drop its privileges";
+    if (status != 0 && message.empty()) return "the child ended with status " + std::to_string(status);
+    return message;
 }
 
 int runAsUser(unsigned uid, const std::function<int()>& body) {

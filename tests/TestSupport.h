@@ -1,9 +1,9 @@
 #pragma once
 // Helpers the test suites share: temporary folders, files with real blocks,
 // environment overrides, privilege-dropping children and tmpfs mounts.
-// Linking them pins the macOS table set (VESSORA_TABLES=macos, also for the
-// tools a test starts); tests of the Linux set select it with ScopedTables and
-// ScopedEnv.
+// Linking them pins the Linux table set (VESSORA_TABLES=linux, also for the
+// tools a test starts); tests of the macOS set select it with ScopedTables
+// (and ScopedEnv for the tools they start).
 
 #include <cstdint>
 #include <functional>
@@ -58,6 +58,10 @@ bool isRoot();
 // running as root; otherwise as the current user) and returns its exit status
 // (body's return value), or -1 when the child died another way.
 int runAsUnprivileged(const std::function<int()>& body);
+// The same with a body that says what went wrong (empty: nothing): returns
+// that, or how the child ended when it could not say, so a failing check
+// reports its reason rather than a bare status.
+std::string runAsUnprivileged(const std::function<std::string()>& body);
 // The uid and gid runAsUnprivileged switches to.
 unsigned unprivilegedUid();
 unsigned unprivilegedGid();

@@ -28,7 +28,9 @@ for a in doc["applications"]:
                                                    i["size"], i["requiresAdmin"])))
 )";
 
+// Bundles and Library leftovers: the tool under the macOS tables.
 struct AppsFixture : ::testing::Test {
+    test::ScopedEnv tables{"VESSORA_TABLES", "macos"};
     test::TempDir home;
     test::ScopedEnv env{"HOME", home.path()};
 
@@ -115,7 +117,6 @@ TEST(AppsCommand, RejectsBadArguments) {
 TEST(AppsCommand, LinuxListsMenuEntryAppsWithTheirKindAndLeftovers) {
     test::TempDir dir;
     const std::string home = dir / "home";
-    test::ScopedEnv tables("VESSORA_TABLES", "linux");
     test::ScopedEnv homeEnv("HOME", home);
     test::ScopedEnv dataHome("XDG_DATA_HOME", std::nullopt);
     test::ScopedEnv configHome("XDG_CONFIG_HOME", std::nullopt);

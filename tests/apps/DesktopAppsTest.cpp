@@ -79,15 +79,10 @@ constexpr auto likely = MatchConfidence::likely;
 struct Desktop : ::testing::Test {
     test::TempDir dir;
     std::string home = dir / "home";
-    ScopedTables tables{TableSet::linux};
-    test::ScopedEnv homeEnv{"HOME", home};
-    test::ScopedEnv lang{"LANG", "de_DE.UTF-8"};
-    test::ScopedEnv lcAll{"LC_ALL", std::nullopt};
-    test::ScopedEnv lcMessages{"LC_MESSAGES", std::nullopt};
-    test::ScopedEnv dataHome{"XDG_DATA_HOME", std::nullopt};
-    test::ScopedEnv configHome{"XDG_CONFIG_HOME", std::nullopt};
-    test::ScopedEnv cacheHome{"XDG_CACHE_HOME", std::nullopt};
-    test::ScopedEnv stateHome{"XDG_STATE_HOME", std::nullopt};
+    test::ScopedEnv homeEnv{"HOME", home}, lang{"LANG", "de_DE.UTF-8"}, lcAll{"LC_ALL", std::nullopt},
+        lcMessages{"LC_MESSAGES", std::nullopt};
+    test::ScopedEnv dataHome{"XDG_DATA_HOME", std::nullopt}, configHome{"XDG_CONFIG_HOME", std::nullopt},
+        cacheHome{"XDG_CACHE_HOME", std::nullopt}, stateHome{"XDG_STATE_HOME", std::nullopt};
     std::vector<Flatpaks::Installed> flatpaks;
 
     std::string userApps() const { return home + "/.local/share/applications"; }

@@ -1,6 +1,6 @@
 #include "catalog/StorageCategories.h"
 
-#include "catalog/VolumeInfo.h"
+#include "platform/PlatformTables.h"
 #include "support/Paths.h"
 #include "CatalogFixture.h"
 #include "TestSupport.h"
@@ -34,46 +34,24 @@ std::string fileAround(const std::string& path, int64_t bytes, bool below) {
 
 } // namespace
 
-TEST(StorageCategories, TwelveRowsAgainstTheHomeOfTheMoment) {
+// The macOS rows: where a row's kind decides how it is measured.
+TEST(StorageCategories, MacRowsFollowTheHomeOfTheMoment) {
+    ScopedTables tables{TableSet::macos};
     test::TempDir dir;
     test::ScopedEnv home("HOME", dir.path());
-    std::vector<StorageCategory> all = StorageCategories::all();
-    ASSERT_EQ(all.size(), 12u);
-    std::string ids;
-    for (const StorageCategory& c : all) {
-        ids += c.id + " ";
+    for (const StorageCategory& c : StorageCategories::all())
         EXPECT_EQ(c.measurement, c.id == "systemData" ? CategoryMeasurement::remainder : CategoryMeasurement::measured);
-    }
-    EXPECT_EQ(ids, "applications documents photos messages mail music cloud developer trash othersShared macos "
-                   "systemData ");
-    // Representative rows word for word: removable with a caveat, backup first, read-only, the remainder.
-    const StorageCategory& documents = all[1];
-    EXPECT_EQ(std::tie(documents.title, documents.symbol, documents.colorName, documents.risk),
-              std::make_tuple("Documents", "doc", "orange", CleanupRisk::careful));
-    EXPECT_EQ(documents.roots, (std::vector<std::string>{dir / "Documents", dir / "Desktop", dir / "Downloads"}));
-    EXPECT_EQ(documents.detail, "Your Documents, Desktop and Downloads folders.");
-    EXPECT_EQ(documents.caveat, "This is your own work. Nothing here comes back on its own.");
-    EXPECT_EQ(documents.action, CategoryAction::removable());
-    EXPECT_EQ(all[3].action,
-              CategoryAction::backupThenRemove(
-                  "com.apple.MobileSMS",
-                  "Messages keeps an index that has to stay in step with the attachments on disk, so removing part of "
-                  "this folder can break the rest of it. Vessora will copy what you selected somewhere safe and "
-                  "confirm the copy before deleting anything."));
-    EXPECT_EQ(all[9].roots, StorageCategories::otherUserRoots());
-    EXPECT_EQ(all[10].action, CategoryAction::readOnly("macOS lives on a sealed, cryptographically signed volume. It "
-                                                       "cannot be modified, by this app or any other, and none of it "
-                                                       "is recoverable space."));
-    EXPECT_TRUE(all[11].roots.empty());
-    EXPECT_FALSE(all[6].listsContents) << "cloud providers are never walked";
-    EXPECT_EQ(all[0].color(), (Rgb{0.36, 0.52, 0.80}));
-    EXPECT_EQ(all[10].color(), (Rgb{0.55, 0.56, 0.60})) << "gray has no entry of its own";
+    EXPECT_EQ(categoryNamed("othersShared").roots, StorageCategories::otherUserRoots());
+    EXPECT_TRUE(categoryNamed("systemData").roots.empty());
+    EXPECT_FALSE(categoryNamed("cloud").listsContents) << "cloud providers are never walked";
+    EXPECT_EQ(categoryNamed("macos").color(), (Rgb{0.55, 0.56, 0.60})) << "gray has no entry of its own";
     test::TempDir other;
     test::ScopedEnv moved("HOME", other.path());
     EXPECT_EQ(categoryNamed("trash").roots, std::vector<std::string>{other.path() + "/.Trash"});
 }
 
-TEST(StorageCategories, OtherUserRootsSkipTheCurrentAccountSharedAndHiddenNames) {
+TEST(StorageCategories, MacOtherUserRootsSkipTheCurrentAccountSharedAndHiddenNames) {
+    ScopedTables tables{TableSet::macos};
     test::ScopedEnv home("HOME", "/Users/alice");
     std::string listed;
     auto lister = [&](const std::string& path) -> std::optional<std::vector<std::string>> {
@@ -87,7 +65,8 @@ TEST(StorageCategories, OtherUserRootsSkipTheCurrentAccountSharedAndHiddenNames)
     EXPECT_EQ(StorageCategories::otherUserRoots(failing), std::vector<std::string>{"/Users/Shared"});
 }
 
-TEST(StorageCategories, ClaimedPathsAndSystemDataRoots) {
+TEST(StorageCategories, MacClaimedPathsAndSystemDataRoots) {
+    ScopedTables tables{TableSet::macos};
     test::TempDir dir;
     // A home folder written with redundant separators still claims standardized paths.
     test::ScopedEnv home("HOME", dir.path() + "//");
@@ -102,7 +81,8 @@ TEST(StorageCategories, ClaimedPathsAndSystemDataRoots) {
               (std::vector<std::string>{dir.path() + "/Library", "/Library", "/private/var", dir.path() + "//"}));
 }
 
-TEST(StorageCategories, MeasuresRootsChildrenAndSums) {
+TEST(StorageCategories, MacMeasuresRootsChildrenAndSums) {
+    ScopedTables tables{TableSet::macos};
     test::TempDir dir;
     test::ScopedEnv home("HOME", dir.path());
     test::writeFile(dir / "Documents/report.pdf", 3 * 4096);
@@ -139,7 +119,8 @@ TEST(StorageCategories, MeasuresRootsChildrenAndSums) {
     EXPECT_TRUE(remainder.entries.empty());
 }
 
-TEST(StorageCategories, SystemDataListsLargeUnclaimedItemsOnce) {
+TEST(StorageCategories, MacSystemDataListsLargeUnclaimedItemsOnce) {
+    ScopedTables tables{TableSet::macos};
     test::TempDir dir;
     test::ScopedEnv home("HOME", dir.path());
     const int64_t big = 12'000'000;
@@ -178,21 +159,4 @@ TEST(StorageCategories, SystemDataListsLargeUnclaimedItemsOnce) {
     std::set<std::string> distinct;
     for (const CleanupEntry& e : twice) distinct.insert(e.url);
     EXPECT_EQ(distinct.size(), twice.size());
-}
-
-TEST(StorageCategories, RemainderIsUsedSpaceMinusMeasuredCategories) {
-    VolumeInfo root{"/", "Disk", 1000, 300, 200, true, true};
-    VolumeInfo other{"/mnt/b", "B", 5000, 100, 100, true, false};
-    std::vector<MeasuredCategory> categories;
-    for (const StorageCategory& c : StorageCategories::all()) categories.push_back({c, 0, {}, false});
-    categories[0].size = 300;
-    categories[1].size = 100;
-    categories[11].size = 999'999; // the remainder itself never counts
-    EXPECT_EQ(StorageCategories::remainderSize({other, root}, categories), 800 - 400);
-    categories[2].size = 10'000;
-    EXPECT_EQ(StorageCategories::remainderSize({root}, categories), 0) << "clamped at 0";
-    EXPECT_EQ(StorageCategories::remainderSize({other}, categories), 0) << "no root volume";
-    VolumeInfo overfull{"/", "Disk", 100, 500, 500, true, true};
-    categories[2].size = 0;
-    EXPECT_EQ(StorageCategories::remainderSize({overfull}, categories), 0);
 }

@@ -154,7 +154,6 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
 }
 
 TEST_F(RemovalTest, DeletingCountsWhatReallyWent) {
-    ScopedTables tables(TableSet::linux);
     const std::string root = path("tree");
     writeFile(root + "/shrank/a", 1 << 20);
     writeFile(root + "/shrank/b", 1 << 20);
@@ -183,7 +182,6 @@ TEST_F(RemovalTest, DeletingCountsWhatReallyWent) {
 // renamed into the item's place, or the item is replaced by a link. Each
 // kind of item the window shows is then refused and nothing is touched.
 TEST_F(RemovalTest, AnItemThatChangedSinceItWasShownIsRefusedAndNothingIsTouched) {
-    ScopedTables tables(TableSet::linux);
     enum class Shown { treeNode, cleanupEntry, categoryEntry, leftover };
     enum class Change { parentLink, renamedIntoPlace, itemLink };
     int round = 0;
@@ -476,6 +474,7 @@ TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
 }
 
 TEST_F(EscalationTest, ADeletedSnapshotLeavesTheListAndAFailureSaysWhich) {
+    ScopedTables tables{TableSet::macos}; // Time Machine's tool
     const LocalSnapshot snapshot{"com.apple.TimeMachine.2026-01-02-030405.local", std::nullopt};
     for (const bool refuse : {false, true}) {
         auto runner = std::make_shared<FakeRunner>(refuse ? Answer::refuse : Answer::pretend);
@@ -517,7 +516,6 @@ Numbers freshScan(const std::string& path) {
 }
 
 TEST_F(RemovalTest, TheTreeFollowsRemovalsAndRescannedFoldersLikeAFreshScan) {
-    ScopedTables tables{TableSet::linux};
     const std::string root = path("tree");
     writeFile(root + "/a/big", 2 << 20);
     writeFile(root + "/a/sub/x", 1 << 20);
@@ -559,7 +557,6 @@ TEST_F(RemovalTest, TheTreeFollowsRemovalsAndRescannedFoldersLikeAFreshScan) {
 }
 
 TEST_F(RemovalTest, PutBackBringsTheFolderBackIntoTheTreeWithoutAFullScan) {
-    ScopedTables tables{TableSet::linux};
     const std::string root = path("tree");
     writeFile(root + "/a/keep", 1 << 20);
     writeFile(root + "/a/gone/f", 2 << 20);
@@ -588,7 +585,6 @@ TEST_F(RemovalTest, PutBackBringsTheFolderBackIntoTheTreeWithoutAFullScan) {
 }
 
 TEST_F(RemovalTest, ANodeOnItsWayOutIsShownBusyAndNeverRemovedTwice) {
-    ScopedTables tables{TableSet::linux};
     const std::string root = path("tree");
     writeFile(root + "/a/f/data", 1 << 20);
     auto model = scanned(root);

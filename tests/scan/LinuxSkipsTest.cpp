@@ -28,7 +28,6 @@ FSNode::Ptr scan(const std::string& path, bool cancelled = false) {
 } // namespace
 
 TEST(LinuxSkips, MountTableVerdicts) {
-    ScopedTables linux(TableSet::linux);
     test::ScopedEnv home("HOME", "/home/ada");
     const std::string table = "20 1 0:30 /@ / rw - btrfs /dev/sda2 rw,subvol=/@\n"
                               "21 20 0:31 /@home /home rw - btrfs /dev/sda2 rw,subvol=/@home\n"
@@ -54,7 +53,6 @@ TEST(LinuxSkips, MountTableVerdicts) {
 }
 
 TEST(LinuxSkips, SystemTreesOfTheRootAndItsName) {
-    ScopedTables linux(TableSet::linux);
     // Cancelled before any walk: only the locations listed without entering them.
     auto root = scan("/", true);
     EXPECT_EQ(root->name(), VolumeInfo::rootVolumeName());
@@ -68,7 +66,6 @@ TEST(LinuxSkips, SystemTreesOfTheRootAndItsName) {
 }
 
 TEST(LinuxSkips, ContainerMergesAndMountsInsideTheScannedFolder) {
-    ScopedTables linux(TableSet::linux);
     test::TempDir dir;
     int64_t counted = test::allocatedSize(test::writeFile(dir / "r/data/f", 50'000));
     counted += test::allocatedSize(test::writeFile(dir / "r/overlay2/abc/diff/layer", 8000));
@@ -103,7 +100,6 @@ TEST(LinuxSkips, AHungFuseMountNeverBlocksTheScan) {
     test::TempDir dir;
     const int64_t outside = test::allocatedSize(test::writeFile(dir / "r/sub/file", 9000));
     int status = test::runWithHangingFuse(dir / "r/sub/drive", [&] {
-        ScopedTables linux(TableSet::linux);
         // The mount met at the top of a scan and inside a walk.
         for (const std::string& top : {dir / "r/sub", dir / "r"}) {
             auto tree = scan(top);

@@ -46,11 +46,12 @@ TEST(ScanCommand, ReadableTreeAndErrors) {
     ASSERT_EQ(::chmod((dir / "closed").c_str(), 0), 0);
     EXPECT_EQ(test::runAsUnprivileged([&] {
                   std::string text;
-                  return run({"scan", dir / "closed"}, &text) == 1 && text.find("cannot be read") != std::string::npos
-                             ? 0
-                             : 1;
+                  const int status = run({"scan", dir / "closed"}, &text);
+                  return status == 1 && text.find("cannot be read") != std::string::npos
+                             ? std::string()
+                             : "status " + std::to_string(status) + ": " + text;
               }),
-              0);
+              "");
 }
 
 TEST(SizeCommand, OneLinePerPathLikeDu) {

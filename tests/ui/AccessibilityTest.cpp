@@ -26,30 +26,18 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <set>
+
 namespace vessora::test {
 namespace {
 
 bool interactive(QAccessible::Role role) {
-    switch (role) {
-    case QAccessible::Button:
-    case QAccessible::CheckBox:
-    case QAccessible::RadioButton:
-    case QAccessible::ComboBox:
-    case QAccessible::EditableText:
-    case QAccessible::SpinBox:
-    case QAccessible::Slider:
-    case QAccessible::Link:
-    case QAccessible::ButtonMenu:
-    case QAccessible::ButtonDropDown:
-    case QAccessible::PageTab:
-    case QAccessible::List:
-    case QAccessible::ListItem:
-    case QAccessible::Table:
-    case QAccessible::Tree:
-    case QAccessible::TreeItem:
-    case QAccessible::MenuItem: return true;
-    default: return false;
-    }
+    using R = QAccessible;
+    static const std::set<QAccessible::Role> roles{
+        R::Button,   R::CheckBox, R::RadioButton, R::ComboBox,       R::EditableText, R::SpinBox,
+        R::Slider,   R::Link,     R::ButtonMenu,  R::ButtonDropDown, R::PageTab,      R::List,
+        R::ListItem, R::Table,    R::Tree,        R::TreeItem,       R::MenuItem};
+    return roles.count(role) > 0;
 }
 
 // Worth reading out: some letters, not just a number or punctuation.
@@ -262,7 +250,6 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    ScopedTables tables{TableSet::linux};
     BrowseTree tree;
     std::unique_ptr<CorvaneModel> model;
     std::unique_ptr<Updater> updater;

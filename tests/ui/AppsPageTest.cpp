@@ -36,9 +36,11 @@ using namespace vessora::test;
 namespace {
 
 // Bundles live in the suite's application folder, which the inventory fixed
-// when the suite started; leftovers in the test's own home folder.
+// when the suite started; leftovers in the test's own home folder. Bundles
+// are the macOS inventory's; a test of the Linux kinds selects that set.
 class AppsPageTest : public ScreenTest {
 protected:
+    ScopedTables tables{TableSet::macos};
     AppsPageTest() : apps_(AppInventory::userAppRoots()[1]) { model = makeModel(); }
     ~AppsPageTest() override {
         page.reset();
@@ -48,12 +50,9 @@ protected:
     }
 
     std::string makeApp(const std::string& name, const std::string& identifier, int64_t payload) {
-        const std::string bundle = apps_ + "/" + name + ".app";
-        writeText(bundle + "/Contents/Info.plist",
-                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                  "<key>CFBundleIdentifier</key><string>" +
-                      identifier + "</string><key>CFBundleName</key><string>" + name +
-                      "</string><key>CFBundleShortVersionString</key><string>1.2</string></dict></plist>\n");
+        const std::string bundle = makeBundle(
+            apps_ + "/" + name + ".app",
+            {{"CFBundleIdentifier", identifier}, {"CFBundleName", name}, {"CFBundleShortVersionString", "1.2"}});
         if (payload > 0) writeFile(bundle + "/Contents/Resources/payload", payload);
         return bundle;
     }
@@ -255,6 +254,7 @@ TEST_F(AppsPageTest, SystemAppKeepsItsBundleButLosesItsLeftovers) {
 
 // The summary's counts and the app kinds whose bundle stays.
 TEST(AppsTextsTest, SummaryCountsAndKeptBundles) {
+    ScopedTables tables{TableSet::macos};
     AppRow row;
     row.app.url = "/Applications/A.app";
     row.app.name = "A";
@@ -329,11 +329,8 @@ TEST_F(AppsPageTest, RunningAppUninstallsToTheTrash) {
 
 // A bundle's own icon is read off the main thread; one without keeps the generic icon.
 TEST_F(AppsPageTest, BundleIconArrivesFromItsIconFile) {
-    const std::string bundle = makeApp("Painter", "com.vendor.painter", 0);
-    writeText(bundle + "/Contents/Info.plist",
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-              "<key>CFBundleIdentifier</key><string>com.vendor.painter</string>"
-              "<key>CFBundleIconFile</key><string>Painter</string></dict></plist>\n");
+    const std::string bundle = makeBundle(
+        apps_ + "/Painter.app", {{"CFBundleIdentifier", "com.vendor.painter"}, {"CFBundleIconFile", "Painter"}});
     makeDirs(bundle + "/Contents/Resources");
     QImage image(128, 128, QImage::Format_ARGB32);
     image.fill(Qt::red);
@@ -367,7 +364,7 @@ TEST_F(AppsPageTest, BundleIconArrivesFromItsIconFile) {
 // With the Linux tables: the switch's words, a Flatpak's source badge, and a
 // package-manager app whose program stays while its leftovers can go.
 TEST_F(AppsPageTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
-    ScopedTables tables(TableSet::linux);
+    ScopedTables linux{TableSet::linux};
     AppRow flat;
     flat.app = app("/var/lib/flatpak/app/org.example.Flat", "Flat", "org.example.Flat");
     flat.app.kind = AppKind::flatpak;
@@ -418,7 +415,6 @@ TEST_F(AppsPageTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
 // On Linux the words name an app's folder and its app ID, never a bundle;
 // a program without a folder of its own is its program file.
 TEST(AppsTextsTest, LinuxWords) {
-    ScopedTables tables(TableSet::linux);
     TempDir dir;
     AppRow row;
     row.app.url = writeFile(dir / "bin/tool", 1'000);

@@ -118,7 +118,6 @@ TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
 // with its progress while the copy runs, and the status after the review
 // belongs to the category the backup was made for.
 TEST_F(BackupFlowTest, TheBarShowsTheBackupFolderAndProgressAndTheStatusStaysWithItsCategory) {
-    ScopedTables tables{TableSet::linux};
     const CleanupEntry a = entryFor(writeFile(path("home/Documents/a.pdf"), 30'000, 'a'));
     const CleanupEntry chat = entryFor(writeFile(path("home/.config/Signal/db"), 4'000, 'c'));
     CorvaneModelTestAccess::setCategories(*model, {category("documents", {a}), category("messages", {chat})});
@@ -275,7 +274,6 @@ TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
 // named as the user knows it; Telegram's data alone goes on to the
 // confirmation.
 TEST_F(BackupFlowTest, LinuxChatAppMustQuitFirst) {
-    ScopedTables tables{TableSet::linux};
     const std::string executable = path("bin/signal-desktop");
     makeDirs(path("bin"));
     std::filesystem::copy_file("/bin/sleep", executable);

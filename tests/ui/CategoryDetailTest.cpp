@@ -178,29 +178,25 @@ TEST_F(CategoryDetailTest, SystemDataTexts) {
     EXPECT_TRUE(widget("categoryDetail.checkCaches")->isHidden());
     ASSERT_TRUE(widget("categoryDetail.wins"));
     // The file system's reserve counts as used, and the page says so.
-    {
-        ScopedTables tables{TableSet::linux};
-        EXPECT_TRUE(widget("categoryDetail.reserve")->isHidden());
-        volumes.front().rootReserve = 5'000'000'000;
-        model->refreshVolumes();
-        QCoreApplication::processEvents();
-        EXPECT_EQ(text("categoryDetail.reserve"),
-                  "5 GB is reserved for the administrator by the file system and counts as used.");
-        // Only snapshots of the startup volume's file system hold on to its space.
-        spin(100);
-        LocalSnapshot onRoot{"/.snapshots/3/snapshot", std::nullopt};
-        onRoot.owner = SnapshotOwner::snapper;
-        onRoot.volume = volumes.front().url;
-        LocalSnapshot elsewhere = onRoot;
-        elsewhere.volume = "/data";
-        CorvaneModelTestAccess::setSnapshots(*model, {elsewhere});
-        QCoreApplication::processEvents();
-        EXPECT_TRUE(widget("categoryDetail.snapshots")->isHidden());
-        CorvaneModelTestAccess::setSnapshots(*model, {elsewhere, onRoot});
-        QCoreApplication::processEvents();
-        EXPECT_EQ(text("categoryDetail.snapshots"),
-                  "Btrfs snapshots hold on to deleted files; see the snapshots card.");
-    }
+    EXPECT_TRUE(widget("categoryDetail.reserve")->isHidden());
+    volumes.front().rootReserve = 5'000'000'000;
+    model->refreshVolumes();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(text("categoryDetail.reserve"),
+              "5 GB is reserved for the administrator by the file system and counts as used.");
+    // Only snapshots of the startup volume's file system hold on to its space.
+    spin(100);
+    LocalSnapshot onRoot{"/.snapshots/3/snapshot", std::nullopt};
+    onRoot.owner = SnapshotOwner::snapper;
+    onRoot.volume = volumes.front().url;
+    LocalSnapshot elsewhere = onRoot;
+    elsewhere.volume = "/data";
+    CorvaneModelTestAccess::setSnapshots(*model, {elsewhere});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(widget("categoryDetail.snapshots")->isHidden());
+    CorvaneModelTestAccess::setSnapshots(*model, {elsewhere, onRoot});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(text("categoryDetail.snapshots"), "Btrfs snapshots hold on to deleted files; see the snapshots card.");
     open("nothing-like-this");
     EXPECT_TRUE(widget("categoryDetail.unknown")->isVisible());
 }

@@ -1,4 +1,5 @@
 #include "CleanupScreensSupport.h"
+#include "catalog/CleanupCatalog.h"
 #include "removal/RemovalLog.h"
 #include "support/Fmt.h"
 #include "ui/cleanup/CleanupPage.h"
@@ -181,6 +182,7 @@ TEST_F(CleanupPageTest, HugeTargetOpensAsOneListAndWheelGoesToThePage) {
 
 // The first display measures when nothing is measured; nothing found says so.
 TEST_F(UiTest, CleanupFirstShowMeasures) {
+    CleanupCatalog::ScopedSystemRoot system(path("sys")); // nothing of the machine's own
     auto model = makeModel();
     CleanupPage page({model.get(), nullptr});
     page.show();
