@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <thread>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -189,6 +190,9 @@ int runInChild(const std::function<bool()>& setUp, int setUpFailed, const std::f
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    if (WIFSIGNALED(status))
+        std::fprintf(stderr, "The test's child process was ended by signal %d (%s).\n", WTERMSIG(status),
+                     strsignal(WTERMSIG(status)));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
