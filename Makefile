@@ -2,20 +2,24 @@
 # make test : the same set-up, then the whole test suite through ctest (including
 #             one replay of every fuzz corpus input)
 # make screenshots : pictures of every section, light and dark, in build/screenshots
+# make format-check : clang-format's verdict on every C++ file, changing nothing
+# WERROR=1 (with any target that builds) : warnings are errors
 # make fuzz SECONDS=N : builds the fuzz targets (clang, sanitizers) and runs each
 #             for N seconds (default 60), one at a time
 BUILD := build
 JOBS  := $(shell nproc)
 
-.PHONY: all deps build run screenshots test bench tsan fuzz format clean install uninstall package
+.PHONY: all deps build run screenshots test bench tsan fuzz format format-check clean install uninstall package
 
 all: build
 
 deps:
 	@scripts/install-deps
 
+CMAKE_ARGS := $(if $(WERROR),-DVESSORA_WERROR=ON)
+
 $(BUILD)/build.ninja: | deps
-	cmake --preset default
+	cmake --preset default $(CMAKE_ARGS)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -82,8 +86,12 @@ package: deps
 	cd build-package && cpack -G DEB
 	lintian --fail-on error,warning --info build-package/vessora_*.deb
 
+CLANG_FORMAT := clang-format-14
 format:
-	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	git ls-files '*.cpp' '*.h' | xargs $(CLANG_FORMAT) -i
+
+format-check: deps
+	git ls-files '*.cpp' '*.h' | xargs $(CLANG_FORMAT) --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD) build-release build-tsan build-fuzz build-package
