@@ -19,7 +19,11 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"scan", scanCommand, "scan PATH [--json] [--top N] [--depth D]   tree of allocated sizes"},
+    {"scan", scanCommand,
+     "scan PATH|--import FILE [--json] [--top N] [--depth D] [--save] [--export FILE]\n"
+     "                                            tree of allocated sizes; keep, open or write a scan"},
+    {"history", historyCommand, "history [PATH] [--json]                   saved scans"},
+    {"diff", diffCommand, "diff [--json] [--top N] PATH | A B         what changed between two scans"},
     {"size", sizeCommand, "size PATH...                              allocated size of each path"},
     {"overview", overviewCommand, "overview [--json]                         volumes, snapshots, categories"},
     {"cleanup", cleanupCommand, "cleanup [--json]                          rebuildable data by risk"},

@@ -29,7 +29,8 @@ struct Split {
 
 namespace {
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-constexpr unsigned kStatMask = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS;
+constexpr unsigned kStatMask =
+    STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS | STATX_MTIME;
 } // namespace
 
 bool statEntry(int dirFd, const char* name, EntryStat& st) {
@@ -41,6 +42,7 @@ bool statEntry(int dirFd, const char* name, EntryStat& st) {
     st.length = int64_t(sx.stx_size);
     st.mode = sx.stx_mode;
     st.nlink = sx.stx_nlink;
+    st.modified = sx.stx_mtime.tv_sec;
     st.mayBeMountRoot =
         !(sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) || (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     return true;
