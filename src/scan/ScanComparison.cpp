@@ -45,7 +45,21 @@ std::shared_ptr<const ScanComparison> ScanComparison::make(FSNode::Ptr earlier, 
                 match = it->second;
                 byName.erase(it);
             }
-            if (!match) continue;
+            if (!match) {
+                // New, and so is everything inside it.
+                c->counterpart_.emplace(child.get(), nullptr);
+                std::vector<const FSNode*> inside{child.get()};
+                while (!inside.empty()) {
+                    const FSNode* at = inside.back();
+                    inside.pop_back();
+                    for (const auto& grandchild : at->children()) {
+                        c->held_.push_back(grandchild);
+                        c->counterpart_.emplace(grandchild.get(), nullptr);
+                        inside.push_back(grandchild.get());
+                    }
+                }
+                continue;
+            }
             if (match == thenLump) thenLump = nullptr;
             c->counterpart_.emplace(child.get(), match);
             if (child->isDirectory() && (!child->children().empty() || !match->children().empty()))

@@ -76,6 +76,7 @@ private:
 
     FSNode::Ptr earlier_, later_;
     std::vector<FSNode::Ptr> held_; // every node of the later tree when matched
+    // Every node of the later tree: its earlier counterpart, null when new.
     std::unordered_map<const FSNode*, const FSNode*> counterpart_;
     std::unordered_map<const FSNode*, std::vector<FSNode::Ptr>> goneFrom_;
     std::unordered_map<const FSNode*, const FSNode*> gone_;
