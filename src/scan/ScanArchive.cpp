@@ -3,6 +3,7 @@
 #include "support/Paths.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -403,7 +404,7 @@ std::optional<SavedScanInfo> readInfo(const std::string& path, std::string& erro
     return info;
 }
 
-bool writeFile(const std::string& path, std::string_view bytes, std::string& error) {
+bool writeFile(const std::string& path, std::string_view bytes, std::string& error, bool replace, int* errorNumber) {
     std::string temporary = Paths::parent(path) + "/." + Paths::lastComponent(path) + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -425,7 +426,10 @@ bool writeFile(const std::string& path, std::string_view bytes, std::string& err
         ::unlink(temporary.c_str());
         return false;
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int renamed = replace ? ::rename(temporary.c_str(), path.c_str())
+                                : ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+    if (renamed != 0) {
+        if (errorNumber) *errorNumber = errno;
         error = std::strerror(errno);
         ::unlink(temporary.c_str());
         return false;

@@ -51,7 +51,10 @@ std::optional<SavedScan> read(const std::string& path, std::string& error);
 std::optional<SavedScanInfo> readInfo(const std::string& path, std::string& error);
 
 // Writes `bytes` to `path` whole or not at all (a temporary file in the same
-// folder, renamed into place). False with the reason in `error`.
-bool writeFile(const std::string& path, std::string_view bytes, std::string& error);
+// folder, renamed into place). False with the reason in `error`. Unless
+// `replace`, a file already at `path` stays and the write fails with EEXIST
+// in `errorNumber` (so two writers never take the same name).
+bool writeFile(const std::string& path, std::string_view bytes, std::string& error, bool replace = true,
+               int* errorNumber = nullptr);
 
 } // namespace vessora::ScanArchive

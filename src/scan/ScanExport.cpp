@@ -676,7 +676,8 @@ private:
         add(frame.size, e.dsize);
         add(frame.logical, e.asize);
         add(frame.files, 1);
-        if (e.dsize < limits_.smallFileThreshold) {
+        // As in a scan, every item at the top gets a row of its own.
+        if (e.dsize < limits_.smallFileThreshold && stack_.size() > 1) {
             frame.smallBytes += e.dsize;
             frame.smallLogical += e.asize;
             frame.smallCount += 1;

@@ -6,7 +6,8 @@
 // Reading, an export becomes the tree a scan of the same folder would give:
 // allocated sizes (`dsize`), a folder's own blocks not counted, a file with
 // several links counted once (at its first link in the file, which is walk
-// order), files below 1 MiB lumped per folder, excluded locations listed but
+// order), files below 1 MiB lumped per folder (but not at the top, where each
+// item is a row of its own), excluded locations listed but
 // not counted, unreadable ones flagged. An export is outside input: it is
 // read as a stream (plain, gzip or zstd) without recursion, with nesting,
 // names, sizes and the number of nodes capped, and anything malformed is

@@ -116,13 +116,16 @@ std::optional<SavedScanInfo> save(const ScanArchive::Prepared& prepared, const s
     if (!makeFolder(folder, error)) return std::nullopt;
     SavedScan naming{prepared.info.root, prepared.info.time, {}, nullptr};
     const std::string stem = fileStem(naming);
-    // Two scans of one folder within a second get numbered names.
-    std::string path = Paths::join(folder, stem + kSuffix);
-    struct stat st;
-    for (int n = 2; ::lstat(path.c_str(), &st) == 0; ++n)
-        path = Paths::join(folder, stem + "-" + std::to_string(n) + kSuffix);
     const std::string bytes = ScanArchive::finish(prepared);
-    if (!ScanArchive::writeFile(path, bytes, error)) return std::nullopt;
+    // Two scans of one folder within a second get numbered names; a name
+    // another writer took meanwhile is never replaced.
+    std::string path;
+    for (int n = 1;; ++n) {
+        path = Paths::join(folder, n == 1 ? stem + kSuffix : stem + "-" + std::to_string(n) + kSuffix);
+        int errorNumber = 0;
+        if (ScanArchive::writeFile(path, bytes, error, false, &errorNumber)) break;
+        if (errorNumber != EEXIST || n >= 1000) return std::nullopt;
+    }
     SavedScanInfo info = prepared.info;
     info.file = path;
     info.id = Paths::deletingExtension(Paths::lastComponent(path));

@@ -70,6 +70,7 @@ void makeAwkwardTree(const std::string& root) {
     ASSERT_EQ(::symlink("big", (root + "/a/link").c_str()), 0);
     test::makeDirs(root + "/empty");
     test::writeFile(root + "/odd/line\nfeed \"q\" \xff" + "x", 1500);
+    test::writeFile(root + "/top.txt", 10); // a row of its own, small as it is
 }
 
 } // namespace

@@ -64,14 +64,20 @@ void BrowseView::rebuildCompareMenu() {
         action->setToolTip(Text::toolTip(Text::fromUtf8(info.source) + QStringLiteral(", ") +
                                          plural(info.fileCount, "file", "files")));
     }
-    if (!m.historyProblems().empty()) {
-        QStringList lines;
-        for (const auto& problem : m.historyProblems()) lines << Text::fromPath(problem);
-        const int64_t count = int64_t(m.historyProblems().size());
-        QAction* problems =
-            compareMenu_->addAction(plural(count, "saved scan could not be read", "saved scans could not be read"));
-        problems->setEnabled(false);
-        problems->setToolTip(Text::toolTip(lines.join(QLatin1Char('\n'))));
+    // What could not be saved, and saved scans that could not be read.
+    QStringList unsaved, unreadable;
+    for (const auto& problem : m.historyProblems())
+        (problem.rfind("The scan of ", 0) == 0 ? unsaved : unreadable) << Text::fromPath(problem);
+    if (!unsaved.isEmpty()) {
+        QAction* note = compareMenu_->addAction(QStringLiteral("A scan could not be saved"));
+        note->setEnabled(false);
+        note->setToolTip(Text::toolTip(unsaved.join(QLatin1Char('\n'))));
+    }
+    if (!unreadable.isEmpty()) {
+        QAction* note = compareMenu_->addAction(
+            plural(unreadable.size(), "saved scan could not be read", "saved scans could not be read"));
+        note->setEnabled(false);
+        note->setToolTip(Text::toolTip(unreadable.join(QLatin1Char('\n'))));
     }
     compareMenu_->addSeparator();
     QAction* open = compareMenu_->addAction(QStringLiteral("Open Scan\u2026"), this, &BrowseView::chooseScanFile);
