@@ -168,20 +168,39 @@ unsigned unprivilegedGid() {
     return 65534;
 }
 
-int runAsUnprivileged(const std::function<int()>& body) {
+namespace {
+int runInChild(const std::function<bool()>& setUp, int setUpFailed, const std::function<int()>& body) {
     std::fflush(nullptr);
     pid_t pid = ::fork();
     if (pid < 0) return -1;
     if (pid == 0) {
-        if (isRoot()) {
-            gid_t gid = unprivilegedGid();
-            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(unprivilegedUid()) != 0) _exit(97);
-        }
+        if (!setUp()) _exit(setUpFailed);
         _exit(body());
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool switchTo(unsigned uid, unsigned gid) {
+    return ::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0;
+}
+} // namespace
+
+int runAsUnprivileged(const std::function<int()>& body) {
+    return runInChild([] { return !isRoot() || switchTo(unprivilegedUid(), unprivilegedGid()); }, 97, body);
+}
+
+int runAsUser(unsigned uid, const std::function<int()>& body) {
+    if (!isRoot()) return kNotRoot;
+    return runInChild([uid] { return switchTo(uid, uid); }, 97, body);
+}
+
+int runWithOwnMounts(const std::function<int()>& body) {
+    if (!isRoot()) return kNotRoot;
+    return runInChild(
+        [] { return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0; },
+        kNotRoot, body);
 }
 
 bool mountTmpfs(const std::string& path, int64_t sizeBytes) {

@@ -58,6 +58,16 @@ int runAsUnprivileged(const std::function<int()>& body);
 // The uid and gid runAsUnprivileged switches to.
 unsigned unprivilegedUid();
 unsigned unprivilegedGid();
+// Runs `body` in a forked child as the user `uid` (group `uid` too), which
+// need not be in the password database: two of them are two real users on
+// a shared folder. Root only: elsewhere returns kNotRoot without running body.
+inline constexpr int kNotRoot = 122;
+int runAsUser(unsigned uid, const std::function<int()>& body);
+
+// Runs `body` in a forked child with a mount table of its own (everything
+// private), where it may mount over system files without any other process
+// seeing it. Returns body's status, or kNotRoot when that cannot be made.
+int runWithOwnMounts(const std::function<int()>& body);
 
 // Mounts a tmpfs of `sizeBytes` at `path` (created if needed). Root only;
 // returns false elsewhere. The mount is undone by unmount or at TempDir removal.

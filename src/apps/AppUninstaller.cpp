@@ -38,6 +38,7 @@ void append(RemovalResult& into, RemovalResult&& from) {
     move(into.failed, from.failed);
     move(into.needsAdmin, from.needsAdmin);
     move(into.partlyRemoved, from.partlyRemoved);
+    move(into.trashed, from.trashed);
     into.bytesFreed += from.bytesFreed;
     into.trashRequested = into.trashRequested || from.trashRequested;
 }

@@ -165,6 +165,11 @@ int removeCommand(const Arguments& args) {
         std::fprintf(stderr, "Run again with --admin to remove them with administrator rights.\n");
         return 1;
     }
+    // Said first, before anything about how rights are asked for: the Trash is not an option here.
+    const size_t count = result.needsAdmin.size();
+    if (mode == RemovalMode::trash)
+        std::fprintf(stderr, "%s cannot go to the Trash: with administrator rights %s deleted immediately.\n",
+                     items(count).c_str(), count == 1 ? "it is" : "they are");
     if (::access(pkexec, X_OK) != 0) {
         std::fprintf(stderr,
                      "vessora: administrator rights are asked for through %s, which is not installed "
@@ -172,16 +177,10 @@ int removeCommand(const Arguments& args) {
                      pkexec);
         return 1;
     }
-    // Said before anyone is asked for a password: the Trash is not an option here.
-    if (mode == RemovalMode::trash) {
-        const size_t count = result.needsAdmin.size();
-        std::fprintf(stderr, "%s cannot go to the Trash: with administrator rights %s deleted immediately.\n",
-                     items(count).c_str(), count == 1 ? "it is" : "they are");
-        if (ask &&
-            !confirmed("Delete " + items(count) + " immediately with administrator rights? This cannot be undone.")) {
-            std::fprintf(stderr, "Nothing more was removed.\n");
-            return 1;
-        }
+    if (mode == RemovalMode::trash && ask &&
+        !confirmed("Delete " + items(count) + " immediately with administrator rights? This cannot be undone.")) {
+        std::fprintf(stderr, "Nothing more was removed.\n");
+        return 1;
     }
     RemovalResult escalated = Remover::removeWithAdmin(result.needsAdmin);
     writeOut(describe(escalated, true));

@@ -3,17 +3,17 @@
 #include "platform/ItemHandle.h"
 #include "support/Paths.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
 #include <ftw.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace vessora::Trash {
@@ -39,32 +39,23 @@ MountIdentity identifyAt(int dirFd, const char* name, int flags) {
     return id;
 }
 
-MountIdentity identify(const std::string& path, bool followLinks) {
-    return identifyAt(AT_FDCWD, path.c_str(), followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
-}
+MountIdentity identifyFd(int fd) { return identifyAt(fd, "", AT_EMPTY_PATH); }
+
+// Closes a descriptor when it goes out of scope.
+struct Closer {
+    int fd = -1;
+    ~Closer() {
+        if (fd >= 0) ::close(fd);
+    }
+    int release() { return std::exchange(fd, -1); }
+};
 
 std::string dataHome() {
     if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x == '/') return Paths::standardize(x);
     return Paths::join(Paths::standardize(Paths::home()), ".local/share");
 }
 
-// The top directory of the mount holding `path`: walk up while the parent is
-// on the same mount.
-std::string topDirectory(const std::string& path, const MountIdentity& item) {
-    std::string dir = Paths::parent(path);
-    if (!(identify(dir, true) == item)) return {};
-    while (dir != "/") {
-        std::string up = Paths::parent(dir);
-        if (!(identify(up, true) == item)) break;
-        dir = up;
-    }
-    return dir;
-}
-
-bool isOwnPrivateDirectory(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
-}
+std::string uidName() { return std::to_string(::geteuid()); }
 
 // mkdir that tolerates an existing directory; errno of the failure or 0.
 int ensureDirectory(const std::string& path, mode_t mode) {
@@ -80,35 +71,131 @@ int ensureDirectories(const std::string& path, mode_t mode) {
     return ensureDirectory(path, mode);
 }
 
-struct Destination {
-    std::string trash;    // the trash folder (holding files/ and info/)
-    std::string topDir;   // for a file system's own trash: its top directory; empty for the home trash
-    std::string resolved; // for a file system's own trash: the item's path with its folder's links resolved
+// Opens the folder `name` in `parentFd`, never through a link (a link there
+// fails with ELOOP, anything but a folder with ENOTDIR). With `create`, a
+// missing folder is made with `mode` first.
+int openFolderAt(int parentFd, const char* name, bool create, mode_t mode, int flags = O_RDONLY) {
+    if (create && ::mkdirat(parentFd, name, mode) != 0 && errno != EEXIST) return -1;
+    int fd = ::openat(parentFd, name, flags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    // O_PATH with O_NOFOLLOW opens a link itself instead of failing.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        errno = ELOOP;
+        return -1;
+    }
+    return fd;
+}
+
+// A trash folder of this user: a real folder it owns and, for a file
+// system's trash, that nobody else may enter (mode 0700 exactly).
+bool isOwnFolder(int fd, bool privateMode) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (!privateMode || (st.st_mode & 07777) == 0700);
+}
+
+bool isStickyFolder(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX);
+}
+
+// True when the folder open at `fd` is the top directory of its mount: its
+// parent is on another mount, or it is its own parent ("/").
+bool isTopOfMount(int fd) {
+    Closer up{::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    if (up.fd < 0) return false;
+    struct stat self, parent;
+    if (::fstat(fd, &self) != 0 || ::fstat(up.fd, &parent) != 0) return false;
+    if (self.st_dev == parent.st_dev && self.st_ino == parent.st_ino) return true;
+    return !(identifyFd(fd) == identifyFd(up.fd));
+}
+
+// The top directory of the mount `item` is on, opened by walking ".." up from
+// the item's folder: no path is resolved again, so no link on the way can
+// send the walk elsewhere. -1 when the folder is on another mount than the
+// item (the item is a mount point itself).
+int openTopDirectory(int folderFd, const MountIdentity& item) {
+    Closer top{::openat(folderFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    if (top.fd < 0 || !(identifyFd(top.fd) == item)) return -1;
+    for (;;) {
+        Closer up{::openat(top.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+        struct stat self, parent;
+        if (up.fd < 0 || ::fstat(top.fd, &self) != 0 || ::fstat(up.fd, &parent) != 0) break;
+        if (self.st_dev == parent.st_dev && self.st_ino == parent.st_ino) break;
+        if (!(identifyFd(up.fd) == item)) break;
+        std::swap(top.fd, up.fd);
+    }
+    return top.release();
+}
+
+// A candidate trash folder judged: usable (open, or missing and allowed to be
+// made), or not usable.
+struct Candidate {
+    int fd = -1;          // open when it exists and passed the checks
+    bool missing = false; // does not exist yet (only when not creating)
+    int error = 0;        // why it could not be made, when that is the system's reason
 };
 
-// The per-file-system trash: $topdir/.Trash/$uid when $topdir/.Trash is a
-// real sticky directory, else $topdir/.Trash-$uid. `create` makes the chosen
-// folder when missing. Returns the errno of a failed creation.
-int fileSystemTrash(const std::string& topDir, bool create, Destination& out) {
-    const std::string uid = std::to_string(::geteuid());
-    const std::string shared = Paths::join(topDir, ".Trash");
-    struct stat st;
-    if (::lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
-        std::string mine = Paths::join(shared, uid);
-        if (!create || ensureDirectory(mine, 0700) == 0) {
-            if (!create || isOwnPrivateDirectory(mine)) {
-                out = {mine, topDir, {}};
-                return 0;
-            }
+// `name` in `parentFd` as a trash folder of this user, made when `create`.
+Candidate privateTrashFolder(int parentFd, const char* name, bool create, const MountIdentity& item) {
+    Candidate c;
+    int fd = openFolderAt(parentFd, name, create, 0700);
+    if (fd < 0) {
+        if (errno == ENOENT && !create) c.missing = true;
+        if (errno == EROFS) c.error = EROFS;
+        return c;
+    }
+    // Only a folder on the item's own mount can receive it by renaming.
+    if (!isOwnFolder(fd, true) || (item.valid && !(identifyFd(fd) == item))) {
+        ::close(fd);
+        return c;
+    }
+    c.fd = fd;
+    return c;
+}
+
+// The trash of the file system whose top directory is open at `topFd`:
+// "$top/.Trash/$uid" when "$top/.Trash" is a real folder (not a link) with the
+// sticky bit and "$uid" in it a real folder of this user with mode 0700;
+// otherwise "$top/.Trash-$uid", checked the same way. `relative` says which.
+Candidate fileSystemTrash(int topFd, bool create, const MountIdentity& item, std::string& relative) {
+    const std::string uid = uidName();
+    Closer shared{openFolderAt(topFd, ".Trash", false, 0, O_PATH)};
+    if (shared.fd >= 0 && isStickyFolder(shared.fd)) {
+        Candidate mine = privateTrashFolder(shared.fd, uid.c_str(), create, item);
+        if (mine.fd >= 0 || mine.missing) {
+            relative = ".Trash/" + uid;
+            return mine;
         }
     }
-    std::string own = Paths::join(topDir, ".Trash-" + uid);
-    if (create) {
-        if (int e = ensureDirectory(own, 0700)) return e;
-        if (!isOwnPrivateDirectory(own)) return EPERM;
+    relative = ".Trash-" + uid;
+    return privateTrashFolder(topFd, relative.c_str(), create, item);
+}
+
+// The home trash, made when `create`: a real folder of this user in the data
+// folder (which may itself be reached through links the user made).
+Candidate homeTrashFolder(bool create) {
+    Candidate c;
+    const std::string data = dataHome();
+    Closer dataFd{::open(data.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    if (dataFd.fd < 0) {
+        if (errno == ENOENT && !create) c.missing = true;
+        return c;
     }
-    out = {own, topDir, {}};
-    return 0;
+    int fd = openFolderAt(dataFd.fd, "Trash", create, 0700);
+    if (fd < 0) {
+        if (errno == ENOENT && !create) c.missing = true;
+        c.error = create ? errno : 0;
+        return c;
+    }
+    if (!isOwnFolder(fd, false)) {
+        ::close(fd);
+        return c;
+    }
+    c.fd = fd;
+    return c;
 }
 
 std::string deletionDate() {
@@ -118,6 +205,34 @@ std::string deletionDate() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     return text;
+}
+
+std::string readFileAt(int dirFd, const std::string& name) {
+    std::string contents;
+    Closer fd{::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    if (fd.fd < 0) return contents;
+    char buffer[16384];
+    for (ssize_t n; (n = ::read(fd.fd, buffer, sizeof buffer)) > 0;) contents.append(buffer, size_t(n));
+    return contents;
+}
+
+// Writes a temporary file beside `name` in the folder and renames it over
+// `name`: a reader sees the old contents or the new, never half.
+void replaceFileAt(int dirFd, const std::string& name, const std::string& contents) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = name + "." + std::to_string(::getpid()) + "." + std::to_string(++counter);
+        int fd = ::openat(dirFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return;
+        }
+        bool written = ::write(fd, contents.data(), contents.size()) == ssize_t(contents.size());
+        ::close(fd);
+        if (!written || ::renameat(dirFd, temporary.c_str(), dirFd, name.c_str()) != 0)
+            ::unlinkat(dirFd, temporary.c_str(), 0);
+        return;
+    }
 }
 
 // Blocks of the folder and everything in it, folders included, as `du -B1`
@@ -136,32 +251,31 @@ int64_t duSize(const std::string& path) {
     return duTotal;
 }
 
-// Writes the directory's size line into `directorysizes`, replacing the file
-// atomically (a temporary file renamed over it).
-void recordDirectorySize(const Destination& dest, const std::string& name, const std::string& location,
-                         const std::string& infoPath) {
-    const int64_t size = duSize(location);
+// Adds the trashed folder's size line to the trash's `directorysizes`. The
+// folder is measured through the descriptor of files/ (its /proc name), so
+// the walk starts in the very folder the item went to.
+void recordDirectorySize(int trashFd, int filesFd, int infoFd, const std::string& name, const std::string& location) {
+    std::string walked = "/proc/self/fd/" + std::to_string(filesFd) + "/" + name;
+    struct stat probe;
+    if (::lstat(walked.c_str(), &probe) != 0) walked = location;
+    const int64_t size = duSize(walked);
     struct stat info;
-    if (::stat(infoPath.c_str(), &info) != 0) return;
-    const std::string sizesPath = Paths::join(dest.trash, "directorysizes");
-    std::string contents;
-    {
-        std::ifstream in(sizesPath, std::ios::binary);
-        std::ostringstream buffer;
-        buffer << in.rdbuf();
-        contents = buffer.str();
-    }
+    if (::fstatat(infoFd, (name + ".trashinfo").c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return;
+    std::string contents = readFileAt(trashFd, "directorysizes");
     if (!contents.empty() && contents.back() != '\n') contents += '\n';
     contents += std::to_string(size) + " " + std::to_string(int64_t(info.st_mtime)) + " " + encodePath(name) + "\n";
-    std::string temporary = sizesPath + ".XXXXXX";
-    int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return;
-    bool written = ::write(fd, contents.data(), contents.size()) == ssize_t(contents.size());
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), sizesPath.c_str()) != 0) ::unlink(temporary.c_str());
+    replaceFileAt(trashFd, "directorysizes", contents);
 }
 
-// `item` is the entry's real path, read from its folder's descriptor.
+// Where an item goes: the trash folder, open and checked.
+struct Destination {
+    Folder folder;
+    std::string recorded; // the item's path as its .trashinfo records it
+};
+
+// Chooses and opens the trash for the entry `name` of the folder open at
+// `folderFd`, whose real path is `item`. `create` makes missing folders;
+// without it, a folder that would be made counts as chosen but stays closed.
 bool chooseDestination(int folderFd, const std::string& name, const std::string& item, bool create, Destination& dest,
                        Outcome& outcome) {
     MountIdentity identity = identifyAt(folderFd, name.c_str(), AT_SYMLINK_NOFOLLOW);
@@ -176,32 +290,50 @@ bool chooseDestination(int folderFd, const std::string& name, const std::string&
             return false;
         }
     }
-    MountIdentity home = identify(data, true);
+    MountIdentity home = identifyAt(AT_FDCWD, data.c_str(), 0);
     if (home.valid && home == identity) {
-        dest = {Paths::join(data, "Trash"), {}, {}};
-        if (create) {
-            if (int e = ensureDirectory(dest.trash, 0700)) {
-                outcome.error = e;
-                return false;
-            }
+        Candidate trash = homeTrashFolder(create);
+        if (trash.fd < 0 && !trash.missing) {
+            if (trash.error)
+                outcome.error = trash.error;
+            else
+                outcome.reason = item + " cannot be moved to the Trash: the Trash folder " + homeTrash() +
+                                 " is not a folder of this user.";
+            return false;
         }
+        dest.folder = Folder(trash.fd, homeTrash(), {});
+        dest.recorded = item;
         return true;
     }
-    std::string top = topDirectory(item, identity);
-    if (top.empty()) {
+    Closer top{openTopDirectory(folderFd, identity)};
+    if (top.fd < 0) {
         // The item is itself a mount point: it cannot be renamed anywhere.
         outcome.error = EBUSY;
         outcome.reason = item + " is the root of a mounted volume and is never removed.";
         return false;
     }
-    if (int e = fileSystemTrash(top, create, dest)) {
-        if (e == EROFS)
-            outcome.error = e;
+    std::string topPath = realPathOf(top.fd);
+    if (topPath.empty()) {
+        outcome.reason = item + " cannot be moved to the Trash: the top of its volume cannot be told.";
+        return false;
+    }
+    // Paths in a file system's own trash are relative to its top directory,
+    // so the volume may be mounted elsewhere later.
+    if (!Paths::isInside(item, topPath) || item == topPath) {
+        outcome.reason = item + " cannot be moved to the Trash: it is not where its volume says it is.";
+        return false;
+    }
+    std::string relative;
+    Candidate trash = fileSystemTrash(top.fd, create, identity, relative);
+    if (trash.fd < 0 && !trash.missing) {
+        if (trash.error == EROFS)
+            outcome.error = EROFS;
         else
             outcome.reason = item + " cannot be moved to the Trash: no trash folder can be used on its volume.";
         return false;
     }
-    dest.resolved = item;
+    dest.folder = Folder(trash.fd, Paths::join(topPath, relative), topPath);
+    dest.recorded = topPath == "/" ? item.substr(1) : item.substr(topPath.size() + 1);
     return true;
 }
 
@@ -218,6 +350,20 @@ std::string realItemPath(int folderFd, const std::string& name, const std::strin
 
 } // namespace
 
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+        top_ = std::move(other.top_);
+    }
+    return *this;
+}
+
+Folder::~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 std::string shortenedName(std::string name) {
     constexpr size_t limit = 255 - 10 - 12;
     if (name.size() <= limit) return name;
@@ -233,15 +379,63 @@ std::string shortenedName(std::string name) {
 std::string homeTrash() { return Paths::join(dataHome(), "Trash"); }
 
 std::string trashFor(const std::string& path) {
-    int folderFd = openFolderOf(path);
-    if (folderFd < 0) return {};
+    Closer folderFd{openFolderOf(path)};
+    if (folderFd.fd < 0) return {};
     const std::string name = Paths::lastComponent(path);
     Destination dest;
     Outcome ignored;
-    bool found =
-        chooseDestination(folderFd, name, realItemPath(folderFd, name, Paths::parent(path)), false, dest, ignored);
-    ::close(folderFd);
-    return found ? dest.trash : std::string();
+    bool found = chooseDestination(folderFd.fd, name, realItemPath(folderFd.fd, name, Paths::parent(path)), false, dest,
+                                   ignored);
+    return found ? dest.folder.path() : std::string();
+}
+
+Folder openOwnTrash(const std::string& path) {
+    if (path.empty() || Paths::standardize(path) != path || !path.starts_with('/')) return {};
+    if (path == homeTrash()) {
+        Candidate trash = homeTrashFolder(false);
+        return trash.fd >= 0 ? Folder(trash.fd, path, {}) : Folder();
+    }
+    const std::string uid = uidName();
+    const std::string name = Paths::lastComponent(path);
+    const std::string parent = Paths::parent(path);
+    const bool shared = name == uid && Paths::lastComponent(parent) == ".Trash";
+    if (!shared && name != ".Trash-" + uid) return {};
+    const std::string top = shared ? Paths::parent(parent) : parent;
+    // The top is reached without following a link anywhere: the recorded
+    // path is the real one the trash was found at.
+    ItemHandle topHandle = ItemHandle::open(top, name);
+    if (!topHandle.ok() || !isTopOfMount(topHandle.folder())) return {};
+    MountIdentity noMount;
+    Candidate trash;
+    if (shared) {
+        Closer sharedFd{openFolderAt(topHandle.folder(), ".Trash", false, 0, O_PATH)};
+        if (sharedFd.fd < 0 || !isStickyFolder(sharedFd.fd)) return {};
+        trash = privateTrashFolder(sharedFd.fd, uid.c_str(), false, noMount);
+    } else {
+        trash = privateTrashFolder(topHandle.folder(), name.c_str(), false, noMount);
+    }
+    return trash.fd >= 0 ? Folder(trash.fd, path, top) : Folder();
+}
+
+void forgetDirectorySize(int trashFd, const std::string& name) {
+    const std::string contents = readFileAt(trashFd, "directorysizes");
+    if (contents.empty()) return;
+    const std::string suffix = " " + encodePath(name);
+    std::string kept;
+    bool dropped = false;
+    for (size_t start = 0; start < contents.size();) {
+        size_t end = contents.find('\n', start);
+        if (end == std::string::npos) end = contents.size();
+        const std::string_view line = std::string_view(contents).substr(start, end - start);
+        start = end + 1;
+        if (line.ends_with(suffix)) {
+            dropped = true;
+            continue;
+        }
+        kept.append(line);
+        kept += '\n';
+    }
+    if (dropped) replaceFileAt(trashFd, "directorysizes", kept);
 }
 
 std::string encodePath(std::string_view path) {
@@ -262,18 +456,17 @@ std::string encodePath(std::string_view path) {
 }
 
 Outcome moveToTrash(const std::string& path) {
-    int folderFd = openFolderOf(path);
-    if (folderFd < 0) {
+    Closer folderFd{openFolderOf(path)};
+    if (folderFd.fd < 0) {
         Outcome outcome;
         outcome.error = errno;
         return outcome;
     }
-    Outcome outcome = moveToTrash(folderFd, Paths::lastComponent(path), Paths::parent(path));
-    ::close(folderFd);
-    return outcome;
+    return moveToTrash(folderFd.fd, Paths::lastComponent(path), Paths::parent(path));
 }
 
-Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string& knownFolder) {
+Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string& knownFolder,
+                    const Hook& afterChoosing) {
     Outcome outcome;
     Destination dest;
     const std::string path = realItemPath(folderFd, itemName, knownFolder);
@@ -282,10 +475,18 @@ Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string
         return outcome;
     }
     if (!chooseDestination(folderFd, itemName, path, true, dest, outcome)) return outcome;
-    const std::string files = Paths::join(dest.trash, "files");
-    const std::string info = Paths::join(dest.trash, "info");
-    if (int e = ensureDirectory(files, 0700); e || (e = ensureDirectory(info, 0700))) {
-        outcome.error = e;
+    if (afterChoosing) afterChoosing(dest.folder.path());
+    // From here on only the descriptors count: whatever the trash's path names
+    // now, the item goes into the folder that was checked.
+    const int trashFd = dest.folder.fd();
+    Closer files{openFolderAt(trashFd, "files", true, 0700)};
+    if (files.fd < 0) {
+        outcome.error = errno;
+        return outcome;
+    }
+    Closer info{openFolderAt(trashFd, "info", true, 0700)};
+    if (info.fd < 0) {
+        outcome.error = errno;
         return outcome;
     }
     struct stat itemStat;
@@ -293,22 +494,20 @@ Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string
         outcome.error = errno;
         return outcome;
     }
-
-    // Paths in a file system's own trash are relative to its top directory,
-    // so the volume may be mounted elsewhere later.
-    std::string recorded = path;
-    if (!dest.topDir.empty()) {
-        recorded = dest.topDir == "/" ? dest.resolved.substr(1) : dest.resolved.substr(dest.topDir.size() + 1);
+    struct stat trashStat;
+    if (::fstat(trashFd, &trashStat) != 0) {
+        outcome.error = errno;
+        return outcome;
     }
     const std::string contents =
-        "[Trash Info]\nPath=" + encodePath(recorded) + "\nDeletionDate=" + deletionDate() + "\n";
+        "[Trash Info]\nPath=" + encodePath(dest.recorded) + "\nDeletionDate=" + deletionDate() + "\n";
 
     const std::string base = shortenedName(itemName);
     for (int attempt = 1; attempt < 100000; ++attempt) {
         std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
-        std::string infoPath = Paths::join(info, name + ".trashinfo");
+        const std::string infoName = name + ".trashinfo";
         // The exclusive creation of the info file is what reserves the name.
-        int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        int fd = ::openat(info.fd, infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             outcome.error = errno;
@@ -317,23 +516,35 @@ Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string
         bool written = ::write(fd, contents.data(), contents.size()) == ssize_t(contents.size());
         written = ::fsync(fd) == 0 && written;
         ::close(fd);
-        std::string location = Paths::join(files, name);
         if (!written) {
-            ::unlink(infoPath.c_str());
+            ::unlinkat(info.fd, infoName.c_str(), 0);
             outcome.error = EIO;
             return outcome;
         }
         // RENAME_NOREPLACE: an entry that appeared in files/ meanwhile is never overwritten.
-        if (::renameat2(folderFd, itemName.c_str(), AT_FDCWD, location.c_str(), RENAME_NOREPLACE) != 0) {
+        if (::renameat2(folderFd, itemName.c_str(), files.fd, name.c_str(), RENAME_NOREPLACE) != 0) {
             int e = errno;
-            ::unlink(infoPath.c_str());
+            ::unlinkat(info.fd, infoName.c_str(), 0);
             if (e == EEXIST) continue;
             outcome.error = e;
             return outcome;
         }
-        if (S_ISDIR(itemStat.st_mode)) recordDirectorySize(dest, name, location, infoPath);
+        // Named by the path it was chosen at; if someone renamed it since, the
+        // identity recorded with it tells.
+        const std::string& trashPath = dest.folder.path();
+        const std::string location = Paths::join(Paths::join(trashPath, "files"), name);
+        struct stat moved;
+        if (::fstatat(files.fd, name.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0) moved = itemStat;
+        if (S_ISDIR(moved.st_mode)) recordDirectorySize(trashFd, files.fd, info.fd, name, location);
         outcome.location = location;
-        outcome.infoPath = infoPath;
+        outcome.infoPath = Paths::join(Paths::join(trashPath, "info"), infoName);
+        outcome.entry = Entry{path,
+                              trashPath,
+                              uint64_t(trashStat.st_dev),
+                              uint64_t(trashStat.st_ino),
+                              name,
+                              uint64_t(moved.st_dev),
+                              uint64_t(moved.st_ino)};
         return outcome;
     }
     outcome.error = EEXIST;

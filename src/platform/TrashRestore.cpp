@@ -1,16 +1,10 @@
 #include "platform/TrashRestore.h"
 
-#include "platform/Trash.h"
 #include "support/Paths.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,12 +12,12 @@ namespace vessora::TrashRestore {
 
 namespace {
 
-std::string readSmallFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
+struct Closer {
+    int fd = -1;
+    ~Closer() {
+        if (fd >= 0) ::close(fd);
+    }
+};
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -32,217 +26,191 @@ int hexValue(char c) {
     return -1;
 }
 
-// Undoes Trash::encodePath; nothing for a malformed escape.
+// Undoes Trash::encodePath; nothing for a malformed escape or a NUL, which no
+// path can hold.
 std::optional<std::string> percentDecode(std::string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
+        char c = text[i];
+        if (c == '%') {
+            if (i + 2 >= text.size()) return std::nullopt;
+            int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
+            if (high < 0 || low < 0) return std::nullopt;
+            c = char(high * 16 + low);
+            i += 2;
         }
-        if (i + 2 >= text.size()) return std::nullopt;
-        int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
-        if (high < 0 || low < 0) return std::nullopt;
-        out += char(high * 16 + low);
-        i += 2;
+        if (c == '\0') return std::nullopt;
+        out += c;
     }
     return out;
 }
 
-// The top directory a file-system trash belongs to: $top/.Trash-$uid or $top/.Trash/$uid.
-std::string topDirectoryOf(const std::string& trashFolder) {
-    if (Paths::lastComponent(trashFolder).starts_with(".Trash-")) return Paths::parent(trashFolder);
-    return Paths::parent(Paths::parent(trashFolder));
-}
-
-std::string dataHome() {
-    if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x == '/') return Paths::standardize(x);
-    return Paths::join(Paths::standardize(Paths::home()), ".local/share");
-}
-
-bool isDirectory(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The nearest folder at or above `path` that exists.
-std::string existingAncestor(std::string path) {
-    while (!path.empty() && path != "/" && !isDirectory(path)) path = Paths::parent(path);
-    return path.empty() ? "/" : path;
-}
-
-// The path as the trash recorded it: its folder's links resolved, when the folder still exists.
-std::string resolvedOriginal(const std::string& original) {
-    std::string resolved = original;
-    if (char* real = ::realpath(Paths::parent(original).c_str(), nullptr)) {
-        resolved = Paths::join(real, Paths::lastComponent(original));
-        std::free(real);
+// Every component a name of its own: no "." or "..".
+bool plainComponents(std::string_view path) {
+    for (size_t at = 0; at <= path.size();) {
+        size_t end = path.find('/', at);
+        if (end == std::string_view::npos) end = path.size();
+        const std::string_view component = path.substr(at, end - at);
+        if (component == "." || component == "..") return false;
+        at = end + 1;
     }
-    return resolved;
+    return true;
 }
 
-int64_t modifiedNanoseconds(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return -1;
-    return int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+bool singleName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
 }
 
-bool exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string> infoNames(const std::string& trash) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(Paths::join(trash, "info").c_str());
-    if (!dir) return names;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name.size() > 10 && name.ends_with(".trashinfo")) names.push_back(name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
-// Drops the trashed folder's line from the trash's directorysizes cache,
-// replacing the file atomically, as the trash wrote it.
-void forgetDirectorySize(const std::string& trash, const std::string& name) {
-    const std::string sizesPath = Paths::join(trash, "directorysizes");
-    if (!exists(sizesPath)) return;
-    std::istringstream in(readSmallFile(sizesPath));
-    const std::string suffix = " " + Trash::encodePath(name);
-    std::string kept, line;
-    bool dropped = false;
-    while (std::getline(in, line)) {
-        if (line.ends_with(suffix)) {
-            dropped = true;
-            continue;
+// Opens the folder `path` (absolute, standardized) from "/" one component at
+// a time, never following a link, and makes missing folders on the way.
+// -1 with errno (ELOOP when a component is a link) otherwise.
+int openOrMakeFolder(const std::string& path) {
+    int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (size_t at = 1; fd >= 0 && at < path.size();) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string component = path.substr(at, end - at);
+        at = end + 1;
+        if (component.empty()) continue;
+        int next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && (::mkdirat(fd, component.c_str(), 0777) == 0 || errno == EEXIST))
+            next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int e = errno;
+        // O_PATH with O_NOFOLLOW opens a link itself instead of failing.
+        struct stat st;
+        if (next >= 0 && (::fstat(next, &st) != 0 || !S_ISDIR(st.st_mode))) {
+            ::close(next);
+            next = -1;
+            e = ELOOP;
         }
-        kept += line + "\n";
+        ::close(fd);
+        fd = next;
+        errno = e;
     }
-    if (!dropped) return;
-    std::string temporary = sizesPath + ".XXXXXX";
-    int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return;
-    bool written = ::write(fd, kept.data(), kept.size()) == ssize_t(kept.size());
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), sizesPath.c_str()) != 0) ::unlink(temporary.c_str());
+    return fd;
 }
+
+std::string readInfo(int infoFd, const std::string& name, bool& found) {
+    std::string contents;
+    Closer fd{::openat(infoFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    found = fd.fd >= 0;
+    if (!found) return contents;
+    char buffer[4096];
+    // A record is a few lines; anything longer than a path can be is not one.
+    for (ssize_t n; contents.size() < 65536 && (n = ::read(fd.fd, buffer, sizeof buffer)) > 0;)
+        contents.append(buffer, size_t(n));
+    return contents;
+}
+
+const char* const stays = ", so it stays in the Trash.";
 
 } // namespace
 
-std::vector<std::string> candidateTrashes(const std::string& original) {
-    std::vector<std::string> trashes;
-    const std::string home = Paths::join(dataHome(), "Trash");
-    if (isDirectory(home)) trashes.push_back(home);
-    const std::string folder = existingAncestor(Paths::parent(original));
-    struct stat folderStat, homeStat;
-    if (::stat(folder.c_str(), &folderStat) != 0) return trashes;
-    if (::stat(dataHome().c_str(), &homeStat) == 0 && homeStat.st_dev == folderStat.st_dev) return trashes;
-    std::string top = folder;
-    while (top != "/") {
-        struct stat up;
-        if (::stat(Paths::parent(top).c_str(), &up) != 0 || up.st_dev != folderStat.st_dev) break;
-        top = Paths::parent(top);
-    }
-    const std::string uid = std::to_string(::geteuid());
-    for (const std::string& trash : {Paths::join(Paths::join(top, ".Trash"), uid), Paths::join(top, ".Trash-" + uid)})
-        if (isDirectory(trash)) trashes.push_back(trash);
-    return trashes;
-}
-
-std::string recordedPath(const std::string& infoPath, const std::string& trashFolder) {
-    std::istringstream in(readSmallFile(infoPath));
-    std::string line;
+std::optional<std::string> parseInfoPath(std::string_view contents, const std::string& top) {
     bool inGroup = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (size_t start = 0; start < contents.size();) {
+        size_t end = contents.find('\n', start);
+        if (end == std::string_view::npos) end = contents.size();
+        std::string_view line = contents.substr(start, end - start);
+        start = end + 1;
+        if (line.ends_with('\r')) line.remove_suffix(1);
         if (line.starts_with('[')) {
             inGroup = line == "[Trash Info]";
             continue;
         }
         if (!inGroup || !line.starts_with("Path=")) continue;
-        auto path = percentDecode(std::string_view(line).substr(5));
-        if (!path || path->empty()) return {};
-        if (path->front() == '/') return Paths::standardize(*path);
-        return Paths::standardize(Paths::join(topDirectoryOf(trashFolder), *path));
-    }
-    return {};
-}
-
-std::optional<TrashedItem> findNewest(const std::string& original) {
-    const std::string wanted = Paths::standardize(original);
-    const std::string resolved = resolvedOriginal(wanted);
-    const std::string base = Paths::lastComponent(wanted);
-    std::optional<TrashedItem> best;
-    int64_t bestTime = -1;
-    for (const std::string& trash : candidateTrashes(wanted)) {
-        const auto names = infoNames(trash);
-        // Trashed names start with the item's own name; anything else is
-        // looked at only when no name does (a trash that renames differently).
-        const std::string prefix = base.substr(0, std::min<size_t>(base.size(), 32));
-        for (int pass = 0; pass < 2 && !best; ++pass) {
-            for (const std::string& name : names) {
-                if (pass == 0 && !name.starts_with(prefix)) continue;
-                const std::string infoPath = Paths::join(Paths::join(trash, "info"), name);
-                const std::string recorded = recordedPath(infoPath, trash);
-                if (recorded != wanted && recorded != resolved) continue;
-                const std::string location =
-                    Paths::join(Paths::join(trash, "files"), name.substr(0, name.size() - 10));
-                if (!exists(location)) continue;
-                const int64_t time = modifiedNanoseconds(infoPath);
-                if (time <= bestTime) continue;
-                bestTime = time;
-                best = TrashedItem{wanted, location, infoPath};
-            }
+        auto path = percentDecode(line.substr(5));
+        if (!path || path->empty() || !plainComponents(*path)) return std::nullopt;
+        std::string absolute;
+        if (path->front() == '/') {
+            absolute = Paths::standardize(*path);
+        } else {
+            // Relative to the top of the trash's own file system, and only there.
+            if (top.empty() || !top.starts_with('/')) return std::nullopt;
+            absolute = Paths::standardize(Paths::join(top, *path));
+            if (absolute == Paths::standardize(top) || !Paths::isInside(absolute, top)) return std::nullopt;
         }
+        if (absolute == "/" || !absolute.starts_with('/')) return std::nullopt;
+        return absolute;
     }
-    return best;
+    return std::nullopt;
 }
 
-Outcome restore(const std::vector<TrashedItem>& items) {
+Outcome restore(const std::vector<Trash::Entry>& items, const DestinationGuard& guard) {
     Outcome outcome;
-    for (const TrashedItem& item : items) {
+    for (const Trash::Entry& item : items) {
         auto refuse = [&](std::string reason) { outcome.refused.push_back({item.original, std::move(reason)}); };
-        if (exists(item.original)) {
-            refuse("Something else is at " + item.original + " now, so the copy stays in the Trash.");
+        const std::string& original = item.original;
+        if (!original.starts_with('/') || Paths::standardize(original) != original || original == "/" ||
+            original.find('\0') != std::string::npos || !singleName(item.name)) {
+            refuse(std::string("Its record is not valid") + stays);
             continue;
         }
-        if (!exists(item.location) || !exists(item.infoPath)) {
+        Trash::Folder trash = Trash::openOwnTrash(item.trash);
+        if (!trash.ok()) {
+            refuse("It is not in one of your Trash folders, so it is not put back.");
+            continue;
+        }
+        struct stat st;
+        if (::fstat(trash.fd(), &st) != 0 || uint64_t(st.st_dev) != item.trashDevice ||
+            uint64_t(st.st_ino) != item.trashInode) {
+            refuse(std::string("Its Trash folder is not the one it was moved to") + stays);
+            continue;
+        }
+        Closer files{::openat(trash.fd(), "files", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+        Closer info{::openat(trash.fd(), "info", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+        const std::string infoName = item.name + ".trashinfo";
+        bool infoFound = false;
+        const std::string contents = info.fd >= 0 ? readInfo(info.fd, infoName, infoFound) : std::string();
+        if (files.fd < 0 || ::fstatat(files.fd, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !infoFound) {
             refuse("It is no longer in the Trash.");
             continue;
         }
-        const std::string trash = Paths::parent(Paths::parent(item.location));
-        const std::string recorded = recordedPath(item.infoPath, trash);
-        if (recorded != item.original && recorded != resolvedOriginal(item.original)) {
-            refuse("Its Trash record no longer names this path, so it stays in the Trash.");
+        if (uint64_t(st.st_dev) != item.device || uint64_t(st.st_ino) != item.inode) {
+            refuse(std::string("What its Trash entry holds now is not what was moved there") + stays);
             continue;
         }
-        // Missing folders on the way back are made again, as they were before the removal.
-        std::string folder = Paths::parent(item.original);
-        std::vector<std::string> missing;
-        for (std::string f = folder; f != "/" && !f.empty() && !exists(f); f = Paths::parent(f)) missing.push_back(f);
+        if (parseInfoPath(contents, trash.top()) != original) {
+            refuse(std::string("Its Trash record no longer names this path") + stays);
+            continue;
+        }
+        if (auto why = guard ? guard(original) : std::nullopt) {
+            refuse(*why + " It stays in the Trash.");
+            continue;
+        }
+        // Missing folders on the way back are made again, as they were before
+        // the removal; none of them is followed if it is a link.
+        Closer folder{openOrMakeFolder(Paths::parent(original))};
+        if (folder.fd < 0) {
+            const int e = errno;
+            if (e == ELOOP || e == ENOTDIR)
+                refuse(std::string("A folder on its way back is now a link or not a folder") + stays);
+            else
+                refuse(std::string("It could not be put back: ") + std::strerror(e) + ".");
+            continue;
+        }
+        const std::string name = Paths::lastComponent(original);
         int error = 0;
-        for (auto it = missing.rbegin(); it != missing.rend() && !error; ++it)
-            if (::mkdir(it->c_str(), 0777) != 0 && errno != EEXIST) error = errno;
-        if (!error && ::renameat2(AT_FDCWD, item.location.c_str(), AT_FDCWD, item.original.c_str(),
-                                  RENAME_NOREPLACE) != 0)
+        if (::fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            error = EEXIST;
+        else if (::renameat2(files.fd, item.name.c_str(), folder.fd, name.c_str(), RENAME_NOREPLACE) != 0)
             error = errno;
         if (error == EEXIST) {
-            refuse("Something else is at " + item.original + " now, so the copy stays in the Trash.");
+            refuse("Something else is at " + original + " now, so the copy stays in the Trash.");
             continue;
         }
         if (error == EXDEV) {
-            refuse("Its folder is now on another disk, so it stays in the Trash.");
+            refuse(std::string("Its folder is now on another disk") + stays);
             continue;
         }
         if (error) {
             refuse(std::string("It could not be put back: ") + std::strerror(error) + ".");
             continue;
         }
-        ::unlink(item.infoPath.c_str());
-        forgetDirectorySize(trash, Paths::lastComponent(item.location));
-        outcome.restored.push_back(item.original);
+        ::unlinkat(info.fd, infoName.c_str(), 0);
+        Trash::forgetDirectorySize(trash.fd(), item.name);
+        outcome.restored.push_back(original);
     }
     return outcome;
 }

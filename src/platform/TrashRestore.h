@@ -1,21 +1,18 @@
 #pragma once
-// Finding items again in the freedesktop.org Trash and putting them back where
-// they came from. Restoring is a rename that never replaces anything: when the
-// original path has been taken again, the trashed copy stays where it is.
+// Putting trashed items back where they came from. An item is put back only
+// from one of this user's own trash folders, only when the trash folder and
+// the entry in it are still the very ones it went into, and only by a rename
+// that never replaces anything into a folder reached without following a link.
 
+#include "platform/Trash.h"
+
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vessora::TrashRestore {
-
-// One trashed item: where it came from and where it now lies.
-struct TrashedItem {
-    std::string original; // absolute path before it was trashed
-    std::string location; // inside a trash's "files" folder
-    std::string infoPath; // its ".trashinfo" file
-    friend bool operator==(const TrashedItem&, const TrashedItem&) = default;
-};
 
 struct Refusal {
     std::string path; // the original path
@@ -28,23 +25,23 @@ struct Outcome {
     std::vector<Refusal> refused;      // items left in the Trash, with why
 };
 
-// The trash folders an item that lived at `original` may have gone to: the
-// home trash when its folder is on the home file system, else the folder's
-// file-system trashes ($top/.Trash/$uid, $top/.Trash-$uid). Existing ones only.
-std::vector<std::string> candidateTrashes(const std::string& original);
+// The original path the text of a .trashinfo file records, absolute and
+// standardized. A relative Path= counts from `top`, the top directory of the
+// file system whose trash holds the file; `top` is empty for the home trash,
+// where only absolute paths are valid. Nothing when the text is not a valid
+// record: no Path= in its [Trash Info] group, a malformed escape, a NUL, a
+// "." or ".." component, or nothing but "/".
+std::optional<std::string> parseInfoPath(std::string_view contents, const std::string& top);
 
-// The most recently trashed item whose .trashinfo names `original`, searched
-// in candidateTrashes; its location must still exist. Absent when none.
-std::optional<TrashedItem> findNewest(const std::string& original);
-
-// The original path a .trashinfo file records, made absolute for a trash at
-// `trashFolder` (relative paths count from the file system's top directory);
-// empty when the file is not a valid one.
-std::string recordedPath(const std::string& infoPath, const std::string& trashFolder);
+// The guard for a place an item is to be put back: the reason it is refused,
+// or nothing when it is allowed.
+using DestinationGuard = std::function<std::optional<std::string>(const std::string& path)>;
 
 // Moves each item back to its original path, creating missing parent folders.
-// Refused: the original path exists again, the item or its info file is gone
-// or no longer names that path, or the rename fails.
-Outcome restore(const std::vector<TrashedItem>& items);
+// Refused: the trash folder is not one of this user's or is not the one the
+// item went into, the entry in it is gone or another, its info file no longer
+// names that path, the guard refuses the path, a folder on the way back is a
+// link, something is at the path again, or the rename fails.
+Outcome restore(const std::vector<Trash::Entry>& items, const DestinationGuard& guard);
 
 } // namespace vessora::TrashRestore

@@ -4,7 +4,12 @@
 #include "support/Paths.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
 #include <fnmatch.h>
+#include <mutex>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace vessora::GuardRules {
 
@@ -41,7 +46,80 @@ std::string withSlash(std::string prefix) {
     return prefix;
 }
 
+std::string realPath(const std::string& path) {
+    std::string out;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        out = real;
+        std::free(real);
+    }
+    return out;
+}
+
+// The homes the password database names: root's and real users'. The
+// database's enumeration is one process-wide cursor, so one reader at a time.
+std::vector<std::string> passwordDatabaseHomes() {
+    static std::mutex cursor;
+    std::lock_guard lock(cursor);
+    std::vector<std::string> homes;
+    ::setpwent();
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    for (;;) {
+        int error = ::getpwent_r(&entry, buffer.data(), buffer.size(), &found);
+        if (error == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (error != 0 || !found) break;
+        if ((found->pw_uid == 0 || found->pw_uid >= 1000) && found->pw_dir && found->pw_dir[0] == '/')
+            homes.emplace_back(found->pw_dir);
+    }
+    ::endpwent();
+    return homes;
+}
+
+// Each entry of a users folder, by its name there and, for a link, by where
+// the link points (read, not followed: the target is not asked anything).
+void addUsersFolder(const std::string& folder, std::vector<std::string>& homes) {
+    const std::string real = realPath(folder);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        homes.push_back(Paths::join(folder, name));
+        if (!real.empty() && real != folder) homes.push_back(Paths::join(real, name));
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            char target[4096];
+            const std::string link = Paths::join(folder, name);
+            ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+            if (n > 0) {
+                std::string to(target, size_t(n));
+                homes.push_back(to.starts_with('/') ? to : Paths::join(folder, to));
+            }
+        }
+    }
+    ::closedir(dir);
+}
+
 } // namespace
+
+std::vector<std::string> homeFolders() {
+    std::vector<std::string> homes{Paths::home()};
+    if (std::string real = realPath(Paths::standardize(Paths::home())); !real.empty()) homes.push_back(real);
+    for (std::string& home : passwordDatabaseHomes()) homes.push_back(std::move(home));
+    addUsersFolder("/home", homes);
+    if (const char* users = PlatformTables::current().categories.usersFolder; users && *users == '/')
+        if (Paths::standardize(users) != "/home") addUsersFolder(Paths::standardize(users), homes);
+    std::vector<std::string> out;
+    for (const std::string& home : homes) {
+        std::string p = Paths::standardize(home);
+        if (!p.starts_with('/') || p == "/") continue;
+        if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(std::move(p));
+    }
+    return out;
+}
 
 std::vector<std::string> structuralFolders(const std::string& home) {
     const GuardTables& guard = PlatformTables::current().guard;

@@ -12,6 +12,15 @@
 
 namespace vessora::GuardRules {
 
+// Every home folder on the machine, whose home rows the guard applies: the
+// caller's ($HOME), the password database's homes of root and of real users
+// (uid 1000 and above), and every folder in /home and in the table set's
+// users folder. Each is also listed as the file system resolves it where that
+// can be told without asking another user's home (which may be a network
+// mount) for its status: the caller's home itself, the users folders and the
+// links in them. Standardized, without "/" or duplicates.
+std::vector<std::string> homeFolders();
+
 // Exact folders that are never removed, and prefixes everything inside of
 // which is refused, for one home folder.
 std::vector<std::string> structuralFolders(const std::string& home);

@@ -5,8 +5,10 @@
 #include "support/JsonReader.h"
 #include "support/Paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -42,27 +44,48 @@ bool writeAtomically(const std::string& target, const std::string& contents) {
     return true;
 }
 
+// Version 2: each item with its trash folder and entry by identity. Device
+// and inode numbers are whole JSON numbers, read back exactly.
 bool write(const Batch& batch) {
     std::string out;
     JsonWriter json(out);
     json.beginObject();
-    json.field("version", 1);
+    json.field("version", 2);
     json.field("removedAt", Dates::iso8601(batch.removedAt));
     json.field("removedAtSeconds",
                int64_t(std::chrono::duration_cast<std::chrono::seconds>(batch.removedAt.time_since_epoch()).count()));
     json.field("succeeded", int64_t(batch.succeeded));
     json.key("items").beginArray();
-    for (const auto& item : batch.items) {
+    for (const Trash::Entry& item : batch.items) {
         json.beginObject();
         json.field("original", item.original);
-        json.field("location", item.location);
-        json.field("info", item.infoPath);
+        json.field("trash", item.trash);
+        json.field("trashDevice", item.trashDevice);
+        json.field("trashInode", item.trashInode);
+        json.field("name", item.name);
+        json.field("device", item.device);
+        json.field("inode", item.inode);
         json.endObject();
     }
     json.endArray();
     json.endObject();
     out += '\n';
     return writeAtomically(path(), out);
+}
+
+bool isAbsolutePath(const std::string& path) {
+    return path.starts_with('/') && path != "/" && path.find('\0') == std::string::npos &&
+           Paths::standardize(path) == path;
+}
+
+bool isSingleName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+bool sameEntry(const Trash::Entry& a, const Trash::Entry& b) {
+    return a.trashDevice == b.trashDevice && a.trashInode == b.trashInode && a.name == b.name && a.device == b.device &&
+           a.inode == b.inode && a.trash == b.trash;
 }
 
 std::string plural(size_t count, const char* noun) {
@@ -74,16 +97,55 @@ std::string plural(size_t count, const char* noun) {
 std::string path() { return Paths::join(Paths::stateFolder(), "last-removal.json"); }
 
 bool record(const RemovalResult& result, RemovalMode mode) {
-    if (mode != RemovalMode::trash || result.succeeded.empty()) return true;
+    if (mode != RemovalMode::trash || result.succeeded.empty() || result.trashed.empty()) return true;
     Batch batch;
     batch.removedAt = std::chrono::system_clock::now();
     batch.succeeded = result.succeeded.size();
-    // Right after the move the item just trashed is the newest one recorded
-    // for its path: older namesakes in the Trash were trashed before it.
-    for (const std::string& url : result.succeeded)
-        if (auto item = TrashRestore::findNewest(url)) batch.items.push_back(std::move(*item));
-    if (batch.items.empty()) return true;
+    batch.items = result.trashed;
     return write(batch);
+}
+
+std::optional<Batch> parse(std::string_view text) {
+    auto document = parseJson(text);
+    if (!document || document->kind != JsonValue::Kind::object) return std::nullopt;
+    const JsonValue* version = document->member("version");
+    const JsonValue* seconds = document->member("removedAtSeconds");
+    const JsonValue* succeeded = document->member("succeeded");
+    const JsonValue* items = document->member("items");
+    if (!version || version->integer(2, 2) != 2 || !seconds || !items || items->kind != JsonValue::Kind::array)
+        return std::nullopt;
+    Batch batch;
+    // Whole seconds that a date can hold; anything else is not a record of ours.
+    auto secondsValue = seconds->integer(0, std::numeric_limits<int64_t>::max());
+    if (!secondsValue) return std::nullopt;
+    auto date = Dates::checkedFromTimespec(long(*secondsValue));
+    if (!date) return std::nullopt;
+    batch.removedAt = *date;
+    if (succeeded) {
+        auto count = succeeded->integer(0, int64_t(std::numeric_limits<int32_t>::max()));
+        if (!count) return std::nullopt;
+        batch.succeeded = size_t(*count);
+    }
+    for (const JsonValue& item : items->array) {
+        Trash::Entry entry;
+        auto original = item.text("original"), trash = item.text("trash"), name = item.text("name");
+        if (!original || !trash || !name || !isAbsolutePath(*original) || !isAbsolutePath(*trash) ||
+            !isSingleName(*name))
+            return std::nullopt;
+        entry.original = *original;
+        entry.trash = *trash;
+        entry.name = *name;
+        for (auto [key, field] :
+             {std::pair{"trashDevice", &entry.trashDevice}, std::pair{"trashInode", &entry.trashInode},
+              std::pair{"device", &entry.device}, std::pair{"inode", &entry.inode}}) {
+            const JsonValue* number = item.member(key);
+            auto value = number ? number->unsignedInteger() : std::nullopt;
+            if (!value) return std::nullopt;
+            *field = *value;
+        }
+        batch.items.push_back(std::move(entry));
+    }
+    return batch;
 }
 
 std::optional<Batch> last() {
@@ -91,38 +153,26 @@ std::optional<Batch> last() {
     if (!in) return std::nullopt;
     std::ostringstream buffer;
     buffer << in.rdbuf();
-    auto document = parseJson(buffer.str());
-    if (!document || document->kind != JsonValue::Kind::object) return std::nullopt;
-    Batch batch;
-    const JsonValue* seconds = document->member("removedAtSeconds");
-    const JsonValue* succeeded = document->member("succeeded");
-    const JsonValue* items = document->member("items");
-    if (!seconds || seconds->kind != JsonValue::Kind::number || !items || items->kind != JsonValue::Kind::array)
-        return std::nullopt;
-    batch.removedAt = Date(std::chrono::seconds(int64_t(seconds->number)));
-    if (succeeded && succeeded->kind == JsonValue::Kind::number && succeeded->number >= 0)
-        batch.succeeded = size_t(succeeded->number);
-    for (const JsonValue& item : items->array) {
-        auto original = item.text("original"), location = item.text("location"), info = item.text("info");
-        if (!original || !location || !info || !original->starts_with('/')) return std::nullopt;
-        batch.items.push_back({*original, *location, *info});
-    }
-    return batch;
+    return parse(buffer.str());
 }
 
 bool isLastBatch(const RemovalResult& result) {
     auto batch = last();
     if (!batch || batch->items.empty() || batch->succeeded != result.succeeded.size()) return false;
-    std::set<std::string> removed(result.succeeded.begin(), result.succeeded.end());
-    for (const auto& item : batch->items)
-        if (!removed.count(item.original) && !removed.count(Paths::standardize(item.original))) return false;
+    for (const Trash::Entry& item : batch->items)
+        if (std::none_of(result.trashed.begin(), result.trashed.end(),
+                         [&](const Trash::Entry& moved) { return sameEntry(item, moved); }))
+            return false;
     return true;
 }
 
 TrashRestore::Outcome restoreLast() {
     auto batch = last();
     if (!batch) return {};
-    TrashRestore::Outcome outcome = TrashRestore::restore(batch->items);
+    TrashRestore::Outcome outcome = TrashRestore::restore(batch->items, [](const std::string& destination) {
+        GuardResult verdict = Remover::checkDestination(destination);
+        return verdict.allowed ? std::nullopt : std::optional<std::string>(verdict.reason);
+    });
     std::set<std::string> restored(outcome.restored.begin(), outcome.restored.end());
     std::erase_if(batch->items, [&](const auto& item) { return restored.count(item.original) > 0; });
     if (batch->items.empty())

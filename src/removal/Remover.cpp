@@ -50,16 +50,9 @@ std::string message(const Judgement& judgement, const std::string& p) {
     return {};
 }
 
-// The home folder as given and, when it differs, as the file system resolves
-// it, so that a home reached through a link is protected under both names.
-std::vector<std::string> homeFolders() {
-    std::vector<std::string> homes{Paths::standardize(Paths::home())};
-    if (char* real = ::realpath(homes.front().c_str(), nullptr)) {
-        if (homes.front() != real) homes.emplace_back(real);
-        std::free(real);
-    }
-    return homes;
-}
+// Every home folder on the machine, each also as the file system resolves
+// it where that is known: the guard protects all of them, not only the caller's.
+std::vector<std::string> homeFolders() { return GuardRules::homeFolders(); }
 
 bool strictlyInside(const std::string& inner, const std::string& outer) {
     return inner.size() > outer.size() && inner.starts_with(outer) && (outer == "/" || inner[outer.size()] == '/');
@@ -292,6 +285,20 @@ std::vector<std::string> protectedPrefixes(const std::string& home) { return Gua
 
 GuardResult check(const std::string& url) { return resolve(url, false, homeFolders()).verdict; }
 
+GuardResult checkDestination(const std::string& path) {
+    const std::string p = Paths::standardize(path);
+    GuardResult verdict = GuardResult::allow();
+    if (Judgement j = judge(p, homeFolders()); j.refusal != Refusal::none) {
+        std::optional<std::string> rule;
+        if (j.refusal != Refusal::volumeRoot && j.refusal != Refusal::structural) rule = GuardRules::refusal(p, p);
+        verdict = GuardResult::refuse(rule.value_or(message(j, p)));
+    } else if (auto why = GuardRules::refusal(p, p)) {
+        verdict = GuardResult::refuse(*why);
+    }
+    verdict.path = p;
+    return verdict;
+}
+
 RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
                      const std::map<std::string, int64_t>& precomputedSizes) {
     return remove(urls, mode, precomputedSizes, {});
@@ -334,6 +341,7 @@ RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
             Trash::Outcome outcome = Trash::moveToTrash(r.item.folder(), r.item.name(), r.item.folderPath());
             error = outcome.error;
             reason = outcome.reason;
+            if (outcome.ok()) result.trashed.push_back(std::move(outcome.entry));
         } else {
             deleted = SafeDelete::removeAt(r.item.folder(), r.item.name(), p);
             error = deleted.error;

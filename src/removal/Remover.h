@@ -5,6 +5,7 @@
 
 #include "catalog/LocalSnapshot.h"
 #include "platform/PrivilegedRunner.h"
+#include "platform/Trash.h"
 
 #include <array>
 #include <cstdint>
@@ -41,6 +42,8 @@ struct RemovalResult {
     // The user chose the Trash: items needing administrator rights can then
     // only be deleted immediately, which the administrator line must say.
     bool trashRequested = false;
+    // Where the items of succeeded that went to the Trash are now, for putting them back.
+    std::vector<Trash::Entry> trashed;
     friend bool operator==(const RemovalResult&, const RemovalResult&) = default;
 };
 
@@ -70,6 +73,10 @@ namespace Remover {
 // holds one of them.
 GuardResult check(const std::string& url);
 
+// The guard's rules for a path alone, whether or not anything is there yet:
+// for a place an item is to be put back to. `path` is absolute and real.
+GuardResult checkDestination(const std::string& path);
+
 // Removes the items as the current user, one after another; a failure never
 // stops the loop. Sizes found in `precomputedSizes` are used instead of measuring.
 RemovalResult remove(const std::vector<std::string>& urls, RemovalMode mode,
@@ -96,8 +103,9 @@ bool deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume, Pr
 
 // The privileged helper: a program beside the running executable (found from
 // /proc/self/exe), run as root. It reads absolute real paths, each ended by a
-// NUL, on standard input, and takes "--home HOME", the home folder the guard
-// protects (else the one of the user pkexec names in PKEXEC_UID).
+// NUL, on standard input. The caller's home is that of the user pkexec names
+// in PKEXEC_UID; run directly (tests), "--home HOME" names it. Every home on
+// the machine is protected either way.
 inline constexpr std::string_view privilegedHelperName = "vessora-privileged-remove";
 // Its path, or empty when it is not there.
 std::string privilegedHelperPath();

@@ -1,7 +1,7 @@
 #include "support/JsonReader.h"
 
-#include <cctype>
-#include <cstdlib>
+#include <charconv>
+#include <cmath>
 
 namespace vessora {
 
@@ -101,23 +101,43 @@ private:
         }
         return false;
     }
-    bool parseNumber(double& out) {
-        size_t start = i_;
+    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
+    // number = [ "-" ] ( "0" / [1-9] *DIGIT ) [ "." 1*DIGIT ] [ ( "e" / "E" ) [ "+" / "-" ] 1*DIGIT ]
+    bool parseNumber(JsonValue& v) {
+        const size_t start = i_;
+        auto digits = [&] {
+            size_t from = i_;
+            while (i_ < s_.size() && isDigit(s_[i_])) ++i_;
+            return i_ > from;
+        };
         if (i_ < s_.size() && s_[i_] == '-') ++i_;
-        while (i_ < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[i_])) || s_[i_] == '.' ||
-                                  s_[i_] == 'e' || s_[i_] == 'E' || s_[i_] == '+' || s_[i_] == '-'))
+        if (i_ < s_.size() && s_[i_] == '0')
             ++i_;
-        std::string digits(s_.substr(start, i_ - start));
-        if (digits.empty() || digits == "-") return false;
-        char* end = nullptr;
-        out = std::strtod(digits.c_str(), &end);
-        return end == digits.c_str() + digits.size();
+        else if (!digits())
+            return false;
+        if (i_ < s_.size() && s_[i_] == '.') {
+            ++i_;
+            if (!digits()) return false;
+        }
+        if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E')) {
+            ++i_;
+            if (i_ < s_.size() && (s_[i_] == '+' || s_[i_] == '-')) ++i_;
+            if (!digits()) return false;
+        }
+        v.string.assign(s_.substr(start, i_ - start));
+        // from_chars ignores the locale; a value beyond double's range
+        // ("1e999") is refused rather than taken as infinity.
+        const char* first = v.string.data();
+        const char* last = first + v.string.size();
+        auto [end, error] = std::from_chars(first, last, v.number);
+        return error == std::errc() && end == last && std::isfinite(v.number);
     }
     bool parseValue(JsonValue& v, int depth) {
-        if (depth > 64) return false;
         skipSpace();
         if (i_ >= s_.size()) return false;
         char c = s_[i_];
+        // Containers nest at most maxJsonDepth deep, which also bounds the recursion.
+        if ((c == '{' || c == '[') && depth >= maxJsonDepth) return false;
         if (c == '{') {
             ++i_;
             v.kind = JsonValue::Kind::object;
@@ -163,7 +183,7 @@ private:
         if (literal("false")) { v.kind = JsonValue::Kind::boolean; return true; }
         if (literal("null")) return true;
         v.kind = JsonValue::Kind::number;
-        return parseNumber(v.number);
+        return parseNumber(v);
     }
 
     std::string_view s_;
@@ -182,6 +202,22 @@ std::optional<std::string> JsonValue::text(const std::string& name) const {
     const JsonValue* m = member(name);
     if (!m || m->kind != Kind::string) return std::nullopt;
     return m->string;
+}
+
+std::optional<uint64_t> JsonValue::unsignedInteger() const {
+    if (kind != Kind::number || string.empty() || string.front() == '-') return std::nullopt;
+    uint64_t value = 0;
+    auto [end, error] = std::from_chars(string.data(), string.data() + string.size(), value);
+    if (error != std::errc() || end != string.data() + string.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<int64_t> JsonValue::integer(int64_t min, int64_t max) const {
+    if (kind != Kind::number) return std::nullopt;
+    int64_t value = 0;
+    auto [end, error] = std::from_chars(string.data(), string.data() + string.size(), value);
+    if (error != std::errc() || end != string.data() + string.size() || value < min || value > max) return std::nullopt;
+    return value;
 }
 
 std::optional<JsonValue> parseJson(std::string_view text) { return Parser(text).document(); }

@@ -1,10 +1,13 @@
 #include "platform/Trash.h"
+#include "platform/TrashRestore.h"
 
 #include "TestSupport.h"
 #include "platform/TrashHome.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -169,5 +172,132 @@ TEST(Trash, OtherFileSystemUsesItsOwnTrash) {
     ASSERT_TRUE(test::remountReadOnly(volume));
     EXPECT_EQ(Trash::moveToTrash(volume + "/later").error, EROFS);
     EXPECT_TRUE(exists(volume + "/later"));
+    test::unmount(volume);
+}
+
+// What a .trashinfo may name: an absolute path, or in a file system's own
+// trash a path below its top; never a NUL, a "." or ".." component, or a
+// relative path in the home trash.
+TEST(Trash, InfoPathsNameOnlyPlacesBelowTheirTop) {
+    const std::string top = "/mnt/disk";
+    const struct {
+        const char* text;
+        const char* home;   // in the home trash ("" when refused)
+        const char* volume; // in the trash of the file system at `top`
+    } cases[] = {
+        {"[Trash Info]\nPath=/home/u/a%20b\nDeletionDate=2024-01-01T00:00:00\n", "/home/u/a b", "/home/u/a b"},
+        {"[Trash Info]\r\nPath=docs/r%C3%A9sum%C3%A9\r\n", "", "/mnt/disk/docs/r\xc3\xa9sum\xc3\xa9"},
+        {"[Other]\nPath=/x\n[Trash Info]\nPath=/y\nPath=/z\n", "/y", "/y"},
+        {"[Trash Info]\nPath=../../etc/passwd\n", "", ""},
+        {"[Trash Info]\nPath=docs/../../etc/passwd\n", "", ""},
+        {"[Trash Info]\nPath=/home/u/../../etc/passwd\n", "", ""},
+        {"[Trash Info]\nPath=%2E%2E/etc\n", "", ""},
+        {"[Trash Info]\nPath=./a\n", "", ""},
+        {"[Trash Info]\nPath=/home/u/a%00/.ssh\n", "", ""},
+        {"[Trash Info]\nPath=a%00\n", "", ""},
+        {"[Trash Info]\nPath=/a%2\n", "", ""},
+        {"[Trash Info]\nPath=\n", "", ""},
+        {"[Trash Info]\nPath=/\n", "", ""},
+        {"Path=/x\n", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TrashRestore::parseInfoPath(c.text, "").value_or(""), c.home) << c.text;
+        EXPECT_EQ(TrashRestore::parseInfoPath(c.text, top).value_or(""), c.volume) << c.text;
+    }
+}
+
+// "$top/.Trash/$uid" is used only in a real sticky "$top/.Trash" and only when
+// it is a real folder of this user with mode 0700; otherwise "$top/.Trash-$uid",
+// which must pass the same checks or nothing is moved.
+TEST(Trash, FileSystemTrashIsChosenStrictly) {
+    if (!test::isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    test::TrashHome home;
+    const unsigned other = 64102;
+    const std::string volume = home.dir / "volume";
+    ASSERT_TRUE(test::mountTmpfs(volume, 4 << 20));
+    ASSERT_EQ(::chmod(volume.c_str(), 01777), 0);
+    auto folder = [](const std::string& path, mode_t mode, unsigned owner = 0) {
+        test::makeDirs(path);
+        return ::chmod(path.c_str(), mode) == 0 && ::lchown(path.c_str(), owner, owner) == 0;
+    };
+    auto link = [](const std::string& target, const std::string& path) {
+        return ::symlink(target.c_str(), path.c_str()) == 0;
+    };
+    const std::string shared = volume + "/.Trash", mine = shared + "/0", own = volume + "/.Trash-0";
+    const std::string refused = " cannot be moved to the Trash: no trash folder can be used on its volume.";
+    const struct {
+        const char* what;
+        std::function<bool()> setUp;
+        std::string expected; // the trash used, or the refusal
+    } cases[] = {
+        {"a sticky .Trash", [&] { return folder(shared, 01777); }, mine},
+        {"a .Trash without the sticky bit", [&] { return folder(shared, 0777); }, own},
+        {"a link to a sticky folder", [&] { return folder(volume + "/elsewhere", 01777) && link("elsewhere", shared); },
+         own},
+        {"$uid owned by another user", [&] { return folder(shared, 01777) && folder(mine, 0700, other); }, own},
+        {"$uid open to others", [&] { return folder(shared, 01777) && folder(mine, 0755); }, own},
+        {"$uid a link to a private folder",
+         [&] { return folder(shared, 01777) && folder(volume + "/private", 0700) && link("../private", mine); }, own},
+        {".Trash-$uid owned by another user", [&] { return folder(own, 0700, other); }, refused},
+        {".Trash-$uid open to others", [&] { return folder(own, 0777); }, refused},
+        {".Trash-$uid a link", [&] { return folder(volume + "/private", 0700) && link("private", own); }, refused},
+    };
+    for (const auto& c : cases) {
+        for (const char* name : {".Trash", ".Trash-0", "elsewhere", "private"}) {
+            const std::string path = volume + "/" + name;
+            if (exists(path)) std::filesystem::remove_all(path);
+        }
+        ASSERT_TRUE(c.setUp()) << c.what;
+        const std::string item = test::writeFile(volume + "/item", 100);
+        Trash::Outcome outcome = Trash::moveToTrash(item);
+        if (c.expected == refused) {
+            EXPECT_EQ(outcome.reason, item + refused) << c.what;
+            EXPECT_TRUE(exists(item)) << c.what;
+        } else {
+            EXPECT_TRUE(outcome.ok()) << c.what << ": " << outcome.reason << outcome.error;
+            EXPECT_EQ(outcome.entry.trash, c.expected) << c.what;
+            EXPECT_EQ(outcome.location, c.expected + "/files/item") << c.what;
+            EXPECT_TRUE(exists(c.expected + "/files/item")) << c.what;
+        }
+    }
+    test::unmount(volume);
+}
+
+// Bob owns the shared "$top/.Trash" and swaps Alice's folder in it for a link
+// to his own between the check and the move: her item still goes into the
+// folder that was checked, never into his.
+TEST(Trash, SwappingTheUsersTrashForALinkCannotRedirectTheMove) {
+    if (!test::isRoot()) GTEST_SKIP() << "two users and a mount need root";
+    test::TrashHome home;
+    const unsigned alice = 64101, bob = 64102;
+    const std::string volume = home.dir / "volume";
+    ASSERT_TRUE(test::mountTmpfs(volume, 4 << 20));
+    ASSERT_EQ(::chmod(volume.c_str(), 01777), 0);
+    auto owned = [](const std::string& path, mode_t mode, unsigned owner) {
+        test::makeDirs(path);
+        return ::chmod(path.c_str(), mode) == 0 && ::chown(path.c_str(), owner, owner) == 0;
+    };
+    const std::string shared = volume + "/.Trash", mine = shared + "/" + std::to_string(alice);
+    const std::string theirs = volume + "/bob";
+    ASSERT_TRUE(owned(shared, 01777, bob) && owned(mine, 0700, alice));
+    ASSERT_TRUE(owned(theirs, 0777, bob) && owned(theirs + "/files", 0777, bob) && owned(theirs + "/info", 0777, bob));
+    const std::string item = test::writeText(volume + "/work/notes", "Alice's\n");
+    ASSERT_TRUE(owned(volume + "/work", 0755, alice) && ::chown(item.c_str(), alice, alice) == 0);
+
+    int status = test::runAsUser(alice, [&] {
+        Trash::Outcome outcome;
+        int folder = ::open((volume + "/work").c_str(), O_PATH | O_DIRECTORY);
+        outcome = Trash::moveToTrash(folder, "notes", volume + "/work", [&](const std::string& trash) {
+            if (trash != mine || ::rename(mine.c_str(), (mine + ".moved").c_str()) != 0 ||
+                ::symlink(theirs.c_str(), mine.c_str()) != 0)
+                std::fprintf(stderr, "the swap could not be staged at %s\n", trash.c_str());
+        });
+        if (!outcome.ok()) std::fprintf(stderr, "the move failed: %d %s\n", outcome.error, outcome.reason.c_str());
+        return outcome.ok() ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(exists(theirs + "/files/notes"));
+    EXPECT_TRUE(std::filesystem::is_empty(theirs + "/info"));
+    EXPECT_EQ(test::readText(mine + ".moved/files/notes"), "Alice's\n");
     test::unmount(volume);
 }

@@ -9,9 +9,11 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace vessora;
+using namespace std::string_literals;
 
 namespace {
 
@@ -119,4 +121,84 @@ TEST(LinuxGuard, AHungFuseMountIsRefusedWithoutWaiting) {
     if (status == test::kNoHangingFuse) GTEST_SKIP() << "a FUSE mount needs root and /dev/fuse";
     EXPECT_NE(status, test::kHangingFuseTimedOut) << "the guard waited for the FUSE server";
     EXPECT_EQ(status, 0);
+}
+
+// Every home on the machine is protected, not only the caller's: the homes of
+// the password database (also outside /home) and every folder in /home, under
+// both table sets, through `vessora check` and through the privileged helper,
+// which takes the caller from pkexec and never from its arguments. The
+// machine's users are those of a password file and a /home of the test's own.
+TEST(LinuxGuard, EveryHomeOnTheMachineIsProtected) {
+    test::TempDir dir;
+    const std::string carol = dir / "srv/carol";
+    const std::string users = "root:x:0:0:root:/root:/bin/sh\nalice:x:64200:64200::/home/alice:/bin/sh\n";
+    test::writeText(dir / "passwd", users + "carol:x:64201:64201::" + carol + ":/bin/sh\n");
+    for (const std::string& p : {carol + "/.ssh/authorized_keys", carol + "/Documents/cv.pdf", carol + "/notes"})
+        test::writeText(p, "carol's\n");
+    int status = test::runWithOwnMounts([&] {
+        if (::mount((dir / "passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
+            ::mount("tmpfs", "/home", "tmpfs", 0, "size=1m") != 0)
+            return 50;
+        for (const char* p : {"/home/bob/.ssh/id_ed25519", "/home/bob/.gnupg/key", "/home/bob/Documents/a",
+                              "/home/bob/notes", "/home/alice/Bilder/b"})
+            test::writeText(p, "x\n");
+        test::writeText("/home/alice/.config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
+        test::ScopedEnv home("HOME", dir / "caller"), config("XDG_CONFIG_HOME", std::nullopt);
+        int failures = 0;
+        auto expect = [&](const std::vector<std::string>& argv, const std::string& expected, int rc,
+                          const std::string& input = {}) {
+            std::string out;
+            const int got = test::runProgram(argv, &out, input);
+            if (got == rc && out == expected) return;
+            ++failures;
+            std::fprintf(stderr, "%s %s: exit %d (wanted %d)\n%s\nwanted:\n%s\n", argv[0].c_str(),
+                         argv.size() > 1 ? argv[1].c_str() : "", got, rc, out.c_str(), expected.c_str());
+        };
+        auto refusedStructural = [](const std::string& p) {
+            return "refused: " + p + " is a structural directory and is never removed.\n";
+        };
+        auto refusedInside = [](const std::string& p) {
+            return "refused: " + p + " lives inside a protected location.\n";
+        };
+        for (const char* set : {"linux", "macos"}) {
+            test::ScopedEnv tables("VESSORA_TABLES", set);
+            expect({VESSORA_CLI, "check", "/home/bob/.ssh", "/home/bob/.ssh/id_ed25519", "/home/bob/Documents",
+                    carol + "/.ssh", carol + "/.ssh/authorized_keys", carol + "/Documents", carol, dir / "srv"},
+                   refusedStructural("/home/bob/.ssh") + refusedInside("/home/bob/.ssh/id_ed25519") +
+                       refusedStructural("/home/bob/Documents") + refusedStructural(carol + "/.ssh") +
+                       refusedInside(carol + "/.ssh/authorized_keys") + refusedStructural(carol + "/Documents") +
+                       refusedStructural(carol) + "refused: " + dir / "srv" + " holds the home folder " + carol +
+                       " and is never removed.\n",
+                   1);
+            expect({VESSORA_CLI, "check", "/home/bob/notes", carol + "/notes"},
+                   "allowed: /home/bob/notes\nallowed: " + carol + "/notes\n", 0);
+        }
+        test::ScopedEnv tables("VESSORA_TABLES", "linux");
+        expect({VESSORA_CLI, "check", "/home/bob/.gnupg/key"}, refusedInside("/home/bob/.gnupg/key"), 1);
+
+        // Alice asks through pkexec, naming Bob's home as hers: her own user folders stay protected too.
+        auto failed = [](const std::string& p, const std::string& why) {
+            return "failed\0"s + p + "\0"s + why + "\0"s;
+        };
+        const std::string request = "/home/alice/Bilder\0/home/bob/.ssh\0"s + carol + "/.ssh/authorized_keys\0"s;
+        {
+            test::ScopedEnv caller("PKEXEC_UID", "64200");
+            expect({VESSORA_HELPER, "--home", "/home/bob"},
+                   failed("/home/alice/Bilder", "/home/alice/Bilder is a structural directory and is never removed.") +
+                       failed("/home/bob/.ssh", "/home/bob/.ssh is a structural directory and is never removed.") +
+                       failed(carol + "/.ssh/authorized_keys",
+                              carol + "/.ssh/authorized_keys lives inside a protected location."),
+                   1, request);
+            expect({VESSORA_HELPER}, "vessora-privileged-remove: no items were given, so nothing was removed\n", 2, "");
+        }
+        test::ScopedEnv stranger("PKEXEC_UID", "64299");
+        expect({VESSORA_HELPER},
+               "vessora-privileged-remove: the user who asked (PKEXEC_UID 64299) has no home folder on record, so "
+               "nothing was removed\n",
+               2, request);
+        return failures;
+    });
+    if (status == test::kNotRoot) GTEST_SKIP() << "a password file and /home of the test's own need root";
+    EXPECT_EQ(status, 0) << "see the lines above for what the tool said";
+    EXPECT_EQ(test::readText(carol + "/.ssh/authorized_keys"), "carol's\n");
 }

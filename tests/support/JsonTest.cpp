@@ -1,4 +1,7 @@
 #include "support/Json.h"
+#include "support/JsonReader.h"
+
+#include <cstdint>
 
 #include <gtest/gtest.h>
 
@@ -20,4 +23,32 @@ TEST(Json, Structure) {
     w.value("x").beginObject().endObject().beginArray().endArray().null();
     w.endArray().endObject();
     EXPECT_EQ(out, R"({"n":-3,"ok":true,"list":["x",{},[],null]})");
+}
+
+// Numbers are read as JSON writes them, finite; whole numbers exactly and in range.
+TEST(JsonReader, NumbersAsJsonDefinesThem) {
+    for (const char* text :
+         {"0", "-0", "12", "-12", "0.5", "-1.25e3", "1E+2", "2e-3", "123456789012345678901234567890"})
+        EXPECT_TRUE(parseJson(text)) << text;
+    for (const char* text : {"01", "+1", ".5", "1.", "-", "1e", "1e+", "0x10", "1e999", "-1e999", "Infinity", "NaN",
+                             "1 2", "--1", "1.5.5", "\"a\" 1"})
+        EXPECT_FALSE(parseJson(text)) << text;
+    auto number = [](const char* text) { return *parseJson(text); };
+    EXPECT_EQ(number("9007199254740993").unsignedInteger(), 9007199254740993u) << "beyond a double's precision";
+    EXPECT_EQ(number("18446744073709551615").unsignedInteger(), 18446744073709551615u);
+    EXPECT_FALSE(number("18446744073709551616").unsignedInteger());
+    for (const char* notWhole : {"-1", "1.0", "1e3", "1e20"})
+        EXPECT_FALSE(number(notWhole).unsignedInteger()) << notWhole;
+    EXPECT_EQ(number("-7").integer(-10, 10), -7);
+    EXPECT_FALSE(number("11").integer(-10, 10));
+    EXPECT_FALSE(number("1e20").integer(0, INT64_MAX));
+    // A NUL is a character like any other to the reader; the readers of paths refuse it.
+    EXPECT_EQ(parseJson("\"a\\u0000b\"")->string, std::string("a\0b", 3));
+}
+
+TEST(JsonReader, NestingIsCapped) {
+    auto nested = [](int depth) { return std::string(size_t(depth), '[') + "1" + std::string(size_t(depth), ']'); };
+    EXPECT_TRUE(parseJson(nested(maxJsonDepth)));
+    EXPECT_FALSE(parseJson(nested(maxJsonDepth + 1)));
+    EXPECT_FALSE(parseJson(std::string(100000, '[')));
 }
