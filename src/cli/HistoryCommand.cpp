@@ -15,8 +15,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include <unistd.h>
-
 namespace vessora::cli {
 
 namespace {
@@ -99,14 +97,7 @@ int historyCommand(const Arguments& args) {
     if (!parsed.error.empty()) return usageError(kHistoryUsage, parsed.error);
     if (parsed.positional.size() > 1) return usageError(kHistoryUsage, "history takes at most one path");
     std::optional<std::string> root;
-    if (!parsed.positional.empty()) {
-        root = Paths::standardize(parsed.positional[0]);
-        // A relative path means the folder it names from here.
-        if (!root->empty() && (*root)[0] != '/') {
-            char here[4096];
-            if (::getcwd(here, sizeof here)) root = Paths::standardize(Paths::join(here, *root));
-        }
-    }
+    if (!parsed.positional.empty()) root = absolutePath(parsed.positional[0]);
     const ScanHistory::Listing listing = ScanHistory::list(ScanHistory::defaultFolder(), root);
     reportProblems(listing.problems);
     if (parsed.has("--json")) {
@@ -148,12 +139,7 @@ int diffCommand(const Arguments& args) {
     SavedScanInfo beforeInfo, afterInfo;
     std::optional<SavedScan> before, after;
     if (parsed.positional.size() == 1) {
-        std::string root = parsed.positional[0];
-        if (!root.empty() && root[0] != '/') {
-            char here[4096];
-            if (::getcwd(here, sizeof here)) root = Paths::join(here, root);
-        }
-        root = Paths::standardize(root);
+        const std::string root = absolutePath(parsed.positional[0]);
         const ScanHistory::Listing listing = ScanHistory::list(ScanHistory::defaultFolder(), root);
         reportProblems(listing.problems);
         if (listing.scans.size() < 2) {

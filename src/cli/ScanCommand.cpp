@@ -306,7 +306,9 @@ int scanCommand(const Arguments& args) {
         return 1;
     }
     root->sortRecursively();
-    const SavedScan scan{root->path(), int64_t(std::time(nullptr)), std::string("Vessora ") + VESSORA_VERSION, root};
+    // Saved scans are kept and listed by the folder's absolute path.
+    const SavedScan scan{absolutePath(root->path()), int64_t(std::time(nullptr)),
+                         std::string("Vessora ") + VESSORA_VERSION, root};
     return keepAndShow(scan, parsed, top, depth);
 }
 

@@ -113,6 +113,11 @@ Listing list(const std::string& folder, const std::optional<std::string>& root) 
 
 std::optional<SavedScanInfo> save(const ScanArchive::Prepared& prepared, const std::string& folder, std::string& error,
                                   const Limits& limits) {
+    // Readers refuse a relative root: it names no folder once saved.
+    if (prepared.info.root.empty() || prepared.info.root[0] != '/') {
+        error = "the scanned folder's path is not absolute";
+        return std::nullopt;
+    }
     if (!makeFolder(folder, error)) return std::nullopt;
     SavedScan naming{prepared.info.root, prepared.info.time, {}, nullptr};
     const std::string stem = fileStem(naming);

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <map>
 
 using namespace vessora;
@@ -94,7 +95,13 @@ TEST(ScanHistory, DiffOfTwoSavedScansFindsEveryChangeInOrder) {
     const int64_t shrunk = test::allocatedSize(test::writeFile(root + "/shrinks", 1 << 20));
     const int64_t added = test::allocatedSize(test::writeFile(root + "/new/arrival", 9 << 20));
     ::unlink((root + "/goes").c_str());
-    ASSERT_EQ(run({"scan", "--save", root}, &out), 0) << out;
+    // Named from its parent this time: both scans are of the same folder.
+    char here[PATH_MAX];
+    ASSERT_TRUE(::getcwd(here, sizeof here));
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    const int saved = run({"scan", "--save", "r/"}, &out);
+    ASSERT_EQ(::chdir(here), 0);
+    ASSERT_EQ(saved, 0) << out;
 
     ASSERT_EQ(run({"diff", "--json", root}, &out), 0) << out;
     std::optional<JsonValue> json = parseJson(out);
