@@ -34,6 +34,10 @@ std::optional<LaunchOptions> LaunchOptions::parse(const std::vector<std::string>
             auto v = value();
             if (!v) return std::nullopt;
             options.scanPath = *v;
+        } else if (option == "--compare") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            options.compareWith = *v;
         } else if (option.rfind("-psn_", 0) == 0 || option.rfind("-platform", 0) == 0 || option == "-style") {
             // Toolkit options are left to QApplication, which has taken them already.
         } else {

@@ -15,6 +15,7 @@ struct LaunchOptions {
     std::string section = "overview";       // --section overview|browse|cleanup|apps|category.ID|update.STATE
     std::optional<ColorScheme> colorScheme; // --color-scheme light|dark
     std::optional<std::string> scanPath;    // --scan PATH
+    std::optional<std::string> compareWith; // --compare FILE|previous: after the scan, compare with it
 
     // Nothing and a message in `error` for unknown or incomplete options.
     static std::optional<LaunchOptions> parse(const std::vector<std::string>& arguments, std::string& error);

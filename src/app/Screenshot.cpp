@@ -4,6 +4,8 @@
 #include "ui/MainWindow.h"
 #include "ui/UpdateDialog.h"
 #include "ui/apps/AppsPage.h"
+#include "ui/browse/BrowseView.h"
+#include "ui/browse/OutlineModel.h"
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/kit/ContrastCheck.h"
 #include "ui/kit/Spinner.h"
@@ -13,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QScrollArea>
+#include <QTreeView>
 #include <QThread>
 #include <QTimer>
 
@@ -98,6 +101,38 @@ int save(QWidget* shown, const std::string& file) {
     return faint.empty() ? 0 : 1;
 }
 
+// --compare: the scan is compared with a file, or with the previous scan of
+// its folder, and the item that grew most is selected.
+bool compareForPicture(MainWindow& window, CorvaneModel& model, const std::string& with) {
+    std::string file = with;
+    if (with == "previous") {
+        waitFor([&] { return !model.earlierScans().empty(); }, 10000);
+        if (model.earlierScans().empty()) {
+            std::fprintf(stderr, "Vessora: no earlier scan of the folder to compare with\n");
+            return false;
+        }
+        file = model.earlierScans().front().file;
+    }
+    model.compareWith(file);
+    if (!waitFor([&] { return model.comparison() || model.scanFileError(); }, 60000) || !model.comparison()) {
+        std::fprintf(stderr, "Vessora: the comparison could not be made\n");
+        return false;
+    }
+    waitFor([] { return false; }, 300);
+    if (auto* browse = window.findChild<BrowseView*>()) {
+        const auto& comparison = *model.comparison();
+        FSNode::Ptr grown;
+        for (const auto& child : model.tree()->children())
+            if (!grown || comparison.delta(*child) > comparison.delta(*grown)) grown = child;
+        if (grown) {
+            browse->setSelection(grown);
+            browse->outline()->setCurrentIndex(browse->outlineModel()->indexOf(grown.get()));
+        }
+    }
+    waitFor([] { return false; }, 300);
+    return true;
+}
+
 } // namespace
 
 int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, const LaunchOptions& options) {
@@ -174,6 +209,7 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     }
     // Let the last results reach the screen.
     waitFor([] { return false; }, 300);
+    if (options.compareWith && !compareForPicture(window, model, *options.compareWith)) return 1;
     // The Apps page shows its largest app in detail.
     if (name == "apps" && !model.apps().empty()) {
         if (auto* apps = window.findChild<AppsPage*>()) apps->selectApp(model.apps().front().app.url);

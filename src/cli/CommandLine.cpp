@@ -1,7 +1,9 @@
 #include "cli/CommandLine.h"
 
+#include "support/Paths.h"
 #include "support/Utf8.h"
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <sys/ioctl.h>
@@ -96,6 +98,13 @@ void writeOut(const std::string& data) {
         if (n <= 0) break;
         done += size_t(n);
     }
+}
+
+std::string absolutePath(const std::string& path) {
+    if (path.starts_with('/')) return Paths::standardize(path);
+    char cwd[PATH_MAX];
+    if (!::getcwd(cwd, sizeof cwd)) return Paths::standardize(path);
+    return Paths::standardize(Paths::join(cwd, path));
 }
 
 } // namespace vessora::cli

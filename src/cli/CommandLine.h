@@ -51,4 +51,8 @@ std::string printable(std::string_view text);
 // Writes all of `data` to standard output.
 void writeOut(const std::string& data);
 
+// A path typed on the command line, relative to the working directory, made
+// absolute and standardized (what saved scans and their listing key on).
+std::string absolutePath(const std::string& path);
+
 } // namespace vessora::cli

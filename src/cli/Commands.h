@@ -10,7 +10,9 @@ namespace vessora::cli {
 
 using Arguments = std::vector<std::string>;
 
-int scanCommand(const Arguments& args);           // scan PATH [--json] [--top N] [--depth D]
+int scanCommand(const Arguments& args);           // scan PATH|--import FILE [--save] [--export FILE] ...
+int historyCommand(const Arguments& args);        // history [PATH] [--json]
+int diffCommand(const Arguments& args);           // diff [--json] [--top N] PATH | A B
 int sizeCommand(const Arguments& args);           // size PATH...
 int overviewCommand(const Arguments& args);       // overview [--json]
 int snapshotsCommand(const Arguments& args);      // snapshots [--json] | snapshots --delete NAME [--yes] [--admin]

@@ -1,6 +1,8 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "scan/DiskScanner.h"
+#include "scan/ScanExport.h"
+#include "scan/ScanHistory.h"
 #include "support/Fmt.h"
 #include "support/Json.h"
 #include "support/Paths.h"
@@ -12,13 +14,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 namespace vessora::cli {
 
 namespace {
 
-const char* const kScanUsage = "scan PATH [--json] [--top N] [--depth D]";
+const char* const kScanUsage =
+    "scan PATH [--json] [--top N] [--depth D] [--save] [--export FILE] | scan --import FILE [--json] [--top N] "
+    "[--depth D] [--save] [--export FILE]";
 const char* const kSizeUsage = "size PATH...";
 
 std::optional<int64_t> parseCount(const std::string& text, int64_t minimum) {
@@ -217,12 +222,57 @@ void writeText(const FSNode& root, int64_t top, int64_t depth) {
     writeOut(out);
 }
 
+// --save, --export, then the tree as usual (unless the export took
+// standard output).
+int keepAndShow(const SavedScan& scan, const ParsedArguments& parsed, int64_t top, int64_t depth,
+                int64_t jsonDepth) {
+    int status = 0;
+    if (parsed.has("--save")) {
+        std::string error;
+        if (auto saved = ScanHistory::save(scan, ScanHistory::defaultFolder(), error))
+            std::fprintf(stderr, "Saved as %s\n", saved->id.c_str());
+        else {
+            std::fprintf(stderr, "vessora: the scan could not be saved: %s\n", error.c_str());
+            status = 1;
+        }
+    }
+    const std::optional<std::string> exportTo = parsed.value("--export");
+    if (exportTo) {
+        std::string error;
+        if (!ScanExport::exportFile(scan, VESSORA_VERSION, *exportTo, error)) {
+            std::fprintf(stderr, "vessora: %s: the export could not be written: %s\n", printable(*exportTo).c_str(),
+                         error.c_str());
+            status = 1;
+        }
+        if (*exportTo == "-") return status;
+    }
+    if (parsed.has("--json"))
+        writeJson(*scan.tree, jsonDepth);
+    else
+        writeText(*scan.tree, top, depth);
+    return status;
+}
+
+int importCommand(const std::string& file, const ParsedArguments& parsed, int64_t top, int64_t depth,
+                  int64_t jsonDepth) {
+    std::string error;
+    std::optional<SavedScan> scan = ScanHistory::load(file, error);
+    if (!scan) {
+        std::fprintf(stderr, "vessora: %s: cannot be read (%s)\n", printable(file).c_str(), error.c_str());
+        return 1;
+    }
+    scan->tree->sortRecursively();
+    return keepAndShow(*scan, parsed, top, depth, jsonDepth);
+}
+
 } // namespace
 
 int scanCommand(const Arguments& args) {
-    ParsedArguments parsed = parseArguments(args, {"--json"}, {"--top", "--depth"});
+    ParsedArguments parsed = parseArguments(args, {"--json", "--save"}, {"--top", "--depth", "--import", "--export"});
     if (!parsed.error.empty()) return usageError(kScanUsage, parsed.error);
-    if (parsed.positional.size() != 1) return usageError(kScanUsage, "scan needs exactly one path");
+    const std::optional<std::string> import = parsed.value("--import");
+    if (import && !parsed.positional.empty()) return usageError(kScanUsage, "scan --import takes no path");
+    if (!import && parsed.positional.size() != 1) return usageError(kScanUsage, "scan needs exactly one path");
     int64_t top = 10, depth = 2;
     // JSON holds the whole tree unless a depth is asked for.
     int64_t jsonDepth = INT64_MAX;
@@ -236,6 +286,7 @@ int scanCommand(const Arguments& args) {
         if (!n) return usageError(kScanUsage, "--depth needs a whole number");
         depth = jsonDepth = *n;
     }
+    if (import) return importCommand(*import, parsed, top, depth, jsonDepth);
     const std::string& path = parsed.positional[0];
     if (!pathExists(Paths::standardize(path))) {
         reportMissing(path);
@@ -263,11 +314,10 @@ int scanCommand(const Arguments& args) {
         return 1;
     }
     root->sortRecursively();
-    if (parsed.has("--json"))
-        writeJson(*root, jsonDepth);
-    else
-        writeText(*root, top, depth);
-    return 0;
+    // Saved scans are kept and listed by the folder's absolute path.
+    const SavedScan scan{absolutePath(root->path()), int64_t(std::time(nullptr)),
+                         std::string("Vessora ") + VESSORA_VERSION, root};
+    return keepAndShow(scan, parsed, top, depth, jsonDepth);
 }
 
 int sizeCommand(const Arguments& args) {

@@ -100,7 +100,7 @@ int deleteOne(const std::string& name, bool ask, bool admin) {
                  (bytes ? ", reclaiming " + Fmt::bytes(result.bytesFreed) : std::string()) + ".\n");
         return 0;
     }
-    for (const RemovalFailure& failure : result.failed) writeOut(printable(failure.reason) + "\n");
+    for (const Failure& failure : result.failed) writeOut(printable(failure.reason) + "\n");
     return 1;
 }
 

@@ -22,11 +22,22 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"scan", scanCommand, "scan PATH [--json] [--top N] [--depth D]", "tree of allocated sizes",
+    {"scan", scanCommand, "scan PATH|--import FILE [--json] [--top N] [--depth D] [--save] [--export FILE]",
+     "tree of allocated sizes; keep, open or write a scan",
      "Scans PATH as the window does and prints each folder's largest items.\n"
-     "  --top N     the N largest items of each folder (default 10)\n"
-     "  --depth D   down to D levels below PATH (default 2; with --json, the whole tree unless given)\n"
-     "  --json      the sorted tree on one line, with every field of every node\n"},
+     "  --top N         the N largest items of each folder (default 10)\n"
+     "  --depth D       down to D levels below PATH (default 2; with --json, the whole tree unless given)\n"
+     "  --json          the sorted tree on one line, with every field of every node\n"
+     "  --save          keep the scan in the history the window keeps (printed: its id)\n"
+     "  --export FILE   write the scan in ncdu's JSON export format (- for standard output, gzip for .gz)\n"
+     "  --import FILE   read a saved scan or an ncdu export (plain, gzip or zstd) instead of scanning\n"},
+    {"history", historyCommand, "history [PATH] [--json]", "saved scans",
+     "Lists the saved scans (all, or those of PATH), newest first: id, date, size, files and folder.\n"},
+    {"diff", diffCommand, "diff [--json] [--top N] PATH | A B", "what changed between two scans",
+     "Compares the two latest saved scans of PATH, or two given scans A and B (files --import reads, or\n"
+     "history ids): the total change and every item that is new, gone or of another size.\n"
+     "  --top N   the N largest changes (default 20; all with --json)\n"
+     "  --json    every change with path, name, kind, change, before, after, delta and percent\n"},
     {"size", sizeCommand, "size PATH...", "allocated size of each path",
      "Prints the allocated bytes, the size and the path of each PATH, like du -s: one file system, links\n"
      "not followed, a file with several names counted once.\n"},

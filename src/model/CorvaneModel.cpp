@@ -46,6 +46,7 @@ CorvaneModel::CorvaneModel(ModelEnvironment environment, QObject* parent)
         categories_.push_back(MeasuredCategory{std::move(definition), 0, {}, false});
     backupRoot_ = Archiver::defaultDestination();
     backupFolders_.insert(Paths::standardize(backupRoot_));
+    setUpHistory();
 
     refreshVolumes();
 }

@@ -18,6 +18,9 @@
 #include "platform/TrashRestore.h"
 #include "removal/Remover.h"
 #include "scan/FSNode.h"
+#include "scan/SavedScan.h"
+#include "scan/ScanArchive.h"
+#include "scan/ScanComparison.h"
 #include "scan/ScanStats.h"
 #include "support/Date.h"
 
@@ -232,6 +235,42 @@ public:
     void confirmPendingDeletion();
     void cancelPendingDeletion();
 
+    // Scan history. Every completed scan is saved (ScanHistory's folder)
+    // unless the user turned that off; the setting survives restarts.
+    bool keepsHistory() const { return keepsHistory_; }
+    void setKeepsHistory(bool keep);
+    // Removes every saved scan, in the background.
+    void forgetHistory();
+    // The saved scans of the shown tree's folder, newest first, the shown
+    // scan itself left out. Read again after each scan, save and forget,
+    // and by refreshHistory().
+    const std::vector<SavedScanInfo>& earlierScans() const { return earlierScans_; }
+    // What could not be read or saved ("FILE: reason"); such files are skipped.
+    const std::vector<std::string>& historyProblems() const { return historyProblems_; }
+    void refreshHistory();
+    // The shown tree as a scan: its folder and time (and file, once saved).
+    const std::optional<SavedScanInfo>& shownScan() const { return shownScan_; }
+    // The shown tree was opened from a file: it is what a folder held then,
+    // not what it holds now, so nothing in it is removed or scanned again.
+    bool isShowingSavedScan() const { return showingSavedScan_; }
+
+    // Compares the shown tree with the scan in `file` (a saved scan or an
+    // export) of the same folder, loaded in the background. The tree stays
+    // the one browsed and removed from; the comparison annotates it, and is
+    // made again after each removal or folder scanned again.
+    void compareWith(const std::string& file);
+    // Opens the scan in `file`: compared with the shown tree when it is of
+    // the same folder, otherwise shown itself in place of the tree.
+    void openScan(const std::string& file);
+    void stopComparing();
+    const std::shared_ptr<const ScanComparison>& comparison() const { return comparison_; }
+    // The earlier scan of the comparison (also while it is being made).
+    const std::optional<SavedScanInfo>& comparedWith() const { return comparedWith_; }
+    bool isLoadingScan() const { return isLoadingScan_; }
+    // Why the last scan file asked for could not be used; cleared by its alert.
+    const std::optional<std::string>& scanFileError() const { return scanFileError_; }
+    void setScanFileError(std::optional<std::string> error);
+
 public slots:
     // One tick of the progress timer: copies the running scan's counters.
     void sampleProgress();
@@ -290,6 +329,12 @@ signals:
     void isRemovingChanged();
     void pendingDeletionChanged();
     void archiveCategoryChanged();
+    void keepsHistoryChanged();
+    void earlierScansChanged();
+    void shownScanChanged();
+    void comparisonChanged();
+    void isLoadingScanChanged();
+    void scanFileErrorChanged();
 
 private:
     friend class CorvaneModelTestAccess;
@@ -334,6 +379,19 @@ private:
                      Signal progressChanged, std::set<std::string> CorvaneModel::*removedSince);
 
     void finishScan(FSNodeRef tree);
+    // History: read the setting, and follow the tree's edits (constructor).
+    void setUpHistory();
+    // What the scan task saves, made from the tree before it is published.
+    // Without `withBody` only what describes the scan (its root and time).
+    std::shared_ptr<ScanArchive::Prepared> prepareForHistory(const FSNodeRef& tree, bool withBody) const;
+    // On the scan task, after the tree went to the main thread.
+    void saveToHistory(std::shared_ptr<ScanArchive::Prepared> prepared, const std::string& folder);
+    // After finishScan published a scanned tree.
+    void scanPublished(const SavedScanInfo& shown);
+    std::string historyFolder() const;
+    // Compares again (after an edit of the tree, or a new tree).
+    void recompare();
+    void loadScanFile(const std::string& file, bool mayReplaceTree);
     void startProgressTimer();
     void stopProgressTimer();
     void resolveRemainder();
@@ -439,6 +497,19 @@ private:
     std::vector<CleanupEntry> archivingEntries_;
     // Folders backups went to or go to, each without a trailing separator.
     std::set<std::string> backupFolders_;
+
+    bool keepsHistory_ = true;
+    std::vector<SavedScanInfo> earlierScans_;
+    std::vector<std::string> historyProblems_;
+    std::optional<SavedScanInfo> shownScan_;
+    bool showingSavedScan_ = false;
+    std::shared_ptr<const ScanComparison> comparison_;
+    std::optional<SavedScanInfo> comparedWith_;
+    std::optional<SavedScan> earlierScan_; // the tree compared with
+    bool comparisonQueued_ = false;
+    bool isLoadingScan_ = false;
+    std::optional<std::string> scanFileError_;
+    std::string historySource_; // "Vessora 0.1.0"
 
     // Background machinery. The destructor drains both pools before any
     // member goes away; what they post after that is dropped with the queue.

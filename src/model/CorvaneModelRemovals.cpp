@@ -202,6 +202,8 @@ void CorvaneModel::pruneLeftovers(const std::set<std::string>& removed) {
 
 void CorvaneModel::removeNodes(const std::vector<FSNodeRef>& nodes, RemovalMode mode) {
     assertMainThread();
+    // A scan opened from a file tells what was there, not what is.
+    if (showingSavedScan_) return;
     std::vector<FSNodeRef> removable;
     for (const auto& node : nodes)
         if (node && !node->isAggregate && !isBeingRemoved(node->path())) removable.push_back(node);

@@ -57,8 +57,8 @@ FSNodeRef CorvaneModel::folderHolding(const std::string& path) const {
 
 void CorvaneModel::rescanFolder(const FSNodeRef& folder) {
     assertMainThread();
-    if (!folder || isScanning_ || !folder->isDirectory() || folder->isAggregate || folder->isNotDescended ||
-        !isInTree(folder.get()))
+    if (!folder || isScanning_ || showingSavedScan_ || !folder->isDirectory() || folder->isAggregate ||
+        folder->isNotDescended || !isInTree(folder.get()))
         return;
     const std::string path = folder->path();
     if (isRescanning(path)) return; // the scan already waiting will see the latest state

@@ -45,24 +45,32 @@ void CorvaneModel::startScan(std::optional<std::string> path) {
     publish(scanElapsed_, 0.0, &CorvaneModel::scanElapsedChanged);
     publish(scanCurrentPath_, root, &CorvaneModel::scanCurrentPathChanged);
     scanStart_ = std::chrono::system_clock::now();
+    showingSavedScan_ = false;
     publish(tree_, nullptr, &CorvaneModel::treeChanged);
     startProgressTimer();
+    const bool keep = keepsHistory_;
+    const std::string folder = historyFolder();
 
     Async::start(
         tasks_,
-        [this, root, stats] {
+        [this, root, stats, keep, folder] {
             FSNodeRef tree = DiskScanner::scan(root, ScanOptions{}, *stats);
             // A cancelled scan was already finished by whoever cancelled it;
             // its tree is dropped here, off the main thread.
             if (stats->isCancelled()) return;
             tree->sortRecursively();
-            mainQueue_.post([this, stats, tree = std::move(tree)]() mutable {
+            // What history keeps is read from the tree here, before the main
+            // thread may change it; compressing and writing it come after.
+            auto prepared = prepareForHistory(tree, keep);
+            mainQueue_.post([this, stats, tree = std::move(tree), shown = prepared->info]() mutable {
                 // Cancelled between the walk and now: the model may already
                 // belong to a newer scan, which this task must not end.
                 if (stats->isCancelled()) return;
                 assert(stats == scanStats_);
                 finishScan(std::move(tree));
+                scanPublished(shown);
             });
+            if (keep && !stats->isCancelled()) saveToHistory(std::move(prepared), folder);
         },
         userInitiatedPriority);
 }

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -134,6 +135,7 @@ private:
             if (st.isMultiLinkFile() && !claimLink(st, nullptr, task->index, 0, 0, &occurrence)) return;
             top.node = FSNode::make(task->name, path, false);
             top.node->setIdentity({st.dev, st.ino});
+            top.node->modified = st.modified;
             top.node->size = st.allocated;
             top.node->logicalSize = st.length;
             top.node->fileCount = 1;
@@ -142,6 +144,7 @@ private:
         }
         top.node = FSNode::make(task->name, path, true);
         top.node->setIdentity({st.dev, st.ino});
+        top.node->modified = st.modified;
         // A top-level entry on another file system is a mount point like any
         // met deeper down: listed as an empty directory, never entered.
         if (!entersDevice(options_, st, rootDev_, options_.crossesDevices)) return;
@@ -179,7 +182,8 @@ private:
         std::vector<FSNode::Ptr> nodes;
         std::vector<LinkOccurrence*> links; // their foldersBefore counts from the slice's start
         int64_t smallBytes = 0, smallLogical = 0, smallCount = 0;
-        uint32_t folders = 0; // folder nodes made: places links in walk order
+        int64_t smallNewest = 0; // the newest modification among them
+        uint32_t folders = 0;    // folder nodes made: places links in walk order
     };
 
     std::unique_ptr<Listing> newListing() override { return std::make_unique<ScanListing>(); }
@@ -212,6 +216,7 @@ private:
             if (isCycle(task, st)) return true;
             FSNode::Ptr child = FSNode::makeUnattachedChild(node, name, true);
             child->setIdentity({st.dev, st.ino});
+            child->modified = st.modified;
             into.nodes.push_back(child);
             ++into.folders;
             if (!patterns_.empty() && patterns_.matches(name, [&] { return childPath(task, name); })) {
@@ -233,6 +238,7 @@ private:
             into.smallBytes += st.allocated;
             into.smallLogical += st.length;
             ++into.smallCount;
+            into.smallNewest = std::max(into.smallNewest, st.modified);
             return true;
         }
         FSNode::Ptr file = FSNode::makeUnattachedChild(node, name, false);
@@ -240,6 +246,7 @@ private:
         file->size = st.allocated;
         file->logicalSize = st.length;
         file->fileCount = 1;
+        file->modified = st.modified;
         into.nodes.push_back(file);
         if (occurrence) occurrence->fileNode = file.get();
         return true;
@@ -248,7 +255,7 @@ private:
     void finishDirectory(walk::DirTask* task, int fd, std::vector<std::unique_ptr<Listing>>& parts,
                          Worker& worker) override {
         FSNode& node = *task->node;
-        int64_t smallBytes = 0, smallLogical = 0, smallCount = 0;
+        int64_t smallBytes = 0, smallLogical = 0, smallCount = 0, smallNewest = 0;
         uint32_t folders = 0;
         std::vector<walk::DirTask*> subdirs;
         for (auto& p : parts) {
@@ -259,10 +266,11 @@ private:
             smallBytes += part.smallBytes;
             smallLogical += part.smallLogical;
             smallCount += part.smallCount;
+            smallNewest = std::max(smallNewest, part.smallNewest);
             subdirs.insert(subdirs.end(), part.subdirs.begin(), part.subdirs.end());
         }
         keepOrClose(task, fd, subdirs.size());
-        if (smallCount > 0) FSNode::makeLump(node, smallCount, smallBytes, smallLogical);
+        if (smallCount > 0) FSNode::makeLump(node, smallCount, smallBytes, smallLogical)->modified = smallNewest;
         node.compactChildren();
         task->pending.store(int32_t(subdirs.size()) + 1, std::memory_order_relaxed);
         push(subdirs, worker);
@@ -466,6 +474,7 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
     };
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return unreadableRoot();
+    root->modified = st.st_mtime;
     if (!S_ISDIR(st.st_mode)) {
         root->setIdentity({uint64_t(st.st_dev), uint64_t(st.st_ino)});
         root->size = int64_t(st.st_blocks) * 512;

@@ -34,7 +34,8 @@ struct Split {
 
 namespace {
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-constexpr unsigned kStatMask = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS;
+constexpr unsigned kStatMask =
+    STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS | STATX_MTIME;
 // How often the pool is resized: long enough to see many device requests
 // complete, short enough to follow a walk from cached folders into cold ones.
 constexpr int64_t kPaceNs = 4'000'000;
@@ -78,6 +79,7 @@ bool statEntry(int dirFd, const char* name, EntryStat& st) {
     st.length = int64_t(sx.stx_size);
     st.mode = sx.stx_mode;
     st.nlink = sx.stx_nlink;
+    st.modified = sx.stx_mtime.tv_sec;
     st.mayBeMountRoot =
         !(sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) || (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     return true;

@@ -49,6 +49,7 @@ struct EntryStat {
     int64_t length = 0;    // st_size
     uint32_t mode = 0;
     uint32_t nlink = 0;
+    int64_t modified = 0;        // st_mtime, whole seconds
     bool mayBeMountRoot = false; // a mount's root (or the kernel cannot tell)
     bool isDirectory() const { return S_ISDIR(mode); }
     bool isMultiLinkFile() const { return S_ISREG(mode) && nlink > 1; }

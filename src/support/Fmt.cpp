@@ -1,6 +1,7 @@
 #include "support/Fmt.h"
 
 #include <unicode/calendar.h>
+#include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/numberformatter.h>
 #include <unicode/reldatefmt.h>
@@ -135,6 +136,17 @@ std::string relativeDate(std::optional<Date> date, Date now, const std::string& 
     icu::UnicodeString text;
     formatter.formatNumeric(double(amount), unit, text, status);
     if (U_FAILURE(status)) return "unknown";
+    return utf8(text);
+}
+
+std::string dateTime(Date date) { return dateTime(date, {}); }
+
+std::string dateTime(Date date, const std::string& locale) {
+    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
+        icu::DateFormat::kMedium, icu::DateFormat::kShort, localeNamed(locale)));
+    if (!format) return Dates::iso8601(date);
+    icu::UnicodeString text;
+    format->format(UDate(std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count()), text);
     return utf8(text);
 }
 

@@ -34,4 +34,8 @@ std::string_view agree(int64_t n, std::string_view one, std::string_view other);
 std::string relativeDate(std::optional<Date> date);
 std::string relativeDate(std::optional<Date> date, Date now, const std::string& locale);
 
+// A moment in local time, date and time of day: "May 3, 2026, 2:02 PM".
+std::string dateTime(Date date);
+std::string dateTime(Date date, const std::string& locale);
+
 } // namespace vessora::Fmt

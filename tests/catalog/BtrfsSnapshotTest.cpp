@@ -283,7 +283,7 @@ TEST_F(BtrfsSnapshotTest, TheHelperDeletesOnlyListedReadOnlySnapshots) {
     for (const auto& [snapshot, reason] : refusals) {
         RemovalResult result = SnapshotRemoval::deleteSnapshot(*snapshot, m_, runner);
         EXPECT_TRUE(result.succeeded.empty()) << snapshot->name;
-        EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{snapshot->name, reason}}));
+        EXPECT_EQ(result.failed, (std::vector<Failure>{{snapshot->name, reason}}));
     }
     for (const char* stays : {"/backups/home-weekly", "/scratch", "/@/base", "/@/.snapshots/2/snapshot/base",
                               "/timeshift-btrfs/snapshots/2024-01-01_00-00-00/@home"})

@@ -25,6 +25,9 @@ const std::string& suiteHome() { return *suiteHomePath; }
 int main(int argc, char** argv) {
     using namespace vessora;
     QCoreApplication application(argc, argv);
+    // Saved scans and the setting that keeps them go below each test's home.
+    qunsetenv("XDG_STATE_HOME");
+    qunsetenv("XDG_CONFIG_HOME");
     // A death test's child runs one test again and must leave nothing behind
     // when it aborts; the one death test here needs no folders. (Read before
     // InitGoogleTest, which takes its own flags out of argv.)

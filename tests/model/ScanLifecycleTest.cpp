@@ -1,4 +1,6 @@
 #include "ModelTestSupport.h"
+#include "scan/DiskScanner.h"
+#include "scan/ScanHistory.h"
 
 #include <random>
 
@@ -162,6 +164,70 @@ TEST_F(ScanLifecycleTest, AStartCancelLoopEndsWithTheLastScansTree) {
     EXPECT_EQ(model->tree()->path(), path("last"));
     EXPECT_EQ(foreignEnds, 0);
     expectConsistent(*model);
+}
+
+// Every completed scan is kept unless that is switched off (a setting a new
+// model reads back); an earlier scan annotates the tree and is made again
+// after a removal; a scan of another folder is refused; a file that cannot
+// be read is named and skipped; Forget removes every saved scan.
+TEST_F(ScanLifecycleTest, ScansAreKeptComparedAndForgotten) {
+    const std::string root = path("tree");
+    makeTree(root);
+    auto model = makeModel();
+    const std::string folder = home() + "/.local/state/vessora/scans";
+    auto saved = [&] { return ScanHistory::list(folder).scans.size(); };
+    model->startScan(root);
+    ASSERT_TRUE(waitUntil([&] { return model->shownScan() && !model->shownScan()->file.empty(); }));
+    EXPECT_EQ(saved(), 1u);
+
+    model->setKeepsHistory(false);
+    model = makeModel();
+    EXPECT_FALSE(model->keepsHistory());
+    model->startScan(root);
+    ASSERT_TRUE(waitForScanEnd(*model));
+    CorvaneModelTestAccess::settle(*model);
+    EXPECT_EQ(saved(), 1u);
+    model->setKeepsHistory(true);
+
+    // Changed and scanned again: compared with the first scan.
+    writeFile(root + "/c/new", 3 << 20);
+    model->startScan(root);
+    ASSERT_TRUE(waitUntil([&] { return !model->isScanning() && !model->earlierScans().empty(); }));
+    const SavedScanInfo first = model->earlierScans().back();
+    model->compareWith(first.file);
+    ASSERT_TRUE(waitUntil([&] { return model->comparison() != nullptr; }));
+    const auto comparison = model->comparison();
+    EXPECT_EQ(comparison->laterTree(), model->tree());
+    const FSNodeRef a = model->tree()->children()[1], c = model->tree()->children()[0];
+    ASSERT_EQ(c->name(), "c");
+    EXPECT_EQ(comparison->change(*c), ScanComparison::Change::added);
+    EXPECT_EQ(comparison->change(*a), ScanComparison::Change::same);
+
+    // Removed from the compared tree: the comparison is made again, and
+    // what went is now gone since the earlier scan.
+    model->removeNodes({a}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(waitForRemovals(*model));
+    ASSERT_TRUE(waitUntil([&] { return model->comparison() != comparison; }));
+    const auto& gone = model->comparison()->goneFrom(*model->tree());
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0]->name(), "a");
+
+    // A scan of another folder is not compared with this one.
+    writeFile(path("other/f"), 2 << 20);
+    ScanStats stats;
+    std::string error;
+    ASSERT_TRUE(ScanHistory::save(SavedScan{path("other"), 5, "test", DiskScanner::scan(path("other"), {}, stats)},
+                                  folder, error));
+    model->compareWith(ScanHistory::list(folder, path("other")).scans.at(0).file);
+    ASSERT_TRUE(waitUntil([&] { return model->scanFileError().has_value(); }));
+    EXPECT_NE(model->scanFileError()->find("is a scan of " + path("other")), std::string::npos);
+
+    writeText(folder + "/damaged.vscan", "x");
+    model->refreshHistory();
+    ASSERT_TRUE(waitUntil([&] { return !model->historyProblems().empty(); }));
+    model->forgetHistory();
+    ASSERT_TRUE(waitUntil([&] { return model->earlierScans().empty() && ScanHistory::list(folder).scans.empty(); }));
+    CorvaneModelTestAccess::settle(*model);
 }
 
 } // namespace

@@ -207,6 +207,6 @@ TEST(DeleteSnapshot, OnlyTheToolsDateFormatReachesTheShell) {
         FixedRunner runner(outcome);
         RemovalResult result = SnapshotRemoval::deleteSnapshot(snapshot, "/", runner);
         EXPECT_TRUE(result.succeeded.empty());
-        EXPECT_EQ(result.failed, (std::vector<RemovalFailure>{{snapshot.name, reason}}));
+        EXPECT_EQ(result.failed, (std::vector<Failure>{{snapshot.name, reason}}));
     }
 }

@@ -7,16 +7,21 @@
 #include "support/Fmt.h"
 #include "ui/MainWindow.h"
 #include "ui/browse/BrowseView.h"
+#include "ui/browse/ChangeText.h"
 #include "ui/browse/NodeRowDelegate.h"
 #include "ui/browse/OutlineModel.h"
 #include "ui/browse/TreemapView.h"
+#include "ui/kit/Colors.h"
+#include "ui/kit/Text.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
@@ -25,6 +30,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTreeView>
+
+#include <cmath>
 
 namespace vessora {
 namespace {
@@ -368,6 +375,114 @@ TEST_F(BrowseFixture, NamesAreShownAsPlainText) {
     buttonNamed(box, "Cancel")->click();
     EXPECT_FALSE(view->confirmRemoval());
     EXPECT_TRUE(exists(files / "docs/<b>a&b"));
+}
+
+// Compare mode: an earlier scan of the folder annotates the tree. The outline
+// gains a Change column ordered by growth and a row for what is gone (never
+// offered for removal); tiles are coloured and described by change; every
+// new control is named; removing works as ever; Stop Comparing returns.
+TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
+    FailOnQtWarnings strict;
+    scan(files.root());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.shownScan() && !model.shownScan()->file.empty(); }, 10000));
+    const int64_t grown = allocatedSize(writeFile(files / "docs/extra.iso", 5 << 20));
+    writeFile(files / "new.bin", 3 << 20);
+    ::unlink((files / "big.bin").c_str());
+    scan(files.root());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.earlierScans().empty(); }, 10000));
+
+    view->rebuildCompareMenu();
+    QAction* earlier = nullptr;
+    for (QAction* action : view->compareMenu()->actions())
+        if (action->isCheckable() && action->isEnabled() && action->objectName().isEmpty()) earlier = action;
+    ASSERT_TRUE(earlier);
+    QAbstractItemModelTester tester(view->outlineModel(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    earlier->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->outlineModel()->comparison() != nullptr; }, 10000));
+    OutlineModel& outline = *view->outlineModel();
+    EXPECT_EQ(outline.columnCount(), 2);
+    EXPECT_FALSE(view->outline()->header()->isHidden());
+    EXPECT_EQ(outline.headerData(1, Qt::Horizontal).toString(), "Change");
+    // Largest growth first, what is gone last.
+    EXPECT_EQ(outline.data(outline.index(0, 0)).toString(), "docs");
+    EXPECT_EQ(outline.data(outline.index(0, 1)).toString(),
+              "+" + Text::fromUtf8(Fmt::bytes(grown)) + " (+" +
+                  QString::number(std::lround(100.0 * grown / double(node("docs")->size - grown))) + "%)");
+    const int last = outline.rowCount() - 1;
+    EXPECT_EQ(outline.data(outline.index(last, 0)).toString(), "big.bin");
+    EXPECT_TRUE(outline.data(outline.index(last, 1)).toString().startsWith("Gone, \u2212"));
+    const FSNode::Ptr gone = outline.nodeRef(outline.index(last, 0));
+    EXPECT_FALSE(view->canRemove(gone));
+    std::unique_ptr<QMenu> menu(view->buildContextMenu(gone, view.get()));
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_FALSE(menu->actions()[0]->isEnabled());
+
+    QAccessibleInterface* tiles = QAccessible::queryAccessibleInterface(view->treemap());
+    ASSERT_TRUE(tiles && tiles->childCount() > 0);
+    EXPECT_EQ(tiles->child(0)->text(QAccessible::Name), "docs");
+    EXPECT_TRUE(tiles->child(0)->text(QAccessible::Description).contains("grew by"))
+        << tiles->child(0)->text(QAccessible::Description).toStdString();
+    for (const char* name : {"browse.compare", "browse.changeLegend"}) {
+        auto* widget = view->findChild<QWidget*>(name);
+        ASSERT_TRUE(widget) << name;
+        EXPECT_FALSE(widget->accessibleName().isEmpty()) << name;
+        EXPECT_TRUE(widget->isVisible()) << name;
+    }
+    EXPECT_TRUE(view->findChild<QWidget*>("browse.compareBar")->isVisible());
+
+    // Removing works in compare mode; the comparison is made again.
+    const auto before = model.comparison();
+    model.removeNodes({node("new.bin")}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.comparison() != before && !model.isRemoving(); }, 10000));
+    for (int row = 0; row < outline.rowCount(); ++row)
+        EXPECT_NE(outline.data(outline.index(row, 0)).toString(), "new.bin");
+
+    // A folder scanned again in compare mode, open in the outline.
+    const FSNode::Ptr docs = node("docs");
+    view->outline()->expand(outline.indexOf(docs.get()));
+    const int docsRows = outline.rowCount(outline.indexOf(docs.get()));
+    const auto beforeRescan = model.comparison();
+    model.rescanFolder(docs);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return model.comparison() != beforeRescan && model.rescanningCount() == 0; }, 10000));
+    // Its rows: the new children, and a row for each thing gone from it.
+    EXPECT_EQ(outline.rowCount(outline.indexOf(docs.get())),
+              int(docs->children().size() + model.comparison()->goneFrom(*docs).size()));
+    EXPECT_GE(docsRows, 1);
+
+    view->findChild<QPushButton*>("browse.stopComparing")->click();
+    EXPECT_EQ(outline.columnCount(), 1);
+    EXPECT_TRUE(view->outline()->header()->isHidden());
+    EXPECT_FALSE(view->findChild<QWidget*>("browse.changeLegend")->isVisible());
+}
+
+// The treemap's white labels, and the change texts on the rows, read at
+// 4.5:1 or better in both schemes.
+TEST(CompareColours, TextContrastIsAtLeastFourAndAHalf) {
+    auto luminance = [](QColor c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    auto contrast = [&](QColor a, QColor b) {
+        const double la = luminance(a), lb = luminance(b);
+        return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    };
+    // A colour at `alpha` over `under`.
+    auto over = [](QColor top, double alpha, QColor under) {
+        return QColor::fromRgbF(top.redF() * alpha + under.redF() * (1 - alpha),
+                                top.greenF() * alpha + under.greenF() * (1 - alpha),
+                                top.blueF() * alpha + under.blueF() * (1 - alpha));
+    };
+    using Change = ScanComparison::Change;
+    for (Change change : {Change::grew, Change::shrank, Change::added, Change::gone, Change::same}) {
+        const QColor fill = ChangeText::tileColor(change);
+        EXPECT_GE(contrast(over(Qt::white, 0.85, fill), fill), 4.5) << ChangeText::label(change).toStdString();
+        for (const QPalette& palette : {Colors::lightPalette(), Colors::darkPalette()}) {
+            const QColor base = palette.color(QPalette::Base);
+            EXPECT_GE(contrast(ChangeText::textColor(change, palette), base), 4.5)
+                << ChangeText::label(change).toStdString() << (Colors::isDark(palette) ? " dark" : " light");
+        }
+    }
 }
 
 TEST_F(BrowseFixture, ControlDigitsSwitchSections) {

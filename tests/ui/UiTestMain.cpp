@@ -33,6 +33,9 @@ int main(int argc, char** argv) {
     qputenv("LC_ALL", "C.UTF-8");
     qunsetenv("VESSORA_COLOR_SCHEME");
     qunsetenv("QT_SCALE_FACTOR");
+    // Saved scans and the setting that keeps them go below each test's home.
+    qunsetenv("XDG_STATE_HOME");
+    qunsetenv("XDG_CONFIG_HOME");
 
     previousHandler = qInstallMessageHandler(quietHandler);
     QApplication application(argc, argv);

@@ -1,6 +1,9 @@
 #include "ui/browse/BrowseView.h"
 
+#include "scan/ScanHistory.h"
 #include "support/Fmt.h"
+#include "ui/browse/ChangeText.h"
+#include "ui/browse/CompareWidgets.h"
 #include "ui/browse/NodeRowDelegate.h"
 #include "ui/browse/OutlineModel.h"
 #include "ui/browse/TreemapView.h"
@@ -36,6 +39,8 @@
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <sys/stat.h>
 
 namespace vessora {
 
@@ -112,6 +117,10 @@ BrowseView::BrowseView(const ScreenContext& context, QWidget* parent) : SectionP
     connect(&m, &CorvaneModel::treeChildrenReplaced, this, &BrowseView::childrenReplaced);
     for (auto signal : {&CorvaneModel::removingItemsChanged, &CorvaneModel::rescanningChanged})
         connect(&m, signal, this, &BrowseView::busyChanged);
+    connect(&m, &CorvaneModel::comparisonChanged, this, &BrowseView::comparisonChanged);
+    for (auto signal : {&CorvaneModel::isLoadingScanChanged, &CorvaneModel::shownScanChanged})
+        connect(&m, signal, this, &BrowseView::refreshCompareBar);
+    connect(&m, &CorvaneModel::scanFileErrorChanged, this, &BrowseView::showScanFileError);
 
     // The picker starts at home whatever the root path holds.
     presetPicker_->setCurrentIndex(0);
@@ -150,6 +159,17 @@ QWidget* BrowseView::buildControlBar() {
     rootPath_->setSecondary(true);
     rootPath_->setFont(Fonts::callout());
     row->addWidget(rootPath_, 1);
+
+    compareButton_ = new QPushButton(Symbols::icon(QStringLiteral("clock.arrow.circlepath")),
+                                     QStringLiteral("Compare with\u2026"), bar);
+    compareButton_->setObjectName(QStringLiteral("browse.compare"));
+    compareButton_->setAccessibleName(QStringLiteral("Compare with an earlier scan"));
+    compareMenu_ = new QMenu(compareButton_);
+    compareMenu_->setObjectName(QStringLiteral("browse.compareMenu"));
+    compareMenu_->setToolTipsVisible(true);
+    connect(compareMenu_, &QMenu::aboutToShow, this, &BrowseView::rebuildCompareMenu);
+    compareButton_->setMenu(compareMenu_);
+    row->addWidget(compareButton_);
 
     scanButton_ = new QPushButton(QStringLiteral("Scan"), bar);
     scanButton_->setObjectName(QStringLiteral("browse.scanButton"));
@@ -223,7 +243,34 @@ QWidget* BrowseView::buildIdleState() {
 }
 
 QWidget* BrowseView::buildContent() {
-    auto* split = new QSplitter(Qt::Horizontal, this);
+    auto* page = new QWidget(this);
+    auto* pageColumn = new QVBoxLayout(page);
+    pageColumn->setContentsMargins(0, 0, 0, 0);
+    pageColumn->setSpacing(0);
+    compareBar_ = new QWidget(page);
+    compareBar_->setObjectName(QStringLiteral("browse.compareBar"));
+    auto* compareRow = new QHBoxLayout(compareBar_);
+    compareRow->setContentsMargins(12, 6, 12, 6);
+    compareRow->setSpacing(10);
+    auto* compareIcon = new QLabel(compareBar_);
+    compareIcon->setPixmap(Symbols::pixmap(QStringLiteral("clock.arrow.circlepath"), 14, Colors::secondary(palette()),
+                                           devicePixelRatioF()));
+    compareRow->addWidget(compareIcon);
+    compareText_ = new QLabel(compareBar_);
+    compareText_->setObjectName(QStringLiteral("browse.compareText"));
+    compareText_->setTextFormat(Qt::PlainText);
+    compareText_->setFont(Fonts::callout());
+    compareText_->setWordWrap(true);
+    compareRow->addWidget(compareText_, 1);
+    stopComparing_ = new QPushButton(QStringLiteral("Stop Comparing"), compareBar_);
+    stopComparing_->setObjectName(QStringLiteral("browse.stopComparing"));
+    connect(stopComparing_, &QPushButton::clicked, this, [this] { model().stopComparing(); });
+    compareRow->addWidget(stopComparing_);
+    pageColumn->addWidget(compareBar_);
+    pageColumn->addWidget(divider(page));
+    compareBar_->hide();
+
+    auto* split = new QSplitter(Qt::Horizontal, page);
     split->setObjectName(QStringLiteral("browse.split"));
     split->setChildrenCollapsible(false);
 
@@ -250,6 +297,7 @@ QWidget* BrowseView::buildContent() {
     outline_->setHeaderHidden(true);
     outline_->setFrameShape(QFrame::NoFrame);
     outline_->setItemDelegate(new NodeRowDelegate(outline_));
+    outline_->setItemDelegateForColumn(1, new ChangeDelegate(outline_));
     outline_->setModel(outlineModel_);
     outline_->setSelectionMode(QAbstractItemView::SingleSelection);
     outline_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -321,6 +369,9 @@ QWidget* BrowseView::buildContent() {
     treemap_->setMaxTiles(80);
     treemapPad->addWidget(treemap_);
     rightColumn->addWidget(treemapBox, 1);
+    legend_ = new ChangeLegend(right);
+    legend_->hide();
+    rightColumn->addWidget(legend_);
     connect(treemap_, &TreemapView::nodeSelected, this, [this](const FSNode::Ptr& node) {
         setSelection(node);
         selectInOutline(node);
@@ -345,7 +396,8 @@ QWidget* BrowseView::buildContent() {
     split->addWidget(right);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 1);
-    return split;
+    pageColumn->addWidget(split, 1);
+    return page;
 }
 
 QWidget* BrowseView::buildDetailPanel() {
@@ -382,10 +434,17 @@ QWidget* BrowseView::buildDetailPanel() {
     numbers->addWidget(detailLogical_);
     numbers->addStretch(1);
     column->addLayout(numbers);
+    detailCompare_ = new SecondaryLabel(QString(), detail_);
+    detailCompare_->setObjectName(QStringLiteral("browse.detailCompare"));
+    detailCompare_->setFont(Fonts::callout());
+    detailCompare_->setTextFormat(Qt::PlainText);
+    detailCompare_->setWordWrap(true);
+    column->addWidget(detailCompare_);
 
     auto* buttons = new QHBoxLayout();
     buttons->setContentsMargins(0, 2, 0, 0);
     auto* reveal = new QPushButton(QStringLiteral("Reveal"), detail_);
+    detailReveal_ = reveal;
     reveal->setObjectName(QStringLiteral("browse.detailReveal"));
     connect(reveal, &QPushButton::clicked, this, [this] { this->reveal(selection_); });
     detailRemove_ = new QPushButton(QStringLiteral("Remove..."), detail_);
@@ -532,6 +591,7 @@ void BrowseView::treeChanged() {
     setFocusNode(focus);
     setSelection(selection);
     selectInOutline(selection_);
+    comparisonChanged();
     refresh();
 }
 
@@ -572,6 +632,10 @@ void BrowseView::nodesRemoved(const FSNode::Ptr& parent) {
 QMenu* BrowseView::buildContextMenu(const FSNode::Ptr& node, QWidget* parent) {
     auto* menu = new QMenu(parent);
     if (!node) return menu;
+    if (isGone(node)) {
+        menu->addAction(QStringLiteral("Gone since the earlier scan"))->setEnabled(false);
+        return menu;
+    }
     if (node->isAggregate) {
         menu->addAction(QStringLiteral("Reveal Containing Folder"), this, [this, node] { reveal(node); });
         return menu;
@@ -584,6 +648,7 @@ QMenu* BrowseView::buildContextMenu(const FSNode::Ptr& node, QWidget* parent) {
         again->setObjectName(QStringLiteral("browse.rescanFolder"));
         again->setEnabled(!model().isRescanning(node->path()));
     }
+    if (!canRemove(node)) return menu;
     menu->addSeparator();
     QAction* remove = menu->addAction(QStringLiteral("Remove..."), this, [this, node] { askToRemove(node); });
     remove->setObjectName(QStringLiteral("browse.remove"));
@@ -597,7 +662,14 @@ void BrowseView::reveal(const FSNode::Ptr& node) {
 }
 
 bool BrowseView::canRescan(const FSNode::Ptr& node) const {
-    return node && node->isDirectory() && !node->isAggregate && !node->isNotDescended && !model().isScanning();
+    return node && node->isDirectory() && !node->isAggregate && !node->isNotDescended && !model().isScanning() &&
+           !isGone(node) && !model().isShowingSavedScan();
+}
+
+bool BrowseView::isGone(const FSNode::Ptr& node) const { return node && outlineModel_->isGone(*node); }
+
+bool BrowseView::canRemove(const FSNode::Ptr& node) const {
+    return node && !node->isAggregate && !isGone(node) && !model().isShowingSavedScan();
 }
 
 void BrowseView::rescan(const FSNode::Ptr& node) {
@@ -651,7 +723,7 @@ void BrowseView::childrenReplaced(const FSNode::Ptr& folder) {
 }
 
 void BrowseView::askToRemove(const FSNode::Ptr& node) {
-    if (!node || node->isAggregate || model().isBeingRemoved(node->path())) return;
+    if (!canRemove(node) || model().isBeingRemoved(node->path())) return;
     if (confirmation_) confirmation_->close();
     confirmRemoval_ = node;
     const QString title = QStringLiteral("Remove ") + Text::fromPath(node->name()) + QLatin1Char('?');
@@ -709,6 +781,7 @@ void BrowseView::refresh() {
     const bool scanning = m.isScanning();
     scanButton_->setVisible(!scanning);
     stopButton_->setVisible(scanning);
+    compareButton_->setEnabled(!scanning);
     rootPath_->setText(Text::fromPath(m.scanRootPath()));
     syncPicker();
     states_->setCurrentIndex(scanning ? kScanningPage : m.tree() ? kContentPage : kIdlePage);
@@ -722,6 +795,7 @@ void BrowseView::refresh() {
     refreshSummary();
     rebuildBreadcrumb();
     refreshDetail();
+    refreshCompareBar();
 }
 
 void BrowseView::syncPicker() {
@@ -834,8 +908,10 @@ void BrowseView::refreshDetail() {
     const bool logical = node.logicalSize >= 1 && node.logicalSize != node.size;
     detailLogical_->setVisible(logical);
     detailLogical_->setText(QStringLiteral("logical ") + text(Fmt::bytes(node.logicalSize)));
-    detailRemove_->setVisible(!node.isAggregate);
+    detailRemove_->setVisible(canRemove(selection_));
     detailRemove_->setEnabled(!model().isBeingRemoved(node.path()));
+    detailReveal_->setVisible(!isGone(selection_));
+    refreshDetailComparison();
     detailRescan_->setVisible(canRescan(selection_));
     detailRescan_->setEnabled(!model().isRescanning(node.path()));
 }

@@ -8,6 +8,12 @@
 // of it. A removal that takes out the focused folder (or one above it) moves
 // the focus to the nearest folder still in the tree; a new tree re-finds the
 // selection and focus by path and drops whatever it no longer holds.
+//
+// Compare mode ("Compare with…"): the model's comparison with an earlier scan
+// annotates the shown tree: the outline gains a Change column and rows for
+// what is gone, the treemap colours tiles by change, the detail panel tells
+// both sizes. Removing works as ever; what is gone cannot be removed, nor
+// anything of a scan opened from a file.
 
 #include "model/CorvaneModel.h"
 #include "scan/ScanRootPreset.h"
@@ -67,6 +73,15 @@ public:
     // Opens the folder chooser at the root path.
     void chooseFolder();
 
+    // The "Compare with…" menu as it would open now (rebuilt on each showing).
+    QMenu* compareMenu() const { return compareMenu_; }
+    void rebuildCompareMenu();
+    // Opens the file chooser of "Open Scan…".
+    void chooseScanFile();
+    // A placeholder for what is gone since the compared scan.
+    bool isGone(const FSNode::Ptr& node) const;
+    bool canRemove(const FSNode::Ptr& node) const;
+
     OutlineModel* outlineModel() const { return outlineModel_; }
     QTreeView* outline() const { return outline_; }
     TreemapView* treemap() const { return treemap_; }
@@ -92,6 +107,14 @@ private:
     void childrenAboutToBeReplaced(const FSNode::Ptr& folder);
     void childrenReplaced(const FSNode::Ptr& folder);
     void busyChanged();
+    void comparisonChanged();
+    void refreshCompareBar();
+    void refreshDetailComparison();
+    void askToForgetHistory();
+    void showScanFileError();
+    // The folders expanded in the outline, and expanding them again after a reset.
+    std::vector<FSNode::Ptr> expandedFolders() const;
+    void expandAgain(const std::vector<FSNode::Ptr>& folders);
     void rebuildBreadcrumb();
     void refreshDetail();
     void refreshSummary();
@@ -120,6 +143,14 @@ private:
     ElidedLabel* rootPath_ = nullptr;
     QPushButton* scanButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
+    QPushButton* compareButton_ = nullptr;
+    QMenu* compareMenu_ = nullptr;
+    QWidget* compareBar_ = nullptr;
+    QLabel* compareText_ = nullptr;
+    QPushButton* stopComparing_ = nullptr;
+    QWidget* legend_ = nullptr;
+    QLabel* detailCompare_ = nullptr;
+    QPushButton* detailReveal_ = nullptr;
     QStackedWidget* states_ = nullptr;
     QLabel* scanCounts_ = nullptr;
     ElidedLabel* scanPath_ = nullptr;
@@ -150,6 +181,8 @@ private:
     SpinnerTicker* outlineTicker_ = nullptr;
 
     QPointer<QFileDialog> chooser_;
+    QPointer<QFileDialog> scanChooser_;
+    QPointer<QMessageBox> scanFileAlert_;
     QPointer<QMessageBox> confirmation_;
 };
 

@@ -107,7 +107,8 @@ void NodeRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         painter->setOpacity(node->isAggregate ? 1.0 : 0.9);
         painter->drawPixmap(l.icon, Symbols::pixmap(symbol(*node), kIcon, secondary, dpr));
     }
-    painter->setOpacity(busy == OutlineModel::removing ? 0.45 : 1.0);
+    // Gone since the earlier scan (compare mode): shown, but faded.
+    painter->setOpacity(busy == OutlineModel::removing ? 0.45 : outline->isGone(*node) ? 0.6 : 1.0);
 
     painter->setFont(font);
     painter->setPen(node->isAggregate ? secondary : primary);

@@ -1,9 +1,12 @@
 #include "ui/browse/OutlineModel.h"
 
+#include "ui/browse/ChangeText.h"
 #include "ui/browse/SizeText.h"
 #include "ui/kit/Text.h"
 
 #include <QFile>
+
+#include <algorithm>
 
 namespace vessora {
 
@@ -22,13 +25,100 @@ void OutlineModel::setRoot(FSNode::Ptr root) {
     rows_.clear();
     pending_.clear();
     leaving_.clear();
+    ordered_.clear();
+    // A comparison is of one tree.
+    if (comparison_ && comparison_->laterTree() != root_) comparison_ = nullptr;
     endResetModel();
+}
+
+void OutlineModel::setComparison(std::shared_ptr<const ScanComparison> comparison) {
+    if (comparison && comparison->laterTree() != root_) comparison = nullptr;
+    if (comparison == comparison_) return;
+    if (!comparison != !comparison_) {
+        // The column count changes.
+        beginResetModel();
+        // Placeholders of the old comparison are released after the views let go.
+        auto old = std::exchange(comparison_, std::move(comparison));
+        rows_.clear();
+        ordered_.clear();
+        endResetModel();
+        return;
+    }
+    relayout([&] { comparison_ = std::move(comparison); });
+}
+
+void OutlineModel::sort(int column, Qt::SortOrder order) {
+    if (!comparison_ || column < 0 || column > 1) return;
+    if (column == sortColumn_ && order == sortOrder_) return;
+    relayout([&] {
+        sortColumn_ = column;
+        sortOrder_ = order;
+    });
+}
+
+void OutlineModel::relayout(const std::function<void()>& change) {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList from = persistentIndexList();
+    std::vector<std::pair<FSNode::Ptr, int>> held;
+    held.reserve(size_t(from.size()));
+    // By shared pointer: a placeholder of the comparison being replaced
+    // must outlive the look-up below.
+    for (const QModelIndex& index : from) held.emplace_back(nodeRef(index), index.column());
+    const auto keep = comparison_;
+    change();
+    ordered_.clear();
+    rows_.clear();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const auto& [n, column] : held) {
+        const QModelIndex index = n ? indexOf(n.get()) : QModelIndex();
+        to.push_back(index.isValid() && column > 0 ? createIndex(index.row(), column, index.internalPointer()) : index);
+    }
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void OutlineModel::forgetOrders(const FSNode* node) {
+    if (ordered_.empty() || !node) return;
+    std::vector<const FSNode*> work{node};
+    while (!work.empty()) {
+        const FSNode* at = work.back();
+        work.pop_back();
+        ordered_.erase(at);
+        for (const auto& child : at->children())
+            if (child->isDirectory()) work.push_back(child.get());
+    }
+}
+
+QVariant OutlineModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    if (section == 0) return QStringLiteral("Name");
+    if (section == 1 && comparison_) return QStringLiteral("Change");
+    return {};
 }
 
 const std::vector<FSNode::Ptr>& OutlineModel::childrenOf(const FSNode* node) const {
     if (!node) return noChildren;
     if (auto it = pending_.find(node); it != pending_.end()) return it->second;
-    return node->children();
+    if (!comparison_) return node->children();
+    if (auto it = ordered_.find(node); it != ordered_.end()) return it->second;
+    std::vector<FSNode::Ptr> rows = node->children();
+    const auto& gone = comparison_->goneFrom(*node);
+    rows.insert(rows.end(), gone.begin(), gone.end());
+    const bool descending = sortOrder_ == Qt::DescendingOrder;
+    const ScanComparison& c = *comparison_;
+    // Stable: equal keys keep the tree's order (largest first).
+    if (sortColumn_ == 0)
+        std::stable_sort(rows.begin(), rows.end(), [&](const FSNode::Ptr& a, const FSNode::Ptr& b) {
+            const int64_t sa = c.isGone(*a) ? 0 : a->size, sb = c.isGone(*b) ? 0 : b->size;
+            return descending ? sa > sb : sa < sb;
+        });
+    else
+        std::stable_sort(rows.begin(), rows.end(), [&](const FSNode::Ptr& a, const FSNode::Ptr& b) {
+            const int64_t da = c.delta(*a), db = c.delta(*b);
+            return descending ? da > db : da < db;
+        });
+    return ordered_.emplace(node, std::move(rows)).first->second;
 }
 
 int OutlineModel::rowOf(const FSNode* node) const {
@@ -81,11 +171,11 @@ int64_t OutlineModel::parentSize(const QModelIndex& index) const {
 }
 
 QModelIndex OutlineModel::index(int row, int column, const QModelIndex& parent) const {
-    if (column != 0 || row < 0 || parent.column() > 0) return {};
+    if (column < 0 || column >= columnCount() || row < 0 || parent.column() > 0) return {};
     const FSNode* p = parent.isValid() ? node(parent) : root_.get();
     const auto& children = childrenOf(p);
     if (row >= int(children.size())) return {};
-    return createIndex(row, 0, children[size_t(row)].get());
+    return createIndex(row, column, children[size_t(row)].get());
 }
 
 QModelIndex OutlineModel::parent(const QModelIndex& child) const {
@@ -101,7 +191,7 @@ int OutlineModel::rowCount(const QModelIndex& parent) const {
     return int(childrenOf(p).size());
 }
 
-int OutlineModel::columnCount(const QModelIndex&) const { return 1; }
+int OutlineModel::columnCount(const QModelIndex&) const { return comparison_ ? 2 : 1; }
 
 bool OutlineModel::hasChildren(const QModelIndex& parent) const {
     if (parent.column() > 0) return false;
@@ -115,12 +205,26 @@ bool OutlineModel::hasChildren(const QModelIndex& parent) const {
 QVariant OutlineModel::data(const QModelIndex& index, int role) const {
     const FSNode* n = node(index);
     if (!n) return {};
+    if (index.column() == 1) {
+        if (!comparison_) return {};
+        switch (role) {
+        case Qt::DisplayRole: return ChangeText::column(*comparison_, *n);
+        case Qt::AccessibleTextRole: return ChangeText::spoken(*comparison_, *n);
+        case ChangeRole: return int(comparison_->change(*n));
+        default: return {};
+        }
+    }
     switch (role) {
     case Qt::DisplayRole:
         return nodeName(*n);
     case Qt::AccessibleTextRole:
+        if (comparison_)
+            return nodeName(*n) + QStringLiteral(", ") +
+                   (isGone(*n) ? ChangeText::spoken(*comparison_, *n)
+                               : sizeText(n->size) + QStringLiteral(", ") + ChangeText::spoken(*comparison_, *n));
         return nodeName(*n) + QStringLiteral(", ") + sizeText(n->size);
     case BusyRole: return int(busy(*n));
+    case ChangeRole: return comparison_ ? QVariant(int(comparison_->change(*n))) : QVariant();
     default:
         return {};
     }
@@ -134,11 +238,23 @@ Qt::ItemFlags OutlineModel::flags(const QModelIndex& index) const {
     return flags;
 }
 
-void OutlineModel::nodesAboutToBeRemoved(const FSNode::Ptr& parent, const std::vector<int>& rows) {
-    if (!parent || rows.empty() || !isShown(parent.get())) return;
+void OutlineModel::nodesAboutToBeRemoved(const FSNode::Ptr& parent, const std::vector<int>& treeRows) {
+    if (!parent || treeRows.empty() || !isShown(parent.get())) return;
+    // `treeRows` count in the tree's order; the views may see another (in
+    // compare mode), so the leaving nodes are found in what they see.
+    std::vector<FSNode::Ptr> seen = childrenOf(parent.get());
+    std::vector<int> rows;
+    for (int treeRow : treeRows) {
+        if (treeRow < 0 || treeRow >= int(parent->children().size())) continue;
+        const FSNode* leaving = parent->children()[size_t(treeRow)].get();
+        forgetOrders(leaving);
+        for (size_t i = 0; i < seen.size(); ++i)
+            if (seen[i].get() == leaving) rows.push_back(int(i));
+    }
+    std::sort(rows.begin(), rows.end());
     // The views are told run by run, last run first, so every row number they
     // hear still means what it meant; meanwhile they read this copy.
-    auto& shown = pending_[parent.get()] = parent->children();
+    auto& shown = pending_[parent.get()] = std::move(seen);
     const QModelIndex parentIndex = indexOf(parent.get());
     for (size_t i = rows.size(); i > 0;) {
         const int last = rows[--i];
@@ -155,7 +271,11 @@ void OutlineModel::nodesAboutToBeRemoved(const FSNode::Ptr& parent, const std::v
 
 void OutlineModel::nodesRemoved(const FSNode::Ptr& parent) {
     if (!parent) return;
-    pending_.erase(parent.get());
+    if (auto it = pending_.find(parent.get()); it != pending_.end()) {
+        // In compare mode what the views saw, less what left, stays the order.
+        if (comparison_) ordered_[parent.get()] = std::move(it->second);
+        pending_.erase(it);
+    }
     if (pending_.empty()) leaving_.clear();
     if (!isShown(parent.get())) return;
     // The parent and every ancestor shrank.
@@ -166,7 +286,8 @@ void OutlineModel::childrenAboutToBeReplaced(const FSNode::Ptr& folder) {
     if (!folder || !isShown(folder.get())) return;
     // The views hear of the old rows leaving and meanwhile read an empty
     // list, so they never read a half-changed folder.
-    const auto& old = childrenOf(folder.get());
+    const auto old = childrenOf(folder.get());
+    forgetOrders(folder.get());
     const int count = int(old.size());
     if (count == 0) {
         pending_[folder.get()] = {};
@@ -184,13 +305,16 @@ void OutlineModel::childrenReplaced(const FSNode::Ptr& folder) {
     if (!folder) return;
     const auto it = pending_.find(folder.get());
     if (it == pending_.end()) return;
-    const int count = int(folder->children().size());
+    pending_.erase(it);
+    ordered_.erase(folder.get());
+    // Counted once the folder is no longer pending: in compare mode its rows
+    // are its new children and its placeholders.
+    const int count = int(childrenOf(folder.get()).size());
     if (count > 0) {
+        pending_[folder.get()] = {};
         beginInsertRows(indexOf(folder.get()), 0, count - 1);
-        pending_.erase(it);
+        pending_.erase(folder.get());
         endInsertRows();
-    } else {
-        pending_.erase(it);
     }
     if (pending_.empty()) leaving_.clear();
     // The folder and every folder above it have new sizes.

@@ -6,12 +6,18 @@
 // per folder the first time one of its children is asked for its parent,
 // and rows are counted only for folders a view expands. No proxy sits on top.
 //
+// Compare mode: with a comparison, a second column tells each row's change,
+// every folder's rows are followed by placeholders for what is gone from it,
+// and rows are ordered by growth (or, sorted by the first column, by size).
+// The order lives here, per folder the views expanded, not in the tree.
+//
 // Lifetime: the model holds the tree's root by shared ownership, so the tree
 // outlives every index a view still holds until a reset is complete, and a
 // folder's children list is copied while rows are being taken out of it, so
 // a view never reads a half-changed tree.
 
 #include "scan/FSNode.h"
+#include "scan/ScanComparison.h"
 
 #include <QAbstractItemModel>
 #include <QHash>
@@ -51,6 +57,18 @@ public:
     void setBusy(std::function<Busy(const FSNode&)> busy) { busy_ = std::move(busy); }
     Busy busy(const FSNode& node) const { return busy_ ? busy_(node) : idle; }
 
+    // Compare mode on (with a comparison of this tree) or off. Switching
+    // between the two is a reset (the column count changes); a new
+    // comparison while comparing keeps every row the views hold.
+    void setComparison(std::shared_ptr<const ScanComparison> comparison);
+    const std::shared_ptr<const ScanComparison>& comparison() const { return comparison_; }
+    // A placeholder for something gone since the earlier scan.
+    bool isGone(const FSNode& node) const { return comparison_ && comparison_->isGone(node); }
+    static constexpr int ChangeRole = Qt::UserRole + 2; // a ScanComparison::Change
+    // Column 0: by size; column 1: by change (descending: largest growth first).
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
     FSNode* node(const QModelIndex& index) const;
     // The node with shared ownership, for callers that keep it.
     FSNode::Ptr nodeRef(const QModelIndex& index) const;
@@ -77,6 +95,10 @@ private:
     bool isShown(const FSNode* node) const;
     // Every bar from `level` up measures against a new size.
     void sizesChanged(const FSNode* level);
+    // A new order (or comparison) for every row, the rows the views hold kept.
+    void relayout(const std::function<void()>& change);
+    // Forgets the orders of `node`'s folder and of every folder below it.
+    void forgetOrders(const FSNode* node);
 
     FSNode::Ptr root_;
     mutable QHash<const FSNode*, int> rows_;
@@ -84,6 +106,11 @@ private:
     std::unordered_map<const FSNode*, std::vector<FSNode::Ptr>> pending_;
     std::unordered_set<const FSNode*> leaving_;
     std::function<Busy(const FSNode&)> busy_;
+    std::shared_ptr<const ScanComparison> comparison_;
+    // Compare mode: each folder's rows in their order, made when first asked.
+    mutable std::unordered_map<const FSNode*, std::vector<FSNode::Ptr>> ordered_;
+    int sortColumn_ = 1;
+    Qt::SortOrder sortOrder_ = Qt::DescendingOrder;
 };
 
 } // namespace vessora

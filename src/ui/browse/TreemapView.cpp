@@ -47,8 +47,12 @@ public:
         if (!isValid()) return {};
         const TreemapTile& tile = view_->tiles()[size_t(tile_)];
         if (t == QAccessible::Name) return tileName(*tile.node);
-        if (t == QAccessible::Description)
-            return sizeText(tile.node->size) + QStringLiteral(", %1%").arg(std::lround(tile.fraction * 100));
+        if (t == QAccessible::Description) {
+            const QString described =
+                sizeText(tile.node->size) + QStringLiteral(", %1%").arg(std::lround(tile.fraction * 100));
+            const QString note = view_->note(*tile.node);
+            return note.isEmpty() ? described : described + QStringLiteral(", ") + note;
+        }
         return {};
     }
     QRect rect() const override {
@@ -165,6 +169,12 @@ void TreemapView::setSelection(FSNode::Ptr selection) {
     update();
 }
 
+void TreemapView::setAnnotation(Tint tint, Note note) {
+    tint_ = std::move(tint);
+    note_ = std::move(note);
+    update();
+}
+
 void TreemapView::setMaxTiles(int maxTiles) {
     maxTiles_ = std::max(0, maxTiles);
     invalidate();
@@ -276,6 +286,8 @@ void TreemapView::paintEvent(QPaintEvent*) {
         QColor base = n.isAggregate ? Colors::withAlpha(Colors::secondary(pal), 0.35)
                                     : Colors::fromRgb(Palette::color(n.name()));
         if (!n.isAggregate) base.setAlphaF(n.isDirectory() ? 0.85f : 0.55f);
+        if (tint_)
+            if (const std::optional<QColor> tint = tint_(n)) base = *tint;
         const bool selected = selection_ && tile.node == selection_;
         // Borders sit inside the tile: the rect is inset by half the pen.
         const double pen = selected ? 2.0 : 0.5;
@@ -432,8 +444,9 @@ bool TreemapView::event(QEvent* event) {
             return true;
         }
         const TreemapTile& t = tiles()[size_t(tile)];
-        QToolTip::showText(help->globalPos(), tileName(*t.node) + QLatin1Char('\n') + sizeText(t.node->size), this,
-                           t.rect.toAlignedRect());
+        QString tip = tileName(*t.node) + QLatin1Char('\n') + sizeText(t.node->size);
+        if (const QString extra = note(*t.node); !extra.isEmpty()) tip += QLatin1Char('\n') + extra;
+        QToolTip::showText(help->globalPos(), tip, this, t.rect.toAlignedRect());
         return true;
     }
     return QWidget::event(event);

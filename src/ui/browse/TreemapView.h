@@ -11,10 +11,13 @@
 
 #include "scan/FSNode.h"
 
+#include <QColor>
 #include <QRectF>
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace vessora {
@@ -41,6 +44,13 @@ public:
     void setDoubleClickInterval(int milliseconds) { clickTimer_.setInterval(milliseconds); }
     // The tree changed in place (a removal): lay out again.
     void invalidate();
+    // Compare mode: a tile's own fill (none: the usual colour), and words
+    // on what changed, added to its tooltip and accessible description.
+    // Without functions, tiles are drawn and described as usual.
+    using Tint = std::function<std::optional<QColor>(const FSNode&)>;
+    using Note = std::function<QString(const FSNode&)>;
+    void setAnnotation(Tint tint, Note note);
+    QString note(const FSNode& node) const { return note_ ? note_(node) : QString(); }
 
     // The tiles for the current size.
     const std::vector<TreemapTile>& tiles() const;
@@ -78,6 +88,8 @@ private:
 
     FSNode::Ptr node_;
     FSNode::Ptr selection_;
+    Tint tint_;
+    Note note_;
     int maxTiles_ = 80;
     int focusedTile_ = -1;
 
