@@ -9,10 +9,12 @@
 // keep any node after it left the tree.
 //
 // Memory: a scan of a million files holds one node per folder, per lump and
-// per large file, so a node is kept to 96 bytes (128 with the shared
-// pointer's control block as the allocator rounds it). It was 88 (112) before
-// it carried its identity: the inode takes 8 bytes, the device one byte that
-// was padding, as an index into a table of the devices met (see identity()).
+// per large file, so a node is kept to 104 bytes: with the shared pointer's
+// 16-byte control block that is a 120-byte request, which the allocator serves
+// from the same 128-byte chunk as a node of 88 bytes; one more byte would cost
+// 16 per node. The identity takes 8 bytes for the inode and, for the device,
+// one byte that was padding, as an index into a table of the devices met (see
+// identity()); the modification time takes 8.
 // A node inside the tree stores only its own name (inline when short); its
 // path is derived from its parent's. Only a root or a detached node stores
 // its full path.
@@ -92,12 +94,12 @@ public:
     int64_t size = 0;                 // allocated bytes of all files counted in or below
     int64_t logicalSize = 0;          // their lengths
     int64_t fileCount = 0;            // files counted in or below (1 for a file)
-    int32_t dirCount = 0;             // directories below, the node itself not included
     // Last modification, seconds since 1970 (0: unknown): the item's own for a
     // file or folder, the newest of its files for a lump. Kept so that a saved
-    // scan can tell when something changed. 8 more bytes per node, which the
-    // allocator's rounding of a node with its control block mostly absorbs.
+    // scan can tell when something changed.
     int64_t modified = 0;
+    // Declared here so that it shares 8 bytes with the flags below.
+    int32_t dirCount = 0;             // directories below, the node itself not included
     bool isAggregate : 1 = false;     // the lump of its directory's small files
     bool unreadable : 1 = false;      // the item, or something inside it, could not be read
     bool isNotDescended : 1 = false;  // listed but not entered; sizes stay 0
