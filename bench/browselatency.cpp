@@ -62,8 +62,8 @@ long scanPeakKb(const std::string& cli, const std::string& dir) {
     const int fd = ::mkstemp(report);
     if (fd < 0) return -1;
     ::close(fd);
-    const std::string command = "/usr/bin/time -f %M -o '" + std::string(report) + "' '" + cli + "' scan --json '" +
-                                dir + "' > /dev/null";
+    const std::string command =
+        "/usr/bin/time -f %M -o '" + std::string(report) + "' '" + cli + "' scan --json '" + dir + "' > /dev/null";
     long kb = -1;
     if (std::system(command.c_str()) == 0) {
         std::ifstream in(report);
@@ -264,14 +264,19 @@ int main(int argc, char** argv) {
     std::printf("%-34s %10lld %8s\n", cold ? "during the scan (cold cache)" : "during the scan (warm cache)",
                 static_cast<long long>(probe.worst["scan"]), "<= 50");
     std::printf("%-34s %10lld %8s\n", "publishing the tree", static_cast<long long>(publishStall), "< 100");
-    std::printf("%-34s %10lld %8s\n", "  500 ms after publishing", static_cast<long long>(probe.worst["after publish"]), "");
-    std::printf("%-34s %10lld %8s\n", "expanding the rows folder", static_cast<long long>(probe.worst["expand"]), "<= 50");
-    std::printf("%-34s %10lld %8s   (%d pages)\n", "scrolling by pages", static_cast<long long>(probe.worst["scroll"]), "<= 50", pages);
-    std::printf("%-34s %10lld %8s\n", "treemap focus and 3 sizes", static_cast<long long>(probe.worst["treemap"]), "<= 50");
-    std::printf("one step, wall / main-thread CPU ms: expand and paint %lld / %.1f, treemap focus and paint %lld / %.1f, "
-                "worst window resize and repaint %lld / %.1f\n",
-                static_cast<long long>(expandCall), expandCpu, static_cast<long long>(focusCall), focusCpu,
-                static_cast<long long>(resizeWorst), resizeCpu);
+    std::printf("%-34s %10lld %8s\n", "  500 ms after publishing", static_cast<long long>(probe.worst["after publish"]),
+                "");
+    std::printf("%-34s %10lld %8s\n", "expanding the rows folder", static_cast<long long>(probe.worst["expand"]),
+                "<= 50");
+    std::printf("%-34s %10lld %8s   (%d pages)\n", "scrolling by pages", static_cast<long long>(probe.worst["scroll"]),
+                "<= 50", pages);
+    std::printf("%-34s %10lld %8s\n", "treemap focus and 3 sizes", static_cast<long long>(probe.worst["treemap"]),
+                "<= 50");
+    std::printf(
+        "one step, wall / main-thread CPU ms: expand and paint %lld / %.1f, treemap focus and paint %lld / %.1f, "
+        "worst window resize and repaint %lld / %.1f\n",
+        static_cast<long long>(expandCall), expandCpu, static_cast<long long>(focusCall), focusCpu,
+        static_cast<long long>(resizeWorst), resizeCpu);
     std::printf("load average during the run: %.1f on %d cores\n", loadAverage(), QThread::idealThreadCount());
     std::printf("memory: window %.1f MB for the tree (peak RSS %.1f MB - %.1f MB before the scan)\n",
                 windowCost / 1024.0, peakKb / 1024.0, rssBefore / 1024.0);

@@ -52,7 +52,6 @@ double secondsSinceProcessStart() {
     return uptime - double(startTicks) / double(sysconf(_SC_CLK_TCK));
 }
 
-
 // Intervals of a 5 ms timer beyond its period are the loop's stalls.
 class StallProbe : public QObject {
 public:
@@ -114,7 +113,8 @@ public:
         const double ms = timer.nsecsElapsed() / 1e6;
         if (ms > slowestMs) {
             slowestMs = ms;
-            slowest = QStringLiteral("%1 event %2").arg(QString::fromLatin1(receiver->metaObject()->className())).arg(type);
+            slowest =
+                QStringLiteral("%1 event %2").arg(QString::fromLatin1(receiver->metaObject()->className())).arg(type);
         }
         return result;
     }

@@ -24,8 +24,10 @@ std::optional<LaunchOptions> LaunchOptions::parse(const std::vector<std::string>
         } else if (option == "--color-scheme") {
             auto v = value();
             if (!v) return std::nullopt;
-            if (*v == "light") options.colorScheme = ColorScheme::light;
-            else if (*v == "dark") options.colorScheme = ColorScheme::dark;
+            if (*v == "light")
+                options.colorScheme = ColorScheme::light;
+            else if (*v == "dark")
+                options.colorScheme = ColorScheme::dark;
             else {
                 error = "--color-scheme takes light or dark, not " + *v + ".";
                 return std::nullopt;

@@ -41,8 +41,7 @@ std::optional<UpdateState> sheetState(const std::string& name) {
          }},
         {"downloading", [] { return UpdateState::downloading(0.42); }},
         {"ready-to-relaunch", [] { return UpdateState::readyToRelaunch(); }},
-        {"failed",
-         [] { return UpdateState::failed(QStringLiteral("The update's signature could not be verified.")); }},
+        {"failed", [] { return UpdateState::failed(QStringLiteral("The update's signature could not be verified.")); }},
         {"package-managed", [] { return UpdateState::packageManaged(); }},
     };
     auto it = states.find(name);
@@ -157,10 +156,10 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     const bool review = name == "backup.review";
     // "overview.snapshots": the Overview scrolled down to its snapshots card.
     const bool snapshots = name == "overview.snapshots";
-    std::optional<Section> section = name == "apps"  ? Section::category("applications")
-                                     : review        ? Section::category("documents")
-                                     : snapshots     ? Section::overview()
-                                                     : Section::fromId(name);
+    std::optional<Section> section = name == "apps" ? Section::category("applications")
+                                     : review       ? Section::category("documents")
+                                     : snapshots    ? Section::overview()
+                                                    : Section::fromId(name);
     if (!sheet && !section) {
         std::fprintf(stderr, "Vessora: unknown section %s\n", name.c_str());
         return 1;
@@ -190,8 +189,8 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     sinceStart.start();
     bool sawBusy = false;
     auto busy = [&] {
-        const bool now = model.isMeasuringCategories() || model.isMeasuringCleanup() || model.isLoadingApps() ||
-                         model.isScanning();
+        const bool now =
+            model.isMeasuringCategories() || model.isMeasuringCleanup() || model.isLoadingApps() || model.isScanning();
         sawBusy |= now;
         return now;
     };

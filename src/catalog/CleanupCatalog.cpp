@@ -264,8 +264,7 @@ bool inMemory(const std::string& path) {
 // The user's own children of a temporary folder that nothing holds open and
 // nothing changed for a day. Another user's item, or one holding a socket or
 // another user's files, is never offered.
-void temporaryCandidates(const std::string& root, const std::vector<std::string>& open,
-                         std::vector<std::string>& out) {
+void temporaryCandidates(const std::string& root, const std::vector<std::string>& open, std::vector<std::string>& out) {
     auto names = FolderListing::names(root);
     if (!names) return;
     struct stat rootStat;
@@ -313,7 +312,8 @@ void rotatedLogs(const std::string& folder, dev_t device, const std::vector<std:
 }
 
 bool flatpakInstalled(const std::string& id) {
-    for (const std::string& folder : {systemRoot() + "/var/lib/flatpak/app", Paths::home() + "/.local/share/flatpak/app"})
+    for (const std::string& folder :
+         {systemRoot() + "/var/lib/flatpak/app", Paths::home() + "/.local/share/flatpak/app"})
         if (pathExists(Paths::join(folder, id))) return true;
     return false;
 }
@@ -513,7 +513,8 @@ CleanupTarget measure(CleanupTarget target, const Cancelled& cancelled) {
         case CleanupRowKind::temporaryFiles: temporaryCandidates(root, open, candidates); continue;
         case CleanupRowKind::rotatedLogs: rotatedLogs(root, st.st_dev, target.keep, candidates, unknown); continue;
         case CleanupRowKind::disabledSnaps:
-            for (const std::string& file : disabledSnapFiles(Shell::run("/usr/bin/snap", {"list", "--all"}).value_or("")))
+            for (const std::string& file :
+                 disabledSnapFiles(Shell::run("/usr/bin/snap", {"list", "--all"}).value_or("")))
                 if (pathExists(Paths::join(root, file))) candidates.push_back(Paths::join(root, file));
             continue;
         default: break;
@@ -524,8 +525,8 @@ CleanupTarget measure(CleanupTarget target, const Cancelled& cancelled) {
             if (!offered(name)) continue;
             const std::string path = Paths::join(root, name);
             if (target.kind == CleanupRowKind::flatpakOrphans && flatpakInstalled(name)) continue;
-            if (target.kind == CleanupRowKind::installers && (name.ends_with(".AppImage") || name.ends_with(".appimage")) &&
-                appImageInstalled(path))
+            if (target.kind == CleanupRowKind::installers &&
+                (name.ends_with(".AppImage") || name.ends_with(".appimage")) && appImageInstalled(path))
                 continue;
             candidates.push_back(path);
         }

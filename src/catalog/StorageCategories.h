@@ -51,9 +51,9 @@ struct StorageCategory {
     std::string symbol;    // system symbol image name
     std::string colorName; // turned into a colour by color()
     std::string detail;
-    std::vector<std::string> roots;      // absolute, resolved against the home folder of the moment
-    bool listsContents = false;          // true: each root's children are entries; false: each root is one
-    std::vector<std::string> wholeRoots; // one entry each, whatever listsContents says
+    std::vector<std::string> roots;           // absolute, resolved against the home folder of the moment
+    bool listsContents = false;               // true: each root's children are entries; false: each root is one
+    std::vector<std::string> wholeRoots;      // one entry each, whatever listsContents says
     std::vector<std::string> appImageFolders; // each AppImage in them (by its magic bytes) is one entry
     CleanupRisk risk = CleanupRisk::review;
     CategoryMeasurement measurement = CategoryMeasurement::measured;

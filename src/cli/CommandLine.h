@@ -13,9 +13,9 @@ namespace vessora::cli {
 
 struct ParsedArguments {
     std::vector<std::string> positional;
-    std::set<std::string> flags;                  // options without a value, as given ("--json")
-    std::map<std::string, std::string> values;    // options with a value ("--top" -> "10")
-    std::string error;                            // non-empty when the arguments do not parse
+    std::set<std::string> flags;               // options without a value, as given ("--json")
+    std::map<std::string, std::string> values; // options with a value ("--top" -> "10")
+    std::string error;                         // non-empty when the arguments do not parse
 
     bool has(const std::string& flag) const { return flags.count(flag) > 0; }
     std::optional<std::string> value(const std::string& option) const;

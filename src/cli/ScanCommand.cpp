@@ -224,8 +224,7 @@ void writeText(const FSNode& root, int64_t top, int64_t depth) {
 
 // --save, --export, then the tree as usual (unless the export took
 // standard output).
-int keepAndShow(const SavedScan& scan, const ParsedArguments& parsed, int64_t top, int64_t depth,
-                int64_t jsonDepth) {
+int keepAndShow(const SavedScan& scan, const ParsedArguments& parsed, int64_t top, int64_t depth, int64_t jsonDepth) {
     int status = 0;
     if (parsed.has("--save")) {
         std::string error;

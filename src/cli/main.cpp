@@ -43,7 +43,8 @@ const Command kCommands[] = {
      "not followed, a file with several names counted once.\n"},
     {"overview", overviewCommand, "overview [--json]", "volumes, snapshots, categories",
      "Shows the mounted volumes, the snapshots and the startup disk's used space by category.\n"},
-    {"snapshots", snapshotsCommand, "snapshots [--json] | --delete NAME [--yes] [--admin]", "local snapshots and their cost",
+    {"snapshots", snapshotsCommand, "snapshots [--json] | --delete NAME [--yes] [--admin]",
+     "local snapshots and their cost",
      "Lists the snapshots of every mounted volume, newest first, with the bytes each one alone holds\n"
      "(what deleting it frees; Btrfs needs quotas on for that).\n"
      "  --json          the list as JSON\n"

@@ -50,7 +50,8 @@ struct ModelEnvironment {
     std::function<bool()> readFullDiskAccess;                                    // Permissions::hasFullDiskAccess
     std::function<std::vector<LocalSnapshot>(const std::string&)> listSnapshots; // LocalSnapshot::list
     std::shared_ptr<PrivilegedRunner> privilegedRunner;                          // null: the system's prompt
-    std::function<CleanupTarget(const CleanupTarget&, const std::function<bool()>&)> measureCleanupTarget; // CleanupCatalog::measure
+    std::function<CleanupTarget(const CleanupTarget&, const std::function<bool()>&)>
+        measureCleanupTarget; // CleanupCatalog::measure
 };
 
 using FSNodeRef = FSNode::Ptr;

@@ -9,10 +9,7 @@
 
 namespace vessora {
 
-namespace {
-
-
-} // namespace
+namespace {} // namespace
 
 void CorvaneModel::archiveThenReview(const std::vector<CleanupEntry>& entries, const std::string& label,
                                      const std::string& destination, RemovalMode mode, const std::string& categoryId) {
@@ -62,16 +59,17 @@ void CorvaneModel::confirmPendingDeletion() {
     if (!pendingDeletion_) return;
     const PendingRemoval pending = *pendingDeletion_;
     publishAlways(pendingDeletion_, std::nullopt, &CorvaneModel::pendingDeletionChanged);
-    removeEntries(pending.entries, pending.mode, [this, destination = pending.destination](const RemovalResult& result) {
-        pruneCategories(publishRemoval(result));
-        // Only a removal that took something away may say so; otherwise the
-        // backup is all that happened.
-        publish(archiveStatus_,
-                result.succeeded.empty()
-                    ? "Backup kept at " + Paths::lastComponent(destination) + ". Nothing was deleted."
-                    : "Backed up to " + Paths::lastComponent(destination) + ", then removed the originals.",
-                &CorvaneModel::archiveStatusChanged);
-    });
+    removeEntries(
+        pending.entries, pending.mode, [this, destination = pending.destination](const RemovalResult& result) {
+            pruneCategories(publishRemoval(result));
+            // Only a removal that took something away may say so; otherwise the
+            // backup is all that happened.
+            publish(archiveStatus_,
+                    result.succeeded.empty()
+                        ? "Backup kept at " + Paths::lastComponent(destination) + ". Nothing was deleted."
+                        : "Backed up to " + Paths::lastComponent(destination) + ", then removed the originals.",
+                    &CorvaneModel::archiveStatusChanged);
+        });
 }
 
 void CorvaneModel::cancelPendingDeletion() {

@@ -283,8 +283,7 @@ void CorvaneModel::removeCleanupEntries(const std::vector<CleanupEntry>& entries
     std::vector<CleanupEntry> chosen;
     std::copy_if(entries.begin(), entries.end(), std::back_inserter(chosen),
                  [](const CleanupEntry& entry) { return entry.selectable(); });
-    removeEntries(chosen, mode,
-                  [this](const RemovalResult& result) { pruneCleanupTargets(publishRemoval(result)); });
+    removeEntries(chosen, mode, [this](const RemovalResult& result) { pruneCleanupTargets(publishRemoval(result)); });
 }
 
 void CorvaneModel::removeCategoryEntries(const std::vector<CleanupEntry>& entries, RemovalMode mode) {
@@ -336,18 +335,16 @@ void CorvaneModel::pruneUninstalled(const std::string& bundle, bool includeBundl
     if (includeBundle && Pruning::contains(removed, bundle)) {
         change(
             apps_,
-            [&](auto& rows) { return std::erase_if(rows, [&](const AppRow& row) { return row.app.url == bundle; }) > 0; },
+            [&](auto& rows) {
+                return std::erase_if(rows, [&](const AppRow& row) { return row.app.url == bundle; }) > 0;
+            },
             &CorvaneModel::appsChanged);
         return;
     }
     for (size_t i = 0; i < apps_.size(); ++i) {
         if (apps_[i].app.url != bundle) continue;
         change(
-            apps_,
-            [&](auto& rows) {
-                return Pruning::prune(rows[i], removed);
-            },
-            &CorvaneModel::appsChanged);
+            apps_, [&](auto& rows) { return Pruning::prune(rows[i], removed); }, &CorvaneModel::appsChanged);
         return;
     }
 }

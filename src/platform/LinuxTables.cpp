@@ -46,7 +46,6 @@ GuardTables linuxGuard() {
     return guard;
 }
 
-
 // The cleanup targets of a Linux desktop, in display order. A root written
 // "trash:NAME" stands for NAME in every trash folder, "sync:NAME" for NAME in
 // every cloud sync folder.
@@ -60,14 +59,18 @@ std::vector<CleanupTargetRow> linuxCleanupTargets() {
         {"Chromium",
          {"chromium", "chromium-browser", "chromium-browse"},
          {"~/.cache/chromium", "~/.config/chromium", "~/snap/chromium", "~/.var/app/org.chromium.Chromium"}},
-        {"Google Chrome", {"chrome"}, {"~/.cache/google-chrome*", "~/.config/google-chrome*", "~/.var/app/com.google.Chrome"}},
+        {"Google Chrome",
+         {"chrome"},
+         {"~/.cache/google-chrome*", "~/.config/google-chrome*", "~/.var/app/com.google.Chrome"}},
         {"Brave",
          {"brave", "brave-browser"},
          {"~/.cache/BraveSoftware", "~/.config/BraveSoftware", "~/snap/brave", "~/.var/app/com.brave.Browser"}},
         {"Microsoft Edge",
          {"msedge"},
          {"~/.cache/microsoft-edge*", "~/.config/microsoft-edge*", "~/.var/app/com.microsoft.Edge"}},
-        {"Vivaldi", {"vivaldi-bin", "vivaldi"}, {"~/.cache/vivaldi", "~/.config/vivaldi", "~/.var/app/com.vivaldi.Vivaldi"}},
+        {"Vivaldi",
+         {"vivaldi-bin", "vivaldi"},
+         {"~/.cache/vivaldi", "~/.config/vivaldi", "~/.var/app/com.vivaldi.Vivaldi"}},
         {"Opera", {"opera"}, {"~/.cache/opera", "~/.config/opera", "~/.var/app/com.opera.Opera"}},
     };
     const std::vector<RunningRow> editors = {
@@ -673,9 +676,26 @@ const Tables& linuxTables() {
                   "/snap",
                   "/var/lib/snapd/snaps"},
         ScanTables{
-            {"/proc", "/sys", "/dev", "/run", "/var/run", "/var/lock", "/lost+found", "/snap", "/var/lib/snapd/snap",
-             "/.snapshots", "/timeshift", "/timeshift-btrfs", "/run/timeshift", "/home/.ecryptfs", "~/.Private",
-             "$XDG_RUNTIME_DIR/doc", "~/.cache/doc", "/mnt", "/media", "/run/media/$USER"},
+            {"/proc",
+             "/sys",
+             "/dev",
+             "/run",
+             "/var/run",
+             "/var/lock",
+             "/lost+found",
+             "/snap",
+             "/var/lib/snapd/snap",
+             "/.snapshots",
+             "/timeshift",
+             "/timeshift-btrfs",
+             "/run/timeshift",
+             "/home/.ecryptfs",
+             "~/.Private",
+             "$XDG_RUNTIME_DIR/doc",
+             "~/.cache/doc",
+             "/mnt",
+             "/media",
+             "/run/media/$USER"},
             {"~/.gvfs", "~/pCloudDrive"},
             {"*/overlay2/*/merged", "*/storage/overlay/*/merged", "/tmp/.mount_*", "*/.snapshots/[0-9]*/snapshot",
              "*/timeshift-btrfs/snapshots"},

@@ -55,9 +55,9 @@ struct CategoryRow {
     bool remainder; // sized by arithmetic from the volume, not measured
     CategoryActionKind action;
     const char* detail;
-    const char* actionText;     // readOnly reason or backupThenRemove warning
-    const char* quitFirst;      // backupThenRemove only: what must not be running (nullptr: nothing)
-    const char* caveat;         // nullptr: none
+    const char* actionText; // readOnly reason or backupThenRemove warning
+    const char* quitFirst;  // backupThenRemove only: what must not be running (nullptr: nothing)
+    const char* caveat;     // nullptr: none
     // Folders whose AppImages, known by their magic bytes whatever their
     // names, are one entry each; nothing else in them is the row's.
     std::vector<const char*> appImageFolders = {};
@@ -95,7 +95,6 @@ struct RunningRow {
     std::vector<const char*> processes; // executable or command names
     std::vector<const char*> folders;   // tokens and patterns; entries inside them are the program's
 };
-
 
 // Root strings may also hold "{a,b}" alternatives and '*', '?' patterns in
 // any component; a pattern matches names of real folders only (a link is

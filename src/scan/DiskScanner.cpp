@@ -390,8 +390,8 @@ public:
     SizeWalker(uint64_t rootDev, const ScanOptions& options, const std::function<bool()>& cancelled,
                CountedLinks* links, LinkTally* tally = nullptr)
         : Walker(AT_FDCWD, std::string()), rootDev_(rootDev), options_(options), cancelled_(cancelled),
-          skipNames_(lastComponents(options.skipPaths)), patterns_(options.skipPatterns), links_(links),
-          tally_(tally) {}
+          skipNames_(lastComponents(options.skipPaths)), patterns_(options.skipPatterns), links_(links), tally_(tally) {
+    }
 
     std::atomic<int64_t> total{0};
 

@@ -91,9 +91,9 @@ public:
     std::string path() const;
     bool isDirectory() const { return isDirectory_; }
 
-    int64_t size = 0;                 // allocated bytes of all files counted in or below
-    int64_t logicalSize = 0;          // their lengths
-    int64_t fileCount = 0;            // files counted in or below (1 for a file)
+    int64_t size = 0;        // allocated bytes of all files counted in or below
+    int64_t logicalSize = 0; // their lengths
+    int64_t fileCount = 0;   // files counted in or below (1 for a file)
     // Last modification, seconds since 1970 (0: unknown): the item's own for a
     // file or folder, the newest of its files for a lump. Kept so that a saved
     // scan can tell when something changed.

@@ -92,9 +92,7 @@ std::string counted(int64_t n, std::string_view singular, std::string_view plura
     return text;
 }
 
-std::string relativeDate(std::optional<Date> date) {
-    return relativeDate(date, std::chrono::system_clock::now(), {});
-}
+std::string relativeDate(std::optional<Date> date) { return relativeDate(date, std::chrono::system_clock::now(), {}); }
 
 std::string relativeDate(std::optional<Date> date, Date now, const std::string& locale) {
     if (!date) return "unknown";
@@ -113,9 +111,9 @@ std::string relativeDate(std::optional<Date> date, Date now, const std::string& 
         URelativeDateTimeUnit unit;
     };
     static constexpr Step steps[] = {
-        {UCAL_YEAR, UDAT_REL_UNIT_YEAR},          {UCAL_MONTH, UDAT_REL_UNIT_MONTH},
-        {UCAL_WEEK_OF_YEAR, UDAT_REL_UNIT_WEEK},  {UCAL_DATE, UDAT_REL_UNIT_DAY},
-        {UCAL_HOUR_OF_DAY, UDAT_REL_UNIT_HOUR},   {UCAL_MINUTE, UDAT_REL_UNIT_MINUTE},
+        {UCAL_YEAR, UDAT_REL_UNIT_YEAR},         {UCAL_MONTH, UDAT_REL_UNIT_MONTH},
+        {UCAL_WEEK_OF_YEAR, UDAT_REL_UNIT_WEEK}, {UCAL_DATE, UDAT_REL_UNIT_DAY},
+        {UCAL_HOUR_OF_DAY, UDAT_REL_UNIT_HOUR},  {UCAL_MINUTE, UDAT_REL_UNIT_MINUTE},
         {UCAL_SECOND, UDAT_REL_UNIT_SECOND},
     };
     // fieldDifference advances the calendar by the whole units it counted, so

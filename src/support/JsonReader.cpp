@@ -34,10 +34,14 @@ private:
         for (int k = 0; k < 4; ++k) {
             char c = s_[i_++];
             out <<= 4;
-            if (c >= '0' && c <= '9') out |= unsigned(c - '0');
-            else if (c >= 'a' && c <= 'f') out |= unsigned(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') out |= unsigned(c - 'A' + 10);
-            else return false;
+            if (c >= '0' && c <= '9')
+                out |= unsigned(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                out |= unsigned(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                out |= unsigned(c - 'A' + 10);
+            else
+                return false;
         }
         return true;
     }
@@ -154,7 +158,10 @@ private:
                 v.object[key] = std::move(member);
                 skipSpace();
                 if (i_ >= s_.size()) return false;
-                if (s_[i_] == ',') { ++i_; continue; }
+                if (s_[i_] == ',') {
+                    ++i_;
+                    continue;
+                }
                 if (s_[i_] == '}') return ++i_, true;
                 return false;
             }
@@ -170,7 +177,10 @@ private:
                 v.array.push_back(std::move(element));
                 skipSpace();
                 if (i_ >= s_.size()) return false;
-                if (s_[i_] == ',') { ++i_; continue; }
+                if (s_[i_] == ',') {
+                    ++i_;
+                    continue;
+                }
                 if (s_[i_] == ']') return ++i_, true;
                 return false;
             }
@@ -179,8 +189,15 @@ private:
             v.kind = JsonValue::Kind::string;
             return parseString(v.string);
         }
-        if (literal("true")) { v.kind = JsonValue::Kind::boolean; v.boolean = true; return true; }
-        if (literal("false")) { v.kind = JsonValue::Kind::boolean; return true; }
+        if (literal("true")) {
+            v.kind = JsonValue::Kind::boolean;
+            v.boolean = true;
+            return true;
+        }
+        if (literal("false")) {
+            v.kind = JsonValue::Kind::boolean;
+            return true;
+        }
         if (literal("null")) return true;
         v.kind = JsonValue::Kind::number;
         return parseNumber(v);

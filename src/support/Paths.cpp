@@ -20,8 +20,10 @@ std::string home() {
 std::string standardize(std::string_view input) {
     if (input.empty()) return {};
     std::string path;
-    if (input == "~" || input.starts_with("~/")) path = home() + std::string(input.substr(1));
-    else path = std::string(input);
+    if (input == "~" || input.starts_with("~/"))
+        path = home() + std::string(input.substr(1));
+    else
+        path = std::string(input);
 
     const bool absolute = path.starts_with('/');
     std::vector<std::string_view> parts;
@@ -109,8 +111,10 @@ bool isInside(std::string_view path, std::string_view ancestor) {
 std::optional<std::string> userDir(std::string_view key) {
     const std::string homeDir = home();
     std::string config;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') config = x;
-    else config = join(homeDir, ".config");
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/')
+        config = x;
+    else
+        config = join(homeDir, ".config");
     std::ifstream in(join(config, "user-dirs.dirs"));
     const std::string wanted = "XDG_" + std::string(key) + "_DIR=";
     std::string line;

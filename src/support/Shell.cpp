@@ -30,8 +30,7 @@ struct Pipe {
 
 } // namespace
 
-Outcome execute(const std::string& executable, const std::vector<std::string>& arguments,
-                const std::string& input) {
+Outcome execute(const std::string& executable, const std::vector<std::string>& arguments, const std::string& input) {
     Outcome outcome;
     Pipe out, err, in;
     if (!out.open() || !err.open() || !in.open()) return outcome;
@@ -74,17 +73,28 @@ Outcome execute(const std::string& executable, const std::vector<std::string>& a
     // Writing to the child's input may block, so it shares the poll loop with
     // the two readers.
     size_t written = 0;
-    if (input.empty()) in.closeEnd(1);
-    else fcntl(in.fds[1], F_SETFL, O_NONBLOCK);
+    if (input.empty())
+        in.closeEnd(1);
+    else
+        fcntl(in.fds[1], F_SETFL, O_NONBLOCK);
 
     char buffer[65536];
     while (out.fds[0] >= 0 || err.fds[0] >= 0) {
         pollfd fds[3];
         int n = 0;
         int outIdx = -1, errIdx = -1, inIdx = -1;
-        if (out.fds[0] >= 0) { outIdx = n; fds[n++] = {out.fds[0], POLLIN, 0}; }
-        if (err.fds[0] >= 0) { errIdx = n; fds[n++] = {err.fds[0], POLLIN, 0}; }
-        if (in.fds[1] >= 0) { inIdx = n; fds[n++] = {in.fds[1], POLLOUT, 0}; }
+        if (out.fds[0] >= 0) {
+            outIdx = n;
+            fds[n++] = {out.fds[0], POLLIN, 0};
+        }
+        if (err.fds[0] >= 0) {
+            errIdx = n;
+            fds[n++] = {err.fds[0], POLLIN, 0};
+        }
+        if (in.fds[1] >= 0) {
+            inIdx = n;
+            fds[n++] = {in.fds[1], POLLOUT, 0};
+        }
         if (::poll(fds, n, -1) < 0) {
             if (errno == EINTR) continue;
             break;
@@ -111,10 +121,11 @@ Outcome execute(const std::string& executable, const std::vector<std::string>& a
     in.closeEnd(1);
 
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) outcome.exitStatus = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) outcome.exitStatus = 128 + WTERMSIG(status);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    if (WIFEXITED(status))
+        outcome.exitStatus = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        outcome.exitStatus = 128 + WTERMSIG(status);
     return outcome;
 }
 

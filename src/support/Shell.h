@@ -9,11 +9,11 @@
 namespace vessora::Shell {
 
 struct Outcome {
-    bool launched = false;           // false when the program could not be started
-    int exitStatus = -1;             // exit code; 128 + signal number when killed by a signal
-    std::string standardOutput;      // raw bytes
-    std::string standardError;       // raw bytes
-    std::string combined;            // both streams interleaved as they arrived
+    bool launched = false;      // false when the program could not be started
+    int exitStatus = -1;        // exit code; 128 + signal number when killed by a signal
+    std::string standardOutput; // raw bytes
+    std::string standardError;  // raw bytes
+    std::string combined;       // both streams interleaved as they arrived
 };
 
 // Runs the program to its end, draining both streams concurrently so a child
@@ -27,13 +27,12 @@ Outcome execute(const std::string& executable, const std::vector<std::string>& a
 std::optional<std::string> run(const std::string& executable, const std::vector<std::string>& arguments);
 
 // Both streams joined as they came; nothing under the same conditions as run.
-std::optional<std::string> runCombined(const std::string& executable,
-                                       const std::vector<std::string>& arguments);
+std::optional<std::string> runCombined(const std::string& executable, const std::vector<std::string>& arguments);
 
 // Like run / runCombined, and also the exit status (-1 when not launched).
 std::optional<std::string> run(const std::string& executable, const std::vector<std::string>& arguments,
                                int& exitStatus);
-std::optional<std::string> runCombined(const std::string& executable,
-                                       const std::vector<std::string>& arguments, int& exitStatus);
+std::optional<std::string> runCombined(const std::string& executable, const std::vector<std::string>& arguments,
+                                       int& exitStatus);
 
 } // namespace vessora::Shell

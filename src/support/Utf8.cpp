@@ -8,7 +8,8 @@ size_t sequenceLength(std::string_view s, size_t i) {
     if (c < 0x80) return 1;
     size_t len;
     unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) len = 2;
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2;
     else if (c >= 0xE0 && c <= 0xEF) {
         len = 3;
         if (c == 0xE0) lo = 0xA0;

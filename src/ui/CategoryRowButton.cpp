@@ -71,7 +71,8 @@ void CategoryRowButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPalette& p = palette();
-    if (underMouse() || isDown()) painter.fillRect(rect(), Colors::withAlpha(Colors::primary(p), isDown() ? 0.09 : 0.05));
+    if (underMouse() || isDown())
+        painter.fillRect(rect(), Colors::withAlpha(Colors::primary(p), isDown() ? 0.09 : 0.05));
 
     const QColor secondary = Colors::secondary(p);
     const QRect iconRect(padX, (height() - iconFrame) / 2, iconFrame, iconFrame);

@@ -72,9 +72,9 @@ MainWindow::MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent)
     addPage(QStringLiteral("cleanup"), makeCleanupPage(context, stack_));
     addPage(QStringLiteral("apps"), makeAppsPage(context, stack_));
     addPage(QStringLiteral("category"), makeCategoryPage(context, stack_));
-    auto* unknown = new PlaceholderPage(context, QStringLiteral("Unknown category"),
-                                        QStringLiteral("questionmark.folder"), QStringLiteral("Unknown category"),
-                                        stack_);
+    auto* unknown =
+        new PlaceholderPage(context, QStringLiteral("Unknown category"), QStringLiteral("questionmark.folder"),
+                            QStringLiteral("Unknown category"), stack_);
     unknown->setObjectName(QStringLiteral("unknown.placeholder"));
     addPage(QStringLiteral("unknown"), unknown);
 
@@ -132,11 +132,10 @@ void MainWindow::buildMenus() {
     QAction* about = help->addAction(QStringLiteral("About Vessora"));
     about->setMenuRole(QAction::AboutRole);
     connect(about, &QAction::triggered, this, [this] {
-        auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About Vessora"),
-                                    QStringLiteral("Vessora %1 (build %2)")
-                                        .arg(updater_.currentVersion())
-                                        .arg(updater_.currentBuild()),
-                                    QMessageBox::Ok, this);
+        auto* box = new QMessageBox(
+            QMessageBox::Information, QStringLiteral("About Vessora"),
+            QStringLiteral("Vessora %1 (build %2)").arg(updater_.currentVersion()).arg(updater_.currentBuild()),
+            QMessageBox::Ok, this);
         box->setInformativeText(
             QStringLiteral("Shows where the space on your disk goes and helps you take it back safely."));
         box->setTextFormat(Qt::PlainText);
@@ -169,11 +168,10 @@ QWidget* MainWindow::buildSidebar() {
     sidebar_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     sidebar_->setFocusPolicy(Qt::StrongFocus);
     layout->addWidget(sidebar_, 1);
-    connect(sidebar_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                if (auto section = sidebarModel_->sectionAt(current); section && !(*section == section_))
-                    selectSection(*section);
-            });
+    connect(sidebar_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+        if (auto section = sidebarModel_->sectionAt(current); section && !(*section == section_))
+            selectSection(*section);
+    });
     // A row selected without moving the current one (an assistive tool's
     // select action) opens its section too.
     connect(sidebar_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -193,9 +191,9 @@ QWidget* MainWindow::buildSidebar() {
     accessButton_->setObjectName(QStringLiteral("window.grantAccess"));
     accessButton_->setSymbol(QStringLiteral("lock.shield"));
     accessButton_->setFont(Fonts::callout());
-    connect(accessButton_, &QPushButton::clicked, this,
-            [] { Workspace::instance().openUrl(QUrl(fullDiskAccessUrl)); });
-    accessNote_ = new SecondaryLabel(QStringLiteral("Without it, containers, Mail and Messages read as empty."), footer_);
+    connect(accessButton_, &QPushButton::clicked, this, [] { Workspace::instance().openUrl(QUrl(fullDiskAccessUrl)); });
+    accessNote_ =
+        new SecondaryLabel(QStringLiteral("Without it, containers, Mail and Messages read as empty."), footer_);
     accessNote_->setFont(Fonts::caption2());
     accessNote_->setWordWrap(true);
     reclaimed_ = new QWidget(footer_);
@@ -286,8 +284,8 @@ void MainWindow::updateFooter() {
     if (freed >= 1) {
         reclaimedLabel_->setText(QStringLiteral("Reclaimed ") + Text::fromUtf8(Fmt::bytes(freed)));
         const int size = reclaimedLabel_->fontMetrics().height();
-        reclaimedIcon_->setPixmap(Symbols::pixmap(QStringLiteral("arrow.down.circle"), size,
-                                                  Colors::green(palette()), devicePixelRatioF()));
+        reclaimedIcon_->setPixmap(
+            Symbols::pixmap(QStringLiteral("arrow.down.circle"), size, Colors::green(palette()), devicePixelRatioF()));
     }
     const size_t removing = model_.removingCount();
     removing_->setVisible(removing > 0);
@@ -385,8 +383,7 @@ void MainWindow::showNextResult() {
         if (generation == resultGeneration_) model_.setLastResult(std::nullopt);
         // The escalation publishes a result of its own; it runs after this
         // alert is gone so that dismissing this one cannot wipe that one.
-        if (escalate)
-            QTimer::singleShot(0, &model_, [model = &model_, needsAdmin] { model->escalate(needsAdmin); });
+        if (escalate) QTimer::singleShot(0, &model_, [model = &model_, needsAdmin] { model->escalate(needsAdmin); });
         if (restore) model_.putBack(shown);
         // The next waiting result, once this box has gone.
         QTimer::singleShot(0, this, &MainWindow::showNextResult);

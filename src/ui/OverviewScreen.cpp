@@ -125,9 +125,8 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     usedText_ = new SecondaryLabel({}, capacityCard_);
     usedText_->setObjectName(QStringLiteral("overview.used"));
     // Bottom-aligned with the descents evened out, so both sit on one baseline.
-    usedText_->setContentsMargins(0, 0, 0,
-                                  std::max(0, QFontMetrics(volumeName_->font()).descent() -
-                                                  QFontMetrics(usedText_->font()).descent()));
+    usedText_->setContentsMargins(
+        0, 0, 0, std::max(0, QFontMetrics(volumeName_->font()).descent() - QFontMetrics(usedText_->font()).descent()));
     capacityHeader->addWidget(volumeName_, 0, Qt::AlignBottom);
     capacityHeader->addStretch(1);
     capacityHeader->addWidget(usedText_, 0, Qt::AlignBottom);
@@ -158,7 +157,8 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     placeholderLayout->setContentsMargins(0, 8, 0, 8);
     placeholderLayout->setSpacing(8);
     placeholderLayout->addWidget(new Spinner(16, placeholder_));
-    placeholderLayout->addWidget(new SecondaryLabel(QStringLiteral("Measuring categories on this computer"), placeholder_));
+    placeholderLayout->addWidget(
+        new SecondaryLabel(QStringLiteral("Measuring categories on this computer"), placeholder_));
     placeholderLayout->addStretch(1);
     stack->addWidget(placeholder_);
 
@@ -170,8 +170,8 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     categoryList_->setSpacing(0);
     stack->addWidget(categoriesCard_);
 
-    volumesCard_ = new Card(QStringLiteral("Other volumes"), QStringLiteral("Categories above describe the startup disk only."),
-                            column);
+    volumesCard_ = new Card(QStringLiteral("Other volumes"),
+                            QStringLiteral("Categories above describe the startup disk only."), column);
     volumesCard_->setObjectName(QStringLiteral("overview.volumes"));
     stack->addWidget(volumesCard_);
     snapshotsCard_ = new Card(Text::fromUtf8(PlatformTables::current().words.snapshotsTitle), {}, column);
@@ -181,9 +181,9 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
 
     refresher_ = new Refresher(this, [this] { refresh(); });
     CorvaneModel* m = &model();
-    for (auto signal : {&CorvaneModel::volumesChanged, &CorvaneModel::snapshotsChanged,
-                        &CorvaneModel::categoriesChanged, &CorvaneModel::isMeasuringCategoriesChanged,
-                        &CorvaneModel::categoryProgressChanged})
+    for (auto signal :
+         {&CorvaneModel::volumesChanged, &CorvaneModel::snapshotsChanged, &CorvaneModel::categoriesChanged,
+          &CorvaneModel::isMeasuringCategoriesChanged, &CorvaneModel::categoryProgressChanged})
         connect(m, signal, refresher_, &Refresher::schedule);
     applyPalette();
     refresher_->flush();
@@ -263,8 +263,10 @@ void OverviewScreen::updateLegend(const std::vector<CapacitySegment>& segments, 
     std::map<std::string, LegendDot*> kept;
     for (const auto& segment : segments) {
         LegendDot* dot = legendDots_.count(segment.id) ? legendDots_[segment.id] : nullptr;
-        if (dot) legendDots_.erase(segment.id);
-        else dot = new LegendDot(segment.color, segment.label, {}, legend_);
+        if (dot)
+            legendDots_.erase(segment.id);
+        else
+            dot = new LegendDot(segment.color, segment.label, {}, legend_);
         dot->setColor(segment.color);
         dot->setValue(bytes(segment.bytes));
         legendLayout_->addWidget(dot);
@@ -353,15 +355,17 @@ void OverviewScreen::refreshVolumes() {
     for (const auto& volume : others) {
         auto* line = new QHBoxLayout;
         line->setSpacing(8);
-        line->addWidget(symbolLabel(volume.isInternal ? QStringLiteral("internaldrive") : QStringLiteral("externaldrive"),
-                                    16, 20, volumesCard_));
+        line->addWidget(
+            symbolLabel(volume.isInternal ? QStringLiteral("internaldrive") : QStringLiteral("externaldrive"), 16, 20,
+                        volumesCard_));
         auto* name = new QLabel(Text::fromUtf8(volume.name), volumesCard_);
         name->setTextFormat(Qt::PlainText);
         line->addWidget(name);
         line->addStretch(1);
         auto* used = new NumberLabel(volumesCard_);
         used->setFont(font());
-        used->setText(bytes(volume.totalCapacity - volume.trueFree) + QStringLiteral(" of ") + bytes(volume.totalCapacity));
+        used->setText(bytes(volume.totalCapacity - volume.trueFree) + QStringLiteral(" of ") +
+                      bytes(volume.totalCapacity));
         line->addWidget(used);
         list->addLayout(line);
     }

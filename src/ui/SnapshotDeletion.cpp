@@ -16,19 +16,19 @@ void deleteLocalSnapshot(CorvaneModel& model, const LocalSnapshot& snapshot, QOb
     // that names this snapshot answers `done`.
     auto connection = std::make_shared<QMetaObject::Connection>();
     QPointer<CorvaneModel> target(&model);
-    *connection = QObject::connect(&model, &CorvaneModel::lastResultChanged, context,
-                                   [target, connection, name = snapshot.name, done = std::move(done)] {
-                                       if (!target || !target->lastResult()) return;
-                                       const RemovalResult& result = *target->lastResult();
-                                       const bool deleted = std::find(result.succeeded.begin(), result.succeeded.end(),
-                                                                      name) != result.succeeded.end();
-                                       const bool failed =
-                                           std::any_of(result.failed.begin(), result.failed.end(),
-                                                       [&](const Failure& f) { return f.path == name; });
-                                       if (!deleted && !failed) return;
-                                       QObject::disconnect(*connection);
-                                       if (done) done(deleted);
-                                   });
+    *connection =
+        QObject::connect(&model, &CorvaneModel::lastResultChanged, context,
+                         [target, connection, name = snapshot.name, done = std::move(done)] {
+                             if (!target || !target->lastResult()) return;
+                             const RemovalResult& result = *target->lastResult();
+                             const bool deleted = std::find(result.succeeded.begin(), result.succeeded.end(), name) !=
+                                                  result.succeeded.end();
+                             const bool failed = std::any_of(result.failed.begin(), result.failed.end(),
+                                                             [&](const Failure& f) { return f.path == name; });
+                             if (!deleted && !failed) return;
+                             QObject::disconnect(*connection);
+                             if (done) done(deleted);
+                         });
     model.deleteSnapshot(snapshot);
 }
 

@@ -32,9 +32,8 @@ void linkExe(const std::string& procRoot, int pid, const std::string& target) {
 // process outside any bundle, Flatpak sandboxes and a planted FIFO.
 TEST(RunningApps, MatchesBundleExecutablesAndFlatpakIds) {
     test::TempDir dir;
-    const std::string messages =
-        test::makeBundle(dir / "Apps/Messages.app", {{"CFBundleIdentifier", "com.apple.MobileSMS"},
-                                                     {"CFBundleName", "Messages"}});
+    const std::string messages = test::makeBundle(
+        dir / "Apps/Messages.app", {{"CFBundleIdentifier", "com.apple.MobileSMS"}, {"CFBundleName", "Messages"}});
     test::makeBundle(dir / "Apps/Other.app", {{"CFBundleIdentifier", "com.example.other"}});
     const std::string proc = dir / "proc";
     linkExe(proc, 100, messages + "/Contents/MacOS/Messages");

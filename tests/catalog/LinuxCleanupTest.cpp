@@ -99,21 +99,37 @@ protected:
 // Every user-level row populated; each entry where its claim puts it, with
 // the bytes its removal frees.
 TEST_F(LinuxCleanup, FixtureHomeEntriesAndClaims) {
-    for (const char* file :
-         {".cache/thumbnails/normal/a.png", ".cache/mozilla/firefox/abc.default/cache2/entry",
-          ".config/google-chrome/Default/GPUCache/data_0", ".config/chromium/ShaderCache/blob",
-          ".config/SomeApp/Cache/Cache_Data/f", ".config/SomeApp/GPUCache/g", ".config/NoState/Cache/f",
-          ".config/Code/CachedData/1a2b/x.js", ".config/Code/Crashpad/pending/dump",
-          ".config/Other/Crashpad/completed/dump", ".cache/pip/http/blob", ".cache/JetBrains/IdeaIC2023.1/index",
-          "miniconda3/pkgs/numpy-1.26/lib.so", ".cache/someapp/blob", ".cache/doc/portal", ".cache/nvidia/GLCache/a",
-          ".cache/nvidia/other/b", ".var/app/org.gone.App/config/settings", ".var/app/org.gone.App/cache/c",
-          ".var/app/org.kept.App/cache/c", ".var/app/org.kept.App/data/d", "Downloads/debian.iso",
-          "Downloads/notes.txt", "Downloads/tool.AppImage", "Downloads/other.AppImage",
-          ".local/share/Trash/files/old.txt"})
+    for (const char* file : {".cache/thumbnails/normal/a.png",
+                             ".cache/mozilla/firefox/abc.default/cache2/entry",
+                             ".config/google-chrome/Default/GPUCache/data_0",
+                             ".config/chromium/ShaderCache/blob",
+                             ".config/SomeApp/Cache/Cache_Data/f",
+                             ".config/SomeApp/GPUCache/g",
+                             ".config/NoState/Cache/f",
+                             ".config/Code/CachedData/1a2b/x.js",
+                             ".config/Code/Crashpad/pending/dump",
+                             ".config/Other/Crashpad/completed/dump",
+                             ".cache/pip/http/blob",
+                             ".cache/JetBrains/IdeaIC2023.1/index",
+                             "miniconda3/pkgs/numpy-1.26/lib.so",
+                             ".cache/someapp/blob",
+                             ".cache/doc/portal",
+                             ".cache/nvidia/GLCache/a",
+                             ".cache/nvidia/other/b",
+                             ".var/app/org.gone.App/config/settings",
+                             ".var/app/org.gone.App/cache/c",
+                             ".var/app/org.kept.App/cache/c",
+                             ".var/app/org.kept.App/data/d",
+                             "Downloads/debian.iso",
+                             "Downloads/notes.txt",
+                             "Downloads/tool.AppImage",
+                             "Downloads/other.AppImage",
+                             ".local/share/Trash/files/old.txt"})
         test::writeFile(h(file), 3 * 4096 + 100);
     test::writeText(h(".config/SomeApp/Local State"), "{}");
     test::writeText(h(".config/Code/Preferences"), "{}");
-    test::writeText(h(".local/share/applications/tool.desktop"), "[Desktop Entry]\nExec=" + h("Downloads/tool.AppImage") + "\n");
+    test::writeText(h(".local/share/applications/tool.desktop"),
+                    "[Desktop Entry]\nExec=" + h("Downloads/tool.AppImage") + "\n");
     test::makeDirs(s("var/lib/flatpak/app/org.kept.App"));
     // A pnpm store: one file linked into a project, one linked twice inside, one plain.
     const std::string store = h(".local/share/pnpm/store/v3");
@@ -157,7 +173,8 @@ TEST_F(LinuxCleanup, FixtureHomeEntriesAndClaims) {
     const auto& repos = t["build-repos"].entries;
     auto storeEntry = std::find_if(repos.begin(), repos.end(), [&](const CleanupEntry& e) { return e.url == store; });
     ASSERT_NE(storeEntry, repos.end());
-    EXPECT_EQ(storeEntry->size + test::allocatedSize(h("project/node_modules/shared")), test::lstatTreeSize(store, &once));
+    EXPECT_EQ(storeEntry->size + test::allocatedSize(h("project/node_modules/shared")),
+              test::lstatTreeSize(store, &once));
 }
 
 // A user folder whose name holds pattern characters is that folder alone,
@@ -235,16 +252,17 @@ struct GrantingRunner : PrivilegedRunner {
 };
 
 TEST_F(LinuxCleanup, AdministratorRowsOfferOnlyRetiredFiles) {
-    for (const char* file : {"var/log/journal/abc/system.journal", "var/log/journal/abc/system@0001-0002.journal",
-                             "var/log/journal/abc/user-1000@x-y.journal~", "var/log/syslog", "var/log/syslog.1",
-                             "var/log/syslog.2.gz", "var/log/apt/history.log.1.gz", "var/log/auth.log-20240101",
-                             "var/log/Xorg.0.log", "var/cache/apt/archives/a.deb", "var/cache/apt/archives/lock",
-                             "var/cache/apt/archives/partial/b.deb", "var/lib/systemd/coredump/core.x.zst",
-                             "var/crash/app.crash"})
+    for (const char* file :
+         {"var/log/journal/abc/system.journal", "var/log/journal/abc/system@0001-0002.journal",
+          "var/log/journal/abc/user-1000@x-y.journal~", "var/log/syslog", "var/log/syslog.1", "var/log/syslog.2.gz",
+          "var/log/apt/history.log.1.gz", "var/log/auth.log-20240101", "var/log/Xorg.0.log",
+          "var/cache/apt/archives/a.deb", "var/cache/apt/archives/lock", "var/cache/apt/archives/partial/b.deb",
+          "var/lib/systemd/coredump/core.x.zst", "var/crash/app.crash"})
         test::writeFile(s(file), 5000);
     auto t = measuredById();
     const std::map<std::string, std::vector<std::string>> expected = {
-        {"journal", {s("var/log/journal/abc/system@0001-0002.journal"), s("var/log/journal/abc/user-1000@x-y.journal~")}},
+        {"journal",
+         {s("var/log/journal/abc/system@0001-0002.journal"), s("var/log/journal/abc/user-1000@x-y.journal~")}},
         {"rotated-logs",
          {s("var/log/apt/history.log.1.gz"), s("var/log/auth.log-20240101"), s("var/log/syslog.1"),
           s("var/log/syslog.2.gz")}},

@@ -181,8 +181,7 @@ TEST_F(CatalogCommand, OverviewJsonCarriesVolumesCategoriesAndTheRemainder) {
     // System Data: the remainder of the root volume's used space (the
     // administrator's reserve kept apart), and its large items.
     QJsonObject systemData = byId["systemData"];
-    int64_t used =
-        std::max<int64_t>(0, num(root["totalCapacity"]) - num(root["trueFree"]) - num(root["rootReserve"]));
+    int64_t used = std::max<int64_t>(0, num(root["totalCapacity"]) - num(root["trueFree"]) - num(root["rootReserve"]));
     int64_t expected = std::max<int64_t>(0, used - measuredTotal);
     // The free space may move while other work runs on this machine.
     EXPECT_NEAR(double(num(systemData["size"])), double(expected), double(256 << 20));

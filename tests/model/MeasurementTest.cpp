@@ -80,8 +80,9 @@ TEST_F(CleanupRunTest, AResultMeasuredBeforeARemovalDoesNotBringItBack) {
 TEST_F(CleanupRunTest, LinuxEntriesOfEveryGradeGoToTheTrashAndLeaveTheirTargets) {
     ScopedEnv data("XDG_DATA_HOME", std::nullopt), cache("XDG_CACHE_HOME", std::nullopt);
     CleanupCatalog::ScopedSystemRoot system(path("sys"));
-    for (const char* file : {".cache/thumbnails/normal/a.png", ".cache/thumbnails/large/b.png", ".cache/someapp/blob",
-                             ".cache/otherapp/blob", ".var/app/org.gone.App/data/save", ".var/app/org.old.App/data/save"})
+    for (const char* file :
+         {".cache/thumbnails/normal/a.png", ".cache/thumbnails/large/b.png", ".cache/someapp/blob",
+          ".cache/otherapp/blob", ".var/app/org.gone.App/data/save", ".var/app/org.old.App/data/save"})
         writeFile(home() + "/" + file, 8192);
     auto model = makeModel();
     model->measureCleanup();
@@ -113,7 +114,7 @@ TEST_F(CleanupRunTest, LinuxEntriesOfEveryGradeGoToTheTrashAndLeaveTheirTargets)
         for (const auto& entry : target.entries)
             if (entry.url.starts_with(home())) left.insert(entry.url);
     EXPECT_EQ(left, (std::set<std::string>{home() + "/.cache/thumbnails/large", home() + "/.cache/otherapp",
-                                          home() + "/.var/app/org.old.App"}));
+                                           home() + "/.var/app/org.old.App"}));
     CorvaneModelTestAccess::settle(*model);
 }
 

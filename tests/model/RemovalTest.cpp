@@ -48,14 +48,14 @@ struct TreeEdits {
     explicit TreeEdits(CorvaneModel& model) {
         QObject::connect(&model, &CorvaneModel::treeNodesAboutToBeRemoved,
                          [&](const FSNodeRef& parent, const std::vector<int>& rows) {
-                             std::string text = "about " + parent->name() + " of " +
-                                                std::to_string(parent->children().size()) + ":";
+                             std::string text =
+                                 "about " + parent->name() + " of " + std::to_string(parent->children().size()) + ":";
                              for (int row : rows) text += " " + parent->children()[size_t(row)]->name();
                              log.push_back(text + " size " + std::to_string(parent->size));
                          });
         QObject::connect(&model, &CorvaneModel::treeNodesRemoved, [&](const FSNodeRef& parent) {
-            log.push_back("removed " + parent->name() + " of " + std::to_string(parent->children().size()) +
-                          " size " + std::to_string(parent->size));
+            log.push_back("removed " + parent->name() + " of " + std::to_string(parent->children().size()) + " size " +
+                          std::to_string(parent->size));
         });
     }
     std::vector<std::string> log;
@@ -93,9 +93,8 @@ TEST_F(RemovalTest, RemovingNodesDetachesThemInTwoStepsAndShrinksOnlyTheirAncest
     EXPECT_EQ(model->lastResult()->bytesFreed, gone);
     EXPECT_EQ(model->totalFreedThisSession(), gone);
     EXPECT_EQ(volumes->calls, refreshes + 1);
-    EXPECT_EQ(edits.log, (std::vector<std::string>{
-                             "about a of 4: two onehalf size " + std::to_string(aSize),
-                             "removed a of 2 size " + std::to_string(aSize - gone)}));
+    EXPECT_EQ(edits.log, (std::vector<std::string>{"about a of 4: two onehalf size " + std::to_string(aSize),
+                                                   "removed a of 2 size " + std::to_string(aSize - gone)}));
 
     EXPECT_EQ(names(a), (std::vector<std::string>{"three", "3 smaller items"}));
     EXPECT_EQ(a->fileCount, aFiles - 2);
@@ -449,7 +448,6 @@ TEST_F(EscalationTest, PrunesLeftoversAndCleanupEntriesOnlyAndARefusalRemovesNot
         CorvaneModelTestAccess::settle(*model);
     }
 }
-
 
 TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
     std::promise<void> dialog;

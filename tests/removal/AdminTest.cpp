@@ -186,7 +186,8 @@ TEST(RemoveWithAdmin, HelperKeepsToTheGuardMountsAndLinks) {
 TEST(DeleteSnapshot, OnlyTheToolsDateFormatReachesTheShell) {
     FixedRunner ok({Status::ran, 0, {}, {}});
     LocalSnapshot snapshot{"com.apple.TimeMachine.2023-10-01-123456.local", std::nullopt};
-    EXPECT_EQ(SnapshotRemoval::snapshotDeletionCommand(snapshot), "/usr/bin/tmutil deletelocalsnapshots '2023-10-01-123456'");
+    EXPECT_EQ(SnapshotRemoval::snapshotDeletionCommand(snapshot),
+              "/usr/bin/tmutil deletelocalsnapshots '2023-10-01-123456'");
     EXPECT_EQ(SnapshotRemoval::deleteSnapshot(snapshot, "/", ok).succeeded, std::vector<std::string>{snapshot.name});
     EXPECT_EQ(ok.commands, std::vector<std::string>{"/usr/bin/tmutil deletelocalsnapshots '2023-10-01-123456'"});
 

@@ -24,7 +24,8 @@ std::string verdict(const std::string& path) {
 std::string structural(const std::string& p) { return p + " is a structural directory and is never removed."; }
 // Places of the user's own home are "protected locations", the system's "protected system locations".
 std::string protectedText(const std::string& p, const std::string& home) {
-    return p + (p.starts_with(home + "/") ? " lives inside a protected location." : " lives inside a protected system location.");
+    return p + (p.starts_with(home + "/") ? " lives inside a protected location."
+                                          : " lives inside a protected system location.");
 }
 std::string missing(const std::string& p) { return p + " does not exist."; }
 
@@ -50,11 +51,11 @@ TEST(LinuxGuard, EveryRowRefusedWithItsReason) {
                                  std::string("/home/someone"), std::string("/snap/firefox"), home, home + "/Bilder",
                                  home + "/.var/app", home + "/.local/share/applications"})
         EXPECT_EQ(verdict(p), structural(p));
-    for (const std::string& p : {std::string("/nix/store/x"), std::string("/snap/firefox/1/x"),
-                                 std::string("/var/lib/flatpak/app"), std::string("/var/lib/snapd/state.json"),
-                                 std::string("/var/log/journal/m/system.journal"), home + "/.gnupg/x",
-                                 home + "/.local/share/keyrings/login.keyring", home + "/.config/dconf/user",
-                                 h.dir / "runtime/bus"})
+    for (const std::string& p :
+         {std::string("/nix/store/x"), std::string("/snap/firefox/1/x"), std::string("/var/lib/flatpak/app"),
+          std::string("/var/lib/snapd/state.json"), std::string("/var/log/journal/m/system.journal"),
+          home + "/.gnupg/x", home + "/.local/share/keyrings/login.keyring", home + "/.config/dconf/user",
+          h.dir / "runtime/bus"})
         EXPECT_EQ(verdict(p), protectedText(p, home));
     // The exceptions pass the guard (and then are simply missing here).
     for (const char* p : {"/var/lib/snapd/cache/x-test-item", "/var/lib/systemd/coredump/core.x-test",

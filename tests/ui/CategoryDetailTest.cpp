@@ -141,7 +141,8 @@ TEST_F(CategoryDetailTest, ReadOnlyAndGuardRefusedEntries) {
 TEST_F(CategoryDetailTest, SystemDataTexts) {
     // After the model's own first listing (none) has arrived.
     spin(100);
-    CorvaneModelTestAccess::setSnapshots(*model, {LocalSnapshot{"com.apple.TimeMachine.2024-01-01-000000.local", std::nullopt}});
+    CorvaneModelTestAccess::setSnapshots(
+        *model, {LocalSnapshot{"com.apple.TimeMachine.2024-01-01-000000.local", std::nullopt}});
     const CleanupEntry cache = entryFor(writeFile(path("home/.cache/big"), 50'000));
     struct Case {
         int64_t headline;

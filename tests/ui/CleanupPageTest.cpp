@@ -95,8 +95,8 @@ TEST_F(CleanupPageTest, CardsOrderAndSelectionTotals) {
 
     // A re-measure without a selected entry drops it from every total.
     page->selection()->insert(std::vector<CleanupEntry>{a1, a2});
-    CorvaneModelTestAccess::setCleanupTargets(*model, {target("safe", CleanupRisk::safe, {a2}),
-                                                       target("careful", CleanupRisk::careful, {big})});
+    CorvaneModelTestAccess::setCleanupTargets(
+        *model, {target("safe", CleanupRisk::safe, {a2}), target("careful", CleanupRisk::careful, {big})});
     QCoreApplication::processEvents();
     EXPECT_EQ(text("cleanup.selectedCount"), "1 selected");
     EXPECT_EQ(text("cleanup.selectedTotal"), QString::fromStdString(Fmt::bytes(a2.size)));
@@ -168,8 +168,8 @@ TEST_F(CleanupPageTest, HugeTargetOpensAsOneListAndWheelGoesToThePage) {
     // wheel event goes on to the parents); the windowed one scrolls itself.
     auto wheelAccepted = [](EntryListView* list) {
         const QPoint inside = list->viewport()->rect().center();
-        QWheelEvent wheel(inside, list->viewport()->mapToGlobal(inside), {}, {0, 120}, Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(inside, list->viewport()->mapToGlobal(inside), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(list->viewport(), &wheel);
         return wheel.isAccepted();
     };

@@ -70,8 +70,7 @@ TEST_F(OutlineFixture, ExpandCollapseAndReplacement) {
 
     // A new tree: a reset, and the old tree is still whole while it happens.
     std::weak_ptr<FSNode> old = root;
-    QObject::connect(&outline, &QAbstractItemModel::modelAboutToBeReset,
-                     [&] { EXPECT_FALSE(old.expired()); });
+    QObject::connect(&outline, &QAbstractItemModel::modelAboutToBeReset, [&] { EXPECT_FALSE(old.expired()); });
     root.reset();
     FSNode::Ptr docs = scanned(model, files / "docs");
     outline.setRoot(docs);

@@ -38,7 +38,8 @@ TEST(ColumnFlowLayout, ColumnsOfAtLeast150OrTheWidestItem) {
     auto* narrow = new QWidget;
     narrow->setFixedSize(40, 10);
     layout->addWidget(narrow);
-    for (auto [width, columns] : {std::pair{100, 1}, {161, 1}, {312, 2}, {800, 5}}) EXPECT_EQ(layout->columnsFor(width), columns);
+    for (auto [width, columns] : {std::pair{100, 1}, {161, 1}, {312, 2}, {800, 5}})
+        EXPECT_EQ(layout->columnsFor(width), columns);
     auto* wide = new QWidget;
     wide->setFixedSize(250, 10);
     layout->addWidget(wide);
@@ -67,9 +68,9 @@ protected:
 };
 
 TEST_F(OverviewTest, ZeroByteCategoryIsAbsentAndBarPaintsCategoryColours) {
-    CorvaneModelTestAccess::setCategories(
-        *model, {measuredCategory("documents", 30'000'000'000), measuredCategory("music", 0),
-                 measuredCategory("photos", 20'000'000'000)});
+    CorvaneModelTestAccess::setCategories(*model,
+                                          {measuredCategory("documents", 30'000'000'000), measuredCategory("music", 0),
+                                           measuredCategory("photos", 20'000'000'000)});
     screen->refreshNow();
     auto* bar = find<SegmentedCapacityBar>("overview.capacityBar");
     ASSERT_EQ(bar->segments().size(), 2u);
@@ -134,8 +135,8 @@ TEST_F(OverviewTest, EmptyVolumeAndPurgeableCaption) {
         VolumeInfo volume;
         bool caption;
     };
-    for (const Case& c : {Case{rootVolume(0, 0), false}, Case{rootVolume(100, 40, 40), false},
-                          Case{rootVolume(100, 40, 41), true}}) {
+    for (const Case& c :
+         {Case{rootVolume(0, 0), false}, Case{rootVolume(100, 40, 40), false}, Case{rootVolume(100, 40, 41), true}}) {
         volumes = {c.volume};
         model->refreshVolumes();
         CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30)});
@@ -152,7 +153,9 @@ TEST_F(OverviewTest, EmptyVolumeAndPurgeableCaption) {
 TEST_F(OverviewTest, SnapshotSubtitleCountsAndPlaceholderWhileMeasuring) {
     for (auto [count, prefix] : {std::pair{1, "1 snapshot. "}, std::pair{2, "2 snapshots. "}}) {
         std::vector<LocalSnapshot> snapshots;
-        for (int i = 0; i < count; ++i) snapshots.push_back({"com.apple.TimeMachine.2024-01-0" + std::to_string(i + 1) + "-120000.local", std::nullopt});
+        for (int i = 0; i < count; ++i)
+            snapshots.push_back(
+                {"com.apple.TimeMachine.2024-01-0" + std::to_string(i + 1) + "-120000.local", std::nullopt});
         CorvaneModelTestAccess::setSnapshots(*model, snapshots);
         screen->refreshNow();
         EXPECT_TRUE(find<Card>("overview.snapshots")->subtitle().startsWith(QString::fromLatin1(prefix)));

@@ -29,14 +29,13 @@ void expectRects(const std::vector<std::pair<int, LayoutRect>>& placed, const st
 }
 
 TEST(Squarify, WorkedExamples) {
-    expectRects(Squarify::layout(items({6, 6, 4, 3, 2, 2, 1}), {0, 0, 600, 400}),
-                {{0, 0, 300, 200},
-                 {0, 200, 300, 200},
-                 {300, 0, 171.43, 233.33},
-                 {471.43, 0, 128.57, 233.33},
-                 {300, 233.33, 120, 166.67},
-                 {420, 233.33, 120, 166.67},
-                 {540, 233.33, 60, 166.67}});
+    expectRects(Squarify::layout(items({6, 6, 4, 3, 2, 2, 1}), {0, 0, 600, 400}), {{0, 0, 300, 200},
+                                                                                   {0, 200, 300, 200},
+                                                                                   {300, 0, 171.43, 233.33},
+                                                                                   {471.43, 0, 128.57, 233.33},
+                                                                                   {300, 233.33, 120, 166.67},
+                                                                                   {420, 233.33, 120, 166.67},
+                                                                                   {540, 233.33, 60, 166.67}});
     // A measure equal to the row's worst still joins the row.
     expectRects(Squarify::layout(items({1, 1}), {0, 0, 100, 100}), {{0, 0, 100, 50}, {0, 50, 100, 50}});
 }

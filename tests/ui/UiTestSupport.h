@@ -72,7 +72,9 @@ struct RecordingWorkspace : Workspace {
         opened.push_back(url);
         return opens;
     }
-    bool openPath(const std::string& path) override { return openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); }
+    bool openPath(const std::string& path) override {
+        return openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+    }
     bool canOpenScheme(const QString& scheme) override { return opensAppstream && scheme == "appstream"; }
     bool isRunning(const std::string& id) override {
         return std::find(running.begin(), running.end(), id) != running.end();

@@ -227,7 +227,8 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
     EXPECT_TRUE(tree->selectionModel()->isSelected(documents));
     EXPECT_EQ(documents.data(SidebarModel::SizeTextRole).toString(), QStringLiteral("5 MB"));
     EXPECT_EQ(music.data(SidebarModel::SizeTextRole).toString(), QString());
-    EXPECT_EQ(sidebarModel->indexOf(Section::category("photos")).data(SidebarModel::SizeTextRole).toString(), QString());
+    EXPECT_EQ(sidebarModel->indexOf(Section::category("photos")).data(SidebarModel::SizeTextRole).toString(),
+              QString());
 }
 
 TEST_F(WindowTest, SizeFloorKeepsTheTopEdgeAndRescanScansTheRoot) {

@@ -72,9 +72,9 @@ QWidget* symbolLabel(const QString& symbol, QLabel*& label, QWidget* parent, Sec
     secondary->setTone(tone);
     secondary->setFont(font);
     secondary->setTextFormat(Qt::PlainText);
-    const QColor tint = tone == SecondaryLabel::Tone::orange ? Colors::orange(box->palette())
+    const QColor tint = tone == SecondaryLabel::Tone::orange    ? Colors::orange(box->palette())
                         : tone == SecondaryLabel::Tone::primary ? Colors::primary(box->palette())
-                                                                 : Colors::secondary(box->palette());
+                                                                : Colors::secondary(box->palette());
     icon->setPixmap(Symbols::pixmap(symbol, 14, tint, box->devicePixelRatioF()));
     row->addWidget(icon);
     row->addWidget(secondary);
@@ -103,9 +103,9 @@ BrowseView::BrowseView(const ScreenContext& context, QWidget* parent) : SectionP
     refresher_ = new Refresher(this, [this] { refresh(); });
     // The scan tick's counters are coalesced into one refresh; the switch
     // between scanning, idle and content happens at once.
-    for (auto signal : {&CorvaneModel::scanFilesChanged, &CorvaneModel::scanBytesChanged,
-                        &CorvaneModel::scanCurrentPathChanged, &CorvaneModel::scanUnreadableChanged,
-                        &CorvaneModel::scanElapsedChanged, &CorvaneModel::scanRootPathChanged})
+    for (auto signal :
+         {&CorvaneModel::scanFilesChanged, &CorvaneModel::scanBytesChanged, &CorvaneModel::scanCurrentPathChanged,
+          &CorvaneModel::scanUnreadableChanged, &CorvaneModel::scanElapsedChanged, &CorvaneModel::scanRootPathChanged})
         connect(&m, signal, refresher_, &Refresher::schedule);
     connect(&m, &CorvaneModel::isScanningChanged, this, &BrowseView::refresh);
     // Tree edits are applied at once, not coalesced: the outline must hear of
@@ -215,8 +215,8 @@ QWidget* BrowseView::buildScanningState() {
     scanPath_->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     scanPath_->setMaximumWidth(520);
     column->addWidget(scanPath_, 0, Qt::AlignHCenter);
-    scanUnreadable_ = symbolLabel(QStringLiteral("lock"), scanUnreadableText_, page, SecondaryLabel::Tone::orange,
-                                  Fonts::caption());
+    scanUnreadable_ =
+        symbolLabel(QStringLiteral("lock"), scanUnreadableText_, page, SecondaryLabel::Tone::orange, Fonts::caption());
     column->addWidget(scanUnreadable_, 0, Qt::AlignHCenter);
     column->addStretch(1);
     return page;
@@ -228,8 +228,8 @@ QWidget* BrowseView::buildIdleState() {
     column->setSpacing(8);
     column->addStretch(1);
     auto* icon = new QLabel(page);
-    icon->setPixmap(Symbols::pixmap(QStringLiteral("internaldrive"), 48, Colors::secondary(palette()),
-                                    devicePixelRatioF()));
+    icon->setPixmap(
+        Symbols::pixmap(QStringLiteral("internaldrive"), 48, Colors::secondary(palette()), devicePixelRatioF()));
     column->addWidget(icon, 0, Qt::AlignHCenter);
     auto* title = new QLabel(QStringLiteral("Pick a location and scan."), page);
     title->setFont(Fonts::title3());
@@ -856,8 +856,8 @@ void BrowseView::rebuildBreadcrumb() {
     };
     auto chevron = [this] {
         auto* label = new QLabel(this);
-        label->setPixmap(Symbols::pixmap(QStringLiteral("chevron.right"), 10, Colors::secondary(palette()),
-                                         devicePixelRatioF()));
+        label->setPixmap(
+            Symbols::pixmap(QStringLiteral("chevron.right"), 10, Colors::secondary(palette()), devicePixelRatioF()));
         breadcrumb_->addWidget(label);
     };
     crumb(root, nullptr);

@@ -45,20 +45,21 @@ NodeRowDelegate::Layout NodeRowDelegate::layout(const QRect& row, const FSNode& 
     const QRect inner = row.adjusted(4, 0, -6, 0);
     l.icon = QRect(inner.left(), inner.center().y() - kIcon / 2 + 1, kIcon, kIcon);
     l.size = QRect(inner.right() - kSizeWidth + 1, inner.top(), kSizeWidth, inner.height());
-    l.bar = QRect(l.size.left() - kSpacing - kBarWidth, inner.center().y() - kBarHeight / 2 + 1, kBarWidth,
-                  kBarHeight);
+    l.bar = QRect(l.size.left() - kSpacing - kBarWidth, inner.center().y() - kBarHeight / 2 + 1, kBarWidth, kBarHeight);
     const int nameLeft = l.icon.right() + 1 + 6;
     int badgesRight = l.bar.left() - kSpacing;
     std::vector<Badge> badges;
     if (node.unreadable) badges.push_back({QStringLiteral("lock.fill"), {}, unreadableHelp()});
     if (node.isNotDescended) {
         if (node.isCloudProvider)
-            badges.push_back({QStringLiteral("icloud.slash"), {},
+            badges.push_back({QStringLiteral("icloud.slash"),
+                              {},
                               QStringLiteral("Skipped. A cloud provider owns this folder, and measuring it would make "
                                              "the provider pull down the whole remote tree. Files that are not "
                                              "downloaded take no space here anyway.")});
         else
-            badges.push_back({QStringLiteral("minus.circle"), {},
+            badges.push_back({QStringLiteral("minus.circle"),
+                              {},
                               QStringLiteral("Skipped. System-managed location, not counted toward this scan.")});
     }
     // Badges follow the name directly; the name gives way to them.
@@ -124,8 +125,7 @@ void NodeRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
                     Colors::withAlpha(Colors::accent(pal), 0.75), Colors::withAlpha(secondary, 0.12));
 
     painter->setPen(primary);
-    TabularText::draw(*painter, l.size, Qt::AlignRight | Qt::AlignVCenter,
-                      sizeText(node->size), Fonts::callout());
+    TabularText::draw(*painter, l.size, Qt::AlignRight | Qt::AlignVCenter, sizeText(node->size), Fonts::callout());
     painter->restore();
 }
 

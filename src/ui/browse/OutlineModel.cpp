@@ -215,8 +215,7 @@ QVariant OutlineModel::data(const QModelIndex& index, int role) const {
         }
     }
     switch (role) {
-    case Qt::DisplayRole:
-        return nodeName(*n);
+    case Qt::DisplayRole: return nodeName(*n);
     case Qt::AccessibleTextRole:
         if (comparison_)
             return nodeName(*n) + QStringLiteral(", ") +
@@ -225,8 +224,7 @@ QVariant OutlineModel::data(const QModelIndex& index, int role) const {
         return nodeName(*n) + QStringLiteral(", ") + sizeText(n->size);
     case BusyRole: return int(busy(*n));
     case ChangeRole: return comparison_ ? QVariant(int(comparison_->change(*n))) : QVariant();
-    default:
-        return {};
+    default: return {};
     }
 }
 

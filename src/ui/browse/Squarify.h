@@ -42,8 +42,7 @@ std::vector<std::pair<T, LayoutRect>> layout(const std::vector<std::pair<T, doub
         while (next < items.size()) {
             const double area = items[next].second * scale;
             const double s = sum + area, lo = std::min(amin, area), hi = std::max(amax, area);
-            const double measure =
-                lo > 0 ? std::max(side * side * hi / (s * s), s * s / (side * side * lo)) : infinity;
+            const double measure = lo > 0 ? std::max(side * side * hi / (s * s), s * s / (side * side * lo)) : infinity;
             if (!row.empty() && measure > worst) break;
             row.push_back(next++);
             sum = s, amin = lo, amax = hi, worst = measure;

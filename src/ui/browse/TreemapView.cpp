@@ -186,9 +186,7 @@ void TreemapView::invalidate() {
     update();
 }
 
-void TreemapView::tilesChanged() const {
-    releaseTileInterfaces(this);
-}
+void TreemapView::tilesChanged() const { releaseTileInterfaces(this); }
 
 const std::vector<TreemapTile>& TreemapView::tiles() const {
     const int64_t nodeSize = node_ ? node_->size : -1;
@@ -283,8 +281,8 @@ void TreemapView::paintEvent(QPaintEvent*) {
     for (size_t i = 0; i < all.size(); ++i) {
         const TreemapTile& tile = all[i];
         const FSNode& n = *tile.node;
-        QColor base = n.isAggregate ? Colors::withAlpha(Colors::secondary(pal), 0.35)
-                                    : Colors::fromRgb(Palette::color(n.name()));
+        QColor base =
+            n.isAggregate ? Colors::withAlpha(Colors::secondary(pal), 0.35) : Colors::fromRgb(Palette::color(n.name()));
         if (!n.isAggregate) base.setAlphaF(n.isDirectory() ? 0.85f : 0.55f);
         if (tint_)
             if (const std::optional<QColor> tint = tint_(n)) base = *tint;
@@ -395,10 +393,14 @@ void TreemapView::moveFocus(int dx, int dy) {
         // Only tiles lying wholly beyond the current tile's edge count; the
         // nearest wins, with sideways distance weighing double.
         double along, across;
-        if (dx > 0) along = to.left() - from.right(), across = std::abs(to.center().y() - centre.y());
-        else if (dx < 0) along = from.left() - to.right(), across = std::abs(to.center().y() - centre.y());
-        else if (dy > 0) along = to.top() - from.bottom(), across = std::abs(to.center().x() - centre.x());
-        else along = from.top() - to.bottom(), across = std::abs(to.center().x() - centre.x());
+        if (dx > 0)
+            along = to.left() - from.right(), across = std::abs(to.center().y() - centre.y());
+        else if (dx < 0)
+            along = from.left() - to.right(), across = std::abs(to.center().y() - centre.y());
+        else if (dy > 0)
+            along = to.top() - from.bottom(), across = std::abs(to.center().x() - centre.x());
+        else
+            along = from.top() - to.bottom(), across = std::abs(to.center().x() - centre.x());
         if (along < -0.5) continue;
         const double score = std::max(0.0, along) + 2 * across;
         if (best < 0 || score < bestScore) best = int(i), bestScore = score;

@@ -60,8 +60,7 @@ public:
 
     // The tiles for `node`'s children inside `rect`. `lump` is reused when it
     // already stands for the same remainder, and replaced otherwise.
-    static std::vector<TreemapTile> layoutTiles(const FSNode::Ptr& node, QRectF rect, int maxTiles,
-                                                FSNode::Ptr& lump);
+    static std::vector<TreemapTile> layoutTiles(const FSNode::Ptr& node, QRectF rect, int maxTiles, FSNode::Ptr& lump);
     // Tiles this small get no label.
     static bool hasLabel(const QRectF& rect) { return rect.width() > 64 && rect.height() > 30; }
     // The label colour on a tile of `fill` drawn over `background`.

@@ -52,7 +52,8 @@ QVariant BackupItemModel::data(const QModelIndex& index, int role) const {
     const bool passes = CleanupTexts::passesSizeCheck(item);
     switch (role) {
     case Qt::DisplayRole: return fromPath(Paths::lastComponent(item.source));
-    case Qt::AccessibleTextRole: return fromPath(Paths::lastComponent(item.source)) + ", " + index.data(SizeTextRole).toString();
+    case Qt::AccessibleTextRole:
+        return fromPath(Paths::lastComponent(item.source)) + ", " + index.data(SizeTextRole).toString();
     case PassesRole: return passes;
     case FolderRole: return fromPath(Paths::parent(item.source));
     case SizeTextRole:
@@ -86,7 +87,8 @@ void BackupItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     const QColor mark = passes ? UiBits::green(pal) : UiBits::orange(pal);
     UiBits::symbol(passes ? "checkmark.circle.fill" : "exclamationmark.circle.fill", mark, 16)
         .paint(p, QRect(r.left() + 12, r.center().y() - 8, 16, 16));
-    UiBits::symbol("arrow.up.forward.square", pal.color(QPalette::Link), 16).paint(p, revealRect(r).adjusted(3, 3, -3, -3));
+    UiBits::symbol("arrow.up.forward.square", pal.color(QPalette::Link), 16)
+        .paint(p, revealRect(r).adjusted(3, 3, -3, -3));
     const QString size = index.data(BackupItemModel::SizeTextRole).toString();
     const QFont callout = UiBits::font(UiBits::FontRole::callout, base);
     const int sizeWidth = QFontMetrics(callout).horizontalAdvance(size) + 4;
@@ -114,7 +116,8 @@ bool BackupItemDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const Q
                                      const QModelIndex& index) {
     if (event->type() != QEvent::MouseButtonRelease) return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() != Qt::LeftButton || !revealRect(option.rect).contains(mouse->position().toPoint())) return false;
+    if (mouse->button() != Qt::LeftButton || !revealRect(option.rect).contains(mouse->position().toPoint()))
+        return false;
     emit revealRequested(index.data(BackupItemModel::CopyRole).toByteArray().toStdString());
     return true;
 }
@@ -155,7 +158,8 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
                         0, Qt::AlignTop);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
-    auto* title = UiBits::label("Backup complete. Nothing has been deleted yet.", UiBits::FontRole::headline, false, header);
+    auto* title =
+        UiBits::label("Backup complete. Nothing has been deleted yet.", UiBits::FontRole::headline, false, header);
     title->setObjectName("backupReview.title");
     titles->addWidget(title);
     auto* subtitle = UiBits::label(q(CleanupTexts::reviewSubtitle(pending.items.size(), pending.bytes)),
@@ -166,7 +170,8 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     headerLayout->addLayout(titleRow);
 
     if (mismatched > 0) {
-        auto* warning = UiBits::label(q(CleanupTexts::mismatchWarning(mismatched)), UiBits::FontRole::callout, false, header);
+        auto* warning =
+            UiBits::label(q(CleanupTexts::mismatchWarning(mismatched)), UiBits::FontRole::callout, false, header);
         warning->setObjectName("backupReview.mismatch");
         warning->setWordWrap(true);
         tint(warning, UiBits::orange(pal));
@@ -195,8 +200,8 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     if (pending.readableExport) {
         auto* row = new QHBoxLayout;
         row->addWidget(iconLabel("doc.richtext", UiBits::secondary(pal), 16, header));
-        auto* text = UiBits::label("A readable transcript was written alongside the database.", UiBits::FontRole::callout,
-                                   false, header);
+        auto* text = UiBits::label("A readable transcript was written alongside the database.",
+                                   UiBits::FontRole::callout, false, header);
         text->setObjectName("backupReview.transcript");
         text->setWordWrap(true);
         row->addWidget(text, 1);
@@ -209,7 +214,8 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     }
     if (pending.sameVolumeAsSource) {
         auto* row = new QHBoxLayout;
-        row->addWidget(iconLabel("externaldrive.badge.exclamationmark", UiBits::orange(pal), 16, header), 0, Qt::AlignTop);
+        row->addWidget(iconLabel("externaldrive.badge.exclamationmark", UiBits::orange(pal), 16, header), 0,
+                       Qt::AlignTop);
         auto* text = UiBits::label("This backup is on the same disk as the originals, so deleting them will not free "
                                    "space until you move this folder off the disk or delete it too.",
                                    UiBits::FontRole::callout, false, header);
@@ -232,7 +238,8 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     list->setModel(new BackupItemModel(pending.items, list));
     auto* delegate = new BackupItemDelegate(list);
     list->setItemDelegate(delegate);
-    connect(delegate, &BackupItemDelegate::revealRequested, this, [](const std::string& path) { UiBits::reveal(path); });
+    connect(delegate, &BackupItemDelegate::revealRequested, this,
+            [](const std::string& path) { UiBits::reveal(path); });
     // The keyboard's way to a copy: Return on the current row, or its menu.
     // The key stops at the list: the sheet's buttons (Delete Originals among
     // them) never see it.

@@ -218,7 +218,8 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     winsBar_->setTextVisible(false);
     winsBar_->setFixedWidth(160);
     progressRow->addWidget(winsBar_);
-    progressRow->addWidget(UiBits::label("Measuring what is inside it", UiBits::FontRole::callout, true, winsProgress_));
+    progressRow->addWidget(
+        UiBits::label("Measuring what is inside it", UiBits::FontRole::callout, true, winsProgress_));
     progressRow->addStretch();
     systemDataLayout_->addWidget(winsProgress_);
     checkCaches_ = new QPushButton("Check for reclaimable caches", systemData_);
@@ -349,8 +350,7 @@ void CategoryDetailPage::setCategoryId(const std::string& id) {
     style.dividerInset = 34;
     style.tint = category ? toColor(category->category.color()) : QColor(Qt::gray);
     delegate_ = new EntryRowDelegate(style, list_);
-    connect(delegate_, &EntryRowDelegate::revealRequested, this,
-            [](const std::string& url) { UiBits::reveal(url); });
+    connect(delegate_, &EntryRowDelegate::revealRequested, this, [](const std::string& url) { UiBits::reveal(url); });
     connect(delegate_, &EntryRowDelegate::browseRequested, this, [this](const std::string& url) {
         model_->startScan(url);
         emit sectionRequested(Section::browse());
@@ -457,7 +457,8 @@ void CategoryDetailPage::refresh() {
     clear_->setEnabled(!archivingHere);
     const QString root = fromPath(model_->backupRoot());
     backupPath_->setToolTip(root);
-    backupPath_->setText(backupPath_->fontMetrics().elidedText(root, Qt::ElideLeft, std::max(120, backupPath_->width())));
+    backupPath_->setText(
+        backupPath_->fontMetrics().elidedText(root, Qt::ElideLeft, std::max(120, backupPath_->width())));
     archiveStatus_->setVisible(ours && model_->archiveStatus().has_value());
     archiveStatus_->setText(q(model_->archiveStatus().value_or("")));
     selectedCount_->setText(q(Fmt::count(int64_t(picked.size())) + " selected"));
@@ -471,8 +472,9 @@ void CategoryDetailPage::refresh() {
 
 void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     const QPalette pal = palette();
-    placeBanner(accounting_, systemDataLayout_, 0, CleanupTexts::accountingBanner(model_->systemDataAccounted(), category.size),
-                "sum", UiBits::secondary(pal), "categoryDetail.accounting", systemData_);
+    placeBanner(accounting_, systemDataLayout_, 0,
+                CleanupTexts::accountingBanner(model_->systemDataAccounted(), category.size), "sum",
+                UiBits::secondary(pal), "categoryDetail.accounting", systemData_);
     const auto related = CleanupTexts::shownTargets(model_->cleanupTargets());
     const bool measuring = model_->isMeasuringCleanup();
     winsHeading_->setVisible(!related.empty() || measuring);

@@ -191,7 +191,8 @@ CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progressLayout->addWidget(progress_, 1);
-    progressLayout->addWidget(UiBits::label("Measuring cleanup targets", UiBits::FontRole::callout, true, progressRow_));
+    progressLayout->addWidget(
+        UiBits::label("Measuring cleanup targets", UiBits::FontRole::callout, true, progressRow_));
     page->addWidget(progressRow_);
 
     scroll_ = new QScrollArea(this);

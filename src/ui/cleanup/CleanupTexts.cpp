@@ -79,7 +79,8 @@ int64_t total(const std::vector<CleanupEntry>& entries) {
 std::string removeSelectedTitle(size_t count) { return "Remove " + items(count); }
 
 std::string removeSelectedMessage(int64_t bytes) {
-    return "This frees about " + Fmt::bytes(bytes) + ". Moving to Trash does not free space until the Trash is emptied.";
+    return "This frees about " + Fmt::bytes(bytes) +
+           ". Moving to Trash does not free space until the Trash is emptied.";
 }
 
 std::string categoriesLine(size_t count) { return "across " + Fmt::counted(int64_t(count), "category", "categories"); }
@@ -152,8 +153,10 @@ std::string quitFirstTitle(const std::string& app) { return "Quit " + app + " fi
 
 std::string quitFirstMessage(const std::string& app) {
 #if defined(__APPLE__)
-    return app + " is running. Copying its database while it is open produces a backup that will not restore, so "
-                 "quit " + app + " and try again.";
+    return app +
+           " is running. Copying its database while it is open produces a backup that will not restore, so "
+           "quit " +
+           app + " and try again.";
 #else
     return app + " is running. Copying its data while it is open produces a backup that will not restore, so quit " +
            app + " and try again.";
@@ -173,8 +176,9 @@ std::string mismatchWarning(size_t mismatched) {
 }
 
 std::string reviewFooter(RemovalMode mode) {
-    return mode == RemovalMode::deleteImmediately ? "Originals will be deleted immediately, with no Trash to fall back on."
-                                                  : "Originals will go to the Trash.";
+    return mode == RemovalMode::deleteImmediately
+               ? "Originals will be deleted immediately, with no Trash to fall back on."
+               : "Originals will go to the Trash.";
 }
 
 std::string confirmDeletionTitle(RemovalMode mode) {

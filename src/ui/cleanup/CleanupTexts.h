@@ -20,9 +20,9 @@ namespace vessora::CleanupTexts {
 std::string items(size_t count);
 
 // The file browser's name in "Show in …" texts.
-std::string revealInFileBrowser();     // "Show in Files"
-std::string openInFileBrowser();       // "Open in Files"
-std::string showCopyInFileBrowser();   // "Show this copy in Files"
+std::string revealInFileBrowser();   // "Show in Files"
+std::string openInFileBrowser();     // "Open in Files"
+std::string showCopyInFileBrowser(); // "Show this copy in Files"
 std::string cleanupIntro();
 
 // Cleanup screen.
@@ -58,7 +58,7 @@ std::string quitFirstMessage(const std::string& app);
 
 // Backup review.
 bool passesSizeCheck(const ArchivedItem& item);
-std::string reviewSubtitle(size_t count, int64_t bytes);                 // "3 items · 1.2 MB"
+std::string reviewSubtitle(size_t count, int64_t bytes); // "3 items · 1.2 MB"
 std::string mismatchWarning(size_t mismatched);
 std::string reviewFooter(RemovalMode mode);
 std::string confirmDeletionTitle(RemovalMode mode); // "Delete Originals" / "Delete Permanently"

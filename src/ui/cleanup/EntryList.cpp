@@ -70,7 +70,8 @@ bool EntryListModel::isSelectable(int row) const {
     const CleanupEntry& entry = entries_[size_t(row)];
     if (!entry.inUseBy.empty() || entry.readOnly) return false;
     if (!selectable_) return true;
-    if (selectableCache_[size_t(row)] < 0) selectableCache_[size_t(row)] = selectable_(entries_[size_t(row)].url) ? 1 : 0;
+    if (selectableCache_[size_t(row)] < 0)
+        selectableCache_[size_t(row)] = selectable_(entries_[size_t(row)].url) ? 1 : 0;
     return selectableCache_[size_t(row)] == 1;
 }
 
@@ -87,8 +88,7 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
     case Qt::CheckStateRole: return selection_->contains(entry.url) ? Qt::Checked : Qt::Unchecked;
     case UrlRole: return QByteArray::fromStdString(entry.url);
     case ParentRole: return Text::fromPath(Paths::parent(entry.url));
-    case DateRole:
-        return entry.modified ? QString::fromStdString(Fmt::relativeDate(entry.modified)) : QString();
+    case DateRole: return entry.modified ? QString::fromStdString(Fmt::relativeDate(entry.modified)) : QString();
     case SizeRole: return qint64(entry.size);
     case SizeTextRole: return entry.needsAdmin ? QStringLiteral("—") : QString::fromStdString(Fmt::bytes(entry.size));
     case NoteRole: return QString::fromStdString(CleanupTexts::entryNote(entry));
@@ -153,9 +153,7 @@ QRect EntryRowDelegate::revealRect(const QRect& row) const {
     return {row.right() - padX - buttonSize + 1, row.center().y() - buttonSize / 2, buttonSize, buttonSize};
 }
 
-QRect EntryRowDelegate::browseRect(const QRect& row) const {
-    return revealRect(row).translated(-buttonSize - 4, 0);
-}
+QRect EntryRowDelegate::browseRect(const QRect& row) const { return revealRect(row).translated(-buttonSize - 4, 0); }
 
 EntryRowDelegate::Part EntryRowDelegate::partAt(const QRect& rect, const QPoint& pos, const QModelIndex& index) const {
     if (style_.buttons) {
@@ -281,11 +279,13 @@ bool EntryRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, con
     const QPoint pos = event->pos();
     if (style_.buttons && revealRect(option.rect).contains(pos))
         text = QString::fromStdString(CleanupTexts::revealInFileBrowser());
-    else if (style_.buttons && index.data(EntryListModel::IsFolderRole).toBool() && browseRect(option.rect).contains(pos))
+    else if (style_.buttons && index.data(EntryListModel::IsFolderRole).toBool() &&
+             browseRect(option.rect).contains(pos))
         text = browseHelp();
     else if (!index.data(EntryListModel::SelectableRole).toBool() && checkRect(option.rect).contains(pos))
-        text = index.data(EntryListModel::NoteRole).toString().isEmpty() ? lockHelp()
-                                                                          : index.data(EntryListModel::NoteRole).toString();
+        text = index.data(EntryListModel::NoteRole).toString().isEmpty()
+                   ? lockHelp()
+                   : index.data(EntryListModel::NoteRole).toString();
     else
         text = index.data(Qt::ToolTipRole).toString();
     QToolTip::showText(event->globalPos(), text, view, option.rect);

@@ -67,10 +67,10 @@ private:
 
 // What a row shows beyond name, folder, date and size.
 struct EntryRowStyle {
-    bool shareBar = false;      // a share bar in `tint`
+    bool shareBar = false; // a share bar in `tint`
     QColor tint;
-    bool buttons = false;       // Browse (folders) and reveal buttons
-    int dividerInset = 0;       // dividers between rows start this far in
+    bool buttons = false; // Browse (folders) and reveal buttons
+    int dividerInset = 0; // dividers between rows start this far in
 };
 
 class EntryRowDelegate : public QStyledItemDelegate {

@@ -34,7 +34,9 @@ QColor red(const QPalette& palette);
 QColor riskColor(CleanupRisk risk, const QPalette& palette);
 
 QIcon symbol(const QString& name, const QColor& tint, int size);
-inline QIcon symbol(const char* name, const QColor& tint, int size) { return symbol(QString::fromLatin1(name), tint, size); }
+inline QIcon symbol(const char* name, const QColor& tint, int size) {
+    return symbol(QString::fromLatin1(name), tint, size);
+}
 void paintShareBar(QPainter* painter, const QRect& rect, double fraction, const QColor& fill, const QPalette& palette);
 
 // Widgets.

@@ -12,8 +12,10 @@ Refresher::Refresher(QWidget* page, std::function<void()> refresh)
     connect(&timer_, &QTimer::timeout, this, [this] {
         // Hidden by its stack (not merely in a window not shown yet, as in
         // tests): wait for the page's next show.
-        if (page_->isVisibleTo(page_->window())) flush();
-        else dirty_ = true;
+        if (page_->isVisibleTo(page_->window()))
+            flush();
+        else
+            dirty_ = true;
     });
     page_->installEventFilter(this);
 }

@@ -100,8 +100,8 @@ void ProgressRing::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal side = std::min(width(), height()) - 2.0;
     const qreal pen = std::max(2.0, side / 7);
-    const QRectF r = QRectF((width() - side) / 2, (height() - side) / 2, side, side)
-                         .adjusted(pen / 2, pen / 2, -pen / 2, -pen / 2);
+    const QRectF r =
+        QRectF((width() - side) / 2, (height() - side) / 2, side, side).adjusted(pen / 2, pen / 2, -pen / 2, -pen / 2);
     painter.setPen(QPen(Colors::separator(palette(), 0.15), pen));
     painter.drawEllipse(r);
     QPen arc(Colors::accent(palette()), pen);

@@ -37,8 +37,10 @@ void draw(QPainter& painter, const QRectF& rect, Qt::Alignment alignment, const 
     const qreal cell = digitCell(metrics);
     const qreal total = width(font, text);
     qreal x = rect.left();
-    if (alignment & Qt::AlignRight) x = rect.right() - total;
-    else if (alignment & Qt::AlignHCenter) x = rect.center().x() - total / 2;
+    if (alignment & Qt::AlignRight)
+        x = rect.right() - total;
+    else if (alignment & Qt::AlignHCenter)
+        x = rect.center().x() - total / 2;
     const qreal baseline = rect.center().y() + (metrics.ascent() - metrics.descent()) / 2;
     for (QChar c : text) {
         const qreal advance = c.isDigit() ? cell : metrics.horizontalAdvance(c);

@@ -40,7 +40,8 @@ std::string iconFileOf(const std::string& bundlePath) {
     plist_from_memory(data.constData(), uint32_t(data.size()), &root);
     if (!root) return {};
     std::string name;
-    if (plist_t node = plist_dict_get_item(root, "CFBundleIconFile"); node && plist_get_node_type(node) == PLIST_STRING) {
+    if (plist_t node = plist_dict_get_item(root, "CFBundleIconFile");
+        node && plist_get_node_type(node) == PLIST_STRING) {
         char* value = nullptr;
         plist_get_string_val(node, &value);
         if (value) name = value;
