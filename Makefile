@@ -4,10 +4,12 @@
 # make screenshots : pictures of every section, light and dark, in build/screenshots
 # make fuzz SECONDS=N : builds the fuzz targets (clang, sanitizers) and runs each
 #             for N seconds (default 60), one at a time
+# make tsan, make asan : the whole suite under ThreadSanitizer, or under
+#             AddressSanitizer with UndefinedBehaviorSanitizer
 BUILD := build
 JOBS  := $(shell nproc)
 
-.PHONY: all deps build run screenshots test bench tsan fuzz format clean install uninstall package
+.PHONY: all deps build run screenshots test bench tsan asan fuzz format clean install uninstall package
 
 all: build
 
@@ -44,6 +46,11 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	ctest --test-dir build-tsan --output-on-failure
 
+asan: deps
+	cmake --preset asan
+	cmake --build build-asan -j $(JOBS)
+	ctest --test-dir build-asan --output-on-failure
+
 # New inputs go to build-fuzz/corpus/<target>; a crash or broken property
 # leaves its input in build-fuzz/found/<target>/. Keep it as a regression case by
 # copying it into fuzz/corpus/<target>/.
@@ -77,4 +84,4 @@ format:
 	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-release build-tsan build-fuzz build-package
+	rm -rf $(BUILD) build-release build-tsan build-asan build-fuzz build-package
