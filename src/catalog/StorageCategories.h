@@ -15,6 +15,9 @@
 namespace vessora {
 
 struct VolumeInfo;
+namespace DiskScanner {
+class CountedLinks;
+}
 
 // measured: the size is the sum of the entries; remainder: the size is what the
 // root volume's used space leaves after every measured category.
@@ -51,11 +54,14 @@ struct StorageCategory {
     std::vector<std::string> roots;      // absolute, resolved against the home folder of the moment
     bool listsContents = false;          // true: each root's children are entries; false: each root is one
     std::vector<std::string> wholeRoots; // one entry each, whatever listsContents says
-    bool hardLinksOnce = false;          // a file linked from several entries counts once, at the first
+    std::vector<std::string> appImageFolders; // each AppImage in them (by its magic bytes) is one entry
     CleanupRisk risk = CleanupRisk::review;
     CategoryMeasurement measurement = CategoryMeasurement::measured;
     CategoryAction action;
     std::optional<std::string> caveat;
+    // Sentences about user folders left out of the measurement: on another
+    // disk, or already counted by another category.
+    std::vector<std::string> notes;
 
     Rgb color() const { return Palette::categoryColor(colorName); }
 
@@ -102,7 +108,23 @@ std::vector<std::string> systemDataRoots();
 std::vector<std::string> cloudSyncFolders();
 
 // A remainder category comes back measured, size 0, without touching the disk.
-MeasuredCategory measure(const StorageCategory& category, const Cancelled& cancelled = {});
+// A file with several links counts once, in the first entry that meets it;
+// with `counted` shared between calls, once across them all.
+MeasuredCategory measure(const StorageCategory& category, const Cancelled& cancelled = {},
+                         DiskScanner::CountedLinks* counted = nullptr);
+
+// Every category, one after another in table order, sharing one record of
+// files with several links: such a file counts once, in the first category
+// (and entry) that meets it, so the categories never add up to more than the
+// disk holds. Each result goes to `deliver` as it is done, then all return.
+std::vector<MeasuredCategory> measureAll(const std::vector<StorageCategory>& categories,
+                                         const Cancelled& cancelled = {},
+                                         const std::function<void(const MeasuredCategory&)>& deliver = {});
+
+// The chat app whose data one of `paths` is and that is running now (its
+// name as the user knows it), from the active table's chat apps; nothing when
+// none runs. `procRoot` is "/proc" except in tests.
+std::optional<std::string> runningChatApp(const std::vector<std::string>& paths, const std::string& procRoot = "/proc");
 
 // The large unclaimed items under the System Data roots, largest first.
 std::vector<CleanupEntry> measureSystemDataEntries(const Cancelled& cancelled = {});

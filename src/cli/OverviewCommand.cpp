@@ -122,6 +122,8 @@ void writeCategoryJson(JsonWriter& json, const MeasuredCategory& measured) {
     json.field("detail", c.detail);
     writeStrings(json, "roots", c.roots);
     writeStrings(json, "wholeRoots", c.wholeRoots);
+    writeStrings(json, "appImageFolders", c.appImageFolders);
+    writeStrings(json, "notes", c.notes);
     json.field("listsContents", c.listsContents)
         .field("risk", cleanupRiskName(c.risk))
         .field("measurement", categoryMeasurementName(c.measurement));
@@ -206,6 +208,7 @@ std::string overviewText(const std::vector<VolumeInfo>& volumes, const std::vect
         if (m.category.measurement == CategoryMeasurement::measured)
             out += "  " + Fmt::count(int64_t(m.entries.size())) + (m.entries.size() == 1 ? " item" : " items");
         out += "\n";
+        for (const std::string& note : m.category.notes) out += "    " + printable(note) + "\n";
         if (m.category.measurement != CategoryMeasurement::remainder) continue;
         if (!volumes.empty())
             if (std::string reserve = reserveSentence(volumes.front()); !reserve.empty())
@@ -269,16 +272,20 @@ int overviewCommand(const Arguments& args) {
         categories.push_back({std::move(category), 0, {}, false});
     std::vector<CleanupEntry> systemDataEntries;
 
-    // One task for the System Data rows and one for the snapshot tool (which
-    // blocks until it exits), started first because they take longest, then
-    // one per category. Each task writes only its own slot.
-    runMeasured(categories.size() + 2, "categories", [&](size_t i) {
-        if (i == 0)
+    // One task for the System Data rows, one for the snapshot tool (which
+    // blocks until it exits) and one for the categories, measured one after
+    // another in table order so that a file with several names counts in the
+    // first category that meets it. Each task writes only its own slots.
+    runMeasured(3, "categories", [&](size_t i) {
+        if (i == 0) {
             systemDataEntries = StorageCategories::measureSystemDataEntries(cancelled);
-        else if (i == 1)
+        } else if (i == 1) {
             snapshots = LocalSnapshot::list("/");
-        else
-            categories[i - 2] = StorageCategories::measure(categories[i - 2].category, cancelled);
+        } else {
+            std::vector<StorageCategory> definitions;
+            for (const MeasuredCategory& m : categories) definitions.push_back(m.category);
+            categories = StorageCategories::measureAll(definitions, cancelled);
+        }
     });
     if (interrupted.load()) return cancelledExit();
 

@@ -69,13 +69,19 @@ void CorvaneModel::measureCategories() {
     Async::start(
         tasks_,
         [this, definitions = StorageCategories::all(), cancelled = stopping()] {
-            measureInto<StorageCategory, MeasuredCategory>(
-                definitions,
-                [cancelled](const StorageCategory& category) {
-                    return StorageCategories::measure(category, cancelled);
-                },
-                &CorvaneModel::categories_, &CorvaneModel::categoriesChanged, &CorvaneModel::categoryProgress_,
-                &CorvaneModel::categoryProgressChanged, &CorvaneModel::removedDuringCategories_);
+            // One category after another in table order, so that a file with
+            // several names counts in the first category that meets it.
+            const double total = definitions.empty() ? 1.0 : double(definitions.size());
+            size_t done = 0;
+            StorageCategories::measureAll(definitions, cancelled, [&](const MeasuredCategory& measured) {
+                const double progress = double(++done) / total;
+                mainQueue_.post([this, result = measured, progress]() mutable {
+                    Pruning::prune(result, removedDuringCategories_);
+                    excludeBackups(result);
+                    replaceById(categories_, std::move(result), &CorvaneModel::categoriesChanged);
+                    publish(categoryProgress_, progress, &CorvaneModel::categoryProgressChanged);
+                });
+            });
             mainQueue_.post([this] {
                 resolveRemainder();
                 publish(categoryProgress_, 1.0, &CorvaneModel::categoryProgressChanged);

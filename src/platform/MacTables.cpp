@@ -365,7 +365,7 @@ const Tables& macosTables() {
             {"/Users/Shared"},
             {"Shared"},
             true,
-            {{"Messages", "Messages", {"~/Library/Messages"}}},
+            {{"Messages", {"Messages"}, {"~/Library/Messages"}}},
         },
         detail::macCleanupTargets(),
         AppTables{{"/Applications", "~/Applications"},

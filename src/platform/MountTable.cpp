@@ -176,6 +176,14 @@ std::vector<std::string> parseSwaps(std::string_view text) {
 
 std::vector<std::string> liveSwapFiles() { return parseSwaps(readWhole("/proc/swaps")); }
 
+namespace {
+// "42" for a revision from the store, "x3" for one installed from a file.
+bool isSnapRevision(std::string_view name) {
+    if (name.starts_with('x')) name.remove_prefix(1);
+    return !name.empty() && name.find_first_not_of("0123456789") == std::string_view::npos;
+}
+} // namespace
+
 std::vector<std::string> trashFolders() {
     std::vector<std::string> folders;
     auto isFolder = [](const std::string& path, bool sticky = false) {
@@ -199,8 +207,12 @@ std::vector<std::string> trashFolders() {
         if (isFolder(shared, true)) add(Paths::join(shared, uid));
         add(Paths::join(m.mountPoint, ".Trash-" + uid));
     }
+    // A snap app's home is its revision's folder: each revision kept on disk
+    // keeps its own trash ("current" is a link to one of them).
     for (const std::string& snap : PlatformTables::expandRoot("~/snap/*"))
-        add(Paths::join(snap, "current/.local/share/Trash"));
+        for (const std::string& revision : PlatformTables::expandRoot(Paths::join(snap, "*")))
+            if (isSnapRevision(Paths::lastComponent(revision)) && isFolder(revision))
+                add(Paths::join(revision, ".local/share/Trash"));
     return folders;
 }
 

@@ -58,15 +58,21 @@ struct CategoryRow {
     const char* actionText;     // readOnly reason or backupThenRemove warning
     const char* quitFirst;      // backupThenRemove only: what must not be running (nullptr: nothing)
     const char* caveat;         // nullptr: none
-    bool hardLinksOnce = false; // a file hard-linked between entries counts once (Flatpak deploys)
+    // Folders whose AppImages, known by their magic bytes whatever their
+    // names, are one entry each; nothing else in them is the row's.
+    std::vector<const char*> appImageFolders = {};
+    // Cleanup targets (by id) whose folders are this row's as whole entries,
+    // except those inside the row's own roots: the one place that says which
+    // cache folders belong to the row.
+    std::vector<const char*> cleanupTargets = {};
 };
 
 // A chat app whose data a "backupThenRemove" category holds: it must not run
 // while its folder is copied.
 struct ChatApp {
-    const char* name;                 // as the user knows it: "Signal"
-    const char* process;              // the executable's name while it runs
-    std::vector<const char*> folders; // its data folders (tokens as above)
+    const char* name;                   // as the user knows it: "Signal"
+    std::vector<const char*> processes; // executable or command names while it runs
+    std::vector<const char*> folders;   // its data folders (tokens as above)
 };
 
 struct CategoryTables {

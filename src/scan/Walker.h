@@ -1,11 +1,19 @@
 #pragma once
-// The directory walker behind DiskScanner: a pool of threads (one per core)
-// working through a shared stack of directories, each read with getdents64
-// and its entries examined with statx relative to the directory's descriptor,
-// so no path is resolved from the top and paths longer than PATH_MAX are
-// measured like any other. A thread continues with the first subdirectory it
-// found and leaves the others to any thread; a directory with many entries is
-// cut into slices that any thread examines. Per-entry work takes no lock.
+// The directory walker behind DiskScanner: a pool of threads working through
+// a shared stack of directories, each read with getdents64 and its entries
+// examined with statx relative to the directory's descriptor, so no path is
+// resolved from the top and paths longer than PATH_MAX are measured like any
+// other. A thread continues with the first subdirectory it found and leaves
+// the others to any thread; a directory with many entries is cut into slices
+// that any thread examines. Per-entry work takes no lock.
+//
+// Pool size: a walk starts with one thread per core. Every few milliseconds
+// one of its threads reads from the kernel's per-thread scheduler statistics
+// how long each thread spent blocked (neither on a core nor waiting for one:
+// waiting for the disk). While threads block, more of them may read at once
+// (up to kMaxThreads), so that a cold walk keeps many requests in flight and
+// the device busy; once they stop blocking, the surplus threads park at their
+// next directory, so a warm walk runs one thread per core.
 //
 // Descriptors: a directory keeps its descriptor only until every one of its
 // subdirectories has been opened from it, and only while the walk holds fewer
@@ -16,6 +24,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <condition_variable>
@@ -83,6 +92,16 @@ void release(DirTask* task);
 extern std::atomic<unsigned> threadOverride;
 // For tests: split directories into slices of this many entries (0: the default).
 extern std::atomic<uint32_t> sliceOverride;
+// For tests: instead of measuring, every pacing point sets the number of
+// threads that may read at once to this function of its running number.
+using LimitFunction = unsigned (*)(unsigned tick);
+extern std::atomic<LimitFunction> limitOverride;
+
+// The most threads one walk reads with while they block (more where there
+// are more cores): enough requests in flight to keep a disk's queue busy, few
+// enough that their stacks and buffers stay small.
+constexpr unsigned kMaxThreads = 16;
+constexpr unsigned kMaxCores = 256;
 
 class Walker {
 public:
@@ -99,11 +118,26 @@ public:
 
 protected:
     // Per-thread scratch and counters.
+    // What the pacing needs of one thread: its scheduler statistics and how
+    // long it waited for work (that is not blocking on the device).
+    struct Pace {
+        std::atomic<int> schedFd{-1};
+        std::atomic<int64_t> parkedNs{0};
+        std::atomic<int64_t> parkedSince{0}; // 0 while not parked
+        // Read and written by the thread that samples, one at a time.
+        int64_t lastWall = 0, lastOnCpu = 0, lastParked = 0;
+    };
+
     struct Worker {
-        std::vector<char> buffer = std::vector<char>(64 * 1024);
+        // Not zeroed: the kernel writes only as much of it as a folder
+        // needs, and the rest of each thread's buffer stays untouched memory.
+        static constexpr size_t kBufferSize = 32 * 1024;
+        std::unique_ptr<char[]> buffer{new char[kBufferSize]};
         int64_t files = 0;       // scan: progress batch; quick size: unused
         int64_t bytes = 0;       // scan: progress batch; quick size: the thread's total
         DirTask* next = nullptr; // read next on this thread, without the queue
+        Pace* pace = nullptr;
+        uint32_t sincePace = 0; // entries examined since the last pacing point
     };
 
     using Listing = walk::Listing;
@@ -147,7 +181,11 @@ protected:
     static bool isCycle(const DirTask* parent, const EntryStat& st);
     // Reads every entry but "." and "..": onEntry(name, index) returns false to stop.
     // Returns false when the directory could not be read to its end.
-    template <typename F> static bool forEachEntry(int fd, Worker& worker, F&& onEntry);
+    template <typename F> bool forEachEntry(int fd, Worker& worker, F&& onEntry);
+    // Called every few dozen entries: now and then resizes the pool.
+    void pace(Worker& worker) {
+        if (++worker.sincePace >= 64) paceNow(worker);
+    }
 
     const int rootFd_;
     const std::string rootPath_;
@@ -156,18 +194,35 @@ private:
     void workerLoop();
     void processSlice(DirTask* slice, Worker& worker);
     void enqueue(DirTask* const* tasks, size_t count, size_t minQueuedForHelper);
+    // Starts a thread when one more may run and there is work for it; under mutex_.
+    void startHelpersLocked(size_t wanted);
     void parentOpened(DirTask* parent);
     int reopen(DirTask* task);
+    void paceNow(Worker& worker);
+    unsigned measuredLimit(int64_t now);
 
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<DirTask*> stack_;
     size_t outstanding_ = 0;
     unsigned idle_ = 0;
-    unsigned maxHelpers_ = 0;
     std::vector<std::thread> helpers_;
     std::atomic<int> keptFds_{0};
     int fdBudget_ = 64;
+
+    // Pool size: threads running tasks, how many may, and how many may ever.
+    std::atomic<unsigned> running_{0};
+    std::atomic<unsigned> limit_{1};
+    unsigned cores_ = 1;
+    unsigned maxThreads_ = 1;
+    bool adaptive_ = false;
+    std::atomic<int64_t> lastPace_{0};
+    std::mutex paceLock_;
+    unsigned ticks_ = 0;
+    int ioFd_ = -1;
+    int64_t lastReads_ = -1;
+    std::array<Pace, kMaxCores> paces_;
+    std::atomic<unsigned> paceCount_{0};
 };
 
 struct LinuxDirent64 {
@@ -183,14 +238,15 @@ long readEntries(int fd, char* buffer, size_t size);
 template <typename F> bool Walker::forEachEntry(int fd, Worker& worker, F&& onEntry) {
     uint32_t index = 0;
     for (;;) {
-        long n = readEntries(fd, worker.buffer.data(), worker.buffer.size());
+        long n = readEntries(fd, worker.buffer.get(), Worker::kBufferSize);
         if (n <= 0) return n == 0;
         for (long offset = 0; offset < n;) {
-            auto* entry = reinterpret_cast<LinuxDirent64*>(worker.buffer.data() + offset);
+            auto* entry = reinterpret_cast<LinuxDirent64*>(worker.buffer.get() + offset);
             offset += entry->d_reclen;
             const char* name = entry->d_name;
             if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
             if (!onEntry(name, index++)) return true;
+            pace(worker);
         }
     }
 }

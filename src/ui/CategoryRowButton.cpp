@@ -9,6 +9,7 @@
 #include "ui/kit/Text.h"
 
 #include <QPainter>
+#include <QStringList>
 #include <QStyleOptionFocusRect>
 
 namespace vessora {
@@ -28,20 +29,33 @@ CategoryRowButton::CategoryRowButton(QWidget* parent) : QAbstractButton(parent) 
 
 void CategoryRowButton::setCategory(const MeasuredCategory& category) {
     const bool same = category.id() == category_.id() && category.size == category_.size &&
-                      category.measured == category_.measured && category.category.title == category_.category.title;
+                      category.measured == category_.measured && category.category.title == category_.category.title &&
+                      category.category.notes == category_.category.notes;
+    const bool taller = category.category.notes.empty() != category_.category.notes.empty();
     category_ = category;
     setObjectName(QStringLiteral("overview.category.") + Text::fromUtf8(category.id()));
     const QString title = Text::fromUtf8(category.category.title);
     setAccessibleName(category.measured ? title + QStringLiteral(", ") + sizeText() : title);
-    setAccessibleDescription(Text::fromUtf8(category.category.detail));
+    const QString notes = notesText();
+    setAccessibleDescription(Text::fromUtf8(category.category.detail) +
+                             (notes.isEmpty() ? QString() : QStringLiteral(" ") + notes));
+    setToolTip(notes);
     spinner_->setVisible(!category.measured);
+    if (taller) updateGeometry();
     if (!same) update();
+}
+
+QString CategoryRowButton::notesText() const {
+    QStringList notes;
+    for (const std::string& note : category_.category.notes) notes << Text::fromUtf8(note);
+    return notes.join(QLatin1Char(' '));
 }
 
 QString CategoryRowButton::sizeText() const { return Text::fromUtf8(Fmt::bytes(category_.size)); }
 
 QSize CategoryRowButton::sizeHint() const {
-    const int lines = QFontMetrics(Fonts::body()).height() + 1 + QFontMetrics(Fonts::caption()).height();
+    const int captions = category_.category.notes.empty() ? 1 : 2;
+    const int lines = QFontMetrics(Fonts::body()).height() + captions * (1 + QFontMetrics(Fonts::caption()).height());
     return {400, std::max(iconFrame, lines) + 2 * padY};
 }
 
@@ -68,7 +82,8 @@ void CategoryRowButton::paintEvent(QPaintEvent*) {
     const int textLeft = iconRect.right() + 1 + gap;
     const QFont titleFont = Fonts::body(), detailFont = Fonts::caption();
     const QFontMetrics tm(titleFont), dm(detailFont);
-    const int block = tm.height() + 1 + dm.height();
+    const QString notes = notesText();
+    const int block = tm.height() + 1 + dm.height() + (notes.isEmpty() ? 0 : 1 + dm.height());
     const int top = (height() - block) / 2;
     const int textWidth = std::max(0, trailing - gap - textLeft);
     painter.setFont(titleFont);
@@ -79,6 +94,9 @@ void CategoryRowButton::paintEvent(QPaintEvent*) {
     painter.setPen(secondary);
     painter.drawText(QRect(textLeft, top + tm.height() + 1, textWidth, dm.height()), Qt::AlignLeft | Qt::AlignVCenter,
                      dm.elidedText(Text::fromUtf8(category_.category.detail), Qt::ElideRight, textWidth));
+    if (!notes.isEmpty())
+        painter.drawText(QRect(textLeft, top + tm.height() + 2 + dm.height(), textWidth, dm.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter, dm.elidedText(notes, Qt::ElideRight, textWidth));
 
     if (category_.measured) {
         painter.setPen(Colors::primary(p));

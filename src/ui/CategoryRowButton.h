@@ -1,7 +1,8 @@
 #pragma once
 // One row of the Overview's category list: the category's symbol, title and
-// detail, its size (or a spinner until measured) and a chevron. A plain
-// button: clicking it, Space or Return opens the category.
+// detail (and a line of notes on user folders it leaves out), its size (or a
+// spinner until measured) and a chevron. A plain button: clicking it, Space or
+// Return opens the category.
 
 #include "catalog/StorageCategories.h"
 
@@ -26,6 +27,7 @@ protected:
 
 private:
     QString sizeText() const;
+    QString notesText() const; // the category's notes on left-out folders, one line
     MeasuredCategory category_;
     Spinner* spinner_;
 };

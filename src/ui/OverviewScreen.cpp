@@ -299,8 +299,9 @@ QWidget* OverviewScreen::divider() {
 
 void OverviewScreen::refreshCategories() {
     std::vector<const MeasuredCategory*> visible;
+    // A category with notes stays listed at 0 bytes: they say where its folders went.
     for (const auto& category : model().categories())
-        if (category.size > 0) visible.push_back(&category);
+        if (category.size > 0 || !category.category.notes.empty()) visible.push_back(&category);
     std::stable_sort(visible.begin(), visible.end(), [](auto* a, auto* b) { return a->size > b->size; });
 
     const bool showPlaceholder = model().isMeasuringCategories() && visible.empty();

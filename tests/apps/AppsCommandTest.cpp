@@ -121,6 +121,10 @@ TEST(AppsCommand, LinuxListsMenuEntryAppsWithTheirKindAndLeftovers) {
     test::ScopedEnv configHome("XDG_CONFIG_HOME", std::nullopt);
     test::ScopedEnv dataDirs("XDG_DATA_DIRS", dir / "share");
     test::ScopedEnv lang("LC_ALL", "C");
+    // An empty Flatpak installation: the tool loads libflatpak on first use.
+    test::ScopedEnv flatpakUser("FLATPAK_USER_DIR", dir / "flatpak");
+    test::ScopedEnv flatpakSystem("FLATPAK_SYSTEM_DIR", dir / "no-flatpak");
+    test::makeDirs(dir / "flatpak/repo");
     test::writeFile(home + "/apps/sketch/bin/sketch", 50'000);
     ::chmod((home + "/apps/sketch/bin/sketch").c_str(), 0755);
     test::writeText(dir / "share/applications/net.example.Sketch.desktop",

@@ -2,9 +2,11 @@
 // test, the System Data arithmetic, and both table sets side by side in the
 // command-line tool.
 
+#include "catalog/CleanupCatalog.h"
 #include "catalog/StorageCategories.h"
 #include "catalog/VolumeInfo.h"
 #include "platform/PlatformTables.h"
+#include "support/Paths.h"
 #include "CatalogFixture.h"
 #include "TestSupport.h"
 
@@ -12,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 using namespace vessora;
@@ -67,7 +70,6 @@ TEST(LinuxCategories, UserFoldersAppsChatsAndMailOnAFixtureHome) {
     ASSERT_EQ(::link((flatpak + "/repo/objects/ab/cdef.file").c_str(),
                      (flatpak + "/runtime/org.example.Platform/x86_64/1/active/files/lib.so").c_str()),
               0);
-    test::writeFile(home + "/.local/bin/Tool-1.0.AppImage", 9 * 4096);
     test::writeFile(home + "/.config/Signal/sql/db.sqlite", 15 * 4096);
     test::writeFile(home + "/.config/Signal/attachments.noindex/ab/photo", 6 * 4096);
     test::writeFile(home + "/.var/app/org.telegram.desktop/data/TelegramDesktop/tdata/map", 4 * 4096);
@@ -88,7 +90,6 @@ TEST(LinuxCategories, UserFoldersAppsChatsAndMailOnAFixtureHome) {
     std::vector<std::string> inOrder = {flatpak + "/app", flatpak + "/repo", flatpak + "/runtime"};
     std::map<std::string, int64_t> expected;
     for (const std::string& path : inOrder) expected[path] = test::lstatTreeSize(path, &links);
-    expected[home + "/.local/bin/Tool-1.0.AppImage"] = test::lstatTreeSize(home + "/.local/bin/Tool-1.0.AppImage");
     std::map<std::string, int64_t> measured; // this machine's /opt and /var/lib/flatpak are listed too
     for (const CleanupEntry& e : apps.entries)
         if (e.url.starts_with(home)) measured[e.url] = e.size;
@@ -105,6 +106,121 @@ TEST(LinuxCategories, UserFoldersAppsChatsAndMailOnAFixtureHome) {
     EXPECT_EQ(urls(StorageCategories::measure(categories["mail"])),
               std::vector<std::string>{home + "/.thunderbird/abc.default-release"});
     EXPECT_EQ(StorageCategories::measure(categories["messages"]).entries.size(), 3u);
+}
+
+// A home where names deceive: AppImages without their extension, a Trash
+// with records and a half-emptied folder, a snap's trash in two revisions,
+// user folders that are links, files with several names inside and across
+// categories, and cache folders the cleanup list classifies. Each category
+// equals an lstat sum of its own rules where each file counts once, in the
+// first category in table order; with what no category claims they make up
+// the whole home exactly.
+TEST(LinuxCategories, EveryFileCountsOnceWhereTheTableSays) {
+    LinuxHome h;
+    const std::string& home = h.home;
+    auto file = [&](const std::string& relative, int blocks) {
+        return test::writeFile(home + "/" + relative, blocks * 4096);
+    };
+    auto link = [&](const std::string& existing, const std::string& name) {
+        test::makeDirs(Paths::parent(home + "/" + name));
+        ASSERT_EQ(::link((home + "/" + existing).c_str(), (home + "/" + name).c_str()), 0) << name;
+    };
+    auto appImage = [&](const std::string& relative) {
+        const char magic[] = {0x7f, 'E', 'L', 'F', 2, 1, 1, 0, 'A', 'I', 2};
+        test::writeText(home + "/" + relative, std::string(magic, sizeof magic) + std::string(7 * 4096, 'a'));
+    };
+    appImage(".local/bin/nvim");
+    appImage(".local/bin/joplin.appimage");
+    file(".local/bin/backup-script", 2);
+    file(".local/share/Trash/files/old.txt", 3);
+    test::writeText(home + "/.local/share/Trash/info/old.txt.trashinfo", "[Trash Info]\nPath=/x/old.txt\n");
+    file(".local/share/Trash/expunged/half-gone/bits", 4);
+    test::writeText(home + "/.local/share/Trash/directorysizes", "4096 1700000000 half-gone\n");
+    file("snap/notes/12/.local/share/Trash/files/draft", 5);
+    file("snap/notes/13/.local/share/Trash/files/memo", 2);
+    ASSERT_EQ(::symlink("13", (home + "/snap/notes/current").c_str()), 0);
+    // Videos kept in another folder of the same disk; Music inside Documents.
+    file("media/Videos/film.mkv", 20);
+    link("media/Videos/film.mkv", "media/Videos/vacation.mkv");
+    ASSERT_EQ(::symlink((home + "/media/Videos").c_str(), (home + "/Videos").c_str()), 0);
+    file("Documents/Music/song.flac", 6);
+    ASSERT_EQ(::symlink("Documents/Music", (home + "/Music").c_str()), 0);
+    // Several names: a photo in two albums, a scan in Documents and Pictures,
+    // a pnpm store linked into a project, a toolchain binary under three names.
+    file("Pictures/2024/beach.jpg", 9);
+    link("Pictures/2024/beach.jpg", "Pictures/best/beach.jpg");
+    file("Documents/scan.jpg", 4);
+    link("Documents/scan.jpg", "Pictures/scan.jpg");
+    file(".local/share/pnpm/store/v3/files/ab/index.js", 3);
+    link(".local/share/pnpm/store/v3/files/ab/index.js", "Documents/app/node_modules/.pnpm/index.js");
+    file(".rustup/toolchains/stable/bin/cargo", 8);
+    link(".rustup/toolchains/stable/bin/cargo", ".rustup/toolchains/stable/bin/rustc");
+    link(".rustup/toolchains/stable/bin/cargo", ".cargo/bin/cargo");
+    file(".cache/pip/http/wheel", 5);
+    file(".cache/ccache/0/obj", 2);
+    file(".cache/huggingface/hub/model.safetensors", 11);
+
+    std::vector<StorageCategory> picked; // the categories a home holds, in table order
+    for (StorageCategory& c : StorageCategories::all())
+        if (c.id == "applications" || c.id == "documents" || c.id == "photos" || c.id == "music" ||
+            c.id == "developer" || c.id == "trash")
+            picked.push_back(std::move(c));
+    std::map<std::string, int64_t> measured; // the parts below the test's home
+    std::map<std::string, std::vector<std::string>> notes, entries;
+    for (const MeasuredCategory& m : StorageCategories::measureAll(picked)) {
+        notes[m.id()] = m.category.notes;
+        for (const CleanupEntry& e : m.entries)
+            if (Paths::isInside(e.url, home)) {
+                measured[m.id()] += e.size;
+                entries[m.id()].push_back(e.url.substr(home.size() + 1));
+            }
+    }
+
+    test::LinkSet counted;
+    auto sum = [&](std::vector<std::string> paths) {
+        int64_t total = 0;
+        for (const std::string& path : paths) total += test::lstatTreeSize(home + "/" + path, &counted);
+        return total;
+    };
+    std::map<std::string, int64_t> expected;
+    expected["applications"] = sum({".local/bin/nvim", ".local/bin/joplin.appimage"});
+    expected["documents"] = sum({"Documents"});
+    expected["photos"] = sum({"Pictures", "media/Videos"});
+    expected["developer"] = sum({".rustup", ".cargo", ".local/share/pnpm", ".cache/pip", ".cache/ccache"});
+    expected["trash"] =
+        sum({".local/share/Trash", "snap/notes/12/.local/share/Trash", "snap/notes/13/.local/share/Trash"});
+    const int64_t unclaimed =
+        sum({".local/bin/backup-script", ".cache/huggingface", "Videos", "Music", "snap/notes/current"});
+    EXPECT_EQ(measured, expected);
+    int64_t categorised = 0;
+    for (const auto& [id, size] : measured) categorised += size;
+    test::LinkSet once;
+    EXPECT_EQ(categorised + unclaimed, test::lstatTreeSize(home, &once)) << "every file once, nothing lost";
+
+    std::sort(entries["applications"].begin(), entries["applications"].end());
+    EXPECT_EQ(entries["applications"], (std::vector<std::string>{".local/bin/joplin.appimage", ".local/bin/nvim"}));
+    EXPECT_EQ(entries["photos"], (std::vector<std::string>{"media/Videos/film.mkv", "Pictures/2024"}))
+        << "the link's folder measured where it is, the second names counted nowhere";
+    EXPECT_EQ(notes["music"],
+              std::vector<std::string>{"Music (" + home + "/Documents/Music) is already counted under Documents."});
+    EXPECT_TRUE(notes["photos"].empty());
+
+    // The cleanup list classifies each cache folder as the categories do,
+    // and its Trash target counts what the Trash category counts.
+    std::map<std::string, CleanupTarget> targets;
+    for (CleanupTarget& t : CleanupCatalog::definitions())
+        if (t.id == "pkg-caches" || t.id == "app-caches" || t.id == "trash") targets[t.id] = CleanupCatalog::measure(t);
+    auto offers = [&](const std::string& id, const std::string& path) {
+        for (const CleanupEntry& e : targets[id].entries)
+            if (Paths::isInside(e.url, home + "/" + path)) return true;
+        return false;
+    };
+    EXPECT_TRUE(offers("pkg-caches", ".cache/ccache") && !offers("app-caches", ".cache/ccache"));
+    EXPECT_TRUE(offers("app-caches", ".cache/huggingface") && !offers("pkg-caches", ".cache/huggingface"));
+    int64_t trash = 0;
+    for (const CleanupEntry& e : targets["trash"].entries)
+        if (Paths::isInside(e.url, home)) trash += e.size;
+    EXPECT_EQ(trash, measured["trash"]);
 }
 
 TEST(LinuxCategories, OtherHomesReadableAndUnreadable) {

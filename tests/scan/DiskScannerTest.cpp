@@ -161,20 +161,26 @@ TEST(DiskScanner, CancelBeforeAndDuringTheWalk) {
     EXPECT_TRUE(root->children()[0]->isNotDescended);
     EXPECT_EQ(before.snapshot().files, 0);
 
-    walkThreads(1);
-    ScanStats during;
-    std::atomic<bool> done{false};
-    std::thread canceller([&] {
-        while (!done && during.snapshot().files < 4096) std::this_thread::yield();
-        during.cancel();
-    });
-    auto partial = scan(dir / "r", &during);
-    done = true;
-    canceller.join();
-    walkThreads(0);
-    EXPECT_TRUE(during.snapshot().cancelled);
-    EXPECT_LT(during.snapshot().files, 12000);
-    EXPECT_LT(partial->fileCount, 12000);
+    // One thread, and a pool that keeps growing and parking threads: a
+    // cancelled walk ends with none of them left waiting.
+    for (bool swinging : {false, true}) {
+        walkThreads(swinging ? 0 : 1);
+        test::walkSwingingPool(swinging);
+        ScanStats during;
+        std::atomic<bool> done{false};
+        std::thread canceller([&] {
+            while (!done && during.snapshot().files < 4096) std::this_thread::yield();
+            during.cancel();
+        });
+        auto partial = scan(dir / "r", &during);
+        done = true;
+        canceller.join();
+        walkThreads(0);
+        test::walkSwingingPool(false);
+        EXPECT_TRUE(during.snapshot().cancelled) << swinging;
+        EXPECT_LT(during.snapshot().files, 12000) << swinging;
+        EXPECT_LT(partial->fileCount, 12000) << swinging;
+    }
     bool cancelled = false;
     EXPECT_EQ(DiskScanner::quickSize(dir / "r", {}, [&] { return cancelled = true; }), 0);
 }

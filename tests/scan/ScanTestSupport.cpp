@@ -96,6 +96,14 @@ void splitChain(const std::string& top, int depth, const std::string& name) {
 
 void walkThreads(unsigned threads) { walk::threadOverride.store(threads); }
 void walkSlices(unsigned entries) { walk::sliceOverride.store(entries); }
+namespace {
+unsigned swingingPoolSize(unsigned step) {
+    static constexpr unsigned sizes[] = {1, 7, 2, 16, 3, 1, 12, 5};
+    return sizes[step % 8];
+}
+} // namespace
+
+void walkSwingingPool(bool on) { walk::limitOverride.store(on ? &swingingPoolSize : nullptr); }
 
 void writeManyFiles(const std::string& folder, int count, int bytes) {
     makeDirs(folder);

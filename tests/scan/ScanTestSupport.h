@@ -27,6 +27,9 @@ std::string listedFirst(const std::string& scratch, const std::string& a, const 
 
 // Runs later walks on this many threads (0: one per core).
 void walkThreads(unsigned threads);
+// Makes later walks resize their pool of threads at every step, through a
+// fixed pattern of sizes between 1 and 16, instead of measuring (false: measure).
+void walkSwingingPool(bool on);
 // Cuts directories into slices of this many entries in later walks (0: default).
 void walkSlices(unsigned entries);
 // `count` files of `bytes` bytes named f0, f1, ... in `folder` (created),

@@ -107,19 +107,22 @@ std::string compareScans(const std::string& root, const ScanOptions& options, un
     auto expected = test::referenceScan(root, options, expectedStats);
     expected->sortRecursively();
     const int64_t expectedQuick = test::referenceQuickSize(root, options);
-    for (unsigned threads : {1u, 2u, 5u}) {
+    // 0: a pool that grows and shrinks at every step.
+    for (unsigned threads : {1u, 2u, 5u, 0u}) {
         test::walkThreads(threads);
         test::walkSlices(slice);
+        test::walkSwingingPool(threads == 0);
         ScanStats actualStats;
         auto actual = DiskScanner::scan(root, options, actualStats);
         int64_t quick = DiskScanner::quickSize(root, options);
         test::walkThreads(0);
+        test::walkSwingingPool(false);
         test::walkSlices(0);
         actual->sortRecursively();
+        const std::string on = (threads ? std::to_string(threads) : std::string("swinging")) + " threads: ";
         std::string difference = test::treeDifference(*actual, *expected);
-        if (!difference.empty()) return std::to_string(threads) + " threads: " + difference;
+        if (!difference.empty()) return on + difference;
         auto a = actualStats.snapshot(), e = expectedStats.snapshot();
-        const std::string on = std::to_string(threads) + " threads: ";
         if (a.files != e.files || a.bytes != e.bytes || a.unreadable != e.unreadable)
             return on + "counters differ (" + std::to_string(a.files) + " files, expected " + std::to_string(e.files) +
                    ")";

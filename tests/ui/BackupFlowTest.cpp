@@ -1,5 +1,7 @@
 #include "CleanupScreensSupport.h"
+#include "apps/RunningApps.h"
 #include "backup/ChatDatabase.h"
+#include "platform/PlatformTables.h"
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/category/CategoryDetailPage.h"
 #include "platform/PlatformTables.h"
@@ -258,4 +260,49 @@ TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
     EXPECT_TRUE(exists(running.opened[0].toLocalFile().toStdString()));
     review->keepButton()->click();
     Workspace::setInstance(&workspace);
+}
+
+// On Linux each chat app keeps its own folder: a running Signal (a copy of
+// sleep under Signal's program name) stops the backup of Signal's data and is
+// named as the user knows it; Telegram's data alone goes on to the
+// confirmation.
+TEST_F(BackupFlowTest, LinuxChatAppMustQuitFirst) {
+    ScopedTables tables{TableSet::linux};
+    const std::string executable = path("bin/signal-desktop");
+    makeDirs(path("bin"));
+    std::filesystem::copy_file("/bin/sleep", executable);
+    ::chmod(executable.c_str(), 0755);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execl(executable.c_str(), "signal-desktop", "60", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(waitUntil([] { return !RunningApps::runningPrograms({"signal-desktop"}).empty(); }, 5000))
+        << "the copy of sleep never showed up under its name";
+
+    const CleanupEntry signal = entryFor(writeFile(path("home/.config/Signal/sql/db.sqlite"), 20'000));
+    const CleanupEntry telegram = entryFor(writeFile(path("home/.local/share/TelegramDesktop/tdata/map"), 8'000));
+    MeasuredCategory chats = category("messages", {signal, telegram});
+    ASSERT_EQ(chats.category.title, "Chats");
+    selectAllAndAct(chats);
+    QMessageBox* quit = waitForMessageBox();
+    ASSERT_TRUE(quit);
+    EXPECT_EQ(quit->text(), "Quit Signal first");
+    EXPECT_EQ(quit->informativeText(), "Signal is running. Copying its data while it is open produces a backup that "
+                                       "will not restore, so quit Signal and try again.");
+    quit->button(QMessageBox::Ok)->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(model->isArchiving());
+    EXPECT_FALSE(exists(path("backups")));
+
+    page->findChild<QPushButton*>("categoryDetail.selectAll")->click(); // "Deselect all"
+    selectAllAndAct(category("messages", {telegram}));
+    QMessageBox* box = waitForMessageBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->objectName(), "categoryDetail.confirmation");
+    buttonWithText(box, "Cancel")->click();
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    QCoreApplication::processEvents();
 }

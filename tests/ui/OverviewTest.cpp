@@ -86,6 +86,17 @@ TEST_F(OverviewTest, ZeroByteCategoryIsAbsentAndBarPaintsCategoryColours) {
     EXPECT_EQ(image.pixelColor(photos).rgb(), Colors::fromRgb(measuredCategory("photos", 1).category.color()).rgb());
     // 40 of 100 GB free: the free part starts after the two segments.
     EXPECT_NEAR(bar->freeRect().width(), bar->width() * 0.5 - 2, 1.5);
+
+    // A category that left its only folder out stays listed, saying why.
+    MeasuredCategory music = measuredCategory("music", 0);
+    music.category.notes = {"Music (/mnt/media/Music) is on another disk, so it is not counted here."};
+    CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30'000'000'000), music});
+    screen->refreshNow();
+    ASSERT_TRUE(find("overview.category.music") && find("overview.category.music")->isVisible());
+    EXPECT_TRUE(find("overview.category.music")
+                    ->accessibleDescription()
+                    .endsWith(QString::fromStdString(music.category.notes[0])));
+    EXPECT_EQ(bar->segments().size(), 1u);
 }
 
 TEST_F(OverviewTest, TheAdministratorsReserveIsItsOwnHatchedSegmentBeforeFree) {

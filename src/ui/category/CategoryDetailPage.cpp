@@ -404,8 +404,12 @@ void CategoryDetailPage::refresh() {
 
     placeBanner(caveat_, bannerLayout_, 0, definition.caveat, "info.circle", UiBits::secondary(pal),
                 "categoryDetail.caveat", this);
+    std::optional<std::string> notes;
+    for (const std::string& note : definition.notes) notes = notes ? *notes + "\n" + note : note;
+    placeBanner(notes_, bannerLayout_, caveat_ ? 1 : 0, notes, "info.circle", UiBits::secondary(pal),
+                "categoryDetail.notes", this);
     const bool readOnly = definition.action.kind == CategoryAction::Kind::readOnly;
-    placeBanner(readOnly_, bannerLayout_, caveat_ ? 1 : 0,
+    placeBanner(readOnly_, bannerLayout_, (caveat_ ? 1 : 0) + (notes_ ? 1 : 0),
                 readOnly ? std::optional<std::string>(definition.action.reason) : std::nullopt, "lock",
                 UiBits::orange(pal), "categoryDetail.readOnly", this);
 
@@ -532,8 +536,19 @@ void CategoryDetailPage::startRemoval() {
     const auto category = model_->category(id_);
     if (!category || model_->isArchiving()) return;
     const CategoryAction& action = category->category.action;
-    if (action.kind == CategoryAction::Kind::backupThenRemove && action.quitFirst) {
-        if (auto app = UiBits::runningApp(*action.quitFirst, category->category.title)) {
+    if (action.kind == CategoryAction::Kind::backupThenRemove) {
+        // An app named by the table (Messages) or, where each chat app keeps
+        // its own folder, the one whose data is picked.
+        std::optional<std::string> app;
+        if (action.quitFirst) {
+            app = UiBits::runningApp(*action.quitFirst, category->category.title);
+        } else {
+            std::vector<std::string> paths;
+            for (const CleanupEntry& entry : CleanupTexts::selectedEntries(category->entries, selection_->urls()))
+                paths.push_back(entry.url);
+            app = StorageCategories::runningChatApp(paths);
+        }
+        if (app) {
             auto* box = new QMessageBox(QMessageBox::Warning, q(CleanupTexts::quitFirstTitle(*app)),
                                         q(CleanupTexts::quitFirstTitle(*app)), QMessageBox::Ok, this);
             box->setObjectName("categoryDetail.quitFirst");

@@ -82,6 +82,7 @@ private:
     QLabel* size_;
     QLabel* count_;
     QWidget* caveat_ = nullptr;
+    QWidget* notes_ = nullptr; // user folders the category leaves out, and why
     QWidget* readOnly_ = nullptr;
     QVBoxLayout* bannerLayout_;
     QWidget* entriesCard_;
