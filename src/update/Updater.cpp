@@ -447,8 +447,10 @@ void Updater::downloadAndStage() {
             auto promise = std::make_shared<QPromise<Step>>();
             auto* watcher = new QFutureWatcher<Step>(this);
             // The watcher is this object's child: if the updater goes first,
-            // the result is dropped instead of reaching a deleted object.
-            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+            // the result is dropped instead of reaching a deleted object. The
+            // handler holds the promise too, so whichever thread lets go of it
+            // last frees the result only after the main thread has read it.
+            connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, promise] {
                 watcher->deleteLater();
                 Step staged = watcher->result();
                 if (!staged.path) {
