@@ -6,10 +6,12 @@
 # WERROR=1 (with any target that builds) : warnings are errors
 # make fuzz SECONDS=N : builds the fuzz targets (clang, sanitizers) and runs each
 #             for N seconds (default 60), one at a time
+# make tsan, make asan : the whole suite under ThreadSanitizer, or under
+#             AddressSanitizer with UndefinedBehaviorSanitizer
 BUILD := build
 JOBS  := $(shell nproc)
 
-.PHONY: all deps build run screenshots test bench tsan fuzz format format-check clean install uninstall package
+.PHONY: all deps build run screenshots test bench tsan asan fuzz format format-check clean install uninstall package
 
 all: build
 
@@ -47,6 +49,11 @@ tsan: deps
 	cmake --preset tsan
 	cmake --build build-tsan -j $(JOBS)
 	ctest --test-dir build-tsan --output-on-failure
+
+asan: deps
+	cmake --preset asan
+	cmake --build build-asan -j $(JOBS)
+	ctest --test-dir build-asan --output-on-failure
 
 # New inputs go to build-fuzz/corpus/<target>; a crash or broken property
 # leaves its input in build-fuzz/found/<target>/. Keep it as a regression case by
@@ -94,4 +101,4 @@ format-check: deps
 	git ls-files '*.cpp' '*.h' | xargs $(CLANG_FORMAT) --dry-run -Werror
 
 clean:
-	rm -rf $(BUILD) build-release build-tsan build-fuzz build-package
+	rm -rf $(BUILD) build-release build-tsan build-asan build-fuzz build-package

@@ -28,6 +28,31 @@ struct Pipe {
     }
 };
 
+// A child may exit without reading all its input (pkexec refusing, a tool
+// failing early); writing to it then raises SIGPIPE, whose default action ends
+// the whole process, the window included. The signal is held back on this
+// thread for the one write, and the one that write raised is taken off the
+// thread's pending set before the mask is restored, so EPIPE is all the
+// caller sees and the process's own SIGPIPE handling is left alone.
+ssize_t writeWithoutSigpipe(int fd, const char* data, size_t size) {
+    sigset_t pipeOnly, previous;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    ssize_t put = ::write(fd, data, size);
+    const int writeError = errno;
+    if (put < 0 && writeError == EPIPE && !alreadyPending) {
+        const timespec noWait{0, 0};
+        while (sigtimedwait(&pipeOnly, nullptr, &noWait) < 0 && errno == EINTR) {}
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = writeError;
+    return put;
+}
+
 } // namespace
 
 Outcome execute(const std::string& executable, const std::vector<std::string>& arguments, const std::string& input) {
@@ -112,7 +137,7 @@ Outcome execute(const std::string& executable, const std::vector<std::string>& a
         drain(outIdx, out, outcome.standardOutput);
         drain(errIdx, err, outcome.standardError);
         if (inIdx >= 0 && (fds[inIdx].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            ssize_t put = ::write(in.fds[1], input.data() + written, input.size() - written);
+            ssize_t put = writeWithoutSigpipe(in.fds[1], input.data() + written, input.size() - written);
             if (put > 0) written += size_t(put);
             if (put < 0 && errno != EAGAIN && errno != EINTR) in.closeEnd(1);
             if (written >= input.size()) in.closeEnd(1);

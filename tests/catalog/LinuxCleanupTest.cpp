@@ -340,7 +340,8 @@ TEST_F(LinuxCleanup, TemporaryFilesAreOwnOldAndUnheld) {
     if (!test::isRoot() || !test::mountTmpfs(s("var/tmp"), 1 << 20)) return;
     const std::string inMemory = test::writeFile(s("var/tmp/cache"), 9000);
     age(inMemory, 3);
-    const CleanupEntry* entry = entryAt(measuredById()["tmp"], inMemory);
+    auto measured = measuredById();
+    const CleanupEntry* entry = entryAt(measured["tmp"], inMemory);
     test::unmount(s("var/tmp"));
     ASSERT_TRUE(entry);
     EXPECT_TRUE(entry->freesNoDisk);

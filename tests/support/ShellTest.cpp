@@ -29,6 +29,12 @@ TEST(Shell, StreamsAndExitStatus) {
     EXPECT_TRUE(both && both->find("out\n") != std::string::npos && both->find("err\n") != std::string::npos);
 
     EXPECT_EQ(Shell::execute("/bin/sh", {"-c", "kill -TERM $$"}).exitStatus, 128 + 15);
+
+    // A child that exits without reading its input (pkexec refused) is its
+    // exit status, not a SIGPIPE that ends the caller.
+    Shell::Outcome early = Shell::execute("/bin/sh", {"-c", "echo refused; exit 5"}, std::string(1 << 20, 'x'));
+    EXPECT_EQ(early.exitStatus, 5);
+    EXPECT_EQ(early.standardOutput, "refused\n");
 }
 
 TEST(Shell, LargeOutputOnBothStreamsDoesNotDeadlock) {
