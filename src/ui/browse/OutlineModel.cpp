@@ -91,7 +91,7 @@ void OutlineModel::forgetOrders(const FSNode* node) {
 }
 
 QVariant OutlineModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    if (orientation != Qt::Horizontal || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) return {};
     if (section == 0) return QStringLiteral("Name");
     if (section == 1 && comparison_) return QStringLiteral("Change");
     return {};
@@ -328,12 +328,6 @@ void OutlineModel::sizesChanged(const FSNode* from) {
             emit dataChanged(index(0, 0, levelIndex), index(int(children.size()) - 1, 0, levelIndex));
         if (level == root_.get()) break;
     }
-}
-
-QVariant OutlineModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (section == 0 && orientation == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::AccessibleTextRole))
-        return QStringLiteral("Name");
-    return {};
 }
 
 } // namespace vessora

@@ -67,6 +67,7 @@ public:
     static constexpr int ChangeRole = Qt::UserRole + 2; // a ScanComparison::Change
     // Column 0: by size; column 1: by change (descending: largest growth first).
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    // Named columns (for assistive technology too), never the default "1".
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     FSNode* node(const QModelIndex& index) const;
@@ -83,8 +84,6 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     bool hasChildren(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    // The hidden header's one column has a name, not the default "1".
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
