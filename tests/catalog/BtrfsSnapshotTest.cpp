@@ -201,8 +201,9 @@ TEST_F(BtrfsSnapshotTest, ListsEachToolsSnapshotsNewestFirstWithTheirExclusiveSi
     EXPECT_EQ(snapper->subvolumes.front().topPath, "@/.snapshots/1/snapshot");
 
     // Btrfs keeps no administrator's reserve, whatever statvfs's two free counts say.
-    for (const VolumeInfo& volume : VolumeInfo::current())
+    for (const VolumeInfo& volume : VolumeInfo::current()) {
         if (volume.url == m_) EXPECT_EQ(volume.rootReserve, 0);
+    }
 
     // A user without administrator rights sees the same snapshots.
     const size_t count = listed.size();
