@@ -166,8 +166,7 @@ TEST_F(CategoryDetailTest, SystemDataTexts) {
             EXPECT_EQ(banner.substr(0, c.start.size()), c.start);
     }
     EXPECT_EQ(text("categoryDetail.snapshots").toStdString(),
-              "1 Time Machine local snapshot is also holding space that Finder reports as free. They are listed on "
-              "the Overview page.");
+              "Btrfs snapshots hold on to deleted files; see the snapshots card.");
     EXPECT_FALSE(widget("categoryDetail.checkCaches")->isHidden());
     CleanupTarget target;
     target.id = "logs";

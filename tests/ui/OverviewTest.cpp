@@ -133,19 +133,22 @@ TEST_F(OverviewTest, TheAdministratorsReserveIsItsOwnHatchedSegmentBeforeFree) {
 TEST_F(OverviewTest, EmptyVolumeAndPurgeableCaption) {
     struct Case {
         VolumeInfo volume;
-        bool caption;
+        bool caption; // on macOS; Linux gives nothing back under pressure, so never there
     };
-    for (const Case& c :
-         {Case{rootVolume(0, 0), false}, Case{rootVolume(100, 40, 40), false}, Case{rootVolume(100, 40, 41), true}}) {
-        volumes = {c.volume};
-        model->refreshVolumes();
-        CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30)});
-        screen->refreshNow();
-        EXPECT_EQ(find("overview.purgeable")->isVisible(), c.caption);
-        auto* bar = find<SegmentedCapacityBar>("overview.capacityBar");
-        if (c.volume.totalCapacity == 0) {
-            EXPECT_EQ(bar->segmentRects().front().width(), 0);
-            EXPECT_EQ(bar->freeRect().width(), bar->width() - 1);
+    for (const TableSet set : {TableSet::macos, TableSet::linux}) {
+        ScopedTables tables{set};
+        for (const Case& c : {Case{rootVolume(0, 0), false}, Case{rootVolume(100, 40, 40), false},
+                              Case{rootVolume(100, 40, 41), true}}) {
+            volumes = {c.volume};
+            model->refreshVolumes();
+            CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30)});
+            screen->refreshNow();
+            EXPECT_EQ(find("overview.purgeable")->isVisible(), c.caption && set == TableSet::macos);
+            auto* bar = find<SegmentedCapacityBar>("overview.capacityBar");
+            if (c.volume.totalCapacity == 0) {
+                EXPECT_EQ(bar->segmentRects().front().width(), 0);
+                EXPECT_EQ(bar->freeRect().width(), bar->width() - 1);
+            }
         }
     }
 }
