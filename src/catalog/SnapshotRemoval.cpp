@@ -9,6 +9,7 @@
 #include "support/Shell.h"
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -177,22 +178,15 @@ std::string serveSnapshotRequest(const std::string& fileSystem, const std::strin
 }
 
 RemovalResult readSnapshotReport(const std::string& report, const std::string& name) {
-    std::vector<std::string> fields;
-    for (size_t start = 0; start < report.size();) {
-        size_t end = report.find('\0', start);
-        if (end == std::string::npos) break;
-        fields.push_back(report.substr(start, end - start));
-        start = end + 1;
-    }
-    for (size_t i = 0; i + 2 < fields.size(); i += 3) {
-        if (fields[i + 1] != name) continue;
-        if (fields[i] != "removed") return failedWith(name, fields[i + 2]);
-        RemovalResult result;
-        result.succeeded.push_back(name);
-        result.bytesFreed = std::max<int64_t>(0, std::strtoll(fields[i + 2].c_str(), nullptr, 10));
-        return result;
-    }
-    return failedWith(name, "The administrator helper did not report on " + name + ", so it may still be there.");
+    const std::map<std::string, Remover::HelperVerdict> verdicts = Remover::readReport(report);
+    const auto said = verdicts.find(name);
+    if (said == verdicts.end())
+        return failedWith(name, "The administrator helper did not report on " + name + ", so it may still be there.");
+    if (!said->second.removed) return failedWith(name, said->second.reason);
+    RemovalResult result;
+    result.succeeded.push_back(name);
+    result.bytesFreed = std::max<int64_t>(0, said->second.bytes);
+    return result;
 }
 
 RemovalResult deleteSnapshot(const LocalSnapshot& snapshot, const std::string& volume) {

@@ -6,6 +6,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -105,6 +106,14 @@ std::string absolutePath(const std::string& path) {
     char cwd[PATH_MAX];
     if (!::getcwd(cwd, sizeof cwd)) return Paths::standardize(path);
     return Paths::standardize(Paths::join(cwd, path));
+}
+
+bool confirmed(const std::string& question) {
+    std::fprintf(stderr, "%s [y/N] ", question.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
 }
 
 } // namespace vessora::cli

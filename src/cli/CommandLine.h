@@ -33,6 +33,8 @@ int usageError(const std::string& usage, const std::string& problem = {});
 // Standard error is a terminal: live progress is worth drawing.
 bool stderrIsTerminal();
 bool stdinIsTerminal();
+// Asks `question` on standard error; true only for an answer of yes.
+bool confirmed(const std::string& question);
 
 // Ctrl-C sets the returned flag instead of killing the process, so a command
 // can stop its work cleanly and exit with status 130.

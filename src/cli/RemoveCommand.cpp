@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <iostream>
 #include <unistd.h>
 
 namespace vessora::cli {
@@ -68,14 +67,6 @@ std::string describe(const RemovalResult& result, bool withAdmin) {
         text += printable(Paths::lastComponent(failure.path)) + ": " + printable(failure.reason) + "\n";
     if (!result.note.empty()) text += result.note + "\n";
     return text;
-}
-
-bool confirmed(const std::string& question) {
-    std::fprintf(stderr, "%s [y/N] ", question.c_str());
-    std::fflush(stderr);
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
 }
 
 // Parses, then refuses bad paths before anything is looked at.

@@ -11,7 +11,6 @@
 
 #include <ctime>
 #include <cstdio>
-#include <iostream>
 #include <unistd.h>
 
 namespace vessora::cli {
@@ -37,14 +36,6 @@ std::string quotasSentence(const LocalSnapshot& s) {
                                                                : nullptr;
     if (!sentence || s.owner == SnapshotOwner::timeMachine) return {};
     return PlatformTables::format(sentence, s.volume);
-}
-
-bool confirmed(const std::string& question) {
-    std::fprintf(stderr, "%s [y/N] ", question.c_str());
-    std::fflush(stderr);
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
 }
 
 int deleteOne(const std::string& name, bool ask, bool admin) {

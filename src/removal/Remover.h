@@ -124,6 +124,14 @@ struct AdminReport {
     bool allRemoved = true;
 };
 AdminReport serveAdminRequest(const std::string& request);
+// The helper's report read back: for each item, "removed" NUL path NUL bytes
+// NUL, or "failed" NUL path NUL reason NUL; a field cut short is dropped.
+struct HelperVerdict {
+    bool removed = false;
+    int64_t bytes = 0;
+    std::string reason;
+};
+std::map<std::string, HelperVerdict> readReport(const std::string& report);
 
 // The pieces of the privileged commands, for the macOS script and for tests.
 // "/bin/rm -rf -- 'p1' 'p2'"

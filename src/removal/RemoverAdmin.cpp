@@ -43,16 +43,6 @@ std::string privilegedHelperPath() {
     return {};
 }
 
-namespace {
-
-// The helper's report: for each item, "removed" NUL path NUL bytes NUL, or
-// "failed" NUL path NUL reason NUL.
-struct HelperVerdict {
-    bool removed = false;
-    int64_t bytes = 0;
-    std::string reason;
-};
-
 std::map<std::string, HelperVerdict> readReport(const std::string& report) {
     std::vector<std::string> fields;
     for (size_t start = 0; start < report.size();) {
@@ -72,6 +62,8 @@ std::map<std::string, HelperVerdict> readReport(const std::string& report) {
     }
     return verdicts;
 }
+
+namespace {
 
 void record(std::string& report, std::string_view kind, const std::string& path, const std::string& value) {
     for (std::string_view field : {kind, std::string_view(path), std::string_view(value)}) {
