@@ -202,7 +202,9 @@ TEST_F(BtrfsSnapshotTest, ListsEachToolsSnapshotsNewestFirstWithTheirExclusiveSi
 
     // Btrfs keeps no administrator's reserve, whatever statvfs's two free counts say.
     for (const VolumeInfo& volume : VolumeInfo::current()) {
-        if (volume.url == m_) EXPECT_EQ(volume.rootReserve, 0);
+        if (volume.url == m_) {
+            EXPECT_EQ(volume.rootReserve, 0);
+        }
     }
 
     // A user without administrator rights sees the same snapshots.
