@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "scan/Walker.h"
 
+#include <atomic>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -104,6 +105,27 @@ unsigned swingingPoolSize(unsigned step) {
 } // namespace
 
 void walkSwingingPool(bool on) { walk::limitOverride.store(on ? &swingingPoolSize : nullptr); }
+
+namespace {
+std::atomic<ScanStats*> cancelTarget{nullptr};
+std::atomic<unsigned> cancelStep{0};
+std::atomic<bool> cancelSwinging{false};
+
+// Pacing points come one at a time (the walk holds its pacing lock), so the
+// step number is exact.
+unsigned cancellingPoolSize(unsigned step) {
+    if (step >= cancelStep.load())
+        if (ScanStats* stats = cancelTarget.load()) stats->cancel();
+    return cancelSwinging.load() ? swingingPoolSize(step) : 1;
+}
+} // namespace
+
+void walkCancelAtStep(ScanStats* stats, unsigned step, bool swinging) {
+    cancelTarget.store(stats);
+    cancelStep.store(step);
+    cancelSwinging.store(swinging);
+    walk::limitOverride.store(stats ? &cancellingPoolSize : nullptr);
+}
 
 void writeManyFiles(const std::string& folder, int count, int bytes) {
     makeDirs(folder);

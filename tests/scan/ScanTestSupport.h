@@ -3,6 +3,8 @@
 
 #include "scan/FSNode.h"
 
+#include "scan/ScanStats.h"
+
 #include <string>
 
 namespace vessora::test {
@@ -30,6 +32,10 @@ void walkThreads(unsigned threads);
 // Makes later walks resize their pool of threads at every step, through a
 // fixed pattern of sizes between 1 and 16, instead of measuring (false: measure).
 void walkSwingingPool(bool on);
+// Makes the next walks cancel `stats` from inside the walk at its `step`th
+// pacing point, with the pool held at one thread or swinging as above; a
+// null `stats` turns this off. A cancel that does not race the walk's end.
+void walkCancelAtStep(ScanStats* stats, unsigned step, bool swinging);
 // Cuts directories into slices of this many entries in later walks (0: default).
 void walkSlices(unsigned entries);
 // `count` files of `bytes` bytes named f0, f1, ... in `folder` (created),
