@@ -4,8 +4,8 @@
 // vouch for or nothing.
 
 #include "FuzzCheck.h"
-#include "catalog/BtrfsSnapshots.h"
 #include "platform/Btrfs.h"
+#include "platform/BtrfsSnapshots.h"
 
 using namespace vessora;
 

@@ -2,7 +2,7 @@
 // escapes (space, tab, line feed, backslash as \ooo) come back byte for byte.
 
 #include "FuzzCheck.h"
-#include "catalog/VolumeInfo.h"
+#include "platform/VolumeInfo.h"
 
 #include <string>
 #include <vector>
@@ -31,7 +31,7 @@ std::string escape(std::string_view field) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view in = fuzz::text(data, size);
 
-    for (const MountEntry& entry : VolumeInfo::parseMountInfo(in)) {
+    for (const MountEntry& entry : MountTable::parse(in)) {
         FUZZ_CHECK(!entry.deviceId.empty() && entry.deviceId.find(' ') == std::string::npos);
         (void)VolumeInfo::isBrowsable(entry);
     }
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string type = fields[2].empty() ? "ext4" : fields[2], source = fields[3].empty() ? "none" : fields[3];
     std::string line = "36 35 98:0 " + escape(root) + " " + escape(mountPoint) + " rw,noatime master:1 - " +
                        escape(type) + " " + escape(source) + " rw,errors=continue\n";
-    auto entries = VolumeInfo::parseMountInfo(line);
+    auto entries = MountTable::parse(line);
     FUZZ_CHECK(entries.size() == 1);
     FUZZ_CHECK(entries[0].deviceId == "98:0");
     FUZZ_CHECK(entries[0].root == root && entries[0].mountPoint == mountPoint);

@@ -2,7 +2,7 @@
 // first with the undated last, and a stamp that parses names the same day.
 
 #include "FuzzCheck.h"
-#include "catalog/LocalSnapshot.h"
+#include "platform/LocalSnapshot.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,6 +1,6 @@
 #include "apps/Listing.h"
 
-#include "scan/FolderListing.h"
+#include "platform/FolderListing.h"
 
 #include <sys/stat.h>
 

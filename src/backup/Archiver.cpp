@@ -1,8 +1,8 @@
 #include "backup/Archiver.h"
 
 #include "backup/MessagesExport.h"
+#include "platform/FolderListing.h"
 #include "scan/DiskScanner.h"
-#include "scan/FolderListing.h"
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "support/Shell.h"

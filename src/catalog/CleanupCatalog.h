@@ -2,8 +2,8 @@
 // The fixed catalogue of places where rebuildable or forgotten data collects,
 // and its measurement.
 
-#include "catalog/CleanupEntry.h"
-#include "scan/FolderListing.h"
+#include "platform/CleanupEntry.h"
+#include "platform/FolderListing.h"
 
 #include <functional>
 #include <optional>

@@ -1,10 +1,10 @@
 #include "catalog/SnapshotRemoval.h"
 
-#include "catalog/BtrfsSnapshots.h"
-#include "catalog/VolumeInfo.h"
 #include "platform/Btrfs.h"
+#include "platform/BtrfsSnapshots.h"
+#include "platform/FolderListing.h"
 #include "platform/ItemHandle.h"
-#include "scan/FolderListing.h"
+#include "platform/VolumeInfo.h"
 #include "support/Paths.h"
 #include "support/Shell.h"
 

@@ -3,7 +3,7 @@
 // the system's snapshot tool, Btrfs snapshots through the privileged helper,
 // which lists them again as root and judges what it is asked to delete.
 
-#include "catalog/LocalSnapshot.h"
+#include "platform/LocalSnapshot.h"
 #include "platform/PrivilegedRunner.h"
 #include "removal/Remover.h"
 

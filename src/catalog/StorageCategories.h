@@ -2,7 +2,7 @@
 // The fixed list of categories the startup disk's used space is broken into,
 // and their measurement.
 
-#include "catalog/CleanupEntry.h"
+#include "platform/CleanupEntry.h"
 #include "support/Palette.h"
 
 #include <functional>

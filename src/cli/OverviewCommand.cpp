@@ -2,14 +2,14 @@
 // cleanup: the catalogue of rebuildable data, graded by risk.
 
 #include "catalog/CleanupCatalog.h"
-#include "catalog/LocalSnapshot.h"
 #include "catalog/Permissions.h"
 #include "catalog/StorageCategories.h"
-#include "catalog/VolumeInfo.h"
 #include "cli/CommandLine.h"
-#include "platform/PlatformTables.h"
 #include "cli/Commands.h"
 #include "cli/SnapshotOutput.h"
+#include "platform/LocalSnapshot.h"
+#include "platform/PlatformTables.h"
+#include "platform/VolumeInfo.h"
 #include "support/Fmt.h"
 #include "support/Json.h"
 #include "support/ParallelFor.h"

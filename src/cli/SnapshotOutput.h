@@ -1,7 +1,7 @@
 #pragma once
 // The snapshot listing as the overview and snapshots commands print it.
 
-#include "catalog/LocalSnapshot.h"
+#include "platform/LocalSnapshot.h"
 #include "support/Json.h"
 
 #include <string>

@@ -2,11 +2,11 @@
 // the deletion of one with administrator rights.
 
 #include "catalog/SnapshotRemoval.h"
-#include "catalog/VolumeInfo.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/SnapshotOutput.h"
 #include "platform/PlatformTables.h"
+#include "platform/VolumeInfo.h"
 #include "support/Fmt.h"
 
 #include <ctime>

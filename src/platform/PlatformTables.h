@@ -18,7 +18,7 @@
 //                          the basedir variables, with their defaults
 // A last component holding '*' or '?' is a pattern matched in its folder.
 
-#include "catalog/CleanupEntry.h"
+#include "platform/CleanupEntry.h"
 
 #include <optional>
 #include <string>

@@ -1,7 +1,7 @@
 #include "scan/DiskScanner.h"
 
-#include "catalog/VolumeInfo.h"
 #include "platform/PlatformTables.h"
+#include "platform/VolumeInfo.h"
 #include "scan/InodeSet.h"
 #include "scan/Walker.h"
 #include "support/Paths.h"

@@ -4,8 +4,8 @@
 // category), the other volumes and the local snapshots. It starts only a
 // refresh and snapshot deletion; everything else it reads from the model.
 
-#include "catalog/LocalSnapshot.h"
-#include "catalog/VolumeInfo.h"
+#include "platform/LocalSnapshot.h"
+#include "platform/VolumeInfo.h"
 #include "ui/SectionPage.h"
 
 #include <map>

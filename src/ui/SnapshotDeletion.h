@@ -2,7 +2,7 @@
 // Deleting a local snapshot from the Overview. The one place the window asks
 // for it, so the way it is done can change in one line.
 
-#include "catalog/LocalSnapshot.h"
+#include "platform/LocalSnapshot.h"
 
 #include <QObject>
 

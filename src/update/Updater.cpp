@@ -2,8 +2,8 @@
 
 #include "apps/BundleInfo.h"
 #include "apps/DpkgDatabase.h"
+#include "platform/FolderListing.h"
 #include "platform/SafeDelete.h"
-#include "scan/FolderListing.h"
 #include "support/Paths.h"
 #include "update/BuildSettings.h"
 #include "update/Digest.h"

@@ -1,11 +1,11 @@
 // Btrfs snapshots on a real file system made for the test: listed with their
 // tools' records and quota sizes, and deleted through the privileged helper.
 
-#include "catalog/BtrfsSnapshots.h"
 #include "catalog/SnapshotRemoval.h"
-#include "catalog/VolumeInfo.h"
 #include "platform/Btrfs.h"
+#include "platform/BtrfsSnapshots.h"
 #include "platform/PlatformTables.h"
+#include "platform/VolumeInfo.h"
 #include "support/Fmt.h"
 #include "support/JsonReader.h"
 #include "support/Shell.h"

@@ -2,13 +2,13 @@
 // test, the System Data arithmetic, and both table sets side by side in the
 // command-line tool.
 
-#include "catalog/CleanupCatalog.h"
-#include "catalog/StorageCategories.h"
-#include "catalog/VolumeInfo.h"
-#include "platform/PlatformTables.h"
-#include "support/Paths.h"
 #include "CatalogFixture.h"
 #include "TestSupport.h"
+#include "catalog/CleanupCatalog.h"
+#include "catalog/StorageCategories.h"
+#include "platform/PlatformTables.h"
+#include "platform/VolumeInfo.h"
+#include "support/Paths.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -2,9 +2,9 @@
 // verdicts, mounts inside the scanned folder, container and snapshot trees,
 // and a FUSE mount whose server never answers.
 
-#include "catalog/VolumeInfo.h"
 #include "platform/MountTable.h"
 #include "platform/PlatformTables.h"
+#include "platform/VolumeInfo.h"
 #include "scan/DiskScanner.h"
 
 #include "ScanTestSupport.h"

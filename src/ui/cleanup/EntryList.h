@@ -4,7 +4,7 @@
 // of 50,000 entries opens without a stall. The check state lives in a shared
 // PathSelection, the screen's set of selected paths.
 
-#include "catalog/CleanupEntry.h"
+#include "platform/CleanupEntry.h"
 #include "ui/kit/PathSelection.h"
 
 #include <QAbstractListModel>

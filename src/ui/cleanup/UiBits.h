@@ -3,7 +3,7 @@
 // use, in the shapes these screens want: fonts by role, colours, symbols,
 // the small widgets, and the workspace (reveal, open, running applications).
 
-#include "catalog/CleanupEntry.h"
+#include "platform/CleanupEntry.h"
 
 #include <QColor>
 #include <QFont>

@@ -4,7 +4,7 @@
 // and word-wrapped plain text), RiskBadge (a capsule naming a cleanup risk)
 // and LegendDot (a colour square, a label and a value).
 
-#include "catalog/CleanupEntry.h"
+#include "platform/CleanupEntry.h"
 
 #include <QFrame>
 

@@ -1,8 +1,8 @@
 #pragma once
 // The mounted volumes and their capacities.
 
-#include "catalog/CleanupEntry.h"
 #include "platform/MountTable.h"
+#include "support/Hashing.h"
 
 #include <cstdint>
 #include <string>
@@ -33,9 +33,6 @@ struct VolumeInfo {
     // point is a readable folder with a capacity, one per device (first mount
     // wins), sorted for display.
     static std::vector<VolumeInfo> fromMountInfo(std::string_view mountInfo);
-
-    // The lines of mount table text; malformed lines are left out.
-    static std::vector<MountEntry> parseMountInfo(std::string_view mountInfo) { return MountTable::parse(mountInfo); }
 
     // The name the root volume is listed under: its file system label, else
     // the system's name from os-release, else "/".

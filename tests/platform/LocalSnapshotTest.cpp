@@ -1,6 +1,6 @@
-#include "catalog/BtrfsSnapshots.h"
-#include "catalog/LocalSnapshot.h"
 #include "platform/Btrfs.h"
+#include "platform/BtrfsSnapshots.h"
+#include "platform/LocalSnapshot.h"
 
 #include "TestSupport.h"
 

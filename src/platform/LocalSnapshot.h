@@ -1,6 +1,6 @@
 #pragma once
-#include "catalog/Hashing.h"
 #include "support/Date.h"
+#include "support/Hashing.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "scan/FolderListing.h"
+#include "platform/FolderListing.h"
 
 #include <dirent.h>
 

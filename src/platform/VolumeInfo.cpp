@@ -1,7 +1,7 @@
-#include "catalog/VolumeInfo.h"
+#include "platform/VolumeInfo.h"
 
+#include "platform/FolderListing.h"
 #include "support/Lines.h"
-#include "scan/FolderListing.h"
 #include "support/Paths.h"
 
 #include <algorithm>
@@ -121,7 +121,7 @@ std::vector<VolumeInfo> VolumeInfo::fromMountInfo(std::string_view mountInfo) {
     std::set<std::string> devicesSeen;
     std::map<dev_t, std::string> labels; // read once, and only when a volume needs a name
     bool labelsRead = false;
-    for (const MountEntry& entry : parseMountInfo(mountInfo)) {
+    for (const MountEntry& entry : MountTable::parse(mountInfo)) {
         if (!isBrowsable(entry) || devicesSeen.count(entry.deviceId)) continue;
         // A bind-mounted single file (containers mount /etc/hosts so) is no volume.
         struct stat st;

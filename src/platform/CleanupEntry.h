@@ -2,8 +2,8 @@
 // The grade and the removable item that cleanup targets, storage categories and
 // removals share.
 
-#include "catalog/Hashing.h"
 #include "support/Date.h"
+#include "support/Hashing.h"
 #include "support/ItemIdentity.h"
 
 #include <cstddef>

@@ -1,6 +1,6 @@
-#include "catalog/LocalSnapshot.h"
+#include "platform/LocalSnapshot.h"
 
-#include "catalog/BtrfsSnapshots.h"
+#include "platform/BtrfsSnapshots.h"
 #include "platform/PlatformTables.h"
 
 #include "support/Lines.h"

@@ -5,7 +5,7 @@
 // info.json, and any other read-only snapshot subvolume. The tools' files are
 // outside input: a file that does not parse makes its snapshot a plain one.
 
-#include "catalog/LocalSnapshot.h"
+#include "platform/LocalSnapshot.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "catalog/BtrfsSnapshots.h"
+#include "platform/BtrfsSnapshots.h"
 
 #include "platform/Btrfs.h"
 #include "platform/MountTable.h"

@@ -1,5 +1,5 @@
 #pragma once
-// Hash helpers for the catalogue's value records, which are kept in sets.
+// Hash helpers for value records that are kept in sets.
 
 #include "support/Date.h"
 

@@ -1,4 +1,4 @@
-#include "catalog/VolumeInfo.h"
+#include "platform/VolumeInfo.h"
 
 #include "TestSupport.h"
 
@@ -31,7 +31,7 @@ TEST(VolumeInfo, ParsesMountTableLines) {
         "90 27 0:50 / /mnt/odd rw - \n"
         "\n"
         "91 27 0:51 / /run/user/1000 rw,nosuid - tmpfs tmpfs rw,size=100k";
-    std::vector<MountEntry> entries = VolumeInfo::parseMountInfo(text);
+    std::vector<MountEntry> entries = MountTable::parse(text);
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0], (MountEntry{"254:0", "/", "/", "ext4", "/dev/vda", "rw,discard"}));
     EXPECT_EQ(entries[1], (MountEntry{"8:17", "/@data", "/media/ada/My Disk\\x", "btrfs", "/dev/sdb1", "rw"}));
