@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <sys/types.h>
 #include <vector>
 
 namespace vessora::test {
@@ -156,5 +157,10 @@ struct FixedRunner : PrivilegedRunner {
         return outcome;
     }
 };
+
+// A copy of sleep at `executable` (its folder made), started under the name
+// `argv0` for a minute; returns once the process runs that copy (-1 when it
+// never did). The caller kills and reaps it.
+pid_t startSleepingCopy(const std::string& executable, const std::string& argv0);
 
 } // namespace vessora::test
