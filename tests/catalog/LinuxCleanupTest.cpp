@@ -1,6 +1,5 @@
 #include "catalog/CleanupCatalog.h"
 #include "platform/PlatformTables.h"
-#include "apps/RunningApps.h"
 #include "removal/Remover.h"
 
 #include "CatalogFixture.h"
@@ -193,20 +192,6 @@ TEST_F(LinuxCleanup, UserFolderNamesAreTakenLiterally) {
 
 namespace {
 
-// Starts a copy of sleep under `name`; returns once the copy runs.
-pid_t startNamed(const std::string& folder, const std::string& name) {
-    const std::string program = folder + "/" + name;
-    test::makeDirs(folder);
-    EXPECT_EQ(test::runProgram({"/bin/cp", "/bin/sleep", program}), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl(program.c_str(), name.c_str(), "60", nullptr);
-        ::_exit(127);
-    }
-    for (int i = 0; i < 200 && RunningApps::runningPrograms({name}).empty(); ++i) ::usleep(10000);
-    return pid;
-}
-
 void stop(pid_t pid) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
@@ -223,7 +208,8 @@ const CleanupEntry* entryAt(const CleanupTarget& target, const std::string& url)
 TEST_F(LinuxCleanup, RunningBrowserMarksOnlyItsOwnEntriesInUse) {
     test::writeFile(h(".cache/mozilla/firefox/cache2"), 8192);
     test::writeFile(h(".cache/chromium/Default/cache"), 8192);
-    const pid_t firefox = startNamed(dir / "bin", "firefox");
+    const pid_t firefox = test::startSleepingCopy(dir / "bin/firefox", "firefox");
+    ASSERT_GT(firefox, 0);
     auto t = measuredById();
     stop(firefox);
     const CleanupEntry* fox = entryAt(t["browser-caches"], h(".cache/mozilla/firefox"));
