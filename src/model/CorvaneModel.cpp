@@ -74,11 +74,18 @@ CorvaneModel::CorvaneModel(ModelEnvironment environment, QObject* parent)
       removals_(tasks_, mainQueue_, environment_.privilegedRunner),
       volumes_(environment_, workers_, mainQueue_, removals_), scan_(tasks_, mainQueue_, removals_),
       history_(tasks_, workers_, mainQueue_, scan_, removals_),
-      categories_(unmeasuredCategories(), removals_,
-                  [](auto& items, const Removal& removal) { return pruneEach(items, removal, Removal::categories); }),
-      cleanup_(CleanupCatalog::definitions(), removals_,
-               [](auto& items, const Removal& removal) { return pruneEach(items, removal, Removal::cleanupTargets); }),
-      apps_(std::vector<AppRow>{}, removals_, pruneApps), backup_(tasks_, mainQueue_, removals_) {
+      categories_(
+          unmeasuredCategories(), removals_,
+          [](auto& items, const Removal& removal) { return pruneEach(items, removal, Removal::categories); },
+          [this](CategoryList&) { measureCategories(); },
+          [this](MeasuredCategory& category) { excludeBackups(category); }),
+      cleanup_(
+          CleanupCatalog::definitions(), removals_,
+          [](auto& items, const Removal& removal) { return pruneEach(items, removal, Removal::cleanupTargets); },
+          [this](CleanupList&) { measureCleanup(); },
+          [this](CleanupTarget& target) { excludeBackups(target.entries); }),
+      apps_(std::vector<AppRow>{}, removals_, pruneApps, [this](MeasuredList<AppRow>&) { loadApps(); }),
+      backup_(tasks_, mainQueue_, removals_) {
     if (!environment_.readVolumes) environment_.readVolumes = [] { return VolumeInfo::current(); };
     if (!environment_.readFullDiskAccess)
         environment_.readFullDiskAccess = [] { return Permissions::hasFullDiskAccess(); };
@@ -96,12 +103,6 @@ CorvaneModel::CorvaneModel(ModelEnvironment environment, QObject* parent)
     tasks_.setThreadPriority(QThread::HighPriority);
     workers_.setMaxThreadCount(QThread::idealThreadCount());
     workers_.setThreadPriority(QThread::LowPriority);
-
-    categories_.setRun([this](CategoryList&) { measureCategories(); });
-    cleanup_.setRun([this](CleanupList&) { measureCleanup(); });
-    apps_.setRun([this](MeasuredList<AppRow>&) { loadApps(); });
-    categories_.setFilter([this](MeasuredCategory& category) { excludeBackups(category); });
-    cleanup_.setFilter([this](CleanupTarget& target) { excludeBackups(target.entries); });
 
     // After the lists pruned themselves: the remainder follows the new free space.
     connect(&removals_, &RemovalQueue::removed, this, [this](const Removal& removal) {
@@ -184,7 +185,6 @@ void CorvaneModel::measureCategories() {
             mainQueue_.post([this, entries = std::move(entries)]() mutable {
                 Pruning::prune(entries, categories_.removedDuring());
                 excludeBackups(entries);
-                categories_.forgetRemovedDuring();
                 categories_.edit([&](auto& categories) {
                     for (auto& category : categories) {
                         if (category.category.measurement != CategoryMeasurement::remainder) continue;
@@ -283,7 +283,6 @@ void CorvaneModel::loadApps() {
                     });
                 });
             mainQueue_.post([this] {
-                apps_.forgetRemovedDuring();
                 apps_.edit([](auto& rows) {
                     const auto larger = [](const AppRow& a, const AppRow& b) { return a.totalSize() > b.totalSize(); };
                     if (std::is_sorted(rows.begin(), rows.end(), larger)) return false;

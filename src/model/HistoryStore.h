@@ -30,12 +30,10 @@ public:
     // Removes every saved scan, in the background.
     void forgetHistory();
     // The saved scans of the shown tree's folder, newest first, the shown
-    // scan itself left out. Read again after each scan, save and forget,
-    // and by refreshHistory().
+    // scan itself left out. Read again after each scan, save and forget.
     const std::vector<SavedScanInfo>& earlierScans() const { return earlierScans_; }
     // What could not be read or saved ("FILE: reason"); such files are skipped.
     const std::vector<std::string>& historyProblems() const { return historyProblems_; }
-    void refreshHistory();
     // The shown tree as a scan: its folder and time (and file, once saved).
     const std::optional<SavedScanInfo>& shownScan() const { return shownScan_; }
 
@@ -76,6 +74,8 @@ private:
     void save(std::shared_ptr<ScanArchive::Prepared> prepared, const std::string& folder);
     // After the session published a scanned tree.
     void scanPublished(const SavedScanInfo& shown);
+    // Lists the saved scans of the shown folder again, in the background.
+    void refreshHistory();
     // Compares again (after an edit of the tree, or a new tree).
     void recompare();
     void loadScanFile(const std::string& file, bool mayReplaceTree);

@@ -42,8 +42,12 @@ public:
     // anything went.
     using Prune = std::function<bool(std::vector<T>&, const Removal&)>;
 
-    MeasuredList(std::vector<T> initial, RemovalQueue& removals, Prune prune, QObject* parent = nullptr)
-        : MeasuredListSignals(parent), items_(std::move(initial)), prune_(std::move(prune)) {
+    // `filter` drops what never belongs in the list (each result and, on
+    // refilter, the whole list pass through it); none keeps everything.
+    MeasuredList(std::vector<T> initial, RemovalQueue& removals, Prune prune, Run run,
+                 std::function<void(T&)> filter = {}, QObject* parent = nullptr)
+        : MeasuredListSignals(parent), items_(std::move(initial)), prune_(std::move(prune)), run_(std::move(run)),
+          filter_(std::move(filter)) {
         connect(&removals, &RemovalQueue::removed, this, [this](const Removal& removal) {
             // A run that started before this removal may still hold what it
             // took away; its results are pruned by these paths on their way in.
@@ -74,11 +78,6 @@ public:
         removedDuring_.clear();
         run_(*this);
     }
-
-    // What the owner sets up once: how a run measures, and what never
-    // belongs in the list (each result and the whole list pass through it).
-    void setRun(Run run) { run_ = std::move(run); }
-    void setFilter(std::function<void(T&)> filter) { filter_ = std::move(filter); }
 
     // For a run, on the main thread. A result replaces the element with its
     // key, once pruned and filtered; without such an element it only counts
@@ -119,7 +118,6 @@ public:
     }
     // What removals took away since the run began.
     const Pruning::Removed& removedDuring() const { return removedDuring_; }
-    void forgetRemovedDuring() { removedDuring_.clear(); }
     // Ends the run: not busy, progress complete, its time recorded.
     void finish() {
         removedDuring_.clear();
