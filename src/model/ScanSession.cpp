@@ -139,7 +139,6 @@ void ScanSession::finish(FSNodeRef tree) {
             progress.unreadable = readLocked(*scanStats_, &ScanStats::_unreadable);
         }
         publish(tree_, std::move(tree), &ScanSession::treeChanged);
-        publish(lastScanDate_, std::chrono::system_clock::now(), &ScanSession::lastScanDateChanged);
     }
     if (scanStart_) progress.elapsed = secondsSince(*scanStart_);
     progress.currentPath.clear();

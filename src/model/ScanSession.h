@@ -42,7 +42,6 @@ public:
     const FSNodeRef& tree() const { return tree_; }
     bool isScanning() const { return isScanning_; }
     const ScanProgress& progress() const { return progress_; }
-    const std::optional<Date>& lastScanDate() const { return lastScanDate_; }
     // The shown tree was opened from a file: it is what a folder held then,
     // not what it holds now, so nothing in it is removed or scanned again.
     bool isShowingSavedScan() const { return showingSavedScan_; }
@@ -64,7 +63,6 @@ signals:
     void treeChanged();
     void isScanningChanged();
     void progressChanged();
-    void lastScanDateChanged();
     // A removal edits the tree in two steps per parent that loses children.
     // First the children's current indices, ascending, while the tree is
     // still unchanged; then, once they are detached and the sizes of the
@@ -111,7 +109,6 @@ private:
     FSNodeRef tree_;
     bool isScanning_ = false;
     ScanProgress progress_;
-    std::optional<Date> lastScanDate_;
     bool showingSavedScan_ = false;
     std::shared_ptr<ScanStats> scanStats_; // shared with the running scan
     std::unique_ptr<QTimer> progressTimer_;
