@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
     // Scan and publish. The stall that matters is the one holding the
     // moment the tree arrives; the scan's own ticks come before it.
     qint64 publishedAt = -1, publishStall = 0;
-    QObject::connect(&model, &CorvaneModel::treeChanged, [&] {
-        if (model.tree()) publishedAt = probe.clock.elapsed();
+    QObject::connect(&model.scan(), &ScanSession::treeChanged, [&] {
+        if (model.scan().tree()) publishedAt = probe.clock.elapsed();
     });
     if (cold) {
         ::sync();
@@ -176,8 +176,8 @@ int main(int argc, char** argv) {
     probe.enter("scan");
     QElapsedTimer scanClock;
     scanClock.start();
-    model.setScanRootPath(tree);
-    model.startScan(tree);
+    model.scan().setScanRootPath(tree);
+    model.scan().start(tree);
     while (publishedAt < 0) {
         const qint64 before = probe.last;
         QApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
     probe.enter("after publish");
     probe.run(500);
 
-    FSNode::Ptr rowsNode = model.tree();
+    FSNode::Ptr rowsNode = model.scan().tree();
     for (size_t from = 0; rowsNode && from <= rows.size();) {
         const size_t slash = std::min(rows.find('/', from), rows.size());
         FSNode::Ptr next;
@@ -258,8 +258,8 @@ int main(int argc, char** argv) {
     const long treeCost = treePeak - emptyPeak, windowCost = peakKb - rssBefore;
 
     std::printf("tree %s: %lld files, %lld folders, scanned in %.1f s; rows folder: %d rows\n", tree.c_str(),
-                static_cast<long long>(model.tree()->fileCount), static_cast<long long>(model.tree()->dirCount),
-                scanSeconds, rowCount);
+                static_cast<long long>(model.scan().tree()->fileCount),
+                static_cast<long long>(model.scan().tree()->dirCount), scanSeconds, rowCount);
     std::printf("%-34s %10s %8s\n", "longest stall (5 ms probe)", "ms", "goal");
     std::printf("%-34s %10lld %8s\n", cold ? "during the scan (cold cache)" : "during the scan (warm cache)",
                 static_cast<long long>(probe.worst["scan"]), "<= 50");

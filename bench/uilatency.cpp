@@ -137,8 +137,8 @@ int main(int argc, char** argv) {
     StallProbe probe;
     QElapsedTimer measuring;
     bool sawMeasuring = false;
-    QObject::connect(&model, &CorvaneModel::isMeasuringCategoriesChanged, &application, [&] {
-        if (model.isMeasuringCategories()) {
+    QObject::connect(&model.categories(), &MeasuredListSignals::measuringChanged, &application, [&] {
+        if (model.categories().isMeasuring()) {
             sawMeasuring = true;
             measuring.start();
             probe.start();

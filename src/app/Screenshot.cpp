@@ -105,23 +105,24 @@ int save(QWidget* shown, const std::string& file) {
 bool compareForPicture(MainWindow& window, CorvaneModel& model, const std::string& with) {
     std::string file = with;
     if (with == "previous") {
-        waitFor([&] { return !model.earlierScans().empty(); }, 10000);
-        if (model.earlierScans().empty()) {
+        waitFor([&] { return !model.history().earlierScans().empty(); }, 10000);
+        if (model.history().earlierScans().empty()) {
             std::fprintf(stderr, "Vessora: no earlier scan of the folder to compare with\n");
             return false;
         }
-        file = model.earlierScans().front().file;
+        file = model.history().earlierScans().front().file;
     }
-    model.compareWith(file);
-    if (!waitFor([&] { return model.comparison() || model.scanFileError(); }, 60000) || !model.comparison()) {
+    model.history().compareWith(file);
+    if (!waitFor([&] { return model.history().comparison() || model.history().scanFileError(); }, 60000) ||
+        !model.history().comparison()) {
         std::fprintf(stderr, "Vessora: the comparison could not be made\n");
         return false;
     }
     waitFor([] { return false; }, 300);
     if (auto* browse = window.findChild<BrowseView*>()) {
-        const auto& comparison = *model.comparison();
+        const auto& comparison = *model.history().comparison();
         FSNode::Ptr grown;
-        for (const auto& child : model.tree()->children())
+        for (const auto& child : model.scan().tree()->children())
             if (!grown || comparison.delta(*child) > comparison.delta(*grown)) grown = child;
         if (grown) {
             browse->setSelection(grown);
@@ -181,7 +182,7 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     }
 
     // --scan: the folder is scanned first, and the picture waits for the tree.
-    if (options.scanPath) model.startScan(*options.scanPath);
+    if (options.scanPath) model.scan().start(*options.scanPath);
 
     // The section's first measurement: categories for the Overview and the
     // category pages; for the others, whatever the page started on show.
@@ -189,8 +190,8 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     sinceStart.start();
     bool sawBusy = false;
     auto busy = [&] {
-        const bool now =
-            model.isMeasuringCategories() || model.isMeasuringCleanup() || model.isLoadingApps() || model.isScanning();
+        const bool now = model.categories().isMeasuring() || model.cleanup().isMeasuring() ||
+                         model.apps().isMeasuring() || model.scan().isScanning();
         sawBusy |= now;
         return now;
     };
@@ -198,7 +199,7 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     const bool finished = waitFor(
         [&] {
             if (busy()) return false;
-            if (needsCategories) return model.lastCategoryScan().has_value();
+            if (needsCategories) return model.categories().lastMeasured().has_value();
             return sawBusy || sinceStart.elapsed() > 1500;
         },
         timeoutMs);
@@ -210,8 +211,8 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     waitFor([] { return false; }, 300);
     if (options.compareWith && !compareForPicture(window, model, *options.compareWith)) return 1;
     // The Apps page shows its largest app in detail.
-    if (name == "apps" && !model.apps().empty()) {
-        if (auto* apps = window.findChild<AppsPage*>()) apps->selectApp(model.apps().front().app.url);
+    if (name == "apps" && !model.apps().items().empty()) {
+        if (auto* apps = window.findChild<AppsPage*>()) apps->selectApp(model.apps().items().front().app.url);
         waitFor([] { return false; }, 500);
     }
     if (snapshots) {
@@ -225,7 +226,7 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
         waitFor([] { return false; }, 300);
     }
     if (review) {
-        model.setPendingDeletion(sampleBackup(model.backupRoot()));
+        model.backup().setPendingDeletion(sampleBackup(model.backup().backupRoot()));
         BackupReviewDialog* dialog = nullptr;
         waitFor(
             [&] {

@@ -3,7 +3,6 @@
 // definition, results taken in the order the children finish.
 
 #include "model/Async.h"
-#include "model/Counter.h"
 
 #include <QThreadPool>
 
@@ -21,13 +20,13 @@ inline constexpr int utilityPriority = 0;
 // Called on a run's coordinating task; blocks it until every child is done.
 // Starts one child per definition on `workers`, all at once, each returning
 // measure(definition). For every result, in completion order, increments the
-// run's counter and calls deliver(result, done / total) on the coordinating
+// count of finished definitions and calls deliver(result, done / total) on the coordinating
 // task, where total is the number of definitions, or 1 when there are none.
 template <class Definition, class Result>
 void measureEach(QThreadPool& workers, const std::vector<Definition>& definitions,
                  std::function<Result(const Definition&)> measure, const std::function<void(Result, double)>& deliver) {
     const double total = definitions.empty() ? 1.0 : double(definitions.size());
-    Counter counter;
+    int done = 0; // only this coordinating task counts
     // Shared with the children, which may outlive this frame by a moment after
     // their push.
     auto results = std::make_shared<Async::CompletionQueue<Result>>();
@@ -38,8 +37,7 @@ void measureEach(QThreadPool& workers, const std::vector<Definition>& definition
             utilityPriority);
     for (size_t i = 0; i < definitions.size(); ++i) {
         Result result = results->pop();
-        const int done = counter.increment();
-        deliver(std::move(result), double(done) / total);
+        deliver(std::move(result), double(++done) / total);
     }
 }
 

@@ -5,7 +5,10 @@
 #include "ui/OverviewScreen.h"
 #include "removal/RemovalLog.h"
 #include "ui/ResultAlert.h"
-#include "ui/ScreenFactories.h"
+#include "ui/apps/AppsPage.h"
+#include "ui/browse/BrowseView.h"
+#include "ui/category/CategoryDetailPage.h"
+#include "ui/cleanup/CleanupPage.h"
 #include "ui/SidebarModel.h"
 #include "ui/UpdateDialog.h"
 #include "ui/kit/Colors.h"
@@ -66,26 +69,29 @@ MainWindow::MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent)
     splitter->setSizes({sidebarWidth, 1180 - sidebarWidth});
     setCentralWidget(splitter);
 
-    const ScreenContext context{&model_, &updater_};
-    addPage(QStringLiteral("overview"), new OverviewScreen(context, stack_));
-    addPage(QStringLiteral("browse"), makeBrowsePage(context, stack_));
-    addPage(QStringLiteral("cleanup"), makeCleanupPage(context, stack_));
-    addPage(QStringLiteral("apps"), makeAppsPage(context, stack_));
-    addPage(QStringLiteral("category"), makeCategoryPage(context, stack_));
-    auto* unknown =
-        new PlaceholderPage(context, QStringLiteral("Unknown category"), QStringLiteral("questionmark.folder"),
-                            QStringLiteral("Unknown category"), stack_);
+    // Each page is handed the stores it shows. The category page is given
+    // every category section except "applications", through showSection,
+    // before it is shown.
+    CorvaneModel& m = model_;
+    addPage(QStringLiteral("overview"), new OverviewScreen(m.volumes(), m.categories(), m.removals(), stack_));
+    addPage(QStringLiteral("browse"), new BrowseView(m.scan(), m.history(), m.removals(), stack_));
+    addPage(QStringLiteral("cleanup"), new CleanupPage(m.cleanup(), m.removals(), stack_));
+    addPage(QStringLiteral("apps"), new AppsPage(m.apps(), m.removals(), stack_));
+    addPage(
+        QStringLiteral("category"),
+        new CategoryDetailPage({m.categories(), m.cleanup(), m.volumes(), m.backup(), m.removals(), m.scan()}, stack_));
+    auto* unknown = new PlaceholderPage(QStringLiteral("Unknown category"), QStringLiteral("questionmark.folder"),
+                                        QStringLiteral("Unknown category"), stack_);
     unknown->setObjectName(QStringLiteral("unknown.placeholder"));
     addPage(QStringLiteral("unknown"), unknown);
 
     buildMenus();
 
-    connect(&model_, &CorvaneModel::hasFullDiskAccessChanged, this, &MainWindow::updateFooter);
-    connect(&model_, &CorvaneModel::totalFreedThisSessionChanged, this, &MainWindow::updateFooter);
-    connect(&model_, &CorvaneModel::totalMovedToTrashThisSessionChanged, this, &MainWindow::updateFooter);
-    connect(&model_, &CorvaneModel::lastResultChanged, this, &MainWindow::onLastResultChanged);
-    connect(&model_, &CorvaneModel::removingItemsChanged, this, &MainWindow::updateFooter);
-    connect(&model_, &CorvaneModel::putBackFinished, this, &MainWindow::showPutBack);
+    connect(&m.volumes(), &VolumesStore::hasFullDiskAccessChanged, this, &MainWindow::updateFooter);
+    connect(&m.removals(), &RemovalQueue::totalsChanged, this, &MainWindow::updateFooter);
+    connect(&m.removals(), &RemovalQueue::lastResultChanged, this, &MainWindow::onLastResultChanged);
+    connect(&m.removals(), &RemovalQueue::busyChanged, this, &MainWindow::updateFooter);
+    connect(&m.removals(), &RemovalQueue::putBackFinished, this, &MainWindow::showPutBack);
     connect(&updater_, &Updater::stateChanged, this, [this](const UpdateState& state) {
         if (state.kind() == UpdateState::Kind::available) showUpdateSheet();
     });
@@ -107,7 +113,7 @@ void MainWindow::buildMenus() {
     // Ctrl+R (Cmd+R on macOS); QKeySequence::Refresh would be F5 here.
     rescanAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     rescanAction_->setShortcutContext(Qt::ApplicationShortcut);
-    connect(rescanAction_, &QAction::triggered, this, [this] { model_.startScan(); });
+    connect(rescanAction_, &QAction::triggered, this, [this] { model_.scan().start(); });
     // Ctrl+1 to Ctrl+3 reach the first three sections from the keyboard.
     view->addSeparator();
     const std::pair<QString, Section> sections[] = {{QStringLiteral("Overview"), Section::overview()},
@@ -153,7 +159,7 @@ QWidget* MainWindow::buildSidebar() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    sidebarModel_ = new SidebarModel(model_, this);
+    sidebarModel_ = new SidebarModel(model_.categories(), this);
     sidebar_ = new QTreeView(column);
     sidebar_->setObjectName(QStringLiteral("window.sidebar"));
     sidebar_->setAccessibleName(QStringLiteral("Sections"));
@@ -246,7 +252,7 @@ SectionPage* MainWindow::pageFor(const Section& section) const {
     case Section::Kind::cleanup: return pages_.at(QStringLiteral("cleanup"));
     case Section::Kind::category:
         if (section.categoryId == "applications") return pages_.at(QStringLiteral("apps"));
-        if (model_.category(section.categoryId)) return pages_.at(QStringLiteral("category"));
+        if (model_.categories().find(section.categoryId)) return pages_.at(QStringLiteral("category"));
         return pages_.at(QStringLiteral("unknown"));
     }
     return pages_.at(QStringLiteral("unknown"));
@@ -276,10 +282,10 @@ void MainWindow::updateWindowTitle() {
 }
 
 void MainWindow::updateFooter() {
-    const bool showAccess = !model_.hasFullDiskAccess();
+    const bool showAccess = !model_.volumes().hasFullDiskAccess();
     accessButton_->setVisible(showAccess);
     accessNote_->setVisible(showAccess);
-    const int64_t freed = model_.totalFreedThisSession();
+    const int64_t freed = model_.removals().totalFreedThisSession();
     reclaimed_->setVisible(freed >= 1);
     if (freed >= 1) {
         reclaimedLabel_->setText(QStringLiteral("Reclaimed ") + Text::fromUtf8(Fmt::bytes(freed)));
@@ -287,12 +293,12 @@ void MainWindow::updateFooter() {
         reclaimedIcon_->setPixmap(
             Symbols::pixmap(QStringLiteral("arrow.down.circle"), size, Colors::green(palette()), devicePixelRatioF()));
     }
-    const size_t removing = model_.removingCount();
+    const size_t removing = model_.removals().removingCount();
     removing_->setVisible(removing > 0);
     if (removing > 0)
         removingLabel_->setText(
             QStringLiteral("Removing %1\u2026").arg(Text::fromUtf8(Fmt::counted(int64_t(removing), "item"))));
-    const int64_t moved = model_.totalMovedToTrashThisSession();
+    const int64_t moved = model_.removals().totalMovedToTrashThisSession();
     movedToTrashLabel_->setVisible(moved >= 1);
     if (moved >= 1) movedToTrashLabel_->setText(QStringLiteral("Moved to Trash ") + Text::fromUtf8(Fmt::bytes(moved)));
     footer_->setVisible(showAccess || freed >= 1 || moved >= 1 || removing > 0);
@@ -317,7 +323,7 @@ void MainWindow::startUp() {
     if (started_) return;
     started_ = true;
     updater_.check(true);
-    if (!model_.lastCategoryScan()) model_.measureCategories();
+    if (!model_.categories().lastMeasured()) model_.categories().measure();
     emit started();
 }
 
@@ -332,7 +338,7 @@ void MainWindow::showUpdateSheet() {
 
 void MainWindow::onLastResultChanged() {
     const uint64_t generation = ++resultGeneration_;
-    const auto& result = model_.lastResult();
+    const auto& result = model_.removals().lastResult();
     if (!result || !resultAlertContent(*result)) return;
     // A new result never closes an alert the user has not answered yet (it
     // may offer to authenticate or to put back): it waits its turn.
@@ -380,11 +386,13 @@ void MainWindow::showNextResult() {
         if (resultAlert_ == box) resultAlert_ = nullptr;
         box->deleteLater();
         // Only this alert's own result is cleared; a newer one keeps its alert.
-        if (generation == resultGeneration_) model_.setLastResult(std::nullopt);
+        if (generation == resultGeneration_) model_.removals().setLastResult(std::nullopt);
         // The escalation publishes a result of its own; it runs after this
         // alert is gone so that dismissing this one cannot wipe that one.
-        if (escalate) QTimer::singleShot(0, &model_, [model = &model_, needsAdmin] { model->escalate(needsAdmin); });
-        if (restore) model_.putBack(shown);
+        if (escalate)
+            QTimer::singleShot(0, &model_.removals(),
+                               [removals = &model_.removals(), needsAdmin] { removals->escalate(needsAdmin); });
+        if (restore) model_.removals().putBack(shown);
         // The next waiting result, once this box has gone.
         QTimer::singleShot(0, this, &MainWindow::showNextResult);
     });

@@ -71,7 +71,8 @@ QString snapshotDateText(const LocalSnapshot& snapshot) {
 
 } // namespace
 
-OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : SectionPage(context, parent) {
+OverviewScreen::OverviewScreen(VolumesStore& volumes, CategoryList& categories, RemovalQueue& removals, QWidget* parent)
+    : SectionPage(parent), volumes_(volumes), categories_(categories), removals_(removals) {
     setObjectName(QStringLiteral("overview"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -86,8 +87,8 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     refreshButton_->setAccessibleName(QStringLiteral("Refresh"));
     Symbols::attach(refreshButton_, QStringLiteral("arrow.clockwise"));
     connect(refreshButton_, &QPushButton::clicked, this, [this] {
-        model().refreshVolumes();
-        model().measureCategories();
+        volumes_.refresh();
+        categories_.measure();
     });
     header_->addAction(ring_);
     header_->addAction(refreshButton_);
@@ -180,11 +181,11 @@ OverviewScreen::OverviewScreen(const ScreenContext& context, QWidget* parent) : 
     stack->addStretch(1);
 
     refresher_ = new Refresher(this, [this] { refresh(); });
-    CorvaneModel* m = &model();
-    for (auto signal :
-         {&CorvaneModel::volumesChanged, &CorvaneModel::snapshotsChanged, &CorvaneModel::categoriesChanged,
-          &CorvaneModel::isMeasuringCategoriesChanged, &CorvaneModel::categoryProgressChanged})
-        connect(m, signal, refresher_, &Refresher::schedule);
+    for (auto signal : {&VolumesStore::volumesChanged, &VolumesStore::snapshotsChanged})
+        connect(&volumes_, signal, refresher_, &Refresher::schedule);
+    for (auto signal : {&MeasuredListSignals::itemsChanged, &MeasuredListSignals::measuringChanged,
+                        &MeasuredListSignals::progressChanged})
+        connect(&categories_, signal, refresher_, &Refresher::schedule);
     applyPalette();
     refresher_->flush();
 }
@@ -206,9 +207,9 @@ void OverviewScreen::applyPalette() {
 }
 
 void OverviewScreen::refresh() {
-    const bool measuring = model().isMeasuringCategories();
+    const bool measuring = categories_.isMeasuring();
     ring_->setVisible(measuring);
-    ring_->setValue(model().categoryProgress());
+    ring_->setValue(categories_.progress());
     refreshButton_->setEnabled(!measuring);
     refreshCapacity();
     refreshCategories();
@@ -217,7 +218,7 @@ void OverviewScreen::refresh() {
 }
 
 void OverviewScreen::refreshCapacity() {
-    const auto root = model().rootVolume();
+    const auto root = volumes_.rootVolume();
     capacityCard_->setVisible(root.has_value());
     if (!root) return;
     const int64_t total = root->totalCapacity, free = root->trueFree, available = root->availableForImportantUsage;
@@ -225,7 +226,7 @@ void OverviewScreen::refreshCapacity() {
     usedText_->setText(bytes(total - free) + QStringLiteral(" of ") + bytes(total) + QStringLiteral(" used"));
 
     std::vector<const MeasuredCategory*> visible;
-    for (const auto& category : model().categories())
+    for (const auto& category : categories_.items())
         if (category.size > 0) visible.push_back(&category);
     std::stable_sort(visible.begin(), visible.end(), [](auto* a, auto* b) { return a->size > b->size; });
     std::vector<CapacitySegment> segments;
@@ -302,11 +303,11 @@ QWidget* OverviewScreen::divider() {
 void OverviewScreen::refreshCategories() {
     std::vector<const MeasuredCategory*> visible;
     // A category with notes stays listed at 0 bytes: they say where its folders went.
-    for (const auto& category : model().categories())
+    for (const auto& category : categories_.items())
         if (category.size > 0 || !category.category.notes.empty()) visible.push_back(&category);
     std::stable_sort(visible.begin(), visible.end(), [](auto* a, auto* b) { return a->size > b->size; });
 
-    const bool showPlaceholder = model().isMeasuringCategories() && visible.empty();
+    const bool showPlaceholder = categories_.isMeasuring() && visible.empty();
     placeholder_->setVisible(showPlaceholder);
     categoriesCard_->setVisible(!showPlaceholder && !visible.empty());
 
@@ -337,7 +338,7 @@ void OverviewScreen::refreshCategories() {
 
 void OverviewScreen::refreshVolumes() {
     std::vector<VolumeInfo> others;
-    for (const auto& volume : model().volumes())
+    for (const auto& volume : volumes_.volumes())
         if (!volume.isRootVolume) others.push_back(volume);
     volumesCard_->setVisible(!others.empty());
     if (!others.empty() && others == shownVolumes_) return;
@@ -372,7 +373,7 @@ void OverviewScreen::refreshVolumes() {
 }
 
 void OverviewScreen::refreshSnapshots() {
-    const auto& snapshots = model().snapshots();
+    const auto& snapshots = volumes_.snapshots();
     snapshotsCard_->setVisible(!snapshots.empty());
     if (snapshotsShown_ && snapshots == shownSnapshots_) return;
     snapshotsShown_ = true;
@@ -427,7 +428,7 @@ void OverviewScreen::refreshSnapshots() {
         remove->setAccessibleName(QStringLiteral("Delete snapshot ") + snapshotDateText(snapshot));
         connect(remove, &QPushButton::clicked, this, [this, remove, snapshot] {
             remove->setEnabled(false);
-            deleteLocalSnapshot(model(), snapshot, remove, [remove](bool deleted) {
+            deleteLocalSnapshot(volumes_, removals_, snapshot, remove, [remove](bool deleted) {
                 // On failure the row stays as it was (the result alert says
                 // why); on success the refreshed list no longer holds it.
                 if (!deleted) remove->setEnabled(true);

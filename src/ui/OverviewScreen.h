@@ -6,6 +6,7 @@
 
 #include "platform/LocalSnapshot.h"
 #include "platform/VolumeInfo.h"
+#include "model/CorvaneModel.h"
 #include "ui/SectionPage.h"
 
 #include <map>
@@ -33,7 +34,7 @@ class SegmentedCapacityBar;
 class OverviewScreen : public SectionPage {
     Q_OBJECT
 public:
-    explicit OverviewScreen(const ScreenContext& context, QWidget* parent = nullptr);
+    OverviewScreen(VolumesStore& volumes, CategoryList& categories, RemovalQueue& removals, QWidget* parent = nullptr);
     ScreenHeader* header() const override { return header_; }
     // Applies the model's state now instead of on the next turn of the loop.
     void refreshNow();
@@ -51,6 +52,9 @@ private:
     QWidget* divider();
     void updateLegend(const std::vector<CapacitySegment>& segments, int64_t free, int64_t reserved);
 
+    VolumesStore& volumes_;
+    CategoryList& categories_;
+    RemovalQueue& removals_;
     ScreenHeader* header_;
     ProgressRing* ring_;
     QPushButton* refreshButton_;

@@ -12,13 +12,12 @@
 
 namespace vessora {
 
-SectionPage::SectionPage(const ScreenContext& context, QWidget* parent) : QWidget(parent), context_(context) {}
+SectionPage::SectionPage(QWidget* parent) : QWidget(parent) {}
 
 void SectionPage::showSection(const Section&) {}
 
-PlaceholderPage::PlaceholderPage(const ScreenContext& context, const QString& title, const QString& symbol,
-                                 const QString& text, QWidget* parent)
-    : SectionPage(context, parent) {
+PlaceholderPage::PlaceholderPage(const QString& title, const QString& symbol, const QString& text, QWidget* parent)
+    : SectionPage(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

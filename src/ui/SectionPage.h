@@ -1,19 +1,8 @@
 #pragma once
-// The base of every page in the window's detail stack, and the context the
-// window hands each screen.
-//
-// How a screen registers its page: ScreenFactories.h declares one factory per
-// replaceable page, each defined in its own file under src/ui/factories/.
-// A screen replaces its placeholder by changing that one line, e.g. in
-// factories/BrowseFactory.cpp:
-//
-//     SectionPage* makeBrowsePage(const ScreenContext& context, QWidget* parent) {
-//         return new BrowseScreen(context, parent);
-//     }
-//
-// The window calls each factory once at construction; pages live for the
-// whole run. Source files under src/ui (and src/ui/kit, src/ui/factories) are
-// picked up by the build without editing CMakeLists.txt.
+// The base of every page in the window's detail stack. The window builds
+// each page once, handing it the stores of the model it shows; pages live for
+// the whole run. Source files under src/ui (and its folders) are picked up by
+// the build without editing CMakeLists.txt.
 //
 // A page owns a ScreenHeader (the window title follows its title), asks the
 // window to switch with sectionRequested, and is told which section it shows
@@ -27,19 +16,12 @@ class QLabel;
 
 namespace vessora {
 
-class CorvaneModel;
-class Updater;
 class ScreenHeader;
-
-struct ScreenContext {
-    CorvaneModel* model = nullptr;
-    Updater* updater = nullptr;
-};
 
 class SectionPage : public QWidget {
     Q_OBJECT
 public:
-    explicit SectionPage(const ScreenContext& context, QWidget* parent = nullptr);
+    explicit SectionPage(QWidget* parent = nullptr);
     // The section this page is about to show. The default does nothing.
     virtual void showSection(const Section& section);
     // The page's header, or nullptr when it has none.
@@ -47,13 +29,6 @@ public:
 
 signals:
     void sectionRequested(const vessora::Section& section);
-
-protected:
-    const ScreenContext& context() const { return context_; }
-    CorvaneModel& model() const { return *context_.model; }
-
-private:
-    ScreenContext context_;
 };
 
 // A page for a screen that is not built yet, or for a category id nobody
@@ -61,8 +36,7 @@ private:
 class PlaceholderPage : public SectionPage {
     Q_OBJECT
 public:
-    PlaceholderPage(const ScreenContext& context, const QString& title, const QString& symbol, const QString& text,
-                    QWidget* parent = nullptr);
+    PlaceholderPage(const QString& title, const QString& symbol, const QString& text, QWidget* parent = nullptr);
     void showSection(const Section& section) override;
     ScreenHeader* header() const override { return header_; }
     // When true, the title follows the section shown (category pages).

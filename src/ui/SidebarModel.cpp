@@ -23,16 +23,17 @@ namespace {
 const Section fixedSections[] = {Section::overview(), Section::browse(), Section::cleanup()};
 }
 
-SidebarModel::SidebarModel(CorvaneModel& model, QObject* parent) : QAbstractItemModel(parent), model_(model) {
-    for (const auto& category : model_.categories())
+SidebarModel::SidebarModel(CategoryList& categories, QObject* parent)
+    : QAbstractItemModel(parent), categoryStore_(categories) {
+    for (const auto& category : categoryStore_.items())
         categories_.push_back({category.id(), Text::fromUtf8(category.category.title),
                                Text::fromUtf8(category.category.symbol), category.measured ? category.size : 0});
-    connect(&model_, &CorvaneModel::categoriesChanged, this, &SidebarModel::syncCategories);
+    connect(&categoryStore_, &MeasuredListSignals::itemsChanged, this, &SidebarModel::syncCategories);
 }
 
 void SidebarModel::syncCategories() {
     std::vector<CategoryRow> fresh;
-    for (const auto& category : model_.categories())
+    for (const auto& category : categoryStore_.items())
         fresh.push_back({category.id(), Text::fromUtf8(category.category.title),
                          Text::fromUtf8(category.category.symbol), category.measured ? category.size : 0});
 

@@ -6,6 +6,7 @@
 // rows in place (dataChanged; a reordering moves persistent indexes), never a
 // reset, so the selection survives measurement.
 
+#include "model/CorvaneModel.h"
 #include "ui/Section.h"
 
 #include <QAbstractItemModel>
@@ -15,19 +16,19 @@ class QAbstractItemView;
 
 class QAbstractItemView;
 
+#include "model/CorvaneModel.h"
 #include <optional>
+#include "model/CorvaneModel.h"
 #include <vector>
 
 namespace vessora {
-
-class CorvaneModel;
 
 class SidebarModel : public QAbstractItemModel {
     Q_OBJECT
 public:
     enum Role { SectionRole = Qt::UserRole + 1, SizeTextRole, SymbolRole, IsHeaderRole };
 
-    explicit SidebarModel(CorvaneModel& model, QObject* parent = nullptr);
+    explicit SidebarModel(CategoryList& categories, QObject* parent = nullptr);
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -51,7 +52,7 @@ private:
     };
     void syncCategories();
 
-    CorvaneModel& model_;
+    CategoryList& categoryStore_;
     std::vector<CategoryRow> categories_;
 };
 

@@ -9,15 +9,15 @@
 
 namespace vessora {
 
-void deleteLocalSnapshot(CorvaneModel& model, const LocalSnapshot& snapshot, QObject* context,
+void deleteLocalSnapshot(VolumesStore& volumes, RemovalQueue& removals, const LocalSnapshot& snapshot, QObject* context,
                          std::function<void(bool)> done) {
     // The model deletes off the main thread and publishes the outcome as a
     // removal result (which the window shows as its alert); the first result
     // that names this snapshot answers `done`.
     auto connection = std::make_shared<QMetaObject::Connection>();
-    QPointer<CorvaneModel> target(&model);
+    QPointer<RemovalQueue> target(&removals);
     *connection =
-        QObject::connect(&model, &CorvaneModel::lastResultChanged, context,
+        QObject::connect(&removals, &RemovalQueue::lastResultChanged, context,
                          [target, connection, name = snapshot.name, done = std::move(done)] {
                              if (!target || !target->lastResult()) return;
                              const RemovalResult& result = *target->lastResult();
@@ -29,7 +29,7 @@ void deleteLocalSnapshot(CorvaneModel& model, const LocalSnapshot& snapshot, QOb
                              QObject::disconnect(*connection);
                              if (done) done(deleted);
                          });
-    model.deleteSnapshot(snapshot);
+    volumes.deleteSnapshot(snapshot);
 }
 
 } // namespace vessora

@@ -10,11 +10,12 @@
 
 namespace vessora {
 
-class CorvaneModel;
+class RemovalQueue;
+class VolumesStore;
 
 // Deletes `snapshot` through the model (off the main thread); `done` gets the
 // outcome on the main thread, unless `context` went away first.
-void deleteLocalSnapshot(CorvaneModel& model, const LocalSnapshot& snapshot, QObject* context,
+void deleteLocalSnapshot(VolumesStore& volumes, RemovalQueue& removals, const LocalSnapshot& snapshot, QObject* context,
                          std::function<void(bool)> done);
 
 } // namespace vessora

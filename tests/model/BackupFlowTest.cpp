@@ -17,14 +17,13 @@ protected:
         model = makeModel();
         auto listed = entries;
         listed.push_back(CleanupEntry{keep, allocatedSize(keep), std::nullopt});
-        CorvaneModelTestAccess::setCategories(
-            *model, {categoryOf("messages", CategoryMeasurement::measured, 100 << 10, listed)});
+        model->categories().setItems({categoryOf("messages", CategoryMeasurement::measured, 100 << 10, listed)});
     }
     ~BackupFlowTest() override { CorvaneModelTestAccess::settle(*model); }
 
     bool archive(const std::vector<CleanupEntry>& chosen, const std::string& destination, RemovalMode mode) {
-        model->archiveThenReview(chosen, "Messages", destination, mode, "messages");
-        return waitUntil([&] { return !model->isArchiving(); });
+        model->backup().archiveThenReview(chosen, "Messages", destination, mode, "messages");
+        return waitUntil([&] { return !model->backup().isArchiving(); });
     }
 
     const std::string attachments = home() + "/Library/Messages/Attachments";
@@ -35,93 +34,94 @@ protected:
 
 TEST_F(BackupFlowTest, AVerifiedCopyWaitsAndConfirmRemovesTheCapturedEntriesInTheCapturedMode) {
     const std::string backups = path("backups");
-    model->archiveThenReview(entries, "Messages", backups, RemovalMode::trash, "messages");
-    EXPECT_TRUE(model->isArchiving());
-    EXPECT_EQ(model->archiveStatus(), "Copying 2 items\u2026");
+    model->backup().archiveThenReview(entries, "Messages", backups, RemovalMode::trash, "messages");
+    EXPECT_TRUE(model->backup().isArchiving());
+    EXPECT_EQ(model->backup().archiveStatus(), "Copying 2 items\u2026");
     // The status and the entries being copied belong to the category the backup is for.
-    EXPECT_EQ(model->archiveCategory(), "messages");
-    EXPECT_EQ(model->archivingEntries(), entries);
-    EXPECT_FALSE(model->pendingDeletion());
-    ASSERT_TRUE(waitUntil([&] { return !model->isArchiving(); }));
+    EXPECT_EQ(model->backup().archiveCategory(), "messages");
+    EXPECT_EQ(model->backup().archivingEntries(), entries);
+    EXPECT_FALSE(model->backup().pendingDeletion());
+    ASSERT_TRUE(waitUntil([&] { return !model->backup().isArchiving(); }));
 
-    EXPECT_FALSE(model->archiveStatus() || model->archiveError() || model->lastResult());
-    EXPECT_TRUE(model->archivingEntries().empty());
-    ASSERT_TRUE(model->pendingDeletion());
-    const PendingRemoval pending = *model->pendingDeletion();
+    EXPECT_FALSE(model->backup().archiveStatus() || model->backup().archiveError() || model->removals().lastResult());
+    EXPECT_TRUE(model->backup().archivingEntries().empty());
+    ASSERT_TRUE(model->backup().pendingDeletion());
+    const PendingRemoval pending = *model->backup().pendingDeletion();
     EXPECT_EQ(Paths::parent(pending.destination), backups);
-    EXPECT_EQ(model->lastArchiveDestination(), pending.destination);
     EXPECT_EQ(pending.entries, entries);
     EXPECT_EQ(pending.items.size(), 2u);
     EXPECT_TRUE(pending.sameVolumeAsSource); // the backups and HOME share the temporary folder's volume
     EXPECT_TRUE(exists(a) && exists(pending.destination + "/a"));
 
-    model->confirmPendingDeletion();
-    EXPECT_FALSE(model->pendingDeletion());
+    model->backup().confirmPendingDeletion();
+    EXPECT_FALSE(model->backup().pendingDeletion());
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_FALSE(exists(a) || exists(b));
     EXPECT_TRUE(exists(keep) && exists(pending.destination + "/a"));
     EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/a")); // the mode chosen at backup time
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{a, b}));
-    EXPECT_EQ(model->archiveStatus(),
+    EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{a, b}));
+    EXPECT_EQ(model->backup().archiveStatus(),
               "Backed up to " + Paths::lastComponent(pending.destination) + ", then removed the originals.");
-    ASSERT_EQ(model->category("messages")->entries.size(), 1u);
-    EXPECT_EQ(model->category("messages")->entries[0].url, keep);
+    ASSERT_EQ(model->categories().find("messages")->entries.size(), 1u);
+    EXPECT_EQ(model->categories().find("messages")->entries[0].url, keep);
 }
 
 TEST_F(BackupFlowTest, CancellingKeepsTheBackupAndTheOriginals) {
     ASSERT_TRUE(archive({entries[0]}, path("backups"), RemovalMode::deleteImmediately));
-    EXPECT_EQ(model->pendingDeletion()->items.size(), 1u);
-    const std::string destination = model->pendingDeletion()->destination;
+    EXPECT_EQ(model->backup().pendingDeletion()->items.size(), 1u);
+    const std::string destination = model->backup().pendingDeletion()->destination;
 
-    model->cancelPendingDeletion();
-    EXPECT_FALSE(model->pendingDeletion());
-    EXPECT_EQ(model->archiveStatus(), "Backup kept at " + Paths::lastComponent(destination) + ". Nothing was deleted.");
+    model->backup().cancelPendingDeletion();
+    EXPECT_FALSE(model->backup().pendingDeletion());
+    EXPECT_EQ(model->backup().archiveStatus(),
+              "Backup kept at " + Paths::lastComponent(destination) + ". Nothing was deleted.");
     EXPECT_TRUE(exists(a));
     EXPECT_TRUE(exists(destination + "/a"));
 
     // With nothing pending, neither action does anything.
-    SignalCounter status(*model, &CorvaneModel::archiveStatusChanged);
-    model->confirmPendingDeletion();
-    model->cancelPendingDeletion();
+    SignalCounter status(model->backup(), &BackupReview::archiveStatusChanged);
+    model->backup().confirmPendingDeletion();
+    model->backup().cancelPendingDeletion();
     EXPECT_EQ(status.count(), 0);
-    EXPECT_FALSE(model->lastResult());
+    EXPECT_FALSE(model->removals().lastResult());
     EXPECT_TRUE(exists(a));
 
     // Confirmed once the originals had gone: nothing was removed, and the
     // status does not claim otherwise.
     ASSERT_TRUE(archive({entries[1]}, path("backups"), RemovalMode::trash));
-    const std::string second = model->pendingDeletion()->destination;
+    const std::string second = model->backup().pendingDeletion()->destination;
     ::unlink(b.c_str());
-    model->confirmPendingDeletion();
+    model->backup().confirmPendingDeletion();
     ASSERT_TRUE(waitForRemovals(*model));
-    EXPECT_TRUE(model->lastResult()->succeeded.empty());
-    EXPECT_EQ(model->archiveStatus(), "Backup kept at " + Paths::lastComponent(second) + ". Nothing was deleted.");
-    EXPECT_EQ(model->archiveCategory(), "messages");
+    EXPECT_TRUE(model->removals().lastResult()->succeeded.empty());
+    EXPECT_EQ(model->backup().archiveStatus(),
+              "Backup kept at " + Paths::lastComponent(second) + ". Nothing was deleted.");
+    EXPECT_EQ(model->backup().archiveCategory(), "messages");
 }
 
 TEST_F(BackupFlowTest, AFailingOrEmptyCopyDeletesNothingAndSaysWhy) {
     // A file where the backup root should be: the dated folder cannot be made.
     const std::string blocked = writeFile(path("blocked"), 10);
-    model->archiveThenReview(entries, "Messages", blocked, RemovalMode::deleteImmediately);
-    EXPECT_EQ(model->archiveStatus(), "Copying 2 items\u2026");
-    ASSERT_TRUE(waitUntil([&] { return !model->isArchiving(); }));
-    EXPECT_FALSE(model->pendingDeletion());
-    EXPECT_FALSE(model->lastArchiveDestination());
-    ASSERT_EQ(model->lastResult()->failed.size(), 2u);
-    EXPECT_TRUE(model->lastResult()->succeeded.empty());
-    EXPECT_EQ(model->archiveError(), "Nothing was deleted. " + model->lastResult()->failed[0].reason);
-    EXPECT_EQ(model->archiveError()->rfind("Nothing was deleted. Could not create ", 0), 0u);
+    model->backup().archiveThenReview(entries, "Messages", blocked, RemovalMode::deleteImmediately);
+    EXPECT_EQ(model->backup().archiveStatus(), "Copying 2 items\u2026");
+    ASSERT_TRUE(waitUntil([&] { return !model->backup().isArchiving(); }));
+    EXPECT_FALSE(model->backup().pendingDeletion());
+    ASSERT_EQ(model->removals().lastResult()->failed.size(), 2u);
+    EXPECT_TRUE(model->removals().lastResult()->succeeded.empty());
+    EXPECT_EQ(model->backup().archiveError(),
+              "Nothing was deleted. " + model->removals().lastResult()->failed[0].reason);
+    EXPECT_EQ(model->backup().archiveError()->rfind("Nothing was deleted. Could not create ", 0), 0u);
     EXPECT_TRUE(exists(a) && exists(b));
 
     ASSERT_TRUE(archive({}, path("backups"), RemovalMode::trash));
-    EXPECT_FALSE(model->pendingDeletion());
-    EXPECT_EQ(model->archiveError(), "Nothing was deleted. The copy could not be verified.");
-    model->archiveThenReview({entries[1]}, "Messages", path("backups"), RemovalMode::trash);
-    EXPECT_EQ(model->archiveStatus(), "Copying 1 item\u2026");
-    ASSERT_TRUE(waitUntil([&] { return !model->isArchiving(); }));
-    EXPECT_TRUE(model->pendingDeletion());
+    EXPECT_FALSE(model->backup().pendingDeletion());
+    EXPECT_EQ(model->backup().archiveError(), "Nothing was deleted. The copy could not be verified.");
+    model->backup().archiveThenReview({entries[1]}, "Messages", path("backups"), RemovalMode::trash);
+    EXPECT_EQ(model->backup().archiveStatus(), "Copying 1 item\u2026");
+    ASSERT_TRUE(waitUntil([&] { return !model->backup().isArchiving(); }));
+    EXPECT_TRUE(model->backup().pendingDeletion());
     // Only the category screen clears an old error.
-    EXPECT_EQ(model->archiveError(), "Nothing was deleted. The copy could not be verified.");
+    EXPECT_EQ(model->backup().archiveError(), "Nothing was deleted. The copy could not be verified.");
 }
 
 } // namespace

@@ -9,14 +9,14 @@ using FieldsTest = ModelTest;
 
 TEST_F(FieldsTest, NotifiesOnChangeButEveryResultReachesItsAlert) {
     auto model = makeModel();
-    SignalCounter roots(*model, &CorvaneModel::scanRootPathChanged);
-    SignalCounter systemApps(*model, &CorvaneModel::includeSystemAppsChanged);
-    SignalCounter results(*model, &CorvaneModel::lastResultChanged);
-    model->setScanRootPath("/tmp");
-    model->setScanRootPath("/tmp");
-    model->setIncludeSystemApps(false);
-    model->setLastResult(RemovalResult{});
-    model->setLastResult(RemovalResult{});
+    SignalCounter roots(model->scan(), &ScanSession::scanRootPathChanged);
+    SignalCounter systemApps(model->apps(), &AppList::includeSystemAppsChanged);
+    SignalCounter results(model->removals(), &RemovalQueue::lastResultChanged);
+    model->scan().setScanRootPath("/tmp");
+    model->scan().setScanRootPath("/tmp");
+    model->apps().setIncludeSystemApps(false);
+    model->removals().setLastResult(RemovalResult{});
+    model->removals().setLastResult(RemovalResult{});
     EXPECT_EQ(roots.count() * 100 + systemApps.count() * 10 + results.count(), 102);
     CorvaneModelTestAccess::settle(*model);
 }
@@ -27,7 +27,7 @@ TEST(ModelThreads, WritingAFieldOffTheMainThreadIsCaught) {
     EXPECT_DEATH(
         {
             CorvaneModel model(environmentWith(std::make_shared<VolumeStub>()));
-            std::thread writer([&] { model.setScanRootPath("/elsewhere"); });
+            std::thread writer([&] { model.scan().setScanRootPath("/elsewhere"); });
             writer.join();
         },
         "main thread");
@@ -39,25 +39,25 @@ TEST_F(FieldsTest, RootVolumeIsTheFirstRootElseTheFirstVolume) {
     for (const auto& [list, expected] : std::vector<std::pair<std::vector<VolumeInfo>, std::optional<VolumeInfo>>>{
              {{data, root}, root}, {{data}, data}, {{}, std::nullopt}}) {
         volumes->volumes = list;
-        model->refreshVolumes();
-        EXPECT_EQ(model->rootVolume(), expected);
+        model->volumes().refresh();
+        EXPECT_EQ(model->volumes().rootVolume(), expected);
     }
     CorvaneModelTestAccess::settle(*model);
 }
 
 TEST_F(FieldsTest, CategoryTotalsLeaveOutTheRemainder) {
     auto model = makeModel();
-    CorvaneModelTestAccess::setCategories(
-        *model, {categoryOf("a", CategoryMeasurement::measured, 100),
-                 categoryOf("rest", CategoryMeasurement::remainder, 5000, {{"/x/1", 30, {}}, {"/x/2", 12, {}}}),
-                 categoryOf("b", CategoryMeasurement::measured, 0, {}, false), // not measured yet: counts 0
-                 categoryOf("c", CategoryMeasurement::measured, 20)});
-    EXPECT_EQ(model->categorisedBytes(), 120);
-    EXPECT_EQ(model->systemDataAccounted(), 42);
-    EXPECT_EQ(model->category("c")->size, 20);
-    EXPECT_FALSE(model->category("missing"));
-    CorvaneModelTestAccess::setCategories(*model, {categoryOf("a", CategoryMeasurement::measured, 100)});
-    EXPECT_EQ(model->systemDataAccounted(), 0);
+    model->categories().setItems(
+        {categoryOf("a", CategoryMeasurement::measured, 100),
+         categoryOf("rest", CategoryMeasurement::remainder, 5000, {{"/x/1", 30, {}}, {"/x/2", 12, {}}}),
+         categoryOf("b", CategoryMeasurement::measured, 0, {}, false), // not measured yet: counts 0
+         categoryOf("c", CategoryMeasurement::measured, 20)});
+    EXPECT_EQ(categorisedBytes(model->categories().items()), 120);
+    EXPECT_EQ(systemDataAccounted(model->categories().items()), 42);
+    EXPECT_EQ(model->categories().find("c")->size, 20);
+    EXPECT_FALSE(model->categories().find("missing"));
+    model->categories().setItems({categoryOf("a", CategoryMeasurement::measured, 100)});
+    EXPECT_EQ(systemDataAccounted(model->categories().items()), 0);
     CorvaneModelTestAccess::settle(*model);
 }
 

@@ -18,21 +18,21 @@ TEST_F(CleanupRunTest, ABusyCallIsIgnoredAndAResultWhoseTargetVanishedStillCount
     CleanupCatalog::ScopedSystemRoot system(path("sys"));
     const size_t count = CleanupCatalog::definitions().size();
     auto model = makeModel();
-    SignalCounter busy(*model, &CorvaneModel::isMeasuringCleanupChanged);
-    model->measureCleanup();
-    model->measureCleanup(); // busy: ignored
+    SignalCounter busy(model->cleanup(), &MeasuredListSignals::measuringChanged);
+    model->cleanup().measure();
+    model->cleanup().measure(); // busy: ignored
     // The list changes under the run before any result arrives.
-    auto targets = model->cleanupTargets();
+    auto targets = model->cleanup().items();
     std::erase_if(targets, [](const CleanupTarget& t) { return t.id == "trash"; });
-    CorvaneModelTestAccess::setCleanupTargets(*model, targets);
+    model->cleanup().setItems(targets);
     std::vector<double> progress;
-    QObject::connect(model.get(), &CorvaneModel::cleanupProgressChanged,
-                     [&] { progress.push_back(model->cleanupProgress()); });
-    ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCleanup(); }));
+    QObject::connect(&model->cleanup(), &MeasuredListSignals::progressChanged,
+                     [&] { progress.push_back(model->cleanup().progress()); });
+    ASSERT_TRUE(waitUntil([&] { return !model->cleanup().isMeasuring(); }));
     CorvaneModelTestAccess::settle(*model);
 
-    ASSERT_EQ(model->cleanupTargets().size(), count - 1);
-    for (const auto& target : model->cleanupTargets()) EXPECT_TRUE(target.scanned) << target.id;
+    ASSERT_EQ(model->cleanup().items().size(), count - 1);
+    for (const auto& target : model->cleanup().items()) EXPECT_TRUE(target.scanned) << target.id;
     ASSERT_EQ(progress.size(), count); // one step per result, the vanished target's too
     EXPECT_DOUBLE_EQ(progress.back(), 1.0);
     EXPECT_EQ(busy.count(), 2);
@@ -58,16 +58,17 @@ TEST_F(CleanupRunTest, AResultMeasuredBeforeARemovalDoesNotBringItBack) {
         return result;
     };
     CorvaneModel model(std::move(environment));
-    model.measureCleanup();
+    model.cleanup().measure();
     measured.get_future().wait();
 
-    model.removeCleanupEntries({CleanupEntry{trash + "/old", 8192, std::nullopt}}, RemovalMode::deleteImmediately);
+    Removals::removeCleanupEntries(model.removals(), {CleanupEntry{trash + "/old", 8192, std::nullopt}},
+                                   RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(model));
     EXPECT_FALSE(exists(trash + "/old"));
     report.set_value();
-    ASSERT_TRUE(waitUntil([&] { return !model.isMeasuringCleanup(); }));
+    ASSERT_TRUE(waitUntil([&] { return !model.cleanup().isMeasuring(); }));
 
-    for (const auto& target : model.cleanupTargets())
+    for (const auto& target : model.cleanup().items())
         if (target.id == "trash") {
             ASSERT_EQ(target.entries.size(), 1u);
             EXPECT_EQ(target.entries[0].url, trash + "/kept");
@@ -85,10 +86,10 @@ TEST_F(CleanupRunTest, LinuxEntriesOfEveryGradeGoToTheTrashAndLeaveTheirTargets)
           ".cache/otherapp/blob", ".var/app/org.gone.App/data/save", ".var/app/org.old.App/data/save"})
         writeFile(home() + "/" + file, 8192);
     auto model = makeModel();
-    model->measureCleanup();
-    ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCleanup(); }));
+    model->cleanup().measure();
+    ASSERT_TRUE(waitUntil([&] { return !model->cleanup().isMeasuring(); }));
     auto entryOf = [&](const std::string& id, const std::string& rest) {
-        for (const auto& target : model->cleanupTargets())
+        for (const auto& target : model->cleanup().items())
             for (const auto& entry : target.entries)
                 if (target.id == id && entry.url == home() + "/" + rest) return entry;
         ADD_FAILURE() << id << " " << rest;
@@ -101,16 +102,16 @@ TEST_F(CleanupRunTest, LinuxEntriesOfEveryGradeGoToTheTrashAndLeaveTheirTargets)
     busy.inUseBy = "Other";
     std::vector<CleanupEntry> asked = chosen;
     asked.push_back(busy);
-    model->removeCleanupEntries(asked, RemovalMode::trash);
+    Removals::removeCleanupEntries(model->removals(), asked, RemovalMode::trash);
     ASSERT_TRUE(waitForRemovals(*model));
 
     const std::string trash = home() + "/.local/share/Trash/files/";
     for (const char* name : {"normal", "someapp", "org.gone.App"}) EXPECT_TRUE(exists(trash + name)) << name;
     EXPECT_TRUE(exists(home() + "/.cache/otherapp/blob"));
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded.size(), 3u);
+    ASSERT_TRUE(model->removals().lastResult());
+    EXPECT_EQ(model->removals().lastResult()->succeeded.size(), 3u);
     std::set<std::string> left;
-    for (const auto& target : model->cleanupTargets())
+    for (const auto& target : model->cleanup().items())
         for (const auto& entry : target.entries)
             if (entry.url.starts_with(home())) left.insert(entry.url);
     EXPECT_EQ(left, (std::set<std::string>{home() + "/.cache/thumbnails/large", home() + "/.cache/otherapp",
@@ -131,35 +132,36 @@ TEST_F(CategoryRunTest, MeasuresEveryCategoryResolvesTheRemainderThenListsSystem
     auto model = makeModel();
 
     std::vector<std::string> events;
-    QObject::connect(model.get(), &CorvaneModel::categoryProgressChanged, [&] {
-        if (model->categoryProgress() == 1.0)
-            events.push_back(model->isMeasuringCategories() ? "complete while busy" : "complete after");
+    QObject::connect(&model->categories(), &MeasuredListSignals::progressChanged, [&] {
+        if (model->categories().progress() == 1.0)
+            events.push_back(model->categories().isMeasuring() ? "complete while busy" : "complete after");
     });
-    QObject::connect(model.get(), &CorvaneModel::isMeasuringCategoriesChanged, [&] {
-        if (!model->isMeasuringCategories())
-            events.push_back(model->systemDataAccounted() > 0 ? "idle with system data" : "idle without");
+    QObject::connect(&model->categories(), &MeasuredListSignals::measuringChanged, [&] {
+        if (!model->categories().isMeasuring())
+            events.push_back(systemDataAccounted(model->categories().items()) > 0 ? "idle with system data"
+                                                                                  : "idle without");
     });
 
-    model->measureCategories();
-    ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCategories(); }, 120000));
+    model->categories().measure();
+    ASSERT_TRUE(waitUntil([&] { return !model->categories().isMeasuring(); }, 120000));
     CorvaneModelTestAccess::settle(*model);
 
     // The last result brings the progress to 1.0, and the run stays busy
     // until the System Data rows are listed.
     EXPECT_EQ(events, (std::vector<std::string>{"complete while busy", "idle with system data"}));
-    EXPECT_TRUE(model->lastCategoryScan());
-    for (const auto& category : model->categories()) EXPECT_TRUE(category.measured) << category.id();
-    EXPECT_EQ(model->category("documents")->size, allocatedSize(home() + "/Documents/report"));
-    for (const auto& category : model->categories())
+    EXPECT_TRUE(model->categories().lastMeasured());
+    for (const auto& category : model->categories().items()) EXPECT_TRUE(category.measured) << category.id();
+    EXPECT_EQ(model->categories().find("documents")->size, allocatedSize(home() + "/Documents/report"));
+    for (const auto& category : model->categories().items())
         for (const auto& entry : category.entries) EXPECT_EQ(entry.url.find("Vessora Backups"), std::string::npos);
-    const auto systemData = model->category("systemData");
-    EXPECT_EQ(systemData->size, std::max<int64_t>(0, used - model->categorisedBytes()));
+    const auto systemData = model->categories().find("systemData");
+    EXPECT_EQ(systemData->size, std::max<int64_t>(0, used - categorisedBytes(model->categories().items())));
     // Besides the home's hidden item, the machine's own large system items.
     int64_t listed = 0;
     std::set<std::string> urls;
     for (const CleanupEntry& entry : systemData->entries) listed += entry.size, urls.insert(entry.url);
     EXPECT_TRUE(urls.count(home() + "/.bigcache"));
-    EXPECT_EQ(model->systemDataAccounted(), listed);
+    EXPECT_EQ(systemDataAccounted(model->categories().items()), listed);
 }
 
 TEST_F(CategoryRunTest, TheRemainderIsClampedAtZeroAndUntouchedWithoutVolumes) {
@@ -173,13 +175,12 @@ TEST_F(CategoryRunTest, TheRemainderIsClampedAtZeroAndUntouchedWithoutVolumes) {
     };
     for (const auto& [volumeList, expected] : cases) {
         volumes->volumes = volumeList;
-        model->refreshVolumes();
-        CorvaneModelTestAccess::setCategories(*model,
-                                              {categoryOf("a", CategoryMeasurement::measured, 600),
-                                               categoryOf("rest", CategoryMeasurement::remainder, 77, {}, false)});
+        model->volumes().refresh();
+        model->categories().setItems({categoryOf("a", CategoryMeasurement::measured, 600),
+                                      categoryOf("rest", CategoryMeasurement::remainder, 77, {}, false)});
         CorvaneModelTestAccess::resolveRemainder(*model);
-        EXPECT_EQ(model->category("rest")->size, expected);
-        EXPECT_EQ(model->category("rest")->measured, !volumeList.empty());
+        EXPECT_EQ(model->categories().find("rest")->size, expected);
+        EXPECT_EQ(model->categories().find("rest")->measured, !volumeList.empty());
     }
     CorvaneModelTestAccess::settle(*model);
 }
@@ -227,36 +228,36 @@ TEST_F(AppsRunTest, ListsInInventoryOrderFirstAndSortsByTotalSizeAtTheEnd) {
 
     std::vector<std::string> firstListing;
     bool firstAllUnanalysed = false;
-    QObject::connect(&model, &CorvaneModel::appsChanged, [&] {
-        if (!firstListing.empty() || model.apps().empty()) return;
+    QObject::connect(&model.apps(), &MeasuredListSignals::itemsChanged, [&] {
+        if (!firstListing.empty() || model.apps().items().empty()) return;
         firstAllUnanalysed = true;
-        for (const auto& row : model.apps()) {
+        for (const auto& row : model.apps().items()) {
             firstListing.push_back(row.app.name);
             firstAllUnanalysed = firstAllUnanalysed && !row.analyzed && row.bundleSize == 0 && row.leftovers.empty();
         }
     });
-    model.loadApps();
-    EXPECT_TRUE(model.isLoadingApps());
-    ASSERT_TRUE(waitUntil([&] { return !model.isLoadingApps(); }));
+    model.apps().measure();
+    EXPECT_TRUE(model.apps().isMeasuring());
+    ASSERT_TRUE(waitUntil([&] { return !model.apps().isMeasuring(); }));
     CorvaneModelTestAccess::settle(model);
 
     EXPECT_EQ(firstListing, (std::vector<std::string>{"Alpha", "Beta", "Delta", "Epsilon", "Gamma"}));
     EXPECT_TRUE(firstAllUnanalysed);
-    EXPECT_EQ(model.appProgress(), 1.0);
+    EXPECT_EQ(model.apps().progress(), 1.0);
 
     std::vector<std::string> names;
-    for (const auto& row : model.apps()) {
+    for (const auto& row : model.apps().items()) {
         names.push_back(row.app.name);
         EXPECT_TRUE(row.analyzed);
     }
     // Gamma outweighs Beta only through a likely leftover; Delta and Epsilon
     // weigh the same and keep their inventory order.
     EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "Gamma", "Beta", "Delta", "Epsilon"}));
-    const AppRow& alpha = model.apps()[0];
+    const AppRow& alpha = model.apps().items()[0];
     ASSERT_EQ(alpha.exactLeftovers().size(), 1u);
     ASSERT_EQ(alpha.likelyLeftovers().size(), 1u);
     EXPECT_EQ(alpha.totalSize(), alpha.bundleSize + alpha.exactLeftovers()[0].size + alpha.likelyLeftovers()[0].size);
-    EXPECT_EQ(model.apps()[3].totalSize(), model.apps()[4].totalSize());
+    EXPECT_EQ(model.apps().items()[3].totalSize(), model.apps().items()[4].totalSize());
 }
 
 } // namespace

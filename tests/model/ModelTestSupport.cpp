@@ -33,8 +33,8 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
-bool waitForRemovals(const CorvaneModel& model, int timeoutMs) {
-    return waitUntil([&] { return !model.isRemoving(); }, timeoutMs);
+bool waitForRemovals(CorvaneModel& model, int timeoutMs) {
+    return waitUntil([&] { return !model.removals().isRemoving(); }, timeoutMs);
 }
 
 void spin(int milliseconds) {

@@ -5,6 +5,7 @@
 
 #include "TestSupport.h"
 #include "model/CorvaneModel.h"
+#include "model/Removals.h"
 
 #include <gtest/gtest.h>
 
@@ -21,16 +22,11 @@ namespace vessora {
 // Arranges states that only a long run would otherwise reach.
 class CorvaneModelTestAccess {
 public:
-    static void setCleanupTargets(CorvaneModel& model, std::vector<CleanupTarget> targets) {
-        model.publish(model.cleanupTargets_, std::move(targets), &CorvaneModel::cleanupTargetsChanged);
-    }
-    static void setCategories(CorvaneModel& model, std::vector<MeasuredCategory> categories) {
-        model.publish(model.categories_, std::move(categories), &CorvaneModel::categoriesChanged);
-    }
-    static void setApps(CorvaneModel& model, std::vector<AppRow> apps) {
-        model.publish(model.apps_, std::move(apps), &CorvaneModel::appsChanged);
-    }
     static void resolveRemainder(CorvaneModel& model) { model.resolveRemainder(); }
+    // The running scan's shared counters and one tick of its progress timer.
+    static const std::shared_ptr<ScanStats>& scanStats(CorvaneModel& model) { return model.scan_.scanStats_; }
+    static bool hasProgressTimer(CorvaneModel& model) { return model.scan_.progressTimer_ != nullptr; }
+    static void sampleProgress(CorvaneModel& model) { model.scan_.sampleProgress(); }
     // Waits until nothing of the model runs in the background, then delivers
     // everything it posted.
     static void settle(CorvaneModel& model);
@@ -45,15 +41,15 @@ const std::string& suiteHome();
 // Runs the event loop until `condition` holds; false after `timeoutMs`.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 60000);
 // Runs the event loop until the model's removals have all been applied.
-bool waitForRemovals(const CorvaneModel& model, int timeoutMs = 60000);
+bool waitForRemovals(CorvaneModel& model, int timeoutMs = 60000);
 // Runs the event loop for a while.
 void spin(int milliseconds);
 
 // Counts the emissions of one change signal.
 class SignalCounter {
 public:
-    template <class Signal> SignalCounter(CorvaneModel& model, Signal signal) {
-        connection_ = QObject::connect(&model, signal, [this] { ++count_; });
+    template <class Object, class Signal> SignalCounter(Object& object, Signal signal) {
+        connection_ = QObject::connect(&object, signal, [this] { ++count_; });
     }
     ~SignalCounter() { QObject::disconnect(connection_); }
     int count() const { return count_; }

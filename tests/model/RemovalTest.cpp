@@ -25,8 +25,8 @@ class RemovalTest : public ModelTest {
 protected:
     std::unique_ptr<CorvaneModel> scanned(const std::string& root) {
         auto model = makeModel();
-        model->startScan(root);
-        EXPECT_TRUE(waitUntil([&] { return !model->isScanning(); }));
+        model->scan().start(root);
+        EXPECT_TRUE(waitUntil([&] { return !model->scan().isScanning(); }));
         return model;
     }
     static FSNodeRef find(const FSNodeRef& node, const std::string& path, bool aggregate = false) {
@@ -46,14 +46,14 @@ protected:
 // with what the tree looked like at that moment.
 struct TreeEdits {
     explicit TreeEdits(CorvaneModel& model) {
-        QObject::connect(&model, &CorvaneModel::treeNodesAboutToBeRemoved,
+        QObject::connect(&model.scan(), &ScanSession::treeNodesAboutToBeRemoved,
                          [&](const FSNodeRef& parent, const std::vector<int>& rows) {
                              std::string text =
                                  "about " + parent->name() + " of " + std::to_string(parent->children().size()) + ":";
                              for (int row : rows) text += " " + parent->children()[size_t(row)]->name();
                              log.push_back(text + " size " + std::to_string(parent->size));
                          });
-        QObject::connect(&model, &CorvaneModel::treeNodesRemoved, [&](const FSNodeRef& parent) {
+        QObject::connect(&model.scan(), &ScanSession::treeNodesRemoved, [&](const FSNodeRef& parent) {
             log.push_back("removed " + parent->name() + " of " + std::to_string(parent->children().size()) + " size " +
                           std::to_string(parent->size));
         });
@@ -69,7 +69,7 @@ TEST_F(RemovalTest, RemovingNodesDetachesThemInTwoStepsAndShrinksOnlyTheirAncest
     writeFiles(root + "/a", 3, 4096, "small");
     writeFile(root + "/b/big", 5 << 19);
     auto model = scanned(root);
-    const FSNodeRef tree = model->tree();
+    const FSNodeRef tree = model->scan().tree();
     const FSNodeRef a = find(tree, root + "/a");
     const FSNodeRef two = find(tree, root + "/a/two");
     const FSNodeRef onehalf = find(tree, root + "/a/onehalf");
@@ -78,20 +78,22 @@ TEST_F(RemovalTest, RemovingNodesDetachesThemInTwoStepsAndShrinksOnlyTheirAncest
     ASSERT_EQ(names(a), (std::vector<std::string>{"three", "two", "onehalf", "3 smaller items"}));
     const int64_t aSize = a->size, aFiles = a->fileCount;
     const int64_t rootSize = tree->size, rootFiles = tree->fileCount;
-    const int64_t gone = two->size + onehalf->size, scanBytes = model->scanBytes(), scanFiles = model->scanFiles();
+    const int64_t gone = two->size + onehalf->size, scanBytes = model->scan().progress().bytes,
+                  scanFiles = model->scan().progress().files;
     const int refreshes = volumes->calls;
     TreeEdits edits(*model);
 
     // The lump is never removed; a node listed twice is taken out once.
-    model->removeNodes({onehalf, two, lump, two}, RemovalMode::deleteImmediately);
+    model->scan().removeNodes({onehalf, two, lump, two}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
 
     EXPECT_FALSE(exists(root + "/a/two"));
     EXPECT_TRUE(exists(root + "/a/small0"));
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/a/onehalf", root + "/a/two"}));
-    EXPECT_EQ(model->lastResult()->bytesFreed, gone);
-    EXPECT_EQ(model->totalFreedThisSession(), gone);
+    ASSERT_TRUE(model->removals().lastResult());
+    EXPECT_EQ(model->removals().lastResult()->succeeded,
+              (std::vector<std::string>{root + "/a/onehalf", root + "/a/two"}));
+    EXPECT_EQ(model->removals().lastResult()->bytesFreed, gone);
+    EXPECT_EQ(model->removals().totalFreedThisSession(), gone);
     EXPECT_EQ(volumes->calls, refreshes + 1);
     EXPECT_EQ(edits.log, (std::vector<std::string>{"about a of 4: two onehalf size " + std::to_string(aSize),
                                                    "removed a of 2 size " + std::to_string(aSize - gone)}));
@@ -100,8 +102,8 @@ TEST_F(RemovalTest, RemovingNodesDetachesThemInTwoStepsAndShrinksOnlyTheirAncest
     EXPECT_EQ(a->fileCount, aFiles - 2);
     EXPECT_EQ(tree->size, rootSize - gone);
     EXPECT_EQ(tree->fileCount, rootFiles - 2);
-    EXPECT_EQ(model->scanBytes(), scanBytes);
-    EXPECT_EQ(model->scanFiles(), scanFiles);
+    EXPECT_EQ(model->scan().progress().bytes, scanBytes);
+    EXPECT_EQ(model->scan().progress().files, scanFiles);
     // A selection that still holds the node can still read it.
     EXPECT_EQ(two->path(), root + "/a/two");
     EXPECT_EQ(two->parent(), nullptr);
@@ -114,7 +116,7 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
     writeFile(root + "/b/big", 3 << 20);
     writeFile(root + "/gone", 2 << 20);
     auto model = scanned(root);
-    const FSNodeRef tree = model->tree();
+    const FSNodeRef tree = model->scan().tree();
     const FSNodeRef b = find(tree, root + "/b");
     const FSNodeRef bBig = find(tree, root + "/b/big");
     const FSNodeRef gone = find(tree, root + "/gone");
@@ -125,18 +127,18 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
 
     const int64_t moved = allocatedSize(root + "/b/big");
     // The file inside the folder is gone with it: only the folder is announced.
-    model->removeNodes({gone, bBig, b}, RemovalMode::trash);
+    model->scan().removeNodes({gone, bBig, b}, RemovalMode::trash);
     ASSERT_TRUE(waitForRemovals(*model));
 
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/b/big", root + "/b"}));
+    ASSERT_TRUE(model->removals().lastResult());
+    EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{root + "/b/big", root + "/b"}));
     // Moved, not freed: nothing counts as reclaimed until the Trash is emptied.
-    EXPECT_EQ(model->lastResult()->bytesFreed, 0);
-    EXPECT_EQ(model->lastResult()->bytesMovedToTrash, moved);
-    EXPECT_EQ(model->totalFreedThisSession(), 0);
-    EXPECT_EQ(model->totalMovedToTrashThisSession(), moved);
-    ASSERT_EQ(model->lastResult()->failed.size(), 1u);
-    EXPECT_EQ(model->lastResult()->failed[0].path, root + "/gone");
+    EXPECT_EQ(model->removals().lastResult()->bytesFreed, 0);
+    EXPECT_EQ(model->removals().lastResult()->bytesMovedToTrash, moved);
+    EXPECT_EQ(model->removals().totalFreedThisSession(), 0);
+    EXPECT_EQ(model->removals().totalMovedToTrashThisSession(), moved);
+    ASSERT_EQ(model->removals().lastResult()->failed.size(), 1u);
+    EXPECT_EQ(model->removals().lastResult()->failed[0].path, root + "/gone");
     EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b"));
     EXPECT_EQ(tree->size, rootSize - b->size);
     EXPECT_EQ(gone->parent(), tree.get());
@@ -146,9 +148,9 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeAndARefusedNodeStays) {
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"a", "gone"}));
     // What Put Back brings back no longer counts as moved to the Trash.
-    model->notePutBack(RemovalLog::restoreLast().restored);
+    model->removals().putBack(*model->removals().lastResult());
+    ASSERT_TRUE(waitUntil([&] { return model->removals().totalMovedToTrashThisSession() == 0; }));
     EXPECT_TRUE(exists(root + "/b/big"));
-    EXPECT_EQ(model->totalMovedToTrashThisSession(), 0);
     CorvaneModelTestAccess::settle(*model);
 }
 
@@ -160,18 +162,18 @@ TEST_F(RemovalTest, DeletingCountsWhatReallyWent) {
     const std::string target = writeFile(path("elsewhere/" + std::string(200, 't')), 2 << 20);
     ASSERT_EQ(::symlink(target.c_str(), (root + "/link").c_str()), 0);
     auto model = scanned(root);
-    const FSNodeRef shrank = find(model->tree(), root + "/shrank");
-    const FSNodeRef link = find(model->tree(), root + "/link");
+    const FSNodeRef shrank = find(model->scan().tree(), root + "/shrank");
+    const FSNodeRef link = find(model->scan().tree(), root + "/link");
     ASSERT_TRUE(shrank && link);
     ::unlink((root + "/shrank/b").c_str()); // gone since the scan
     const int64_t freed = allocatedTreeSize(root + "/shrank") + allocatedSize(root + "/link");
 
-    model->removeNodes({shrank, link}, RemovalMode::deleteImmediately);
+    model->scan().removeNodes({shrank, link}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{root + "/shrank", root + "/link"}));
-    EXPECT_EQ(model->lastResult()->bytesFreed, freed);
-    EXPECT_EQ(model->lastResult()->bytesMovedToTrash, 0);
-    EXPECT_EQ(model->totalFreedThisSession(), freed);
+    EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{root + "/shrank", root + "/link"}));
+    EXPECT_EQ(model->removals().lastResult()->bytesFreed, freed);
+    EXPECT_EQ(model->removals().lastResult()->bytesMovedToTrash, 0);
+    EXPECT_EQ(model->removals().totalFreedThisSession(), freed);
     EXPECT_EQ(readText(target).size(), size_t(2 << 20));
     CorvaneModelTestAccess::settle(*model);
 }
@@ -196,14 +198,14 @@ TEST_F(RemovalTest, AnItemThatChangedSinceItWasShownIsRefusedAndNothingIsTouched
                 CleanupEntry entry;
                 AppRow row;
                 switch (shown) {
-                case Shown::treeNode: node = find(model->tree(), item); break;
+                case Shown::treeNode: node = find(model->scan().tree(), item); break;
                 case Shown::cleanupEntry:
                 case Shown::categoryEntry: entry = CleanupCatalog::makeEntry(item, 8192); break;
                 case Shown::leftover:
                     row.app.url = path("Applications/Tool" + std::to_string(round));
                     row.leftovers = {leftoverAt(item, 0)};
                     LeftoverFinder::measureAndSort(row.leftovers, true);
-                    CorvaneModelTestAccess::setApps(*model, {row});
+                    model->apps().setItems({row});
                     break;
                 }
 
@@ -226,23 +228,25 @@ TEST_F(RemovalTest, AnItemThatChangedSinceItWasShownIsRefusedAndNothingIsTouched
                 }
 
                 switch (shown) {
-                case Shown::treeNode: model->removeNodes({node}, mode); break;
-                case Shown::cleanupEntry: model->removeCleanupEntries({entry}, mode); break;
-                case Shown::categoryEntry: model->removeCategoryEntries({entry}, mode); break;
-                case Shown::leftover: model->uninstall(row, row.leftovers, false, mode); break;
+                case Shown::treeNode: model->scan().removeNodes({node}, mode); break;
+                case Shown::cleanupEntry: Removals::removeCleanupEntries(model->removals(), {entry}, mode); break;
+                case Shown::categoryEntry: Removals::removeCategoryEntries(model->removals(), {entry}, mode); break;
+                case Shown::leftover: Removals::uninstall(model->removals(), row, row.leftovers, false, mode); break;
                 }
                 ASSERT_TRUE(waitForRemovals(*model));
 
                 const std::string what = std::to_string(int(shown)) + "/" + std::to_string(int(change)) + " " +
                                          std::string(displayText(mode));
-                ASSERT_TRUE(model->lastResult()) << what;
-                const RemovalResult& result = *model->lastResult();
+                ASSERT_TRUE(model->removals().lastResult()) << what;
+                const RemovalResult& result = *model->removals().lastResult();
                 EXPECT_TRUE(result.succeeded.empty()) << what;
                 EXPECT_EQ(result.failed,
                           (std::vector<Failure>{{item, item + " changed since it was shown; scan again."}}))
                     << what;
                 EXPECT_EQ(result.bytesFreed + result.bytesMovedToTrash, 0) << what;
-                EXPECT_EQ(model->totalFreedThisSession() + model->totalMovedToTrashThisSession(), 0) << what;
+                EXPECT_EQ(model->removals().totalFreedThisSession() + model->removals().totalMovedToTrashThisSession(),
+                          0)
+                    << what;
                 // The other folder and the item itself, wherever it went, are whole.
                 const std::string other = change == Change::renamedIntoPlace ? item : base + "/other/item";
                 EXPECT_EQ(readText(other + "/data"), std::string(4096, 'o')) << what;
@@ -279,20 +283,19 @@ TEST_F(RemovalTest, EntriesArePrunedExactlyWhereTheRemovalSucceeded) {
     writeFile(path("cache/other"), 4096);
     auto model = makeModel();
     // Folders written with and without a trailing separator, both ways round.
-    CorvaneModelTestAccess::setCleanupTargets(*model, {target("one", {folder, file, missing, plain + "/"}),
-                                                       target("two", {folder + "/", path("cache/other"), plain}),
-                                                       target("three", {file})});
+    model->cleanup().setItems({target("one", {folder, file, missing, plain + "/"}),
+                               target("two", {folder + "/", path("cache/other"), plain}), target("three", {file})});
 
     const std::vector<CleanupEntry> chosen = {
         CleanupEntry{folder + "/", 111, std::nullopt}, CleanupEntry{file, 222, std::nullopt},
         CleanupEntry{missing, 333, std::nullopt}, CleanupEntry{plain, 444, std::nullopt}};
     const int64_t freed = allocatedTreeSize(folder) + allocatedTreeSize(file) + allocatedTreeSize(plain);
-    model->removeCleanupEntries(chosen, RemovalMode::deleteImmediately);
+    Removals::removeCleanupEntries(model->removals(), chosen, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
 
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->bytesFreed, freed); // what went, not the sizes listed
-    const auto& targets = model->cleanupTargets();
+    ASSERT_TRUE(model->removals().lastResult());
+    EXPECT_EQ(model->removals().lastResult()->bytesFreed, freed); // what went, not the sizes listed
+    const auto& targets = model->cleanup().items();
     ASSERT_EQ(targets.size(), 3u);
     EXPECT_EQ(urlsOf(targets[0].entries), (std::vector<std::string>{missing}));
     EXPECT_EQ(urlsOf(targets[1].entries), (std::vector<std::string>{path("cache/other")}));
@@ -307,23 +310,22 @@ TEST_F(RemovalTest, EntriesArePrunedExactlyWhereTheRemovalSucceeded) {
     writeFile(path("music/song"), 4096);
     const CleanupEntry one{path("docs/one"), 100, std::nullopt}, two{path("docs/two"), 200, std::nullopt};
     const CleanupEntry song{path("music/song"), 400, std::nullopt};
-    CorvaneModelTestAccess::setCategories(*model,
-                                          {categoryOf("documents", CategoryMeasurement::measured, 300, {one, two}),
-                                           // Its size is not the sum of its entries; it loses none, so it keeps it.
-                                           categoryOf("music", CategoryMeasurement::measured, 999, {song}),
-                                           categoryOf("systemData", CategoryMeasurement::remainder, 1, {})});
+    model->categories().setItems({categoryOf("documents", CategoryMeasurement::measured, 300, {one, two}),
+                                  // Its size is not the sum of its entries; it loses none, so it keeps it.
+                                  categoryOf("music", CategoryMeasurement::measured, 999, {song}),
+                                  categoryOf("systemData", CategoryMeasurement::remainder, 1, {})});
 
     volumes->volumes = {rootVolume(100000, 60000)}; // the removal frees space
     const int64_t oneSize = allocatedTreeSize(one.url);
-    model->removeCategoryEntries({one}, RemovalMode::deleteImmediately);
+    Removals::removeCategoryEntries(model->removals(), {one}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
 
     EXPECT_FALSE(exists(path("docs/one")));
-    EXPECT_EQ(model->category("documents")->size, 200);
-    EXPECT_EQ(urlsOf(model->category("documents")->entries), (std::vector<std::string>{path("docs/two")}));
-    EXPECT_EQ(model->category("music")->size, 999);
-    EXPECT_EQ(model->category("systemData")->size, 40000 - 200 - 999);
-    EXPECT_EQ(model->totalFreedThisSession(), freed + oneSize);
+    EXPECT_EQ(model->categories().find("documents")->size, 200);
+    EXPECT_EQ(urlsOf(model->categories().find("documents")->entries), (std::vector<std::string>{path("docs/two")}));
+    EXPECT_EQ(model->categories().find("music")->size, 999);
+    EXPECT_EQ(model->categories().find("systemData")->size, 40000 - 200 - 999);
+    EXPECT_EQ(model->removals().totalFreedThisSession(), freed + oneSize);
     CorvaneModelTestAccess::settle(*model);
 }
 
@@ -341,7 +343,7 @@ protected:
         AppRow other;
         other.app.url = path("Applications/Other.app");
         model = makeModel();
-        CorvaneModelTestAccess::setApps(*model, {other, row});
+        model->apps().setItems({other, row});
     }
     ~UninstallTest() override { CorvaneModelTestAccess::settle(*model); }
     const std::string bundle = path("Applications/Tool.app");
@@ -352,28 +354,29 @@ protected:
 };
 
 TEST_F(UninstallTest, LeftoversOnlyKeepTheRowAndTheBundleDropsItEvenWhenALeftoverFails) {
-    SignalCounter results(*model, &CorvaneModel::lastResultChanged);
-    model->uninstall(row, {}, false, RemovalMode::deleteImmediately); // nothing chosen: nothing published
-    EXPECT_FALSE(model->isRemoving());
+    SignalCounter results(model->removals(), &RemovalQueue::lastResultChanged);
+    const RemovalMode mode = RemovalMode::deleteImmediately;
+    Removals::uninstall(model->removals(), row, {}, false, mode); // nothing chosen: nothing published
+    EXPECT_FALSE(model->removals().isRemoving());
     EXPECT_EQ(results.count(), 0);
 
-    model->uninstall(row, {row.leftovers[1], row.leftovers[2]}, false, RemovalMode::deleteImmediately);
+    Removals::uninstall(model->removals(), row, {row.leftovers[1], row.leftovers[2]}, false, mode);
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_TRUE(exists(bundle));
     EXPECT_FALSE(exists(support));
-    ASSERT_EQ(model->apps().size(), 2u);
+    ASSERT_EQ(model->apps().items().size(), 2u);
     std::vector<std::string> left;
-    for (const auto& item : model->apps()[1].leftovers) left.push_back(item.url);
+    for (const auto& item : model->apps().items()[1].leftovers) left.push_back(item.url);
     EXPECT_EQ(left, (std::vector<std::string>{cache, path("Library/missing")}));
 
     const int64_t freed = allocatedTreeSize(bundle) + allocatedTreeSize(cache);
-    model->uninstall(row, {row.leftovers[0], row.leftovers[2]}, true, RemovalMode::deleteImmediately);
+    Removals::uninstall(model->removals(), row, {row.leftovers[0], row.leftovers[2]}, true, mode);
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_FALSE(exists(bundle));
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{bundle, cache}));
-    EXPECT_EQ(model->lastResult()->bytesFreed, freed);
-    ASSERT_EQ(model->apps().size(), 1u);
-    EXPECT_EQ(model->apps()[0].app.url, path("Applications/Other.app"));
+    EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{bundle, cache}));
+    EXPECT_EQ(model->removals().lastResult()->bytesFreed, freed);
+    ASSERT_EQ(model->apps().items().size(), 1u);
+    EXPECT_EQ(model->apps().items()[0].app.url, path("Applications/Other.app"));
 }
 
 // Stands in for the system's authentication prompt once `open` lets it go
@@ -406,10 +409,10 @@ protected:
         AppRow app;
         app.app.url = path("Applications/Tool.app");
         app.leftovers = {leftoverAt(leftover, 10), leftoverAt(path("keep"), 10)};
-        CorvaneModelTestAccess::setApps(*model, {app});
-        CorvaneModelTestAccess::setCleanupTargets(*model, {target("logs", {entry, path("keep")})});
-        CorvaneModelTestAccess::setCategories(
-            *model, {categoryOf("documents", CategoryMeasurement::measured, 4096, {CleanupEntry{entry, 4096, {}}})});
+        model->apps().setItems({app});
+        model->cleanup().setItems({target("logs", {entry, path("keep")})});
+        model->categories().setItems(
+            {categoryOf("documents", CategoryMeasurement::measured, 4096, {CleanupEntry{entry, 4096, {}}})});
         return model;
     }
     void SetUp() override {
@@ -426,24 +429,24 @@ TEST_F(EscalationTest, PrunesLeftoversAndCleanupEntriesOnlyAndARefusalRemovesNot
         SetUp(); // the files again, for the second round
         auto runner = std::make_shared<FakeRunner>(refuse ? Answer::refuse : Answer::run);
         auto model = modelWith(runner);
-        model->escalate({leftover + "/", entry});
+        model->removals().escalate({leftover + "/", entry});
         ASSERT_TRUE(waitForRemovals(*model));
 
         EXPECT_EQ(runner->commands.size(), 1u);
         EXPECT_EQ(exists(entry), refuse);
-        ASSERT_TRUE(model->lastResult());
-        EXPECT_TRUE(model->lastResult()->needsAdmin.empty());
-        EXPECT_EQ(model->apps()[0].leftovers.size(), refuse ? 2u : 1u);
-        EXPECT_EQ(model->cleanupTargets()[0].entries.size(), refuse ? 2u : 1u);
+        ASSERT_TRUE(model->removals().lastResult());
+        EXPECT_TRUE(model->removals().lastResult()->needsAdmin.empty());
+        EXPECT_EQ(model->apps().items()[0].leftovers.size(), refuse ? 2u : 1u);
+        EXPECT_EQ(model->cleanup().items()[0].entries.size(), refuse ? 2u : 1u);
         // Categories keep the item until they are measured again.
-        EXPECT_EQ(urlsOf(model->category("documents")->entries), (std::vector<std::string>{entry}));
+        EXPECT_EQ(urlsOf(model->categories().find("documents")->entries), (std::vector<std::string>{entry}));
         if (refuse) {
-            ASSERT_EQ(model->lastResult()->failed.size(), 2u);
-            EXPECT_EQ(model->lastResult()->failed[0].reason, "Request dismissed");
-            EXPECT_EQ(model->totalFreedThisSession(), 0);
+            ASSERT_EQ(model->removals().lastResult()->failed.size(), 2u);
+            EXPECT_EQ(model->removals().lastResult()->failed[0].reason, "Request dismissed");
+            EXPECT_EQ(model->removals().totalFreedThisSession(), 0);
         } else {
-            EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{leftover, entry}));
-            EXPECT_GT(model->totalFreedThisSession(), 0);
+            EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{leftover, entry}));
+            EXPECT_GT(model->removals().totalFreedThisSession(), 0);
         }
         CorvaneModelTestAccess::settle(*model);
     }
@@ -453,21 +456,23 @@ TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
     std::promise<void> dialog;
     auto runner = std::make_shared<FakeRunner>(Answer::run, dialog.get_future().share());
     auto model = modelWith(runner);
-    SignalCounter busy(*model, &CorvaneModel::isRemovingChanged);
-    model->escalate({entry}); // the password dialog is up until the test answers it
-    model->removeCleanupEntries({CleanupEntry{path("keep"), 4096, std::nullopt}}, RemovalMode::deleteImmediately);
-    EXPECT_TRUE(model->isRemoving());
+    int idle = 0; // announcements that nothing is left to remove
+    QObject::connect(&model->removals(), &RemovalQueue::busyChanged, [&] { idle += !model->removals().isRemoving(); });
+    model->removals().escalate({entry}); // the password dialog is up until the test answers it
+    Removals::removeCleanupEntries(model->removals(), {CleanupEntry{path("keep"), 4096, std::nullopt}},
+                                   RemovalMode::deleteImmediately);
+    EXPECT_TRUE(model->removals().isRemoving());
     spin(100);
     EXPECT_TRUE(exists(path("keep"))); // waits its turn behind the escalation
-    EXPECT_FALSE(model->lastResult());
+    EXPECT_FALSE(model->removals().lastResult());
 
     dialog.set_value();
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_FALSE(exists(entry));
     EXPECT_FALSE(exists(path("keep")));
-    EXPECT_EQ(model->lastResult()->succeeded, (std::vector<std::string>{path("keep")}));
-    EXPECT_TRUE(model->cleanupTargets()[0].entries.empty());
-    EXPECT_EQ(busy.count(), 2); // up once, down once
+    EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{path("keep")}));
+    EXPECT_TRUE(model->cleanup().items()[0].entries.empty());
+    EXPECT_EQ(idle, 1); // busy from the first request to the last result
     CorvaneModelTestAccess::settle(*model);
 }
 
@@ -482,19 +487,19 @@ TEST_F(EscalationTest, ADeletedSnapshotLeavesTheListAndAFailureSaysWhich) {
         environment.listSnapshots = [listed](const std::string&) { return *listed; };
         CorvaneModel model(std::move(environment));
         CorvaneModelTestAccess::settle(model);
-        ASSERT_EQ(model.snapshots().size(), 1u);
+        ASSERT_EQ(model.volumes().snapshots().size(), 1u);
         if (!refuse) listed->clear(); // what the tool lists once the snapshot is gone
 
-        model.deleteSnapshot(snapshot);
+        model.volumes().deleteSnapshot(snapshot);
         ASSERT_TRUE(waitForRemovals(model));
         EXPECT_EQ(runner->commands,
                   (std::vector<std::string>{"/usr/bin/tmutil deletelocalsnapshots '2026-01-02-030405'"}));
-        ASSERT_TRUE(model.lastResult());
-        EXPECT_EQ(model.lastResult()->succeeded.size(), refuse ? 0u : 1u);
-        EXPECT_EQ(model.lastResult()->failed.size(), refuse ? 1u : 0u);
-        EXPECT_EQ(model.snapshots().size(), refuse ? 1u : 0u);
+        ASSERT_TRUE(model.removals().lastResult());
+        EXPECT_EQ(model.removals().lastResult()->succeeded.size(), refuse ? 0u : 1u);
+        EXPECT_EQ(model.removals().lastResult()->failed.size(), refuse ? 1u : 0u);
+        EXPECT_EQ(model.volumes().snapshots().size(), refuse ? 1u : 0u);
         CorvaneModelTestAccess::settle(model);
-        EXPECT_EQ(model.snapshots().size(), refuse ? 1u : 0u);
+        EXPECT_EQ(model.volumes().snapshots().size(), refuse ? 1u : 0u);
     }
 }
 
@@ -521,12 +526,12 @@ TEST_F(RemovalTest, TheTreeFollowsRemovalsAndRescannedFoldersLikeAFreshScan) {
     writeFiles(root + "/a/sub/deeper", 3, 4096);
     writeFile(root + "/b/big", 3 << 20);
     auto model = scanned(root);
-    const FSNodeRef tree = model->tree();
+    const FSNodeRef tree = model->scan().tree();
     const FSNodeRef a = find(tree, root + "/a"), sub = find(tree, root + "/a/sub"), b = find(tree, root + "/b");
     ASSERT_TRUE(a && sub && b);
 
     // A removed folder takes its sizes, files and folders out of every ancestor.
-    model->removeNodes({sub}, RemovalMode::deleteImmediately);
+    model->scan().removeNodes({sub}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_EQ(numbersOf(*a), freshScan(root + "/a"));
     EXPECT_EQ(numbersOf(*tree), freshScan(root));
@@ -536,9 +541,9 @@ TEST_F(RemovalTest, TheTreeFollowsRemovalsAndRescannedFoldersLikeAFreshScan) {
     ::unlink((root + "/a/big").c_str());
     writeFile(root + "/a/new/z", 5 << 19);
     writeFiles(root + "/a/new", 2, 4096);
-    model->rescanFolder(a);
-    EXPECT_TRUE(model->isRescanning(root + "/a"));
-    ASSERT_TRUE(waitUntil([&] { return model->rescanningCount() == 0; }));
+    model->scan().rescanFolder(a);
+    EXPECT_TRUE(model->removals().isRescanning(root + "/a"));
+    ASSERT_TRUE(waitUntil([&] { return model->removals().rescanningCount() == 0; }));
     EXPECT_EQ(find(tree, root + "/a"), a);
     EXPECT_FALSE(find(tree, root + "/a/big"));
     EXPECT_TRUE(find(tree, root + "/a/new/z"));
@@ -547,8 +552,8 @@ TEST_F(RemovalTest, TheTreeFollowsRemovalsAndRescannedFoldersLikeAFreshScan) {
 
     // A folder that is gone by the time it is scanned again leaves the tree.
     std::filesystem::remove_all(root + "/b");
-    model->rescanFolder(b);
-    ASSERT_TRUE(waitUntil([&] { return model->rescanningCount() == 0; }));
+    model->scan().rescanFolder(b);
+    ASSERT_TRUE(waitUntil([&] { return model->removals().rescanningCount() == 0; }));
     EXPECT_FALSE(find(tree, root + "/b"));
     EXPECT_EQ(numbersOf(*tree), freshScan(root));
     CorvaneModelTestAccess::settle(*model);
@@ -560,22 +565,22 @@ TEST_F(RemovalTest, PutBackBringsTheFolderBackIntoTheTreeWithoutAFullScan) {
     writeFile(root + "/a/gone/f", 2 << 20);
     writeFiles(root + "/a/gone", 2, 4096);
     auto model = scanned(root);
-    const FSNodeRef tree = model->tree();
+    const FSNodeRef tree = model->scan().tree();
     const Numbers before = numbersOf(*tree);
-    model->removeNodes({find(tree, root + "/a/gone")}, RemovalMode::trash);
+    model->scan().removeNodes({find(tree, root + "/a/gone")}, RemovalMode::trash);
     ASSERT_TRUE(waitForRemovals(*model));
     ASSERT_FALSE(find(tree, root + "/a/gone"));
-    const RemovalResult removal = *model->lastResult();
+    const RemovalResult removal = *model->removals().lastResult();
 
-    SignalCounter scans(*model, &CorvaneModel::isScanningChanged);
+    SignalCounter scans(model->scan(), &ScanSession::isScanningChanged);
     std::optional<TrashRestore::Outcome> outcome;
-    QObject::connect(model.get(), &CorvaneModel::putBackFinished,
+    QObject::connect(&model->removals(), &RemovalQueue::putBackFinished,
                      [&](const TrashRestore::Outcome& finished) { outcome = finished; });
-    model->putBack(removal);
-    ASSERT_TRUE(waitUntil([&] { return outcome && model->rescanningCount() == 0; }));
+    model->removals().putBack(removal);
+    ASSERT_TRUE(waitUntil([&] { return outcome && model->removals().rescanningCount() == 0; }));
     EXPECT_EQ(outcome->restored, (std::vector<std::string>{root + "/a/gone"}));
     EXPECT_TRUE(exists(root + "/a/gone/f"));
-    EXPECT_EQ(model->tree(), tree);
+    EXPECT_EQ(model->scan().tree(), tree);
     EXPECT_TRUE(find(tree, root + "/a/gone/f"));
     EXPECT_EQ(numbersOf(*tree), before);
     EXPECT_EQ(scans.count(), 0);
@@ -586,23 +591,24 @@ TEST_F(RemovalTest, ANodeOnItsWayOutIsShownBusyAndNeverRemovedTwice) {
     const std::string root = path("tree");
     writeFile(root + "/a/f/data", 1 << 20);
     auto model = scanned(root);
-    const FSNodeRef f = find(model->tree(), root + "/a/f");
-    SignalCounter results(*model, &CorvaneModel::lastResultChanged);
+    const FSNodeRef f = find(model->scan().tree(), root + "/a/f");
+    SignalCounter results(model->removals(), &RemovalQueue::lastResultChanged);
 
-    model->removeNodes({f}, RemovalMode::deleteImmediately);
-    EXPECT_TRUE(model->isBeingRemoved(root + "/a/f"));
-    EXPECT_TRUE(model->isBeingRemoved(root + "/a/f/data")); // inside it
-    EXPECT_FALSE(model->isBeingRemoved(root + "/a"));
-    EXPECT_EQ(model->removingCount(), 1u);
-    model->removeNodes({f}, RemovalMode::deleteImmediately); // chosen again before the first is done
-    model->removeCategoryEntries({CleanupEntry{root + "/a/f", 4096, std::nullopt}}, RemovalMode::trash);
-    EXPECT_EQ(model->removingCount(), 1u);
+    model->scan().removeNodes({f}, RemovalMode::deleteImmediately);
+    EXPECT_TRUE(model->removals().isBeingRemoved(root + "/a/f"));
+    EXPECT_TRUE(model->removals().isBeingRemoved(root + "/a/f/data")); // inside it
+    EXPECT_FALSE(model->removals().isBeingRemoved(root + "/a"));
+    EXPECT_EQ(model->removals().removingCount(), 1u);
+    model->scan().removeNodes({f}, RemovalMode::deleteImmediately); // chosen again before the first is done
+    Removals::removeCategoryEntries(model->removals(), {CleanupEntry{root + "/a/f", 4096, std::nullopt}},
+                                    RemovalMode::trash);
+    EXPECT_EQ(model->removals().removingCount(), 1u);
 
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_EQ(results.count(), 1);
-    EXPECT_TRUE(model->lastResult()->failed.empty());
-    EXPECT_EQ(model->removingCount(), 0u);
-    EXPECT_FALSE(model->isBeingRemoved(root + "/a/f"));
+    EXPECT_TRUE(model->removals().lastResult()->failed.empty());
+    EXPECT_EQ(model->removals().removingCount(), 0u);
+    EXPECT_FALSE(model->removals().isBeingRemoved(root + "/a/f"));
     CorvaneModelTestAccess::settle(*model);
 }
 

@@ -21,12 +21,12 @@ protected:
         for (int f = 0; f < folders; ++f) writeFiles(root + "/d" + std::to_string(f), filesPerFolder, 0);
     }
     bool waitForScanEnd(CorvaneModel& model) {
-        return waitUntil([&] { return !model.isScanning(); });
+        return waitUntil([&] { return !model.scan().isScanning(); });
     }
     // The two scan states: idle has no statistics and no timer; scanning has both.
-    static void expectConsistent(const CorvaneModel& model) {
-        EXPECT_EQ(model.isScanning(), model.scanStats() != nullptr);
-        EXPECT_EQ(model.isScanning(), model.hasProgressTimer());
+    static void expectConsistent(CorvaneModel& model) {
+        EXPECT_EQ(model.scan().isScanning(), CorvaneModelTestAccess::scanStats(model) != nullptr);
+        EXPECT_EQ(model.scan().isScanning(), CorvaneModelTestAccess::hasProgressTimer(model));
     }
 };
 
@@ -36,52 +36,51 @@ TEST_F(ScanLifecycleTest, ACompletedScanPublishesTheSortedTreeAndItsCounters) {
     auto model = makeModel();
     const int refreshesBefore = volumes->calls;
 
-    model->startScan(root);
-    EXPECT_EQ(model->scanCurrentPath(), root);
+    model->scan().start(root);
+    EXPECT_EQ(model->scan().progress().currentPath, root);
     expectConsistent(*model);
     ASSERT_TRUE(waitForScanEnd(*model));
-    ASSERT_NE(model->tree(), nullptr);
-    EXPECT_EQ(model->tree()->path(), root);
-    EXPECT_EQ(model->scanBytes(), model->tree()->size);
-    EXPECT_EQ(model->scanFiles(), 8);
-    EXPECT_TRUE(model->lastScanDate() && model->scanElapsed() > 0);
-    EXPECT_EQ(model->scanCurrentPath(), "");
+    ASSERT_NE(model->scan().tree(), nullptr);
+    EXPECT_EQ(model->scan().tree()->path(), root);
+    EXPECT_EQ(model->scan().progress().bytes, model->scan().tree()->size);
+    EXPECT_EQ(model->scan().progress().files, 8);
+    EXPECT_GT(model->scan().progress().elapsed, 0);
+    EXPECT_EQ(model->scan().progress().currentPath, "");
     expectConsistent(*model);
     EXPECT_EQ(volumes->calls, refreshesBefore + 1);
     // Sorted before publication: largest first.
-    EXPECT_EQ(model->tree()->children().back()->name(), "top");
+    EXPECT_EQ(model->scan().tree()->children().back()->name(), "top");
 
     // Without a path the scan root is scanned again.
-    model->setScanRootPath(root + "/a");
-    model->startScan();
+    model->scan().setScanRootPath(root + "/a");
+    model->scan().start();
     ASSERT_TRUE(waitForScanEnd(*model));
-    EXPECT_EQ(model->tree()->path(), root + "/a");
+    EXPECT_EQ(model->scan().tree()->path(), root + "/a");
     CorvaneModelTestAccess::settle(*model);
 }
 
 TEST_F(ScanLifecycleTest, TheTimerCopiesTheCountersAndATickAfterTheEndChangesNothing) {
     makeDirs(path("empty"));
     auto model = makeModel();
-    model->startScan(path("empty"));
+    model->scan().start(path("empty"));
     // Scanning until this test returns to the event loop, whatever the walk does.
-    const auto stats = model->scanStats();
+    const auto stats = CorvaneModelTestAccess::scanStats(*model);
     stats->addProgress(7, 70000);
     stats->addUnreadable(2);
     stats->setCurrent("/somewhere");
 
-    model->sampleProgress();
-    EXPECT_EQ(model->scanFiles() + model->scanBytes() + model->scanUnreadable(), 7 + 70000 + 2);
-    EXPECT_EQ(model->scanCurrentPath(), "/somewhere");
+    CorvaneModelTestAccess::sampleProgress(*model);
+    EXPECT_EQ(model->scan().progress(), (ScanProgress{7, 70000, 2, "/somewhere", model->scan().progress().elapsed}));
 
     ASSERT_TRUE(waitForScanEnd(*model));
     // The end takes the counts from the statistics and the bytes from the tree.
-    EXPECT_EQ(model->scanFiles(), 7);
-    EXPECT_EQ(model->scanUnreadable(), 2);
-    EXPECT_EQ(model->scanBytes(), 0);
+    EXPECT_EQ(model->scan().progress().files, 7);
+    EXPECT_EQ(model->scan().progress().unreadable, 2);
+    EXPECT_EQ(model->scan().progress().bytes, 0);
 
-    SignalCounter files(*model, &CorvaneModel::scanFilesChanged);
-    SignalCounter elapsed(*model, &CorvaneModel::scanElapsedChanged);
-    model->sampleProgress();
+    SignalCounter files(model->scan(), &ScanSession::progressChanged);
+    SignalCounter elapsed(model->scan(), &ScanSession::progressChanged);
+    CorvaneModelTestAccess::sampleProgress(*model);
     spin(450); // two periods of a timer that must be gone
     EXPECT_EQ(files.count() + elapsed.count(), 0);
     CorvaneModelTestAccess::settle(*model);
@@ -91,39 +90,36 @@ TEST_F(ScanLifecycleTest, CancellingOrRestartingEndsTheScanAtOnceAndItsTaskChang
     makeTree(path("small"));
     makeWideTree(path("wide"));
     auto model = makeModel();
-    model->startScan(path("small"));
+    model->scan().start(path("small"));
     ASSERT_TRUE(waitForScanEnd(*model));
-    const auto lastDate = model->lastScanDate();
 
-    model->startScan(path("wide"));
-    auto stats = model->scanStats();
+    model->scan().start(path("wide"));
+    auto stats = CorvaneModelTestAccess::scanStats(*model);
     const int refreshesBefore = volumes->calls;
-    model->cancelScan();
+    model->scan().cancel();
     EXPECT_TRUE(stats->isCancelled());
-    EXPECT_EQ(model->tree(), nullptr);
-    EXPECT_EQ(model->scanCurrentPath(), "");
-    EXPECT_EQ(model->lastScanDate(), lastDate);
+    EXPECT_EQ(model->scan().tree(), nullptr);
+    EXPECT_EQ(model->scan().progress().currentPath, "");
     EXPECT_EQ(volumes->calls, refreshesBefore + 1);
     expectConsistent(*model);
-    SignalCounter scanning(*model, &CorvaneModel::isScanningChanged);
+    SignalCounter scanning(model->scan(), &ScanSession::isScanningChanged);
     CorvaneModelTestAccess::settle(*model); // the cancelled task publishes and refreshes nothing
-    EXPECT_EQ(model->lastScanDate(), lastDate);
+    EXPECT_EQ(model->scan().tree(), nullptr);
     EXPECT_EQ(volumes->calls, refreshesBefore + 1);
     EXPECT_EQ(scanning.count(), 0);
 
     // A start while scanning ends the running scan and starts clean.
-    model->startScan(path("wide"));
-    stats = model->scanStats();
-    model->sampleProgress();
-    model->startScan(path("small"));
+    model->scan().start(path("wide"));
+    stats = CorvaneModelTestAccess::scanStats(*model);
+    CorvaneModelTestAccess::sampleProgress(*model);
+    model->scan().start(path("small"));
     EXPECT_TRUE(stats->isCancelled());
-    ASSERT_TRUE(model->isScanning());
-    EXPECT_FALSE(model->scanStats()->isCancelled());
-    EXPECT_EQ(model->scanFiles() + model->scanBytes() + model->scanUnreadable() + model->scanElapsed(), 0);
-    EXPECT_EQ(model->scanCurrentPath(), path("small"));
+    ASSERT_TRUE(model->scan().isScanning());
+    EXPECT_FALSE(CorvaneModelTestAccess::scanStats(*model)->isCancelled());
+    EXPECT_EQ(model->scan().progress(), (ScanProgress{0, 0, 0, path("small"), 0}));
     ASSERT_TRUE(waitForScanEnd(*model));
     CorvaneModelTestAccess::settle(*model);
-    EXPECT_EQ(model->tree()->path(), path("small"));
+    EXPECT_EQ(model->scan().tree()->path(), path("small"));
     expectConsistent(*model);
 }
 
@@ -137,18 +133,18 @@ TEST_F(ScanLifecycleTest, AStartCancelLoopEndsWithTheLastScansTree) {
 
     bool ownCall = false;
     int foreignEnds = 0;
-    QObject::connect(model.get(), &CorvaneModel::isScanningChanged, [&] {
+    QObject::connect(&model->scan(), &ScanSession::isScanningChanged, [&] {
         // A scan may only end by our own call or with its tree.
-        if (!model->isScanning() && !ownCall && model->tree() == nullptr) ++foreignEnds;
+        if (!model->scan().isScanning() && !ownCall && model->scan().tree() == nullptr) ++foreignEnds;
     });
     std::mt19937 random(7);
     for (int step = 0; step < 60; ++step) {
         ownCall = true;
         switch (random() % 4) {
-        case 0: model->startScan(path("wide")); break;
-        case 1: model->startScan(path("small")); break;
-        case 2: model->cancelScan(); break;
-        default: model->startScan(); break;
+        case 0: model->scan().start(path("wide")); break;
+        case 1: model->scan().start(path("small")); break;
+        case 2: model->scan().cancel(); break;
+        default: model->scan().start(); break;
         }
         ownCall = false;
         expectConsistent(*model);
@@ -156,12 +152,12 @@ TEST_F(ScanLifecycleTest, AStartCancelLoopEndsWithTheLastScansTree) {
         expectConsistent(*model);
     }
     ownCall = true;
-    model->startScan(path("last"));
+    model->scan().start(path("last"));
     ownCall = false;
     ASSERT_TRUE(waitForScanEnd(*model));
     CorvaneModelTestAccess::settle(*model);
-    ASSERT_NE(model->tree(), nullptr);
-    EXPECT_EQ(model->tree()->path(), path("last"));
+    ASSERT_NE(model->scan().tree(), nullptr);
+    EXPECT_EQ(model->scan().tree()->path(), path("last"));
     EXPECT_EQ(foreignEnds, 0);
     expectConsistent(*model);
 }
@@ -176,39 +172,39 @@ TEST_F(ScanLifecycleTest, ScansAreKeptComparedAndForgotten) {
     auto model = makeModel();
     const std::string folder = home() + "/.local/state/vessora/scans";
     auto saved = [&] { return ScanHistory::list(folder).scans.size(); };
-    model->startScan(root);
-    ASSERT_TRUE(waitUntil([&] { return model->shownScan() && !model->shownScan()->file.empty(); }));
+    model->scan().start(root);
+    ASSERT_TRUE(waitUntil([&] { return model->history().shownScan() && !model->history().shownScan()->file.empty(); }));
     EXPECT_EQ(saved(), 1u);
 
-    model->setKeepsHistory(false);
+    model->history().setKeepsHistory(false);
     model = makeModel();
-    EXPECT_FALSE(model->keepsHistory());
-    model->startScan(root);
+    EXPECT_FALSE(model->history().keepsHistory());
+    model->scan().start(root);
     ASSERT_TRUE(waitForScanEnd(*model));
     CorvaneModelTestAccess::settle(*model);
     EXPECT_EQ(saved(), 1u);
-    model->setKeepsHistory(true);
+    model->history().setKeepsHistory(true);
 
     // Changed and scanned again: compared with the first scan.
     writeFile(root + "/c/new", 3 << 20);
-    model->startScan(root);
-    ASSERT_TRUE(waitUntil([&] { return !model->isScanning() && !model->earlierScans().empty(); }));
-    const SavedScanInfo first = model->earlierScans().back();
-    model->compareWith(first.file);
-    ASSERT_TRUE(waitUntil([&] { return model->comparison() != nullptr; }));
-    const auto comparison = model->comparison();
-    EXPECT_EQ(comparison->laterTree(), model->tree());
-    const FSNodeRef a = model->tree()->children()[1], c = model->tree()->children()[0];
+    model->scan().start(root);
+    ASSERT_TRUE(waitUntil([&] { return !model->scan().isScanning() && !model->history().earlierScans().empty(); }));
+    const SavedScanInfo first = model->history().earlierScans().back();
+    model->history().compareWith(first.file);
+    ASSERT_TRUE(waitUntil([&] { return model->history().comparison() != nullptr; }));
+    const auto comparison = model->history().comparison();
+    EXPECT_EQ(comparison->laterTree(), model->scan().tree());
+    const FSNodeRef a = model->scan().tree()->children()[1], c = model->scan().tree()->children()[0];
     ASSERT_EQ(c->name(), "c");
     EXPECT_EQ(comparison->change(*c), ScanComparison::Change::added);
     EXPECT_EQ(comparison->change(*a), ScanComparison::Change::same);
 
     // Removed from the compared tree: the comparison is made again, and
     // what went is now gone since the earlier scan.
-    model->removeNodes({a}, RemovalMode::deleteImmediately);
+    model->scan().removeNodes({a}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
-    ASSERT_TRUE(waitUntil([&] { return model->comparison() != comparison; }));
-    const auto& gone = model->comparison()->goneFrom(*model->tree());
+    ASSERT_TRUE(waitUntil([&] { return model->history().comparison() != comparison; }));
+    const auto& gone = model->history().comparison()->goneFrom(*model->scan().tree());
     ASSERT_EQ(gone.size(), 1u);
     EXPECT_EQ(gone[0]->name(), "a");
 
@@ -218,15 +214,16 @@ TEST_F(ScanLifecycleTest, ScansAreKeptComparedAndForgotten) {
     std::string error;
     ASSERT_TRUE(ScanHistory::save(SavedScan{path("other"), 5, "test", DiskScanner::scan(path("other"), {}, stats)},
                                   folder, error));
-    model->compareWith(ScanHistory::list(folder, path("other")).scans.at(0).file);
-    ASSERT_TRUE(waitUntil([&] { return model->scanFileError().has_value(); }));
-    EXPECT_NE(model->scanFileError()->find("is a scan of " + path("other")), std::string::npos);
+    model->history().compareWith(ScanHistory::list(folder, path("other")).scans.at(0).file);
+    ASSERT_TRUE(waitUntil([&] { return model->history().scanFileError().has_value(); }));
+    EXPECT_NE(model->history().scanFileError()->find("is a scan of " + path("other")), std::string::npos);
 
     writeText(folder + "/damaged.vscan", "x");
-    model->refreshHistory();
-    ASSERT_TRUE(waitUntil([&] { return !model->historyProblems().empty(); }));
-    model->forgetHistory();
-    ASSERT_TRUE(waitUntil([&] { return model->earlierScans().empty() && ScanHistory::list(folder).scans.empty(); }));
+    model->scan().start(root); // each scan lists the history again
+    ASSERT_TRUE(waitUntil([&] { return !model->history().historyProblems().empty(); }));
+    model->history().forgetHistory();
+    ASSERT_TRUE(
+        waitUntil([&] { return model->history().earlierScans().empty() && ScanHistory::list(folder).scans.empty(); }));
     CorvaneModelTestAccess::settle(*model);
 }
 

@@ -87,7 +87,7 @@ class WindowWalk : public UiTest {
 protected:
     void SetUp() override {
         model = makeModel();
-        model->setBackupRoot(path("backups"));
+        model->backup().setBackupRoot(path("backups"));
         updater = makeUpdater();
         populate();
         window = std::make_unique<MainWindow>(*model, *updater);
@@ -116,7 +116,7 @@ protected:
             if (definition.id == "documents") measured.entries = {report, notes};
             categories.push_back(std::move(measured));
         }
-        CorvaneModelTestAccess::setCategories(*model, categories);
+        model->categories().setItems(categories);
 
         CleanupTarget npm;
         npm.id = "npm";
@@ -125,7 +125,7 @@ protected:
         npm.risk = CleanupRisk::careful;
         npm.entries = {entry("home/.npm/_cacache", 500'000), entry("home/.npm/_logs", 4'000)};
         npm.scanned = true;
-        CorvaneModelTestAccess::setCleanupTargets(*model, {npm});
+        model->cleanup().setItems({npm});
         CorvaneModelTestAccess::setSnapshots(*model, {LocalSnapshot{"root.20260101", std::nullopt}});
 
         AppRow program;
@@ -145,7 +145,7 @@ protected:
         packaged.app.bundleID = "org.example.Tool";
         packaged.bundleSize = 900'000;
         packaged.analyzed = true;
-        CorvaneModelTestAccess::setApps(*model, {program, packaged});
+        model->apps().setItems({program, packaged});
         programUrl = program.app.url;
         packageUrl = packaged.app.url;
 
@@ -176,7 +176,7 @@ protected:
         show(Section::browse());
         auto* browse = qobject_cast<BrowseView*>(window->currentPage());
         ASSERT_TRUE(browse);
-        const FSNode::Ptr docs = childNamed(model->tree(), "docs");
+        const FSNode::Ptr docs = childNamed(model->scan().tree(), "docs");
         browse->setSelection(docs);
         check(window.get(), "browse");
         QMenu* menu = browse->buildContextMenu(docs, window.get());
@@ -224,7 +224,7 @@ protected:
         pending.bytes = 304'096;
         pending.mode = RemovalMode::deleteImmediately;
         pending.sameVolumeAsSource = true;
-        auto* review = new BackupReviewDialog(model.get(), pending, window.get());
+        auto* review = new BackupReviewDialog(&model->backup(), pending, window.get());
         review->show();
         check(review, "backup review");
         delete review;

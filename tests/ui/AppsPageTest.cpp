@@ -68,12 +68,12 @@ protected:
     }
 
     void openPage() {
-        page = std::make_unique<AppsPage>(context());
+        page = std::make_unique<AppsPage>(model->apps(), model->removals());
         page->resize(1000, 640);
         page->show();
         ASSERT_TRUE(waitUntil([&] {
-            if (model->isLoadingApps() || model->apps().empty()) return false;
-            for (const auto& row : model->apps())
+            if (model->apps().isMeasuring() || model->apps().items().empty()) return false;
+            for (const auto& row : model->apps().items())
                 if (!row.analyzed) return false;
             return true;
         }));
@@ -163,11 +163,12 @@ TEST_F(AppsPageTest, FilterKeepsTheSelectionByIdentity) {
     // A reload replaces the rows and keeps the selection by identity. The
     // switch flipped while it runs loads once more when it ends.
     int loads = 0;
-    QObject::connect(model.get(), &CorvaneModel::isLoadingAppsChanged, [&] { loads += model->isLoadingApps(); });
-    model->loadApps();
+    QObject::connect(&model->apps(), &MeasuredListSignals::measuringChanged,
+                     [&] { loads += model->apps().isMeasuring(); });
+    model->apps().measure();
     child<QCheckBox>("apps.includeSystem")->click();
-    EXPECT_TRUE(model->includeSystemApps());
-    ASSERT_TRUE(waitUntil([&] { return loads == 2 && !model->isLoadingApps(); }));
+    EXPECT_TRUE(model->apps().includeSystemApps());
+    ASSERT_TRUE(waitUntil([&] { return loads == 2 && !model->apps().isMeasuring(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(page->selectedAppID(), alpha);
     EXPECT_EQ(list->selectionModel()->selectedIndexes().size(), 1);
@@ -224,8 +225,8 @@ TEST_F(AppsPageTest, SystemAppKeepsItsBundleButLosesItsLeftovers) {
     row.bundleSize = 40'000;
     row.leftovers = {LeftoverItem{prefs, "Preferences", MatchConfidence::exact, 8'000, false}};
     row.analyzed = true;
-    CorvaneModelTestAccess::setApps(*model, {row});
-    page = std::make_unique<AppsPage>(context());
+    model->apps().setItems({row});
+    page = std::make_unique<AppsPage>(model->apps(), model->removals());
     page->resize(1000, 640);
     page->show();
     QCoreApplication::processEvents();
@@ -298,10 +299,10 @@ TEST_F(AppsPageTest, RunningAppUninstallsToTheTrash) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->informativeText().toStdString(),
               "This removes the app bundle and 1 supporting item, freeing about " +
-                  Fmt::bytes(model->apps()[0].bundleSize + model->apps()[0].exactLeftovers()[0].size) +
+                  Fmt::bytes(model->apps().items()[0].bundleSize + model->apps().items()[0].exactLeftovers()[0].size) +
                   ".\nItems deleted immediately cannot be put back.");
     button(box, "Move to Trash")->click();
-    const bool gone = waitUntil([&] { return model->apps().size() == 1; });
+    const bool gone = waitUntil([&] { return model->apps().items().size() == 1; });
     ::kill(process, SIGKILL);
     ::waitpid(process, nullptr, 0);
     Workspace::setInstance(&workspace);
@@ -367,8 +368,8 @@ TEST_F(AppsPageTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
     packaged.bundleSize = 90'000'000;
     packaged.leftovers = {{path("home/.config/tool"), "Settings", MatchConfidence::exact, 4'096, false}};
     packaged.analyzed = true;
-    CorvaneModelTestAccess::setApps(*model, {flat, packaged});
-    page = std::make_unique<AppsPage>(context());
+    model->apps().setItems({flat, packaged});
+    page = std::make_unique<AppsPage>(model->apps(), model->removals());
     page->resize(1000, 640);
     page->show();
     QCoreApplication::processEvents();

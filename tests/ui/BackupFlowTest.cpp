@@ -27,14 +27,14 @@ namespace {
 class BackupFlowTest : public ScreenTest {
 protected:
     void SetUp() override {
-        page = std::make_unique<CategoryDetailPage>(context());
+        page = std::make_unique<CategoryDetailPage>(stores());
         page->resize(900, 700);
         page->show();
     }
     // Shows the category with these entries, selects them all and presses the action.
     void selectAllAndAct(MeasuredCategory measured) {
-        CorvaneModelTestAccess::setCategories(*model, {std::move(measured)});
-        page->setCategoryId(model->categories().front().id());
+        model->categories().setItems({std::move(measured)});
+        page->setCategoryId(model->categories().items().front().id());
         QCoreApplication::processEvents();
         page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
         QCoreApplication::processEvents();
@@ -48,7 +48,8 @@ protected:
         buttonWithText(box, "Back Up and Review")->click();
         // One backup at a time: the button waits for this one to end.
         page->refresh();
-        EXPECT_TRUE(!model->isArchiving() || !page->findChild<QPushButton*>("categoryDetail.action")->isEnabled());
+        EXPECT_TRUE(!model->backup().isArchiving() ||
+                    !page->findChild<QPushButton*>("categoryDetail.action")->isEnabled());
         EXPECT_TRUE(waitUntil([&] { return page->reviewDialog() != nullptr; }, 20000));
         return page->reviewDialog();
     }
@@ -77,11 +78,11 @@ TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
     ASSERT_TRUE(review);
     EXPECT_TRUE(review->isVisible());
     EXPECT_EQ(review->windowModality(), Qt::WindowModal);
-    ASSERT_TRUE(model->pendingDeletion());
-    const std::string destination = model->pendingDeletion()->destination;
+    ASSERT_TRUE(model->backup().pendingDeletion());
+    const std::string destination = model->backup().pendingDeletion()->destination;
     EXPECT_EQ(destination.rfind(path("backups") + "/", 0), 0u);
     EXPECT_EQ(label(review, "backupReview.subtitle").toStdString(),
-              CleanupTexts::reviewSubtitle(2, model->pendingDeletion()->bytes));
+              CleanupTexts::reviewSubtitle(2, model->backup().pendingDeletion()->bytes));
     EXPECT_EQ(label(review, "backupReview.destination").toStdString(), destination);
     EXPECT_FALSE(review->findChild<QLabel*>("backupReview.transcript"));
     EXPECT_FALSE(review->findChild<QLabel*>("backupReview.mismatch"));
@@ -100,18 +101,18 @@ TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
     items->setCurrentIndex(items->model()->index(1, 0));
     QTest::keyClick(items, Qt::Key_Return);
     EXPECT_EQ(revealed().size(), 2u) << "the key stops at the list";
-    EXPECT_EQ(revealed().back(), model->pendingDeletion()->items[1].destination);
+    EXPECT_EQ(revealed().back(), model->backup().pendingDeletion()->items[1].destination);
 
     ASSERT_EQ(review->confirmButton()->text(), "Delete Originals");
     review->confirmButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return model->lastResult().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return model->removals().lastResult().has_value(); }));
     QCoreApplication::processEvents();
     EXPECT_FALSE(page->reviewDialog());
     EXPECT_FALSE(exists(a.url) || exists(b.url));
     EXPECT_TRUE(inTrash(trash, "a.pdf") && inTrash(trash, "b.txt"));
     EXPECT_TRUE(exists(destination));
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->succeeded.size(), 2u);
+    ASSERT_TRUE(model->removals().lastResult());
+    EXPECT_EQ(model->removals().lastResult()->succeeded.size(), 2u);
 }
 
 // A review category backs up first too, so its folder shows; the bar stays up
@@ -120,9 +121,9 @@ TEST_F(BackupFlowTest, ReviewThenDeleteOriginals) {
 TEST_F(BackupFlowTest, TheBarShowsTheBackupFolderAndProgressAndTheStatusStaysWithItsCategory) {
     const CleanupEntry a = entryFor(writeFile(path("home/Documents/a.pdf"), 30'000, 'a'));
     const CleanupEntry chat = entryFor(writeFile(path("home/.config/Signal/db"), 4'000, 'c'));
-    CorvaneModelTestAccess::setCategories(*model, {category("documents", {a}), category("messages", {chat})});
+    model->categories().setItems({category("documents", {a}), category("messages", {chat})});
     page->setCategoryId("documents");
-    ASSERT_EQ(model->category("documents")->category.risk, CleanupRisk::review);
+    ASSERT_EQ(model->categories().find("documents")->category.risk, CleanupRisk::review);
     page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
     page->refresh();
     auto* change = page->findChild<QPushButton*>("categoryDetail.change");
@@ -134,7 +135,7 @@ TEST_F(BackupFlowTest, TheBarShowsTheBackupFolderAndProgressAndTheStatusStaysWit
     ASSERT_TRUE(box);
     buttonWithText(box, "Back Up and Review")->click();
     page->refresh();
-    ASSERT_TRUE(model->isArchiving());
+    ASSERT_TRUE(model->backup().isArchiving());
     EXPECT_TRUE(page->findChild<QWidget*>("categoryDetail.actionBar")->isVisible());
     EXPECT_TRUE(page->findChild<QLabel*>("categoryDetail.backingUp")->isVisible());
     EXPECT_EQ(page->findChild<QLabel*>("categoryDetail.selectedCount")->text(), "1 selected");
@@ -144,7 +145,7 @@ TEST_F(BackupFlowTest, TheBarShowsTheBackupFolderAndProgressAndTheStatusStaysWit
     QCoreApplication::processEvents();
     page->refresh();
     auto* status = page->findChild<QLabel*>("categoryDetail.archiveStatus");
-    ASSERT_TRUE(model->archiveStatus());
+    ASSERT_TRUE(model->backup().archiveStatus());
     page->findChild<QPushButton*>("categoryDetail.selectAll")->click();
     page->refresh();
     EXPECT_TRUE(status->isVisible());
@@ -163,16 +164,16 @@ TEST_F(BackupFlowTest, KeepBothAndEscapeDeleteNothing) {
         selectAllAndAct(careful("documents", {a}));
         BackupReviewDialog* review = confirmAndWaitForReview();
         ASSERT_TRUE(review);
-        const std::string destination = model->pendingDeletion()->destination;
+        const std::string destination = model->backup().pendingDeletion()->destination;
         if (escape)
             review->reject();
         else
             review->keepButton()->click();
         QCoreApplication::processEvents();
-        EXPECT_FALSE(model->pendingDeletion());
+        EXPECT_FALSE(model->backup().pendingDeletion());
         EXPECT_TRUE(exists(a.url));
         EXPECT_TRUE(exists(destination));
-        EXPECT_FALSE(model->lastResult());
+        EXPECT_FALSE(model->removals().lastResult());
         EXPECT_TRUE(QTest::qWaitFor([&] { return !page->reviewDialog(); }, 2000));
         // Two backups within a minute get distinct folders only if the
         // archiver numbers them; move the first out of the way.
@@ -204,10 +205,10 @@ TEST_F(BackupFlowTest, FailedBackupAlertsAndDeletesNothing) {
     EXPECT_EQ(failed->text(), "Backup failed");
     EXPECT_TRUE(failed->informativeText().startsWith("Nothing was deleted. "));
     EXPECT_EQ(readText(a.url), std::string(600'000, 'z'));
-    EXPECT_FALSE(model->pendingDeletion());
+    EXPECT_FALSE(model->backup().pendingDeletion());
     failed->button(QMessageBox::Ok)->click();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(model->archiveError());
+    EXPECT_FALSE(model->backup().archiveError());
     if (isRoot())
         unmount(target);
     else
@@ -241,7 +242,7 @@ TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
     ASSERT_TRUE(quit);
     EXPECT_EQ(quit->text(), "Quit Messages first");
     EXPECT_EQ(quit->informativeText(), QString::fromStdString(CleanupTexts::quitFirstMessage("Messages")));
-    EXPECT_FALSE(model->isArchiving());
+    EXPECT_FALSE(model->backup().isArchiving());
     EXPECT_FALSE(exists(path("backups")));
     quit->button(QMessageBox::Ok)->click();
     ::kill(child, SIGKILL);
@@ -254,7 +255,7 @@ TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
     ASSERT_TRUE(review->findChild<QLabel*>("backupReview.transcript"));
     review->findChild<QPushButton*>("backupReview.openTranscript")->click();
     ASSERT_EQ(running.opened.size(), 1u);
-    EXPECT_EQ(running.opened[0].toLocalFile().toStdString(), *model->pendingDeletion()->readableExport);
+    EXPECT_EQ(running.opened[0].toLocalFile().toStdString(), *model->backup().pendingDeletion()->readableExport);
     EXPECT_TRUE(exists(running.opened[0].toLocalFile().toStdString()));
     review->keepButton()->click();
     Workspace::setInstance(&workspace);
@@ -282,7 +283,7 @@ TEST_F(BackupFlowTest, LinuxChatAppMustQuitFirst) {
                                        "will not restore, so quit Signal and try again.");
     quit->button(QMessageBox::Ok)->click();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(model->isArchiving());
+    EXPECT_FALSE(model->backup().isArchiving());
     EXPECT_FALSE(exists(path("backups")));
 
     page->findChild<QPushButton*>("categoryDetail.selectAll")->click(); // "Deselect all"

@@ -14,10 +14,10 @@ BrowseTree::BrowseTree(int rows) {
 }
 
 FSNode::Ptr scanned(CorvaneModel& model, const std::string& path) {
-    model.startScan(path);
-    const bool done = QTest::qWaitFor([&] { return !model.isScanning(); }, 30000);
+    model.scan().start(path);
+    const bool done = QTest::qWaitFor([&] { return !model.scan().isScanning(); }, 30000);
     EXPECT_TRUE(done) << "scan of " << path << " did not finish";
-    return model.tree();
+    return model.scan().tree();
 }
 
 FSNode::Ptr childNamed(const FSNode::Ptr& node, const std::string& name) {

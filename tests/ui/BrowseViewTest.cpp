@@ -45,20 +45,20 @@ struct BrowseFixture : UiTest {
     std::unique_ptr<BrowseView> view;
 
     void SetUp() override {
-        view = std::make_unique<BrowseView>(ScreenContext{&model, nullptr});
+        view = std::make_unique<BrowseView>(model.scan(), model.history(), model.removals());
         view->resize(1100, 700);
         view->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
     }
     void TearDown() override { view.reset(); }
     FSNode::Ptr scan(const std::string& path) {
-        model.setScanRootPath(path);
+        model.scan().setScanRootPath(path);
         view->scan();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !model.isScanning() && model.tree(); }, 30000));
-        return model.tree();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
+        return model.scan().tree();
     }
     FSNode::Ptr node(const std::string& relative) const {
-        FSNode::Ptr at = model.tree();
+        FSNode::Ptr at = model.scan().tree();
         size_t from = 0;
         while (at) {
             const size_t slash = relative.find('/', from);
@@ -84,7 +84,7 @@ struct BrowseFixture : UiTest {
 TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
     view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    model.setScanRootPath(files.root());
+    model.scan().setScanRootPath(files.root());
     // Return scans from the location controls.
     auto* picker = view->findChild<QComboBox*>("browse.preset");
     picker->setFocus();
@@ -93,8 +93,8 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
     int starts = 0;
     // The keys go in while the scan is surely running: its end is posted to
     // this thread, which is busy here.
-    QObject::connect(&model, &CorvaneModel::isScanningChanged, view.get(), [&] {
-        if (!model.isScanning() || ++starts > 1) return;
+    QObject::connect(&model.scan(), &ScanSession::isScanningChanged, view.get(), [&] {
+        if (!model.scan().isScanning() || ++starts > 1) return;
         EXPECT_FALSE(scanButton->isVisible());
         EXPECT_TRUE(stop->isVisible());
         QTest::keyClick(picker, Qt::Key_Return);
@@ -103,10 +103,10 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
     QTest::keyClick(picker, Qt::Key_Return);
     // A shortcut clicks its button after a short animation.
     ASSERT_TRUE(QTest::qWaitFor([&] { return starts > 0; }, 2000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isScanning(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning(); }, 30000));
     QTest::qWait(300);
     EXPECT_EQ(starts, 1);
-    ASSERT_TRUE(model.tree());
+    ASSERT_TRUE(model.scan().tree());
 
     // In the outline Return opens the row: the folder is expanded and shown
     // in the treemap, and nothing is scanned.
@@ -116,14 +116,14 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
     outline->setCurrentIndex(rows);
     QTest::keyClick(outline, Qt::Key_Return);
     QTest::qWait(100);
-    EXPECT_FALSE(model.isScanning());
+    EXPECT_FALSE(model.scan().isScanning());
     EXPECT_TRUE(outline->isExpanded(rows));
     EXPECT_EQ(view->focus(), node("rows"));
 
     view->scan();
     stop->click();
-    EXPECT_FALSE(model.isScanning());
-    EXPECT_FALSE(model.tree());
+    EXPECT_FALSE(model.scan().isScanning());
+    EXPECT_FALSE(model.scan().tree());
     EXPECT_TRUE(scanButton->isVisible());
     EXPECT_FALSE(stop->isVisible());
 }
@@ -134,8 +134,8 @@ TEST_F(BrowseFixture, ChooserScansTheChosenFolderAndRescanKeepsTheView) {
     view->setSelection(node("rows/row3"));
 
     // Rescan (as the window's command does): the same places in the new tree.
-    model.startScan();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isScanning() && model.tree(); }, 30000));
+    model.scan().start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
     ASSERT_TRUE(view->focus());
     EXPECT_EQ(view->focus(), node("rows"));
     EXPECT_EQ(view->selection(), node("rows/row3"));
@@ -147,14 +147,14 @@ TEST_F(BrowseFixture, ChooserScansTheChosenFolderAndRescanKeepsTheView) {
     EXPECT_EQ(dialog->directory().absolutePath().toStdString(), files.root());
     dialog->selectFile(QString::fromStdString(files / "docs"));
     QMetaObject::invokeMethod(dialog, "accept");
-    EXPECT_EQ(model.scanRootPath(), files / "docs");
+    EXPECT_EQ(model.scan().scanRootPath(), files / "docs");
     // The picker names the chosen folder; a preset takes its place again.
     auto* picker = view->findChild<QComboBox*>("browse.preset");
     EXPECT_EQ(picker->currentText(), "docs");
     EXPECT_FALSE(view->selection());
     EXPECT_FALSE(view->focus());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isScanning() && model.tree(); }, 30000));
-    EXPECT_EQ(model.tree()->path(), files / "docs");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
+    EXPECT_EQ(model.scan().tree()->path(), files / "docs");
 }
 
 // Tab follows the reading order: outline, breadcrumb, treemap, detail panel.
@@ -304,10 +304,10 @@ TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
 
     // Removing the folder that holds the focus: back to the root.
     view->setFocusNode(node("rows/row4"));
-    model.removeNodes({rows}, RemovalMode::trash);
+    model.scan().removeNodes({rows}, RemovalMode::trash);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !node("rows"); }, 10000));
     EXPECT_FALSE(view->focus());
-    EXPECT_EQ(view->treemap()->node(), model.tree());
+    EXPECT_EQ(view->treemap()->node(), model.scan().tree());
 }
 
 TEST_F(BrowseFixture, RescanThisFolderSplicesItInAndBusyRowsAreNotOfferedAgain) {
@@ -328,7 +328,7 @@ TEST_F(BrowseFixture, RescanThisFolderSplicesItInAndBusyRowsAreNotOfferedAgain) 
         if (action->text() == "Rescan This Folder") again = action;
     ASSERT_TRUE(again);
     again->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.rescanningCount() == 0; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.removals().rescanningCount() == 0; }, 10000));
 
     // The new folder is in, every folder above has its numbers, and the
     // view still shows the same folder and the same file.
@@ -346,14 +346,14 @@ TEST_F(BrowseFixture, RescanThisFolderSplicesItInAndBusyRowsAreNotOfferedAgain) 
     // A node on its way out is drawn busy, and its Remove is not offered again.
     FSNode::Ptr big = node("big.bin");
     view->setSelection(big);
-    model.removeNodes({big}, RemovalMode::trash);
+    model.scan().removeNodes({big}, RemovalMode::trash);
     EXPECT_EQ(view->outlineModel()->indexOf(big.get()).data(OutlineModel::BusyRole).toInt(), OutlineModel::removing);
     menu.reset(view->buildContextMenu(big, nullptr));
     EXPECT_FALSE(menu->actions().back()->isEnabled());
     EXPECT_FALSE(view->findChild<QPushButton*>("browse.detailRemove")->isEnabled());
     view->askToRemove(big);
     EXPECT_FALSE(QApplication::activeModalWidget());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isRemoving(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.removals().isRemoving(); }, 10000));
     EXPECT_FALSE(node("big.bin"));
 }
 
@@ -384,12 +384,13 @@ TEST_F(BrowseFixture, NamesAreShownAsPlainText) {
 TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
     FailOnQtWarnings strict;
     scan(files.root());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.shownScan() && !model.shownScan()->file.empty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return model.history().shownScan() && !model.history().shownScan()->file.empty(); }, 10000));
     const int64_t grown = allocatedSize(writeFile(files / "docs/extra.iso", 5 << 20));
     writeFile(files / "new.bin", 3 << 20);
     ::unlink((files / "big.bin").c_str());
     scan(files.root());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.earlierScans().empty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.history().earlierScans().empty(); }, 10000));
 
     view->rebuildCompareMenu();
     QAction* earlier = nullptr;
@@ -431,9 +432,10 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
     EXPECT_TRUE(view->findChild<QWidget*>("browse.compareBar")->isVisible());
 
     // Removing works in compare mode; the comparison is made again.
-    const auto before = model.comparison();
-    model.removeNodes({node("new.bin")}, RemovalMode::deleteImmediately);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.comparison() != before && !model.isRemoving(); }, 10000));
+    const auto before = model.history().comparison();
+    model.scan().removeNodes({node("new.bin")}, RemovalMode::deleteImmediately);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return model.history().comparison() != before && !model.removals().isRemoving(); }, 10000));
     for (int row = 0; row < outline.rowCount(); ++row)
         EXPECT_NE(outline.data(outline.index(row, 0)).toString(), "new.bin");
 
@@ -441,13 +443,14 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
     const FSNode::Ptr docs = node("docs");
     view->outline()->expand(outline.indexOf(docs.get()));
     const int docsRows = outline.rowCount(outline.indexOf(docs.get()));
-    const auto beforeRescan = model.comparison();
-    model.rescanFolder(docs);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return model.comparison() != beforeRescan && model.rescanningCount() == 0; }, 10000));
+    const auto beforeRescan = model.history().comparison();
+    model.scan().rescanFolder(docs);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return model.history().comparison() != beforeRescan && model.removals().rescanningCount() == 0; },
+        10000));
     // Its rows: the new children, and a row for each thing gone from it.
     EXPECT_EQ(outline.rowCount(outline.indexOf(docs.get())),
-              int(docs->children().size() + model.comparison()->goneFrom(*docs).size()));
+              int(docs->children().size() + model.history().comparison()->goneFrom(*docs).size()));
     EXPECT_GE(docsRows, 1);
 
     view->findChild<QPushButton*>("browse.stopComparing")->click();

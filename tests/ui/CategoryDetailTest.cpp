@@ -19,7 +19,7 @@ namespace {
 class CategoryDetailTest : public ScreenTest {
 protected:
     void SetUp() override {
-        page = std::make_unique<CategoryDetailPage>(context());
+        page = std::make_unique<CategoryDetailPage>(stores());
         page->resize(900, 700);
         page->show();
     }
@@ -73,7 +73,7 @@ TEST_F(CategoryDetailTest, ActionTitleTintAndMessageByRiskAndMode) {
         MeasuredCategory measured = category(c.id, {file});
         measured.category.risk = c.risk;
         measured.category.action = c.action;
-        CorvaneModelTestAccess::setCategories(*model, {measured});
+        model->categories().setItems({measured});
         open(c.id);
         EXPECT_TRUE(widget("categoryDetail.actionBar")->isHidden());
         widget<QPushButton>("categoryDetail.selectAll")->click();
@@ -109,7 +109,7 @@ TEST_F(CategoryDetailTest, ReadOnlyAndGuardRefusedEntries) {
     MeasuredCategory documents = category("documents", {picture, {"/etc", 4096, std::nullopt}});
     documents.category.action = CategoryAction::removable();
     documents.category.caveat = "Your own work.";
-    CorvaneModelTestAccess::setCategories(*model, {photos, documents});
+    model->categories().setItems({photos, documents});
     open("photos");
     EXPECT_EQ(bannerText("categoryDetail.readOnly"), "Managed by the photo library.");
     EXPECT_TRUE(widget("categoryDetail.mode")->isHidden());
@@ -157,7 +157,7 @@ TEST_F(CategoryDetailTest, SystemDataTexts) {
     for (const Case& c : cases) {
         MeasuredCategory systemData = category("systemData", c.entries, c.headline);
         systemData.category.measurement = CategoryMeasurement::remainder;
-        CorvaneModelTestAccess::setCategories(*model, {systemData});
+        model->categories().setItems({systemData});
         open("systemData");
         const std::string banner = bannerText("categoryDetail.accounting").toStdString();
         if (c.start.empty())
@@ -173,14 +173,14 @@ TEST_F(CategoryDetailTest, SystemDataTexts) {
     target.title = "Logs";
     target.entries = {cache};
     target.scanned = true;
-    CorvaneModelTestAccess::setCleanupTargets(*model, {target});
+    model->cleanup().setItems({target});
     QCoreApplication::processEvents();
     EXPECT_TRUE(widget("categoryDetail.checkCaches")->isHidden());
     ASSERT_TRUE(widget("categoryDetail.wins"));
     // The file system's reserve counts as used, and the page says so.
     EXPECT_TRUE(widget("categoryDetail.reserve")->isHidden());
     volumes.front().rootReserve = 5'000'000'000;
-    model->refreshVolumes();
+    model->volumes().refresh();
     QCoreApplication::processEvents();
     EXPECT_EQ(text("categoryDetail.reserve"),
               "5 GB is reserved for the administrator by the file system and counts as used.");

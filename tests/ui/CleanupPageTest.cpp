@@ -37,10 +37,10 @@ protected:
         a1 = entryFor(writeFile(path("caches/a1"), 40'000, 'a'));
         a2 = entryFor(writeFile(path("caches/a2"), 20'000, 'b'));
         big = entryFor(writeFile(path("docs/big"), 200'000, 'c'));
-        CorvaneModelTestAccess::setCleanupTargets(
-            *model, {target("safe", CleanupRisk::safe, {a1, a2}), target("careful", CleanupRisk::careful, {big}),
-                     target("empty", CleanupRisk::safe, {}), target("unmeasured", CleanupRisk::safe, {}, false)});
-        page = std::make_unique<CleanupPage>(context());
+        model->cleanup().setItems(
+            {target("safe", CleanupRisk::safe, {a1, a2}), target("careful", CleanupRisk::careful, {big}),
+             target("empty", CleanupRisk::safe, {}), target("unmeasured", CleanupRisk::safe, {}, false)});
+        page = std::make_unique<CleanupPage>(model->cleanup(), model->removals());
         page->resize(900, 700);
         page->show();
         QCoreApplication::processEvents();
@@ -95,8 +95,8 @@ TEST_F(CleanupPageTest, CardsOrderAndSelectionTotals) {
 
     // A re-measure without a selected entry drops it from every total.
     page->selection()->insert(std::vector<CleanupEntry>{a1, a2});
-    CorvaneModelTestAccess::setCleanupTargets(
-        *model, {target("safe", CleanupRisk::safe, {a2}), target("careful", CleanupRisk::careful, {big})});
+    model->cleanup().setItems(
+        {target("safe", CleanupRisk::safe, {a2}), target("careful", CleanupRisk::careful, {big})});
     QCoreApplication::processEvents();
     EXPECT_EQ(text("cleanup.selectedCount"), "1 selected");
     EXPECT_EQ(text("cleanup.selectedTotal"), QString::fromStdString(Fmt::bytes(a2.size)));
@@ -131,18 +131,18 @@ TEST_F(CleanupPageTest, RemovalMovesTheChosenFilesToTheTrash) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), "Remove 2 items");
     buttonWithText(box, "Move to Trash")->click();
-    ASSERT_TRUE(waitUntil([&] { return model->lastResult().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return model->removals().lastResult().has_value(); }));
     QCoreApplication::processEvents();
 
     EXPECT_FALSE(exists(big.url) || exists(a2.url));
     EXPECT_TRUE(exists(a1.url));
     EXPECT_TRUE(exists(path("home/.local/share/Trash/files/big")));
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_TRUE(RemovalLog::isLastBatch(*model->lastResult()));
+    ASSERT_TRUE(model->removals().lastResult());
+    EXPECT_TRUE(RemovalLog::isLastBatch(*model->removals().lastResult()));
     ASSERT_EQ(page->cards().size(), 1u);
     EXPECT_EQ(text("cleanup.across"), "across 1 category");
     EXPECT_EQ(text("cleanup.selectedCount"), "0 selected");
-    EXPECT_FALSE(model->isMeasuringCleanup());
+    EXPECT_FALSE(model->cleanup().isMeasuring());
 }
 
 // Fifty thousand entries open as one list with no widget per row, every row
@@ -151,8 +151,7 @@ TEST_F(CleanupPageTest, HugeTargetOpensAsOneListAndWheelGoesToThePage) {
     std::vector<CleanupEntry> many;
     for (int i = 0; i < 50'000; ++i) many.push_back({path("many/") + std::to_string(i), 50'000 - i, std::nullopt});
     std::vector<CleanupEntry> some(many.begin(), many.begin() + 200);
-    CorvaneModelTestAccess::setCleanupTargets(
-        *model, {target("many", CleanupRisk::safe, many), target("some", CleanupRisk::safe, some)});
+    model->cleanup().setItems({target("many", CleanupRisk::safe, many), target("some", CleanupRisk::safe, some)});
     QCoreApplication::processEvents();
     TargetCard* huge = card("many");
     ASSERT_TRUE(huge);
@@ -184,10 +183,10 @@ TEST_F(CleanupPageTest, HugeTargetOpensAsOneListAndWheelGoesToThePage) {
 TEST_F(UiTest, CleanupFirstShowMeasures) {
     CleanupCatalog::ScopedSystemRoot system(path("sys")); // nothing of the machine's own
     auto model = makeModel();
-    CleanupPage page({model.get(), nullptr});
+    CleanupPage page(model->cleanup(), model->removals());
     page.show();
-    EXPECT_TRUE(model->isMeasuringCleanup());
-    ASSERT_TRUE(waitUntil([&] { return !model->isMeasuringCleanup(); }));
+    EXPECT_TRUE(model->cleanup().isMeasuring());
+    ASSERT_TRUE(waitUntil([&] { return !model->cleanup().isMeasuring(); }));
     QCoreApplication::processEvents();
     EXPECT_FALSE(page.findChild<QWidget*>("cleanup.empty")->isHidden());
     EXPECT_FALSE(page.findChild<QWidget*>("cleanup.progress")->isVisible());

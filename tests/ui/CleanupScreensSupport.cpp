@@ -5,7 +5,7 @@
 
 namespace vessora::test {
 
-ScreenTest::ScreenTest() : model(makeModel()) { model->setBackupRoot(path("backups")); }
+ScreenTest::ScreenTest() : model(makeModel()) { model->backup().setBackupRoot(path("backups")); }
 
 std::vector<std::string> ScreenTest::revealed() const {
     std::vector<std::string> paths;

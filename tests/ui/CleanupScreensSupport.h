@@ -4,7 +4,7 @@
 // folder of the test's own, and finding the buttons of open message boxes.
 
 #include "UiTestSupport.h"
-#include "ui/SectionPage.h"
+#include "ui/category/CategoryDetailPage.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,7 +20,11 @@ protected:
     // The category row of the table with this id (a bare one when the table
     // has none), measured with `entries`.
     static MeasuredCategory category(const std::string& id, std::vector<CleanupEntry> entries, int64_t size = -1);
-    ScreenContext context() const { return {model.get(), nullptr}; }
+    // What the category page shows.
+    CategoryDetailPage::Stores stores() const {
+        CorvaneModel& m = *model;
+        return {m.categories(), m.cleanup(), m.volumes(), m.backup(), m.removals(), m.scan()};
+    }
     // The single paths the workspace was asked to reveal.
     std::vector<std::string> revealed() const;
 

@@ -54,7 +54,7 @@ class OverviewTest : public UiTest {
 protected:
     void SetUp() override {
         model = makeModel();
-        screen = std::make_unique<OverviewScreen>(ScreenContext{model.get(), nullptr});
+        screen = std::make_unique<OverviewScreen>(model->volumes(), model->categories(), model->removals());
         screen->resize(900, 800);
         screen->show();
     }
@@ -68,9 +68,8 @@ protected:
 };
 
 TEST_F(OverviewTest, ZeroByteCategoryIsAbsentAndBarPaintsCategoryColours) {
-    CorvaneModelTestAccess::setCategories(*model,
-                                          {measuredCategory("documents", 30'000'000'000), measuredCategory("music", 0),
-                                           measuredCategory("photos", 20'000'000'000)});
+    model->categories().setItems({measuredCategory("documents", 30'000'000'000), measuredCategory("music", 0),
+                                  measuredCategory("photos", 20'000'000'000)});
     screen->refreshNow();
     auto* bar = find<SegmentedCapacityBar>("overview.capacityBar");
     ASSERT_EQ(bar->segments().size(), 2u);
@@ -92,7 +91,7 @@ TEST_F(OverviewTest, ZeroByteCategoryIsAbsentAndBarPaintsCategoryColours) {
     // A category that left its only folder out stays listed, saying why.
     MeasuredCategory music = measuredCategory("music", 0);
     music.category.notes = {"Music (/mnt/media/Music) is on another disk, so it is not counted here."};
-    CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30'000'000'000), music});
+    model->categories().setItems({measuredCategory("documents", 30'000'000'000), music});
     screen->refreshNow();
     ASSERT_TRUE(find("overview.category.music") && find("overview.category.music")->isVisible());
     EXPECT_TRUE(find("overview.category.music")
@@ -106,8 +105,8 @@ TEST_F(OverviewTest, TheAdministratorsReserveIsItsOwnHatchedSegmentBeforeFree) {
     VolumeInfo volume = rootVolume(100'000'000'000, 40'000'000'000);
     volume.rootReserve = 5'000'000'000;
     volumes = {volume};
-    model->refreshVolumes();
-    CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 55'000'000'000)});
+    model->volumes().refresh();
+    model->categories().setItems({measuredCategory("documents", 55'000'000'000)});
     screen->refreshNow();
     auto* bar = find<SegmentedCapacityBar>("overview.capacityBar");
     EXPECT_EQ(bar->reservedBytes(), 5'000'000'000);
@@ -140,8 +139,8 @@ TEST_F(OverviewTest, EmptyVolumeAndPurgeableCaption) {
         for (const Case& c : {Case{rootVolume(0, 0), false}, Case{rootVolume(100, 40, 40), false},
                               Case{rootVolume(100, 40, 41), true}}) {
             volumes = {c.volume};
-            model->refreshVolumes();
-            CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30)});
+            model->volumes().refresh();
+            model->categories().setItems({measuredCategory("documents", 30)});
             screen->refreshNow();
             EXPECT_EQ(find("overview.purgeable")->isVisible(), c.caption && set == TableSet::macos);
             auto* bar = find<SegmentedCapacityBar>("overview.capacityBar");
@@ -170,7 +169,7 @@ TEST_F(OverviewTest, SnapshotSubtitleCountsAndPlaceholderWhileMeasuring) {
     EXPECT_TRUE(find("overview.measuring")->isVisible());
     EXPECT_FALSE(find("overview.categories")->isVisible());
     EXPECT_FALSE(find<QPushButton>("overview.refresh")->isEnabled());
-    CorvaneModelTestAccess::setCategories(*model, {measuredCategory("documents", 30)});
+    model->categories().setItems({measuredCategory("documents", 30)});
     screen->refreshNow();
     EXPECT_FALSE(find("overview.measuring")->isVisible());
     EXPECT_TRUE(find("overview.categories")->isVisible());
@@ -184,7 +183,7 @@ TEST_F(OverviewTest, SnapshotSubtitleCountsAndPlaceholderWhileMeasuring) {
 TEST_F(OverviewTest, BtrfsSnapshotsShowTheirToolSizeAndTheQuotaHint) {
     ScopedTables tables{TableSet::linux};
     volumes = {rootVolume(100, 40, 45)};
-    model->refreshVolumes();
+    model->volumes().refresh();
     LocalSnapshot counted{"/.snapshots/41/snapshot", std::nullopt};
     counted.owner = SnapshotOwner::snapper;
     counted.description = "zypp(zypper)\nupdate";

@@ -19,7 +19,7 @@ TEST_F(ScreenTest, ResultAlertPutsBackTheRemovalFromTheTrash) {
         contents.push_back(std::string(5000 + i * 7000, char('a' + i)));
         entries.push_back(entryFor(writeText(path("home/work/file" + std::to_string(i)), contents.back())));
     }
-    model->removeCleanupEntries(entries, RemovalMode::trash);
+    Removals::removeCleanupEntries(model->removals(), entries, RemovalMode::trash);
     auto* alert = qobject_cast<QMessageBox*>(waitForModal());
     ASSERT_TRUE(alert);
     for (const auto& entry : entries) EXPECT_FALSE(exists(entry.url));
@@ -34,7 +34,7 @@ TEST_F(ScreenTest, ResultAlertPutsBackTheRemovalFromTheTrash) {
     QCoreApplication::processEvents();
 
     const CleanupEntry gone = entryFor(writeText(path("home/work/gone"), "x"));
-    model->removeCleanupEntries({gone}, RemovalMode::deleteImmediately);
+    Removals::removeCleanupEntries(model->removals(), {gone}, RemovalMode::deleteImmediately);
     alert = qobject_cast<QMessageBox*>(waitForModal());
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->objectName(), "window.resultAlert");

@@ -5,6 +5,7 @@
 
 #include "TestSupport.h"
 #include "model/CorvaneModel.h"
+#include "model/Removals.h"
 #include "ui/kit/Workspace.h"
 #include "update/Updater.h"
 
@@ -23,32 +24,20 @@ namespace vessora {
 // Arranges model states that only a long run would otherwise reach.
 class CorvaneModelTestAccess {
 public:
-    static void setCategories(CorvaneModel& model, std::vector<MeasuredCategory> categories) {
-        model.publish(model.categories_, std::move(categories), &CorvaneModel::categoriesChanged);
-    }
-    static void setCleanupTargets(CorvaneModel& model, std::vector<CleanupTarget> targets) {
-        model.publish(model.cleanupTargets_, std::move(targets), &CorvaneModel::cleanupTargetsChanged);
-    }
     static void setSnapshots(CorvaneModel& model, std::vector<LocalSnapshot> snapshots) {
-        model.publish(model.snapshots_, std::move(snapshots), &CorvaneModel::snapshotsChanged);
+        model.volumes_.publish(model.volumes_.snapshots_, std::move(snapshots), &VolumesStore::snapshotsChanged);
     }
     static void setMeasuringCategories(CorvaneModel& model, bool measuring) {
-        model.publish(model.isMeasuringCategories_, measuring, &CorvaneModel::isMeasuringCategoriesChanged);
+        auto& list = model.categories_;
+        list.publish(list.measuring_, measuring, &MeasuredListSignals::measuringChanged);
     }
-    static void setCategoryProgress(CorvaneModel& model, double progress) {
-        model.publish(model.categoryProgress_, progress, &CorvaneModel::categoryProgressChanged);
-    }
-    static void setTotalFreed(CorvaneModel& model, int64_t bytes) {
-        model.publish(model.totalFreedThisSession_, bytes, &CorvaneModel::totalFreedThisSessionChanged);
-    }
-    static void setMovedToTrash(CorvaneModel& model, int64_t bytes) {
-        model.publish(model.totalMovedToTrashThisSession_, bytes, &CorvaneModel::totalMovedToTrashThisSessionChanged);
-    }
-    static void setApps(CorvaneModel& model, std::vector<AppRow> rows) {
-        model.publish(model.apps_, std::move(rows), &CorvaneModel::appsChanged);
+    static void setTotals(CorvaneModel& model, int64_t freed, int64_t movedToTrash) {
+        model.removals_.totalFreed_ = freed;
+        model.removals_.totalMovedToTrash_ = movedToTrash;
+        emit model.removals_.totalsChanged();
     }
     static void setFullDiskAccess(CorvaneModel& model, bool granted) {
-        model.publish(model.hasFullDiskAccess_, granted, &CorvaneModel::hasFullDiskAccessChanged);
+        model.volumes_.publish(model.volumes_.hasFullDiskAccess_, granted, &VolumesStore::hasFullDiskAccessChanged);
     }
 };
 

@@ -125,17 +125,17 @@ TEST_F(WindowTest, EveryPublishedResultGetsItsOwnAlertAndDismissalClearsIt) {
     result.failed = {{"/tmp/dir/<b>a&b", "Busy"}};
     // The same result twice: each gets an alert.
     for (int round = 0; round < 2; ++round) {
-        model->setLastResult(result);
+        model->removals().setLastResult(result);
         QMessageBox* box = alert();
         ASSERT_TRUE(box);
         EXPECT_EQ(box->text(), QStringLiteral("Finished with problems"));
         EXPECT_EQ(box->textFormat(), Qt::PlainText);
         EXPECT_TRUE(box->informativeText().contains(QStringLiteral("<b>a&b: Busy")));
         click(box, QStringLiteral("OK"));
-        EXPECT_TRUE(waitUntil([&] { return !model->lastResult() && !QApplication::activeModalWidget(); }));
+        EXPECT_TRUE(waitUntil([&] { return !model->removals().lastResult() && !QApplication::activeModalWidget(); }));
     }
     // Nothing to say: no alert.
-    model->setLastResult(RemovalResult{});
+    model->removals().setLastResult(RemovalResult{});
     spin(100);
     EXPECT_FALSE(window->resultAlert());
 }
@@ -144,7 +144,7 @@ TEST_F(WindowTest, AuthenticateClosesTheAlertThenEscalationShowsItsOwn) {
     window->show();
     RemovalResult result;
     result.needsAdmin = {path("locked")};
-    model->setLastResult(result);
+    model->removals().setLastResult(result);
     QMessageBox* box = alert();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), QStringLiteral("Some items need admin rights"));
@@ -156,20 +156,20 @@ TEST_F(WindowTest, AuthenticateClosesTheAlertThenEscalationShowsItsOwn) {
     // result, with its own alert.
     ASSERT_TRUE(waitUntil([&] { return window->resultAlert() && window->resultAlert() != box; }));
     EXPECT_EQ(window->resultAlert()->text(), QStringLiteral("Finished with problems"));
-    ASSERT_TRUE(model->lastResult());
-    EXPECT_EQ(model->lastResult()->failed.size(), 1u);
+    ASSERT_TRUE(model->removals().lastResult());
+    EXPECT_EQ(model->removals().lastResult()->failed.size(), 1u);
 }
 
 TEST_F(WindowTest, ANewResultWaitsUntilTheAlertOfferingAnActionIsAnswered) {
     window->show();
     RemovalResult admin;
     admin.needsAdmin = {path("locked")};
-    model->setLastResult(admin);
+    model->removals().setLastResult(admin);
     QMessageBox* first = alert();
     ASSERT_TRUE(first);
     RemovalResult done;
     done.succeeded = {path("x")};
-    model->setLastResult(done);
+    model->removals().setLastResult(done);
     spin(100);
     EXPECT_EQ(window->resultAlert(), first);
     EXPECT_TRUE(first->isVisible());
@@ -177,7 +177,7 @@ TEST_F(WindowTest, ANewResultWaitsUntilTheAlertOfferingAnActionIsAnswered) {
     ASSERT_TRUE(waitUntil([&] { return window->resultAlert() && window->resultAlert() != first; }));
     EXPECT_EQ(window->resultAlert()->text(), QStringLiteral("Done"));
     click(window->resultAlert(), QStringLiteral("OK"));
-    EXPECT_TRUE(waitUntil([&] { return !model->lastResult() && !window->resultAlert(); }));
+    EXPECT_TRUE(waitUntil([&] { return !model->removals().lastResult() && !window->resultAlert(); }));
 }
 
 TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection) {
@@ -193,7 +193,7 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
     tree->setFocus();
     window->selectSection(Section::cleanup());
     QTest::keyClick(tree, Qt::Key_Down);
-    EXPECT_EQ(window->currentSection(), Section::category(model->categories().front().id()));
+    EXPECT_EQ(window->currentSection(), Section::category(model->categories().items().front().id()));
     QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_EQ(window->currentSection(), Section::cleanup());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Cleanup \u2014 Vessora"));
@@ -215,13 +215,13 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
     const QModelIndex documents = sidebarModel->indexOf(Section::category("documents"));
     const QModelIndex music = sidebarModel->indexOf(Section::category("music"));
     QSignalSpy resets(sidebarModel, &QAbstractItemModel::modelReset);
-    auto categories = model->categories();
+    auto categories = model->categories().items();
     for (auto& category : categories) {
         if (category.id() == "documents") category = measuredCategory("documents", 5'000'000);
         if (category.id() == "music") category = measuredCategory("music", 0);
         if (category.id() == "photos") category = measuredCategory("photos", 7'000'000, false);
     }
-    CorvaneModelTestAccess::setCategories(*model, categories);
+    model->categories().setItems(categories);
     EXPECT_EQ(resets.count(), 0);
     EXPECT_EQ(tree->currentIndex(), documents);
     EXPECT_TRUE(tree->selectionModel()->isSelected(documents));
@@ -241,13 +241,13 @@ TEST_F(WindowTest, SizeFloorKeepsTheTopEdgeAndRescanScansTheRoot) {
 
     makeDirs(path("root/sub"));
     writeFile(path("root/sub/file"), 10000);
-    model->setScanRootPath(path("root"));
+    model->scan().setScanRootPath(path("root"));
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
-    EXPECT_TRUE(model->isScanning() || model->tree());
-    ASSERT_TRUE(waitUntil([&] { return !model->isScanning() && model->tree(); }));
-    EXPECT_EQ(model->scanRootPath(), path("root"));
+    EXPECT_TRUE(model->scan().isScanning() || model->scan().tree());
+    ASSERT_TRUE(waitUntil([&] { return !model->scan().isScanning() && model->scan().tree(); }));
+    EXPECT_EQ(model->scan().scanRootPath(), path("root"));
 }
 
 TEST_F(WindowTest, FooterShowsOnlyWhatApplies) {
@@ -260,15 +260,14 @@ TEST_F(WindowTest, FooterShowsOnlyWhatApplies) {
     EXPECT_TRUE(grant->isVisible());
     EXPECT_FALSE(reclaimed->isVisible());
     CorvaneModelTestAccess::setFullDiskAccess(*model, true);
-    CorvaneModelTestAccess::setTotalFreed(*model, 2'500'000);
+    CorvaneModelTestAccess::setTotals(*model, 2'500'000, 0);
     EXPECT_FALSE(grant->isVisible());
     EXPECT_TRUE(reclaimed->isVisible());
     EXPECT_TRUE(footer->isVisible());
     // Moves to the Trash are not reclaimed space: said apart, and only when there are some.
     auto* moved = window->findChild<QLabel*>(QStringLiteral("window.movedToTrash"));
     EXPECT_FALSE(moved->isVisible());
-    CorvaneModelTestAccess::setTotalFreed(*model, 0);
-    CorvaneModelTestAccess::setMovedToTrash(*model, 2'500'000);
+    CorvaneModelTestAccess::setTotals(*model, 0, 2'500'000);
     EXPECT_FALSE(reclaimed->isVisible());
     EXPECT_TRUE(moved->isVisible() && footer->isVisible());
     EXPECT_EQ(moved->text(), "Moved to Trash " + QString::fromStdString(Fmt::bytes(2'500'000)));
@@ -279,11 +278,11 @@ TEST_F(WindowTest, FooterShowsOnlyWhatApplies) {
         std::vector<CleanupEntry> entries;
         for (int i = 0; i < count; ++i)
             entries.push_back(CleanupEntry{writeFile(path("gone" + std::to_string(i)), 4096), 4096, std::nullopt});
-        model->removeCleanupEntries(entries, RemovalMode::deleteImmediately);
+        Removals::removeCleanupEntries(model->removals(), entries, RemovalMode::deleteImmediately);
         EXPECT_TRUE(removing->isVisible());
         EXPECT_EQ(removing->text(),
                   count == 1 ? QStringLiteral("Removing 1 item\u2026") : QStringLiteral("Removing 2 items\u2026"));
-        ASSERT_TRUE(waitUntil([&] { return !model->isRemoving(); }));
+        ASSERT_TRUE(waitUntil([&] { return !model->removals().isRemoving(); }));
         EXPECT_FALSE(removing->isVisible());
         if (QWidget* box = waitForModal()) box->close();
     }

@@ -1,5 +1,6 @@
 #include "ui/apps/AppsPage.h"
 
+#include "model/Removals.h"
 #include "platform/PlatformTables.h"
 #include "support/Fmt.h"
 #include "ui/apps/AppFilter.h"
@@ -125,8 +126,8 @@ protected:
 
 } // namespace
 
-AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
-    : SectionPage(context, parent), model_(context.model) {
+AppsPage::AppsPage(AppList& apps, RemovalQueue& removals, QWidget* parent)
+    : SectionPage(parent), apps_(apps), removals_(removals) {
     setObjectName(QStringLiteral("apps.page"));
     icons_ = new AppIcons(this);
     selection_ = new PathSelection(this);
@@ -154,21 +155,22 @@ AppsPage::AppsPage(const ScreenContext& context, QWidget* parent)
     layout->addWidget(split_, 1);
 
     refresher_ = new Refresher(this, [this] { refresh(); });
-    for (auto signal : {&CorvaneModel::appsChanged, &CorvaneModel::isLoadingAppsChanged,
-                        &CorvaneModel::appProgressChanged, &CorvaneModel::includeSystemAppsChanged,
-                        &CorvaneModel::isRemovingChanged, &CorvaneModel::removingItemsChanged})
-        connect(model_, signal, refresher_, &Refresher::schedule);
+    for (auto signal : {&MeasuredListSignals::itemsChanged, &MeasuredListSignals::measuringChanged,
+                        &MeasuredListSignals::progressChanged})
+        connect(&apps_, signal, refresher_, &Refresher::schedule);
+    connect(&apps_, &AppList::includeSystemAppsChanged, refresher_, &Refresher::schedule);
+    connect(&removals_, &RemovalQueue::busyChanged, refresher_, &Refresher::schedule);
 
     // toggled, not clicked: an assistive tool's Toggle action counts too. The
     // page sets both boxes under signal blockers.
     connect(includeSystem_, &QCheckBox::toggled, this, [this](bool on) {
-        model_->setIncludeSystemApps(on);
-        if (model_->isLoadingApps())
+        apps_.setIncludeSystemApps(on);
+        if (apps_.isMeasuring())
             reloadWhenIdle_ = true;
         else
-            model_->loadApps();
+            apps_.measure();
     });
-    connect(rescan_, &QPushButton::clicked, this, [this] { model_->loadApps(); });
+    connect(rescan_, &QPushButton::clicked, this, [this] { apps_.measure(); });
     connect(selection_, &PathSelection::changed, this, [this] {
         if (auto row = shownApp()) updateUninstallBar(*row);
     });
@@ -405,7 +407,7 @@ QWidget* AppsPage::buildDetailPane() {
     likelyGroup_ = new LeftoverGroup(QStringLiteral("Possibly this app"), likelyNote(), selection_, groups);
     likelyGroup_->setObjectName(QStringLiteral("apps.likelyGroup"));
     for (LeftoverGroup* group : {exactGroup_, likelyGroup_})
-        group->setBusy([this](const std::string& url) { return model_->isBeingRemoved(url); });
+        group->setBusy([this](const std::string& url) { return removals_.isBeingRemoved(url); });
     groupColumn->addWidget(exactGroup_);
     groupColumn->addWidget(likelyGroup_);
     leftoverState_->addWidget(groups);
@@ -567,11 +569,11 @@ void AppsPage::checkRunning() {
 }
 
 void AppsPage::refresh() {
-    if (reloadWhenIdle_ && !model_->isLoadingApps()) {
+    if (reloadWhenIdle_ && !apps_.isMeasuring()) {
         reloadWhenIdle_ = false;
-        model_->loadApps();
+        apps_.measure();
     }
-    const auto& apps = model_->apps();
+    const auto& apps = apps_.items();
     restoring_ = true;
     listModel_->setRows(apps);
     // An app that is gone (uninstalled, or no longer listed) is no longer selected.
@@ -595,11 +597,11 @@ void AppsPage::refresh() {
 
     {
         const QSignalBlocker blocker(includeSystem_);
-        includeSystem_->setChecked(model_->includeSystemApps());
+        includeSystem_->setChecked(apps_.includeSystemApps());
     }
-    const bool loading = model_->isLoadingApps();
+    const bool loading = apps_.isMeasuring();
     progressRow_->setVisible(loading);
-    progress_->setValue(int(model_->appProgress() * 1000));
+    progress_->setValue(int(apps_.progress() * 1000));
     progressLabel_->setText(q("Measuring " + Fmt::counted(int64_t(apps.size()), "app")));
     updateFooter();
     updateSpinnerTimer();
@@ -666,8 +668,8 @@ void AppsPage::updateDetail() {
     }
     exactGroup_->setItems(row.exactLeftovers());
     likelyGroup_->setItems(row.likelyLeftovers());
-    exactGroup_->busyChanged(model_->removingCount() > 0);
-    likelyGroup_->busyChanged(model_->removingCount() > 0);
+    exactGroup_->busyChanged(removals_.removingCount() > 0);
+    likelyGroup_->busyChanged(removals_.removingCount() > 0);
     updateUninstallBar(row);
 }
 
@@ -694,7 +696,7 @@ void AppsPage::updateUninstallBar(const AppRow& row) {
     }
     freed_->setText(q(Fmt::bytes(AppsTexts::selectedTotal(row, selection_->urls(), includeBundle_))));
     // Not while a removal runs: the rows it prunes are still listed until it ends.
-    uninstall_->setEnabled(AppsTexts::canUninstall(row, selection_->urls(), includeBundle_) && !model_->isRemoving());
+    uninstall_->setEnabled(AppsTexts::canUninstall(row, selection_->urls(), includeBundle_) && !removals_.isRemoving());
 }
 
 QMessageBox* AppsPage::buildConfirmation() {
@@ -718,7 +720,7 @@ void AppsPage::uninstallWith(RemovalMode mode) {
     if (!shown) return;
     const auto leftovers = AppsTexts::chosenLeftovers(*shown, selection_->urls());
     const bool withBundle = includeBundle_ && AppsTexts::bundleRemovable(shown->app);
-    model_->uninstall(*shown, leftovers, withBundle, mode);
+    Removals::uninstall(removals_, *shown, leftovers, withBundle, mode);
     selection_->assign({});
     // The row leaves the list when the model has removed the app; refresh
     // then clears the selection.
@@ -726,7 +728,7 @@ void AppsPage::uninstallWith(RemovalMode mode) {
 
 void AppsPage::showEvent(QShowEvent* event) {
     SectionPage::showEvent(event);
-    if (model_->apps().empty() && !model_->isLoadingApps()) model_->loadApps();
+    if (apps_.items().empty() && !apps_.isMeasuring()) apps_.measure();
     checkRunning();
     updateSpinnerTimer();
     updateDetail();

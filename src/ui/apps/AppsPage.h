@@ -47,7 +47,7 @@ class Spinner;
 class AppsPage : public SectionPage {
     Q_OBJECT
 public:
-    explicit AppsPage(const ScreenContext& context, QWidget* parent = nullptr);
+    AppsPage(AppList& apps, RemovalQueue& removals, QWidget* parent = nullptr);
     ~AppsPage() override;
     ScreenHeader* header() const override { return header_; }
 
@@ -90,7 +90,8 @@ private:
     void checkRunning();
     void uninstallWith(RemovalMode mode);
 
-    CorvaneModel* model_;
+    AppList& apps_;
+    RemovalQueue& removals_;
     ScreenHeader* header_ = nullptr;
     Refresher* refresher_ = nullptr;
     AppIcons* icons_ = nullptr;

@@ -84,7 +84,8 @@ QWidget* symbolLabel(const QString& symbol, QLabel*& label, QWidget* parent, Sec
 
 } // namespace
 
-BrowseView::BrowseView(const ScreenContext& context, QWidget* parent) : SectionPage(context, parent) {
+BrowseView::BrowseView(ScanSession& scan, HistoryStore& history, RemovalQueue& removals, QWidget* parent)
+    : SectionPage(parent), scan_(scan), history_(history), removals_(removals) {
     setObjectName(QStringLiteral("browse"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -99,28 +100,25 @@ BrowseView::BrowseView(const ScreenContext& context, QWidget* parent) : SectionP
     states_->addWidget(buildContent());
     layout->addWidget(states_, 1);
 
-    CorvaneModel& m = model();
     refresher_ = new Refresher(this, [this] { refresh(); });
     // The scan tick's counters are coalesced into one refresh; the switch
     // between scanning, idle and content happens at once.
-    for (auto signal :
-         {&CorvaneModel::scanFilesChanged, &CorvaneModel::scanBytesChanged, &CorvaneModel::scanCurrentPathChanged,
-          &CorvaneModel::scanUnreadableChanged, &CorvaneModel::scanElapsedChanged, &CorvaneModel::scanRootPathChanged})
-        connect(&m, signal, refresher_, &Refresher::schedule);
-    connect(&m, &CorvaneModel::isScanningChanged, this, &BrowseView::refresh);
+    for (auto signal : {&ScanSession::progressChanged, &ScanSession::scanRootPathChanged})
+        connect(&scan_, signal, refresher_, &Refresher::schedule);
+    connect(&scan_, &ScanSession::isScanningChanged, this, &BrowseView::refresh);
     // Tree edits are applied at once, not coalesced: the outline must hear of
     // a change before any view reads the changed tree.
-    connect(&m, &CorvaneModel::treeChanged, this, &BrowseView::treeChanged);
-    connect(&m, &CorvaneModel::treeNodesAboutToBeRemoved, this, &BrowseView::nodesAboutToBeRemoved);
-    connect(&m, &CorvaneModel::treeNodesRemoved, this, &BrowseView::nodesRemoved);
-    connect(&m, &CorvaneModel::treeChildrenAboutToBeReplaced, this, &BrowseView::childrenAboutToBeReplaced);
-    connect(&m, &CorvaneModel::treeChildrenReplaced, this, &BrowseView::childrenReplaced);
-    for (auto signal : {&CorvaneModel::removingItemsChanged, &CorvaneModel::rescanningChanged})
-        connect(&m, signal, this, &BrowseView::busyChanged);
-    connect(&m, &CorvaneModel::comparisonChanged, this, &BrowseView::comparisonChanged);
-    for (auto signal : {&CorvaneModel::isLoadingScanChanged, &CorvaneModel::shownScanChanged})
-        connect(&m, signal, this, &BrowseView::refreshCompareBar);
-    connect(&m, &CorvaneModel::scanFileErrorChanged, this, &BrowseView::showScanFileError);
+    connect(&scan_, &ScanSession::treeChanged, this, &BrowseView::treeChanged);
+    connect(&scan_, &ScanSession::treeNodesAboutToBeRemoved, this, &BrowseView::nodesAboutToBeRemoved);
+    connect(&scan_, &ScanSession::treeNodesRemoved, this, &BrowseView::nodesRemoved);
+    connect(&scan_, &ScanSession::treeChildrenAboutToBeReplaced, this, &BrowseView::childrenAboutToBeReplaced);
+    connect(&scan_, &ScanSession::treeChildrenReplaced, this, &BrowseView::childrenReplaced);
+    for (auto signal : {&RemovalQueue::busyChanged, &RemovalQueue::rescanningChanged})
+        connect(&removals_, signal, this, &BrowseView::busyChanged);
+    connect(&history_, &HistoryStore::comparisonChanged, this, &BrowseView::comparisonChanged);
+    for (auto signal : {&HistoryStore::isLoadingScanChanged, &HistoryStore::shownScanChanged})
+        connect(&history_, signal, this, &BrowseView::refreshCompareBar);
+    connect(&history_, &HistoryStore::scanFileErrorChanged, this, &BrowseView::showScanFileError);
 
     // The picker starts at home whatever the root path holds.
     presetPicker_->setCurrentIndex(0);
@@ -144,7 +142,7 @@ QWidget* BrowseView::buildControlBar() {
         const int value = presetPicker_->itemData(index).toInt();
         if (value < 0) return; // the chosen folder, already the root path
         preset_ = ScanRootPreset(value);
-        model().setScanRootPath(ScanRootPresets::path(preset_));
+        scan_.setScanRootPath(ScanRootPresets::path(preset_));
     });
     row->addWidget(presetPicker_);
 
@@ -191,7 +189,7 @@ QWidget* BrowseView::buildControlBar() {
 
     stopButton_ = new QPushButton(QStringLiteral("Stop"), bar);
     stopButton_->setObjectName(QStringLiteral("browse.stopButton"));
-    connect(stopButton_, &QPushButton::clicked, this, [this] { model().cancelScan(); });
+    connect(stopButton_, &QPushButton::clicked, this, [this] { scan_.cancel(); });
     row->addWidget(stopButton_);
     return bar;
 }
@@ -264,7 +262,7 @@ QWidget* BrowseView::buildContent() {
     compareRow->addWidget(compareText_, 1);
     stopComparing_ = new QPushButton(QStringLiteral("Stop Comparing"), compareBar_);
     stopComparing_->setObjectName(QStringLiteral("browse.stopComparing"));
-    connect(stopComparing_, &QPushButton::clicked, this, [this] { model().stopComparing(); });
+    connect(stopComparing_, &QPushButton::clicked, this, [this] { history_.stopComparing(); });
     compareRow->addWidget(stopComparing_);
     pageColumn->addWidget(compareBar_);
     pageColumn->addWidget(divider(page));
@@ -281,11 +279,10 @@ QWidget* BrowseView::buildContent() {
     leftColumn->setSpacing(0);
     outlineModel_ = new OutlineModel(this);
     outlineModel_->setBusy([this](const FSNode& node) {
-        const CorvaneModel& m = model();
-        if (m.removingCount() == 0 && m.rescanningCount() == 0) return OutlineModel::idle;
+        if (removals_.removingCount() == 0 && removals_.rescanningCount() == 0) return OutlineModel::idle;
         const std::string path = node.path();
-        if (m.isBeingRemoved(path)) return OutlineModel::removing;
-        if (node.isDirectory() && m.isRescanning(path)) return OutlineModel::rescanning;
+        if (removals_.isBeingRemoved(path)) return OutlineModel::removing;
+        if (node.isDirectory() && removals_.isRescanning(path)) return OutlineModel::rescanning;
         return OutlineModel::idle;
     });
     outline_ = new QTreeView(left);
@@ -567,7 +564,7 @@ FSNode::Ptr BrowseView::findInTree(const FSNode::Ptr& node) const {
 }
 
 void BrowseView::treeChanged() {
-    const FSNode::Ptr& tree = model().tree();
+    const FSNode::Ptr& tree = scan_.tree();
     if (tree == outlineModel_->root()) {
         // The same tree, changed in place.
         treemap_->invalidate();
@@ -646,14 +643,14 @@ QMenu* BrowseView::buildContextMenu(const FSNode::Ptr& node, QWidget* parent) {
     if (canRescan(node)) {
         QAction* again = menu->addAction(QStringLiteral("Rescan This Folder"), this, [this, node] { rescan(node); });
         again->setObjectName(QStringLiteral("browse.rescanFolder"));
-        again->setEnabled(!model().isRescanning(node->path()));
+        again->setEnabled(!removals_.isRescanning(node->path()));
     }
     if (!canRemove(node)) return menu;
     menu->addSeparator();
     QAction* remove = menu->addAction(QStringLiteral("Remove..."), this, [this, node] { askToRemove(node); });
     remove->setObjectName(QStringLiteral("browse.remove"));
     // A node on its way out is not offered again.
-    remove->setEnabled(!model().isBeingRemoved(node->path()));
+    remove->setEnabled(!removals_.isBeingRemoved(node->path()));
     return menu;
 }
 
@@ -662,24 +659,23 @@ void BrowseView::reveal(const FSNode::Ptr& node) {
 }
 
 bool BrowseView::canRescan(const FSNode::Ptr& node) const {
-    return node && node->isDirectory() && !node->isAggregate && !node->isNotDescended && !model().isScanning() &&
-           !isGone(node) && !model().isShowingSavedScan();
+    return node && node->isDirectory() && !node->isAggregate && !node->isNotDescended && !scan_.isScanning() &&
+           !isGone(node) && !scan_.isShowingSavedScan();
 }
 
 bool BrowseView::isGone(const FSNode::Ptr& node) const { return node && outlineModel_->isGone(*node); }
 
 bool BrowseView::canRemove(const FSNode::Ptr& node) const {
-    return node && !node->isAggregate && !isGone(node) && !model().isShowingSavedScan();
+    return node && !node->isAggregate && !isGone(node) && !scan_.isShowingSavedScan();
 }
 
 void BrowseView::rescan(const FSNode::Ptr& node) {
     if (!canRescan(node)) return;
-    model().rescanFolder(node);
+    scan_.rescanFolder(node);
 }
 
 void BrowseView::busyChanged() {
-    const CorvaneModel& m = model();
-    outlineTicker_->setActive(m.removingCount() > 0 || m.rescanningCount() > 0);
+    outlineTicker_->setActive(removals_.removingCount() > 0 || removals_.rescanningCount() > 0);
     refreshDetail();
 }
 
@@ -723,7 +719,7 @@ void BrowseView::childrenReplaced(const FSNode::Ptr& folder) {
 }
 
 void BrowseView::askToRemove(const FSNode::Ptr& node) {
-    if (!canRemove(node) || model().isBeingRemoved(node->path())) return;
+    if (!canRemove(node) || removals_.isBeingRemoved(node->path())) return;
     if (confirmation_) confirmation_->close();
     confirmRemoval_ = node;
     const QString title = QStringLiteral("Remove ") + Text::fromPath(node->name()) + QLatin1Char('?');
@@ -735,7 +731,7 @@ void BrowseView::askToRemove(const FSNode::Ptr& node) {
                                                if (!self) return;
                                                self->removalMode_ = mode;
                                                if (self->selection_ == node) self->setSelection(nullptr);
-                                               self->model().removeNodes({node}, mode);
+                                               self->scan_.removeNodes({node}, mode);
                                            });
     confirmation_ = box;
     connect(box, &QMessageBox::finished, this, [this, box] {
@@ -745,10 +741,10 @@ void BrowseView::askToRemove(const FSNode::Ptr& node) {
 }
 
 void BrowseView::scan() {
-    if (model().isScanning()) return;
+    if (scan_.isScanning()) return;
     setSelection(nullptr);
     setFocusNode(nullptr);
-    model().startScan();
+    scan_.start();
 }
 
 void BrowseView::chooseFolder() {
@@ -756,7 +752,7 @@ void BrowseView::chooseFolder() {
         chooser_->raise();
         return;
     }
-    auto* dialog = new QFileDialog(this, QStringLiteral("Choose Folder"), Text::filePath(model().scanRootPath()));
+    auto* dialog = new QFileDialog(this, QStringLiteral("Choose Folder"), Text::filePath(scan_.scanRootPath()));
     chooser_ = dialog;
     dialog->setObjectName(QStringLiteral("browse.folderChooser"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -770,27 +766,26 @@ void BrowseView::chooseFolder() {
 }
 
 void BrowseView::startScanOf(const std::string& path) {
-    model().setScanRootPath(path);
+    scan_.setScanRootPath(path);
     setSelection(nullptr);
     setFocusNode(nullptr);
-    model().startScan(path);
+    scan_.start(path);
 }
 
 void BrowseView::refresh() {
-    CorvaneModel& m = model();
-    const bool scanning = m.isScanning();
+    const bool scanning = scan_.isScanning();
     scanButton_->setVisible(!scanning);
     stopButton_->setVisible(scanning);
     compareButton_->setEnabled(!scanning);
-    rootPath_->setText(Text::fromPath(m.scanRootPath()));
+    rootPath_->setText(Text::fromPath(scan_.scanRootPath()));
     syncPicker();
-    states_->setCurrentIndex(scanning ? kScanningPage : m.tree() ? kContentPage : kIdlePage);
+    states_->setCurrentIndex(scanning ? kScanningPage : scan_.tree() ? kContentPage : kIdlePage);
     if (scanning) {
-        scanCounts_->setText(text(Fmt::counted(m.scanFiles(), "file")) + QStringLiteral(", ") +
-                             text(Fmt::bytes(m.scanBytes())));
-        scanPath_->setText(Text::fromPath(m.scanCurrentPath()));
-        scanUnreadable_->setVisible(m.scanUnreadable() > 0);
-        scanUnreadableText_->setText(text(Fmt::counted(m.scanUnreadable(), "unreadable location")));
+        scanCounts_->setText(text(Fmt::counted(scan_.progress().files, "file")) + QStringLiteral(", ") +
+                             text(Fmt::bytes(scan_.progress().bytes)));
+        scanPath_->setText(Text::fromPath(scan_.progress().currentPath));
+        scanUnreadable_->setVisible(scan_.progress().unreadable > 0);
+        scanUnreadableText_->setText(text(Fmt::counted(scan_.progress().unreadable, "unreadable location")));
     }
     refreshSummary();
     rebuildBreadcrumb();
@@ -801,7 +796,7 @@ void BrowseView::refresh() {
 void BrowseView::syncPicker() {
     // The picker names where the next scan goes: the preset whose folder that
     // is, or else the chosen folder as an extra last item.
-    const std::string& root = model().scanRootPath();
+    const std::string& root = scan_.scanRootPath();
     int match = -1;
     for (int i = 0; i < presetPicker_->count(); ++i) {
         const int value = presetPicker_->itemData(i).toInt();
@@ -823,15 +818,14 @@ void BrowseView::syncPicker() {
 }
 
 void BrowseView::refreshSummary() {
-    CorvaneModel& m = model();
     const FSNode::Ptr& root = outlineModel_->root();
     if (!root) return;
     summarySize_->setText(text(Fmt::bytes(root->size)));
     summaryFiles_->setText(text(Fmt::counted(root->fileCount, "file")));
     summaryFolders_->setText(text(Fmt::counted(root->dirCount, "folder")));
-    summaryUnreadable_->setVisible(m.scanUnreadable() > 0);
-    summaryUnreadableText_->setText(text(Fmt::count(m.scanUnreadable())) + QStringLiteral(" unreadable"));
-    summaryElapsed_->setText(QString::asprintf("%.1fs", m.scanElapsed()));
+    summaryUnreadable_->setVisible(scan_.progress().unreadable > 0);
+    summaryUnreadableText_->setText(text(Fmt::count(scan_.progress().unreadable)) + QStringLiteral(" unreadable"));
+    summaryElapsed_->setText(QString::asprintf("%.1fs", scan_.progress().elapsed));
 }
 
 void BrowseView::rebuildBreadcrumb() {
@@ -909,11 +903,11 @@ void BrowseView::refreshDetail() {
     detailLogical_->setVisible(logical);
     detailLogical_->setText(QStringLiteral("logical ") + text(Fmt::bytes(node.logicalSize)));
     detailRemove_->setVisible(canRemove(selection_));
-    detailRemove_->setEnabled(!model().isBeingRemoved(node.path()));
+    detailRemove_->setEnabled(!removals_.isBeingRemoved(node.path()));
     detailReveal_->setVisible(!isGone(selection_));
     refreshDetailComparison();
     detailRescan_->setVisible(canRescan(selection_));
-    detailRescan_->setEnabled(!model().isRescanning(node.path()));
+    detailRescan_->setEnabled(!removals_.isRescanning(node.path()));
 }
 
 } // namespace vessora

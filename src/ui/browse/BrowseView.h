@@ -45,7 +45,7 @@ class TreemapView;
 class BrowseView : public SectionPage {
     Q_OBJECT
 public:
-    explicit BrowseView(const ScreenContext& context, QWidget* parent = nullptr);
+    BrowseView(ScanSession& scan, HistoryStore& history, RemovalQueue& removals, QWidget* parent = nullptr);
     ScreenHeader* header() const override { return header_; }
 
     const FSNode::Ptr& selection() const { return selection_; }
@@ -138,6 +138,9 @@ private:
     bool folderWasExpanded_ = false;
 
     ScreenHeader* header_ = nullptr;
+    ScanSession& scan_;
+    HistoryStore& history_;
+    RemovalQueue& removals_;
     Refresher* refresher_ = nullptr;
     QComboBox* presetPicker_ = nullptr;
     ElidedLabel* rootPath_ = nullptr;

@@ -40,33 +40,33 @@ QString plural(int64_t n, const char* one, const char* many) {
 } // namespace
 
 void BrowseView::rebuildCompareMenu() {
-    CorvaneModel& m = model();
     compareMenu_->clear();
-    const bool haveTree = m.tree() != nullptr && !m.isScanning();
-    if (m.comparedWith()) {
+    const bool haveTree = scan_.tree() != nullptr && !scan_.isScanning();
+    if (history_.comparedWith()) {
         QAction* stop =
-            compareMenu_->addAction(QStringLiteral("Stop Comparing"), this, [this] { model().stopComparing(); });
+            compareMenu_->addAction(QStringLiteral("Stop Comparing"), this, [this] { history_.stopComparing(); });
         stop->setObjectName(QStringLiteral("browse.menuStopComparing"));
         compareMenu_->addSeparator();
     }
-    if (m.earlierScans().empty()) {
+    if (history_.earlierScans().empty()) {
         compareMenu_
             ->addAction(haveTree ? QStringLiteral("No earlier scans of this folder")
                                  : QStringLiteral("Scan a folder to compare it"))
             ->setEnabled(false);
     }
-    for (const SavedScanInfo& info : m.earlierScans()) {
+    for (const SavedScanInfo& info : history_.earlierScans()) {
         const QString label = when(info.time) + QStringLiteral("  \u00b7  ") + Text::fromUtf8(Fmt::bytes(info.size));
-        QAction* action = compareMenu_->addAction(label, this, [this, file = info.file] { model().compareWith(file); });
+        QAction* action =
+            compareMenu_->addAction(label, this, [this, file = info.file] { history_.compareWith(file); });
         action->setCheckable(true);
-        action->setChecked(m.comparedWith() && m.comparedWith()->file == info.file);
-        action->setEnabled(haveTree && !m.isLoadingScan());
+        action->setChecked(history_.comparedWith() && history_.comparedWith()->file == info.file);
+        action->setEnabled(haveTree && !history_.isLoadingScan());
         action->setToolTip(Text::toolTip(Text::fromUtf8(info.source) + QStringLiteral(", ") +
                                          plural(info.fileCount, "file", "files")));
     }
     // What could not be saved, and saved scans that could not be read.
     QStringList unsaved, unreadable;
-    for (const auto& problem : m.historyProblems())
+    for (const auto& problem : history_.historyProblems())
         (problem.rfind("The scan of ", 0) == 0 ? unsaved : unreadable) << Text::fromPath(problem);
     if (!unsaved.isEmpty()) {
         QAction* note = compareMenu_->addAction(QStringLiteral("A scan could not be saved"));
@@ -82,13 +82,13 @@ void BrowseView::rebuildCompareMenu() {
     compareMenu_->addSeparator();
     QAction* open = compareMenu_->addAction(QStringLiteral("Open Scan\u2026"), this, &BrowseView::chooseScanFile);
     open->setObjectName(QStringLiteral("browse.openScan"));
-    open->setEnabled(!m.isScanning() && !m.isLoadingScan());
+    open->setEnabled(!scan_.isScanning() && !history_.isLoadingScan());
     compareMenu_->addSeparator();
     QAction* keep = compareMenu_->addAction(QStringLiteral("Keep Scan History"));
     keep->setObjectName(QStringLiteral("browse.keepHistory"));
     keep->setCheckable(true);
-    keep->setChecked(m.keepsHistory());
-    connect(keep, &QAction::toggled, this, [this](bool on) { model().setKeepsHistory(on); });
+    keep->setChecked(history_.keepsHistory());
+    connect(keep, &QAction::toggled, this, [this](bool on) { history_.setKeepsHistory(on); });
     QAction* forget =
         compareMenu_->addAction(QStringLiteral("Forget History\u2026"), this, &BrowseView::askToForgetHistory);
     forget->setObjectName(QStringLiteral("browse.forgetHistory"));
@@ -101,7 +101,7 @@ void BrowseView::chooseScanFile() {
     }
     const std::string folder = ScanHistory::defaultFolder();
     struct stat st;
-    const std::string start = ::stat(folder.c_str(), &st) == 0 ? folder : model().scanRootPath();
+    const std::string start = ::stat(folder.c_str(), &st) == 0 ? folder : scan_.scanRootPath();
     auto* dialog = new QFileDialog(this, QStringLiteral("Open Scan"), Text::fromPath(start));
     scanChooser_ = dialog;
     dialog->setObjectName(QStringLiteral("browse.scanChooser"));
@@ -110,7 +110,7 @@ void BrowseView::chooseScanFile() {
     dialog->setNameFilters(
         {QStringLiteral("Scans (*.vscan *.json *.json.gz *.gz *.zst)"), QStringLiteral("All files (*)")});
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& file) {
-        if (!file.isEmpty()) model().openScan(QFile::encodeName(file).toStdString());
+        if (!file.isEmpty()) history_.openScan(QFile::encodeName(file).toStdString());
     });
     dialog->open();
 }
@@ -130,13 +130,13 @@ void BrowseView::askToForgetHistory() {
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
     connect(box, &QMessageBox::buttonClicked, this, [this, forget](QAbstractButton* button) {
-        if (button == forget) model().forgetHistory();
+        if (button == forget) history_.forgetHistory();
     });
     box->open();
 }
 
 void BrowseView::showScanFileError() {
-    const auto& error = model().scanFileError();
+    const auto& error = history_.scanFileError();
     if (!error || scanFileAlert_) return;
     auto* box = new QMessageBox(this);
     scanFileAlert_ = box;
@@ -148,7 +148,7 @@ void BrowseView::showScanFileError() {
     box->setInformativeText(Text::fromPath(*error));
     box->setTextFormat(Qt::PlainText);
     box->addButton(QMessageBox::Ok);
-    connect(box, &QMessageBox::finished, this, [this] { model().setScanFileError(std::nullopt); });
+    connect(box, &QMessageBox::finished, this, [this] { history_.setScanFileError(std::nullopt); });
     box->open();
 }
 
@@ -177,7 +177,7 @@ void BrowseView::expandAgain(const std::vector<FSNode::Ptr>& folders) {
 }
 
 void BrowseView::comparisonChanged() {
-    std::shared_ptr<const ScanComparison> comparison = model().comparison();
+    std::shared_ptr<const ScanComparison> comparison = history_.comparison();
     // A comparison of a tree that is no longer shown (a new scan came) waits
     // for the one of this tree.
     if (comparison && comparison->laterTree() != outlineModel_->root()) comparison = nullptr;
@@ -225,15 +225,14 @@ void BrowseView::comparisonChanged() {
 }
 
 void BrowseView::refreshCompareBar() {
-    const CorvaneModel& m = model();
     QStringList lines;
-    if (m.isShowingSavedScan() && m.shownScan()) {
-        const SavedScanInfo& shown = *m.shownScan();
+    if (scan_.isShowingSavedScan() && history_.shownScan()) {
+        const SavedScanInfo& shown = *history_.shownScan();
         lines << QStringLiteral("A saved scan of ") + Text::fromPath(shown.root) + QStringLiteral(", made ") +
                      when(shown.time) + QStringLiteral(" by ") + Text::fromUtf8(shown.source) +
                      QStringLiteral(". Nothing in it can be removed.");
     }
-    const auto& with = m.comparedWith();
+    const auto& with = history_.comparedWith();
     const auto comparison = outlineModel_->comparison();
     if (with) {
         if (!comparison) {
@@ -242,7 +241,7 @@ void BrowseView::refreshCompareBar() {
             lines << QStringLiteral("Compared with the scan of ") + when(with->time) + QStringLiteral(": ") +
                          ChangeText::column(*comparison, *comparison->laterTree());
         }
-    } else if (m.isLoadingScan()) {
+    } else if (history_.isLoadingScan()) {
         lines << QStringLiteral("Opening the scan\u2026");
     }
     compareText_->setText(lines.join(QLatin1Char('\n')));
@@ -253,8 +252,8 @@ void BrowseView::refreshCompareBar() {
 void BrowseView::refreshDetailComparison() {
     const auto comparison = outlineModel_->comparison();
     const FSNode::Ptr& node = selection_;
-    const auto& with = model().comparedWith();
-    const auto& shown = model().shownScan();
+    const auto& with = history_.comparedWith();
+    const auto& shown = history_.shownScan();
     if (!comparison || !node || !with || !comparison->knows(*node)) {
         detailCompare_->setVisible(false);
         return;

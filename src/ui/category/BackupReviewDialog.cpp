@@ -132,8 +132,8 @@ bool BackupItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, c
     return true;
 }
 
-BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval& pending, QWidget* parent)
-    : QDialog(parent), model_(model) {
+BackupReviewDialog::BackupReviewDialog(BackupReview* backup, const PendingRemoval& pending, QWidget* parent)
+    : QDialog(parent), backup_(backup) {
     setObjectName("backupReview");
     setWindowTitle("Backup Review");
     setWindowModality(Qt::WindowModal);
@@ -289,8 +289,8 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     // Escape, the close button or a parent going away: both are kept.
     connect(this, &QDialog::rejected, this, [this] { decide(false); });
     // The pending deletion ended elsewhere: nothing is left to decide.
-    connect(model_, &CorvaneModel::pendingDeletionChanged, this, [this] {
-        if (!model_->pendingDeletion() && !decided_) {
+    connect(backup_, &BackupReview::pendingDeletionChanged, this, [this] {
+        if (!backup_->pendingDeletion() && !decided_) {
             decided_ = true;
             reject();
         }
@@ -313,10 +313,10 @@ void BackupReviewDialog::decide(bool deleteOriginals) {
     decided_ = true;
     if (deleteOriginals) {
         accept();
-        model_->confirmPendingDeletion();
+        backup_->confirmPendingDeletion();
     } else {
         reject();
-        model_->cancelPendingDeletion();
+        backup_->cancelPendingDeletion();
     }
 }
 

@@ -4,7 +4,7 @@
 // unless "Delete Originals" (or "Delete Permanently") is pressed; closing the
 // dialog any other way keeps both.
 
-#include "model/CorvaneModel.h"
+#include "model/BackupReview.h"
 
 #include <QAbstractListModel>
 #include <QDialog>
@@ -48,7 +48,7 @@ signals:
 class BackupReviewDialog : public QDialog {
     Q_OBJECT
 public:
-    BackupReviewDialog(CorvaneModel* model, const PendingRemoval& pending, QWidget* parent = nullptr);
+    BackupReviewDialog(BackupReview* backup, const PendingRemoval& pending, QWidget* parent = nullptr);
 
     bool revealed() const { return revealed_; }
     QPushButton* confirmButton() const { return confirm_; }
@@ -59,7 +59,7 @@ protected:
 
 private:
     void decide(bool deleteOriginals);
-    CorvaneModel* model_;
+    BackupReview* backup_;
     QListView* items_ = nullptr;
     bool revealed_ = false;
     bool decided_ = false;

@@ -1,5 +1,6 @@
 #include "ui/category/CategoryDetailPage.h"
 
+#include "model/Removals.h"
 #include "platform/PlatformTables.h"
 #include "removal/RemovalTexts.h"
 #include "support/Fmt.h"
@@ -54,9 +55,8 @@ void placeBanner(QWidget*& banner, QVBoxLayout* layout, int position, const std:
 
 } // namespace
 
-CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* parent)
-    : SectionPage(context, parent), model_(context.model), selection_(new PathSelection(this)),
-      refresher_(new QTimer(this)) {
+CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
+    : SectionPage(parent), stores_(stores), selection_(new PathSelection(this)), refresher_(new QTimer(this)) {
     setObjectName("categoryDetail");
     refresher_->setSingleShot(true);
     refresher_->setInterval(0);
@@ -169,11 +169,11 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     entries_ = new EntryListModel(
         selection_,
         [this](const std::string& url) {
-            const auto category = model_->category(id_);
+            const auto category = stores_.categories.find(id_);
             return category && CleanupTexts::removalAllowed(category->category) && Remover::check(url).allowed;
         },
         list_);
-    entries_->setBusy([this](const std::string& url) { return model_->isBeingRemoved(url); });
+    entries_->setBusy([this](const std::string& url) { return stores_.removals.isBeingRemoved(url); });
     list_->setModel(entries_);
     ticker_ = new SpinnerTicker(list_);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -185,7 +185,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
         menu->setAttribute(Qt::WA_DeleteOnClose);
         if (index.data(EntryListModel::IsFolderRole).toBool())
             menu->addAction(EntryRowDelegate::browseHelp(), this, [this, url] {
-                model_->startScan(url);
+                stores_.scan.start(url);
                 emit sectionRequested(Section::browse());
             });
         menu->addAction(q(CleanupTexts::revealInFileBrowser()), this, [url] { UiBits::reveal(url); });
@@ -298,7 +298,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
         mode_ = RemovalMode(modePicker_->itemData(index).toInt());
         schedule();
     });
-    connect(refresh_, &QPushButton::clicked, model_, &CorvaneModel::measureCategories);
+    connect(refresh_, &QPushButton::clicked, this, [this] { stores_.categories.measure(); });
     connect(selectAll_, &QPushButton::clicked, this, [this] {
         if (!selection_->empty()) {
             selection_->clear();
@@ -307,13 +307,13 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
         // Every entry, whether or not its row can be toggled: the guard
         // refuses the locked ones again at removal, and the result says so.
         // Only entries already being removed are left out.
-        if (auto category = model_->category(id_)) {
+        if (auto category = stores_.categories.find(id_)) {
             std::erase_if(category->entries,
-                          [this](const CleanupEntry& entry) { return model_->isBeingRemoved(entry.url); });
+                          [this](const CleanupEntry& entry) { return stores_.removals.isBeingRemoved(entry.url); });
             selection_->insert(category->entries);
         }
     });
-    connect(checkCaches_, &QPushButton::clicked, model_, &CorvaneModel::measureCleanup);
+    connect(checkCaches_, &QPushButton::clicked, this, [this] { stores_.cleanup.measure(); });
     connect(backupCheck_, &QCheckBox::toggled, this, [this](bool on) {
         backUpFirst_ = on;
         schedule();
@@ -322,17 +322,21 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     connect(clear_, &QPushButton::clicked, selection_, &PathSelection::clear);
     connect(action_, &QPushButton::clicked, this, &CategoryDetailPage::startRemoval);
     connect(selection_, &PathSelection::changed, this, &CategoryDetailPage::schedule);
-    for (auto signal :
-         {&CorvaneModel::categoriesChanged, &CorvaneModel::isMeasuringCategoriesChanged,
-          &CorvaneModel::cleanupTargetsChanged, &CorvaneModel::isMeasuringCleanupChanged,
-          &CorvaneModel::cleanupProgressChanged, &CorvaneModel::snapshotsChanged, &CorvaneModel::isArchivingChanged,
-          &CorvaneModel::archiveStatusChanged, &CorvaneModel::backupRootChanged, &CorvaneModel::isRemovingChanged,
-          &CorvaneModel::removingItemsChanged, &CorvaneModel::archiveCategoryChanged, &CorvaneModel::volumesChanged})
-        connect(model_, signal, this, &CategoryDetailPage::schedule);
+    for (auto signal : {&MeasuredListSignals::itemsChanged, &MeasuredListSignals::measuringChanged,
+                        &MeasuredListSignals::progressChanged}) {
+        connect(&stores_.categories, signal, this, &CategoryDetailPage::schedule);
+        connect(&stores_.cleanup, signal, this, &CategoryDetailPage::schedule);
+    }
+    for (auto signal : {&VolumesStore::snapshotsChanged, &VolumesStore::volumesChanged})
+        connect(&stores_.volumes, signal, this, &CategoryDetailPage::schedule);
+    for (auto signal : {&BackupReview::isArchivingChanged, &BackupReview::archiveStatusChanged,
+                        &BackupReview::backupRootChanged, &BackupReview::archiveCategoryChanged})
+        connect(&stores_.backup, signal, this, &CategoryDetailPage::schedule);
+    connect(&stores_.removals, &RemovalQueue::busyChanged, this, &CategoryDetailPage::schedule);
     // The alert and the review follow the model whether or not the page is
     // on screen: a backup may finish after the user went elsewhere.
-    connect(model_, &CorvaneModel::archiveErrorChanged, this, &CategoryDetailPage::showArchiveError);
-    connect(model_, &CorvaneModel::pendingDeletionChanged, this, &CategoryDetailPage::showReview);
+    connect(&stores_.backup, &BackupReview::archiveErrorChanged, this, &CategoryDetailPage::showArchiveError);
+    connect(&stores_.backup, &BackupReview::pendingDeletionChanged, this, &CategoryDetailPage::showReview);
     refresh();
 }
 
@@ -342,7 +346,7 @@ void CategoryDetailPage::setCategoryId(const std::string& id) {
     mode_ = RemovalMode::trash;
     backUpFirst_ = true;
     modePicker_->setCurrentIndex(0);
-    const auto category = model_->category(id);
+    const auto category = stores_.categories.find(id);
     delete delegate_;
     EntryRowStyle style;
     style.shareBar = true;
@@ -352,7 +356,7 @@ void CategoryDetailPage::setCategoryId(const std::string& id) {
     delegate_ = new EntryRowDelegate(style, list_);
     connect(delegate_, &EntryRowDelegate::revealRequested, this, [](const std::string& url) { UiBits::reveal(url); });
     connect(delegate_, &EntryRowDelegate::browseRequested, this, [this](const std::string& url) {
-        model_->startScan(url);
+        stores_.scan.start(url);
         emit sectionRequested(Section::browse());
     });
     list_->setRowDelegate(delegate_);
@@ -378,8 +382,8 @@ void CategoryDetailPage::showEvent(QShowEvent* event) {
 
 void CategoryDetailPage::refresh() {
     dirty_ = false;
-    const auto found = model_->category(id_);
-    refresh_->setEnabled(!model_->isMeasuringCategories());
+    const auto found = stores_.categories.find(id_);
+    refresh_->setEnabled(!stores_.categories.isMeasuring());
     header_->setTitle(found ? q(found->category.title) : QString("Category"));
     if (!found) {
         stack_->setCurrentIndex(0);
@@ -428,19 +432,19 @@ void CategoryDetailPage::refresh() {
     entries_->setDenominator(category.size);
     if (before != category.entries.size()) list_->fitHeight();
     empty_->setVisible(category.entries.empty());
-    empty_->setText(model_->isMeasuringCategories() ? "Measuring." : "Nothing found here.");
+    empty_->setText(stores_.categories.isMeasuring() ? "Measuring." : "Nothing found here.");
 
     systemData_->setVisible(definition.measurement == CategoryMeasurement::remainder);
     if (definition.measurement == CategoryMeasurement::remainder) updateSystemData(category);
 
     entries_->busyChanged();
-    ticker_->setActive(model_->removingCount() > 0);
+    ticker_->setActive(stores_.removals.removingCount() > 0);
 
     // A backup made for this category keeps the bar up, with its progress,
     // until it ends; its status belongs to this category alone.
-    const bool ours = model_->archiveCategory() == id_;
-    const bool archivingHere = model_->isArchiving() && ours;
-    const auto picked = archivingHere ? model_->archivingEntries()
+    const bool ours = stores_.backup.archiveCategory() == id_;
+    const bool archivingHere = stores_.backup.isArchiving() && ours;
+    const auto picked = archivingHere ? stores_.backup.archivingEntries()
                                       : CleanupTexts::selectedEntries(category.entries, selection_->urls());
     actionBar_->setVisible(allowed && (!picked.empty() || archivingHere));
     // Whenever the action backs up first, the folder it backs up to shows,
@@ -455,31 +459,31 @@ void CategoryDetailPage::refresh() {
     backupCheck_->setEnabled(!required && definition.risk == CleanupRisk::careful && !archivingHere);
     change_->setEnabled(!archivingHere);
     clear_->setEnabled(!archivingHere);
-    const QString root = fromPath(model_->backupRoot());
+    const QString root = fromPath(stores_.backup.backupRoot());
     backupPath_->setToolTip(root);
     backupPath_->setText(
         backupPath_->fontMetrics().elidedText(root, Qt::ElideLeft, std::max(120, backupPath_->width())));
-    archiveStatus_->setVisible(ours && model_->archiveStatus().has_value());
-    archiveStatus_->setText(q(model_->archiveStatus().value_or("")));
+    archiveStatus_->setVisible(ours && stores_.backup.archiveStatus().has_value());
+    archiveStatus_->setText(q(stores_.backup.archiveStatus().value_or("")));
     selectedCount_->setText(q(Fmt::count(int64_t(picked.size())) + " selected"));
     selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
     archiving_->setVisible(archivingHere);
     action_->setText(q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
     UiBits::setProminentRed(action_, definition.risk == CleanupRisk::careful);
     // One backup at a time: the button that starts one waits for it to end.
-    action_->setEnabled(!model_->isArchiving() && !model_->isRemoving());
+    action_->setEnabled(!stores_.backup.isArchiving() && !stores_.removals.isRemoving());
 }
 
 void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     const QPalette pal = palette();
     placeBanner(accounting_, systemDataLayout_, 0,
-                CleanupTexts::accountingBanner(model_->systemDataAccounted(), category.size), "sum",
+                CleanupTexts::accountingBanner(systemDataAccounted(stores_.categories.items()), category.size), "sum",
                 UiBits::secondary(pal), "categoryDetail.accounting", systemData_);
-    const auto related = CleanupTexts::shownTargets(model_->cleanupTargets());
-    const bool measuring = model_->isMeasuringCleanup();
+    const auto related = CleanupTexts::shownTargets(stores_.cleanup.items());
+    const bool measuring = stores_.cleanup.isMeasuring();
     winsHeading_->setVisible(!related.empty() || measuring);
     winsProgress_->setVisible(measuring);
-    winsBar_->setValue(int(model_->cleanupProgress() * 1000));
+    winsBar_->setValue(int(stores_.cleanup.progress() * 1000));
     checkCaches_->setVisible(!measuring && related.empty());
 
     // The card of targets is small (one row per target), so plain widgets;
@@ -535,22 +539,22 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     winsNote_->setVisible(winsCard_ != nullptr);
     // The file system's reserve counts as used, so it is part of this number.
     const char* reserveSentence = PlatformTables::current().words.rootReserve;
-    const auto root = model_->rootVolume();
+    const auto root = stores_.volumes.rootVolume();
     const bool reserved = reserveSentence && root && root->rootReserve >= 1;
     reserve_->setVisible(reserved);
     if (reserved) reserve_->setText(q(PlatformTables::format(reserveSentence, Fmt::bytes(root->rootReserve))));
     // Where snapshots are a file system's own, only the startup volume's hold on to its space.
     const char* snapshotsSentence = PlatformTables::current().words.systemDataSnapshots;
     const size_t snapshots =
-        std::count_if(model_->snapshots().begin(), model_->snapshots().end(),
+        std::count_if(stores_.volumes.snapshots().begin(), stores_.volumes.snapshots().end(),
                       [&](const LocalSnapshot& s) { return !snapshotsSentence || (root && s.volume == root->url); });
     snapshots_->setVisible(snapshots > 0);
     snapshots_->setText(q(snapshotsSentence ? std::string(snapshotsSentence) : CleanupTexts::snapshotsLine(snapshots)));
 }
 
 void CategoryDetailPage::startRemoval() {
-    const auto category = model_->category(id_);
-    if (!category || model_->isArchiving()) return;
+    const auto category = stores_.categories.find(id_);
+    if (!category || stores_.backup.isArchiving()) return;
     const CategoryAction& action = category->category.action;
     if (action.kind == CategoryAction::Kind::backupThenRemove) {
         // An app named by the table (Messages) or, where each chat app keeps
@@ -579,7 +583,7 @@ void CategoryDetailPage::startRemoval() {
 }
 
 QMessageBox* CategoryDetailPage::buildConfirmation() {
-    const auto category = model_->category(id_);
+    const auto category = stores_.categories.find(id_);
     const std::vector<CleanupEntry> picked =
         category ? CleanupTexts::selectedEntries(category->entries, selection_->urls()) : std::vector<CleanupEntry>{};
     const StorageCategory definition = category ? category->category : StorageCategory{};
@@ -591,8 +595,8 @@ QMessageBox* CategoryDetailPage::buildConfirmation() {
     // Deleting at once, with no backup and no Trash, says so and is never
     // pressed by Return.
     const bool immediate = !backup && mode_ == RemovalMode::deleteImmediately;
-    QString message =
-        q(CleanupTexts::confirmMessage(definition, backUpFirst_, mode_, fromPath(model_->backupRoot()).toStdString()));
+    QString message = q(CleanupTexts::confirmMessage(definition, backUpFirst_, mode_,
+                                                     fromPath(stores_.backup.backupRoot()).toStdString()));
     if (immediate) message += QLatin1Char('\n') + RemovalConfirmation::deletionWarning();
     box->setInformativeText(message);
     box->setTextFormat(Qt::PlainText);
@@ -609,9 +613,10 @@ QMessageBox* CategoryDetailPage::buildConfirmation() {
         selection_->clear();
         if (picked.empty()) return;
         if (!backup)
-            model_->removeCategoryEntries(picked, mode);
+            Removals::removeCategoryEntries(stores_.removals, picked, mode);
         else
-            model_->archiveThenReview(picked, definition.title, model_->backupRoot(), mode, definition.id);
+            stores_.backup.archiveThenReview(picked, definition.title, stores_.backup.backupRoot(), mode,
+                                             definition.id);
     });
     return box;
 }
@@ -622,31 +627,31 @@ QFileDialog* CategoryDetailPage::buildFolderChooser() {
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     dialog->setLabelText(QFileDialog::Accept, "Choose");
-    dialog->setDirectory(Text::filePath(Paths::parent(model_->backupRoot())));
+    dialog->setDirectory(Text::filePath(Paths::parent(stores_.backup.backupRoot())));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
-        if (!folder.isEmpty()) model_->setBackupRoot(QFile::encodeName(folder).toStdString());
+        if (!folder.isEmpty()) stores_.backup.setBackupRoot(QFile::encodeName(folder).toStdString());
     });
     return dialog;
 }
 
 void CategoryDetailPage::showArchiveError() {
-    const auto& error = model_->archiveError();
+    const auto& error = stores_.backup.archiveError();
     if (!error || archiveAlert_) return;
     auto* box = new QMessageBox(QMessageBox::Warning, "Backup failed", "Backup failed", QMessageBox::Ok, this);
     box->setObjectName("categoryDetail.backupFailed");
     box->setInformativeText(q(*error));
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, model_, [this] { model_->setArchiveError(std::nullopt); });
+    connect(box, &QMessageBox::finished, this, [this] { stores_.backup.setArchiveError(std::nullopt); });
     archiveAlert_ = box;
     box->open();
 }
 
 void CategoryDetailPage::showReview() {
-    const auto& pending = model_->pendingDeletion();
+    const auto& pending = stores_.backup.pendingDeletion();
     if (!pending || review_) return;
-    auto* dialog = new BackupReviewDialog(model_, *pending, this);
+    auto* dialog = new BackupReviewDialog(&stores_.backup, *pending, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     review_ = dialog;
     dialog->open();

@@ -29,7 +29,17 @@ class SpinnerTicker;
 class CategoryDetailPage : public SectionPage {
     Q_OBJECT
 public:
-    explicit CategoryDetailPage(const ScreenContext& context, QWidget* parent = nullptr);
+    // What the page shows: a category's entries, the related cleanup
+    // targets, the snapshots of the startup volume and the backup flow.
+    struct Stores {
+        CategoryList& categories;
+        CleanupList& cleanup;
+        VolumesStore& volumes;
+        BackupReview& backup;
+        RemovalQueue& removals;
+        ScanSession& scan; // where an entry is browsed
+    };
+    explicit CategoryDetailPage(const Stores& stores, QWidget* parent = nullptr);
     void showSection(const Section& section) override;
     ScreenHeader* header() const override { return header_; }
 
@@ -59,7 +69,7 @@ private:
     void showArchiveError();
     void showReview();
 
-    CorvaneModel* model_;
+    Stores stores_;
     std::string id_;
     PathSelection* selection_;
     RemovalMode mode_ = RemovalMode::trash;

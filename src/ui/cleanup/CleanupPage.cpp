@@ -1,6 +1,7 @@
 #include "ui/cleanup/CleanupPage.h"
 
 #include "model/CorvaneModel.h"
+#include "model/Removals.h"
 #include "support/Fmt.h"
 #include "ui/cleanup/CleanupTexts.h"
 #include "ui/cleanup/UiBits.h"
@@ -164,8 +165,8 @@ void TargetCard::update(const CleanupTarget& target, bool expanded) {
 
 // Page.
 
-CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
-    : SectionPage(context, parent), model_(context.model), selection_(new PathSelection(this)),
+CleanupPage::CleanupPage(CleanupList& cleanup, RemovalQueue& removals, QWidget* parent)
+    : SectionPage(parent), cleanup_(cleanup), removals_(removals), selection_(new PathSelection(this)),
       refresher_(new QTimer(this)) {
     setObjectName("cleanup");
     refresher_->setSingleShot(true);
@@ -250,15 +251,14 @@ CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
     barLayout->addWidget(remove_);
     page->addWidget(bar);
 
-    connect(measure_, &QPushButton::clicked, model_, &CorvaneModel::measureCleanup);
+    connect(measure_, &QPushButton::clicked, this, [this] { cleanup_.measure(); });
     connect(clear_, &QPushButton::clicked, selection_, &PathSelection::clear);
     connect(remove_, &QPushButton::clicked, this, &CleanupPage::confirmRemoval);
     connect(selection_, &PathSelection::changed, this, &CleanupPage::schedule);
-    connect(model_, &CorvaneModel::cleanupTargetsChanged, this, &CleanupPage::schedule);
-    connect(model_, &CorvaneModel::isMeasuringCleanupChanged, this, &CleanupPage::schedule);
-    connect(model_, &CorvaneModel::cleanupProgressChanged, this, &CleanupPage::schedule);
-    connect(model_, &CorvaneModel::isRemovingChanged, this, &CleanupPage::schedule);
-    connect(model_, &CorvaneModel::removingItemsChanged, this, &CleanupPage::schedule);
+    for (auto signal : {&MeasuredListSignals::itemsChanged, &MeasuredListSignals::measuringChanged,
+                        &MeasuredListSignals::progressChanged})
+        connect(&cleanup_, signal, this, &CleanupPage::schedule);
+    connect(&removals_, &RemovalQueue::busyChanged, this, &CleanupPage::schedule);
     refresh();
 }
 
@@ -270,9 +270,9 @@ void CleanupPage::schedule() {
 void CleanupPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (dirty_) refresh();
-    const auto& targets = model_->cleanupTargets();
+    const auto& targets = cleanup_.items();
     const bool anyScanned = std::any_of(targets.begin(), targets.end(), [](const auto& t) { return t.scanned; });
-    if (!anyScanned && !model_->isMeasuringCleanup()) model_->measureCleanup();
+    if (!anyScanned && !cleanup_.isMeasuring()) cleanup_.measure();
 }
 
 std::vector<TargetCard*> CleanupPage::cards() const {
@@ -284,12 +284,12 @@ std::vector<TargetCard*> CleanupPage::cards() const {
 
 void CleanupPage::refresh() {
     dirty_ = false;
-    const bool measuring = model_->isMeasuringCleanup();
+    const bool measuring = cleanup_.isMeasuring();
     measure_->setEnabled(!measuring);
     progressRow_->setVisible(measuring);
-    progress_->setValue(int(model_->cleanupProgress() * 1000));
+    progress_->setValue(int(cleanup_.progress() * 1000));
 
-    const auto& targets = model_->cleanupTargets();
+    const auto& targets = cleanup_.items();
     const auto shown = CleanupTexts::shownTargets(targets);
     // Cards live as long as their target is shown, and are put in order in
     // place, so scroll position and focus survive a new measurement.
@@ -309,7 +309,7 @@ void CleanupPage::refresh() {
         TargetCard*& card = cards_[target.id];
         if (!card) {
             card = new TargetCard(selection_, scroll_->widget());
-            card->entryModel()->setBusy([this](const std::string& path) { return model_->isBeingRemoved(path); });
+            card->entryModel()->setBusy([this](const std::string& path) { return removals_.isBeingRemoved(path); });
             connect(card, &TargetCard::toggleExpand, this, [this](const std::string& id) {
                 if (!expanded_.erase(id)) expanded_.insert(id);
                 refresh();
@@ -318,7 +318,7 @@ void CleanupPage::refresh() {
         card->update(target, expanded_.count(target.id) > 0);
         // Entries on their way out turn busy, and back when their result is in.
         card->entryModel()->busyChanged();
-        card->setSpinning(model_->removingCount() > 0);
+        card->setSpinning(removals_.removingCount() > 0);
         if (cardsLayout_->indexOf(card) != int(i)) {
             cardsLayout_->removeWidget(card);
             cardsLayout_->insertWidget(int(i), card);
@@ -337,11 +337,11 @@ void CleanupPage::refresh() {
     clear_->setVisible(!selection_->empty());
     selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
     selectedCount_->setText(q(Fmt::count(int64_t(picked.size())) + " selected"));
-    remove_->setEnabled(!picked.empty() && !model_->isRemoving());
+    remove_->setEnabled(!picked.empty() && !removals_.isRemoving());
 }
 
 QMessageBox* CleanupPage::buildConfirmation() {
-    const auto picked = CleanupTexts::selectedEntries(model_->cleanupTargets(), selection_->urls());
+    const auto picked = CleanupTexts::selectedEntries(cleanup_.items(), selection_->urls());
     QPointer<CleanupPage> self(this);
     return RemovalConfirmation::build(this, "cleanup.confirmation", q(CleanupTexts::removeSelectedTitle(picked.size())),
                                       q(CleanupTexts::removeSelectedMessage(CleanupTexts::total(picked))),
@@ -350,12 +350,12 @@ QMessageBox* CleanupPage::buildConfirmation() {
                                           // The selection is emptied first: the removal publishes its result
                                           // and the window's alert may open before this returns.
                                           self->selection_->clear();
-                                          self->model_->removeCleanupEntries(picked, mode);
+                                          Removals::removeCleanupEntries(self->removals_, picked, mode);
                                       });
 }
 
 void CleanupPage::confirmRemoval() {
-    if (CleanupTexts::selectedEntries(model_->cleanupTargets(), selection_->urls()).empty()) return;
+    if (CleanupTexts::selectedEntries(cleanup_.items(), selection_->urls()).empty()) return;
     buildConfirmation()->open();
 }
 

@@ -4,6 +4,7 @@
 // The selection is the page's own; the model keeps none of it.
 
 #include "catalog/CleanupCatalog.h"
+#include "model/CorvaneModel.h"
 #include "ui/SectionPage.h"
 #include "ui/cleanup/EntryList.h"
 
@@ -23,7 +24,6 @@ class QVBoxLayout;
 
 namespace vessora {
 
-class CorvaneModel;
 class SpinnerTicker;
 
 // One target: header with the whole-target check box, and its entries when expanded.
@@ -67,7 +67,7 @@ private:
 class CleanupPage : public SectionPage {
     Q_OBJECT
 public:
-    explicit CleanupPage(const ScreenContext& context, QWidget* parent = nullptr);
+    CleanupPage(CleanupList& cleanup, RemovalQueue& removals, QWidget* parent = nullptr);
     ScreenHeader* header() const override { return header_; }
 
     // Builds the removal confirmation for the current selection (not shown).
@@ -86,7 +86,8 @@ private:
     void schedule();
     void confirmRemoval();
 
-    CorvaneModel* model_;
+    CleanupList& cleanup_;
+    RemovalQueue& removals_;
     PathSelection* selection_;
     std::set<std::string> expanded_;
     std::map<std::string, TargetCard*> cards_;

@@ -2,7 +2,7 @@
 // thread, earlier scans of the shown folder are listed, and one of them (or
 // a scan opened from a file) annotates the shown tree with what changed.
 
-#include "model/CorvaneModel.h"
+#include "model/HistoryStore.h"
 
 #include "model/MeasurementRun.h"
 #include "scan/ScanHistory.h"
@@ -44,28 +44,31 @@ SavedScanInfo describe(const SavedScan& scan, const std::string& file) {
 
 } // namespace
 
-void CorvaneModel::setUpHistory() {
+HistoryStore::HistoryStore(QThreadPool& tasks, QThreadPool& workers, Async::MainQueue& mainQueue, ScanSession& scan,
+                           RemovalQueue& removals, QObject* parent)
+    : Store(parent), tasks_(tasks), workers_(workers), mainQueue_(mainQueue), scan_(scan), removals_(removals) {
     QSettings settings(settingsFile(), QSettings::IniFormat);
     keepsHistory_ = settings.value(QLatin1String(kKeepHistory), true).toBool();
     const QString version = QCoreApplication::applicationVersion();
     historySource_ = version.isEmpty() ? "Vessora" : "Vessora " + version.toStdString();
+    scan_.history_ = this;
     // Removals and folders scanned again change what the comparison says.
-    connect(this, &CorvaneModel::treeNodesRemoved, this, [this] { recompare(); });
-    connect(this, &CorvaneModel::treeChildrenReplaced, this, [this] { recompare(); });
+    connect(&scan_, &ScanSession::treeNodesRemoved, this, [this] { recompare(); });
+    connect(&scan_, &ScanSession::treeChildrenReplaced, this, [this] { recompare(); });
 }
 
-std::string CorvaneModel::historyFolder() const { return ScanHistory::defaultFolder(); }
+std::string HistoryStore::folder() const { return ScanHistory::defaultFolder(); }
 
-void CorvaneModel::setKeepsHistory(bool keep) {
+void HistoryStore::setKeepsHistory(bool keep) {
     assertMainThread();
     if (keep == keepsHistory_) return;
     QSettings settings(settingsFile(), QSettings::IniFormat);
     settings.setValue(QLatin1String(kKeepHistory), keep);
     settings.sync();
-    publish(keepsHistory_, keep, &CorvaneModel::keepsHistoryChanged);
+    publish(keepsHistory_, keep, &HistoryStore::keepsHistoryChanged);
 }
 
-std::shared_ptr<ScanArchive::Prepared> CorvaneModel::prepareForHistory(const FSNodeRef& tree, bool withBody) const {
+std::shared_ptr<ScanArchive::Prepared> HistoryStore::prepare(const FSNodeRef& tree, bool withBody) const {
     const SavedScan scan{tree->path(), int64_t(std::time(nullptr)), historySource_, tree};
     if (withBody) return std::make_shared<ScanArchive::Prepared>(ScanArchive::prepare(scan));
     auto prepared = std::make_shared<ScanArchive::Prepared>();
@@ -79,7 +82,7 @@ std::shared_ptr<ScanArchive::Prepared> CorvaneModel::prepareForHistory(const FSN
     return prepared;
 }
 
-void CorvaneModel::saveToHistory(std::shared_ptr<ScanArchive::Prepared> prepared, const std::string& folder) {
+void HistoryStore::save(std::shared_ptr<ScanArchive::Prepared> prepared, const std::string& folder) {
     std::string error;
     std::optional<SavedScanInfo> saved = ScanHistory::save(*prepared, folder, error);
     mainQueue_.post([this, saved, error, root = prepared->info.root, time = prepared->info.time] {
@@ -96,11 +99,11 @@ void CorvaneModel::saveToHistory(std::shared_ptr<ScanArchive::Prepared> prepared
     });
 }
 
-void CorvaneModel::scanPublished(const SavedScanInfo& shown) {
+void HistoryStore::scanPublished(const SavedScanInfo& shown) {
     shownScan_ = shown;
     emit shownScanChanged();
     // A comparison goes on with the new tree when it is of the same folder.
-    if (earlierScan_ && tree_ && earlierScan_->root == tree_->path()) {
+    if (earlierScan_ && scan_.tree() && earlierScan_->root == scan_.tree()->path()) {
         comparison_ = nullptr;
         emit comparisonChanged();
         recompare();
@@ -110,16 +113,16 @@ void CorvaneModel::scanPublished(const SavedScanInfo& shown) {
     refreshHistory();
 }
 
-void CorvaneModel::refreshHistory() {
+void HistoryStore::refreshHistory() {
     assertMainThread();
-    const std::string root = tree_ ? tree_->path() : Paths::standardize(scanRootPath_);
+    const std::string root = scan_.tree() ? scan_.tree()->path() : Paths::standardize(scan_.scanRootPath());
     Async::start(
         workers_,
-        [this, root, folder = historyFolder()] {
+        [this, root, folder = folder()] {
             ScanHistory::Listing listing = ScanHistory::list(folder, root);
             mainQueue_.post([this, root, listing = std::move(listing)]() mutable {
                 // A listing for a folder no longer shown is of no use.
-                const std::string now = tree_ ? tree_->path() : Paths::standardize(scanRootPath_);
+                const std::string now = scan_.tree() ? scan_.tree()->path() : Paths::standardize(scan_.scanRootPath());
                 if (now != root) return;
                 std::vector<SavedScanInfo> earlier;
                 for (auto& info : listing.scans) {
@@ -140,11 +143,11 @@ void CorvaneModel::refreshHistory() {
         utilityPriority);
 }
 
-void CorvaneModel::forgetHistory() {
+void HistoryStore::forgetHistory() {
     assertMainThread();
     Async::start(
         workers_,
-        [this, folder = historyFolder()] {
+        [this, folder = folder()] {
             ScanHistory::forget(folder);
             mainQueue_.post([this] {
                 if (shownScan_ && !shownScan_->file.empty()) {
@@ -159,18 +162,18 @@ void CorvaneModel::forgetHistory() {
         utilityPriority);
 }
 
-void CorvaneModel::setScanFileError(std::optional<std::string> error) {
-    publish(scanFileError_, std::move(error), &CorvaneModel::scanFileErrorChanged);
+void HistoryStore::setScanFileError(std::optional<std::string> error) {
+    publish(scanFileError_, std::move(error), &HistoryStore::scanFileErrorChanged);
 }
 
-void CorvaneModel::compareWith(const std::string& file) { loadScanFile(file, false); }
+void HistoryStore::compareWith(const std::string& file) { loadScanFile(file, false); }
 
-void CorvaneModel::openScan(const std::string& file) { loadScanFile(file, true); }
+void HistoryStore::openScan(const std::string& file) { loadScanFile(file, true); }
 
-void CorvaneModel::loadScanFile(const std::string& file, bool mayReplaceTree) {
+void HistoryStore::loadScanFile(const std::string& file, bool mayReplaceTree) {
     assertMainThread();
-    if (isLoadingScan_ || isScanning_ || (!tree_ && !mayReplaceTree)) return;
-    publish(isLoadingScan_, true, &CorvaneModel::isLoadingScanChanged);
+    if (isLoadingScan_ || scan_.isScanning() || (!scan_.tree() && !mayReplaceTree)) return;
+    publish(isLoadingScan_, true, &HistoryStore::isLoadingScanChanged);
     Async::start(
         tasks_,
         [this, file, mayReplaceTree] {
@@ -179,14 +182,14 @@ void CorvaneModel::loadScanFile(const std::string& file, bool mayReplaceTree) {
             // Sorted here, so that the main thread never sorts a tree.
             if (scan) scan->tree->sortRecursively();
             mainQueue_.post([this, file, mayReplaceTree, scan = std::move(scan), error]() mutable {
-                publish(isLoadingScan_, false, &CorvaneModel::isLoadingScanChanged);
+                publish(isLoadingScan_, false, &HistoryStore::isLoadingScanChanged);
                 const std::string name = Paths::lastComponent(file);
                 if (!scan) {
                     setScanFileError(name + " could not be opened: " + error + ".");
                     return;
                 }
-                if (isScanning_) return;
-                const bool sameFolder = tree_ && scan->root == tree_->path();
+                if (scan_.isScanning()) return;
+                const bool sameFolder = scan_.tree() && scan->root == scan_.tree()->path();
                 if (sameFolder) {
                     comparedWith_ = describe(*scan, file);
                     earlierScan_ = std::move(scan);
@@ -197,19 +200,14 @@ void CorvaneModel::loadScanFile(const std::string& file, bool mayReplaceTree) {
                 }
                 if (!mayReplaceTree) {
                     setScanFileError(name + " is a scan of " + scan->root + ", not of " +
-                                     (tree_ ? tree_->path() : scanRootPath_) + ".");
+                                     (scan_.tree() ? scan_.tree()->path() : scan_.scanRootPath()) + ".");
                     return;
                 }
                 // Shown in place of the tree: a scan of another folder, or
                 // of another machine.
                 stopComparing();
                 const SavedScanInfo shown = describe(*scan, file);
-                showingSavedScan_ = true;
-                publish(tree_, std::move(scan->tree), &CorvaneModel::treeChanged);
-                publish(scanFiles_, tree_->fileCount, &CorvaneModel::scanFilesChanged);
-                publish(scanBytes_, tree_->size, &CorvaneModel::scanBytesChanged);
-                publish(scanUnreadable_, int64_t(0), &CorvaneModel::scanUnreadableChanged);
-                publish(scanElapsed_, 0.0, &CorvaneModel::scanElapsedChanged);
+                scan_.showSaved(std::move(scan->tree));
                 shownScan_ = shown;
                 emit shownScanChanged();
                 refreshHistory();
@@ -218,7 +216,7 @@ void CorvaneModel::loadScanFile(const std::string& file, bool mayReplaceTree) {
         userInitiatedPriority);
 }
 
-void CorvaneModel::stopComparing() {
+void HistoryStore::stopComparing() {
     assertMainThread();
     const bool was = comparison_ || earlierScan_;
     earlierScan_.reset();
@@ -227,8 +225,8 @@ void CorvaneModel::stopComparing() {
     if (was) emit comparisonChanged();
 }
 
-void CorvaneModel::recompare() {
-    if (!tree_ || !earlierScan_) return;
+void HistoryStore::recompare() {
+    if (!scan_.tree() || !earlierScan_) return;
     // A comparison waiting its turn will see this change too: the queue runs
     // its jobs in order, and tree edits are made only by the jobs before it.
     if (comparisonQueued_) return;
@@ -236,20 +234,19 @@ void CorvaneModel::recompare() {
     auto result = std::make_shared<std::shared_ptr<const ScanComparison>>();
     // It reads the tree on the pool, so it waits its turn among the jobs
     // that change the tree: none runs while it reads.
-    enqueueJob(
-        Job{[result, earlier = earlierScan_->tree, tree = tree_] { *result = ScanComparison::make(earlier, tree); },
-            [this, result, earlier = earlierScan_->tree, tree = tree_] {
-                comparisonQueued_ = false;
-                if (tree_ == tree && earlierScan_ && earlierScan_->tree == earlier) {
-                    comparison_ = *result;
-                    emit comparisonChanged();
-                } else {
-                    // Another tree or another earlier scan came meanwhile.
-                    recompare();
-                }
-            },
-            false,
-            {}});
+    removals_.enqueue(
+        {[result, earlier = earlierScan_->tree, tree = scan_.tree()] { *result = ScanComparison::make(earlier, tree); },
+         [this, result, earlier = earlierScan_->tree, tree = scan_.tree()] {
+             comparisonQueued_ = false;
+             if (scan_.tree() == tree && earlierScan_ && earlierScan_->tree == earlier) {
+                 comparison_ = *result;
+                 emit comparisonChanged();
+             } else {
+                 // Another tree or another earlier scan came meanwhile.
+                 recompare();
+             }
+         },
+         {}});
 }
 
 } // namespace vessora

@@ -1,0 +1,2 @@
+// The signals of the measured lists are compiled here once.
+#include "model/MeasuredList.h"
