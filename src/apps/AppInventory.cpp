@@ -5,6 +5,7 @@
 #include "apps/Listing.h"
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
+#include "support/FolderListing.h"
 #include "support/NameOrder.h"
 #include "support/Paths.h"
 
@@ -73,7 +74,7 @@ std::vector<std::string> bundles(const std::string& root, int maxDepth) {
         auto [path, depth] = std::move(stack.back());
         stack.pop_back();
         if (depth > maxDepth) continue;
-        for (const std::string& name : Listing::names(path)) {
+        for (const std::string& name : FolderListing::namesOrEmpty(path)) {
             if (name.starts_with('.')) continue;
             std::string child = Paths::join(path, name);
             if (!Listing::isDirectory(child)) continue;

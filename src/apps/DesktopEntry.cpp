@@ -1,6 +1,7 @@
 #include "apps/DesktopEntry.h"
 
 #include "apps/Listing.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <glib.h>
@@ -63,7 +64,7 @@ void collectFolder(const std::string& folder, const std::string& prefix, Visited
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !visited.emplace(st.st_dev, st.st_ino).second)
         return;
-    std::vector<std::string> names = Listing::names(folder);
+    std::vector<std::string> names = FolderListing::namesOrEmpty(folder);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (name.starts_with('.')) continue;

@@ -4,6 +4,7 @@
 #include "platform/ItemHandle.h"
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 #include "support/Utf8.h"
 
@@ -182,7 +183,7 @@ std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure, const
     }
 
     for (const ScanRule& rule : scanRulesFor(home)) {
-        for (const std::string& name : Listing::names(rule.directory)) {
+        for (const std::string& name : FolderListing::namesOrEmpty(rule.directory)) {
             std::optional<MatchConfidence> best;
             for (const Candidate& candidate : candidates) {
                 bool matched = candidate.confidence == MatchConfidence::exact ? matchesIdentifier(name, candidate.text)

@@ -1,6 +1,6 @@
 #include "apps/Snaps.h"
 
-#include "apps/Listing.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <yaml-cpp/yaml.h>
@@ -57,7 +57,7 @@ bool parseYaml(const std::string& text, Snap& snap) {
 
 std::vector<Snap> installed(const std::string& root, const std::string& files) {
     std::vector<Snap> snaps;
-    std::vector<std::string> names = Listing::names(root);
+    std::vector<std::string> names = FolderListing::namesOrEmpty(root);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (name.starts_with('.') || name == "bin") continue;

@@ -6,6 +6,7 @@
 #include "platform/MountTable.h"
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 #include "support/Shell.h"
 
@@ -467,7 +468,7 @@ std::vector<CleanupTarget> definitions() {
         if (t.kind == CleanupRowKind::flatpakOrphans) {
             // Only the orphans: the other apps' folders are not this target's.
             for (const std::string& root : t.roots)
-                for (const std::string& name : FolderListing::names(root).value_or(std::vector<std::string>{}))
+                for (const std::string& name : FolderListing::namesOrEmpty(root))
                     if (!flatpakInstalled(name)) paths.push_back(Paths::join(root, name));
         } else if (t.kind == CleanupRowKind::plain) {
             paths = t.roots;

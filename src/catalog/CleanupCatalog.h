@@ -3,7 +3,6 @@
 // and its measurement.
 
 #include "catalog/CleanupEntry.h"
-#include "scan/FolderListing.h"
 
 #include <functional>
 #include <optional>
@@ -103,11 +102,6 @@ std::string resolveRoot(std::string_view root, const std::string& home);
 
 // Stable sort, largest first.
 void sortLargestFirst(std::vector<CleanupEntry>& entries);
-
-// The names in a folder in byte order; see FolderListing::names.
-inline std::optional<std::vector<std::string>> listFolder(const std::string& path) {
-    return FolderListing::names(path);
-}
 
 } // namespace CleanupCatalog
 } // namespace vessora

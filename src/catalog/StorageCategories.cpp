@@ -8,6 +8,7 @@
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
 #include "scan/ScanOptions.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <algorithm>
@@ -71,10 +72,6 @@ CategoryAction actionOf(const CategoryRow& row) {
     case CategoryActionKind::removable: return CategoryAction::removable();
     }
     return CategoryAction::removable();
-}
-
-std::optional<std::vector<std::string>> listUsersFolder(const std::string& path) {
-    return CleanupCatalog::listFolder(path);
 }
 
 void appendExpanded(std::vector<std::string>& out, const std::vector<const char*>& roots) {
@@ -306,7 +303,9 @@ void settleUserFolders(std::vector<StorageCategory>& categories, std::vector<Use
 
 } // namespace
 
-std::vector<std::string> otherUserRoots() { return otherUserRoots(listUsersFolder); }
+std::vector<std::string> otherUserRoots() {
+    return otherUserRoots([](const std::string& path) { return FolderListing::names(path); });
+}
 
 std::vector<std::string> otherUserRoots(const FolderLister& list) {
     const CategoryTables& tables = PlatformTables::current().categories;
@@ -448,7 +447,7 @@ MeasuredCategory measure(const StorageCategory& category, const Cancelled& cance
             consider(root);
             continue;
         }
-        auto names = CleanupCatalog::listFolder(root);
+        auto names = FolderListing::names(root);
         if (!names) continue;
         for (const std::string& name : *names)
             if (name != ".DS_Store") consider(Paths::join(root, name));
@@ -457,7 +456,7 @@ MeasuredCategory measure(const StorageCategory& category, const Cancelled& cance
     // "nvim" or "tool.appimage"); a link or anything but a file is not one.
     for (const std::string& folder : category.appImageFolders) {
         if (onRemoteMount(folder, mounts)) continue;
-        for (const std::string& name : CleanupCatalog::listFolder(folder).value_or(std::vector<std::string>{})) {
+        for (const std::string& name : FolderListing::namesOrEmpty(folder)) {
             const std::string path = Paths::join(folder, name);
             struct stat st;
             if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && AppImageFile::isAppImage(path))
@@ -523,7 +522,7 @@ std::vector<CleanupEntry> measureSystemDataEntries(const std::vector<std::string
     };
     for (const std::string& root : roots) {
         const bool isHome = root == home;
-        auto names = CleanupCatalog::listFolder(root);
+        auto names = FolderListing::names(root);
         if (!names) continue;
         for (const std::string& name : *names) {
             if (name == ".DS_Store") continue;

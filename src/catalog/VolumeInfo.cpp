@@ -1,7 +1,7 @@
 #include "catalog/VolumeInfo.h"
 
 #include "support/Lines.h"
-#include "scan/FolderListing.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <algorithm>
@@ -57,7 +57,7 @@ std::string readFile(const std::string& path) {
 std::map<dev_t, std::string> labelsByDevice() {
     std::map<dev_t, std::string> labels;
     const std::string folder = "/dev/disk/by-label";
-    for (const std::string& name : FolderListing::names(folder).value_or(std::vector<std::string>{})) {
+    for (const std::string& name : FolderListing::namesOrEmpty(folder)) {
         struct stat st;
         if (::stat(Paths::join(folder, name).c_str(), &st) == 0 && S_ISBLK(st.st_mode))
             labels.emplace(st.st_rdev, unescapeHex(name));

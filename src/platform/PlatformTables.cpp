@@ -1,10 +1,10 @@
 #include "platform/PlatformTables.h"
 
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <atomic>
 #include <cstdlib>
-#include <dirent.h>
 #include <fnmatch.h>
 #include <unistd.h>
 
@@ -159,15 +159,8 @@ std::vector<std::string> expandRoot(std::string_view root) {
     // Only the last component may be a pattern; matches in byte order.
     const std::string folder = unescapePattern(Paths::parent(pattern));
     std::vector<std::string> matches;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            std::string_view name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            if (::fnmatch(last.c_str(), entry->d_name, FNM_PERIOD) == 0) matches.push_back(Paths::join(folder, name));
-        }
-        ::closedir(dir);
-    }
-    std::sort(matches.begin(), matches.end());
+    for (const std::string& name : FolderListing::namesOrEmpty(folder))
+        if (::fnmatch(last.c_str(), name.c_str(), FNM_PERIOD) == 0) matches.push_back(Paths::join(folder, name));
     return matches;
 }
 

@@ -3,7 +3,7 @@
 #include "apps/BundleInfo.h"
 #include "apps/DpkgDatabase.h"
 #include "platform/SafeDelete.h"
-#include "scan/FolderListing.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 #include "update/BuildSettings.h"
 #include "update/Digest.h"
@@ -100,12 +100,6 @@ std::map<std::string, std::string> readOsRelease(const std::string& path) {
         values[line.substr(0, equals)] = value;
     }
     return values;
-}
-
-// Lists a folder by name in byte order (so "first in listing order" is the
-// same on every file system); a listing error gives an empty list.
-std::vector<std::string> listFolder(const std::string& folder) {
-    return FolderListing::names(folder).value_or(std::vector<std::string>{});
 }
 
 } // namespace
@@ -436,7 +430,7 @@ Step unpackArchive(const std::string& archive, const ArchiveUnpacker::Limits& li
     if (::mkdir(contents.c_str(), 0700) != 0) return refuse("cannot create " + contents);
     auto result = ArchiveUnpacker::unpack(archive, contents, limits);
     if (!result.ok) return refuse(result.reason);
-    auto names = listFolder(contents);
+    auto names = FolderListing::namesOrEmpty(contents);
     auto bundle = std::find_if(names.begin(), names.end(),
                                [](const std::string& name) { return name.size() > 4 && name.ends_with(".app"); });
     if (bundle == names.end()) return refuse("no .app at the top of the archive");
