@@ -3,6 +3,7 @@
 #include "apps/Listing.h"
 #include "support/FolderListing.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <glib.h>
 #include <sys/stat.h>
@@ -121,27 +122,10 @@ std::optional<DesktopEntry> parse(std::string_view data) {
 }
 
 std::optional<DesktopEntry> read(const std::string& path) {
-    // Opened without blocking and read only when it is a regular file: a
-    // FIFO named "x.desktop" must not hang the inventory.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    std::string data;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) <= maxEntryBytes) {
-        data.resize(size_t(st.st_size));
-        size_t got = 0;
-        while (got < data.size()) {
-            ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-            if (n <= 0) break;
-            got += size_t(n);
-        }
-        data.resize(got);
-    } else {
-        ::close(fd);
-        return std::nullopt;
-    }
-    ::close(fd);
-    std::optional<DesktopEntry> entry = parse(data);
+    // Only a regular file is read: a FIFO named "x.desktop" must not hang the inventory.
+    std::optional<std::string> data = WholeFile::read(path, int64_t(maxEntryBytes));
+    if (!data) return std::nullopt;
+    std::optional<DesktopEntry> entry = parse(*data);
     if (entry) entry->path = path;
     return entry;
 }

@@ -2,6 +2,7 @@
 
 #include "apps/BundleInfo.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <dirent.h>
 #include <cstdlib>
@@ -24,25 +25,6 @@ std::optional<std::string> readLink(const std::string& path) {
     // The kernel marks an executable replaced or removed after start.
     if (target.ends_with(" (deleted)")) target.resize(target.size() - 10);
     return target;
-}
-
-// A small regular file's text. O_NONBLOCK and the S_ISREG test keep a FIFO
-// that a sandboxed process planted in its root from blocking the check.
-std::optional<std::string> readSmallRegularFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
-    std::optional<std::string> text;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= (1 << 20)) {
-        std::string data(size_t(st.st_size), '\0');
-        ssize_t n = ::read(fd, data.data(), data.size());
-        if (n >= 0) {
-            data.resize(size_t(n));
-            text = std::move(data);
-        }
-    }
-    ::close(fd);
-    return text;
 }
 
 // The innermost bundle around `executable`: the nearest "*.app" folder above
@@ -110,7 +92,7 @@ std::vector<RunningApp> find(const std::string& bundleID, const std::string& pro
                 }
             }
         }
-        auto flatpakInfo = readSmallRegularFile(Paths::join(process, "root/.flatpak-info"));
+        auto flatpakInfo = WholeFile::read(Paths::join(process, "root/.flatpak-info"), 1 << 20);
         if (flatpakInfo && flatpakAppId(*flatpakInfo) == bundleID) running.push_back({pid, {}, bundleID});
     }
     ::closedir(dir);

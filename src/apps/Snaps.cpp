@@ -2,6 +2,7 @@
 
 #include "support/FolderListing.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <yaml-cpp/yaml.h>
 
@@ -9,8 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 namespace vessora::Snaps {
 namespace {
@@ -62,13 +61,11 @@ std::vector<Snap> installed(const std::string& root, const std::string& files) {
     for (const std::string& name : names) {
         if (name.starts_with('.') || name == "bin") continue;
         const std::string folder = Paths::join(root, name);
-        std::ifstream in(Paths::join(folder, "current/meta/snap.yaml"));
-        if (!in) continue;
-        std::ostringstream text;
-        text << in.rdbuf();
+        std::optional<std::string> text = WholeFile::read(Paths::join(folder, "current/meta/snap.yaml"));
+        if (!text) continue;
         Snap snap;
         snap.name = name;
-        if (!parseYaml(text.str(), snap)) continue;
+        if (!parseYaml(*text, snap)) continue;
         // The folder is named after the instance ("name_key" for parallel
         // installs); the yaml names the snap itself.
         snap.name = name;

@@ -10,11 +10,11 @@
 #include "scan/ScanOptions.h"
 #include "support/FolderListing.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,13 +82,6 @@ void appendExpanded(std::vector<std::string>& out, const std::vector<const char*
 bool isFolder(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // Every string value of a "path" key in Dropbox's info.json.
@@ -327,12 +320,14 @@ std::vector<std::string> otherUserRoots(const FolderLister& list) {
 std::vector<std::string> cloudSyncFolders() {
     const std::string home = Paths::home();
     const std::string config = PlatformTables::resolveRoot("$XDG_CONFIG_HOME");
-    std::vector<std::string> candidates = dropboxPaths(readText(Paths::join(home, ".dropbox/info.json")));
+    std::vector<std::string> candidates =
+        dropboxPaths(WholeFile::read(Paths::join(home, ".dropbox/info.json")).value_or(""));
     for (const char* file : {"Nextcloud/nextcloud.cfg", "ownCloud/owncloud.cfg"})
-        for (std::string& path : iniValues(readText(Paths::join(config, file)), "localPath"))
+        for (std::string& path : iniValues(WholeFile::read(Paths::join(config, file)).value_or(""), "localPath"))
             candidates.push_back(std::move(path));
     if (isFolder(Paths::join(config, "onedrive"))) {
-        std::vector<std::string> dirs = iniValues(readText(Paths::join(config, "onedrive/config")), "sync_dir");
+        std::vector<std::string> dirs =
+            iniValues(WholeFile::read(Paths::join(config, "onedrive/config")).value_or(""), "sync_dir");
         candidates.push_back(dirs.empty() ? "~/OneDrive" : dirs.back());
     }
     for (const char* folder : {"~/Insync", "~/MEGA", "~/MEGAsync"}) candidates.push_back(folder);

@@ -3,13 +3,13 @@
 #include "support/Lines.h"
 #include "support/FolderListing.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -46,13 +46,6 @@ std::string unescapeHex(std::string_view name) {
     return out;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // File system labels by device number.
 std::map<dev_t, std::string> labelsByDevice() {
     std::map<dev_t, std::string> labels;
@@ -68,7 +61,7 @@ std::map<dev_t, std::string> labelsByDevice() {
 // NAME from os-release: what a Linux desktop calls its system disk.
 std::string operatingSystemName() {
     for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-        std::istringstream lines(readFile(path));
+        std::istringstream lines(WholeFile::read(path).value_or(""));
         for (std::string line; std::getline(lines, line);) {
             if (!line.starts_with("NAME=")) continue;
             std::string value = line.substr(5);
@@ -94,7 +87,7 @@ bool isInternalDevice(const std::string& deviceId) {
     if (device.find("/usb") != std::string::npos) return false;
     struct stat st;
     std::string disk = ::stat((device + "/partition").c_str(), &st) == 0 ? Paths::parent(device) : device;
-    std::string removable = readFile(disk + "/removable");
+    std::string removable = WholeFile::read(disk + "/removable").value_or("");
     return !removable.empty() && removable[0] == '0';
 }
 

@@ -3,13 +3,14 @@
 #include "support/FolderListing.h"
 #include "support/Lines.h"
 #include "support/Shell.h"
+#include "support/WholeFile.h"
 
+#include <algorithm>
 #include <btrfsutil.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <linux/btrfs.h>
 #include <linux/btrfs_tree.h>
 #include <sys/ioctl.h>
@@ -48,10 +49,10 @@ Subvolume record(const char* path, const struct btrfs_util_subvolume_info& info)
     return s;
 }
 
+// The first line of one of the kernel's one-value files.
 std::string readSmallFile(const std::string& path) {
-    std::ifstream in(path);
-    std::string text;
-    std::getline(in, text);
+    std::string text = WholeFile::read(path, 4096).value_or("");
+    text.resize(std::min(text.size(), text.find('\n')));
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/ItemHandle.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -207,15 +208,6 @@ std::string deletionDate() {
     return text;
 }
 
-std::string readFileAt(int dirFd, const std::string& name) {
-    std::string contents;
-    Closer fd{::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-    if (fd.fd < 0) return contents;
-    char buffer[16384];
-    for (ssize_t n; (n = ::read(fd.fd, buffer, sizeof buffer)) > 0;) contents.append(buffer, size_t(n));
-    return contents;
-}
-
 // Writes a temporary file beside `name` in the folder and renames it over
 // `name`: a reader sees the old contents or the new, never half.
 void replaceFileAt(int dirFd, const std::string& name, const std::string& contents) {
@@ -261,7 +253,7 @@ void recordDirectorySize(int trashFd, int filesFd, int infoFd, const std::string
     const int64_t size = duSize(walked);
     struct stat info;
     if (::fstatat(infoFd, (name + ".trashinfo").c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return;
-    std::string contents = readFileAt(trashFd, "directorysizes");
+    std::string contents = WholeFile::readAt(trashFd, "directorysizes").value_or("");
     if (!contents.empty() && contents.back() != '\n') contents += '\n';
     contents += std::to_string(size) + " " + std::to_string(int64_t(info.st_mtime)) + " " + encodePath(name) + "\n";
     replaceFileAt(trashFd, "directorysizes", contents);
@@ -418,7 +410,7 @@ Folder openOwnTrash(const std::string& path) {
 }
 
 void forgetDirectorySize(int trashFd, const std::string& name) {
-    const std::string contents = readFileAt(trashFd, "directorysizes");
+    const std::string contents = WholeFile::readAt(trashFd, "directorysizes").value_or("");
     if (contents.empty()) return;
     const std::string suffix = " " + encodePath(name);
     std::string kept;

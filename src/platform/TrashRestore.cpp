@@ -1,6 +1,7 @@
 #include "platform/TrashRestore.h"
 
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -91,16 +92,12 @@ int openOrMakeFolder(const std::string& path) {
     return fd;
 }
 
+// A record found but not readable as one (too long, not a file) names nothing.
 std::string readInfo(int infoFd, const std::string& name, bool& found) {
-    std::string contents;
-    Closer fd{::openat(infoFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-    found = fd.fd >= 0;
-    if (!found) return contents;
-    char buffer[4096];
     // A record is a few lines; anything longer than a path can be is not one.
-    for (ssize_t n; contents.size() < 65536 && (n = ::read(fd.fd, buffer, sizeof buffer)) > 0;)
-        contents.append(buffer, size_t(n));
-    return contents;
+    std::optional<std::string> contents = WholeFile::readAt(infoFd, name, 65536);
+    found = contents || errno == EFBIG || errno == EINVAL;
+    return contents.value_or("");
 }
 
 const char* const stays = ", so it stays in the Trash.";
