@@ -50,11 +50,6 @@ bool isSingleComponent(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-std::string stateHome() {
-    if (const char* value = std::getenv("XDG_STATE_HOME"); value && *value == '/') return Paths::standardize(value);
-    return Paths::join(Paths::home(), ".local/state");
-}
-
 std::string withoutSuffix(const std::string& id) { return id.ends_with(".desktop") ? id.substr(0, id.size() - 8) : id; }
 
 std::vector<std::string> exactIds(const InstalledApp& app) {
@@ -204,7 +199,7 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
     const std::string config = PlatformTables::resolveRoot("$XDG_CONFIG_HOME");
     const std::string data = PlatformTables::resolveRoot("$XDG_DATA_HOME");
     const std::string cache = PlatformTables::resolveRoot("$XDG_CACHE_HOME");
-    const std::string state = stateHome();
+    const std::string state = Paths::stateHome();
     const std::vector<Candidate> candidates = candidatesFor(app);
     const std::vector<std::string> ids = exactIds(app);
     Collected found;

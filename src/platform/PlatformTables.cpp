@@ -36,11 +36,6 @@ std::atomic<TableSet>& activeSet() {
     return set;
 }
 
-std::string environmentFolder(const char* variable, std::string_view fallbackBelowHome) {
-    if (const char* value = std::getenv(variable); value && *value == '/') return Paths::standardize(value);
-    return Paths::join(Paths::home(), fallbackBelowHome);
-}
-
 std::string runtimeFolder() {
     if (const char* value = std::getenv("XDG_RUNTIME_DIR"); value && *value == '/') return Paths::standardize(value);
     return "/run/user/" + std::to_string(::getuid());
@@ -100,9 +95,9 @@ std::string resolveWith(std::string_view root, std::string (*value)(std::string)
         std::string (*value)();
     };
     static const Variable variables[] = {
-        {"$XDG_DATA_HOME", [] { return environmentFolder("XDG_DATA_HOME", ".local/share"); }},
-        {"$XDG_CONFIG_HOME", [] { return environmentFolder("XDG_CONFIG_HOME", ".config"); }},
-        {"$XDG_CACHE_HOME", [] { return environmentFolder("XDG_CACHE_HOME", ".cache"); }},
+        {"$XDG_DATA_HOME", Paths::dataHome},
+        {"$XDG_CONFIG_HOME", Paths::configHome},
+        {"$XDG_CACHE_HOME", Paths::cacheHome},
         {"$XDG_RUNTIME_DIR", runtimeFolder},
     };
     for (const Variable& v : variables)

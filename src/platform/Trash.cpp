@@ -51,11 +51,6 @@ struct Closer {
     int release() { return std::exchange(fd, -1); }
 };
 
-std::string dataHome() {
-    if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x == '/') return Paths::standardize(x);
-    return Paths::join(Paths::standardize(Paths::home()), ".local/share");
-}
-
 std::string uidName() { return std::to_string(::geteuid()); }
 
 // mkdir that tolerates an existing directory; errno of the failure or 0.
@@ -179,7 +174,7 @@ Candidate fileSystemTrash(int topFd, bool create, const MountIdentity& item, std
 // folder (which may itself be reached through links the user made).
 Candidate homeTrashFolder(bool create) {
     Candidate c;
-    const std::string data = dataHome();
+    const std::string data = Paths::dataHome();
     Closer dataFd{::open(data.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
     if (dataFd.fd < 0) {
         if (errno == ENOENT && !create) c.missing = true;
@@ -275,7 +270,7 @@ bool chooseDestination(int folderFd, const std::string& name, const std::string&
         outcome.error = errno;
         return false;
     }
-    const std::string data = dataHome();
+    const std::string data = Paths::dataHome();
     if (create) {
         if (int e = ensureDirectories(data, 0700)) {
             outcome.error = e;
@@ -368,7 +363,7 @@ std::string shortenedName(std::string name) {
     return name.substr(0, cut);
 }
 
-std::string homeTrash() { return Paths::join(dataHome(), "Trash"); }
+std::string homeTrash() { return Paths::join(Paths::dataHome(), "Trash"); }
 
 std::string trashFor(const std::string& path) {
     Closer folderFd{openFolderOf(path)};
