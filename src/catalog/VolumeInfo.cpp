@@ -2,6 +2,7 @@
 
 #include "support/Lines.h"
 #include "support/FolderListing.h"
+#include "support/OsRelease.h"
 #include "support/Paths.h"
 #include "support/WholeFile.h"
 
@@ -13,7 +14,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -56,21 +56,6 @@ std::map<dev_t, std::string> labelsByDevice() {
             labels.emplace(st.st_rdev, unescapeHex(name));
     }
     return labels;
-}
-
-// NAME from os-release: what a Linux desktop calls its system disk.
-std::string operatingSystemName() {
-    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-        std::istringstream lines(WholeFile::read(path).value_or(""));
-        for (std::string line; std::getline(lines, line);) {
-            if (!line.starts_with("NAME=")) continue;
-            std::string value = line.substr(5);
-            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-                value = value.substr(1, value.size() - 2);
-            if (!value.empty()) return value;
-        }
-    }
-    return {};
 }
 
 std::optional<dev_t> parseDevice(const std::string& deviceId) {
@@ -140,7 +125,7 @@ std::vector<VolumeInfo> VolumeInfo::fromMountInfo(std::string_view mountInfo) {
         else if (!volume.isRootVolume)
             volume.name = Paths::lastComponent(entry.mountPoint);
         else
-            volume.name = operatingSystemName();
+            volume.name = OsRelease::systemName();
         if (volume.name.empty()) volume.name = Paths::lastComponent(entry.mountPoint);
         devicesSeen.insert(entry.deviceId);
         volumes.push_back(std::move(volume));
@@ -158,7 +143,7 @@ std::string VolumeInfo::rootVolumeName() {
         if (entry.mountPoint == "/") {
             std::map<dev_t, std::string> labels = labelsByDevice();
             auto device = parseDevice(entry.deviceId);
-            name = device && labels.count(*device) ? labels[*device] : operatingSystemName();
+            name = device && labels.count(*device) ? labels[*device] : OsRelease::systemName();
         }
     return name.empty() ? "/" : name;
 }

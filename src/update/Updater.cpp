@@ -4,6 +4,7 @@
 #include "apps/DpkgDatabase.h"
 #include "platform/SafeDelete.h"
 #include "support/FolderListing.h"
+#include "support/OsRelease.h"
 #include "support/Paths.h"
 #include "update/BuildSettings.h"
 #include "update/Digest.h"
@@ -32,7 +33,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -78,28 +78,6 @@ std::vector<int64_t> versionNumbers(const QString& text) {
     for (const QString& piece : text.split(QLatin1Char('.'), Qt::SkipEmptyParts))
         if (auto number = parseDecimal(toBytes(piece))) numbers.push_back(*number);
     return numbers;
-}
-
-std::map<std::string, std::string> readOsRelease(const std::string& path) {
-    std::map<std::string, std::string> values;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t equals = line.find('=');
-        if (line.empty() || line[0] == '#' || equals == std::string::npos) continue;
-        std::string value = line.substr(equals + 1);
-        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
-            char quote = value[0];
-            std::string unquoted;
-            for (size_t i = 1; i + 1 < value.size(); ++i) {
-                if (quote == '"' && value[i] == '\\' && i + 2 < value.size()) ++i;
-                unquoted += value[i];
-            }
-            value = unquoted;
-        }
-        values[line.substr(0, equals)] = value;
-    }
-    return values;
 }
 
 } // namespace
@@ -247,7 +225,7 @@ bool Updater::isVersionNumber(const QString& text) {
 }
 
 bool Updater::systemMeets(const QString& minimum) const {
-    auto release = readOsRelease(osReleasePath_);
+    auto release = OsRelease::read(osReleasePath_);
     auto running = versionNumbers(QString::fromStdString(release["VERSION_ID"]));
     running.resize(std::max<size_t>(running.size(), 2), 0);
     return systemMeets(minimum, running[0], running[1]);
@@ -261,7 +239,7 @@ bool Updater::systemMeets(const QString& minimum, int64_t runningMajor, int64_t 
 }
 
 QString Updater::systemName() const {
-    std::string name = readOsRelease(osReleasePath_)["NAME"];
+    std::string name = OsRelease::read(osReleasePath_)["NAME"];
     return name.empty() ? QStringLiteral("Linux") : QString::fromStdString(name);
 }
 

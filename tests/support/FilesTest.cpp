@@ -1,4 +1,5 @@
 #include "support/FolderListing.h"
+#include "support/OsRelease.h"
 #include "support/WholeFile.h"
 
 #include "TestSupport.h"
@@ -51,4 +52,23 @@ TEST(WholeFile, ReadsRegularFilesWithinTheirLimit) {
     EXPECT_FALSE(WholeFile::readAt(folder, "missing"));
     EXPECT_EQ(errno, ENOENT);
     ::close(folder);
+}
+
+TEST(OsRelease, QuotesAndEscapesAsTheShellReadsThem) {
+    const auto values = OsRelease::parse("# comment\n"
+                                         "\n"
+                                         "NAME=\"Debian GNU/Linux\"\n"
+                                         "ID=debian\n"
+                                         "PRETTY_NAME='It''s \\ \"quoted\"'\n"
+                                         "VERSION=\"12 \\\"bookworm\\\" \\$HOME \\n\"\r\n"
+                                         "VARIANT=Work\\ Station trailing\n"
+                                         "BROKEN=\"never closed\n"
+                                         "  INDENTED=yes\n"
+                                         "=no key\n");
+    const std::map<std::string, std::string> expected{
+        {"NAME", "Debian GNU/Linux"},         {"ID", "debian"},
+        {"PRETTY_NAME", "Its \\ \"quoted\""}, {"VERSION", "12 \"bookworm\" $HOME \\n"},
+        {"VARIANT", "Work Station"},          {"INDENTED", "yes"},
+    };
+    EXPECT_EQ(values, expected);
 }
