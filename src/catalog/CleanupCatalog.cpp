@@ -8,12 +8,12 @@
 #include "scan/DiskScanner.h"
 #include "support/FolderListing.h"
 #include "support/Paths.h"
+#include "support/ProcessList.h"
 #include "support/Shell.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <fstream>
@@ -208,8 +208,6 @@ void addUnclaimed(const std::string& path, const std::vector<std::string>& claim
 // user may see.
 std::vector<std::string> openPaths() {
     std::vector<std::string> paths;
-    DIR* proc = ::opendir("/proc");
-    if (!proc) return paths;
     auto readLink = [&](const std::string& link) {
         char target[4096];
         ssize_t n = ::readlink(link.c_str(), target, sizeof target);
@@ -219,19 +217,11 @@ std::vector<std::string> openPaths() {
             paths.push_back(std::move(text));
         }
     };
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string pid = entry->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string process = "/proc/" + pid;
-        readLink(process + "/cwd");
-        const std::string fds = process + "/fd";
-        if (DIR* dir = ::opendir(fds.c_str())) {
-            while (const dirent* fd = ::readdir(dir))
-                if (fd->d_name[0] != '.') readLink(fds + "/" + fd->d_name);
-            ::closedir(dir);
-        }
+    for (const ProcessList::Process& process : ProcessList::all()) {
+        readLink(process.folder + "/cwd");
+        const std::string fds = process.folder + "/fd";
+        for (const std::string& fd : FolderListing::namesOrEmpty(fds)) readLink(fds + "/" + fd);
     }
-    ::closedir(proc);
     std::sort(paths.begin(), paths.end());
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     return paths;
