@@ -544,13 +544,8 @@ std::vector<CleanupEntry> measureSystemDataEntries(const std::vector<std::string
 }
 
 int64_t remainderSize(const std::vector<VolumeInfo>& volumes, const std::vector<MeasuredCategory>& categories) {
-    if (volumes.empty()) return 0;
-    const VolumeInfo* root = &volumes.front();
-    for (const VolumeInfo& volume : volumes)
-        if (volume.isRootVolume) {
-            root = &volume;
-            break;
-        }
+    const VolumeInfo* root = VolumeInfo::startupDisk(volumes);
+    if (!root) return 0;
     // The administrator's reserve is neither free nor anybody's data; it is
     // reported on its own and kept out of the remainder.
     const int64_t used = std::max<int64_t>(0, root->totalCapacity - root->trueFree - root->rootReserve);

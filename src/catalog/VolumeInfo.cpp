@@ -94,6 +94,12 @@ void VolumeInfo::sortForDisplay(std::vector<VolumeInfo>& volumes) {
     });
 }
 
+const VolumeInfo* VolumeInfo::startupDisk(const std::vector<VolumeInfo>& volumes) {
+    for (const VolumeInfo& volume : volumes)
+        if (volume.isRootVolume) return &volume;
+    return volumes.empty() ? nullptr : &volumes.front();
+}
+
 std::vector<VolumeInfo> VolumeInfo::fromMountInfo(std::string_view mountInfo) {
     std::vector<VolumeInfo> volumes;
     std::set<std::string> devicesSeen;

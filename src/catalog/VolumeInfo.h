@@ -47,6 +47,10 @@ struct VolumeInfo {
 
     // Stable: the root volume first, then plain byte order of names.
     static void sortForDisplay(std::vector<VolumeInfo>& volumes);
+
+    // The startup disk among `volumes`: the root volume, else the first one
+    // listed; nullptr when there are none.
+    static const VolumeInfo* startupDisk(const std::vector<VolumeInfo>& volumes);
 };
 
 } // namespace vessora

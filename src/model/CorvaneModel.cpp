@@ -101,9 +101,7 @@ void CorvaneModel::setPendingDeletion(std::optional<PendingRemoval> pending) {
 // Derived values.
 
 std::optional<VolumeInfo> CorvaneModel::rootVolume() const {
-    for (const auto& volume : volumes_)
-        if (volume.isRootVolume) return volume;
-    if (!volumes_.empty()) return volumes_.front();
+    if (const VolumeInfo* disk = VolumeInfo::startupDisk(volumes_)) return *disk;
     return std::nullopt;
 }
 
