@@ -141,11 +141,7 @@ int removeCommand(const Arguments& args) {
             return 2;
         }
         std::fputs(listing.c_str(), stderr);
-        std::string question =
-            mode == RemovalMode::trash
-                ? "Move " + items(allowed) + " (" + Fmt::bytes(total) + ") to the Trash?"
-                : "Delete " + items(allowed) + " (" + Fmt::bytes(total) + ") immediately? This cannot be undone.";
-        if (!confirmed(question)) {
+        if (!confirmed(RemovalTexts::question(mode, items(allowed) + " (" + Fmt::bytes(total) + ")"))) {
             std::fprintf(stderr, "Nothing was removed.\n");
             return 1;
         }
@@ -168,9 +164,7 @@ int removeCommand(const Arguments& args) {
     }
     // Said first, before anything about how rights are asked for: the Trash is not an option here.
     const size_t count = result.needsAdmin.size();
-    if (mode == RemovalMode::trash)
-        std::fprintf(stderr, "%s cannot go to the Trash: with administrator rights %s deleted immediately.\n",
-                     items(count).c_str(), count == 1 ? "it is" : "they are");
+    if (mode == RemovalMode::trash) std::fprintf(stderr, "%s\n", RemovalTexts::adminDeletesImmediately(count).c_str());
     if (::access(pkexec, X_OK) != 0) {
         std::fprintf(stderr,
                      "vessora: administrator rights are asked for through %s, which is not installed "
