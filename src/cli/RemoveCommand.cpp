@@ -31,16 +31,6 @@ std::string badPath(const std::string& path) {
     return {};
 }
 
-// Paths typed on the command line are relative to the working directory. A
-// "~" in them is a name like any other: the shell has already expanded what
-// the user meant.
-std::string absolute(const std::string& path) {
-    if (path.starts_with('/')) return path;
-    char cwd[PATH_MAX];
-    if (!::getcwd(cwd, sizeof cwd)) return path;
-    return Paths::join(cwd, path);
-}
-
 std::string items(size_t count) { return Fmt::counted(int64_t(count), "item"); }
 
 std::string reclaiming(int64_t bytes) { return bytes < 1 ? std::string("Zero KB") : Fmt::bytes(bytes); }
@@ -91,7 +81,7 @@ int checkCommand(const Arguments& args) {
     bool allAllowed = true;
     std::string out;
     for (const std::string& path : parsed.positional) {
-        GuardResult verdict = Remover::check(absolute(path));
+        GuardResult verdict = Remover::check(absolutePath(path));
         if (verdict.allowed)
             out += "allowed: " + printable(verdict.path) + "\n";
         else
@@ -120,10 +110,10 @@ int removeCommand(const Arguments& args) {
     int64_t total = 0;
     size_t allowed = 0;
     for (const std::string& path : parsed.positional) {
-        GuardResult verdict = Remover::check(absolute(path));
+        GuardResult verdict = Remover::check(absolutePath(path));
         if (!verdict.allowed) {
             listing += "  refused: " + printable(verdict.reason) + "\n";
-            refused.push_back({absolute(path), verdict.reason});
+            refused.push_back({absolutePath(path), verdict.reason});
             continue;
         }
         const std::string real = verdict.realPath.empty() ? verdict.path : verdict.realPath;
