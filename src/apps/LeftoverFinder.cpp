@@ -219,12 +219,3 @@ void measureAndSort(std::vector<LeftoverItem>& items, bool measure) {
 }
 
 } // namespace vessora::LeftoverFinder
-
-size_t std::hash<vessora::LeftoverItem>::operator()(const vessora::LeftoverItem& item) const noexcept {
-    std::hash<std::string> text;
-    size_t h = text(item.url);
-    h = h * 31 + text(item.category);
-    h = h * 31 + size_t(item.confidence);
-    h = h * 31 + std::hash<int64_t>{}(item.size);
-    return h * 2 + size_t(item.requiresAdmin);
-}

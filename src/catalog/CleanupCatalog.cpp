@@ -405,12 +405,6 @@ std::vector<std::string> disabledSnapFiles(std::string_view text) {
     return files;
 }
 
-std::string resolveRoot(std::string_view root, const std::string& home) {
-    if (root == "~") return home;
-    if (root.starts_with("~/")) return Paths::join(home, root.substr(2));
-    return std::string(root);
-}
-
 std::vector<CleanupTarget> definitions() {
     const Tables& tables = PlatformTables::current();
     std::vector<CleanupTarget> targets;

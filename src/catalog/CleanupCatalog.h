@@ -97,9 +97,6 @@ std::vector<CleanupEntry> measureEntries(const std::vector<std::string>& roots, 
 // date: its url with the folders made real, and the item's identity.
 CleanupEntry makeEntry(const std::string& path, int64_t size);
 
-// A table root: "~" or "~/rest" resolved against `home`, anything else as written.
-std::string resolveRoot(std::string_view root, const std::string& home);
-
 // Stable sort, largest first.
 void sortLargestFirst(std::vector<CleanupEntry>& entries);
 

@@ -1,5 +1,4 @@
 #pragma once
-#include "catalog/Hashing.h"
 #include "support/Date.h"
 
 #include <cstdint>
@@ -99,11 +98,3 @@ struct LocalSnapshot {
 };
 
 } // namespace vessora
-
-template <> struct std::hash<vessora::LocalSnapshot> {
-    size_t operator()(const vessora::LocalSnapshot& s) const noexcept {
-        size_t seed = std::hash<std::string>{}(s.name);
-        vessora::detail::hashCombine(seed, vessora::detail::hashOptionalDate(s.date));
-        return seed;
-    }
-};

@@ -54,16 +54,3 @@ struct VolumeInfo {
 };
 
 } // namespace vessora
-
-template <> struct std::hash<vessora::VolumeInfo> {
-    size_t operator()(const vessora::VolumeInfo& v) const noexcept {
-        size_t seed = std::hash<std::string>{}(v.url);
-        vessora::detail::hashCombine(seed, std::hash<std::string>{}(v.name));
-        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.totalCapacity));
-        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.availableForImportantUsage));
-        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.trueFree));
-        vessora::detail::hashCombine(seed, size_t(v.isInternal) << 1 | size_t(v.isRootVolume));
-        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.rootReserve));
-        return seed;
-    }
-};
