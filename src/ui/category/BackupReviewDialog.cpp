@@ -24,8 +24,6 @@
 namespace vessora {
 
 namespace {
-QString q(const std::string& text) { return QString::fromStdString(text); }
-QString fromPath(const std::string& path) { return Text::fromPath(path); }
 
 QLabel* iconLabel(const char* symbol, const QColor& tint, int size, QWidget* parent) {
     auto* label = new QLabel(parent);
@@ -51,14 +49,14 @@ QVariant BackupItemModel::data(const QModelIndex& index, int role) const {
     const ArchivedItem& item = items_[size_t(index.row())];
     const bool passes = CleanupTexts::passesSizeCheck(item);
     switch (role) {
-    case Qt::DisplayRole: return fromPath(Paths::lastComponent(item.source));
+    case Qt::DisplayRole: return Text::fromPath(Paths::lastComponent(item.source));
     case Qt::AccessibleTextRole:
-        return fromPath(Paths::lastComponent(item.source)) + ", " + index.data(SizeTextRole).toString();
+        return Text::fromPath(Paths::lastComponent(item.source)) + ", " + index.data(SizeTextRole).toString();
     case PassesRole: return passes;
-    case FolderRole: return fromPath(Paths::parent(item.source));
+    case FolderRole: return Text::fromPath(Paths::parent(item.source));
     case SizeTextRole:
-        return passes ? q(Fmt::bytes(item.copiedBytes))
-                      : q(Fmt::bytes(item.copiedBytes) + " of " + Fmt::bytes(item.originalBytes));
+        return passes ? Text::fromUtf8(Fmt::bytes(item.copiedBytes))
+                      : Text::fromUtf8(Fmt::bytes(item.copiedBytes) + " of " + Fmt::bytes(item.originalBytes));
     case CopyRole: return QByteArray::fromStdString(item.destination);
     default: return {};
     }
@@ -126,7 +124,8 @@ bool BackupItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, c
                                    const QModelIndex& index) {
     if (!event || !view) return false;
     if (revealRect(option.rect).contains(event->pos()))
-        QToolTip::showText(event->globalPos(), q(CleanupTexts::showCopyInFileBrowser()), view, revealRect(option.rect));
+        QToolTip::showText(event->globalPos(), Text::fromUtf8(CleanupTexts::showCopyInFileBrowser()), view,
+                           revealRect(option.rect));
     else
         QToolTip::showText(event->globalPos(), index.data(BackupItemModel::FolderRole).toString(), view, option.rect);
     return true;
@@ -162,7 +161,7 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
         UiBits::label("Backup complete. Nothing has been deleted yet.", UiBits::FontRole::headline, false, header);
     title->setObjectName("backupReview.title");
     titles->addWidget(title);
-    auto* subtitle = UiBits::label(q(CleanupTexts::reviewSubtitle(pending.items.size(), pending.bytes)),
+    auto* subtitle = UiBits::label(Text::fromUtf8(CleanupTexts::reviewSubtitle(pending.items.size(), pending.bytes)),
                                    UiBits::FontRole::callout, true, header);
     subtitle->setObjectName("backupReview.subtitle");
     titles->addWidget(subtitle);
@@ -170,8 +169,8 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     headerLayout->addLayout(titleRow);
 
     if (mismatched > 0) {
-        auto* warning =
-            UiBits::label(q(CleanupTexts::mismatchWarning(mismatched)), UiBits::FontRole::callout, false, header);
+        auto* warning = UiBits::label(Text::fromUtf8(CleanupTexts::mismatchWarning(mismatched)),
+                                      UiBits::FontRole::callout, false, header);
         warning->setObjectName("backupReview.mismatch");
         warning->setWordWrap(true);
         tint(warning, UiBits::orange(pal));
@@ -180,12 +179,12 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
 
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(iconLabel("folder", UiBits::secondary(pal), 16, header));
-    auto* destination = UiBits::label(fromPath(pending.destination), UiBits::FontRole::monospaced, false, header);
+    auto* destination = UiBits::label(Text::fromPath(pending.destination), UiBits::FontRole::monospaced, false, header);
     destination->setObjectName("backupReview.destination");
     destination->setTextInteractionFlags(Qt::TextSelectableByMouse);
     destination->setWordWrap(true);
     folderRow->addWidget(destination, 1);
-    auto* open = new QPushButton(q(CleanupTexts::openInFileBrowser()), header);
+    auto* open = new QPushButton(Text::fromUtf8(CleanupTexts::openInFileBrowser()), header);
     Symbols::attach(open, "arrow.up.forward.square");
     open->setObjectName("backupReview.open");
     folderRow->addWidget(open);
@@ -254,7 +253,7 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
         const std::string path = index.data(BackupItemModel::CopyRole).toByteArray().toStdString();
         auto* menu = new QMenu(this);
         menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->addAction(q(CleanupTexts::showCopyInFileBrowser()), this, [path] { UiBits::reveal(path); });
+        menu->addAction(Text::fromUtf8(CleanupTexts::showCopyInFileBrowser()), this, [path] { UiBits::reveal(path); });
         menu->popup(list->viewport()->mapToGlobal(list->visualRect(index).center()));
     });
     column->addWidget(list, 1);
@@ -264,7 +263,7 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     footer->setContentsMargins(20, 12, 20, 14);
     auto* captions = new QVBoxLayout;
     captions->setSpacing(2);
-    auto* mode = UiBits::label(q(CleanupTexts::reviewFooter(pending.mode)), UiBits::FontRole::caption,
+    auto* mode = UiBits::label(Text::fromUtf8(CleanupTexts::reviewFooter(pending.mode)), UiBits::FontRole::caption,
                                pending.mode != RemovalMode::deleteImmediately, this);
     mode->setObjectName("backupReview.footer");
     if (pending.mode == RemovalMode::deleteImmediately) tint(mode, UiBits::orange(pal));
@@ -277,7 +276,7 @@ BackupReviewDialog::BackupReviewDialog(CorvaneModel* model, const PendingRemoval
     keep_->setObjectName("backupReview.keepBoth");
     keep_->setAutoDefault(false);
     footer->addWidget(keep_);
-    confirm_ = UiBits::prominentButton(q(CleanupTexts::confirmDeletionTitle(pending.mode)), this);
+    confirm_ = UiBits::prominentButton(Text::fromUtf8(CleanupTexts::confirmDeletionTitle(pending.mode)), this);
     confirm_->setObjectName("backupReview.confirm");
     confirm_->setAutoDefault(false);
     UiBits::setProminentRed(confirm_, true);

@@ -33,15 +33,12 @@ namespace vessora {
 
 namespace {
 
-QString q(const std::string& text) { return QString::fromStdString(text); }
-QString fromPath(const std::string& path) { return Text::fromPath(path); }
-
 QColor toColor(const Rgb& rgb) { return QColor::fromRgbF(float(rgb.red), float(rgb.green), float(rgb.blue)); }
 
 // A banner is rebuilt only when its text changes.
 void placeBanner(QWidget*& banner, QVBoxLayout* layout, int position, const std::optional<std::string>& text,
                  const char* symbol, const QColor& tint, const char* name, QWidget* parent) {
-    const QString wanted = text ? q(*text) : QString();
+    const QString wanted = text ? Text::fromUtf8(*text) : QString();
     if (banner && banner->property("text").toString() == wanted) return;
     delete banner;
     banner = nullptr;
@@ -188,7 +185,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
                 model_->startScan(url);
                 emit sectionRequested(Section::browse());
             });
-        menu->addAction(q(CleanupTexts::revealInFileBrowser()), this, [url] { UiBits::reveal(url); });
+        menu->addAction(Text::fromUtf8(CleanupTexts::revealInFileBrowser()), this, [url] { UiBits::reveal(url); });
         menu->popup(list_->viewport()->mapToGlobal(pos));
     });
     cardLayout->addWidget(list_);
@@ -380,7 +377,7 @@ void CategoryDetailPage::refresh() {
     dirty_ = false;
     const auto found = model_->category(id_);
     refresh_->setEnabled(!model_->isMeasuringCategories());
-    header_->setTitle(found ? q(found->category.title) : QString("Category"));
+    header_->setTitle(found ? Text::fromUtf8(found->category.title) : QString("Category"));
     if (!found) {
         stack_->setCurrentIndex(0);
         modePicker_->hide();
@@ -394,20 +391,20 @@ void CategoryDetailPage::refresh() {
     const QPalette pal = palette();
 
     modePicker_->setVisible(allowed && !category.entries.empty());
-    symbol_->setPixmap(UiBits::symbol(q(definition.symbol), UiBits::secondary(pal), 26).pixmap(26, 26));
-    title_->setText(q(definition.title));
-    list_->setAccessibleName(q(definition.title + " entries"));
+    symbol_->setPixmap(UiBits::symbol(Text::fromUtf8(definition.symbol), UiBits::secondary(pal), 26).pixmap(26, 26));
+    title_->setText(Text::fromUtf8(definition.title));
+    list_->setAccessibleName(Text::fromUtf8(definition.title + " entries"));
     if (badgeRisk_ != int(definition.risk)) {
         delete badge_;
         badge_ = UiBits::riskBadge(definition.risk, badgeSlot_);
         badgeSlot_->layout()->addWidget(badge_);
         badgeRisk_ = int(definition.risk);
     }
-    detail_->setText(q(definition.detail));
-    size_->setText(q(Fmt::bytes(category.size)));
+    detail_->setText(Text::fromUtf8(definition.detail));
+    size_->setText(Text::fromUtf8(Fmt::bytes(category.size)));
     const bool counted = definition.measurement == CategoryMeasurement::measured && !category.entries.empty();
     count_->setVisible(counted);
-    count_->setText(q(CleanupTexts::items(category.entries.size())));
+    count_->setText(Text::fromUtf8(CleanupTexts::items(category.entries.size())));
 
     placeBanner(caveat_, bannerLayout_, 0, definition.caveat, "info.circle", UiBits::secondary(pal),
                 "categoryDetail.caveat", this);
@@ -455,16 +452,16 @@ void CategoryDetailPage::refresh() {
     backupCheck_->setEnabled(!required && definition.risk == CleanupRisk::careful && !archivingHere);
     change_->setEnabled(!archivingHere);
     clear_->setEnabled(!archivingHere);
-    const QString root = fromPath(model_->backupRoot());
+    const QString root = Text::fromPath(model_->backupRoot());
     backupPath_->setToolTip(root);
     backupPath_->setText(
         backupPath_->fontMetrics().elidedText(root, Qt::ElideLeft, std::max(120, backupPath_->width())));
     archiveStatus_->setVisible(ours && model_->archiveStatus().has_value());
-    archiveStatus_->setText(q(model_->archiveStatus().value_or("")));
-    selectedCount_->setText(q(Fmt::count(int64_t(picked.size())) + " selected"));
-    selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
+    archiveStatus_->setText(Text::fromUtf8(model_->archiveStatus().value_or("")));
+    selectedCount_->setText(Text::fromUtf8(Fmt::count(int64_t(picked.size())) + " selected"));
+    selectedTotal_->setText(Text::fromUtf8(Fmt::bytes(CleanupTexts::total(picked))));
     archiving_->setVisible(archivingHere);
-    action_->setText(q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
+    action_->setText(Text::fromUtf8(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
     UiBits::setProminentRed(action_, definition.risk == CleanupRisk::careful);
     // One backup at a time: the button that starts one waits for it to end.
     action_->setEnabled(!model_->isArchiving() && !model_->isRemoving());
@@ -487,7 +484,7 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     QString signature;
     if (!measuring)
         for (const CleanupTarget* target : related)
-            signature += q(target->id) + ":" + QString::number(CleanupTexts::targetTotal(*target)) + ";";
+            signature += Text::fromUtf8(target->id) + ":" + QString::number(CleanupTexts::targetTotal(*target)) + ";";
     if (!winsCard_ || winsCard_->property("signature").toString() != signature) {
         delete winsCard_;
         winsCard_ = nullptr;
@@ -515,16 +512,16 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
                 auto* words = new QVBoxLayout;
                 words->setSpacing(1);
                 auto* titleRow = new QHBoxLayout;
-                titleRow->addWidget(UiBits::label(q(target.title), UiBits::FontRole::body, false, card));
+                titleRow->addWidget(UiBits::label(Text::fromUtf8(target.title), UiBits::FontRole::body, false, card));
                 titleRow->addWidget(UiBits::riskBadge(target.risk, card));
                 titleRow->addStretch();
                 words->addLayout(titleRow);
-                auto* detail = UiBits::label(q(target.detail), UiBits::FontRole::caption, true, card);
+                auto* detail = UiBits::label(Text::fromUtf8(target.detail), UiBits::FontRole::caption, true, card);
                 detail->setWordWrap(true);
                 words->addWidget(detail);
                 row->addLayout(words, 1);
-                row->addWidget(UiBits::label(q(Fmt::bytes(CleanupTexts::targetTotal(target))), UiBits::FontRole::body,
-                                             false, card),
+                row->addWidget(UiBits::label(Text::fromUtf8(Fmt::bytes(CleanupTexts::targetTotal(target))),
+                                             UiBits::FontRole::body, false, card),
                                0, Qt::AlignTop);
                 rows->addLayout(row);
             }
@@ -538,14 +535,16 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     const auto root = model_->rootVolume();
     const bool reserved = reserveSentence && root && root->rootReserve >= 1;
     reserve_->setVisible(reserved);
-    if (reserved) reserve_->setText(q(PlatformTables::format(reserveSentence, Fmt::bytes(root->rootReserve))));
+    if (reserved)
+        reserve_->setText(Text::fromUtf8(PlatformTables::format(reserveSentence, Fmt::bytes(root->rootReserve))));
     // Where snapshots are a file system's own, only the startup volume's hold on to its space.
     const char* snapshotsSentence = PlatformTables::current().words.systemDataSnapshots;
     const size_t snapshots =
         std::count_if(model_->snapshots().begin(), model_->snapshots().end(),
                       [&](const LocalSnapshot& s) { return !snapshotsSentence || (root && s.volume == root->url); });
     snapshots_->setVisible(snapshots > 0);
-    snapshots_->setText(q(snapshotsSentence ? std::string(snapshotsSentence) : CleanupTexts::snapshotsLine(snapshots)));
+    snapshots_->setText(
+        Text::fromUtf8(snapshotsSentence ? std::string(snapshotsSentence) : CleanupTexts::snapshotsLine(snapshots)));
 }
 
 void CategoryDetailPage::startRemoval() {
@@ -565,10 +564,10 @@ void CategoryDetailPage::startRemoval() {
             app = StorageCategories::runningChatApp(paths);
         }
         if (app) {
-            auto* box = new QMessageBox(QMessageBox::Warning, q(CleanupTexts::quitFirstTitle(*app)),
-                                        q(CleanupTexts::quitFirstTitle(*app)), QMessageBox::Ok, this);
+            auto* box = new QMessageBox(QMessageBox::Warning, Text::fromUtf8(CleanupTexts::quitFirstTitle(*app)),
+                                        Text::fromUtf8(CleanupTexts::quitFirstTitle(*app)), QMessageBox::Ok, this);
             box->setObjectName("categoryDetail.quitFirst");
-            box->setInformativeText(q(CleanupTexts::quitFirstMessage(*app)));
+            box->setInformativeText(Text::fromUtf8(CleanupTexts::quitFirstMessage(*app)));
             box->setTextFormat(Qt::PlainText);
             box->setAttribute(Qt::WA_DeleteOnClose);
             box->open();
@@ -587,16 +586,16 @@ QMessageBox* CategoryDetailPage::buildConfirmation() {
     auto* box = new QMessageBox(this);
     box->setObjectName("categoryDetail.confirmation");
     box->setIcon(QMessageBox::Warning);
-    box->setText(q(CleanupTexts::confirmTitle(picked.size(), CleanupTexts::total(picked))));
+    box->setText(Text::fromUtf8(CleanupTexts::confirmTitle(picked.size(), CleanupTexts::total(picked))));
     // Deleting at once, with no backup and no Trash, says so and is never
     // pressed by Return.
     const bool immediate = !backup && mode_ == RemovalMode::deleteImmediately;
-    QString message =
-        q(CleanupTexts::confirmMessage(definition, backUpFirst_, mode_, fromPath(model_->backupRoot()).toStdString()));
+    QString message = Text::fromUtf8(CleanupTexts::confirmMessage(definition, backUpFirst_, mode_,
+                                                                  Text::fromPath(model_->backupRoot()).toStdString()));
     if (immediate) message += QLatin1Char('\n') + RemovalConfirmation::deletionWarning();
     box->setInformativeText(message);
     box->setTextFormat(Qt::PlainText);
-    const QString goText = q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_));
+    const QString goText = Text::fromUtf8(CleanupTexts::actionTitle(definition, backUpFirst_, mode_));
     QPushButton* go = immediate ? new DestructiveButton(goText, box) : new QPushButton(goText, box);
     go->setObjectName("categoryDetail.confirm");
     box->addButton(go, QMessageBox::DestructiveRole);
@@ -635,7 +634,7 @@ void CategoryDetailPage::showArchiveError() {
     if (!error || archiveAlert_) return;
     auto* box = new QMessageBox(QMessageBox::Warning, "Backup failed", "Backup failed", QMessageBox::Ok, this);
     box->setObjectName("categoryDetail.backupFailed");
-    box->setInformativeText(q(*error));
+    box->setInformativeText(Text::fromUtf8(*error));
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, model_, [this] { model_->setArchiveError(std::nullopt); });

@@ -8,6 +8,7 @@
 #include "ui/kit/ScreenHeader.h"
 #include "ui/kit/Spinner.h"
 #include "ui/kit/Symbols.h"
+#include "ui/kit/Text.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -23,10 +24,6 @@
 #include <QVBoxLayout>
 
 namespace vessora {
-
-namespace {
-QString q(const std::string& text) { return QString::fromStdString(text); }
-} // namespace
 
 // Card.
 
@@ -109,7 +106,7 @@ TargetCard::TargetCard(PathSelection* selection, QWidget* parent) : QWidget(pare
 QMenu* TargetCard::buildContextMenu(const QModelIndex& index, QWidget* parent) {
     auto* menu = new QMenu(parent);
     const std::string url = index.data(EntryListModel::UrlRole).toByteArray().toStdString();
-    menu->addAction(q(CleanupTexts::revealInFileBrowser()), [url] { UiBits::reveal(url); });
+    menu->addAction(Text::fromUtf8(CleanupTexts::revealInFileBrowser()), [url] { UiBits::reveal(url); });
     return menu;
 }
 
@@ -142,19 +139,19 @@ void TargetCard::syncCheck() {
 
 void TargetCard::update(const CleanupTarget& target, bool expanded) {
     id_ = target.id;
-    title_->setText(q(target.title));
-    check_->setAccessibleName(q("Select all of " + target.title));
-    list_->setAccessibleName(q(target.title + " entries"));
-    detail_->setText(q(target.detail));
+    title_->setText(Text::fromUtf8(target.title));
+    check_->setAccessibleName(Text::fromUtf8("Select all of " + target.title));
+    list_->setAccessibleName(Text::fromUtf8(target.title + " entries"));
+    detail_->setText(Text::fromUtf8(target.detail));
     if (badgeRisk_ != int(target.risk)) {
         delete badge_;
         badge_ = UiBits::riskBadge(target.risk, badgeSlot_);
         badgeSlot_->layout()->addWidget(badge_);
         badgeRisk_ = int(target.risk);
     }
-    total_->setText(q(Fmt::bytes(CleanupTexts::targetTotal(target))));
+    total_->setText(Text::fromUtf8(Fmt::bytes(CleanupTexts::targetTotal(target))));
     const size_t count = target.entries.size();
-    expand_->setText(q((expanded ? "Hide " : "Show ") + Fmt::counted(int64_t(count), "item")));
+    expand_->setText(Text::fromUtf8((expanded ? "Hide " : "Show ") + Fmt::counted(int64_t(count), "item")));
     const size_t before = model_->entries().size();
     model_->setEntries(target.entries);
     if (before != count) list_->fitHeight();
@@ -204,7 +201,7 @@ CleanupPage::CleanupPage(const ScreenContext& context, QWidget* parent)
     column->setContentsMargins(20, 8, 20, 20);
     column->setSpacing(12);
     column->addWidget(UiBits::label("Cleanup", UiBits::FontRole::largeTitle, false, content));
-    auto* intro = UiBits::label(q(CleanupTexts::cleanupIntro()), UiBits::FontRole::body, true, content);
+    auto* intro = UiBits::label(Text::fromUtf8(CleanupTexts::cleanupIntro()), UiBits::FontRole::body, true, content);
     intro->setWordWrap(true);
     column->addWidget(intro);
     cardsLayout_ = new QVBoxLayout;
@@ -328,23 +325,24 @@ void CleanupPage::refresh() {
     int64_t found = 0;
     for (const auto& target : targets) found += CleanupTexts::targetTotal(target);
     empty_->setVisible(!measuring && found <= 0);
-    found_->setText(q(Fmt::bytes(found) + " found"));
+    found_->setText(Text::fromUtf8(Fmt::bytes(found) + " found"));
     size_t withEntries = 0;
     for (const auto& target : targets) withEntries += target.entries.empty() ? 0 : 1;
-    across_->setText(q(CleanupTexts::categoriesLine(withEntries)));
+    across_->setText(Text::fromUtf8(CleanupTexts::categoriesLine(withEntries)));
 
     const auto picked = CleanupTexts::selectedEntries(targets, selection_->urls());
     clear_->setVisible(!selection_->empty());
-    selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
-    selectedCount_->setText(q(Fmt::count(int64_t(picked.size())) + " selected"));
+    selectedTotal_->setText(Text::fromUtf8(Fmt::bytes(CleanupTexts::total(picked))));
+    selectedCount_->setText(Text::fromUtf8(Fmt::count(int64_t(picked.size())) + " selected"));
     remove_->setEnabled(!picked.empty() && !model_->isRemoving());
 }
 
 QMessageBox* CleanupPage::buildConfirmation() {
     const auto picked = CleanupTexts::selectedEntries(model_->cleanupTargets(), selection_->urls());
     QPointer<CleanupPage> self(this);
-    return RemovalConfirmation::build(this, "cleanup.confirmation", q(CleanupTexts::removeSelectedTitle(picked.size())),
-                                      q(CleanupTexts::removeSelectedMessage(CleanupTexts::total(picked))),
+    return RemovalConfirmation::build(this, "cleanup.confirmation",
+                                      Text::fromUtf8(CleanupTexts::removeSelectedTitle(picked.size())),
+                                      Text::fromUtf8(CleanupTexts::removeSelectedMessage(CleanupTexts::total(picked))),
                                       [self, picked](RemovalMode mode) {
                                           if (!self) return;
                                           // The selection is emptied first: the removal publishes its result
