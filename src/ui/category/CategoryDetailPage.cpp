@@ -1,17 +1,23 @@
 #include "ui/category/CategoryDetailPage.h"
 
+#include "apps/RunningApps.h"
 #include "platform/PlatformTables.h"
 #include "removal/RemovalTexts.h"
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/cleanup/CleanupTexts.h"
-#include "ui/kit/Text.h"
-#include "ui/cleanup/UiBits.h"
+#include "ui/kit/Card.h"
+#include "ui/kit/Colors.h"
+#include "ui/kit/Fonts.h"
+#include "ui/kit/LinkButton.h"
 #include "ui/kit/RemovalConfirmation.h"
-#include "ui/kit/Symbols.h"
 #include "ui/kit/ScreenHeader.h"
 #include "ui/kit/Spinner.h"
+#include "ui/kit/Symbols.h"
+#include "ui/kit/Text.h"
+#include "ui/kit/Widgets.h"
+#include "ui/kit/Workspace.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,6 +39,15 @@ namespace vessora {
 
 namespace {
 
+// The name of a running application with the bundle identifier, `fallback`
+// when its own name cannot be read; nothing when none runs.
+std::optional<std::string> runningAppName(const std::string& bundleID, const std::string& fallback) {
+    if (!Workspace::instance().isRunning(bundleID)) return std::nullopt;
+    for (const auto& app : RunningApps::find(bundleID))
+        if (!app.name.empty()) return app.name;
+    return fallback;
+}
+
 QColor toColor(const Rgb& rgb) { return QColor::fromRgbF(float(rgb.red), float(rgb.green), float(rgb.blue)); }
 
 // A banner is rebuilt only when its text changes.
@@ -43,7 +58,7 @@ void placeBanner(QWidget*& banner, QVBoxLayout* layout, int position, const std:
     delete banner;
     banner = nullptr;
     if (!text) return;
-    banner = UiBits::banner(wanted, symbol, tint, parent);
+    banner = Widgets::banner(wanted, symbol, tint, parent);
     banner->setObjectName(name);
     banner->setProperty("text", wanted);
     layout->insertWidget(std::min(position, layout->count()), banner);
@@ -84,9 +99,10 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     auto* unknownLayout = new QVBoxLayout(unknown);
     unknownLayout->addStretch();
     auto* unknownIcon = new QLabel(unknown);
-    unknownIcon->setPixmap(UiBits::symbol("questionmark.folder", {}, 40).pixmap(40, 40));
+    unknownIcon->setPixmap(Symbols::icon("questionmark.folder").pixmap(40, 40));
     unknownLayout->addWidget(unknownIcon, 0, Qt::AlignHCenter);
-    auto* unknownText = UiBits::label("Unknown category", UiBits::FontRole::title3, false, unknown);
+    auto* unknownText =
+        Widgets::label("Unknown category", Fonts::font(Fonts::Role::title3, QFont::Medium), false, unknown);
     unknownText->setObjectName("categoryDetail.unknown");
     unknownLayout->addWidget(unknownText, 0, Qt::AlignHCenter);
     unknownLayout->addStretch();
@@ -120,7 +136,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     words->setSpacing(2);
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(10);
-    title_ = UiBits::label({}, UiBits::FontRole::largeTitle, false, content);
+    title_ = Widgets::label({}, Fonts::font(Fonts::Role::largeTitle, QFont::DemiBold), false, content);
     title_->setObjectName("categoryDetail.title");
     titleRow->addWidget(title_);
     badgeSlot_ = new QWidget(content);
@@ -129,16 +145,16 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     titleRow->addWidget(badgeSlot_, 0, Qt::AlignVCenter);
     titleRow->addStretch();
     words->addLayout(titleRow);
-    detail_ = UiBits::label({}, UiBits::FontRole::body, true, content);
+    detail_ = Widgets::label({}, Fonts::body(), true, content);
     detail_->setWordWrap(true);
     words->addWidget(detail_);
     words->addStretch();
     header->addLayout(words, 1);
     auto* right = new QVBoxLayout;
     right->setSpacing(2);
-    size_ = UiBits::label({}, UiBits::FontRole::title3, false, content);
+    size_ = Widgets::label({}, Fonts::font(Fonts::Role::title3, QFont::Medium), false, content);
     size_->setObjectName("categoryDetail.size");
-    count_ = UiBits::label({}, UiBits::FontRole::caption, true, content);
+    count_ = Widgets::label({}, Fonts::caption(), true, content);
     count_->setObjectName("categoryDetail.count");
     right->addWidget(size_, 0, Qt::AlignRight);
     right->addWidget(count_, 0, Qt::AlignRight);
@@ -150,13 +166,13 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     bannerLayout_->setSpacing(10);
     column->addLayout(bannerLayout_);
 
-    entriesCard_ = UiBits::card(content);
+    entriesCard_ = Widgets::card(content);
     auto* cardLayout = new QVBoxLayout(entriesCard_);
     cardLayout->setContentsMargins(0, 6, 0, 6);
     cardLayout->setSpacing(0);
     auto* selectRow = new QHBoxLayout;
     selectRow->setContentsMargins(12, 0, 12, 0);
-    selectAll_ = UiBits::linkButton("Select all", entriesCard_);
+    selectAll_ = new LinkButton("Select all", entriesCard_);
     selectAll_->setObjectName("categoryDetail.selectAll");
     selectRow->addWidget(selectAll_);
     selectRow->addStretch();
@@ -185,12 +201,13 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
                 model_->startScan(url);
                 emit sectionRequested(Section::browse());
             });
-        menu->addAction(Text::fromUtf8(CleanupTexts::revealInFileBrowser()), this, [url] { UiBits::reveal(url); });
+        menu->addAction(Text::fromUtf8(CleanupTexts::revealInFileBrowser()), this,
+                        [url] { Workspace::instance().reveal({url}); });
         menu->popup(list_->viewport()->mapToGlobal(pos));
     });
     cardLayout->addWidget(list_);
     column->addWidget(entriesCard_);
-    empty_ = UiBits::label({}, UiBits::FontRole::body, true, content);
+    empty_ = Widgets::label({}, Fonts::body(), true, content);
     empty_->setObjectName("categoryDetail.empty");
     empty_->setContentsMargins(0, 12, 0, 0);
     column->addWidget(empty_);
@@ -200,11 +217,11 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     systemDataLayout_ = new QVBoxLayout(systemData_);
     systemDataLayout_->setContentsMargins(0, 0, 0, 0);
     systemDataLayout_->setSpacing(8);
-    reserve_ = UiBits::label({}, UiBits::FontRole::callout, true, systemData_);
+    reserve_ = Widgets::label({}, Fonts::callout(), true, systemData_);
     reserve_->setObjectName("categoryDetail.reserve");
     reserve_->setWordWrap(true);
     systemDataLayout_->addWidget(reserve_);
-    winsHeading_ = UiBits::label("Known safe wins", UiBits::FontRole::headline, false, systemData_);
+    winsHeading_ = Widgets::label("Known safe wins", Fonts::headline(), false, systemData_);
     winsHeading_->setContentsMargins(0, 4, 0, 0);
     systemDataLayout_->addWidget(winsHeading_);
     winsProgress_ = new QWidget(systemData_);
@@ -215,19 +232,18 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     winsBar_->setTextVisible(false);
     winsBar_->setFixedWidth(160);
     progressRow->addWidget(winsBar_);
-    progressRow->addWidget(
-        UiBits::label("Measuring what is inside it", UiBits::FontRole::callout, true, winsProgress_));
+    progressRow->addWidget(Widgets::label("Measuring what is inside it", Fonts::callout(), true, winsProgress_));
     progressRow->addStretch();
     systemDataLayout_->addWidget(winsProgress_);
     checkCaches_ = new QPushButton("Check for reclaimable caches", systemData_);
     checkCaches_->setObjectName("categoryDetail.checkCaches");
     systemDataLayout_->addWidget(checkCaches_, 0, Qt::AlignLeft);
-    winsNote_ = UiBits::label("These are removed from the Cleanup tab, where each one can be expanded and picked "
-                              "through item by item.",
-                              UiBits::FontRole::callout, true, systemData_);
+    winsNote_ = Widgets::label("These are removed from the Cleanup tab, where each one can be expanded and picked "
+                               "through item by item.",
+                               Fonts::callout(), true, systemData_);
     winsNote_->setWordWrap(true);
     systemDataLayout_->addWidget(winsNote_);
-    snapshots_ = UiBits::label({}, UiBits::FontRole::callout, true, systemData_);
+    snapshots_ = Widgets::label({}, Fonts::callout(), true, systemData_);
     snapshots_->setObjectName("categoryDetail.snapshots");
     snapshots_->setWordWrap(true);
     systemDataLayout_->addWidget(snapshots_);
@@ -237,7 +253,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     contentLayout->addWidget(scroll, 1);
 
     // Action bar.
-    actionBar_ = UiBits::barMaterial(contentPage);
+    actionBar_ = Widgets::barMaterial(contentPage);
     actionBar_->setObjectName("categoryDetail.actionBar");
     auto* bar = new QVBoxLayout(actionBar_);
     bar->setContentsMargins(20, 10, 20, 10);
@@ -248,24 +264,24 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     backupCheck_ = new QCheckBox(backupRow_);
     backupCheck_->setObjectName("categoryDetail.backUpFirst");
     backupLayout->addWidget(backupCheck_);
-    backupPath_ = UiBits::label({}, UiBits::FontRole::caption, true, backupRow_);
+    backupPath_ = Widgets::label({}, Fonts::caption(), true, backupRow_);
     backupPath_->setObjectName("categoryDetail.backupRoot");
     backupPath_->setMinimumWidth(40);
     backupPath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     backupLayout->addWidget(backupPath_, 1);
-    change_ = UiBits::linkButton("Change\u2026", backupRow_);
+    change_ = new LinkButton("Change\u2026", backupRow_);
     change_->setObjectName("categoryDetail.change");
     backupLayout->addWidget(change_);
     bar->addWidget(backupRow_);
-    archiveStatus_ = UiBits::label({}, UiBits::FontRole::caption, true, actionBar_);
+    archiveStatus_ = Widgets::label({}, Fonts::caption(), true, actionBar_);
     archiveStatus_->setObjectName("categoryDetail.archiveStatus");
     bar->addWidget(archiveStatus_);
     auto* actionRow = new QHBoxLayout;
     actionRow->setSpacing(12);
-    selectedCount_ = UiBits::label({}, UiBits::FontRole::body, true, actionBar_);
+    selectedCount_ = Widgets::label({}, Fonts::body(), true, actionBar_);
     selectedCount_->setObjectName("categoryDetail.selectedCount");
     actionRow->addWidget(selectedCount_);
-    selectedTotal_ = UiBits::label({}, UiBits::FontRole::headline, false, actionBar_);
+    selectedTotal_ = Widgets::label({}, Fonts::headline(), false, actionBar_);
     selectedTotal_->setObjectName("categoryDetail.selectedTotal");
     actionRow->addWidget(selectedTotal_);
     archiving_ = new QWidget(actionBar_);
@@ -276,7 +292,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     spinner->setFixedWidth(60);
     spinner->setMaximumHeight(10);
     archivingLayout->addWidget(spinner);
-    auto* archivingText = UiBits::label("Backing up\u2026", UiBits::FontRole::callout, true, archiving_);
+    auto* archivingText = Widgets::label("Backing up\u2026", Fonts::callout(), true, archiving_);
     archivingText->setObjectName("categoryDetail.backingUp");
     archivingLayout->addWidget(archivingText);
     actionRow->addWidget(archiving_);
@@ -284,7 +300,7 @@ CategoryDetailPage::CategoryDetailPage(const ScreenContext& context, QWidget* pa
     clear_ = new QPushButton("Clear", actionBar_);
     clear_->setObjectName("categoryDetail.clear");
     actionRow->addWidget(clear_);
-    action_ = UiBits::prominentButton({}, actionBar_);
+    action_ = Widgets::prominentButton({}, actionBar_);
     action_->setObjectName("categoryDetail.action");
     actionRow->addWidget(action_);
     bar->addLayout(actionRow);
@@ -347,7 +363,8 @@ void CategoryDetailPage::setCategoryId(const std::string& id) {
     style.dividerInset = 34;
     style.tint = category ? toColor(category->category.color()) : QColor(Qt::gray);
     delegate_ = new EntryRowDelegate(style, list_);
-    connect(delegate_, &EntryRowDelegate::revealRequested, this, [](const std::string& url) { UiBits::reveal(url); });
+    connect(delegate_, &EntryRowDelegate::revealRequested, this,
+            [](const std::string& url) { Workspace::instance().reveal({url}); });
     connect(delegate_, &EntryRowDelegate::browseRequested, this, [this](const std::string& url) {
         model_->startScan(url);
         emit sectionRequested(Section::browse());
@@ -391,12 +408,12 @@ void CategoryDetailPage::refresh() {
     const QPalette pal = palette();
 
     modePicker_->setVisible(allowed && !category.entries.empty());
-    symbol_->setPixmap(UiBits::symbol(Text::fromUtf8(definition.symbol), UiBits::secondary(pal), 26).pixmap(26, 26));
+    symbol_->setPixmap(Symbols::icon(Text::fromUtf8(definition.symbol), Colors::secondary(pal)).pixmap(26, 26));
     title_->setText(Text::fromUtf8(definition.title));
     list_->setAccessibleName(Text::fromUtf8(definition.title + " entries"));
     if (badgeRisk_ != int(definition.risk)) {
         delete badge_;
-        badge_ = UiBits::riskBadge(definition.risk, badgeSlot_);
+        badge_ = new RiskBadge(definition.risk, badgeSlot_);
         badgeSlot_->layout()->addWidget(badge_);
         badgeRisk_ = int(definition.risk);
     }
@@ -406,16 +423,16 @@ void CategoryDetailPage::refresh() {
     count_->setVisible(counted);
     count_->setText(Text::fromUtf8(CleanupTexts::items(category.entries.size())));
 
-    placeBanner(caveat_, bannerLayout_, 0, definition.caveat, "info.circle", UiBits::secondary(pal),
+    placeBanner(caveat_, bannerLayout_, 0, definition.caveat, "info.circle", Colors::secondary(pal),
                 "categoryDetail.caveat", this);
     std::optional<std::string> notes;
     for (const std::string& note : definition.notes) notes = notes ? *notes + "\n" + note : note;
-    placeBanner(notes_, bannerLayout_, caveat_ ? 1 : 0, notes, "info.circle", UiBits::secondary(pal),
+    placeBanner(notes_, bannerLayout_, caveat_ ? 1 : 0, notes, "info.circle", Colors::secondary(pal),
                 "categoryDetail.notes", this);
     const bool readOnly = definition.action.kind == CategoryAction::Kind::readOnly;
     placeBanner(readOnly_, bannerLayout_, (caveat_ ? 1 : 0) + (notes_ ? 1 : 0),
                 readOnly ? std::optional<std::string>(definition.action.reason) : std::nullopt, "lock",
-                UiBits::orange(pal), "categoryDetail.readOnly", this);
+                Colors::orange(pal), "categoryDetail.readOnly", this);
 
     entriesCard_->setVisible(!category.entries.empty());
     selectAll_->setVisible(allowed);
@@ -462,7 +479,7 @@ void CategoryDetailPage::refresh() {
     selectedTotal_->setText(Text::fromUtf8(Fmt::bytes(CleanupTexts::total(picked))));
     archiving_->setVisible(archivingHere);
     action_->setText(Text::fromUtf8(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
-    UiBits::setProminentRed(action_, definition.risk == CleanupRisk::careful);
+    Widgets::setProminentRed(action_, definition.risk == CleanupRisk::careful);
     // One backup at a time: the button that starts one waits for it to end.
     action_->setEnabled(!model_->isArchiving() && !model_->isRemoving());
 }
@@ -471,7 +488,7 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     const QPalette pal = palette();
     placeBanner(accounting_, systemDataLayout_, 0,
                 CleanupTexts::accountingBanner(model_->systemDataAccounted(), category.size), "sum",
-                UiBits::secondary(pal), "categoryDetail.accounting", systemData_);
+                Colors::secondary(pal), "categoryDetail.accounting", systemData_);
     const auto related = CleanupTexts::shownTargets(model_->cleanupTargets());
     const bool measuring = model_->isMeasuringCleanup();
     winsHeading_->setVisible(!related.empty() || measuring);
@@ -489,7 +506,7 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
         delete winsCard_;
         winsCard_ = nullptr;
         if (!signature.isEmpty()) {
-            QFrame* card = UiBits::card(systemData_, 0.07);
+            QFrame* card = Widgets::card(systemData_, 0.07);
             card->setObjectName("categoryDetail.wins");
             card->setProperty("signature", signature);
             auto* rows = new QVBoxLayout(card);
@@ -500,28 +517,28 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
                 if (i > 0) {
                     auto* line = new QHBoxLayout;
                     line->setContentsMargins(40, 0, 0, 0);
-                    line->addWidget(UiBits::divider(card));
+                    line->addWidget(Widgets::divider(card));
                     rows->addLayout(line);
                 }
                 auto* row = new QHBoxLayout;
                 row->setContentsMargins(12, 8, 12, 8);
                 auto* icon = new QLabel(card);
                 icon->setFixedWidth(18);
-                icon->setPixmap(UiBits::symbol("shippingbox", UiBits::secondary(pal), 16).pixmap(16, 16));
+                icon->setPixmap(Symbols::icon("shippingbox", Colors::secondary(pal)).pixmap(16, 16));
                 row->addWidget(icon, 0, Qt::AlignTop);
                 auto* words = new QVBoxLayout;
                 words->setSpacing(1);
                 auto* titleRow = new QHBoxLayout;
-                titleRow->addWidget(UiBits::label(Text::fromUtf8(target.title), UiBits::FontRole::body, false, card));
-                titleRow->addWidget(UiBits::riskBadge(target.risk, card));
+                titleRow->addWidget(Widgets::label(Text::fromUtf8(target.title), Fonts::body(), false, card));
+                titleRow->addWidget(new RiskBadge(target.risk, card));
                 titleRow->addStretch();
                 words->addLayout(titleRow);
-                auto* detail = UiBits::label(Text::fromUtf8(target.detail), UiBits::FontRole::caption, true, card);
+                auto* detail = Widgets::label(Text::fromUtf8(target.detail), Fonts::caption(), true, card);
                 detail->setWordWrap(true);
                 words->addWidget(detail);
                 row->addLayout(words, 1);
-                row->addWidget(UiBits::label(Text::fromUtf8(Fmt::bytes(CleanupTexts::targetTotal(target))),
-                                             UiBits::FontRole::body, false, card),
+                row->addWidget(Widgets::label(Text::fromUtf8(Fmt::bytes(CleanupTexts::targetTotal(target))),
+                                              Fonts::body(), false, card),
                                0, Qt::AlignTop);
                 rows->addLayout(row);
             }
@@ -556,7 +573,7 @@ void CategoryDetailPage::startRemoval() {
         // its own folder, the one whose data is picked.
         std::optional<std::string> app;
         if (action.quitFirst) {
-            app = UiBits::runningApp(*action.quitFirst, category->category.title);
+            app = runningAppName(*action.quitFirst, category->category.title);
         } else {
             std::vector<std::string> paths;
             for (const CleanupEntry& entry : CleanupTexts::selectedEntries(category->entries, selection_->urls()))
