@@ -263,34 +263,8 @@ private:
         ws();
     }
 
-    // A JSON integer (a fraction or exponent is refused: every number of the
-    // format is whole). `negativeAllowed` for times before 1970.
-    int64_t integer(bool negativeAllowed = true) {
-        bool negative = false;
-        if (peek() == '-') {
-            get();
-            negative = true;
-        }
-        uint64_t value = 0;
-        int digits = 0;
-        for (int c = peek(); c >= '0' && c <= '9'; c = peek()) {
-            get();
-            if (value > (UINT64_MAX - 9) / 10) fail("a number is out of range");
-            value = value * 10 + uint64_t(c - '0');
-            ++digits;
-        }
-        if (digits == 0) fail("a number was expected");
-        const int c = peek();
-        if (c == '.' || c == 'e' || c == 'E') fail("a number is not a whole number");
-        if (negative) {
-            if (!negativeAllowed) fail("a size is negative");
-            if (value > uint64_t(INT64_MAX)) fail("a number is out of range");
-            return -int64_t(value);
-        }
-        if (value > uint64_t(INT64_MAX)) fail("a number is out of range");
-        return int64_t(value);
-    }
-
+    // A JSON whole number's digits (a fraction or exponent is refused: every
+    // number of the format is whole).
     uint64_t unsignedInteger() {
         uint64_t value = 0;
         int digits = 0;
@@ -304,6 +278,19 @@ private:
         const int c = peek();
         if (c == '.' || c == 'e' || c == 'E') fail("a number is not a whole number");
         return value;
+    }
+
+    // The same with a sign; `negativeAllowed` for times before 1970.
+    int64_t integer(bool negativeAllowed = true) {
+        bool negative = false;
+        if (peek() == '-') {
+            get();
+            negative = true;
+        }
+        const uint64_t value = unsignedInteger();
+        if (negative && !negativeAllowed) fail("a size is negative");
+        if (value > uint64_t(INT64_MAX)) fail("a number is out of range");
+        return negative ? -int64_t(value) : int64_t(value);
     }
 
     int64_t size() {
