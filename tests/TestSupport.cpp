@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <sched.h>
+#include <signal.h>
 #include <thread>
 #include <cstdlib>
 #include <cstdio>
@@ -358,6 +359,29 @@ int runProgram(const std::vector<std::string>& argv, std::string* output, const 
     Shell::Outcome o = Shell::execute(program, std::vector<std::string>(argv.begin() + 1, argv.end()), input);
     if (output) *output = o.combined;
     return o.launched ? o.exitStatus : -1;
+}
+
+pid_t startSleepingCopy(const std::string& executable, const std::string& argv0) {
+    makeDirs(std::filesystem::path(executable).parent_path().string());
+    std::filesystem::copy_file("/bin/sleep", executable, std::filesystem::copy_options::overwrite_existing);
+    ::chmod(executable.c_str(), 0755);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl(executable.c_str(), argv0.c_str(), "60", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (pid < 0) return -1;
+    // A loaded machine may take a while to get the child to exec; a test that
+    // looks for the running program before then would see nothing.
+    const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+    for (int i = 0; i < 1000; ++i) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(exe, error) == executable) return pid;
+        ::usleep(10'000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
 }
 
 } // namespace vessora::test

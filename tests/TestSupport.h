@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace vessora::test {
@@ -119,5 +120,10 @@ std::string btrfsTool();
 // Runs a program (absolute path or looked up in PATH) with arguments through
 // /bin/sh -c free exec; returns exit status and fills `output` with stdout+stderr.
 int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr, const std::string& input = {});
+
+// A copy of sleep at `executable` (its folder made), started under the name
+// `argv0` for a minute; returns once the process runs that copy (-1 when it
+// never did). The caller kills and reaps it.
+pid_t startSleepingCopy(const std::string& executable, const std::string& argv0);
 
 } // namespace vessora::test

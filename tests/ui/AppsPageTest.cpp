@@ -283,17 +283,8 @@ TEST_F(AppsPageTest, RunningAppUninstallsToTheTrash) {
     } running;
     Workspace::setInstance(&running);
     makeAlphaAndBeta();
-    const std::string executable = alpha + "/Contents/MacOS/Alpha";
-    makeDirs(alpha + "/Contents/MacOS");
-    std::filesystem::copy_file("/bin/sleep", executable);
-    ::chmod(executable.c_str(), 0755);
-    const pid_t process = ::fork();
-    if (process == 0) {
-        ::execl(executable.c_str(), "Alpha", "60", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t process = startSleepingCopy(alpha + "/Contents/MacOS/Alpha", "Alpha");
     ASSERT_GT(process, 0);
-    QTest::qWait(100);
 
     openPage();
     ASSERT_TRUE(page->selectApp(alpha));

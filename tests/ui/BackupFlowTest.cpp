@@ -227,17 +227,8 @@ TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
               "<key>CFBundleIdentifier</key><string>com.apple.MobileSMS</string>"
               "<key>CFBundleName</key><string>Messages</string></dict></plist>\n");
-    const std::string executable = path("apps/Messages.app/Contents/MacOS/Messages");
-    makeDirs(path("apps/Messages.app/Contents/MacOS"));
-    std::filesystem::copy_file("/bin/sleep", executable);
-    ::chmod(executable.c_str(), 0755);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::execl(executable.c_str(), "Messages", "60", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t child = startSleepingCopy(path("apps/Messages.app/Contents/MacOS/Messages"), "Messages");
     ASSERT_GT(child, 0);
-    QTest::qWait(100);
 
     makeDirs(path("home/Messages"));
     writeSampleChatDatabase(path("home/Messages/chat.db"));
@@ -274,15 +265,7 @@ TEST_F(BackupFlowTest, MessagesMustQuitFirstThenTranscriptIsOffered) {
 // named as the user knows it; Telegram's data alone goes on to the
 // confirmation.
 TEST_F(BackupFlowTest, LinuxChatAppMustQuitFirst) {
-    const std::string executable = path("bin/signal-desktop");
-    makeDirs(path("bin"));
-    std::filesystem::copy_file("/bin/sleep", executable);
-    ::chmod(executable.c_str(), 0755);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::execl(executable.c_str(), "signal-desktop", "60", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t child = startSleepingCopy(path("bin/signal-desktop"), "signal-desktop");
     ASSERT_GT(child, 0);
     ASSERT_TRUE(waitUntil([] { return !RunningApps::runningPrograms({"signal-desktop"}).empty(); }, 5000))
         << "the copy of sleep never showed up under its name";
