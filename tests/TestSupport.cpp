@@ -3,6 +3,7 @@
 #include "platform/PlatformTables.h"
 #include "support/Shell.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -232,11 +233,15 @@ int runAsUser(unsigned uid, const std::function<int()>& body) {
     return runInChild([uid] { return switchTo(uid, uid); }, 97, body);
 }
 
+namespace {
+bool ownMountTable() {
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+} // namespace
+
 int runWithOwnMounts(const std::function<int()>& body) {
     if (!isRoot()) return kNotRoot;
-    return runInChild(
-        [] { return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0; },
-        kNotRoot, body);
+    return runInChild(ownMountTable, kNotRoot, body);
 }
 
 bool mountTmpfs(const std::string& path, int64_t sizeBytes) {
@@ -255,20 +260,15 @@ void unmount(const std::string& path) { ::umount2(path.c_str(), MNT_DETACH); }
 int runWithHangingFuse(const std::string& path, const std::function<int()>& body, int seconds) {
     if (!isRoot()) return kNoHangingFuse;
     makeDirs(path);
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        // A mount table of the child's own, so no other process meets the mount.
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            _exit(kNoHangingFuse);
+    // A mount table of the child's own, so no other process meets the mount.
+    return runInChild(ownMountTable, kNoHangingFuse, [&] {
         int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-        if (fd < 0) _exit(kNoHangingFuse);
+        if (fd < 0) return kNoHangingFuse;
         // Nobody ever reads the connection: every request waits for an
         // initialisation that never comes, until the descriptor is closed.
         const std::string options = "fd=" + std::to_string(fd) + ",rootmode=40000,user_id=0,group_id=0";
         if (::mount("vessora-hang", path.c_str(), "fuse.hang", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
-            _exit(kNoHangingFuse);
+            return kNoHangingFuse;
         std::mutex lock;
         std::condition_variable finished;
         bool done = false;
@@ -285,11 +285,8 @@ int runWithHangingFuse(const std::string& path, const std::function<int()>& body
         ::close(fd); // releases anything still blocked
         worker.join();
         ::umount2(path.c_str(), MNT_DETACH);
-        _exit(inTime ? status : kHangingFuseTimedOut);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return inTime ? status : kHangingFuseTimedOut;
+    });
 }
 
 namespace {
@@ -343,6 +340,13 @@ int LoopBtrfs::btrfs(const std::vector<std::string>& arguments, std::string* out
     return runProgram(argv, output);
 }
 
+std::vector<std::string> listFolder(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 int runProgram(const std::vector<std::string>& argv, std::string* output, const std::string& input) {
     if (argv.empty()) return -1;
     std::string program = argv[0];
@@ -359,6 +363,25 @@ int runProgram(const std::vector<std::string>& argv, std::string* output, const 
     Shell::Outcome o = Shell::execute(program, std::vector<std::string>(argv.begin() + 1, argv.end()), input);
     if (output) *output = o.combined;
     return o.launched ? o.exitStatus : -1;
+}
+
+namespace {
+PrivilegedOutcome outcomeOf(const Shell::Outcome& o) {
+    const auto status = o.launched ? PrivilegedOutcome::Status::ran : PrivilegedOutcome::Status::unavailable;
+    return {status, o.exitStatus, {}, o.standardOutput};
+}
+} // namespace
+
+PrivilegedOutcome ShellRunner::run(const std::string& command) {
+    commands.push_back(command);
+    return outcomeOf(Shell::execute("/bin/sh", {"-c", command}));
+}
+
+PrivilegedOutcome ShellRunner::runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                                          const std::string& input) {
+    if (!direct) return PrivilegedRunner::runProgram(program, arguments, input);
+    calls.push_back(arguments);
+    return outcomeOf(Shell::execute(program, arguments, input));
 }
 
 pid_t startSleepingCopy(const std::string& executable, const std::string& argv0) {

@@ -5,10 +5,13 @@
 // tools a test starts); tests of the macOS set select it with ScopedTables
 // (and ScopedEnv for the tools they start).
 
+#include "platform/PrivilegedRunner.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <sys/types.h>
 #include <vector>
 
@@ -41,6 +44,8 @@ int64_t allocatedSize(const std::string& path);
 // followed): what deleting it frees when nothing in it is linked elsewhere.
 int64_t allocatedTreeSize(const std::string& path);
 bool exists(const std::string& path); // lstat succeeds
+// The names in a folder, sorted.
+std::vector<std::string> listFolder(const std::string& path);
 
 // Sets (or, with nullopt, unsets) an environment variable until destroyed.
 class ScopedEnv {
@@ -120,6 +125,38 @@ std::string btrfsTool();
 // Runs a program (absolute path or looked up in PATH) with arguments through
 // /bin/sh -c free exec; returns exit status and fills `output` with stdout+stderr.
 int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr, const std::string& input = {});
+#ifdef VESSORA_CLI
+// The same for the vessora tool built beside the tests.
+inline int runCli(std::vector<std::string> args, std::string* output = nullptr, const std::string& input = {}) {
+    args.insert(args.begin(), VESSORA_CLI);
+    return runProgram(args, output, input);
+}
+#endif
+
+// Plays pkexec granting rights (the tests run as root already): shell commands
+// run with plain /bin/sh and are noted in `commands`. With `direct`, programs
+// run as themselves (their arguments noted in `calls`) rather than through
+// the shell pipeline every runner inherits.
+struct ShellRunner : PrivilegedRunner {
+    bool direct = false;
+    std::vector<std::string> commands;
+    std::vector<std::vector<std::string>> calls;
+    PrivilegedOutcome run(const std::string& command) override;
+    PrivilegedOutcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                                 const std::string& input) override;
+};
+
+// Answers every request with `outcome` without running anything (a refusal:
+// the user dismissed the password dialog), noting the shell commands.
+struct FixedRunner : PrivilegedRunner {
+    PrivilegedOutcome outcome;
+    std::vector<std::string> commands;
+    explicit FixedRunner(PrivilegedOutcome o) : outcome(std::move(o)) {}
+    PrivilegedOutcome run(const std::string& command) override {
+        commands.push_back(command);
+        return outcome;
+    }
+};
 
 // A copy of sleep at `executable` (its folder made), started under the name
 // `argv0` for a minute; returns once the process runs that copy (-1 when it

@@ -33,8 +33,9 @@ std::string makeBundle(const std::string& path, const std::map<std::string, std:
     return path;
 }
 
-InstalledApp app(const std::string& url, const std::string& name, std::optional<std::string> bundleID) {
+InstalledApp app(const std::string& url, const std::string& name, std::optional<std::string> bundleID, AppKind kind) {
     InstalledApp a;
+    a.kind = kind;
     a.url = url;
     a.name = name;
     a.bundleID = std::move(bundleID);

@@ -24,6 +24,7 @@ std::string makeBundle(const std::string& path, const std::map<std::string, std:
                        PlistFormat format = PlistFormat::xml);
 
 // An application record as the inventory would describe it.
-InstalledApp app(const std::string& url, const std::string& name, std::optional<std::string> bundleID);
+InstalledApp app(const std::string& url, const std::string& name, std::optional<std::string> bundleID,
+                 AppKind kind = AppKind::bundle);
 
 } // namespace vessora::test

@@ -76,7 +76,7 @@ TEST(Describe, NameAndVersionFallBackInOrder) {
     EXPECT_EQ(c.name, "");
 }
 
-TEST(Describe, BundlesWithoutUsableInfoAreStillListed) {
+TEST(Describe, BundlesWithoutUsableInfoFlatOnesAndReceipts) {
     test::TempDir dir;
     test::makeBundle(dir / "None.app", {});
     test::writeText(dir / "Corrupt.app/Contents/Info.plist", "<?xml version=\"1.0\"?><plist><dict><key>Open");
@@ -93,10 +93,8 @@ TEST(Describe, BundlesWithoutUsableInfoAreStillListed) {
     InstalledApp gone = test::app(dir / "Gone.app", "Gone", std::nullopt);
     gone.isSystemApp = true;
     EXPECT_EQ(described(dir / "Gone.app", true), gone);
-}
 
-TEST(Describe, FlatBundleAndAppStoreReceipt) {
-    test::TempDir dir;
+    // A flat bundle, and the App Store's receipt (a file, not a folder).
     test::writePlist(dir / "Flat.app/Info.plist", test::stringDict({{"CFBundleName", "Flat One"}}), PlistFormat::xml);
     EXPECT_EQ(described(dir / "Flat.app").name, "Flat One");
 
@@ -146,7 +144,7 @@ TEST(Bundles, UnreadableFoldersContributeNothing) {
               dir / "root/Open.app ");
 }
 
-TEST(Scan, OrdersByNameAndListsEachPathOnce) {
+TEST(Scan, OrdersByNameListsEachPathOnceAndKeepsDiscoveryOrderForEqualNames) {
     test::TempDir dir;
     const std::string user = dir / "user", system = dir / "system";
     test::makeBundle(user + "/App 10.app", {});
@@ -164,14 +162,12 @@ TEST(Scan, OrdersByNameAndListsEachPathOnce) {
     for (const auto& app : apps) names.push_back(app.name);
     EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "App 2", "App 10", "beta", "Gamma", "Zulu"}));
     for (const auto& app : apps) EXPECT_EQ(app.isSystemApp, app.url.starts_with(system)) << app.url;
-}
 
-TEST(Scan, EqualNamesKeepDiscoveryOrder) {
-    test::TempDir dir;
+    // Equal names keep their discovery order.
     test::makeBundle(dir / "first/Same.app", {});
     test::makeBundle(dir / "second/Other.app", {{"CFBundleName", "Same"}});
     test::makeBundle(dir / "third/Same.app", {});
-    auto apps = AppInventory::scan(
+    apps = AppInventory::scan(
         std::vector<AppInventory::AppRoot>{{dir / "third", false}, {dir / "first", false}, {dir / "second", false}});
     std::vector<std::string> urls;
     for (const auto& app : apps) urls.push_back(app.url);

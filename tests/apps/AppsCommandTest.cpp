@@ -66,7 +66,7 @@ struct AppsFixture : ::testing::Test {
 
 TEST_F(AppsFixture, JsonListsBundlesInNameOrderWithTheirLeftovers) {
     std::string json;
-    ASSERT_EQ(test::runProgram({VESSORA_CLI, "apps", "--leftovers", "--json"}, &json), 0) << json;
+    ASSERT_EQ(test::runCli({"apps", "--leftovers", "--json"}, &json), 0) << json;
     std::string summary;
     ASSERT_EQ(test::runProgram({"python3", "-c", summarise, home.path()}, &summary, json), 0) << summary << json;
 
@@ -90,7 +90,7 @@ TEST_F(AppsFixture, JsonListsBundlesInNameOrderWithTheirLeftovers) {
 
 TEST_F(AppsFixture, TextListsApplicationsAndGroupedLeftovers) {
     std::string text;
-    ASSERT_EQ(test::runProgram({VESSORA_CLI, "apps", "--leftovers"}, &text), 0) << text;
+    ASSERT_EQ(test::runCli({"apps", "--leftovers"}, &text), 0) << text;
     auto at = [&](const std::string& needle) {
         size_t p = text.find(needle);
         EXPECT_NE(p, std::string::npos) << needle << "\n" << text;
@@ -102,16 +102,16 @@ TEST_F(AppsFixture, TextListsApplicationsAndGroupedLeftovers) {
     at(home / "Library/LaunchAgents/com.example.app10.plist");
 
     std::string plain;
-    ASSERT_EQ(test::runProgram({VESSORA_CLI, "apps"}, &plain), 0) << plain;
+    ASSERT_EQ(test::runCli({"apps"}, &plain), 0) << plain;
     EXPECT_EQ(plain.find("matches:"), std::string::npos);
     EXPECT_NE(plain.find("App 10"), std::string::npos);
 }
 
 TEST(AppsCommand, RejectsBadArguments) {
     std::string output;
-    EXPECT_EQ(test::runProgram({VESSORA_CLI, "apps", "--bogus"}, &output), 2);
+    EXPECT_EQ(test::runCli({"apps", "--bogus"}, &output), 2);
     EXPECT_NE(output.find("usage: vessora apps"), std::string::npos) << output;
-    EXPECT_EQ(test::runProgram({VESSORA_CLI, "apps", "extra"}, &output), 2);
+    EXPECT_EQ(test::runCli({"apps", "extra"}, &output), 2);
 }
 
 TEST(AppsCommand, LinuxListsMenuEntryAppsWithTheirKindAndLeftovers) {
@@ -133,7 +133,7 @@ TEST(AppsCommand, LinuxListsMenuEntryAppsWithTheirKindAndLeftovers) {
     test::writeFile(home + "/.config/net.example.Sketch/settings", 3'000);
 
     std::string text;
-    ASSERT_EQ(test::runProgram({VESSORA_CLI, "apps", "--leftovers"}, &text), 0) << text;
+    ASSERT_EQ(test::runCli({"apps", "--leftovers"}, &text), 0) << text;
     EXPECT_NE(text.find("Sketch Pad"), std::string::npos) << text;
     EXPECT_NE(text.find("net.example.Sketch  "), std::string::npos) << text;
     EXPECT_NE(text.find("  program\n"), std::string::npos) << text;

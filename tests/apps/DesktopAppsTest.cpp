@@ -9,6 +9,7 @@
 #include "apps/DpkgDatabase.h"
 #include "apps/LeftoverFinder.h"
 
+#include "AppFixtures.h"
 #include "TestSupport.h"
 #include "platform/PlatformTables.h"
 #include "support/Paths.h"
@@ -188,23 +189,12 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
         bool system;
     };
     const std::string image = home + "/Applications/ImageTool-x86_64.AppImage";
+    const std::string kde = dir / "usr/share/applications/kde/";
     const Expected expected[] = {
         {home + "/Applications/exampletool", AppKind::program, "Beispielwerkzeug", {}, "org.example.Tool", {}, false},
         {userApps() + "/broken.desktop", AppKind::program, "Broken", {}, "broken", {}, false},
-        {dir / "usr/share/applications/kde/editor.desktop",
-         AppKind::package,
-         "Editor",
-         "1.2-3",
-         "kde-editor",
-         {},
-         true},
-        {dir / "usr/share/applications/kde/viewer.desktop",
-         AppKind::package,
-         "Viewer",
-         "1.2-3",
-         "kde-viewer",
-         {},
-         true},
+        {kde + "editor.desktop", AppKind::package, "Editor", "1.2-3", "kde-editor", {}, true},
+        {kde + "viewer.desktop", AppKind::package, "Viewer", "1.2-3", "kde-viewer", {}, true},
         {dir / "flatpak/app/org.example.Paint", AppKind::flatpak, "Paint", "3.1", "org.example.Paint", 5'000'000,
          false},
         {dir / "flatpak/runtime/org.example.Platform", AppKind::flatpak, "Platform", "45", "org.example.Platform",
@@ -557,15 +547,6 @@ InstalledApp program(const std::string& home) {
     return app;
 }
 
-InstalledApp ofKind(AppKind kind, const std::string& url, const std::string& name, const std::string& id) {
-    InstalledApp app;
-    app.url = url;
-    app.kind = kind;
-    app.name = name;
-    app.bundleID = id;
-    return app;
-}
-
 using Items = std::set<std::tuple<std::string, std::string, MatchConfidence>>;
 
 Items below(const std::string& home, const std::vector<LeftoverItem>& items) {
@@ -620,7 +601,7 @@ TEST_F(Desktop, LeftoversMatchIdentifiersExactlyAndNameFormsLikely) {
     }));
 
     // A folder another installed app matches exactly is neither's leftover by name.
-    const InstalledApp other = ofKind(AppKind::program, home + "/opt/other", "Other", "exampletool");
+    const InstalledApp other = test::app(home + "/opt/other", "Other", "exampletool", AppKind::program);
     std::set<std::string> claimed;
     for (const LeftoverItem& item : LeftoverFinder::leftovers(tool, false, {tool, other})) claimed.insert(item.url);
     EXPECT_FALSE(claimed.count(home + "/.cache/exampletool"));
@@ -631,9 +612,10 @@ TEST_F(Desktop, LeftoversMatchIdentifiersExactlyAndNameFormsLikely) {
 
     // Shared and short names find nothing, also as identifiers.
     test::makeDirs(home + "/.local/share/fonts");
-    EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/f", "Fonts", "fonts"), false, {}).empty());
-    EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/j", "Java", "j"), false, {}).empty());
-    EXPECT_TRUE(LeftoverFinder::leftovers(ofKind(AppKind::program, home + "/e", "ex", "e"), false, {}).empty());
+    for (const auto& [name, id] : {std::pair{"Fonts", "fonts"}, {"Java", "j"}, {"ex", "e"}}) {
+        const InstalledApp app = test::app(home + "/" + id, name, id, AppKind::program);
+        EXPECT_TRUE(LeftoverFinder::leftovers(app, false, {}).empty()) << name;
+    }
 }
 
 TEST_F(Desktop, FlatpakSnapAndAppImageDataAreExactLeftovers) {
@@ -646,9 +628,9 @@ TEST_F(Desktop, FlatpakSnapAndAppImageDataAreExactLeftovers) {
     test::writeFile(home + "/.local/share/icons/hicolor/256x256/apps/" + prefix + "_tool.png", 10);
     test::writeFile(userApps() + "/appimagekit_0123-other.desktop", 10);
 
-    const auto paint = ofKind(AppKind::flatpak, dir / "flatpak/app/org.example.Paint", "Paint", "org.example.Paint");
-    const auto hello = ofKind(AppKind::snap, dir / "snap/hello", "Hello", "hello");
-    const auto tool = ofKind(AppKind::appImage, image, "Tool", "tool");
+    const auto paint = test::app(dir / "flatpak/app/org.example.Paint", "Paint", "org.example.Paint", AppKind::flatpak);
+    const auto hello = test::app(dir / "snap/hello", "Hello", "hello", AppKind::snap);
+    const auto tool = test::app(image, "Tool", "tool", AppKind::appImage);
     EXPECT_EQ(below(home, LeftoverFinder::leftovers(paint, false, {})),
               (Items{{".var/app/org.example.Paint", "Flatpak data", exact}}));
     EXPECT_EQ(below(home, LeftoverFinder::leftovers(hello, false, {})), (Items{{"snap/hello", "Snap data", exact}}));
@@ -667,7 +649,7 @@ TEST_F(Desktop, UninstallingAnAppImageOrAProgramMovesExactlyItsFiles) {
     test::writeFile(menuEntry, 10);
     test::writeFile(icon, 10);
     test::writeFile(home + "/Applications/Other.AppImage", 10);
-    auto tool = ofKind(AppKind::appImage, image, "Tool", "tool");
+    auto tool = test::app(image, "Tool", "tool", AppKind::appImage);
     tool.desktopEntry = menuEntry;
 
     RemovalResult result = AppUninstaller::uninstall(tool, 30'000, {}, true, RemovalMode::trash);
@@ -699,7 +681,7 @@ TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
     const std::string folder = dir / "flatpak/app/org.example.Paint";
     test::makeDirs(folder + "/x86_64/stable/active");
     ASSERT_EQ(::symlink("x86_64/stable", (folder + "/current").c_str()), 0);
-    const auto paint = ofKind(AppKind::flatpak, folder, "Paint", "org.example.Paint");
+    const auto paint = test::app(folder, "Paint", "org.example.Paint", AppKind::flatpak);
     test::writeFile(home + "/.var/app/org.example.Paint/x", 10);
     const LeftoverItem data{home + "/.var/app/org.example.Paint", "Flatpak data", exact, 0, false};
 
@@ -747,7 +729,7 @@ TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
     }
 
     // A package's app is left to the package manager; its leftovers still go.
-    auto editor = ofKind(AppKind::package, dir / "editor.desktop", "Editor", "editor");
+    auto editor = test::app(dir / "editor.desktop", "Editor", "editor", AppKind::package);
     editor.package = "example-editor";
     test::writeFile(editor.url, 10);
     RemovalResult result = AppUninstaller::uninstall(editor, 0, {data}, true, RemovalMode::deleteImmediately);

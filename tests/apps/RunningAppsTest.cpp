@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <filesystem>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,16 +63,7 @@ TEST(RunningApps, MatchesBundleExecutablesAndFlatpakIds) {
 TEST(RunningApps, SeesARealProcessInsideABundleUntilItEnds) {
     test::TempDir dir;
     const std::string bundle = test::makeBundle(dir / "Messages.app", {{"CFBundleIdentifier", "com.apple.MobileSMS"}});
-    const std::string executable = bundle + "/Contents/MacOS/Messages";
-    test::makeDirs(bundle + "/Contents/MacOS");
-    std::filesystem::copy_file("/bin/sleep", executable);
-    ::chmod(executable.c_str(), 0755);
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::execl(executable.c_str(), "Messages", "30", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t child = test::startSleepingCopy(bundle + "/Contents/MacOS/Messages", "Messages");
     ASSERT_GT(child, 0);
     bool seen = false;
     for (int i = 0; i < 200 && !seen; ++i, ::usleep(10'000)) {

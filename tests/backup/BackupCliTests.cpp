@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <map>
 #include <regex>
 #include <sys/stat.h>
@@ -17,13 +16,6 @@ using namespace vessora;
 using namespace vessora::test;
 
 namespace {
-
-std::vector<std::string> listFolder(const std::string& path) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Messages per conversation in the sample database, as its rows were written.
 const std::map<std::string, int> kSampleCounts = {{"Family", 3}, {"+15550100", 2}};
@@ -46,8 +38,7 @@ TEST(BackupCommand, BacksUpAMessagesFolderWithATranscript) {
     const auto originals = snapshot(messages);
 
     std::string output;
-    int status =
-        runProgram({VESSORA_CLI, "backup", "--into", dir / "Backups", "--label", "Messages", messages}, &output);
+    int status = runCli({"backup", "--into", dir / "Backups", "--label", "Messages", messages}, &output);
     EXPECT_EQ(status, 0) << output;
 
     const auto folders = listFolder(dir / "Backups");
@@ -68,19 +59,17 @@ TEST(BackupCommand, FailuresUsageAndTheDefaultFolder) {
     TempDir dir;
     const std::string file = writeText(dir / "notes.txt", "keep me");
     std::string output;
-    EXPECT_EQ(
-        runProgram({VESSORA_CLI, "backup", "--into", dir / "B", "--label", "Mixed", file, dir / "missing"}, &output),
-        1);
+    EXPECT_EQ(runCli({"backup", "--into", dir / "B", "--label", "Mixed", file, dir / "missing"}, &output), 1);
     EXPECT_NE(output.find("  failed    " + dir / "missing" + ": "), std::string::npos) << output;
     EXPECT_NE(output.find("Copied 1 of 2 items"), std::string::npos) << output;
     EXPECT_EQ(output.find("Messages transcript"), std::string::npos);
     EXPECT_EQ(readText(file), "keep me");
 
-    EXPECT_EQ(runProgram({VESSORA_CLI, "backup", file}, &output), 2) << "no label";
+    EXPECT_EQ(runCli({"backup", file}, &output), 2) << "no label";
 
     ScopedEnv home("HOME", dir / "home");
     ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
-    EXPECT_EQ(runProgram({VESSORA_CLI, "backup", "--label", "Notes", file}, &output), 0) << output;
+    EXPECT_EQ(runCli({"backup", "--label", "Notes", file}, &output), 0) << output;
     const auto folders = listFolder(dir / "home/Documents/Vessora Backups");
     ASSERT_EQ(folders.size(), 1u);
     EXPECT_EQ(readText(dir / ("home/Documents/Vessora Backups/" + folders[0] + "/notes.txt")), "keep me");
@@ -93,18 +82,18 @@ TEST(MessagesExportCommand, WritesTheTranscriptAndNeverOverTheDatabase) {
     const auto before = snapshot(db);
     std::string output;
 
-    EXPECT_EQ(runProgram({VESSORA_CLI, "messages-export", db, "--out", dir / "out.html"}, &output), 0) << output;
+    EXPECT_EQ(runCli({"messages-export", db, "--out", dir / "out.html"}, &output), 0) << output;
     EXPECT_EQ(countsInDocument(readText(dir / "out.html")), kSampleCounts);
     EXPECT_NE(output.find("Wrote 2 conversations and 5 messages to " + dir / "out.html"), std::string::npos);
 
-    EXPECT_EQ(runProgram({VESSORA_CLI, "messages-export", db, "--out", db}, &output), 1);
+    EXPECT_EQ(runCli({"messages-export", db, "--out", db}, &output), 1);
     EXPECT_NE(output.find("is the database itself"), std::string::npos) << output;
-    EXPECT_EQ(runProgram({VESSORA_CLI, "messages-export", db, "--out", dir / "./chat.db"}, &output), 1);
+    EXPECT_EQ(runCli({"messages-export", db, "--out", dir / "./chat.db"}, &output), 1);
     EXPECT_EQ(snapshot(db), before);
 
     const std::string notDb = writeText(dir / "plain.db", "plain text");
-    EXPECT_EQ(runProgram({VESSORA_CLI, "messages-export", notDb, "--out", dir / "x.html"}, &output), 1);
+    EXPECT_EQ(runCli({"messages-export", notDb, "--out", dir / "x.html"}, &output), 1);
     EXPECT_NE(output.find("no messages could be read"), std::string::npos) << output;
     EXPECT_FALSE(exists(dir / "x.html"));
-    EXPECT_EQ(runProgram({VESSORA_CLI, "messages-export"}, &output), 2);
+    EXPECT_EQ(runCli({"messages-export"}, &output), 2);
 }

@@ -8,7 +8,6 @@
 #include "platform/PlatformTables.h"
 #include "support/Fmt.h"
 #include "support/JsonReader.h"
-#include "support/Shell.h"
 
 #include "TestSupport.h"
 
@@ -26,21 +25,6 @@ using test::exists;
 namespace {
 
 constexpr int64_t MB = 1 << 20;
-
-// Runs the helper directly: the tests run as root, which is what pkexec grants.
-struct DirectRunner : PrivilegedRunner {
-    std::vector<std::vector<std::string>> calls;
-    PrivilegedOutcome run(const std::string&) override { return {}; }
-    PrivilegedOutcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                                 const std::string& input) override {
-        calls.push_back(arguments);
-        Shell::Outcome o = Shell::execute(program, arguments, input);
-        return {o.launched ? PrivilegedOutcome::Status::ran : PrivilegedOutcome::Status::unavailable,
-                o.exitStatus,
-                {},
-                o.standardOutput};
-    }
-};
 
 struct Listed {
     std::string name;
@@ -245,7 +229,8 @@ TEST_F(BtrfsSnapshotTest, TheHelperDeletesOnlyListedReadOnlySnapshots) {
 
     // Neither snapper nor Timeshift is installed here: each subvolume goes as
     // `btrfs subvolume delete` removes it, and frees what only it held.
-    DirectRunner runner;
+    test::ShellRunner runner; // the helper run directly: the tests run as root, which is what pkexec grants
+    runner.direct = true;
     for (const LocalSnapshot* s : {&timeshift, &snapper}) {
         RemovalResult result = SnapshotRemoval::deleteSnapshot(*s, m_, runner);
         EXPECT_EQ(result.succeeded, std::vector<std::string>{s->name});
@@ -302,7 +287,7 @@ TEST_F(BtrfsSnapshotTest, TheCommandListsSizesAndDeletesOne) {
     btrfs({"quota", "rescan", "-w", m_});
     const std::map<uint64_t, int64_t> counted = qgroupShow();
     std::string output;
-    ASSERT_EQ(test::runProgram({VESSORA_CLI, "snapshots", "--json"}, &output), 0) << output;
+    ASSERT_EQ(test::runCli({"snapshots", "--json"}, &output), 0) << output;
     const std::optional<JsonValue> document = parseJson(output);
     ASSERT_TRUE(document && document->member("snapshots")) << output;
     std::vector<std::string> names;
@@ -334,13 +319,13 @@ TEST_F(BtrfsSnapshotTest, TheCommandListsSizesAndDeletesOne) {
         return int64_t(st.f_bavail) * int64_t(st.f_frsize);
     };
     const int64_t before = available();
-    EXPECT_EQ(test::runProgram({VESSORA_CLI, "snapshots", "--delete", gone}, &output, "y\n"), 2) << output;
-    ASSERT_EQ(test::runProgram({VESSORA_CLI, "snapshots", "--delete", gone, "--yes"}, &output), 0) << output;
+    EXPECT_EQ(test::runCli({"snapshots", "--delete", gone}, &output, "y\n"), 2) << output;
+    ASSERT_EQ(test::runCli({"snapshots", "--delete", gone, "--yes"}, &output), 0) << output;
     EXPECT_EQ(output, "Deleted the snapshot " + gone + ", reclaiming " + Fmt::bytes(held) + ".\n");
     EXPECT_GE(available() - before, held - MB / 2);
     EXPECT_FALSE(exists(gone + "/@"));
     EXPECT_EQ(LocalSnapshot::list(m_).size(), 4u);
-    EXPECT_EQ(test::runProgram({VESSORA_CLI, "snapshots", "--delete", gone, "--yes"}, &output), 1);
+    EXPECT_EQ(test::runCli({"snapshots", "--delete", gone, "--yes"}, &output), 1);
 }
 
 TEST(BtrfsSnapshotTools, TheToolManagingASnapshotDeletesIt) {

@@ -27,11 +27,10 @@ CleanupTarget targetOver(const std::vector<std::string>& roots) {
 } // namespace
 
 TEST(CleanupCatalog, DefinitionsFollowTheHomeOfTheMoment) {
-    test::TempDir first, second;
-    test::ScopedEnv home("HOME", first.path()), cache("XDG_CACHE_HOME", std::nullopt);
+    test::TempHome first;
     for (const CleanupTarget& t : CleanupCatalog::definitions()) EXPECT_TRUE(t.entries.empty() && !t.scanned) << t.id;
     EXPECT_EQ(targetNamed(CleanupCatalog::definitions(), "thumbnails").roots.at(0), first / ".cache/thumbnails");
-    test::ScopedEnv moved("HOME", second.path());
+    test::TempHome second;
     EXPECT_EQ(targetNamed(CleanupCatalog::definitions(), "thumbnails").roots.at(0), second / ".cache/thumbnails");
 }
 
@@ -81,8 +80,7 @@ TEST(CleanupCatalog, SymbolicLinkChildIsSizedAsTheLinkItself) {
 }
 
 TEST(CleanupCatalog, MissingEmptyAndRootLevelEntries) {
-    test::TempDir dir;
-    test::ScopedEnv home("HOME", dir.path());
+    test::TempHome dir;
     CleanupCatalog::ScopedSystemRoot system{dir / "sys"};
     // Nothing exists: measured, no entries.
     for (const CleanupTarget& target : CleanupCatalog::definitions()) {
@@ -112,8 +110,7 @@ TEST(CleanupCatalog, MissingEmptyAndRootLevelEntries) {
 // The macOS rows claim nothing from each other: a path two rows reach is listed under each.
 TEST(CleanupCatalog, MacSamePathUnderTwoTargetsIsListedUnderEach) {
     ScopedTables tables{TableSet::macos};
-    test::TempDir dir;
-    test::ScopedEnv home("HOME", dir.path());
+    test::TempHome dir;
     test::writeFile(dir / "Library/Caches/Homebrew/downloads/pkg.tar.gz", 4 * 4096);
     auto targets = CleanupCatalog::definitions();
     auto packages = CleanupCatalog::measure(targetNamed(targets, "package-caches")).entries;

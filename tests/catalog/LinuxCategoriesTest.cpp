@@ -287,16 +287,15 @@ TEST(LinuxCategories, SystemDataArithmeticKeepsTheReserveApart) {
 }
 
 TEST(LinuxCategories, BothTableSetsInTheTool) {
-    test::TempDir home;
-    test::ScopedEnv homeEnv("HOME", home.path());
+    test::TempHome home;
     // The titles that tell the two sets apart.
     const std::vector<std::string> linuxTitles = {"Pictures & videos", "Chats", "Linux system", "System Data"};
     const std::vector<std::string> macTitles = {"Photos", "Messages", "macOS", "System Data"};
     for (const std::string set : {"linux", "macos"}) {
         test::ScopedEnv tables("VESSORA_TABLES", set);
         std::string overview, cleanup;
-        ASSERT_EQ(test::runProgram({VESSORA_CLI, "overview"}, &overview), 0) << overview;
-        ASSERT_EQ(test::runProgram({VESSORA_CLI, "cleanup"}, &cleanup), 0) << cleanup;
+        ASSERT_EQ(test::runCli({"overview"}, &overview), 0) << overview;
+        ASSERT_EQ(test::runCli({"cleanup"}, &cleanup), 0) << cleanup;
         const std::string categories = overview.substr(overview.find("\nCategories\n"));
         for (const std::string& title : set == "linux" ? linuxTitles : macTitles)
             EXPECT_NE(categories.find("\n  " + title + "  "), std::string::npos) << set << ": " << title;
@@ -308,7 +307,7 @@ TEST(LinuxCategories, BothTableSetsInTheTool) {
     if (volumes.empty() || volumes.front().rootReserve < 1) GTEST_SKIP() << "the root file system keeps no reserve";
     test::ScopedEnv tables("VESSORA_TABLES", "linux");
     std::string overview;
-    test::runProgram({VESSORA_CLI, "overview"}, &overview);
+    test::runCli({"overview"}, &overview);
     EXPECT_NE(overview.find(" is reserved for the administrator by the file system and counts as used."),
               std::string::npos);
 }

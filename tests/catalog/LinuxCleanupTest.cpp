@@ -1,8 +1,6 @@
 #include "catalog/CleanupCatalog.h"
 #include "platform/PlatformTables.h"
-#include "apps/RunningApps.h"
 #include "removal/Remover.h"
-#include "support/Shell.h"
 
 #include "CatalogFixture.h"
 #include "TestSupport.h"
@@ -112,6 +110,7 @@ TEST_F(LinuxCleanup, FixtureHomeEntriesAndClaims) {
                              ".cache/pip/http/blob",
                              ".cache/JetBrains/IdeaIC2023.1/index",
                              "miniconda3/pkgs/numpy-1.26/lib.so",
+                             ".gradle/caches/modules-2/lib.jar",
                              ".cache/someapp/blob",
                              ".cache/doc/portal",
                              ".cache/nvidia/GLCache/a",
@@ -149,7 +148,7 @@ TEST_F(LinuxCleanup, FixtureHomeEntriesAndClaims) {
         {"vscode", {h(".config/Code/CachedData/1a2b"), h(".config/Code/Crashpad/pending")}},
         {"jetbrains", {h(".cache/JetBrains/IdeaIC2023.1")}},
         {"pkg-caches", {h(".cache/pip/http")}},
-        {"build-repos", {store, h("miniconda3/pkgs/numpy-1.26")}},
+        {"build-repos", {h(".gradle/caches/modules-2"), store, h("miniconda3/pkgs/numpy-1.26")}},
         {"shader-caches", {h(".cache/nvidia/GLCache/a")}},
         {"app-caches", {h(".cache/nvidia/other"), h(".cache/someapp"), h(".var/app/org.kept.App/cache/c")}},
         {"crash-reports", {h(".config/Other/Crashpad")}},
@@ -193,20 +192,6 @@ TEST_F(LinuxCleanup, UserFolderNamesAreTakenLiterally) {
 
 namespace {
 
-// Starts a copy of sleep under `name`; returns once the copy runs.
-pid_t startNamed(const std::string& folder, const std::string& name) {
-    const std::string program = folder + "/" + name;
-    test::makeDirs(folder);
-    EXPECT_EQ(test::runProgram({"/bin/cp", "/bin/sleep", program}), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl(program.c_str(), name.c_str(), "60", nullptr);
-        ::_exit(127);
-    }
-    for (int i = 0; i < 200 && RunningApps::runningPrograms({name}).empty(); ++i) ::usleep(10000);
-    return pid;
-}
-
 void stop(pid_t pid) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
@@ -223,7 +208,8 @@ const CleanupEntry* entryAt(const CleanupTarget& target, const std::string& url)
 TEST_F(LinuxCleanup, RunningBrowserMarksOnlyItsOwnEntriesInUse) {
     test::writeFile(h(".cache/mozilla/firefox/cache2"), 8192);
     test::writeFile(h(".cache/chromium/Default/cache"), 8192);
-    const pid_t firefox = startNamed(dir / "bin", "firefox");
+    const pid_t firefox = test::startSleepingCopy(dir / "bin/firefox", "firefox");
+    ASSERT_GT(firefox, 0);
     auto t = measuredById();
     stop(firefox);
     const CleanupEntry* fox = entryAt(t["browser-caches"], h(".cache/mozilla/firefox"));
@@ -236,20 +222,6 @@ TEST_F(LinuxCleanup, RunningBrowserMarksOnlyItsOwnEntriesInUse) {
     // Stopped, it frees its entries again.
     EXPECT_TRUE(entryAt(measuredById()["browser-caches"], h(".cache/mozilla/firefox"))->selectable());
 }
-
-struct RefusingRunner : PrivilegedRunner {
-    PrivilegedOutcome run(const std::string&) override {
-        return {PrivilegedOutcome::Status::refused, -1, "Request dismissed", {}};
-    }
-};
-
-// Plays pkexec granting rights: the tests run as root already.
-struct GrantingRunner : PrivilegedRunner {
-    PrivilegedOutcome run(const std::string& command) override {
-        Shell::Outcome o = Shell::execute("/bin/sh", {"-c", command});
-        return {PrivilegedOutcome::Status::ran, o.exitStatus, {}, o.standardOutput};
-    }
-};
 
 TEST_F(LinuxCleanup, AdministratorRowsOfferOnlyRetiredFiles) {
     for (const char* file :
@@ -275,14 +247,14 @@ TEST_F(LinuxCleanup, AdministratorRowsOfferOnlyRetiredFiles) {
     // Refused at the password prompt: nothing goes.
     std::vector<std::string> chosen = urls(t["journal"]);
     for (const std::string& url : urls(t["rotated-logs"])) chosen.push_back(url);
-    RefusingRunner refusing;
+    test::FixedRunner refusing({PrivilegedOutcome::Status::refused, -1, "Request dismissed", {}});
     RemovalResult refused = Remover::removeWithAdmin(chosen, refusing);
     EXPECT_TRUE(refused.succeeded.empty());
     EXPECT_EQ(refused.failed.size(), chosen.size());
     for (const std::string& url : chosen) EXPECT_TRUE(test::exists(url)) << url;
     if (!test::isRoot()) return;
     // Granted: exactly the retired files go; the live journal and log stay.
-    GrantingRunner granting;
+    test::ShellRunner granting;
     RemovalResult removed = Remover::removeWithAdmin(chosen, granting);
     EXPECT_EQ(removed.succeeded.size(), chosen.size());
     for (const std::string& url : chosen) EXPECT_FALSE(test::exists(url)) << url;

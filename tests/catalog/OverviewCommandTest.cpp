@@ -27,7 +27,7 @@ std::vector<std::string> strings(const QJsonValue& v) {
 
 QJsonObject runJson(const std::string& command) {
     std::string output;
-    int status = test::runProgram({VESSORA_CLI, command, "--json"}, &output);
+    int status = test::runCli({command, "--json"}, &output);
     EXPECT_EQ(status, 0) << output;
     QJsonParseError error;
     QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(output), &error);
@@ -93,10 +93,7 @@ std::map<std::string, QJsonObject> byIdLargestFirst(const QJsonValue& rows, cons
 
 // The tool run against a home folder holding something for most rows.
 struct CatalogCommand : ::testing::Test {
-    test::TempDir home;
-    test::ScopedEnv env{"HOME", home.path()};
-    test::ScopedEnv data{"XDG_DATA_HOME", std::nullopt}, config{"XDG_CONFIG_HOME", std::nullopt},
-        cache{"XDG_CACHE_HOME", std::nullopt};
+    test::TempHome home;
     void SetUp() override { buildHome(home); }
 };
 
@@ -124,10 +121,6 @@ TEST_F(CatalogCommand, CleanupJsonCarriesEveryTargetWithLstatSizes) {
     const std::string trash = home / ".local/share/Trash/files/";
     EXPECT_EQ(urls(byId["trash"]["entries"].toArray()),
               (std::vector<std::string>{trash + "old movie.mov", trash + "link to movie"}));
-    EXPECT_EQ(urls(byId["pkg-caches"]["entries"].toArray()), std::vector<std::string>{home / ".cache/pip/http"});
-    EXPECT_EQ(urls(byId["build-repos"]["entries"].toArray()),
-              std::vector<std::string>{home / ".gradle/caches/modules-2"});
-    EXPECT_EQ(urls(byId["app-caches"]["entries"].toArray()), std::vector<std::string>{home / ".cache/someapp"});
 }
 
 TEST_F(CatalogCommand, OverviewJsonCarriesVolumesCategoriesAndTheRemainder) {
@@ -137,10 +130,7 @@ TEST_F(CatalogCommand, OverviewJsonCarriesVolumesCategoriesAndTheRemainder) {
     ASSERT_FALSE(volumes.isEmpty());
     QJsonObject root = volumes[0].toObject();
     EXPECT_EQ(str(root["url"]), "/");
-    EXPECT_TRUE(root["isRootVolume"].toBool());
-    std::string df;
-    ASSERT_EQ(test::runProgram({"df", "-B1", "--output=size", "/"}, &df), 0);
-    EXPECT_NE(df.find(std::to_string(num(root["totalCapacity"]))), std::string::npos) << df;
+    EXPECT_TRUE(root["isRootVolume"].toBool()); // its figures against df: VolumeInfoTest
     // Whatever snapshots the machine has (a Btrfs test running beside this one
     // may have mounted some), each is listed by name.
     ASSERT_TRUE(result["snapshots"].isArray());
@@ -201,12 +191,12 @@ TEST_F(CatalogCommand, TextOutputAndUsage) {
     const std::string trash = home / ".local/share/Trash/files";
     test::writeFile(trash + "/evil\nforged\x1b[2J", 4096);
     std::string output;
-    ASSERT_EQ(test::runProgram({VESSORA_CLI, "cleanup"}, &output), 0);
+    ASSERT_EQ(test::runCli({"cleanup"}, &output), 0);
     EXPECT_NE(output.find(trash + "/evil\\nforged\\x1b[2J"), std::string::npos) << output;
     EXPECT_EQ(output.find('\x1b'), std::string::npos);
     EXPECT_NE(output.find("Trash  " + Fmt::bytes(test::lstatTreeSize(trash)) + "  [safe]"), std::string::npos)
         << output;
     EXPECT_NE(output.find(trash + "/old movie.mov"), std::string::npos);
-    EXPECT_EQ(test::runProgram({VESSORA_CLI, "overview", "extra"}, &output), 2);
-    EXPECT_EQ(test::runProgram({VESSORA_CLI, "cleanup", "--bogus"}, &output), 2);
+    EXPECT_EQ(test::runCli({"overview", "extra"}, &output), 2);
+    EXPECT_EQ(test::runCli({"cleanup", "--bogus"}, &output), 2);
 }

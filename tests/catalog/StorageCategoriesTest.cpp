@@ -37,16 +37,14 @@ std::string fileAround(const std::string& path, int64_t bytes, bool below) {
 // The macOS rows: where a row's kind decides how it is measured.
 TEST(StorageCategories, MacRowsFollowTheHomeOfTheMoment) {
     ScopedTables tables{TableSet::macos};
-    test::TempDir dir;
-    test::ScopedEnv home("HOME", dir.path());
+    test::TempHome dir;
     for (const StorageCategory& c : StorageCategories::all())
         EXPECT_EQ(c.measurement, c.id == "systemData" ? CategoryMeasurement::remainder : CategoryMeasurement::measured);
     EXPECT_EQ(categoryNamed("othersShared").roots, StorageCategories::otherUserRoots());
     EXPECT_TRUE(categoryNamed("systemData").roots.empty());
     EXPECT_FALSE(categoryNamed("cloud").listsContents) << "cloud providers are never walked";
     EXPECT_EQ(categoryNamed("macos").color(), (Rgb{0.55, 0.56, 0.60})) << "gray has no entry of its own";
-    test::TempDir other;
-    test::ScopedEnv moved("HOME", other.path());
+    test::TempHome other;
     EXPECT_EQ(categoryNamed("trash").roots, std::vector<std::string>{other.path() + "/.Trash"});
 }
 
@@ -83,8 +81,7 @@ TEST(StorageCategories, MacClaimedPathsAndSystemDataRoots) {
 
 TEST(StorageCategories, MacMeasuresRootsChildrenAndSums) {
     ScopedTables tables{TableSet::macos};
-    test::TempDir dir;
-    test::ScopedEnv home("HOME", dir.path());
+    test::TempHome dir;
     test::writeFile(dir / "Documents/report.pdf", 3 * 4096);
     test::writeFile(dir / "Desktop/notes/a.txt", 7 * 4096);
     test::writeFile(dir / "Downloads/.DS_Store", 4096);
@@ -121,8 +118,7 @@ TEST(StorageCategories, MacMeasuresRootsChildrenAndSums) {
 
 TEST(StorageCategories, MacSystemDataListsLargeUnclaimedItemsOnce) {
     ScopedTables tables{TableSet::macos};
-    test::TempDir dir;
-    test::ScopedEnv home("HOME", dir.path());
+    test::TempHome dir;
     const int64_t big = 12'000'000;
     test::writeFile(dir / "Library/Big/blob", big);
     test::writeFile(dir / "Library/Application Support/CloudDocs/blob", big + 4096 * 10); // holds a claimed root

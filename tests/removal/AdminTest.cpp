@@ -1,12 +1,10 @@
 #include "catalog/SnapshotRemoval.h"
 #include "removal/Remover.h"
 #include "scan/DiskScanner.h"
-#include "support/Shell.h"
 
 #include "TestSupport.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -15,38 +13,10 @@
 using namespace vessora;
 using test::exists;
 using Status = PrivilegedOutcome::Status;
+using test::FixedRunner;
+using test::ShellRunner;
 
 namespace {
-
-// Runs the built command with plain /bin/sh: the tests already run as root,
-// which is what pkexec would grant.
-struct ShellRunner : PrivilegedRunner {
-    std::vector<std::string> commands;
-    PrivilegedOutcome run(const std::string& command) override {
-        commands.push_back(command);
-        Shell::Outcome o = Shell::execute("/bin/sh", {"-c", command});
-        return {o.launched ? Status::ran : Status::unavailable, o.exitStatus, {}, o.standardOutput};
-    }
-};
-
-// Reports the given outcome without doing anything (a refusal: the user
-// dismissed the password dialog).
-struct FixedRunner : PrivilegedRunner {
-    PrivilegedOutcome outcome;
-    std::vector<std::string> commands;
-    explicit FixedRunner(PrivilegedOutcome o) : outcome(std::move(o)) {}
-    PrivilegedOutcome run(const std::string& command) override {
-        commands.push_back(command);
-        return outcome;
-    }
-};
-
-std::vector<std::string> listing(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Names a shell or an AppleScript literal could misread.
 std::vector<std::string> hostileNames() {
@@ -87,7 +57,7 @@ TEST(RemoveWithAdmin, HostileNamesAreRemovedExactly) {
     EXPECT_TRUE(result.failed.empty()) << result.failed.front().path << ": " << result.failed.front().reason;
     EXPECT_TRUE(result.needsAdmin.empty());
     EXPECT_EQ(result.bytesFreed, expected);
-    EXPECT_EQ(listing(work),
+    EXPECT_EQ(test::listFolder(work),
               (std::vector<std::string>{"a", "b", "c", "hi", "it", "keep", "pwned-not", "rf", "s'", "say", "x y"}));
     EXPECT_FALSE(exists(work + "/pwned") || exists("pwned"));
 }

@@ -10,19 +10,11 @@
 using namespace vessora;
 using test::exists;
 
-namespace {
-int runTool(const std::vector<std::string>& args, std::string* output, const std::string& input = {}) {
-    std::vector<std::string> argv{VESSORA_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return test::runProgram(argv, output, input);
-}
-} // namespace
-
 TEST(CheckCommand, GivesTheGuardsVerdicts) {
     test::TempDir dir;
     test::writeFile(dir / "ok", 10);
     std::string out;
-    EXPECT_EQ(runTool({"check", "/etc", "/usr/bin/ls", "/foo", dir / "missing", "/", "/usr/libexec"}, &out), 1);
+    EXPECT_EQ(test::runCli({"check", "/etc", "/usr/bin/ls", "/foo", dir / "missing", "/", "/usr/libexec"}, &out), 1);
     EXPECT_EQ(out, "refused: /etc is a structural directory and is never removed.\n"
                    "refused: /usr/bin/ls lives inside a protected system location.\n"
                    "refused: /foo is too close to the volume root to remove safely.\n"
@@ -31,11 +23,11 @@ TEST(CheckCommand, GivesTheGuardsVerdicts) {
                        " does not exist.\n"
                        "refused: Refusing to operate on the volume root.\n"
                        "refused: /usr/libexec is a structural directory and is never removed.\n");
-    EXPECT_EQ(runTool({"check", dir / "./ok/"}, &out), 0);
+    EXPECT_EQ(test::runCli({"check", dir / "./ok/"}, &out), 0);
     EXPECT_EQ(out, "allowed: " + dir / "ok" + "\n");
-    EXPECT_EQ(runTool({"check"}, &out), 2);
+    EXPECT_EQ(test::runCli({"check"}, &out), 2);
     // A name cannot forge a line of output or drive the terminal.
-    EXPECT_EQ(runTool({"check", dir / "evil\nallowed: \x1b[2Jx"}, &out), 1);
+    EXPECT_EQ(test::runCli({"check", dir / "evil\nallowed: \x1b[2Jx"}, &out), 1);
     EXPECT_EQ(out, "refused: " + dir / "evil\\nallowed: \\x1b[2Jx does not exist.\n");
 }
 
@@ -50,11 +42,11 @@ TEST(RemoveCommand, BadPathsAreRefusedAndTildeIsAName) {
     ASSERT_EQ(::chdir((dir / "w").c_str()), 0);
     std::string out;
     for (const char* bad : {"", ".", "..", "~/x/..", "~/x/../", "~/x/."}) {
-        EXPECT_EQ(runTool({"remove", "--delete", "--yes", bad}, &out), 2) << bad;
-        EXPECT_EQ(runTool({"check", bad}, &out), 2) << bad;
+        EXPECT_EQ(test::runCli({"remove", "--delete", "--yes", bad}, &out), 2) << bad;
+        EXPECT_EQ(test::runCli({"check", bad}, &out), 2) << bad;
     }
     EXPECT_TRUE(exists(dir / "w/~/x/file"));
-    EXPECT_EQ(runTool({"remove", "--delete", "--yes", "~/x"}, &out), 0) << out;
+    EXPECT_EQ(test::runCli({"remove", "--delete", "--yes", "~/x"}, &out), 0) << out;
     EXPECT_FALSE(exists(dir / "w/~/x"));
     EXPECT_TRUE(exists(dir / "home/x/file"));
     ASSERT_EQ(::chdir(old), 0);
@@ -65,13 +57,13 @@ TEST(RemoveCommand, DeletesOnlyWhenToldAndReportsLikeTheAlert) {
     const std::string a = test::writeFile(dir / "a", 10);
     std::string out;
     // Not a terminal and no --yes: nothing is removed.
-    EXPECT_EQ(runTool({"remove", "--delete", a}, &out), 2);
+    EXPECT_EQ(test::runCli({"remove", "--delete", a}, &out), 2);
     EXPECT_TRUE(exists(a));
-    EXPECT_EQ(runTool({"remove", "--trash", "--delete", "--yes", a}, &out), 2);
-    EXPECT_EQ(runTool({"remove", "--yes"}, &out), 2);
+    EXPECT_EQ(test::runCli({"remove", "--trash", "--delete", "--yes", a}, &out), 2);
+    EXPECT_EQ(test::runCli({"remove", "--yes"}, &out), 2);
     EXPECT_TRUE(exists(a));
 
-    EXPECT_EQ(runTool({"remove", "--delete", "--yes", a}, &out), 0);
+    EXPECT_EQ(test::runCli({"remove", "--delete", "--yes", a}, &out), 0);
     EXPECT_FALSE(exists(a));
     EXPECT_TRUE(out.starts_with("Removed 1 item, reclaiming ") && out.ends_with(" KB.\n")) << out;
 
@@ -79,7 +71,7 @@ TEST(RemoveCommand, DeletesOnlyWhenToldAndReportsLikeTheAlert) {
     test::TrashHome box;
     const std::string b = test::writeFile(box.dir / "b", 5000);
     const int64_t size = test::allocatedSize(b);
-    EXPECT_EQ(runTool({"remove", "--trash", "--yes", b}, &out), 0);
+    EXPECT_EQ(test::runCli({"remove", "--trash", "--yes", b}, &out), 0);
     EXPECT_EQ(out, "Moved 1 item to the Trash (" + Fmt::bytes(size) + ", freed when the Trash is emptied).\n");
     EXPECT_TRUE(exists(box.trash() + "/files/b"));
 }
@@ -89,7 +81,7 @@ TEST(RemoveCommand, PermissionFailuresAreNamed) {
     const std::string theirs = test::writeFile(dir / "root-owned/file", 10);
     int status = test::runAsUnprivileged([&] {
         std::string out;
-        int rc = runTool({"remove", "--delete", "--yes", theirs}, &out);
+        int rc = test::runCli({"remove", "--delete", "--yes", theirs}, &out);
         return rc == 1 && out.starts_with("1 item needs administrator rights.\n") &&
                        out.find("Run again with --admin") != std::string::npos
                    ? 0
@@ -102,7 +94,7 @@ TEST(RemoveCommand, PermissionFailuresAreNamed) {
     // "nobody") leaves the item and fails; the Trash was never an option for it.
     status = test::runAsUnprivileged([&] {
         std::string out;
-        int rc = runTool({"remove", "--trash", "--yes", "--admin", theirs}, &out);
+        int rc = test::runCli({"remove", "--trash", "--yes", "--admin", theirs}, &out);
         return out.find("With administrator rights it is deleted immediately and cannot go to the Trash.") !=
                        std::string::npos
                    ? rc
@@ -123,7 +115,7 @@ TEST(RemoveCommand, SaysWhenTheRemovalCannotBePutBack) {
     ASSERT_EQ(::chown((box.dir / "mine").c_str(), test::unprivilegedUid(), test::unprivilegedGid()), 0);
     const int status = test::runAsUnprivileged([&] {
         std::string out;
-        const int rc = runTool({"remove", "--trash", "--yes", item}, &out);
+        const int rc = test::runCli({"remove", "--trash", "--yes", item}, &out);
         // Standard output and standard error arrive interleaved either way.
         if (rc == 0 && out.find("\nPut Back will not be available for this removal.\n") != std::string::npos &&
             out.find("last-removal.json: Permission denied.") != std::string::npos)

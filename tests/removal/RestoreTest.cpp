@@ -16,12 +16,6 @@ using test::exists;
 
 namespace {
 
-int runTool(const std::vector<std::string>& args, std::string* output) {
-    std::vector<std::string> argv{VESSORA_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return test::runProgram(argv, output);
-}
-
 // A home with its own Trash and state folder.
 struct RestoreHome : test::TrashHome {
     test::ScopedEnv state{"XDG_STATE_HOME", dir / "home/.local/state"};
@@ -75,7 +69,7 @@ struct SharedVolume : RestoreHome {
     std::string asAlice(const std::vector<std::string>& args, int expected) const {
         int status = test::runAsUser(alice, [&] {
             std::string out;
-            int rc = runTool(args, &out);
+            int rc = test::runCli(args, &out);
             if (rc != expected) std::fprintf(stderr, "exit %d: %s\n", rc, out.c_str());
             return rc == expected ? 0 : 1;
         });
@@ -95,12 +89,12 @@ TEST(RestoreLast, PutsBackExactlyTheLastBatchAndRefusesTakenPaths) {
     const std::string nonUtf8 = test::writeFile(home.dir / "work/sub/caf\xe9", 5000, 'c');
     const std::string folder = home.dir / "work/sub";
     std::string out;
-    ASSERT_EQ(runTool({"remove", "--trash", "--yes", a, b, folder}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"remove", "--trash", "--yes", a, b, folder}, &out), 0) << out;
     ASSERT_FALSE(exists(a) || exists(b) || exists(nonUtf8));
     ASSERT_TRUE(exists(home.record()));
 
     test::writeText(b, "someone else's\n");
-    EXPECT_EQ(runTool({"restore", "--last"}, &out), 1);
+    EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 1);
     EXPECT_EQ(out, "Put back 2 items.\nb.txt: Something else is at " + b + " now, so the copy stays in the Trash.\n");
     EXPECT_EQ(test::readText(a), std::string(70000, 'a'));
     EXPECT_EQ(test::readText(nonUtf8), std::string(5000, 'c'));
@@ -108,12 +102,12 @@ TEST(RestoreLast, PutsBackExactlyTheLastBatchAndRefusesTakenPaths) {
     EXPECT_EQ(test::readText(home.trash() + "/files/b.txt"), "second\n");
 
     ::unlink(b.c_str());
-    EXPECT_EQ(runTool({"restore", "--last"}, &out), 0);
+    EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 0);
     EXPECT_EQ(out, "Put back 1 item.\n");
     EXPECT_EQ(test::readText(b), "second\n");
     EXPECT_FALSE(exists(home.record()));
     EXPECT_FALSE(exists(home.trash() + "/info/b.txt.trashinfo"));
-    EXPECT_EQ(runTool({"restore", "--last"}, &out), 1);
+    EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 1);
     EXPECT_NE(out.find("nothing to put back"), std::string::npos);
 }
 
@@ -123,12 +117,12 @@ TEST(RestoreLast, TakesTheNewestNamesakeAndIgnoresDeletions) {
     RestoreHome home;
     const std::string x = test::writeText(home.dir / "work/x", "old\n");
     std::string out;
-    ASSERT_EQ(runTool({"remove", "--trash", "--yes", x}, &out), 0);
+    ASSERT_EQ(test::runCli({"remove", "--trash", "--yes", x}, &out), 0);
     test::writeText(x, "new\n");
     const RemovalResult sameRemoval = Remover::remove({x}, RemovalMode::trash);
     ASSERT_TRUE(RemovalLog::record(sameRemoval, RemovalMode::trash));
     const std::string y = test::writeText(home.dir / "work/y", "gone\n");
-    ASSERT_EQ(runTool({"remove", "--delete", "--yes", y}, &out), 0);
+    ASSERT_EQ(test::runCli({"remove", "--delete", "--yes", y}, &out), 0);
 
     const auto batch = RemovalLog::last();
     ASSERT_TRUE(batch);
@@ -138,7 +132,7 @@ TEST(RestoreLast, TakesTheNewestNamesakeAndIgnoresDeletions) {
     other.trashed.at(0).inode += 1;
     EXPECT_FALSE(RemovalLog::isLastBatch(other));
 
-    EXPECT_EQ(runTool({"restore", "--last"}, &out), 0) << out;
+    EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 0) << out;
     EXPECT_EQ(test::readText(x), "new\n");
     EXPECT_EQ(test::readText(home.trash() + "/files/x"), "old\n");
 }
@@ -146,8 +140,8 @@ TEST(RestoreLast, TakesTheNewestNamesakeAndIgnoresDeletions) {
 TEST(RestoreLast, UnreadableRecordsAndBadArguments) {
     RestoreHome home;
     std::string out;
-    EXPECT_EQ(runTool({"restore"}, &out), 2);
-    EXPECT_EQ(runTool({"restore", "--last", "/tmp"}, &out), 2);
+    EXPECT_EQ(test::runCli({"restore"}, &out), 2);
+    EXPECT_EQ(test::runCli({"restore", "--last", "/tmp"}, &out), 2);
     const Trash::Entry good{"/w/a", "/w/.Trash-0", 1, 2, "a", 3, 4};
     ASSERT_TRUE(RemovalLog::parse(recordOf(good)));
     auto with = [&](auto change) {
@@ -176,7 +170,7 @@ TEST(RestoreLast, UnreadableRecordsAndBadArguments) {
           replaced("\"version\": 2", "\"version\": 1")}) {
         test::writeText(home.record(), text);
         EXPECT_FALSE(RemovalLog::last()) << text;
-        EXPECT_EQ(runTool({"restore", "--last"}, &out), 1) << text;
+        EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 1) << text;
     }
     // Identities are read exactly, beyond what a double holds.
     auto big = RemovalLog::parse(replaced("\"inode\": 4", "\"inode\": 18446744073709551615"));
@@ -201,10 +195,11 @@ TEST(RestoreLast, RefusesHostileRecords) {
     const std::string keys = dir / "home/.ssh/authorized_keys";
     test::makeDirs(dir / "home/.ssh");
     ASSERT_EQ(
-        runTool({"remove", "--trash", "--yes", test::writeText(dir / "work/key.pub", "ssh-ed25519 AAAA\n")}, &out), 0);
+        test::runCli({"remove", "--trash", "--yes", test::writeText(dir / "work/key.pub", "ssh-ed25519 AAAA\n")}, &out),
+        0);
     test::writeText(home.trash() + "/info/key.pub.trashinfo", "[Trash Info]\nPath=" + keys + "\n");
     // A trashed file replaced in the trash by another of the same name.
-    ASSERT_EQ(runTool({"remove", "--trash", "--yes", test::writeText(dir / "work/report", "mine\n")}, &out), 0);
+    ASSERT_EQ(test::runCli({"remove", "--trash", "--yes", test::writeText(dir / "work/report", "mine\n")}, &out), 0);
     const Trash::Entry report = entryAt(dir / "work/report", home.trash(), "report");
     ASSERT_EQ(::rename((home.trash() + "/files/report").c_str(), (dir / "work/old-report").c_str()), 0);
     test::writeText(home.trash() + "/files/report", "planted\n");
@@ -241,9 +236,9 @@ TEST(RestoreLast, PutsBackFromAFileSystemTrash) {
     ASSERT_TRUE(test::mountTmpfs(mount, 8 << 20));
     const std::string file = test::writeFile(mount + "/docs/report", 9000, 'r');
     std::string out;
-    ASSERT_EQ(runTool({"remove", "--trash", "--yes", file}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"remove", "--trash", "--yes", file}, &out), 0) << out;
     EXPECT_TRUE(exists(mount + "/.Trash-0/files/report"));
-    EXPECT_EQ(runTool({"restore", "--last"}, &out), 0) << out;
+    EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 0) << out;
     EXPECT_EQ(test::readText(file), std::string(9000, 'r'));
     test::unmount(mount);
 }
@@ -297,9 +292,9 @@ TEST(RestoreLast, NamesInTheReportAreEscaped) {
     RestoreHome home;
     const std::string evil = test::writeText(home.dir / "work/evil\nPut back 9 items.\x1b[2J", "mine\n");
     std::string out;
-    ASSERT_EQ(runTool({"remove", "--trash", "--yes", evil}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"remove", "--trash", "--yes", evil}, &out), 0) << out;
     test::writeText(evil, "taken\n");
-    EXPECT_EQ(runTool({"restore", "--last"}, &out), 1);
+    EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 1);
     EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
     EXPECT_NE(out.find("evil\\nPut back 9 items.\\x1b[2J: Something else is at"), std::string::npos) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;

@@ -16,16 +16,7 @@
 
 using namespace vessora;
 using test::child;
-
-namespace {
-
-FSNode::Ptr scan(const std::string& path, bool cancelled = false) {
-    ScanStats stats;
-    if (cancelled) stats.cancel();
-    return DiskScanner::scan(path, ScanOptions{}, stats);
-}
-
-} // namespace
+using test::scan;
 
 TEST(LinuxSkips, MountTableVerdicts) {
     test::ScopedEnv home("HOME", "/home/ada");
@@ -54,7 +45,9 @@ TEST(LinuxSkips, MountTableVerdicts) {
 
 TEST(LinuxSkips, SystemTreesOfTheRootAndItsName) {
     // Cancelled before any walk: only the locations listed without entering them.
-    auto root = scan("/", true);
+    ScanStats cancelled;
+    cancelled.cancel();
+    auto root = scan("/", &cancelled);
     EXPECT_EQ(root->name(), VolumeInfo::rootVolumeName());
     EXPECT_NE(root->name(), "Macintosh HD");
     for (const char* name : {"proc", "sys", "dev", "run"}) {

@@ -16,29 +16,21 @@
 
 using namespace vessora;
 
-namespace {
-int run(const std::vector<std::string>& args, std::string* output) {
-    std::vector<std::string> argv{VESSORA_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return test::runProgram(argv, output);
-}
-} // namespace
-
 TEST(ScanCommand, ReadableTreeAndErrors) {
     test::TempDir dir;
     test::writeFile(dir / "r/videos/movie.mkv", 3 << 20);
     for (int i = 0; i < 15; ++i) test::writeFile(dir / "r/many/f" + std::to_string(i), 2 << 20);
     test::writeFile(dir / "r/notes.txt", 100);
     std::string out;
-    ASSERT_EQ(run({"scan", dir / "r", "--top", "3", "--depth", "2"}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"scan", dir / "r", "--top", "3", "--depth", "2"}, &out), 0) << out;
     EXPECT_NE(out.find("videos/"), std::string::npos) << out;
     EXPECT_NE(out.find("(12 more)"), std::string::npos) << out;
     EXPECT_NE(out.find("17 files"), std::string::npos) << out;
 
-    EXPECT_EQ(run({"scan", dir / "missing"}, &out), 1);
+    EXPECT_EQ(test::runCli({"scan", dir / "missing"}, &out), 1);
     EXPECT_EQ(out, "vessora: " + dir / "missing" + ": no such file or directory\n");
-    EXPECT_EQ(run({"scan"}, &out), 2);
-    EXPECT_EQ(run({"scan", dir / "r", "--top", "zero"}, &out), 2);
+    EXPECT_EQ(test::runCli({"scan"}, &out), 2);
+    EXPECT_EQ(test::runCli({"scan", dir / "r", "--top", "zero"}, &out), 2);
 
     // A folder that cannot be read is an error, not an empty tree.
     test::writeFile(dir / "closed/inner", 100);
@@ -46,7 +38,7 @@ TEST(ScanCommand, ReadableTreeAndErrors) {
     ASSERT_EQ(::chmod((dir / "closed").c_str(), 0), 0);
     EXPECT_EQ(test::runAsUnprivileged([&] {
                   std::string text;
-                  const int status = run({"scan", dir / "closed"}, &text);
+                  const int status = test::runCli({"scan", dir / "closed"}, &text);
                   return status == 1 && text.find("cannot be read") != std::string::npos
                              ? std::string()
                              : "status " + std::to_string(status) + ": " + text;
@@ -54,52 +46,46 @@ TEST(ScanCommand, ReadableTreeAndErrors) {
               "");
 }
 
-TEST(SizeCommand, OneLinePerPathLikeDu) {
+TEST(SizeCommand, OneLinePerPathCountingEachFileOnceLikeDu) {
     test::TempDir dir;
     int64_t a = test::allocatedSize(test::writeFile(dir / "a/f", 3 << 20));
     int64_t b = test::allocatedSize(test::writeFile(dir / "b", 5000));
     std::string out;
-    ASSERT_EQ(run({"size", dir / "a", dir / "b"}, &out), 0);
+    ASSERT_EQ(test::runCli({"size", dir / "a", dir / "b"}, &out), 0);
     EXPECT_EQ(out,
               std::to_string(a) + "\t3.1 MB\t" + dir / "a" + "\n" + std::to_string(b) + "\t8 KB\t" + dir / "b" + "\n");
-    EXPECT_EQ(run({"size", dir / "a", dir / "nothing"}, &out), 1);
+    EXPECT_EQ(test::runCli({"size", dir / "a", dir / "nothing"}, &out), 1);
     EXPECT_NE(out.find("vessora: " + dir / "nothing" + ": no such file or directory"), std::string::npos);
-}
 
-TEST(SizeCommand, CountsAFileWithSeveralNamesOnceLikeDu) {
-    test::TempDir dir;
+    // A file with several names counts once, like du.
     const int64_t file = test::allocatedSize(test::writeFile(dir / "t/a/data", 2 << 20));
     ASSERT_EQ(::link((dir / "t/a/data").c_str(), (dir / "t/b").c_str()), 0);
     ASSERT_EQ(::link((dir / "t/a/data").c_str(), (dir / "other").c_str()), 0);
-    std::string out;
-    ASSERT_EQ(run({"size", dir / "t"}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"size", dir / "t"}, &out), 0) << out;
     EXPECT_EQ(out.substr(0, out.find('\t')), std::to_string(file)) << out;
     // Across the paths of one call too: the second name counts nothing.
-    ASSERT_EQ(run({"size", dir / "t", dir / "other"}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"size", dir / "t", dir / "other"}, &out), 0) << out;
     EXPECT_NE(out.find("\n0\tZero KB\t" + dir / "other" + "\n"), std::string::npos) << out;
 }
 
 // Names come from anyone who can create a file: on the terminal they are
 // escaped, in JSON they stay exact.
-TEST(ScanCommand, EscapesNamesInTextAndKeepsThemInJson) {
+TEST(ScanCommand, EscapesNamesInTextKeepsThemInJsonAndHonoursItsDepth) {
     test::TempDir dir;
     const std::string evil = "evil\nforged line \x1b[2J";
     test::writeFile(dir / ("r/" + evil), 2 << 20);
     std::string out;
-    ASSERT_EQ(run({"scan", dir / "r"}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"scan", dir / "r"}, &out), 0) << out;
     EXPECT_NE(out.find("evil\\nforged line \\x1b[2J"), std::string::npos) << out;
     EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
-    ASSERT_EQ(run({"size", dir / ("r/" + evil)}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"size", dir / ("r/" + evil)}, &out), 0) << out;
     EXPECT_NE(out.find("\t" + dir / "r/evil\\nforged line \\x1b[2J\n"), std::string::npos) << out;
-    ASSERT_EQ(run({"scan", dir / "r", "--json"}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"scan", dir / "r", "--json"}, &out), 0) << out;
     EXPECT_NE(out.find("\"name\":\"evil\\nforged line \\u001b[2J\""), std::string::npos) << out;
-}
 
-TEST(ScanCommand, JsonHonoursAnAskedDepth) {
-    test::TempDir dir;
+    // JSON honours an asked depth.
     test::writeFile(dir / "r/a/b/c/deep", 2 << 20);
-    std::string out;
-    ASSERT_EQ(run({"scan", dir / "r", "--json", "--depth", "1"}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"scan", dir / "r", "--json", "--depth", "1"}, &out), 0) << out;
     EXPECT_NE(out.find("\"name\":\"a\""), std::string::npos) << out;
     EXPECT_EQ(out.find("\"name\":\"b\""), std::string::npos) << out;
     // The cut-off folder still carries the whole subtree's totals.
@@ -108,7 +94,7 @@ TEST(ScanCommand, JsonHonoursAnAskedDepth) {
               std::string::npos)
         << out;
     // Without --depth, the whole tree.
-    ASSERT_EQ(run({"scan", dir / "r", "--json"}, &out), 0) << out;
+    ASSERT_EQ(test::runCli({"scan", dir / "r", "--json"}, &out), 0) << out;
     EXPECT_NE(out.find("\"name\":\"deep\""), std::string::npos) << out;
 }
 
@@ -116,16 +102,16 @@ TEST(Cli, HelpForEachCommandAndVersion) {
     std::string out;
     for (const char* command :
          {"scan", "size", "overview", "cleanup", "check", "remove", "restore", "apps", "backup", "messages-export"}) {
-        EXPECT_EQ(run({command, "--help"}, &out), 0) << command;
+        EXPECT_EQ(test::runCli({command, "--help"}, &out), 0) << command;
         EXPECT_TRUE(out.starts_with(std::string("usage: vessora ") + command)) << out;
-        EXPECT_EQ(run({"help", command}, &out), 0) << command;
+        EXPECT_EQ(test::runCli({"help", command}, &out), 0) << command;
         EXPECT_TRUE(out.starts_with(std::string("usage: vessora ") + command)) << out;
     }
-    EXPECT_EQ(run({"scan", "--", "--help"}, &out), 1) << "after --, a path named --help";
-    EXPECT_EQ(run({"--version"}, &out), 0);
+    EXPECT_EQ(test::runCli({"scan", "--", "--help"}, &out), 1) << "after --, a path named --help";
+    EXPECT_EQ(test::runCli({"--version"}, &out), 0);
     EXPECT_TRUE(out.starts_with("vessora ") && out.size() > 9 && out.back() == '\n') << out;
-    EXPECT_EQ(run({"--help"}, &out), 0);
-    EXPECT_EQ(run({"nonsense"}, &out), 2);
+    EXPECT_EQ(test::runCli({"--help"}, &out), 0);
+    EXPECT_EQ(test::runCli({"nonsense"}, &out), 2);
 }
 
 namespace {

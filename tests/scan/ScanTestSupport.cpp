@@ -15,6 +15,11 @@
 
 namespace vessora::test {
 
+FSNode::Ptr scan(const std::string& path, ScanStats* stats, const ScanOptions& options) {
+    ScanStats local;
+    return DiskScanner::scan(path, options, stats ? *stats : local);
+}
+
 std::string treeProblem(const FSNode& root) {
     std::vector<const FSNode*> work{&root};
     while (!work.empty()) {

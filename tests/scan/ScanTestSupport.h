@@ -1,8 +1,8 @@
 #pragma once
 // Helpers shared by the scanner's tests.
 
+#include "scan/DiskScanner.h"
 #include "scan/FSNode.h"
-
 #include "scan/ScanStats.h"
 
 #include <string>
@@ -12,6 +12,9 @@ namespace vessora::test {
 // Checks the tree invariants (sums, counts, lumps, skipped nodes, parents)
 // everywhere below `root`; returns a description of the first violation.
 std::string treeProblem(const FSNode& root);
+
+// A scan of `path`, its counters in `stats` when given.
+FSNode::Ptr scan(const std::string& path, ScanStats* stats = nullptr, const ScanOptions& options = {});
 
 // The child of `node` with this name, or null.
 const FSNode* child(const FSNode& node, const std::string& name);

@@ -12,7 +12,6 @@
 #include <QSignalSpy>
 
 #include <algorithm>
-#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -24,13 +23,6 @@ const QString checksumMismatch = QStringLiteral("The download did not match its 
 const QString unpackFailed = QStringLiteral("The update could not be unpacked.");
 const QString signatureInvalid = QStringLiteral("The downloaded app is not validly signed and was discarded.");
 const QString wrongTeam = QStringLiteral("The downloaded app is signed by someone else and was discarded.");
-
-std::vector<std::string> list(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class StagingTest : public ::testing::Test {
 protected:
@@ -84,8 +76,8 @@ protected:
     // After a failed staging nothing is left in the temporary directory: the
     // archive and the refused unpack folder are both gone.
     void expectNothingLeft() {
-        EXPECT_EQ(list(tmp), std::vector<std::string>{});
-        EXPECT_EQ(list(outside), std::vector<std::string>{});
+        EXPECT_EQ(listFolder(tmp), std::vector<std::string>{});
+        EXPECT_EQ(listFolder(outside), std::vector<std::string>{});
     }
 };
 
@@ -110,10 +102,10 @@ TEST_F(StagingTest, SignedBuildIsStagedUnderItsOwnNameAndTheArchiveRemoved) {
         EXPECT_TRUE(states[i].progress() >= states[i - 1].progress() && states[i].progress() <= 1);
     // Under a name of our own, whatever the archive called it; nothing else left.
     ASSERT_TRUE(u->staged());
-    auto left = list(tmp);
+    auto left = listFolder(tmp);
     ASSERT_EQ(left.size(), 1u) << testing::PrintToString(left);
     EXPECT_EQ(*u->staged(), tmp + "/" + left[0] + "/" + Updater::stagedName);
-    EXPECT_EQ(list(tmp + "/" + left[0]), std::vector<std::string>{Updater::stagedName});
+    EXPECT_EQ(listFolder(tmp + "/" + left[0]), std::vector<std::string>{Updater::stagedName});
 }
 
 TEST_F(StagingTest, DownloadReportsTheShareReceivedOrThatItIsUnknown) {
@@ -151,14 +143,14 @@ TEST_F(StagingTest, FailedStagingKeepsThePreviouslyStagedCopyAndANewOneReplacesI
     server.put(archivePath, readText(zipOf(bad)));
     EXPECT_EQ(stage(*u), UpdateState::failed(signatureInvalid));
     EXPECT_EQ(u->staged(), first);
-    EXPECT_EQ(list(tmp).size(), 1u); // the first unpack folder only
+    EXPECT_EQ(listFolder(tmp).size(), 1u); // the first unpack folder only
     EXPECT_NE(readText(UpdateLog::path()).find("contents or permissions differ"), std::string::npos);
     // A good one again: it replaces the first, which is not left behind.
     server.put(archivePath, readText(good));
     EXPECT_EQ(stage(*u), UpdateState::readyToRelaunch());
     ASSERT_TRUE(u->staged());
     EXPECT_NE(*u->staged(), first);
-    EXPECT_EQ(list(tmp), std::vector<std::string>{Paths::lastComponent(Paths::parent(*u->staged()))});
+    EXPECT_EQ(listFolder(tmp), std::vector<std::string>{Paths::lastComponent(Paths::parent(*u->staged()))});
     // Nothing is kept between launches: an updater that goes takes its staged copy along.
     u.reset();
     expectNothingLeft();
@@ -204,10 +196,11 @@ TEST_F(StagingTest, FirstBundleAtTheTopWinsAndOneInASubfolderIsNotFound) {
     std::string nested = work + "/nested.zip";
     makeZip(nested, "[{\"tree\": " + jsonString(signedBundle()) + ", \"as\": \"Release/Vessora.app\"}]");
     EXPECT_EQ(stage(*offer(nested)), UpdateState::failed(unpackFailed));
-    EXPECT_EQ(list(tmp), std::vector<std::string>{Paths::lastComponent(Paths::parent(*u->staged()))});
+    EXPECT_EQ(listFolder(tmp), std::vector<std::string>{Paths::lastComponent(Paths::parent(*u->staged()))});
 }
 
 TEST_F(StagingTest, OnlyTheDigestOurTeamSignedForTheOfferedNewerBuildIsStaged) {
+    auto discarded = [](const char* why) { return QString("The downloaded app %1 and was discarded.").arg(why); };
     struct Case {
         std::string secret, team, build;
         QString message;
@@ -220,24 +213,9 @@ TEST_F(StagingTest, OnlyTheDigestOurTeamSignedForTheOfferedNewerBuildIsStaged) {
         {keys.straySecret, ourTeam, "11", signatureInvalid, {}},
         {keys.otherSecret, ourTeam, "11", signatureInvalid, {}},
         // Validly signed, but an old build, the installed one, or not the one offered.
-        {keys.teamSecret,
-         ourTeam,
-         "3",
-         "The downloaded app (build 3) is not newer than this one (build 10) and was "
-         "discarded.",
-         {}},
-        {keys.teamSecret,
-         ourTeam,
-         "10",
-         "The downloaded app (build 10) is not newer than this one (build 10) and "
-         "was discarded.",
-         {}},
-        {keys.teamSecret,
-         ourTeam,
-         "12",
-         "The downloaded app is build 12, not build 11 as the update server said, "
-         "and was discarded.",
-         {}},
+        {keys.teamSecret, ourTeam, "3", discarded("(build 3) is not newer than this one (build 10)"), {}},
+        {keys.teamSecret, ourTeam, "10", discarded("(build 10) is not newer than this one (build 10)"), {}},
+        {keys.teamSecret, ourTeam, "12", discarded("is build 12, not build 11 as the update server said,"), {}},
     };
     for (const Case& c : cases) {
         auto u = offer(zipOf(signedBundle("Vessora.app", c.secret, c.team, c.build)), c.sha256);
