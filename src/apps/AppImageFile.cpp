@@ -1,5 +1,7 @@
 #include "apps/AppImageFile.h"
 
+#include "support/UniqueFd.h"
+
 #include <elf.h>
 #include <endian.h>
 #include <fcntl.h>
@@ -40,15 +42,10 @@ bool readAt(int fd, uint64_t offset, void* buffer, size_t size) {
     return true;
 }
 
-struct Fd {
-    int fd;
-    explicit Fd(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
+// Opened without following a link or blocking on a FIFO.
+UniqueFd openImage(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+}
 
 // A read-only view of the file from the image's offset on, so the library
 // sees a SquashFS image starting at 0.
@@ -379,27 +376,27 @@ std::optional<std::pair<std::string, std::string>> entryBytes(int fd, uint64_t o
 } // namespace
 
 bool isAppImage(const std::string& path) {
-    Fd file(path);
+    UniqueFd file = openImage(path);
     unsigned char head[11];
-    if (file.fd < 0 || !readAt(file.fd, 0, head, sizeof head)) return false;
+    if (file.get() < 0 || !readAt(file.get(), 0, head, sizeof head)) return false;
     return std::memcmp(head, ELFMAG, SELFMAG) == 0 && head[8] == 'A' && head[9] == 'I' && head[10] == 0x02;
 }
 
 std::optional<uint64_t> imageOffset(const std::string& path) {
-    Fd file(path);
-    if (file.fd < 0) return std::nullopt;
+    UniqueFd file = openImage(path);
+    if (file.get() < 0) return std::nullopt;
     unsigned char ident[EI_NIDENT];
-    if (!readAt(file.fd, 0, ident, sizeof ident) || std::memcmp(ident, ELFMAG, SELFMAG) != 0) return std::nullopt;
+    if (!readAt(file.get(), 0, ident, sizeof ident) || std::memcmp(ident, ELFMAG, SELFMAG) != 0) return std::nullopt;
     // The runtime is built for the machine it runs on: little-endian here.
     if (ident[EI_DATA] != ELFDATA2LSB) return std::nullopt;
     if (ident[EI_CLASS] == ELFCLASS64) {
         Elf64_Ehdr header;
-        if (!readAt(file.fd, 0, &header, sizeof header)) return std::nullopt;
+        if (!readAt(file.get(), 0, &header, sizeof header)) return std::nullopt;
         return uint64_t(header.e_shoff) + uint64_t(header.e_shnum) * header.e_shentsize;
     }
     if (ident[EI_CLASS] == ELFCLASS32) {
         Elf32_Ehdr header;
-        if (!readAt(file.fd, 0, &header, sizeof header)) return std::nullopt;
+        if (!readAt(file.get(), 0, &header, sizeof header)) return std::nullopt;
         return uint64_t(header.e_shoff) + uint64_t(header.e_shnum) * header.e_shentsize;
     }
     return std::nullopt;
@@ -408,11 +405,11 @@ std::optional<uint64_t> imageOffset(const std::string& path) {
 std::optional<DesktopEntry> embeddedEntry(const std::string& path) {
     std::optional<uint64_t> offset = imageOffset(path);
     if (!offset) return std::nullopt;
-    Fd file(path);
-    if (file.fd < 0) return std::nullopt;
-    off_t end = ::lseek(file.fd, 0, SEEK_END);
+    UniqueFd file = openImage(path);
+    if (file.get() < 0) return std::nullopt;
+    off_t end = ::lseek(file.get(), 0, SEEK_END);
     if (end <= 0 || uint64_t(end) <= *offset) return std::nullopt;
-    auto bytes = entryBytes(file.fd, *offset, uint64_t(end));
+    auto bytes = entryBytes(file.get(), *offset, uint64_t(end));
     if (!bytes) return std::nullopt;
     std::optional<DesktopEntry> entry = DesktopEntries::parse(bytes->first);
     if (entry) entry->id = bytes->second;

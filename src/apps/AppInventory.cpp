@@ -5,6 +5,7 @@
 #include "apps/Listing.h"
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
+#include "support/FolderListing.h"
 #include "support/NameOrder.h"
 #include "support/Paths.h"
 
@@ -73,7 +74,7 @@ std::vector<std::string> bundles(const std::string& root, int maxDepth) {
         auto [path, depth] = std::move(stack.back());
         stack.pop_back();
         if (depth > maxDepth) continue;
-        for (const std::string& name : Listing::names(path)) {
+        for (const std::string& name : FolderListing::namesOrEmpty(path)) {
             if (name.starts_with('.')) continue;
             std::string child = Paths::join(path, name);
             if (!Listing::isDirectory(child)) continue;
@@ -134,16 +135,3 @@ void sortByName(std::vector<InstalledApp>& apps) {
 
 } // namespace AppInventory
 } // namespace vessora
-
-size_t std::hash<vessora::InstalledApp>::operator()(const vessora::InstalledApp& app) const noexcept {
-    size_t h = 0;
-    auto mix = [&h](size_t v) { h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2); };
-    std::hash<std::string> text;
-    mix(text(app.url));
-    mix(text(app.name));
-    mix(app.bundleID ? text(*app.bundleID) : 1);
-    mix(app.version ? text(*app.version) : 2);
-    mix(size_t(app.isSystemApp) | size_t(app.isMASApp) << 1);
-    mix(app.lastUsed ? size_t(app.lastUsed->time_since_epoch().count()) : 3);
-    return h;
-}

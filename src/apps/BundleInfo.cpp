@@ -1,6 +1,7 @@
 #include "apps/BundleInfo.h"
 
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <plist/plist.h>
 
@@ -19,29 +20,6 @@ namespace {
 // Real Info.plist files are a few kilobytes; anything this large is not one,
 // and reading it would only cost memory.
 constexpr off_t maxPlistBytes = 8 << 20;
-
-// The whole regular file at `path`, or nothing. O_NONBLOCK and the S_ISREG
-// test keep a FIFO or device planted as Info.plist from blocking the scan.
-std::optional<std::string> readRegularFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
-    struct stat st;
-    std::optional<std::string> result;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxPlistBytes) {
-        std::string data(size_t(st.st_size), '\0');
-        size_t done = 0;
-        while (done < data.size()) {
-            ssize_t n = ::read(fd, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += size_t(n);
-        }
-        data.resize(done);
-        result = std::move(data);
-    }
-    ::close(fd);
-    return result;
-}
 
 struct PlistFree {
     void operator()(plist_t p) const { plist_free(p); }
@@ -105,7 +83,7 @@ std::map<std::string, std::string> parse(std::string_view data) {
 std::map<std::string, std::string> read(const std::string& bundlePath) {
     // A macOS-style bundle keeps it in Contents; a flat bundle at its top.
     for (const char* relative : {"Contents/Info.plist", "Info.plist"}) {
-        std::optional<std::string> data = readRegularFile(Paths::join(bundlePath, relative));
+        std::optional<std::string> data = WholeFile::read(Paths::join(bundlePath, relative), maxPlistBytes);
         if (data) return parse(*data);
     }
     return {};

@@ -1,7 +1,9 @@
 #include "apps/DesktopEntry.h"
 
 #include "apps/Listing.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <glib.h>
 #include <sys/stat.h>
@@ -63,7 +65,7 @@ void collectFolder(const std::string& folder, const std::string& prefix, Visited
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !visited.emplace(st.st_dev, st.st_ino).second)
         return;
-    std::vector<std::string> names = Listing::names(folder);
+    std::vector<std::string> names = FolderListing::namesOrEmpty(folder);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (name.starts_with('.')) continue;
@@ -120,27 +122,10 @@ std::optional<DesktopEntry> parse(std::string_view data) {
 }
 
 std::optional<DesktopEntry> read(const std::string& path) {
-    // Opened without blocking and read only when it is a regular file: a
-    // FIFO named "x.desktop" must not hang the inventory.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    std::string data;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) <= maxEntryBytes) {
-        data.resize(size_t(st.st_size));
-        size_t got = 0;
-        while (got < data.size()) {
-            ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-            if (n <= 0) break;
-            got += size_t(n);
-        }
-        data.resize(got);
-    } else {
-        ::close(fd);
-        return std::nullopt;
-    }
-    ::close(fd);
-    std::optional<DesktopEntry> entry = parse(data);
+    // Only a regular file is read: a FIFO named "x.desktop" must not hang the inventory.
+    std::optional<std::string> data = WholeFile::read(path, int64_t(maxEntryBytes));
+    if (!data) return std::nullopt;
+    std::optional<DesktopEntry> entry = parse(*data);
     if (entry) entry->path = path;
     return entry;
 }

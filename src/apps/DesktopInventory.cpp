@@ -4,9 +4,9 @@
 #include "apps/AppInventory.h"
 #include "apps/DesktopEntry.h"
 #include "apps/DpkgDatabase.h"
-#include "apps/Listing.h"
 #include "apps/Snaps.h"
 #include "platform/PlatformTables.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <sys/stat.h>
@@ -422,7 +422,7 @@ std::vector<InstalledApp> scan(const Sources& sources, bool includeSystem) {
     for (const InstalledApp& app : records.all())
         if (app.kind == AppKind::appImage) knownImages.insert(realPath(app.url));
     for (const std::string& folder : sources.appImageFolders) {
-        for (const std::string& name : Listing::names(folder)) {
+        for (const std::string& name : FolderListing::namesOrEmpty(folder)) {
             if (name.starts_with('.')) continue;
             std::string path = Paths::join(folder, name);
             if (records.find(path) || !isRegularFile(path) || !AppImageFile::isAppImage(path)) continue;

@@ -11,6 +11,7 @@
 #include "apps/LeftoverFinder.h"
 #include "apps/Listing.h"
 #include "platform/PlatformTables.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <fnmatch.h>
@@ -47,11 +48,6 @@ std::string lower(std::string text) {
 
 bool isSingleComponent(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
-std::string stateHome() {
-    if (const char* value = std::getenv("XDG_STATE_HOME"); value && *value == '/') return Paths::standardize(value);
-    return Paths::join(Paths::home(), ".local/state");
 }
 
 std::string withoutSuffix(const std::string& id) { return id.ends_with(".desktop") ? id.substr(0, id.size() - 8) : id; }
@@ -183,7 +179,7 @@ std::vector<std::string> appImageIntegrationFiles(const std::string& path) {
     const std::string data = PlatformTables::resolveRoot("$XDG_DATA_HOME");
     std::vector<std::string> files;
     auto matching = [&](const std::string& folder, const std::string& pattern) {
-        std::vector<std::string> names = Listing::names(folder);
+        std::vector<std::string> names = FolderListing::namesOrEmpty(folder);
         std::sort(names.begin(), names.end());
         for (const std::string& name : names)
             if (::fnmatch(pattern.c_str(), name.c_str(), FNM_PERIOD) == 0) files.push_back(Paths::join(folder, name));
@@ -191,7 +187,7 @@ std::vector<std::string> appImageIntegrationFiles(const std::string& path) {
     matching(Paths::join(data, "applications"), prefix + "-*.desktop");
     matching(Paths::join(data, "mime/packages"), prefix + "-*.xml");
     const std::string icons = Paths::join(data, "icons/hicolor");
-    std::vector<std::string> sizes = Listing::names(icons);
+    std::vector<std::string> sizes = FolderListing::namesOrEmpty(icons);
     std::sort(sizes.begin(), sizes.end());
     for (const std::string& size : sizes) matching(Paths::join(icons, size + "/apps"), prefix + "_*");
     return files;
@@ -203,7 +199,7 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
     const std::string config = PlatformTables::resolveRoot("$XDG_CONFIG_HOME");
     const std::string data = PlatformTables::resolveRoot("$XDG_DATA_HOME");
     const std::string cache = PlatformTables::resolveRoot("$XDG_CACHE_HOME");
-    const std::string state = stateHome();
+    const std::string state = Paths::stateHome();
     const std::vector<Candidate> candidates = candidatesFor(app);
     const std::vector<std::string> ids = exactIds(app);
     Collected found;
@@ -233,14 +229,14 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
         if (c.confidence == MatchConfidence::likely) {
             probe(home, "." + c.text, "Hidden folder", c.confidence, c.text);
             probe(Paths::join(config, "systemd/user"), c.text + ".service", "User service", c.confidence, c.text);
-            for (const std::string& wants : Listing::names(Paths::join(config, "systemd/user")))
+            for (const std::string& wants : FolderListing::namesOrEmpty(Paths::join(config, "systemd/user")))
                 if (wants.ends_with(".wants"))
                     probe(Paths::join(config, "systemd/user/" + wants), c.text + ".service", "User service",
                           c.confidence, c.text);
             // Vendors that keep one folder per product and version.
             for (const char* vendor : {"JetBrains", "BraveSoftware"}) {
                 const std::string folder = Paths::join(config, vendor);
-                for (const std::string& name : Listing::names(folder))
+                for (const std::string& name : FolderListing::namesOrEmpty(folder))
                     if (lower(name).starts_with(lower(c.text))) probe(folder, name, "Settings", c.confidence, c.text);
             }
             // Reading the package lists is slow: only for what exists.
@@ -260,9 +256,9 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
         probe(Paths::join(data, "applications"), id + ".desktop", "Menu entry", MatchConfidence::exact, id);
         probe(Paths::join(data, "mime/packages"), id + ".xml", "File types", MatchConfidence::exact, id);
         probe(Paths::join(data, "dbus-1/services"), id + ".service", "D-Bus service", MatchConfidence::exact, id);
-        for (const std::string& size : Listing::names(Paths::join(data, "icons/hicolor"))) {
+        for (const std::string& size : FolderListing::namesOrEmpty(Paths::join(data, "icons/hicolor"))) {
             const std::string folder = Paths::join(data, "icons/hicolor/" + size + "/apps");
-            for (const std::string& name : Listing::names(folder))
+            for (const std::string& name : FolderListing::namesOrEmpty(folder))
                 if (Paths::deletingExtension(name) == id) probe(folder, name, "Icon", MatchConfidence::exact, id);
         }
         for (const auto& [folder, category] :
@@ -283,7 +279,7 @@ std::vector<LeftoverItem> desktopLeftovers(const InstalledApp& app, const std::v
     for (const auto& [folder, category] :
          {std::pair<std::string, const char*>{Paths::join(config, "autostart"), "Autostart entry"},
           {"/etc/xdg/autostart", "Autostart entry (system)"}}) {
-        for (const std::string& name : Listing::names(folder)) {
+        for (const std::string& name : FolderListing::namesOrEmpty(folder)) {
             if (!name.ends_with(".desktop")) continue;
             const std::string path = Paths::join(folder, name);
             std::optional<DesktopEntry> entry = DesktopEntries::read(path);

@@ -1,6 +1,6 @@
 #include "apps/DpkgDatabase.h"
 
-#include "apps/Listing.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <charconv>
@@ -82,7 +82,7 @@ std::map<std::string, std::string> owners(const std::string& root, const std::se
     const std::string info = Paths::join(root, "info");
     // Each list is read line by line and only the asked-for paths are kept,
     // so a desktop with thousands of packages costs no more memory than one.
-    for (const std::string& name : Listing::names(info)) {
+    for (const std::string& name : FolderListing::namesOrEmpty(info)) {
         if (!name.ends_with(".list")) continue;
         std::string package = name.substr(0, name.size() - 5);
         if (size_t colon = package.find(':'); colon != std::string::npos) package.resize(colon);

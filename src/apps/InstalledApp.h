@@ -44,7 +44,3 @@ struct InstalledApp {
 };
 
 } // namespace vessora
-
-template <> struct std::hash<vessora::InstalledApp> {
-    size_t operator()(const vessora::InstalledApp& app) const noexcept;
-};

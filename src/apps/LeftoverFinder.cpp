@@ -4,6 +4,7 @@
 #include "platform/ItemHandle.h"
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 #include "support/Utf8.h"
 
@@ -182,7 +183,7 @@ std::vector<LeftoverItem> leftovers(const InstalledApp& app, bool measure, const
     }
 
     for (const ScanRule& rule : scanRulesFor(home)) {
-        for (const std::string& name : Listing::names(rule.directory)) {
+        for (const std::string& name : FolderListing::namesOrEmpty(rule.directory)) {
             std::optional<MatchConfidence> best;
             for (const Candidate& candidate : candidates) {
                 bool matched = candidate.confidence == MatchConfidence::exact ? matchesIdentifier(name, candidate.text)
@@ -218,12 +219,3 @@ void measureAndSort(std::vector<LeftoverItem>& items, bool measure) {
 }
 
 } // namespace vessora::LeftoverFinder
-
-size_t std::hash<vessora::LeftoverItem>::operator()(const vessora::LeftoverItem& item) const noexcept {
-    std::hash<std::string> text;
-    size_t h = text(item.url);
-    h = h * 31 + text(item.category);
-    h = h * 31 + size_t(item.confidence);
-    h = h * 31 + std::hash<int64_t>{}(item.size);
-    return h * 2 + size_t(item.requiresAdmin);
-}

@@ -77,7 +77,3 @@ const char* label(MatchConfidence confidence);
 
 } // namespace LeftoverFinder
 } // namespace vessora
-
-template <> struct std::hash<vessora::LeftoverItem> {
-    size_t operator()(const vessora::LeftoverItem& item) const noexcept;
-};

@@ -1,14 +1,8 @@
 #include "apps/Listing.h"
 
-#include "platform/FolderListing.h"
-
 #include <sys/stat.h>
 
 namespace vessora::Listing {
-
-std::vector<std::string> names(const std::string& path) {
-    return FolderListing::names(path).value_or(std::vector<std::string>{});
-}
 
 bool exists(const std::string& path) {
     struct stat st;

@@ -3,13 +3,8 @@
 // a file manager answers them (symbolic links followed).
 
 #include <string>
-#include <vector>
 
 namespace vessora::Listing {
-
-// Entry names of a folder (FolderListing::names); empty when the folder
-// cannot be listed.
-std::vector<std::string> names(const std::string& path);
 
 // Something exists at `path` (a dangling link does not count).
 bool exists(const std::string& path);

@@ -2,8 +2,9 @@
 
 #include "apps/BundleInfo.h"
 #include "support/Paths.h"
+#include "support/ProcessList.h"
+#include "support/WholeFile.h"
 
-#include <dirent.h>
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
@@ -24,25 +25,6 @@ std::optional<std::string> readLink(const std::string& path) {
     // The kernel marks an executable replaced or removed after start.
     if (target.ends_with(" (deleted)")) target.resize(target.size() - 10);
     return target;
-}
-
-// A small regular file's text. O_NONBLOCK and the S_ISREG test keep a FIFO
-// that a sandboxed process planted in its root from blocking the check.
-std::optional<std::string> readSmallRegularFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
-    std::optional<std::string> text;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= (1 << 20)) {
-        std::string data(size_t(st.st_size), '\0');
-        ssize_t n = ::read(fd, data.data(), data.size());
-        if (n >= 0) {
-            data.resize(size_t(n));
-            text = std::move(data);
-        }
-    }
-    ::close(fd);
-    return text;
 }
 
 // The innermost bundle around `executable`: the nearest "*.app" folder above
@@ -82,16 +64,10 @@ std::string flatpakAppId(const std::string& text) {
 std::vector<RunningApp> find(const std::string& bundleID, const std::string& procRoot) {
     std::vector<RunningApp> running;
     if (bundleID.empty()) return running;
-    DIR* dir = ::opendir(procRoot.c_str());
-    if (!dir) return running;
     // Many processes share one bundle (helpers, renderers): read each
     // Info.plist once per call.
     std::map<std::string, BundleFacts> bundles;
-    while (dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string process = Paths::join(procRoot, name);
-        const int pid = std::atoi(name.c_str());
+    for (const auto& [pid, process] : ProcessList::all(procRoot)) {
         if (auto executable = readLink(Paths::join(process, "exe"))) {
             const std::string bundle = enclosingBundle(*executable);
             if (!bundle.empty()) {
@@ -110,40 +86,27 @@ std::vector<RunningApp> find(const std::string& bundleID, const std::string& pro
                 }
             }
         }
-        auto flatpakInfo = readSmallRegularFile(Paths::join(process, "root/.flatpak-info"));
+        auto flatpakInfo = WholeFile::read(Paths::join(process, "root/.flatpak-info"), 1 << 20);
         if (flatpakInfo && flatpakAppId(*flatpakInfo) == bundleID) running.push_back({pid, {}, bundleID});
     }
-    ::closedir(dir);
     return running;
 }
 
 std::set<std::string> runningPrograms(const std::vector<std::string>& names, const std::string& procRoot) {
     std::set<std::string> found;
     if (names.empty()) return found;
-    DIR* dir = ::opendir(procRoot.c_str());
-    if (!dir) return found;
     auto note = [&](const std::string& seen, bool cut) {
         for (const std::string& name : names)
             if (seen == name || (cut && seen.size() == 15 && name.starts_with(seen))) found.insert(name);
     };
-    while (dirent* entry = ::readdir(dir)) {
-        const std::string pid = entry->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string process = Paths::join(procRoot, pid);
-        if (auto executable = readLink(Paths::join(process, "exe"))) note(Paths::lastComponent(*executable), false);
-        // The kernel reports a size of 0 for its own files: read what is there.
-        if (int fd = ::open(Paths::join(process, "comm").c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-            char buffer[64];
-            ssize_t n = ::read(fd, buffer, sizeof buffer);
-            ::close(fd);
-            if (n > 0) {
-                std::string comm(buffer, size_t(n));
-                if (comm.back() == '\n') comm.pop_back();
-                note(comm, true);
-            }
+    for (const ProcessList::Process& process : ProcessList::all(procRoot)) {
+        if (auto executable = readLink(Paths::join(process.folder, "exe")))
+            note(Paths::lastComponent(*executable), false);
+        if (auto comm = WholeFile::read(Paths::join(process.folder, "comm"), 4096); comm && !comm->empty()) {
+            if (comm->back() == '\n') comm->pop_back();
+            note(*comm, true);
         }
     }
-    ::closedir(dir);
     return found;
 }
 

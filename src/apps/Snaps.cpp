@@ -1,7 +1,8 @@
 #include "apps/Snaps.h"
 
-#include "apps/Listing.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <yaml-cpp/yaml.h>
 
@@ -9,8 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 namespace vessora::Snaps {
 namespace {
@@ -57,18 +56,16 @@ bool parseYaml(const std::string& text, Snap& snap) {
 
 std::vector<Snap> installed(const std::string& root, const std::string& files) {
     std::vector<Snap> snaps;
-    std::vector<std::string> names = Listing::names(root);
+    std::vector<std::string> names = FolderListing::namesOrEmpty(root);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (name.starts_with('.') || name == "bin") continue;
         const std::string folder = Paths::join(root, name);
-        std::ifstream in(Paths::join(folder, "current/meta/snap.yaml"));
-        if (!in) continue;
-        std::ostringstream text;
-        text << in.rdbuf();
+        std::optional<std::string> text = WholeFile::read(Paths::join(folder, "current/meta/snap.yaml"));
+        if (!text) continue;
         Snap snap;
         snap.name = name;
-        if (!parseYaml(text.str(), snap)) continue;
+        if (!parseYaml(*text, snap)) continue;
         // The folder is named after the instance ("name_key" for parallel
         // installs); the yaml names the snap itself.
         snap.name = name;

@@ -1,8 +1,9 @@
 #include "backup/Archiver.h"
 
 #include "backup/MessagesExport.h"
-#include "platform/FolderListing.h"
+#include "support/FolderListing.h"
 #include "scan/DiskScanner.h"
+#include "support/FolderListing.h"
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "support/Shell.h"
@@ -62,7 +63,7 @@ std::optional<std::string> findFirstNamed(const std::string& path, const std::st
     if (Paths::lastComponent(path) == name) return path;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-    for (const std::string& child : FolderListing::names(path).value_or(std::vector<std::string>{}))
+    for (const std::string& child : FolderListing::namesOrEmpty(path))
         if (auto found = findFirstNamed(Paths::join(path, child), name)) return found;
     return std::nullopt;
 }

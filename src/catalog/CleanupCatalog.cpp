@@ -6,13 +6,14 @@
 #include "platform/MountTable.h"
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
+#include "support/ProcessList.h"
 #include "support/Shell.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <fstream>
@@ -189,8 +190,6 @@ void addUnclaimed(const std::string& path, const std::vector<std::string>& claim
 // user may see.
 std::vector<std::string> openPaths() {
     std::vector<std::string> paths;
-    DIR* proc = ::opendir("/proc");
-    if (!proc) return paths;
     auto readLink = [&](const std::string& link) {
         char target[4096];
         ssize_t n = ::readlink(link.c_str(), target, sizeof target);
@@ -200,19 +199,11 @@ std::vector<std::string> openPaths() {
             paths.push_back(std::move(text));
         }
     };
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string pid = entry->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string process = "/proc/" + pid;
-        readLink(process + "/cwd");
-        const std::string fds = process + "/fd";
-        if (DIR* dir = ::opendir(fds.c_str())) {
-            while (const dirent* fd = ::readdir(dir))
-                if (fd->d_name[0] != '.') readLink(fds + "/" + fd->d_name);
-            ::closedir(dir);
-        }
+    for (const ProcessList::Process& process : ProcessList::all()) {
+        readLink(process.folder + "/cwd");
+        const std::string fds = process.folder + "/fd";
+        for (const std::string& fd : FolderListing::namesOrEmpty(fds)) readLink(fds + "/" + fd);
     }
-    ::closedir(proc);
     std::sort(paths.begin(), paths.end());
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     return paths;
@@ -396,12 +387,6 @@ std::vector<std::string> disabledSnapFiles(std::string_view text) {
     return files;
 }
 
-std::string resolveRoot(std::string_view root, const std::string& home) {
-    if (root == "~") return home;
-    if (root.starts_with("~/")) return Paths::join(home, root.substr(2));
-    return std::string(root);
-}
-
 std::vector<CleanupTarget> definitions() {
     const Tables& tables = PlatformTables::current();
     std::vector<CleanupTarget> targets;
@@ -449,7 +434,7 @@ std::vector<CleanupTarget> definitions() {
         if (t.kind == CleanupRowKind::flatpakOrphans) {
             // Only the orphans: the other apps' folders are not this target's.
             for (const std::string& root : t.roots)
-                for (const std::string& name : FolderListing::names(root).value_or(std::vector<std::string>{}))
+                for (const std::string& name : FolderListing::namesOrEmpty(root))
                     if (!flatpakInstalled(name)) paths.push_back(Paths::join(root, name));
         } else if (t.kind == CleanupRowKind::plain) {
             paths = t.roots;

@@ -3,7 +3,6 @@
 // and its measurement.
 
 #include "platform/CleanupEntry.h"
-#include "platform/FolderListing.h"
 
 #include <functional>
 #include <optional>
@@ -98,16 +97,8 @@ std::vector<CleanupEntry> measureEntries(const std::vector<std::string>& roots, 
 // date: its url with the folders made real, and the item's identity.
 CleanupEntry makeEntry(const std::string& path, int64_t size);
 
-// A table root: "~" or "~/rest" resolved against `home`, anything else as written.
-std::string resolveRoot(std::string_view root, const std::string& home);
-
 // Stable sort, largest first.
 void sortLargestFirst(std::vector<CleanupEntry>& entries);
-
-// The names in a folder in byte order; see FolderListing::names.
-inline std::optional<std::vector<std::string>> listFolder(const std::string& path) {
-    return FolderListing::names(path);
-}
 
 } // namespace CleanupCatalog
 } // namespace vessora

@@ -2,9 +2,10 @@
 
 #include "platform/Btrfs.h"
 #include "platform/BtrfsSnapshots.h"
-#include "platform/FolderListing.h"
+#include "support/FolderListing.h"
 #include "platform/ItemHandle.h"
 #include "platform/VolumeInfo.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 #include "support/Shell.h"
 
@@ -106,8 +107,7 @@ std::optional<std::string> snapshotDeletionCommand(const LocalSnapshot& snapshot
 std::vector<std::string> snapshotToolCommand(const LocalSnapshot& snapshot, const SnapshotTools& tools) {
     if (snapshot.owner == SnapshotOwner::snapper && ::access(tools.snapper.c_str(), X_OK) == 0) {
         const std::string subvolume = BtrfsSnapshots::snapperSubvolume(snapshot);
-        for (const std::string& config :
-             FolderListing::names(tools.snapperConfigs).value_or(std::vector<std::string>{})) {
+        for (const std::string& config : FolderListing::namesOrEmpty(tools.snapperConfigs)) {
             const auto text = BtrfsSnapshots::readMetadataFile(Paths::join(tools.snapperConfigs, config));
             if (subvolume.empty() || !text || BtrfsSnapshots::snapperConfigSubvolume(*text) != subvolume) continue;
             // Without D-Bus snapper works on its files directly, also where its daemon is not running.

@@ -8,12 +8,13 @@
 #include "platform/VolumeInfo.h"
 #include "scan/DiskScanner.h"
 #include "scan/ScanOptions.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,10 +74,6 @@ CategoryAction actionOf(const CategoryRow& row) {
     return CategoryAction::removable();
 }
 
-std::optional<std::vector<std::string>> listUsersFolder(const std::string& path) {
-    return CleanupCatalog::listFolder(path);
-}
-
 void appendExpanded(std::vector<std::string>& out, const std::vector<const char*>& roots) {
     for (const char* root : roots)
         for (std::string& path : PlatformTables::expandRoot(root)) out.push_back(std::move(path));
@@ -85,13 +82,6 @@ void appendExpanded(std::vector<std::string>& out, const std::vector<const char*
 bool isFolder(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // Every string value of a "path" key in Dropbox's info.json.
@@ -306,7 +296,9 @@ void settleUserFolders(std::vector<StorageCategory>& categories, std::vector<Use
 
 } // namespace
 
-std::vector<std::string> otherUserRoots() { return otherUserRoots(listUsersFolder); }
+std::vector<std::string> otherUserRoots() {
+    return otherUserRoots([](const std::string& path) { return FolderListing::names(path); });
+}
 
 std::vector<std::string> otherUserRoots(const FolderLister& list) {
     const CategoryTables& tables = PlatformTables::current().categories;
@@ -328,12 +320,14 @@ std::vector<std::string> otherUserRoots(const FolderLister& list) {
 std::vector<std::string> cloudSyncFolders() {
     const std::string home = Paths::home();
     const std::string config = PlatformTables::resolveRoot("$XDG_CONFIG_HOME");
-    std::vector<std::string> candidates = dropboxPaths(readText(Paths::join(home, ".dropbox/info.json")));
+    std::vector<std::string> candidates =
+        dropboxPaths(WholeFile::read(Paths::join(home, ".dropbox/info.json")).value_or(""));
     for (const char* file : {"Nextcloud/nextcloud.cfg", "ownCloud/owncloud.cfg"})
-        for (std::string& path : iniValues(readText(Paths::join(config, file)), "localPath"))
+        for (std::string& path : iniValues(WholeFile::read(Paths::join(config, file)).value_or(""), "localPath"))
             candidates.push_back(std::move(path));
     if (isFolder(Paths::join(config, "onedrive"))) {
-        std::vector<std::string> dirs = iniValues(readText(Paths::join(config, "onedrive/config")), "sync_dir");
+        std::vector<std::string> dirs =
+            iniValues(WholeFile::read(Paths::join(config, "onedrive/config")).value_or(""), "sync_dir");
         candidates.push_back(dirs.empty() ? "~/OneDrive" : dirs.back());
     }
     for (const char* folder : {"~/Insync", "~/MEGA", "~/MEGAsync"}) candidates.push_back(folder);
@@ -448,7 +442,7 @@ MeasuredCategory measure(const StorageCategory& category, const Cancelled& cance
             consider(root);
             continue;
         }
-        auto names = CleanupCatalog::listFolder(root);
+        auto names = FolderListing::names(root);
         if (!names) continue;
         for (const std::string& name : *names)
             if (name != ".DS_Store") consider(Paths::join(root, name));
@@ -457,7 +451,7 @@ MeasuredCategory measure(const StorageCategory& category, const Cancelled& cance
     // "nvim" or "tool.appimage"); a link or anything but a file is not one.
     for (const std::string& folder : category.appImageFolders) {
         if (onRemoteMount(folder, mounts)) continue;
-        for (const std::string& name : CleanupCatalog::listFolder(folder).value_or(std::vector<std::string>{})) {
+        for (const std::string& name : FolderListing::namesOrEmpty(folder)) {
             const std::string path = Paths::join(folder, name);
             struct stat st;
             if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && AppImageFile::isAppImage(path))
@@ -523,7 +517,7 @@ std::vector<CleanupEntry> measureSystemDataEntries(const std::vector<std::string
     };
     for (const std::string& root : roots) {
         const bool isHome = root == home;
-        auto names = CleanupCatalog::listFolder(root);
+        auto names = FolderListing::names(root);
         if (!names) continue;
         for (const std::string& name : *names) {
             if (name == ".DS_Store") continue;
@@ -550,13 +544,8 @@ std::vector<CleanupEntry> measureSystemDataEntries(const std::vector<std::string
 }
 
 int64_t remainderSize(const std::vector<VolumeInfo>& volumes, const std::vector<MeasuredCategory>& categories) {
-    if (volumes.empty()) return 0;
-    const VolumeInfo* root = &volumes.front();
-    for (const VolumeInfo& volume : volumes)
-        if (volume.isRootVolume) {
-            root = &volume;
-            break;
-        }
+    const VolumeInfo* root = VolumeInfo::startupDisk(volumes);
+    if (!root) return 0;
     // The administrator's reserve is neither free nor anybody's data; it is
     // reported on its own and kept out of the remainder.
     const int64_t used = std::max<int64_t>(0, root->totalCapacity - root->trueFree - root->rootReserve);

@@ -16,17 +16,6 @@ namespace {
 constexpr const char* kBackupUsage = "backup [--into FOLDER] --label LABEL PATH...";
 constexpr const char* kExportUsage = "messages-export DATABASE [--out FILE]";
 
-// Relative paths are taken from the current folder; symbolic links are kept
-// as given, so a link is copied as a link.
-std::string absolute(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return Paths::standardize(path);
-    if (!path.empty() && path[0] == '~') return Paths::standardize(path);
-    std::string cwd(4096, '\0');
-    while (!::getcwd(cwd.data(), cwd.size())) cwd.resize(cwd.size() * 2);
-    cwd.resize(std::char_traits<char>::length(cwd.c_str()));
-    return Paths::standardize(Paths::join(cwd, path));
-}
-
 } // namespace
 
 int backupCommand(const Arguments& args) {
@@ -38,12 +27,12 @@ int backupCommand(const Arguments& args) {
 
     std::vector<std::string> originals;
     for (const auto& p : parsed.positional) {
-        std::string path = absolute(p);
+        std::string path = standardPath(p);
         if (path == "/") return usageError(kBackupUsage, "the root folder cannot be backed up as one item");
         originals.push_back(path);
     }
     const std::string root =
-        parsed.value("--into") ? absolute(*parsed.value("--into")) : Archiver::defaultDestination();
+        parsed.value("--into") ? standardPath(*parsed.value("--into")) : Archiver::defaultDestination();
 
     const bool live = stderrIsTerminal();
     ArchiveResult result =
@@ -69,8 +58,8 @@ int messagesExportCommand(const Arguments& args) {
     auto parsed = parseArguments(args, {}, {"--out"});
     if (!parsed.error.empty()) return usageError(kExportUsage, parsed.error);
     if (parsed.positional.size() != 1) return usageError(kExportUsage, "give exactly one database");
-    const std::string database = absolute(parsed.positional[0]);
-    const std::string target = absolute(parsed.value("--out").value_or("index.html"));
+    const std::string database = standardPath(parsed.positional[0]);
+    const std::string target = standardPath(parsed.value("--out").value_or("index.html"));
 
     // The transcript must never be written over the database it is read from.
     struct stat in, out;

@@ -3,6 +3,7 @@
 #include "support/Paths.h"
 #include "support/Utf8.h"
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -102,11 +103,17 @@ void writeOut(const std::string& data) {
 }
 
 std::string absolutePath(const std::string& path) {
-    if (path.starts_with('/')) return Paths::standardize(path);
-    char cwd[PATH_MAX];
-    if (!::getcwd(cwd, sizeof cwd)) return Paths::standardize(path);
-    return Paths::standardize(Paths::join(cwd, path));
+    if (path.starts_with('/')) return path;
+    std::string cwd(PATH_MAX, '\0');
+    while (!::getcwd(cwd.data(), cwd.size())) {
+        if (errno != ERANGE) return path;
+        cwd.resize(cwd.size() * 2);
+    }
+    cwd.resize(std::char_traits<char>::length(cwd.c_str()));
+    return Paths::join(cwd, path);
 }
+
+std::string standardPath(const std::string& path) { return Paths::standardize(absolutePath(path)); }
 
 bool confirmed(const std::string& question) {
     std::fprintf(stderr, "%s [y/N] ", question.c_str());

@@ -54,7 +54,12 @@ std::string printable(std::string_view text);
 void writeOut(const std::string& data);
 
 // A path typed on the command line, relative to the working directory, made
-// absolute and standardized (what saved scans and their listing key on).
+// absolute and otherwise left as typed: a "~" in it is a name like any other
+// (the shell has already expanded what the user meant), and ".." is left for
+// the file system to resolve, which is what removing must act on.
 std::string absolutePath(const std::string& path);
+
+// absolutePath, standardized: what saved scans, their listing and backups key on.
+std::string standardPath(const std::string& path);
 
 } // namespace vessora::cli

@@ -97,7 +97,7 @@ int historyCommand(const Arguments& args) {
     if (!parsed.error.empty()) return usageError(kHistoryUsage, parsed.error);
     if (parsed.positional.size() > 1) return usageError(kHistoryUsage, "history takes at most one path");
     std::optional<std::string> root;
-    if (!parsed.positional.empty()) root = absolutePath(parsed.positional[0]);
+    if (!parsed.positional.empty()) root = standardPath(parsed.positional[0]);
     const ScanHistory::Listing listing = ScanHistory::list(ScanHistory::defaultFolder(), root);
     reportProblems(listing.problems);
     if (parsed.has("--json")) {
@@ -139,7 +139,7 @@ int diffCommand(const Arguments& args) {
     SavedScanInfo beforeInfo, afterInfo;
     std::optional<SavedScan> before, after;
     if (parsed.positional.size() == 1) {
-        const std::string root = absolutePath(parsed.positional[0]);
+        const std::string root = standardPath(parsed.positional[0]);
         const ScanHistory::Listing listing = ScanHistory::list(ScanHistory::defaultFolder(), root);
         reportProblems(listing.problems);
         if (listing.scans.size() < 2) {

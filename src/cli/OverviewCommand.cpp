@@ -202,9 +202,8 @@ std::string overviewText(const std::vector<VolumeInfo>& volumes, const std::vect
         out += "\n";
         for (const std::string& note : m.category.notes) out += "    " + printable(note) + "\n";
         if (m.category.measurement != CategoryMeasurement::remainder) continue;
-        if (!volumes.empty())
-            if (std::string reserve = reserveSentence(volumes.front()); !reserve.empty())
-                out += "    " + reserve + "\n";
+        if (const VolumeInfo* disk = VolumeInfo::startupDisk(volumes))
+            if (std::string reserve = reserveSentence(*disk); !reserve.empty()) out += "    " + reserve + "\n";
         for (const CleanupEntry& entry : m.entries) out += entryLine(entry);
     }
     return out;

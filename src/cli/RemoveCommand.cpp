@@ -31,16 +31,6 @@ std::string badPath(const std::string& path) {
     return {};
 }
 
-// Paths typed on the command line are relative to the working directory. A
-// "~" in them is a name like any other: the shell has already expanded what
-// the user meant.
-std::string absolute(const std::string& path) {
-    if (path.starts_with('/')) return path;
-    char cwd[PATH_MAX];
-    if (!::getcwd(cwd, sizeof cwd)) return path;
-    return Paths::join(cwd, path);
-}
-
 std::string items(size_t count) { return Fmt::counted(int64_t(count), "item"); }
 
 std::string reclaiming(int64_t bytes) { return bytes < 1 ? std::string("Zero KB") : Fmt::bytes(bytes); }
@@ -91,7 +81,7 @@ int checkCommand(const Arguments& args) {
     bool allAllowed = true;
     std::string out;
     for (const std::string& path : parsed.positional) {
-        GuardResult verdict = Remover::check(absolute(path));
+        GuardResult verdict = Remover::check(absolutePath(path));
         if (verdict.allowed)
             out += "allowed: " + printable(verdict.path) + "\n";
         else
@@ -120,10 +110,10 @@ int removeCommand(const Arguments& args) {
     int64_t total = 0;
     size_t allowed = 0;
     for (const std::string& path : parsed.positional) {
-        GuardResult verdict = Remover::check(absolute(path));
+        GuardResult verdict = Remover::check(absolutePath(path));
         if (!verdict.allowed) {
             listing += "  refused: " + printable(verdict.reason) + "\n";
-            refused.push_back({absolute(path), verdict.reason});
+            refused.push_back({absolutePath(path), verdict.reason});
             continue;
         }
         const std::string real = verdict.realPath.empty() ? verdict.path : verdict.realPath;
@@ -141,11 +131,7 @@ int removeCommand(const Arguments& args) {
             return 2;
         }
         std::fputs(listing.c_str(), stderr);
-        std::string question =
-            mode == RemovalMode::trash
-                ? "Move " + items(allowed) + " (" + Fmt::bytes(total) + ") to the Trash?"
-                : "Delete " + items(allowed) + " (" + Fmt::bytes(total) + ") immediately? This cannot be undone.";
-        if (!confirmed(question)) {
+        if (!confirmed(RemovalTexts::question(mode, items(allowed) + " (" + Fmt::bytes(total) + ")"))) {
             std::fprintf(stderr, "Nothing was removed.\n");
             return 1;
         }
@@ -168,9 +154,7 @@ int removeCommand(const Arguments& args) {
     }
     // Said first, before anything about how rights are asked for: the Trash is not an option here.
     const size_t count = result.needsAdmin.size();
-    if (mode == RemovalMode::trash)
-        std::fprintf(stderr, "%s cannot go to the Trash: with administrator rights %s deleted immediately.\n",
-                     items(count).c_str(), count == 1 ? "it is" : "they are");
+    if (mode == RemovalMode::trash) std::fprintf(stderr, "%s\n", RemovalTexts::adminDeletesImmediately(count).c_str());
     if (::access(pkexec, X_OK) != 0) {
         std::fprintf(stderr,
                      "vessora: administrator rights are asked for through %s, which is not installed "

@@ -314,7 +314,7 @@ int scanCommand(const Arguments& args) {
     }
     root->sortRecursively();
     // Saved scans are kept and listed by the folder's absolute path.
-    const SavedScan scan{absolutePath(root->path()), int64_t(std::time(nullptr)),
+    const SavedScan scan{standardPath(root->path()), int64_t(std::time(nullptr)),
                          std::string("Vessora ") + VESSORA_VERSION, root};
     return keepAndShow(scan, parsed, top, depth, jsonDepth);
 }

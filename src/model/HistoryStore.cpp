@@ -20,10 +20,7 @@ namespace {
 
 // The one setting Vessora keeps: $XDG_CONFIG_HOME/vessora/settings.ini.
 QString settingsFile() {
-    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
-    const std::string folder =
-        config.startsWith('/') ? Paths::standardize(config.toStdString()) : Paths::join(Paths::home(), ".config");
-    return QString::fromStdString(Paths::join(Paths::join(folder, "vessora"), "settings.ini"));
+    return QString::fromStdString(Paths::join(Paths::join(Paths::configHome(), "vessora"), "settings.ini"));
 }
 
 const char* const kKeepHistory = "history/keep";

@@ -15,9 +15,7 @@ VolumesStore::VolumesStore(const ModelEnvironment& environment, QThreadPool& wor
 }
 
 std::optional<VolumeInfo> VolumesStore::rootVolume() const {
-    for (const auto& volume : volumes_)
-        if (volume.isRootVolume) return volume;
-    if (!volumes_.empty()) return volumes_.front();
+    if (const VolumeInfo* disk = VolumeInfo::startupDisk(volumes_)) return *disk;
     return std::nullopt;
 }
 

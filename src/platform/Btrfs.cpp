@@ -1,15 +1,16 @@
 #include "platform/Btrfs.h"
 
+#include "support/FolderListing.h"
 #include "support/Lines.h"
 #include "support/Shell.h"
+#include "support/WholeFile.h"
 
+#include <algorithm>
 #include <btrfsutil.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <linux/btrfs.h>
 #include <linux/btrfs_tree.h>
 #include <sys/ioctl.h>
@@ -48,10 +49,10 @@ Subvolume record(const char* path, const struct btrfs_util_subvolume_info& info)
     return s;
 }
 
+// The first line of one of the kernel's one-value files.
 std::string readSmallFile(const std::string& path) {
-    std::ifstream in(path);
-    std::string text;
-    std::getline(in, text);
+    std::string text = WholeFile::read(path, 4096).value_or("");
+    text.resize(std::min(text.size(), text.find('\n')));
     return text;
 }
 
@@ -151,18 +152,14 @@ Quotas quotas(const std::string& fileSystemId, const std::string& mountPoint) {
         if (!isFolder(groups)) return {};
         Quotas quotas;
         quotas.state = readSmallFile(groups + "/inconsistent") == "1" ? QuotaState::stale : QuotaState::on;
-        if (DIR* folder = ::opendir(groups.c_str())) {
-            while (const struct dirent* entry = ::readdir(folder)) {
-                const std::string name = entry->d_name;
-                if (!name.starts_with("0_")) continue;
-                char* end = nullptr;
-                const unsigned long long id = std::strtoull(name.c_str() + 2, &end, 10);
-                if (*end != '\0') continue;
-                const std::string bytes = readSmallFile(groups + "/" + name + "/exclusive");
-                if (bytes.empty()) continue;
-                quotas.exclusive[id] = std::strtoll(bytes.c_str(), nullptr, 10);
-            }
-            ::closedir(folder);
+        for (const std::string& name : FolderListing::namesOrEmpty(groups)) {
+            if (!name.starts_with("0_")) continue;
+            char* end = nullptr;
+            const unsigned long long id = std::strtoull(name.c_str() + 2, &end, 10);
+            if (*end != '\0') continue;
+            const std::string bytes = readSmallFile(groups + "/" + name + "/exclusive");
+            if (bytes.empty()) continue;
+            quotas.exclusive[id] = std::strtoll(bytes.c_str(), nullptr, 10);
         }
         return quotas;
     }

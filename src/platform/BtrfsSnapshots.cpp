@@ -5,6 +5,7 @@
 #include "support/JsonReader.h"
 #include "support/Lines.h"
 #include "support/Paths.h"
+#include "support/Utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -50,24 +51,6 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(start, text.find_last_not_of(space) - start + 1);
 }
 
-void appendUtf8(std::string& out, uint32_t code) {
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xF0 | (code >> 18));
-        out += char(0x80 | ((code >> 12) & 0x3F));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
-}
-
 // XML character data with its five named entities and numeric references
 // decoded; anything else that looks like a reference stays as written.
 std::string decodeXml(std::string_view text) {
@@ -90,7 +73,7 @@ std::string decodeXml(std::string_view text) {
             char* stop = nullptr;
             const unsigned long code = digits.empty() ? 0 : std::strtoul(digits.c_str(), &stop, hex ? 16 : 10);
             if (!digits.empty() && *stop == '\0' && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF))
-                appendUtf8(out, uint32_t(code)), done = true;
+                Utf8::append(out, uint32_t(code)), done = true;
         }
         if (!done) {
             out += text[i];

@@ -3,7 +3,6 @@
 // removals share.
 
 #include "support/Date.h"
-#include "support/Hashing.h"
 #include "support/ItemIdentity.h"
 
 #include <cstddef>
@@ -52,15 +51,3 @@ struct CleanupEntry {
 };
 
 } // namespace vessora
-
-template <> struct std::hash<vessora::CleanupEntry> {
-    size_t operator()(const vessora::CleanupEntry& e) const noexcept {
-        size_t seed = std::hash<std::string>{}(e.url);
-        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(e.size));
-        vessora::detail::hashCombine(seed, vessora::detail::hashOptionalDate(e.modified));
-        vessora::detail::hashCombine(seed, size_t(e.needsAdmin));
-        vessora::detail::hashCombine(seed, std::hash<std::string>{}(e.inUseBy));
-        vessora::detail::hashCombine(seed, size_t(e.freesNoDisk) << 1 | size_t(e.readOnly));
-        return seed;
-    }
-};

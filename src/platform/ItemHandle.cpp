@@ -27,7 +27,7 @@ int openWithOpenat2(const std::string& folder) {
 
 } // namespace
 
-int openFolderByComponents(const std::string& folder) {
+int openFolderByComponents(const std::string& folder, bool makeMissing) {
     if (!folder.starts_with('/')) {
         errno = EINVAL;
         return -1;
@@ -46,6 +46,9 @@ int openFolderByComponents(const std::string& folder) {
             return -1;
         }
         int next = ::openat(fd, component.c_str(), kFolderFlags | O_NOFOLLOW);
+        if (next < 0 && errno == ENOENT && makeMissing &&
+            (::mkdirat(fd, component.c_str(), 0777) == 0 || errno == EEXIST))
+            next = ::openat(fd, component.c_str(), kFolderFlags | O_NOFOLLOW);
         int e = errno;
         // O_PATH with O_NOFOLLOW opens a link itself instead of failing: refuse it.
         struct stat st;

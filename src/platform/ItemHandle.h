@@ -64,8 +64,11 @@ ItemIdentity identityAt(int folderFd, const std::string& name, int* error = null
 // when it cannot be told (or the folder was removed meanwhile).
 std::string realPathOf(int fd);
 
-// Opens `folder` component by component with O_NOFOLLOW, the way used when
-// the kernel lacks openat2. Returns the descriptor, or -1 with errno set.
-int openFolderByComponents(const std::string& folder);
+// Opens `folder` (absolute, no "." or ".." components) from "/" one
+// component at a time, never following a link: the way used when the kernel
+// lacks openat2, and the way Put Back walks to where an item goes back, which
+// makes missing folders on the way (`makeMissing`). Returns the descriptor,
+// or -1 with errno set (ELOOP when a component is a link).
+int openFolderByComponents(const std::string& folder, bool makeMissing = false);
 
 } // namespace vessora

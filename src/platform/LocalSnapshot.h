@@ -1,6 +1,5 @@
 #pragma once
 #include "support/Date.h"
-#include "support/Hashing.h"
 
 #include <cstdint>
 #include <functional>
@@ -99,11 +98,3 @@ struct LocalSnapshot {
 };
 
 } // namespace vessora
-
-template <> struct std::hash<vessora::LocalSnapshot> {
-    size_t operator()(const vessora::LocalSnapshot& s) const noexcept {
-        size_t seed = std::hash<std::string>{}(s.name);
-        vessora::detail::hashCombine(seed, vessora::detail::hashOptionalDate(s.date));
-        return seed;
-    }
-};

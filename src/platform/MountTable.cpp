@@ -3,12 +3,11 @@
 #include "platform/PlatformTables.h"
 #include "support/Lines.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fnmatch.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -43,13 +42,6 @@ std::vector<std::string_view> splitFields(std::string_view line, char separator)
         start = end + 1;
     }
     return fields;
-}
-
-std::string readWhole(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 bool matchesType(const std::vector<const char*>& patterns, const std::string& type) {
@@ -87,7 +79,7 @@ std::vector<MountEntry> parse(std::string_view text) {
     return entries;
 }
 
-std::string readText() { return readWhole("/proc/self/mountinfo"); }
+std::string readText() { return WholeFile::read("/proc/self/mountinfo").value_or(""); }
 std::vector<MountEntry> read() { return parse(readText()); }
 
 bool isRemote(const MountEntry& mount) {
@@ -174,7 +166,7 @@ std::vector<std::string> parseSwaps(std::string_view text) {
     return files;
 }
 
-std::vector<std::string> liveSwapFiles() { return parseSwaps(readWhole("/proc/swaps")); }
+std::vector<std::string> liveSwapFiles() { return parseSwaps(WholeFile::read("/proc/swaps").value_or("")); }
 
 namespace {
 // "42" for a revision from the store, "x3" for one installed from a file.

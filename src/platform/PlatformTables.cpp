@@ -1,10 +1,10 @@
 #include "platform/PlatformTables.h"
 
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <atomic>
 #include <cstdlib>
-#include <dirent.h>
 #include <fnmatch.h>
 #include <unistd.h>
 
@@ -34,11 +34,6 @@ TableSet initialSet() {
 std::atomic<TableSet>& activeSet() {
     static std::atomic<TableSet> set{initialSet()};
     return set;
-}
-
-std::string environmentFolder(const char* variable, std::string_view fallbackBelowHome) {
-    if (const char* value = std::getenv(variable); value && *value == '/') return Paths::standardize(value);
-    return Paths::join(Paths::home(), fallbackBelowHome);
 }
 
 std::string runtimeFolder() {
@@ -100,9 +95,9 @@ std::string resolveWith(std::string_view root, std::string (*value)(std::string)
         std::string (*value)();
     };
     static const Variable variables[] = {
-        {"$XDG_DATA_HOME", [] { return environmentFolder("XDG_DATA_HOME", ".local/share"); }},
-        {"$XDG_CONFIG_HOME", [] { return environmentFolder("XDG_CONFIG_HOME", ".config"); }},
-        {"$XDG_CACHE_HOME", [] { return environmentFolder("XDG_CACHE_HOME", ".cache"); }},
+        {"$XDG_DATA_HOME", Paths::dataHome},
+        {"$XDG_CONFIG_HOME", Paths::configHome},
+        {"$XDG_CACHE_HOME", Paths::cacheHome},
         {"$XDG_RUNTIME_DIR", runtimeFolder},
     };
     for (const Variable& v : variables)
@@ -159,15 +154,8 @@ std::vector<std::string> expandRoot(std::string_view root) {
     // Only the last component may be a pattern; matches in byte order.
     const std::string folder = unescapePattern(Paths::parent(pattern));
     std::vector<std::string> matches;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            std::string_view name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            if (::fnmatch(last.c_str(), entry->d_name, FNM_PERIOD) == 0) matches.push_back(Paths::join(folder, name));
-        }
-        ::closedir(dir);
-    }
-    std::sort(matches.begin(), matches.end());
+    for (const std::string& name : FolderListing::namesOrEmpty(folder))
+        if (::fnmatch(last.c_str(), name.c_str(), FNM_PERIOD) == 0) matches.push_back(Paths::join(folder, name));
     return matches;
 }
 

@@ -1,12 +1,12 @@
 #include "platform/SafeDelete.h"
 
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
@@ -96,28 +96,6 @@ struct Walk {
     }
 };
 
-int readNames(int fd, std::vector<std::string>& names) {
-    alignas(8) char buffer[32768];
-    for (;;) {
-        long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-        if (n < 0) return errno;
-        if (n == 0) return 0;
-        for (long at = 0; at < n;) {
-            struct Entry {
-                uint64_t ino;
-                int64_t off;
-                unsigned short reclen;
-                unsigned char type;
-                char name[1];
-            };
-            const auto* entry = reinterpret_cast<const Entry*>(buffer + at);
-            std::string_view name(entry->name);
-            if (name != "." && name != "..") names.emplace_back(name);
-            at += entry->reclen;
-        }
-    }
-}
-
 bool gone(int error, bool top) { return !top && error == ENOENT; }
 
 // The entry removed is not the object it must be: nothing is touched.
@@ -179,7 +157,12 @@ int enter(Walk& walk, int parentFd, const std::string& name, bool top) {
         walk.reason = walk.path + " is another mounted file system; nothing below it was removed.";
         e = EXDEV;
     }
-    if (e == 0) e = readNames(fd, level.names);
+    if (e == 0) {
+        if (auto names = FolderListing::names(fd))
+            level.names = std::move(*names);
+        else
+            e = errno;
+    }
     if (e != 0) {
         ::close(fd);
         --walk.held;

@@ -2,6 +2,8 @@
 
 #include "platform/ItemHandle.h"
 #include "support/Paths.h"
+#include "support/UniqueFd.h"
+#include "support/WholeFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -40,20 +42,6 @@ MountIdentity identifyAt(int dirFd, const char* name, int flags) {
 }
 
 MountIdentity identifyFd(int fd) { return identifyAt(fd, "", AT_EMPTY_PATH); }
-
-// Closes a descriptor when it goes out of scope.
-struct Closer {
-    int fd = -1;
-    ~Closer() {
-        if (fd >= 0) ::close(fd);
-    }
-    int release() { return std::exchange(fd, -1); }
-};
-
-std::string dataHome() {
-    if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x == '/') return Paths::standardize(x);
-    return Paths::join(Paths::standardize(Paths::home()), ".local/share");
-}
 
 std::string uidName() { return std::to_string(::geteuid()); }
 
@@ -104,12 +92,12 @@ bool isStickyFolder(int fd) {
 // True when the folder open at `fd` is the top directory of its mount: its
 // parent is on another mount, or it is its own parent ("/").
 bool isTopOfMount(int fd) {
-    Closer up{::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
-    if (up.fd < 0) return false;
+    UniqueFd up{::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    if (up.get() < 0) return false;
     struct stat self, parent;
-    if (::fstat(fd, &self) != 0 || ::fstat(up.fd, &parent) != 0) return false;
+    if (::fstat(fd, &self) != 0 || ::fstat(up.get(), &parent) != 0) return false;
     if (self.st_dev == parent.st_dev && self.st_ino == parent.st_ino) return true;
-    return !(identifyFd(fd) == identifyFd(up.fd));
+    return !(identifyFd(fd) == identifyFd(up.get()));
 }
 
 // The top directory of the mount `item` is on, opened by walking ".." up from
@@ -117,15 +105,15 @@ bool isTopOfMount(int fd) {
 // send the walk elsewhere. -1 when the folder is on another mount than the
 // item (the item is a mount point itself).
 int openTopDirectory(int folderFd, const MountIdentity& item) {
-    Closer top{::openat(folderFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)};
-    if (top.fd < 0 || !(identifyFd(top.fd) == item)) return -1;
+    UniqueFd top{::openat(folderFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    if (top.get() < 0 || !(identifyFd(top.get()) == item)) return -1;
     for (;;) {
-        Closer up{::openat(top.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+        UniqueFd up{::openat(top.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC)};
         struct stat self, parent;
-        if (up.fd < 0 || ::fstat(top.fd, &self) != 0 || ::fstat(up.fd, &parent) != 0) break;
+        if (up.get() < 0 || ::fstat(top.get(), &self) != 0 || ::fstat(up.get(), &parent) != 0) break;
         if (self.st_dev == parent.st_dev && self.st_ino == parent.st_ino) break;
-        if (!(identifyFd(up.fd) == item)) break;
-        std::swap(top.fd, up.fd);
+        if (!(identifyFd(up.get()) == item)) break;
+        std::swap(top, up);
     }
     return top.release();
 }
@@ -162,9 +150,9 @@ Candidate privateTrashFolder(int parentFd, const char* name, bool create, const 
 // otherwise "$top/.Trash-$uid", checked the same way. `relative` says which.
 Candidate fileSystemTrash(int topFd, bool create, const MountIdentity& item, std::string& relative) {
     const std::string uid = uidName();
-    Closer shared{openFolderAt(topFd, ".Trash", false, 0, O_PATH)};
-    if (shared.fd >= 0 && isStickyFolder(shared.fd)) {
-        Candidate mine = privateTrashFolder(shared.fd, uid.c_str(), create, item);
+    UniqueFd shared{openFolderAt(topFd, ".Trash", false, 0, O_PATH)};
+    if (shared.get() >= 0 && isStickyFolder(shared.get())) {
+        Candidate mine = privateTrashFolder(shared.get(), uid.c_str(), create, item);
         if (mine.fd >= 0 || mine.missing) {
             relative = ".Trash/" + uid;
             return mine;
@@ -178,13 +166,13 @@ Candidate fileSystemTrash(int topFd, bool create, const MountIdentity& item, std
 // folder (which may itself be reached through links the user made).
 Candidate homeTrashFolder(bool create) {
     Candidate c;
-    const std::string data = dataHome();
-    Closer dataFd{::open(data.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
-    if (dataFd.fd < 0) {
+    const std::string data = Paths::dataHome();
+    UniqueFd dataFd{::open(data.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    if (dataFd.get() < 0) {
         if (errno == ENOENT && !create) c.missing = true;
         return c;
     }
-    int fd = openFolderAt(dataFd.fd, "Trash", create, 0700);
+    int fd = openFolderAt(dataFd.get(), "Trash", create, 0700);
     if (fd < 0) {
         if (errno == ENOENT && !create) c.missing = true;
         c.error = create ? errno : 0;
@@ -205,15 +193,6 @@ std::string deletionDate() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     return text;
-}
-
-std::string readFileAt(int dirFd, const std::string& name) {
-    std::string contents;
-    Closer fd{::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-    if (fd.fd < 0) return contents;
-    char buffer[16384];
-    for (ssize_t n; (n = ::read(fd.fd, buffer, sizeof buffer)) > 0;) contents.append(buffer, size_t(n));
-    return contents;
 }
 
 // Writes a temporary file beside `name` in the folder and renames it over
@@ -261,7 +240,7 @@ void recordDirectorySize(int trashFd, int filesFd, int infoFd, const std::string
     const int64_t size = duSize(walked);
     struct stat info;
     if (::fstatat(infoFd, (name + ".trashinfo").c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return;
-    std::string contents = readFileAt(trashFd, "directorysizes");
+    std::string contents = WholeFile::readAt(trashFd, "directorysizes").value_or("");
     if (!contents.empty() && contents.back() != '\n') contents += '\n';
     contents += std::to_string(size) + " " + std::to_string(int64_t(info.st_mtime)) + " " + encodePath(name) + "\n";
     replaceFileAt(trashFd, "directorysizes", contents);
@@ -283,7 +262,7 @@ bool chooseDestination(int folderFd, const std::string& name, const std::string&
         outcome.error = errno;
         return false;
     }
-    const std::string data = dataHome();
+    const std::string data = Paths::dataHome();
     if (create) {
         if (int e = ensureDirectories(data, 0700)) {
             outcome.error = e;
@@ -305,14 +284,14 @@ bool chooseDestination(int folderFd, const std::string& name, const std::string&
         dest.recorded = item;
         return true;
     }
-    Closer top{openTopDirectory(folderFd, identity)};
-    if (top.fd < 0) {
+    UniqueFd top{openTopDirectory(folderFd, identity)};
+    if (top.get() < 0) {
         // The item is itself a mount point: it cannot be renamed anywhere.
         outcome.error = EBUSY;
         outcome.reason = item + " is the root of a mounted volume and is never removed.";
         return false;
     }
-    std::string topPath = realPathOf(top.fd);
+    std::string topPath = realPathOf(top.get());
     if (topPath.empty()) {
         outcome.reason = item + " cannot be moved to the Trash: the top of its volume cannot be told.";
         return false;
@@ -324,7 +303,7 @@ bool chooseDestination(int folderFd, const std::string& name, const std::string&
         return false;
     }
     std::string relative;
-    Candidate trash = fileSystemTrash(top.fd, create, identity, relative);
+    Candidate trash = fileSystemTrash(top.get(), create, identity, relative);
     if (trash.fd < 0 && !trash.missing) {
         if (trash.error == EROFS)
             outcome.error = EROFS;
@@ -376,16 +355,16 @@ std::string shortenedName(std::string name) {
     return name.substr(0, cut);
 }
 
-std::string homeTrash() { return Paths::join(dataHome(), "Trash"); }
+std::string homeTrash() { return Paths::join(Paths::dataHome(), "Trash"); }
 
 std::string trashFor(const std::string& path) {
-    Closer folderFd{openFolderOf(path)};
-    if (folderFd.fd < 0) return {};
+    UniqueFd folderFd{openFolderOf(path)};
+    if (folderFd.get() < 0) return {};
     const std::string name = Paths::lastComponent(path);
     Destination dest;
     Outcome ignored;
-    bool found = chooseDestination(folderFd.fd, name, realItemPath(folderFd.fd, name, Paths::parent(path)), false, dest,
-                                   ignored);
+    bool found = chooseDestination(folderFd.get(), name, realItemPath(folderFd.get(), name, Paths::parent(path)), false,
+                                   dest, ignored);
     return found ? dest.folder.path() : std::string();
 }
 
@@ -408,9 +387,9 @@ Folder openOwnTrash(const std::string& path) {
     MountIdentity noMount;
     Candidate trash;
     if (shared) {
-        Closer sharedFd{openFolderAt(topHandle.folder(), ".Trash", false, 0, O_PATH)};
-        if (sharedFd.fd < 0 || !isStickyFolder(sharedFd.fd)) return {};
-        trash = privateTrashFolder(sharedFd.fd, uid.c_str(), false, noMount);
+        UniqueFd sharedFd{openFolderAt(topHandle.folder(), ".Trash", false, 0, O_PATH)};
+        if (sharedFd.get() < 0 || !isStickyFolder(sharedFd.get())) return {};
+        trash = privateTrashFolder(sharedFd.get(), uid.c_str(), false, noMount);
     } else {
         trash = privateTrashFolder(topHandle.folder(), name.c_str(), false, noMount);
     }
@@ -418,7 +397,7 @@ Folder openOwnTrash(const std::string& path) {
 }
 
 void forgetDirectorySize(int trashFd, const std::string& name) {
-    const std::string contents = readFileAt(trashFd, "directorysizes");
+    const std::string contents = WholeFile::readAt(trashFd, "directorysizes").value_or("");
     if (contents.empty()) return;
     const std::string suffix = " " + encodePath(name);
     std::string kept;
@@ -456,13 +435,13 @@ std::string encodePath(std::string_view path) {
 }
 
 Outcome moveToTrash(const std::string& path) {
-    Closer folderFd{openFolderOf(path)};
-    if (folderFd.fd < 0) {
+    UniqueFd folderFd{openFolderOf(path)};
+    if (folderFd.get() < 0) {
         Outcome outcome;
         outcome.error = errno;
         return outcome;
     }
-    return moveToTrash(folderFd.fd, Paths::lastComponent(path), Paths::parent(path));
+    return moveToTrash(folderFd.get(), Paths::lastComponent(path), Paths::parent(path));
 }
 
 Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string& knownFolder,
@@ -479,13 +458,13 @@ Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string
     // From here on only the descriptors count: whatever the trash's path names
     // now, the item goes into the folder that was checked.
     const int trashFd = dest.folder.fd();
-    Closer files{openFolderAt(trashFd, "files", true, 0700)};
-    if (files.fd < 0) {
+    UniqueFd files{openFolderAt(trashFd, "files", true, 0700)};
+    if (files.get() < 0) {
         outcome.error = errno;
         return outcome;
     }
-    Closer info{openFolderAt(trashFd, "info", true, 0700)};
-    if (info.fd < 0) {
+    UniqueFd info{openFolderAt(trashFd, "info", true, 0700)};
+    if (info.get() < 0) {
         outcome.error = errno;
         return outcome;
     }
@@ -507,7 +486,7 @@ Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string
         std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
         const std::string infoName = name + ".trashinfo";
         // The exclusive creation of the info file is what reserves the name.
-        int fd = ::openat(info.fd, infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int fd = ::openat(info.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             outcome.error = errno;
@@ -517,14 +496,14 @@ Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string
         written = ::fsync(fd) == 0 && written;
         ::close(fd);
         if (!written) {
-            ::unlinkat(info.fd, infoName.c_str(), 0);
+            ::unlinkat(info.get(), infoName.c_str(), 0);
             outcome.error = EIO;
             return outcome;
         }
         // RENAME_NOREPLACE: an entry that appeared in files/ meanwhile is never overwritten.
-        if (::renameat2(folderFd, itemName.c_str(), files.fd, name.c_str(), RENAME_NOREPLACE) != 0) {
+        if (::renameat2(folderFd, itemName.c_str(), files.get(), name.c_str(), RENAME_NOREPLACE) != 0) {
             int e = errno;
-            ::unlinkat(info.fd, infoName.c_str(), 0);
+            ::unlinkat(info.get(), infoName.c_str(), 0);
             if (e == EEXIST) continue;
             outcome.error = e;
             return outcome;
@@ -534,8 +513,8 @@ Outcome moveToTrash(int folderFd, const std::string& itemName, const std::string
         const std::string& trashPath = dest.folder.path();
         const std::string location = Paths::join(Paths::join(trashPath, "files"), name);
         struct stat moved;
-        if (::fstatat(files.fd, name.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0) moved = itemStat;
-        if (S_ISDIR(moved.st_mode)) recordDirectorySize(trashFd, files.fd, info.fd, name, location);
+        if (::fstatat(files.get(), name.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0) moved = itemStat;
+        if (S_ISDIR(moved.st_mode)) recordDirectorySize(trashFd, files.get(), info.get(), name, location);
         outcome.location = location;
         outcome.infoPath = Paths::join(Paths::join(trashPath, "info"), infoName);
         outcome.entry = Entry{path,

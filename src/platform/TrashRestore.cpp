@@ -1,6 +1,9 @@
 #include "platform/TrashRestore.h"
 
+#include "platform/ItemHandle.h"
 #include "support/Paths.h"
+#include "support/UniqueFd.h"
+#include "support/WholeFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,13 +14,6 @@
 namespace vessora::TrashRestore {
 
 namespace {
-
-struct Closer {
-    int fd = -1;
-    ~Closer() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -62,45 +58,12 @@ bool singleName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
-// Opens the folder `path` (absolute, standardized) from "/" one component at
-// a time, never following a link, and makes missing folders on the way.
-// -1 with errno (ELOOP when a component is a link) otherwise.
-int openOrMakeFolder(const std::string& path) {
-    int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    for (size_t at = 1; fd >= 0 && at < path.size();) {
-        size_t end = path.find('/', at);
-        if (end == std::string::npos) end = path.size();
-        const std::string component = path.substr(at, end - at);
-        at = end + 1;
-        if (component.empty()) continue;
-        int next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0 && errno == ENOENT && (::mkdirat(fd, component.c_str(), 0777) == 0 || errno == EEXIST))
-            next = ::openat(fd, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        int e = errno;
-        // O_PATH with O_NOFOLLOW opens a link itself instead of failing.
-        struct stat st;
-        if (next >= 0 && (::fstat(next, &st) != 0 || !S_ISDIR(st.st_mode))) {
-            ::close(next);
-            next = -1;
-            e = ELOOP;
-        }
-        ::close(fd);
-        fd = next;
-        errno = e;
-    }
-    return fd;
-}
-
+// A record found but not readable as one (too long, not a file) names nothing.
 std::string readInfo(int infoFd, const std::string& name, bool& found) {
-    std::string contents;
-    Closer fd{::openat(infoFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-    found = fd.fd >= 0;
-    if (!found) return contents;
-    char buffer[4096];
     // A record is a few lines; anything longer than a path can be is not one.
-    for (ssize_t n; contents.size() < 65536 && (n = ::read(fd.fd, buffer, sizeof buffer)) > 0;)
-        contents.append(buffer, size_t(n));
-    return contents;
+    std::optional<std::string> contents = WholeFile::readAt(infoFd, name, 65536);
+    found = contents || errno == EFBIG || errno == EINVAL;
+    return contents.value_or("");
 }
 
 const char* const stays = ", so it stays in the Trash.";
@@ -151,12 +114,12 @@ Result<void> restoreOne(const Trash::Entry& item, const DestinationGuard& guard)
     if (::fstat(trash.fd(), &st) != 0 || uint64_t(st.st_dev) != item.trashDevice ||
         uint64_t(st.st_ino) != item.trashInode)
         return Reason{std::string("Its Trash folder is not the one it was moved to") + stays};
-    Closer files{::openat(trash.fd(), "files", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
-    Closer info{::openat(trash.fd(), "info", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    UniqueFd files{::openat(trash.fd(), "files", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    UniqueFd info{::openat(trash.fd(), "info", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
     const std::string infoName = item.name + ".trashinfo";
     bool infoFound = false;
-    const std::string contents = info.fd >= 0 ? readInfo(info.fd, infoName, infoFound) : std::string();
-    if (files.fd < 0 || ::fstatat(files.fd, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !infoFound)
+    const std::string contents = info.get() >= 0 ? readInfo(info.get(), infoName, infoFound) : std::string();
+    if (files.get() < 0 || ::fstatat(files.get(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !infoFound)
         return Reason{"It is no longer in the Trash."};
     if (uint64_t(st.st_dev) != item.device || uint64_t(st.st_ino) != item.inode)
         return Reason{std::string("What its Trash entry holds now is not what was moved there") + stays};
@@ -167,8 +130,8 @@ Result<void> restoreOne(const Trash::Entry& item, const DestinationGuard& guard)
             return Reason{allowed.reason() + " It stays in the Trash."};
     // Missing folders on the way back are made again, as they were before
     // the removal; none of them is followed if it is a link.
-    Closer folder{openOrMakeFolder(Paths::parent(original))};
-    if (folder.fd < 0) {
+    UniqueFd folder{openFolderByComponents(Paths::parent(original), true)};
+    if (folder.get() < 0) {
         const int e = errno;
         if (e == ELOOP || e == ENOTDIR)
             return Reason{std::string("A folder on its way back is now a link or not a folder") + stays};
@@ -176,14 +139,14 @@ Result<void> restoreOne(const Trash::Entry& item, const DestinationGuard& guard)
     }
     const std::string name = Paths::lastComponent(original);
     int error = 0;
-    if (::fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         error = EEXIST;
-    else if (::renameat2(files.fd, item.name.c_str(), folder.fd, name.c_str(), RENAME_NOREPLACE) != 0)
+    else if (::renameat2(files.get(), item.name.c_str(), folder.get(), name.c_str(), RENAME_NOREPLACE) != 0)
         error = errno;
     if (error == EEXIST) return Reason{"Something else is at " + original + " now, so the copy stays in the Trash."};
     if (error == EXDEV) return Reason{std::string("Its folder is now on another disk") + stays};
     if (error) return Reason{std::string("It could not be put back: ") + std::strerror(error) + "."};
-    ::unlinkat(info.fd, infoName.c_str(), 0);
+    ::unlinkat(info.get(), infoName.c_str(), 0);
     Trash::forgetDirectorySize(trash.fd(), item.name);
     return {};
 }

@@ -1,19 +1,19 @@
 #include "platform/VolumeInfo.h"
 
-#include "platform/FolderListing.h"
+#include "support/FolderListing.h"
 #include "support/Lines.h"
+#include "support/OsRelease.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -46,38 +46,16 @@ std::string unescapeHex(std::string_view name) {
     return out;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // File system labels by device number.
 std::map<dev_t, std::string> labelsByDevice() {
     std::map<dev_t, std::string> labels;
     const std::string folder = "/dev/disk/by-label";
-    for (const std::string& name : FolderListing::names(folder).value_or(std::vector<std::string>{})) {
+    for (const std::string& name : FolderListing::namesOrEmpty(folder)) {
         struct stat st;
         if (::stat(Paths::join(folder, name).c_str(), &st) == 0 && S_ISBLK(st.st_mode))
             labels.emplace(st.st_rdev, unescapeHex(name));
     }
     return labels;
-}
-
-// NAME from os-release: what a Linux desktop calls its system disk.
-std::string operatingSystemName() {
-    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-        std::istringstream lines(readFile(path));
-        for (std::string line; std::getline(lines, line);) {
-            if (!line.starts_with("NAME=")) continue;
-            std::string value = line.substr(5);
-            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-                value = value.substr(1, value.size() - 2);
-            if (!value.empty()) return value;
-        }
-    }
-    return {};
 }
 
 std::optional<dev_t> parseDevice(const std::string& deviceId) {
@@ -94,7 +72,7 @@ bool isInternalDevice(const std::string& deviceId) {
     if (device.find("/usb") != std::string::npos) return false;
     struct stat st;
     std::string disk = ::stat((device + "/partition").c_str(), &st) == 0 ? Paths::parent(device) : device;
-    std::string removable = readFile(disk + "/removable");
+    std::string removable = WholeFile::read(disk + "/removable").value_or("");
     return !removable.empty() && removable[0] == '0';
 }
 
@@ -114,6 +92,12 @@ void VolumeInfo::sortForDisplay(std::vector<VolumeInfo>& volumes) {
         if (a.isRootVolume != b.isRootVolume) return a.isRootVolume;
         return a.name < b.name;
     });
+}
+
+const VolumeInfo* VolumeInfo::startupDisk(const std::vector<VolumeInfo>& volumes) {
+    for (const VolumeInfo& volume : volumes)
+        if (volume.isRootVolume) return &volume;
+    return volumes.empty() ? nullptr : &volumes.front();
 }
 
 std::vector<VolumeInfo> VolumeInfo::fromMountInfo(std::string_view mountInfo) {
@@ -147,7 +131,7 @@ std::vector<VolumeInfo> VolumeInfo::fromMountInfo(std::string_view mountInfo) {
         else if (!volume.isRootVolume)
             volume.name = Paths::lastComponent(entry.mountPoint);
         else
-            volume.name = operatingSystemName();
+            volume.name = OsRelease::systemName();
         if (volume.name.empty()) volume.name = Paths::lastComponent(entry.mountPoint);
         devicesSeen.insert(entry.deviceId);
         volumes.push_back(std::move(volume));
@@ -165,7 +149,7 @@ std::string VolumeInfo::rootVolumeName() {
         if (entry.mountPoint == "/") {
             std::map<dev_t, std::string> labels = labelsByDevice();
             auto device = parseDevice(entry.deviceId);
-            name = device && labels.count(*device) ? labels[*device] : operatingSystemName();
+            name = device && labels.count(*device) ? labels[*device] : OsRelease::systemName();
         }
     return name.empty() ? "/" : name;
 }

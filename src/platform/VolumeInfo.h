@@ -2,7 +2,6 @@
 // The mounted volumes and their capacities.
 
 #include "platform/MountTable.h"
-#include "support/Hashing.h"
 
 #include <cstdint>
 #include <string>
@@ -44,19 +43,10 @@ struct VolumeInfo {
 
     // Stable: the root volume first, then plain byte order of names.
     static void sortForDisplay(std::vector<VolumeInfo>& volumes);
+
+    // The startup disk among `volumes`: the root volume, else the first one
+    // listed; nullptr when there are none.
+    static const VolumeInfo* startupDisk(const std::vector<VolumeInfo>& volumes);
 };
 
 } // namespace vessora
-
-template <> struct std::hash<vessora::VolumeInfo> {
-    size_t operator()(const vessora::VolumeInfo& v) const noexcept {
-        size_t seed = std::hash<std::string>{}(v.url);
-        vessora::detail::hashCombine(seed, std::hash<std::string>{}(v.name));
-        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.totalCapacity));
-        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.availableForImportantUsage));
-        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.trueFree));
-        vessora::detail::hashCombine(seed, size_t(v.isInternal) << 1 | size_t(v.isRootVolume));
-        vessora::detail::hashCombine(seed, std::hash<int64_t>{}(v.rootReserve));
-        return seed;
-    }
-};

@@ -2,11 +2,11 @@
 
 #include "platform/PlatformTables.h"
 #include "platform/Trash.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
 #include <fnmatch.h>
 #include <mutex>
 #include <pwd.h>
@@ -138,24 +138,18 @@ std::vector<std::string> passwordDatabaseHomes() {
 // the link points (read, not followed: the target is not asked anything).
 void addUsersFolder(const std::string& folder, std::vector<std::string>& homes) {
     const std::string real = realPath(folder);
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
+    for (const std::string& name : FolderListing::namesOrEmpty(folder)) {
         homes.push_back(Paths::join(folder, name));
         if (!real.empty() && real != folder) homes.push_back(Paths::join(real, name));
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            char target[4096];
-            const std::string link = Paths::join(folder, name);
-            ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-            if (n > 0) {
-                std::string to(target, size_t(n));
-                homes.push_back(to.starts_with('/') ? to : Paths::join(folder, to));
-            }
+        // Anything but a link refuses readlink.
+        char target[4096];
+        const std::string link = Paths::join(folder, name);
+        ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0) {
+            std::string to(target, size_t(n));
+            homes.push_back(to.starts_with('/') ? to : Paths::join(folder, to));
         }
     }
-    ::closedir(dir);
 }
 
 } // namespace

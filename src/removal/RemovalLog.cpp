@@ -4,15 +4,14 @@
 #include "support/Json.h"
 #include "support/JsonReader.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,11 +153,9 @@ std::optional<Batch> parse(std::string_view text) {
 }
 
 std::optional<Batch> last() {
-    std::ifstream in(path(), std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return parse(buffer.str());
+    std::optional<std::string> text = WholeFile::read(path());
+    if (!text) return std::nullopt;
+    return parse(*text);
 }
 
 bool isLastBatch(const RemovalResult& result) {

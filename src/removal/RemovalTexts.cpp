@@ -24,10 +24,22 @@ std::string needsAdminLine(const RemovalResult& result) {
                     : " " + Fmt::count(int64_t(result.partlyRemoved.size())) + " of them " +
                           std::string(Fmt::agree(int64_t(result.partlyRemoved.size()), "was", "were")) +
                           " partly removed already.";
-    if (result.trashRequested)
-        line += count == 1 ? " With administrator rights it is deleted immediately and cannot go to the Trash."
-                           : " With administrator rights they are deleted immediately and cannot go to the Trash.";
+    if (result.trashRequested) line += " " + adminDeletesImmediately(count);
     return line;
+}
+
+std::string_view buttonText(RemovalMode mode) {
+    return mode == RemovalMode::trash ? "Move to Trash" : "Delete Immediately";
+}
+
+std::string question(RemovalMode mode, const std::string& what) {
+    return mode == RemovalMode::trash ? "Move " + what + " to the Trash?"
+                                      : "Delete " + what + " immediately? This cannot be undone.";
+}
+
+std::string adminDeletesImmediately(size_t count) {
+    return std::string("With administrator rights ") + (count == 1 ? "it is" : "they are") +
+           " deleted immediately and cannot go to the Trash.";
 }
 
 std::string changed(const std::string& path) { return path + " changed since it was shown; scan again."; }

@@ -10,10 +10,23 @@
 
 namespace vessora {
 
-// "Move to Trash" or "Delete immediately".
+// "Move to Trash" or "Delete immediately": the mode as one choice among others.
 std::string_view displayText(RemovalMode mode);
 
 namespace RemovalTexts {
+
+// "Move to Trash" or "Delete Immediately": the mode as a button.
+std::string_view buttonText(RemovalMode mode);
+
+// The tool's question before removing `what` (such as "2 items (1 MB)"):
+// "Move 2 items (1 MB) to the Trash?" or "Delete 2 items (1 MB) immediately?
+// This cannot be undone."
+std::string question(RemovalMode mode, const std::string& what);
+
+// What administrator rights mean for `count` items the user meant for the
+// Trash: "With administrator rights it is deleted immediately and cannot go
+// to the Trash." (or "they are").
+std::string adminDeletesImmediately(size_t count);
 
 // The administrator line of the result alert: "N items need administrator
 // rights." and, when some were partly removed or the user chose the Trash, so.

@@ -339,7 +339,8 @@ bool matchesPattern(const ScanOptions& options, const std::string& path) {
     return false;
 }
 
-// The shallow listing of the scan root, in directory order.
+// The shallow listing of the scan root, in directory order (the order the
+// walk below it reads folders in), through the walk's own reader.
 std::vector<std::string> listNames(int fd) {
     std::vector<std::string> names;
     std::vector<char> buffer(64 * 1024);

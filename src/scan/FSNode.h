@@ -158,7 +158,3 @@ public:
 };
 
 } // namespace vessora
-
-template <> struct std::hash<vessora::FSNode> {
-    size_t operator()(const vessora::FSNode& node) const noexcept { return std::hash<const void*>()(node.id()); }
-};

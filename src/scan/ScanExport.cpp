@@ -1,6 +1,8 @@
 #include "scan/ScanExport.h"
 
 #include "scan/InodeSet.h"
+#include "support/Json.h"
+#include "support/JsonReader.h"
 #include "support/Paths.h"
 
 #include <fcntl.h>
@@ -261,34 +263,8 @@ private:
         ws();
     }
 
-    // A JSON integer (a fraction or exponent is refused: every number of the
-    // format is whole). `negativeAllowed` for times before 1970.
-    int64_t integer(bool negativeAllowed = true) {
-        bool negative = false;
-        if (peek() == '-') {
-            get();
-            negative = true;
-        }
-        uint64_t value = 0;
-        int digits = 0;
-        for (int c = peek(); c >= '0' && c <= '9'; c = peek()) {
-            get();
-            if (value > (UINT64_MAX - 9) / 10) fail("a number is out of range");
-            value = value * 10 + uint64_t(c - '0');
-            ++digits;
-        }
-        if (digits == 0) fail("a number was expected");
-        const int c = peek();
-        if (c == '.' || c == 'e' || c == 'E') fail("a number is not a whole number");
-        if (negative) {
-            if (!negativeAllowed) fail("a size is negative");
-            if (value > uint64_t(INT64_MAX)) fail("a number is out of range");
-            return -int64_t(value);
-        }
-        if (value > uint64_t(INT64_MAX)) fail("a number is out of range");
-        return int64_t(value);
-    }
-
+    // A JSON whole number's digits (a fraction or exponent is refused: every
+    // number of the format is whole).
     uint64_t unsignedInteger() {
         uint64_t value = 0;
         int digits = 0;
@@ -304,45 +280,23 @@ private:
         return value;
     }
 
+    // The same with a sign; `negativeAllowed` for times before 1970.
+    int64_t integer(bool negativeAllowed = true) {
+        bool negative = false;
+        if (peek() == '-') {
+            get();
+            negative = true;
+        }
+        const uint64_t value = unsignedInteger();
+        if (negative && !negativeAllowed) fail("a size is negative");
+        if (value > uint64_t(INT64_MAX)) fail("a number is out of range");
+        return negative ? -int64_t(value) : int64_t(value);
+    }
+
     int64_t size() {
         const int64_t value = integer(false);
         if (value > limits_.entrySize) fail("a size is out of range");
         return value;
-    }
-
-    unsigned hex4() {
-        unsigned value = 0;
-        for (int i = 0; i < 4; ++i) {
-            const int c = get();
-            value <<= 4;
-            if (c >= '0' && c <= '9')
-                value |= unsigned(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                value |= unsigned(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                value |= unsigned(c - 'A' + 10);
-            else
-                fail("a \\u escape is not four hex digits");
-        }
-        return value;
-    }
-
-    static void appendUtf8(std::string& out, unsigned code) {
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xc0 | (code >> 6));
-            out += char(0x80 | (code & 0x3f));
-        } else if (code < 0x10000) {
-            out += char(0xe0 | (code >> 12));
-            out += char(0x80 | ((code >> 6) & 0x3f));
-            out += char(0x80 | (code & 0x3f));
-        } else {
-            out += char(0xf0 | (code >> 18));
-            out += char(0x80 | ((code >> 12) & 0x3f));
-            out += char(0x80 | ((code >> 6) & 0x3f));
-            out += char(0x80 | (code & 0x3f));
-        }
     }
 
     // A string's bytes into `out` (the opening quote already read). Names are
@@ -365,34 +319,12 @@ private:
                 out += char(c);
                 continue;
             }
-            const int e = get();
-            switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                const unsigned code = hex4();
-                if (code >= 0xdc80 && code <= 0xdcff) {
-                    out += char(code - 0xdc00);
-                } else if (code >= 0xd800 && code <= 0xdbff) {
-                    if (get() != '\\' || get() != 'u') fail("a \\u escape is half a character");
-                    const unsigned low = hex4();
-                    if (low < 0xdc00 || low > 0xdfff) fail("a \\u escape is half a character");
-                    appendUtf8(out, 0x10000 + ((code - 0xd800) << 10) + (low - 0xdc00));
-                } else if (code >= 0xdc00 && code <= 0xdfff) {
-                    fail("a \\u escape is half a character");
-                } else {
-                    appendUtf8(out, code);
-                }
-                break;
-            }
-            case kEnd: fail("it ends inside a string (the file is truncated)");
-            default: fail("a string holds an unknown escape");
+            switch (readJsonEscape([this] { return get(); }, out)) {
+            case JsonEscapeError::none: break;
+            case JsonEscapeError::end: fail("it ends inside a string (the file is truncated)");
+            case JsonEscapeError::unknown: fail("a string holds an unknown escape");
+            case JsonEscapeError::notHex: fail("a \\u escape is not four hex digits");
+            case JsonEscapeError::halfCharacter: fail("a \\u escape is half a character");
             }
         }
     }
@@ -749,32 +681,6 @@ std::optional<SavedScan> parseFrom(Source& source, std::string& error, const Lim
     }
 }
 
-// A name as the format writes it: the bytes as they are, only the quote,
-// the backslash and control characters escaped.
-void appendName(std::string& out, std::string_view name) {
-    out += '"';
-    for (unsigned char c : name) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-            if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    out += '"';
-}
-
 void appendNumber(std::string& out, const char* key, int64_t value) {
     out += key;
     out += std::to_string(value);
@@ -782,7 +688,7 @@ void appendNumber(std::string& out, const char* key, int64_t value) {
 
 void appendInfo(std::string& out, const FSNode& node, std::string_view name) {
     out += "{\"name\":";
-    appendName(out, name);
+    JsonWriter::appendQuoted(out, name, true);
     if (node.isNotDescended) {
         out += ",\"excluded\":\"otherfs\"";
         if (node.isCloudProvider) out += ",\"vessora_cloud\":true";
@@ -841,7 +747,7 @@ bool looksLike(std::string_view bytes) {
 
 std::string write(const SavedScan& scan, std::string_view version) {
     std::string out = "[1,2,{\"progname\":\"vessora\",\"progver\":";
-    appendName(out, version);
+    JsonWriter::appendQuoted(out, version, true);
     appendNumber(out, ",\"timestamp\":", scan.time);
     out += "},\n[";
     const FSNode& root = *scan.tree;

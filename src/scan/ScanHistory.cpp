@@ -1,9 +1,9 @@
 #include "scan/ScanHistory.h"
 
 #include "scan/ScanExport.h"
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,10 +36,7 @@ struct Entry {
 
 std::vector<Entry> entries(const std::string& folder) {
     std::vector<Entry> out;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return out;
-    while (const dirent* d = ::readdir(dir)) {
-        const std::string name = d->d_name;
+    for (const std::string& name : FolderListing::namesOrEmpty(folder)) {
         if (!isScanFile(name)) continue;
         Entry entry;
         entry.file = Paths::join(folder, name);
@@ -55,7 +52,6 @@ std::vector<Entry> entries(const std::string& folder) {
             entry.problem = error;
         out.push_back(std::move(entry));
     }
-    ::closedir(dir);
     return out;
 }
 
@@ -171,18 +167,12 @@ size_t prune(const std::string& folder, const Limits& limits, const std::string&
 
 size_t forget(const std::string& folder) {
     size_t removed = 0;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return 0;
-    std::vector<std::string> names;
-    while (const dirent* d = ::readdir(dir)) {
-        const std::string name = d->d_name;
+    for (const std::string& name : FolderListing::namesOrEmpty(folder)) {
         // Saved scans, and what a write cut short left of one.
-        if (isScanFile(name) || (name.size() > 1 && name[0] == '.' && name.find(kSuffix + ".") != std::string::npos))
-            names.push_back(name);
-    }
-    ::closedir(dir);
-    for (const std::string& name : names)
+        const bool partial = name.size() > 1 && name[0] == '.' && name.find(kSuffix + ".") != std::string::npos;
+        if (!isScanFile(name) && !partial) continue;
         if (::unlinkat(AT_FDCWD, Paths::join(folder, name).c_str(), 0) == 0 && isScanFile(name)) ++removed;
+    }
     return removed;
 }
 

@@ -10,20 +10,25 @@ namespace vessora {
 std::string JsonWriter::quote(std::string_view s) {
     std::string out;
     out.reserve(s.size() + 2);
+    appendQuoted(out, s);
+    return out;
+}
+
+void JsonWriter::appendQuoted(std::string& out, std::string_view s, bool rawBytes) {
     out += '"';
     char buffer[8];
     for (size_t i = 0; i < s.size();) {
         unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n = Utf8::sequenceLength(s, i);
-        if (n == 0) {
-            std::snprintf(buffer, sizeof buffer, "\\udc%02x", c);
-            out += buffer;
-            ++i;
-            continue;
-        }
-        if (n > 1) {
-            out.append(s.substr(i, n));
-            i += n;
+        if (!rawBytes && c >= 0x80) {
+            size_t n = Utf8::sequenceLength(s, i);
+            if (n == 0) {
+                std::snprintf(buffer, sizeof buffer, "\\udc%02x", c);
+                out += buffer;
+                ++i;
+            } else {
+                out.append(s.substr(i, n));
+                i += n;
+            }
             continue;
         }
         switch (c) {
@@ -35,7 +40,7 @@ std::string JsonWriter::quote(std::string_view s) {
         case '\b': out += "\\b"; break;
         case '\f': out += "\\f"; break;
         default:
-            if (c < 0x20 || c == 0x7f) {
+            if (c < 0x20 || (c == 0x7f && !rawBytes)) {
                 std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
                 out += buffer;
             } else
@@ -44,7 +49,6 @@ std::string JsonWriter::quote(std::string_view s) {
         ++i;
     }
     out += '"';
-    return out;
 }
 
 void JsonWriter::newline() {

@@ -33,6 +33,11 @@ public:
     template <typename T> JsonWriter& field(std::string_view name, const T& v) { return key(name).value(v); }
 
     static std::string quote(std::string_view bytes);
+    // `bytes` as a JSON string appended to `out`. With `rawBytes` every byte
+    // but the quote, the backslash and control characters is written as it
+    // is (names in scan exports are bytes, as other tools write them);
+    // otherwise bytes that are not UTF-8 become \udcXX and DEL is escaped too.
+    static void appendQuoted(std::string& out, std::string_view bytes, bool rawBytes = false);
 
 private:
     void beforeValue();

@@ -28,40 +28,6 @@ private:
         i_ += word.size();
         return true;
     }
-    bool hex4(unsigned& out) {
-        if (i_ + 4 > s_.size()) return false;
-        out = 0;
-        for (int k = 0; k < 4; ++k) {
-            char c = s_[i_++];
-            out <<= 4;
-            if (c >= '0' && c <= '9')
-                out |= unsigned(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                out |= unsigned(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                out |= unsigned(c - 'A' + 10);
-            else
-                return false;
-        }
-        return true;
-    }
-    static void appendUtf8(std::string& out, unsigned cp) {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
     bool parseString(std::string& out) {
         if (i_ >= s_.size() || s_[i_] != '"') return false;
         ++i_;
@@ -73,35 +39,8 @@ private:
                 out += c;
                 continue;
             }
-            if (i_ >= s_.size()) return false;
-            char e = s_[i_++];
-            switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                unsigned cp;
-                if (!hex4(cp)) return false;
-                if (cp >= 0xDC80 && cp <= 0xDCFF) { // a raw byte the writer escaped
-                    out += char(cp - 0xDC00);
-                } else if (cp >= 0xD800 && cp <= 0xDBFF) {
-                    unsigned low;
-                    if (!literal("\\u") || !hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
-                    appendUtf8(out, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
-                } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-                    return false;
-                } else {
-                    appendUtf8(out, cp);
-                }
-                break;
-            }
-            default: return false;
-            }
+            auto next = [&] { return i_ < s_.size() ? int(static_cast<unsigned char>(s_[i_++])) : -1; };
+            if (readJsonEscape(next, out) != JsonEscapeError::none) return false;
         }
         return false;
     }

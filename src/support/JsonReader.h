@@ -6,6 +6,8 @@
 // must be finite; whole numbers can be read exactly, checked against a range,
 // before anything converts them.
 
+#include "support/Utf8.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -34,6 +36,61 @@ struct JsonValue {
     std::optional<int64_t> integer(int64_t min, int64_t max) const;
     std::optional<uint64_t> unsignedInteger() const;
 };
+
+// Why an escape in a JSON string could not be read.
+enum class JsonEscapeError { none, end, unknown, notHex, halfCharacter };
+
+// Reads one escape of a JSON string, its backslash already read: `next()`
+// gives each following character as an int (negative at the end of the
+// text), and the bytes the escape stands for are appended to `out`, \udcXX
+// giving back the raw byte XX the writer escaped. Shared by the document
+// reader and the streaming reader of scan exports.
+template <typename Next> JsonEscapeError readJsonEscape(Next&& next, std::string& out) {
+    auto hex4 = [&](unsigned& value) {
+        value = 0;
+        for (int i = 0; i < 4; ++i) {
+            const int c = next();
+            value <<= 4;
+            if (c >= '0' && c <= '9')
+                value |= unsigned(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                value |= unsigned(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                value |= unsigned(c - 'A' + 10);
+            else
+                return false;
+        }
+        return true;
+    };
+    const int e = next();
+    switch (e) {
+    case '"': out += '"'; return JsonEscapeError::none;
+    case '\\': out += '\\'; return JsonEscapeError::none;
+    case '/': out += '/'; return JsonEscapeError::none;
+    case 'b': out += '\b'; return JsonEscapeError::none;
+    case 'f': out += '\f'; return JsonEscapeError::none;
+    case 'n': out += '\n'; return JsonEscapeError::none;
+    case 'r': out += '\r'; return JsonEscapeError::none;
+    case 't': out += '\t'; return JsonEscapeError::none;
+    case 'u': break;
+    default: return e < 0 ? JsonEscapeError::end : JsonEscapeError::unknown;
+    }
+    unsigned code = 0;
+    if (!hex4(code)) return JsonEscapeError::notHex;
+    if (code >= 0xdc80 && code <= 0xdcff) {
+        out += char(code - 0xdc00);
+    } else if (code >= 0xd800 && code <= 0xdbff) {
+        unsigned low = 0;
+        if (next() != '\\' || next() != 'u' || !hex4(low) || low < 0xdc00 || low > 0xdfff)
+            return JsonEscapeError::halfCharacter;
+        Utf8::append(out, 0x10000 + ((code - 0xd800) << 10) + (low - 0xdc00));
+    } else if (code >= 0xdc00 && code <= 0xdfff) {
+        return JsonEscapeError::halfCharacter;
+    } else {
+        Utf8::append(out, code);
+    }
+    return JsonEscapeError::none;
+}
 
 // The document, or nothing when it is not exactly one valid JSON value.
 // Nesting deeper than maxJsonDepth levels is refused.

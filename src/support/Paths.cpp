@@ -108,14 +108,23 @@ bool isInside(std::string_view path, std::string_view ancestor) {
     return p.size() > a.size() && p.compare(0, a.size(), a) == 0 && p[a.size()] == '/';
 }
 
+namespace {
+
+std::string baseFolder(const char* variable, std::string_view belowHome) {
+    if (const char* value = std::getenv(variable); value && *value == '/') return standardize(value);
+    return standardize(join(home(), belowHome));
+}
+
+} // namespace
+
+std::string dataHome() { return baseFolder("XDG_DATA_HOME", ".local/share"); }
+std::string configHome() { return baseFolder("XDG_CONFIG_HOME", ".config"); }
+std::string cacheHome() { return baseFolder("XDG_CACHE_HOME", ".cache"); }
+std::string stateHome() { return baseFolder("XDG_STATE_HOME", ".local/state"); }
+
 std::optional<std::string> userDir(std::string_view key) {
     const std::string homeDir = home();
-    std::string config;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/')
-        config = x;
-    else
-        config = join(homeDir, ".config");
-    std::ifstream in(join(config, "user-dirs.dirs"));
+    std::ifstream in(join(configHome(), "user-dirs.dirs"));
     const std::string wanted = "XDG_" + std::string(key) + "_DIR=";
     std::string line;
     while (std::getline(in, line)) {
@@ -145,9 +154,6 @@ std::optional<std::string> userDir(std::string_view key) {
 
 std::string documentsFolder() { return userDir("DOCUMENTS").value_or(join(home(), "Documents")); }
 
-std::string stateFolder() {
-    if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x == '/') return join(standardize(x), "vessora");
-    return join(join(home(), ".local/state"), "vessora");
-}
+std::string stateFolder() { return join(stateHome(), "vessora"); }
 
 } // namespace vessora::Paths

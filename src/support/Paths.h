@@ -37,6 +37,15 @@ std::string deletingExtension(std::string_view path);
 // standardized strings).
 bool isInside(std::string_view path, std::string_view ancestor);
 
+// The user's base folders: $XDG_DATA_HOME, $XDG_CONFIG_HOME, $XDG_CACHE_HOME
+// and $XDG_STATE_HOME when set to an absolute path (a relative one is ignored,
+// as the base directory rules ask), else ~/.local/share, ~/.config, ~/.cache
+// and ~/.local/state. Standardized, not created.
+std::string dataHome();
+std::string configHome();
+std::string cacheHome();
+std::string stateHome();
+
 // XDG_<key>_DIR from $XDG_CONFIG_HOME/user-dirs.dirs ("$HOME"-relative or
 // absolute, quoted or not); nothing when unset, unreadable or the home itself.
 std::optional<std::string> userDir(std::string_view key);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -6,6 +7,10 @@ namespace vessora::Utf8 {
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValid(std::string_view bytes);
+
+// Appends the UTF-8 encoding of the code point `code` (at most U+10FFFF; the
+// caller has ruled out surrogates where they matter).
+void append(std::string& out, uint32_t code);
 
 // Length of the valid UTF-8 sequence starting at bytes[i], or 0 when the byte
 // there does not start one.

@@ -338,8 +338,10 @@ void OverviewScreen::refreshCategories() {
 
 void OverviewScreen::refreshVolumes() {
     std::vector<VolumeInfo> others;
-    for (const auto& volume : volumes_.volumes())
-        if (!volume.isRootVolume) others.push_back(volume);
+    const auto& volumes = volumes_.volumes();
+    const VolumeInfo* startup = VolumeInfo::startupDisk(volumes);
+    for (const auto& volume : volumes)
+        if (&volume != startup) others.push_back(volume);
     volumesCard_->setVisible(!others.empty());
     if (!others.empty() && others == shownVolumes_) return;
     shownVolumes_ = others;

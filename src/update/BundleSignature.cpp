@@ -1,10 +1,10 @@
 #include "update/BundleSignature.h"
 
+#include "support/FolderListing.h"
 #include "support/Paths.h"
 #include "update/Digest.h"
 #include "update/Minisign.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,18 +88,12 @@ bool walk(const std::string& bundle, const std::string& relative, std::vector<Li
         return false;
     }
     out.push_back({path, "folder " + mode + " " + path});
-    DIR* dir = ::opendir(full.c_str());
-    if (!dir) {
+    const auto names = FolderListing::names(full);
+    if (!names) {
         reason = "cannot list " + full + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<std::string> names;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
-    }
-    ::closedir(dir);
-    for (const std::string& name : names) {
+    for (const std::string& name : *names) {
         std::string below = relative.empty() ? name : relative + "/" + name;
         if (below == manifestPath || below == signaturePath) continue;
         if (!walk(bundle, below, out, reason)) return false;

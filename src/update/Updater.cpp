@@ -2,8 +2,10 @@
 
 #include "apps/BundleInfo.h"
 #include "apps/DpkgDatabase.h"
-#include "platform/FolderListing.h"
+#include "support/FolderListing.h"
 #include "platform/SafeDelete.h"
+#include "support/FolderListing.h"
+#include "support/OsRelease.h"
 #include "support/Paths.h"
 #include "update/BuildSettings.h"
 #include "update/Digest.h"
@@ -32,7 +34,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -78,34 +79,6 @@ std::vector<int64_t> versionNumbers(const QString& text) {
     for (const QString& piece : text.split(QLatin1Char('.'), Qt::SkipEmptyParts))
         if (auto number = parseDecimal(toBytes(piece))) numbers.push_back(*number);
     return numbers;
-}
-
-std::map<std::string, std::string> readOsRelease(const std::string& path) {
-    std::map<std::string, std::string> values;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t equals = line.find('=');
-        if (line.empty() || line[0] == '#' || equals == std::string::npos) continue;
-        std::string value = line.substr(equals + 1);
-        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
-            char quote = value[0];
-            std::string unquoted;
-            for (size_t i = 1; i + 1 < value.size(); ++i) {
-                if (quote == '"' && value[i] == '\\' && i + 2 < value.size()) ++i;
-                unquoted += value[i];
-            }
-            value = unquoted;
-        }
-        values[line.substr(0, equals)] = value;
-    }
-    return values;
-}
-
-// Lists a folder by name in byte order (so "first in listing order" is the
-// same on every file system); a listing error gives an empty list.
-std::vector<std::string> listFolder(const std::string& folder) {
-    return FolderListing::names(folder).value_or(std::vector<std::string>{});
 }
 
 } // namespace
@@ -253,7 +226,7 @@ bool Updater::isVersionNumber(const QString& text) {
 }
 
 bool Updater::systemMeets(const QString& minimum) const {
-    auto release = readOsRelease(osReleasePath_);
+    auto release = OsRelease::read(osReleasePath_);
     auto running = versionNumbers(QString::fromStdString(release["VERSION_ID"]));
     running.resize(std::max<size_t>(running.size(), 2), 0);
     return systemMeets(minimum, running[0], running[1]);
@@ -267,7 +240,7 @@ bool Updater::systemMeets(const QString& minimum, int64_t runningMajor, int64_t 
 }
 
 QString Updater::systemName() const {
-    std::string name = readOsRelease(osReleasePath_)["NAME"];
+    std::string name = OsRelease::read(osReleasePath_)["NAME"];
     return name.empty() ? QStringLiteral("Linux") : QString::fromStdString(name);
 }
 
@@ -436,7 +409,7 @@ Step unpackArchive(const std::string& archive, const ArchiveUnpacker::Limits& li
     if (::mkdir(contents.c_str(), 0700) != 0) return refuse("cannot create " + contents);
     auto result = ArchiveUnpacker::unpack(archive, contents, limits);
     if (!result.ok) return refuse(result.reason);
-    auto names = listFolder(contents);
+    auto names = FolderListing::namesOrEmpty(contents);
     auto bundle = std::find_if(names.begin(), names.end(),
                                [](const std::string& name) { return name.size() > 4 && name.ends_with(".app"); });
     if (bundle == names.end()) return refuse("no .app at the top of the archive");

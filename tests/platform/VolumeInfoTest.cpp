@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/statvfs.h>
@@ -91,6 +92,12 @@ TEST(VolumeInfo, RootFirstThenCodePointOrderStable) {
     EXPECT_EQ(names(volumes), (std::vector<std::string>{"Main", "Backup", "Backup", "archive"}));
     EXPECT_EQ(volumes[1].url, "/b");
     EXPECT_EQ(volumes[2].url, "/b2");
+    // The startup disk is the root volume wherever it is listed, else the first.
+    std::reverse(volumes.begin(), volumes.end());
+    EXPECT_EQ(VolumeInfo::startupDisk(volumes)->name, "Main");
+    volumes.pop_back();
+    EXPECT_EQ(VolumeInfo::startupDisk(volumes)->url, "/a");
+    EXPECT_EQ(VolumeInfo::startupDisk({}), nullptr);
 }
 
 TEST(VolumeInfo, ThisMachineListsItsRootVolumeAsDfDoes) {

@@ -95,7 +95,7 @@ TEST(RemoveCommand, PermissionFailuresAreNamed) {
     status = test::runAsUnprivileged([&] {
         std::string out;
         int rc = test::runCli({"remove", "--trash", "--yes", "--admin", theirs}, &out);
-        return out.find("1 item cannot go to the Trash: with administrator rights it is deleted immediately.") !=
+        return out.find("With administrator rights it is deleted immediately and cannot go to the Trash.") !=
                        std::string::npos
                    ? rc
                    : 3;

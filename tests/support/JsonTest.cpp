@@ -14,6 +14,15 @@ TEST(Json, StringsKeepEveryByte) {
     // Bytes that do not decode become surrogate escapes, one per byte.
     EXPECT_EQ(JsonWriter::quote("a\xff\xc3("), "\"a\\udcff\\udcc3(\"");
     EXPECT_EQ(JsonWriter::quote("\xed\xa0\x80"), "\"\\udced\\udca0\\udc80\"") << "encoded surrogates are invalid";
+    // Raw bytes, as scan exports write names: only quote, backslash and control characters escaped.
+    std::string raw;
+    JsonWriter::appendQuoted(raw, "a\xff\x7f\"\x01", true);
+    EXPECT_EQ(raw, "\"a\xff\x7f\\\"\\u0001\"");
+    auto decoded = parseJson("\"\\udcff\\u00e9\\ud83d\\ude00\\/\"");
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->string, "\xff\xc3\xa9\xf0\x9f\x98\x80/");
+    for (const char* broken : {"\"\\ud83d\"", "\"\\ude00\"", "\"\\u12g4\"", "\"\\q\"", "\"\\"})
+        EXPECT_FALSE(parseJson(broken)) << broken;
 }
 
 TEST(Json, Structure) {

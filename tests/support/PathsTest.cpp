@@ -56,3 +56,16 @@ TEST(Paths, HomeAndDocuments) {
         EXPECT_FALSE(Paths::home().empty()) << "falls back to the password database";
     }
 }
+
+TEST(Paths, BaseFolders) {
+    test::ScopedEnv home("HOME", "/home/ada/");
+    test::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+    test::ScopedEnv config("XDG_CONFIG_HOME", "relative/is/ignored");
+    test::ScopedEnv cache("XDG_CACHE_HOME", "/var/cache//ada/");
+    test::ScopedEnv state("XDG_STATE_HOME", "");
+    EXPECT_EQ(Paths::dataHome(), "/home/ada/.local/share");
+    EXPECT_EQ(Paths::configHome(), "/home/ada/.config");
+    EXPECT_EQ(Paths::cacheHome(), "/var/cache/ada");
+    EXPECT_EQ(Paths::stateHome(), "/home/ada/.local/state");
+    EXPECT_EQ(Paths::stateFolder(), "/home/ada/.local/state/vessora");
+}

@@ -273,7 +273,6 @@ TEST(AppsTextsTest, SummaryCountsAndKeptBundles) {
     row.app.kind = AppKind::package;
     EXPECT_FALSE(AppsTexts::canUninstall(row, {}, true));
     EXPECT_EQ(AppsTexts::selectedTotal(row, {"/x/two"}, true), 3'000'000);
-    EXPECT_EQ(AppsTexts::osReleaseName("ID=debian\nNAME=\"Debian GNU/Linux\"\n"), "Debian GNU/Linux");
 }
 
 // A running app (a copy of sleep inside its bundle) shows the badge and the

@@ -49,8 +49,6 @@ namespace vessora {
 
 namespace {
 
-QString q(const std::string& text) { return Text::fromUtf8(text); }
-
 QLabel* plainLabel(const QString& text, const QFont& font, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
@@ -136,7 +134,7 @@ AppsPage::AppsPage(AppList& apps, RemovalQueue& removals, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     header_ = new ScreenHeader(QStringLiteral("Applications"), this);
-    includeSystem_ = new QCheckBox(q(PlatformTables::current().words.includeSystemApps), header_);
+    includeSystem_ = new QCheckBox(Text::fromUtf8(PlatformTables::current().words.includeSystemApps), header_);
     includeSystem_->setObjectName(QStringLiteral("apps.includeSystem"));
     header_->addAction(includeSystem_);
     rescan_ = new QPushButton(QStringLiteral("Rescan"), header_);
@@ -311,7 +309,7 @@ QWidget* AppsPage::buildDetailPane() {
     auto* emptyTitle = plainLabel(QStringLiteral("Select an app"), Fonts::title3(), empty);
     emptyTitle->setAlignment(Qt::AlignCenter);
     emptyColumn->addWidget(emptyTitle);
-    auto* emptyNote = new SecondaryLabel(q(PlatformTables::current().words.appsEmptyNote), empty);
+    auto* emptyNote = new SecondaryLabel(Text::fromUtf8(PlatformTables::current().words.appsEmptyNote), empty);
     emptyNote->setFont(Fonts::callout());
     emptyNote->setAlignment(Qt::AlignCenter);
     emptyNote->setWordWrap(true);
@@ -394,7 +392,7 @@ QWidget* AppsPage::buildDetailPane() {
     noneRow->setContentsMargins(0, 0, 0, 0);
     noneIcon_ = new QLabel(none);
     noneRow->addWidget(noneIcon_);
-    noneRow->addWidget(new SecondaryLabel(q(PlatformTables::current().words.noLeftovers), none));
+    noneRow->addWidget(new SecondaryLabel(Text::fromUtf8(PlatformTables::current().words.noLeftovers), none));
     noneRow->addStretch(1);
     leftoverState_->addWidget(none);
     auto* groups = new QWidget(leftoverState_);
@@ -402,7 +400,7 @@ QWidget* AppsPage::buildDetailPane() {
     groupColumn->setContentsMargins(0, 0, 0, 0);
     groupColumn->setSpacing(18);
     exactGroup_ = new LeftoverGroup(QStringLiteral("Definitely this app"),
-                                    q(PlatformTables::current().words.exactMatchNote), selection_, groups);
+                                    Text::fromUtf8(PlatformTables::current().words.exactMatchNote), selection_, groups);
     exactGroup_->setObjectName(QStringLiteral("apps.exactGroup"));
     likelyGroup_ = new LeftoverGroup(QStringLiteral("Possibly this app"), likelyNote(), selection_, groups);
     likelyGroup_->setObjectName(QStringLiteral("apps.likelyGroup"));
@@ -458,7 +456,7 @@ QWidget* AppsPage::buildUninstallBar(QWidget* parent) {
         const auto row = shownApp();
         const auto url = row ? AppsTexts::softwareUrl(row->app) : std::nullopt;
         if (!url) return;
-        if (!Workspace::instance().openUrl(QUrl(q(*url)))) {
+        if (!Workspace::instance().openUrl(QUrl(Text::fromUtf8(*url)))) {
             // Nothing opened it after all: the command is the way out.
             softwareFailed_ = true;
             updateUninstallBar(*row);
@@ -602,7 +600,7 @@ void AppsPage::refresh() {
     const bool loading = apps_.isMeasuring();
     progressRow_->setVisible(loading);
     progress_->setValue(int(apps_.progress() * 1000));
-    progressLabel_->setText(q("Measuring " + Fmt::counted(int64_t(apps.size()), "app")));
+    progressLabel_->setText(Text::fromUtf8("Measuring " + Fmt::counted(int64_t(apps.size()), "app")));
     updateFooter();
     updateSpinnerTimer();
     updateDetail();
@@ -615,8 +613,8 @@ void AppsPage::updateFooter() {
         const int row = proxy_->mapToSource(proxy_->index(i, 0)).row();
         total += listModel_->rows()[size_t(row)].totalSize();
     }
-    footerCount_->setText(q(Fmt::counted(shown, "app")));
-    footerTotal_->setText(q(Fmt::bytes(total)));
+    footerCount_->setText(Text::fromUtf8(Fmt::counted(shown, "app")));
+    footerTotal_->setText(Text::fromUtf8(Fmt::bytes(total)));
 }
 
 void AppsPage::updateSpinnerTimer() {
@@ -647,17 +645,17 @@ void AppsPage::updateDetail() {
     detail_->setCurrentIndex(1);
     updateHeaderIcon();
     name_->setText(Text::fromName(app.name));
-    version_->setText(app.version ? q("Version " + *app.version) : QString());
+    version_->setText(app.version ? Text::fromUtf8("Version " + *app.version) : QString());
     version_->setVisible(app.version.has_value());
     const auto badge = AppsTexts::sourceBadge(app);
-    static_cast<Badge*>(storeBadge_)->setText(badge ? q(*badge) : QString());
+    static_cast<Badge*>(storeBadge_)->setText(badge ? Text::fromUtf8(*badge) : QString());
     storeBadge_->setVisible(badge.has_value());
     runningBadge_->setVisible(running_);
-    lastOpened_->setText(app.lastUsed ? q("Last opened " + Fmt::relativeDate(app.lastUsed)) : QString());
+    lastOpened_->setText(app.lastUsed ? Text::fromUtf8("Last opened " + Fmt::relativeDate(app.lastUsed)) : QString());
     lastOpened_->setVisible(app.lastUsed.has_value());
-    total_->setText(q(Fmt::bytes(row.totalSize())));
-    breakdown_->setText(q(Fmt::bytes(row.bundleSize) + PlatformTables::current().words.appPart + ", " +
-                          Fmt::bytes(AppsTexts::leftoverBytes(row)) + " elsewhere"));
+    total_->setText(Text::fromUtf8(Fmt::bytes(row.totalSize())));
+    breakdown_->setText(Text::fromUtf8(Fmt::bytes(row.bundleSize) + PlatformTables::current().words.appPart + ", " +
+                                       Fmt::bytes(AppsTexts::leftoverBytes(row)) + " elsewhere"));
 
     if (!row.analyzed) {
         leftoverState_->setCurrentIndex(0);
@@ -675,16 +673,16 @@ void AppsPage::updateDetail() {
 
 void AppsPage::updateUninstallBar(const AppRow& row) {
     const auto notice = AppsTexts::notice(row.app, running_);
-    notice_->setText(notice ? q(*notice) : QString());
+    notice_->setText(notice ? Text::fromUtf8(*notice) : QString());
     notice_->setVisible(notice.has_value());
     const auto software = AppsTexts::softwareUrl(row.app);
     const auto command = AppsTexts::packageRemoveCommand(row.app);
     const bool canOpen =
         software && !softwareFailed_ && Workspace::instance().canOpenScheme(QStringLiteral("appstream"));
     openSoftware_->setVisible(canOpen);
-    removeCommand_->setText(command ? q(*command) : QString());
-    removeCommand_->setAccessibleName(command ? QStringLiteral("Command that removes the package: ") + q(*command)
-                                              : QString());
+    removeCommand_->setText(command ? Text::fromUtf8(*command) : QString());
+    removeCommand_->setAccessibleName(
+        command ? QStringLiteral("Command that removes the package: ") + Text::fromUtf8(*command) : QString());
     removeCommand_->setVisible(!canOpen && command);
     copyCommand_->setVisible(!canOpen && command);
     packageRow_->setVisible(canOpen || command);
@@ -694,7 +692,7 @@ void AppsPage::updateUninstallBar(const AppRow& row) {
         const QSignalBlocker blocker(bundleSwitch_);
         bundleSwitch_->setChecked(includeBundle_);
     }
-    freed_->setText(q(Fmt::bytes(AppsTexts::selectedTotal(row, selection_->urls(), includeBundle_))));
+    freed_->setText(Text::fromUtf8(Fmt::bytes(AppsTexts::selectedTotal(row, selection_->urls(), includeBundle_))));
     // Not while a removal runs: the rows it prunes are still listed until it ends.
     uninstall_->setEnabled(AppsTexts::canUninstall(row, selection_->urls(), includeBundle_) && !removals_.isRemoving());
 }
@@ -708,7 +706,8 @@ QMessageBox* AppsPage::buildConfirmation() {
     auto* box = RemovalConfirmation::build(
         this, QStringLiteral("apps.confirmation"),
         QStringLiteral("Uninstall ") + Text::fromName(shown->app.name) + QLatin1Char('?'),
-        q(AppsTexts::uninstallSummary(*shown, selection_->urls(), includeBundle_)), [self, url](RemovalMode mode) {
+        Text::fromUtf8(AppsTexts::uninstallSummary(*shown, selection_->urls(), includeBundle_)),
+        [self, url](RemovalMode mode) {
             if (self && self->selectedAppID_ && *self->selectedAppID_ == url) self->uninstallWith(mode);
         });
     confirmation_ = box;

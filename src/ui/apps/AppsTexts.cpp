@@ -2,12 +2,11 @@
 
 #include "platform/PlatformTables.h"
 #include "support/Fmt.h"
+#include "support/OsRelease.h"
 
 #include <sys/stat.h>
 
 #include <cctype>
-#include <fstream>
-#include <sstream>
 
 namespace vessora::AppsTexts {
 
@@ -16,15 +15,8 @@ namespace {
 // Read once: the distribution does not change while the window is open.
 const std::string& distributionName() {
     static const std::string name = [] {
-        for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-            std::ifstream file(path);
-            if (!file) continue;
-            std::stringstream text;
-            text << file.rdbuf();
-            std::string found = osReleaseName(text.str());
-            if (!found.empty()) return found;
-        }
-        return std::string("Linux");
+        std::string found = OsRelease::systemName();
+        return found.empty() ? std::string("Linux") : found;
     }();
     return name;
 }
@@ -121,19 +113,6 @@ SecondLine secondLine(const AppRow& row) {
     const int64_t outside = leftoverBytes(row);
     if (outside >= 1) return {"+" + Fmt::bytes(outside) + PlatformTables::current().words.outsideApp, true};
     if (row.analyzed) return {row.app.bundleID.value_or(""), false};
-    return {};
-}
-
-std::string osReleaseName(const std::string& text) {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.starts_with("NAME=")) continue;
-        std::string value = line.substr(5);
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-            value = value.substr(1, value.size() - 2);
-        return value;
-    }
     return {};
 }
 

@@ -52,7 +52,4 @@ SecondLine secondLine(const AppRow& row);
 
 int64_t leftoverBytes(const AppRow& row);
 
-// The distribution's name from an os-release file's NAME= line; empty when absent.
-std::string osReleaseName(const std::string& osReleaseText);
-
 } // namespace vessora::AppsTexts

@@ -3,9 +3,12 @@
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "ui/cleanup/CleanupTexts.h"
+#include "ui/kit/Colors.h"
+#include "ui/kit/Fonts.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Text.h"
-#include "ui/cleanup/UiBits.h"
+#include "ui/kit/Widgets.h"
+#include "ui/kit/Workspace.h"
 
 #include <QApplication>
 #include <QFile>
@@ -24,12 +27,10 @@
 namespace vessora {
 
 namespace {
-QString q(const std::string& text) { return QString::fromStdString(text); }
-QString fromPath(const std::string& path) { return Text::fromPath(path); }
 
 QLabel* iconLabel(const char* symbol, const QColor& tint, int size, QWidget* parent) {
     auto* label = new QLabel(parent);
-    label->setPixmap(UiBits::symbol(symbol, tint, size).pixmap(size, size));
+    label->setPixmap(Symbols::icon(symbol, tint).pixmap(size, size));
     label->setFixedSize(size, size);
     return label;
 }
@@ -51,14 +52,14 @@ QVariant BackupItemModel::data(const QModelIndex& index, int role) const {
     const ArchivedItem& item = items_[size_t(index.row())];
     const bool passes = CleanupTexts::passesSizeCheck(item);
     switch (role) {
-    case Qt::DisplayRole: return fromPath(Paths::lastComponent(item.source));
+    case Qt::DisplayRole: return Text::fromPath(Paths::lastComponent(item.source));
     case Qt::AccessibleTextRole:
-        return fromPath(Paths::lastComponent(item.source)) + ", " + index.data(SizeTextRole).toString();
+        return Text::fromPath(Paths::lastComponent(item.source)) + ", " + index.data(SizeTextRole).toString();
     case PassesRole: return passes;
-    case FolderRole: return fromPath(Paths::parent(item.source));
+    case FolderRole: return Text::fromPath(Paths::parent(item.source));
     case SizeTextRole:
-        return passes ? q(Fmt::bytes(item.copiedBytes))
-                      : q(Fmt::bytes(item.copiedBytes) + " of " + Fmt::bytes(item.originalBytes));
+        return passes ? Text::fromUtf8(Fmt::bytes(item.copiedBytes))
+                      : Text::fromUtf8(Fmt::bytes(item.copiedBytes) + " of " + Fmt::bytes(item.originalBytes));
     case CopyRole: return QByteArray::fromStdString(item.destination);
     default: return {};
     }
@@ -70,7 +71,7 @@ QRect BackupItemDelegate::revealRect(const QRect& row) {
 
 QSize BackupItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
     const QFont base = option.widget ? option.widget->font() : QApplication::font();
-    return {300, QFontMetrics(base).height() + QFontMetrics(UiBits::captionFont(base)).height() + 16};
+    return {300, QFontMetrics(base).height() + QFontMetrics(Fonts::caption()).height() + 16};
 }
 
 void BackupItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -78,23 +79,22 @@ void BackupItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     const QRect r = option.rect;
     const QPalette& pal = option.palette;
     const QFont base = option.widget ? option.widget->font() : QApplication::font();
-    const QFont caption = UiBits::captionFont(base);
+    const QFont caption = Fonts::caption();
     if (index.row() > 0) {
-        p->setPen(UiBits::separator(pal));
+        p->setPen(Colors::separator(pal));
         p->drawLine(r.left(), r.top(), r.right(), r.top());
     }
     const bool passes = index.data(BackupItemModel::PassesRole).toBool();
-    const QColor mark = passes ? UiBits::green(pal) : UiBits::orange(pal);
-    UiBits::symbol(passes ? "checkmark.circle.fill" : "exclamationmark.circle.fill", mark, 16)
+    const QColor mark = passes ? Colors::green(pal) : Colors::orange(pal);
+    Symbols::icon(passes ? "checkmark.circle.fill" : "exclamationmark.circle.fill", mark)
         .paint(p, QRect(r.left() + 12, r.center().y() - 8, 16, 16));
-    UiBits::symbol("arrow.up.forward.square", pal.color(QPalette::Link), 16)
-        .paint(p, revealRect(r).adjusted(3, 3, -3, -3));
+    Symbols::icon("arrow.up.forward.square", pal.color(QPalette::Link)).paint(p, revealRect(r).adjusted(3, 3, -3, -3));
     const QString size = index.data(BackupItemModel::SizeTextRole).toString();
-    const QFont callout = UiBits::font(UiBits::FontRole::callout, base);
+    const QFont callout = Fonts::callout();
     const int sizeWidth = QFontMetrics(callout).horizontalAdvance(size) + 4;
     const QRect sizeRect(revealRect(r).left() - 8 - sizeWidth, r.top(), sizeWidth, r.height());
     p->setFont(callout);
-    p->setPen(passes ? pal.color(QPalette::Text) : UiBits::orange(pal));
+    p->setPen(passes ? pal.color(QPalette::Text) : Colors::orange(pal));
     p->drawText(sizeRect, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip, size);
     const int left = r.left() + 38;
     const int width = std::max(0, sizeRect.left() - 10 - left);
@@ -105,7 +105,7 @@ void BackupItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, 
     p->drawText(QRect(left, top, width, fm.height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                 fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, width));
     p->setFont(caption);
-    p->setPen(UiBits::secondary(pal));
+    p->setPen(Colors::secondary(pal));
     p->drawText(QRect(left, top + fm.height(), width, cfm.height()),
                 Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                 cfm.elidedText(index.data(BackupItemModel::FolderRole).toString(), Qt::ElideLeft, width));
@@ -126,7 +126,8 @@ bool BackupItemDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, c
                                    const QModelIndex& index) {
     if (!event || !view) return false;
     if (revealRect(option.rect).contains(event->pos()))
-        QToolTip::showText(event->globalPos(), q(CleanupTexts::showCopyInFileBrowser()), view, revealRect(option.rect));
+        QToolTip::showText(event->globalPos(), Text::fromUtf8(CleanupTexts::showCopyInFileBrowser()), view,
+                           revealRect(option.rect));
     else
         QToolTip::showText(event->globalPos(), index.data(BackupItemModel::FolderRole).toString(), view, option.rect);
     return true;
@@ -153,17 +154,16 @@ BackupReviewDialog::BackupReviewDialog(BackupReview* backup, const PendingRemova
 
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(12);
-    titleRow->addWidget(mismatched == 0 ? iconLabel("checkmark.shield.fill", UiBits::green(pal), 32, header)
-                                        : iconLabel("exclamationmark.triangle.fill", UiBits::orange(pal), 32, header),
+    titleRow->addWidget(mismatched == 0 ? iconLabel("checkmark.shield.fill", Colors::green(pal), 32, header)
+                                        : iconLabel("exclamationmark.triangle.fill", Colors::orange(pal), 32, header),
                         0, Qt::AlignTop);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
-    auto* title =
-        UiBits::label("Backup complete. Nothing has been deleted yet.", UiBits::FontRole::headline, false, header);
+    auto* title = Widgets::label("Backup complete. Nothing has been deleted yet.", Fonts::headline(), false, header);
     title->setObjectName("backupReview.title");
     titles->addWidget(title);
-    auto* subtitle = UiBits::label(q(CleanupTexts::reviewSubtitle(pending.items.size(), pending.bytes)),
-                                   UiBits::FontRole::callout, true, header);
+    auto* subtitle = Widgets::label(Text::fromUtf8(CleanupTexts::reviewSubtitle(pending.items.size(), pending.bytes)),
+                                    Fonts::callout(), true, header);
     subtitle->setObjectName("backupReview.subtitle");
     titles->addWidget(subtitle);
     titleRow->addLayout(titles, 1);
@@ -171,61 +171,61 @@ BackupReviewDialog::BackupReviewDialog(BackupReview* backup, const PendingRemova
 
     if (mismatched > 0) {
         auto* warning =
-            UiBits::label(q(CleanupTexts::mismatchWarning(mismatched)), UiBits::FontRole::callout, false, header);
+            Widgets::label(Text::fromUtf8(CleanupTexts::mismatchWarning(mismatched)), Fonts::callout(), false, header);
         warning->setObjectName("backupReview.mismatch");
         warning->setWordWrap(true);
-        tint(warning, UiBits::orange(pal));
+        tint(warning, Colors::orange(pal));
         headerLayout->addWidget(warning);
     }
 
     auto* folderRow = new QHBoxLayout;
-    folderRow->addWidget(iconLabel("folder", UiBits::secondary(pal), 16, header));
-    auto* destination = UiBits::label(fromPath(pending.destination), UiBits::FontRole::monospaced, false, header);
+    folderRow->addWidget(iconLabel("folder", Colors::secondary(pal), 16, header));
+    auto* destination = Widgets::label(Text::fromPath(pending.destination), Fonts::monospaced(), false, header);
     destination->setObjectName("backupReview.destination");
     destination->setTextInteractionFlags(Qt::TextSelectableByMouse);
     destination->setWordWrap(true);
     folderRow->addWidget(destination, 1);
-    auto* open = new QPushButton(q(CleanupTexts::openInFileBrowser()), header);
+    auto* open = new QPushButton(Text::fromUtf8(CleanupTexts::openInFileBrowser()), header);
     Symbols::attach(open, "arrow.up.forward.square");
     open->setObjectName("backupReview.open");
     folderRow->addWidget(open);
     headerLayout->addLayout(folderRow);
     const std::string folder = pending.destination;
     connect(open, &QPushButton::clicked, this, [this, folder] {
-        UiBits::reveal(folder);
+        Workspace::instance().reveal({folder});
         revealed_ = true;
         hint_->hide();
     });
 
     if (pending.readableExport) {
         auto* row = new QHBoxLayout;
-        row->addWidget(iconLabel("doc.richtext", UiBits::secondary(pal), 16, header));
-        auto* text = UiBits::label("A readable transcript was written alongside the database.",
-                                   UiBits::FontRole::callout, false, header);
+        row->addWidget(iconLabel("doc.richtext", Colors::secondary(pal), 16, header));
+        auto* text = Widgets::label("A readable transcript was written alongside the database.", Fonts::callout(),
+                                    false, header);
         text->setObjectName("backupReview.transcript");
         text->setWordWrap(true);
         row->addWidget(text, 1);
         auto* openArchive = new QPushButton("Open Messages Archive", header);
         openArchive->setObjectName("backupReview.openTranscript");
         const std::string transcript = *pending.readableExport;
-        connect(openArchive, &QPushButton::clicked, this, [transcript] { UiBits::open(transcript); });
+        connect(openArchive, &QPushButton::clicked, this, [transcript] { Workspace::instance().openPath(transcript); });
         row->addWidget(openArchive);
         headerLayout->addLayout(row);
     }
     if (pending.sameVolumeAsSource) {
         auto* row = new QHBoxLayout;
-        row->addWidget(iconLabel("externaldrive.badge.exclamationmark", UiBits::orange(pal), 16, header), 0,
+        row->addWidget(iconLabel("externaldrive.badge.exclamationmark", Colors::orange(pal), 16, header), 0,
                        Qt::AlignTop);
-        auto* text = UiBits::label("This backup is on the same disk as the originals, so deleting them will not free "
-                                   "space until you move this folder off the disk or delete it too.",
-                                   UiBits::FontRole::callout, false, header);
+        auto* text = Widgets::label("This backup is on the same disk as the originals, so deleting them will not free "
+                                    "space until you move this folder off the disk or delete it too.",
+                                    Fonts::callout(), false, header);
         text->setObjectName("backupReview.sameDisk");
         text->setWordWrap(true);
         row->addWidget(text, 1);
         headerLayout->addLayout(row);
     }
     column->addWidget(header);
-    column->addWidget(UiBits::divider(this));
+    column->addWidget(Widgets::divider(this));
 
     auto* list = new QListView(this);
     items_ = list;
@@ -239,13 +239,13 @@ BackupReviewDialog::BackupReviewDialog(BackupReview* backup, const PendingRemova
     auto* delegate = new BackupItemDelegate(list);
     list->setItemDelegate(delegate);
     connect(delegate, &BackupItemDelegate::revealRequested, this,
-            [](const std::string& path) { UiBits::reveal(path); });
+            [](const std::string& path) { Workspace::instance().reveal({path}); });
     // The keyboard's way to a copy: Return on the current row, or its menu.
     // The key stops at the list: the sheet's buttons (Delete Originals among
     // them) never see it.
     list->installEventFilter(this);
     connect(list, &QListView::activated, this, [](const QModelIndex& index) {
-        UiBits::reveal(index.data(BackupItemModel::CopyRole).toByteArray().toStdString());
+        Workspace::instance().reveal({index.data(BackupItemModel::CopyRole).toByteArray().toStdString()});
     });
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
@@ -254,22 +254,23 @@ BackupReviewDialog::BackupReviewDialog(BackupReview* backup, const PendingRemova
         const std::string path = index.data(BackupItemModel::CopyRole).toByteArray().toStdString();
         auto* menu = new QMenu(this);
         menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->addAction(q(CleanupTexts::showCopyInFileBrowser()), this, [path] { UiBits::reveal(path); });
+        menu->addAction(Text::fromUtf8(CleanupTexts::showCopyInFileBrowser()), this,
+                        [path] { Workspace::instance().reveal({path}); });
         menu->popup(list->viewport()->mapToGlobal(list->visualRect(index).center()));
     });
     column->addWidget(list, 1);
-    column->addWidget(UiBits::divider(this));
+    column->addWidget(Widgets::divider(this));
 
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(20, 12, 20, 14);
     auto* captions = new QVBoxLayout;
     captions->setSpacing(2);
-    auto* mode = UiBits::label(q(CleanupTexts::reviewFooter(pending.mode)), UiBits::FontRole::caption,
-                               pending.mode != RemovalMode::deleteImmediately, this);
+    auto* mode = Widgets::label(Text::fromUtf8(CleanupTexts::reviewFooter(pending.mode)), Fonts::caption(),
+                                pending.mode != RemovalMode::deleteImmediately, this);
     mode->setObjectName("backupReview.footer");
-    if (pending.mode == RemovalMode::deleteImmediately) tint(mode, UiBits::orange(pal));
+    if (pending.mode == RemovalMode::deleteImmediately) tint(mode, Colors::orange(pal));
     captions->addWidget(mode);
-    hint_ = UiBits::label("Open the folder and check it first.", UiBits::FontRole::caption, true, this);
+    hint_ = Widgets::label("Open the folder and check it first.", Fonts::caption(), true, this);
     hint_->setObjectName("backupReview.hint");
     captions->addWidget(hint_);
     footer->addLayout(captions, 1);
@@ -277,10 +278,10 @@ BackupReviewDialog::BackupReviewDialog(BackupReview* backup, const PendingRemova
     keep_->setObjectName("backupReview.keepBoth");
     keep_->setAutoDefault(false);
     footer->addWidget(keep_);
-    confirm_ = UiBits::prominentButton(q(CleanupTexts::confirmDeletionTitle(pending.mode)), this);
+    confirm_ = Widgets::prominentButton(Text::fromUtf8(CleanupTexts::confirmDeletionTitle(pending.mode)), this);
     confirm_->setObjectName("backupReview.confirm");
     confirm_->setAutoDefault(false);
-    UiBits::setProminentRed(confirm_, true);
+    Widgets::setProminentRed(confirm_, true);
     footer->addWidget(confirm_);
     column->addLayout(footer);
 

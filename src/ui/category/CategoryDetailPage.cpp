@@ -1,18 +1,24 @@
 #include "ui/category/CategoryDetailPage.h"
 
 #include "model/Removals.h"
+#include "apps/RunningApps.h"
 #include "platform/PlatformTables.h"
 #include "removal/RemovalTexts.h"
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "ui/category/BackupReviewDialog.h"
 #include "ui/cleanup/CleanupTexts.h"
-#include "ui/kit/Text.h"
-#include "ui/cleanup/UiBits.h"
+#include "ui/kit/Card.h"
+#include "ui/kit/Colors.h"
+#include "ui/kit/Fonts.h"
+#include "ui/kit/LinkButton.h"
 #include "ui/kit/RemovalConfirmation.h"
-#include "ui/kit/Symbols.h"
 #include "ui/kit/ScreenHeader.h"
 #include "ui/kit/Spinner.h"
+#include "ui/kit/Symbols.h"
+#include "ui/kit/Text.h"
+#include "ui/kit/Widgets.h"
+#include "ui/kit/Workspace.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,20 +40,26 @@ namespace vessora {
 
 namespace {
 
-QString q(const std::string& text) { return QString::fromStdString(text); }
-QString fromPath(const std::string& path) { return Text::fromPath(path); }
+// The name of a running application with the bundle identifier, `fallback`
+// when its own name cannot be read; nothing when none runs.
+std::optional<std::string> runningAppName(const std::string& bundleID, const std::string& fallback) {
+    if (!Workspace::instance().isRunning(bundleID)) return std::nullopt;
+    for (const auto& app : RunningApps::find(bundleID))
+        if (!app.name.empty()) return app.name;
+    return fallback;
+}
 
 QColor toColor(const Rgb& rgb) { return QColor::fromRgbF(float(rgb.red), float(rgb.green), float(rgb.blue)); }
 
 // A banner is rebuilt only when its text changes.
 void placeBanner(QWidget*& banner, QVBoxLayout* layout, int position, const std::optional<std::string>& text,
                  const char* symbol, const QColor& tint, const char* name, QWidget* parent) {
-    const QString wanted = text ? q(*text) : QString();
+    const QString wanted = text ? Text::fromUtf8(*text) : QString();
     if (banner && banner->property("text").toString() == wanted) return;
     delete banner;
     banner = nullptr;
     if (!text) return;
-    banner = UiBits::banner(wanted, symbol, tint, parent);
+    banner = Widgets::banner(wanted, symbol, tint, parent);
     banner->setObjectName(name);
     banner->setProperty("text", wanted);
     layout->insertWidget(std::min(position, layout->count()), banner);
@@ -87,9 +99,10 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     auto* unknownLayout = new QVBoxLayout(unknown);
     unknownLayout->addStretch();
     auto* unknownIcon = new QLabel(unknown);
-    unknownIcon->setPixmap(UiBits::symbol("questionmark.folder", {}, 40).pixmap(40, 40));
+    unknownIcon->setPixmap(Symbols::icon("questionmark.folder").pixmap(40, 40));
     unknownLayout->addWidget(unknownIcon, 0, Qt::AlignHCenter);
-    auto* unknownText = UiBits::label("Unknown category", UiBits::FontRole::title3, false, unknown);
+    auto* unknownText =
+        Widgets::label("Unknown category", Fonts::font(Fonts::Role::title3, QFont::Medium), false, unknown);
     unknownText->setObjectName("categoryDetail.unknown");
     unknownLayout->addWidget(unknownText, 0, Qt::AlignHCenter);
     unknownLayout->addStretch();
@@ -123,7 +136,7 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     words->setSpacing(2);
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(10);
-    title_ = UiBits::label({}, UiBits::FontRole::largeTitle, false, content);
+    title_ = Widgets::label({}, Fonts::font(Fonts::Role::largeTitle, QFont::DemiBold), false, content);
     title_->setObjectName("categoryDetail.title");
     titleRow->addWidget(title_);
     badgeSlot_ = new QWidget(content);
@@ -132,16 +145,16 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     titleRow->addWidget(badgeSlot_, 0, Qt::AlignVCenter);
     titleRow->addStretch();
     words->addLayout(titleRow);
-    detail_ = UiBits::label({}, UiBits::FontRole::body, true, content);
+    detail_ = Widgets::label({}, Fonts::body(), true, content);
     detail_->setWordWrap(true);
     words->addWidget(detail_);
     words->addStretch();
     header->addLayout(words, 1);
     auto* right = new QVBoxLayout;
     right->setSpacing(2);
-    size_ = UiBits::label({}, UiBits::FontRole::title3, false, content);
+    size_ = Widgets::label({}, Fonts::font(Fonts::Role::title3, QFont::Medium), false, content);
     size_->setObjectName("categoryDetail.size");
-    count_ = UiBits::label({}, UiBits::FontRole::caption, true, content);
+    count_ = Widgets::label({}, Fonts::caption(), true, content);
     count_->setObjectName("categoryDetail.count");
     right->addWidget(size_, 0, Qt::AlignRight);
     right->addWidget(count_, 0, Qt::AlignRight);
@@ -153,13 +166,13 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     bannerLayout_->setSpacing(10);
     column->addLayout(bannerLayout_);
 
-    entriesCard_ = UiBits::card(content);
+    entriesCard_ = Widgets::card(content);
     auto* cardLayout = new QVBoxLayout(entriesCard_);
     cardLayout->setContentsMargins(0, 6, 0, 6);
     cardLayout->setSpacing(0);
     auto* selectRow = new QHBoxLayout;
     selectRow->setContentsMargins(12, 0, 12, 0);
-    selectAll_ = UiBits::linkButton("Select all", entriesCard_);
+    selectAll_ = new LinkButton("Select all", entriesCard_);
     selectAll_->setObjectName("categoryDetail.selectAll");
     selectRow->addWidget(selectAll_);
     selectRow->addStretch();
@@ -188,12 +201,13 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
                 stores_.scan.start(url);
                 emit sectionRequested(Section::browse());
             });
-        menu->addAction(q(CleanupTexts::revealInFileBrowser()), this, [url] { UiBits::reveal(url); });
+        menu->addAction(Text::fromUtf8(CleanupTexts::revealInFileBrowser()), this,
+                        [url] { Workspace::instance().reveal({url}); });
         menu->popup(list_->viewport()->mapToGlobal(pos));
     });
     cardLayout->addWidget(list_);
     column->addWidget(entriesCard_);
-    empty_ = UiBits::label({}, UiBits::FontRole::body, true, content);
+    empty_ = Widgets::label({}, Fonts::body(), true, content);
     empty_->setObjectName("categoryDetail.empty");
     empty_->setContentsMargins(0, 12, 0, 0);
     column->addWidget(empty_);
@@ -203,11 +217,11 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     systemDataLayout_ = new QVBoxLayout(systemData_);
     systemDataLayout_->setContentsMargins(0, 0, 0, 0);
     systemDataLayout_->setSpacing(8);
-    reserve_ = UiBits::label({}, UiBits::FontRole::callout, true, systemData_);
+    reserve_ = Widgets::label({}, Fonts::callout(), true, systemData_);
     reserve_->setObjectName("categoryDetail.reserve");
     reserve_->setWordWrap(true);
     systemDataLayout_->addWidget(reserve_);
-    winsHeading_ = UiBits::label("Known safe wins", UiBits::FontRole::headline, false, systemData_);
+    winsHeading_ = Widgets::label("Known safe wins", Fonts::headline(), false, systemData_);
     winsHeading_->setContentsMargins(0, 4, 0, 0);
     systemDataLayout_->addWidget(winsHeading_);
     winsProgress_ = new QWidget(systemData_);
@@ -218,19 +232,18 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     winsBar_->setTextVisible(false);
     winsBar_->setFixedWidth(160);
     progressRow->addWidget(winsBar_);
-    progressRow->addWidget(
-        UiBits::label("Measuring what is inside it", UiBits::FontRole::callout, true, winsProgress_));
+    progressRow->addWidget(Widgets::label("Measuring what is inside it", Fonts::callout(), true, winsProgress_));
     progressRow->addStretch();
     systemDataLayout_->addWidget(winsProgress_);
     checkCaches_ = new QPushButton("Check for reclaimable caches", systemData_);
     checkCaches_->setObjectName("categoryDetail.checkCaches");
     systemDataLayout_->addWidget(checkCaches_, 0, Qt::AlignLeft);
-    winsNote_ = UiBits::label("These are removed from the Cleanup tab, where each one can be expanded and picked "
-                              "through item by item.",
-                              UiBits::FontRole::callout, true, systemData_);
+    winsNote_ = Widgets::label("These are removed from the Cleanup tab, where each one can be expanded and picked "
+                               "through item by item.",
+                               Fonts::callout(), true, systemData_);
     winsNote_->setWordWrap(true);
     systemDataLayout_->addWidget(winsNote_);
-    snapshots_ = UiBits::label({}, UiBits::FontRole::callout, true, systemData_);
+    snapshots_ = Widgets::label({}, Fonts::callout(), true, systemData_);
     snapshots_->setObjectName("categoryDetail.snapshots");
     snapshots_->setWordWrap(true);
     systemDataLayout_->addWidget(snapshots_);
@@ -240,7 +253,7 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     contentLayout->addWidget(scroll, 1);
 
     // Action bar.
-    actionBar_ = UiBits::barMaterial(contentPage);
+    actionBar_ = Widgets::barMaterial(contentPage);
     actionBar_->setObjectName("categoryDetail.actionBar");
     auto* bar = new QVBoxLayout(actionBar_);
     bar->setContentsMargins(20, 10, 20, 10);
@@ -251,24 +264,24 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     backupCheck_ = new QCheckBox(backupRow_);
     backupCheck_->setObjectName("categoryDetail.backUpFirst");
     backupLayout->addWidget(backupCheck_);
-    backupPath_ = UiBits::label({}, UiBits::FontRole::caption, true, backupRow_);
+    backupPath_ = Widgets::label({}, Fonts::caption(), true, backupRow_);
     backupPath_->setObjectName("categoryDetail.backupRoot");
     backupPath_->setMinimumWidth(40);
     backupPath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     backupLayout->addWidget(backupPath_, 1);
-    change_ = UiBits::linkButton("Change\u2026", backupRow_);
+    change_ = new LinkButton("Change\u2026", backupRow_);
     change_->setObjectName("categoryDetail.change");
     backupLayout->addWidget(change_);
     bar->addWidget(backupRow_);
-    archiveStatus_ = UiBits::label({}, UiBits::FontRole::caption, true, actionBar_);
+    archiveStatus_ = Widgets::label({}, Fonts::caption(), true, actionBar_);
     archiveStatus_->setObjectName("categoryDetail.archiveStatus");
     bar->addWidget(archiveStatus_);
     auto* actionRow = new QHBoxLayout;
     actionRow->setSpacing(12);
-    selectedCount_ = UiBits::label({}, UiBits::FontRole::body, true, actionBar_);
+    selectedCount_ = Widgets::label({}, Fonts::body(), true, actionBar_);
     selectedCount_->setObjectName("categoryDetail.selectedCount");
     actionRow->addWidget(selectedCount_);
-    selectedTotal_ = UiBits::label({}, UiBits::FontRole::headline, false, actionBar_);
+    selectedTotal_ = Widgets::label({}, Fonts::headline(), false, actionBar_);
     selectedTotal_->setObjectName("categoryDetail.selectedTotal");
     actionRow->addWidget(selectedTotal_);
     archiving_ = new QWidget(actionBar_);
@@ -279,7 +292,7 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     spinner->setFixedWidth(60);
     spinner->setMaximumHeight(10);
     archivingLayout->addWidget(spinner);
-    auto* archivingText = UiBits::label("Backing up\u2026", UiBits::FontRole::callout, true, archiving_);
+    auto* archivingText = Widgets::label("Backing up\u2026", Fonts::callout(), true, archiving_);
     archivingText->setObjectName("categoryDetail.backingUp");
     archivingLayout->addWidget(archivingText);
     actionRow->addWidget(archiving_);
@@ -287,7 +300,7 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     clear_ = new QPushButton("Clear", actionBar_);
     clear_->setObjectName("categoryDetail.clear");
     actionRow->addWidget(clear_);
-    action_ = UiBits::prominentButton({}, actionBar_);
+    action_ = Widgets::prominentButton({}, actionBar_);
     action_->setObjectName("categoryDetail.action");
     actionRow->addWidget(action_);
     bar->addLayout(actionRow);
@@ -354,7 +367,8 @@ void CategoryDetailPage::setCategoryId(const std::string& id) {
     style.dividerInset = 34;
     style.tint = category ? toColor(category->category.color()) : QColor(Qt::gray);
     delegate_ = new EntryRowDelegate(style, list_);
-    connect(delegate_, &EntryRowDelegate::revealRequested, this, [](const std::string& url) { UiBits::reveal(url); });
+    connect(delegate_, &EntryRowDelegate::revealRequested, this,
+            [](const std::string& url) { Workspace::instance().reveal({url}); });
     connect(delegate_, &EntryRowDelegate::browseRequested, this, [this](const std::string& url) {
         stores_.scan.start(url);
         emit sectionRequested(Section::browse());
@@ -384,7 +398,7 @@ void CategoryDetailPage::refresh() {
     dirty_ = false;
     const auto found = stores_.categories.find(id_);
     refresh_->setEnabled(!stores_.categories.isMeasuring());
-    header_->setTitle(found ? q(found->category.title) : QString("Category"));
+    header_->setTitle(found ? Text::fromUtf8(found->category.title) : QString("Category"));
     if (!found) {
         stack_->setCurrentIndex(0);
         modePicker_->hide();
@@ -398,31 +412,31 @@ void CategoryDetailPage::refresh() {
     const QPalette pal = palette();
 
     modePicker_->setVisible(allowed && !category.entries.empty());
-    symbol_->setPixmap(UiBits::symbol(q(definition.symbol), UiBits::secondary(pal), 26).pixmap(26, 26));
-    title_->setText(q(definition.title));
-    list_->setAccessibleName(q(definition.title + " entries"));
+    symbol_->setPixmap(Symbols::icon(Text::fromUtf8(definition.symbol), Colors::secondary(pal)).pixmap(26, 26));
+    title_->setText(Text::fromUtf8(definition.title));
+    list_->setAccessibleName(Text::fromUtf8(definition.title + " entries"));
     if (badgeRisk_ != int(definition.risk)) {
         delete badge_;
-        badge_ = UiBits::riskBadge(definition.risk, badgeSlot_);
+        badge_ = new RiskBadge(definition.risk, badgeSlot_);
         badgeSlot_->layout()->addWidget(badge_);
         badgeRisk_ = int(definition.risk);
     }
-    detail_->setText(q(definition.detail));
-    size_->setText(q(Fmt::bytes(category.size)));
+    detail_->setText(Text::fromUtf8(definition.detail));
+    size_->setText(Text::fromUtf8(Fmt::bytes(category.size)));
     const bool counted = definition.measurement == CategoryMeasurement::measured && !category.entries.empty();
     count_->setVisible(counted);
-    count_->setText(q(CleanupTexts::items(category.entries.size())));
+    count_->setText(Text::fromUtf8(CleanupTexts::items(category.entries.size())));
 
-    placeBanner(caveat_, bannerLayout_, 0, definition.caveat, "info.circle", UiBits::secondary(pal),
+    placeBanner(caveat_, bannerLayout_, 0, definition.caveat, "info.circle", Colors::secondary(pal),
                 "categoryDetail.caveat", this);
     std::optional<std::string> notes;
     for (const std::string& note : definition.notes) notes = notes ? *notes + "\n" + note : note;
-    placeBanner(notes_, bannerLayout_, caveat_ ? 1 : 0, notes, "info.circle", UiBits::secondary(pal),
+    placeBanner(notes_, bannerLayout_, caveat_ ? 1 : 0, notes, "info.circle", Colors::secondary(pal),
                 "categoryDetail.notes", this);
     const bool readOnly = definition.action.kind == CategoryAction::Kind::readOnly;
     placeBanner(readOnly_, bannerLayout_, (caveat_ ? 1 : 0) + (notes_ ? 1 : 0),
                 readOnly ? std::optional<std::string>(definition.action.reason) : std::nullopt, "lock",
-                UiBits::orange(pal), "categoryDetail.readOnly", this);
+                Colors::orange(pal), "categoryDetail.readOnly", this);
 
     entriesCard_->setVisible(!category.entries.empty());
     selectAll_->setVisible(allowed);
@@ -459,17 +473,17 @@ void CategoryDetailPage::refresh() {
     backupCheck_->setEnabled(!required && definition.risk == CleanupRisk::careful && !archivingHere);
     change_->setEnabled(!archivingHere);
     clear_->setEnabled(!archivingHere);
-    const QString root = fromPath(stores_.backup.backupRoot());
+    const QString root = Text::fromPath(stores_.backup.backupRoot());
     backupPath_->setToolTip(root);
     backupPath_->setText(
         backupPath_->fontMetrics().elidedText(root, Qt::ElideLeft, std::max(120, backupPath_->width())));
     archiveStatus_->setVisible(ours && stores_.backup.archiveStatus().has_value());
-    archiveStatus_->setText(q(stores_.backup.archiveStatus().value_or("")));
-    selectedCount_->setText(q(Fmt::count(int64_t(picked.size())) + " selected"));
-    selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
+    archiveStatus_->setText(Text::fromUtf8(stores_.backup.archiveStatus().value_or("")));
+    selectedCount_->setText(Text::fromUtf8(Fmt::count(int64_t(picked.size())) + " selected"));
+    selectedTotal_->setText(Text::fromUtf8(Fmt::bytes(CleanupTexts::total(picked))));
     archiving_->setVisible(archivingHere);
-    action_->setText(q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
-    UiBits::setProminentRed(action_, definition.risk == CleanupRisk::careful);
+    action_->setText(Text::fromUtf8(CleanupTexts::actionTitle(definition, backUpFirst_, mode_)));
+    Widgets::setProminentRed(action_, definition.risk == CleanupRisk::careful);
     // One backup at a time: the button that starts one waits for it to end.
     action_->setEnabled(!stores_.backup.isArchiving() && !stores_.removals.isRemoving());
 }
@@ -478,7 +492,7 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     const QPalette pal = palette();
     placeBanner(accounting_, systemDataLayout_, 0,
                 CleanupTexts::accountingBanner(systemDataAccounted(stores_.categories.items()), category.size), "sum",
-                UiBits::secondary(pal), "categoryDetail.accounting", systemData_);
+                Colors::secondary(pal), "categoryDetail.accounting", systemData_);
     const auto related = CleanupTexts::shownTargets(stores_.cleanup.items());
     const bool measuring = stores_.cleanup.isMeasuring();
     winsHeading_->setVisible(!related.empty() || measuring);
@@ -491,12 +505,12 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     QString signature;
     if (!measuring)
         for (const CleanupTarget* target : related)
-            signature += q(target->id) + ":" + QString::number(CleanupTexts::targetTotal(*target)) + ";";
+            signature += Text::fromUtf8(target->id) + ":" + QString::number(CleanupTexts::targetTotal(*target)) + ";";
     if (!winsCard_ || winsCard_->property("signature").toString() != signature) {
         delete winsCard_;
         winsCard_ = nullptr;
         if (!signature.isEmpty()) {
-            QFrame* card = UiBits::card(systemData_, 0.07);
+            QFrame* card = Widgets::card(systemData_, 0.07);
             card->setObjectName("categoryDetail.wins");
             card->setProperty("signature", signature);
             auto* rows = new QVBoxLayout(card);
@@ -507,28 +521,28 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
                 if (i > 0) {
                     auto* line = new QHBoxLayout;
                     line->setContentsMargins(40, 0, 0, 0);
-                    line->addWidget(UiBits::divider(card));
+                    line->addWidget(Widgets::divider(card));
                     rows->addLayout(line);
                 }
                 auto* row = new QHBoxLayout;
                 row->setContentsMargins(12, 8, 12, 8);
                 auto* icon = new QLabel(card);
                 icon->setFixedWidth(18);
-                icon->setPixmap(UiBits::symbol("shippingbox", UiBits::secondary(pal), 16).pixmap(16, 16));
+                icon->setPixmap(Symbols::icon("shippingbox", Colors::secondary(pal)).pixmap(16, 16));
                 row->addWidget(icon, 0, Qt::AlignTop);
                 auto* words = new QVBoxLayout;
                 words->setSpacing(1);
                 auto* titleRow = new QHBoxLayout;
-                titleRow->addWidget(UiBits::label(q(target.title), UiBits::FontRole::body, false, card));
-                titleRow->addWidget(UiBits::riskBadge(target.risk, card));
+                titleRow->addWidget(Widgets::label(Text::fromUtf8(target.title), Fonts::body(), false, card));
+                titleRow->addWidget(new RiskBadge(target.risk, card));
                 titleRow->addStretch();
                 words->addLayout(titleRow);
-                auto* detail = UiBits::label(q(target.detail), UiBits::FontRole::caption, true, card);
+                auto* detail = Widgets::label(Text::fromUtf8(target.detail), Fonts::caption(), true, card);
                 detail->setWordWrap(true);
                 words->addWidget(detail);
                 row->addLayout(words, 1);
-                row->addWidget(UiBits::label(q(Fmt::bytes(CleanupTexts::targetTotal(target))), UiBits::FontRole::body,
-                                             false, card),
+                row->addWidget(Widgets::label(Text::fromUtf8(Fmt::bytes(CleanupTexts::targetTotal(target))),
+                                              Fonts::body(), false, card),
                                0, Qt::AlignTop);
                 rows->addLayout(row);
             }
@@ -542,14 +556,16 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
     const auto root = stores_.volumes.rootVolume();
     const bool reserved = reserveSentence && root && root->rootReserve >= 1;
     reserve_->setVisible(reserved);
-    if (reserved) reserve_->setText(q(PlatformTables::format(reserveSentence, Fmt::bytes(root->rootReserve))));
+    if (reserved)
+        reserve_->setText(Text::fromUtf8(PlatformTables::format(reserveSentence, Fmt::bytes(root->rootReserve))));
     // Where snapshots are a file system's own, only the startup volume's hold on to its space.
     const char* snapshotsSentence = PlatformTables::current().words.systemDataSnapshots;
     const size_t snapshots =
         std::count_if(stores_.volumes.snapshots().begin(), stores_.volumes.snapshots().end(),
                       [&](const LocalSnapshot& s) { return !snapshotsSentence || (root && s.volume == root->url); });
     snapshots_->setVisible(snapshots > 0);
-    snapshots_->setText(q(snapshotsSentence ? std::string(snapshotsSentence) : CleanupTexts::snapshotsLine(snapshots)));
+    snapshots_->setText(
+        Text::fromUtf8(snapshotsSentence ? std::string(snapshotsSentence) : CleanupTexts::snapshotsLine(snapshots)));
 }
 
 void CategoryDetailPage::startRemoval() {
@@ -561,7 +577,7 @@ void CategoryDetailPage::startRemoval() {
         // its own folder, the one whose data is picked.
         std::optional<std::string> app;
         if (action.quitFirst) {
-            app = UiBits::runningApp(*action.quitFirst, category->category.title);
+            app = runningAppName(*action.quitFirst, category->category.title);
         } else {
             std::vector<std::string> paths;
             for (const CleanupEntry& entry : CleanupTexts::selectedEntries(category->entries, selection_->urls()))
@@ -569,10 +585,10 @@ void CategoryDetailPage::startRemoval() {
             app = StorageCategories::runningChatApp(paths);
         }
         if (app) {
-            auto* box = new QMessageBox(QMessageBox::Warning, q(CleanupTexts::quitFirstTitle(*app)),
-                                        q(CleanupTexts::quitFirstTitle(*app)), QMessageBox::Ok, this);
+            auto* box = new QMessageBox(QMessageBox::Warning, Text::fromUtf8(CleanupTexts::quitFirstTitle(*app)),
+                                        Text::fromUtf8(CleanupTexts::quitFirstTitle(*app)), QMessageBox::Ok, this);
             box->setObjectName("categoryDetail.quitFirst");
-            box->setInformativeText(q(CleanupTexts::quitFirstMessage(*app)));
+            box->setInformativeText(Text::fromUtf8(CleanupTexts::quitFirstMessage(*app)));
             box->setTextFormat(Qt::PlainText);
             box->setAttribute(Qt::WA_DeleteOnClose);
             box->open();
@@ -591,16 +607,16 @@ QMessageBox* CategoryDetailPage::buildConfirmation() {
     auto* box = new QMessageBox(this);
     box->setObjectName("categoryDetail.confirmation");
     box->setIcon(QMessageBox::Warning);
-    box->setText(q(CleanupTexts::confirmTitle(picked.size(), CleanupTexts::total(picked))));
+    box->setText(Text::fromUtf8(CleanupTexts::confirmTitle(picked.size(), CleanupTexts::total(picked))));
     // Deleting at once, with no backup and no Trash, says so and is never
     // pressed by Return.
     const bool immediate = !backup && mode_ == RemovalMode::deleteImmediately;
-    QString message = q(CleanupTexts::confirmMessage(definition, backUpFirst_, mode_,
-                                                     fromPath(stores_.backup.backupRoot()).toStdString()));
+    QString message = Text::fromUtf8(CleanupTexts::confirmMessage(
+        definition, backUpFirst_, mode_, Text::fromPath(stores_.backup.backupRoot()).toStdString()));
     if (immediate) message += QLatin1Char('\n') + RemovalConfirmation::deletionWarning();
     box->setInformativeText(message);
     box->setTextFormat(Qt::PlainText);
-    const QString goText = q(CleanupTexts::actionTitle(definition, backUpFirst_, mode_));
+    const QString goText = Text::fromUtf8(CleanupTexts::actionTitle(definition, backUpFirst_, mode_));
     QPushButton* go = immediate ? new DestructiveButton(goText, box) : new QPushButton(goText, box);
     go->setObjectName("categoryDetail.confirm");
     box->addButton(go, QMessageBox::DestructiveRole);
@@ -640,7 +656,7 @@ void CategoryDetailPage::showArchiveError() {
     if (!error || archiveAlert_) return;
     auto* box = new QMessageBox(QMessageBox::Warning, "Backup failed", "Backup failed", QMessageBox::Ok, this);
     box->setObjectName("categoryDetail.backupFailed");
-    box->setInformativeText(q(*error));
+    box->setInformativeText(Text::fromUtf8(*error));
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this] { stores_.backup.setArchiveError(std::nullopt); });

@@ -4,11 +4,16 @@
 #include "model/Removals.h"
 #include "support/Fmt.h"
 #include "ui/cleanup/CleanupTexts.h"
-#include "ui/cleanup/UiBits.h"
+#include "ui/kit/Card.h"
+#include "ui/kit/Fonts.h"
+#include "ui/kit/LinkButton.h"
 #include "ui/kit/RemovalConfirmation.h"
 #include "ui/kit/ScreenHeader.h"
 #include "ui/kit/Spinner.h"
 #include "ui/kit/Symbols.h"
+#include "ui/kit/Text.h"
+#include "ui/kit/Widgets.h"
+#include "ui/kit/Workspace.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -25,16 +30,12 @@
 
 namespace vessora {
 
-namespace {
-QString q(const std::string& text) { return QString::fromStdString(text); }
-} // namespace
-
 // Card.
 
 TargetCard::TargetCard(PathSelection* selection, QWidget* parent) : QWidget(parent), selection_(selection) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    QFrame* frame = UiBits::card(this);
+    QFrame* frame = Widgets::card(this);
     outer->addWidget(frame);
     auto* column = new QVBoxLayout(frame);
     column->setContentsMargins(14, 12, 14, 12);
@@ -49,7 +50,7 @@ TargetCard::TargetCard(PathSelection* selection, QWidget* parent) : QWidget(pare
     words->setSpacing(2);
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(8);
-    title_ = UiBits::label({}, UiBits::FontRole::headline, false, frame);
+    title_ = Widgets::label({}, Fonts::headline(), false, frame);
     titleRow->addWidget(title_);
     badgeSlot_ = new QWidget(frame);
     auto* badgeLayout = new QHBoxLayout(badgeSlot_);
@@ -57,18 +58,18 @@ TargetCard::TargetCard(PathSelection* selection, QWidget* parent) : QWidget(pare
     titleRow->addWidget(badgeSlot_);
     titleRow->addStretch();
     words->addLayout(titleRow);
-    detail_ = UiBits::label({}, UiBits::FontRole::callout, true, frame);
+    detail_ = Widgets::label({}, Fonts::callout(), true, frame);
     detail_->setWordWrap(true);
     words->addWidget(detail_);
     header->addLayout(words, 1);
     auto* right = new QVBoxLayout;
     right->setSpacing(2);
-    total_ = UiBits::label({}, UiBits::FontRole::title3, false, frame);
+    total_ = Widgets::label({}, Fonts::font(Fonts::Role::title3, QFont::Medium), false, frame);
     total_->setAlignment(Qt::AlignRight);
     right->addWidget(total_, 0, Qt::AlignRight);
-    expand_ = UiBits::linkButton({}, frame);
+    expand_ = new LinkButton({}, frame);
     expand_->setObjectName("cleanup.card.expand");
-    expand_->setFont(UiBits::font(UiBits::FontRole::caption, expand_->font()));
+    expand_->setFont(Fonts::caption());
     right->addWidget(expand_, 0, Qt::AlignRight);
     header->addLayout(right);
     column->addLayout(header);
@@ -76,7 +77,7 @@ TargetCard::TargetCard(PathSelection* selection, QWidget* parent) : QWidget(pare
     body_ = new QWidget(frame);
     auto* bodyLayout = new QVBoxLayout(body_);
     bodyLayout->setContentsMargins(0, 0, 0, 0);
-    bodyLayout->addWidget(UiBits::divider(body_));
+    bodyLayout->addWidget(Widgets::divider(body_));
     list_ = new EntryListView(body_);
     list_->setObjectName("cleanup.card.entries");
     model_ = new EntryListModel(selection_, {}, list_);
@@ -110,7 +111,8 @@ TargetCard::TargetCard(PathSelection* selection, QWidget* parent) : QWidget(pare
 QMenu* TargetCard::buildContextMenu(const QModelIndex& index, QWidget* parent) {
     auto* menu = new QMenu(parent);
     const std::string url = index.data(EntryListModel::UrlRole).toByteArray().toStdString();
-    menu->addAction(q(CleanupTexts::revealInFileBrowser()), [url] { UiBits::reveal(url); });
+    menu->addAction(Text::fromUtf8(CleanupTexts::revealInFileBrowser()),
+                    [url] { Workspace::instance().reveal({url}); });
     return menu;
 }
 
@@ -143,19 +145,19 @@ void TargetCard::syncCheck() {
 
 void TargetCard::update(const CleanupTarget& target, bool expanded) {
     id_ = target.id;
-    title_->setText(q(target.title));
-    check_->setAccessibleName(q("Select all of " + target.title));
-    list_->setAccessibleName(q(target.title + " entries"));
-    detail_->setText(q(target.detail));
+    title_->setText(Text::fromUtf8(target.title));
+    check_->setAccessibleName(Text::fromUtf8("Select all of " + target.title));
+    list_->setAccessibleName(Text::fromUtf8(target.title + " entries"));
+    detail_->setText(Text::fromUtf8(target.detail));
     if (badgeRisk_ != int(target.risk)) {
         delete badge_;
-        badge_ = UiBits::riskBadge(target.risk, badgeSlot_);
+        badge_ = new RiskBadge(target.risk, badgeSlot_);
         badgeSlot_->layout()->addWidget(badge_);
         badgeRisk_ = int(target.risk);
     }
-    total_->setText(q(Fmt::bytes(CleanupTexts::targetTotal(target))));
+    total_->setText(Text::fromUtf8(Fmt::bytes(CleanupTexts::targetTotal(target))));
     const size_t count = target.entries.size();
-    expand_->setText(q((expanded ? "Hide " : "Show ") + Fmt::counted(int64_t(count), "item")));
+    expand_->setText(Text::fromUtf8((expanded ? "Hide " : "Show ") + Fmt::counted(int64_t(count), "item")));
     const size_t before = model_->entries().size();
     model_->setEntries(target.entries);
     if (before != count) list_->fitHeight();
@@ -192,8 +194,7 @@ CleanupPage::CleanupPage(CleanupList& cleanup, RemovalQueue& removals, QWidget* 
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progressLayout->addWidget(progress_, 1);
-    progressLayout->addWidget(
-        UiBits::label("Measuring cleanup targets", UiBits::FontRole::callout, true, progressRow_));
+    progressLayout->addWidget(Widgets::label("Measuring cleanup targets", Fonts::callout(), true, progressRow_));
     page->addWidget(progressRow_);
 
     scroll_ = new QScrollArea(this);
@@ -204,49 +205,49 @@ CleanupPage::CleanupPage(CleanupList& cleanup, RemovalQueue& removals, QWidget* 
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(20, 8, 20, 20);
     column->setSpacing(12);
-    column->addWidget(UiBits::label("Cleanup", UiBits::FontRole::largeTitle, false, content));
-    auto* intro = UiBits::label(q(CleanupTexts::cleanupIntro()), UiBits::FontRole::body, true, content);
+    column->addWidget(Widgets::label("Cleanup", Fonts::font(Fonts::Role::largeTitle, QFont::DemiBold), false, content));
+    auto* intro = Widgets::label(Text::fromUtf8(CleanupTexts::cleanupIntro()), Fonts::body(), true, content);
     intro->setWordWrap(true);
     column->addWidget(intro);
     cardsLayout_ = new QVBoxLayout;
     cardsLayout_->setSpacing(12);
     column->addLayout(cardsLayout_);
-    empty_ = UiBits::label("Nothing found. Run a scan to measure.", UiBits::FontRole::body, true, content);
+    empty_ = Widgets::label("Nothing found. Run a scan to measure.", Fonts::body(), true, content);
     empty_->setObjectName("cleanup.empty");
     column->addWidget(empty_);
     column->addStretch();
     scroll_->setWidget(content);
     page->addWidget(scroll_, 1);
 
-    QWidget* bar = UiBits::barMaterial(this);
+    QWidget* bar = Widgets::barMaterial(this);
     bar->setObjectName("cleanup.actionBar");
     auto* barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(20, 10, 20, 10);
     auto* left = new QVBoxLayout;
     left->setSpacing(0);
-    found_ = UiBits::label({}, UiBits::FontRole::callout, false, bar);
+    found_ = Widgets::label({}, Fonts::callout(), false, bar);
     found_->setObjectName("cleanup.found");
-    across_ = UiBits::label({}, UiBits::FontRole::caption, true, bar);
+    across_ = Widgets::label({}, Fonts::caption(), true, bar);
     across_->setObjectName("cleanup.across");
     left->addWidget(found_);
     left->addWidget(across_);
     barLayout->addLayout(left);
     barLayout->addStretch();
-    clear_ = UiBits::linkButton("Clear Selection", bar);
+    clear_ = new LinkButton("Clear Selection", bar);
     clear_->setObjectName("cleanup.clearSelection");
     barLayout->addWidget(clear_);
     auto* right = new QVBoxLayout;
     right->setSpacing(0);
-    selectedTotal_ = UiBits::label({}, UiBits::FontRole::headline, false, bar);
+    selectedTotal_ = Widgets::label({}, Fonts::headline(), false, bar);
     selectedTotal_->setObjectName("cleanup.selectedTotal");
     selectedTotal_->setAlignment(Qt::AlignRight);
-    selectedCount_ = UiBits::label({}, UiBits::FontRole::caption, true, bar);
+    selectedCount_ = Widgets::label({}, Fonts::caption(), true, bar);
     selectedCount_->setObjectName("cleanup.selectedCount");
     selectedCount_->setAlignment(Qt::AlignRight);
     right->addWidget(selectedTotal_);
     right->addWidget(selectedCount_);
     barLayout->addLayout(right);
-    remove_ = UiBits::prominentButton("Remove Selected", bar);
+    remove_ = Widgets::prominentButton("Remove Selected", bar);
     remove_->setObjectName("cleanup.removeSelected");
     barLayout->addWidget(remove_);
     page->addWidget(bar);
@@ -328,23 +329,24 @@ void CleanupPage::refresh() {
     int64_t found = 0;
     for (const auto& target : targets) found += CleanupTexts::targetTotal(target);
     empty_->setVisible(!measuring && found <= 0);
-    found_->setText(q(Fmt::bytes(found) + " found"));
+    found_->setText(Text::fromUtf8(Fmt::bytes(found) + " found"));
     size_t withEntries = 0;
     for (const auto& target : targets) withEntries += target.entries.empty() ? 0 : 1;
-    across_->setText(q(CleanupTexts::categoriesLine(withEntries)));
+    across_->setText(Text::fromUtf8(CleanupTexts::categoriesLine(withEntries)));
 
     const auto picked = CleanupTexts::selectedEntries(targets, selection_->urls());
     clear_->setVisible(!selection_->empty());
-    selectedTotal_->setText(q(Fmt::bytes(CleanupTexts::total(picked))));
-    selectedCount_->setText(q(Fmt::count(int64_t(picked.size())) + " selected"));
+    selectedTotal_->setText(Text::fromUtf8(Fmt::bytes(CleanupTexts::total(picked))));
+    selectedCount_->setText(Text::fromUtf8(Fmt::count(int64_t(picked.size())) + " selected"));
     remove_->setEnabled(!picked.empty() && !removals_.isRemoving());
 }
 
 QMessageBox* CleanupPage::buildConfirmation() {
     const auto picked = CleanupTexts::selectedEntries(cleanup_.items(), selection_->urls());
     QPointer<CleanupPage> self(this);
-    return RemovalConfirmation::build(this, "cleanup.confirmation", q(CleanupTexts::removeSelectedTitle(picked.size())),
-                                      q(CleanupTexts::removeSelectedMessage(CleanupTexts::total(picked))),
+    return RemovalConfirmation::build(this, "cleanup.confirmation",
+                                      Text::fromUtf8(CleanupTexts::removeSelectedTitle(picked.size())),
+                                      Text::fromUtf8(CleanupTexts::removeSelectedMessage(CleanupTexts::total(picked))),
                                       [self, picked](RemovalMode mode) {
                                           if (!self) return;
                                           // The selection is emptied first: the removal publishes its result

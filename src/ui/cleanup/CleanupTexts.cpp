@@ -1,5 +1,6 @@
 #include "ui/cleanup/CleanupTexts.h"
 
+#include "removal/RemovalTexts.h"
 #include "support/Fmt.h"
 
 #include <algorithm>
@@ -95,7 +96,7 @@ bool removalAllowed(const StorageCategory& category) {
 
 std::string actionTitle(const StorageCategory& category, bool backUpFirst, RemovalMode mode) {
     if (backupRequired(category) || backUpFirst) return "Back Up and Review";
-    return mode == RemovalMode::deleteImmediately ? "Delete" : "Move to Trash";
+    return mode == RemovalMode::deleteImmediately ? "Delete" : std::string(RemovalTexts::buttonText(mode));
 }
 
 std::string confirmTitle(size_t count, int64_t bytes) { return items(count) + ", " + Fmt::bytes(bytes); }

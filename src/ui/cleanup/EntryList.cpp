@@ -3,8 +3,11 @@
 #include "support/Fmt.h"
 #include "support/Paths.h"
 #include "ui/cleanup/CleanupTexts.h"
-#include "ui/cleanup/UiBits.h"
+#include "ui/kit/Colors.h"
+#include "ui/kit/Fonts.h"
+#include "ui/kit/ShareBar.h"
 #include "ui/kit/Spinner.h"
+#include "ui/kit/Symbols.h"
 #include "ui/kit/Text.h"
 
 #include <QApplication>
@@ -138,7 +141,7 @@ QString EntryRowDelegate::browseHelp() { return "Open in Browse to see what is i
 
 int EntryRowDelegate::rowHeight(const QWidget* widget) const {
     const QFont base = widget ? widget->font() : QApplication::font();
-    return QFontMetrics(base).height() + QFontMetrics(UiBits::captionFont(base)).height() + 2 * padY + 2;
+    return QFontMetrics(base).height() + QFontMetrics(Fonts::caption()).height() + 2 * padY + 2;
 }
 
 QSize EntryRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
@@ -170,12 +173,12 @@ void EntryRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
     const QPalette& pal = option.palette;
     const QWidget* w = option.widget;
     const QFont base = w ? w->font() : QApplication::font();
-    const QFont caption = UiBits::captionFont(base);
+    const QFont caption = Fonts::caption();
     const QColor primary = pal.color(QPalette::Text);
-    const QColor secondary = UiBits::secondary(pal);
+    const QColor secondary = Colors::secondary(pal);
 
     if (index.row() > 0) {
-        p->setPen(UiBits::separator(pal));
+        p->setPen(Colors::separator(pal));
         p->drawLine(r.left() + style_.dividerInset, r.top(), r.right(), r.top());
     }
     if (option.state & QStyle::State_HasFocus) {
@@ -200,16 +203,16 @@ void EntryRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
         const QStyle* style = w ? w->style() : QApplication::style();
         style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, p, w);
     } else {
-        UiBits::symbol("lock", secondary, checkSize).paint(p, check);
+        Symbols::icon("lock", secondary).paint(p, check);
     }
 
     int right = r.right() - padX;
     if (style_.buttons) {
-        UiBits::symbol("arrow.up.forward.square", pal.color(QPalette::Link), 16)
+        Symbols::icon("arrow.up.forward.square", pal.color(QPalette::Link))
             .paint(p, revealRect(r).adjusted(3, 3, -3, -3));
         right = revealRect(r).left() - 4;
         if (index.data(EntryListModel::IsFolderRole).toBool())
-            UiBits::symbol("list.bullet.indent", pal.color(QPalette::Link), 16)
+            Symbols::icon("list.bullet.indent", pal.color(QPalette::Link))
                 .paint(p, browseRect(r).adjusted(3, 3, -3, -3));
         right = browseRect(r).left() - 6;
     }
@@ -231,7 +234,8 @@ void EntryRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
     }
     if (style_.shareBar) {
         const QRect bar(right - barWidth, r.center().y() - 3, barWidth, 6);
-        UiBits::paintShareBar(p, bar, index.data(EntryListModel::FractionRole).toDouble(), style_.tint, pal);
+        ShareBar::paint(*p, QRectF(bar), index.data(EntryListModel::FractionRole).toDouble(), style_.tint,
+                        Colors::withAlpha(Colors::secondary(pal), 0.12));
         right = bar.left() - 10;
     }
 

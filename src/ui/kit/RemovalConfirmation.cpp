@@ -1,6 +1,8 @@
 #include "ui/kit/RemovalConfirmation.h"
 
+#include "removal/RemovalTexts.h"
 #include "ui/kit/Colors.h"
+#include "ui/kit/Text.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -52,9 +54,11 @@ QMessageBox* build(QWidget* parent, const QString& objectName, const QString& ti
     box->setInformativeText(message + QLatin1Char('\n') + deletionWarning());
     // After both texts: names and paths in them are shown as they are.
     box->setTextFormat(Qt::PlainText);
-    QPushButton* trash = box->addButton(QStringLiteral("Move to Trash"), QMessageBox::AcceptRole);
+    QPushButton* trash = box->addButton(Text::fromUtf8(std::string(RemovalTexts::buttonText(RemovalMode::trash))),
+                                        QMessageBox::AcceptRole);
     trash->setObjectName(QStringLiteral("confirmation.trash"));
-    auto* erase = new DestructiveButton(QStringLiteral("Delete Immediately"), box);
+    auto* erase = new DestructiveButton(
+        Text::fromUtf8(std::string(RemovalTexts::buttonText(RemovalMode::deleteImmediately))), box);
     erase->setObjectName(QStringLiteral("confirmation.delete"));
     box->addButton(erase, QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);

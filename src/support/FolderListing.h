@@ -14,4 +14,11 @@ namespace vessora::FolderListing {
 // folder cannot be opened or read to its end; errno then says why.
 std::optional<std::vector<std::string>> names(const std::string& path);
 
+// The same for a folder already open as `fd` (read from its start; `fd`
+// stays open and owned by the caller).
+std::optional<std::vector<std::string>> names(int fd);
+
+// names(path), or no names at all when the folder cannot be listed.
+std::vector<std::string> namesOrEmpty(const std::string& path);
+
 } // namespace vessora::FolderListing

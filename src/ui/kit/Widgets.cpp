@@ -1,50 +1,17 @@
-#include "ui/cleanup/UiBits.h"
+#include "ui/kit/Widgets.h"
 
-#include "apps/RunningApps.h"
-#include "ui/kit/Card.h"
 #include "ui/kit/Colors.h"
-#include "ui/kit/Fonts.h"
-#include "ui/kit/LinkButton.h"
 #include "ui/kit/ProminentButton.h"
 #include "ui/kit/SecondaryLabel.h"
-#include "ui/kit/ShareBar.h"
 #include "ui/kit/Symbols.h"
-#include "ui/kit/Workspace.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 
-namespace vessora::UiBits {
+#include <functional>
 
-QFont font(FontRole role, const QFont&) {
-    switch (role) {
-    case FontRole::largeTitle: return Fonts::font(Fonts::Role::largeTitle, QFont::DemiBold);
-    case FontRole::title3: return Fonts::font(Fonts::Role::title3, QFont::Medium);
-    case FontRole::headline: return Fonts::headline();
-    case FontRole::body: return Fonts::body();
-    case FontRole::callout: return Fonts::callout();
-    case FontRole::caption: return Fonts::caption();
-    case FontRole::caption2: return Fonts::caption2();
-    case FontRole::monospaced: return Fonts::monospaced();
-    }
-    return Fonts::body();
-}
-
-QColor secondary(const QPalette& palette) { return Colors::secondary(palette); }
-QColor separator(const QPalette& palette) { return Colors::separator(palette); }
-QColor green(const QPalette& p) { return Colors::green(p); }
-QColor orange(const QPalette& p) { return Colors::orange(p); }
-QColor red(const QPalette& p) { return Colors::red(p); }
-QColor riskColor(CleanupRisk risk, const QPalette& palette) { return RiskBadge::color(risk, palette); }
-
-QIcon symbol(const QString& name, const QColor& tint, int) {
-    return tint.isValid() ? Symbols::icon(name, tint) : Symbols::icon(name);
-}
-
-void paintShareBar(QPainter* p, const QRect& rect, double fraction, const QColor& fill, const QPalette& palette) {
-    ShareBar::paint(*p, QRectF(rect), fraction, fill, Colors::withAlpha(Colors::secondary(palette), 0.12));
-}
+namespace vessora::Widgets {
 
 namespace {
 // A rounded rectangle in any tint; the screens' cards, banners and bars.
@@ -97,10 +64,6 @@ QWidget* banner(const QString& text, const QString& symbolName, const QColor& ti
     return frame;
 }
 
-QWidget* riskBadge(CleanupRisk risk, QWidget* parent) { return new RiskBadge(risk, parent); }
-
-QPushButton* linkButton(const QString& text, QWidget* parent) { return new LinkButton(text, parent); }
-
 QPushButton* prominentButton(const QString& text, QWidget* parent) {
     auto* b = new ProminentButton(text, ProminentButton::Kind::accent, parent);
     b->setProperty("red", false);
@@ -113,11 +76,10 @@ void setProminentRed(QPushButton* b, bool isRed) {
     b->setProperty("red", isRed);
 }
 
-QLabel* label(const QString& text, FontRole role, bool isSecondary, QWidget* parent) {
-    // A secondary label keeps its tone through palette changes (dark mode).
+QLabel* label(const QString& text, const QFont& font, bool isSecondary, QWidget* parent) {
     QLabel* l = isSecondary ? new SecondaryLabel(text, parent) : new QLabel(text, parent);
     l->setTextFormat(Qt::PlainText);
-    l->setFont(font(role, l->font()));
+    l->setFont(font);
     return l;
 }
 
@@ -137,16 +99,4 @@ QWidget* barMaterial(QWidget* parent) {
     return frame;
 }
 
-QString mnemonicSafe(QString text) { return text.replace('&', "&&"); }
-
-void reveal(const std::string& path) { Workspace::instance().reveal({path}); }
-void open(const std::string& path) { Workspace::instance().openPath(path); }
-
-std::optional<std::string> runningApp(const std::string& bundleID, const std::string& fallback) {
-    if (!Workspace::instance().isRunning(bundleID)) return std::nullopt;
-    for (const auto& app : RunningApps::find(bundleID))
-        if (!app.name.empty()) return app.name;
-    return fallback;
-}
-
-} // namespace vessora::UiBits
+} // namespace vessora::Widgets
