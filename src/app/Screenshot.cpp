@@ -3,7 +3,7 @@
 #include "model/CorvaneModel.h"
 #include "ui/MainWindow.h"
 #include "ui/UpdateDialog.h"
-#include "ui/apps/AppsPage.h"
+#include "ui/apps/AppsView.h"
 #include "ui/browse/BrowseView.h"
 #include "ui/browse/OutlineModel.h"
 #include "ui/category/BackupReviewDialog.h"
@@ -212,7 +212,7 @@ int Screenshot::run(MainWindow& window, CorvaneModel& model, Updater& updater, c
     if (options.compareWith && !compareForPicture(window, model, *options.compareWith)) return 1;
     // The Apps page shows its largest app in detail.
     if (name == "apps" && !model.apps().items().empty()) {
-        if (auto* apps = window.findChild<AppsPage*>()) apps->selectApp(model.apps().items().front().app.url);
+        if (auto* apps = window.findChild<AppsView*>()) apps->selectApp(model.apps().items().front().app.url);
         waitFor([] { return false; }, 500);
     }
     if (snapshots) {

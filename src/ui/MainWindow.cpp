@@ -2,13 +2,13 @@
 
 #include "model/CorvaneModel.h"
 #include "support/Fmt.h"
-#include "ui/OverviewScreen.h"
+#include "ui/OverviewView.h"
 #include "removal/RemovalLog.h"
 #include "ui/ResultAlert.h"
-#include "ui/apps/AppsPage.h"
+#include "ui/apps/AppsView.h"
 #include "ui/browse/BrowseView.h"
-#include "ui/category/CategoryDetailPage.h"
-#include "ui/cleanup/CleanupPage.h"
+#include "ui/category/CategoryDetailView.h"
+#include "ui/cleanup/CleanupView.h"
 #include "ui/SidebarModel.h"
 #include "ui/UpdateDialog.h"
 #include "ui/kit/Colors.h"
@@ -73,14 +73,14 @@ MainWindow::MainWindow(CorvaneModel& model, Updater& updater, QWidget* parent)
     // every category section except "applications", through showSection,
     // before it is shown.
     CorvaneModel& m = model_;
-    addPage(QStringLiteral("overview"), new OverviewScreen(m.volumes(), m.categories(), m.removals(), stack_));
+    addPage(QStringLiteral("overview"), new OverviewView(m.volumes(), m.categories(), m.removals(), stack_));
     addPage(QStringLiteral("browse"), new BrowseView(m.scan(), m.history(), m.removals(), stack_));
-    addPage(QStringLiteral("cleanup"), new CleanupPage(m.cleanup(), m.removals(), stack_));
-    addPage(QStringLiteral("apps"), new AppsPage(m.apps(), m.removals(), stack_));
+    addPage(QStringLiteral("cleanup"), new CleanupView(m.cleanup(), m.removals(), stack_));
+    addPage(QStringLiteral("apps"), new AppsView(m.apps(), m.removals(), stack_));
     addPage(
         QStringLiteral("category"),
-        new CategoryDetailPage({m.categories(), m.cleanup(), m.volumes(), m.backup(), m.removals(), m.scan()}, stack_));
-    auto* unknown = new PlaceholderPage(QStringLiteral("Unknown category"), QStringLiteral("questionmark.folder"),
+        new CategoryDetailView({m.categories(), m.cleanup(), m.volumes(), m.backup(), m.removals(), m.scan()}, stack_));
+    auto* unknown = new PlaceholderView(QStringLiteral("Unknown category"), QStringLiteral("questionmark.folder"),
                                         QStringLiteral("Unknown category"), stack_);
     unknown->setObjectName(QStringLiteral("unknown.placeholder"));
     addPage(QStringLiteral("unknown"), unknown);
@@ -237,15 +237,15 @@ QWidget* MainWindow::buildSidebar() {
     return column;
 }
 
-void MainWindow::addPage(const QString& key, SectionPage* page) {
+void MainWindow::addPage(const QString& key, SectionView* page) {
     pages_[key] = page;
     stack_->addWidget(page);
-    connect(page, &SectionPage::sectionRequested, this, &MainWindow::selectSection);
+    connect(page, &SectionView::sectionRequested, this, &MainWindow::selectSection);
     if (ScreenHeader* header = page->header())
         connect(header, &ScreenHeader::titleChanged, this, &MainWindow::updateWindowTitle);
 }
 
-SectionPage* MainWindow::pageFor(const Section& section) const {
+SectionView* MainWindow::pageFor(const Section& section) const {
     switch (section.kind) {
     case Section::Kind::overview: return pages_.at(QStringLiteral("overview"));
     case Section::Kind::browse: return pages_.at(QStringLiteral("browse"));
@@ -258,11 +258,11 @@ SectionPage* MainWindow::pageFor(const Section& section) const {
     return pages_.at(QStringLiteral("unknown"));
 }
 
-SectionPage* MainWindow::currentPage() const { return static_cast<SectionPage*>(stack_->currentWidget()); }
+SectionView* MainWindow::currentPage() const { return static_cast<SectionView*>(stack_->currentWidget()); }
 
 void MainWindow::selectSection(const Section& section) {
     section_ = section;
-    SectionPage* page = pageFor(section);
+    SectionView* page = pageFor(section);
     page->showSection(section);
     stack_->setCurrentWidget(page);
     const QModelIndex row = sidebarModel_->indexOf(section);
@@ -276,7 +276,7 @@ void MainWindow::selectSection(const Section& section) {
 }
 
 void MainWindow::updateWindowTitle() {
-    SectionPage* page = currentPage();
+    SectionView* page = currentPage();
     const QString title = page && page->header() ? page->header()->title() : section_.title();
     setWindowTitle(title + QStringLiteral(" \u2014 Vessora"));
 }

@@ -6,7 +6,7 @@
 #include "platform/TrashRestore.h"
 #include "removal/Remover.h"
 #include "ui/Section.h"
-#include "ui/SectionPage.h"
+#include "ui/SectionView.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -39,7 +39,7 @@ public:
     // Shows `section`'s page and selects its sidebar row.
     void selectSection(const Section& section);
     const Section& currentSection() const { return section_; }
-    SectionPage* currentPage() const;
+    SectionView* currentPage() const;
 
     // The update sheet, opened (window-modal) when not open yet.
     void showUpdateSheet();
@@ -64,8 +64,8 @@ private:
     void startUp();
     void buildMenus();
     QWidget* buildSidebar();
-    void addPage(const QString& key, SectionPage* page);
-    SectionPage* pageFor(const Section& section) const;
+    void addPage(const QString& key, SectionView* page);
+    SectionView* pageFor(const Section& section) const;
     void updateFooter();
     void updateWindowTitle();
     void onLastResultChanged();
@@ -91,7 +91,7 @@ private:
     SecondaryLabel* reclaimedLabel_;
     SecondaryLabel* movedToTrashLabel_;
     QStackedWidget* stack_;
-    std::map<QString, SectionPage*> pages_;
+    std::map<QString, SectionView*> pages_;
 
     QAction* rescanAction_ = nullptr;
     QAction* checkForUpdatesAction_ = nullptr;

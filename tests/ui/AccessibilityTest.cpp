@@ -8,10 +8,10 @@
 #include "platform/PlatformTables.h"
 #include "ui/MainWindow.h"
 #include "ui/UpdateDialog.h"
-#include "ui/apps/AppsPage.h"
+#include "ui/apps/AppsView.h"
 #include "ui/browse/BrowseView.h"
 #include "ui/category/BackupReviewDialog.h"
-#include "ui/cleanup/CleanupPage.h"
+#include "ui/cleanup/CleanupView.h"
 #include "ui/kit/Colors.h"
 #include "ui/kit/ContrastCheck.h"
 
@@ -187,7 +187,7 @@ protected:
         checkModal("browse confirmation");
 
         show(Section::cleanup());
-        auto* cleanup = qobject_cast<CleanupPage*>(window->currentPage());
+        auto* cleanup = qobject_cast<CleanupView*>(window->currentPage());
         ASSERT_TRUE(cleanup && !cleanup->cards().empty());
         TargetCard* card = cleanup->cards().front();
         card->findChild<QPushButton*>("cleanup.card.expand")->click();
@@ -203,7 +203,7 @@ protected:
         check(window.get(), "system data");
 
         show(Section::category("applications"));
-        auto* apps = qobject_cast<AppsPage*>(window->currentPage());
+        auto* apps = qobject_cast<AppsView*>(window->currentPage());
         ASSERT_TRUE(apps);
         ASSERT_TRUE(apps->selectApp(programUrl));
         // With text, the filter shows its clear button.

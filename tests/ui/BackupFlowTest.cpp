@@ -3,7 +3,7 @@
 #include "backup/ChatDatabase.h"
 #include "platform/PlatformTables.h"
 #include "ui/category/BackupReviewDialog.h"
-#include "ui/category/CategoryDetailPage.h"
+#include "ui/category/CategoryDetailView.h"
 #include "platform/PlatformTables.h"
 #include "ui/cleanup/CleanupTexts.h"
 
@@ -27,7 +27,7 @@ namespace {
 class BackupFlowTest : public ScreenTest {
 protected:
     void SetUp() override {
-        page = std::make_unique<CategoryDetailPage>(stores());
+        page = std::make_unique<CategoryDetailView>(stores());
         page->resize(900, 700);
         page->show();
     }
@@ -61,7 +61,7 @@ protected:
     }
     QString label(QWidget* within, const char* name) { return within->findChild<QLabel*>(name)->text(); }
 
-    std::unique_ptr<CategoryDetailPage> page;
+    std::unique_ptr<CategoryDetailView> page;
 };
 
 bool inTrash(const std::string& trash, const std::string& name) { return exists(trash + "/files/" + name); }

@@ -1,7 +1,7 @@
 #include "CleanupScreensSupport.h"
 #include "platform/PlatformTables.h"
 #include "support/Fmt.h"
-#include "ui/category/CategoryDetailPage.h"
+#include "ui/category/CategoryDetailView.h"
 #include "ui/cleanup/CleanupTexts.h"
 
 #include <QCheckBox>
@@ -19,7 +19,7 @@ namespace {
 class CategoryDetailTest : public ScreenTest {
 protected:
     void SetUp() override {
-        page = std::make_unique<CategoryDetailPage>(stores());
+        page = std::make_unique<CategoryDetailView>(stores());
         page->resize(900, 700);
         page->show();
     }
@@ -33,7 +33,7 @@ protected:
         QWidget* banner = widget(name);
         return banner ? banner->findChild<QLabel*>("banner.text")->text() : QString();
     }
-    std::unique_ptr<CategoryDetailPage> page;
+    std::unique_ptr<CategoryDetailView> page;
 };
 
 } // namespace

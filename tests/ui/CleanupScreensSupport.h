@@ -4,7 +4,7 @@
 // folder of the test's own, and finding the buttons of open message boxes.
 
 #include "UiTestSupport.h"
-#include "ui/category/CategoryDetailPage.h"
+#include "ui/category/CategoryDetailView.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,7 +21,7 @@ protected:
     // has none), measured with `entries`.
     static MeasuredCategory category(const std::string& id, std::vector<CleanupEntry> entries, int64_t size = -1);
     // What the category page shows.
-    CategoryDetailPage::Stores stores() const {
+    CategoryDetailView::Stores stores() const {
         CorvaneModel& m = *model;
         return {m.categories(), m.cleanup(), m.volumes(), m.backup(), m.removals(), m.scan()};
     }

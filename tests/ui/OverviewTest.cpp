@@ -5,7 +5,7 @@
 #include "UiTestSupport.h"
 #include "platform/PlatformTables.h"
 #include "ui/ColumnFlowLayout.h"
-#include "ui/OverviewScreen.h"
+#include "ui/OverviewView.h"
 #include "ui/SegmentedCapacityBar.h"
 #include "ui/kit/Card.h"
 #include "ui/kit/Colors.h"
@@ -54,7 +54,7 @@ class OverviewTest : public UiTest {
 protected:
     void SetUp() override {
         model = makeModel();
-        screen = std::make_unique<OverviewScreen>(model->volumes(), model->categories(), model->removals());
+        screen = std::make_unique<OverviewView>(model->volumes(), model->categories(), model->removals());
         screen->resize(900, 800);
         screen->show();
     }
@@ -64,7 +64,7 @@ protected:
     }
     template <class T = QWidget> T* find(const char* name) { return screen->findChild<T*>(QString::fromLatin1(name)); }
     std::unique_ptr<CorvaneModel> model;
-    std::unique_ptr<OverviewScreen> screen;
+    std::unique_ptr<OverviewView> screen;
 };
 
 TEST_F(OverviewTest, ZeroByteCategoryIsAbsentAndBarPaintsCategoryColours) {

@@ -5,7 +5,7 @@
 #include "support/Fmt.h"
 #include "ui/MainWindow.h"
 #include "ui/ResultAlert.h"
-#include "ui/SectionPage.h"
+#include "ui/SectionView.h"
 #include "ui/SidebarModel.h"
 
 #include <QAbstractItemModelTester>

@@ -85,7 +85,7 @@ QWidget* symbolLabel(const QString& symbol, QLabel*& label, QWidget* parent, Sec
 } // namespace
 
 BrowseView::BrowseView(ScanSession& scan, HistoryStore& history, RemovalQueue& removals, QWidget* parent)
-    : SectionPage(parent), scan_(scan), history_(history), removals_(removals) {
+    : SectionView(parent), scan_(scan), history_(history), removals_(removals) {
     setObjectName(QStringLiteral("browse"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -488,7 +488,7 @@ bool BrowseView::eventFilter(QObject* watched, QEvent* event) {
     }
     // The path's two lines are cut for the panel's width.
     if (watched == detail_ && event->type() == QEvent::Resize) refreshDetail();
-    return SectionPage::eventFilter(watched, event);
+    return SectionView::eventFilter(watched, event);
 }
 
 FSNode::Ptr BrowseView::currentNode() const { return focus_ ? focus_ : outlineModel_->root(); }

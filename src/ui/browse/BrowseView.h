@@ -17,7 +17,7 @@
 
 #include "model/CorvaneModel.h"
 #include "scan/ScanRootPreset.h"
-#include "ui/SectionPage.h"
+#include "ui/SectionView.h"
 
 #include <QPointer>
 
@@ -42,7 +42,7 @@ class ScreenHeader;
 class SpinnerTicker;
 class TreemapView;
 
-class BrowseView : public SectionPage {
+class BrowseView : public SectionView {
     Q_OBJECT
 public:
     BrowseView(ScanSession& scan, HistoryStore& history, RemovalQueue& removals, QWidget* parent = nullptr);

@@ -1,4 +1,4 @@
-#include "ui/OverviewScreen.h"
+#include "ui/OverviewView.h"
 
 #include "platform/PlatformTables.h"
 
@@ -71,8 +71,8 @@ QString snapshotDateText(const LocalSnapshot& snapshot) {
 
 } // namespace
 
-OverviewScreen::OverviewScreen(VolumesStore& volumes, CategoryList& categories, RemovalQueue& removals, QWidget* parent)
-    : SectionPage(parent), volumes_(volumes), categories_(categories), removals_(removals) {
+OverviewView::OverviewView(VolumesStore& volumes, CategoryList& categories, RemovalQueue& removals, QWidget* parent)
+    : SectionView(parent), volumes_(volumes), categories_(categories), removals_(removals) {
     setObjectName(QStringLiteral("overview"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -190,14 +190,14 @@ OverviewScreen::OverviewScreen(VolumesStore& volumes, CategoryList& categories, 
     refresher_->flush();
 }
 
-void OverviewScreen::refreshNow() { refresher_->flush(); }
+void OverviewView::refreshNow() { refresher_->flush(); }
 
-void OverviewScreen::changeEvent(QEvent* event) {
-    SectionPage::changeEvent(event);
+void OverviewView::changeEvent(QEvent* event) {
+    SectionView::changeEvent(event);
     if (event->type() == QEvent::PaletteChange && refresher_) applyPalette();
 }
 
-void OverviewScreen::applyPalette() {
+void OverviewView::applyPalette() {
     // Rows with tinted symbols are made again in the new colours.
     shownVolumes_.clear();
     snapshotsShown_ = false;
@@ -206,7 +206,7 @@ void OverviewScreen::applyPalette() {
     refresher_->schedule();
 }
 
-void OverviewScreen::refresh() {
+void OverviewView::refresh() {
     const bool measuring = categories_.isMeasuring();
     ring_->setVisible(measuring);
     ring_->setValue(categories_.progress());
@@ -217,7 +217,7 @@ void OverviewScreen::refresh() {
     refreshSnapshots();
 }
 
-void OverviewScreen::refreshCapacity() {
+void OverviewView::refreshCapacity() {
     const auto root = volumes_.rootVolume();
     capacityCard_->setVisible(root.has_value());
     if (!root) return;
@@ -257,7 +257,7 @@ void OverviewScreen::refreshCapacity() {
         purgeable_->setText(Text::fromUtf8(PlatformTables::format(purgeableSentence, Fmt::bytes(purgeable))));
 }
 
-void OverviewScreen::updateLegend(const std::vector<CapacitySegment>& segments, int64_t free, int64_t reserved) {
+void OverviewView::updateLegend(const std::vector<CapacitySegment>& segments, int64_t free, int64_t reserved) {
     // Dots are kept by category and re-ordered, so a measurement tick changes
     // texts rather than making widgets.
     while (QLayoutItem* item = legendLayout_->takeAt(0)) delete item;
@@ -294,13 +294,13 @@ void OverviewScreen::updateLegend(const std::vector<CapacitySegment>& segments, 
     legendLayout_->addWidget(freeDot_);
 }
 
-QWidget* OverviewScreen::divider() {
+QWidget* OverviewView::divider() {
     auto* line = new Divider(48, categoriesCard_);
     dividers_.push_back(line);
     return line;
 }
 
-void OverviewScreen::refreshCategories() {
+void OverviewView::refreshCategories() {
     std::vector<const MeasuredCategory*> visible;
     // A category with notes stays listed at 0 bytes: they say where its folders went.
     for (const auto& category : categories_.items())
@@ -336,7 +336,7 @@ void OverviewScreen::refreshCategories() {
     }
 }
 
-void OverviewScreen::refreshVolumes() {
+void OverviewView::refreshVolumes() {
     std::vector<VolumeInfo> others;
     const auto& volumes = volumes_.volumes();
     const VolumeInfo* startup = VolumeInfo::startupDisk(volumes);
@@ -374,7 +374,7 @@ void OverviewScreen::refreshVolumes() {
     }
 }
 
-void OverviewScreen::refreshSnapshots() {
+void OverviewView::refreshSnapshots() {
     const auto& snapshots = volumes_.snapshots();
     snapshotsCard_->setVisible(!snapshots.empty());
     if (snapshotsShown_ && snapshots == shownSnapshots_) return;

@@ -1,4 +1,4 @@
-#include "ui/SectionPage.h"
+#include "ui/SectionView.h"
 
 #include "ui/kit/Colors.h"
 #include "ui/kit/Fonts.h"
@@ -12,12 +12,12 @@
 
 namespace vessora {
 
-SectionPage::SectionPage(QWidget* parent) : QWidget(parent) {}
+SectionView::SectionView(QWidget* parent) : QWidget(parent) {}
 
-void SectionPage::showSection(const Section&) {}
+void SectionView::showSection(const Section&) {}
 
-PlaceholderPage::PlaceholderPage(const QString& title, const QString& symbol, const QString& text, QWidget* parent)
-    : SectionPage(parent) {
+PlaceholderView::PlaceholderView(const QString& title, const QString& symbol, const QString& text, QWidget* parent)
+    : SectionView(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -39,16 +39,16 @@ PlaceholderPage::PlaceholderPage(const QString& title, const QString& symbol, co
     layout->addStretch(1);
 }
 
-void PlaceholderPage::updateIcon() {
+void PlaceholderView::updateIcon() {
     icon_->setPixmap(Symbols::pixmap(symbol_, 48, Colors::tertiary(palette()), devicePixelRatioF()));
 }
 
-void PlaceholderPage::changeEvent(QEvent* event) {
-    SectionPage::changeEvent(event);
+void PlaceholderView::changeEvent(QEvent* event) {
+    SectionView::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) updateIcon();
 }
 
-void PlaceholderPage::showSection(const Section& section) {
+void PlaceholderView::showSection(const Section& section) {
     if (followsSection_) header_->setTitle(section.title());
 }
 

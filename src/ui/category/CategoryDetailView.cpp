@@ -1,4 +1,4 @@
-#include "ui/category/CategoryDetailPage.h"
+#include "ui/category/CategoryDetailView.h"
 
 #include "model/Removals.h"
 #include "apps/RunningApps.h"
@@ -67,12 +67,12 @@ void placeBanner(QWidget*& banner, QVBoxLayout* layout, int position, const std:
 
 } // namespace
 
-CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
-    : SectionPage(parent), stores_(stores), selection_(new PathSelection(this)), refresher_(new QTimer(this)) {
+CategoryDetailView::CategoryDetailView(const Stores& stores, QWidget* parent)
+    : SectionView(parent), stores_(stores), selection_(new PathSelection(this)), refresher_(new QTimer(this)) {
     setObjectName("categoryDetail");
     refresher_->setSingleShot(true);
     refresher_->setInterval(0);
-    connect(refresher_, &QTimer::timeout, this, &CategoryDetailPage::refresh);
+    connect(refresher_, &QTimer::timeout, this, &CategoryDetailView::refresh);
 
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(0, 0, 0, 0);
@@ -333,27 +333,27 @@ CategoryDetailPage::CategoryDetailPage(const Stores& stores, QWidget* parent)
     });
     connect(change_, &QPushButton::clicked, this, [this] { buildFolderChooser()->open(); });
     connect(clear_, &QPushButton::clicked, selection_, &PathSelection::clear);
-    connect(action_, &QPushButton::clicked, this, &CategoryDetailPage::startRemoval);
-    connect(selection_, &PathSelection::changed, this, &CategoryDetailPage::schedule);
+    connect(action_, &QPushButton::clicked, this, &CategoryDetailView::startRemoval);
+    connect(selection_, &PathSelection::changed, this, &CategoryDetailView::schedule);
     for (auto signal : {&MeasuredListSignals::itemsChanged, &MeasuredListSignals::measuringChanged,
                         &MeasuredListSignals::progressChanged}) {
-        connect(&stores_.categories, signal, this, &CategoryDetailPage::schedule);
-        connect(&stores_.cleanup, signal, this, &CategoryDetailPage::schedule);
+        connect(&stores_.categories, signal, this, &CategoryDetailView::schedule);
+        connect(&stores_.cleanup, signal, this, &CategoryDetailView::schedule);
     }
     for (auto signal : {&VolumesStore::snapshotsChanged, &VolumesStore::volumesChanged})
-        connect(&stores_.volumes, signal, this, &CategoryDetailPage::schedule);
+        connect(&stores_.volumes, signal, this, &CategoryDetailView::schedule);
     for (auto signal : {&BackupReview::isArchivingChanged, &BackupReview::archiveStatusChanged,
                         &BackupReview::backupRootChanged, &BackupReview::archiveCategoryChanged})
-        connect(&stores_.backup, signal, this, &CategoryDetailPage::schedule);
-    connect(&stores_.removals, &RemovalQueue::busyChanged, this, &CategoryDetailPage::schedule);
+        connect(&stores_.backup, signal, this, &CategoryDetailView::schedule);
+    connect(&stores_.removals, &RemovalQueue::busyChanged, this, &CategoryDetailView::schedule);
     // The alert and the review follow the model whether or not the page is
     // on screen: a backup may finish after the user went elsewhere.
-    connect(&stores_.backup, &BackupReview::archiveErrorChanged, this, &CategoryDetailPage::showArchiveError);
-    connect(&stores_.backup, &BackupReview::pendingDeletionChanged, this, &CategoryDetailPage::showReview);
+    connect(&stores_.backup, &BackupReview::archiveErrorChanged, this, &CategoryDetailView::showArchiveError);
+    connect(&stores_.backup, &BackupReview::pendingDeletionChanged, this, &CategoryDetailView::showReview);
     refresh();
 }
 
-void CategoryDetailPage::setCategoryId(const std::string& id) {
+void CategoryDetailView::setCategoryId(const std::string& id) {
     id_ = id;
     selection_->clear();
     mode_ = RemovalMode::trash;
@@ -378,23 +378,23 @@ void CategoryDetailPage::setCategoryId(const std::string& id) {
     refresh();
 }
 
-BackupReviewDialog* CategoryDetailPage::reviewDialog() const { return review_.data(); }
+BackupReviewDialog* CategoryDetailView::reviewDialog() const { return review_.data(); }
 
-void CategoryDetailPage::showSection(const Section& section) {
+void CategoryDetailView::showSection(const Section& section) {
     if (section.kind == Section::Kind::category) setCategoryId(section.categoryId);
 }
 
-void CategoryDetailPage::schedule() {
+void CategoryDetailView::schedule() {
     dirty_ = true;
     if (isVisible()) refresher_->start();
 }
 
-void CategoryDetailPage::showEvent(QShowEvent* event) {
+void CategoryDetailView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (dirty_) refresh();
 }
 
-void CategoryDetailPage::refresh() {
+void CategoryDetailView::refresh() {
     dirty_ = false;
     const auto found = stores_.categories.find(id_);
     refresh_->setEnabled(!stores_.categories.isMeasuring());
@@ -488,7 +488,7 @@ void CategoryDetailPage::refresh() {
     action_->setEnabled(!stores_.backup.isArchiving() && !stores_.removals.isRemoving());
 }
 
-void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
+void CategoryDetailView::updateSystemData(const MeasuredCategory& category) {
     const QPalette pal = palette();
     placeBanner(accounting_, systemDataLayout_, 0,
                 CleanupTexts::accountingBanner(systemDataAccounted(stores_.categories.items()), category.size), "sum",
@@ -568,7 +568,7 @@ void CategoryDetailPage::updateSystemData(const MeasuredCategory& category) {
         Text::fromUtf8(snapshotsSentence ? std::string(snapshotsSentence) : CleanupTexts::snapshotsLine(snapshots)));
 }
 
-void CategoryDetailPage::startRemoval() {
+void CategoryDetailView::startRemoval() {
     const auto category = stores_.categories.find(id_);
     if (!category || stores_.backup.isArchiving()) return;
     const CategoryAction& action = category->category.action;
@@ -598,7 +598,7 @@ void CategoryDetailPage::startRemoval() {
     buildConfirmation()->open();
 }
 
-QMessageBox* CategoryDetailPage::buildConfirmation() {
+QMessageBox* CategoryDetailView::buildConfirmation() {
     const auto category = stores_.categories.find(id_);
     const std::vector<CleanupEntry> picked =
         category ? CleanupTexts::selectedEntries(category->entries, selection_->urls()) : std::vector<CleanupEntry>{};
@@ -637,7 +637,7 @@ QMessageBox* CategoryDetailPage::buildConfirmation() {
     return box;
 }
 
-QFileDialog* CategoryDetailPage::buildFolderChooser() {
+QFileDialog* CategoryDetailView::buildFolderChooser() {
     auto* dialog = new QFileDialog(this);
     dialog->setObjectName("categoryDetail.folderChooser");
     dialog->setFileMode(QFileDialog::Directory);
@@ -651,7 +651,7 @@ QFileDialog* CategoryDetailPage::buildFolderChooser() {
     return dialog;
 }
 
-void CategoryDetailPage::showArchiveError() {
+void CategoryDetailView::showArchiveError() {
     const auto& error = stores_.backup.archiveError();
     if (!error || archiveAlert_) return;
     auto* box = new QMessageBox(QMessageBox::Warning, "Backup failed", "Backup failed", QMessageBox::Ok, this);
@@ -664,7 +664,7 @@ void CategoryDetailPage::showArchiveError() {
     box->open();
 }
 
-void CategoryDetailPage::showReview() {
+void CategoryDetailView::showReview() {
     const auto& pending = stores_.backup.pendingDeletion();
     if (!pending || review_) return;
     auto* dialog = new BackupReviewDialog(&stores_.backup, *pending, this);

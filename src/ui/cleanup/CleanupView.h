@@ -5,7 +5,7 @@
 
 #include "catalog/CleanupCatalog.h"
 #include "model/CorvaneModel.h"
-#include "ui/SectionPage.h"
+#include "ui/SectionView.h"
 #include "ui/cleanup/EntryList.h"
 
 #include <QWidget>
@@ -64,10 +64,10 @@ private:
     SpinnerTicker* ticker_;
 };
 
-class CleanupPage : public SectionPage {
+class CleanupView : public SectionView {
     Q_OBJECT
 public:
-    CleanupPage(CleanupList& cleanup, RemovalQueue& removals, QWidget* parent = nullptr);
+    CleanupView(CleanupList& cleanup, RemovalQueue& removals, QWidget* parent = nullptr);
     ScreenHeader* header() const override { return header_; }
 
     // Builds the removal confirmation for the current selection (not shown).

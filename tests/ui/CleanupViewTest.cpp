@@ -2,7 +2,7 @@
 #include "catalog/CleanupCatalog.h"
 #include "removal/RemovalLog.h"
 #include "support/Fmt.h"
-#include "ui/cleanup/CleanupPage.h"
+#include "ui/cleanup/CleanupView.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -31,7 +31,7 @@ CleanupTarget target(const std::string& id, CleanupRisk risk, std::vector<Cleanu
     return t;
 }
 
-class CleanupPageTest : public ScreenTest {
+class CleanupViewTest : public ScreenTest {
 protected:
     void SetUp() override {
         a1 = entryFor(writeFile(path("caches/a1"), 40'000, 'a'));
@@ -40,7 +40,7 @@ protected:
         model->cleanup().setItems(
             {target("safe", CleanupRisk::safe, {a1, a2}), target("careful", CleanupRisk::careful, {big}),
              target("empty", CleanupRisk::safe, {}), target("unmeasured", CleanupRisk::safe, {}, false)});
-        page = std::make_unique<CleanupPage>(model->cleanup(), model->removals());
+        page = std::make_unique<CleanupView>(model->cleanup(), model->removals());
         page->resize(900, 700);
         page->show();
         QCoreApplication::processEvents();
@@ -54,14 +54,14 @@ protected:
     }
 
     CleanupEntry a1, a2, big;
-    std::unique_ptr<CleanupPage> page;
+    std::unique_ptr<CleanupView> page;
 };
 
 } // namespace
 
 // Order, the header check box in both directions, the bar's numbers and the
 // confirmation's title all follow the one selection.
-TEST_F(CleanupPageTest, CardsOrderAndSelectionTotals) {
+TEST_F(CleanupViewTest, CardsOrderAndSelectionTotals) {
     ASSERT_EQ(page->cards().size(), 2u);
     EXPECT_EQ(page->cards()[0]->targetId(), "careful"); // larger than every safe one
     EXPECT_EQ(text("cleanup.across"), "across 2 categories");
@@ -123,7 +123,7 @@ TEST_F(CleanupPageTest, CardsOrderAndSelectionTotals) {
 
 // "Move to Trash" moves exactly the chosen files; the cards shrink without a
 // new measurement and the batch can be put back.
-TEST_F(CleanupPageTest, RemovalMovesTheChosenFilesToTheTrash) {
+TEST_F(CleanupViewTest, RemovalMovesTheChosenFilesToTheTrash) {
     page->selection()->insert(std::vector<CleanupEntry>{big, a2});
     QCoreApplication::processEvents();
     QTest::mouseClick(page->findChild<QPushButton*>("cleanup.removeSelected"), Qt::LeftButton);
@@ -147,7 +147,7 @@ TEST_F(CleanupPageTest, RemovalMovesTheChosenFilesToTheTrash) {
 
 // Fifty thousand entries open as one list with no widget per row, every row
 // reachable.
-TEST_F(CleanupPageTest, HugeTargetOpensAsOneListAndWheelGoesToThePage) {
+TEST_F(CleanupViewTest, HugeTargetOpensAsOneListAndWheelGoesToThePage) {
     std::vector<CleanupEntry> many;
     for (int i = 0; i < 50'000; ++i) many.push_back({path("many/") + std::to_string(i), 50'000 - i, std::nullopt});
     std::vector<CleanupEntry> some(many.begin(), many.begin() + 200);
@@ -183,7 +183,7 @@ TEST_F(CleanupPageTest, HugeTargetOpensAsOneListAndWheelGoesToThePage) {
 TEST_F(UiTest, CleanupFirstShowMeasures) {
     CleanupCatalog::ScopedSystemRoot system(path("sys")); // nothing of the machine's own
     auto model = makeModel();
-    CleanupPage page(model->cleanup(), model->removals());
+    CleanupView page(model->cleanup(), model->removals());
     page.show();
     EXPECT_TRUE(model->cleanup().isMeasuring());
     ASSERT_TRUE(waitUntil([&] { return !model->cleanup().isMeasuring(); }));

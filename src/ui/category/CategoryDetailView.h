@@ -4,7 +4,7 @@
 // number. `setCategoryId` shows another category and resets the page's state.
 
 #include "model/CorvaneModel.h"
-#include "ui/SectionPage.h"
+#include "ui/SectionView.h"
 #include "ui/cleanup/EntryList.h"
 
 #include <QPointer>
@@ -26,7 +26,7 @@ namespace vessora {
 class BackupReviewDialog;
 class SpinnerTicker;
 
-class CategoryDetailPage : public SectionPage {
+class CategoryDetailView : public SectionView {
     Q_OBJECT
 public:
     // What the page shows: a category's entries, the related cleanup
@@ -39,7 +39,7 @@ public:
         RemovalQueue& removals;
         ScanSession& scan; // where an entry is browsed
     };
-    explicit CategoryDetailPage(const Stores& stores, QWidget* parent = nullptr);
+    explicit CategoryDetailView(const Stores& stores, QWidget* parent = nullptr);
     void showSection(const Section& section) override;
     ScreenHeader* header() const override { return header_; }
 

@@ -18,10 +18,10 @@ namespace vessora {
 
 class ScreenHeader;
 
-class SectionPage : public QWidget {
+class SectionView : public QWidget {
     Q_OBJECT
 public:
-    explicit SectionPage(QWidget* parent = nullptr);
+    explicit SectionView(QWidget* parent = nullptr);
     // The section this page is about to show. The default does nothing.
     virtual void showSection(const Section& section);
     // The page's header, or nullptr when it has none.
@@ -33,10 +33,10 @@ signals:
 
 // A page for a screen that is not built yet, or for a category id nobody
 // knows: a header with the title and, centred, a symbol and a line of text.
-class PlaceholderPage : public SectionPage {
+class PlaceholderView : public SectionView {
     Q_OBJECT
 public:
-    PlaceholderPage(const QString& title, const QString& symbol, const QString& text, QWidget* parent = nullptr);
+    PlaceholderView(const QString& title, const QString& symbol, const QString& text, QWidget* parent = nullptr);
     void showSection(const Section& section) override;
     ScreenHeader* header() const override { return header_; }
     // When true, the title follows the section shown (category pages).

@@ -5,7 +5,7 @@
 #include "support/Fmt.h"
 #include "ui/apps/AppFilter.h"
 #include "ui/apps/AppIcons.h"
-#include "ui/apps/AppsPage.h"
+#include "ui/apps/AppsView.h"
 #include "ui/apps/AppsTexts.h"
 #include "ui/apps/LeftoverList.h"
 
@@ -38,11 +38,11 @@ namespace {
 // Bundles live in the suite's application folder, which the inventory fixed
 // when the suite started; leftovers in the test's own home folder. Bundles
 // are the macOS inventory's; a test of the Linux kinds selects that set.
-class AppsPageTest : public ScreenTest {
+class AppsViewTest : public ScreenTest {
 protected:
     ScopedTables tables{TableSet::macos};
-    AppsPageTest() : apps_(AppInventory::userAppRoots()[1]) { model = makeModel(); }
-    ~AppsPageTest() override {
+    AppsViewTest() : apps_(AppInventory::userAppRoots()[1]) { model = makeModel(); }
+    ~AppsViewTest() override {
         page.reset();
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(apps_, ignored))
@@ -68,7 +68,7 @@ protected:
     }
 
     void openPage() {
-        page = std::make_unique<AppsPage>(model->apps(), model->removals());
+        page = std::make_unique<AppsView>(model->apps(), model->removals());
         page->resize(1000, 640);
         page->show();
         ASSERT_TRUE(waitUntil([&] {
@@ -92,7 +92,7 @@ protected:
     }
 
     std::string apps_, alpha, beta, exact, likely;
-    std::unique_ptr<AppsPage> page;
+    std::unique_ptr<AppsView> page;
 };
 
 } // namespace
@@ -127,7 +127,7 @@ TEST(AppFilterTest, MatchesTheWayTheLanguageCompares) {
 // Part of an identifier finds an app whose name lacks it; the selection stays
 // while its row shows, the detail empties while it is filtered out, and the
 // row comes back selected with the ticks the user left.
-TEST_F(AppsPageTest, FilterKeepsTheSelectionByIdentity) {
+TEST_F(AppsViewTest, FilterKeepsTheSelectionByIdentity) {
     makeAlphaAndBeta();
     openPage();
     QAbstractItemModelTester tester(page->proxy(), QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -176,7 +176,7 @@ TEST_F(AppsPageTest, FilterKeepsTheSelectionByIdentity) {
 
 // Selecting ticks exactly the sure matches and the app itself; each group's
 // button ticks or unticks its own items only.
-TEST_F(AppsPageTest, SelectionTicksExactLeftoversAndGroupsToggleTheirOwn) {
+TEST_F(AppsViewTest, SelectionTicksExactLeftoversAndGroupsToggleTheirOwn) {
     makeAlphaAndBeta();
     openPage();
     ASSERT_TRUE(page->selectApp(beta));
@@ -217,7 +217,7 @@ TEST_F(AppsPageTest, SelectionTicksExactLeftoversAndGroupsToggleTheirOwn) {
 
 // A system application keeps its bundle: the switch is off-limits, the bundle
 // counts for nothing, and its leftovers still go.
-TEST_F(AppsPageTest, SystemAppKeepsItsBundleButLosesItsLeftovers) {
+TEST_F(AppsViewTest, SystemAppKeepsItsBundleButLosesItsLeftovers) {
     const std::string bundle = makeApp("Tool", "com.system.tool", 40'000);
     const std::string prefs = writeFile(path("home/Library/Preferences/com.system.tool.plist"), 8'000);
     AppRow row;
@@ -226,7 +226,7 @@ TEST_F(AppsPageTest, SystemAppKeepsItsBundleButLosesItsLeftovers) {
     row.leftovers = {LeftoverItem{prefs, "Preferences", MatchConfidence::exact, 8'000, false}};
     row.analyzed = true;
     model->apps().setItems({row});
-    page = std::make_unique<AppsPage>(model->apps(), model->removals());
+    page = std::make_unique<AppsView>(model->apps(), model->removals());
     page->resize(1000, 640);
     page->show();
     QCoreApplication::processEvents();
@@ -278,7 +278,7 @@ TEST(AppsTextsTest, SummaryCountsAndKeptBundles) {
 // A running app (a copy of sleep inside its bundle) shows the badge and the
 // notice and still uninstalls: the bundle and the ticked leftovers go to the
 // Trash, the unticked stay, the row leaves the list and the selection clears.
-TEST_F(AppsPageTest, RunningAppUninstallsToTheTrash) {
+TEST_F(AppsViewTest, RunningAppUninstallsToTheTrash) {
     struct RealRunning : RecordingWorkspace {
         bool isRunning(const std::string& id) override { return Workspace::isRunning(id); }
     } running;
@@ -319,7 +319,7 @@ TEST_F(AppsPageTest, RunningAppUninstallsToTheTrash) {
 }
 
 // A bundle's own icon is read off the main thread; one without keeps the generic icon.
-TEST_F(AppsPageTest, BundleIconArrivesFromItsIconFile) {
+TEST_F(AppsViewTest, BundleIconArrivesFromItsIconFile) {
     const std::string bundle = makeBundle(
         apps_ + "/Painter.app", {{"CFBundleIdentifier", "com.vendor.painter"}, {"CFBundleIconFile", "Painter"}});
     makeDirs(bundle + "/Contents/Resources");
@@ -354,7 +354,7 @@ TEST_F(AppsPageTest, BundleIconArrivesFromItsIconFile) {
 
 // With the Linux tables: the switch's words, a Flatpak's source badge, and a
 // package-manager app whose program stays while its leftovers can go.
-TEST_F(AppsPageTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
+TEST_F(AppsViewTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
     ScopedTables linux{TableSet::linux};
     AppRow flat;
     flat.app = app("/var/lib/flatpak/app/org.example.Flat", "Flat", "org.example.Flat");
@@ -368,7 +368,7 @@ TEST_F(AppsPageTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
     packaged.leftovers = {{path("home/.config/tool"), "Settings", MatchConfidence::exact, 4'096, false}};
     packaged.analyzed = true;
     model->apps().setItems({flat, packaged});
-    page = std::make_unique<AppsPage>(model->apps(), model->removals());
+    page = std::make_unique<AppsView>(model->apps(), model->removals());
     page->resize(1000, 640);
     page->show();
     QCoreApplication::processEvents();

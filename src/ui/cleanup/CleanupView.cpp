@@ -1,4 +1,4 @@
-#include "ui/cleanup/CleanupPage.h"
+#include "ui/cleanup/CleanupView.h"
 
 #include "model/CorvaneModel.h"
 #include "model/Removals.h"
@@ -167,13 +167,13 @@ void TargetCard::update(const CleanupTarget& target, bool expanded) {
 
 // Page.
 
-CleanupPage::CleanupPage(CleanupList& cleanup, RemovalQueue& removals, QWidget* parent)
-    : SectionPage(parent), cleanup_(cleanup), removals_(removals), selection_(new PathSelection(this)),
+CleanupView::CleanupView(CleanupList& cleanup, RemovalQueue& removals, QWidget* parent)
+    : SectionView(parent), cleanup_(cleanup), removals_(removals), selection_(new PathSelection(this)),
       refresher_(new QTimer(this)) {
     setObjectName("cleanup");
     refresher_->setSingleShot(true);
     refresher_->setInterval(0);
-    connect(refresher_, &QTimer::timeout, this, &CleanupPage::refresh);
+    connect(refresher_, &QTimer::timeout, this, &CleanupView::refresh);
 
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(0, 0, 0, 0);
@@ -254,21 +254,21 @@ CleanupPage::CleanupPage(CleanupList& cleanup, RemovalQueue& removals, QWidget* 
 
     connect(measure_, &QPushButton::clicked, this, [this] { cleanup_.measure(); });
     connect(clear_, &QPushButton::clicked, selection_, &PathSelection::clear);
-    connect(remove_, &QPushButton::clicked, this, &CleanupPage::confirmRemoval);
-    connect(selection_, &PathSelection::changed, this, &CleanupPage::schedule);
+    connect(remove_, &QPushButton::clicked, this, &CleanupView::confirmRemoval);
+    connect(selection_, &PathSelection::changed, this, &CleanupView::schedule);
     for (auto signal : {&MeasuredListSignals::itemsChanged, &MeasuredListSignals::measuringChanged,
                         &MeasuredListSignals::progressChanged})
-        connect(&cleanup_, signal, this, &CleanupPage::schedule);
-    connect(&removals_, &RemovalQueue::busyChanged, this, &CleanupPage::schedule);
+        connect(&cleanup_, signal, this, &CleanupView::schedule);
+    connect(&removals_, &RemovalQueue::busyChanged, this, &CleanupView::schedule);
     refresh();
 }
 
-void CleanupPage::schedule() {
+void CleanupView::schedule() {
     dirty_ = true;
     if (isVisible()) refresher_->start();
 }
 
-void CleanupPage::showEvent(QShowEvent* event) {
+void CleanupView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (dirty_) refresh();
     const auto& targets = cleanup_.items();
@@ -276,14 +276,14 @@ void CleanupPage::showEvent(QShowEvent* event) {
     if (!anyScanned && !cleanup_.isMeasuring()) cleanup_.measure();
 }
 
-std::vector<TargetCard*> CleanupPage::cards() const {
+std::vector<TargetCard*> CleanupView::cards() const {
     std::vector<TargetCard*> ordered;
     for (int i = 0; i < cardsLayout_->count(); ++i)
         if (auto* card = qobject_cast<TargetCard*>(cardsLayout_->itemAt(i)->widget())) ordered.push_back(card);
     return ordered;
 }
 
-void CleanupPage::refresh() {
+void CleanupView::refresh() {
     dirty_ = false;
     const bool measuring = cleanup_.isMeasuring();
     measure_->setEnabled(!measuring);
@@ -341,9 +341,9 @@ void CleanupPage::refresh() {
     remove_->setEnabled(!picked.empty() && !removals_.isRemoving());
 }
 
-QMessageBox* CleanupPage::buildConfirmation() {
+QMessageBox* CleanupView::buildConfirmation() {
     const auto picked = CleanupTexts::selectedEntries(cleanup_.items(), selection_->urls());
-    QPointer<CleanupPage> self(this);
+    QPointer<CleanupView> self(this);
     return RemovalConfirmation::build(this, "cleanup.confirmation",
                                       Text::fromUtf8(CleanupTexts::removeSelectedTitle(picked.size())),
                                       Text::fromUtf8(CleanupTexts::removeSelectedMessage(CleanupTexts::total(picked))),
@@ -356,7 +356,7 @@ QMessageBox* CleanupPage::buildConfirmation() {
                                       });
 }
 
-void CleanupPage::confirmRemoval() {
+void CleanupView::confirmRemoval() {
     if (CleanupTexts::selectedEntries(cleanup_.items(), selection_->urls()).empty()) return;
     buildConfirmation()->open();
 }

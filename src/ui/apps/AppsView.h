@@ -10,7 +10,7 @@
 // again. The detail reads the model's rows, never the filtered list.
 
 #include "model/CorvaneModel.h"
-#include "ui/SectionPage.h"
+#include "ui/SectionView.h"
 
 #include <QPointer>
 
@@ -44,11 +44,11 @@ class Refresher;
 class SecondaryLabel;
 class Spinner;
 
-class AppsPage : public SectionPage {
+class AppsView : public SectionView {
     Q_OBJECT
 public:
-    AppsPage(AppList& apps, RemovalQueue& removals, QWidget* parent = nullptr);
-    ~AppsPage() override;
+    AppsView(AppList& apps, RemovalQueue& removals, QWidget* parent = nullptr);
+    ~AppsView() override;
     ScreenHeader* header() const override { return header_; }
 
     // View state, for the window and tests.

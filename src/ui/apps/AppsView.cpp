@@ -1,4 +1,4 @@
-#include "ui/apps/AppsPage.h"
+#include "ui/apps/AppsView.h"
 
 #include "model/Removals.h"
 #include "platform/PlatformTables.h"
@@ -124,8 +124,8 @@ protected:
 
 } // namespace
 
-AppsPage::AppsPage(AppList& apps, RemovalQueue& removals, QWidget* parent)
-    : SectionPage(parent), apps_(apps), removals_(removals) {
+AppsView::AppsView(AppList& apps, RemovalQueue& removals, QWidget* parent)
+    : SectionView(parent), apps_(apps), removals_(removals) {
     setObjectName(QStringLiteral("apps.page"));
     icons_ = new AppIcons(this);
     selection_ = new PathSelection(this);
@@ -194,9 +194,9 @@ AppsPage::AppsPage(AppList& apps, RemovalQueue& removals, QWidget* parent)
     refresh();
 }
 
-AppsPage::~AppsPage() = default;
+AppsView::~AppsView() = default;
 
-void AppsPage::updateSymbols() {
+void AppsView::updateSymbols() {
     const QPalette p = palette();
     filterIcon_->setIcon(Symbols::icon(QStringLiteral("magnifyingglass"), Colors::secondary(p)));
     noneIcon_->setPixmap(
@@ -204,12 +204,12 @@ void AppsPage::updateSymbols() {
     emptyIcon_->setPixmap(Symbols::pixmap(QStringLiteral("app.dashed"), 40, Colors::tertiary(p), devicePixelRatioF()));
 }
 
-void AppsPage::changeEvent(QEvent* event) {
-    SectionPage::changeEvent(event);
+void AppsView::changeEvent(QEvent* event) {
+    SectionView::changeEvent(event);
     if (event->type() == QEvent::PaletteChange && noneIcon_) updateSymbols();
 }
 
-QWidget* AppsPage::buildListPane() {
+QWidget* AppsView::buildListPane() {
     auto* pane = new QWidget(this);
     pane->setMinimumWidth(380);
     auto* column = new QVBoxLayout(pane);
@@ -262,7 +262,7 @@ QWidget* AppsPage::buildListPane() {
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setFrameShape(QFrame::StyledPanel);
     column->addWidget(list_, 1);
-    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &AppsPage::userSelectionChanged);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &AppsView::userSelectionChanged);
 
     auto* footer = new QHBoxLayout;
     footerCount_ = new SecondaryLabel({}, pane);
@@ -294,7 +294,7 @@ QWidget* AppsPage::buildListPane() {
     return pane;
 }
 
-QWidget* AppsPage::buildDetailPane() {
+QWidget* AppsView::buildDetailPane() {
     detail_ = new QStackedWidget(this);
     detail_->setObjectName(QStringLiteral("apps.detail"));
     detail_->setMinimumWidth(380);
@@ -418,7 +418,7 @@ QWidget* AppsPage::buildDetailPane() {
     return detail_;
 }
 
-QWidget* AppsPage::buildUninstallBar(QWidget* parent) {
+QWidget* AppsView::buildUninstallBar(QWidget* parent) {
     auto* bar = new BarFrame(parent);
     bar->setObjectName(QStringLiteral("apps.uninstallBar"));
     auto* column = new QVBoxLayout(bar);
@@ -496,14 +496,14 @@ QWidget* AppsPage::buildUninstallBar(QWidget* parent) {
     return bar;
 }
 
-std::optional<AppRow> AppsPage::shownApp() const {
+std::optional<AppRow> AppsView::shownApp() const {
     if (!selectedAppID_) return std::nullopt;
     const int row = listModel_->rowOf(*selectedAppID_);
     if (row < 0 || !proxy_->mapFromSource(listModel_->index(row)).isValid()) return std::nullopt;
     return listModel_->rows()[size_t(row)];
 }
 
-bool AppsPage::selectApp(const std::string& url) {
+bool AppsView::selectApp(const std::string& url) {
     const int row = listModel_->rowOf(url);
     const QModelIndex index = row < 0 ? QModelIndex() : proxy_->mapFromSource(listModel_->index(row));
     if (!index.isValid()) return false;
@@ -512,7 +512,7 @@ bool AppsPage::selectApp(const std::string& url) {
     return true;
 }
 
-void AppsPage::userSelectionChanged() {
+void AppsView::userSelectionChanged() {
     if (restoring_) return;
     const QModelIndexList picked = list_->selectionModel()->selectedIndexes();
     if (picked.isEmpty()) {
@@ -522,7 +522,7 @@ void AppsPage::userSelectionChanged() {
     setSelectedApp(picked.front().data(AppListModel::UrlRole).toByteArray().toStdString());
 }
 
-void AppsPage::setSelectedApp(std::optional<std::string> url) {
+void AppsView::setSelectedApp(std::optional<std::string> url) {
     if (url == selectedAppID_) return;
     selectedAppID_ = std::move(url);
     // A new selection starts from the sure matches, with the app itself.
@@ -543,7 +543,7 @@ void AppsPage::setSelectedApp(std::optional<std::string> url) {
     updateDetail();
 }
 
-void AppsPage::restoreListSelection() {
+void AppsView::restoreListSelection() {
     const int row = selectedAppID_ ? listModel_->rowOf(*selectedAppID_) : -1;
     const QModelIndex index = row < 0 ? QModelIndex() : proxy_->mapFromSource(listModel_->index(row));
     QItemSelectionModel* selection = list_->selectionModel();
@@ -558,7 +558,7 @@ void AppsPage::restoreListSelection() {
     }
 }
 
-void AppsPage::checkRunning() {
+void AppsView::checkRunning() {
     running_ = false;
     const auto row = selectedAppID_ ? listModel_->rowOf(*selectedAppID_) : -1;
     if (row < 0) return;
@@ -566,7 +566,7 @@ void AppsPage::checkRunning() {
     running_ = id && !id->empty() && Workspace::instance().isRunning(*id);
 }
 
-void AppsPage::refresh() {
+void AppsView::refresh() {
     if (reloadWhenIdle_ && !apps_.isMeasuring()) {
         reloadWhenIdle_ = false;
         apps_.measure();
@@ -606,7 +606,7 @@ void AppsPage::refresh() {
     updateDetail();
 }
 
-void AppsPage::updateFooter() {
+void AppsView::updateFooter() {
     int64_t total = 0;
     const int shown = proxy_->rowCount();
     for (int i = 0; i < shown; ++i) {
@@ -617,13 +617,13 @@ void AppsPage::updateFooter() {
     footerTotal_->setText(Text::fromUtf8(Fmt::bytes(total)));
 }
 
-void AppsPage::updateSpinnerTimer() {
+void AppsView::updateSpinnerTimer() {
     const bool spin = isVisible() && !Spinner::isFrozen() && listModel_->anyUnanalysed();
     if (spin && !spinnerTimer_->isActive()) spinnerTimer_->start();
     if (!spin) spinnerTimer_->stop();
 }
 
-void AppsPage::updateHeaderIcon() {
+void AppsView::updateHeaderIcon() {
     const auto row = shownApp();
     if (!row) return;
     const QIcon own = icons_->icon(row->app);
@@ -633,7 +633,7 @@ void AppsPage::updateHeaderIcon() {
                                                                     Colors::secondary(palette()), devicePixelRatioF()));
 }
 
-void AppsPage::updateDetail() {
+void AppsView::updateDetail() {
     const auto shown = shownApp();
     if (!shown) {
         detail_->setCurrentIndex(0);
@@ -671,7 +671,7 @@ void AppsPage::updateDetail() {
     updateUninstallBar(row);
 }
 
-void AppsPage::updateUninstallBar(const AppRow& row) {
+void AppsView::updateUninstallBar(const AppRow& row) {
     const auto notice = AppsTexts::notice(row.app, running_);
     notice_->setText(notice ? Text::fromUtf8(*notice) : QString());
     notice_->setVisible(notice.has_value());
@@ -697,12 +697,12 @@ void AppsPage::updateUninstallBar(const AppRow& row) {
     uninstall_->setEnabled(AppsTexts::canUninstall(row, selection_->urls(), includeBundle_) && !removals_.isRemoving());
 }
 
-QMessageBox* AppsPage::buildConfirmation() {
+QMessageBox* AppsView::buildConfirmation() {
     const auto shown = shownApp();
     if (!shown) return nullptr;
     // The app the question is about; the selection may move while it is open.
     const std::string url = shown->app.url;
-    QPointer<AppsPage> self(this);
+    QPointer<AppsView> self(this);
     auto* box = RemovalConfirmation::build(
         this, QStringLiteral("apps.confirmation"),
         QStringLiteral("Uninstall ") + Text::fromName(shown->app.name) + QLatin1Char('?'),
@@ -714,7 +714,7 @@ QMessageBox* AppsPage::buildConfirmation() {
     return box;
 }
 
-void AppsPage::uninstallWith(RemovalMode mode) {
+void AppsView::uninstallWith(RemovalMode mode) {
     const auto shown = shownApp();
     if (!shown) return;
     const auto leftovers = AppsTexts::chosenLeftovers(*shown, selection_->urls());
@@ -725,16 +725,16 @@ void AppsPage::uninstallWith(RemovalMode mode) {
     // then clears the selection.
 }
 
-void AppsPage::showEvent(QShowEvent* event) {
-    SectionPage::showEvent(event);
+void AppsView::showEvent(QShowEvent* event) {
+    SectionView::showEvent(event);
     if (apps_.items().empty() && !apps_.isMeasuring()) apps_.measure();
     checkRunning();
     updateSpinnerTimer();
     updateDetail();
 }
 
-void AppsPage::hideEvent(QHideEvent* event) {
-    SectionPage::hideEvent(event);
+void AppsView::hideEvent(QHideEvent* event) {
+    SectionView::hideEvent(event);
     spinnerTimer_->stop();
 }
 

@@ -7,7 +7,7 @@
 #include "platform/LocalSnapshot.h"
 #include "platform/VolumeInfo.h"
 #include "model/CorvaneModel.h"
-#include "ui/SectionPage.h"
+#include "ui/SectionView.h"
 
 #include <map>
 #include <string>
@@ -31,10 +31,10 @@ class ScreenHeader;
 class SecondaryLabel;
 class SegmentedCapacityBar;
 
-class OverviewScreen : public SectionPage {
+class OverviewView : public SectionView {
     Q_OBJECT
 public:
-    OverviewScreen(VolumesStore& volumes, CategoryList& categories, RemovalQueue& removals, QWidget* parent = nullptr);
+    OverviewView(VolumesStore& volumes, CategoryList& categories, RemovalQueue& removals, QWidget* parent = nullptr);
     ScreenHeader* header() const override { return header_; }
     // Applies the model's state now instead of on the next turn of the loop.
     void refreshNow();
