@@ -2,7 +2,6 @@
 
 #include "apps/BundleInfo.h"
 #include "apps/DpkgDatabase.h"
-#include "support/FolderListing.h"
 #include "platform/SafeDelete.h"
 #include "support/FolderListing.h"
 #include "support/OsRelease.h"
