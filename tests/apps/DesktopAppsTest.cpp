@@ -618,40 +618,29 @@ TEST_F(Desktop, LeftoversMatchIdentifiersExactlyAndNameFormsLikely) {
     }
 }
 
-TEST_F(Desktop, FlatpakSnapAndAppImageDataAreExactLeftovers) {
+TEST_F(Desktop, AppDataAreExactLeftoversAndUninstallingMovesExactlyTheAppsFiles) {
     test::writeFile(home + "/.var/app/org.example.Paint/config/x", 10);
     test::writeFile(home + "/snap/hello/common/x", 10);
-    const std::string image = home + "/Applications/Tool.AppImage";
-    test::writeFile(image, 10);
-    const std::string prefix = AppImageFile::integrationPrefix(image);
-    test::writeFile(userApps() + "/" + prefix + "-tool.desktop", 10);
-    test::writeFile(home + "/.local/share/icons/hicolor/256x256/apps/" + prefix + "_tool.png", 10);
-    test::writeFile(userApps() + "/appimagekit_0123-other.desktop", 10);
-
     const auto paint = test::app(dir / "flatpak/app/org.example.Paint", "Paint", "org.example.Paint", AppKind::flatpak);
     const auto hello = test::app(dir / "snap/hello", "Hello", "hello", AppKind::snap);
-    const auto tool = test::app(image, "Tool", "tool", AppKind::appImage);
     EXPECT_EQ(below(home, LeftoverFinder::leftovers(paint, false, {})),
               (Items{{".var/app/org.example.Paint", "Flatpak data", exact}}));
     EXPECT_EQ(below(home, LeftoverFinder::leftovers(hello, false, {})), (Items{{"snap/hello", "Snap data", exact}}));
-    EXPECT_EQ(
-        below(home, LeftoverFinder::leftovers(tool, false, {})),
-        (Items{{".local/share/applications/" + prefix + "-tool.desktop", "Desktop integration", exact},
-               {".local/share/icons/hicolor/256x256/apps/" + prefix + "_tool.png", "Desktop integration", exact}}));
-}
 
-TEST_F(Desktop, UninstallingAnAppImageOrAProgramMovesExactlyItsFiles) {
+    // An AppImage's desktop integration, another's beside it.
     const std::string image = home + "/Applications/Tool.AppImage";
     test::writeFile(image, 30'000);
     const std::string prefix = AppImageFile::integrationPrefix(image);
-    const std::string menuEntry = userApps() + "/" + prefix + "-tool.desktop";
-    const std::string icon = home + "/.local/share/icons/hicolor/64x64/apps/" + prefix + "_tool.png";
-    test::writeFile(menuEntry, 10);
-    test::writeFile(icon, 10);
+    const std::string menuEntry = test::writeFile(userApps() + "/" + prefix + "-tool.desktop", 10);
+    const std::string icon =
+        test::writeFile(home + "/.local/share/icons/hicolor/64x64/apps/" + prefix + "_tool.png", 10);
+    test::writeFile(userApps() + "/appimagekit_0123-other.desktop", 10);
     test::writeFile(home + "/Applications/Other.AppImage", 10);
     auto tool = test::app(image, "Tool", "tool", AppKind::appImage);
+    EXPECT_EQ(below(home, LeftoverFinder::leftovers(tool, false, {})),
+              (Items{{".local/share/applications/" + prefix + "-tool.desktop", "Desktop integration", exact},
+                     {".local/share/icons/hicolor/64x64/apps/" + prefix + "_tool.png", "Desktop integration", exact}}));
     tool.desktopEntry = menuEntry;
-
     RemovalResult result = AppUninstaller::uninstall(tool, 30'000, {}, true, RemovalMode::trash);
     EXPECT_EQ(std::set<std::string>(result.succeeded.begin(), result.succeeded.end()),
               (std::set<std::string>{image, menuEntry, icon}));
