@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <dirent.h>
+#include <filesystem>
+#include <functional>
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
@@ -20,40 +21,21 @@ using namespace vessora;
 
 namespace {
 
-struct Seen {
-    uint32_t met = 0, links = 0;
-    int64_t blocks = 0;
-};
-
-void walkFreed(const std::string& path, int64_t& total, std::map<ino_t, Seen>& links) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        if (DIR* dir = ::opendir(path.c_str())) {
-            while (const dirent* e = ::readdir(dir))
-                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                    walkFreed(path + "/" + e->d_name, total, links);
-            ::closedir(dir);
-        }
-        return;
-    } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
-        Seen& seen = links[st.st_ino];
-        seen.met += 1;
-        seen.links = uint32_t(st.st_nlink);
-        seen.blocks = int64_t(st.st_blocks) * 512;
-        return;
-    }
-    total += int64_t(st.st_blocks) * 512;
-}
-
 // What deleting `path` frees, from lstat alone: a file with several links
 // counts once, and only when all of its links lie inside.
 int64_t freedTreeSize(const std::string& path) {
     int64_t total = 0;
-    std::map<ino_t, Seen> links;
-    walkFreed(path, total, links);
-    for (const auto& [ino, seen] : links)
-        if (seen.met == seen.links) total += seen.blocks;
+    std::map<ino_t, nlink_t> met; // links of each many-linked file seen so far
+    std::function<void(const std::string&)> walk = [&](const std::string& at) {
+        struct stat st;
+        if (::lstat(at.c_str(), &st) != 0) return;
+        if (S_ISDIR(st.st_mode)) {
+            for (const auto& entry : std::filesystem::directory_iterator(at)) walk(entry.path());
+        } else if (!S_ISREG(st.st_mode) || st.st_nlink == 1 || ++met[st.st_ino] == st.st_nlink) {
+            total += int64_t(st.st_blocks) * 512;
+        }
+    };
+    walk(path);
     return total;
 }
 
