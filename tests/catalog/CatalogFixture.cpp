@@ -34,6 +34,12 @@ int64_t lstatTreeSize(const std::string& path, LinkSet* links) {
     return walk(path, st.st_dev, links);
 }
 
+std::vector<std::string> urlsOf(const std::vector<CleanupEntry>& entries) {
+    std::vector<std::string> out;
+    for (const CleanupEntry& e : entries) out.push_back(e.url);
+    return out;
+}
+
 std::string makeLongLink(const std::string& path, const std::string& target) {
     std::string padded = target;
     while (padded.size() < 300) padded = "./" + padded;

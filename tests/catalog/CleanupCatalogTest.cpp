@@ -11,12 +11,6 @@ using namespace vessora;
 
 namespace {
 
-const CleanupTarget& targetNamed(const std::vector<CleanupTarget>& targets, const std::string& id) {
-    for (const CleanupTarget& t : targets)
-        if (t.id == id) return t;
-    throw std::runtime_error("no target " + id);
-}
-
 CleanupTarget targetOver(const std::vector<std::string>& roots) {
     CleanupTarget target;
     target.id = "test";
@@ -58,7 +52,7 @@ TEST(CleanupCatalog, MeasuresChildrenLargestFirstWithTiesInListingOrder) {
 TEST(CleanupCatalog, DefinitionsFollowTheHomeMissingEmptyAndRootLevelEntries) {
     test::TempHome dir;
     CleanupCatalog::ScopedSystemRoot system{dir / "sys"};
-    EXPECT_EQ(targetNamed(CleanupCatalog::definitions(), "thumbnails").roots.at(0), dir / ".cache/thumbnails");
+    EXPECT_EQ(test::rowNamed(CleanupCatalog::definitions(), "thumbnails").roots.at(0), dir / ".cache/thumbnails");
     // Nothing exists: measured, no entries.
     for (const CleanupTarget& target : CleanupCatalog::definitions()) {
         EXPECT_TRUE(target.entries.empty() && !target.scanned) << target.id;
@@ -91,8 +85,8 @@ TEST(CleanupCatalog, MacSamePathUnderTwoTargetsIsListedUnderEach) {
     test::TempHome dir;
     test::writeFile(dir / "Library/Caches/Homebrew/downloads/pkg.tar.gz", 4 * 4096);
     auto targets = CleanupCatalog::definitions();
-    auto packages = CleanupCatalog::measure(targetNamed(targets, "package-caches")).entries;
-    auto caches = CleanupCatalog::measure(targetNamed(targets, "user-caches")).entries;
+    auto packages = CleanupCatalog::measure(test::rowNamed(targets, "package-caches")).entries;
+    auto caches = CleanupCatalog::measure(test::rowNamed(targets, "user-caches")).entries;
     ASSERT_EQ(packages.size(), 1u);
     ASSERT_EQ(caches.size(), 1u);
     EXPECT_EQ(packages[0].url, dir / "Library/Caches/Homebrew/downloads");
