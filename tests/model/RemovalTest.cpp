@@ -222,76 +222,61 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeARefusedNodeStaysAndPut
 // renamed into the item's place, or the item is replaced by a link. Each
 // kind of item the window shows is then refused and nothing is touched.
 TEST_F(RemovalTest, AnItemThatChangedSinceItWasShownIsRefusedAndNothingIsTouched) {
-    enum class Shown { treeNode, cleanupEntry, categoryEntry, leftover };
-    enum class Change { parentLink, renamedIntoPlace, itemLink };
+    enum Shown { treeNode, cleanupEntry, categoryEntry, leftover };
+    enum Change { parentLink, renamedIntoPlace, itemLink };
     int round = 0;
-    for (Shown shown : {Shown::treeNode, Shown::cleanupEntry, Shown::categoryEntry, Shown::leftover}) {
+    for (const Shown shown : {treeNode, cleanupEntry, categoryEntry, leftover}) {
         for (RemovalMode mode : allRemovalModes) {
-            for (Change change : {Change::parentLink, Change::renamedIntoPlace, Change::itemLink}) {
-                const std::string base = path("round" + std::to_string(round++));
-                const std::string item = base + "/p/item";
+            for (const Change change : {parentLink, renamedIntoPlace, itemLink}) {
+                const std::string base = path("round" + std::to_string(round++)), item = base + "/p/item";
                 writeFile(item + "/data", 8192, 'i');
                 writeFile(base + "/other/item/data", 4096, 'o');
-                std::unique_ptr<CorvaneModel> model = shown == Shown::treeNode ? scanned(base) : makeModel();
-                FSNodeRef node;
-                CleanupEntry entry;
+                std::unique_ptr<CorvaneModel> model = shown == treeNode ? scanned(base) : makeModel();
+                const FSNodeRef node = shown == treeNode ? find(model->scan().tree(), item) : nullptr;
+                const CleanupEntry entry = CleanupCatalog::makeEntry(item, 8192);
                 AppRow row;
-                switch (shown) {
-                case Shown::treeNode: node = find(model->scan().tree(), item); break;
-                case Shown::cleanupEntry:
-                case Shown::categoryEntry: entry = CleanupCatalog::makeEntry(item, 8192); break;
-                case Shown::leftover:
-                    row.app.url = path("Applications/Tool" + std::to_string(round));
-                    row.leftovers = {leftoverAt(item, 0)};
-                    LeftoverFinder::measureAndSort(row.leftovers, true);
-                    model->apps().setItems({row});
-                    break;
-                }
+                row.app.url = path("Applications/Tool" + std::to_string(round));
+                row.leftovers = {leftoverAt(item, 0)};
+                LeftoverFinder::measureAndSort(row.leftovers, true);
+                model->apps().setItems({row});
 
-                auto move = [](const std::string& from, const std::string& to) {
-                    ASSERT_EQ(::rename(from.c_str(), to.c_str()), 0) << from;
-                };
-                switch (change) {
-                case Change::parentLink:
-                    move(base + "/p", base + "/moved");
-                    ASSERT_EQ(::symlink((base + "/other").c_str(), (base + "/p").c_str()), 0);
-                    break;
-                case Change::renamedIntoPlace:
-                    move(item, base + "/p/was");
-                    move(base + "/other/item", item);
-                    break;
-                case Change::itemLink:
-                    move(item, base + "/p/was");
-                    ASSERT_EQ(::symlink((base + "/other/item").c_str(), item.c_str()), 0);
-                    break;
+                // The item (or its folder) moves aside; the other folder, or a link to it, takes its place.
+                const std::string aside = change == parentLink ? base + "/moved" : base + "/p/was";
+                const std::string replaced = change == parentLink ? base + "/p" : item;
+                ASSERT_EQ(::rename(replaced.c_str(), aside.c_str()), 0);
+                if (change == renamedIntoPlace) {
+                    ASSERT_EQ(::rename((base + "/other/item").c_str(), item.c_str()), 0);
+                } else {
+                    const std::string to = change == parentLink ? base + "/other" : base + "/other/item";
+                    ASSERT_EQ(::symlink(to.c_str(), replaced.c_str()), 0);
                 }
 
                 switch (shown) {
-                case Shown::treeNode: model->scan().removeNodes({node}, mode); break;
-                case Shown::cleanupEntry: Removals::removeCleanupEntries(model->removals(), {entry}, mode); break;
-                case Shown::categoryEntry: Removals::removeCategoryEntries(model->removals(), {entry}, mode); break;
-                case Shown::leftover: Removals::uninstall(model->removals(), row, row.leftovers, false, mode); break;
+                case treeNode: model->scan().removeNodes({node}, mode); break;
+                case cleanupEntry: Removals::removeCleanupEntries(model->removals(), {entry}, mode); break;
+                case categoryEntry: Removals::removeCategoryEntries(model->removals(), {entry}, mode); break;
+                case leftover: Removals::uninstall(model->removals(), row, row.leftovers, false, mode); break;
                 }
                 ASSERT_TRUE(waitForRemovals(*model));
 
-                const std::string what = std::to_string(int(shown)) + "/" + std::to_string(int(change)) + " " +
-                                         std::string(displayText(mode));
+                const std::string what =
+                    std::to_string(shown) + "/" + std::to_string(change) + " " + std::string(displayText(mode));
                 ASSERT_TRUE(model->removals().lastResult()) << what;
                 const RemovalResult& result = *model->removals().lastResult();
                 EXPECT_TRUE(result.succeeded.empty()) << what;
                 EXPECT_EQ(result.failed,
                           (std::vector<Failure>{{item, item + " changed since it was shown; scan again."}}))
                     << what;
-                EXPECT_EQ(result.bytesFreed + result.bytesMovedToTrash, 0) << what;
-                EXPECT_EQ(model->removals().totalFreedThisSession() + model->removals().totalMovedToTrashThisSession(),
+                EXPECT_EQ(result.bytesFreed + result.bytesMovedToTrash + model->removals().totalFreedThisSession() +
+                              model->removals().totalMovedToTrashThisSession(),
                           0)
                     << what;
                 // The other folder and the item itself, wherever it went, are whole.
-                const std::string other = change == Change::renamedIntoPlace ? item : base + "/other/item";
+                const std::string other = change == renamedIntoPlace ? item : base + "/other/item";
                 EXPECT_EQ(readText(other + "/data"), std::string(4096, 'o')) << what;
-                const std::string original = change == Change::parentLink ? base + "/moved/item" : base + "/p/was";
-                EXPECT_EQ(readText(original + "/data"), std::string(8192, 'i')) << what;
-                EXPECT_EQ(exists(item), true) << what;
+                EXPECT_EQ(readText((change == parentLink ? aside + "/item" : aside) + "/data"), std::string(8192, 'i'))
+                    << what;
+                EXPECT_TRUE(exists(item)) << what;
                 EXPECT_FALSE(exists(home() + "/.local/share/Trash/files/item")) << what;
                 CorvaneModelTestAccess::settle(*model);
             }
