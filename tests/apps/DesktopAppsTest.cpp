@@ -667,57 +667,48 @@ TEST_F(Desktop, AppDataAreExactLeftoversAndUninstallingMovesExactlyTheAppsFiles)
 }
 
 TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
-    const std::string folder = dir / "flatpak/app/org.example.Paint";
+    const std::string folder = dir / "flatpak/app/org.example.Paint", current = folder + "/current";
     test::makeDirs(folder + "/x86_64/stable/active");
-    ASSERT_EQ(::symlink("x86_64/stable", (folder + "/current").c_str()), 0);
     const auto paint = test::app(folder, "Paint", "org.example.Paint", AppKind::flatpak);
-    test::writeFile(home + "/.var/app/org.example.Paint/x", 10);
     const LeftoverItem data{home + "/.var/app/org.example.Paint", "Flatpak data", exact, 0, false};
-
-    struct Case {
-        std::optional<std::string> toolSays;
-        bool removesIt;
-        std::string reason; // empty: removed
-    };
-    const Case cases[] = {
+    // What the tool says, whether it really removed the app, and the failure reported (none: removed).
+    const std::tuple<std::optional<std::string>, bool, std::string> cases[] = {
         {"Flatpak said no.", false, "Flatpak said no."},
         {std::nullopt, false, "Paint is still installed."},
         {std::nullopt, true, ""},
     };
     for (AppKind kind : {AppKind::flatpak, AppKind::snap}) {
-        for (const Case& c : cases) {
+        for (const auto& [says, removes, reason] : cases) {
+            ::unlink(current.c_str());
+            ASSERT_EQ(::symlink("x86_64/stable", current.c_str()), 0);
+            test::writeFile(data.url + "/x", 10);
             auto app = paint;
             app.kind = kind;
             int calls = 0;
-            AppUninstaller::ToolRemover tool = [&](const InstalledApp& asked) {
+            AppUninstaller::Tools tools;
+            (kind == AppKind::flatpak ? tools.flatpak : tools.snap) = [&, says = says,
+                                                                       removes = removes](const InstalledApp& asked) {
                 ++calls;
                 EXPECT_EQ(asked.url, folder);
-                if (c.removesIt) ::unlink((folder + "/current").c_str());
-                return c.toolSays;
+                if (removes) ::unlink(current.c_str());
+                return says;
             };
-            AppUninstaller::Tools tools;
-            (kind == AppKind::flatpak ? tools.flatpak : tools.snap) = tool;
             const int64_t dataSize = test::allocatedTreeSize(data.url);
-            RemovalResult result =
+            const RemovalResult result =
                 AppUninstaller::uninstall(app, 5000, {data}, true, RemovalMode::deleteImmediately, tools);
             EXPECT_EQ(calls, 1);
-            if (c.reason.empty()) {
-                EXPECT_TRUE(result.failed.empty());
-                EXPECT_EQ(result.succeeded, (std::vector<std::string>{folder, data.url}));
-                EXPECT_EQ(result.bytesFreed, 5000 + dataSize); // the tool's word for the app, the disk's for the rest
-            } else {
-                EXPECT_EQ(result.failed, (std::vector<Failure>{{folder, c.reason}}));
-                // The chosen leftovers go even when the app stays.
-                EXPECT_EQ(result.succeeded, std::vector<std::string>{data.url});
-            }
-            test::makeDirs(data.url);
-            if (c.removesIt) {
-                ASSERT_EQ(::symlink("x86_64/stable", (folder + "/current").c_str()), 0);
-            }
+            // The chosen leftovers go even when the app stays; the tool's word
+            // counts for the app, the disk's for the rest.
+            EXPECT_EQ(result.failed,
+                      (reason.empty() ? std::vector<Failure>{} : std::vector<Failure>{{folder, reason}}));
+            EXPECT_EQ(result.succeeded, (reason.empty() ? std::vector<std::string>{folder, data.url}
+                                                        : std::vector<std::string>{data.url}));
+            EXPECT_EQ(result.bytesFreed, (reason.empty() ? 5000 : 0) + dataSize);
         }
     }
 
     // A package's app is left to the package manager; its leftovers still go.
+    test::writeFile(data.url + "/x", 10);
     auto editor = test::app(dir / "editor.desktop", "Editor", "editor", AppKind::package);
     editor.package = "example-editor";
     test::writeFile(editor.url, 10);

@@ -1,6 +1,5 @@
 #include "catalog/CleanupCatalog.h"
 #include "platform/PlatformTables.h"
-#include "removal/Remover.h"
 
 #include "CatalogFixture.h"
 #include "TestSupport.h"
@@ -225,22 +224,6 @@ TEST_F(LinuxCleanup, AdministratorRowsOfferOnlyRetiredFiles) {
         {"crash-reports", {s("var/crash/app.crash")}},
     };
     for (const auto& [id, paths] : expected) EXPECT_EQ(urls(t[id]), paths) << id;
-
-    // Refused at the password prompt: nothing goes.
-    std::vector<std::string> chosen = urls(t["journal"]);
-    for (const std::string& url : urls(t["rotated-logs"])) chosen.push_back(url);
-    test::FixedRunner refusing({PrivilegedOutcome::Status::refused, -1, "Request dismissed", {}});
-    RemovalResult refused = Remover::removeWithAdmin(chosen, refusing);
-    EXPECT_TRUE(refused.succeeded.empty());
-    EXPECT_EQ(refused.failed.size(), chosen.size());
-    for (const std::string& url : chosen) EXPECT_TRUE(test::exists(url)) << url;
-    if (!test::isRoot()) return;
-    // Granted: exactly the retired files go; the live journal and log stay.
-    test::ShellRunner granting;
-    RemovalResult removed = Remover::removeWithAdmin(chosen, granting);
-    EXPECT_EQ(removed.succeeded.size(), chosen.size());
-    for (const std::string& url : chosen) EXPECT_FALSE(test::exists(url)) << url;
-    EXPECT_TRUE(test::exists(s("var/log/journal/abc/system.journal")) && test::exists(s("var/log/syslog")));
 
     // Folders this user cannot list show with an unknown size, never selectable.
     ::chmod(dir.path().c_str(), 0755);
