@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <thread>
 
 using namespace vessora;
 using test::PlistFormat;
@@ -176,16 +175,9 @@ TEST(Scan, OrdersByNameListsEachPathOnceAndKeepsDiscoveryOrderForEqualNames) {
 }
 
 TEST(Roots, UserRootsAreWorkedOutOnceAndKeptWhenHomeChanges) {
-    std::vector<const std::vector<std::string>*> seen(4);
-    {
-        std::vector<std::jthread> threads;
-        for (auto& s : seen) threads.emplace_back([&s] { s = &AppInventory::userAppRoots(); });
-    }
-    for (auto* s : seen) EXPECT_EQ(s, seen.front());
     const std::vector<std::string> first = AppInventory::userAppRoots();
     test::TempDir dir;
     test::ScopedEnv home("HOME", dir.path());
     EXPECT_EQ(AppInventory::userAppRoots(), first);
-    EXPECT_EQ(AppInventory::roots(false).size(), first.size());
-    EXPECT_GT(AppInventory::roots(true).size(), first.size());
+    EXPECT_GT(AppInventory::roots(true).size(), AppInventory::roots(false).size());
 }
