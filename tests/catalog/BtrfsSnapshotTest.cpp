@@ -26,13 +26,9 @@ namespace {
 
 constexpr int64_t MB = 1 << 20;
 
-struct Listed {
-    std::string name;
-    SnapshotOwner owner;
-    std::string date; // ISO 8601, or "recent" for the subvolume's own creation time
-    std::string description;
-    size_t subvolumes;
-};
+// Name, owner, date (ISO 8601, or "recent" for the subvolume's own creation
+// time), description and number of subvolumes.
+using Listed = std::tuple<std::string, SnapshotOwner, std::string, std::string, size_t>;
 
 class BtrfsSnapshotTest : public ::testing::Test {
 protected:
@@ -144,15 +140,6 @@ protected:
     Date started_;
     std::vector<std::string> mounted_;
 };
-
-bool operator==(const Listed& a, const Listed& b) {
-    return a.name == b.name && a.owner == b.owner && a.date == b.date && a.description == b.description &&
-           a.subvolumes == b.subvolumes;
-}
-void PrintTo(const Listed& l, std::ostream* out) {
-    *out << "{" << l.name << ", " << ownerName(l.owner) << ", " << l.date << ", " << l.description << ", "
-         << l.subvolumes << "}";
-}
 
 } // namespace
 
