@@ -23,6 +23,9 @@ int64_t lstatTreeSize(const std::string& path, LinkSet* links = nullptr);
 // its own on disk-backed file systems.
 std::string makeLongLink(const std::string& path, const std::string& target);
 
+// The words of `text`, split at spaces: paths without spaces listed compactly.
+std::vector<std::string> words(const std::string& text);
+
 // The entries' paths, in their order.
 std::vector<std::string> urlsOf(const std::vector<CleanupEntry>& entries);
 

@@ -78,33 +78,18 @@ protected:
 // Every user-level row populated; each entry where its claim puts it, with
 // the bytes its removal frees.
 TEST_F(LinuxCleanup, FixtureHomeEntriesAndClaims) {
-    for (const char* file : {".cache/thumbnails/normal/a.png",
-                             ".cache/mozilla/firefox/abc.default/cache2/entry",
-                             ".config/google-chrome/Default/GPUCache/data_0",
-                             ".config/chromium/ShaderCache/blob",
-                             ".config/SomeApp/Cache/Cache_Data/f",
-                             ".config/SomeApp/GPUCache/g",
-                             ".config/NoState/Cache/f",
-                             ".config/Code/CachedData/1a2b/x.js",
-                             ".config/Code/Crashpad/pending/dump",
-                             ".config/Other/Crashpad/completed/dump",
-                             ".cache/pip/http/blob",
-                             ".cache/JetBrains/IdeaIC2023.1/index",
-                             "miniconda3/pkgs/numpy-1.26/lib.so",
-                             ".gradle/caches/modules-2/lib.jar",
-                             ".cache/someapp/blob",
-                             ".cache/doc/portal",
-                             ".cache/nvidia/GLCache/a",
-                             ".cache/nvidia/other/b",
-                             ".var/app/org.gone.App/config/settings",
-                             ".var/app/org.gone.App/cache/c",
-                             ".var/app/org.kept.App/cache/c",
-                             ".var/app/org.kept.App/data/d",
-                             "Downloads/debian.iso",
-                             "Downloads/notes.txt",
-                             "Downloads/tool.AppImage",
-                             "Downloads/other.AppImage",
-                             ".local/share/Trash/files/old.txt"})
+    for (const std::string& file :
+         test::words(".cache/thumbnails/normal/a.png .cache/mozilla/firefox/abc.default/cache2/entry "
+                     ".config/google-chrome/Default/GPUCache/data_0 .config/chromium/ShaderCache/blob "
+                     ".config/SomeApp/Cache/Cache_Data/f .config/SomeApp/GPUCache/g .config/NoState/Cache/f "
+                     ".config/Code/CachedData/1a2b/x.js .config/Code/Crashpad/pending/dump "
+                     ".config/Other/Crashpad/completed/dump .cache/pip/http/blob .cache/JetBrains/IdeaIC2023.1/index "
+                     "miniconda3/pkgs/numpy-1.26/lib.so .gradle/caches/modules-2/lib.jar .cache/someapp/blob "
+                     ".cache/doc/portal .cache/nvidia/GLCache/a .cache/nvidia/other/b "
+                     ".var/app/org.gone.App/config/settings .var/app/org.gone.App/cache/c "
+                     ".var/app/org.kept.App/cache/c .var/app/org.kept.App/data/d Downloads/debian.iso "
+                     "Downloads/notes.txt Downloads/tool.AppImage Downloads/other.AppImage "
+                     ".local/share/Trash/files/old.txt "))
         test::writeFile(h(file), 3 * 4096 + 100);
     test::writeText(h(".config/SomeApp/Local State"), "{}");
     test::writeText(h(".config/Code/Preferences"), "{}");
