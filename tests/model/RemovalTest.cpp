@@ -353,31 +353,21 @@ TEST_F(RemovalTest, EntriesArePrunedExactlyWhereTheRemovalSucceeded) {
     CorvaneModelTestAccess::settle(*model);
 }
 
-class UninstallTest : public RemovalTest {
-protected:
-    UninstallTest() {
-        writeFile(bundle + "/Contents/MacOS/Tool", 8192);
-        writeFile(cache, 4096);
-        writeFile(support + "/state", 4096);
-        row.app.url = bundle;
-        row.app.name = "Tool";
-        row.bundleSize = 1234;
-        row.leftovers = {leftoverAt(cache, 10), leftoverAt(support, 20), leftoverAt(path("Library/missing"), 30)};
-        row.analyzed = true;
-        AppRow other;
-        other.app.url = path("Applications/Other.app");
-        model = makeModel();
-        model->apps().setItems({other, row});
-    }
-    ~UninstallTest() override { CorvaneModelTestAccess::settle(*model); }
+TEST_F(RemovalTest, LeftoversOnlyKeepTheRowAndTheBundleDropsItEvenWhenALeftoverFails) {
     const std::string bundle = path("Applications/Tool.app");
-    const std::string cache = path("Library/Caches/Tool");
+    writeFile(bundle + "/Contents/MacOS/Tool", 8192);
+    const std::string cache = writeFile(path("Library/Caches/Tool"), 4096);
     const std::string support = path("Library/Application Support/Tool");
-    AppRow row;
-    std::unique_ptr<CorvaneModel> model;
-};
-
-TEST_F(UninstallTest, LeftoversOnlyKeepTheRowAndTheBundleDropsItEvenWhenALeftoverFails) {
+    writeFile(support + "/state", 4096);
+    AppRow row, other;
+    row.app.url = bundle;
+    row.app.name = "Tool";
+    row.bundleSize = 1234;
+    row.leftovers = {leftoverAt(cache, 10), leftoverAt(support, 20), leftoverAt(path("Library/missing"), 30)};
+    row.analyzed = true;
+    other.app.url = path("Applications/Other.app");
+    auto model = makeModel();
+    model->apps().setItems({other, row});
     SignalCounter results(model->removals(), &RemovalQueue::lastResultChanged);
     const RemovalMode mode = RemovalMode::deleteImmediately;
     Removals::uninstall(model->removals(), row, {}, false, mode); // nothing chosen: nothing published
@@ -401,6 +391,7 @@ TEST_F(UninstallTest, LeftoversOnlyKeepTheRowAndTheBundleDropsItEvenWhenALeftove
     EXPECT_EQ(model->removals().lastResult()->bytesFreed, freed);
     ASSERT_EQ(model->apps().items().size(), 1u);
     EXPECT_EQ(model->apps().items()[0].app.url, path("Applications/Other.app"));
+    CorvaneModelTestAccess::settle(*model);
 }
 
 // Stands in for the system's authentication prompt once `open` lets it go
