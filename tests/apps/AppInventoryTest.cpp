@@ -37,7 +37,7 @@ std::vector<std::string> relative(const std::vector<std::string>& paths, const s
 
 } // namespace
 
-TEST(Describe, ReadsXmlAndBinaryInfoPlists) {
+TEST(Describe, ReadsXmlAndBinaryInfoPlistsAndFallsBackInOrder) {
     test::TempDir dir;
     for (PlistFormat format : {PlistFormat::xml, PlistFormat::binary}) {
         std::string path = test::makeBundle(dir / (format == PlistFormat::xml ? "X.app" : "B.app"), fullInfo, format);
@@ -48,10 +48,6 @@ TEST(Describe, ReadsXmlAndBinaryInfoPlists) {
         expected.isSystemApp = format == PlistFormat::binary;
         EXPECT_EQ(described(path, format == PlistFormat::binary), expected);
     }
-}
-
-TEST(Describe, NameAndVersionFallBackInOrder) {
-    test::TempDir dir;
     // CFBundleName when the display name is missing; CFBundleVersion when the
     // short version is missing.
     InstalledApp a = described(test::makeBundle(

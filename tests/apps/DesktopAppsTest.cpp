@@ -317,6 +317,7 @@ TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
     const std::vector<InstalledApp> apps = DesktopInventory::scan(sources(), true);
     const DesktopInventory::SharedFolders shared(home);
     std::map<std::string, std::pair<AppKind, std::string>> listed;
+    bool projectsFound = false;
     for (const InstalledApp& app : apps) {
         listed[app.url] = {app.kind, app.name};
         EXPECT_FALSE(Paths::isInside(home, app.url)) << app.url;
@@ -331,6 +332,7 @@ TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
             if (item.url == home + "/Projects") {
                 EXPECT_EQ(app.url, projects);
                 EXPECT_EQ(item.confidence, likely);
+                projectsFound = true;
             }
         }
     }
@@ -348,10 +350,7 @@ TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
         {home + "/Applications/tool", {AppKind::program, "Tool"}},
     };
     EXPECT_EQ(listed, expected);
-    std::set<std::string> projectLeftovers;
-    for (const LeftoverItem& item : LeftoverFinder::leftovers(*byUrl(apps, projects), false, apps))
-        projectLeftovers.insert(item.url);
-    EXPECT_TRUE(projectLeftovers.count(home + "/Projects"));
+    EXPECT_TRUE(projectsFound); // the folder of a program inside a user folder is a likely leftover
 }
 
 TEST_F(Desktop, AppImageWithoutAnEmbeddedEntryOrNotAnAppImage) {
