@@ -210,14 +210,12 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
     for (const Expected& e : expected) {
         const InstalledApp* app = byUrl(all, e.url);
         ASSERT_NE(app, nullptr) << e.url;
-        EXPECT_EQ(app->kind, e.kind) << e.url;
-        EXPECT_EQ(app->name, e.name) << e.url;
-        EXPECT_EQ(app->version, e.version) << e.url;
-        EXPECT_EQ(app->bundleID, e.id) << e.url;
+        EXPECT_EQ(std::tie(app->kind, app->name, app->version, app->bundleID, app->isSystemApp),
+                  std::tie(e.kind, e.name, e.version, e.id, e.system))
+            << e.url;
         if (e.size) {
             EXPECT_EQ(app->installedSize, e.size) << e.url;
         }
-        EXPECT_EQ(app->isSystemApp, e.system) << e.url;
     }
     const InstalledApp* tool = byUrl(all, home + "/Applications/exampletool");
     EXPECT_EQ(tool->iconName, "example-tool");
