@@ -492,11 +492,8 @@ TEST_F(Desktop, AnAppImageDeclaringHugeTablesIsRefusedBeforeAnythingIsAllocatedF
     ASSERT_TRUE(AppImageFile::embeddedEntry(image));
     std::string bytes = test::readText(image);
     int declared = 0;
-    for (size_t at = 0; (at = bytes.find(std::string("\xFD"
-                                                     "7zXZ\0",
-                                                     6),
-                                         at)) != std::string::npos;
-         at += 6) {
+    const std::string xzMagic("\xFD\x37zXZ\0", 6); // an xz stream's header
+    for (size_t at = 0; (at = bytes.find(xzMagic, at)) != std::string::npos; at += 6) {
         const size_t header = at + 12, length = (uint8_t(bytes[header]) + 1) * 4;
         const size_t filter = bytes.rfind("\x21\x01", header + length - 4);
         if (filter == std::string::npos || filter < header) continue;
