@@ -1,6 +1,7 @@
 #include "scan/ScanExport.h"
 
 #include "scan/InodeSet.h"
+#include "scan/TreeWalk.h"
 #include "support/Json.h"
 #include "support/JsonReader.h"
 #include "support/Paths.h"
@@ -750,31 +751,25 @@ std::string write(const SavedScan& scan, std::string_view version) {
     JsonWriter::appendQuoted(out, version, true);
     appendNumber(out, ",\"timestamp\":", scan.time);
     out += "},\n[";
-    const FSNode& root = *scan.tree;
-    appendInfo(out, root, scan.root);
-    struct Frame {
-        const FSNode* node;
-        size_t next;
-    };
-    std::vector<Frame> stack{{&root, 0}};
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        const auto& children = frame.node->children();
-        if (frame.next == children.size()) {
-            out += ']';
-            stack.pop_back();
-            continue;
-        }
-        const FSNode& child = *children[frame.next++];
-        out += ",\n";
-        if (child.isDirectory() && (!child.isNotDescended || !child.children().empty())) {
-            out += '[';
-            appendInfo(out, child, child.name());
-            stack.push_back({&child, 0});
-        } else {
-            appendInfo(out, child, child.name());
-        }
-    }
+    walkTree(
+        *scan.tree,
+        [&](const FSNode& node, size_t depth, size_t) {
+            if (depth == 0) {
+                appendInfo(out, node, scan.root);
+                return TreeStep::descend;
+            }
+            out += ",\n";
+            // A folder that was listed is an array even when it was not
+            // entered, so that its listed children stay below it.
+            if (node.isDirectory() && (!node.isNotDescended || !node.children().empty())) {
+                out += '[';
+                appendInfo(out, node, node.name());
+                return TreeStep::descend;
+            }
+            appendInfo(out, node, node.name());
+            return TreeStep::skip;
+        },
+        [&](const FSNode&, size_t) { out += ']'; });
     out += "]\n";
     return out;
 }
