@@ -413,6 +413,16 @@ private:
         return overflow ? 0 : negative ? -value : value;
     }
 
+    // After an object's member: true at the object's closing brace, false
+    // at the comma before the next member; anything else fails with `what`.
+    bool lastMember(const char* what) {
+        ws();
+        const int c = get();
+        if (c == '}') return true;
+        if (c != ',') fail(c == kEnd ? "it ends before it is complete (the file is truncated)" : what);
+        return false;
+    }
+
     void metadata() {
         // Only three keys matter; the rest of the object is skipped.
         expect('{');
@@ -432,12 +442,7 @@ private:
             } else {
                 skipValue();
             }
-            ws();
-            const int c = get();
-            if (c == '}') break;
-            if (c != ',')
-                fail(c == kEnd ? "it ends before it is complete (the file is truncated)"
-                               : "',' was expected in the metadata");
+            if (lastMember("',' was expected in the metadata")) break;
         }
         scan_.source = progname.empty() ? "an unknown program" : progname;
         if (!progver.empty()) scan_.source += " " + progver;
@@ -503,12 +508,7 @@ private:
             } else {
                 skipValue();
             }
-            ws();
-            const int c = get();
-            if (c == '}') break;
-            if (c != ',')
-                fail(c == kEnd ? "it ends before it is complete (the file is truncated)"
-                               : "',' was expected between an entry's fields");
+            if (lastMember("',' was expected between an entry's fields")) break;
         }
         if (!out.hasName) fail("an entry has no name");
     }
