@@ -1,19 +1,12 @@
 // The treemap: its choice of tiles, clicks, keys and accessibility.
 
-#include "BrowseTestSupport.h"
+#include "UiTestSupport.h"
+#include "support/Fmt.h"
 #include "ui/browse/TreemapView.h"
 
-#include "support/Fmt.h"
-
-#include <gtest/gtest.h>
-
 #include <QAccessible>
-#include <QApplication>
 #include <QHelpEvent>
 #include <QToolTip>
-
-#include <string>
-#include <vector>
 
 namespace vessora {
 namespace {
