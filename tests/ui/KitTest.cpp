@@ -2,6 +2,9 @@
 // text stays plain, and the share bar is always visible.
 
 #include "UiTestSupport.h"
+#include "catalog/StorageCategories.h"
+#include "ui/browse/ChangeText.h"
+#include "ui/browse/NodeRowDelegate.h"
 #include "ui/browse/TreemapView.h"
 #include "ui/kit/Colors.h"
 #include "ui/kit/ElidedLabel.h"
@@ -10,16 +13,8 @@
 #include "ui/kit/ShareBar.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Text.h"
-#include "catalog/StorageCategories.h"
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QFile>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QImage>
-#include <QPainter>
-#include <QTest>
 
 namespace vessora::test {
 namespace {
@@ -143,8 +138,8 @@ TEST(RemovalConfirmation, ReturnNeverDeletes) {
 }
 
 // The colours text is drawn in read at least 4.5 to 1 on the backgrounds of
-// both schemes; labels on treemap tiles of every colour; empty check boxes
-// stand out from their field.
+// both schemes; labels on treemap tiles of every colour and of every change;
+// change texts on rows; empty check boxes stand out from their field.
 TEST(Colors, TextRolesReadOnEveryBackground) {
     for (const QPalette& p : {Colors::lightPalette(), Colors::darkPalette()}) {
         const bool dark = Colors::isDark(p);
@@ -181,14 +176,22 @@ TEST(Colors, TextRolesReadOnEveryBackground) {
                           Colors::minimumContrast)
                     << fill.name().toStdString();
             }
+        using Change = ScanComparison::Change;
+        for (Change change : {Change::grew, Change::shrank, Change::added, Change::gone, Change::same}) {
+            const QColor fill = ChangeText::tileColor(change), base = p.color(QPalette::Base);
+            EXPECT_GE(Colors::contrast(Colors::over(QColor(255, 255, 255, 217), fill), fill), Colors::minimumContrast);
+            EXPECT_GE(Colors::contrast(ChangeText::textColor(change, p), base), Colors::minimumContrast)
+                << ChangeText::label(change).toStdString();
+        }
     }
 }
 
+// A row's bar shows even when its folder is empty (or its size unknown).
 TEST(ShareBar, FillIsAtLeastTwoPixelsAndNeverBeyondTheTrack) {
-    EXPECT_EQ(ShareBar::fillWidth(90, 0), 2);
+    EXPECT_EQ(ShareBar::fillWidth(90, NodeRowDelegate::fraction(500, 0)), 2);
     EXPECT_EQ(ShareBar::fillWidth(90, std::nan("")), 2);
-    EXPECT_EQ(ShareBar::fillWidth(90, 0.5), 45);
-    EXPECT_EQ(ShareBar::fillWidth(90, 7), 90);
+    EXPECT_EQ(ShareBar::fillWidth(90, NodeRowDelegate::fraction(1, 2)), 45);
+    EXPECT_EQ(ShareBar::fillWidth(90, NodeRowDelegate::fraction(7, 1)), 90);
 }
 
 } // namespace
