@@ -92,11 +92,12 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
     EXPECT_FALSE(stop->isVisible());
 }
 
-TEST_F(BrowseFixture, ChooserScansTheChosenFolderAndRescanKeepsTheView) {
+// A rescan keeps the view's places; Tab follows the reading order (outline,
+// breadcrumb, treemap, detail panel); the chooser scans the chosen folder.
+TEST_F(BrowseFixture, TabOrderRescanKeepsTheViewAndChooserScansTheChosenFolder) {
     scan(files.root());
     view->setFocusNode(node("rows"));
     view->setSelection(node("rows/row3"));
-
     // Rescan (as the window's command does): the same places in the new tree.
     model.scan().start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
@@ -104,6 +105,26 @@ TEST_F(BrowseFixture, ChooserScansTheChosenFolderAndRescanKeepsTheView) {
     EXPECT_EQ(view->focus(), node("rows"));
     EXPECT_EQ(view->selection(), node("rows/row3"));
     EXPECT_EQ(view->treemap()->node(), node("rows"));
+
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    // New crumbs are shown from the event loop.
+    auto* breadcrumb = view->findChild<QWidget*>("browse.breadcrumb");
+    ASSERT_TRUE(breadcrumb);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto crumbs = breadcrumb->findChildren<QAbstractButton*>();
+        return std::count_if(crumbs.begin(), crumbs.end(), [](auto* crumb) { return crumb->isVisible(); }) >= 2;
+    }));
+    view->outline()->setFocus();
+    QStringList order;
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* at = QApplication::focusWidget();
+        order << (at->parentWidget() && at->parentWidget()->objectName() == "browse.breadcrumb" ? "crumb"
+                                                                                                : at->objectName());
+    }
+    EXPECT_EQ(order, QStringList({"crumb", "crumb", "treemap", "browse.detailReveal", "browse.detailRemove"}))
+        << order.join(' ').toStdString();
 
     // Leaving the tree resets the outline, and the old tree is still whole while it happens.
     FailOnQtWarnings strict;
@@ -128,32 +149,6 @@ TEST_F(BrowseFixture, ChooserScansTheChosenFolderAndRescanKeepsTheView) {
     EXPECT_EQ(model.scan().tree()->path(), files / "docs");
     EXPECT_EQ(view->outlineModel()->rowCount(), 5); // at a scan's top level every file is a row
     EXPECT_GT(resets, 0);
-}
-
-// Tab follows the reading order: outline, breadcrumb, treemap, detail panel.
-TEST_F(BrowseFixture, TabGoesFromTheOutlineThroughTheBreadcrumbToTheDetail) {
-    scan(files.root());
-    view->setFocusNode(node("rows"));
-    view->setSelection(node("rows/row3"));
-    view->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    // New crumbs are shown from the event loop.
-    auto* breadcrumb = view->findChild<QWidget*>("browse.breadcrumb");
-    ASSERT_TRUE(breadcrumb);
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        const auto crumbs = breadcrumb->findChildren<QAbstractButton*>();
-        return std::count_if(crumbs.begin(), crumbs.end(), [](auto* crumb) { return crumb->isVisible(); }) >= 2;
-    }));
-    view->outline()->setFocus();
-    QStringList order;
-    for (int i = 0; i < 5; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* at = QApplication::focusWidget();
-        order << (at->parentWidget() && at->parentWidget()->objectName() == "browse.breadcrumb" ? "crumb"
-                                                                                                : at->objectName());
-    }
-    EXPECT_EQ(order, QStringList({"crumb", "crumb", "treemap", "browse.detailReveal", "browse.detailRemove"}))
-        << order.join(' ').toStdString();
 }
 
 TEST_F(BrowseFixture, RowsMenusAndDetail) {
@@ -261,11 +256,8 @@ TEST_F(BrowseFixture, RescanThisFolderSplicesItInAndBusyRowsAreNotOfferedAgain) 
     const std::string added = writeFile(files / "docs/new/inside.bin", 2 << 20);
 
     std::unique_ptr<QMenu> menu(view->buildContextMenu(docs, nullptr));
-    QAction* again = nullptr;
-    for (QAction* action : menu->actions())
-        if (action->text() == "Rescan This Folder") again = action;
-    ASSERT_TRUE(again);
-    again->trigger();
+    ASSERT_EQ(menu->actions()[2]->text(), "Rescan This Folder");
+    menu->actions()[2]->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.removals().rescanningCount() == 0; }, 10000));
 
     // The new folder is in, every folder above has its numbers, and the
@@ -363,9 +355,7 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
         << tiles->child(0)->text(QAccessible::Description).toStdString();
     for (const char* name : {"browse.compare", "browse.changeLegend"}) {
         auto* widget = view->findChild<QWidget*>(name);
-        ASSERT_TRUE(widget) << name;
-        EXPECT_FALSE(widget->accessibleName().isEmpty()) << name;
-        EXPECT_TRUE(widget->isVisible()) << name;
+        EXPECT_TRUE(widget && !widget->accessibleName().isEmpty() && widget->isVisible()) << name;
     }
     EXPECT_TRUE(view->findChild<QWidget*>("browse.compareBar")->isVisible());
 
@@ -380,7 +370,6 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
     // A folder scanned again in compare mode, open in the outline.
     const FSNode::Ptr docs = node("docs");
     view->outline()->expand(outline.indexOf(docs.get()));
-    const int docsRows = outline.rowCount(outline.indexOf(docs.get()));
     const auto beforeRescan = model.history().comparison();
     model.scan().rescanFolder(docs);
     ASSERT_TRUE(QTest::qWaitFor(
@@ -389,7 +378,6 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
     // Its rows: the new children, and a row for each thing gone from it.
     EXPECT_EQ(outline.rowCount(outline.indexOf(docs.get())),
               int(docs->children().size() + model.history().comparison()->goneFrom(*docs).size()));
-    EXPECT_GE(docsRows, 1);
 
     view->findChild<QPushButton*>("browse.stopComparing")->click();
     EXPECT_EQ(outline.columnCount(), 1);

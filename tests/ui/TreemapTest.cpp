@@ -119,7 +119,7 @@ TEST_F(ShownTreemap, SingleAndDoubleClicks) {
     }
 }
 
-TEST_F(ShownTreemap, TilesAreAccessibleAndKeysMoveBetweenThem) {
+TEST_F(ShownTreemap, TilesAreAccessibleNamedAndKeysMoveBetweenThem) {
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&view);
     ASSERT_TRUE(list);
     EXPECT_EQ(list->role(), QAccessible::List);
@@ -153,9 +153,8 @@ TEST_F(ShownTreemap, TilesAreAccessibleAndKeysMoveBetweenThem) {
     view.setNode(folder);
     ASSERT_GE(view.focusedTile(), 0);
     EXPECT_EQ(view.tiles()[size_t(view.focusedTile())].node, dir);
-}
 
-TEST_F(ShownTreemap, TooltipNamesTheTile) {
+    // The tooltip names the tile and its size.
     const QPoint at = centreOf(file);
     QHelpEvent help(QEvent::ToolTip, at, view.mapToGlobal(at));
     QApplication::sendEvent(&view, &help);
