@@ -114,10 +114,11 @@ FSNode::Ptr scanned(CorvaneModel& model, const std::string& path);
 // The node at `relative` ("a/b") below `node`, or null.
 FSNode::Ptr nodeAt(FSNode::Ptr node, const std::string& relative);
 
+// Drops the offscreen platform's notes; installed once by main().
+void installMessageHandler();
 // Fails the running test on any Qt warning while it lives (the item model
 // tester reports through qWarning).
-class FailOnQtWarnings {
-public:
+struct FailOnQtWarnings {
     FailOnQtWarnings();
     ~FailOnQtWarnings();
 };
