@@ -86,9 +86,8 @@ TEST_F(OverviewTest, ZeroByteCategoryIsAbsentAndBarPaintsCategoryColours) {
     model->categories().setItems({measuredCategory("documents", 30'000'000'000), music});
     screen->refreshNow();
     ASSERT_TRUE(find("overview.category.music") && find("overview.category.music")->isVisible());
-    EXPECT_TRUE(find("overview.category.music")
-                    ->accessibleDescription()
-                    .endsWith(QString::fromStdString(music.category.notes[0])));
+    const QString description = find("overview.category.music")->accessibleDescription();
+    EXPECT_TRUE(description.endsWith(QString::fromStdString(music.category.notes[0])));
     EXPECT_EQ(bar->segments().size(), 1u);
 }
 
@@ -195,18 +194,13 @@ TEST_F(OverviewTest, BtrfsSnapshotsShowTheirToolSizeAndTheQuotaHint) {
     EXPECT_TRUE(card->subtitle().startsWith(QStringLiteral("3 snapshots. ")));
     const auto rows = card->findChildren<QWidget*>(QStringLiteral("overview.snapshot"));
     ASSERT_EQ(rows.size(), 3);
-    EXPECT_TRUE(rows[0]
-                    ->findChild<QLabel*>(QStringLiteral("overview.snapshot.detail"))
-                    ->text()
-                    .endsWith(QStringLiteral(" · snapper · zypp(zypper) update")));
-    EXPECT_EQ(rows[0]->findChild<NumberLabel*>(QStringLiteral("overview.snapshot.size"))->text(),
-              QStringLiteral("31.5 MB"));
-    EXPECT_FALSE(rows[1]->findChild<NumberLabel*>(QStringLiteral("overview.snapshot.size")));
-    QStringList captions;
-    for (auto* caption : card->findChildren<QLabel*>(QStringLiteral("overview.snapshots.caption")))
-        captions << caption->text();
+    EXPECT_TRUE(
+        rows[0]->findChild<QLabel*>("overview.snapshot.detail")->text().endsWith(" · snapper · zypp(zypper) update"));
+    EXPECT_EQ(rows[0]->findChild<NumberLabel*>("overview.snapshot.size")->text(), "31.5 MB");
+    EXPECT_FALSE(rows[1]->findChild<NumberLabel*>("overview.snapshot.size"));
+    const auto captions = card->findChildren<QLabel*>("overview.snapshots.caption");
     ASSERT_EQ(captions.size(), 1);
-    EXPECT_TRUE(captions[0].contains(QStringLiteral("`btrfs quota enable /data`")));
+    EXPECT_TRUE(captions[0]->text().contains("`btrfs quota enable /data`"));
 }
 
 } // namespace

@@ -62,10 +62,6 @@ TEST(TreemapTiles, SizeLimits) {
     auto tiles = TreemapView::layoutTiles(folder, QRectF(0, 0, 100, 100), 80, lump);
     ASSERT_EQ(tiles.size(), 3u);
     EXPECT_DOUBLE_EQ(tiles[0].fraction, 0.5);
-
-    EXPECT_FALSE(TreemapView::hasLabel(QRectF(0, 0, 64, 100)));
-    EXPECT_FALSE(TreemapView::hasLabel(QRectF(0, 0, 100, 30)));
-    EXPECT_TRUE(TreemapView::hasLabel(QRectF(0, 0, 64.5, 30.5)));
 }
 
 // A shown treemap of one folder and one file.

@@ -190,12 +190,11 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
     }
 
     // "applications" opens the Apps page, not the category page.
-    window->selectSection(Section::category("applications"));
-    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("apps.page"));
-    window->selectSection(Section::category("documents"));
-    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("categoryDetail"));
-    window->selectSection(Section::category("nope"));
-    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("unknown.placeholder"));
+    for (const auto& [id, page] :
+         {std::pair{"applications", "apps.page"}, {"documents", "categoryDetail"}, {"nope", "unknown.placeholder"}}) {
+        window->selectSection(Section::category(id));
+        EXPECT_EQ(window->currentPage()->objectName(), page);
+    }
 
     window->selectSection(Section::category("documents"));
     const QModelIndex documents = sidebarModel->indexOf(Section::category("documents"));
