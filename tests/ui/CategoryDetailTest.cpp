@@ -54,7 +54,7 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return page->reviewDialog() != nullptr; }, 20000));
         return page->reviewDialog();
     }
-    MeasuredCategory careful(const std::string& id, std::vector<CleanupEntry> entries) {
+    MeasuredCategory carefulCategory(const std::string& id, std::vector<CleanupEntry> entries) {
         MeasuredCategory measured = category(id, std::move(entries));
         measured.category.risk = CleanupRisk::careful;
         measured.category.action = CategoryAction::removable();
@@ -94,7 +94,7 @@ TEST_F(CategoryDetailTest, ActionTitleTintAndMessageByRiskAndMode) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.id) + " " + c.title);
-        MeasuredCategory measured = this->careful(c.id, {file});
+        MeasuredCategory measured = carefulCategory(c.id, {file});
         measured.category.risk = c.risk;
         model->categories().setItems({measured});
         open(c.id);
@@ -217,7 +217,7 @@ TEST_F(CategoryDetailTest, ReviewThenDeleteOriginals) {
     const std::string trash = path("home/.local/share/Trash");
     const CleanupEntry a = entryFor(writeFile(path("home/Documents/a.pdf"), 30'000, 'a'));
     const CleanupEntry b = entryFor(writeFile(path("home/Documents/b.txt"), 4'000, 'b'));
-    selectAllAndAct(careful("documents", {a, b}));
+    selectAllAndAct(carefulCategory("documents", {a, b}));
     BackupReviewDialog* review = confirmAndWaitForReview();
     ASSERT_TRUE(review && model->backup().pendingDeletion());
     const std::string destination = model->backup().pendingDeletion()->destination;
@@ -293,7 +293,7 @@ TEST_F(CategoryDetailTest, KeepBothAndEscapeDeleteNothing) {
     makeDirs(path("home/Messages"));
     writeSampleChatDatabase(path("home/Messages/chat.db"));
     const CleanupEntry a = entryFor(path("home/Messages/chat.db"));
-    MeasuredCategory messages = careful("messages", {a});
+    MeasuredCategory messages = carefulCategory("messages", {a});
     messages.category.action = CategoryAction::backupThenRemove("com.apple.MobileSMS", "Copy first.");
     for (bool escape : {false, true}) {
         SCOPED_TRACE(escape ? "escape" : "keep both");
@@ -333,7 +333,7 @@ TEST_F(CategoryDetailTest, FailedBackupAlertsAndDeletesNothing) {
     } else {
         ::chmod(target.c_str(), 0500);
     }
-    selectAllAndAct(careful("documents", {a}));
+    selectAllAndAct(carefulCategory("documents", {a}));
     press(waitForMessageBox(), "Back Up and Review");
     QMessageBox* failed = nullptr;
     ASSERT_TRUE(QTest::qWaitFor(
