@@ -41,9 +41,8 @@ const bool linuxTablesPinned = [] {
     return true;
 }();
 
-int unmountAndChmod(const char* path, const struct stat* st, int type, struct FTW*) {
+int openUp(const char* path, const struct stat*, int type, struct FTW*) {
     if (type == FTW_D || type == FTW_DNR || type == FTW_DP) ::chmod(path, 0700);
-    (void)st;
     return 0;
 }
 
@@ -84,8 +83,8 @@ TempDir::~TempDir() {
     for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
     // Two passes: first make every folder writable and searchable again (a
     // test may have locked some), then remove bottom-up.
-    ::nftw(path_.c_str(), unmountAndChmod, 32, FTW_PHYS);
-    ::nftw(path_.c_str(), unmountAndChmod, 32, FTW_PHYS);
+    ::nftw(path_.c_str(), openUp, 32, FTW_PHYS);
+    ::nftw(path_.c_str(), openUp, 32, FTW_PHYS);
     ::nftw(path_.c_str(), removeEntry, 32, FTW_PHYS | FTW_DEPTH);
 }
 
@@ -101,9 +100,15 @@ void makeDirs(const std::string& path) {
     }
 }
 
-std::string writeFile(const std::string& path, int64_t bytes, char fill) {
+namespace {
+void makeParent(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirs(path.substr(0, slash));
+}
+} // namespace
+
+std::string writeFile(const std::string& path, int64_t bytes, char fill) {
+    makeParent(path);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     std::string chunk(size_t(std::min<int64_t>(bytes, 1 << 20)), fill);
@@ -119,10 +124,14 @@ std::string writeFile(const std::string& path, int64_t bytes, char fill) {
 }
 
 std::string writeText(const std::string& path, const std::string& text) {
-    size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0) makeDirs(path.substr(0, slash));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    makeParent(path);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    return path;
+}
+
+std::string writeScript(const std::string& path, const std::string& body) {
+    writeText(path, "#!/bin/sh\n" + body + "\n");
+    ::chmod(path.c_str(), 0755);
     return path;
 }
 
@@ -255,6 +264,11 @@ bool remountReadOnly(const std::string& path) {
     return ::mount("tmpfs", path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
+bool bindMount(const std::string& from, const std::string& to) {
+    makeDirs(to);
+    return ::mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
 void unmount(const std::string& path) { ::umount2(path.c_str(), MNT_DETACH); }
 
 int runWithHangingFuse(const std::string& path, const std::function<int()>& body, int seconds) {
@@ -297,15 +311,13 @@ std::string sbinTool(const char* name) {
 }
 } // namespace
 
-std::string btrfsTool() { return sbinTool("btrfs"); }
-
 LoopBtrfs::LoopBtrfs(const std::string& folder, int64_t sizeBytes) : mountPoint_(folder + "/mnt") {
     const std::string mkfs = sbinTool("mkfs.btrfs"), losetup = sbinTool("losetup");
     if (!isRoot()) {
         skipReason_ = "a Btrfs file system in a loop file needs root";
         return;
     }
-    if (mkfs.empty() || btrfsTool().empty() || losetup.empty()) {
+    if (mkfs.empty() || sbinTool("btrfs").empty() || losetup.empty()) {
         skipReason_ = "btrfs-progs (mkfs.btrfs, btrfs) or losetup is not installed";
         return;
     }
@@ -332,12 +344,6 @@ LoopBtrfs::LoopBtrfs(const std::string& folder, int64_t sizeBytes) : mountPoint_
 LoopBtrfs::~LoopBtrfs() {
     if (::umount(mountPoint_.c_str()) != 0) ::umount2(mountPoint_.c_str(), MNT_DETACH);
     if (!device_.empty()) runProgram({sbinTool("losetup"), "--detach", device_});
-}
-
-int LoopBtrfs::btrfs(const std::vector<std::string>& arguments, std::string* output) const {
-    std::vector<std::string> argv{btrfsTool()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return runProgram(argv, output);
 }
 
 std::vector<std::string> listFolder(const std::string& path) {

@@ -36,6 +36,8 @@ private:
 // sparse), so the file gets allocated blocks. Returns the path.
 std::string writeFile(const std::string& path, int64_t bytes = 0, char fill = 'x');
 std::string writeText(const std::string& path, const std::string& text);
+// An executable shell script at `path` running `body`. Returns the path.
+std::string writeScript(const std::string& path, const std::string& body);
 std::string readText(const std::string& path);
 void makeDirs(const std::string& path);
 // st_blocks * 512 of the item itself (lstat), or -1.
@@ -86,6 +88,8 @@ int runWithOwnMounts(const std::function<int()>& body);
 // returns false elsewhere. The mount is undone by unmount or at TempDir removal.
 bool mountTmpfs(const std::string& path, int64_t sizeBytes = 64 << 20);
 bool remountReadOnly(const std::string& path);
+// Binds the folder `from` at `to` (created if needed). Root only.
+bool bindMount(const std::string& from, const std::string& to);
 void unmount(const std::string& path);
 
 // Runs `body` in a forked child with a mount table of its own, in which a FUSE
@@ -111,17 +115,12 @@ public:
     const std::string& skipReason() const { return skipReason_; }
     const std::string& mountPoint() const { return mountPoint_; }
     const std::string& device() const { return device_; }
-    // Runs the btrfs tool with `arguments`; its exit status, its output in `output`.
-    int btrfs(const std::vector<std::string>& arguments, std::string* output = nullptr) const;
 
 private:
     std::string mountPoint_;
     std::string device_;
     std::string skipReason_;
 };
-// The btrfs tool, or empty when btrfs-progs is not installed.
-std::string btrfsTool();
-
 // Runs a program (absolute path or looked up in PATH) with arguments through
 // /bin/sh -c free exec; returns exit status and fills `output` with stdout+stderr.
 int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr, const std::string& input = {});

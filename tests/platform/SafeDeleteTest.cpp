@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
@@ -61,8 +60,7 @@ TEST(SafeDelete, StopsAtMountPoints) {
     test::writeFile(dir / "tree/file", 100);
     // A bind mount of the same file system is another mount all the same.
     test::writeFile(dir / "precious/data", 100);
-    test::makeDirs(dir / "tree/bound");
-    ASSERT_EQ(::mount((dir / "precious").c_str(), (dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr), 0);
+    ASSERT_TRUE(test::bindMount(dir / "precious", dir / "tree/bound"));
     SafeDelete::Outcome outcome = SafeDelete::removeItem(dir / "tree");
     EXPECT_EQ(outcome.reason, dir / "tree/bound" + " is another mounted file system; nothing below it was removed.");
     EXPECT_TRUE(exists(dir / "precious/data"));

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <filesystem>
-#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace vessora;
@@ -173,9 +172,7 @@ TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
         // A folder holding a bind mount: the mounted data would go with it.
         test::writeFile(box.dir / "precious/data", 100);
         test::writeFile(box.dir / "tree/file", 100);
-        test::makeDirs(box.dir / "tree/bound");
-        ASSERT_EQ(::mount((box.dir / "precious").c_str(), (box.dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr),
-                  0);
+        ASSERT_TRUE(test::bindMount(box.dir / "precious", box.dir / "tree/bound"));
         RemovalResult result = Remover::remove({volume, box.dir / "tree"}, mode);
         std::vector<Failure> expected = {{volume, volume + " is the root of a mounted volume and is never removed."},
                                          {box.dir / "tree", box.dir / "tree" + " holds the mounted file system " +

@@ -11,7 +11,6 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/sysmacros.h>
 
 using namespace vessora;
@@ -71,8 +70,7 @@ TEST(LinuxSkips, ContainerMergesAndMountsInsideTheScannedFolder) {
     if (root) {
         ASSERT_TRUE(test::mountTmpfs(dir / "r/tmp"));
         test::writeFile(dir / "r/tmp/inside", 2 << 20);
-        test::makeDirs(dir / "r/bound");
-        ASSERT_EQ(::mount((dir / "r/data").c_str(), (dir / "r/bound").c_str(), nullptr, MS_BIND, nullptr), 0);
+        ASSERT_TRUE(test::bindMount(dir / "r/data", dir / "r/bound"));
     }
     auto tree = scan(dir / "r");
     EXPECT_EQ(test::treeProblem(*tree), "");
