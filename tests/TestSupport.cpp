@@ -101,6 +101,12 @@ void makeDirs(const std::string& path) {
 }
 
 namespace {
+std::string own(const std::string& path, unsigned owner, std::optional<unsigned> mode) {
+    if (::lchown(path.c_str(), owner, owner) != 0 || (mode && ::chmod(path.c_str(), *mode) != 0))
+        throw std::runtime_error("cannot give " + path + " to " + std::to_string(owner));
+    return path;
+}
+
 void makeParent(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirs(path.substr(0, slash));
@@ -127,6 +133,15 @@ std::string writeText(const std::string& path, const std::string& text) {
     makeParent(path);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     return path;
+}
+
+std::string ownedFolder(const std::string& path, unsigned owner, unsigned mode) {
+    makeDirs(path);
+    return own(path, owner, mode);
+}
+
+std::string ownedFile(const std::string& path, const std::string& text, unsigned owner) {
+    return own(writeText(path, text), owner, std::nullopt);
 }
 
 std::string writeScript(const std::string& path, const std::string& body) {
@@ -253,10 +268,12 @@ int runWithOwnMounts(const std::function<int()>& body) {
     return runInChild(ownMountTable, kNotRoot, body);
 }
 
-bool mountTmpfs(const std::string& path, int64_t sizeBytes) {
+bool mountTmpfs(const std::string& path, int64_t sizeBytes, unsigned mode) {
     if (!isRoot()) return false;
     makeDirs(path);
-    std::string options = "size=" + std::to_string(sizeBytes) + ",mode=0755";
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "%o", mode);
+    const std::string options = "size=" + std::to_string(sizeBytes) + ",mode=" + octal;
     return ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 

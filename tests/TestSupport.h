@@ -40,6 +40,10 @@ std::string writeText(const std::string& path, const std::string& text);
 std::string writeScript(const std::string& path, const std::string& body);
 std::string readText(const std::string& path);
 void makeDirs(const std::string& path);
+// Made by root, then given to `owner` (user and group) with `mode`; links are
+// not followed. Returns the path; throws when the owner or mode cannot be set.
+std::string ownedFolder(const std::string& path, unsigned owner, unsigned mode);
+std::string ownedFile(const std::string& path, const std::string& text, unsigned owner);
 // st_blocks * 512 of the item itself (lstat), or -1.
 int64_t allocatedSize(const std::string& path);
 // The same summed over the item and everything below it (links not
@@ -84,9 +88,9 @@ int runAsUser(unsigned uid, const std::function<int()>& body);
 // seeing it. Returns body's status, or kNotRoot when that cannot be made.
 int runWithOwnMounts(const std::function<int()>& body);
 
-// Mounts a tmpfs of `sizeBytes` at `path` (created if needed). Root only;
+// Mounts a tmpfs of `sizeBytes` with `mode` at `path` (created if needed). Root only;
 // returns false elsewhere. The mount is undone by unmount or at TempDir removal.
-bool mountTmpfs(const std::string& path, int64_t sizeBytes = 64 << 20);
+bool mountTmpfs(const std::string& path, int64_t sizeBytes = 64 << 20, unsigned mode = 0755);
 bool remountReadOnly(const std::string& path);
 // Binds the folder `from` at `to` (created if needed). Root only.
 bool bindMount(const std::string& from, const std::string& to);

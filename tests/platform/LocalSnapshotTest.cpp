@@ -54,12 +54,6 @@ TEST(LocalSnapshot, StampFormIsStrict) {
         EXPECT_FALSE(LocalSnapshot::parseStamp(bad)) << bad;
 }
 
-TEST(LocalSnapshot, WithoutTheToolTheListIsEmpty) {
-    if (test::exists("/usr/bin/tmutil")) GTEST_SKIP() << "this machine has a snapshot tool";
-    EXPECT_TRUE(LocalSnapshot::list("/").empty());
-    EXPECT_TRUE(LocalSnapshot::parseList("").empty());
-}
-
 // The tools' records are outside input: what does not parse gives nothing
 // (the snapshot then counts as a plain one), and odd values are left out.
 TEST(BtrfsSnapshotRecords, ReadWhatTheToolsWroteAndNothingElse) {
