@@ -102,20 +102,17 @@ TEST_F(SignatureTest, WhatCannotBeListedCannotBeSigned) {
     }
 }
 
-TEST_F(SignatureTest, TheAppTrustsOnlyItsReleaseKey) {
+TEST_F(SignatureTest, TheAppTrustsOnlyItsReleaseKeyAndEscapesWhatItPrints) {
     std::string bundle = signedBundle();
     std::string output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--verify-signature", bundle}, &output), 1) << output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--display-signature", bundle}, &output), 1) << output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--verify-signature"}, &output), 2);
-}
 
-// What the verifier prints ends up in the install logs: every value escaped,
-// C1 controls and bytes that are not UTF-8 included, so no path can forge a line.
-TEST_F(SignatureTest, VerifierPrintsEveryValueEscaped) {
+    // What the verifier prints ends up in the install logs: every value escaped,
+    // C1 controls and bytes that are not UTF-8 included, so no path can forge a line.
     const std::string forged = dir / "x\nOK: updated, relaunching\xc2\x85\xc2\x9b\xff.app";
     makeDirs(forged);
-    std::string output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--verify-signature", forged}, &output), 1);
     EXPECT_EQ(output, dir / "x\\x0aOK: updated, relaunching\\xc2\\x85\\xc2\\x9b\\xff.app: invalid signature: the "
                             "bundle is not signed\n");
