@@ -372,18 +372,8 @@ std::vector<std::string> listFolder(const std::string& path) {
 
 int runProgram(const std::vector<std::string>& argv, std::string* output, const std::string& input) {
     if (argv.empty()) return -1;
-    std::string program = argv[0];
-    if (program.find('/') == std::string::npos) {
-        const char* pathEnv = std::getenv("PATH");
-        std::istringstream dirs(pathEnv ? pathEnv : "/usr/bin:/bin");
-        std::string dir;
-        while (std::getline(dirs, dir, ':'))
-            if (::access((dir + "/" + program).c_str(), X_OK) == 0) {
-                program = dir + "/" + program;
-                break;
-            }
-    }
-    Shell::Outcome o = Shell::execute(program, std::vector<std::string>(argv.begin() + 1, argv.end()), input);
+    // env looks a bare name up in PATH, as a shell would.
+    Shell::Outcome o = Shell::execute("/usr/bin/env", argv, input);
     if (output) *output = o.combined;
     return o.launched ? o.exitStatus : -1;
 }

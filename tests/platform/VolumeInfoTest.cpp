@@ -101,18 +101,14 @@ TEST(VolumeInfo, RootFirstThenCodePointOrderStable) {
 }
 
 TEST(VolumeInfo, ThisMachineListsItsRootVolumeAsDfDoes) {
-    auto readDf = [](int64_t& total, int64_t& available) {
-        std::string output;
-        if (test::runProgram({"df", "-B1", "--output=size,avail", "/"}, &output) != 0) return false;
-        std::istringstream in(output);
-        std::string header1, header2;
-        in >> header1 >> header2 >> total >> available;
-        return bool(in);
-    };
-    int64_t dfTotal = 0, dfBefore = 0, dfAfter = 0;
-    ASSERT_TRUE(readDf(dfTotal, dfBefore));
+    // df's figures around the reading: other work may change the free space meanwhile.
+    std::string before, after;
+    ASSERT_EQ(test::runProgram({"df", "-B1", "--output=size,avail", "/"}, &before), 0);
     std::vector<VolumeInfo> volumes = VolumeInfo::current();
-    ASSERT_TRUE(readDf(dfTotal, dfAfter));
+    ASSERT_EQ(test::runProgram({"df", "-B1", "--output=size,avail", "/"}, &after), 0);
+    int64_t dfTotal = 0, dfBefore = 0, dfAfter = 0;
+    std::istringstream(before.substr(before.find('\n'))) >> dfTotal >> dfBefore;
+    std::istringstream(after.substr(after.find('\n'))) >> dfTotal >> dfAfter;
     ASSERT_FALSE(volumes.empty());
     const VolumeInfo& root = volumes.front();
     EXPECT_TRUE(root.isRootVolume);
@@ -120,7 +116,6 @@ TEST(VolumeInfo, ThisMachineListsItsRootVolumeAsDfDoes) {
     EXPECT_FALSE(root.name.empty());
     EXPECT_GT(root.totalCapacity, 0);
     EXPECT_EQ(root.totalCapacity, dfTotal);
-    // Other work on this machine may change the free space between the readings.
     EXPECT_GE(root.trueFree, std::min(dfBefore, dfAfter) - (64 << 20));
     EXPECT_LE(root.trueFree, std::max(dfBefore, dfAfter) + (64 << 20));
     for (size_t i = 1; i < volumes.size(); ++i) EXPECT_FALSE(volumes[i].isRootVolume);
