@@ -46,14 +46,6 @@ int openUp(const char* path, const struct stat*, int type, struct FTW*) {
     return 0;
 }
 
-int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
-    if (type == FTW_DP || type == FTW_D || type == FTW_DNR)
-        ::rmdir(path);
-    else
-        ::unlink(path);
-    return 0;
-}
-
 void collectMounts(const std::string& root, std::vector<std::string>& out) {
     std::ifstream in("/proc/self/mountinfo");
     std::string line;
@@ -81,11 +73,12 @@ TempDir::~TempDir() {
     std::vector<std::string> mounts;
     collectMounts(path_, mounts);
     for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
-    // Two passes: first make every folder writable and searchable again (a
-    // test may have locked some), then remove bottom-up.
+    // First make every folder writable and searchable again (a test may have
+    // locked some; twice, as a locked folder hides what is below it), then remove.
     ::nftw(path_.c_str(), openUp, 32, FTW_PHYS);
     ::nftw(path_.c_str(), openUp, 32, FTW_PHYS);
-    ::nftw(path_.c_str(), removeEntry, 32, FTW_PHYS | FTW_DEPTH);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 std::string TempDir::operator/(const std::string& relative) const { return path_ + "/" + relative; }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -62,6 +63,17 @@ public:
 private:
     std::string name_;
     std::optional<std::string> old_;
+};
+
+// A home folder and data folder of the test's own, so that the code under test
+// and trash-cli both look at a temporary trash. An unprivileged child may keep
+// its own trash there too.
+struct TrashHome {
+    TempDir dir;
+    ScopedEnv home{"HOME", dir / "home"};
+    ScopedEnv data{"XDG_DATA_HOME", dir / "home/.local/share"};
+    bool made = (makeDirs(dir / "home"), ::chmod((dir / "home").c_str(), 0777) == 0);
+    std::string trash() const { return dir / "home/.local/share/Trash"; }
 };
 
 bool isRoot();

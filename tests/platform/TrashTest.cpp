@@ -2,7 +2,6 @@
 #include "platform/TrashRestore.h"
 
 #include "TestSupport.h"
-#include "platform/TrashHome.h"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -202,13 +201,10 @@ TEST(Trash, FileSystemTrashIsChosenStrictly) {
     const unsigned other = 64102;
     const std::string volume = home.dir / "volume";
     ASSERT_TRUE(test::mountTmpfs(volume, 4 << 20, 01777));
-    auto folder = [](const std::string& path, mode_t mode, unsigned owner = 0) {
-        test::makeDirs(path);
-        return ::chmod(path.c_str(), mode) == 0 && ::lchown(path.c_str(), owner, owner) == 0;
+    auto folder = [](const std::string& p, unsigned mode, unsigned owner = 0) {
+        return !test::ownedFolder(p, owner, mode).empty();
     };
-    auto link = [](const std::string& target, const std::string& path) {
-        return ::symlink(target.c_str(), path.c_str()) == 0;
-    };
+    auto link = [](const std::string& t, const std::string& p) { return ::symlink(t.c_str(), p.c_str()) == 0; };
     const std::string shared = volume + "/.Trash", mine = shared + "/0", own = volume + "/.Trash-0";
     const std::string refused = " cannot be moved to the Trash: no trash folder can be used on its volume.";
     const struct {

@@ -1,5 +1,4 @@
 #include "TestSupport.h"
-#include "platform/TrashHome.h"
 #include "support/Fmt.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,6 @@
 #include "TestSupport.h"
 #include "platform/ItemHandle.h"
 #include "platform/PlatformTables.h"
-#include "platform/TrashHome.h"
 
 #include <gtest/gtest.h>
 #include <filesystem>

@@ -1,6 +1,5 @@
 #include "TestSupport.h"
 #include "platform/PlatformTables.h"
-#include "platform/TrashHome.h"
 #include "removal/RemovalLog.h"
 #include "support/Json.h"
 
