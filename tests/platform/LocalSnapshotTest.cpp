@@ -12,13 +12,8 @@ using namespace vessora;
 
 namespace {
 // Pins the local time zone for one test; mktime reads TZ through tzset.
-class LocalZone {
-public:
-    explicit LocalZone(const char* zone) : env_("TZ", zone) { ::tzset(); }
-    ~LocalZone() { ::tzset(); }
-
-private:
-    test::ScopedEnv env_;
+struct LocalZone : test::ScopedEnv {
+    explicit LocalZone(const char* zone) : ScopedEnv("TZ", zone) { ::tzset(); }
 };
 } // namespace
 

@@ -67,7 +67,7 @@ TEST(Trash, HomeTrashRoundTripWithAwkwardNames) {
 
 // trash-cli decodes Path= with Python's lossy UTF-8 decoding, so it shows and
 // restores invalid bytes as U+FFFD; the trash itself must keep them exactly.
-TEST(Trash, InvalidUtf8NamesAreRecordedByteForByte) {
+TEST(Trash, InvalidUtf8LongAndRepeatedNamesFoldersLinksAndSizes) {
     test::TrashHome home;
     const std::string item = home.dir / "work/bad\xff\xfe name";
     test::writeFile(item, 100);
@@ -87,10 +87,8 @@ TEST(Trash, InvalidUtf8NamesAreRecordedByteForByte) {
         EXPECT_TRUE(longOne.ok() && exists(longOne.location) && longOne.location.ends_with("/" + shortened));
     }
     EXPECT_EQ(Trash::shortenedName(std::string(232, 'a') + "\xe2\x82\xac"), std::string(232, 'a'));
-}
 
-TEST(Trash, SameNameTwiceFoldersLinksAndSizes) {
-    test::TrashHome home;
+    // The same name twice, a link and a folder.
     test::writeFile(home.dir / "a/item", 10);
     test::writeFile(home.dir / "b/item", 20);
     Trash::Outcome first = Trash::moveToTrash(home.dir / "a/item");

@@ -79,10 +79,9 @@ TEST(VolumeInfo, OneVolumePerDeviceWithCapacitiesNamesAndOrder) {
         EXPECT_FALSE(v.isRootVolume);
     }
     EXPECT_EQ(volumes[2].url, dir / "data");
-}
 
-TEST(VolumeInfo, RootFirstThenCodePointOrderStable) {
-    std::vector<VolumeInfo> volumes = {
+    // Root first, then in code point order, stable.
+    volumes = {
         {"/b", "Backup", 1, 0, 0, false, false},
         {"/a", "archive", 1, 0, 0, false, false},
         {"/", "Main", 1, 0, 0, true, true},

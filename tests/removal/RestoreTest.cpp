@@ -222,7 +222,7 @@ TEST(RestoreLast, RefusesHostileRecords) {
 // Bob plants "$top/.Trash/<Alice>" with a newer record of Alice's path before
 // she removes it: her item goes to her own "$top/.Trash-<uid>", and putting it
 // back brings back her file, not his.
-TEST(RestoreLast, AnotherUsersPlantedTrashIsNeverUsed) {
+TEST(RestoreLast, AnotherUsersPlantedTrashOrLinkIsNeverUsed) {
     if (!test::isRoot()) GTEST_SKIP() << "two users and a mount need root";
     SharedVolume v;
     ASSERT_TRUE(v.mounted);
@@ -239,14 +239,9 @@ TEST(RestoreLast, AnotherUsersPlantedTrashIsNeverUsed) {
     EXPECT_EQ(v.asAlice({"restore", "--last"}, 0), "");
     EXPECT_EQ(test::readText(notes), "Alice's\n");
     EXPECT_EQ(test::readText(planted + "/files/notes.txt"), "Bob's\n");
-}
 
-// After Alice trashed a file, Bob puts a link to his own folder where her
-// folder was: putting it back does not write through the link.
-TEST(RestoreLast, NeverWritesThroughALinkOnTheWayBack) {
-    if (!test::isRoot()) GTEST_SKIP() << "two users and a mount need root";
-    SharedVolume v;
-    ASSERT_TRUE(v.mounted);
+    // After Alice trashed a file, Bob puts a link to his own folder where her
+    // folder was: putting it back does not write through the link.
     const std::string work = test::ownedFolder(v.top + "/work", v.alice, 0755);
     const std::string report = test::ownedFile(work + "/report", "Alice's\n", v.alice);
     const std::string drop = test::ownedFolder(v.top + "/drop", v.bob, 0777);
