@@ -107,17 +107,15 @@ TEST_F(MessagesDatabase, ReadsConversationsNamesDatesAndBodiesWithoutChangingThe
     EXPECT_EQ(bob->messages[0].text, "short body");
     EXPECT_EQ(bob->messages[1].text, std::string(300, 'L'));
     EXPECT_EQ(snapshot(dir.path()), before) << "no journal, no write-ahead log, no change";
-}
-
-TEST_F(MessagesDatabase, MergedNamesKeepChatOrderAndTheLimit) {
+    // Merged chats keep their order; the limit holds for each conversation.
     for (size_t limit : {5000, 2}) {
-        auto read = ME::read(path, limit);
-        ASSERT_TRUE(read);
+        auto limited = ME::read(path, limit);
+        ASSERT_TRUE(limited);
         std::vector<std::string> texts;
-        for (const auto& m : named(*read, "Book Club")->messages) texts.push_back(m.text);
+        for (const auto& m : named(*limited, "Book Club")->messages) texts.push_back(m.text);
         const std::vector<std::string> all{"a1", "a2", "a3", "b1", "b2"};
         EXPECT_EQ(texts, std::vector<std::string>(all.begin(), all.begin() + std::min(limit, all.size())));
-        for (const auto& c : *read) EXPECT_LE(c.messages.size(), limit) << c.name;
+        for (const auto& c : *limited) EXPECT_LE(c.messages.size(), limit) << c.name;
     }
 }
 
