@@ -15,7 +15,7 @@
 using namespace vessora;
 using test::exists;
 
-TEST(SafeDelete, RemovesTreesFilesAndLinksAsThemselves) {
+TEST(SafeDelete, RemovesItemsAsThemselvesNeverFollowingAFolderSwappedForALink) {
     test::TempDir dir;
     test::writeFile(dir / "outside/keep", 5000);
     test::writeFile(dir / "tree/a/b/c/deep", 9000);
@@ -30,10 +30,7 @@ TEST(SafeDelete, RemovesTreesFilesAndLinksAsThemselves) {
     }
     EXPECT_EQ(test::readText(dir / "outside/keep").size(), 5000u);
     EXPECT_EQ(SafeDelete::removeItem(dir / "missing").error, ENOENT);
-}
 
-TEST(SafeDelete, FolderSwappedForLinkMidwayIsNotFollowed) {
-    test::TempDir dir;
     test::writeFile(dir / "victim/precious", 4096);
     test::writeFile(dir / "tree/a/b/c/file", 100);
     test::writeFile(dir / "tree/a/b/c/d/file", 100);
