@@ -183,7 +183,7 @@ TEST_F(ArchiverTest, SameAndOtherFileSystemAndADestinationThatFillsUp) {
     unmount(small);
 }
 
-TEST(ArchiverSelf, ABackupFolderInsideTheOriginalIsRefusedBeforeCopying) {
+TEST(Archiver, ABackupFolderInsideTheOriginalIsRefusedAndFolderNamesFollowTheZone) {
     TempDir dir;
     const std::string file = writeText(dir / "Documents/letter.txt", "dear");
     ArchiveResult r = Archiver::archive({dir / "Documents"}, "Self", dir / "Documents/Vessora Backups");
@@ -192,9 +192,7 @@ TEST(ArchiverSelf, ABackupFolderInsideTheOriginalIsRefusedBeforeCopying) {
     EXPECT_TRUE(r.copied.empty());
     EXPECT_EQ(::rmdir(r.destination.c_str()), 0) << "something was copied into " << r.destination;
     EXPECT_EQ(readText(file), "dear");
-}
-
-TEST(ArchiverNames, FolderNameInTheGivenZone) {
+    // The backup folder is named in the given zone.
     using namespace std::chrono;
     // 3 March 2025, 14:05:30 UTC.
     const Date date = system_clock::time_point(seconds(1'741'010'730));

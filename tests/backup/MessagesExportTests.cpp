@@ -155,7 +155,7 @@ TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
     EXPECT_EQ(occurrences(doc, "<span>Thursday, 9 March 2023</span>"), 1u);
 }
 
-TEST(MessagesDocument, SmallTranscriptLayoutAndLocale) {
+TEST(MessagesDocument, SmallTranscriptLayoutLocaleAndAttributedBodies) {
     using namespace std::chrono;
     const Date evening = ME::dateFromStored(700'000'000); // Wed 8 March 2023 20:26:40 UTC
     std::vector<ME::Conversation> list{
@@ -166,9 +166,7 @@ TEST(MessagesDocument, SmallTranscriptLayoutAndLocale) {
     const std::string tokyo = ME::html(list, {"de_DE", "Asia/Tokyo"});
     EXPECT_NE(tokyo.find("<span>Donnerstag, 9 März 2023</span>"), std::string::npos);
     EXPECT_NE(tokyo.find("title=\"05:26\">hi"), std::string::npos);
-}
-
-TEST(MessagesDecoding, AttributedBodyLayout) {
+    // Attributed bodies decode only when whole and valid.
     const std::string head = "xxNSString\x01\x94\x84\x01+";
 
     EXPECT_FALSE(ME::decodeAttributedBody("no marker at all"));

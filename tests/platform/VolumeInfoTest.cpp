@@ -24,7 +24,7 @@ std::vector<std::string> names(const std::vector<VolumeInfo>& volumes) {
 
 } // namespace
 
-TEST(VolumeInfo, ParsesMountTableLines) {
+TEST(VolumeInfo, ParsesMountTableLinesAndHidesPseudoAndSystemMounts) {
     const std::string text =
         "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw,discard\n"
         "88 27 8:17 /@data /media/ada/My\\040Disk\\134x rw shared:5 master:2 - btrfs /dev/sdb1 rw\n"
@@ -37,9 +37,7 @@ TEST(VolumeInfo, ParsesMountTableLines) {
     EXPECT_EQ(entries[0], (MountEntry{"254:0", "/", "/", "ext4", "/dev/vda", "rw,discard"}));
     EXPECT_EQ(entries[1], (MountEntry{"8:17", "/@data", "/media/ada/My Disk\\x", "btrfs", "/dev/sdb1", "rw"}));
     EXPECT_EQ(entries[2], (MountEntry{"0:51", "/", "/run/user/1000", "tmpfs", "tmpfs", "rw,size=100k"}));
-}
-
-TEST(VolumeInfo, BrowsableFilterHidesPseudoAndSystemMounts) {
+    // The browsable filter hides pseudo and system mounts.
     auto browsable = [](const std::string& mountPoint, const std::string& type, const std::string& source) {
         return VolumeInfo::isBrowsable({"8:1", "/", mountPoint, type, source, ""});
     };

@@ -17,7 +17,7 @@ using namespace vessora;
 using test::child;
 using test::scan;
 
-TEST(LinuxSkips, MountTableVerdicts) {
+TEST(LinuxSkips, MountTableVerdictsAndSystemTreesOfTheRoot) {
     test::ScopedEnv home("HOME", "/home/ada");
     const std::string table = "20 1 0:30 /@ / rw - btrfs /dev/sda2 rw,subvol=/@\n"
                               "21 20 0:31 /@home /home rw - btrfs /dev/sda2 rw,subvol=/@home\n"
@@ -40,9 +40,6 @@ TEST(LinuxSkips, MountTableVerdicts) {
     EXPECT_EQ(plan.systemPoints,
               (std::set<std::string>{"/run/user/1000/doc", "/srv/bound", "/data2", "/media/ada/USB Stick", "/tmp/t",
                                      "/var/lib/docker/overlay2/abc/merged", "/tmp/.mount_Foo", "/mnt/win"}));
-}
-
-TEST(LinuxSkips, SystemTreesOfTheRootAndItsName) {
     // Cancelled before any walk: only the locations listed without entering them.
     ScanStats cancelled;
     cancelled.cancel();

@@ -103,7 +103,7 @@ TEST_F(CheckTest, SystemTooOldFailsNamingTheSystemButStillCountsAsChecked) {
     EXPECT_EQ(run(*malformed, true), UpdateState::idle());
 }
 
-TEST_F(CheckTest, StatusOtherThan200IsABadResponse) {
+TEST_F(CheckTest, StatusOtherThan200AndAFeedOverOneMebibyteAreBadResponses) {
     for (const char* status : {"304", "500", "201"}) {
         QUrl url = feed(manifest("2.0", 11));
         server.put(url.path().mid(1).toStdString() + ".status", status);
@@ -121,6 +121,16 @@ TEST_F(CheckTest, StatusOtherThan200IsABadResponse) {
     EXPECT_NE(readText(UpdateLog::path()).find("feed refused: could not reach the server: Connection refused"),
               std::string::npos)
         << readText(UpdateLog::path());
+    // A feed larger than one mebibyte is refused unread.
+    // Valid JSON apart from its size, so only the cap can refuse it: once with
+    // its length announced, once sent without a length and without end.
+    for (bool endless : {false, true}) {
+        QUrl url = feed(manifest("2.0", 11, ", \"pad\": \"" + std::string(2 << 20, ' ') + "\""));
+        if (endless) server.put(url.path().mid(1).toStdString() + ".endless", "");
+        writeText(UpdateLog::path(), "");
+        EXPECT_EQ(run(*updater(url), false), UpdateState::failed(bad)) << endless;
+        EXPECT_NE(readText(UpdateLog::path()).find("the feed is larger than 1 MiB"), std::string::npos) << endless;
+    }
 }
 
 // A copy a package manager installed never checks, downloads or installs:
@@ -147,18 +157,6 @@ TEST_F(CheckTest, PackageManagedCopyNeverChecksDownloadsOrInstalls) {
     free->setBundlePath(makeInstalledInfo(dir / "home", "10"));
     free->setDpkgDatabase(dir / "dpkg");
     EXPECT_EQ(run(*free, false).kind(), UpdateState::Kind::available);
-}
-
-TEST_F(CheckTest, FeedLargerThanOneMebibyteIsRefusedUnread) {
-    // Valid JSON apart from its size, so only the cap can refuse it: once with
-    // its length announced, once sent without a length and without end.
-    for (bool endless : {false, true}) {
-        QUrl url = feed(manifest("2.0", 11, ", \"pad\": \"" + std::string(2 << 20, ' ') + "\""));
-        if (endless) server.put(url.path().mid(1).toStdString() + ".endless", "");
-        writeText(UpdateLog::path(), "");
-        EXPECT_EQ(run(*updater(url), false), UpdateState::failed(bad)) << endless;
-        EXPECT_NE(readText(UpdateLog::path()).find("the feed is larger than 1 MiB"), std::string::npos) << endless;
-    }
 }
 
 TEST_F(CheckTest, FeedsThatDoNotDecodeFail) {
