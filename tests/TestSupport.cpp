@@ -356,6 +356,12 @@ LoopBtrfs::~LoopBtrfs() {
     if (!device_.empty()) runProgram({sbinTool("losetup"), "--detach", device_});
 }
 
+int LoopBtrfs::btrfs(const std::vector<std::string>& arguments, std::string* output) const {
+    std::vector<std::string> argv{sbinTool("btrfs")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runProgram(argv, output);
+}
+
 std::vector<std::string> listFolder(const std::string& path) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());

@@ -131,6 +131,8 @@ public:
     const std::string& skipReason() const { return skipReason_; }
     const std::string& mountPoint() const { return mountPoint_; }
     const std::string& device() const { return device_; }
+    // Runs the btrfs tool with `arguments`; its exit status, its output in `output`.
+    int btrfs(const std::vector<std::string>& arguments, std::string* output = nullptr) const;
 
 private:
     std::string mountPoint_;
