@@ -108,9 +108,13 @@ void appendQuoted(std::string& out, std::string_view text, bool plain) {
 // keep their sizes and counts, with no children listed), one node after
 // another without recursion (trees may be tens of thousands of levels deep),
 // flushed to standard output as it grows. Field names are fixed text; a path
-// is known to be plain when its parent's was and its own name is.
+// is known to be plain when its parent's was and its own name is. The buffer
+// is reserved once at its flushing size plus room for a node or two, rather
+// than doubling past it, since it counts towards the scan's peak memory.
 void writeJson(const FSNode& root, int64_t depth) {
+    constexpr size_t kFlushAt = 64 << 10;
     std::string out;
+    out.reserve(kFlushAt + (8 << 10));
     std::string path = root.path();
     struct Frame {
         const FSNode* node;
@@ -165,7 +169,7 @@ void writeJson(const FSNode& root, int64_t depth) {
             path.resize(top.pathLength);
             stack.pop_back();
         }
-        if (out.size() >= (256 << 10)) {
+        if (out.size() >= kFlushAt) {
             writeOut(out);
             out.clear();
         }
