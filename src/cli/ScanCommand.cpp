@@ -3,6 +3,7 @@
 #include "scan/DiskScanner.h"
 #include "scan/ScanExport.h"
 #include "scan/ScanHistory.h"
+#include "scan/TreeWalk.h"
 #include "support/Fmt.h"
 #include "support/Json.h"
 #include "support/Paths.h"
@@ -116,13 +117,13 @@ void writeJson(const FSNode& root, int64_t depth) {
     std::string out;
     out.reserve(kFlushAt + (8 << 10));
     std::string path = root.path();
-    struct Frame {
-        const FSNode* node;
-        size_t next;
+    // Per open node: the length of the path before its name was added, and
+    // whether the path is plain.
+    struct Open {
         size_t pathLength;
         bool plainPath;
     };
-    std::vector<Frame> stack;
+    std::vector<Open> open;
     auto number = [&](const char* key, int64_t value) {
         out += key;
         out += std::to_string(value);
@@ -131,49 +132,50 @@ void writeJson(const FSNode& root, int64_t depth) {
         out += key;
         out += value ? "true" : "false";
     };
-    auto open = [&](const FSNode& node) {
-        size_t length = path.size();
-        const std::string name = node.name();
-        const bool plainName = plainJsonText(name);
-        bool plainPath = stack.empty() ? plainJsonText(path) : stack.back().plainPath;
-        if (&node != &root && !node.isAggregate) {
-            if (!path.empty() && path.back() != '/') path += '/';
-            path += name;
-            plainPath = plainPath && plainName;
-        }
-        out += "{\"name\":";
-        appendQuoted(out, name, plainName);
-        out += ",\"path\":";
-        appendQuoted(out, path, plainPath);
-        flag(",\"isDirectory\":", node.isDirectory());
-        number(",\"size\":", node.size);
-        number(",\"logicalSize\":", node.logicalSize);
-        number(",\"fileCount\":", node.fileCount);
-        number(",\"dirCount\":", node.dirCount);
-        flag(",\"isAggregate\":", node.isAggregate);
-        flag(",\"unreadable\":", node.unreadable);
-        flag(",\"isNotDescended\":", node.isNotDescended);
-        flag(",\"isCloudProvider\":", node.isCloudProvider);
-        out += ",\"children\":[";
-        stack.push_back({&node, 0, length, plainPath});
-    };
-    open(root);
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        // The stack holds the root and the levels below it that are open.
-        if (top.next < top.node->children().size() && int64_t(stack.size()) <= depth) {
-            if (top.next > 0) out += ',';
-            open(*top.node->children()[top.next++]);
-        } else {
-            out += "]}";
-            path.resize(top.pathLength);
-            stack.pop_back();
-        }
+    auto close = [&] {
+        out += "]}";
+        path.resize(open.back().pathLength);
+        open.pop_back();
         if (out.size() >= kFlushAt) {
             writeOut(out);
             out.clear();
         }
-    }
+    };
+    walkTree(
+        root,
+        [&](const FSNode& node, size_t level, size_t index) {
+            if (index > 0) out += ',';
+            const size_t length = path.size();
+            const std::string name = node.name();
+            const bool plainName = plainJsonText(name);
+            bool plainPath = open.empty() ? plainJsonText(path) : open.back().plainPath;
+            if (&node != &root && !node.isAggregate) {
+                if (!path.empty() && path.back() != '/') path += '/';
+                path += name;
+                plainPath = plainPath && plainName;
+            }
+            out += "{\"name\":";
+            appendQuoted(out, name, plainName);
+            out += ",\"path\":";
+            appendQuoted(out, path, plainPath);
+            flag(",\"isDirectory\":", node.isDirectory());
+            number(",\"size\":", node.size);
+            number(",\"logicalSize\":", node.logicalSize);
+            number(",\"fileCount\":", node.fileCount);
+            number(",\"dirCount\":", node.dirCount);
+            flag(",\"isAggregate\":", node.isAggregate);
+            flag(",\"unreadable\":", node.unreadable);
+            flag(",\"isNotDescended\":", node.isNotDescended);
+            flag(",\"isCloudProvider\":", node.isCloudProvider);
+            out += ",\"children\":[";
+            open.push_back({length, plainPath});
+            // Nodes at the last level keep their sizes and counts and list no
+            // children.
+            if (int64_t(level) < depth) return TreeStep::descend;
+            close();
+            return TreeStep::skip;
+        },
+        [&](const FSNode&, size_t) { close(); });
     out += '\n';
     writeOut(out);
 }
@@ -199,30 +201,24 @@ void writeText(const FSNode& root, int64_t top, int64_t depth) {
     std::string out = printable(root.name()) + "  " + printable(root.path()) + "\n";
     out += Fmt::bytes(root.size) + " allocated, " + Fmt::counted(root.fileCount, "file") + ", " +
            Fmt::counted(root.dirCount, "folder") + marks(root) + "\n";
-    struct Frame {
-        const FSNode* node;
-        size_t next;
-    };
-    std::vector<Frame> stack{{&root, 0}};
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        const auto& children = frame.node->children();
-        const std::string indent(2 * stack.size(), ' ');
-        if (frame.next < children.size() && frame.next < size_t(top)) {
-            const FSNode& child = *children[frame.next++];
-            out += indent + sizeColumn(child.size) + "  " + printable(child.name()) + (child.isDirectory() ? "/" : "") +
-                   marks(child) + "\n";
-            if (child.isDirectory() && !child.children().empty() && int64_t(stack.size()) < depth)
-                stack.push_back({&child, 0});
-            continue;
-        }
-        if (children.size() > size_t(top) && frame.next == size_t(top)) {
+    walkTree(
+        root,
+        [&](const FSNode& node, size_t level, size_t index) {
+            if (level == 0) return TreeStep::descend;
+            if (index >= size_t(top)) return TreeStep::skipRest;
+            out += std::string(2 * level, ' ') + sizeColumn(node.size) + "  " + printable(node.name()) +
+                   (node.isDirectory() ? "/" : "") + marks(node) + "\n";
+            return node.isDirectory() && !node.children().empty() && int64_t(level) < depth ? TreeStep::descend
+                                                                                            : TreeStep::skip;
+        },
+        [&](const FSNode& node, size_t level) {
+            const auto& children = node.children();
+            if (children.size() <= size_t(top)) return;
             int64_t rest = 0;
             for (size_t i = size_t(top); i < children.size(); ++i) rest += children[i]->size;
-            out += indent + sizeColumn(rest) + "  (" + Fmt::count(int64_t(children.size()) - top) + " more)\n";
-        }
-        stack.pop_back();
-    }
+            out += std::string(2 * (level + 1), ' ') + sizeColumn(rest) + "  (" +
+                   Fmt::count(int64_t(children.size()) - top) + " more)\n";
+        });
     writeOut(out);
 }
 

@@ -1,6 +1,7 @@
 #include "scan/ScanExport.h"
 
 #include "scan/InodeSet.h"
+#include "scan/TreeWalk.h"
 #include "support/Json.h"
 #include "support/JsonReader.h"
 #include "support/Paths.h"
@@ -412,6 +413,16 @@ private:
         return overflow ? 0 : negative ? -value : value;
     }
 
+    // After an object's member: true at the object's closing brace, false
+    // at the comma before the next member; anything else fails with `what`.
+    bool lastMember(const char* what) {
+        ws();
+        const int c = get();
+        if (c == '}') return true;
+        if (c != ',') fail(c == kEnd ? "it ends before it is complete (the file is truncated)" : what);
+        return false;
+    }
+
     void metadata() {
         // Only three keys matter; the rest of the object is skipped.
         expect('{');
@@ -431,12 +442,7 @@ private:
             } else {
                 skipValue();
             }
-            ws();
-            const int c = get();
-            if (c == '}') break;
-            if (c != ',')
-                fail(c == kEnd ? "it ends before it is complete (the file is truncated)"
-                               : "',' was expected in the metadata");
+            if (lastMember("',' was expected in the metadata")) break;
         }
         scan_.source = progname.empty() ? "an unknown program" : progname;
         if (!progver.empty()) scan_.source += " " + progver;
@@ -502,12 +508,7 @@ private:
             } else {
                 skipValue();
             }
-            ws();
-            const int c = get();
-            if (c == '}') break;
-            if (c != ',')
-                fail(c == kEnd ? "it ends before it is complete (the file is truncated)"
-                               : "',' was expected between an entry's fields");
+            if (lastMember("',' was expected between an entry's fields")) break;
         }
         if (!out.hasName) fail("an entry has no name");
     }
@@ -750,31 +751,25 @@ std::string write(const SavedScan& scan, std::string_view version) {
     JsonWriter::appendQuoted(out, version, true);
     appendNumber(out, ",\"timestamp\":", scan.time);
     out += "},\n[";
-    const FSNode& root = *scan.tree;
-    appendInfo(out, root, scan.root);
-    struct Frame {
-        const FSNode* node;
-        size_t next;
-    };
-    std::vector<Frame> stack{{&root, 0}};
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        const auto& children = frame.node->children();
-        if (frame.next == children.size()) {
-            out += ']';
-            stack.pop_back();
-            continue;
-        }
-        const FSNode& child = *children[frame.next++];
-        out += ",\n";
-        if (child.isDirectory() && (!child.isNotDescended || !child.children().empty())) {
-            out += '[';
-            appendInfo(out, child, child.name());
-            stack.push_back({&child, 0});
-        } else {
-            appendInfo(out, child, child.name());
-        }
-    }
+    walkTree(
+        *scan.tree,
+        [&](const FSNode& node, size_t depth, size_t) {
+            if (depth == 0) {
+                appendInfo(out, node, scan.root);
+                return TreeStep::descend;
+            }
+            out += ",\n";
+            // A folder that was listed is an array even when it was not
+            // entered, so that its listed children stay below it.
+            if (node.isDirectory() && (!node.isNotDescended || !node.children().empty())) {
+                out += '[';
+                appendInfo(out, node, node.name());
+                return TreeStep::descend;
+            }
+            appendInfo(out, node, node.name());
+            return TreeStep::skip;
+        },
+        [&](const FSNode&, size_t) { out += ']'; });
     out += "]\n";
     return out;
 }
