@@ -132,14 +132,18 @@ void writeJson(const FSNode& root, int64_t depth) {
         out += key;
         out += value ? "true" : "false";
     };
+    // After every node entered as well as left: a chain of nested folders
+    // enters thousands before it leaves one.
+    auto flush = [&] {
+        if (out.size() < kFlushAt) return;
+        writeOut(out);
+        out.clear();
+    };
     auto close = [&] {
         out += "]}";
         path.resize(open.back().pathLength);
         open.pop_back();
-        if (out.size() >= kFlushAt) {
-            writeOut(out);
-            out.clear();
-        }
+        flush();
     };
     walkTree(
         root,
@@ -171,7 +175,10 @@ void writeJson(const FSNode& root, int64_t depth) {
             open.push_back({length, plainPath});
             // Nodes at the last level keep their sizes and counts and list no
             // children.
-            if (int64_t(level) < depth) return TreeStep::descend;
+            if (int64_t(level) < depth) {
+                flush();
+                return TreeStep::descend;
+            }
             close();
             return TreeStep::skip;
         },
