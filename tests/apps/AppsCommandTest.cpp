@@ -88,30 +88,19 @@ TEST_F(AppsFixture, JsonListsBundlesInNameOrderWithTheirLeftovers) {
     EXPECT_GE(DiskScanner::quickSize(home / "Library/Caches/com.example.app2"), 40'000); // sizes are real
 }
 
-TEST_F(AppsFixture, TextListsApplicationsAndGroupedLeftovers) {
-    std::string text;
+TEST_F(AppsFixture, TextListsApplicationsAndGroupedLeftoversAndRejectsBadArguments) {
+    std::string text, plain, usage;
     ASSERT_EQ(test::runCli({"apps", "--leftovers"}, &text), 0) << text;
-    auto at = [&](const std::string& needle) {
-        size_t p = text.find(needle);
-        EXPECT_NE(p, std::string::npos) << needle << "\n" << text;
-        return p;
-    };
-    EXPECT_LT(at("\nApp 2 "), at("\nApp 10 "));
-    EXPECT_LT(at("\nApp 10 "), at("Likely matches:"));
-    at("App Store");
-    at(home / "Library/LaunchAgents/com.example.app10.plist");
-
-    std::string plain;
+    const size_t app2 = text.find("\nApp 2 "), app10 = text.find("\nApp 10 "), likely = text.find("Likely matches:");
+    EXPECT_TRUE(app2 < app10 && app10 < likely && likely != std::string::npos) << text;
+    for (const std::string& needed : {std::string("App Store"), home / "Library/LaunchAgents/com.example.app10.plist"})
+        EXPECT_NE(text.find(needed), std::string::npos) << needed << "\n" << text;
     ASSERT_EQ(test::runCli({"apps"}, &plain), 0) << plain;
     EXPECT_EQ(plain.find("matches:"), std::string::npos);
     EXPECT_NE(plain.find("App 10"), std::string::npos);
-}
-
-TEST(AppsCommand, RejectsBadArguments) {
-    std::string output;
-    EXPECT_EQ(test::runCli({"apps", "--bogus"}, &output), 2);
-    EXPECT_NE(output.find("usage: vessora apps"), std::string::npos) << output;
-    EXPECT_EQ(test::runCli({"apps", "extra"}, &output), 2);
+    EXPECT_EQ(test::runCli({"apps", "--bogus"}, &usage), 2);
+    EXPECT_NE(usage.find("usage: vessora apps"), std::string::npos) << usage;
+    EXPECT_EQ(test::runCli({"apps", "extra"}, &usage), 2);
 }
 
 TEST(AppsCommand, LinuxListsMenuEntryAppsWithTheirKindAndLeftovers) {

@@ -63,25 +63,17 @@ struct FixtureHome {
 
 } // namespace
 
-TEST(Leftovers, EveryHomeRuleFindsIdentifierMatches) {
+TEST(Leftovers, HomeRulesFindIdentifierMatches) {
     FixtureHome home;
     Found expected;
     for (const auto& [entry, category] : std::vector<std::pair<std::string, std::string>>{
              {"Application Support/" + b + "/", "Application Support"},
-             {"Caches/" + b + "/", "Cache"},
-             {"Containers/" + b + "/", "Sandbox container"},
-             {"Application Scripts/" + b + "/", "App scripts"},
-             {"HTTPStorages/" + b + "/", "Web storage"},
              {"HTTPStorages/" + b + ".binarycookies", "Web storage"},
-             {"WebKit/" + b + "/", "WebKit data"},
-             {"Logs/" + b + "/", "Logs"},
              {"Preferences/" + b + ".plist", "Preferences"},
              {"Saved Application State/" + b + ".savedState/", "Saved state"},
-             {"Cookies/" + b + ".binarycookies", "Cookies"},
              {"Group Containers/group." + b + "/", "Group container"}, // the whole name is "group." + b
              {"Group Containers/group." + b + ".shared/", "Group container"},
              {"Preferences/ByHost/" + b + ".0A1B2C3D.plist", "Preferences (per host)"},
-             {"LaunchAgents/" + b + ".plist", "Login item"},
              {"LaunchAgents/" + b + ".updater.plist", "Login item"},
              {"LaunchAgents/" + b, "Login item"}, // no extension at all
          })
@@ -98,91 +90,81 @@ TEST(Leftovers, EveryHomeRuleFindsIdentifierMatches) {
     for (const auto& item : items) EXPECT_EQ(item.size, 0);
 }
 
-TEST(Leftovers, NamesMatchLikelyAndCaseOnlyInTheScanPass) {
-    FixtureHome home;
-    // Name "Tool Box", bundle folder "ToolBox Setup.app": both are candidates.
-    home.file("Preferences/Tool Box.plist");
-    home.folder("Caches/ToolBox Setup");
-    home.folder("Application Support/tool box"); // exact probes are case-sensitive
-    home.file("LaunchAgents/TOOL BOX.plist");
-    home.file("LaunchAgents/toolbox setup.agent");
-    home.file("LaunchAgents/Tool Boxes.plist");
-    home.folder("Group Containers/Tool Box");
-    home.file("Preferences/" + b + ".plist");
-    home.file("LaunchAgents/" + b + ".plist");
-
-    auto items = LeftoverFinder::leftovers(test::app(home.dir / "ToolBox Setup.app", "Tool Box", b), false);
-    EXPECT_EQ(found(items, home.dir / "Library"), (Found{
-                                                      {"Preferences/" + b + ".plist", "Preferences", exact, false},
-                                                      {"LaunchAgents/" + b + ".plist", "Login item", exact, false},
-                                                      {"Preferences/Tool Box.plist", "Preferences", likely, false},
-                                                      {"Caches/ToolBox Setup", "Cache", likely, false},
-                                                      {"LaunchAgents/TOOL BOX.plist", "Login item", likely, false},
-                                                      {"LaunchAgents/toolbox setup.agent", "Login item", likely, false},
-                                                      {"Group Containers/Tool Box", "Group container", likely, false},
-                                                  }));
-    // Exact items come first even unmeasured.
-    EXPECT_TRUE(std::is_sorted(items.begin(), items.end(), [](const auto& a, const auto& b) {
-        return a.confidence == exact && b.confidence != exact;
-    }));
-}
-
-TEST(Leftovers, IdentifierEqualToNameGivesOneExactItemPerPath) {
-    FixtureHome home;
-    home.folder("Application Support/Notesy");
-    home.file("LaunchAgents/Notesy.plist");
-    home.file("LaunchAgents/notesy.plist");
-    auto items = LeftoverFinder::leftovers(test::app(home.dir / "Notesy.app", "Notesy", "Notesy"), false);
-    EXPECT_EQ(found(items, home.dir / "Library"),
-              (Found{
-                  {"Application Support/Notesy", "Application Support", exact, false},
-                  {"LaunchAgents/Notesy.plist", "Login item", exact, false},
-                  {"LaunchAgents/notesy.plist", "Login item", likely, false},
-              }));
-}
-
-TEST(Leftovers, DottedNamesMatchWholeEntryNames) {
-    FixtureHome home;
-    // "Node.js" as an entry name has the stem "Node": the whole name must count too.
-    home.folder("Group Containers/node.js");
-    home.file("LaunchAgents/Node.js.plist");
-    home.file("LaunchAgents/Node.plist");
-    auto items = LeftoverFinder::leftovers(test::app(home.dir / "Node.js.app", "Node.js", {}), false);
-    EXPECT_EQ(found(items, home.dir / "Library"), (Found{
-                                                      {"Group Containers/node.js", "Group container", likely, false},
-                                                      {"LaunchAgents/Node.js.plist", "Login item", likely, false},
-                                                  }));
-}
-
-TEST(Leftovers, CandidatesNeedFourCharactersOrAnIdentifier) {
-    FixtureHome home;
-    for (const std::string n : {"Foo", "Ba\xCC\x81r", "Ba\xCC\x81rn", "Quux"}) {
-        home.file("Preferences/" + n + ".plist");
-        home.file("LaunchAgents/" + n + ".plist");
+// Names match likely, only as whole entry names of four characters or more,
+// and never outside the rule folders; exact items come first even unmeasured.
+TEST(Leftovers, NamesMatchLikelyOnlyWhereTheyCanBeTheAppsOwn) {
+    struct Case {
+        std::string bundle, name;
+        std::optional<std::string> id;
+        std::vector<std::string> entries; // below Library; a trailing "/" makes a folder
+        Found expected;
+    };
+    const std::string barn = "Ba\xCC\x81rn", bar = "Ba\xCC\x81r"; // "Bár" is three characters in four code points
+    std::vector<std::string> shortNames;
+    for (const std::string& n : {std::string("Foo"), bar, barn, std::string("Quux")})
+        shortNames.insert(shortNames.end(), {"Preferences/" + n + ".plist", "LaunchAgents/" + n + ".plist"});
+    const std::vector<std::string> outside = {"../Documents/", "Application Support/AC/DC Live/"};
+    const Case cases[] = {
+        // The name and the bundle folder's name are both candidates; exact probes are case-sensitive.
+        {"ToolBox Setup.app",
+         "Tool Box",
+         b,
+         {"Preferences/Tool Box.plist", "Caches/ToolBox Setup/", "Application Support/tool box/",
+          "LaunchAgents/TOOL BOX.plist", "LaunchAgents/toolbox setup.agent", "LaunchAgents/Tool Boxes.plist",
+          "Group Containers/Tool Box/", "Preferences/" + b + ".plist", "LaunchAgents/" + b + ".plist"},
+         {{"Preferences/" + b + ".plist", "Preferences", exact, false},
+          {"LaunchAgents/" + b + ".plist", "Login item", exact, false},
+          {"Preferences/Tool Box.plist", "Preferences", likely, false},
+          {"Caches/ToolBox Setup", "Cache", likely, false},
+          {"LaunchAgents/TOOL BOX.plist", "Login item", likely, false},
+          {"LaunchAgents/toolbox setup.agent", "Login item", likely, false},
+          {"Group Containers/Tool Box", "Group container", likely, false}}},
+        // An identifier equal to the name gives one exact item per path.
+        {"Notesy.app",
+         "Notesy",
+         "Notesy",
+         {"Application Support/Notesy/", "LaunchAgents/Notesy.plist", "LaunchAgents/notesy.plist"},
+         {{"Application Support/Notesy", "Application Support", exact, false},
+          {"LaunchAgents/Notesy.plist", "Login item", exact, false},
+          {"LaunchAgents/notesy.plist", "Login item", likely, false}}},
+        // "Node.js" as an entry name has the stem "Node": the whole name must count too.
+        {"Node.js.app",
+         "Node.js",
+         {},
+         {"Group Containers/node.js/", "LaunchAgents/Node.js.plist", "LaunchAgents/Node.plist"},
+         {{"Group Containers/node.js", "Group container", likely, false},
+          {"LaunchAgents/Node.js.plist", "Login item", likely, false}}},
+        {"Foo.app", "Foo", {}, shortNames, {}},
+        {"Foo.app", "Foo", "", shortNames, {}},
+        {bar + ".app", bar, {}, shortNames, {}},
+        {"X.app",
+         barn,
+         {},
+         shortNames,
+         {{"Preferences/" + barn + ".plist", "Preferences", likely, false},
+          {"LaunchAgents/" + barn + ".plist", "Login item", likely, false}}},
+        // A short name with a long enough bundle folder name still has a candidate.
+        {"Quux.app",
+         "Foo",
+         {},
+         shortNames,
+         {{"Preferences/Quux.plist", "Preferences", likely, false},
+          {"LaunchAgents/Quux.plist", "Login item", likely, false}}},
+        // Identifiers from a hostile Info.plist, and a name holding a slash.
+        {"Evil.app", "Evi", "../../Documents", outside, {}},
+        {"Evil.app", "Evi", "..", outside, {}},
+        {"Evil.app", "Evi", ".", outside, {}},
+        {"AC.app", "AC/DC Live", {}, outside, {}},
+    };
+    for (const Case& c : cases) {
+        FixtureHome home;
+        for (const std::string& entry : c.entries) home.put(entry);
+        const auto items = LeftoverFinder::leftovers(test::app(home.dir / c.bundle, c.name, c.id), false);
+        EXPECT_EQ(found(items, home.dir / "Library"), c.expected) << c.name;
+        EXPECT_TRUE(std::is_sorted(items.begin(), items.end(), [](const auto& x, const auto& y) {
+            return x.confidence == exact && y.confidence != exact;
+        })) << c.name;
     }
-    // Three letters, and an empty identifier: nothing to match on.
-    EXPECT_TRUE(LeftoverFinder::leftovers(test::app(home.dir / "Foo.app", "Foo", std::nullopt), false).empty());
-    EXPECT_TRUE(LeftoverFinder::leftovers(test::app(home.dir / "Foo.app", "Foo", ""), false).empty());
-    // "Bár" with a combining accent is three characters in four code points.
-    EXPECT_TRUE(LeftoverFinder::leftovers(test::app(home.dir / "Ba\xCC\x81r.app", "Ba\xCC\x81r", {}), false).empty());
-    EXPECT_EQ(LeftoverFinder::leftovers(test::app(home.dir / "X.app", "Ba\xCC\x81rn", {}), false).size(), 2u);
-    // A short name with a long enough bundle folder name still has a candidate.
-    EXPECT_EQ(
-        found(LeftoverFinder::leftovers(test::app(home.dir / "Quux.app", "Foo", {}), false), home.dir / "Library"),
-        (Found{{"Preferences/Quux.plist", "Preferences", likely, false},
-               {"LaunchAgents/Quux.plist", "Login item", likely, false}}));
-}
-
-TEST(Leftovers, CandidatesNeverReachOutsideTheRuleFolders) {
-    FixtureHome home;
-    test::makeDirs(home.dir / "Documents");
-    test::makeDirs(home.lib("Application Support"));
-    home.folder("Application Support/AC/DC Live");
-    // An identifier from a hostile Info.plist, and a name holding a slash.
-    for (const std::string id : {"../../Documents", "..", "."}) {
-        EXPECT_TRUE(LeftoverFinder::leftovers(test::app(home.dir / "Evil.app", "Evi", id), false).empty()) << id;
-    }
-    EXPECT_TRUE(LeftoverFinder::leftovers(test::app(home.dir / "AC.app", "AC/DC Live", {}), false).empty());
 }
 
 TEST(Leftovers, MeasuresWithQuickSizeAndSortsLargerFirstWithinConfidence) {
@@ -245,17 +227,11 @@ TEST(Leftovers, SystemFoldersAreFoundAndNeedAdministratorRights) {
     // Entries below the fake root (a trailing "/" makes a folder) and how they must be reported.
     const std::vector<std::pair<std::string, std::string>> entries = {
         {"Users/ada/Library/Preferences/" + b + ".plist", "Preferences|exact|user"},
-        {"Users/ada/Library/LaunchAgents/" + b + ".plist", "Login item|exact|user"},
         {"Library/Application Support/" + b + "/", "Application Support (system)|exact|admin"},
-        {"Library/Caches/" + b + "/", "Cache (system)|exact|admin"},
-        {"Library/Preferences/" + b + ".plist", "Preferences (system)|exact|admin"},
-        {"Library/Logs/" + b + "/", "Logs (system)|exact|admin"},
-        {"Library/LaunchAgents/" + b + ".plist", "Login item (system)|exact|admin"},
         {"Library/LaunchDaemons/" + b + ".helper.plist", "Background daemon|exact|admin"},
         {"Library/LaunchDaemons/Tool Box.plist", "Background daemon|likely|admin"},
         {"Library/PrivilegedHelperTools/" + b + ".Helper", "Privileged helper|exact|admin"},
         {"private/var/db/receipts/" + b + ".bom", "Installer receipt|exact|admin"},
-        {"private/var/db/receipts/" + b + ".plist", "Installer receipt|exact|admin"},
         {"private/var/db/receipts/com.other.bom", ""},
     };
     std::vector<std::string> expected;

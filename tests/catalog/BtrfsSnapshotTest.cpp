@@ -26,13 +26,9 @@ namespace {
 
 constexpr int64_t MB = 1 << 20;
 
-struct Listed {
-    std::string name;
-    SnapshotOwner owner;
-    std::string date; // ISO 8601, or "recent" for the subvolume's own creation time
-    std::string description;
-    size_t subvolumes;
-};
+// Name, owner, date (ISO 8601, or "recent" for the subvolume's own creation
+// time), description and number of subvolumes.
+using Listed = std::tuple<std::string, SnapshotOwner, std::string, std::string, size_t>;
 
 class BtrfsSnapshotTest : public ::testing::Test {
 protected:
@@ -145,15 +141,6 @@ protected:
     std::vector<std::string> mounted_;
 };
 
-bool operator==(const Listed& a, const Listed& b) {
-    return a.name == b.name && a.owner == b.owner && a.date == b.date && a.description == b.description &&
-           a.subvolumes == b.subvolumes;
-}
-void PrintTo(const Listed& l, std::ostream* out) {
-    *out << "{" << l.name << ", " << ownerName(l.owner) << ", " << l.date << ", " << l.description << ", "
-         << l.subvolumes << "}";
-}
-
 } // namespace
 
 TEST_F(BtrfsSnapshotTest, ListsEachToolsSnapshotsNewestFirstWithTheirExclusiveSizes) {
@@ -215,6 +202,24 @@ TEST_F(BtrfsSnapshotTest, ListsEachToolsSnapshotsNewestFirstWithTheirExclusiveSi
     EXPECT_GE(*named(listed, m_ + "/@/.snapshots/1/snapshot")->exclusiveBytes(), 3 * MB);
     EXPECT_GE(*named(listed, m_ + "/timeshift-btrfs/snapshots/2024-02-01_10-00-00")->exclusiveBytes(), 4 * MB);
     EXPECT_LT(*named(listed, m_ + "/backups/home-weekly")->exclusiveBytes(), MB);
+
+    // The command line lists the same, with the same figures.
+    test::ScopedEnv toolTables("VESSORA_TABLES", "linux");
+    std::string output;
+    ASSERT_EQ(test::runCli({"snapshots", "--json"}, &output), 0) << output;
+    const std::optional<JsonValue> document = parseJson(output);
+    ASSERT_TRUE(document && document->member("snapshots")) << output;
+    std::vector<Listed> fromTool;
+    for (const JsonValue& s : document->member("snapshots")->array) {
+        if (s.text("volume") != m_) continue;
+        const LocalSnapshot* same = named(listed, *s.text("name"));
+        ASSERT_TRUE(same) << *s.text("name");
+        EXPECT_EQ(s.member("exclusive")->integer(0, INT64_MAX), same->exclusiveBytes()) << same->name;
+        EXPECT_EQ(s.text("quotas"), "on");
+        fromTool.push_back(summary({*same}).front());
+    }
+    EXPECT_EQ(fromTool, expected);
+    EXPECT_EQ(*document->member("snapshots")->array[2].text("date"), "2024-03-01T08:00:00Z");
 }
 
 TEST_F(BtrfsSnapshotTest, TheHelperDeletesOnlyListedReadOnlySnapshots) {
@@ -228,18 +233,38 @@ TEST_F(BtrfsSnapshotTest, TheHelperDeletesOnlyListedReadOnlySnapshots) {
     LocalSnapshot weekly = *named(before, m_ + "/backups/home-weekly");
 
     // Neither snapper nor Timeshift is installed here: each subvolume goes as
-    // `btrfs subvolume delete` removes it, and frees what only it held.
+    // `btrfs subvolume delete` removes it, and frees what only it held. The
+    // command line first, as a user would run it.
+    test::ScopedEnv toolTables("VESSORA_TABLES", "linux");
+    const std::string gone = timeshift.name;
+    const int64_t held = *timeshift.exclusiveBytes();
+    // A committed transaction wakes the cleaner that frees a deleted subvolume's blocks.
+    auto available = [&] {
+        btrfs({"filesystem", "sync", m_});
+        btrfs({"subvolume", "sync", m_});
+        btrfs({"filesystem", "sync", m_});
+        struct statvfs st {};
+        ::statvfs(m_.c_str(), &st);
+        return int64_t(st.f_bavail) * int64_t(st.f_frsize);
+    };
+    const int64_t space = available();
+    std::string output;
+    EXPECT_EQ(test::runCli({"snapshots", "--delete", gone}, &output, "y\n"), 2) << output;
+    ASSERT_EQ(test::runCli({"snapshots", "--delete", gone, "--yes"}, &output), 0) << output;
+    EXPECT_EQ(output, "Deleted the snapshot " + gone + ", reclaiming " + Fmt::bytes(held) + ".\n");
+    EXPECT_GE(available() - space, held - MB / 2);
+    for (const SnapshotSubvolume& sub : timeshift.subvolumes) EXPECT_FALSE(exists(sub.path)) << sub.path;
+    EXPECT_EQ(test::runCli({"snapshots", "--delete", gone, "--yes"}, &output), 1);
+
     test::ShellRunner runner; // the helper run directly: the tests run as root, which is what pkexec grants
     runner.direct = true;
-    for (const LocalSnapshot* s : {&timeshift, &snapper}) {
-        RemovalResult result = SnapshotRemoval::deleteSnapshot(*s, m_, runner);
-        EXPECT_EQ(result.succeeded, std::vector<std::string>{s->name});
-        EXPECT_TRUE(result.failed.empty()) << result.failed.front().reason;
-        EXPECT_EQ(result.bytesFreed, *s->exclusiveBytes());
-        for (const SnapshotSubvolume& sub : s->subvolumes) EXPECT_FALSE(exists(sub.path)) << sub.path;
-    }
+    RemovalResult result = SnapshotRemoval::deleteSnapshot(snapper, m_, runner);
+    EXPECT_EQ(result.succeeded, std::vector<std::string>{snapper.name});
+    EXPECT_TRUE(result.failed.empty()) << result.failed.front().reason;
+    EXPECT_EQ(result.bytesFreed, *snapper.exclusiveBytes());
+    EXPECT_FALSE(exists(snapper.name));
     EXPECT_EQ(runner.calls.front(),
-              (std::vector<std::string>{"--snapshot", timeshift.name, "--file-system", timeshift.fileSystem}));
+              (std::vector<std::string>{"--snapshot", snapper.name, "--file-system", snapper.fileSystem}));
     EXPECT_TRUE(exists(m_ + "/@/.snapshots/1/info.xml"));
     std::vector<LocalSnapshot> after = LocalSnapshot::list(m_);
     ASSERT_EQ(after.size(), 3u);
@@ -276,56 +301,6 @@ TEST_F(BtrfsSnapshotTest, TheHelperDeletesOnlyListedReadOnlySnapshots) {
     for (const char* stays : {"/backups/home-weekly", "/scratch", "/@/base", "/@/.snapshots/2/snapshot/base",
                               "/timeshift-btrfs/snapshots/2024-01-01_00-00-00/@home"})
         EXPECT_TRUE(exists(m_ + stays)) << stays;
-}
-
-// The command line as a user would run it: every snapshot with its date and
-// the qgroup figures, then one deleted, its space given back, the others kept.
-TEST_F(BtrfsSnapshotTest, TheCommandListsSizesAndDeletesOne) {
-    ScopedTables tables{TableSet::linux};
-    test::ScopedEnv toolTables("VESSORA_TABLES", "linux");
-    btrfs({"quota", "enable", m_});
-    btrfs({"quota", "rescan", "-w", m_});
-    const std::map<uint64_t, int64_t> counted = qgroupShow();
-    std::string output;
-    ASSERT_EQ(test::runCli({"snapshots", "--json"}, &output), 0) << output;
-    const std::optional<JsonValue> document = parseJson(output);
-    ASSERT_TRUE(document && document->member("snapshots")) << output;
-    std::vector<std::string> names;
-    for (const JsonValue& s : document->member("snapshots")->array) {
-        if (s.text("volume") != m_) continue;
-        names.push_back(*s.text("name"));
-        int64_t sum = 0;
-        for (const JsonValue& sub : s.member("subvolumes")->array)
-            sum += counted.at(*sub.member("id")->unsignedInteger());
-        EXPECT_EQ(s.member("exclusive")->integer(0, INT64_MAX), sum) << names.back();
-        EXPECT_EQ(s.text("quotas"), "on");
-    }
-    ASSERT_EQ(names, (std::vector<std::string>{m_ + "/backups/home-weekly", m_ + "/@/.snapshots/2/snapshot",
-                                               m_ + "/@/.snapshots/1/snapshot",
-                                               m_ + "/timeshift-btrfs/snapshots/2024-02-01_10-00-00",
-                                               m_ + "/timeshift-btrfs/snapshots/2024-01-01_00-00-00"}))
-        << output;
-    EXPECT_EQ(*document->member("snapshots")->array[2].text("date"), "2024-03-01T08:00:00Z");
-
-    const std::string gone = m_ + "/timeshift-btrfs/snapshots/2024-02-01_10-00-00";
-    const int64_t held = *named(LocalSnapshot::list(m_), gone)->exclusiveBytes();
-    // A committed transaction wakes the cleaner that frees a deleted subvolume's blocks.
-    auto available = [&] {
-        btrfs({"filesystem", "sync", m_});
-        btrfs({"subvolume", "sync", m_});
-        btrfs({"filesystem", "sync", m_});
-        struct statvfs st {};
-        ::statvfs(m_.c_str(), &st);
-        return int64_t(st.f_bavail) * int64_t(st.f_frsize);
-    };
-    const int64_t before = available();
-    EXPECT_EQ(test::runCli({"snapshots", "--delete", gone}, &output, "y\n"), 2) << output;
-    ASSERT_EQ(test::runCli({"snapshots", "--delete", gone, "--yes"}, &output), 0) << output;
-    EXPECT_EQ(output, "Deleted the snapshot " + gone + ", reclaiming " + Fmt::bytes(held) + ".\n");
-    EXPECT_GE(available() - before, held - MB / 2);
-    EXPECT_FALSE(exists(gone + "/@"));
-    EXPECT_EQ(LocalSnapshot::list(m_).size(), 4u);
-    EXPECT_EQ(test::runCli({"snapshots", "--delete", gone, "--yes"}, &output), 1);
 }
 
 TEST(BtrfsSnapshotTools, TheToolManagingASnapshotDeletesIt) {

@@ -1,6 +1,7 @@
 #include "CatalogFixture.h"
 
 #include <dirent.h>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +33,19 @@ int64_t lstatTreeSize(const std::string& path, LinkSet* links) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return 0;
     return walk(path, st.st_dev, links);
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) out.push_back(word);
+    return out;
+}
+
+std::vector<std::string> urlsOf(const std::vector<CleanupEntry>& entries) {
+    std::vector<std::string> out;
+    for (const CleanupEntry& e : entries) out.push_back(e.url);
+    return out;
 }
 
 std::string makeLongLink(const std::string& path, const std::string& target) {

@@ -2,9 +2,11 @@
 // Helpers the catalogue tests share.
 
 #include "TestSupport.h"
+#include "platform/CleanupEntry.h"
 
 #include <cstdint>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -20,6 +22,19 @@ int64_t lstatTreeSize(const std::string& path, LinkSet* links = nullptr);
 // A symbolic link whose target is long enough that the link gets a block of
 // its own on disk-backed file systems.
 std::string makeLongLink(const std::string& path, const std::string& target);
+
+// The words of `text`, split at spaces: paths without spaces listed compactly.
+std::vector<std::string> words(const std::string& text);
+
+// The entries' paths, in their order.
+std::vector<std::string> urlsOf(const std::vector<CleanupEntry>& entries);
+
+// The row of a table (targets or categories) with `id`.
+template <class Row> Row rowNamed(const std::vector<Row>& rows, const std::string& id) {
+    for (const Row& row : rows)
+        if (row.id == id) return row;
+    throw std::runtime_error("no row " + id);
+}
 
 // A temporary folder that HOME names, the XDG folders following it, for the
 // object's life.

@@ -11,12 +11,6 @@ using namespace vessora;
 
 namespace {
 
-const CleanupTarget& targetNamed(const std::vector<CleanupTarget>& targets, const std::string& id) {
-    for (const CleanupTarget& t : targets)
-        if (t.id == id) return t;
-    throw std::runtime_error("no target " + id);
-}
-
 CleanupTarget targetOver(const std::vector<std::string>& roots) {
     CleanupTarget target;
     target.id = "test";
@@ -25,14 +19,6 @@ CleanupTarget targetOver(const std::vector<std::string>& roots) {
 }
 
 } // namespace
-
-TEST(CleanupCatalog, DefinitionsFollowTheHomeOfTheMoment) {
-    test::TempHome first;
-    for (const CleanupTarget& t : CleanupCatalog::definitions()) EXPECT_TRUE(t.entries.empty() && !t.scanned) << t.id;
-    EXPECT_EQ(targetNamed(CleanupCatalog::definitions(), "thumbnails").roots.at(0), first / ".cache/thumbnails");
-    test::TempHome second;
-    EXPECT_EQ(targetNamed(CleanupCatalog::definitions(), "thumbnails").roots.at(0), second / ".cache/thumbnails");
-}
 
 TEST(CleanupCatalog, MeasuresChildrenLargestFirstWithTiesInListingOrder) {
     test::TempDir dir;
@@ -63,27 +49,13 @@ TEST(CleanupCatalog, MeasuresChildrenLargestFirstWithTiesInListingOrder) {
     EXPECT_EQ(measured, target);
 }
 
-TEST(CleanupCatalog, SymbolicLinkChildIsSizedAsTheLinkItself) {
-    test::TempDir dir;
-    test::writeFile(dir / "big/file", 1 << 20);
-    test::makeDirs(dir / "root");
-    const std::string link = test::makeLongLink(dir / "root/link", "../big");
-    const CleanupTarget measured = CleanupCatalog::measure(targetOver({dir / "root"}));
-    const int64_t linkBlocks = test::allocatedSize(link);
-    if (linkBlocks > 0) {
-        ASSERT_EQ(measured.entries.size(), 1u);
-        EXPECT_EQ(measured.entries[0].url, link);
-        EXPECT_EQ(measured.entries[0].size, linkBlocks);
-    } else {
-        EXPECT_TRUE(measured.entries.empty()) << "a link without blocks measures 0 and is dropped";
-    }
-}
-
-TEST(CleanupCatalog, MissingEmptyAndRootLevelEntries) {
+TEST(CleanupCatalog, DefinitionsFollowTheHomeMissingEmptyAndRootLevelEntries) {
     test::TempHome dir;
     CleanupCatalog::ScopedSystemRoot system{dir / "sys"};
+    EXPECT_EQ(test::rowNamed(CleanupCatalog::definitions(), "thumbnails").roots.at(0), dir / ".cache/thumbnails");
     // Nothing exists: measured, no entries.
     for (const CleanupTarget& target : CleanupCatalog::definitions()) {
+        EXPECT_TRUE(target.entries.empty() && !target.scanned) << target.id;
         CleanupTarget measured = CleanupCatalog::measure(target);
         EXPECT_TRUE(measured.scanned) << target.id;
         EXPECT_TRUE(measured.entries.empty()) << target.id;
@@ -113,8 +85,8 @@ TEST(CleanupCatalog, MacSamePathUnderTwoTargetsIsListedUnderEach) {
     test::TempHome dir;
     test::writeFile(dir / "Library/Caches/Homebrew/downloads/pkg.tar.gz", 4 * 4096);
     auto targets = CleanupCatalog::definitions();
-    auto packages = CleanupCatalog::measure(targetNamed(targets, "package-caches")).entries;
-    auto caches = CleanupCatalog::measure(targetNamed(targets, "user-caches")).entries;
+    auto packages = CleanupCatalog::measure(test::rowNamed(targets, "package-caches")).entries;
+    auto caches = CleanupCatalog::measure(test::rowNamed(targets, "user-caches")).entries;
     ASSERT_EQ(packages.size(), 1u);
     ASSERT_EQ(caches.size(), 1u);
     EXPECT_EQ(packages[0].url, dir / "Library/Caches/Homebrew/downloads");

@@ -11,17 +11,8 @@ using namespace vessora;
 
 namespace {
 
-StorageCategory categoryNamed(const std::string& id) {
-    for (const StorageCategory& c : StorageCategories::all())
-        if (c.id == id) return c;
-    throw std::runtime_error("no category " + id);
-}
-
-std::vector<std::string> urls(const std::vector<CleanupEntry>& entries) {
-    std::vector<std::string> out;
-    for (const CleanupEntry& e : entries) out.push_back(e.url);
-    return out;
-}
+StorageCategory categoryNamed(const std::string& id) { return test::rowNamed(StorageCategories::all(), id); }
+using test::urlsOf;
 
 // A single file whose allocated size is the first multiple of `block` at or
 // above `bytes` (or, with `below`, the last one under it).
@@ -33,20 +24,6 @@ std::string fileAround(const std::string& path, int64_t bytes, bool below) {
 }
 
 } // namespace
-
-// The macOS rows: where a row's kind decides how it is measured.
-TEST(StorageCategories, MacRowsFollowTheHomeOfTheMoment) {
-    ScopedTables tables{TableSet::macos};
-    test::TempHome dir;
-    for (const StorageCategory& c : StorageCategories::all())
-        EXPECT_EQ(c.measurement, c.id == "systemData" ? CategoryMeasurement::remainder : CategoryMeasurement::measured);
-    EXPECT_EQ(categoryNamed("othersShared").roots, StorageCategories::otherUserRoots());
-    EXPECT_TRUE(categoryNamed("systemData").roots.empty());
-    EXPECT_FALSE(categoryNamed("cloud").listsContents) << "cloud providers are never walked";
-    EXPECT_EQ(categoryNamed("macos").color(), (Rgb{0.55, 0.56, 0.60})) << "gray has no entry of its own";
-    test::TempHome other;
-    EXPECT_EQ(categoryNamed("trash").roots, std::vector<std::string>{other.path() + "/.Trash"});
-}
 
 TEST(StorageCategories, MacOtherUserRootsSkipTheCurrentAccountSharedAndHiddenNames) {
     ScopedTables tables{TableSet::macos};
@@ -89,15 +66,17 @@ TEST(StorageCategories, MacMeasuresRootsChildrenAndSums) {
     test::writeFile(dir / "Library/Caches/CloudKit/blob", 2 * 4096);
     test::writeFile(dir / "Library/Group Containers/group.com.apple.CoreSpeech/x", 4096);
 
+    EXPECT_EQ(categoryNamed("trash").roots, std::vector<std::string>{dir / ".Trash"}); // the home of the moment
     MeasuredCategory documents = StorageCategories::measure(categoryNamed("documents"));
     EXPECT_TRUE(documents.measured);
-    EXPECT_EQ(urls(documents.entries), (std::vector<std::string>{dir / "Desktop/notes", dir / "Documents/report.pdf"}));
+    EXPECT_EQ(urlsOf(documents.entries),
+              (std::vector<std::string>{dir / "Desktop/notes", dir / "Documents/report.pdf"}));
     EXPECT_EQ(documents.size, test::lstatTreeSize(dir / "Desktop/notes") + test::lstatTreeSize(dir / "Documents"));
     EXPECT_EQ(documents.id(), "documents");
 
     // Roots measured whole.
     MeasuredCategory cloud = StorageCategories::measure(categoryNamed("cloud"));
-    EXPECT_EQ(urls(cloud.entries),
+    EXPECT_EQ(urlsOf(cloud.entries),
               (std::vector<std::string>{dir / "Library/Caches/CloudKit",
                                         dir / "Library/Group Containers/group.com.apple.CoreSpeech"}));
 
@@ -136,8 +115,8 @@ TEST(StorageCategories, MacSystemDataListsLargeUnclaimedItemsOnce) {
     ASSERT_GE(test::allocatedSize(dir / "Library/atOrAbove"), StorageCategories::systemDataMinimumSize);
 
     std::vector<CleanupEntry> entries = StorageCategories::measureSystemDataEntries();
-    EXPECT_EQ(urls(entries), (std::vector<std::string>{dir / ".hidden-cache", dir / "Library/Application Support",
-                                                       dir / "Library/Big", dir / "Library/atOrAbove"}));
+    EXPECT_EQ(urlsOf(entries), (std::vector<std::string>{dir / ".hidden-cache", dir / "Library/Application Support",
+                                                         dir / "Library/Big", dir / "Library/atOrAbove"}));
     for (const CleanupEntry& e : entries) {
         EXPECT_EQ(e.size, test::lstatTreeSize(e.url)) << e.url;
         EXPECT_TRUE(e.modified.has_value());
@@ -145,7 +124,7 @@ TEST(StorageCategories, MacSystemDataListsLargeUnclaimedItemsOnce) {
 
     // Directly in the home folder only hidden items count, and never the Trash,
     // even when nothing claims them.
-    EXPECT_EQ(urls(StorageCategories::measureSystemDataEntries({dir.path()}, {})),
+    EXPECT_EQ(urlsOf(StorageCategories::measureSystemDataEntries({dir.path()}, {})),
               (std::vector<std::string>{dir / ".hidden-cache", dir / ".gradle"}));
 
     // The same standardized path reached from two roots is listed once, under the first.

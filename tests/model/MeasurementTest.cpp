@@ -95,14 +95,13 @@ TEST_F(CleanupRunTest, LinuxEntriesOfEveryGradeGoToTheTrashAndLeaveTheirTargets)
         ADD_FAILURE() << id << " " << rest;
         return CleanupEntry{};
     };
-    const std::vector<CleanupEntry> chosen = {entryOf("thumbnails", ".cache/thumbnails/normal"),
-                                              entryOf("app-caches", ".cache/someapp"),
-                                              entryOf("flatpak-orphans", ".var/app/org.gone.App")};
     CleanupEntry busy = entryOf("app-caches", ".cache/otherapp");
     busy.inUseBy = "Other";
-    std::vector<CleanupEntry> asked = chosen;
-    asked.push_back(busy);
-    Removals::removeCleanupEntries(model->removals(), asked, RemovalMode::trash);
+    Removals::removeCleanupEntries(model->removals(),
+                                   {entryOf("thumbnails", ".cache/thumbnails/normal"),
+                                    entryOf("app-caches", ".cache/someapp"),
+                                    entryOf("flatpak-orphans", ".var/app/org.gone.App"), busy},
+                                   RemovalMode::trash);
     ASSERT_TRUE(waitForRemovals(*model));
 
     const std::string trash = home() + "/.local/share/Trash/files/";
