@@ -1,11 +1,13 @@
 // The command-line tools do not link the libraries that only a few commands
 // use: GLib, GIO and Flatpak (the app inventory's menu entries and Flatpak
-// apps; Flatpak alone brings some sixty further libraries), libsquashfs
-// (AppImages), libplist (bundle property lists) and SQLite (the Messages
-// export). Each entry point the engines call is defined here and forwards to
+// apps; Flatpak alone brings some sixty further libraries), libsquashfs and
+// liblzma (AppImages), libplist (bundle property lists), SQLite (the Messages
+// export), libzstd and zlib (saved scans and scan exports) and libbtrfsutil
+// (snapshots). Each entry point the engines call is defined here and forwards to
 // the real function, which is looked up in its library the first time it is
 // called. `vessora scan` thus starts without mapping and relocating those
-// libraries (about 12 MB of memory); `vessora apps` loads them on first use.
+// libraries (about 12 MB of memory; loading a library costs the process its
+// symbol tables and relocations even when nothing of it runs); `vessora apps` loads them on first use.
 //
 // The window links the libraries as usual (Qt loads GLib anyway). The
 // declarations come from the libraries' own headers, so a definition here that
@@ -13,10 +15,12 @@
 // function of these libraries makes the tools' link fail with an undefined
 // reference: add a LAZY line for it below.
 
+#include <btrfsutil.h>
 #include <dlfcn.h>
 #include <flatpak.h>
 #include <gio/gio.h>
 #include <glib.h>
+#include <lzma.h>
 #include <plist/plist.h>
 #include <sqfs/compressor.h>
 #include <sqfs/data_reader.h>
@@ -24,6 +28,8 @@
 #include <sqfs/meta_reader.h>
 #include <sqfs/super.h>
 #include <sqlite3.h>
+#include <zlib.h>
+#include <zstd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,12 +37,13 @@
 
 namespace {
 
-enum Library { glib, gobject, gio, flatpak, squashfs, plist, sqlite, libraryCount };
+enum Library { glib, gobject, gio, flatpak, squashfs, plist, sqlite, lzma, zstd, zlib, btrfsutil, libraryCount };
 
 // The sonames the build links against elsewhere (Debian 12).
 constexpr const char* kSonames[libraryCount] = {"libglib-2.0.so.0", "libgobject-2.0.so.0", "libgio-2.0.so.0",
                                                 "libflatpak.so.0",  "libsquashfs.so.1",    "libplist-2.0.so.3",
-                                                "libsqlite3.so.0"};
+                                                "libsqlite3.so.0",  "liblzma.so.5",        "libzstd.so.1",
+                                                "libz.so.1",        "libbtrfsutil.so.1"};
 
 // A missing library is a broken installation (the package depends on each):
 // the command stops with a message rather than running without it.
@@ -158,3 +165,44 @@ LAZY(sqlite, int, sqlite3_open_v2, (const char* a0, sqlite3** a1, int a2, const 
 LAZY(sqlite, int, sqlite3_prepare_v2, (sqlite3 * a0, const char* a1, int a2, sqlite3_stmt** a3, const char** a4),
      (a0, a1, a2, a3, a4))
 LAZY(sqlite, int, sqlite3_step, (sqlite3_stmt * a0), (a0))
+
+LAZY(lzma, lzma_ret, lzma_stream_buffer_decode,
+     (uint64_t * a0, uint32_t a1, const lzma_allocator* a2, const uint8_t* a3, size_t* a4, size_t a5, uint8_t* a6,
+      size_t* a7, size_t a8),
+     (a0, a1, a2, a3, a4, a5, a6, a7, a8))
+
+LAZY(zstd, ZSTD_CCtx*, ZSTD_createCCtx, (), ())
+LAZY(zstd, ZSTD_DStream*, ZSTD_createDStream, (), ())
+LAZY(zstd, const char*, ZSTD_getErrorName, (size_t a0), (a0))
+LAZY(zstd, size_t, ZSTD_CCtx_setParameter, (ZSTD_CCtx * a0, ZSTD_cParameter a1, int a2), (a0, a1, a2))
+LAZY(zstd, size_t, ZSTD_compress2, (ZSTD_CCtx * a0, void* a1, size_t a2, const void* a3, size_t a4),
+     (a0, a1, a2, a3, a4))
+LAZY(zstd, size_t, ZSTD_compressBound, (size_t a0), (a0))
+LAZY(zstd, size_t, ZSTD_decompress, (void* a0, size_t a1, const void* a2, size_t a3), (a0, a1, a2, a3))
+LAZY(zstd, size_t, ZSTD_decompressStream, (ZSTD_DStream * a0, ZSTD_outBuffer* a1, ZSTD_inBuffer* a2), (a0, a1, a2))
+LAZY(zstd, size_t, ZSTD_freeCCtx, (ZSTD_CCtx * a0), (a0))
+LAZY(zstd, size_t, ZSTD_freeDStream, (ZSTD_DStream * a0), (a0))
+LAZY(zstd, size_t, ZSTD_initDStream, (ZSTD_DStream * a0), (a0))
+LAZY(zstd, unsigned, ZSTD_isError, (size_t a0), (a0))
+LAZY(zstd, unsigned long long, ZSTD_getFrameContentSize, (const void* a0, size_t a1), (a0, a1))
+
+LAZY(zlib, gzFile, gzopen, (const char* a0, const char* a1), (a0, a1))
+LAZY(zlib, int, gzclose, (gzFile a0), (a0))
+LAZY(zlib, int, gzwrite, (gzFile a0, voidpc a1, unsigned a2), (a0, a1, a2))
+LAZY(zlib, int, inflate, (z_streamp a0, int a1), (a0, a1))
+LAZY(zlib, int, inflateEnd, (z_streamp a0), (a0))
+LAZY(zlib, int, inflateInit2_, (z_streamp a0, int a1, const char* a2, int a3), (a0, a1, a2, a3))
+LAZY(zlib, int, inflateReset, (z_streamp a0), (a0))
+
+LAZY(btrfsutil, btrfs_util_error, btrfs_util_create_subvolume_iterator,
+     (const char* a0, uint64_t a1, int a2, btrfs_util_subvolume_iterator** a3), (a0, a1, a2, a3))
+LAZY(btrfsutil, btrfs_util_error, btrfs_util_delete_subvolume_by_id_fd, (int a0, uint64_t a1), (a0, a1))
+LAZY(btrfsutil, btrfs_util_error, btrfs_util_delete_subvolume_fd, (int a0, const char* a1, int a2), (a0, a1, a2))
+LAZY(btrfsutil, btrfs_util_error, btrfs_util_get_default_subvolume, (const char* a0, uint64_t* a1), (a0, a1))
+LAZY(btrfsutil, btrfs_util_error, btrfs_util_subvolume_id_fd, (int a0, uint64_t* a1), (a0, a1))
+LAZY(btrfsutil, btrfs_util_error, btrfs_util_subvolume_info,
+     (const char* a0, uint64_t a1, struct btrfs_util_subvolume_info* a2), (a0, a1, a2))
+LAZY(btrfsutil, btrfs_util_error, btrfs_util_subvolume_iterator_next_info,
+     (btrfs_util_subvolume_iterator * a0, char** a1, struct btrfs_util_subvolume_info* a2), (a0, a1, a2))
+LAZY(btrfsutil, const char*, btrfs_util_strerror, (btrfs_util_error a0), (a0))
+LAZY(btrfsutil, void, btrfs_util_destroy_subvolume_iterator, (btrfs_util_subvolume_iterator * a0), (a0))

@@ -109,9 +109,13 @@ void appendQuoted(std::string& out, std::string_view text, bool plain) {
 // keep their sizes and counts, with no children listed), one node after
 // another without recursion (trees may be tens of thousands of levels deep),
 // flushed to standard output as it grows. Field names are fixed text; a path
-// is known to be plain when its parent's was and its own name is.
+// is known to be plain when its parent's was and its own name is. The buffer
+// is reserved once at its flushing size plus room for a node or two, rather
+// than doubling past it, since it counts towards the scan's peak memory.
 void writeJson(const FSNode& root, int64_t depth) {
+    constexpr size_t kFlushAt = 64 << 10;
     std::string out;
+    out.reserve(kFlushAt + (8 << 10));
     std::string path = root.path();
     // Per open node: the length of the path before its name was added, and
     // whether the path is plain.
@@ -128,14 +132,18 @@ void writeJson(const FSNode& root, int64_t depth) {
         out += key;
         out += value ? "true" : "false";
     };
+    // After every node entered as well as left: a chain of nested folders
+    // enters thousands before it leaves one.
+    auto flush = [&] {
+        if (out.size() < kFlushAt) return;
+        writeOut(out);
+        out.clear();
+    };
     auto close = [&] {
         out += "]}";
         path.resize(open.back().pathLength);
         open.pop_back();
-        if (out.size() >= (256 << 10)) {
-            writeOut(out);
-            out.clear();
-        }
+        flush();
     };
     walkTree(
         root,
@@ -167,7 +175,10 @@ void writeJson(const FSNode& root, int64_t depth) {
             open.push_back({length, plainPath});
             // Nodes at the last level keep their sizes and counts and list no
             // children.
-            if (int64_t(level) < depth) return TreeStep::descend;
+            if (int64_t(level) < depth) {
+                flush();
+                return TreeStep::descend;
+            }
             close();
             return TreeStep::skip;
         },

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <thread>
 
 using namespace vessora;
 using test::child;
@@ -55,6 +56,32 @@ TEST(DiskScanner, RootsThatAreFilesOrMissingAndOddNames) {
     const FSNode* folder = child(*root, odd);
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(child(*folder, "big")->path(), dir / "r/" + odd + "/big");
+}
+
+// Nodes share blocks recycled across threads and scans: a node kept after its
+// tree is released (on another thread) stays whole while a later scan reuses
+// the released blocks, and a node nobody holds is gone.
+TEST(DiskScanner, NodesOutliveTheirTreeAcrossThreadsAndScans) {
+    test::TempDir dir;
+    for (int d = 0; d < 40; ++d) test::writeFile(dir / "r/d" + std::to_string(d) + "/e/big", 2 << 20);
+    walkThreads(4);
+    auto root = scan(dir / "r");
+    const int64_t size = root->size;
+    FSNode::Ptr kept = root->children()[3]->children()[0];
+    const std::string keptPath = kept->path();
+    std::weak_ptr<FSNode> dropped = root->children()[5];
+    std::thread([tree = std::move(root)]() mutable { tree.reset(); }).join();
+    EXPECT_TRUE(dropped.expired());
+    for (int again = 0; again < 3; ++again) {
+        auto next = scan(dir / "r");
+        EXPECT_EQ(treeProblem(*next), "");
+        EXPECT_EQ(next->size, size);
+    }
+    walkThreads(0);
+    EXPECT_EQ(kept->parent(), nullptr);
+    EXPECT_EQ(kept->path(), keptPath);
+    ASSERT_EQ(kept->children().size(), 1u);
+    EXPECT_EQ(kept->children()[0]->path(), keptPath + "/big");
 }
 
 // The macOS cloud folders (the Linux ones are mounts: LinuxSkipsTest).
