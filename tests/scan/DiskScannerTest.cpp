@@ -28,9 +28,8 @@ TEST(DiskScanner, SizesAndCountsAddUpAtEveryLevel) {
     ScanStats stats;
     auto root = scan(dir / "r", &stats);
     EXPECT_EQ(treeProblem(*root), "");
-    EXPECT_EQ(root->size, big + small + deep + top);
-    EXPECT_EQ(root->fileCount, 8);
-    EXPECT_EQ(root->dirCount, 5); // a, a/b, a/b/c, a/b/c/d, empty
+    // Folders: a, a/b, a/b/c, a/b/c/d, empty.
+    EXPECT_EQ(test::counts(*root), std::tuple(big + small + deep + top, 8, 5));
     const FSNode* a = child(*root, "a");
     ASSERT_TRUE(a && child(*a, "big") && child(*a, "5 smaller items"));
     EXPECT_EQ(a->children().back()->logicalSize, 5 * 4000); // the lump comes last
@@ -45,9 +44,7 @@ TEST(DiskScanner, RootsThatAreFilesOrMissingAndOddNames) {
     int64_t size = test::allocatedSize(test::writeFile(dir / "f", 5000));
     auto file = scan(dir / "f");
     EXPECT_TRUE(file->isDirectory());
-    EXPECT_EQ(file->size, size);
-    EXPECT_EQ(file->logicalSize, 5000);
-    EXPECT_EQ(file->fileCount, 1);
+    EXPECT_EQ(std::tuple(file->size, file->logicalSize, file->fileCount), std::tuple(size, 5000, 1));
     EXPECT_EQ(scan(dir / "missing")->size, 0);
     // Names with line feeds and bytes that are not UTF-8 are kept as they are.
     const std::string odd = std::string("line\nbreak\xff\xfe", 12);
@@ -105,8 +102,7 @@ TEST(DiskScanner, SkippedAndCloudProviderLocations) {
             ASSERT_NE(cloud, nullptr) << name;
             EXPECT_TRUE(cloud->isNotDescended && cloud->isCloudProvider && cloud->isDirectory()); // empty: treeProblem
         }
-        EXPECT_EQ(library->dirCount, 3);
-        EXPECT_EQ(library->fileCount, 1);
+        EXPECT_EQ(std::tuple(library->fileCount, library->dirCount), std::tuple(1, 3));
     }
     auto root = scan(dir / "home", nullptr, options);
     const FSNode* managed = child(*root, "managed");
@@ -147,9 +143,7 @@ TEST(DiskScanner, ChainDeeperThanPathMax) {
     ASSERT_GT(depth * 2, PATH_MAX);
     ScanStats stats;
     auto root = scan(dir / "r", &stats);
-    EXPECT_EQ(root->size, big);
-    EXPECT_EQ(root->fileCount, 1);
-    EXPECT_EQ(root->dirCount, depth);
+    EXPECT_EQ(test::counts(*root), std::tuple(big, 1, depth));
     EXPECT_EQ(stats.snapshot().unreadable, 0);
     const FSNode* n = root.get();
     while (!n->children().empty()) n = n->children()[0].get();

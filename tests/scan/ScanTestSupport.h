@@ -6,6 +6,7 @@
 #include "scan/ScanStats.h"
 
 #include <string>
+#include <tuple>
 
 namespace vessora::test {
 
@@ -18,6 +19,8 @@ FSNode::Ptr scan(const std::string& path, ScanStats* stats = nullptr, const Scan
 
 // The child of `node` with this name, or null.
 const FSNode* child(const FSNode& node, const std::string& name);
+// A node's size, file count and folder count, to compare in one go.
+inline std::tuple<int64_t, int64_t, int64_t> counts(const FSNode& n) { return {n.size, n.fileCount, n.dirCount}; }
 
 // A chain of `depth` folders named "d" below `top`; returns the allocated size
 // of a 2 MiB file written at the bottom.
