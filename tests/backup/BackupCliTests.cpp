@@ -38,9 +38,7 @@ TEST(BackupCommand, BacksUpAMessagesFolderWithATranscript) {
     const auto originals = snapshot(messages);
 
     std::string output;
-    int status = runCli({"backup", "--into", dir / "Backups", "--label", "Messages", messages}, &output);
-    EXPECT_EQ(status, 0) << output;
-
+    EXPECT_EQ(runCli({"backup", "--into", dir / "Backups", "--label", "Messages", messages}, &output), 0) << output;
     const auto folders = listFolder(dir / "Backups");
     ASSERT_EQ(folders.size(), 1u);
     const std::string dated = dir / ("Backups/" + folders[0]);
@@ -67,8 +65,7 @@ TEST(BackupCommand, FailuresUsageAndTheDefaultFolder) {
 
     EXPECT_EQ(runCli({"backup", file}, &output), 2) << "no label";
 
-    ScopedEnv home("HOME", dir / "home");
-    ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
+    ScopedEnv home("HOME", dir / "home"), xdg("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(runCli({"backup", "--label", "Notes", file}, &output), 0) << output;
     const auto folders = listFolder(dir / "home/Documents/Vessora Backups");
     ASSERT_EQ(folders.size(), 1u);

@@ -104,8 +104,7 @@ TEST_F(MessagesDatabase, ReadsConversationsNamesDatesAndBodiesWithoutChangingThe
     // Attributed bodies in both length forms; the one without a string is dropped.
     const auto* bob = named(*read, "bob@example.com");
     ASSERT_TRUE(bob && bob->messages.size() == 5u);
-    EXPECT_EQ(bob->messages[0].text, "short body");
-    EXPECT_EQ(bob->messages[1].text, std::string(300, 'L'));
+    EXPECT_EQ(std::tie(bob->messages[0].text, bob->messages[1].text), std::tuple("short body", std::string(300, 'L')));
     EXPECT_EQ(snapshot(dir.path()), before) << "no journal, no write-ahead log, no change";
     // Merged chats keep their order; the limit holds for each conversation.
     for (size_t limit : {5000, 2}) {
@@ -151,8 +150,8 @@ TEST_F(MessagesDatabase, DocumentEscapesEverywhereAndDrawsEachKindOfBubble) {
     EXPECT_NE(doc.find("<div class=\"row me\">\n    <div class=\"bubble sms\" title=\""), std::string::npos);
     EXPECT_EQ(occurrences(doc, "bubble sms\""), 1u);
     // Day separators once per day within a conversation.
-    EXPECT_EQ(occurrences(doc, "<span>Wednesday, 8 March 2023</span>"), 1u);
-    EXPECT_EQ(occurrences(doc, "<span>Thursday, 9 March 2023</span>"), 1u);
+    for (const char* day : {"<span>Wednesday, 8 March 2023</span>", "<span>Thursday, 9 March 2023</span>"})
+        EXPECT_EQ(occurrences(doc, day), 1u) << day;
 }
 
 TEST(MessagesDocument, SmallTranscriptLayoutLocaleAndAttributedBodies) {
