@@ -116,8 +116,7 @@ TEST(Guard, LinksAreJudgedAsThemselvesAndWhereTheyLead) {
     ASSERT_EQ(::symlink("/", (dir / "root-link").c_str()), 0);
     EXPECT_EQ(verdict(dir / "root-link/usr"), structural(dir / "root-link/usr"));
     // ".." after a link leads out of the link's target, as the kernel has it.
-    test::makeDirs(dir / "elsewhere/target");
-    test::makeDirs(dir / "projects");
+    for (const char* folder : {"elsewhere/target", "projects"}) test::makeDirs(dir / folder);
     ASSERT_EQ(::symlink("../elsewhere/target", (dir / "projects/lnk").c_str()), 0);
     EXPECT_EQ(Remover::check(dir / "projects/lnk/..").path, dir / "elsewhere");
 
@@ -152,17 +151,14 @@ TEST(LinuxGuard, EveryRowRefusedWithItsReasonTrashFoldersKept) {
 
     // Trash folders stay; their contents may go.
     const std::string trash = h.home + "/.local/share/Trash";
-    test::writeFile(trash + "/files/old.txt", 10);
-    test::writeText(trash + "/info/old.txt.trashinfo", "[Trash Info]\n");
-    test::writeFile(h.dir / "disk/.Trash-1000/files/x", 10);
-    test::writeFile(h.dir / "disk/.Trash/1000/files/y", 10);
+    const std::string items[] = {trash + "/files/old.txt", trash + "/info/old.txt.trashinfo",
+                                 h.dir / "disk/.Trash-1000/files/x", h.dir / "disk/.Trash/1000/files/y"};
+    for (const std::string& p : items) test::writeFile(p, 10);
     for (const std::string& p :
          {trash, trash + "/files", trash + "/info", h.dir / "disk/.Trash-1000", h.dir / "disk/.Trash-1000/files",
           h.dir / "disk/.Trash", h.dir / "disk/.Trash/1000", h.dir / "disk/.Trash/1000/files"})
         EXPECT_EQ(verdict(p), structural(p));
-    for (const std::string& p : {trash + "/files/old.txt", trash + "/info/old.txt.trashinfo",
-                                 h.dir / "disk/.Trash-1000/files/x", h.dir / "disk/.Trash/1000/files/y"})
-        EXPECT_EQ(verdict(p), "allowed");
+    for (const std::string& p : items) EXPECT_EQ(verdict(p), "allowed");
 }
 
 TEST(LinuxGuard, SwapFilesMountsAndRemoteFileSystems) {

@@ -9,6 +9,21 @@
 using namespace vessora;
 using test::exists;
 
+namespace {
+// Runs the tool unprivileged: "" when it exits `expected` saying every one of
+// `texts`, else what it said.
+std::string cliAsUnprivileged(const std::vector<std::string>& args, int expected,
+                              const std::vector<std::string>& texts) {
+    return test::runAsUnprivileged([&]() -> std::string {
+        std::string out;
+        const int rc = test::runCli(args, &out);
+        for (const std::string& text : texts)
+            if (out.find(text) == std::string::npos) return "exit " + std::to_string(rc) + ": " + out;
+        return rc == expected ? "" : "exit " + std::to_string(rc) + ": " + out;
+    });
+}
+} // namespace
+
 TEST(CheckCommand, GivesTheGuardsVerdicts) {
     test::TempDir dir;
     test::writeFile(dir / "ok", 10);
@@ -51,10 +66,10 @@ TEST(RemoveCommand, DeletesOnlyWhenToldAndReportsLikeTheAlert) {
     const std::string a = test::writeFile(dir / "a", 10);
     std::string out;
     // Not a terminal and no --yes: nothing is removed.
-    EXPECT_EQ(test::runCli({"remove", "--delete", a}, &out), 2);
-    EXPECT_TRUE(exists(a));
-    EXPECT_EQ(test::runCli({"remove", "--trash", "--delete", "--yes", a}, &out), 2);
-    EXPECT_EQ(test::runCli({"remove", "--yes"}, &out), 2);
+    for (std::vector<std::string> args : {std::vector<std::string>{"remove", "--delete", a},
+                                          {"remove", "--trash", "--delete", "--yes", a},
+                                          {"remove", "--yes"}})
+        EXPECT_EQ(test::runCli(args, &out), 2) << args.size();
     EXPECT_TRUE(exists(a));
 
     EXPECT_EQ(test::runCli({"remove", "--delete", "--yes", a}, &out), 0);
@@ -85,28 +100,16 @@ TEST(RemoveCommand, DeletesOnlyWhenToldAndReportsLikeTheAlert) {
 TEST(RemoveCommand, PermissionFailuresAreNamed) {
     test::TempDir dir;
     const std::string theirs = test::writeFile(dir / "root-owned/file", 10);
-    int status = test::runAsUnprivileged([&] {
-        std::string out;
-        int rc = test::runCli({"remove", "--delete", "--yes", theirs}, &out);
-        return rc == 1 && out.starts_with("1 item needs administrator rights.\n") &&
-                       out.find("Run again with --admin") != std::string::npos
-                   ? 0
-                   : 1;
-    });
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(cliAsUnprivileged({"remove", "--delete", "--yes", theirs}, 1,
+                                {"1 item needs administrator rights.\n", "Run again with --admin"}),
+              "");
     EXPECT_TRUE(exists(theirs));
 
     // Escalation that cannot be granted here (no pkexec, or no agent for
     // "nobody") leaves the item and fails; the Trash was never an option for it.
-    status = test::runAsUnprivileged([&] {
-        std::string out;
-        int rc = test::runCli({"remove", "--trash", "--yes", "--admin", theirs}, &out);
-        return out.find("With administrator rights it is deleted immediately and cannot go to the Trash.") !=
-                       std::string::npos
-                   ? rc
-                   : 3;
-    });
-    EXPECT_EQ(status, 1);
+    EXPECT_EQ(cliAsUnprivileged({"remove", "--trash", "--yes", "--admin", theirs}, 1,
+                                {"With administrator rights it is deleted immediately and cannot go to the Trash."}),
+              "");
     EXPECT_TRUE(exists(theirs));
 }
 
@@ -119,17 +122,10 @@ TEST(RemoveCommand, SaysWhenTheRemovalCannotBePutBack) {
     ASSERT_EQ(::chmod((box.dir / "state/vessora").c_str(), 0555), 0);
     const std::string item = test::writeFile(box.dir / "mine/item", 5000);
     ASSERT_EQ(::chown((box.dir / "mine").c_str(), test::unprivilegedUid(), test::unprivilegedGid()), 0);
-    const int status = test::runAsUnprivileged([&] {
-        std::string out;
-        const int rc = test::runCli({"remove", "--trash", "--yes", item}, &out);
-        // Standard output and standard error arrive interleaved either way.
-        if (rc == 0 && out.find("\nPut Back will not be available for this removal.\n") != std::string::npos &&
-            out.find("last-removal.json: Permission denied.") != std::string::npos)
-            return 0;
-        std::fprintf(stderr, "exit %d: %s\n", rc, out.c_str());
-        return 1;
-    });
-    EXPECT_EQ(status, 0) << "the tool did not say that the removal cannot be put back";
-    EXPECT_FALSE(exists(item));
-    EXPECT_FALSE(exists(box.dir / "state/vessora/last-removal.json"));
+    // Standard output and standard error arrive interleaved either way.
+    EXPECT_EQ(cliAsUnprivileged(
+                  {"remove", "--trash", "--yes", item}, 0,
+                  {"\nPut Back will not be available for this removal.\n", "last-removal.json: Permission denied."}),
+              "");
+    EXPECT_FALSE(exists(item) || exists(box.dir / "state/vessora/last-removal.json"));
 }

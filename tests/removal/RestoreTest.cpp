@@ -87,17 +87,15 @@ TEST(RestoreLast, PutsBackExactlyTheLastBatchAndRefusesTakenPaths) {
     EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 1);
     EXPECT_EQ(out, "Put back 2 items.\n" + escaped + ": Something else is at " + home.dir / "work/" + escaped +
                        " now, so the copy stays in the Trash.\n");
-    EXPECT_EQ(test::readText(a), std::string(70000, 'a'));
-    EXPECT_EQ(test::readText(nonUtf8), std::string(5000, 'c'));
-    EXPECT_EQ(test::readText(b), "someone else's\n");
-    EXPECT_EQ(test::readText(home.trash() + "/files/" + evil), "second\n");
+    EXPECT_EQ(std::tuple(test::readText(a), test::readText(nonUtf8), test::readText(b),
+                         test::readText(home.trash() + "/files/" + evil)),
+              std::tuple(std::string(70000, 'a'), std::string(5000, 'c'), "someone else's\n", "second\n"));
 
     ::unlink(b.c_str());
     EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 0);
     EXPECT_EQ(out, "Put back 1 item.\n");
     EXPECT_EQ(test::readText(b), "second\n");
-    EXPECT_FALSE(exists(home.record()));
-    EXPECT_FALSE(exists(home.trash() + "/info/" + evil + ".trashinfo"));
+    EXPECT_FALSE(exists(home.record()) || exists(home.trash() + "/info/" + evil + ".trashinfo"));
     EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 1);
     EXPECT_NE(out.find("nothing to put back"), std::string::npos);
 }
@@ -116,8 +114,7 @@ TEST(RestoreLast, TakesTheNewestNamesakeAndIgnoresDeletions) {
     ASSERT_EQ(test::runCli({"remove", "--delete", "--yes", y}, &out), 0);
 
     const auto batch = RemovalLog::last();
-    ASSERT_TRUE(batch);
-    ASSERT_EQ(batch->items.size(), 1u);
+    ASSERT_TRUE(batch && batch->items.size() == 1u);
     EXPECT_TRUE(RemovalLog::isLastBatch(sameRemoval));
     RemovalResult other = sameRemoval;
     other.trashed.at(0).inode += 1;
@@ -210,8 +207,8 @@ TEST(RestoreLast, RefusesHostileRecords) {
         test::writeText(home.record(), recordOf(c.entry));
         ASSERT_TRUE(RemovalLog::last()) << c.entry.original;
         TrashRestore::Outcome outcome = RemovalLog::restoreLast();
-        EXPECT_TRUE(outcome.restored.empty()) << c.entry.original;
-        EXPECT_EQ(outcome.refused, (std::vector<Failure>{{c.entry.original, c.reason}}));
+        EXPECT_EQ(std::tuple(outcome.restored.size(), outcome.refused),
+                  std::tuple(0u, std::vector<Failure>{{c.entry.original, c.reason}}));
         EXPECT_FALSE(exists(c.entry.original)) << c.entry.original;
     }
     EXPECT_EQ(test::readText(loot), "not trashed\n");
@@ -237,8 +234,7 @@ TEST(RestoreLast, AnotherUsersPlantedTrashOrLinkIsNeverUsed) {
     EXPECT_EQ(v.asAlice({"remove", "--trash", "--yes", notes}, 0), "");
     EXPECT_TRUE(exists(v.top + "/.Trash-" + std::to_string(v.alice) + "/files/notes.txt"));
     EXPECT_EQ(v.asAlice({"restore", "--last"}, 0), "");
-    EXPECT_EQ(test::readText(notes), "Alice's\n");
-    EXPECT_EQ(test::readText(planted + "/files/notes.txt"), "Bob's\n");
+    EXPECT_EQ(test::readText(notes) + test::readText(planted + "/files/notes.txt"), "Alice's\nBob's\n");
 
     // After Alice trashed a file, Bob puts a link to his own folder where her
     // folder was: putting it back does not write through the link.
