@@ -54,10 +54,8 @@ TEST(BtrfsSnapshotRecords, ReadWhatTheToolsWroteAndNothingElse) {
     auto info = parseSnapperInfo("<snapshot><type>post</type><num> 7 </num><date>2024-02-29 23:59:59</date>"
                                  "<description>a &lt;b&gt; &#65;&#x42; &amp;c &bogus; &#0;</description></snapshot>");
     ASSERT_TRUE(info);
-    EXPECT_EQ(info->number, 7);
-    EXPECT_EQ(Dates::iso8601(*info->date), "2024-02-29T23:59:59Z");
-    EXPECT_EQ(info->description, "a <b> AB &c &bogus; &#0;");
-    EXPECT_EQ(info->type, "post");
+    EXPECT_EQ(std::tuple(info->number, Dates::iso8601(*info->date), info->description, info->type),
+              std::tuple(7, "2024-02-29T23:59:59Z", "a <b> AB &c &bogus; &#0;", "post"));
     for (const char* bad : {"", "<snapshot><num>0</num></snapshot>", "<snapshot><num>-3</num></snapshot>",
                             "<snapshot><num>7", "<num>7</num>", "<snapshot><num>99999999999999999999</num></snapshot>"})
         EXPECT_FALSE(parseSnapperInfo(bad)) << bad;

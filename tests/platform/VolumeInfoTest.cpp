@@ -56,10 +56,7 @@ TEST(VolumeInfo, ParsesMountTableLinesAndHidesPseudoAndSystemMounts) {
 
 TEST(VolumeInfo, OneVolumePerDeviceWithCapacitiesNamesAndOrder) {
     test::TempDir dir;
-    test::makeDirs(dir / "data");
-    test::makeDirs(dir / "Backup");
-    test::makeDirs(dir / "archive");
-    test::makeDirs(dir / "again");
+    for (const char* folder : {"data", "Backup", "archive", "again"}) test::makeDirs(dir / folder);
     test::writeFile(dir / "hosts", 10);
     const std::string text =
         line(1, "8:1", dir / "data", "ext4", "/dev/sda1") +
@@ -87,8 +84,7 @@ TEST(VolumeInfo, OneVolumePerDeviceWithCapacitiesNamesAndOrder) {
     };
     VolumeInfo::sortForDisplay(volumes);
     EXPECT_EQ(names(volumes), (std::vector<std::string>{"Main", "Backup", "Backup", "archive"}));
-    EXPECT_EQ(volumes[1].url, "/b");
-    EXPECT_EQ(volumes[2].url, "/b2");
+    EXPECT_EQ(std::tie(volumes[1].url, volumes[2].url), std::tuple("/b", "/b2"));
     // The startup disk is the root volume wherever it is listed, else the first.
     std::reverse(volumes.begin(), volumes.end());
     EXPECT_EQ(VolumeInfo::startupDisk(volumes)->name, "Main");
@@ -108,10 +104,7 @@ TEST(VolumeInfo, ThisMachineListsItsRootVolumeAsDfDoes) {
     std::istringstream(after.substr(after.find('\n'))) >> dfTotal >> dfAfter;
     ASSERT_FALSE(volumes.empty());
     const VolumeInfo& root = volumes.front();
-    EXPECT_TRUE(root.isRootVolume);
-    EXPECT_EQ(root.url, "/");
-    EXPECT_FALSE(root.name.empty());
-    EXPECT_GT(root.totalCapacity, 0);
+    EXPECT_TRUE(root.isRootVolume && root.url == "/" && !root.name.empty() && root.totalCapacity > 0);
     EXPECT_EQ(root.totalCapacity, dfTotal);
     EXPECT_GE(root.trueFree, std::min(dfBefore, dfAfter) - (64 << 20));
     EXPECT_LE(root.trueFree, std::max(dfBefore, dfAfter) + (64 << 20));
