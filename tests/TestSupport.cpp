@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <grp.h>
+#include <iterator>
 #include <unistd.h>
 #include <vector>
 
@@ -84,12 +85,9 @@ TempDir::~TempDir() {
 std::string TempDir::operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
 void makeDirs(const std::string& path) {
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (!partial.empty()) ::mkdir(partial.c_str(), 0755);
+    for (size_t pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
+        ::mkdir(path.substr(0, pos).c_str(), 0755);
+        if (pos == std::string::npos) return;
     }
 }
 
@@ -145,15 +143,12 @@ std::string writeScript(const std::string& path, const std::string& body) {
 
 std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 int64_t allocatedSize(const std::string& path) {
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return -1;
-    return int64_t(st.st_blocks) * 512;
+    return ::lstat(path.c_str(), &st) == 0 ? int64_t(st.st_blocks) * 512 : -1;
 }
 
 int64_t allocatedTreeSize(const std::string& path) {
@@ -169,20 +164,18 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+namespace {
+void setEnv(const std::string& name, const std::optional<std::string>& value) {
+    value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+}
+} // namespace
+
 ScopedEnv::ScopedEnv(const std::string& name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name.c_str())) old_ = old;
-    if (value)
-        ::setenv(name.c_str(), value->c_str(), 1);
-    else
-        ::unsetenv(name.c_str());
+    setEnv(name, value);
 }
 
-ScopedEnv::~ScopedEnv() {
-    if (old_)
-        ::setenv(name_.c_str(), old_->c_str(), 1);
-    else
-        ::unsetenv(name_.c_str());
-}
+ScopedEnv::~ScopedEnv() { setEnv(name_, old_); }
 
 bool isRoot() { return ::geteuid() == 0; }
 

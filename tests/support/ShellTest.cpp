@@ -20,8 +20,7 @@ TEST(Shell, ProgramsRunAsGivenWithTheirStreamsAndStatus) {
     // A child that exits without reading its input (pkexec refused) is its
     // exit status, not a SIGPIPE that ends the caller.
     Shell::Outcome early = Shell::execute("/bin/sh", {"-c", "echo refused; exit 5"}, std::string(1 << 20, 'x'));
-    EXPECT_EQ(early.exitStatus, 5);
-    EXPECT_EQ(early.standardOutput, "refused\n");
+    EXPECT_EQ(std::tie(early.exitStatus, early.standardOutput), std::tuple(5, "refused\n"));
 
     // Output that is not UTF-8 is no result; standard error is discarded by
     // run, so its bytes do not matter there.
@@ -37,8 +36,6 @@ TEST(Shell, LargeOutputOnBothStreamsDoesNotDeadlock) {
                          "head -c 65536 /dev/zero | tr '\\0' e >&2; i=$((i+1)); done";
     Shell::Outcome o = Shell::execute("/bin/sh", {"-c", script});
     ASSERT_TRUE(o.launched);
-    EXPECT_EQ(o.standardOutput.size(), 64u * 65536);
-    EXPECT_EQ(o.standardError.size(), 64u * 65536);
-    EXPECT_EQ(o.combined.size(), 2u * 64 * 65536);
-    EXPECT_EQ(o.exitStatus, 0);
+    EXPECT_EQ(std::tuple(o.standardOutput.size(), o.standardError.size(), o.combined.size(), o.exitStatus),
+              std::tuple(64u * 65536, 64u * 65536, 2u * 64 * 65536, 0));
 }
