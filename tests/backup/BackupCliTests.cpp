@@ -14,6 +14,7 @@
 
 using namespace vessora;
 using namespace vessora::test;
+using namespace std::string_literals;
 
 namespace {
 
@@ -44,9 +45,9 @@ TEST(BackupCommand, BacksUpAMessagesFolderWithATranscript) {
     const std::string dated = dir / ("Backups/" + folders[0]);
     EXPECT_EQ(listFolder(dated), (std::vector<std::string>{"Messages", "index.html"}));
     EXPECT_EQ(snapshot(dated + "/Messages", false), snapshot(messages, false));
-    EXPECT_NE(output.find("Backup folder: " + dated + "\n"), std::string::npos) << output;
-    EXPECT_NE(output.find("  verified  "), std::string::npos) << output;
-    EXPECT_NE(output.find("Messages transcript: " + dated + "/index.html"), std::string::npos) << output;
+    for (const std::string& text :
+         {"Backup folder: " + dated + "\n", "  verified  "s, "Messages transcript: " + dated + "/index.html"})
+        EXPECT_NE(output.find(text), std::string::npos) << output;
 
     EXPECT_EQ(countsInDocument(readText(dated + "/index.html")), kSampleCounts);
 
