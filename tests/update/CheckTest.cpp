@@ -46,8 +46,7 @@ std::string manifest(const std::string& version, int build, const std::string& e
 TEST_F(CheckTest, OffersOnlyAHigherBuildWhateverTheVersionText) {
     auto same = updater(feed(manifest("9.9 totally new", 10)));
     EXPECT_EQ(run(*same, false), UpdateState::upToDate());
-    EXPECT_FALSE(same->pending());
-    EXPECT_TRUE(same->lastChecked());
+    EXPECT_TRUE(!same->pending() && same->lastChecked());
     EXPECT_EQ(run(*same, true), UpdateState::idle());
 
     EXPECT_EQ(run(*updater(feed(manifest("3.0", 9))), false), UpdateState::upToDate());
@@ -60,9 +59,8 @@ TEST_F(CheckTest, OffersOnlyAHigherBuildWhateverTheVersionText) {
     ASSERT_TRUE(newer->pending());
     EXPECT_EQ(newer->pending()->url, QUrl("https://127.0.0.1/x.zip"));
     EXPECT_EQ(states.count(), 2); // checking, then available
-}
 
-TEST_F(CheckTest, RunningBuildThatIsNotAPlainIntegerCountsAsZero) {
+    // A running build that is not a plain integer counts as zero.
     auto u = updater(feed(manifest("1.0", 1)), "1.2");
     EXPECT_EQ(run(*u, false), UpdateState::available("1.0", 1, std::nullopt));
 
@@ -73,16 +71,14 @@ TEST_F(CheckTest, RunningBuildThatIsNotAPlainIntegerCountsAsZero) {
     for (const auto& [text, build] : builds) EXPECT_EQ(Updater::parseBuildNumber(text), build) << text;
     Updater noBundle(server.url("x/appcast.json"), {}, {});
     noBundle.setBundlePath(dir / "missing.app");
-    EXPECT_EQ(noBundle.currentVersion(), "?");
-    EXPECT_EQ(noBundle.currentBuild(), 0);
+    EXPECT_EQ(std::tuple(noBundle.currentVersion(), noBundle.currentBuild()), std::tuple("?", 0));
 }
 
 TEST_F(CheckTest, SystemTooOldFailsNamingTheSystemButStillCountsAsChecked) {
     std::string osRelease = writeText(dir / "os-release", "NAME=\"Test OS\"\nVERSION_ID=\"14.2.9\"\n");
     auto u = updater(feed(manifest("2.0", 11, R"(, "minimumSystemVersion": "14.3")")), "10", osRelease);
     EXPECT_EQ(run(*u, false), UpdateState::failed("This update needs Test OS 14.3 or newer."));
-    EXPECT_TRUE(u->lastChecked());
-    EXPECT_FALSE(u->pending());
+    EXPECT_TRUE(u->lastChecked() && !u->pending());
     EXPECT_EQ(run(*u, true), UpdateState::idle());
 
     writeText(osRelease, "NAME=\"Test OS\"\nVERSION_ID=\"14.3.0\"\n");
@@ -103,7 +99,79 @@ TEST_F(CheckTest, SystemTooOldFailsNamingTheSystemButStillCountsAsChecked) {
     EXPECT_EQ(run(*malformed, true), UpdateState::idle());
 }
 
-TEST_F(CheckTest, StatusOtherThan200AndAFeedOverOneMebibyteAreBadResponses) {
+// A copy a package manager installed never checks, downloads or installs:
+// under /usr, or listed in dpkg's database wherever it lies.
+TEST_F(CheckTest, PackageManagedCopyNeverChecksDownloadsOrInstalls) {
+    const std::string listed = makeInstalledInfo(dir / "listed", "10");
+    writeText(dir / "dpkg/info/vessora:amd64.list", "/.\n/usr\n" + listed + "\n");
+    for (const std::string& bundle : {std::string("/usr/lib/vessora/Vessora.app"), listed}) {
+        SCOPED_TRACE(bundle);
+        auto u = updater(feed(manifest("2.0", 11)));
+        u->setBundlePath(bundle);
+        u->setDpkgDatabase(dir / "dpkg");
+        EXPECT_EQ(run(*u, true), UpdateState::idle());
+        EXPECT_EQ(run(*u, false), UpdateState::packageManaged());
+        EXPECT_FALSE(u->lastChecked() || u->pending()); // the feed was never asked
+        u->downloadAndStage();
+        EXPECT_EQ(u->state(), UpdateState::packageManaged());
+        u->installAndRelaunch();
+        EXPECT_EQ(u->state(), UpdateState::packageManaged());
+    }
+    // The same bundle, not listed: the feed is asked and the update offered.
+    auto free = updater(feed(manifest("2.0", 11)));
+    free->setBundlePath(makeInstalledInfo(dir / "home", "10"));
+    free->setDpkgDatabase(dir / "dpkg");
+    EXPECT_EQ(run(*free, false).kind(), UpdateState::Kind::available);
+}
+
+TEST_F(CheckTest, BadStatusOversizedUndecodableOrPlainHttpFeedsFail) {
+    const std::string feeds[] = {
+        R"({"build": 11, "url": "https://127.0.0.1/x.zip"})",
+        R"({"version": "2.0", "build": "11", "url": "https://127.0.0.1/x.zip"})",
+        R"({"version": "2.0", "build": 11.5, "url": "https://127.0.0.1/x.zip"})",
+        R"({"version": "2.0", "build": 11, "url": "https://exa mple.com/x.zip"})",
+        R"({"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip", "length": -1})",
+        R"([{"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip"}])",
+        "",
+    };
+    for (const std::string& json : feeds) {
+        auto u = updater(feed(json));
+        UpdateState state = run(*u, false);
+        EXPECT_EQ(state.kind(), UpdateState::Kind::failed) << json;
+        EXPECT_TRUE(state.message().startsWith("The update information could not be read"))
+            << json << " gave " << state.message().toStdString();
+        EXPECT_FALSE(u->pending()) << json;
+        EXPECT_EQ(run(*u, true), UpdateState::idle()) << json;
+    }
+    // Optional keys may be null, and a whole-number double is a build.
+    auto lenient =
+        updater(feed(R"({"version": "2.0", "build": 11.0, "url": "https://127.0.0.1/x.zip", "notes": null})"));
+    EXPECT_EQ(run(*lenient, false), UpdateState::available("2.0", 11, std::nullopt));
+
+    // Only HTTPS with a trusted certificate is ever followed.
+    auto plain = updater(feed(R"({"version": "2.0", "build": 11, "url": "http://127.0.0.1/x.zip"})"));
+    EXPECT_EQ(run(*plain, false), UpdateState::failed(bad));
+    EXPECT_FALSE(plain->pending());
+
+    QUrl target = feed(manifest("2.0", 11));
+    QUrl toHttp = feed("unused"), toHttps = feed("unused");
+    QUrl httpTarget = target;
+    httpTarget.setScheme("http");
+    server.put(toHttp.path().mid(1).toStdString() + ".redirect", httpTarget.toString().toStdString());
+    server.put(toHttps.path().mid(1).toStdString() + ".redirect", target.toString().toStdString());
+    EXPECT_EQ(run(*updater(toHttp), false), UpdateState::failed(bad));
+    EXPECT_EQ(run(*updater(toHttps), false), UpdateState::available("2.0", 11, std::nullopt));
+
+    EXPECT_EQ(run(*updater(httpTarget), false), UpdateState::failed(bad));
+
+    // Nor is a certificate this updater was not told to trust.
+    Updater untrusting(target, {}, {});
+    untrusting.setBundlePath(makeInstalledInfo(dir.path(), "10"));
+    const UpdateState state = run(untrusting, false);
+    EXPECT_EQ(state.kind(), UpdateState::Kind::failed);
+    EXPECT_NE(state.message(), bad);
+
+    // A status other than 200, or a feed over one mebibyte, is a bad response.
     for (const char* status : {"304", "500", "201"}) {
         QUrl url = feed(manifest("2.0", 11));
         server.put(url.path().mid(1).toStdString() + ".status", status);
@@ -131,81 +199,6 @@ TEST_F(CheckTest, StatusOtherThan200AndAFeedOverOneMebibyteAreBadResponses) {
         EXPECT_EQ(run(*updater(url), false), UpdateState::failed(bad)) << endless;
         EXPECT_NE(readText(UpdateLog::path()).find("the feed is larger than 1 MiB"), std::string::npos) << endless;
     }
-}
-
-// A copy a package manager installed never checks, downloads or installs:
-// under /usr, or listed in dpkg's database wherever it lies.
-TEST_F(CheckTest, PackageManagedCopyNeverChecksDownloadsOrInstalls) {
-    const std::string listed = makeInstalledInfo(dir / "listed", "10");
-    writeText(dir / "dpkg/info/vessora:amd64.list", "/.\n/usr\n" + listed + "\n");
-    for (const std::string& bundle : {std::string("/usr/lib/vessora/Vessora.app"), listed}) {
-        SCOPED_TRACE(bundle);
-        auto u = updater(feed(manifest("2.0", 11)));
-        u->setBundlePath(bundle);
-        u->setDpkgDatabase(dir / "dpkg");
-        EXPECT_EQ(run(*u, true), UpdateState::idle());
-        EXPECT_EQ(run(*u, false), UpdateState::packageManaged());
-        EXPECT_FALSE(u->lastChecked()); // the feed was never asked
-        EXPECT_FALSE(u->pending());
-        u->downloadAndStage();
-        EXPECT_EQ(u->state(), UpdateState::packageManaged());
-        u->installAndRelaunch();
-        EXPECT_EQ(u->state(), UpdateState::packageManaged());
-    }
-    // The same bundle, not listed: the feed is asked and the update offered.
-    auto free = updater(feed(manifest("2.0", 11)));
-    free->setBundlePath(makeInstalledInfo(dir / "home", "10"));
-    free->setDpkgDatabase(dir / "dpkg");
-    EXPECT_EQ(run(*free, false).kind(), UpdateState::Kind::available);
-}
-
-TEST_F(CheckTest, FeedsThatDoNotDecodeFail) {
-    const std::string feeds[] = {
-        R"({"build": 11, "url": "https://127.0.0.1/x.zip"})",
-        R"({"version": "2.0", "build": "11", "url": "https://127.0.0.1/x.zip"})",
-        R"({"version": "2.0", "build": 11.5, "url": "https://127.0.0.1/x.zip"})",
-        R"({"version": "2.0", "build": 11, "url": "https://exa mple.com/x.zip"})",
-        R"({"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip", "length": -1})",
-        R"([{"version": "2.0", "build": 11, "url": "https://127.0.0.1/x.zip"}])",
-        "",
-    };
-    for (const std::string& json : feeds) {
-        auto u = updater(feed(json));
-        UpdateState state = run(*u, false);
-        EXPECT_EQ(state.kind(), UpdateState::Kind::failed) << json;
-        EXPECT_TRUE(state.message().startsWith("The update information could not be read"))
-            << json << " gave " << state.message().toStdString();
-        EXPECT_FALSE(u->pending()) << json;
-        EXPECT_EQ(run(*u, true), UpdateState::idle()) << json;
-    }
-    // Optional keys may be null, and a whole-number double is a build.
-    auto lenient =
-        updater(feed(R"({"version": "2.0", "build": 11.0, "url": "https://127.0.0.1/x.zip", "notes": null})"));
-    EXPECT_EQ(run(*lenient, false), UpdateState::available("2.0", 11, std::nullopt));
-}
-
-TEST_F(CheckTest, OnlyHttpsWithATrustedCertificateIsEverFollowed) {
-    auto plain = updater(feed(R"({"version": "2.0", "build": 11, "url": "http://127.0.0.1/x.zip"})"));
-    EXPECT_EQ(run(*plain, false), UpdateState::failed(bad));
-    EXPECT_FALSE(plain->pending());
-
-    QUrl target = feed(manifest("2.0", 11));
-    QUrl toHttp = feed("unused"), toHttps = feed("unused");
-    QUrl httpTarget = target;
-    httpTarget.setScheme("http");
-    server.put(toHttp.path().mid(1).toStdString() + ".redirect", httpTarget.toString().toStdString());
-    server.put(toHttps.path().mid(1).toStdString() + ".redirect", target.toString().toStdString());
-    EXPECT_EQ(run(*updater(toHttp), false), UpdateState::failed(bad));
-    EXPECT_EQ(run(*updater(toHttps), false), UpdateState::available("2.0", 11, std::nullopt));
-
-    EXPECT_EQ(run(*updater(httpTarget), false), UpdateState::failed(bad));
-
-    // Nor is a certificate this updater was not told to trust.
-    Updater untrusting(target, {}, {});
-    untrusting.setBundlePath(makeInstalledInfo(dir.path(), "10"));
-    const UpdateState state = run(untrusting, false);
-    EXPECT_EQ(state.kind(), UpdateState::Kind::failed);
-    EXPECT_NE(state.message(), bad);
 }
 
 } // namespace

@@ -79,13 +79,9 @@ TEST_F(InstallScriptTest, ReplacesTheBundleCleansUpAndStartsTheNewOne) {
     EXPECT_EQ(runScript(app), 0) << readText(log);
     reaper.join();
     EXPECT_EQ(installedVersion(), "resources of 2.0\n");
-    EXPECT_FALSE(exists(current + ".old"));
-    EXPECT_FALSE(exists(unpackFolder));
+    EXPECT_FALSE(exists(current + ".old") || exists(unpackFolder));
     EXPECT_TRUE(waitForMarker("new\n")) << readText(marker);
-    for (const char* name : {"pwned", "pwned2", "pwned3"}) {
-        EXPECT_FALSE(exists(dir / name)) << name;
-        EXPECT_FALSE(exists(name)) << name;
-    }
+    for (const char* name : {"pwned", "pwned2", "pwned3"}) EXPECT_FALSE(exists(dir / name) || exists(name)) << name;
     std::string text = readText(log);
     EXPECT_NE(text.find("update starting: " +
                         dir / "Apps it's \"mine\" $(touch pwned) `touch pwned2`\\x0aOK: updated, "
@@ -127,8 +123,7 @@ TEST_F(InstallScriptTest, UnusableStagedCopyIsRemovedAndTheInstalledAppRelaunche
         writeText(UpdateLog::path(), "");
         EXPECT_EQ(runScript(kNoSuchProcess), 1) << spoil;
         EXPECT_EQ(BundleSignature::manifestFor(current, reason), before) << spoil;
-        EXPECT_FALSE(exists(current + ".old")) << spoil;
-        EXPECT_FALSE(exists(unpackFolder)) << spoil;
+        EXPECT_FALSE(exists(current + ".old") || exists(unpackFolder)) << spoil;
         const std::string text = stateLog();
         EXPECT_NE(text.find(" install: " + std::string(logLine) + "\n"), std::string::npos) << spoil << "\n" << text;
         EXPECT_TRUE(text.ends_with(" install: relaunching the installed version\n")) << spoil << "\n" << text;
@@ -193,8 +188,7 @@ TEST_F(InstallScriptTest, CopyThatFailsItsChecksIsRolledBack) {
     std::string text = readText(log);
     EXPECT_NE(text.find("restoring backup\nrestored"), std::string::npos) << text;
     EXPECT_EQ(installedVersion(), "resources of 1.0\n");
-    EXPECT_FALSE(exists(current + ".old"));
-    EXPECT_FALSE(exists(unpackFolder));
+    EXPECT_FALSE(exists(current + ".old") || exists(unpackFolder));
     EXPECT_TRUE(waitForMarker("old\n"));
     unmount(apps);
 }
@@ -214,9 +208,7 @@ TEST_F(InstallScriptTest, SlowAbortsAfterThirtySecondsWhileTheAppStillRuns) {
     std::string text = readText(log);
     EXPECT_TRUE(text.ends_with("ABORT: app still running after 30s, touching nothing\n")) << text;
     EXPECT_EQ(installedVersion(), "resources of 1.0\n");
-    EXPECT_FALSE(exists(unpackFolder));
-    EXPECT_FALSE(exists(current + ".old"));
-    EXPECT_FALSE(exists(marker));
+    EXPECT_FALSE(exists(current + ".old") || exists(unpackFolder) || exists(marker));
 }
 
 } // namespace

@@ -70,8 +70,7 @@ TEST_F(InstallTest, RefusesWithoutAStagedCopyAndEndsAnAppThatDoesNotQuit) {
     EXPECT_EQ(refused->state(), UpdateState::failed(QString::fromStdString(dir / "gone") +
                                                     " is not writable by this account. Move the app somewhere you "
                                                     "own, or install the update manually."));
-    EXPECT_FALSE(refused->staged());
-    EXPECT_FALSE(exists(unpackFolder));
+    EXPECT_FALSE(refused->staged() || exists(unpackFolder));
     // An app that does not quit for the install is ended after one second.
     std::string output;
     QElapsedTimer timer;
@@ -97,8 +96,9 @@ TEST_F(InstallTest, CheckDownloadInstallAndRelaunchEndToEnd) {
         if (spoil) command.push_back("spoil");
         std::string output;
         EXPECT_EQ(runProgram(command, &output), 0) << output;
-        EXPECT_TRUE(output.starts_with("checking\navailable(2.0, 11, nil)\ndownloading(0)\n")) << output;
-        EXPECT_TRUE(output.ends_with("\nreadyToRelaunch\n")) << output;
+        EXPECT_TRUE(output.starts_with("checking\navailable(2.0, 11, nil)\ndownloading(0)\n") &&
+                    output.ends_with("\nreadyToRelaunch\n"))
+            << output;
         EXPECT_TRUE(waitUntil([&] { return readText(marker) == (spoil ? "old\n" : "new\n"); }, 15000))
             << readText("/tmp/corvane-update.log");
         ::unlink(marker.c_str());

@@ -48,8 +48,7 @@ TEST_F(SignatureTest, ManifestListsEveryEntryWithTypeAndModeSortedByPathBytesOrR
     EXPECT_LT(signedManifest.find("Contents/Resources/Zed"), signedManifest.find("Contents/Resources/\xff"));
     EXPECT_EQ(signedManifest.find("CodeResources"), std::string::npos);
     auto result = BundleSignature::verify(bundle, pinned);
-    EXPECT_TRUE(result.valid) << result.reason;
-    EXPECT_EQ(result.team, ourTeam);
+    EXPECT_EQ(std::tuple(result.valid, result.team), std::tuple(true, ourTeam)) << result.reason;
     // What cannot be listed cannot be signed.
     for (const char* spoil :
          {"touch \"Contents/two$(printf '\\nlines')\"", "mkfifo Contents/pipe", "chmod 2755 Contents/MacOS/Vessora"}) {
@@ -88,8 +87,7 @@ TEST_F(SignatureTest, AnyChangeAfterSigningIsRefused) {
         std::string bundle = signedBundle();
         ASSERT_EQ(shellIn(bundle, change), 0) << what;
         auto result = BundleSignature::verify(bundle, pinned);
-        EXPECT_FALSE(result.valid) << what;
-        EXPECT_FALSE(result.reason.empty()) << what;
+        EXPECT_TRUE(!result.valid && !result.reason.empty()) << what;
     }
     EXPECT_TRUE(BundleSignature::verify(signedBundle(), pinned).valid);
     EXPECT_FALSE(BundleSignature::verify(signedBundle(), {}).valid);

@@ -85,7 +85,7 @@ protected:
     }
 };
 
-TEST_F(StagingTest, SignedBuildIsStagedUnderItsOwnNameAndTheArchiveRemoved) {
+TEST_F(StagingTest, SignedBuildIsStagedUnderItsOwnNameWithProgressAndTheArchiveRemoved) {
     // The feed's digest in upper case matches.
     std::string archive = zipOf(signedBundle("Release \n-> OK.app")), digest = *Digest::sha256OfFile(archive);
     std::transform(digest.begin(), digest.end(), digest.begin(), ::toupper);
@@ -110,18 +110,17 @@ TEST_F(StagingTest, SignedBuildIsStagedUnderItsOwnNameAndTheArchiveRemoved) {
     ASSERT_EQ(left.size(), 1u) << testing::PrintToString(left);
     EXPECT_EQ(*u->staged(), tmp + "/" + left[0] + "/" + Updater::stagedName);
     EXPECT_EQ(listFolder(tmp + "/" + left[0]), std::vector<std::string>{Updater::stagedName});
-}
 
-TEST_F(StagingTest, DownloadReportsTheShareReceivedOrThatItIsUnknown) {
-    std::string archive = zipOf(signedBundle());
-    const int64_t size = int64_t(readText(archive).size());
+    // The download reports the share received, or that it is unknown.
+    std::string plain = zipOf(signedBundle());
+    const int64_t size = int64_t(readText(plain).size());
     struct Case {
         bool serverGivesLength;
         std::string feedKeys;
         double last;
     } cases[] = {{true, "", 1.0}, {false, ", \"length\": " + std::to_string(size), 1.0}, {false, "", -1.0}};
     for (const Case& c : cases) {
-        auto u = offer(archive, {}, c.feedKeys);
+        auto u = offer(plain, {}, c.feedKeys);
         if (!c.serverGivesLength) server.put(u->pending()->url.path().mid(1).toStdString() + ".nolength", "");
         std::vector<double> seen;
         std::optional<Outcome<std::string>> done;
@@ -135,7 +134,7 @@ TEST_F(StagingTest, DownloadReportsTheShareReceivedOrThatItIsUnknown) {
     }
 }
 
-TEST_F(StagingTest, FailedStagingKeepsThePreviouslyStagedCopyAndANewOneReplacesIt) {
+TEST_F(StagingTest, FailedStagingKeepsThePreviouslyStagedCopyANewOneReplacesItAndTheTopBundleWins) {
     std::string good = zipOf(signedBundle());
     auto u = offer(good);
     ASSERT_EQ(stage(*u), UpdateState::readyToRelaunch());
@@ -158,6 +157,20 @@ TEST_F(StagingTest, FailedStagingKeepsThePreviouslyStagedCopyAndANewOneReplacesI
     // Nothing is kept between launches: an updater that goes takes its staged copy along.
     u.reset();
     expectNothingLeft();
+
+    // The first bundle at the top of an archive wins; one in a subfolder is not found.
+    std::string a = signedBundle("A.app"), b = signedBundle("B.app");
+    std::string archive = work + "/two.zip";
+    makeZip(archive, "[{\"tree\": " + JsonWriter::quote(b) +
+                         ", \"as\": \"B.app\"}, {\"tree\": " + JsonWriter::quote(a) + ", \"as\": \"A.app\"}]");
+    u = offer(archive);
+    EXPECT_EQ(stage(*u), UpdateState::readyToRelaunch());
+    EXPECT_NE(readText(u->staged().value_or("") + "/Contents/MacOS/Vessora").find("A.app"), std::string::npos);
+
+    std::string nested = work + "/nested.zip";
+    makeZip(nested, "[{\"tree\": " + JsonWriter::quote(signedBundle()) + ", \"as\": \"Release/Vessora.app\"}]");
+    EXPECT_EQ(stage(*offer(nested)), UpdateState::failed(unpackFailed));
+    EXPECT_EQ(listFolder(tmp), std::vector<std::string>{Paths::lastComponent(Paths::parent(*u->staged()))});
 }
 
 // A server that dribbles a byte every 0.2 s meets the deadlines (shortened
@@ -186,21 +199,6 @@ TEST_F(StagingTest, DribblingServerMeetsTheDeadlines) {
     EXPECT_NE(readText(UpdateLog::path()).find("download refused: less than 1024 bytes arrived in 2 seconds"),
               std::string::npos);
     expectNothingLeft();
-}
-
-TEST_F(StagingTest, FirstBundleAtTheTopWinsAndOneInASubfolderIsNotFound) {
-    std::string a = signedBundle("A.app"), b = signedBundle("B.app");
-    std::string archive = work + "/two.zip";
-    makeZip(archive, "[{\"tree\": " + JsonWriter::quote(b) +
-                         ", \"as\": \"B.app\"}, {\"tree\": " + JsonWriter::quote(a) + ", \"as\": \"A.app\"}]");
-    auto u = offer(archive);
-    EXPECT_EQ(stage(*u), UpdateState::readyToRelaunch());
-    EXPECT_NE(readText(u->staged().value_or("") + "/Contents/MacOS/Vessora").find("A.app"), std::string::npos);
-
-    std::string nested = work + "/nested.zip";
-    makeZip(nested, "[{\"tree\": " + JsonWriter::quote(signedBundle()) + ", \"as\": \"Release/Vessora.app\"}]");
-    EXPECT_EQ(stage(*offer(nested)), UpdateState::failed(unpackFailed));
-    EXPECT_EQ(listFolder(tmp), std::vector<std::string>{Paths::lastComponent(Paths::parent(*u->staged()))});
 }
 
 TEST_F(StagingTest, OnlyTheDigestOurTeamSignedForTheOfferedNewerBuildIsStaged) {
@@ -276,7 +274,7 @@ protected:
     }
 };
 
-TEST_F(UnpackTest, HostileArchivesAreRefused) {
+TEST_F(UnpackTest, HostileOrOversizedArchivesAreRefused) {
     const std::string cases[] = {
         R"([{"name": "ok.txt", "text": "x"}, {"name": "../escape.txt", "text": "x"}])",
         R"([{"name": "ok.txt", "text": "x"}, {"name": "a/./../../escape.txt", "text": "x"}])",
@@ -303,8 +301,7 @@ TEST_F(UnpackTest, HostileArchivesAreRefused) {
         EXPECT_FALSE(result.ok) << entries;
         EXPECT_FALSE(result.reason.empty()) << entries;
     }
-    EXPECT_FALSE(exists(dir / "escape.txt"));
-    EXPECT_FALSE(exists("/tmp/absolute-escape.txt"));
+    EXPECT_FALSE(exists(dir / "escape.txt") || exists("/tmp/absolute-escape.txt"));
 
     // Entries hidden inside another's data never surface, whichever way the
     // reader looks.
@@ -314,14 +311,13 @@ TEST_F(UnpackTest, HostileArchivesAreRefused) {
     auto fine = unpack(R"({"raw": [{"name": "a/b/c.txt", "text": "x", "mode": 493}, {"name": "a/l", )"
                        R"("link": "b/../b/c.txt"}, {"name": "\udcff name", "text": "y", "mode": 384}]})");
     EXPECT_TRUE(fine.ok) << fine.reason;
-    struct stat info;
-    ASSERT_EQ(::stat((into + "/a/b/c.txt").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0755u);
-    ASSERT_EQ(::stat((into + "/\xff name").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
-}
+    auto mode = [&](const std::string& name) {
+        struct stat info {};
+        return ::stat((into + name).c_str(), &info) == 0 ? info.st_mode & 07777 : ~0u;
+    };
+    EXPECT_EQ(std::tuple(mode("/a/b/c.txt"), mode("/\xff name")), std::tuple(0755u, 0600u));
 
-TEST_F(UnpackTest, CapsOnEntriesAndBytes) {
+    // Caps on entries and bytes.
     const ArchiveUnpacker::Limits small{.maxEntries = 10, .maxTotalBytes = 1 << 20};
     EXPECT_FALSE(unpack(R"([{"name": "bomb", "zeros": 33554432}])", small).ok);
     EXPECT_TRUE(unpack(R"([{"name": "fits", "zeros": 1048576}])", small).ok);

@@ -150,9 +150,7 @@ int shellIn(const std::string& folder, const std::string& command) {
 }
 
 bool signBundle(const std::string& bundle, const std::string& secretKey, const std::string& team) {
-    std::string output;
-    return runProgram({std::string(VESSORA_SOURCE_DIR) + "/scripts/sign-bundle", secretKey, team, bundle}, &output) ==
-           0;
+    return runProgram({std::string(VESSORA_SOURCE_DIR) + "/scripts/sign-bundle", secretKey, team, bundle}) == 0;
 }
 
 void makeZip(const std::string& out, const std::string& entriesJson) {
