@@ -34,8 +34,8 @@ TEST(FSNode, PathsNamesLumpsAndDetachedNodes) {
     auto root = FSNode::make("Macintosh HD", "/", true);
     auto users = FSNode::makeChild(*root, "Users", true);
     auto one = FSNode::makeLump(*users, 1, 4096, 1);
-    EXPECT_EQ(users->path(), "/Users"); // no doubled separator below "/"
-    EXPECT_EQ(one->name(), "1 smaller item");
+    // No doubled separator below "/".
+    EXPECT_EQ(std::tuple(users->path(), one->name()), std::tuple("/Users", "1 smaller item"));
     EXPECT_TRUE(one->isAggregate && !one->isDirectory());
     auto sub = FSNode::makeChild(*FSNode::makeChild(*users, "ada", true), "s", true);
     auto leaf = file(*sub, "leaf", 7);
@@ -48,8 +48,7 @@ TEST(FSNode, PathsNamesLumpsAndDetachedNodes) {
     users.reset();
     EXPECT_EQ(leaf->parent()->parent(), nullptr);
     EXPECT_EQ(leaf->path(), "/Users/ada/s/leaf");
-    EXPECT_EQ(lump->path(), "/Users/ada");
-    EXPECT_EQ(lump->name(), "4 smaller items");
+    EXPECT_EQ(std::tuple(lump->path(), lump->name()), std::tuple("/Users/ada", "4 smaller items"));
 }
 
 TEST(FSNode, DeepTreesSortAndReleaseWithoutRecursion) {

@@ -132,8 +132,7 @@ TEST(ScanHistory, BothFormatsRoundTrip) {
         std::optional<SavedScan> back = archive ? ScanArchive::decode(ScanArchive::encode(original), error)
                                                 : ScanExport::parse(ScanExport::write(original, "1.0"), error);
         ASSERT_TRUE(back) << error;
-        EXPECT_EQ(back->root, original.root);
-        EXPECT_EQ(back->time, original.time);
+        EXPECT_EQ(std::tie(back->root, back->time), std::tie(original.root, original.time));
         EXPECT_EQ(measured(*back->tree), measured(*original.tree));
         EXPECT_EQ(test::treeProblem(*back->tree), "");
         EXPECT_EQ(test::child(*back->tree, "a")->modified, test::child(*original.tree, "a")->modified);
@@ -266,17 +265,18 @@ TEST(ScanHistory, LimitsUnreadableFilesAndForget) {
     ASSERT_EQ(all.scans.size(), 5u);
     ASSERT_EQ(all.problems.size(), 1u);
     EXPECT_NE(all.problems[0].find("broken.vscan: not a saved Vessora scan"), std::string::npos);
-    std::vector<int64_t> times;
-    for (const auto& info : ScanHistory::list(folder, dir / "a").scans) times.push_back(info.time);
-    EXPECT_EQ(times, (std::vector<int64_t>{1004, 1003, 1002}));
+    auto times = [&](const std::optional<std::string>& root) {
+        std::vector<int64_t> out;
+        for (const auto& info : ScanHistory::list(folder, root).scans) out.push_back(info.time);
+        return out;
+    };
+    EXPECT_EQ(times(dir / "a"), (std::vector<int64_t>{1004, 1003, 1002}));
 
     // A total that holds two scans: the oldest go, the one just saved stays.
     // The unreadable file counts by its own time (now: the newest).
     const int64_t one = all.scans[0].fileBytes;
     ASSERT_TRUE(ScanHistory::save(saved(dir / "b", 3000), folder, error, {30, 2 * one + 100}));
-    times.clear();
-    for (const auto& info : ScanHistory::list(folder).scans) times.push_back(info.time);
-    EXPECT_EQ(times, (std::vector<int64_t>{3000, 2001}));
+    EXPECT_EQ(times({}), (std::vector<int64_t>{3000, 2001}));
     EXPECT_TRUE(test::exists(folder + "/broken.vscan"));
 
     EXPECT_EQ(ScanHistory::forget(folder), 3u);

@@ -60,11 +60,12 @@ const FSNode* child(const FSNode& node, const std::string& name) {
     return nullptr;
 }
 
-int64_t makeChain(const std::string& top, int depth) {
+int64_t makeChain(const std::string& top, int depth, const std::string& name, const std::string& side) {
     int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
     for (int i = 0; i < depth && fd >= 0; ++i) {
-        ::mkdirat(fd, "d", 0755);
-        int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        if (!side.empty()) ::mkdirat(fd, side.c_str(), 0755);
+        ::mkdirat(fd, name.c_str(), 0755);
+        int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
         ::close(fd);
         fd = next;
     }
@@ -148,12 +149,8 @@ std::string listedFirst(const std::string& scratch, const std::string& a, const 
     makeDirs(scratch + "/" + b);
     std::string first;
     if (DIR* dir = ::opendir(scratch.c_str())) {
-        while (dirent* e = ::readdir(dir)) {
-            if (e->d_name == a || e->d_name == b) {
-                first = e->d_name;
-                break;
-            }
-        }
+        for (dirent* e; first.empty() && (e = ::readdir(dir));)
+            if (e->d_name == a || e->d_name == b) first = e->d_name;
         ::closedir(dir);
     }
     return first;

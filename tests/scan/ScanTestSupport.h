@@ -22,9 +22,10 @@ const FSNode* child(const FSNode& node, const std::string& name);
 // A node's size, file count and folder count, to compare in one go.
 inline std::tuple<int64_t, int64_t, int64_t> counts(const FSNode& n) { return {n.size, n.fileCount, n.dirCount}; }
 
-// A chain of `depth` folders named "d" below `top`; returns the allocated size
-// of a 2 MiB file written at the bottom.
-int64_t makeChain(const std::string& top, int depth);
+// A chain of `depth` folders named `name` below `top`, each also holding an
+// empty folder named `side` when one is given; returns the allocated size of
+// a 2 MiB file written at the bottom.
+int64_t makeChain(const std::string& top, int depth, const std::string& name = "d", const std::string& side = {});
 // Splits such a chain (of folders named `name`) into pieces short enough for
 // ordinary removal.
 void splitChain(const std::string& top, int depth, const std::string& name = "d");

@@ -9,7 +9,6 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -175,19 +174,7 @@ TEST(WalkEquivalence, FewDescriptors) {
     // ...and a branching chain past PATH_MAX, checked by its counts.
     const int depth = 2100;
     test::makeDirs(dir / "long");
-    int fd = ::open((dir / "long").c_str(), O_RDONLY | O_DIRECTORY);
-    for (int d = 0; d < depth && fd >= 0; ++d) {
-        ::mkdirat(fd, side.c_str(), 0755);
-        ::mkdirat(fd, down.c_str(), 0755);
-        int next = ::openat(fd, down.c_str(), O_RDONLY | O_DIRECTORY);
-        ::close(fd);
-        fd = next;
-    }
-    ASSERT_GE(fd, 0);
-    int file = ::openat(fd, "bottom", O_WRONLY | O_CREAT, 0644);
-    ASSERT_EQ(::write(file, "bottom", 6), 6);
-    ::close(file);
-    ::close(fd);
+    test::makeChain(dir / "long", depth, down, side);
     EXPECT_EQ(test::runAsUnprivileged([&]() -> std::string {
                   const rlimit limit{64, 64};
                   if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return "the descriptor limit could not be set";
