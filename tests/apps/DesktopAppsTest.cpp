@@ -23,7 +23,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -32,10 +31,6 @@
 #include <tuple>
 
 using namespace vessora;
-
-// The sanitizer runtimes' allocation hooks; absent from a plain build.
-extern "C" __attribute__((weak)) int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
-                                                                               void (*)(const volatile void*));
 
 namespace {
 
@@ -218,13 +213,12 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
         }
     }
     const InstalledApp* tool = byUrl(all, home + "/Applications/exampletool");
-    EXPECT_EQ(tool->iconName, "example-tool");
-    EXPECT_EQ(tool->windowClass, "ExTool");
-    EXPECT_EQ(tool->executable, home + "/Applications/exampletool/bin/exampletool");
-    EXPECT_EQ(byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->package, "example-editor");
+    EXPECT_EQ(std::tie(tool->iconName, tool->windowClass, tool->executable),
+              std::tuple("example-tool", "ExTool", home + "/Applications/exampletool/bin/exampletool"));
+    EXPECT_EQ(byUrl(all, kde + "editor.desktop")->package, "example-editor");
     // A package's size is counted once, whichever of its entries is read first.
-    const auto& editorSize = byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->installedSize;
-    const auto& viewerSize = byUrl(all, dir / "usr/share/applications/kde/viewer.desktop")->installedSize;
+    const auto &editorSize = byUrl(all, kde + "editor.desktop")->installedSize,
+               &viewerSize = byUrl(all, kde + "viewer.desktop")->installedSize;
     EXPECT_NE(editorSize.has_value(), viewerSize.has_value());
     EXPECT_EQ(editorSize.value_or(0) + viewerSize.value_or(0), 2048 * 1024);
     EXPECT_GE(AppInventory::size(*byUrl(all, image)), test::allocatedSize(image));
@@ -373,36 +367,18 @@ TEST_F(Desktop, AppImageWithoutAnEmbeddedEntryOrNotAnAppImage) {
 
 namespace {
 
-// Set while a test watches allocations under a sanitizer runtime.
-std::atomic<size_t> largestRequest{0};
-// The runtimes take the two hooks together; frees need no note.
-void noteFree(const volatile void*) {}
-void noteAllocation(const volatile void*, size_t size) {
-    size_t seen = largestRequest.load(std::memory_order_relaxed);
-    while (size > seen && !largestRequest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {}
-}
-
-int64_t peakAddressSpace() {
-    std::ifstream in("/proc/self/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.starts_with("VmPeak:")) return std::stoll(line.substr(7)) * 1024;
-    return 0;
-}
-
-// Roughly the most memory `work` asks for at once: the largest single request
-// where a sanitizer runtime reports them, else how far it raises the
-// process's peak address space (a large allocation raises it even untouched).
+// How far `work` raises the process's peak address space: a large allocation
+// raises it even when it is never touched.
 int64_t largestAllocation(const std::function<void()>& work) {
-    if (__sanitizer_install_malloc_and_free_hooks) {
-        static const bool installed = __sanitizer_install_malloc_and_free_hooks(noteAllocation, noteFree) != 0;
-        EXPECT_TRUE(installed);
-        largestRequest = 0;
-        work();
-        return int64_t(largestRequest.load());
-    }
-    const int64_t before = peakAddressSpace();
+    auto peak = [] {
+        std::ifstream in("/proc/self/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.starts_with("VmPeak:")) return std::stoll(line.substr(7)) * 1024;
+        return 0LL;
+    };
+    const int64_t before = peak();
     work();
-    return peakAddressSpace() - before;
+    return peak() - before;
 }
 
 } // namespace
@@ -509,15 +485,11 @@ TEST_F(Desktop, AnAppImageDeclaringHugeTablesIsRefusedBeforeAnythingIsAllocatedF
 TEST(DpkgDatabase, InstalledSizeIsUnknownUnlessItFitsInBytes) {
     const std::pair<std::string, std::optional<int64_t>> cases[] = {
         {"2048", 2048 * 1024},
-        {"0", 0},
         {"9007199254740991", int64_t(9007199254740991) * 1024},
         {"9007199254740992", std::nullopt}, // times 1024 is 2^63
         {"18446744073709551615", std::nullopt},
-        {"99999999999999999999999", std::nullopt},
         {"-1", std::nullopt},
-        {"+1", std::nullopt},
         {"12 KiB", std::nullopt},
-        {"", std::nullopt},
     };
     for (const auto& [field, bytes] : cases) {
         const auto packages = DpkgDatabase::parseStatus(
@@ -530,11 +502,7 @@ TEST(DpkgDatabase, InstalledSizeIsUnknownUnlessItFitsInBytes) {
 namespace {
 
 InstalledApp program(const std::string& home) {
-    InstalledApp app;
-    app.url = home + "/tools/exampletool";
-    app.kind = AppKind::program;
-    app.name = "Example Tool";
-    app.bundleID = "org.example.Tool";
+    InstalledApp app = test::app(home + "/tools/exampletool", "Example Tool", "org.example.Tool", AppKind::program);
     app.executable = home + "/tools/exampletool/bin/exampletool";
     app.windowClass = "ExTool";
     app.desktopEntry = home + "/.local/share/applications/org.example.Tool.desktop";
@@ -768,8 +736,7 @@ TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) 
     sources.flatpaks = Flatpaks::installed;
     const std::vector<InstalledApp> apps = DesktopInventory::scan(sources, false);
     ASSERT_EQ(apps.size(), 1u);
-    EXPECT_EQ(apps[0].kind, AppKind::flatpak);
-    EXPECT_EQ(apps[0].installedSize, 5'000'000);
+    EXPECT_EQ(std::tie(apps[0].kind, apps[0].installedSize), std::tuple(AppKind::flatpak, 5'000'000));
     EXPECT_TRUE(AppUninstaller::stillInstalled(apps[0]));
 
     // Uninstalling goes through a libflatpak transaction and is checked on disk.
@@ -782,5 +749,4 @@ TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) 
     result = AppUninstaller::uninstall(apps[0], 5'000'000, {}, true, RemovalMode::trash);
     ASSERT_EQ(result.failed.size(), 1u);
     EXPECT_FALSE(result.failed[0].reason.empty());
-    EXPECT_TRUE(result.succeeded.empty());
 }
