@@ -54,6 +54,17 @@ std::vector<std::string> urls(const CleanupTarget& target) {
     return out;
 }
 
+void stop(pid_t pid) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+const CleanupEntry* entryAt(const CleanupTarget& target, const std::string& url) {
+    for (const CleanupEntry& e : target.entries)
+        if (e.url == url) return &e;
+    return nullptr;
+}
+
 void age(const std::string& path, int days) {
     struct timeval times[2];
     ::gettimeofday(&times[0], nullptr);
@@ -135,9 +146,8 @@ TEST_F(LinuxCleanup, FixtureHomeEntriesAndClaims) {
     }
     // The store frees its own files only: the inner pair once, the linked one not at all.
     test::LinkSet once;
-    const auto& repos = t["build-repos"].entries;
-    auto storeEntry = std::find_if(repos.begin(), repos.end(), [&](const CleanupEntry& e) { return e.url == store; });
-    ASSERT_NE(storeEntry, repos.end());
+    const CleanupEntry* storeEntry = entryAt(t["build-repos"], store);
+    ASSERT_TRUE(storeEntry);
     EXPECT_EQ(storeEntry->size + test::allocatedSize(h("project/node_modules/shared")),
               test::lstatTreeSize(store, &once));
 }
@@ -156,21 +166,6 @@ TEST_F(LinuxCleanup, UserFolderNamesAreTakenLiterally) {
 
 } // namespace
 
-namespace {
-
-void stop(pid_t pid) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-}
-
-const CleanupEntry* entryAt(const CleanupTarget& target, const std::string& url) {
-    for (const CleanupEntry& e : target.entries)
-        if (e.url == url) return &e;
-    return nullptr;
-}
-
-} // namespace
-
 TEST_F(LinuxCleanup, RunningBrowserMarksOnlyItsOwnEntriesInUse) {
     test::writeFile(h(".cache/mozilla/firefox/cache2"), 8192);
     test::writeFile(h(".cache/chromium/Default/cache"), 8192);
@@ -181,10 +176,8 @@ TEST_F(LinuxCleanup, RunningBrowserMarksOnlyItsOwnEntriesInUse) {
     const CleanupEntry* fox = entryAt(t["browser-caches"], h(".cache/mozilla/firefox"));
     const CleanupEntry* chromium = entryAt(t["browser-caches"], h(".cache/chromium/Default"));
     ASSERT_TRUE(fox && chromium);
-    EXPECT_EQ(fox->inUseBy, "Firefox");
-    EXPECT_FALSE(fox->selectable());
-    EXPECT_EQ(fox->size, test::allocatedSize(h(".cache/mozilla/firefox/cache2"))) << "still measured";
-    EXPECT_TRUE(chromium->inUseBy.empty());
+    EXPECT_EQ(std::tuple(fox->inUseBy, fox->selectable(), fox->size, chromium->inUseBy),
+              std::tuple("Firefox", false, test::allocatedSize(h(".cache/mozilla/firefox/cache2")), ""));
     // Stopped, it frees its entries again.
     EXPECT_TRUE(entryAt(measuredById()["browser-caches"], h(".cache/mozilla/firefox"))->selectable());
 }
