@@ -74,9 +74,8 @@ TEST_F(ScanLifecycleTest, TheTimerCopiesTheCountersAndATickAfterTheEndChangesNot
 
     ASSERT_TRUE(waitForScanEnd(*model));
     // The end takes the counts from the statistics and the bytes from the tree.
-    EXPECT_EQ(model->scan().progress().files, 7);
-    EXPECT_EQ(model->scan().progress().unreadable, 2);
-    EXPECT_EQ(model->scan().progress().bytes, 0);
+    const ScanProgress& end = model->scan().progress();
+    EXPECT_EQ(std::tuple(end.files, end.unreadable, end.bytes), std::tuple(7, 2, 0));
 
     SignalCounter progress(model->scan(), &ScanSession::progressChanged);
     CorvaneModelTestAccess::sampleProgress(*model);
