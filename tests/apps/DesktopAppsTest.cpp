@@ -159,6 +159,12 @@ struct Desktop : ::testing::Test {
         test::writeText(contents + "/AppRun", "#!/bin/sh\n");
         makeAppImage(home + "/Applications/ImageTool-x86_64.AppImage", contents);
         test::writeFile(home + "/Applications/notes.txt", 100);
+        // One without an embedded entry, the same cut short, and an ELF file without the mark.
+        test::writeText(dir / "empty/AppRun", "#!/bin/sh\n");
+        makeAppImage(home + "/Applications/Bare.AppImage", dir / "empty");
+        test::writeText(home + "/Applications/Cut.AppImage",
+                        test::readText(home + "/Applications/Bare.AppImage").substr(0, 4200));
+        test::writeText(home + "/Applications/plain", std::string(ELFMAG) + std::string(60, '\0'));
     }
 };
 
@@ -200,6 +206,8 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
         {dir / "snap/gtk-common-themes", AppKind::snap, "gtk-common-themes", "0.1", "gtk-common-themes", 4096, true},
         // Not integrated into the menu: its embedded entry's name is only a claim.
         {image, AppKind::appImage, "Image Tool", "0.9", {}, {}, false},
+        {home + "/Applications/Bare.AppImage", AppKind::appImage, "Bare", {}, {}, {}, false},
+        {home + "/Applications/Cut.AppImage", AppKind::appImage, "Cut", {}, {}, {}, false},
     };
     EXPECT_EQ(all.size(), std::size(expected));
     for (const Expected& e : expected) {
@@ -222,12 +230,18 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
     EXPECT_NE(editorSize.has_value(), viewerSize.has_value());
     EXPECT_EQ(editorSize.value_or(0) + viewerSize.value_or(0), 2048 * 1024);
     EXPECT_GE(AppInventory::size(*byUrl(all, image)), test::allocatedSize(image));
+    EXPECT_TRUE(AppImageFile::isAppImage(home + "/Applications/Bare.AppImage"));
+    EXPECT_FALSE(AppImageFile::isAppImage(home + "/Applications/plain"));
+    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Bare.AppImage"));
+    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Cut.AppImage"));
 
     // Without system apps: no packages, runtimes, bases or content snaps.
     std::set<std::string> userUrls;
     for (const InstalledApp& app : DesktopInventory::scan(sources(), false)) userUrls.insert(app.url);
-    EXPECT_EQ(userUrls, (std::set<std::string>{home + "/Applications/exampletool", userApps() + "/broken.desktop",
-                                               dir / "flatpak/app/org.example.Paint", dir / "snap/hello", image}));
+    EXPECT_EQ(userUrls,
+              (std::set<std::string>{home + "/Applications/exampletool", userApps() + "/broken.desktop",
+                                     dir / "flatpak/app/org.example.Paint", dir / "snap/hello", image,
+                                     home + "/Applications/Bare.AppImage", home + "/Applications/Cut.AppImage"}));
 }
 
 TEST_F(Desktop, AProgramHasAFolderOnlyWhereItsOwnFolderCanBe) {
@@ -343,26 +357,6 @@ TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
     };
     EXPECT_EQ(listed, expected);
     EXPECT_TRUE(projectsFound); // the folder of a program inside a user folder is a likely leftover
-}
-
-TEST_F(Desktop, AppImageWithoutAnEmbeddedEntryOrNotAnAppImage) {
-    if (mksquashfs().empty()) GTEST_SKIP() << "mksquashfs is not installed";
-    test::writeText(dir / "empty/AppRun", "#!/bin/sh\n");
-    makeAppImage(home + "/Applications/Bare.AppImage", dir / "empty");
-    EXPECT_TRUE(AppImageFile::isAppImage(home + "/Applications/Bare.AppImage"));
-    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Bare.AppImage"));
-    // An ELF file without the mark, and a truncated image, are not read as AppImages.
-    test::writeText(home + "/Applications/plain", std::string(ELFMAG) + std::string(60, '\0'));
-    EXPECT_FALSE(AppImageFile::isAppImage(home + "/Applications/plain"));
-    std::string cut = test::readText(home + "/Applications/Bare.AppImage").substr(0, 4200);
-    test::writeText(home + "/Applications/Cut.AppImage", cut);
-    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Cut.AppImage"));
-
-    const std::vector<InstalledApp> apps = DesktopInventory::scan(sources(), false);
-    ASSERT_EQ(apps.size(), 2u);
-    EXPECT_EQ(apps[0].name, "Bare");
-    EXPECT_EQ(apps[0].kind, AppKind::appImage);
-    EXPECT_EQ(apps[1].name, "Cut");
 }
 
 namespace {
