@@ -109,8 +109,7 @@ struct Desktop : ::testing::Test {
     // One app of every kind.
     void buildDesktop() {
         // A program of its own below the home folder, with a localised name.
-        test::writeFile(home + "/Applications/exampletool/bin/exampletool", 20'000);
-        ::chmod((home + "/Applications/exampletool/bin/exampletool").c_str(), 0755);
+        ::chmod(test::writeFile(home + "/Applications/exampletool/bin/exampletool", 20'000).c_str(), 0755);
         test::writeText(
             userApps() + "/org.example.Tool.desktop",
             entry("Name=Example Tool\nName[de]=Beispielwerkzeug\nExec=\"" + home +
@@ -249,10 +248,8 @@ TEST_F(Desktop, AProgramHasAFolderOnlyWhereItsOwnFolderCanBe) {
     // Localised user folders, two of them where programs keep folders.
     test::writeText(h + "/.config/user-dirs.dirs",
                     "XDG_DOCUMENTS_DIR=\"$HOME/Apps/Dokumente\"\nXDG_MUSIC_DIR=\"$HOME/opt\"\n");
-    struct Case {
-        std::string program, id, folder;
-    };
-    const Case cases[] = {
+    // (program, ID, its folder)
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         {"/opt/google/chrome/chrome", "google-chrome", "/opt/google/chrome"},
         {"/opt/zoom/bin/zoom", "zoom", "/opt/zoom"},
         {"/opt/loose-binary", "loose", "/opt/loose-binary"},
@@ -280,16 +277,16 @@ TEST_F(Desktop, AProgramHasAFolderOnlyWhereItsOwnFolderCanBe) {
         {"/usr/local/bin/tool", "tool", "/usr/local/bin/tool"},
     };
     const DesktopInventory::SharedFolders shared(h);
-    for (const Case& c : cases)
-        EXPECT_EQ(DesktopInventory::programFolder(c.program, shared, c.id), c.folder) << c.program;
+    for (const auto& [program, id, folder] : cases)
+        EXPECT_EQ(DesktopInventory::programFolder(program, shared, id), folder) << program;
 }
 
 TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
     test::writeText(home + "/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
     auto program = [&](const std::string& relative) {
-        test::writeFile(home + "/" + relative, 100);
-        ::chmod((home + "/" + relative).c_str(), 0755);
-        return home + "/" + relative;
+        const std::string path = test::writeFile(home + "/" + relative, 100);
+        ::chmod(path.c_str(), 0755);
+        return path;
     };
     const std::string run = program("Dokumente/Work/run.sh");
     const std::string projects = program("Projects/bin/projects");
@@ -386,31 +383,26 @@ TEST_F(Desktop, ADownloadedAppImageClaimsNoOtherAppsDataExactly) {
     auto s = sources();
     s.appImageFolders.push_back(home + "/Downloads");
 
-    struct Case {
-        const char* what;
-        bool integrated;
-        bool otherSignal; // another installed app called Signal
-        MatchConfidence expected;
-    };
-    const Case cases[] = {
+    // (what, integrated, another installed app called Signal, the confidence expected)
+    const std::tuple<const char*, bool, bool, MatchConfidence> cases[] = {
         {"never run", false, false, likely},
         {"integrated", true, false, exact},
         {"integrated, Signal also installed", true, true, likely},
     };
     const std::string menuEntry = userApps() + "/" + AppImageFile::integrationPrefix(image) + "-signal.desktop";
-    for (const Case& c : cases) {
+    for (const auto& [what, integrated, otherSignal, expected] : cases) {
         ::unlink(menuEntry.c_str());
-        if (c.integrated) test::writeText(menuEntry, entry("Name=Signal\nExec=" + image + "\n"));
+        if (integrated) test::writeText(menuEntry, entry("Name=Signal\nExec=" + image + "\n"));
         flatpaks.clear();
-        if (c.otherSignal) flatpaks = {{"org.signal.Signal", "Signal", "7", dir / "flatpak", false, false, 100}};
+        if (otherSignal) flatpaks = {{"org.signal.Signal", "Signal", "7", dir / "flatpak", false, false, 100}};
         const std::vector<InstalledApp> apps = DesktopInventory::scan(s, false);
         const InstalledApp* signal = byUrl(apps, image);
-        ASSERT_NE(signal, nullptr) << c.what;
-        EXPECT_EQ(signal->bundleID.has_value(), c.expected == exact) << c.what;
+        ASSERT_NE(signal, nullptr) << what;
+        EXPECT_EQ(signal->bundleID.has_value(), expected == exact) << what;
         std::optional<MatchConfidence> config;
         for (const LeftoverItem& item : LeftoverFinder::leftovers(*signal, false, apps))
             if (item.url == home + "/.config/Signal") config = item.confidence;
-        EXPECT_EQ(config, c.expected) << c.what;
+        EXPECT_EQ(config, expected) << what;
     }
 }
 
@@ -424,16 +416,10 @@ TEST_F(Desktop, AnAppImageDeclaringHugeTablesIsRefusedBeforeAnythingIsAllocatedF
     const std::string original = test::readText(image);
     ASSERT_TRUE(AppImageFile::embeddedEntry(image));
 
-    // The image starts at 4096; its superblock's fields at their offsets.
-    struct Case {
-        const char* what;
-        size_t at;
-        uint64_t value;
-        size_t width;
-    };
     const size_t target = original.find("usr/share/applications/tool.desktop");
     ASSERT_NE(target, std::string::npos);
-    const Case cases[] = {
+    // (field, where, value, width): the image starts at 4096; its superblock's fields at their offsets.
+    const std::tuple<const char*, size_t, uint64_t, size_t> cases[] = {
         {"fragment count", 4096 + 16, 0x08000000, 4},    // a 2 GiB fragment table
         {"inode count", 4096 + 4, 0xFFFFFFFF, 4},        // more inodes than the table holds
         {"ID count", 4096 + 26, 0xFFFF, 2},              // an ID index past the end
@@ -447,10 +433,10 @@ TEST_F(Desktop, AnAppImageDeclaringHugeTablesIsRefusedBeforeAnythingIsAllocatedF
         EXPECT_FALSE(read) << what;
         EXPECT_LT(largest, 8 << 20) << what;
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, at, value, width] : cases) {
         std::string bytes = original;
-        std::memcpy(bytes.data() + c.at, &c.value, c.width); // little-endian, like the format
-        refused(c.what, bytes);
+        std::memcpy(bytes.data() + at, &value, width); // little-endian, like the format
+        refused(what, bytes);
     }
 
     // xz blocks declaring a 16 MiB dictionary (their LZMA2 property byte, the

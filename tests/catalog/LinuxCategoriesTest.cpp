@@ -233,12 +233,8 @@ TEST(LinuxCategories, SystemDataArithmeticKeepsTheReserveApart) {
         list.back().size = 999'999; // the remainder row itself never counts
         return list;
     };
-    struct Case {
-        std::vector<VolumeInfo> volumes;
-        int64_t measured;
-        int64_t remainder;
-    };
-    const Case cases[] = {
+    // (volumes, bytes measured, the remainder)
+    const std::tuple<std::vector<VolumeInfo>, int64_t, int64_t> cases[] = {
         {{volume(1000, 300, 50, true)}, 400, 250},
         {{volume(1000, 300, 50, true)}, 700, 0},                            // clamped
         {{volume(100, 90, 20, true)}, 0, 0},                                // reserve beyond the used space
@@ -246,8 +242,8 @@ TEST(LinuxCategories, SystemDataArithmeticKeepsTheReserveApart) {
         {{volume(1000, 400, 0, false)}, 100, 500},                          // no root marked: the first volume
         {{}, 100, 0},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(StorageCategories::remainderSize(c.volumes, categories(c.measured)), c.remainder) << c.measured;
+    for (const auto& [volumes, measured, remainder] : cases)
+        EXPECT_EQ(StorageCategories::remainderSize(volumes, categories(measured)), remainder) << measured;
 }
 
 TEST(LinuxCategories, BothTableSetsInTheTool) {
