@@ -544,11 +544,10 @@ TEST_F(Desktop, LeftoversMatchIdentifiersExactlyAndNameFormsLikely) {
 
     // A folder another installed app matches exactly is neither's leftover by name.
     const InstalledApp other = test::app(home + "/opt/other", "Other", "exampletool", AppKind::program);
-    std::set<std::string> claimed;
-    for (const LeftoverItem& item : LeftoverFinder::leftovers(tool, false, {tool, other})) claimed.insert(item.url);
-    EXPECT_FALSE(claimed.count(home + "/.cache/exampletool"));
-    EXPECT_FALSE(claimed.count(home + "/.exampletool"));
-    EXPECT_TRUE(claimed.count(home + "/.config/org.example.Tool"));
+    Items unclaimed = expected;
+    std::erase_if(unclaimed,
+                  [](const auto& item) { return std::get<0>(item).find("exampletool") != std::string::npos; });
+    EXPECT_EQ(below(home, LeftoverFinder::leftovers(tool, false, {tool, other})), unclaimed);
     EXPECT_TRUE(below(home, LeftoverFinder::leftovers(other, false, {tool, other}))
                     .count({".cache/exampletool", "Cache", exact}));
 
@@ -696,8 +695,7 @@ TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) 
     test::ScopedEnv systemDir("FLATPAK_SYSTEM_DIR", dir / "system-flatpak");
     // Neither installation exists: nothing is listed and nothing is made.
     EXPECT_TRUE(Flatpaks::installed(true).empty());
-    EXPECT_FALSE(test::exists(user));
-    EXPECT_FALSE(test::exists(dir / "system-flatpak"));
+    EXPECT_FALSE(test::exists(user) || test::exists(dir / "system-flatpak"));
 
     test::makeDirs(user);
     GFile* folder = g_file_new_for_path(user.c_str());
