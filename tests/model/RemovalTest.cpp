@@ -92,8 +92,6 @@ TEST_F(RemovalTest, DeletingDetachesNodesInTwoStepsTheTreeFollowsLikeAFreshScanA
     model->scan().removeNodes({onehalf, two, lump, two}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
 
-    EXPECT_FALSE(exists(root + "/a/two"));
-    EXPECT_TRUE(exists(root + "/a/small0"));
     ASSERT_TRUE(model->removals().lastResult());
     EXPECT_EQ(model->removals().lastResult()->succeeded,
               (std::vector<std::string>{root + "/a/onehalf", root + "/a/two"}));
@@ -130,8 +128,6 @@ TEST_F(RemovalTest, DeletingDetachesNodesInTwoStepsTheTreeFollowsLikeAFreshScanA
     EXPECT_TRUE(model->removals().isRescanning(root + "/a"));
     ASSERT_TRUE(waitUntil([&] { return model->removals().rescanningCount() == 0; }));
     EXPECT_EQ(find(tree, root + "/a"), a);
-    EXPECT_FALSE(find(tree, root + "/a/three"));
-    EXPECT_TRUE(find(tree, root + "/a/new/z"));
     EXPECT_EQ(numbersOf(*a), freshScan(root + "/a"));
     EXPECT_EQ(numbersOf(*tree), freshScan(root));
 

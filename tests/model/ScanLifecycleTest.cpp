@@ -41,11 +41,10 @@ TEST_F(ScanLifecycleTest, ACompletedScanPublishesTheSortedTreeAndItsCounters) {
     expectConsistent(*model);
     ASSERT_TRUE(waitForScanEnd(*model));
     ASSERT_NE(model->scan().tree(), nullptr);
-    EXPECT_EQ(model->scan().tree()->path(), root);
-    EXPECT_EQ(model->scan().progress().bytes, model->scan().tree()->size);
-    EXPECT_EQ(model->scan().progress().files, 8);
-    EXPECT_GT(model->scan().progress().elapsed, 0);
-    EXPECT_EQ(model->scan().progress().currentPath, "");
+    const ScanProgress& done = model->scan().progress();
+    EXPECT_EQ(std::tuple(model->scan().tree()->path(), done.bytes, done.files, done.currentPath),
+              std::tuple(root, model->scan().tree()->size, 8, ""));
+    EXPECT_GT(done.elapsed, 0);
     expectConsistent(*model);
     EXPECT_EQ(volumes->calls, refreshesBefore + 1);
     // Sorted before publication: largest first.
