@@ -179,18 +179,11 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
     buildDesktop();
     const std::vector<InstalledApp> all = DesktopInventory::scan(sources(), true);
 
-    struct Expected {
-        std::string url;
-        AppKind kind;
-        std::string name;
-        std::optional<std::string> version;
-        std::optional<std::string> id;
-        std::optional<int64_t> size;
-        bool system;
-    };
     const std::string image = home + "/Applications/ImageTool-x86_64.AppImage";
     const std::string kde = dir / "usr/share/applications/kde/";
-    const Expected expected[] = {
+    // (url, kind, name, version, ID, size where known, system app)
+    using Opt = std::optional<std::string>;
+    const std::tuple<std::string, AppKind, std::string, Opt, Opt, std::optional<int64_t>, bool> expected[] = {
         {home + "/Applications/exampletool", AppKind::program, "Beispielwerkzeug", {}, "org.example.Tool", {}, false},
         {userApps() + "/broken.desktop", AppKind::program, "Broken", {}, "broken", {}, false},
         {kde + "editor.desktop", AppKind::package, "Editor", "1.2-3", "kde-editor", {}, true},
@@ -209,15 +202,13 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
         {home + "/Applications/Cut.AppImage", AppKind::appImage, "Cut", {}, {}, {}, false},
     };
     EXPECT_EQ(all.size(), std::size(expected));
-    for (const Expected& e : expected) {
-        const InstalledApp* app = byUrl(all, e.url);
-        ASSERT_NE(app, nullptr) << e.url;
+    for (const auto& [url, kind, name, version, id, size, system] : expected) {
+        const InstalledApp* app = byUrl(all, url);
+        ASSERT_NE(app, nullptr) << url;
         EXPECT_EQ(std::tie(app->kind, app->name, app->version, app->bundleID, app->isSystemApp),
-                  std::tie(e.kind, e.name, e.version, e.id, e.system))
-            << e.url;
-        if (e.size) {
-            EXPECT_EQ(app->installedSize, e.size) << e.url;
-        }
+                  std::tie(kind, name, version, id, system))
+            << url;
+        EXPECT_TRUE(!size || app->installedSize == size) << url;
     }
     const InstalledApp* tool = byUrl(all, home + "/Applications/exampletool");
     EXPECT_EQ(std::tie(tool->iconName, tool->windowClass, tool->executable),

@@ -93,18 +93,13 @@ TEST(Leftovers, HomeRulesFindIdentifierMatches) {
 // Names match likely, only as whole entry names of four characters or more,
 // and never outside the rule folders; exact items come first even unmeasured.
 TEST(Leftovers, NamesMatchLikelyOnlyWhereTheyCanBeTheAppsOwn) {
-    struct Case {
-        std::string bundle, name;
-        std::optional<std::string> id;
-        std::vector<std::string> entries; // below Library; a trailing "/" makes a folder
-        Found expected;
-    };
     const std::string barn = "Ba\xCC\x81rn", bar = "Ba\xCC\x81r"; // "Bár" is three characters in four code points
     std::vector<std::string> shortNames;
     for (const std::string& n : {std::string("Foo"), bar, barn, std::string("Quux")})
         shortNames.insert(shortNames.end(), {"Preferences/" + n + ".plist", "LaunchAgents/" + n + ".plist"});
     const std::vector<std::string> outside = {"../Documents/", "Application Support/AC/DC Live/"};
-    const Case cases[] = {
+    // (bundle, name, ID, entries below Library (a trailing "/" makes a folder), what is found)
+    const std::tuple<std::string, std::string, std::optional<std::string>, std::vector<std::string>, Found> cases[] = {
         // The name and the bundle folder's name are both candidates; exact probes are case-sensitive.
         {"ToolBox Setup.app",
          "Tool Box",
@@ -156,14 +151,14 @@ TEST(Leftovers, NamesMatchLikelyOnlyWhereTheyCanBeTheAppsOwn) {
         {"Evil.app", "Evi", ".", outside, {}},
         {"AC.app", "AC/DC Live", {}, outside, {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [bundle, name, id, entries, expected] : cases) {
         FixtureHome home;
-        for (const std::string& entry : c.entries) home.put(entry);
-        const auto items = LeftoverFinder::leftovers(test::app(home.dir / c.bundle, c.name, c.id), false);
-        EXPECT_EQ(found(items, home.dir / "Library"), c.expected) << c.name;
+        for (const std::string& entry : entries) home.put(entry);
+        const auto items = LeftoverFinder::leftovers(test::app(home.dir / bundle, name, id), false);
+        EXPECT_EQ(found(items, home.dir / "Library"), expected) << name;
         EXPECT_TRUE(std::is_sorted(items.begin(), items.end(), [](const auto& x, const auto& y) {
             return x.confidence == exact && y.confidence != exact;
-        })) << c.name;
+        })) << name;
     }
 }
 
