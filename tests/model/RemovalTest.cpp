@@ -464,8 +464,7 @@ TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
 
     dialog.set_value();
     ASSERT_TRUE(waitForRemovals(*model));
-    EXPECT_FALSE(exists(entry));
-    EXPECT_FALSE(exists(path("keep")));
+    EXPECT_FALSE(exists(entry) || exists(path("keep")));
     EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{path("keep")}));
     EXPECT_TRUE(model->cleanup().items()[0].entries.empty());
     EXPECT_EQ(idle, 1); // busy from the first request to the last result
