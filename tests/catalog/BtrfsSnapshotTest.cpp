@@ -208,10 +208,10 @@ TEST_F(BtrfsSnapshotTest, ListsEachToolsSnapshotsNewestFirstWithTheirExclusiveSi
         ASSERT_TRUE(same) << *s.text("name");
         EXPECT_EQ(s.member("exclusive")->integer(0, INT64_MAX), same->exclusiveBytes()) << same->name;
         EXPECT_EQ(s.text("quotas"), "on");
+        EXPECT_EQ(s.text("date"), same->date ? std::optional(Dates::iso8601(*same->date)) : std::nullopt) << same->name;
         fromTool.push_back(summary({*same}).front());
     }
     EXPECT_EQ(fromTool, expected);
-    EXPECT_EQ(*document->member("snapshots")->array[2].text("date"), "2024-03-01T08:00:00Z");
 }
 
 TEST_F(BtrfsSnapshotTest, TheHelperDeletesOnlyListedReadOnlySnapshots) {

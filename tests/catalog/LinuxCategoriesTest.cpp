@@ -200,10 +200,11 @@ TEST(LinuxCategories, OtherHomesReadableAndUnreadable) {
     ASSERT_EQ(::chmod(h.dir.path().c_str(), 0755), 0);
     test::writeFile(h.dir / "users/bob/secret", 8 * 4096);
     test::writeFile(h.dir / "users/carol/notes/todo.txt", 5 * 4096);
-    ASSERT_EQ(::chmod((h.dir / "users/carol").c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((h.dir / "users/carol/notes").c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((h.dir / "users/carol/notes/todo.txt").c_str(), 0644), 0);
-    ASSERT_EQ(::chmod((h.dir / "users/bob").c_str(), 0), 0);
+    for (const auto& [at, mode] : {std::pair{"users/carol", 0755},
+                                   {"users/carol/notes", 0755},
+                                   {"users/carol/notes/todo.txt", 0644},
+                                   {"users/bob", 0}})
+        ASSERT_EQ(::chmod((h.dir / at).c_str(), mode_t(mode)), 0) << at;
     StorageCategory others = byId(StorageCategories::all())["othersShared"];
     others.roots = {h.dir / "users/bob", h.dir / "users/carol"};
     const int64_t carol = test::lstatTreeSize(h.dir / "users/carol/notes");
