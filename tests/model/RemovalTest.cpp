@@ -113,9 +113,9 @@ TEST_F(RemovalTest, DeletingDetachesNodesInTwoStepsTheTreeFollowsLikeAFreshScanA
     model->scan().removeNodes({shrank, link}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{root + "/shrank", root + "/link"}));
-    EXPECT_EQ(model->removals().lastResult()->bytesFreed, freed);
-    EXPECT_EQ(model->removals().lastResult()->bytesMovedToTrash, 0);
-    EXPECT_EQ(model->removals().totalFreedThisSession(), gone + freed);
+    EXPECT_EQ(std::tuple(model->removals().lastResult()->bytesFreed, model->removals().lastResult()->bytesMovedToTrash,
+                         model->removals().totalFreedThisSession()),
+              std::tuple(freed, 0, gone + freed));
     EXPECT_EQ(readText(target).size(), size_t(2 << 20));
     EXPECT_EQ(numbersOf(*tree), freshScan(root));
 
@@ -165,10 +165,9 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeARefusedNodeStaysAndPut
     const RemovalResult removal = *model->removals().lastResult();
     EXPECT_EQ(removal.succeeded, (std::vector<std::string>{root + "/b/big", root + "/b"}));
     // Moved, not freed: nothing counts as reclaimed until the Trash is emptied.
-    EXPECT_EQ(removal.bytesFreed, 0);
-    EXPECT_EQ(removal.bytesMovedToTrash, moved);
-    EXPECT_EQ(model->removals().totalFreedThisSession(), 0);
-    EXPECT_EQ(model->removals().totalMovedToTrashThisSession(), moved);
+    EXPECT_EQ(std::tuple(removal.bytesFreed, removal.bytesMovedToTrash, model->removals().totalFreedThisSession(),
+                         model->removals().totalMovedToTrashThisSession()),
+              std::tuple(0, moved, 0, moved));
     ASSERT_EQ(removal.failed.size(), 1u);
     EXPECT_EQ(removal.failed[0].path, root + "/gone");
     EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b"));

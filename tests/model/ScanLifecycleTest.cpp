@@ -94,16 +94,14 @@ TEST_F(ScanLifecycleTest, CancellingOrRestartingEndsTheScanAtOnceAndItsTaskChang
     auto stats = CorvaneModelTestAccess::scanStats(*model);
     const int refreshesBefore = volumes->calls;
     model->scan().cancel();
-    EXPECT_TRUE(stats->isCancelled());
-    EXPECT_EQ(model->scan().tree(), nullptr);
-    EXPECT_EQ(model->scan().progress().currentPath, "");
-    EXPECT_EQ(volumes->calls, refreshesBefore + 1);
+    EXPECT_EQ(
+        std::tuple(stats->isCancelled(), model->scan().tree(), model->scan().progress().currentPath, volumes->calls),
+        std::tuple(true, nullptr, "", refreshesBefore + 1));
     expectConsistent(*model);
     SignalCounter scanning(model->scan(), &ScanSession::isScanningChanged);
     CorvaneModelTestAccess::settle(*model); // the cancelled task publishes and refreshes nothing
-    EXPECT_EQ(model->scan().tree(), nullptr);
-    EXPECT_EQ(volumes->calls, refreshesBefore + 1);
-    EXPECT_EQ(scanning.count(), 0);
+    EXPECT_EQ(std::tuple(model->scan().tree(), volumes->calls, scanning.count()),
+              std::tuple(nullptr, refreshesBefore + 1, 0));
 
     // A start while scanning ends the running scan and starts clean.
     model->scan().start(path("wide"));
