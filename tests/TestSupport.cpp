@@ -41,17 +41,8 @@ const bool linuxTablesPinned = [] {
     return true;
 }();
 
-int unmountAndChmod(const char* path, const struct stat* st, int type, struct FTW*) {
+int openUp(const char* path, const struct stat*, int type, struct FTW*) {
     if (type == FTW_D || type == FTW_DNR || type == FTW_DP) ::chmod(path, 0700);
-    (void)st;
-    return 0;
-}
-
-int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
-    if (type == FTW_DP || type == FTW_D || type == FTW_DNR)
-        ::rmdir(path);
-    else
-        ::unlink(path);
     return 0;
 }
 
@@ -82,11 +73,12 @@ TempDir::~TempDir() {
     std::vector<std::string> mounts;
     collectMounts(path_, mounts);
     for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
-    // Two passes: first make every folder writable and searchable again (a
-    // test may have locked some), then remove bottom-up.
-    ::nftw(path_.c_str(), unmountAndChmod, 32, FTW_PHYS);
-    ::nftw(path_.c_str(), unmountAndChmod, 32, FTW_PHYS);
-    ::nftw(path_.c_str(), removeEntry, 32, FTW_PHYS | FTW_DEPTH);
+    // First make every folder writable and searchable again (a test may have
+    // locked some; twice, as a locked folder hides what is below it), then remove.
+    ::nftw(path_.c_str(), openUp, 32, FTW_PHYS);
+    ::nftw(path_.c_str(), openUp, 32, FTW_PHYS);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 std::string TempDir::operator/(const std::string& relative) const { return path_ + "/" + relative; }
@@ -101,9 +93,21 @@ void makeDirs(const std::string& path) {
     }
 }
 
-std::string writeFile(const std::string& path, int64_t bytes, char fill) {
+namespace {
+std::string own(const std::string& path, unsigned owner, std::optional<unsigned> mode) {
+    if (::lchown(path.c_str(), owner, owner) != 0 || (mode && ::chmod(path.c_str(), *mode) != 0))
+        throw std::runtime_error("cannot give " + path + " to " + std::to_string(owner));
+    return path;
+}
+
+void makeParent(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) makeDirs(path.substr(0, slash));
+}
+} // namespace
+
+std::string writeFile(const std::string& path, int64_t bytes, char fill) {
+    makeParent(path);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     std::string chunk(size_t(std::min<int64_t>(bytes, 1 << 20)), fill);
@@ -119,10 +123,23 @@ std::string writeFile(const std::string& path, int64_t bytes, char fill) {
 }
 
 std::string writeText(const std::string& path, const std::string& text) {
-    size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0) makeDirs(path.substr(0, slash));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    makeParent(path);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    return path;
+}
+
+std::string ownedFolder(const std::string& path, unsigned owner, unsigned mode) {
+    makeDirs(path);
+    return own(path, owner, mode);
+}
+
+std::string ownedFile(const std::string& path, const std::string& text, unsigned owner) {
+    return own(writeText(path, text), owner, std::nullopt);
+}
+
+std::string writeScript(const std::string& path, const std::string& body) {
+    writeText(path, "#!/bin/sh\n" + body + "\n");
+    ::chmod(path.c_str(), 0755);
     return path;
 }
 
@@ -244,15 +261,22 @@ int runWithOwnMounts(const std::function<int()>& body) {
     return runInChild(ownMountTable, kNotRoot, body);
 }
 
-bool mountTmpfs(const std::string& path, int64_t sizeBytes) {
+bool mountTmpfs(const std::string& path, int64_t sizeBytes, unsigned mode) {
     if (!isRoot()) return false;
     makeDirs(path);
-    std::string options = "size=" + std::to_string(sizeBytes) + ",mode=0755";
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "%o", mode);
+    const std::string options = "size=" + std::to_string(sizeBytes) + ",mode=" + octal;
     return ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 
 bool remountReadOnly(const std::string& path) {
     return ::mount("tmpfs", path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+bool bindMount(const std::string& from, const std::string& to) {
+    makeDirs(to);
+    return ::mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) == 0;
 }
 
 void unmount(const std::string& path) { ::umount2(path.c_str(), MNT_DETACH); }
@@ -297,15 +321,13 @@ std::string sbinTool(const char* name) {
 }
 } // namespace
 
-std::string btrfsTool() { return sbinTool("btrfs"); }
-
 LoopBtrfs::LoopBtrfs(const std::string& folder, int64_t sizeBytes) : mountPoint_(folder + "/mnt") {
     const std::string mkfs = sbinTool("mkfs.btrfs"), losetup = sbinTool("losetup");
     if (!isRoot()) {
         skipReason_ = "a Btrfs file system in a loop file needs root";
         return;
     }
-    if (mkfs.empty() || btrfsTool().empty() || losetup.empty()) {
+    if (mkfs.empty() || sbinTool("btrfs").empty() || losetup.empty()) {
         skipReason_ = "btrfs-progs (mkfs.btrfs, btrfs) or losetup is not installed";
         return;
     }
@@ -335,7 +357,7 @@ LoopBtrfs::~LoopBtrfs() {
 }
 
 int LoopBtrfs::btrfs(const std::vector<std::string>& arguments, std::string* output) const {
-    std::vector<std::string> argv{btrfsTool()};
+    std::vector<std::string> argv{sbinTool("btrfs")};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return runProgram(argv, output);
 }
@@ -349,18 +371,8 @@ std::vector<std::string> listFolder(const std::string& path) {
 
 int runProgram(const std::vector<std::string>& argv, std::string* output, const std::string& input) {
     if (argv.empty()) return -1;
-    std::string program = argv[0];
-    if (program.find('/') == std::string::npos) {
-        const char* pathEnv = std::getenv("PATH");
-        std::istringstream dirs(pathEnv ? pathEnv : "/usr/bin:/bin");
-        std::string dir;
-        while (std::getline(dirs, dir, ':'))
-            if (::access((dir + "/" + program).c_str(), X_OK) == 0) {
-                program = dir + "/" + program;
-                break;
-            }
-    }
-    Shell::Outcome o = Shell::execute(program, std::vector<std::string>(argv.begin() + 1, argv.end()), input);
+    // env looks a bare name up in PATH, as a shell would.
+    Shell::Outcome o = Shell::execute("/usr/bin/env", argv, input);
     if (output) *output = o.combined;
     return o.launched ? o.exitStatus : -1;
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -36,8 +37,14 @@ private:
 // sparse), so the file gets allocated blocks. Returns the path.
 std::string writeFile(const std::string& path, int64_t bytes = 0, char fill = 'x');
 std::string writeText(const std::string& path, const std::string& text);
+// An executable shell script at `path` running `body`. Returns the path.
+std::string writeScript(const std::string& path, const std::string& body);
 std::string readText(const std::string& path);
 void makeDirs(const std::string& path);
+// Made by root, then given to `owner` (user and group) with `mode`; links are
+// not followed. Returns the path; throws when the owner or mode cannot be set.
+std::string ownedFolder(const std::string& path, unsigned owner, unsigned mode);
+std::string ownedFile(const std::string& path, const std::string& text, unsigned owner);
 // st_blocks * 512 of the item itself (lstat), or -1.
 int64_t allocatedSize(const std::string& path);
 // The same summed over the item and everything below it (links not
@@ -56,6 +63,17 @@ public:
 private:
     std::string name_;
     std::optional<std::string> old_;
+};
+
+// A home folder and data folder of the test's own, so that the code under test
+// and trash-cli both look at a temporary trash. An unprivileged child may keep
+// its own trash there too.
+struct TrashHome {
+    TempDir dir;
+    ScopedEnv home{"HOME", dir / "home"};
+    ScopedEnv data{"XDG_DATA_HOME", dir / "home/.local/share"};
+    bool made = (makeDirs(dir / "home"), ::chmod((dir / "home").c_str(), 0777) == 0);
+    std::string trash() const { return dir / "home/.local/share/Trash"; }
 };
 
 bool isRoot();
@@ -82,10 +100,12 @@ int runAsUser(unsigned uid, const std::function<int()>& body);
 // seeing it. Returns body's status, or kNotRoot when that cannot be made.
 int runWithOwnMounts(const std::function<int()>& body);
 
-// Mounts a tmpfs of `sizeBytes` at `path` (created if needed). Root only;
+// Mounts a tmpfs of `sizeBytes` with `mode` at `path` (created if needed). Root only;
 // returns false elsewhere. The mount is undone by unmount or at TempDir removal.
-bool mountTmpfs(const std::string& path, int64_t sizeBytes = 64 << 20);
+bool mountTmpfs(const std::string& path, int64_t sizeBytes = 64 << 20, unsigned mode = 0755);
 bool remountReadOnly(const std::string& path);
+// Binds the folder `from` at `to` (created if needed). Root only.
+bool bindMount(const std::string& from, const std::string& to);
 void unmount(const std::string& path);
 
 // Runs `body` in a forked child with a mount table of its own, in which a FUSE
@@ -119,9 +139,6 @@ private:
     std::string device_;
     std::string skipReason_;
 };
-// The btrfs tool, or empty when btrfs-progs is not installed.
-std::string btrfsTool();
-
 // Runs a program (absolute path or looked up in PATH) with arguments through
 // /bin/sh -c free exec; returns exit status and fills `output` with stdout+stderr.
 int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr, const std::string& input = {});

@@ -151,12 +151,19 @@ TEST_F(ArchiverTest, NoTranscriptUnlessEveryItemVerifiedAndADatabaseIsThere) {
     }
 }
 
-TEST_F(ArchiverTest, SameAndOtherFileSystem) {
+TEST_F(ArchiverTest, SameAndOtherFileSystemAndADestinationThatFillsUp) {
     if (!isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
     const std::string file = writeFile(originals + "/photo.raw", 200'000);
+    // A tree that overflows the volume by a few blocks: whatever part of it
+    // fails, the copy still measures more than 98 % of the original, so only
+    // the copier's own error report can tell it is incomplete.
+    const std::string tree = originals + "/tree";
+    writeFile(tree + "/large.bin", 245 * 4096, 'L');
+    for (int i = 0; i < 14; ++i) writeFile(tree + "/small" + std::to_string(i), 4096, 's');
     watch();
-    const std::string mount = dir / "other-volume";
+    const std::string mount = dir / "other-volume", small = dir / "small-volume";
     ASSERT_TRUE(mountTmpfs(mount, 16 << 20));
+    ASSERT_TRUE(mountTmpfs(small, 1 << 20));
 
     ArchiveResult here = Archiver::archive({file}, "Here", backups);
     ArchiveResult there = Archiver::archive({file}, "There", mount + "/Backups");
@@ -166,30 +173,17 @@ TEST_F(ArchiverTest, SameAndOtherFileSystem) {
     EXPECT_FALSE(Archiver::sameVolume(dir / "missing", file));
     EXPECT_TRUE(Pending::from(here, {{file}}, 7)->sameVolumeAsSource);
     EXPECT_FALSE(Pending::from(there, {{file}}, 7)->sameVolumeAsSource);
-    unmount(mount);
-}
-
-TEST_F(ArchiverTest, ADestinationThatFillsUpFailsTheItem) {
-    if (!isRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
-    // A tree that overflows the volume by a few blocks: whatever part of it
-    // fails, the copy still measures more than 98 % of the original, so only
-    // the copier's own error report can tell it is incomplete.
-    const std::string tree = originals + "/tree";
-    writeFile(tree + "/large.bin", 245 * 4096, 'L');
-    for (int i = 0; i < 14; ++i) writeFile(tree + "/small" + std::to_string(i), 4096, 's');
-    watch();
-    const std::string small = dir / "small-volume";
-    ASSERT_TRUE(mountTmpfs(small, 1 << 20));
 
     ArchiveResult t = Archiver::archive({tree}, "Full", small);
     ASSERT_EQ(t.failed.size(), 1u);
     EXPECT_EQ(t.failed[0].path, tree);
     EXPECT_NE(t.failed[0].reason.find("No space left on device"), std::string::npos) << t.failed[0].reason;
     EXPECT_TRUE(t.items.empty());
+    unmount(mount);
     unmount(small);
 }
 
-TEST(ArchiverSelf, ABackupFolderInsideTheOriginalIsRefusedBeforeCopying) {
+TEST(Archiver, ABackupFolderInsideTheOriginalIsRefusedAndFolderNamesFollowTheZone) {
     TempDir dir;
     const std::string file = writeText(dir / "Documents/letter.txt", "dear");
     ArchiveResult r = Archiver::archive({dir / "Documents"}, "Self", dir / "Documents/Vessora Backups");
@@ -198,9 +192,7 @@ TEST(ArchiverSelf, ABackupFolderInsideTheOriginalIsRefusedBeforeCopying) {
     EXPECT_TRUE(r.copied.empty());
     EXPECT_EQ(::rmdir(r.destination.c_str()), 0) << "something was copied into " << r.destination;
     EXPECT_EQ(readText(file), "dear");
-}
-
-TEST(ArchiverNames, FolderNameInTheGivenZone) {
+    // The backup folder is named in the given zone.
     using namespace std::chrono;
     // 3 March 2025, 14:05:30 UTC.
     const Date date = system_clock::time_point(seconds(1'741'010'730));

@@ -22,18 +22,12 @@ void exec(sqlite3* db, const char* sql) {
     }
 }
 
-// An SQL literal: NULL, a quoted text or a blob written in hex.
+// An SQL literal: NULL, or the bytes in hex as a blob or a text.
 std::string literal(const std::optional<std::string>& value, bool blob = false) {
     if (!value) return "NULL";
-    if (!blob) {
-        char* quoted = sqlite3_mprintf("%Q", value->c_str());
-        std::string out(quoted);
-        sqlite3_free(quoted);
-        return out;
-    }
-    std::string out = "X'";
-    for (unsigned char c : *value) out += "0123456789ABCDEF"[c >> 4], out += "0123456789ABCDEF"[c & 15];
-    return out + "'";
+    std::string hex = "X'";
+    for (unsigned char c : *value) hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
+    return blob ? hex + "'" : "CAST(" + hex + "' AS TEXT)";
 }
 
 } // namespace

@@ -12,13 +12,8 @@ using namespace vessora;
 
 namespace {
 // Pins the local time zone for one test; mktime reads TZ through tzset.
-class LocalZone {
-public:
-    explicit LocalZone(const char* zone) : env_("TZ", zone) { ::tzset(); }
-    ~LocalZone() { ::tzset(); }
-
-private:
-    test::ScopedEnv env_;
+struct LocalZone : test::ScopedEnv {
+    explicit LocalZone(const char* zone) : ScopedEnv("TZ", zone) { ::tzset(); }
 };
 } // namespace
 
@@ -43,21 +38,12 @@ TEST(LocalSnapshot, ParsesToolOutputNewestFirstInTheLocalZone) {
                           {"com.apple.TimeMachine.2023-12-24-180000", "2023-12-24T23:00:00Z"},
                           {"com.apple.TimeMachine.yesterday.local", "undated"},
                           {"com.apple.TimeMachine.2024-02-30-101500.local", "undated"}}));
-}
-
-TEST(LocalSnapshot, StampFormIsStrict) {
-    LocalZone zone("UTC");
+    // The stamp's form is strict.
     EXPECT_TRUE(LocalSnapshot::parseStamp("2024-05-01-093015"));
     for (const char* bad :
          {"", "2024-05-01", "2024-05-01-0930", "2024-05-01-093015x", "2024-13-01-093015", "2024-05-01-243015",
           "2024-05-01-096015", "24-05-01-093015", "2024/05/01-093015", "2024-05-01-0930 5"})
         EXPECT_FALSE(LocalSnapshot::parseStamp(bad)) << bad;
-}
-
-TEST(LocalSnapshot, WithoutTheToolTheListIsEmpty) {
-    if (test::exists("/usr/bin/tmutil")) GTEST_SKIP() << "this machine has a snapshot tool";
-    EXPECT_TRUE(LocalSnapshot::list("/").empty());
-    EXPECT_TRUE(LocalSnapshot::parseList("").empty());
 }
 
 // The tools' records are outside input: what does not parse gives nothing

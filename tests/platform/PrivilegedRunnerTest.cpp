@@ -4,7 +4,6 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace vessora;
 using Status = PrivilegedOutcome::Status;
@@ -18,12 +17,6 @@ std::string unescapeLiteral(const std::string& literal) {
         out += literal[i];
     }
     return out;
-}
-
-std::string fakePkexec(const test::TempDir& dir, const std::string& name, const std::string& body) {
-    std::string path = test::writeText(dir / name, "#!/bin/sh\n" + body + "\n");
-    ::chmod(path.c_str(), 0755);
-    return path;
 }
 } // namespace
 
@@ -41,13 +34,13 @@ TEST(PkexecRunner, MapsPkexecOutcomes) {
     const std::string dismissal = "Error executing command as another user: Request dismissed";
     for (const auto& [script, message] : std::vector<std::pair<std::string, std::string>>{
              {"echo '" + dismissal + "' >&2\nexit 126", dismissal}, {"exit 127", "Authorization failed."}}) {
-        PrivilegedOutcome outcome = PkexecRunner(fakePkexec(dir, "refusing", script)).run("true");
+        PrivilegedOutcome outcome = PkexecRunner(test::writeScript(dir / "refusing", script)).run("true");
         EXPECT_EQ(outcome.status, Status::refused);
         EXPECT_EQ(outcome.message, message);
     }
 
     // A pkexec that grants at once: the command runs as "/bin/sh -c COMMAND".
-    PkexecRunner granting(fakePkexec(dir, "granting", "exec \"$@\""));
+    PkexecRunner granting(test::writeScript(dir / "granting", "exec \"$@\""));
     PrivilegedOutcome outcome = granting.run("echo ran > '" + (dir / "marker") + "'; exit 3");
     EXPECT_EQ(outcome.status, Status::ran);
     EXPECT_EQ(outcome.exitStatus, 3);

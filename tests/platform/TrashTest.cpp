@@ -2,7 +2,6 @@
 #include "platform/TrashRestore.h"
 
 #include "TestSupport.h"
-#include "platform/TrashHome.h"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -16,19 +15,6 @@ using namespace vessora;
 using test::exists;
 
 namespace {
-
-std::string decodePercent(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 std::string infoKey(const std::string& infoPath, const std::string& key) {
     std::ifstream in(infoPath);
@@ -68,7 +54,7 @@ TEST(Trash, HomeTrashRoundTripWithAwkwardNames) {
         EXPECT_EQ(outcome.location, home.trash() + "/files/" + names[i]);
         EXPECT_EQ(test::readText(outcome.location), before);
         EXPECT_EQ(outcome.infoPath, home.trash() + "/info/" + names[i] + ".trashinfo");
-        EXPECT_EQ(decodePercent(infoKey(outcome.infoPath, "Path")), item);
+        EXPECT_EQ(TrashRestore::parseInfoPath(test::readText(outcome.infoPath), ""), item);
         EXPECT_EQ(infoKey(outcome.infoPath, "DeletionDate").size(), 19u);
         EXPECT_NE(trashList().find(item), std::string::npos) << names[i];
 
@@ -81,14 +67,14 @@ TEST(Trash, HomeTrashRoundTripWithAwkwardNames) {
 
 // trash-cli decodes Path= with Python's lossy UTF-8 decoding, so it shows and
 // restores invalid bytes as U+FFFD; the trash itself must keep them exactly.
-TEST(Trash, InvalidUtf8NamesAreRecordedByteForByte) {
+TEST(Trash, InvalidUtf8LongAndRepeatedNamesFoldersLinksAndSizes) {
     test::TrashHome home;
     const std::string item = home.dir / "work/bad\xff\xfe name";
     test::writeFile(item, 100);
     Trash::Outcome outcome = Trash::moveToTrash(item);
     ASSERT_TRUE(outcome.ok());
     EXPECT_NE(infoKey(outcome.infoPath, "Path").find("bad%FF%FE%20name"), std::string::npos);
-    EXPECT_EQ(decodePercent(infoKey(outcome.infoPath, "Path")), item);
+    EXPECT_EQ(TrashRestore::parseInfoPath(test::readText(outcome.infoPath), ""), item);
     EXPECT_NE(trashList().find(home.dir / "work/bad\xef\xbf\xbd\xef\xbf\xbd name"), std::string::npos);
     ASSERT_EQ(::rename(outcome.location.c_str(), item.c_str()), 0);
     EXPECT_EQ(test::readText(item), std::string(100, 'x'));
@@ -101,10 +87,8 @@ TEST(Trash, InvalidUtf8NamesAreRecordedByteForByte) {
         EXPECT_TRUE(longOne.ok() && exists(longOne.location) && longOne.location.ends_with("/" + shortened));
     }
     EXPECT_EQ(Trash::shortenedName(std::string(232, 'a') + "\xe2\x82\xac"), std::string(232, 'a'));
-}
 
-TEST(Trash, SameNameTwiceFoldersLinksAndSizes) {
-    test::TrashHome home;
+    // The same name twice, a link and a folder.
     test::writeFile(home.dir / "a/item", 10);
     test::writeFile(home.dir / "b/item", 20);
     Trash::Outcome first = Trash::moveToTrash(home.dir / "a/item");
@@ -154,7 +138,7 @@ TEST(Trash, OtherFileSystemUsesItsOwnTrash) {
     Trash::Outcome outcome = Trash::moveToTrash(item);
     ASSERT_TRUE(outcome.ok()) << outcome.error << outcome.reason;
     EXPECT_EQ(outcome.location, volume + "/.Trash-0/files/odd name %\n");
-    EXPECT_EQ(decodePercent(infoKey(outcome.infoPath, "Path")), "sub/odd name %\n");
+    EXPECT_EQ(infoKey(outcome.infoPath, "Path"), "sub/odd%20name%20%25%0A");
     EXPECT_FALSE(exists(home.trash() + "/files"));
     EXPECT_NE(trashList().find(item), std::string::npos);
     EXPECT_EQ(trashRestore(volume + "/sub"), 0);
@@ -214,15 +198,11 @@ TEST(Trash, FileSystemTrashIsChosenStrictly) {
     test::TrashHome home;
     const unsigned other = 64102;
     const std::string volume = home.dir / "volume";
-    ASSERT_TRUE(test::mountTmpfs(volume, 4 << 20));
-    ASSERT_EQ(::chmod(volume.c_str(), 01777), 0);
-    auto folder = [](const std::string& path, mode_t mode, unsigned owner = 0) {
-        test::makeDirs(path);
-        return ::chmod(path.c_str(), mode) == 0 && ::lchown(path.c_str(), owner, owner) == 0;
+    ASSERT_TRUE(test::mountTmpfs(volume, 4 << 20, 01777));
+    auto folder = [](const std::string& p, unsigned mode, unsigned owner = 0) {
+        return !test::ownedFolder(p, owner, mode).empty();
     };
-    auto link = [](const std::string& target, const std::string& path) {
-        return ::symlink(target.c_str(), path.c_str()) == 0;
-    };
+    auto link = [](const std::string& t, const std::string& p) { return ::symlink(t.c_str(), p.c_str()) == 0; };
     const std::string shared = volume + "/.Trash", mine = shared + "/0", own = volume + "/.Trash-0";
     const std::string refused = " cannot be moved to the Trash: no trash folder can be used on its volume.";
     const struct {
@@ -271,18 +251,13 @@ TEST(Trash, SwappingTheUsersTrashForALinkCannotRedirectTheMove) {
     test::TrashHome home;
     const unsigned alice = 64101, bob = 64102;
     const std::string volume = home.dir / "volume";
-    ASSERT_TRUE(test::mountTmpfs(volume, 4 << 20));
-    ASSERT_EQ(::chmod(volume.c_str(), 01777), 0);
-    auto owned = [](const std::string& path, mode_t mode, unsigned owner) {
-        test::makeDirs(path);
-        return ::chmod(path.c_str(), mode) == 0 && ::chown(path.c_str(), owner, owner) == 0;
-    };
+    ASSERT_TRUE(test::mountTmpfs(volume, 4 << 20, 01777));
     const std::string shared = volume + "/.Trash", mine = shared + "/" + std::to_string(alice);
     const std::string theirs = volume + "/bob";
-    ASSERT_TRUE(owned(shared, 01777, bob) && owned(mine, 0700, alice));
-    ASSERT_TRUE(owned(theirs, 0777, bob) && owned(theirs + "/files", 0777, bob) && owned(theirs + "/info", 0777, bob));
-    const std::string item = test::writeText(volume + "/work/notes", "Alice's\n");
-    ASSERT_TRUE(owned(volume + "/work", 0755, alice) && ::chown(item.c_str(), alice, alice) == 0);
+    test::ownedFolder(shared, bob, 01777), test::ownedFolder(mine, alice, 0700);
+    for (const char* sub : {"", "/files", "/info"}) test::ownedFolder(theirs + sub, bob, 0777);
+    const std::string item =
+        test::ownedFile(test::ownedFolder(volume + "/work", alice, 0755) + "/notes", "Alice's\n", alice);
 
     int status = test::runAsUser(alice, [&] {
         Trash::Outcome outcome;

@@ -24,7 +24,7 @@ std::vector<std::string> names(const std::vector<VolumeInfo>& volumes) {
 
 } // namespace
 
-TEST(VolumeInfo, ParsesMountTableLines) {
+TEST(VolumeInfo, ParsesMountTableLinesAndHidesPseudoAndSystemMounts) {
     const std::string text =
         "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw,discard\n"
         "88 27 8:17 /@data /media/ada/My\\040Disk\\134x rw shared:5 master:2 - btrfs /dev/sdb1 rw\n"
@@ -37,9 +37,7 @@ TEST(VolumeInfo, ParsesMountTableLines) {
     EXPECT_EQ(entries[0], (MountEntry{"254:0", "/", "/", "ext4", "/dev/vda", "rw,discard"}));
     EXPECT_EQ(entries[1], (MountEntry{"8:17", "/@data", "/media/ada/My Disk\\x", "btrfs", "/dev/sdb1", "rw"}));
     EXPECT_EQ(entries[2], (MountEntry{"0:51", "/", "/run/user/1000", "tmpfs", "tmpfs", "rw,size=100k"}));
-}
-
-TEST(VolumeInfo, BrowsableFilterHidesPseudoAndSystemMounts) {
+    // The browsable filter hides pseudo and system mounts.
     auto browsable = [](const std::string& mountPoint, const std::string& type, const std::string& source) {
         return VolumeInfo::isBrowsable({"8:1", "/", mountPoint, type, source, ""});
     };
@@ -79,10 +77,9 @@ TEST(VolumeInfo, OneVolumePerDeviceWithCapacitiesNamesAndOrder) {
         EXPECT_FALSE(v.isRootVolume);
     }
     EXPECT_EQ(volumes[2].url, dir / "data");
-}
 
-TEST(VolumeInfo, RootFirstThenCodePointOrderStable) {
-    std::vector<VolumeInfo> volumes = {
+    // Root first, then in code point order, stable.
+    volumes = {
         {"/b", "Backup", 1, 0, 0, false, false},
         {"/a", "archive", 1, 0, 0, false, false},
         {"/", "Main", 1, 0, 0, true, true},
@@ -101,18 +98,14 @@ TEST(VolumeInfo, RootFirstThenCodePointOrderStable) {
 }
 
 TEST(VolumeInfo, ThisMachineListsItsRootVolumeAsDfDoes) {
-    auto readDf = [](int64_t& total, int64_t& available) {
-        std::string output;
-        if (test::runProgram({"df", "-B1", "--output=size,avail", "/"}, &output) != 0) return false;
-        std::istringstream in(output);
-        std::string header1, header2;
-        in >> header1 >> header2 >> total >> available;
-        return bool(in);
-    };
-    int64_t dfTotal = 0, dfBefore = 0, dfAfter = 0;
-    ASSERT_TRUE(readDf(dfTotal, dfBefore));
+    // df's figures around the reading: other work may change the free space meanwhile.
+    std::string before, after;
+    ASSERT_EQ(test::runProgram({"df", "-B1", "--output=size,avail", "/"}, &before), 0);
     std::vector<VolumeInfo> volumes = VolumeInfo::current();
-    ASSERT_TRUE(readDf(dfTotal, dfAfter));
+    ASSERT_EQ(test::runProgram({"df", "-B1", "--output=size,avail", "/"}, &after), 0);
+    int64_t dfTotal = 0, dfBefore = 0, dfAfter = 0;
+    std::istringstream(before.substr(before.find('\n'))) >> dfTotal >> dfBefore;
+    std::istringstream(after.substr(after.find('\n'))) >> dfTotal >> dfAfter;
     ASSERT_FALSE(volumes.empty());
     const VolumeInfo& root = volumes.front();
     EXPECT_TRUE(root.isRootVolume);
@@ -120,7 +113,6 @@ TEST(VolumeInfo, ThisMachineListsItsRootVolumeAsDfDoes) {
     EXPECT_FALSE(root.name.empty());
     EXPECT_GT(root.totalCapacity, 0);
     EXPECT_EQ(root.totalCapacity, dfTotal);
-    // Other work on this machine may change the free space between the readings.
     EXPECT_GE(root.trueFree, std::min(dfBefore, dfAfter) - (64 << 20));
     EXPECT_LE(root.trueFree, std::max(dfBefore, dfAfter) + (64 << 20));
     for (size_t i = 1; i < volumes.size(); ++i) EXPECT_FALSE(volumes[i].isRootVolume);

@@ -1,5 +1,4 @@
 #include "TestSupport.h"
-#include "platform/TrashHome.h"
 #include "support/Fmt.h"
 
 #include <gtest/gtest.h>
@@ -14,15 +13,10 @@ TEST(CheckCommand, GivesTheGuardsVerdicts) {
     test::TempDir dir;
     test::writeFile(dir / "ok", 10);
     std::string out;
-    EXPECT_EQ(test::runCli({"check", "/etc", "/usr/bin/ls", "/foo", dir / "missing", "/", "/usr/libexec"}, &out), 1);
-    EXPECT_EQ(out, "refused: /etc is a structural directory and is never removed.\n"
-                   "refused: /usr/bin/ls lives inside a protected system location.\n"
-                   "refused: /foo is too close to the volume root to remove safely.\n"
-                   "refused: " +
-                       dir / "missing" +
-                       " does not exist.\n"
-                       "refused: Refusing to operate on the volume root.\n"
-                       "refused: /usr/libexec is a structural directory and is never removed.\n");
+    // The guard's verdicts themselves are the guard's tests' business.
+    EXPECT_EQ(test::runCli({"check", "/etc", dir / "missing"}, &out), 1);
+    EXPECT_EQ(out, "refused: /etc is a structural directory and is never removed.\nrefused: " + dir / "missing" +
+                       " does not exist.\n");
     EXPECT_EQ(test::runCli({"check", dir / "./ok/"}, &out), 0);
     EXPECT_EQ(out, "allowed: " + dir / "ok" + "\n");
     EXPECT_EQ(test::runCli({"check"}, &out), 2);
@@ -66,6 +60,18 @@ TEST(RemoveCommand, DeletesOnlyWhenToldAndReportsLikeTheAlert) {
     EXPECT_EQ(test::runCli({"remove", "--delete", "--yes", a}, &out), 0);
     EXPECT_FALSE(exists(a));
     EXPECT_TRUE(out.starts_with("Removed 1 item, reclaiming ") && out.ends_with(" KB.\n")) << out;
+    // script(1) gives the tool a terminal, so the question is really asked.
+    const std::string c = test::writeFile(dir / "c", 5000), d = test::writeFile(dir / "d", 5000);
+    const std::string command = std::string(VESSORA_CLI) + " remove --delete '" + c + "' '" + d + "'";
+    EXPECT_EQ(test::runProgram({"script", "-qec", command, "/dev/null"}, &out, "n\n"), 1);
+    EXPECT_NE(out.find("Delete 2 items (" + Fmt::bytes(2 * test::allocatedSize(c)) + ") immediately?"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Nothing was removed."), std::string::npos);
+    EXPECT_TRUE(exists(c) && exists(d));
+    EXPECT_EQ(test::runProgram({"script", "-qec", command, "/dev/null"}, &out, "y\n"), 0);
+    EXPECT_NE(out.find("Removed 2 items, reclaiming "), std::string::npos) << out;
+    EXPECT_FALSE(exists(c) || exists(d));
 
     // A move to the Trash frees nothing yet, and says so.
     test::TrashHome box;
@@ -126,22 +132,4 @@ TEST(RemoveCommand, SaysWhenTheRemovalCannotBePutBack) {
     EXPECT_EQ(status, 0) << "the tool did not say that the removal cannot be put back";
     EXPECT_FALSE(exists(item));
     EXPECT_FALSE(exists(box.dir / "state/vessora/last-removal.json"));
-}
-
-// script(1) gives the tool a terminal, so the question is really asked.
-TEST(RemoveCommand, AsksOnATerminal) {
-    test::TempDir dir;
-    const std::string a = test::writeFile(dir / "a", 5000);
-    const std::string b = test::writeFile(dir / "b", 5000);
-    const std::string command = std::string(VESSORA_CLI) + " remove --delete '" + a + "' '" + b + "'";
-    std::string out;
-    EXPECT_EQ(test::runProgram({"script", "-qec", command, "/dev/null"}, &out, "n\n"), 1);
-    EXPECT_NE(out.find("Delete 2 items (" + Fmt::bytes(2 * test::allocatedSize(a)) + ") immediately?"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("Nothing was removed."), std::string::npos);
-    EXPECT_TRUE(exists(a) && exists(b));
-    EXPECT_EQ(test::runProgram({"script", "-qec", command, "/dev/null"}, &out, "y\n"), 0);
-    EXPECT_NE(out.find("Removed 2 items, reclaiming "), std::string::npos) << out;
-    EXPECT_FALSE(exists(a) || exists(b));
 }

@@ -3,11 +3,9 @@
 #include "TestSupport.h"
 #include "platform/ItemHandle.h"
 #include "platform/PlatformTables.h"
-#include "platform/TrashHome.h"
 
 #include <gtest/gtest.h>
 #include <filesystem>
-#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace vessora;
@@ -64,7 +62,8 @@ TEST(Remove, UrlsAreReportedAsGivenAndDotDotFollowsTheRealFolder) {
 }
 
 // Another process swaps the item's folder for a link between resolving and
-// acting: the chosen item goes, or nothing does; never what the link reaches.
+// acting: the chosen item goes, or nothing does; never what the link reaches;
+// an item swapped for another folder is left alone.
 TEST(Remove, SwapAfterResolvingNeverRedirects) {
     for (RemovalMode mode : allRemovalModes) {
         for (const char* victimFolder : {"home/.ssh", "victim"}) {
@@ -95,30 +94,26 @@ TEST(Remove, SwapAfterResolvingNeverRedirects) {
                       chosen + " was moved or replaced by a link while it was being removed; nothing was removed.");
             EXPECT_EQ(test::readText(victim + "/target"), std::string(100, 'v'));
         }
-    }
-}
-
-// An item bound to the object the user was shown: another folder renamed
-// into its place after it was resolved is caught where it is acted on.
-TEST(Remove, ABoundItemSwappedAfterResolvingIsLeftAlone) {
-    ScopedTables tables(TableSet::linux);
-    for (RemovalMode mode : allRemovalModes) {
-        test::TrashHome box;
-        const std::string item = box.dir / "base/item";
-        test::writeFile(item + "/data", 200, 'c');
-        test::writeFile(box.dir / "other/data", 100, 'o');
-        const IdentifiedItem shown = identify(item);
-        ASSERT_TRUE(shown.identity.known());
-        RemovalOptions options;
-        options.afterResolving = [&](const std::string&) {
-            ASSERT_EQ(::rename(item.c_str(), (box.dir / "base/was").c_str()), 0);
-            ASSERT_EQ(::rename((box.dir / "other").c_str(), item.c_str()), 0);
-        };
-        RemovalResult result = Remover::removeItems({{shown.path, shown.identity}}, mode, options);
-        EXPECT_EQ(result.failed, (std::vector<Failure>{{item, item + " changed since it was shown; scan again."}}));
-        EXPECT_EQ(test::readText(item + "/data"), std::string(100, 'o'));
-        EXPECT_EQ(test::readText(box.dir / "base/was/data"), std::string(200, 'c'));
-        EXPECT_EQ(result.bytesFreed + result.bytesMovedToTrash, 0);
+        // Bound to the object the user was shown: another folder renamed into
+        // its place after it was resolved is caught where it is acted on.
+        {
+            test::TrashHome box;
+            const std::string item = box.dir / "base/item";
+            test::writeFile(item + "/data", 200, 'c');
+            test::writeFile(box.dir / "other/data", 100, 'o');
+            const IdentifiedItem shown = identify(item);
+            ASSERT_TRUE(shown.identity.known());
+            RemovalOptions options;
+            options.afterResolving = [&](const std::string&) {
+                ASSERT_EQ(::rename(item.c_str(), (box.dir / "base/was").c_str()), 0);
+                ASSERT_EQ(::rename((box.dir / "other").c_str(), item.c_str()), 0);
+            };
+            RemovalResult result = Remover::removeItems({{shown.path, shown.identity}}, mode, options);
+            EXPECT_EQ(result.failed, (std::vector<Failure>{{item, item + " changed since it was shown; scan again."}}));
+            EXPECT_EQ(test::readText(item + "/data"), std::string(100, 'o'));
+            EXPECT_EQ(test::readText(box.dir / "base/was/data"), std::string(200, 'c'));
+            EXPECT_EQ(result.bytesFreed + result.bytesMovedToTrash, 0);
+        }
     }
 }
 
@@ -173,9 +168,7 @@ TEST(Remove, MountsTheTrashAndReadOnlyVolumesAreRefused) {
         // A folder holding a bind mount: the mounted data would go with it.
         test::writeFile(box.dir / "precious/data", 100);
         test::writeFile(box.dir / "tree/file", 100);
-        test::makeDirs(box.dir / "tree/bound");
-        ASSERT_EQ(::mount((box.dir / "precious").c_str(), (box.dir / "tree/bound").c_str(), nullptr, MS_BIND, nullptr),
-                  0);
+        ASSERT_TRUE(test::bindMount(box.dir / "precious", box.dir / "tree/bound"));
         RemovalResult result = Remover::remove({volume, box.dir / "tree"}, mode);
         std::vector<Failure> expected = {{volume, volume + " is the root of a mounted volume and is never removed."},
                                          {box.dir / "tree", box.dir / "tree" + " holds the mounted file system " +

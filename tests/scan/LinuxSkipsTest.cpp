@@ -11,14 +11,13 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/sysmacros.h>
 
 using namespace vessora;
 using test::child;
 using test::scan;
 
-TEST(LinuxSkips, MountTableVerdicts) {
+TEST(LinuxSkips, MountTableVerdictsAndSystemTreesOfTheRoot) {
     test::ScopedEnv home("HOME", "/home/ada");
     const std::string table = "20 1 0:30 /@ / rw - btrfs /dev/sda2 rw,subvol=/@\n"
                               "21 20 0:31 /@home /home rw - btrfs /dev/sda2 rw,subvol=/@home\n"
@@ -41,9 +40,6 @@ TEST(LinuxSkips, MountTableVerdicts) {
     EXPECT_EQ(plan.systemPoints,
               (std::set<std::string>{"/run/user/1000/doc", "/srv/bound", "/data2", "/media/ada/USB Stick", "/tmp/t",
                                      "/var/lib/docker/overlay2/abc/merged", "/tmp/.mount_Foo", "/mnt/win"}));
-}
-
-TEST(LinuxSkips, SystemTreesOfTheRootAndItsName) {
     // Cancelled before any walk: only the locations listed without entering them.
     ScanStats cancelled;
     cancelled.cancel();
@@ -71,8 +67,7 @@ TEST(LinuxSkips, ContainerMergesAndMountsInsideTheScannedFolder) {
     if (root) {
         ASSERT_TRUE(test::mountTmpfs(dir / "r/tmp"));
         test::writeFile(dir / "r/tmp/inside", 2 << 20);
-        test::makeDirs(dir / "r/bound");
-        ASSERT_EQ(::mount((dir / "r/data").c_str(), (dir / "r/bound").c_str(), nullptr, MS_BIND, nullptr), 0);
+        ASSERT_TRUE(test::bindMount(dir / "r/data", dir / "r/bound"));
     }
     auto tree = scan(dir / "r");
     EXPECT_EQ(test::treeProblem(*tree), "");

@@ -215,30 +215,19 @@ int64_t referenceQuickSize(const std::string& path, const ScanOptions& options) 
 }
 
 std::string treeDifference(const FSNode& actual, const FSNode& expected) {
+    auto fields = [](const FSNode& n) {
+        std::ostringstream text;
+        text << "name " << n.name() << ", path " << n.path() << ", folder " << n.isDirectory() << ", size " << n.size
+             << ", logical " << n.logicalSize << ", files " << n.fileCount << ", folders " << n.dirCount << ", lump "
+             << n.isAggregate << ", unreadable " << n.unreadable << ", not descended " << n.isNotDescended << ", cloud "
+             << n.isCloudProvider << ", children " << n.children().size();
+        return text.str();
+    };
     std::vector<std::pair<const FSNode*, const FSNode*>> work{{&actual, &expected}};
     while (!work.empty()) {
         auto [a, e] = work.back();
         work.pop_back();
-        auto differs = [&](const char* field, auto x, auto y) {
-            std::ostringstream text;
-            text << e->path() << " (" << e->name() << "): " << field << " is " << x << ", expected " << y;
-            return text.str();
-        };
-        if (a->name() != e->name()) return differs("name", a->name(), e->name());
-        if (a->path() != e->path()) return differs("path", a->path(), e->path());
-        if (a->isDirectory() != e->isDirectory()) return differs("isDirectory", a->isDirectory(), e->isDirectory());
-        if (a->size != e->size) return differs("size", a->size, e->size);
-        if (a->logicalSize != e->logicalSize) return differs("logicalSize", a->logicalSize, e->logicalSize);
-        if (a->fileCount != e->fileCount) return differs("fileCount", a->fileCount, e->fileCount);
-        if (a->dirCount != e->dirCount) return differs("dirCount", a->dirCount, e->dirCount);
-        if (a->isAggregate != e->isAggregate) return differs("isAggregate", a->isAggregate, e->isAggregate);
-        if (a->unreadable != e->unreadable) return differs("unreadable", a->unreadable, e->unreadable);
-        if (a->isNotDescended != e->isNotDescended)
-            return differs("isNotDescended", a->isNotDescended, e->isNotDescended);
-        if (a->isCloudProvider != e->isCloudProvider)
-            return differs("isCloudProvider", a->isCloudProvider, e->isCloudProvider);
-        if (a->children().size() != e->children().size())
-            return differs("child count", a->children().size(), e->children().size());
+        if (fields(*a) != fields(*e)) return e->path() + ": " + fields(*a) + "\n  expected " + fields(*e);
         for (size_t i = 0; i < a->children().size(); ++i)
             work.push_back({a->children()[i].get(), e->children()[i].get()});
     }

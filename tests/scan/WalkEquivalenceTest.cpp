@@ -137,7 +137,6 @@ std::string compareScans(const std::string& root, const ScanOptions& options, un
 TEST(WalkEquivalence, RandomTreesMatchThePlainWalk) {
     for (uint64_t seed = 1; seed <= 40; ++seed) {
         test::TempDir dir;
-        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
         RandomTree tree(seed);
         tree.build(dir / "r", test::isRoot() && seed % 4 == 0);
         ScanOptions options;
@@ -160,7 +159,6 @@ TEST(WalkEquivalence, RandomTreesMatchThePlainWalk) {
 // are reopened from the scan root, also past PATH_MAX (component by component).
 TEST(WalkEquivalence, FewDescriptors) {
     test::TempDir dir;
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     // A branching tree, as the plain walk can check it...
     RandomTree tree(99);
     tree.build(dir / "r", false);

@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 using namespace vessora;
 using namespace std::chrono;
 
-TEST(Fmt, BytesUseDecimalUnitsAndHalfEvenRounding) {
+TEST(Fmt, BytesUseDecimalUnitsAndHalfEvenRoundingCountsAreGrouped) {
     const std::pair<int64_t, const char*> cases[] = {
         {0, "Zero KB"},
         {1, "0 KB"},
@@ -22,23 +20,16 @@ TEST(Fmt, BytesUseDecimalUnitsAndHalfEvenRounding) {
     for (auto [n, text] : cases) EXPECT_EQ(Fmt::bytes(n, "en_US"), text) << n;
     EXPECT_EQ(Fmt::bytes(1'234'567, "de_DE"), "1,2 MB");
     EXPECT_EQ(Fmt::bytes(12'345'678'987, "de_DE"), "12,35 GB");
-}
-
-TEST(Fmt, CountsAreGroupedByLocale) {
     EXPECT_EQ(Fmt::count(1234567, "en_US"), "1,234,567");
     EXPECT_EQ(Fmt::count(1234567, "de_DE"), "1.234.567");
 }
 
 TEST(Fmt, CountedNounsAreSingularOnlyForOne) {
-    const std::tuple<int64_t, std::string, const char*> cases[] = {
-        {0, Fmt::counted(0, "item"), "0 items"},
-        {1, Fmt::counted(1, "item"), "1 item"},
-        {2, Fmt::counted(2, "file"), "2 files"},
-        {-1, Fmt::counted(-1, "app"), "-1 apps"},
-        {1, Fmt::counted(1, "category", "categories"), "1 category"},
-        {5, Fmt::counted(5, "category", "categories"), "5 categories"},
-    };
-    for (const auto& [n, text, expected] : cases) EXPECT_EQ(text, expected) << n;
+    EXPECT_EQ(Fmt::counted(0, "item"), "0 items");
+    EXPECT_EQ(Fmt::counted(1, "item"), "1 item");
+    EXPECT_EQ(Fmt::counted(-1, "app"), "-1 apps");
+    EXPECT_EQ(Fmt::counted(1, "category", "categories"), "1 category");
+    EXPECT_EQ(Fmt::counted(5, "category", "categories"), "5 categories");
     EXPECT_EQ(Fmt::counted(1234, "item"), Fmt::count(1234) + " items");
     EXPECT_EQ(Fmt::agree(1, "needs", "need"), "needs");
     EXPECT_EQ(Fmt::agree(2, "needs", "need"), "need");

@@ -7,7 +7,7 @@
 
 using namespace vessora;
 
-TEST(Json, StringsKeepEveryByte) {
+TEST(Json, StringsKeepEveryByteAndStructure) {
     EXPECT_EQ(JsonWriter::quote("plain"), "\"plain\"");
     EXPECT_EQ(JsonWriter::quote("a\"b\\c\nd\te\x01"), "\"a\\\"b\\\\c\\nd\\te\\u0001\"");
     EXPECT_EQ(JsonWriter::quote("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
@@ -23,9 +23,6 @@ TEST(Json, StringsKeepEveryByte) {
     EXPECT_EQ(decoded->string, "\xff\xc3\xa9\xf0\x9f\x98\x80/");
     for (const char* broken : {"\"\\ud83d\"", "\"\\ude00\"", "\"\\u12g4\"", "\"\\q\"", "\"\\"})
         EXPECT_FALSE(parseJson(broken)) << broken;
-}
-
-TEST(Json, Structure) {
     std::string out;
     JsonWriter w(out, false);
     w.beginObject().field("n", int64_t(-3)).field("ok", true).key("list").beginArray();
@@ -35,7 +32,7 @@ TEST(Json, Structure) {
 }
 
 // Numbers are read as JSON writes them, finite; whole numbers exactly and in range.
-TEST(JsonReader, NumbersAsJsonDefinesThem) {
+TEST(JsonReader, NumbersAsJsonDefinesThemAndNestingIsCapped) {
     for (const char* text :
          {"0", "-0", "12", "-12", "0.5", "-1.25e3", "1E+2", "2e-3", "123456789012345678901234567890"})
         EXPECT_TRUE(parseJson(text)) << text;
@@ -53,9 +50,7 @@ TEST(JsonReader, NumbersAsJsonDefinesThem) {
     EXPECT_FALSE(number("1e20").integer(0, INT64_MAX));
     // A NUL is a character like any other to the reader; the readers of paths refuse it.
     EXPECT_EQ(parseJson("\"a\\u0000b\"")->string, std::string("a\0b", 3));
-}
-
-TEST(JsonReader, NestingIsCapped) {
+    // Nesting is capped.
     auto nested = [](int depth) { return std::string(size_t(depth), '[') + "1" + std::string(size_t(depth), ']'); };
     EXPECT_TRUE(parseJson(nested(maxJsonDepth)));
     EXPECT_FALSE(parseJson(nested(maxJsonDepth + 1)));

@@ -6,7 +6,7 @@
 
 using namespace vessora;
 
-TEST(Paths, Standardize) {
+TEST(Paths, StandardizeAndComponents) {
     test::ScopedEnv home("HOME", "/home/ada");
     EXPECT_EQ(Paths::standardize(""), "");
     EXPECT_EQ(Paths::standardize("/"), "/");
@@ -20,9 +20,6 @@ TEST(Paths, Standardize) {
     // A folder named "~" keeps its "./", so a second pass cannot expand it.
     EXPECT_EQ(Paths::standardize("./~"), "./~");
     EXPECT_EQ(Paths::standardize("./~/a/"), "./~/a");
-}
-
-TEST(Paths, Components) {
     EXPECT_EQ(Paths::join("/a", "b"), "/a/b");
     EXPECT_EQ(Paths::join("/a/", "/b/"), "/a/b");
     EXPECT_EQ(Paths::join("/", "b"), "/b");
@@ -39,7 +36,7 @@ TEST(Paths, Components) {
     EXPECT_FALSE(Paths::isInside("/a/bc", "/a/b"));
 }
 
-TEST(Paths, HomeAndDocuments) {
+TEST(Paths, HomeDocumentsAndBaseFolders) {
     test::TempDir dir;
     test::ScopedEnv home("HOME", dir.path());
     test::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
@@ -55,12 +52,10 @@ TEST(Paths, HomeAndDocuments) {
         test::ScopedEnv noHome("HOME", std::nullopt);
         EXPECT_FALSE(Paths::home().empty()) << "falls back to the password database";
     }
-}
-
-TEST(Paths, BaseFolders) {
-    test::ScopedEnv home("HOME", "/home/ada/");
+    // Base folders: relative ones ignored, separators tidied.
+    test::ScopedEnv ada("HOME", "/home/ada/");
     test::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
-    test::ScopedEnv config("XDG_CONFIG_HOME", "relative/is/ignored");
+    test::ScopedEnv relative("XDG_CONFIG_HOME", "relative/is/ignored");
     test::ScopedEnv cache("XDG_CACHE_HOME", "/var/cache//ada/");
     test::ScopedEnv state("XDG_STATE_HOME", "");
     EXPECT_EQ(Paths::dataHome(), "/home/ada/.local/share");

@@ -3,9 +3,8 @@
 // control has a name worth reading out, and every text reads at least 4.5 to 1
 // against what it is drawn on.
 
-#include "BrowseTestSupport.h"
+#include "../apps/AppFixtures.h"
 #include "UiTestSupport.h"
-#include "platform/PlatformTables.h"
 #include "ui/MainWindow.h"
 #include "ui/UpdateDialog.h"
 #include "ui/apps/AppsView.h"
@@ -15,15 +14,10 @@
 #include "ui/kit/Colors.h"
 #include "ui/kit/ContrastCheck.h"
 
-#include <QAbstractItemView>
 #include <QAccessible>
-#include <QApplication>
 #include <QCheckBox>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QLineEdit>
-#include <QTest>
+#include <QMenu>
 #include <QTreeView>
 
 #include <set>
@@ -42,9 +36,7 @@ bool interactive(QAccessible::Role role) {
 
 // Worth reading out: some letters, not just a number or punctuation.
 bool meaningful(const QString& name) {
-    for (const QChar c : name)
-        if (c.isLetter()) return true;
-    return false;
+    return std::any_of(name.begin(), name.end(), [](QChar c) { return c.isLetter(); });
 }
 
 QString describe(QAccessibleInterface* iface) {
@@ -95,12 +87,7 @@ protected:
         window->show();
         QCoreApplication::processEvents();
     }
-    void TearDown() override {
-        window.reset();
-        updater.reset();
-        model.reset();
-        QApplication::setPalette(Colors::lightPalette());
-    }
+    void TearDown() override { QApplication::setPalette(Colors::lightPalette()); }
 
     CleanupEntry entry(const std::string& relative, int64_t bytes) {
         return {writeFile(path(relative), bytes), bytes, std::chrono::system_clock::now()};
@@ -119,8 +106,7 @@ protected:
         model->categories().setItems(categories);
 
         CleanupTarget npm;
-        npm.id = "npm";
-        npm.title = "npm cache";
+        npm.id = npm.title = "npm";
         npm.detail = "Packages npm downloaded; fetched again when needed.";
         npm.risk = CleanupRisk::careful;
         npm.entries = {entry("home/.npm/_cacache", 500'000), entry("home/.npm/_logs", 4'000)};
@@ -129,20 +115,16 @@ protected:
         CorvaneModelTestAccess::setSnapshots(*model, {LocalSnapshot{"root.20260101", std::nullopt}});
 
         AppRow program;
-        program.app.url = writeFile(path("home/Programs/Forge/forge"), 40'000);
-        program.app.name = "Photo Forge";
-        program.app.kind = AppKind::program;
-        program.app.bundleID = "org.example.Forge";
+        program.app = app(writeFile(path("home/Programs/Forge/forge"), 40'000), "Photo Forge", "org.example.Forge",
+                          AppKind::program);
         program.bundleSize = 40'000;
         program.leftovers = {{path("home/.config/org.example.Forge"), "Settings", MatchConfidence::exact, 4'096, false},
                              {path("home/.cache/forge"), "Caches", MatchConfidence::likely, 80'000, false}};
         program.analyzed = true;
         AppRow packaged;
-        packaged.app.url = "/usr/share/applications/org.example.Tool.desktop";
-        packaged.app.name = "Tool";
-        packaged.app.kind = AppKind::package;
+        packaged.app =
+            app("/usr/share/applications/org.example.Tool.desktop", "Tool", "org.example.Tool", AppKind::package);
         packaged.app.package = "example-tool";
-        packaged.app.bundleID = "org.example.Tool";
         packaged.bundleSize = 900'000;
         packaged.analyzed = true;
         model->apps().setItems({program, packaged});
@@ -176,7 +158,7 @@ protected:
         show(Section::browse());
         auto* browse = qobject_cast<BrowseView*>(window->currentPage());
         ASSERT_TRUE(browse);
-        const FSNode::Ptr docs = childNamed(model->scan().tree(), "docs");
+        const FSNode::Ptr docs = nodeAt(model->scan().tree(), "docs");
         browse->setSelection(docs);
         check(window.get(), "browse");
         QMenu* menu = browse->buildContextMenu(docs, window.get());

@@ -2,36 +2,21 @@
 // rows, the menus, removal to a real Trash and what selection and focus do
 // when the tree changes under them.
 
-#include "BrowseTestSupport.h"
 #include "UiTestSupport.h"
 #include "support/Fmt.h"
-#include "ui/MainWindow.h"
 #include "ui/browse/BrowseView.h"
-#include "ui/browse/ChangeText.h"
 #include "ui/browse/NodeRowDelegate.h"
 #include "ui/browse/OutlineModel.h"
 #include "ui/browse/TreemapView.h"
-#include "ui/kit/Colors.h"
 #include "ui/kit/Text.h"
 
-#include <gtest/gtest.h>
-
-#include <QAbstractButton>
 #include <QAbstractItemModelTester>
 #include <QAccessible>
-#include <QApplication>
 #include <QComboBox>
-#include <QHeaderView>
 #include <QFileDialog>
-#include <QImage>
-#include <QLabel>
+#include <QHeaderView>
 #include <QMenu>
-#include <QMessageBox>
-#include <QPainter>
-#include <QPushButton>
 #include <QTreeView>
-
-#include <cmath>
 
 namespace vessora {
 namespace {
@@ -57,28 +42,7 @@ struct BrowseFixture : UiTest {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
         return model.scan().tree();
     }
-    FSNode::Ptr node(const std::string& relative) const {
-        FSNode::Ptr at = model.scan().tree();
-        size_t from = 0;
-        while (at) {
-            const size_t slash = relative.find('/', from);
-            at = childNamed(at, relative.substr(from, slash - from));
-            if (slash == std::string::npos) break;
-            from = slash + 1;
-        }
-        return at;
-    }
-    QMessageBox* confirmation() {
-        QMessageBox* box = nullptr;
-        const bool shown = QTest::qWaitFor(
-            [&] { return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) != nullptr; }, 5000);
-        return shown ? box : nullptr;
-    }
-    static QAbstractButton* buttonNamed(QMessageBox* box, const QString& text) {
-        for (QAbstractButton* button : box->buttons())
-            if (button->text() == text) return button;
-        return nullptr;
-    }
+    FSNode::Ptr node(const std::string& relative) const { return nodeAt(model.scan().tree(), relative); }
 };
 
 TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
@@ -128,11 +92,12 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
     EXPECT_FALSE(stop->isVisible());
 }
 
-TEST_F(BrowseFixture, ChooserScansTheChosenFolderAndRescanKeepsTheView) {
+// A rescan keeps the view's places; Tab follows the reading order (outline,
+// breadcrumb, treemap, detail panel); the chooser scans the chosen folder.
+TEST_F(BrowseFixture, TabOrderRescanKeepsTheViewAndChooserScansTheChosenFolder) {
     scan(files.root());
     view->setFocusNode(node("rows"));
     view->setSelection(node("rows/row3"));
-
     // Rescan (as the window's command does): the same places in the new tree.
     model.scan().start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
@@ -141,27 +106,6 @@ TEST_F(BrowseFixture, ChooserScansTheChosenFolderAndRescanKeepsTheView) {
     EXPECT_EQ(view->selection(), node("rows/row3"));
     EXPECT_EQ(view->treemap()->node(), node("rows"));
 
-    view->chooseFolder();
-    QFileDialog* dialog = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return (dialog = view->findChild<QFileDialog*>()); }, 5000));
-    EXPECT_EQ(dialog->directory().absolutePath().toStdString(), files.root());
-    dialog->selectFile(QString::fromStdString(files / "docs"));
-    QMetaObject::invokeMethod(dialog, "accept");
-    EXPECT_EQ(model.scan().scanRootPath(), files / "docs");
-    // The picker names the chosen folder; a preset takes its place again.
-    auto* picker = view->findChild<QComboBox*>("browse.preset");
-    EXPECT_EQ(picker->currentText(), "docs");
-    EXPECT_FALSE(view->selection());
-    EXPECT_FALSE(view->focus());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
-    EXPECT_EQ(model.scan().tree()->path(), files / "docs");
-}
-
-// Tab follows the reading order: outline, breadcrumb, treemap, detail panel.
-TEST_F(BrowseFixture, TabGoesFromTheOutlineThroughTheBreadcrumbToTheDetail) {
-    scan(files.root());
-    view->setFocusNode(node("rows"));
-    view->setSelection(node("rows/row3"));
     view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
     // New crumbs are shown from the event loop.
@@ -181,6 +125,30 @@ TEST_F(BrowseFixture, TabGoesFromTheOutlineThroughTheBreadcrumbToTheDetail) {
     }
     EXPECT_EQ(order, QStringList({"crumb", "crumb", "treemap", "browse.detailReveal", "browse.detailRemove"}))
         << order.join(' ').toStdString();
+
+    // Leaving the tree resets the outline, and the old tree is still whole while it happens.
+    FailOnQtWarnings strict;
+    QAbstractItemModelTester tester(view->outlineModel(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    std::weak_ptr<FSNode> old = model.scan().tree();
+    int resets = 0;
+    QObject::connect(view->outlineModel(), &QAbstractItemModel::modelAboutToBeReset, &tester,
+                     [&] { EXPECT_FALSE(resets++ == 0 && old.expired()); });
+    view->chooseFolder();
+    QFileDialog* dialog = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (dialog = view->findChild<QFileDialog*>()); }, 5000));
+    EXPECT_EQ(dialog->directory().absolutePath().toStdString(), files.root());
+    dialog->selectFile(QString::fromStdString(files / "docs"));
+    QMetaObject::invokeMethod(dialog, "accept");
+    EXPECT_EQ(model.scan().scanRootPath(), files / "docs");
+    // The picker names the chosen folder; a preset takes its place again.
+    auto* picker = view->findChild<QComboBox*>("browse.preset");
+    EXPECT_EQ(picker->currentText(), "docs");
+    EXPECT_FALSE(view->selection());
+    EXPECT_FALSE(view->focus());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
+    EXPECT_EQ(model.scan().tree()->path(), files / "docs");
+    EXPECT_EQ(view->outlineModel()->rowCount(), 5); // at a scan's top level every file is a row
+    EXPECT_GT(resets, 0);
 }
 
 TEST_F(BrowseFixture, RowsMenusAndDetail) {
@@ -225,41 +193,6 @@ TEST_F(BrowseFixture, RowsMenusAndDetail) {
     }
 }
 
-TEST_F(BrowseFixture, BarIsTwoPointsWhenTheParentIsEmpty) {
-    scan(files.root());
-    FSNode::Ptr docs = node("docs");
-    FSNode::Ptr report = node("docs/report.pdf");
-    NodeRowDelegate delegate;
-    QStyleOptionViewItem option;
-    option.initFrom(view->outline());
-    option.rect = QRect(0, 0, 500, 24);
-    option.font = view->outline()->font();
-    const QModelIndex index = view->outlineModel()->indexOf(report.get());
-    const auto layout = NodeRowDelegate::layout(option.rect, *report, option.font);
-    auto filledWidth = [&] {
-        QImage image(500, 24, QImage::Format_ARGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        delegate.paint(&painter, option, index);
-        painter.end();
-        // Accent pixels along the bar's middle line.
-        const int y = layout.bar.center().y();
-        int width = 0;
-        for (int x = layout.bar.left(); x <= layout.bar.right(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (c.blue() > c.red() + 40) ++width;
-        }
-        return width;
-    };
-    const int64_t saved = docs->size;
-    docs->size = 0;
-    const int empty = filledWidth();
-    docs->size = saved;
-    EXPECT_GE(empty, 1);
-    EXPECT_LE(empty, 3);
-    EXPECT_GT(filledWidth(), 30); // two thirds of the folder
-}
-
 TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
     FSNode::Ptr root = scan(files.root());
     FailOnQtWarnings strict;
@@ -274,13 +207,13 @@ TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
     FSNode::Ptr row7 = node("rows/row7");
     std::unique_ptr<QMenu> menu(view->buildContextMenu(row7, nullptr));
     menu->actions().back()->trigger();
-    QMessageBox* box = confirmation();
+    QMessageBox* box = waitForMessageBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), "Remove row7?");
     EXPECT_EQ(box->informativeText(), QString::fromStdString(files / "rows/row7") + "\n" +
                                           QString::fromStdString(Fmt::bytes(row7->size)) + ", 1 item\n" +
                                           "Items deleted immediately cannot be put back.");
-    buttonNamed(box, "Move to Trash")->click();
+    press(box, "Move to Trash");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !exists(files / "rows/row7"); }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !node("rows/row7"); }, 10000));
     EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/row7"));
@@ -295,9 +228,9 @@ TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
     // From the detail panel: the selected file; the selection goes with it.
     view->setSelection(node("big.bin"));
     view->findChild<QPushButton*>("browse.detailRemove")->click();
-    box = confirmation();
+    box = waitForMessageBox();
     ASSERT_TRUE(box);
-    buttonNamed(box, "Move to Trash")->click();
+    press(box, "Move to Trash");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !node("big.bin"); }, 10000));
     EXPECT_FALSE(exists(files / "big.bin"));
     EXPECT_FALSE(view->selection());
@@ -323,11 +256,8 @@ TEST_F(BrowseFixture, RescanThisFolderSplicesItInAndBusyRowsAreNotOfferedAgain) 
     const std::string added = writeFile(files / "docs/new/inside.bin", 2 << 20);
 
     std::unique_ptr<QMenu> menu(view->buildContextMenu(docs, nullptr));
-    QAction* again = nullptr;
-    for (QAction* action : menu->actions())
-        if (action->text() == "Rescan This Folder") again = action;
-    ASSERT_TRUE(again);
-    again->trigger();
+    ASSERT_EQ(menu->actions()[2]->text(), "Rescan This Folder");
+    menu->actions()[2]->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.removals().rescanningCount() == 0; }, 10000));
 
     // The new folder is in, every folder above has its numbers, and the
@@ -368,11 +298,11 @@ TEST_F(BrowseFixture, NamesAreShownAsPlainText) {
         crumbs << button->text();
     EXPECT_TRUE(crumbs.contains("<b>a&&b")) << crumbs.join(" | ").toStdString();
     view->askToRemove(odd);
-    QMessageBox* box = confirmation();
+    QMessageBox* box = waitForMessageBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), "Remove <b>a&b?");
     EXPECT_EQ(box->textFormat(), Qt::PlainText);
-    buttonNamed(box, "Cancel")->click();
+    press(box, "Cancel");
     EXPECT_FALSE(view->confirmRemoval());
     EXPECT_TRUE(exists(files / "docs/<b>a&b"));
 }
@@ -425,9 +355,7 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
         << tiles->child(0)->text(QAccessible::Description).toStdString();
     for (const char* name : {"browse.compare", "browse.changeLegend"}) {
         auto* widget = view->findChild<QWidget*>(name);
-        ASSERT_TRUE(widget) << name;
-        EXPECT_FALSE(widget->accessibleName().isEmpty()) << name;
-        EXPECT_TRUE(widget->isVisible()) << name;
+        EXPECT_TRUE(widget && !widget->accessibleName().isEmpty() && widget->isVisible()) << name;
     }
     EXPECT_TRUE(view->findChild<QWidget*>("browse.compareBar")->isVisible());
 
@@ -442,7 +370,6 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
     // A folder scanned again in compare mode, open in the outline.
     const FSNode::Ptr docs = node("docs");
     view->outline()->expand(outline.indexOf(docs.get()));
-    const int docsRows = outline.rowCount(outline.indexOf(docs.get()));
     const auto beforeRescan = model.history().comparison();
     model.scan().rescanFolder(docs);
     ASSERT_TRUE(QTest::qWaitFor(
@@ -451,56 +378,11 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
     // Its rows: the new children, and a row for each thing gone from it.
     EXPECT_EQ(outline.rowCount(outline.indexOf(docs.get())),
               int(docs->children().size() + model.history().comparison()->goneFrom(*docs).size()));
-    EXPECT_GE(docsRows, 1);
 
     view->findChild<QPushButton*>("browse.stopComparing")->click();
     EXPECT_EQ(outline.columnCount(), 1);
     EXPECT_TRUE(view->outline()->header()->isHidden());
     EXPECT_FALSE(view->findChild<QWidget*>("browse.changeLegend")->isVisible());
-}
-
-// The treemap's white labels, and the change texts on the rows, read at
-// 4.5:1 or better in both schemes.
-TEST(CompareColours, TextContrastIsAtLeastFourAndAHalf) {
-    auto luminance = [](QColor c) {
-        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
-    };
-    auto contrast = [&](QColor a, QColor b) {
-        const double la = luminance(a), lb = luminance(b);
-        return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-    };
-    // A colour at `alpha` over `under`.
-    auto over = [](QColor top, double alpha, QColor under) {
-        return QColor::fromRgbF(top.redF() * alpha + under.redF() * (1 - alpha),
-                                top.greenF() * alpha + under.greenF() * (1 - alpha),
-                                top.blueF() * alpha + under.blueF() * (1 - alpha));
-    };
-    using Change = ScanComparison::Change;
-    for (Change change : {Change::grew, Change::shrank, Change::added, Change::gone, Change::same}) {
-        const QColor fill = ChangeText::tileColor(change);
-        EXPECT_GE(contrast(over(Qt::white, 0.85, fill), fill), 4.5) << ChangeText::label(change).toStdString();
-        for (const QPalette& palette : {Colors::lightPalette(), Colors::darkPalette()}) {
-            const QColor base = palette.color(QPalette::Base);
-            EXPECT_GE(contrast(ChangeText::textColor(change, palette), base), 4.5)
-                << ChangeText::label(change).toStdString() << (Colors::isDark(palette) ? " dark" : " light");
-        }
-    }
-}
-
-TEST_F(BrowseFixture, ControlDigitsSwitchSections) {
-    auto updater = makeUpdater();
-    MainWindow window(model, *updater);
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    const std::pair<Qt::Key, Section> keys[] = {
-        {Qt::Key_2, Section::browse()}, {Qt::Key_3, Section::cleanup()}, {Qt::Key_1, Section::overview()}};
-    for (const auto& [key, section] : keys) {
-        QTest::keyClick(&window, key, Qt::ControlModifier);
-        EXPECT_TRUE(window.currentSection() == section) << section.id();
-    }
-    EXPECT_TRUE(qobject_cast<BrowseView*>(window.findChild<BrowseView*>()));
 }
 
 } // namespace

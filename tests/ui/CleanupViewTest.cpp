@@ -1,4 +1,4 @@
-#include "CleanupScreensSupport.h"
+#include "UiTestSupport.h"
 #include "catalog/CleanupCatalog.h"
 #include "removal/RemovalLog.h"
 #include "support/Fmt.h"
@@ -6,14 +6,8 @@
 
 #include <QAccessible>
 #include <QCheckBox>
-#include <QLabel>
 #include <QMenu>
-#include <QScrollArea>
-#include <QScrollBar>
-#include <QTest>
 #include <QWheelEvent>
-
-#include <gtest/gtest.h>
 
 using namespace vessora;
 using namespace vessora::test;
@@ -22,8 +16,7 @@ namespace {
 
 CleanupTarget target(const std::string& id, CleanupRisk risk, std::vector<CleanupEntry> entries, bool scanned = true) {
     CleanupTarget t;
-    t.id = id;
-    t.title = id;
+    t.id = t.title = id;
     t.detail = "Detail of " + id;
     t.risk = risk;
     t.entries = std::move(entries);
@@ -127,10 +120,7 @@ TEST_F(CleanupViewTest, RemovalMovesTheChosenFilesToTheTrash) {
     page->selection()->insert(std::vector<CleanupEntry>{big, a2});
     QCoreApplication::processEvents();
     QTest::mouseClick(page->findChild<QPushButton*>("cleanup.removeSelected"), Qt::LeftButton);
-    QMessageBox* box = waitForMessageBox();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->text(), "Remove 2 items");
-    buttonWithText(box, "Move to Trash")->click();
+    press(waitForMessageBox(), "Move to Trash");
     ASSERT_TRUE(waitUntil([&] { return model->removals().lastResult().has_value(); }));
     QCoreApplication::processEvents();
 

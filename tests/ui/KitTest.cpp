@@ -2,6 +2,9 @@
 // text stays plain, and the share bar is always visible.
 
 #include "UiTestSupport.h"
+#include "catalog/StorageCategories.h"
+#include "ui/browse/ChangeText.h"
+#include "ui/browse/NodeRowDelegate.h"
 #include "ui/browse/TreemapView.h"
 #include "ui/kit/Colors.h"
 #include "ui/kit/ElidedLabel.h"
@@ -10,16 +13,8 @@
 #include "ui/kit/ShareBar.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Text.h"
-#include "catalog/StorageCategories.h"
 
-#include <QApplication>
-#include <QCheckBox>
 #include <QFile>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QImage>
-#include <QPainter>
-#include <QTest>
 
 namespace vessora::test {
 namespace {
@@ -41,34 +36,27 @@ bool hasInk(const QPixmap& pixmap) {
 }
 
 TEST(Symbols, EverySymbolHasInkWithAdwaitaAndWithoutAnyTheme) {
-    struct Case {
-        const char* theme;
-        QStringList searchPaths;
-    };
     const QStringList original = QIcon::themeSearchPaths();
-    for (const Case& c : {Case{"Adwaita", original}, Case{"no-such-theme", QStringList{}}}) {
-        QIcon::setThemeSearchPaths(c.searchPaths);
-        QIcon::setThemeName(QString::fromLatin1(c.theme));
-        QIcon::setFallbackThemeName(QString::fromLatin1(c.theme));
+    for (const auto& [theme, paths] : {std::pair{QStringLiteral("Adwaita"), original}, {"no-such-theme", {}}}) {
+        QIcon::setThemeSearchPaths(paths);
+        QIcon::setThemeName(theme);
+        QIcon::setFallbackThemeName(theme);
         Symbols::clearCache();
-        for (const QString& name : symbolsInUse()) {
-            for (QColor tint : {QColor(), QColor(Qt::red)}) {
-                const QPixmap pixmap = Symbols::pixmap(name, 16, tint, 2.0);
-                EXPECT_FALSE(pixmap.isNull()) << c.theme << " " << name.toStdString();
-                EXPECT_TRUE(hasInk(pixmap)) << c.theme << " " << name.toStdString();
-            }
-        }
-        if (QString::fromLatin1(c.theme) == QLatin1String("Adwaita"))
-            EXPECT_EQ(Symbols::source(QStringLiteral("folder")), Symbols::Source::theme);
-        else
-            EXPECT_NE(Symbols::source(QStringLiteral("folder")), Symbols::Source::theme);
+        for (const QString& name : symbolsInUse())
+            for (QColor tint : {QColor(), QColor(Qt::red)})
+                EXPECT_TRUE(hasInk(Symbols::pixmap(name, 16, tint, 2.0)))
+                    << theme.toStdString() << " " << name.toStdString();
+        EXPECT_EQ(Symbols::source(QStringLiteral("folder")) == Symbols::Source::theme, !paths.isEmpty());
     }
     QIcon::setThemeSearchPaths(original);
     QIcon::setThemeName(QStringLiteral("Adwaita"));
     Symbols::setUpIconTheme();
 }
 
-TEST(Text, FileNamesStayLiteralInButtonsAndLabels) {
+// A name is one line that says what it holds and stays literal in buttons and
+// labels: control characters, line separators and undecodable bytes are
+// visible escapes; Qt's file classes still get the path as it is.
+TEST(Text, FileNamesStayLiteralAndOnOneLine) {
     EXPECT_EQ(Text::escapeMnemonic(QStringLiteral("<b>a&b")), QStringLiteral("<b>a&&b"));
     EXPECT_EQ(Text::fileName("/tmp/dir/<b>a&b"), QStringLiteral("<b>a&b"));
     EXPECT_EQ(Text::fileName("/tmp/dir/"), QStringLiteral("dir"));
@@ -82,12 +70,7 @@ TEST(Text, FileNamesStayLiteralInButtonsAndLabels) {
     EXPECT_LT(label.minimumSizeHint().width(), 60);
     EXPECT_NE(label.shownText(), label.text());
     EXPECT_TRUE(label.toolTip().contains(QStringLiteral("&lt;b&gt;a&amp;b")));
-}
 
-// A name is one line that says what it holds: control characters, line
-// separators and undecodable bytes are visible escapes; Qt's file classes
-// still get the path as it is.
-TEST(Text, ControlCharactersAreVisibleEscapes) {
     const std::string evil = "/tmp/a\nb\x1b[2J\tc\xff\xe2\x80\xa8\xc2\x85\\d";
     EXPECT_EQ(Text::fileName(evil), QStringLiteral("a\\nb\\x1b[2J\\tc\\xff\\u2028\\xc2\\x85\\d"));
     EXPECT_EQ(Text::fromPath("/tmp/caf\xc3\xa9 _x"), QString::fromUtf8("/tmp/caf\xc3\xa9 _x"));
@@ -143,8 +126,8 @@ TEST(RemovalConfirmation, ReturnNeverDeletes) {
 }
 
 // The colours text is drawn in read at least 4.5 to 1 on the backgrounds of
-// both schemes; labels on treemap tiles of every colour; empty check boxes
-// stand out from their field.
+// both schemes; labels on treemap tiles of every colour and of every change;
+// change texts on rows; empty check boxes stand out from their field.
 TEST(Colors, TextRolesReadOnEveryBackground) {
     for (const QPalette& p : {Colors::lightPalette(), Colors::darkPalette()}) {
         const bool dark = Colors::isDark(p);
@@ -181,14 +164,22 @@ TEST(Colors, TextRolesReadOnEveryBackground) {
                           Colors::minimumContrast)
                     << fill.name().toStdString();
             }
+        using Change = ScanComparison::Change;
+        for (Change change : {Change::grew, Change::shrank, Change::added, Change::gone, Change::same}) {
+            const QColor fill = ChangeText::tileColor(change), base = p.color(QPalette::Base);
+            EXPECT_GE(Colors::contrast(Colors::over(QColor(255, 255, 255, 217), fill), fill), Colors::minimumContrast);
+            EXPECT_GE(Colors::contrast(ChangeText::textColor(change, p), base), Colors::minimumContrast)
+                << ChangeText::label(change).toStdString();
+        }
     }
 }
 
+// A row's bar shows even when its folder is empty (or its size unknown).
 TEST(ShareBar, FillIsAtLeastTwoPixelsAndNeverBeyondTheTrack) {
-    EXPECT_EQ(ShareBar::fillWidth(90, 0), 2);
+    EXPECT_EQ(ShareBar::fillWidth(90, NodeRowDelegate::fraction(500, 0)), 2);
     EXPECT_EQ(ShareBar::fillWidth(90, std::nan("")), 2);
-    EXPECT_EQ(ShareBar::fillWidth(90, 0.5), 45);
-    EXPECT_EQ(ShareBar::fillWidth(90, 7), 90);
+    EXPECT_EQ(ShareBar::fillWidth(90, NodeRowDelegate::fraction(1, 2)), 45);
+    EXPECT_EQ(ShareBar::fillWidth(90, NodeRowDelegate::fraction(7, 1)), 90);
 }
 
 } // namespace

@@ -1,19 +1,12 @@
 // The treemap: its choice of tiles, clicks, keys and accessibility.
 
-#include "BrowseTestSupport.h"
+#include "UiTestSupport.h"
+#include "support/Fmt.h"
 #include "ui/browse/TreemapView.h"
 
-#include "support/Fmt.h"
-
-#include <gtest/gtest.h>
-
 #include <QAccessible>
-#include <QApplication>
 #include <QHelpEvent>
 #include <QToolTip>
-
-#include <string>
-#include <vector>
 
 namespace vessora {
 namespace {
@@ -69,10 +62,6 @@ TEST(TreemapTiles, SizeLimits) {
     auto tiles = TreemapView::layoutTiles(folder, QRectF(0, 0, 100, 100), 80, lump);
     ASSERT_EQ(tiles.size(), 3u);
     EXPECT_DOUBLE_EQ(tiles[0].fraction, 0.5);
-
-    EXPECT_FALSE(TreemapView::hasLabel(QRectF(0, 0, 64, 100)));
-    EXPECT_FALSE(TreemapView::hasLabel(QRectF(0, 0, 100, 30)));
-    EXPECT_TRUE(TreemapView::hasLabel(QRectF(0, 0, 64.5, 30.5)));
 }
 
 // A shown treemap of one folder and one file.
@@ -126,7 +115,7 @@ TEST_F(ShownTreemap, SingleAndDoubleClicks) {
     }
 }
 
-TEST_F(ShownTreemap, TilesAreAccessibleAndKeysMoveBetweenThem) {
+TEST_F(ShownTreemap, TilesAreAccessibleNamedAndKeysMoveBetweenThem) {
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&view);
     ASSERT_TRUE(list);
     EXPECT_EQ(list->role(), QAccessible::List);
@@ -160,9 +149,8 @@ TEST_F(ShownTreemap, TilesAreAccessibleAndKeysMoveBetweenThem) {
     view.setNode(folder);
     ASSERT_GE(view.focusedTile(), 0);
     EXPECT_EQ(view.tiles()[size_t(view.focusedTile())].node, dir);
-}
 
-TEST_F(ShownTreemap, TooltipNamesTheTile) {
+    // The tooltip names the tile and its size.
     const QPoint at = centreOf(file);
     QHelpEvent help(QEvent::ToolTip, at, view.mapToGlobal(at));
     QApplication::sendEvent(&view, &help);

@@ -2,30 +2,14 @@
 // the offscreen platform, the Fusion style, DejaVu Sans 10, the Adwaita icon
 // theme and the light palette.
 
-#include "TestSupport.h"
+#include "UiTestSupport.h"
 #include "apps/AppInventory.h"
 #include "ui/kit/Colors.h"
 #include "ui/kit/Style.h"
 #include "ui/kit/Symbols.h"
 
-#include <QApplication>
 #include <QFont>
 #include <QIcon>
-
-#include <gtest/gtest.h>
-
-#include <string>
-
-namespace {
-
-// The offscreen platform says so for raise() and fixed-size dialogs; nothing to act on.
-QtMessageHandler previousHandler = nullptr;
-void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (message.startsWith(QLatin1String("This plugin does not support"))) return;
-    if (previousHandler) previousHandler(type, context, message);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     using namespace vessora;
@@ -37,7 +21,7 @@ int main(int argc, char** argv) {
     qunsetenv("XDG_STATE_HOME");
     qunsetenv("XDG_CONFIG_HOME");
 
-    previousHandler = qInstallMessageHandler(quietHandler);
+    test::installMessageHandler();
     QApplication application(argc, argv);
     QApplication::setStyle(new Style);
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 10));

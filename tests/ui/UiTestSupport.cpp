@@ -1,9 +1,14 @@
 #include "UiTestSupport.h"
 
+#include "catalog/CleanupCatalog.h"
 #include "catalog/StorageCategories.h"
+#include "scan/DiskScanner.h"
 
 #include <QElapsedTimer>
 #include <QThread>
+
+#include <csignal>
+#include <sys/wait.h>
 
 namespace vessora::test {
 
@@ -17,6 +22,16 @@ struct RefusingRunner : PrivilegedRunner {
         return outcome;
     }
 };
+
+QtMessageHandler previousHandler = nullptr;
+bool failOnWarnings = false;
+void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    // The offscreen platform says so for raise() and fixed-size dialogs; no fault of ours.
+    if (message.contains(QLatin1String("This plugin does not support"))) return;
+    if (failOnWarnings && (type == QtWarningMsg || type == QtCriticalMsg))
+        ADD_FAILURE() << "Qt: " << message.toStdString();
+    if (previousHandler) previousHandler(type, context, message);
+}
 } // namespace
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
@@ -39,6 +54,26 @@ QWidget* waitForModal(int timeoutMs) {
     return QApplication::activeModalWidget();
 }
 
+QMessageBox* waitForMessageBox(int timeoutMs) { return qobject_cast<QMessageBox*>(waitForModal(timeoutMs)); }
+
+QPushButton* buttonWithText(QWidget* within, const QString& text) {
+    for (QPushButton* button : within->findChildren<QPushButton*>())
+        if (button->text() == text) return button;
+    return nullptr;
+}
+
+void press(QWidget* within, const QString& text) {
+    if (QPushButton* button = within ? buttonWithText(within, text) : nullptr)
+        button->click();
+    else
+        ADD_FAILURE() << "no button " << text.toStdString();
+}
+
+void stop(pid_t child) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
+
 VolumeInfo rootVolume(int64_t total, int64_t free, int64_t available) {
     return VolumeInfo{"/", "Test Disk", total, available < 0 ? free : available, free, true, true};
 }
@@ -53,9 +88,41 @@ MeasuredCategory measuredCategory(const std::string& id, int64_t size, bool meas
     return result;
 }
 
-UiTest::UiTest()
-    : home_(temp_ / "home"), homeEnv_("HOME", temp_ / "home"),
-      volumeSource_(std::make_shared<std::vector<VolumeInfo>>()) {
+BrowseTree::BrowseTree(int rows) {
+    writeFile(dir / "docs/report.pdf", 2 << 20);
+    writeFile(dir / "docs/video.mov", 3 << 20);
+    for (int i = 0; i < 3; ++i) writeFile(dir / ("docs/note" + std::to_string(i) + ".txt"), 1000);
+    makeDirs(dir / "empty");
+    for (int i = 0; i < rows; ++i) writeFile(dir / ("rows/row" + std::to_string(i) + "/file.txt"), 100 + i);
+    writeFile(dir / "big.bin", (1 << 20) + 4096);
+}
+
+FSNode::Ptr scanned(CorvaneModel& model, const std::string& path) {
+    model.scan().start(path);
+    const bool done = QTest::qWaitFor([&] { return !model.scan().isScanning(); }, 30000);
+    EXPECT_TRUE(done) << "scan of " << path << " did not finish";
+    return model.scan().tree();
+}
+
+FSNode::Ptr nodeAt(FSNode::Ptr node, const std::string& relative) {
+    for (size_t from = 0; node;) {
+        const size_t slash = relative.find('/', from);
+        const std::string name = relative.substr(from, slash - from);
+        FSNode::Ptr child;
+        for (const auto& candidate : node->children())
+            if (candidate->name() == name) child = candidate;
+        node = child;
+        if (slash == std::string::npos) break;
+        from = slash + 1;
+    }
+    return node;
+}
+
+void installMessageHandler() { previousHandler = qInstallMessageHandler(messageHandler); }
+FailOnQtWarnings::FailOnQtWarnings() { failOnWarnings = true; }
+FailOnQtWarnings::~FailOnQtWarnings() { failOnWarnings = false; }
+
+UiTest::UiTest() : home_(temp_ / "home"), homeEnv_("HOME", temp_ / "home") {
     makeDirs(home_);
     Workspace::setInstance(&workspace);
 }
@@ -78,6 +145,27 @@ std::unique_ptr<CorvaneModel> UiTest::makeModel() {
 
 std::unique_ptr<Updater> UiTest::makeUpdater() {
     return std::make_unique<Updater>(QUrl(QStringLiteral("https://127.0.0.1:9/appcast.json")));
+}
+
+ScreenTest::ScreenTest() : model(makeModel()) { model->backup().setBackupRoot(path("backups")); }
+
+std::vector<std::string> ScreenTest::revealed() const {
+    std::vector<std::string> paths;
+    for (const auto& request : workspace.revealed) paths.insert(paths.end(), request.begin(), request.end());
+    return paths;
+}
+
+CleanupEntry ScreenTest::entryFor(const std::string& path) {
+    return CleanupCatalog::makeEntry(path, DiskScanner::quickSize(path));
+}
+
+MeasuredCategory ScreenTest::category(const std::string& id, std::vector<CleanupEntry> entries, int64_t size) {
+    int64_t sum = 0;
+    for (const auto& entry : entries) sum += entry.size;
+    MeasuredCategory measured = measuredCategory(id, size < 0 ? sum : size);
+    if (measured.category.title.empty()) measured.category.title = id;
+    measured.entries = std::move(entries);
+    return measured;
 }
 
 } // namespace vessora::test

@@ -6,10 +6,8 @@
 #include "ui/UpdateDialog.h"
 #include "update/UpdateLog.h"
 
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScrollArea>
 
 namespace vessora::test {
@@ -23,7 +21,7 @@ QStringList buttonTexts(UpdateDialog& dialog) {
     return texts;
 }
 
-class UpdateDialogTest : public UiTest {};
+using UpdateDialogTest = UiTest;
 
 TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtons) {
     auto updater = makeUpdater();
@@ -35,25 +33,19 @@ TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtons) {
         QStringList buttons;
         bool notes = false, progress = false, showLog = false;
     };
+    const QString available = "Version 2.0 (build 42) is available";
+    const QStringList again{"Check Again", "Done"}, install{"Not Now", "Download and Install"};
     const std::vector<Case> cases{
-        {UpdateState::idle(), "Updates", {"Check Again", "Done"}},
+        {UpdateState::idle(), "Updates", again},
         {UpdateState::checking(), "Checking for updates", {"Cancel"}, false, true},
-        {UpdateState::upToDate(), "Vessora is up to date", {"Check Again", "Done"}},
-        {UpdateState::available("2.0", 42, QStringLiteral("Notes")),
-         "Version 2.0 (build 42) is available",
-         {"Not Now", "Download and Install"},
-         true},
-        {UpdateState::available("2.0", 42, QStringLiteral("")),
-         "Version 2.0 (build 42) is available",
-         {"Not Now", "Download and Install"}},
-        {UpdateState::available("2.0", 42, std::nullopt),
-         "Version 2.0 (build 42) is available",
-         {"Not Now", "Download and Install"}},
+        {UpdateState::upToDate(), "Vessora is up to date", again},
+        {UpdateState::available("2.0", 42, QStringLiteral("Notes")), available, install, true},
+        {UpdateState::available("2.0", 42, QStringLiteral("")), available, install},
         {UpdateState::downloading(0.5), "Downloading", {"Cancel"}, false, true},
         {UpdateState::readyToRelaunch(), "Ready to install", {"Later", "Relaunch Now"}},
         // A package manager keeps this copy up to date: nothing to check or download.
         {UpdateState::packageManaged(), "Updates", {"Done"}},
-        {UpdateState::failed("<b>bad</b> & worse"), "Could not update", {"Check Again", "Done"}, false, false, true},
+        {UpdateState::failed("<b>bad</b> & worse"), "Could not update", again, false, false, true},
     };
     for (const Case& c : cases) {
         dialog.setPreviewState(c.state);
@@ -66,16 +58,15 @@ TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtons) {
         EXPECT_EQ(dialog.findChild<QPushButton*>(QStringLiteral("update.showLog")) != nullptr, c.showLog);
     }
     // The failure message is shown as it is, markup and all.
-    bool literal = false;
-    for (auto* label : dialog.findChildren<QLabel*>())
-        literal |= label->text() == QStringLiteral("<b>bad</b> & worse") && label->textFormat() == Qt::PlainText;
-    EXPECT_TRUE(literal);
-    bool managedSaysWhy = false;
+    auto shows = [&](const QString& text) {
+        const auto labels = dialog.findChildren<QLabel*>();
+        return std::any_of(labels.begin(), labels.end(),
+                           [&](QLabel* l) { return l->text() == text && l->textFormat() == Qt::PlainText; });
+    };
+    EXPECT_TRUE(shows(QStringLiteral("<b>bad</b> & worse")));
     dialog.setPreviewState(UpdateState::packageManaged());
     spin(20);
-    for (auto* label : dialog.findChildren<QLabel*>())
-        managedSaysWhy |= label->text() == Updater::packageManagedMessage();
-    EXPECT_TRUE(managedSaysWhy);
+    EXPECT_TRUE(shows(Updater::packageManagedMessage()));
     // A length nobody knows gives a busy bar.
     dialog.setPreviewState(UpdateState::downloading(-1));
     auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("update.progress"));
@@ -117,8 +108,7 @@ TEST_F(UpdateDialogTest, CancelHidesTheSheetWhileTheUpdaterGoesOnAndReopeningSho
     ASSERT_TRUE(sheet);
     ASSERT_EQ(updater->state().kind(), UpdateState::Kind::checking);
     EXPECT_EQ(sheet->title(), QStringLiteral("Checking for updates"));
-    for (auto* button : sheet->findChildren<QPushButton*>())
-        if (button->text() == QStringLiteral("Cancel")) button->click();
+    press(sheet, QStringLiteral("Cancel"));
     EXPECT_FALSE(sheet->isVisible());
     EXPECT_EQ(updater->state().kind(), UpdateState::Kind::checking);
     // The feed's port is closed: the check still ends, on its own.

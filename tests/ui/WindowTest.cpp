@@ -1,5 +1,6 @@
-// The window: the result alert's rules and sequencing, the sidebar's rows and
-// selection, the size floor, the Rescan shortcut and the footer.
+// The window: the result alert's rules, sequencing and Put Back, the
+// sidebar's rows, selection and keys, the size floor, the Rescan shortcut and
+// the footer.
 
 #include "UiTestSupport.h"
 #include "support/Fmt.h"
@@ -10,32 +11,23 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTreeView>
 
 namespace vessora::test {
 namespace {
-
-RemovalResult failures(int count) {
-    RemovalResult result;
-    for (int i = 0; i < count; ++i) result.failed.push_back({"/tmp/f" + std::to_string(i), "Permission denied"});
-    return result;
-}
 
 TEST(ResultAlertContent, LinesTitlesAndButtons) {
     struct Case {
         RemovalResult result;
         QString title;
         QStringList lines;
-        ResultAlertContent::Buttons buttons;
+        bool authenticate = false;
     };
+    RemovalResult failed;
+    for (int i = 0; i < 6; ++i) failed.failed.push_back({"/tmp/f" + std::to_string(i), "Permission denied"});
     RemovalResult removed;
     removed.succeeded = {"/a"};
-    removed.bytesFreed = 0;
     // Named, and told apart: deleted frees space now, the Trash only later.
     RemovalResult many;
     many.succeeded = {"/d/a", "/d/b", "/d/c", "/d/d", "/d/e"};
@@ -51,87 +43,66 @@ TEST(ResultAlertContent, LinesTitlesAndButtons) {
     unrecorded.movedToTrash = {{"/x/one", 4000}};
     unrecorded.bytesMovedToTrash = 4000;
     unrecorded.note = "Put Back will not be available for this removal.";
-    const QString k5 = QString::fromStdString(Fmt::bytes(5000)), k4 = QString::fromStdString(Fmt::bytes(4000));
-    const QString k07 = QString::fromStdString(Fmt::bytes(700));
     RemovalResult admin;
     admin.needsAdmin = {"/root/x"};
-    const QString f = QStringLiteral(": Permission denied");
+    auto bytes = [](int64_t n) { return QString::fromStdString(Fmt::bytes(n)); };
+    const QString f = QStringLiteral(": Permission denied"), trash = ", freed when the Trash is emptied).";
     const std::vector<Case> cases{
-        {failures(6),
-         "Finished with problems",
-         {"f0" + f, "f1" + f, "f2" + f, "f3" + f, "and 2 more."},
-         ResultAlertContent::Buttons::ok},
-        {failures(4),
-         "Finished with problems",
-         {"f0" + f, "f1" + f, "f2" + f, "f3" + f},
-         ResultAlertContent::Buttons::ok},
-        {removed, "Done", {"Removed “a”, reclaiming Zero KB."}, ResultAlertContent::Buttons::ok},
-        {many,
-         "Done",
-         {"Removed 5 items (“a”, “b”, “c” and 2 more), reclaiming " + k5 + "."},
-         ResultAlertContent::Buttons::ok},
+        {failed, "Finished with problems", {"f0" + f, "f1" + f, "f2" + f, "f3" + f, "and 2 more."}},
+        {removed, "Done", {"Removed “a”, reclaiming Zero KB."}},
+        {many, "Done", {"Removed 5 items (“a”, “b”, “c” and 2 more), reclaiming " + bytes(5000) + "."}},
         {trashed,
          "Done",
-         {"Removed “gone”, reclaiming " + k07 + ".",
-          "Moved 2 items (“one”, “two”) to the Trash (" + k4 + ", freed when the Trash is emptied)."},
-         ResultAlertContent::Buttons::ok},
+         {"Removed “gone”, reclaiming " + bytes(700) + ".",
+          "Moved 2 items (“one”, “two”) to the Trash (" + bytes(4000) + trash}},
         {unrecorded,
          "Done",
-         {"Moved “one” to the Trash (" + k4 + ", freed when the Trash is emptied).",
-          "Put Back will not be available for this removal."},
-         ResultAlertContent::Buttons::ok},
-        {admin,
-         "Some items need admin rights",
-         {"1 item needs administrator rights."},
-         ResultAlertContent::Buttons::authenticateOrSkip},
+         {"Moved “one” to the Trash (" + bytes(4000) + trash, "Put Back will not be available for this removal."}},
+        {admin, "Some items need admin rights", {"1 item needs administrator rights."}, true},
     };
     for (const Case& c : cases) {
         auto content = resultAlertContent(c.result);
         ASSERT_TRUE(content);
         EXPECT_EQ(content->title, c.title);
         EXPECT_EQ(content->lines, c.lines);
-        EXPECT_EQ(content->buttons, c.buttons);
+        EXPECT_EQ(content->buttons == ResultAlertContent::Buttons::authenticateOrSkip, c.authenticate);
     }
     EXPECT_FALSE(resultAlertContent(RemovalResult{}));
 }
 
-class WindowTest : public UiTest {
+class WindowTest : public ScreenTest {
 protected:
-    void SetUp() override {
-        model = makeModel();
-        updater = makeUpdater();
-        window = std::make_unique<MainWindow>(*model, *updater);
-    }
-    void TearDown() override {
-        window.reset();
-        updater.reset();
-        model.reset();
-    }
-    QMessageBox* alert() { return qobject_cast<QMessageBox*>(waitForModal()); }
-    void click(QMessageBox* box, const QString& text) {
-        for (QAbstractButton* button : box->buttons())
-            if (button->text() == text) return button->click();
-        ADD_FAILURE() << "no button " << text.toStdString();
-    }
-    std::unique_ptr<CorvaneModel> model;
-    std::unique_ptr<Updater> updater;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<Updater> updater = makeUpdater();
+    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(*model, *updater);
+    QMessageBox* alert() { return waitForMessageBox(); }
 };
 
-TEST_F(WindowTest, EveryPublishedResultGetsItsOwnAlertAndDismissalClearsIt) {
+// Every published result gets its own alert, shown as plain text, and its
+// dismissal clears it; a new result waits while an alert offers an action.
+TEST_F(WindowTest, EachResultGetsItsOwnAlertInTurn) {
     window->show();
+    RemovalResult admin;
+    admin.needsAdmin = {path("locked")};
+    model->removals().setLastResult(admin);
+    QMessageBox* first = alert();
+    ASSERT_TRUE(first);
     RemovalResult result;
     result.succeeded = {"/tmp/x"};
     result.failed = {{"/tmp/dir/<b>a&b", "Busy"}};
+    model->removals().setLastResult(result);
+    spin(100);
+    EXPECT_EQ(window->resultAlert(), first);
+    EXPECT_TRUE(first->isVisible());
+    press(first, QStringLiteral("Skip"));
     // The same result twice: each gets an alert.
     for (int round = 0; round < 2; ++round) {
-        model->removals().setLastResult(result);
-        QMessageBox* box = alert();
-        ASSERT_TRUE(box);
+        if (round) model->removals().setLastResult(result);
+        ASSERT_TRUE(waitUntil([&] { return window->resultAlert() && window->resultAlert() != first; }));
+        QMessageBox* box = window->resultAlert();
         EXPECT_EQ(box->text(), QStringLiteral("Finished with problems"));
         EXPECT_EQ(box->textFormat(), Qt::PlainText);
         EXPECT_TRUE(box->informativeText().contains(QStringLiteral("<b>a&b: Busy")));
-        click(box, QStringLiteral("OK"));
+        press(box, QStringLiteral("OK"));
         EXPECT_TRUE(waitUntil([&] { return !model->removals().lastResult() && !QApplication::activeModalWidget(); }));
     }
     // Nothing to say: no alert.
@@ -147,11 +118,9 @@ TEST_F(WindowTest, AuthenticateClosesTheAlertThenEscalationShowsItsOwn) {
     model->removals().setLastResult(result);
     QMessageBox* box = alert();
     ASSERT_TRUE(box);
-    EXPECT_EQ(box->text(), QStringLiteral("Some items need admin rights"));
-    EXPECT_EQ(box->informativeText(), QStringLiteral("1 item needs administrator rights."));
     EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("Authenticate and remove"));
     EXPECT_EQ(box->escapeButton()->text(), QStringLiteral("Skip"));
-    click(box, QStringLiteral("Authenticate and remove"));
+    press(box, QStringLiteral("Authenticate and remove"));
     // The refusing administrator prompt makes the escalation fail: a second
     // result, with its own alert.
     ASSERT_TRUE(waitUntil([&] { return window->resultAlert() && window->resultAlert() != box; }));
@@ -160,24 +129,34 @@ TEST_F(WindowTest, AuthenticateClosesTheAlertThenEscalationShowsItsOwn) {
     EXPECT_EQ(model->removals().lastResult()->failed.size(), 1u);
 }
 
-TEST_F(WindowTest, ANewResultWaitsUntilTheAlertOfferingAnActionIsAnswered) {
+// Three files removed to the Trash come back byte for byte from the result
+// alert's "Put Back"; a deletion's alert offers no such button.
+TEST_F(WindowTest, ResultAlertPutsBackTheRemovalFromTheTrash) {
     window->show();
-    RemovalResult admin;
-    admin.needsAdmin = {path("locked")};
-    model->removals().setLastResult(admin);
-    QMessageBox* first = alert();
-    ASSERT_TRUE(first);
-    RemovalResult done;
-    done.succeeded = {path("x")};
-    model->removals().setLastResult(done);
-    spin(100);
-    EXPECT_EQ(window->resultAlert(), first);
-    EXPECT_TRUE(first->isVisible());
-    click(first, QStringLiteral("Skip"));
-    ASSERT_TRUE(waitUntil([&] { return window->resultAlert() && window->resultAlert() != first; }));
-    EXPECT_EQ(window->resultAlert()->text(), QStringLiteral("Done"));
-    click(window->resultAlert(), QStringLiteral("OK"));
-    EXPECT_TRUE(waitUntil([&] { return !model->removals().lastResult() && !window->resultAlert(); }));
+    std::vector<CleanupEntry> entries;
+    std::vector<std::string> contents;
+    for (int i = 0; i < 3; ++i) {
+        contents.push_back(std::string(5000 + i * 7000, char('a' + i)));
+        entries.push_back(entryFor(writeText(path("home/work/file" + std::to_string(i)), contents.back())));
+    }
+    Removals::removeCleanupEntries(model->removals(), entries, RemovalMode::trash);
+    QMessageBox* box = alert();
+    ASSERT_TRUE(box);
+    for (const auto& entry : entries) EXPECT_FALSE(exists(entry.url));
+    press(box, "Put Back");
+    ASSERT_TRUE(waitUntil([&] { return window->findChild<QMessageBox*>("window.putBackAlert") != nullptr; }));
+    auto* report = window->findChild<QMessageBox*>("window.putBackAlert");
+    EXPECT_EQ(report->text(), "Put back 3 items.");
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(readText(entries[size_t(i)].url), contents[size_t(i)]);
+    report->close();
+    QCoreApplication::processEvents();
+
+    const CleanupEntry gone = entryFor(writeText(path("home/work/gone"), "x"));
+    Removals::removeCleanupEntries(model->removals(), {gone}, RemovalMode::deleteImmediately);
+    box = alert();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->objectName(), "window.resultAlert");
+    EXPECT_FALSE(buttonWithText(box, "Put Back"));
 }
 
 TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection) {
@@ -202,14 +181,20 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
     tree->selectionModel()->select(sidebarModel->indexOf(Section::browse()), QItemSelectionModel::ClearAndSelect);
     EXPECT_EQ(window->currentSection(), Section::browse());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Browse \u2014 Vessora"));
+    // Control and a digit switch sections.
+    const std::pair<Qt::Key, Section> keys[] = {
+        {Qt::Key_2, Section::browse()}, {Qt::Key_3, Section::cleanup()}, {Qt::Key_1, Section::overview()}};
+    for (const auto& [key, section] : keys) {
+        QTest::keyClick(window.get(), key, Qt::ControlModifier);
+        EXPECT_TRUE(window->currentSection() == section) << section.id();
+    }
 
     // "applications" opens the Apps page, not the category page.
-    window->selectSection(Section::category("applications"));
-    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("apps.page"));
-    window->selectSection(Section::category("documents"));
-    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("categoryDetail"));
-    window->selectSection(Section::category("nope"));
-    EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("unknown.placeholder"));
+    for (const auto& [id, page] :
+         {std::pair{"applications", "apps.page"}, {"documents", "categoryDetail"}, {"nope", "unknown.placeholder"}}) {
+        window->selectSection(Section::category(id));
+        EXPECT_EQ(window->currentPage()->objectName(), page);
+    }
 
     window->selectSection(Section::category("documents"));
     const QModelIndex documents = sidebarModel->indexOf(Section::category("documents"));

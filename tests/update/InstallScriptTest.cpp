@@ -20,6 +20,9 @@
 namespace vessora::test {
 namespace {
 
+// Above any pid_max: certainly not a running process.
+constexpr long long kNoSuchProcess = 1LL << 31;
+
 class InstallScriptTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -40,15 +43,6 @@ protected:
         staged = makeBundle(unpackFolder, "Vessora.app", "2.0", "11", marker, "new");
         if (extra) extra(staged);
         ASSERT_TRUE(signBundle(staged, keys.teamSecret, ourTeam));
-    }
-    void prepare() { prepare(dir / "Applications", dir / "Corvane-update-1"); }
-
-    // A process id that is certainly not running any more.
-    static long long deadPid() {
-        pid_t child = ::fork();
-        if (child == 0) _exit(0);
-        ::waitpid(child, nullptr, 0);
-        return child;
     }
 
     // Runs the script as the updater starts it, and waits for it.
@@ -131,7 +125,7 @@ TEST_F(InstallScriptTest, UnusableStagedCopyIsRemovedAndTheInstalledAppRelaunche
         auto before = BundleSignature::manifestFor(current, reason);
         ASSERT_EQ(shellIn(unpackFolder, spoil), 0);
         writeText(UpdateLog::path(), "");
-        EXPECT_EQ(runScript(deadPid()), 1) << spoil;
+        EXPECT_EQ(runScript(kNoSuchProcess), 1) << spoil;
         EXPECT_EQ(BundleSignature::manifestFor(current, reason), before) << spoil;
         EXPECT_FALSE(exists(current + ".old")) << spoil;
         EXPECT_FALSE(exists(unpackFolder)) << spoil;
@@ -195,7 +189,7 @@ TEST_F(InstallScriptTest, CopyThatFailsItsChecksIsRolledBack) {
     // The new copy does not fit beside the old one.
     prepare(apps, dir / "Corvane-update-1",
             [](const std::string& b) { writeFile(b + "/Contents/Resources/large.bin", 3 << 20); });
-    EXPECT_EQ(runScript(deadPid()), 1);
+    EXPECT_EQ(runScript(kNoSuchProcess), 1);
     std::string text = readText(log);
     EXPECT_NE(text.find("restoring backup\nrestored"), std::string::npos) << text;
     EXPECT_EQ(installedVersion(), "resources of 1.0\n");
@@ -207,7 +201,7 @@ TEST_F(InstallScriptTest, CopyThatFailsItsChecksIsRolledBack) {
 
 // Slow (about 30 seconds): the app never exits, so the script gives up.
 TEST_F(InstallScriptTest, SlowAbortsAfterThirtySecondsWhileTheAppStillRuns) {
-    prepare();
+    prepare(dir / "Applications", dir / "Corvane-update-1");
     pid_t app = ::fork();
     if (app == 0) {
         ::pause();

@@ -27,7 +27,7 @@ protected:
     }
 };
 
-TEST_F(SignatureTest, ManifestListsEveryEntryWithTypeAndModeSortedByPathBytes) {
+TEST_F(SignatureTest, ManifestListsEveryEntryWithTypeAndModeSortedByPathBytesOrRefuses) {
     std::string bundle = makeBundle(dir.path(), "Vessora.app", "2.0", "11");
     // Names the signer (Python) and the verifier (C++) must treat alike:
     // spaces, quotes, bytes that are not UTF-8 and sort above ASCII.
@@ -50,6 +50,14 @@ TEST_F(SignatureTest, ManifestListsEveryEntryWithTypeAndModeSortedByPathBytes) {
     auto result = BundleSignature::verify(bundle, pinned);
     EXPECT_TRUE(result.valid) << result.reason;
     EXPECT_EQ(result.team, ourTeam);
+    // What cannot be listed cannot be signed.
+    for (const char* spoil :
+         {"touch \"Contents/two$(printf '\\nlines')\"", "mkfifo Contents/pipe", "chmod 2755 Contents/MacOS/Vessora"}) {
+        const std::string spoilt = makeBundle(dir / ("s" + std::to_string(++serial)), "Vessora.app", "2.0", "11");
+        ASSERT_EQ(shellIn(spoilt, spoil), 0);
+        EXPECT_FALSE(signBundle(spoilt, keys.teamSecret, ourTeam)) << spoil;
+        EXPECT_FALSE(BundleSignature::manifestFor(spoilt, reason)) << spoil;
+    }
 }
 
 TEST_F(SignatureTest, AnyChangeAfterSigningIsRefused) {
@@ -91,31 +99,17 @@ TEST_F(SignatureTest, AnyChangeAfterSigningIsRefused) {
     EXPECT_NE(BundleSignature::verify(huge, pinned).reason.find("larger than 64 MiB"), std::string::npos);
 }
 
-TEST_F(SignatureTest, WhatCannotBeListedCannotBeSigned) {
-    for (const char* spoil :
-         {"touch \"Contents/two$(printf '\\nlines')\"", "mkfifo Contents/pipe", "chmod 2755 Contents/MacOS/Vessora"}) {
-        std::string bundle = makeBundle(dir / ("s" + std::to_string(++serial)), "Vessora.app", "2.0", "11");
-        ASSERT_EQ(shellIn(bundle, spoil), 0);
-        EXPECT_FALSE(signBundle(bundle, keys.teamSecret, ourTeam)) << spoil;
-        std::string reason;
-        EXPECT_FALSE(BundleSignature::manifestFor(bundle, reason)) << spoil;
-    }
-}
-
-TEST_F(SignatureTest, TheAppTrustsOnlyItsReleaseKey) {
+TEST_F(SignatureTest, TheAppTrustsOnlyItsReleaseKeyAndEscapesWhatItPrints) {
     std::string bundle = signedBundle();
     std::string output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--verify-signature", bundle}, &output), 1) << output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--display-signature", bundle}, &output), 1) << output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--verify-signature"}, &output), 2);
-}
 
-// What the verifier prints ends up in the install logs: every value escaped,
-// C1 controls and bytes that are not UTF-8 included, so no path can forge a line.
-TEST_F(SignatureTest, VerifierPrintsEveryValueEscaped) {
+    // What the verifier prints ends up in the install logs: every value escaped,
+    // C1 controls and bytes that are not UTF-8 included, so no path can forge a line.
     const std::string forged = dir / "x\nOK: updated, relaunching\xc2\x85\xc2\x9b\xff.app";
     makeDirs(forged);
-    std::string output;
     EXPECT_EQ(runProgram({VESSORA_APP, "--verify-signature", forged}, &output), 1);
     EXPECT_EQ(output, dir / "x\\x0aOK: updated, relaunching\\xc2\\x85\\xc2\\x9b\\xff.app: invalid signature: the "
                             "bundle is not signed\n");

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include "support/Json.h"
 #include "support/Paths.h"
 #include "platform/PrivilegedRunner.h"
 
@@ -154,18 +155,6 @@ bool signBundle(const std::string& bundle, const std::string& secretKey, const s
            0;
 }
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c == '\n')
-            out += "\\u000a";
-        else
-            out += c;
-    }
-    return out + "\"";
-}
-
 void makeZip(const std::string& out, const std::string& entriesJson) {
     std::string listFile = out + ".entries.json", output;
     writeText(listFile, entriesJson);
@@ -175,8 +164,8 @@ void makeZip(const std::string& out, const std::string& entriesJson) {
 }
 
 std::string zipBundle(const std::string& bundle, const std::string& out, const std::string& extraEntries) {
-    makeZip(out, "[{\"tree\": " + jsonString(bundle) + ", \"as\": " + jsonString(Paths::lastComponent(bundle)) + "}" +
-                     extraEntries + "]");
+    makeZip(out, "[{\"tree\": " + JsonWriter::quote(bundle) +
+                     ", \"as\": " + JsonWriter::quote(Paths::lastComponent(bundle)) + "}" + extraEntries + "]");
     return out;
 }
 
@@ -185,9 +174,10 @@ QUrl publishBuild(const std::string& prefix, const std::string& archive, const s
     const FeedServer& server = FeedServer::shared();
     std::string base = FeedServer::freshFolder(prefix);
     if (!archive.empty()) server.put(base + "/update.zip", readText(archive));
-    server.put(base + "/appcast.json", R"({"version": "2.0", "build": 11, "url": )" +
-                                           jsonString(server.url(base + "/update.zip").toString().toStdString()) +
-                                           (sha256 ? ", \"sha256\": " + jsonString(*sha256) : "") + extraKeys + "}");
+    server.put(base + "/appcast.json",
+               R"({"version": "2.0", "build": 11, "url": )" +
+                   JsonWriter::quote(server.url(base + "/update.zip").toString().toStdString()) +
+                   (sha256 ? ", \"sha256\": " + JsonWriter::quote(*sha256) : "") + extraKeys + "}");
     return server.url(base + "/appcast.json");
 }
 

@@ -81,7 +81,6 @@ std::string zipBundle(const std::string& bundle, const std::string& out, const s
 // is empty; `extraKeys` (JSON, led by a comma) join the feed. Returns the feed's URL.
 QUrl publishBuild(const std::string& prefix, const std::string& archive, const std::optional<std::string>& sha256 = {},
                   const std::string& extraKeys = {});
-std::string jsonString(const std::string& text);
 
 // The updater under test: the local feed, its CA, our keys, a running app
 // whose build is `build`, a system description file.
