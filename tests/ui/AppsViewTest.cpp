@@ -113,9 +113,8 @@ TEST_F(AppsViewTest, FilterKeepsTheSelectionByIdentity) {
     ASSERT_TRUE(page->selectApp(alpha));
     page->selection()->set(likely, true);
     filter->setText("VENDOR.AL");
-    EXPECT_EQ(list->model()->rowCount(), 1);
-    EXPECT_EQ(detailPage(), 1);
-    EXPECT_EQ(list->selectionModel()->selectedIndexes().size(), 1);
+    EXPECT_EQ(std::tuple(list->model()->rowCount(), detailPage(), list->selectionModel()->selectedIndexes().size()),
+              std::tuple(1, 1, 1));
 
     filter->setText("strasse");
     ASSERT_EQ(list->model()->rowCount(), 1);

@@ -97,8 +97,7 @@ TEST_F(CategoryDetailTest, ActionTitleTintAndMessageByRiskAndMode) {
         emit widget<QComboBox>("categoryDetail.mode")->activated(mode);
         QCoreApplication::processEvents();
         auto* action = widget<QPushButton>("categoryDetail.action");
-        EXPECT_EQ(action->text(), title);
-        EXPECT_EQ(action->property("red").toBool(), red);
+        EXPECT_EQ(std::tuple(action->text(), action->property("red").toBool()), std::tuple(QString(title), red));
         QMessageBox* box = page->buildConfirmation();
         EXPECT_EQ(box->text(), QString::fromStdString("1 item, " + Fmt::bytes(file.size)));
         EXPECT_EQ(box->informativeText().toStdString(), message);
