@@ -52,8 +52,7 @@ TEST(Describe, ReadsXmlAndBinaryInfoPlistsAndFallsBackInOrder) {
     // short version is missing.
     InstalledApp a = described(test::makeBundle(
         dir / "A.app", {{"CFBundleName", "Short"}, {"CFBundleVersion", "77"}, {"CFBundleIdentifier", "a.b"}}));
-    EXPECT_EQ(a.name, "Short");
-    EXPECT_EQ(a.version, "77");
+    EXPECT_EQ(std::tie(a.name, a.version), std::tuple("Short", "77"));
 
     // Values of another type do not count; the folder name without ".app" is last.
     plist_t dict = plist_new_dict();
@@ -67,8 +66,8 @@ TEST(Describe, ReadsXmlAndBinaryInfoPlistsAndFallsBackInOrder) {
     EXPECT_EQ(described(dir / "My Tool.app"), test::app(dir / "My Tool.app", "My Tool", std::nullopt));
 
     // The display name wins even over a name; an empty string is still a string.
-    InstalledApp c = described(test::makeBundle(dir / "C.app", {{"CFBundleDisplayName", ""}, {"CFBundleName", "N"}}));
-    EXPECT_EQ(c.name, "");
+    EXPECT_EQ(described(test::makeBundle(dir / "C.app", {{"CFBundleDisplayName", ""}, {"CFBundleName", "N"}})).name,
+              "");
 }
 
 TEST(Describe, BundlesWithoutUsableInfoFlatOnesAndReceipts) {

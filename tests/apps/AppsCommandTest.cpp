@@ -70,20 +70,20 @@ TEST_F(AppsFixture, JsonListsBundlesInNameOrderWithTheirLeftovers) {
     std::string summary;
     ASSERT_EQ(test::runProgram({"python3", "-c", summarise, home.path()}, &summary, json), 0) << summary << json;
 
-    const std::string expected =
-        "App 2|2.0|com.example.app2|False|True|None|Applications/App 2.app|" + size("Applications/App 2.app") + "\n" +
-        "  exact|exact|Cache|Library/Caches/com.example.app2|" + size("Library/Caches/com.example.app2") + "|False\n" +
-        "  exact|exact|Group container|Library/Group Containers/group.com.example.app2|" +
-        size("Library/Group Containers/group.com.example.app2") + "|False\n" +
-        "  exact|exact|Preferences|Library/Preferences/com.example.app2.plist|" +
-        size("Library/Preferences/com.example.app2.plist") + "|False\n" +
-        "App 10|10.0.1|com.example.app10|False|False|None|Applications/App 10.app|" + size("Applications/App 10.app") +
-        "\n" + "  exact|exact|Login item|Library/LaunchAgents/com.example.app10.plist|" +
-        size("Library/LaunchAgents/com.example.app10.plist") + "|False\n" +
-        "  likely|likely|Preferences|Library/Preferences/App 10.plist|" + size("Library/Preferences/App 10.plist") +
-        "|False\n" + "beta|None|None|False|False|None|Applications/beta.app|" + size("Applications/beta.app") + "\n" +
-        "beta|None|None|False|False|None|Applications/Utilities/beta.app|" + size("Applications/Utilities/beta.app") +
-        "\n" + "Broken|None|None|False|False|None|Applications/Broken.app|" + size("Applications/Broken.app") + "\n";
+    // A line per app and per leftover: its fields, then its path below the home and that path's size.
+    std::string expected;
+    for (const auto& [fields, path, tail] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"App 2|2.0|com.example.app2|False|True|None|", "Applications/App 2.app", ""},
+             {"  exact|exact|Cache|", "Library/Caches/com.example.app2", "|False"},
+             {"  exact|exact|Group container|", "Library/Group Containers/group.com.example.app2", "|False"},
+             {"  exact|exact|Preferences|", "Library/Preferences/com.example.app2.plist", "|False"},
+             {"App 10|10.0.1|com.example.app10|False|False|None|", "Applications/App 10.app", ""},
+             {"  exact|exact|Login item|", "Library/LaunchAgents/com.example.app10.plist", "|False"},
+             {"  likely|likely|Preferences|", "Library/Preferences/App 10.plist", "|False"},
+             {"beta|None|None|False|False|None|", "Applications/beta.app", ""},
+             {"beta|None|None|False|False|None|", "Applications/Utilities/beta.app", ""},
+             {"Broken|None|None|False|False|None|", "Applications/Broken.app", ""}})
+        expected += fields + path + "|" + size(path) + tail + "\n";
     EXPECT_EQ(summary, expected);
     EXPECT_GE(DiskScanner::quickSize(home / "Library/Caches/com.example.app2"), 40'000); // sizes are real
 }
@@ -106,26 +106,21 @@ TEST_F(AppsFixture, TextListsApplicationsAndGroupedLeftoversAndRejectsBadArgumen
 TEST(AppsCommand, LinuxListsMenuEntryAppsWithTheirKindAndLeftovers) {
     test::TempDir dir;
     const std::string home = dir / "home";
-    test::ScopedEnv homeEnv("HOME", home);
-    test::ScopedEnv dataHome("XDG_DATA_HOME", std::nullopt);
-    test::ScopedEnv configHome("XDG_CONFIG_HOME", std::nullopt);
-    test::ScopedEnv dataDirs("XDG_DATA_DIRS", dir / "share");
-    test::ScopedEnv lang("LC_ALL", "C");
+    test::ScopedEnv homeEnv("HOME", home), dataHome("XDG_DATA_HOME", std::nullopt),
+        configHome("XDG_CONFIG_HOME", std::nullopt), dataDirs("XDG_DATA_DIRS", dir / "share"), lang("LC_ALL", "C");
     // An empty Flatpak installation: the tool loads libflatpak on first use.
-    test::ScopedEnv flatpakUser("FLATPAK_USER_DIR", dir / "flatpak");
-    test::ScopedEnv flatpakSystem("FLATPAK_SYSTEM_DIR", dir / "no-flatpak");
+    test::ScopedEnv flatpakUser("FLATPAK_USER_DIR", dir / "flatpak"),
+        flatpakSystem("FLATPAK_SYSTEM_DIR", dir / "no-flatpak");
     test::makeDirs(dir / "flatpak/repo");
-    test::writeFile(home + "/apps/sketch/bin/sketch", 50'000);
-    ::chmod((home + "/apps/sketch/bin/sketch").c_str(), 0755);
+    ::chmod(test::writeFile(home + "/apps/sketch/bin/sketch", 50'000).c_str(), 0755);
     test::writeText(dir / "share/applications/net.example.Sketch.desktop",
                     "[Desktop Entry]\nType=Application\nName=Sketch Pad\nExec=" + home + "/apps/sketch/bin/sketch\n");
     test::writeFile(home + "/.config/net.example.Sketch/settings", 3'000);
 
     std::string text;
     ASSERT_EQ(test::runCli({"apps", "--leftovers"}, &text), 0) << text;
-    EXPECT_NE(text.find("Sketch Pad"), std::string::npos) << text;
-    EXPECT_NE(text.find("net.example.Sketch  "), std::string::npos) << text;
-    EXPECT_NE(text.find("  program\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("Settings"), std::string::npos) << text;
-    EXPECT_NE(text.find(home + "/.config/net.example.Sketch\n"), std::string::npos) << text;
+    for (const std::string& needed :
+         {std::string("Sketch Pad"), std::string("net.example.Sketch  "), std::string("Settings"),
+          std::string("  program\n"), home + "/.config/net.example.Sketch\n"})
+        EXPECT_NE(text.find(needed), std::string::npos) << needed << "\n" << text;
 }

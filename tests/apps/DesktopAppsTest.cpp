@@ -23,7 +23,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -32,10 +31,6 @@
 #include <tuple>
 
 using namespace vessora;
-
-// The sanitizer runtimes' allocation hooks; absent from a plain build.
-extern "C" __attribute__((weak)) int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
-                                                                               void (*)(const volatile void*));
 
 namespace {
 
@@ -114,8 +109,7 @@ struct Desktop : ::testing::Test {
     // One app of every kind.
     void buildDesktop() {
         // A program of its own below the home folder, with a localised name.
-        test::writeFile(home + "/Applications/exampletool/bin/exampletool", 20'000);
-        ::chmod((home + "/Applications/exampletool/bin/exampletool").c_str(), 0755);
+        ::chmod(test::writeFile(home + "/Applications/exampletool/bin/exampletool", 20'000).c_str(), 0755);
         test::writeText(
             userApps() + "/org.example.Tool.desktop",
             entry("Name=Example Tool\nName[de]=Beispielwerkzeug\nExec=\"" + home +
@@ -164,6 +158,12 @@ struct Desktop : ::testing::Test {
         test::writeText(contents + "/AppRun", "#!/bin/sh\n");
         makeAppImage(home + "/Applications/ImageTool-x86_64.AppImage", contents);
         test::writeFile(home + "/Applications/notes.txt", 100);
+        // One without an embedded entry, the same cut short, and an ELF file without the mark.
+        test::writeText(dir / "empty/AppRun", "#!/bin/sh\n");
+        makeAppImage(home + "/Applications/Bare.AppImage", dir / "empty");
+        test::writeText(home + "/Applications/Cut.AppImage",
+                        test::readText(home + "/Applications/Bare.AppImage").substr(0, 4200));
+        test::writeText(home + "/Applications/plain", std::string(ELFMAG) + std::string(60, '\0'));
     }
 };
 
@@ -179,18 +179,11 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
     buildDesktop();
     const std::vector<InstalledApp> all = DesktopInventory::scan(sources(), true);
 
-    struct Expected {
-        std::string url;
-        AppKind kind;
-        std::string name;
-        std::optional<std::string> version;
-        std::optional<std::string> id;
-        std::optional<int64_t> size;
-        bool system;
-    };
     const std::string image = home + "/Applications/ImageTool-x86_64.AppImage";
     const std::string kde = dir / "usr/share/applications/kde/";
-    const Expected expected[] = {
+    // (url, kind, name, version, ID, size where known, system app)
+    using Opt = std::optional<std::string>;
+    const std::tuple<std::string, AppKind, std::string, Opt, Opt, std::optional<int64_t>, bool> expected[] = {
         {home + "/Applications/exampletool", AppKind::program, "Beispielwerkzeug", {}, "org.example.Tool", {}, false},
         {userApps() + "/broken.desktop", AppKind::program, "Broken", {}, "broken", {}, false},
         {kde + "editor.desktop", AppKind::package, "Editor", "1.2-3", "kde-editor", {}, true},
@@ -205,35 +198,40 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
         {dir / "snap/gtk-common-themes", AppKind::snap, "gtk-common-themes", "0.1", "gtk-common-themes", 4096, true},
         // Not integrated into the menu: its embedded entry's name is only a claim.
         {image, AppKind::appImage, "Image Tool", "0.9", {}, {}, false},
+        {home + "/Applications/Bare.AppImage", AppKind::appImage, "Bare", {}, {}, {}, false},
+        {home + "/Applications/Cut.AppImage", AppKind::appImage, "Cut", {}, {}, {}, false},
     };
     EXPECT_EQ(all.size(), std::size(expected));
-    for (const Expected& e : expected) {
-        const InstalledApp* app = byUrl(all, e.url);
-        ASSERT_NE(app, nullptr) << e.url;
+    for (const auto& [url, kind, name, version, id, size, system] : expected) {
+        const InstalledApp* app = byUrl(all, url);
+        ASSERT_NE(app, nullptr) << url;
         EXPECT_EQ(std::tie(app->kind, app->name, app->version, app->bundleID, app->isSystemApp),
-                  std::tie(e.kind, e.name, e.version, e.id, e.system))
-            << e.url;
-        if (e.size) {
-            EXPECT_EQ(app->installedSize, e.size) << e.url;
-        }
+                  std::tie(kind, name, version, id, system))
+            << url;
+        EXPECT_TRUE(!size || app->installedSize == size) << url;
     }
     const InstalledApp* tool = byUrl(all, home + "/Applications/exampletool");
-    EXPECT_EQ(tool->iconName, "example-tool");
-    EXPECT_EQ(tool->windowClass, "ExTool");
-    EXPECT_EQ(tool->executable, home + "/Applications/exampletool/bin/exampletool");
-    EXPECT_EQ(byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->package, "example-editor");
+    EXPECT_EQ(std::tie(tool->iconName, tool->windowClass, tool->executable),
+              std::tuple("example-tool", "ExTool", home + "/Applications/exampletool/bin/exampletool"));
+    EXPECT_EQ(byUrl(all, kde + "editor.desktop")->package, "example-editor");
     // A package's size is counted once, whichever of its entries is read first.
-    const auto& editorSize = byUrl(all, dir / "usr/share/applications/kde/editor.desktop")->installedSize;
-    const auto& viewerSize = byUrl(all, dir / "usr/share/applications/kde/viewer.desktop")->installedSize;
+    const auto &editorSize = byUrl(all, kde + "editor.desktop")->installedSize,
+               &viewerSize = byUrl(all, kde + "viewer.desktop")->installedSize;
     EXPECT_NE(editorSize.has_value(), viewerSize.has_value());
     EXPECT_EQ(editorSize.value_or(0) + viewerSize.value_or(0), 2048 * 1024);
     EXPECT_GE(AppInventory::size(*byUrl(all, image)), test::allocatedSize(image));
+    EXPECT_TRUE(AppImageFile::isAppImage(home + "/Applications/Bare.AppImage"));
+    EXPECT_FALSE(AppImageFile::isAppImage(home + "/Applications/plain"));
+    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Bare.AppImage"));
+    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Cut.AppImage"));
 
     // Without system apps: no packages, runtimes, bases or content snaps.
     std::set<std::string> userUrls;
     for (const InstalledApp& app : DesktopInventory::scan(sources(), false)) userUrls.insert(app.url);
-    EXPECT_EQ(userUrls, (std::set<std::string>{home + "/Applications/exampletool", userApps() + "/broken.desktop",
-                                               dir / "flatpak/app/org.example.Paint", dir / "snap/hello", image}));
+    EXPECT_EQ(userUrls,
+              (std::set<std::string>{home + "/Applications/exampletool", userApps() + "/broken.desktop",
+                                     dir / "flatpak/app/org.example.Paint", dir / "snap/hello", image,
+                                     home + "/Applications/Bare.AppImage", home + "/Applications/Cut.AppImage"}));
 }
 
 TEST_F(Desktop, AProgramHasAFolderOnlyWhereItsOwnFolderCanBe) {
@@ -241,10 +239,8 @@ TEST_F(Desktop, AProgramHasAFolderOnlyWhereItsOwnFolderCanBe) {
     // Localised user folders, two of them where programs keep folders.
     test::writeText(h + "/.config/user-dirs.dirs",
                     "XDG_DOCUMENTS_DIR=\"$HOME/Apps/Dokumente\"\nXDG_MUSIC_DIR=\"$HOME/opt\"\n");
-    struct Case {
-        std::string program, id, folder;
-    };
-    const Case cases[] = {
+    // (program, ID, its folder)
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         {"/opt/google/chrome/chrome", "google-chrome", "/opt/google/chrome"},
         {"/opt/zoom/bin/zoom", "zoom", "/opt/zoom"},
         {"/opt/loose-binary", "loose", "/opt/loose-binary"},
@@ -272,16 +268,16 @@ TEST_F(Desktop, AProgramHasAFolderOnlyWhereItsOwnFolderCanBe) {
         {"/usr/local/bin/tool", "tool", "/usr/local/bin/tool"},
     };
     const DesktopInventory::SharedFolders shared(h);
-    for (const Case& c : cases)
-        EXPECT_EQ(DesktopInventory::programFolder(c.program, shared, c.id), c.folder) << c.program;
+    for (const auto& [program, id, folder] : cases)
+        EXPECT_EQ(DesktopInventory::programFolder(program, shared, id), folder) << program;
 }
 
 TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
     test::writeText(home + "/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
     auto program = [&](const std::string& relative) {
-        test::writeFile(home + "/" + relative, 100);
-        ::chmod((home + "/" + relative).c_str(), 0755);
-        return home + "/" + relative;
+        const std::string path = test::writeFile(home + "/" + relative, 100);
+        ::chmod(path.c_str(), 0755);
+        return path;
     };
     const std::string run = program("Dokumente/Work/run.sh");
     const std::string projects = program("Projects/bin/projects");
@@ -327,11 +323,7 @@ TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
         for (const LeftoverItem& item : LeftoverFinder::leftovers(app, false, apps)) {
             EXPECT_FALSE(shared.anyInside(item.url)) << item.url;
             EXPECT_FALSE(Paths::isInside(item.url, home + "/Dokumente")) << item.url;
-            if (item.url == home + "/Projects") {
-                EXPECT_EQ(app.url, projects);
-                EXPECT_EQ(item.confidence, likely);
-                projectsFound = true;
-            }
+            if (item.url == home + "/Projects") projectsFound = app.url == projects && item.confidence == likely;
         }
     }
     const std::map<std::string, std::pair<AppKind, std::string>> expected = {
@@ -351,58 +343,20 @@ TEST_F(Desktop, HostileMenuEntriesNeverMakeTheHomeOrAUserFolderAnApp) {
     EXPECT_TRUE(projectsFound); // the folder of a program inside a user folder is a likely leftover
 }
 
-TEST_F(Desktop, AppImageWithoutAnEmbeddedEntryOrNotAnAppImage) {
-    if (mksquashfs().empty()) GTEST_SKIP() << "mksquashfs is not installed";
-    test::writeText(dir / "empty/AppRun", "#!/bin/sh\n");
-    makeAppImage(home + "/Applications/Bare.AppImage", dir / "empty");
-    EXPECT_TRUE(AppImageFile::isAppImage(home + "/Applications/Bare.AppImage"));
-    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Bare.AppImage"));
-    // An ELF file without the mark, and a truncated image, are not read as AppImages.
-    test::writeText(home + "/Applications/plain", std::string(ELFMAG) + std::string(60, '\0'));
-    EXPECT_FALSE(AppImageFile::isAppImage(home + "/Applications/plain"));
-    std::string cut = test::readText(home + "/Applications/Bare.AppImage").substr(0, 4200);
-    test::writeText(home + "/Applications/Cut.AppImage", cut);
-    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Cut.AppImage"));
-
-    const std::vector<InstalledApp> apps = DesktopInventory::scan(sources(), false);
-    ASSERT_EQ(apps.size(), 2u);
-    EXPECT_EQ(apps[0].name, "Bare");
-    EXPECT_EQ(apps[0].kind, AppKind::appImage);
-    EXPECT_EQ(apps[1].name, "Cut");
-}
-
 namespace {
 
-// Set while a test watches allocations under a sanitizer runtime.
-std::atomic<size_t> largestRequest{0};
-// The runtimes take the two hooks together; frees need no note.
-void noteFree(const volatile void*) {}
-void noteAllocation(const volatile void*, size_t size) {
-    size_t seen = largestRequest.load(std::memory_order_relaxed);
-    while (size > seen && !largestRequest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {}
-}
-
-int64_t peakAddressSpace() {
-    std::ifstream in("/proc/self/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.starts_with("VmPeak:")) return std::stoll(line.substr(7)) * 1024;
-    return 0;
-}
-
-// Roughly the most memory `work` asks for at once: the largest single request
-// where a sanitizer runtime reports them, else how far it raises the
-// process's peak address space (a large allocation raises it even untouched).
+// How far `work` raises the process's peak address space: a large allocation
+// raises it even when it is never touched.
 int64_t largestAllocation(const std::function<void()>& work) {
-    if (__sanitizer_install_malloc_and_free_hooks) {
-        static const bool installed = __sanitizer_install_malloc_and_free_hooks(noteAllocation, noteFree) != 0;
-        EXPECT_TRUE(installed);
-        largestRequest = 0;
-        work();
-        return int64_t(largestRequest.load());
-    }
-    const int64_t before = peakAddressSpace();
+    auto peak = [] {
+        std::ifstream in("/proc/self/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.starts_with("VmPeak:")) return std::stoll(line.substr(7)) * 1024;
+        return 0LL;
+    };
+    const int64_t before = peak();
     work();
-    return peakAddressSpace() - before;
+    return peak() - before;
 }
 
 } // namespace
@@ -416,31 +370,26 @@ TEST_F(Desktop, ADownloadedAppImageClaimsNoOtherAppsDataExactly) {
     auto s = sources();
     s.appImageFolders.push_back(home + "/Downloads");
 
-    struct Case {
-        const char* what;
-        bool integrated;
-        bool otherSignal; // another installed app called Signal
-        MatchConfidence expected;
-    };
-    const Case cases[] = {
+    // (what, integrated, another installed app called Signal, the confidence expected)
+    const std::tuple<const char*, bool, bool, MatchConfidence> cases[] = {
         {"never run", false, false, likely},
         {"integrated", true, false, exact},
         {"integrated, Signal also installed", true, true, likely},
     };
     const std::string menuEntry = userApps() + "/" + AppImageFile::integrationPrefix(image) + "-signal.desktop";
-    for (const Case& c : cases) {
+    for (const auto& [what, integrated, otherSignal, expected] : cases) {
         ::unlink(menuEntry.c_str());
-        if (c.integrated) test::writeText(menuEntry, entry("Name=Signal\nExec=" + image + "\n"));
+        if (integrated) test::writeText(menuEntry, entry("Name=Signal\nExec=" + image + "\n"));
         flatpaks.clear();
-        if (c.otherSignal) flatpaks = {{"org.signal.Signal", "Signal", "7", dir / "flatpak", false, false, 100}};
+        if (otherSignal) flatpaks = {{"org.signal.Signal", "Signal", "7", dir / "flatpak", false, false, 100}};
         const std::vector<InstalledApp> apps = DesktopInventory::scan(s, false);
         const InstalledApp* signal = byUrl(apps, image);
-        ASSERT_NE(signal, nullptr) << c.what;
-        EXPECT_EQ(signal->bundleID.has_value(), c.expected == exact) << c.what;
+        ASSERT_NE(signal, nullptr) << what;
+        EXPECT_EQ(signal->bundleID.has_value(), expected == exact) << what;
         std::optional<MatchConfidence> config;
         for (const LeftoverItem& item : LeftoverFinder::leftovers(*signal, false, apps))
             if (item.url == home + "/.config/Signal") config = item.confidence;
-        EXPECT_EQ(config, c.expected) << c.what;
+        EXPECT_EQ(config, expected) << what;
     }
 }
 
@@ -454,16 +403,10 @@ TEST_F(Desktop, AnAppImageDeclaringHugeTablesIsRefusedBeforeAnythingIsAllocatedF
     const std::string original = test::readText(image);
     ASSERT_TRUE(AppImageFile::embeddedEntry(image));
 
-    // The image starts at 4096; its superblock's fields at their offsets.
-    struct Case {
-        const char* what;
-        size_t at;
-        uint64_t value;
-        size_t width;
-    };
     const size_t target = original.find("usr/share/applications/tool.desktop");
     ASSERT_NE(target, std::string::npos);
-    const Case cases[] = {
+    // (field, where, value, width): the image starts at 4096; its superblock's fields at their offsets.
+    const std::tuple<const char*, size_t, uint64_t, size_t> cases[] = {
         {"fragment count", 4096 + 16, 0x08000000, 4},    // a 2 GiB fragment table
         {"inode count", 4096 + 4, 0xFFFFFFFF, 4},        // more inodes than the table holds
         {"ID count", 4096 + 26, 0xFFFF, 2},              // an ID index past the end
@@ -477,10 +420,10 @@ TEST_F(Desktop, AnAppImageDeclaringHugeTablesIsRefusedBeforeAnythingIsAllocatedF
         EXPECT_FALSE(read) << what;
         EXPECT_LT(largest, 8 << 20) << what;
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, at, value, width] : cases) {
         std::string bytes = original;
-        std::memcpy(bytes.data() + c.at, &c.value, c.width); // little-endian, like the format
-        refused(c.what, bytes);
+        std::memcpy(bytes.data() + at, &value, width); // little-endian, like the format
+        refused(what, bytes);
     }
 
     // xz blocks declaring a 16 MiB dictionary (their LZMA2 property byte, the
@@ -509,15 +452,11 @@ TEST_F(Desktop, AnAppImageDeclaringHugeTablesIsRefusedBeforeAnythingIsAllocatedF
 TEST(DpkgDatabase, InstalledSizeIsUnknownUnlessItFitsInBytes) {
     const std::pair<std::string, std::optional<int64_t>> cases[] = {
         {"2048", 2048 * 1024},
-        {"0", 0},
         {"9007199254740991", int64_t(9007199254740991) * 1024},
         {"9007199254740992", std::nullopt}, // times 1024 is 2^63
         {"18446744073709551615", std::nullopt},
-        {"99999999999999999999999", std::nullopt},
         {"-1", std::nullopt},
-        {"+1", std::nullopt},
         {"12 KiB", std::nullopt},
-        {"", std::nullopt},
     };
     for (const auto& [field, bytes] : cases) {
         const auto packages = DpkgDatabase::parseStatus(
@@ -530,11 +469,7 @@ TEST(DpkgDatabase, InstalledSizeIsUnknownUnlessItFitsInBytes) {
 namespace {
 
 InstalledApp program(const std::string& home) {
-    InstalledApp app;
-    app.url = home + "/tools/exampletool";
-    app.kind = AppKind::program;
-    app.name = "Example Tool";
-    app.bundleID = "org.example.Tool";
+    InstalledApp app = test::app(home + "/tools/exampletool", "Example Tool", "org.example.Tool", AppKind::program);
     app.executable = home + "/tools/exampletool/bin/exampletool";
     app.windowClass = "ExTool";
     app.desktopEntry = home + "/.local/share/applications/org.example.Tool.desktop";
@@ -596,11 +531,10 @@ TEST_F(Desktop, LeftoversMatchIdentifiersExactlyAndNameFormsLikely) {
 
     // A folder another installed app matches exactly is neither's leftover by name.
     const InstalledApp other = test::app(home + "/opt/other", "Other", "exampletool", AppKind::program);
-    std::set<std::string> claimed;
-    for (const LeftoverItem& item : LeftoverFinder::leftovers(tool, false, {tool, other})) claimed.insert(item.url);
-    EXPECT_FALSE(claimed.count(home + "/.cache/exampletool"));
-    EXPECT_FALSE(claimed.count(home + "/.exampletool"));
-    EXPECT_TRUE(claimed.count(home + "/.config/org.example.Tool"));
+    Items unclaimed = expected;
+    std::erase_if(unclaimed,
+                  [](const auto& item) { return std::get<0>(item).find("exampletool") != std::string::npos; });
+    EXPECT_EQ(below(home, LeftoverFinder::leftovers(tool, false, {tool, other})), unclaimed);
     EXPECT_TRUE(below(home, LeftoverFinder::leftovers(other, false, {tool, other}))
                     .count({".cache/exampletool", "Cache", exact}));
 
@@ -748,8 +682,7 @@ TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) 
     test::ScopedEnv systemDir("FLATPAK_SYSTEM_DIR", dir / "system-flatpak");
     // Neither installation exists: nothing is listed and nothing is made.
     EXPECT_TRUE(Flatpaks::installed(true).empty());
-    EXPECT_FALSE(test::exists(user));
-    EXPECT_FALSE(test::exists(dir / "system-flatpak"));
+    EXPECT_FALSE(test::exists(user) || test::exists(dir / "system-flatpak"));
 
     test::makeDirs(user);
     GFile* folder = g_file_new_for_path(user.c_str());
@@ -768,8 +701,7 @@ TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) 
     sources.flatpaks = Flatpaks::installed;
     const std::vector<InstalledApp> apps = DesktopInventory::scan(sources, false);
     ASSERT_EQ(apps.size(), 1u);
-    EXPECT_EQ(apps[0].kind, AppKind::flatpak);
-    EXPECT_EQ(apps[0].installedSize, 5'000'000);
+    EXPECT_EQ(std::tie(apps[0].kind, apps[0].installedSize), std::tuple(AppKind::flatpak, 5'000'000));
     EXPECT_TRUE(AppUninstaller::stillInstalled(apps[0]));
 
     // Uninstalling goes through a libflatpak transaction and is checked on disk.
@@ -782,5 +714,4 @@ TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) 
     result = AppUninstaller::uninstall(apps[0], 5'000'000, {}, true, RemovalMode::trash);
     ASSERT_EQ(result.failed.size(), 1u);
     EXPECT_FALSE(result.failed[0].reason.empty());
-    EXPECT_TRUE(result.succeeded.empty());
 }

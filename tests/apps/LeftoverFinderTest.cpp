@@ -93,18 +93,13 @@ TEST(Leftovers, HomeRulesFindIdentifierMatches) {
 // Names match likely, only as whole entry names of four characters or more,
 // and never outside the rule folders; exact items come first even unmeasured.
 TEST(Leftovers, NamesMatchLikelyOnlyWhereTheyCanBeTheAppsOwn) {
-    struct Case {
-        std::string bundle, name;
-        std::optional<std::string> id;
-        std::vector<std::string> entries; // below Library; a trailing "/" makes a folder
-        Found expected;
-    };
     const std::string barn = "Ba\xCC\x81rn", bar = "Ba\xCC\x81r"; // "Bár" is three characters in four code points
     std::vector<std::string> shortNames;
     for (const std::string& n : {std::string("Foo"), bar, barn, std::string("Quux")})
         shortNames.insert(shortNames.end(), {"Preferences/" + n + ".plist", "LaunchAgents/" + n + ".plist"});
     const std::vector<std::string> outside = {"../Documents/", "Application Support/AC/DC Live/"};
-    const Case cases[] = {
+    // (bundle, name, ID, entries below Library (a trailing "/" makes a folder), what is found)
+    const std::tuple<std::string, std::string, std::optional<std::string>, std::vector<std::string>, Found> cases[] = {
         // The name and the bundle folder's name are both candidates; exact probes are case-sensitive.
         {"ToolBox Setup.app",
          "Tool Box",
@@ -156,19 +151,21 @@ TEST(Leftovers, NamesMatchLikelyOnlyWhereTheyCanBeTheAppsOwn) {
         {"Evil.app", "Evi", ".", outside, {}},
         {"AC.app", "AC/DC Live", {}, outside, {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [bundle, name, id, entries, expected] : cases) {
         FixtureHome home;
-        for (const std::string& entry : c.entries) home.put(entry);
-        const auto items = LeftoverFinder::leftovers(test::app(home.dir / c.bundle, c.name, c.id), false);
-        EXPECT_EQ(found(items, home.dir / "Library"), c.expected) << c.name;
+        for (const std::string& entry : entries) home.put(entry);
+        const auto items = LeftoverFinder::leftovers(test::app(home.dir / bundle, name, id), false);
+        EXPECT_EQ(found(items, home.dir / "Library"), expected) << name;
         EXPECT_TRUE(std::is_sorted(items.begin(), items.end(), [](const auto& x, const auto& y) {
             return x.confidence == exact && y.confidence != exact;
-        })) << c.name;
+        })) << name;
     }
 }
 
+// Unreadable rule folders are skipped.
 TEST(Leftovers, MeasuresWithQuickSizeAndSortsLargerFirstWithinConfidence) {
     FixtureHome home;
+    home.file("LaunchAgents/" + b + ".plist", 1'000);
     home.folder("Application Support/" + b, 200'000);
     home.folder("Caches/" + b, 50'000);
     home.file("Preferences/" + b + ".plist", 5'000);
@@ -184,21 +181,16 @@ TEST(Leftovers, MeasuresWithQuickSizeAndSortsLargerFirstWithinConfidence) {
         order.push_back(item.url.substr(home.lib("").size()));
     }
     EXPECT_EQ(order, (std::vector<std::string>{"Application Support/" + b, "Caches/" + b, "Preferences/" + b + ".plist",
-                                               "Logs/Tool Box", "Preferences/Tool Box.plist"}));
-}
+                                               "LaunchAgents/" + b + ".plist", "Logs/Tool Box",
+                                               "Preferences/Tool Box.plist"}));
 
-TEST(Leftovers, UnreadableRuleFoldersAreSkipped) {
-    FixtureHome home;
-    home.file("Preferences/" + b + ".plist");
-    home.file("LaunchAgents/" + b + ".plist");
     ASSERT_EQ(::chmod(home.lib("LaunchAgents").c_str(), 0), 0);
-    const InstalledApp app = test::app(home.dir / "Tool.app", "Tool", b);
     EXPECT_EQ(test::runAsUnprivileged([&] {
                   std::string found;
-                  for (const LeftoverItem& item : LeftoverFinder::leftovers(app, true)) found += item.category + " ";
+                  for (const LeftoverItem& item : LeftoverFinder::leftovers(app, true)) found += item.category + ",";
                   return found;
               }),
-              "Preferences ");
+              "Application Support,Cache,Preferences,Logs,Preferences,");
 }
 
 namespace {

@@ -49,14 +49,10 @@ TEST(RunningApps, MatchesBundleExecutablesAndFlatpakIds) {
     auto foundPids = pids(found);
     std::sort(foundPids.begin(), foundPids.end());
     ASSERT_EQ(foundPids, (std::vector<int>{100, 101}));
-    for (const auto& app : found) {
-        EXPECT_EQ(app.bundlePath, messages);
-        EXPECT_EQ(app.name, "Messages");
-    }
+    for (const auto& app : found) EXPECT_EQ(std::tie(app.bundlePath, app.name), std::tuple(messages, "Messages"));
     EXPECT_EQ(pids(RunningApps::find("org.signal.Signal", proc)), std::vector<int>{400});
-    EXPECT_FALSE(RunningApps::isRunning("com.example.absent", proc));
-    EXPECT_FALSE(RunningApps::isRunning("", proc));
-    EXPECT_FALSE(RunningApps::isRunning("com.apple.MobileSMS", dir / "no-proc"));
+    EXPECT_FALSE(RunningApps::isRunning("com.example.absent", proc) || RunningApps::isRunning("", proc) ||
+                 RunningApps::isRunning("com.apple.MobileSMS", dir / "no-proc"));
 }
 
 // A real process whose executable is a copy of sleep inside a fake bundle.

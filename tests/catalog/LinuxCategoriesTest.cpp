@@ -63,14 +63,12 @@ TEST(LinuxCategories, UserFoldersChatsAndMailOnAFixtureHome) {
     auto photos = StorageCategories::measure(categories["photos"]);
     EXPECT_EQ(urls(photos), (std::vector<std::string>{home + "/Bilder/Urlaub", home + "/Videos/clip.mp4"}));
 
-    for (const char* id : {"messages", "mail"}) {
-        auto measured = StorageCategories::measure(categories[id]);
-        EXPECT_FALSE(measured.entries.empty()) << id;
-        for (const CleanupEntry& e : measured.entries) EXPECT_EQ(e.size, test::lstatTreeSize(e.url)) << e.url;
-    }
-    EXPECT_EQ(urls(StorageCategories::measure(categories["mail"])),
-              std::vector<std::string>{home + "/.thunderbird/abc.default-release"});
-    EXPECT_EQ(StorageCategories::measure(categories["messages"]).entries.size(), 3u);
+    const auto mail = StorageCategories::measure(categories["mail"]);
+    const auto messages = StorageCategories::measure(categories["messages"]);
+    EXPECT_EQ(urls(mail), std::vector<std::string>{home + "/.thunderbird/abc.default-release"});
+    EXPECT_EQ(messages.entries.size(), 3u);
+    for (const auto* m : {&mail, &messages})
+        for (const CleanupEntry& e : m->entries) EXPECT_EQ(e.size, test::lstatTreeSize(e.url)) << e.url;
 }
 
 // A home where names deceive: AppImages without their extension, a Trash
@@ -202,10 +200,11 @@ TEST(LinuxCategories, OtherHomesReadableAndUnreadable) {
     ASSERT_EQ(::chmod(h.dir.path().c_str(), 0755), 0);
     test::writeFile(h.dir / "users/bob/secret", 8 * 4096);
     test::writeFile(h.dir / "users/carol/notes/todo.txt", 5 * 4096);
-    ASSERT_EQ(::chmod((h.dir / "users/carol").c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((h.dir / "users/carol/notes").c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((h.dir / "users/carol/notes/todo.txt").c_str(), 0644), 0);
-    ASSERT_EQ(::chmod((h.dir / "users/bob").c_str(), 0), 0);
+    for (const auto& [at, mode] : {std::pair{"users/carol", 0755},
+                                   {"users/carol/notes", 0755},
+                                   {"users/carol/notes/todo.txt", 0644},
+                                   {"users/bob", 0}})
+        ASSERT_EQ(::chmod((h.dir / at).c_str(), mode_t(mode)), 0) << at;
     StorageCategory others = byId(StorageCategories::all())["othersShared"];
     others.roots = {h.dir / "users/bob", h.dir / "users/carol"};
     const int64_t carol = test::lstatTreeSize(h.dir / "users/carol/notes");
@@ -223,11 +222,9 @@ TEST(LinuxCategories, OtherHomesReadableAndUnreadable) {
 TEST(LinuxCategories, SystemDataArithmeticKeepsTheReserveApart) {
     auto volume = [](int64_t total, int64_t free, int64_t reserve, bool root) {
         VolumeInfo v;
-        v.url = root ? "/" : "/data";
-        v.totalCapacity = total;
-        v.availableForImportantUsage = v.trueFree = free;
-        v.rootReserve = reserve;
-        v.isRootVolume = root;
+        std::tie(v.url, v.totalCapacity, v.trueFree, v.rootReserve, v.isRootVolume) =
+            std::tuple(root ? "/" : "/data", total, free, reserve, root);
+        v.availableForImportantUsage = free;
         return v;
     };
     auto categories = [](int64_t measuredBytes) {
@@ -237,12 +234,8 @@ TEST(LinuxCategories, SystemDataArithmeticKeepsTheReserveApart) {
         list.back().size = 999'999; // the remainder row itself never counts
         return list;
     };
-    struct Case {
-        std::vector<VolumeInfo> volumes;
-        int64_t measured;
-        int64_t remainder;
-    };
-    const Case cases[] = {
+    // (volumes, bytes measured, the remainder)
+    const std::tuple<std::vector<VolumeInfo>, int64_t, int64_t> cases[] = {
         {{volume(1000, 300, 50, true)}, 400, 250},
         {{volume(1000, 300, 50, true)}, 700, 0},                            // clamped
         {{volume(100, 90, 20, true)}, 0, 0},                                // reserve beyond the used space
@@ -250,8 +243,8 @@ TEST(LinuxCategories, SystemDataArithmeticKeepsTheReserveApart) {
         {{volume(1000, 400, 0, false)}, 100, 500},                          // no root marked: the first volume
         {{}, 100, 0},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(StorageCategories::remainderSize(c.volumes, categories(c.measured)), c.remainder) << c.measured;
+    for (const auto& [volumes, measured, remainder] : cases)
+        EXPECT_EQ(StorageCategories::remainderSize(volumes, categories(measured)), remainder) << measured;
 }
 
 TEST(LinuxCategories, BothTableSetsInTheTool) {

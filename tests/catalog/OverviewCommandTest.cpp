@@ -130,11 +130,7 @@ TEST_F(CatalogCommand, OverviewJsonCarriesVolumesCategoriesAndTheRemainder) {
     QJsonObject root = volumes[0].toObject();
     EXPECT_EQ(str(root["url"]), "/");
     EXPECT_TRUE(root["isRootVolume"].toBool()); // its figures against df: VolumeInfoTest
-    // Whatever snapshots the machine has (a Btrfs test running beside this one
-    // may have mounted some), each is listed by name.
-    ASSERT_TRUE(result["snapshots"].isArray());
-    for (const QJsonValue& snapshot : result["snapshots"].toArray())
-        EXPECT_FALSE(str(snapshot.toObject()["name"]).empty());
+    ASSERT_TRUE(result["snapshots"].isArray()); // their names and figures: BtrfsSnapshotTest
 
     std::vector<StorageCategory> table = StorageCategories::all();
     ASSERT_EQ(size_t(result["categories"].toArray().size()), table.size());

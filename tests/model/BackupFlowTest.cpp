@@ -66,18 +66,8 @@ TEST_F(BackupFlowTest, AVerifiedCopyWaitsAndConfirmRemovesTheCapturedEntriesInTh
     EXPECT_EQ(model->categories().find("messages")->entries[0].url, keep);
 }
 
-TEST_F(BackupFlowTest, CancellingKeepsTheBackupAndTheOriginals) {
-    ASSERT_TRUE(archive({entries[0]}, path("backups"), RemovalMode::deleteImmediately));
-    EXPECT_EQ(model->backup().pendingDeletion()->items.size(), 1u);
-    const std::string destination = model->backup().pendingDeletion()->destination;
-
-    model->backup().cancelPendingDeletion();
-    EXPECT_FALSE(model->backup().pendingDeletion());
-    EXPECT_EQ(model->backup().archiveStatus(),
-              "Backup kept at " + Paths::lastComponent(destination) + ". Nothing was deleted.");
-    EXPECT_TRUE(exists(a));
-    EXPECT_TRUE(exists(destination + "/a"));
-
+// Keeping both after a review is the window's test (BackupFlowTest.KeepBothAndEscapeDeleteNothing).
+TEST_F(BackupFlowTest, NothingPendingOrOriginalsGoneDeleteNothing) {
     // With nothing pending, neither action does anything.
     SignalCounter status(model->backup(), &BackupReview::archiveStatusChanged);
     model->backup().confirmPendingDeletion();

@@ -14,30 +14,6 @@ namespace {
 
 using CleanupRunTest = ModelTest;
 
-TEST_F(CleanupRunTest, ABusyCallIsIgnoredAndAResultWhoseTargetVanishedStillCountsForProgress) {
-    CleanupCatalog::ScopedSystemRoot system(path("sys"));
-    const size_t count = CleanupCatalog::definitions().size();
-    auto model = makeModel();
-    SignalCounter busy(model->cleanup(), &MeasuredListSignals::measuringChanged);
-    model->cleanup().measure();
-    model->cleanup().measure(); // busy: ignored
-    // The list changes under the run before any result arrives.
-    auto targets = model->cleanup().items();
-    std::erase_if(targets, [](const CleanupTarget& t) { return t.id == "trash"; });
-    model->cleanup().setItems(targets);
-    std::vector<double> progress;
-    QObject::connect(&model->cleanup(), &MeasuredListSignals::progressChanged,
-                     [&] { progress.push_back(model->cleanup().progress()); });
-    ASSERT_TRUE(waitUntil([&] { return !model->cleanup().isMeasuring(); }));
-    CorvaneModelTestAccess::settle(*model);
-
-    ASSERT_EQ(model->cleanup().items().size(), count - 1);
-    for (const auto& target : model->cleanup().items()) EXPECT_TRUE(target.scanned) << target.id;
-    ASSERT_EQ(progress.size(), count); // one step per result, the vanished target's too
-    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
-    EXPECT_EQ(busy.count(), 2);
-}
-
 // The Trash is measured before the removal and reported after it: the removed
 // item must not come back with the result.
 TEST_F(CleanupRunTest, AResultMeasuredBeforeARemovalDoesNotBringItBack) {
@@ -76,8 +52,10 @@ TEST_F(CleanupRunTest, AResultMeasuredBeforeARemovalDoesNotBringItBack) {
     CorvaneModelTestAccess::settle(model);
 }
 
-// On the Linux set: one entry of each grade goes to the Trash, exactly those
-// leave their targets, and an entry in use stays whatever the caller asks.
+// A busy call is ignored, and a result whose target left the list still
+// counts for progress. On the Linux set: one entry of each grade goes to the
+// Trash, exactly those leave their targets, and an entry in use stays
+// whatever the caller asks.
 TEST_F(CleanupRunTest, LinuxEntriesOfEveryGradeGoToTheTrashAndLeaveTheirTargets) {
     ScopedEnv data("XDG_DATA_HOME", std::nullopt), cache("XDG_CACHE_HOME", std::nullopt);
     CleanupCatalog::ScopedSystemRoot system(path("sys"));
@@ -85,9 +63,26 @@ TEST_F(CleanupRunTest, LinuxEntriesOfEveryGradeGoToTheTrashAndLeaveTheirTargets)
          {".cache/thumbnails/normal/a.png", ".cache/thumbnails/large/b.png", ".cache/someapp/blob",
           ".cache/otherapp/blob", ".var/app/org.gone.App/data/save", ".var/app/org.old.App/data/save"})
         writeFile(home() + "/" + file, 8192);
+    const size_t count = CleanupCatalog::definitions().size();
     auto model = makeModel();
+    SignalCounter measuring(model->cleanup(), &MeasuredListSignals::measuringChanged);
     model->cleanup().measure();
+    model->cleanup().measure(); // busy: ignored
+    // The list changes under the run before any result arrives.
+    auto targets = model->cleanup().items();
+    std::erase_if(targets, [](const CleanupTarget& t) { return t.id == "trash"; });
+    model->cleanup().setItems(targets);
+    std::vector<double> progress;
+    QObject::connect(&model->cleanup(), &MeasuredListSignals::progressChanged,
+                     [&] { progress.push_back(model->cleanup().progress()); });
     ASSERT_TRUE(waitUntil([&] { return !model->cleanup().isMeasuring(); }));
+    CorvaneModelTestAccess::settle(*model);
+    ASSERT_EQ(model->cleanup().items().size(), count - 1);
+    for (const auto& target : model->cleanup().items()) EXPECT_TRUE(target.scanned) << target.id;
+    ASSERT_EQ(progress.size(), count); // one step per result, the vanished target's too
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+    EXPECT_EQ(measuring.count(), 2);
+
     auto entryOf = [&](const std::string& id, const std::string& rest) {
         for (const auto& target : model->cleanup().items())
             for (const auto& entry : target.entries)

@@ -14,12 +14,7 @@
 namespace vessora::test {
 namespace {
 
-LeftoverItem leftoverAt(const std::string& url, int64_t size) {
-    LeftoverItem item;
-    item.url = url;
-    item.size = size;
-    return item;
-}
+LeftoverItem leftoverAt(const std::string& url, int64_t size) { return {url, "", MatchConfidence::likely, size}; }
 
 class RemovalTest : public ModelTest {
 protected:
@@ -62,16 +57,8 @@ struct TreeEdits {
 };
 
 // The four numbers of a node, as a fresh scan of its path gives them.
-struct Numbers {
-    int64_t size, logicalSize, fileCount;
-    int32_t dirCount;
-    friend bool operator==(const Numbers&, const Numbers&) = default;
-    friend std::ostream& operator<<(std::ostream& out, const Numbers& n) {
-        return out << n.size << "/" << n.logicalSize << "/" << n.fileCount << "/" << n.dirCount;
-    }
-};
-Numbers numbersOf(const FSNode& node) { return {node.size, node.logicalSize, node.fileCount, node.dirCount}; }
-Numbers freshScan(const std::string& path) {
+auto numbersOf(const FSNode& node) { return std::tuple(node.size, node.logicalSize, node.fileCount, node.dirCount); }
+auto freshScan(const std::string& path) {
     ScanStats stats;
     return numbersOf(*DiskScanner::scan(path, ScanOptions{}, stats));
 }
@@ -105,8 +92,6 @@ TEST_F(RemovalTest, DeletingDetachesNodesInTwoStepsTheTreeFollowsLikeAFreshScanA
     model->scan().removeNodes({onehalf, two, lump, two}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
 
-    EXPECT_FALSE(exists(root + "/a/two"));
-    EXPECT_TRUE(exists(root + "/a/small0"));
     ASSERT_TRUE(model->removals().lastResult());
     EXPECT_EQ(model->removals().lastResult()->succeeded,
               (std::vector<std::string>{root + "/a/onehalf", root + "/a/two"}));
@@ -128,9 +113,9 @@ TEST_F(RemovalTest, DeletingDetachesNodesInTwoStepsTheTreeFollowsLikeAFreshScanA
     model->scan().removeNodes({shrank, link}, RemovalMode::deleteImmediately);
     ASSERT_TRUE(waitForRemovals(*model));
     EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{root + "/shrank", root + "/link"}));
-    EXPECT_EQ(model->removals().lastResult()->bytesFreed, freed);
-    EXPECT_EQ(model->removals().lastResult()->bytesMovedToTrash, 0);
-    EXPECT_EQ(model->removals().totalFreedThisSession(), gone + freed);
+    EXPECT_EQ(std::tuple(model->removals().lastResult()->bytesFreed, model->removals().lastResult()->bytesMovedToTrash,
+                         model->removals().totalFreedThisSession()),
+              std::tuple(freed, 0, gone + freed));
     EXPECT_EQ(readText(target).size(), size_t(2 << 20));
     EXPECT_EQ(numbersOf(*tree), freshScan(root));
 
@@ -143,8 +128,6 @@ TEST_F(RemovalTest, DeletingDetachesNodesInTwoStepsTheTreeFollowsLikeAFreshScanA
     EXPECT_TRUE(model->removals().isRescanning(root + "/a"));
     ASSERT_TRUE(waitUntil([&] { return model->removals().rescanningCount() == 0; }));
     EXPECT_EQ(find(tree, root + "/a"), a);
-    EXPECT_FALSE(find(tree, root + "/a/three"));
-    EXPECT_TRUE(find(tree, root + "/a/new/z"));
     EXPECT_EQ(numbersOf(*a), freshScan(root + "/a"));
     EXPECT_EQ(numbersOf(*tree), freshScan(root));
 
@@ -182,10 +165,9 @@ TEST_F(RemovalTest, AFolderGoesToTheTrashWithItsWholeSizeARefusedNodeStaysAndPut
     const RemovalResult removal = *model->removals().lastResult();
     EXPECT_EQ(removal.succeeded, (std::vector<std::string>{root + "/b/big", root + "/b"}));
     // Moved, not freed: nothing counts as reclaimed until the Trash is emptied.
-    EXPECT_EQ(removal.bytesFreed, 0);
-    EXPECT_EQ(removal.bytesMovedToTrash, moved);
-    EXPECT_EQ(model->removals().totalFreedThisSession(), 0);
-    EXPECT_EQ(model->removals().totalMovedToTrashThisSession(), moved);
+    EXPECT_EQ(std::tuple(removal.bytesFreed, removal.bytesMovedToTrash, model->removals().totalFreedThisSession(),
+                         model->removals().totalMovedToTrashThisSession()),
+              std::tuple(0, moved, 0, moved));
     ASSERT_EQ(removal.failed.size(), 1u);
     EXPECT_EQ(removal.failed[0].path, root + "/gone");
     EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/b"));
@@ -455,14 +437,12 @@ TEST_F(EscalationTest, PrunesLeftoversAndCleanupEntriesOnlyAndARefusalRemovesNot
         EXPECT_EQ(model->cleanup().items()[0].entries.size(), refuse ? 2u : 1u);
         // Categories keep the item until they are measured again.
         EXPECT_EQ(urlsOf(model->categories().find("documents")->entries), (std::vector<std::string>{entry}));
-        if (refuse) {
-            ASSERT_EQ(model->removals().lastResult()->failed.size(), 2u);
-            EXPECT_EQ(model->removals().lastResult()->failed[0].reason, "Request dismissed");
-            EXPECT_EQ(model->removals().totalFreedThisSession(), 0);
-        } else {
-            EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{leftover, entry}));
-            EXPECT_GT(model->removals().totalFreedThisSession(), 0);
-        }
+        EXPECT_EQ(model->removals().lastResult()->failed,
+                  refuse ? (std::vector<Failure>{{leftover, "Request dismissed"}, {entry, "Request dismissed"}})
+                         : std::vector<Failure>{});
+        EXPECT_EQ(model->removals().lastResult()->succeeded,
+                  refuse ? std::vector<std::string>{} : (std::vector<std::string>{leftover, entry}));
+        EXPECT_EQ(model->removals().totalFreedThisSession() > 0, !refuse);
         CorvaneModelTestAccess::settle(*model);
     }
 }
@@ -483,8 +463,7 @@ TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
 
     dialog.set_value();
     ASSERT_TRUE(waitForRemovals(*model));
-    EXPECT_FALSE(exists(entry));
-    EXPECT_FALSE(exists(path("keep")));
+    EXPECT_FALSE(exists(entry) || exists(path("keep")));
     EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{path("keep")}));
     EXPECT_TRUE(model->cleanup().items()[0].entries.empty());
     EXPECT_EQ(idle, 1); // busy from the first request to the last result
@@ -510,11 +489,9 @@ TEST_F(EscalationTest, ADeletedSnapshotLeavesTheListAndAFailureSaysWhich) {
         EXPECT_EQ(runner->commands,
                   (std::vector<std::string>{"/usr/bin/tmutil deletelocalsnapshots '2026-01-02-030405'"}));
         ASSERT_TRUE(model.removals().lastResult());
-        EXPECT_EQ(model.removals().lastResult()->succeeded.size(), refuse ? 0u : 1u);
         EXPECT_EQ(model.removals().lastResult()->failed.size(), refuse ? 1u : 0u);
         EXPECT_EQ(model.volumes().snapshots().size(), refuse ? 1u : 0u);
         CorvaneModelTestAccess::settle(model);
-        EXPECT_EQ(model.volumes().snapshots().size(), refuse ? 1u : 0u);
     }
 }
 

@@ -41,11 +41,10 @@ TEST_F(ScanLifecycleTest, ACompletedScanPublishesTheSortedTreeAndItsCounters) {
     expectConsistent(*model);
     ASSERT_TRUE(waitForScanEnd(*model));
     ASSERT_NE(model->scan().tree(), nullptr);
-    EXPECT_EQ(model->scan().tree()->path(), root);
-    EXPECT_EQ(model->scan().progress().bytes, model->scan().tree()->size);
-    EXPECT_EQ(model->scan().progress().files, 8);
-    EXPECT_GT(model->scan().progress().elapsed, 0);
-    EXPECT_EQ(model->scan().progress().currentPath, "");
+    const ScanProgress& done = model->scan().progress();
+    EXPECT_EQ(std::tuple(model->scan().tree()->path(), done.bytes, done.files, done.currentPath),
+              std::tuple(root, model->scan().tree()->size, 8, ""));
+    EXPECT_GT(done.elapsed, 0);
     expectConsistent(*model);
     EXPECT_EQ(volumes->calls, refreshesBefore + 1);
     // Sorted before publication: largest first.
@@ -74,9 +73,8 @@ TEST_F(ScanLifecycleTest, TheTimerCopiesTheCountersAndATickAfterTheEndChangesNot
 
     ASSERT_TRUE(waitForScanEnd(*model));
     // The end takes the counts from the statistics and the bytes from the tree.
-    EXPECT_EQ(model->scan().progress().files, 7);
-    EXPECT_EQ(model->scan().progress().unreadable, 2);
-    EXPECT_EQ(model->scan().progress().bytes, 0);
+    const ScanProgress& end = model->scan().progress();
+    EXPECT_EQ(std::tuple(end.files, end.unreadable, end.bytes), std::tuple(7, 2, 0));
 
     SignalCounter progress(model->scan(), &ScanSession::progressChanged);
     CorvaneModelTestAccess::sampleProgress(*model);
@@ -96,16 +94,14 @@ TEST_F(ScanLifecycleTest, CancellingOrRestartingEndsTheScanAtOnceAndItsTaskChang
     auto stats = CorvaneModelTestAccess::scanStats(*model);
     const int refreshesBefore = volumes->calls;
     model->scan().cancel();
-    EXPECT_TRUE(stats->isCancelled());
-    EXPECT_EQ(model->scan().tree(), nullptr);
-    EXPECT_EQ(model->scan().progress().currentPath, "");
-    EXPECT_EQ(volumes->calls, refreshesBefore + 1);
+    EXPECT_EQ(
+        std::tuple(stats->isCancelled(), model->scan().tree(), model->scan().progress().currentPath, volumes->calls),
+        std::tuple(true, nullptr, "", refreshesBefore + 1));
     expectConsistent(*model);
     SignalCounter scanning(model->scan(), &ScanSession::isScanningChanged);
     CorvaneModelTestAccess::settle(*model); // the cancelled task publishes and refreshes nothing
-    EXPECT_EQ(model->scan().tree(), nullptr);
-    EXPECT_EQ(volumes->calls, refreshesBefore + 1);
-    EXPECT_EQ(scanning.count(), 0);
+    EXPECT_EQ(std::tuple(model->scan().tree(), volumes->calls, scanning.count()),
+              std::tuple(nullptr, refreshesBefore + 1, 0));
 
     // A start while scanning ends the running scan and starts clean.
     model->scan().start(path("wide"));

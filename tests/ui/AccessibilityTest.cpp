@@ -14,12 +14,6 @@
 #include "ui/kit/Colors.h"
 #include "ui/kit/ContrastCheck.h"
 
-#include <QAccessible>
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QMenu>
-#include <QTreeView>
-
 #include <set>
 
 namespace vessora::test {
@@ -42,9 +36,8 @@ bool meaningful(const QString& name) {
 QString describe(QAccessibleInterface* iface) {
     QString where;
     for (QAccessibleInterface* at = iface; at && where.count(QLatin1Char('<')) < 4; at = at->parent())
-        if (QObject* object = at->object(); object && !object->objectName().isEmpty()) {
+        if (QObject* object = at->object(); object && !object->objectName().isEmpty())
             where += QStringLiteral(" < ") + object->objectName();
-        }
     return QStringLiteral("role %1 named '%2'%3").arg(int(iface->role())).arg(iface->text(QAccessible::Name), where);
 }
 
@@ -75,11 +68,9 @@ void walk(QAccessibleInterface* iface, QStringList& unnamed, int depth = 0) {
     for (int i = 0; i < iface->childCount(); ++i) walk(iface->child(i), unnamed, depth + 1);
 }
 
-class WindowWalk : public UiTest {
+class WindowWalk : public ScreenTest {
 protected:
     void SetUp() override {
-        model = makeModel();
-        model->backup().setBackupRoot(path("backups"));
         updater = makeUpdater();
         populate();
         window = std::make_unique<MainWindow>(*model, *updater);
@@ -105,28 +96,25 @@ protected:
         }
         model->categories().setItems(categories);
 
-        CleanupTarget npm;
-        npm.id = npm.title = "npm";
-        npm.detail = "Packages npm downloaded; fetched again when needed.";
-        npm.risk = CleanupRisk::careful;
-        npm.entries = {entry("home/.npm/_cacache", 500'000), entry("home/.npm/_logs", 4'000)};
-        npm.scanned = true;
-        model->cleanup().setItems({npm});
+        model->cleanup().setItems({{.id = "npm",
+                                    .title = "npm",
+                                    .detail = "Packages npm downloaded; fetched again when needed.",
+                                    .risk = CleanupRisk::careful,
+                                    .entries = {entry("home/.npm/_cacache", 500'000), entry("home/.npm/_logs", 4'000)},
+                                    .scanned = true}});
         CorvaneModelTestAccess::setSnapshots(*model, {LocalSnapshot{"root.20260101", std::nullopt}});
 
-        AppRow program;
-        program.app = app(writeFile(path("home/Programs/Forge/forge"), 40'000), "Photo Forge", "org.example.Forge",
-                          AppKind::program);
-        program.bundleSize = 40'000;
-        program.leftovers = {{path("home/.config/org.example.Forge"), "Settings", MatchConfidence::exact, 4'096, false},
-                             {path("home/.cache/forge"), "Caches", MatchConfidence::likely, 80'000, false}};
-        program.analyzed = true;
-        AppRow packaged;
-        packaged.app =
-            app("/usr/share/applications/org.example.Tool.desktop", "Tool", "org.example.Tool", AppKind::package);
+        const std::string forge = writeFile(path("home/Programs/Forge/forge"), 40'000);
+        const AppRow program{
+            .app = app(forge, "Photo Forge", "org.example.Forge", AppKind::program),
+            .bundleSize = 40'000,
+            .leftovers = {{path("home/.config/org.example.Forge"), "Settings", MatchConfidence::exact, 4'096, false},
+                          {path("home/.cache/forge"), "Caches", MatchConfidence::likely, 80'000, false}},
+            .analyzed = true};
+        const std::string desktop = "/usr/share/applications/org.example.Tool.desktop";
+        AppRow packaged{
+            .app = app(desktop, "Tool", "org.example.Tool", AppKind::package), .bundleSize = 900'000, .analyzed = true};
         packaged.app.package = "example-tool";
-        packaged.bundleSize = 900'000;
-        packaged.analyzed = true;
         model->apps().setItems({program, packaged});
         programUrl = program.app.url;
         packageUrl = packaged.app.url;
@@ -233,7 +221,6 @@ protected:
     }
 
     BrowseTree tree;
-    std::unique_ptr<CorvaneModel> model;
     std::unique_ptr<Updater> updater;
     std::unique_ptr<MainWindow> window;
     std::string programUrl, packageUrl;

@@ -2,20 +2,11 @@
 #include "UiTestSupport.h"
 #include "apps/AppInventory.h"
 #include "platform/PlatformTables.h"
-#include "support/Fmt.h"
 #include "ui/apps/AppFilter.h"
 #include "ui/apps/AppIcons.h"
 #include "ui/apps/AppsView.h"
 #include "ui/apps/AppsTexts.h"
 #include "ui/apps/LeftoverList.h"
-
-#include <QAbstractItemModelTester>
-#include <QCheckBox>
-#include <QClipboard>
-#include <QLineEdit>
-#include <QListView>
-#include <QMenu>
-#include <QStackedWidget>
 
 #include <filesystem>
 
@@ -89,13 +80,7 @@ protected:
 // Comparison by the language's rules at secondary strength: case and the
 // sharp s fold, accents do not; the text is taken as typed.
 TEST(AppFilterTest, MatchesTheWayTheLanguageCompares) {
-    struct Case {
-        const char* pattern;
-        const char* text;
-        const char* locale;
-        bool found;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, const char*, bool> cases[] = {
         {"STRASSE", "Hauptstraße Maps", "de_DE", true},
         {"straße", "STRASSE", "en_US", true},
         {"i", "İstanbul Transit", "tr_TR", true},
@@ -107,9 +92,9 @@ TEST(AppFilterTest, MatchesTheWayTheLanguageCompares) {
         {"", "anything", "en_US", true},
         {"x", "", "en_US", false},
     };
-    for (const Case& c : cases) {
-        LocalizedMatcher matcher(QString::fromUtf8(c.pattern), c.locale);
-        EXPECT_EQ(matcher.matches(QString::fromUtf8(c.text)), c.found) << c.pattern << " in " << c.text;
+    for (const auto& [pattern, text, locale, found] : cases) {
+        LocalizedMatcher matcher(QString::fromUtf8(pattern), locale);
+        EXPECT_EQ(matcher.matches(QString::fromUtf8(text)), found) << pattern << " in " << text;
     }
 }
 
@@ -128,9 +113,8 @@ TEST_F(AppsViewTest, FilterKeepsTheSelectionByIdentity) {
     ASSERT_TRUE(page->selectApp(alpha));
     page->selection()->set(likely, true);
     filter->setText("VENDOR.AL");
-    EXPECT_EQ(list->model()->rowCount(), 1);
-    EXPECT_EQ(detailPage(), 1);
-    EXPECT_EQ(list->selectionModel()->selectedIndexes().size(), 1);
+    EXPECT_EQ(std::tuple(list->model()->rowCount(), detailPage(), list->selectionModel()->selectedIndexes().size()),
+              std::tuple(1, 1, 1));
 
     filter->setText("strasse");
     ASSERT_EQ(list->model()->rowCount(), 1);
@@ -176,8 +160,7 @@ TEST_F(AppsViewTest, SelectionTicksExactLeftoversAndGroupsToggleTheirOwn) {
     EXPECT_TRUE(uninstallButton()->isEnabled()) << "the bundle alone is enough";
 
     ASSERT_TRUE(page->selectApp(alpha));
-    EXPECT_TRUE(page->includeBundle());
-    EXPECT_TRUE(bundleSwitch()->isChecked());
+    EXPECT_TRUE(page->includeBundle() && bundleSwitch()->isChecked());
     EXPECT_EQ(page->selection()->urls(), std::set<std::string>{exact});
     LeftoverGroup* sure = group("apps.exactGroup");
     LeftoverGroup* maybe = group("apps.likelyGroup");
@@ -229,9 +212,7 @@ TEST_F(AppsViewTest, RunningAppUninstallsToTheTrash) {
     QCoreApplication::processEvents();
 
     const std::string trash = path("home/.local/share/Trash/files/");
-    EXPECT_TRUE(exists(trash + "Alpha.app"));
-    EXPECT_TRUE(exists(trash + "com.vendor.alpha"));
-    EXPECT_FALSE(exists(alpha));
+    EXPECT_TRUE(exists(trash + "Alpha.app") && exists(trash + "com.vendor.alpha") && !exists(alpha));
     EXPECT_TRUE(exists(likely));
     EXPECT_EQ(child<QListView>("apps.list")->model()->rowCount(), 1);
     EXPECT_FALSE(page->selectedAppID());
@@ -252,17 +233,12 @@ TEST_F(AppsViewTest, BundleIconArrivesFromItsIconFile) {
     InstalledApp painter = *AppInventory::describe(bundle, false);
     InstalledApp other = *AppInventory::describe(plain, false);
     // Desktop entries name a theme icon or an image file.
-    InstalledApp themed = app("/usr/share/applications/calc.desktop", "Calc", "calc");
-    themed.kind = AppKind::package;
+    InstalledApp themed = app("/usr/share/applications/calc.desktop", "Calc", "calc", AppKind::package);
     themed.iconName = "accessories-calculator";
-    InstalledApp pictured = app(path("Tool.AppImage"), "Tool", std::nullopt);
-    pictured.kind = AppKind::appImage;
+    InstalledApp pictured = app(path("Tool.AppImage"), "Tool", std::nullopt, AppKind::appImage);
     pictured.iconName = path("tool.png");
     ASSERT_TRUE(image.save(QString::fromStdString(*pictured.iconName), "PNG"));
-    icons.icon(painter);
-    icons.icon(other);
-    icons.icon(themed);
-    icons.icon(pictured);
+    for (const InstalledApp* each : {&painter, &other, &themed, &pictured}) icons.icon(*each);
     EXPECT_TRUE(icons.hasOwnIcon(themed));
     ASSERT_TRUE(waitUntil([&] { return icons.hasOwnIcon(painter) && icons.hasOwnIcon(pictured); }));
     icons.waitForReads();
@@ -277,18 +253,15 @@ TEST_F(AppsViewTest, BundleIconArrivesFromItsIconFile) {
 // its leftovers go.
 TEST_F(AppsViewTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
     ScopedTables linux{TableSet::linux};
-    AppRow flat;
-    flat.app = app("/var/lib/flatpak/app/org.example.Flat", "Flat", "org.example.Flat");
-    flat.app.kind = AppKind::flatpak;
-    flat.analyzed = true;
-    AppRow packaged;
+    const AppRow flat{.app = app("/var/lib/flatpak/app/org.example.Flat", "Flat", "org.example.Flat", AppKind::flatpak),
+                      .analyzed = true};
     const std::string entry = writeFile(path("share/applications/org.example.Tool.desktop"), 100);
     const std::string settings = writeFile(path("home/.config/tool/settings"), 4'096);
-    packaged.app = app(entry, "Tool", "org.example.Tool", AppKind::package);
+    AppRow packaged{.app = app(entry, "Tool", "org.example.Tool", AppKind::package),
+                    .bundleSize = 90'000'000,
+                    .leftovers = {{path("home/.config/tool"), "Settings", MatchConfidence::exact, 4'096, false}},
+                    .analyzed = true};
     packaged.app.package = "example-tool";
-    packaged.bundleSize = 90'000'000;
-    packaged.leftovers = {{path("home/.config/tool"), "Settings", MatchConfidence::exact, 4'096, false}};
-    packaged.analyzed = true;
     model->apps().setItems({flat, packaged});
     showPage();
 
@@ -309,8 +282,7 @@ TEST_F(AppsViewTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
 
     // The package's way out: its page in the software centre when something
     // opens appstream links, else the command that removes it, to copy.
-    EXPECT_TRUE(child<QWidget>("apps.packageRow")->isVisible());
-    EXPECT_FALSE(child<QWidget>("apps.openSoftware")->isVisible());
+    EXPECT_EQ(visibleOf(page.get(), {"apps.packageRow", "apps.openSoftware"}), "apps.packageRow");
     EXPECT_EQ(child<QLabel>("apps.removeCommand")->text(), "sudo apt remove example-tool");
     child<QPushButton>("apps.copyCommand")->click();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "sudo apt remove example-tool");
@@ -344,15 +316,7 @@ TEST(AppsTextsTest, SummaryCountsWordsAndKeptBundles) {
     row.leftovers = {{"/x/one", "Cache", MatchConfidence::exact, 2'000'000, false},
                      {"/x/two", "Logs", MatchConfidence::likely, 3'000'000, false}};
     row.analyzed = true;
-    struct Case {
-        TableSet set;
-        std::string url;
-        std::set<std::string> ticked;
-        bool bundle;
-        const char* removes;
-        int64_t bytes;
-    };
-    const Case cases[] = {
+    const std::tuple<TableSet, std::string, std::set<std::string>, bool, const char*, int64_t> cases[] = {
         {TableSet::macos, "/Applications/A.app", {}, true, "the app bundle and 0 supporting items", 1'000},
         {TableSet::macos, "/Applications/A.app", {"/x/one"}, true, "the app bundle and 1 supporting item", 2'001'000},
         {TableSet::macos, "/Applications/A.app", {"/x/one", "/x/two"}, false, "2 supporting items", 5'000'000},
@@ -364,12 +328,12 @@ TEST(AppsTextsTest, SummaryCountsWordsAndKeptBundles) {
          1'000},
         {TableSet::linux, dir / "bin", {"/x/one"}, true, "the app and 1 supporting item", 2'001'000},
     };
-    for (const Case& c : cases) {
-        ScopedTables tables{c.set};
-        row.app.url = c.url;
-        row.app.kind = c.set == TableSet::linux ? AppKind::program : AppKind::bundle;
-        EXPECT_EQ(AppsTexts::uninstallSummary(row, c.ticked, c.bundle),
-                  std::string("This removes ") + c.removes + ", freeing about " + Fmt::bytes(c.bytes) + ".");
+    for (const auto& [set, url, ticked, bundle, removes, bytes] : cases) {
+        ScopedTables tables{set};
+        row.app.url = url;
+        row.app.kind = set == TableSet::linux ? AppKind::program : AppKind::bundle;
+        EXPECT_EQ(AppsTexts::uninstallSummary(row, ticked, bundle),
+                  std::string("This removes ") + removes + ", freeing about " + Fmt::bytes(bytes) + ".");
     }
     EXPECT_EQ(AppsTexts::secondLine(row).text, "+" + Fmt::bytes(5'000'000) + " outside its folder");
     const Words& words = PlatformTables::current().words;

@@ -3,20 +3,11 @@
 // when the tree changes under them.
 
 #include "UiTestSupport.h"
-#include "support/Fmt.h"
 #include "ui/browse/BrowseView.h"
 #include "ui/browse/NodeRowDelegate.h"
 #include "ui/browse/OutlineModel.h"
 #include "ui/browse/TreemapView.h"
 #include "ui/kit/Text.h"
-
-#include <QAbstractItemModelTester>
-#include <QAccessible>
-#include <QComboBox>
-#include <QFileDialog>
-#include <QHeaderView>
-#include <QMenu>
-#include <QTreeView>
 
 namespace vessora {
 namespace {
@@ -43,6 +34,10 @@ struct BrowseFixture : UiTest {
         return model.scan().tree();
     }
     FSNode::Ptr node(const std::string& relative) const { return nodeAt(model.scan().tree(), relative); }
+    // The folder in focus, the selection and the treemap's folder.
+    std::tuple<FSNode::Ptr, FSNode::Ptr, FSNode::Ptr> places() const {
+        return {view->focus(), view->selection(), view->treemap()->node()};
+    }
 };
 
 TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
@@ -59,8 +54,7 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
     // this thread, which is busy here.
     QObject::connect(&model.scan(), &ScanSession::isScanningChanged, view.get(), [&] {
         if (!model.scan().isScanning() || ++starts > 1) return;
-        EXPECT_FALSE(scanButton->isVisible());
-        EXPECT_TRUE(stop->isVisible());
+        EXPECT_TRUE(!scanButton->isVisible() && stop->isVisible());
         QTest::keyClick(picker, Qt::Key_Return);
         QTest::keyClick(picker, Qt::Key_Enter);
     });
@@ -86,10 +80,8 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
 
     view->scan();
     stop->click();
-    EXPECT_FALSE(model.scan().isScanning());
-    EXPECT_FALSE(model.scan().tree());
-    EXPECT_TRUE(scanButton->isVisible());
-    EXPECT_FALSE(stop->isVisible());
+    EXPECT_FALSE(model.scan().isScanning() || model.scan().tree());
+    EXPECT_TRUE(scanButton->isVisible() && !stop->isVisible());
 }
 
 // A rescan keeps the view's places; Tab follows the reading order (outline,
@@ -102,9 +94,7 @@ TEST_F(BrowseFixture, TabOrderRescanKeepsTheViewAndChooserScansTheChosenFolder) 
     model.scan().start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
     ASSERT_TRUE(view->focus());
-    EXPECT_EQ(view->focus(), node("rows"));
-    EXPECT_EQ(view->selection(), node("rows/row3"));
-    EXPECT_EQ(view->treemap()->node(), node("rows"));
+    EXPECT_EQ(places(), std::tuple(node("rows"), node("rows/row3"), node("rows")));
 
     view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
@@ -179,17 +169,14 @@ TEST_F(BrowseFixture, RowsMenusAndDetail) {
 
     // "logical" only when it differs from the size and is at least 1.
     auto* logical = view->findChild<QLabel*>("browse.detailLogical");
-    struct Case {
-        int64_t size, logicalSize;
-        bool shown;
-    };
     FSNode::Ptr file = node("docs/report.pdf");
-    for (const Case& c : {Case{8192, 5000, true}, Case{8192, 8192, false}, Case{8192, 0, false}}) {
-        file->size = c.size;
-        file->logicalSize = c.logicalSize;
+    for (const auto& [size, logicalSize, shown] :
+         {std::tuple{8192, 5000, true}, {8192, 8192, false}, {8192, 0, false}}) {
+        file->size = size;
+        file->logicalSize = logicalSize;
         view->setSelection(nullptr);
         view->setSelection(file);
-        EXPECT_EQ(logical->isVisible(), c.shown) << c.logicalSize;
+        EXPECT_EQ(logical->isVisible(), shown) << logicalSize;
     }
 }
 
@@ -220,17 +207,13 @@ TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
     EXPECT_EQ(rows->size, rowsSize - row7->size);
     EXPECT_EQ(root->size, rootSize - row7->size);
     // The focus was inside: it moves to the nearest folder still there.
-    EXPECT_EQ(view->focus(), rows);
-    EXPECT_EQ(view->treemap()->node(), rows);
-    EXPECT_EQ(view->selection(), node("rows/row2"));
+    EXPECT_EQ(places(), std::tuple(rows, node("rows/row2"), rows));
     EXPECT_EQ(view->outlineModel()->rowCount(view->outlineModel()->indexOf(rows.get())), 29);
 
     // From the detail panel: the selected file; the selection goes with it.
     view->setSelection(node("big.bin"));
     view->findChild<QPushButton*>("browse.detailRemove")->click();
-    box = waitForMessageBox();
-    ASSERT_TRUE(box);
-    press(box, "Move to Trash");
+    press(waitForMessageBox(), "Move to Trash");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !node("big.bin"); }, 10000));
     EXPECT_FALSE(exists(files / "big.bin"));
     EXPECT_FALSE(view->selection());
@@ -263,11 +246,9 @@ TEST_F(BrowseFixture, RescanThisFolderSplicesItInAndBusyRowsAreNotOfferedAgain) 
     // The new folder is in, every folder above has its numbers, and the
     // view still shows the same folder and the same file.
     ASSERT_TRUE(node("docs/new/inside.bin"));
-    EXPECT_EQ(root->size, rootSize + allocatedSize(added));
-    EXPECT_EQ(root->fileCount, rootFiles + 1);
-    EXPECT_EQ(root->dirCount, rootFolders + 1);
-    EXPECT_EQ(view->focus(), docs);
-    EXPECT_EQ(view->selection(), node("docs/video.mov"));
+    EXPECT_EQ(std::tuple(root->size, root->fileCount, root->dirCount),
+              std::tuple(rootSize + allocatedSize(added), rootFiles + 1, rootFolders + 1));
+    EXPECT_EQ(places(), std::tuple(docs, node("docs/video.mov"), docs));
     EXPECT_EQ(view->outlineModel()->nodeRef(view->outline()->currentIndex()), node("docs/video.mov"));
     EXPECT_TRUE(view->outline()->isExpanded(view->outlineModel()->indexOf(docs.get())));
     view->setSelection(docs);
@@ -381,8 +362,8 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
 
     view->findChild<QPushButton*>("browse.stopComparing")->click();
     EXPECT_EQ(outline.columnCount(), 1);
-    EXPECT_TRUE(view->outline()->header()->isHidden());
-    EXPECT_FALSE(view->findChild<QWidget*>("browse.changeLegend")->isVisible());
+    EXPECT_TRUE(view->outline()->header()->isHidden() &&
+                !view->findChild<QWidget*>("browse.changeLegend")->isVisible());
 }
 
 } // namespace

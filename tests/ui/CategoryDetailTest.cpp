@@ -5,12 +5,7 @@
 #include "UiTestSupport.h"
 #include "apps/RunningApps.h"
 #include "backup/ChatDatabase.h"
-#include "support/Fmt.h"
 #include "ui/category/BackupReviewDialog.h"
-
-#include <QCheckBox>
-#include <QComboBox>
-#include <QListView>
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -37,12 +32,17 @@ protected:
         QWidget* banner = widget(name);
         return banner ? banner->findChild<QLabel*>("banner.text")->text() : QString();
     }
+    // Presses "Select all" (or "Deselect all") and lets the page follow.
+    void selectAll() {
+        widget<QPushButton>("categoryDetail.selectAll")->click();
+        QCoreApplication::processEvents();
+        page->refresh();
+    }
     // Shows the category with these entries, selects them all and presses the action.
     void selectAllAndAct(MeasuredCategory measured) {
         model->categories().setItems({std::move(measured)});
         open(model->categories().items().front().id());
-        widget<QPushButton>("categoryDetail.selectAll")->click();
-        QCoreApplication::processEvents();
+        selectAll();
         QTest::mouseClick(widget<QPushButton>("categoryDetail.action"), Qt::LeftButton);
     }
     // Confirms the open confirmation and waits for the review.
@@ -70,18 +70,9 @@ protected:
 TEST_F(CategoryDetailTest, ActionTitleTintAndMessageByRiskAndMode) {
     const CleanupEntry file = entryFor(writeFile(path("home/work/report"), 30'000));
     using enum CleanupRisk;
-    struct Case {
-        const char* id;
-        CleanupRisk risk;
-        bool untickBackup;
-        int mode;
-        const char* title;
-        bool red;
-        std::string message;
-    };
     const std::string backup = "A copy goes to " + path("backups") +
                                " first. You will get to open it and check it before anything is deleted.";
-    const Case cases[] = {
+    const std::tuple<const char*, CleanupRisk, bool, int, const char*, bool, std::string> cases[] = {
         {"documents", careful, true, 1, "Delete", true,
          "This is your own data and it will be gone immediately, with no way to recover it from this computer. "
          "Consider using Move to Trash instead.\nItems deleted immediately cannot be put back."},
@@ -92,30 +83,28 @@ TEST_F(CategoryDetailTest, ActionTitleTintAndMessageByRiskAndMode) {
         {"trash", safe, false, 1, "Back Up and Review", false, backup},
         {"developer", review, false, 0, "Back Up and Review", false, backup},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.id) + " " + c.title);
-        MeasuredCategory measured = carefulCategory(c.id, {file});
-        measured.category.risk = c.risk;
+    for (const auto& [id, risk, untickBackup, mode, title, red, message] : cases) {
+        SCOPED_TRACE(std::string(id) + " " + title);
+        MeasuredCategory measured = carefulCategory(id, {file});
+        measured.category.risk = risk;
         model->categories().setItems({measured});
-        open(c.id);
+        open(id);
         EXPECT_TRUE(widget("categoryDetail.actionBar")->isHidden());
-        widget<QPushButton>("categoryDetail.selectAll")->click();
-        QCoreApplication::processEvents();
+        selectAll();
         EXPECT_FALSE(widget("categoryDetail.actionBar")->isHidden());
         EXPECT_TRUE(widget("categoryDetail.backUpFirst")->isVisibleTo(page.get()));
-        if (c.untickBackup) widget<QCheckBox>("categoryDetail.backUpFirst")->click();
-        emit widget<QComboBox>("categoryDetail.mode")->activated(c.mode);
+        if (untickBackup) widget<QCheckBox>("categoryDetail.backUpFirst")->click();
+        emit widget<QComboBox>("categoryDetail.mode")->activated(mode);
         QCoreApplication::processEvents();
         auto* action = widget<QPushButton>("categoryDetail.action");
-        EXPECT_EQ(action->text(), c.title);
-        EXPECT_EQ(action->property("red").toBool(), c.red);
+        EXPECT_EQ(std::tuple(action->text(), action->property("red").toBool()), std::tuple(QString(title), red));
         QMessageBox* box = page->buildConfirmation();
         EXPECT_EQ(box->text(), QString::fromStdString("1 item, " + Fmt::bytes(file.size)));
-        EXPECT_EQ(box->informativeText().toStdString(), c.message);
+        EXPECT_EQ(box->informativeText().toStdString(), message);
         // Deleting at once is never what Return does.
-        QPushButton* go = buttonWithText(box, c.title);
+        QPushButton* go = buttonWithText(box, title);
         ASSERT_TRUE(go);
-        EXPECT_FALSE(c.title == std::string("Delete") && (go->autoDefault() || go->isDefault()));
+        EXPECT_FALSE(title == std::string("Delete") && (go->autoDefault() || go->isDefault()));
         EXPECT_EQ(box->defaultButton(), buttonWithText(box, "Cancel"));
         box->close();
     }
@@ -133,9 +122,8 @@ TEST_F(CategoryDetailTest, ReadOnlyAndGuardRefusedEntries) {
     model->categories().setItems({photos, documents});
     open("photos");
     EXPECT_EQ(bannerText("categoryDetail.readOnly"), "Managed by the photo library.");
-    EXPECT_TRUE(widget("categoryDetail.mode")->isHidden());
-    EXPECT_TRUE(widget("categoryDetail.selectAll")->isHidden());
-    EXPECT_TRUE(widget("categoryDetail.actionBar")->isHidden());
+    EXPECT_TRUE(widget("categoryDetail.mode")->isHidden() && widget("categoryDetail.selectAll")->isHidden() &&
+                widget("categoryDetail.actionBar")->isHidden());
     auto* list = widget<QAbstractItemView>("categoryDetail.entries");
     EXPECT_FALSE(list->model()->flags(list->model()->index(0, 0)) & Qt::ItemIsUserCheckable);
 
@@ -147,13 +135,11 @@ TEST_F(CategoryDetailTest, ReadOnlyAndGuardRefusedEntries) {
     EXPECT_FALSE(entries->flags(entries->index(1, 0)) & Qt::ItemIsUserCheckable);
     EXPECT_FALSE(entries->setData(entries->index(1, 0), Qt::Checked, Qt::CheckStateRole));
     EXPECT_FALSE(page->selection()->contains("/etc"));
-    auto* selectAll = widget<QPushButton>("categoryDetail.selectAll");
-    selectAll->click();
+    selectAll();
     EXPECT_TRUE(page->selection()->contains("/etc"));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(selectAll->text(), "Deselect all");
+    EXPECT_EQ(widget<QPushButton>("categoryDetail.selectAll")->text(), "Deselect all");
     EXPECT_EQ(text("categoryDetail.selectedCount"), "2 selected");
-    selectAll->click();
+    selectAll();
     EXPECT_TRUE(page->selection()->empty());
 }
 
@@ -161,30 +147,22 @@ TEST_F(CategoryDetailTest, ReadOnlyAndGuardRefusedEntries) {
 // snapshot sentence.
 TEST_F(CategoryDetailTest, SystemDataTexts) {
     const CleanupEntry cache = entryFor(writeFile(path("home/.cache/big"), 50'000));
-    struct Case {
-        int64_t headline;
-        std::vector<CleanupEntry> entries;
-        std::string start; // empty: no banner
-    };
-    const Case cases[] = {
+    // The banner's start; empty: no banner.
+    const std::tuple<int64_t, std::vector<CleanupEntry>, std::string> cases[] = {
         {cache.size / 2, {cache}, "The locations above cover all of it, and then some: they total "},
         {cache.size * 10, {cache}, "The locations above account for " + Fmt::bytes(cache.size) + " of the "},
         {cache.size, {}, ""},
     };
-    for (const Case& c : cases) {
-        MeasuredCategory systemData = category("systemData", c.entries, c.headline);
+    for (const auto& [headline, entries, start] : cases) {
+        MeasuredCategory systemData = category("systemData", entries, headline);
         systemData.category.measurement = CategoryMeasurement::remainder;
         model->categories().setItems({systemData});
         open("systemData");
         const std::string banner = bannerText("categoryDetail.accounting").toStdString();
-        EXPECT_EQ(banner.substr(0, c.start.empty() ? std::string::npos : c.start.size()), c.start);
+        EXPECT_EQ(banner.substr(0, start.empty() ? std::string::npos : start.size()), start);
     }
     EXPECT_FALSE(widget("categoryDetail.checkCaches")->isHidden());
-    CleanupTarget target;
-    target.id = target.title = "logs";
-    target.entries = {cache};
-    target.scanned = true;
-    model->cleanup().setItems({target});
+    model->cleanup().setItems({{.id = "logs", .title = "logs", .entries = {cache}, .scanned = true}});
     QCoreApplication::processEvents();
     EXPECT_TRUE(widget("categoryDetail.checkCaches")->isHidden());
     ASSERT_TRUE(widget("categoryDetail.wins"));
@@ -242,8 +220,7 @@ TEST_F(CategoryDetailTest, ReviewThenDeleteOriginals) {
     review->confirmButton()->click();
     ASSERT_TRUE(waitUntil([&] { return model->removals().lastResult().has_value(); }));
     QCoreApplication::processEvents();
-    EXPECT_FALSE(page->reviewDialog());
-    EXPECT_FALSE(exists(a.url) || exists(b.url));
+    EXPECT_FALSE(page->reviewDialog() || exists(a.url) || exists(b.url));
     EXPECT_TRUE(exists(trash + "/files/a.pdf") && exists(trash + "/files/b.txt"));
     EXPECT_TRUE(exists(destination));
     EXPECT_EQ(model->removals().lastResult()->succeeded.size(), 2u);
@@ -256,10 +233,9 @@ TEST_F(CategoryDetailTest, TheBarShowsTheBackupFolderAndProgressAndTheStatusStay
     const CleanupEntry a = entryFor(writeFile(path("home/Documents/a.pdf"), 30'000, 'a'));
     const CleanupEntry chat = entryFor(writeFile(path("home/.config/Signal/db"), 4'000, 'c'));
     model->categories().setItems({category("documents", {a}), category("messages", {chat})});
-    page->setCategoryId("documents");
+    open("documents");
     ASSERT_EQ(model->categories().find("documents")->category.risk, CleanupRisk::review);
-    widget<QPushButton>("categoryDetail.selectAll")->click();
-    page->refresh();
+    selectAll();
     EXPECT_TRUE(widget("categoryDetail.change")->isVisible());
     EXPECT_EQ(widget<QLabel>("categoryDetail.backupRoot")->toolTip().toStdString(), path("backups"));
 
@@ -267,8 +243,7 @@ TEST_F(CategoryDetailTest, TheBarShowsTheBackupFolderAndProgressAndTheStatusStay
     press(waitForMessageBox(), "Back Up and Review");
     page->refresh();
     ASSERT_TRUE(model->backup().isArchiving());
-    EXPECT_TRUE(widget("categoryDetail.actionBar")->isVisible());
-    EXPECT_TRUE(widget<QLabel>("categoryDetail.backingUp")->isVisible());
+    EXPECT_TRUE(widget("categoryDetail.actionBar")->isVisible() && widget("categoryDetail.backingUp")->isVisible());
     EXPECT_EQ(widget<QLabel>("categoryDetail.selectedCount")->text(), "1 selected");
 
     ASSERT_TRUE(waitUntil([&] { return page->reviewDialog() != nullptr; }, 20000));
@@ -277,12 +252,10 @@ TEST_F(CategoryDetailTest, TheBarShowsTheBackupFolderAndProgressAndTheStatusStay
     page->refresh();
     auto* status = widget<QLabel>("categoryDetail.archiveStatus");
     ASSERT_TRUE(model->backup().archiveStatus());
-    widget<QPushButton>("categoryDetail.selectAll")->click();
-    page->refresh();
+    selectAll();
     EXPECT_TRUE(status->isVisible());
-    page->setCategoryId("messages");
-    widget<QPushButton>("categoryDetail.selectAll")->click();
-    page->refresh();
+    open("messages");
+    selectAll();
     EXPECT_TRUE(widget("categoryDetail.actionBar")->isVisible());
     EXPECT_FALSE(status->isVisible());
 }
@@ -312,10 +285,8 @@ TEST_F(CategoryDetailTest, KeepBothAndEscapeDeleteNothing) {
             review->keepButton()->click();
         }
         QCoreApplication::processEvents();
-        EXPECT_FALSE(model->backup().pendingDeletion());
-        EXPECT_TRUE(exists(a.url));
-        EXPECT_TRUE(exists(destination));
-        EXPECT_FALSE(model->removals().lastResult());
+        EXPECT_FALSE(model->backup().pendingDeletion() || model->removals().lastResult());
+        EXPECT_TRUE(exists(a.url) && exists(destination));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !page->reviewDialog(); }, 2000));
         // Two backups within a minute get distinct folders only if the
         // archiver numbers them; move the first out of the way.
@@ -376,10 +347,9 @@ TEST_F(CategoryDetailTest, LinuxChatAppMustQuitFirst) {
     EXPECT_TRUE(quit->informativeText().startsWith("Signal is running."));
     quit->button(QMessageBox::Ok)->click();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(model->backup().isArchiving());
-    EXPECT_FALSE(exists(path("backups")));
+    EXPECT_FALSE(model->backup().isArchiving() || exists(path("backups")));
 
-    widget<QPushButton>("categoryDetail.selectAll")->click(); // "Deselect all"
+    selectAll(); // "Deselect all"
     selectAllAndAct(category("messages", {telegram}));
     QMessageBox* box = waitForMessageBox();
     ASSERT_TRUE(box);

@@ -1,13 +1,7 @@
 #include "UiTestSupport.h"
 #include "catalog/CleanupCatalog.h"
 #include "removal/RemovalLog.h"
-#include "support/Fmt.h"
 #include "ui/cleanup/CleanupView.h"
-
-#include <QAccessible>
-#include <QCheckBox>
-#include <QMenu>
-#include <QWheelEvent>
 
 using namespace vessora;
 using namespace vessora::test;
@@ -15,13 +9,7 @@ using namespace vessora::test;
 namespace {
 
 CleanupTarget target(const std::string& id, CleanupRisk risk, std::vector<CleanupEntry> entries, bool scanned = true) {
-    CleanupTarget t;
-    t.id = t.title = id;
-    t.detail = "Detail of " + id;
-    t.risk = risk;
-    t.entries = std::move(entries);
-    t.scanned = scanned;
-    return t;
+    return {.id = id, .title = id, .risk = risk, .entries = std::move(entries), .scanned = scanned};
 }
 
 class CleanupViewTest : public ScreenTest {
@@ -124,14 +112,12 @@ TEST_F(CleanupViewTest, RemovalMovesTheChosenFilesToTheTrash) {
     ASSERT_TRUE(waitUntil([&] { return model->removals().lastResult().has_value(); }));
     QCoreApplication::processEvents();
 
-    EXPECT_FALSE(exists(big.url) || exists(a2.url));
-    EXPECT_TRUE(exists(a1.url));
-    EXPECT_TRUE(exists(path("home/.local/share/Trash/files/big")));
-    ASSERT_TRUE(model->removals().lastResult());
+    EXPECT_TRUE(!exists(big.url) && !exists(a2.url) && exists(a1.url) &&
+                exists(path("home/.local/share/Trash/files/big")));
     EXPECT_TRUE(RemovalLog::isLastBatch(*model->removals().lastResult()));
     ASSERT_EQ(page->cards().size(), 1u);
-    EXPECT_EQ(text("cleanup.across"), "across 1 category");
-    EXPECT_EQ(text("cleanup.selectedCount"), "0 selected");
+    EXPECT_EQ(std::tuple(text("cleanup.across"), text("cleanup.selectedCount")),
+              std::tuple("across 1 category", "0 selected"));
     EXPECT_FALSE(model->cleanup().isMeasuring());
 }
 
@@ -178,6 +164,6 @@ TEST_F(UiTest, CleanupFirstShowMeasures) {
     EXPECT_TRUE(model->cleanup().isMeasuring());
     ASSERT_TRUE(waitUntil([&] { return !model->cleanup().isMeasuring(); }));
     QCoreApplication::processEvents();
-    EXPECT_FALSE(page.findChild<QWidget*>("cleanup.empty")->isHidden());
-    EXPECT_FALSE(page.findChild<QWidget*>("cleanup.progress")->isVisible());
+    EXPECT_FALSE(page.findChild<QWidget*>("cleanup.empty")->isHidden() ||
+                 page.findChild<QWidget*>("cleanup.progress")->isVisible());
 }

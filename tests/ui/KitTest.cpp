@@ -14,8 +14,6 @@
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Text.h"
 
-#include <QFile>
-
 namespace vessora::test {
 namespace {
 
@@ -113,8 +111,7 @@ TEST(RemovalConfirmation, ReturnNeverDeletes) {
     erase->setFocus();
     QTest::keyClick(erase, Qt::Key_Return);
     QTest::keyClick(erase, Qt::Key_Enter);
-    EXPECT_TRUE(chosen.empty());
-    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(chosen.empty() && box->isVisible()) << "Return and Enter never delete";
     QTest::keyClick(erase, Qt::Key_Space);
     EXPECT_EQ(chosen, std::vector<RemovalMode>{RemovalMode::deleteImmediately});
     box = open();
@@ -141,8 +138,7 @@ TEST(Colors, TextRolesReadOnEveryBackground) {
             {"orange", Colors::orange(p)},
             {"red", Colors::red(p)},
             {"link", Colors::link(p)},
-            {"disabled", p.color(QPalette::Disabled, QPalette::ButtonText)},
-        };
+            {"disabled", p.color(QPalette::Disabled, QPalette::ButtonText)}};
         for (const auto& [name, text] : texts)
             for (const QColor& bg : backgrounds)
                 EXPECT_GE(Colors::contrast(Colors::over(text, bg), bg), Colors::minimumContrast)

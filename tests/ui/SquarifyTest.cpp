@@ -39,13 +39,7 @@ TEST(Squarify, WorkedExamples) {
 }
 
 TEST(Squarify, StoppingRules) {
-    struct Case {
-        const char* what;
-        std::vector<double> values;
-        LayoutRect rect;
-        size_t placed;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::vector<double>, LayoutRect, size_t> cases[] = {
         {"nothing to place", {}, {0, 0, 100, 100}, 0},
         {"only zeros", {0, 0}, {0, 0, 100, 100}, 0},
         {"trailing zero is left out", {3, 1, 0}, {0, 0, 100, 100}, 2},
@@ -53,7 +47,8 @@ TEST(Squarify, StoppingRules) {
         {"side under 0.5", {1, 1}, {0, 0, 0.4, 100}, 0},
         {"rest thinner than 1 point", {1000, 1}, {0, 0, 100, 100}, 1},
     };
-    for (const Case& c : cases) EXPECT_EQ(Squarify::layout(items(c.values), c.rect).size(), c.placed) << c.what;
+    for (const auto& [what, values, rect, placed] : cases)
+        EXPECT_EQ(Squarify::layout(items(values), rect).size(), placed) << what;
 }
 
 } // namespace

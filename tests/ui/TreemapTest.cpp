@@ -1,12 +1,7 @@
 // The treemap: its choice of tiles, clicks, keys and accessibility.
 
 #include "UiTestSupport.h"
-#include "support/Fmt.h"
 #include "ui/browse/TreemapView.h"
-
-#include <QAccessible>
-#include <QHelpEvent>
-#include <QToolTip>
 
 namespace vessora {
 namespace {
@@ -23,29 +18,24 @@ FSNode::Ptr folderWith(const std::vector<int64_t>& sizes) {
 }
 
 TEST(TreemapTiles, LumpAndSkippedChildren) {
-    struct Case {
-        int children;
-        int64_t zeroSized;
-        size_t tiles;
-        std::string lump;
-    };
-    const Case cases[] = {{100, 0, 81, "20 smaller items"}, {81, 0, 81, "1 smaller item"}, {80, 5, 80, ""}};
-    for (const Case& c : cases) {
+    const std::tuple<int, int, size_t, std::string> cases[] = {
+        {100, 0, 81, "20 smaller items"}, {81, 0, 81, "1 smaller item"}, {80, 5, 80, ""}};
+    for (const auto& [children, zeroSized, count, lumpName] : cases) {
         std::vector<int64_t> sizes;
-        for (int i = 0; i < c.children; ++i) sizes.push_back(1000 + (c.children - i) * 10);
-        for (int i = 0; i < c.zeroSized; ++i) sizes.push_back(0);
+        for (int i = 0; i < children; ++i) sizes.push_back(1000 + (children - i) * 10);
+        for (int i = 0; i < zeroSized; ++i) sizes.push_back(0);
         auto folder = folderWith(sizes);
         FSNode::Ptr lump;
         auto tiles = TreemapView::layoutTiles(folder, QRectF(0, 0, 2000, 1500), 80, lump);
-        ASSERT_EQ(tiles.size(), c.tiles) << c.children;
+        ASSERT_EQ(tiles.size(), count) << children;
         for (const auto& tile : tiles) EXPECT_GT(tile.node->size, 0);
-        if (c.lump.empty()) {
+        if (lumpName.empty()) {
             EXPECT_FALSE(tiles.back().node->isAggregate);
             continue;
         }
         const FSNode& last = *tiles.back().node;
         EXPECT_TRUE(last.isAggregate);
-        EXPECT_EQ(last.name(), c.lump);
+        EXPECT_EQ(last.name(), lumpName);
         EXPECT_EQ(last.path(), "/r");
         EXPECT_EQ(tiles.back().node, lump);
         // The same remainder keeps the same lump, so a selection of it stays valid.
@@ -56,8 +46,8 @@ TEST(TreemapTiles, LumpAndSkippedChildren) {
 TEST(TreemapTiles, SizeLimits) {
     auto folder = folderWith({50, 30, 20});
     FSNode::Ptr lump;
-    EXPECT_TRUE(TreemapView::layoutTiles(folder, QRectF(0, 0, 4, 300), 80, lump).empty());
-    EXPECT_TRUE(TreemapView::layoutTiles(folder, QRectF(0, 0, 300, 3.5), 80, lump).empty());
+    for (const QRectF& tooThin : {QRectF(0, 0, 4, 300), QRectF(0, 0, 300, 3.5)})
+        EXPECT_TRUE(TreemapView::layoutTiles(folder, tooThin, 80, lump).empty());
     EXPECT_TRUE(TreemapView::layoutTiles(folderWith({0, 0}), QRectF(0, 0, 300, 300), 80, lump).empty());
     auto tiles = TreemapView::layoutTiles(folder, QRectF(0, 0, 100, 100), 80, lump);
     ASSERT_EQ(tiles.size(), 3u);
@@ -93,25 +83,21 @@ struct ShownTreemap : ::testing::Test {
 };
 
 TEST_F(ShownTreemap, SingleAndDoubleClicks) {
-    struct Case {
-        const char* what;
-        bool onDir, twice;
-        size_t selections, drills;
-    };
-    const Case cases[] = {{"file, once", false, false, 1, 0},
-                          {"folder, once: selected once the interval passed", true, false, 1, 0},
-                          {"folder, twice: drilled in, not selected", true, true, 0, 1},
-                          {"file, twice: only selected", false, true, 1, 0}};
-    for (const Case& c : cases) {
+    const std::tuple<const char*, bool, bool, size_t, size_t> cases[] = {
+        {"file, once", false, false, 1, 0},
+        {"folder, once: selected once the interval passed", true, false, 1, 0},
+        {"folder, twice: drilled in, not selected", true, true, 0, 1},
+        {"file, twice: only selected", false, true, 1, 0}};
+    for (const auto& [what, onDir, twice, selections, drills] : cases) {
         selected.clear();
         drilled.clear();
-        const QPoint at = centreOf(c.onDir ? dir : file);
+        const QPoint at = centreOf(onDir ? dir : file);
         QTest::mouseClick(&view, Qt::LeftButton, {}, at);
-        if (c.twice) QTest::mouseDClick(&view, Qt::LeftButton, {}, at);
+        if (twice) QTest::mouseDClick(&view, Qt::LeftButton, {}, at);
         QTest::qWait(250);
-        EXPECT_EQ(selected.size(), c.selections) << c.what;
-        EXPECT_EQ(drilled.size(), c.drills) << c.what;
-        for (const auto& n : selected) EXPECT_EQ(n, c.onDir ? dir : file) << c.what;
+        EXPECT_EQ(selected.size(), selections) << what;
+        EXPECT_EQ(drilled.size(), drills) << what;
+        for (const auto& n : selected) EXPECT_EQ(n, onDir ? dir : file) << what;
     }
 }
 
@@ -120,8 +106,8 @@ TEST_F(ShownTreemap, TilesAreAccessibleNamedAndKeysMoveBetweenThem) {
     ASSERT_TRUE(list);
     EXPECT_EQ(list->role(), QAccessible::List);
     ASSERT_EQ(list->childCount(), 2);
-    EXPECT_EQ(list->child(0)->text(QAccessible::Name), "dir");
-    EXPECT_EQ(list->child(1)->text(QAccessible::Name), "file");
+    EXPECT_EQ(std::tuple(list->child(0)->text(QAccessible::Name), list->child(1)->text(QAccessible::Name)),
+              std::tuple("dir", "file"));
     EXPECT_TRUE(list->child(1)->text(QAccessible::Description).endsWith("40%"));
 
     view.activateWindow();
@@ -132,13 +118,11 @@ TEST_F(ShownTreemap, TilesAreAccessibleNamedAndKeysMoveBetweenThem) {
     QTest::keyClick(&view, Qt::Key_Right);
     EXPECT_EQ(view.focusedTile(), 1);
     QTest::keyClick(&view, Qt::Key_Space);
-    ASSERT_EQ(selected.size(), 1u);
-    EXPECT_EQ(selected[0], file);
+    EXPECT_EQ(selected, std::vector{file});
     QTest::keyClick(&view, Qt::Key_Left);
     EXPECT_EQ(view.focusedTile(), 0);
     QTest::keyClick(&view, Qt::Key_Return);
-    ASSERT_EQ(drilled.size(), 1u);
-    EXPECT_EQ(drilled[0], dir);
+    EXPECT_EQ(drilled, std::vector{dir});
 
     // Going down and back up (as Browse answers Return and Backspace), a
     // tile keeps the focus: the first one inside, then the folder left.

@@ -8,9 +8,6 @@
 #include "ui/kit/Style.h"
 #include "ui/kit/Symbols.h"
 
-#include <QFont>
-#include <QIcon>
-
 int main(int argc, char** argv) {
     using namespace vessora;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

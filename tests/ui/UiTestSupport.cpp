@@ -4,9 +4,6 @@
 #include "catalog/StorageCategories.h"
 #include "scan/DiskScanner.h"
 
-#include <QElapsedTimer>
-#include <QThread>
-
 #include <csignal>
 #include <sys/wait.h>
 
@@ -67,6 +64,13 @@ void press(QWidget* within, const QString& text) {
         button->click();
     else
         ADD_FAILURE() << "no button " << text.toStdString();
+}
+
+QString visibleOf(QWidget* within, const QStringList& names) {
+    QStringList visible;
+    for (const QString& name : names)
+        if (auto* child = within->findChild<QWidget*>(name); child && child->isVisible()) visible << name;
+    return visible.join(' ');
 }
 
 void stop(pid_t child) {

@@ -7,18 +7,15 @@
 #include "TestSupport.h"
 #include "model/CorvaneModel.h"
 #include "model/Removals.h"
+#include "support/Fmt.h"
 #include "ui/category/CategoryDetailView.h"
 #include "ui/kit/Workspace.h"
 #include "update/Updater.h"
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTest>
-#include <QWidget>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <functional>
 #include <memory>
@@ -59,6 +56,9 @@ QMessageBox* waitForMessageBox(int timeoutMs = 5000);
 QPushButton* buttonWithText(QWidget* within, const QString& text);
 // Clicks the button with this text, failing the test when there is none.
 void press(QWidget* within, const QString& text);
+// The children of `within` with these names that are visible, in the order
+// given, joined by spaces.
+QString visibleOf(QWidget* within, const QStringList& names);
 // Kills and reaps a child the test started.
 void stop(pid_t child);
 

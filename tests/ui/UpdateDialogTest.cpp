@@ -6,10 +6,6 @@
 #include "ui/UpdateDialog.h"
 #include "update/UpdateLog.h"
 
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QScrollArea>
-
 namespace vessora::test {
 namespace {
 
@@ -23,39 +19,33 @@ QStringList buttonTexts(UpdateDialog& dialog) {
 
 using UpdateDialogTest = UiTest;
 
-TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtons) {
+TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtonsAndShowLogFallsBackToTheSheet) {
     auto updater = makeUpdater();
     UpdateDialog dialog(*updater);
     dialog.show();
-    struct Case {
-        UpdateState state;
-        QString title;
-        QStringList buttons;
-        bool notes = false, progress = false, showLog = false;
-    };
     const QString available = "Version 2.0 (build 42) is available";
     const QStringList again{"Check Again", "Done"}, install{"Not Now", "Download and Install"};
-    const std::vector<Case> cases{
-        {UpdateState::idle(), "Updates", again},
-        {UpdateState::checking(), "Checking for updates", {"Cancel"}, false, true},
-        {UpdateState::upToDate(), "Vessora is up to date", again},
-        {UpdateState::available("2.0", 42, QStringLiteral("Notes")), available, install, true},
-        {UpdateState::available("2.0", 42, QStringLiteral("")), available, install},
-        {UpdateState::downloading(0.5), "Downloading", {"Cancel"}, false, true},
-        {UpdateState::readyToRelaunch(), "Ready to install", {"Later", "Relaunch Now"}},
+    // The state, its title and buttons, and whether it shows notes, a progress bar and "Show Log".
+    const std::vector<std::tuple<UpdateState, QString, QStringList, bool, bool, bool>> cases{
+        {UpdateState::idle(), "Updates", again, false, false, false},
+        {UpdateState::checking(), "Checking for updates", {"Cancel"}, false, true, false},
+        {UpdateState::upToDate(), "Vessora is up to date", again, false, false, false},
+        {UpdateState::available("2.0", 42, QStringLiteral("Notes")), available, install, true, false, false},
+        {UpdateState::available("2.0", 42, QStringLiteral("")), available, install, false, false, false},
+        {UpdateState::downloading(0.5), "Downloading", {"Cancel"}, false, true, false},
+        {UpdateState::readyToRelaunch(), "Ready to install", {"Later", "Relaunch Now"}, false, false, false},
         // A package manager keeps this copy up to date: nothing to check or download.
-        {UpdateState::packageManaged(), "Updates", {"Done"}},
+        {UpdateState::packageManaged(), "Updates", {"Done"}, false, false, false},
         {UpdateState::failed("<b>bad</b> & worse"), "Could not update", again, false, false, true},
     };
-    for (const Case& c : cases) {
-        dialog.setPreviewState(c.state);
+    for (const auto& [state, title, buttons, notes, progress, showLog] : cases) {
+        dialog.setPreviewState(state);
         spin(20); // replaced widgets go on the next turn
-        SCOPED_TRACE(c.state.debugText().toStdString());
-        EXPECT_EQ(dialog.title(), c.title);
-        EXPECT_EQ(buttonTexts(dialog), c.buttons);
-        EXPECT_EQ(dialog.findChild<QScrollArea*>(QStringLiteral("update.notes")) != nullptr, c.notes);
-        EXPECT_EQ(dialog.findChild<QProgressBar*>(QStringLiteral("update.progress")) != nullptr, c.progress);
-        EXPECT_EQ(dialog.findChild<QPushButton*>(QStringLiteral("update.showLog")) != nullptr, c.showLog);
+        SCOPED_TRACE(state.debugText().toStdString());
+        EXPECT_EQ(std::tuple(dialog.title(), buttonTexts(dialog)), std::tuple(title, buttons));
+        EXPECT_EQ(dialog.findChild<QScrollArea*>(QStringLiteral("update.notes")) != nullptr, notes);
+        EXPECT_EQ(dialog.findChild<QProgressBar*>(QStringLiteral("update.progress")) != nullptr, progress);
+        EXPECT_EQ(dialog.findChild<QPushButton*>(QStringLiteral("update.showLog")) != nullptr, showLog);
     }
     // The failure message is shown as it is, markup and all.
     auto shows = [&](const QString& text) {
@@ -72,20 +62,13 @@ TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtons) {
     auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("update.progress"));
     ASSERT_TRUE(bar);
     EXPECT_EQ(bar->maximum(), 0);
-}
 
-// Where no program opens the log, "Show Log" shows its last lines in the sheet.
-TEST_F(UpdateDialogTest, ShowLogFallsBackToTheLastLinesInTheSheet) {
+    // Where no program opens the log, "Show Log" shows its last lines in the sheet.
     ScopedEnv state("XDG_STATE_HOME", path("state"));
     for (int i = 1; i <= 50; ++i) UpdateLog::append("line " + std::to_string(i));
-    auto updater = makeUpdater();
-    UpdateDialog dialog(*updater);
-    dialog.show();
     dialog.setPreviewState(UpdateState::failed("The download made no progress for 60 seconds and was stopped."));
     workspace.opens = false;
-    auto* showLog = dialog.findChild<QPushButton*>(QStringLiteral("update.showLog"));
-    ASSERT_TRUE(showLog);
-    showLog->click();
+    press(&dialog, "Show Log");
     ASSERT_EQ(workspace.opened.size(), 1u);
     auto* lines = dialog.findChild<QPlainTextEdit*>(QStringLiteral("update.logTail"));
     ASSERT_TRUE(lines);

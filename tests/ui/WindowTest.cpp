@@ -3,69 +3,50 @@
 // the footer.
 
 #include "UiTestSupport.h"
-#include "support/Fmt.h"
 #include "ui/MainWindow.h"
 #include "ui/ResultAlert.h"
 #include "ui/SectionView.h"
 #include "ui/SidebarModel.h"
 
-#include <QAbstractItemModelTester>
-#include <QAction>
-#include <QSignalSpy>
-#include <QTreeView>
-
 namespace vessora::test {
 namespace {
 
 TEST(ResultAlertContent, LinesTitlesAndButtons) {
-    struct Case {
-        RemovalResult result;
-        QString title;
-        QStringList lines;
-        bool authenticate = false;
-    };
     RemovalResult failed;
     for (int i = 0; i < 6; ++i) failed.failed.push_back({"/tmp/f" + std::to_string(i), "Permission denied"});
-    RemovalResult removed;
-    removed.succeeded = {"/a"};
     // Named, and told apart: deleted frees space now, the Trash only later.
-    RemovalResult many;
-    many.succeeded = {"/d/a", "/d/b", "/d/c", "/d/d", "/d/e"};
-    many.bytesFreed = 5000;
-    RemovalResult trashed;
-    trashed.succeeded = {"/x/gone", "/x/one", "/x/two"};
-    trashed.movedToTrash = {{"/x/one", 3000}, {"/x/two", 1000}};
-    trashed.bytesMovedToTrash = 4000;
-    trashed.bytesFreed = 700;
+    const RemovalResult many{.succeeded = {"/d/a", "/d/b", "/d/c", "/d/d", "/d/e"}, .bytesFreed = 5000};
+    const RemovalResult trashed{.succeeded = {"/x/gone", "/x/one", "/x/two"},
+                                .bytesFreed = 700,
+                                .bytesMovedToTrash = 4000,
+                                .movedToTrash = {{"/x/one", 3000}, {"/x/two", 1000}}};
     // A move that could not be recorded cannot be put back, and says so.
-    RemovalResult unrecorded;
-    unrecorded.succeeded = {"/x/one"};
-    unrecorded.movedToTrash = {{"/x/one", 4000}};
-    unrecorded.bytesMovedToTrash = 4000;
-    unrecorded.note = "Put Back will not be available for this removal.";
-    RemovalResult admin;
-    admin.needsAdmin = {"/root/x"};
+    const RemovalResult unrecorded{.succeeded = {"/x/one"},
+                                   .bytesMovedToTrash = 4000,
+                                   .movedToTrash = {{"/x/one", 4000}},
+                                   .note = "Put Back will not be available for this removal."};
     auto bytes = [](int64_t n) { return QString::fromStdString(Fmt::bytes(n)); };
     const QString f = QStringLiteral(": Permission denied"), trash = ", freed when the Trash is emptied).";
-    const std::vector<Case> cases{
-        {failed, "Finished with problems", {"f0" + f, "f1" + f, "f2" + f, "f3" + f, "and 2 more."}},
-        {removed, "Done", {"Removed “a”, reclaiming Zero KB."}},
-        {many, "Done", {"Removed 5 items (“a”, “b”, “c” and 2 more), reclaiming " + bytes(5000) + "."}},
+    const std::vector<std::tuple<RemovalResult, QString, QStringList, bool>> cases{
+        {failed, "Finished with problems", {"f0" + f, "f1" + f, "f2" + f, "f3" + f, "and 2 more."}, false},
+        {{.succeeded = {"/a"}}, "Done", {"Removed “a”, reclaiming Zero KB."}, false},
+        {many, "Done", {"Removed 5 items (“a”, “b”, “c” and 2 more), reclaiming " + bytes(5000) + "."}, false},
         {trashed,
          "Done",
          {"Removed “gone”, reclaiming " + bytes(700) + ".",
-          "Moved 2 items (“one”, “two”) to the Trash (" + bytes(4000) + trash}},
+          "Moved 2 items (“one”, “two”) to the Trash (" + bytes(4000) + trash},
+         false},
         {unrecorded,
          "Done",
-         {"Moved “one” to the Trash (" + bytes(4000) + trash, "Put Back will not be available for this removal."}},
-        {admin, "Some items need admin rights", {"1 item needs administrator rights."}, true},
+         {"Moved “one” to the Trash (" + bytes(4000) + trash, "Put Back will not be available for this removal."},
+         false},
+        {{.needsAdmin = {"/root/x"}}, "Some items need admin rights", {"1 item needs administrator rights."}, true},
     };
-    for (const Case& c : cases) {
-        auto content = resultAlertContent(c.result);
+    for (const auto& [result, title, lines, authenticate] : cases) {
+        auto content = resultAlertContent(result);
         ASSERT_TRUE(content);
-        EXPECT_EQ(content->title, c.title);
-        EXPECT_EQ(content->lines, c.lines);
-        EXPECT_EQ(content->buttons == ResultAlertContent::Buttons::authenticateOrSkip, c.authenticate);
+        EXPECT_EQ(std::tie(content->title, content->lines), std::tie(title, lines));
+        EXPECT_EQ(content->buttons == ResultAlertContent::Buttons::authenticateOrSkip, authenticate);
     }
     EXPECT_FALSE(resultAlertContent(RemovalResult{}));
 }
@@ -78,17 +59,17 @@ protected:
 };
 
 // Every published result gets its own alert, shown as plain text, and its
-// dismissal clears it; a new result waits while an alert offers an action.
-TEST_F(WindowTest, EachResultGetsItsOwnAlertInTurn) {
+// dismissal clears it; a new result waits while an alert offers an action;
+// "Authenticate and remove" closes its alert and the escalation's result
+// gets one of its own.
+TEST_F(WindowTest, EachResultGetsItsOwnAlertInTurnAndAuthenticateShowsTheEscalationsOwn) {
     window->show();
-    RemovalResult admin;
-    admin.needsAdmin = {path("locked")};
-    model->removals().setLastResult(admin);
+    model->removals().setLastResult(RemovalResult{.needsAdmin = {path("locked")}});
     QMessageBox* first = alert();
     ASSERT_TRUE(first);
-    RemovalResult result;
-    result.succeeded = {"/tmp/x"};
-    result.failed = {{"/tmp/dir/<b>a&b", "Busy"}};
+    EXPECT_EQ(std::tuple(first->defaultButton()->text(), first->escapeButton()->text()),
+              std::tuple("Authenticate and remove", "Skip"));
+    const RemovalResult result{.succeeded = {"/tmp/x"}, .failed = {{"/tmp/dir/<b>a&b", "Busy"}}};
     model->removals().setLastResult(result);
     spin(100);
     EXPECT_EQ(window->resultAlert(), first);
@@ -109,20 +90,12 @@ TEST_F(WindowTest, EachResultGetsItsOwnAlertInTurn) {
     model->removals().setLastResult(RemovalResult{});
     spin(100);
     EXPECT_FALSE(window->resultAlert());
-}
 
-TEST_F(WindowTest, AuthenticateClosesTheAlertThenEscalationShowsItsOwn) {
-    window->show();
-    RemovalResult result;
-    result.needsAdmin = {path("locked")};
-    model->removals().setLastResult(result);
-    QMessageBox* box = alert();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("Authenticate and remove"));
-    EXPECT_EQ(box->escapeButton()->text(), QStringLiteral("Skip"));
-    press(box, QStringLiteral("Authenticate and remove"));
     // The refusing administrator prompt makes the escalation fail: a second
     // result, with its own alert.
+    model->removals().setLastResult(RemovalResult{.needsAdmin = {path("locked")}});
+    QMessageBox* box = alert();
+    press(box, QStringLiteral("Authenticate and remove"));
     ASSERT_TRUE(waitUntil([&] { return window->resultAlert() && window->resultAlert() != box; }));
     EXPECT_EQ(window->resultAlert()->text(), QStringLiteral("Finished with problems"));
     ASSERT_TRUE(model->removals().lastResult());
@@ -144,8 +117,8 @@ TEST_F(WindowTest, ResultAlertPutsBackTheRemovalFromTheTrash) {
     ASSERT_TRUE(box);
     for (const auto& entry : entries) EXPECT_FALSE(exists(entry.url));
     press(box, "Put Back");
-    ASSERT_TRUE(waitUntil([&] { return window->findChild<QMessageBox*>("window.putBackAlert") != nullptr; }));
-    auto* report = window->findChild<QMessageBox*>("window.putBackAlert");
+    QMessageBox* report = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (report = window->findChild<QMessageBox*>("window.putBackAlert")); }));
     EXPECT_EQ(report->text(), "Put back 3 items.");
     for (int i = 0; i < 3; ++i) EXPECT_EQ(readText(entries[size_t(i)].url), contents[size_t(i)]);
     report->close();
@@ -162,8 +135,7 @@ TEST_F(WindowTest, ResultAlertPutsBackTheRemovalFromTheTrash) {
 TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection) {
     SidebarModel* sidebarModel = qobject_cast<SidebarModel*>(window->sidebar()->model());
     QAbstractItemModelTester tester(sidebarModel, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    const QModelIndex header = sidebarModel->index(SidebarModel::headerRow, 0);
-    EXPECT_EQ(sidebarModel->flags(header), Qt::NoItemFlags);
+    EXPECT_EQ(sidebarModel->flags(sidebarModel->index(SidebarModel::headerRow, 0)), Qt::NoItemFlags);
 
     window->show();
     window->activateWindow();
@@ -221,10 +193,8 @@ TEST_F(WindowTest, SizeFloorKeepsTheTopEdgeAndRescanScansTheRoot) {
     window->show();
     const int top = window->geometry().y();
     window->resize(800, 500);
-    EXPECT_EQ(window->size(), QSize(1000, 640));
-    EXPECT_EQ(window->geometry().y(), top);
+    EXPECT_EQ(std::tuple(window->size(), window->geometry().y()), std::tuple(QSize(1000, 640), top));
 
-    makeDirs(path("root/sub"));
     writeFile(path("root/sub/file"), 10000);
     model->scan().setScanRootPath(path("root"));
     window->activateWindow();
@@ -237,25 +207,19 @@ TEST_F(WindowTest, SizeFloorKeepsTheTopEdgeAndRescanScansTheRoot) {
 
 TEST_F(WindowTest, FooterShowsOnlyWhatApplies) {
     window->show();
-    auto* footer = window->findChild<QWidget*>(QStringLiteral("window.footer"));
-    auto* grant = window->findChild<QWidget*>(QStringLiteral("window.grantAccess"));
-    auto* reclaimed = window->findChild<QWidget*>(QStringLiteral("window.reclaimed"));
-    EXPECT_FALSE(footer->isVisible());
-    CorvaneModelTestAccess::setFullDiskAccess(*model, false);
-    EXPECT_TRUE(grant->isVisible());
-    EXPECT_FALSE(reclaimed->isVisible());
-    CorvaneModelTestAccess::setFullDiskAccess(*model, true);
-    CorvaneModelTestAccess::setTotals(*model, 2'500'000, 0);
-    EXPECT_FALSE(grant->isVisible());
-    EXPECT_TRUE(reclaimed->isVisible());
-    EXPECT_TRUE(footer->isVisible());
     // Moves to the Trash are not reclaimed space: said apart, and only when there are some.
-    auto* moved = window->findChild<QLabel*>(QStringLiteral("window.movedToTrash"));
-    EXPECT_FALSE(moved->isVisible());
-    CorvaneModelTestAccess::setTotals(*model, 0, 2'500'000);
-    EXPECT_FALSE(reclaimed->isVisible());
-    EXPECT_TRUE(moved->isVisible() && footer->isVisible());
-    EXPECT_EQ(moved->text(), "Moved to Trash " + QString::fromStdString(Fmt::bytes(2'500'000)));
+    for (const auto& [access, freed, trashed, shown] : {std::tuple<bool, int64_t, int64_t, QString>{true, 0, 0, ""},
+                                                        {false, 0, 0, "window.footer window.grantAccess"},
+                                                        {true, 2'500'000, 0, "window.footer window.reclaimed"},
+                                                        {true, 0, 2'500'000, "window.footer window.movedToTrash"}}) {
+        CorvaneModelTestAccess::setFullDiskAccess(*model, access);
+        CorvaneModelTestAccess::setTotals(*model, freed, trashed);
+        EXPECT_EQ(
+            visibleOf(window.get(), {"window.footer", "window.grantAccess", "window.reclaimed", "window.movedToTrash"}),
+            shown);
+    }
+    EXPECT_EQ(window->findChild<QLabel*>("window.movedToTrash")->text(),
+              "Moved to Trash " + QString::fromStdString(Fmt::bytes(2'500'000)));
 
     // While removals run, what they take away, counted right.
     auto* removing = window->findChild<QLabel*>(QStringLiteral("window.removingText"));
@@ -264,9 +228,8 @@ TEST_F(WindowTest, FooterShowsOnlyWhatApplies) {
         for (int i = 0; i < count; ++i)
             entries.push_back(CleanupEntry{writeFile(path("gone" + std::to_string(i)), 4096), 4096, std::nullopt});
         Removals::removeCleanupEntries(model->removals(), entries, RemovalMode::deleteImmediately);
-        EXPECT_TRUE(removing->isVisible());
-        EXPECT_EQ(removing->text(),
-                  count == 1 ? QStringLiteral("Removing 1 item\u2026") : QStringLiteral("Removing 2 items\u2026"));
+        EXPECT_EQ(std::tuple(removing->isVisible(), removing->text()),
+                  std::tuple(true, QStringLiteral("Removing %1\u2026").arg(count == 1 ? "1 item" : "2 items")));
         ASSERT_TRUE(waitUntil([&] { return !model->removals().isRemoving(); }));
         EXPECT_FALSE(removing->isVisible());
         if (QWidget* box = waitForModal()) box->close();
