@@ -120,8 +120,8 @@ TEST(Bundles, WalkRulesAndDepth) {
                                         "Upper.APP/Inside.app", "a/b/c/Deep3.app"}));
     EXPECT_EQ(relative(AppInventory::bundles(root, 0), root),
               (std::vector<std::string>{"Linked.app", "Outer.app", "Top.app"}));
-    EXPECT_TRUE(AppInventory::bundles(dir / "missing", 3).empty());
-    EXPECT_TRUE(AppInventory::bundles(root + "/Top.app/Contents/Info.plist", 3).empty());
+    EXPECT_TRUE(AppInventory::bundles(dir / "missing", 3).empty() &&
+                AppInventory::bundles(root + "/Top.app/Contents/Info.plist", 3).empty());
 }
 
 TEST(Bundles, UnreadableFoldersContributeNothing) {

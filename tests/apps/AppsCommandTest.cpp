@@ -96,8 +96,7 @@ TEST_F(AppsFixture, TextListsApplicationsAndGroupedLeftoversAndRejectsBadArgumen
     for (const std::string& needed : {std::string("App Store"), home / "Library/LaunchAgents/com.example.app10.plist"})
         EXPECT_NE(text.find(needed), std::string::npos) << needed << "\n" << text;
     ASSERT_EQ(test::runCli({"apps"}, &plain), 0) << plain;
-    EXPECT_EQ(plain.find("matches:"), std::string::npos);
-    EXPECT_NE(plain.find("App 10"), std::string::npos);
+    EXPECT_TRUE(plain.find("matches:") == std::string::npos && plain.find("App 10") != std::string::npos) << plain;
     EXPECT_EQ(test::runCli({"apps", "--bogus"}, &usage), 2);
     EXPECT_NE(usage.find("usage: vessora apps"), std::string::npos) << usage;
     EXPECT_EQ(test::runCli({"apps", "extra"}, &usage), 2);

@@ -220,10 +220,11 @@ TEST_F(Desktop, InventoryRecognisesEveryKindWithItsNameVersionAndSize) {
     EXPECT_NE(editorSize.has_value(), viewerSize.has_value());
     EXPECT_EQ(editorSize.value_or(0) + viewerSize.value_or(0), 2048 * 1024);
     EXPECT_GE(AppInventory::size(*byUrl(all, image)), test::allocatedSize(image));
-    EXPECT_TRUE(AppImageFile::isAppImage(home + "/Applications/Bare.AppImage"));
-    EXPECT_FALSE(AppImageFile::isAppImage(home + "/Applications/plain"));
-    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Bare.AppImage"));
-    EXPECT_FALSE(AppImageFile::embeddedEntry(home + "/Applications/Cut.AppImage"));
+    EXPECT_EQ(std::tuple(AppImageFile::isAppImage(home + "/Applications/Bare.AppImage"),
+                         AppImageFile::isAppImage(home + "/Applications/plain"),
+                         !AppImageFile::embeddedEntry(home + "/Applications/Bare.AppImage"),
+                         !AppImageFile::embeddedEntry(home + "/Applications/Cut.AppImage")),
+              std::tuple(true, false, true, true));
 
     // Without system apps: no packages, runtimes, bases or content snaps.
     std::set<std::string> userUrls;
@@ -588,10 +589,10 @@ TEST_F(Desktop, AppDataAreExactLeftoversAndUninstallingMovesExactlyTheAppsFiles)
     result = AppUninstaller::uninstall(prog, 8192, {settings}, true, RemovalMode::deleteImmediately);
     EXPECT_EQ(result.succeeded, (std::vector<std::string>{prog.url, settings.url}));
     EXPECT_EQ(result.bytesFreed, freed); // what went, not the sizes listed
-    EXPECT_FALSE(test::exists(prog.url));
-    EXPECT_FALSE(test::exists(settings.url));
-    EXPECT_TRUE(test::exists(home + "/tools/other/bin/other"));
-    EXPECT_TRUE(test::exists(home + "/.config/org.example.Tool.keep"));
+    EXPECT_EQ(std::tuple(test::exists(prog.url), test::exists(settings.url),
+                         test::exists(home + "/tools/other/bin/other"),
+                         test::exists(home + "/.config/org.example.Tool.keep")),
+              std::tuple(false, false, true, true));
 }
 
 TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
@@ -643,8 +644,7 @@ TEST_F(Desktop, ToolRemovalsCountOnlyWhatIsReallyGone) {
     RemovalResult result = AppUninstaller::uninstall(editor, 0, {data}, true, RemovalMode::deleteImmediately);
     ASSERT_EQ(result.failed.size(), 1u);
     EXPECT_NE(result.failed[0].reason.find("package manager"), std::string::npos);
-    EXPECT_TRUE(test::exists(editor.url));
-    EXPECT_EQ(result.succeeded, std::vector<std::string>{data.url});
+    EXPECT_EQ(std::tuple(test::exists(editor.url), result.succeeded), std::tuple(true, std::vector{data.url}));
 }
 
 namespace {
@@ -708,8 +708,7 @@ TEST_F(Desktop, FlatpaksAreListedThroughLibflatpakWithoutCreatingInstallations) 
     RemovalResult result = AppUninstaller::uninstall(apps[0], 5'000'000, {}, true, RemovalMode::trash);
     EXPECT_TRUE(result.failed.empty()) << result.failed.front().reason;
     EXPECT_EQ(result.succeeded, std::vector<std::string>{apps[0].url});
-    EXPECT_FALSE(AppUninstaller::stillInstalled(apps[0]));
-    EXPECT_TRUE(Flatpaks::installed(false).empty());
+    EXPECT_FALSE(AppUninstaller::stillInstalled(apps[0]) || !Flatpaks::installed(false).empty());
     // Once gone, a second attempt fails with libflatpak's reason.
     result = AppUninstaller::uninstall(apps[0], 5'000'000, {}, true, RemovalMode::trash);
     ASSERT_EQ(result.failed.size(), 1u);

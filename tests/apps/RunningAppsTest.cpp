@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

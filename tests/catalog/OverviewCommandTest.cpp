@@ -190,6 +190,6 @@ TEST_F(CatalogCommand, TextOutputAndUsage) {
     EXPECT_NE(output.find("Trash  " + Fmt::bytes(test::lstatTreeSize(trash)) + "  [safe]"), std::string::npos)
         << output;
     EXPECT_NE(output.find(trash + "/old movie.mov"), std::string::npos);
-    EXPECT_EQ(test::runCli({"overview", "extra"}, &output), 2);
-    EXPECT_EQ(test::runCli({"cleanup", "--bogus"}, &output), 2);
+    EXPECT_EQ(std::tuple(test::runCli({"overview", "extra"}, &output), test::runCli({"cleanup", "--bogus"}, &output)),
+              std::tuple(2, 2));
 }

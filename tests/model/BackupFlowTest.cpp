@@ -38,27 +38,27 @@ TEST_F(BackupFlowTest, AVerifiedCopyWaitsAndConfirmRemovesTheCapturedEntriesInTh
     EXPECT_TRUE(model->backup().isArchiving());
     EXPECT_EQ(model->backup().archiveStatus(), "Copying 2 items\u2026");
     // The status and the entries being copied belong to the category the backup is for.
-    EXPECT_EQ(model->backup().archiveCategory(), "messages");
-    EXPECT_EQ(model->backup().archivingEntries(), entries);
-    EXPECT_FALSE(model->backup().pendingDeletion());
+    EXPECT_EQ(std::tuple(model->backup().archiveCategory(), model->backup().archivingEntries(),
+                         bool(model->backup().pendingDeletion())),
+              std::tuple("messages", entries, false));
     ASSERT_TRUE(waitUntil([&] { return !model->backup().isArchiving(); }));
 
     EXPECT_FALSE(model->backup().archiveStatus() || model->backup().archiveError() || model->removals().lastResult());
     EXPECT_TRUE(model->backup().archivingEntries().empty());
     ASSERT_TRUE(model->backup().pendingDeletion());
     const PendingRemoval pending = *model->backup().pendingDeletion();
-    EXPECT_EQ(Paths::parent(pending.destination), backups);
-    EXPECT_EQ(pending.entries, entries);
-    EXPECT_EQ(pending.items.size(), 2u);
+    EXPECT_EQ(std::tuple(Paths::parent(pending.destination), pending.entries, pending.items.size()),
+              std::tuple(backups, entries, 2u));
     EXPECT_TRUE(pending.sameVolumeAsSource); // the backups and HOME share the temporary folder's volume
     EXPECT_TRUE(exists(a) && exists(pending.destination + "/a"));
 
     model->backup().confirmPendingDeletion();
     EXPECT_FALSE(model->backup().pendingDeletion());
     ASSERT_TRUE(waitForRemovals(*model));
-    EXPECT_FALSE(exists(a) || exists(b));
-    EXPECT_TRUE(exists(keep) && exists(pending.destination + "/a"));
-    EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/a")); // the mode chosen at backup time
+    // The originals went by the mode chosen at backup time.
+    EXPECT_EQ(std::tuple(exists(a), exists(b), exists(keep), exists(pending.destination + "/a"),
+                         exists(home() + "/.local/share/Trash/files/a")),
+              std::tuple(false, false, true, true, true));
     EXPECT_EQ(model->removals().lastResult()->succeeded, (std::vector<std::string>{a, b}));
     EXPECT_EQ(model->backup().archiveStatus(),
               "Backed up to " + Paths::lastComponent(pending.destination) + ", then removed the originals.");
@@ -72,9 +72,7 @@ TEST_F(BackupFlowTest, NothingPendingOrOriginalsGoneDeleteNothing) {
     SignalCounter status(model->backup(), &BackupReview::archiveStatusChanged);
     model->backup().confirmPendingDeletion();
     model->backup().cancelPendingDeletion();
-    EXPECT_EQ(status.count(), 0);
-    EXPECT_FALSE(model->removals().lastResult());
-    EXPECT_TRUE(exists(a));
+    EXPECT_EQ(std::tuple(status.count(), bool(model->removals().lastResult()), exists(a)), std::tuple(0, false, true));
 
     // Confirmed once the originals had gone: nothing was removed, and the
     // status does not claim otherwise.
@@ -83,9 +81,8 @@ TEST_F(BackupFlowTest, NothingPendingOrOriginalsGoneDeleteNothing) {
     ::unlink(b.c_str());
     model->backup().confirmPendingDeletion();
     ASSERT_TRUE(waitForRemovals(*model));
-    EXPECT_TRUE(model->removals().lastResult()->succeeded.empty());
-    EXPECT_EQ(model->backup().archiveStatus(),
-              "Backup kept at " + Paths::lastComponent(second) + ". Nothing was deleted.");
+    EXPECT_EQ(std::tuple(bool(model->removals().lastResult()->succeeded.empty()), model->backup().archiveStatus()),
+              std::tuple(true, "Backup kept at " + Paths::lastComponent(second) + ". Nothing was deleted."));
     EXPECT_EQ(model->backup().archiveCategory(), "messages");
 }
 
@@ -97,10 +94,9 @@ TEST_F(BackupFlowTest, AFailingOrEmptyCopyDeletesNothingAndSaysWhy) {
     ASSERT_TRUE(waitUntil([&] { return !model->backup().isArchiving(); }));
     EXPECT_FALSE(model->backup().pendingDeletion());
     ASSERT_EQ(model->removals().lastResult()->failed.size(), 2u);
-    EXPECT_TRUE(model->removals().lastResult()->succeeded.empty());
-    EXPECT_EQ(model->backup().archiveError(),
-              "Nothing was deleted. " + model->removals().lastResult()->failed[0].reason);
-    EXPECT_EQ(model->backup().archiveError()->rfind("Nothing was deleted. Could not create ", 0), 0u);
+    EXPECT_EQ(std::tuple(bool(model->removals().lastResult()->succeeded.empty()), model->backup().archiveError(),
+                         model->backup().archiveError()->rfind("Nothing was deleted. Could not create ", 0)),
+              std::tuple(true, "Nothing was deleted. " + model->removals().lastResult()->failed[0].reason, 0u));
     EXPECT_TRUE(exists(a) && exists(b));
 
     ASSERT_TRUE(archive({}, path("backups"), RemovalMode::trash));

@@ -152,8 +152,7 @@ TEST_F(ScanLifecycleTest, AStartCancelLoopEndsWithTheLastScansTree) {
     ASSERT_TRUE(waitForScanEnd(*model));
     CorvaneModelTestAccess::settle(*model);
     ASSERT_NE(model->scan().tree(), nullptr);
-    EXPECT_EQ(model->scan().tree()->path(), path("last"));
-    EXPECT_EQ(foreignEnds, 0);
+    EXPECT_EQ(std::tuple(model->scan().tree()->path(), foreignEnds), std::tuple(path("last"), 0));
     expectConsistent(*model);
 }
 

@@ -119,8 +119,7 @@ TEST_F(AppsViewTest, FilterKeepsTheSelectionByIdentity) {
     filter->setText("strasse");
     ASSERT_EQ(list->model()->rowCount(), 1);
     EXPECT_EQ(list->model()->index(0, 0).data().toString(), QString::fromUtf8("Straße Beta"));
-    EXPECT_EQ(detailPage(), 0);
-    EXPECT_EQ(page->selectedAppID(), alpha);
+    EXPECT_EQ(std::tuple(detailPage(), page->selectedAppID()), std::tuple(0, alpha));
 
     filter->setText(" alpha");
     EXPECT_EQ(list->model()->rowCount(), 0);
@@ -213,10 +212,9 @@ TEST_F(AppsViewTest, RunningAppUninstallsToTheTrash) {
 
     const std::string trash = path("home/.local/share/Trash/files/");
     EXPECT_TRUE(exists(trash + "Alpha.app") && exists(trash + "com.vendor.alpha") && !exists(alpha));
-    EXPECT_TRUE(exists(likely));
-    EXPECT_EQ(child<QListView>("apps.list")->model()->rowCount(), 1);
-    EXPECT_FALSE(page->selectedAppID());
-    EXPECT_EQ(detailPage(), 0);
+    EXPECT_EQ(std::tuple(exists(likely), child<QListView>("apps.list")->model()->rowCount(),
+                         bool(page->selectedAppID()), detailPage()),
+              std::tuple(true, 1, false, 0));
 }
 
 // A bundle's own icon is read off the main thread; one without keeps the generic icon.
@@ -266,9 +264,9 @@ TEST_F(AppsViewTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
     showPage();
 
     ASSERT_TRUE(page->selectApp(flat.app.url));
-    EXPECT_TRUE(child<QWidget>("apps.storeBadge")->isVisible());
-    EXPECT_EQ(child<QWidget>("apps.storeBadge")->accessibleName(), "Flatpak");
-    EXPECT_TRUE(bundleSwitch()->isEnabled());
+    EXPECT_EQ(std::tuple(child<QWidget>("apps.storeBadge")->isVisible(),
+                         child<QWidget>("apps.storeBadge")->accessibleName(), bundleSwitch()->isEnabled()),
+              std::tuple(true, "Flatpak", true));
 
     ASSERT_TRUE(page->selectApp(packaged.app.url));
     EXPECT_FALSE(bundleSwitch()->isEnabled());
@@ -292,8 +290,7 @@ TEST_F(AppsViewTest, LinuxKindsShowTheirSourceAndPackagesKeepTheirProgram) {
     ASSERT_TRUE(page->selectApp(packaged.app.url));
     EXPECT_FALSE(child<QWidget>("apps.removeCommand")->isVisible());
     child<QPushButton>("apps.openSoftware")->click();
-    ASSERT_EQ(workspace.opened.size(), 1u);
-    EXPECT_EQ(workspace.opened[0], QUrl("appstream://org.example.Tool"));
+    EXPECT_EQ(workspace.opened, std::vector{QUrl("appstream://org.example.Tool")});
 
     // Its leftovers still go; its program stays.
     uninstallButton()->click();

@@ -74,9 +74,8 @@ TEST_F(BrowseFixture, ReturnScansOnceAndStopReturnsToIdle) {
     outline->setCurrentIndex(rows);
     QTest::keyClick(outline, Qt::Key_Return);
     QTest::qWait(100);
-    EXPECT_FALSE(model.scan().isScanning());
-    EXPECT_TRUE(outline->isExpanded(rows));
-    EXPECT_EQ(view->focus(), node("rows"));
+    EXPECT_EQ(std::tuple(model.scan().isScanning(), outline->isExpanded(rows), view->focus()),
+              std::tuple(false, true, node("rows")));
 
     view->scan();
     stop->click();
@@ -132,12 +131,11 @@ TEST_F(BrowseFixture, TabOrderRescanKeepsTheViewAndChooserScansTheChosenFolder) 
     EXPECT_EQ(model.scan().scanRootPath(), files / "docs");
     // The picker names the chosen folder; a preset takes its place again.
     auto* picker = view->findChild<QComboBox*>("browse.preset");
-    EXPECT_EQ(picker->currentText(), "docs");
-    EXPECT_FALSE(view->selection());
-    EXPECT_FALSE(view->focus());
+    EXPECT_EQ(std::tuple(picker->currentText(), bool(view->selection()), bool(view->focus())),
+              std::tuple("docs", false, false));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scan().isScanning() && model.scan().tree(); }, 30000));
-    EXPECT_EQ(model.scan().tree()->path(), files / "docs");
-    EXPECT_EQ(view->outlineModel()->rowCount(), 5); // at a scan's top level every file is a row
+    // At a scan's top level every file is a row.
+    EXPECT_EQ(std::tuple(model.scan().tree()->path(), view->outlineModel()->rowCount()), std::tuple(files / "docs", 5));
     EXPECT_GT(resets, 0);
 }
 
@@ -204,8 +202,7 @@ TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !exists(files / "rows/row7"); }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !node("rows/row7"); }, 10000));
     EXPECT_TRUE(exists(home() + "/.local/share/Trash/files/row7"));
-    EXPECT_EQ(rows->size, rowsSize - row7->size);
-    EXPECT_EQ(root->size, rootSize - row7->size);
+    EXPECT_EQ(std::tuple(rows->size, root->size), std::tuple(rowsSize - row7->size, rootSize - row7->size));
     // The focus was inside: it moves to the nearest folder still there.
     EXPECT_EQ(places(), std::tuple(rows, node("rows/row2"), rows));
     EXPECT_EQ(view->outlineModel()->rowCount(view->outlineModel()->indexOf(rows.get())), 29);
@@ -215,15 +212,13 @@ TEST_F(BrowseFixture, RemovalFromOutlineAndDetailGoesToTheTrash) {
     view->findChild<QPushButton*>("browse.detailRemove")->click();
     press(waitForMessageBox(), "Move to Trash");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !node("big.bin"); }, 10000));
-    EXPECT_FALSE(exists(files / "big.bin"));
-    EXPECT_FALSE(view->selection());
+    EXPECT_EQ(std::tuple(bool(exists(files / "big.bin")), bool(view->selection())), std::tuple(false, false));
 
     // Removing the folder that holds the focus: back to the root.
     view->setFocusNode(node("rows/row4"));
     model.scan().removeNodes({rows}, RemovalMode::trash);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !node("rows"); }, 10000));
-    EXPECT_FALSE(view->focus());
-    EXPECT_EQ(view->treemap()->node(), model.scan().tree());
+    EXPECT_EQ(std::tuple(bool(view->focus()), view->treemap()->node()), std::tuple(false, model.scan().tree()));
 }
 
 TEST_F(BrowseFixture, RescanThisFolderSplicesItInAndBusyRowsAreNotOfferedAgain) {
@@ -281,11 +276,9 @@ TEST_F(BrowseFixture, NamesAreShownAsPlainText) {
     view->askToRemove(odd);
     QMessageBox* box = waitForMessageBox();
     ASSERT_TRUE(box);
-    EXPECT_EQ(box->text(), "Remove <b>a&b?");
-    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    EXPECT_EQ(std::tuple(box->text(), box->textFormat()), std::tuple("Remove <b>a&b?", Qt::PlainText));
     press(box, "Cancel");
-    EXPECT_FALSE(view->confirmRemoval());
-    EXPECT_TRUE(exists(files / "docs/<b>a&b"));
+    EXPECT_EQ(std::tuple(bool(view->confirmRemoval()), bool(exists(files / "docs/<b>a&b"))), std::tuple(false, true));
 }
 
 // Compare mode: an earlier scan of the folder annotates the tree. The outline
@@ -312,9 +305,9 @@ TEST_F(BrowseFixture, ComparingWithAnEarlierScan) {
     earlier->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->outlineModel()->comparison() != nullptr; }, 10000));
     OutlineModel& outline = *view->outlineModel();
-    EXPECT_EQ(outline.columnCount(), 2);
-    EXPECT_FALSE(view->outline()->header()->isHidden());
-    EXPECT_EQ(outline.headerData(1, Qt::Horizontal).toString(), "Change");
+    EXPECT_EQ(std::tuple(outline.columnCount(), view->outline()->header()->isHidden(),
+                         outline.headerData(1, Qt::Horizontal).toString()),
+              std::tuple(2, false, "Change"));
     // Largest growth first, what is gone last.
     EXPECT_EQ(outline.data(outline.index(0, 0)).toString(), "docs");
     EXPECT_EQ(outline.data(outline.index(0, 1)).toString(),

@@ -45,21 +45,20 @@ protected:
 TEST_F(CleanupViewTest, CardsOrderAndSelectionTotals) {
     ASSERT_EQ(page->cards().size(), 2u);
     EXPECT_EQ(page->cards()[0]->targetId(), "careful"); // larger than every safe one
-    EXPECT_EQ(text("cleanup.across"), "across 2 categories");
-    EXPECT_EQ(text("cleanup.found"), QString::fromStdString(Fmt::bytes(a1.size + a2.size + big.size) + " found"));
-    EXPECT_FALSE(widget("cleanup.removeSelected")->isEnabled());
-    EXPECT_TRUE(widget("cleanup.clearSelection")->isHidden());
-    EXPECT_EQ(text("cleanup.selectedTotal"), "Zero KB");
-    EXPECT_EQ(text("cleanup.selectedCount"), "0 selected");
-    EXPECT_TRUE(widget("cleanup.empty")->isHidden());
+    EXPECT_EQ(std::tuple(text("cleanup.across"), text("cleanup.found"), text("cleanup.selectedTotal"),
+                         text("cleanup.selectedCount")),
+              std::tuple("across 2 categories",
+                         QString::fromStdString(Fmt::bytes(a1.size + a2.size + big.size) + " found"), "Zero KB",
+                         "0 selected"));
+    EXPECT_TRUE(!widget("cleanup.removeSelected")->isEnabled() && widget("cleanup.clearSelection")->isHidden() &&
+                widget("cleanup.empty")->isHidden());
 
     TargetCard* safe = card("safe");
     safe->checkBox()->click();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(safe->checkBox()->isChecked());
-    EXPECT_EQ(text("cleanup.selectedCount"), "2 selected");
-    EXPECT_EQ(page->buildConfirmation()->text(), "Remove 2 items");
-    EXPECT_FALSE(widget("cleanup.clearSelection")->isHidden());
+    EXPECT_EQ(std::tuple(safe->checkBox()->isChecked(), text("cleanup.selectedCount"),
+                         page->buildConfirmation()->text(), widget("cleanup.clearSelection")->isHidden()),
+              std::tuple(true, "2 selected", "Remove 2 items", false));
 
     // Unticking one row turns the header off; the title goes singular.
     safe->expandButton()->click();
@@ -79,9 +78,9 @@ TEST_F(CleanupViewTest, CardsOrderAndSelectionTotals) {
     model->cleanup().setItems(
         {target("safe", CleanupRisk::safe, {a2}), target("careful", CleanupRisk::careful, {big})});
     QCoreApplication::processEvents();
-    EXPECT_EQ(text("cleanup.selectedCount"), "1 selected");
-    EXPECT_EQ(text("cleanup.selectedTotal"), QString::fromStdString(Fmt::bytes(a2.size)));
-    EXPECT_TRUE(card("safe")->checkBox()->isChecked());
+    EXPECT_EQ(
+        std::tuple(text("cleanup.selectedCount"), text("cleanup.selectedTotal"), card("safe")->checkBox()->isChecked()),
+        std::tuple("1 selected", QString::fromStdString(Fmt::bytes(a2.size)), true));
 
     // Ticked through its accessible Toggle action (as a screen reader does),
     // the box selects just as a click would, and unticked it deselects.

@@ -55,10 +55,9 @@ TEST(Symbols, EverySymbolHasInkWithAdwaitaAndWithoutAnyTheme) {
 // labels: control characters, line separators and undecodable bytes are
 // visible escapes; Qt's file classes still get the path as it is.
 TEST(Text, FileNamesStayLiteralAndOnOneLine) {
-    EXPECT_EQ(Text::escapeMnemonic(QStringLiteral("<b>a&b")), QStringLiteral("<b>a&&b"));
-    EXPECT_EQ(Text::fileName("/tmp/dir/<b>a&b"), QStringLiteral("<b>a&b"));
-    EXPECT_EQ(Text::fileName("/tmp/dir/"), QStringLiteral("dir"));
-    EXPECT_EQ(Text::fileName("/"), QStringLiteral("/"));
+    EXPECT_EQ((QStringList{Text::escapeMnemonic(QStringLiteral("<b>a&b")), Text::fileName("/tmp/dir/<b>a&b"),
+                           Text::fileName("/tmp/dir/"), Text::fileName("/")}),
+              (QStringList{"<b>a&&b", "<b>a&b", "dir", "/"}));
     // Not UTF-8: still shown, never dropped.
     EXPECT_FALSE(Text::fileName("/tmp/\xff\xfe").isEmpty());
 
@@ -172,10 +171,11 @@ TEST(Colors, TextRolesReadOnEveryBackground) {
 
 // A row's bar shows even when its folder is empty (or its size unknown).
 TEST(ShareBar, FillIsAtLeastTwoPixelsAndNeverBeyondTheTrack) {
-    EXPECT_EQ(ShareBar::fillWidth(90, NodeRowDelegate::fraction(500, 0)), 2);
-    EXPECT_EQ(ShareBar::fillWidth(90, std::nan("")), 2);
-    EXPECT_EQ(ShareBar::fillWidth(90, NodeRowDelegate::fraction(1, 2)), 45);
-    EXPECT_EQ(ShareBar::fillWidth(90, NodeRowDelegate::fraction(7, 1)), 90);
+    EXPECT_EQ(std::tuple(ShareBar::fillWidth(90, NodeRowDelegate::fraction(500, 0)),
+                         ShareBar::fillWidth(90, std::nan("")),
+                         ShareBar::fillWidth(90, NodeRowDelegate::fraction(1, 2)),
+                         ShareBar::fillWidth(90, NodeRowDelegate::fraction(7, 1))),
+              std::tuple(2, 2, 45, 90));
 }
 
 } // namespace

@@ -34,10 +34,8 @@ TEST(TreemapTiles, LumpAndSkippedChildren) {
             continue;
         }
         const FSNode& last = *tiles.back().node;
-        EXPECT_TRUE(last.isAggregate);
-        EXPECT_EQ(last.name(), lumpName);
-        EXPECT_EQ(last.path(), "/r");
-        EXPECT_EQ(tiles.back().node, lump);
+        EXPECT_EQ(std::tuple(last.isAggregate, last.name(), last.path(), tiles.back().node),
+                  std::tuple(true, lumpName, "/r", lump));
         // The same remainder keeps the same lump, so a selection of it stays valid.
         EXPECT_EQ(TreemapView::layoutTiles(folder, QRectF(0, 0, 900, 700), 80, lump).back().node, tiles.back().node);
     }

@@ -42,10 +42,11 @@ TEST_F(UpdateDialogTest, EachStateHasItsTitleBodyAndButtonsAndShowLogFallsBackTo
         dialog.setPreviewState(state);
         spin(20); // replaced widgets go on the next turn
         SCOPED_TRACE(state.debugText().toStdString());
-        EXPECT_EQ(std::tuple(dialog.title(), buttonTexts(dialog)), std::tuple(title, buttons));
-        EXPECT_EQ(dialog.findChild<QScrollArea*>(QStringLiteral("update.notes")) != nullptr, notes);
-        EXPECT_EQ(dialog.findChild<QProgressBar*>(QStringLiteral("update.progress")) != nullptr, progress);
-        EXPECT_EQ(dialog.findChild<QPushButton*>(QStringLiteral("update.showLog")) != nullptr, showLog);
+        EXPECT_EQ(std::tuple(dialog.title(), buttonTexts(dialog),
+                             dialog.findChild<QScrollArea*>(QStringLiteral("update.notes")) != nullptr,
+                             dialog.findChild<QProgressBar*>(QStringLiteral("update.progress")) != nullptr,
+                             dialog.findChild<QPushButton*>(QStringLiteral("update.showLog")) != nullptr),
+                  std::tuple(title, buttons, notes, progress, showLog));
     }
     // The failure message is shown as it is, markup and all.
     auto shows = [&](const QString& text) {

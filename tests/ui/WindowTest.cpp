@@ -72,16 +72,15 @@ TEST_F(WindowTest, EachResultGetsItsOwnAlertInTurnAndAuthenticateShowsTheEscalat
     const RemovalResult result{.succeeded = {"/tmp/x"}, .failed = {{"/tmp/dir/<b>a&b", "Busy"}}};
     model->removals().setLastResult(result);
     spin(100);
-    EXPECT_EQ(window->resultAlert(), first);
-    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(std::tuple(window->resultAlert(), bool(first->isVisible())), std::tuple(first, true));
     press(first, QStringLiteral("Skip"));
     // The same result twice: each gets an alert.
     for (int round = 0; round < 2; ++round) {
         if (round) model->removals().setLastResult(result);
         ASSERT_TRUE(waitUntil([&] { return window->resultAlert() && window->resultAlert() != first; }));
         QMessageBox* box = window->resultAlert();
-        EXPECT_EQ(box->text(), QStringLiteral("Finished with problems"));
-        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        EXPECT_EQ(std::tuple(box->text(), box->textFormat()),
+                  std::tuple(QStringLiteral("Finished with problems"), Qt::PlainText));
         EXPECT_TRUE(box->informativeText().contains(QStringLiteral("<b>a&b: Busy")));
         press(box, QStringLiteral("OK"));
         EXPECT_TRUE(waitUntil([&] { return !model->removals().lastResult() && !QApplication::activeModalWidget(); }));
@@ -179,13 +178,13 @@ TEST_F(WindowTest, SidebarHeaderIsUnreachableAndCategoryUpdatesKeepTheSelection)
         if (category.id() == "photos") category = measuredCategory("photos", 7'000'000, false);
     }
     model->categories().setItems(categories);
-    EXPECT_EQ(resets.count(), 0);
-    EXPECT_EQ(tree->currentIndex(), documents);
-    EXPECT_TRUE(tree->selectionModel()->isSelected(documents));
-    EXPECT_EQ(documents.data(SidebarModel::SizeTextRole).toString(), QStringLiteral("5 MB"));
-    EXPECT_EQ(music.data(SidebarModel::SizeTextRole).toString(), QString());
-    EXPECT_EQ(sidebarModel->indexOf(Section::category("photos")).data(SidebarModel::SizeTextRole).toString(),
-              QString());
+    EXPECT_EQ(std::tuple(resets.count(), tree->currentIndex(), tree->selectionModel()->isSelected(documents)),
+              std::tuple(0, documents, true));
+    EXPECT_EQ(
+        (QStringList{documents.data(SidebarModel::SizeTextRole).toString(),
+                     music.data(SidebarModel::SizeTextRole).toString(),
+                     sidebarModel->indexOf(Section::category("photos")).data(SidebarModel::SizeTextRole).toString()}),
+        (QStringList{"5 MB", "", ""}));
 }
 
 TEST_F(WindowTest, SizeFloorKeepsTheTopEdgeAndRescanScansTheRoot) {
