@@ -10,7 +10,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vessora;
@@ -67,8 +66,8 @@ TEST_F(ArchiverTest, CopiesAndVerifiesATreeAndAFile) {
     EXPECT_EQ(r.copied, (std::vector<std::string>{tree, file, dangling}));
     ASSERT_EQ(r.items.size(), 3u);
     EXPECT_EQ(r.items[0].destination, r.destination + "/Projects");
-    EXPECT_EQ(snapshot(r.items[0].destination, false), snapshot(tree, false));
-    EXPECT_EQ(snapshot(r.items[1].destination, false), snapshot(file, false));
+    EXPECT_EQ(std::tuple(snapshot(r.items[0].destination, false), snapshot(r.items[1].destination, false)),
+              std::tuple(snapshot(tree, false), snapshot(file, false)));
     EXPECT_EQ(r.items[1].originalBytes, allocatedSize(file));
     EXPECT_EQ(r.bytes, r.items[0].copiedBytes + r.items[1].copiedBytes + r.items[2].copiedBytes);
     EXPECT_EQ(told, (std::vector<std::string>{"0/3 " + tree, "1/3 " + file, "2/3 " + dangling}));
@@ -119,10 +118,9 @@ TEST_F(ArchiverTest, SameLastComponentTwiceKeepsBothCopiesWhole) {
     ASSERT_TRUE(r.failed.empty());
     ASSERT_EQ(r.items.size(), 5u);
     const char* names[] = {"data", "data 2", "log.txt", "log 2.txt", "index 2.html"};
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(r.items[i].destination, r.destination + "/" + names[i]);
-        EXPECT_EQ(snapshot(r.items[i].destination, false), snapshot(r.items[i].source, false));
-    }
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(std::tuple(r.items[i].destination, snapshot(r.items[i].destination, false)),
+                  std::tuple(r.destination + "/" + names[i], snapshot(r.items[i].source, false)));
 }
 
 TEST_F(ArchiverTest, NoTranscriptUnlessEveryItemVerifiedAndADatabaseIsThere) {
@@ -135,10 +133,9 @@ TEST_F(ArchiverTest, NoTranscriptUnlessEveryItemVerifiedAndADatabaseIsThere) {
     const std::string missing = originals + "/does-not-exist";
     ArchiveResult partial = Archiver::archive({messages, missing}, "Partial", backups);
     ASSERT_EQ(partial.failed.size(), 1u);
-    EXPECT_EQ(partial.failed[0].path, missing);
-    EXPECT_TRUE(partial.failed[0].reason.ends_with("No such file or directory")) << partial.failed[0].reason;
-    EXPECT_FALSE(partial.readableExport);
-    EXPECT_FALSE(exists(partial.destination + "/index.html"));
+    EXPECT_TRUE(partial.failed[0].path == missing && partial.failed[0].reason.ends_with("No such file or directory"))
+        << partial.failed[0].path << ": " << partial.failed[0].reason;
+    EXPECT_FALSE(partial.readableExport || exists(partial.destination + "/index.html"));
     EXPECT_TRUE(exists(partial.destination + "/Messages/chat.db")); // the verified copy stays
 
     for (const std::string& item : {plain, Paths::parent(notADatabase)}) {
@@ -167,14 +164,15 @@ TEST_F(ArchiverTest, SameAndOtherFileSystemAndADestinationThatFillsUp) {
     ASSERT_TRUE(here.failed.empty() && there.failed.empty());
     EXPECT_EQ(readText(there.items[0].destination), readText(file));
     EXPECT_FALSE(Archiver::sameVolume(dir / "missing", file));
-    EXPECT_TRUE(Pending::from(here, {{file}}, 7)->sameVolumeAsSource);
-    EXPECT_FALSE(Pending::from(there, {{file}}, 7)->sameVolumeAsSource);
+    EXPECT_EQ(std::tuple(Pending::from(here, {{file}}, 7)->sameVolumeAsSource,
+                         Pending::from(there, {{file}}, 7)->sameVolumeAsSource),
+              std::tuple(true, false));
 
     ArchiveResult t = Archiver::archive({tree}, "Full", small);
     ASSERT_EQ(t.failed.size(), 1u);
     EXPECT_EQ(t.failed[0].path, tree);
-    EXPECT_NE(t.failed[0].reason.find("No space left on device"), std::string::npos) << t.failed[0].reason;
-    EXPECT_TRUE(t.items.empty());
+    EXPECT_TRUE(t.items.empty() && t.failed[0].reason.find("No space left on device") != std::string::npos)
+        << t.failed[0].reason;
     unmount(mount), unmount(small);
 }
 
@@ -183,9 +181,8 @@ TEST(Archiver, ABackupFolderInsideTheOriginalIsRefusedAndFolderNamesFollowTheZon
     const std::string file = writeText(dir / "Documents/letter.txt", "dear");
     ArchiveResult r = Archiver::archive({dir / "Documents"}, "Self", dir / "Documents/Vessora Backups");
     EXPECT_EQ(r.failed, (std::vector<Failure>{{dir / "Documents", "The backup folder lies inside the original."}}));
-    EXPECT_TRUE(r.copied.empty());
+    EXPECT_EQ(std::tuple(r.copied.size(), readText(file)), std::tuple(0u, "dear"));
     EXPECT_EQ(::rmdir(r.destination.c_str()), 0) << "something was copied into " << r.destination;
-    EXPECT_EQ(readText(file), "dear");
     // The backup folder is named in the given zone.
     using namespace std::chrono;
     // 3 March 2025, 14:05:30 UTC.

@@ -35,16 +35,14 @@ TEST(PkexecRunner, MapsPkexecOutcomes) {
     for (const auto& [script, message] : std::vector<std::pair<std::string, std::string>>{
              {"echo '" + dismissal + "' >&2\nexit 126", dismissal}, {"exit 127", "Authorization failed."}}) {
         PrivilegedOutcome outcome = PkexecRunner(test::writeScript(dir / "refusing", script)).run("true");
-        EXPECT_EQ(outcome.status, Status::refused);
-        EXPECT_EQ(outcome.message, message);
+        EXPECT_EQ(std::tuple(outcome.status, outcome.message), std::tuple(Status::refused, message));
     }
 
     // A pkexec that grants at once: the command runs as "/bin/sh -c COMMAND".
     PkexecRunner granting(test::writeScript(dir / "granting", "exec \"$@\""));
     PrivilegedOutcome outcome = granting.run("echo ran > '" + (dir / "marker") + "'; exit 3");
-    EXPECT_EQ(outcome.status, Status::ran);
-    EXPECT_EQ(outcome.exitStatus, 3);
-    EXPECT_EQ(test::readText(dir / "marker"), "ran\n");
+    EXPECT_EQ(std::tuple(outcome.status, outcome.exitStatus, test::readText(dir / "marker")),
+              std::tuple(Status::ran, 3, "ran\n"));
 
     EXPECT_EQ(PkexecRunner(dir / "no-such-pkexec").run("true").status, Status::unavailable);
 }

@@ -58,8 +58,7 @@ TEST(Guard, EveryListedLocationIsRefused) {
         ScopedTables tables(set);
         for (const std::string& p : GuardRules::structuralFolders(dir / "home")) {
             if (p == "/") continue;
-            EXPECT_EQ(verdict(p), structural(p));
-            EXPECT_EQ(verdict(p + "/"), structural(p)) << "trailing separator";
+            EXPECT_EQ(std::tuple(verdict(p), verdict(p + "/")), std::tuple(structural(p), structural(p)));
         }
         for (const std::string& prefix : GuardRules::protectedPrefixes(dir / "home")) {
             if (prefix.starts_with(dir / "home/")) continue;
@@ -124,8 +123,8 @@ TEST(Guard, LinksAreJudgedAsThemselvesAndWhereTheyLead) {
     test::makeDirs(dir / "real-home/Documents");
     ASSERT_EQ(::symlink((dir / "real-home").c_str(), (dir / "home-link").c_str()), 0);
     test::ScopedEnv home("HOME", dir / "home-link");
-    EXPECT_EQ(verdict(dir / "real-home/Documents"), structural(dir / "real-home/Documents"));
-    EXPECT_EQ(verdict(dir / "home-link/Documents"), structural(dir / "home-link/Documents"));
+    for (const char* path : {"real-home/Documents", "home-link/Documents"})
+        EXPECT_EQ(verdict(dir / path), structural(dir / path));
 }
 
 TEST(LinuxGuard, EveryRowRefusedWithItsReasonTrashFoldersKept) {
@@ -194,8 +193,7 @@ TEST(LinuxGuard, AHungFuseMountIsRefusedWithoutWaiting) {
                                                                                                                     : 1;
     });
     if (status == test::kNoHangingFuse) GTEST_SKIP() << "a FUSE mount needs root and /dev/fuse";
-    EXPECT_NE(status, test::kHangingFuseTimedOut) << "the guard waited for the FUSE server";
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(status, 0) << (status == test::kHangingFuseTimedOut ? "the guard waited for the FUSE server" : "");
 }
 
 // Every home on the machine is protected, not only the caller's: the homes of

@@ -2,10 +2,8 @@
 
 #include "TestSupport.h"
 #include "platform/ItemHandle.h"
-#include "platform/PlatformTables.h"
 
 #include <gtest/gtest.h>
-#include <filesystem>
 #include <unistd.h>
 
 using namespace vessora;
@@ -52,8 +50,7 @@ TEST(Remove, UrlsAreReportedAsGivenAndDotDotFollowsTheRealFolder) {
     const std::string given = box.dir / "w/link/../file/";
     RemovalResult result = Remover::remove({given}, RemovalMode::deleteImmediately);
     EXPECT_EQ(result.succeeded, std::vector<std::string>{given});
-    EXPECT_TRUE(exists(box.dir / "w/file"));
-    EXPECT_FALSE(exists(box.dir / "elsewhere/file"));
+    EXPECT_TRUE(exists(box.dir / "w/file") && !exists(box.dir / "elsewhere/file"));
 }
 
 // Another process swaps the item's folder for a link between resolving and
@@ -146,9 +143,8 @@ TEST(Remove, PermissionFailuresNeedAdministratorRightsAndPartialOnesAreSaid) {
                                         "4 items need administrator rights. 1 of them was partly removed already.");
             return ok ? 0 : 1;
         });
-        EXPECT_EQ(status, 0) << displayText(mode);
+        EXPECT_EQ(std::tuple(status, exists(file)), std::tuple(0, !deleting)) << displayText(mode);
         EXPECT_TRUE(exists(theirs) && exists(box.dir / "root-owned/tree/inner") && exists(partial));
-        EXPECT_EQ(exists(file), !deleting);
     }
 }
 

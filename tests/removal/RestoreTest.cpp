@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 using namespace vessora;
 using namespace std::string_literals;
 using test::exists;
@@ -80,8 +78,7 @@ TEST(RestoreLast, PutsBackExactlyTheLastBatchAndRefusesTakenPaths) {
     const std::string folder = home.dir / "work/sub";
     std::string out;
     ASSERT_EQ(test::runCli({"remove", "--trash", "--yes", a, b, folder}, &out), 0) << out;
-    ASSERT_FALSE(exists(a) || exists(b) || exists(nonUtf8));
-    ASSERT_TRUE(exists(home.record()));
+    ASSERT_TRUE(!exists(a) && !exists(b) && !exists(nonUtf8) && exists(home.record()));
 
     test::writeText(b, "someone else's\n");
     EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 1);
@@ -93,11 +90,10 @@ TEST(RestoreLast, PutsBackExactlyTheLastBatchAndRefusesTakenPaths) {
 
     ::unlink(b.c_str());
     EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 0);
-    EXPECT_EQ(out, "Put back 1 item.\n");
-    EXPECT_EQ(test::readText(b), "second\n");
+    EXPECT_EQ(std::tuple(out, test::readText(b)), std::tuple("Put back 1 item.\n", "second\n"));
     EXPECT_FALSE(exists(home.record()) || exists(home.trash() + "/info/" + evil + ".trashinfo"));
-    EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 1);
-    EXPECT_NE(out.find("nothing to put back"), std::string::npos);
+    EXPECT_TRUE(test::runCli({"restore", "--last"}, &out) == 1 && out.find("nothing to put back") != std::string::npos)
+        << out;
 }
 
 // Older namesakes in the Trash are not the batch; a deletion afterwards does
@@ -121,8 +117,7 @@ TEST(RestoreLast, TakesTheNewestNamesakeAndIgnoresDeletions) {
     EXPECT_FALSE(RemovalLog::isLastBatch(other));
 
     EXPECT_EQ(test::runCli({"restore", "--last"}, &out), 0) << out;
-    EXPECT_EQ(test::readText(x), "new\n");
-    EXPECT_EQ(test::readText(home.trash() + "/files/x"), "old\n");
+    EXPECT_EQ(std::tuple(test::readText(x), test::readText(home.trash() + "/files/x")), std::tuple("new\n", "old\n"));
 }
 
 TEST(RestoreLast, UnreadableRecordsAndBadArguments) {

@@ -41,14 +41,12 @@ TEST(FSNode, PathsNamesLumpsAndDetachedNodes) {
     auto leaf = file(*sub, "leaf", 7);
     auto lump = FSNode::makeLump(*sub->parent(), 4, 4, 4);
     ASSERT_EQ(root->removeChild(users.get()), users);
-    EXPECT_EQ(users->parent(), nullptr);
-    EXPECT_EQ(leaf->path(), "/Users/ada/s/leaf");
+    EXPECT_EQ(std::tuple(users->parent() == nullptr, leaf->path()), std::tuple(true, "/Users/ada/s/leaf"));
     // A screen holding a node deep inside a tree that is dropped keeps a
     // node with its path, and no parent.
     users.reset();
-    EXPECT_EQ(leaf->parent()->parent(), nullptr);
-    EXPECT_EQ(leaf->path(), "/Users/ada/s/leaf");
-    EXPECT_EQ(std::tuple(lump->path(), lump->name()), std::tuple("/Users/ada", "4 smaller items"));
+    EXPECT_EQ(std::tuple(leaf->parent()->parent() == nullptr, leaf->path(), lump->path(), lump->name()),
+              std::tuple(true, "/Users/ada/s/leaf", "/Users/ada", "4 smaller items"));
 }
 
 TEST(FSNode, DeepTreesSortAndReleaseWithoutRecursion) {
@@ -61,7 +59,6 @@ TEST(FSNode, DeepTreesSortAndReleaseWithoutRecursion) {
         tip = next.get();
     }
     root->sortRecursively();
-    EXPECT_EQ(root->children()[0]->name(), "d");
-    EXPECT_EQ(tip->path().size(), 2 + size_t(depth) * 2);
+    EXPECT_EQ(std::tuple(root->children()[0]->name(), tip->path().size()), std::tuple("d", 2 + size_t(depth) * 2));
     root.reset(); // must not overflow the stack
 }

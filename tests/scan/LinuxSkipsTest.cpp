@@ -44,8 +44,7 @@ TEST(LinuxSkips, MountTableVerdictsAndSystemTreesOfTheRoot) {
     ScanStats cancelled;
     cancelled.cancel();
     auto root = scan("/", &cancelled);
-    EXPECT_EQ(root->name(), VolumeInfo::rootVolumeName());
-    EXPECT_NE(root->name(), "Macintosh HD");
+    EXPECT_TRUE(root->name() == VolumeInfo::rootVolumeName() && root->name() != "Macintosh HD") << root->name();
     for (const char* name : {"proc", "sys", "dev", "run"}) {
         const FSNode* skipped = child(*root, name);
         ASSERT_NE(skipped, nullptr) << name;
@@ -98,6 +97,5 @@ TEST(LinuxSkips, AHungFuseMountNeverBlocksTheScan) {
         return 0;
     });
     if (status == test::kNoHangingFuse) GTEST_SKIP() << "a FUSE mount needs root and /dev/fuse";
-    EXPECT_NE(status, test::kHangingFuseTimedOut) << "the scan waited for the FUSE server";
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(status, 0) << (status == test::kHangingFuseTimedOut ? "the scan waited for the FUSE server" : "");
 }

@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 
 using namespace vessora;
@@ -47,8 +46,8 @@ TEST(ScanCommand, ReadableTreeErrorsEscapedNamesAndJsonDepth) {
     // Names come from anyone who can create a file: on the terminal they are
     // escaped, in JSON they stay exact.
     ASSERT_EQ(test::runCli({"scan", dir / "r"}, &out), 0) << out;
-    EXPECT_NE(out.find("evil\\nforged line \\x1b[2J"), std::string::npos) << out;
-    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+    EXPECT_TRUE(out.find("evil\\nforged line \\x1b[2J") != std::string::npos && out.find('\x1b') == std::string::npos)
+        << out;
     ASSERT_EQ(test::runCli({"size", dir / ("r/" + evil)}, &out), 0) << out;
     EXPECT_NE(out.find("\t" + dir / "r/evil\\nforged line \\x1b[2J\n"), std::string::npos) << out;
     ASSERT_EQ(test::runCli({"scan", dir / "r", "--json"}, &out), 0) << out;
@@ -57,8 +56,8 @@ TEST(ScanCommand, ReadableTreeErrorsEscapedNamesAndJsonDepth) {
     // JSON honours an asked depth.
     test::writeFile(dir / "r/a/b/c/deep", 2 << 20);
     ASSERT_EQ(test::runCli({"scan", dir / "r", "--json", "--depth", "1"}, &out), 0) << out;
-    EXPECT_NE(out.find("\"name\":\"a\""), std::string::npos) << out;
-    EXPECT_EQ(out.find("\"name\":\"b\""), std::string::npos) << out;
+    EXPECT_TRUE(out.find("\"name\":\"a\"") != std::string::npos && out.find("\"name\":\"b\"") == std::string::npos)
+        << out;
     // The cut-off folder still carries the whole subtree's totals.
     EXPECT_NE(out.find("\"fileCount\":1,\"dirCount\":2,\"isAggregate\":false,\"unreadable\":false,"
                        "\"isNotDescended\":false,\"isCloudProvider\":false,\"children\":[]"),
@@ -95,16 +94,14 @@ TEST(Cli, HelpForEachCommandAndVersion) {
     std::string out;
     for (const char* command :
          {"scan", "size", "overview", "cleanup", "check", "remove", "restore", "apps", "backup", "messages-export"}) {
-        EXPECT_EQ(test::runCli({command, "--help"}, &out), 0) << command;
-        EXPECT_TRUE(out.starts_with(std::string("usage: vessora ") + command)) << out;
-        EXPECT_EQ(test::runCli({"help", command}, &out), 0) << command;
-        EXPECT_TRUE(out.starts_with(std::string("usage: vessora ") + command)) << out;
+        const std::string usage = std::string("usage: vessora ") + command;
+        EXPECT_TRUE(test::runCli({command, "--help"}, &out) == 0 && out.starts_with(usage)) << out;
+        EXPECT_TRUE(test::runCli({"help", command}, &out) == 0 && out.starts_with(usage)) << out;
     }
     EXPECT_EQ(test::runCli({"scan", "--", "--help"}, &out), 1) << "after --, a path named --help";
     EXPECT_EQ(test::runCli({"--version"}, &out), 0);
     EXPECT_TRUE(out.starts_with("vessora ") && out.size() > 9 && out.back() == '\n') << out;
-    EXPECT_EQ(test::runCli({"--help"}, &out), 0);
-    EXPECT_EQ(test::runCli({"nonsense"}, &out), 2);
+    EXPECT_EQ(std::tuple(test::runCli({"--help"}, &out), test::runCli({"nonsense"}, &out)), std::tuple(0, 2));
 }
 
 namespace {
@@ -137,7 +134,6 @@ TEST(ScanCommand, InterruptCancelsWithStatus130) {
         ::kill(pid, SIGCONT);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status)) << command;
-        EXPECT_EQ(WEXITSTATUS(status), 130) << command;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << command << ": wait status " << status;
     }
 }

@@ -42,17 +42,14 @@ TEST(JsonReader, NumbersAsJsonDefinesThemAndNestingIsCapped) {
     auto number = [](const char* text) { return *parseJson(text); };
     EXPECT_EQ(number("9007199254740993").unsignedInteger(), 9007199254740993u) << "beyond a double's precision";
     EXPECT_EQ(number("18446744073709551615").unsignedInteger(), 18446744073709551615u);
-    EXPECT_FALSE(number("18446744073709551616").unsignedInteger());
-    for (const char* notWhole : {"-1", "1.0", "1e3", "1e20"})
-        EXPECT_FALSE(number(notWhole).unsignedInteger()) << notWhole;
+    for (const char* bad : {"18446744073709551616", "-1", "1.0", "1e3", "1e20"})
+        EXPECT_FALSE(number(bad).unsignedInteger()) << bad;
     EXPECT_EQ(number("-7").integer(-10, 10), -7);
-    EXPECT_FALSE(number("11").integer(-10, 10));
-    EXPECT_FALSE(number("1e20").integer(0, INT64_MAX));
+    EXPECT_FALSE(number("11").integer(-10, 10) || number("1e20").integer(0, INT64_MAX));
     // A NUL is a character like any other to the reader; the readers of paths refuse it.
     EXPECT_EQ(parseJson("\"a\\u0000b\"")->string, std::string("a\0b", 3));
     // Nesting is capped.
     auto nested = [](int depth) { return std::string(size_t(depth), '[') + "1" + std::string(size_t(depth), ']'); };
     EXPECT_TRUE(parseJson(nested(maxJsonDepth)));
-    EXPECT_FALSE(parseJson(nested(maxJsonDepth + 1)));
-    EXPECT_FALSE(parseJson(std::string(100000, '[')));
+    EXPECT_FALSE(parseJson(nested(maxJsonDepth + 1)) || parseJson(std::string(100000, '[')));
 }

@@ -29,8 +29,7 @@ TEST(Paths, StandardizeAndComponents) {
 TEST(Paths, HomeDocumentsAndBaseFolders) {
     test::TempDir dir;
     test::ScopedEnv home("HOME", dir.path()), config("XDG_CONFIG_HOME", std::nullopt);
-    EXPECT_EQ(Paths::home(), dir.path());
-    EXPECT_EQ(Paths::documentsFolder(), dir.path() + "/Documents");
+    EXPECT_EQ(std::tuple(Paths::home(), Paths::documentsFolder()), std::tuple(dir.path(), dir.path() + "/Documents"));
     test::writeText(dir / ".config/user-dirs.dirs",
                     "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOCUMENTS_DIR=\"$HOME/Papiere\"\n");
     EXPECT_EQ(Paths::documentsFolder(), dir.path() + "/Papiere");

@@ -7,8 +7,7 @@ using namespace vessora;
 TEST(Shell, ProgramsRunAsGivenWithTheirStreamsAndStatus) {
     EXPECT_FALSE(Shell::run("/nonexistent/program", {}).has_value());
     int status = 0;
-    EXPECT_FALSE(Shell::run("sh", {"-c", "echo hi"}, status).has_value()) << "never looked up in PATH";
-    EXPECT_EQ(status, -1);
+    EXPECT_TRUE(!Shell::run("sh", {"-c", "echo hi"}, status).has_value() && status == -1) << "never looked up in PATH";
     EXPECT_EQ(Shell::run("/bin/echo", {"$HOME", "a b", "'q'", ";", "*"}), "$HOME a b 'q' ; *\n")
         << "arguments are never read by a shell";
 

@@ -57,8 +57,7 @@ TEST_F(CheckTest, OffersOnlyAHigherBuildWhateverTheVersionText) {
     ASSERT_TRUE(settle(*newer));
     EXPECT_EQ(newer->state(), UpdateState::available("2.0", 11, QStringLiteral("Faster scans.")));
     ASSERT_TRUE(newer->pending());
-    EXPECT_EQ(newer->pending()->url, QUrl("https://127.0.0.1/x.zip"));
-    EXPECT_EQ(states.count(), 2); // checking, then available
+    EXPECT_EQ(std::tuple(newer->pending()->url, states.count()), std::tuple(QUrl("https://127.0.0.1/x.zip"), 2));
 
     // A running build that is not a plain integer counts as zero.
     auto u = updater(feed(manifest("1.0", 1)), "1.2");
@@ -88,9 +87,8 @@ TEST_F(CheckTest, SystemTooOldFailsNamingTheSystemButStillCountsAsChecked) {
 
     // A minimum that is not a version number refuses the offer; the value is
     // shown escaped.
-    for (const char* minimum : {"15..1", "x.14", "", "14.", " 14", "99\n\u2026"}) {
+    for (const char* minimum : {"15..1", "x.14", "", "14.", " 14", "99\n\u2026"})
         EXPECT_FALSE(Updater::isVersionNumber(QString::fromUtf8(minimum))) << minimum;
-    }
     auto malformed = updater(feed(manifest("2.0", 11, R"(, "minimumSystemVersion": "99\n\u2026")")), "10", osRelease);
     EXPECT_EQ(run(*malformed, false),
               UpdateState::failed("This update asks for system version “99\\x0a…”, which is not a version number, so "
@@ -137,10 +135,9 @@ TEST_F(CheckTest, BadStatusOversizedUndecodableOrPlainHttpFeedsFail) {
     for (const std::string& json : feeds) {
         auto u = updater(feed(json));
         UpdateState state = run(*u, false);
-        EXPECT_EQ(state.kind(), UpdateState::Kind::failed) << json;
-        EXPECT_TRUE(state.message().startsWith("The update information could not be read"))
+        EXPECT_TRUE(state.kind() == UpdateState::Kind::failed && !u->pending() &&
+                    state.message().startsWith("The update information could not be read"))
             << json << " gave " << state.message().toStdString();
-        EXPECT_FALSE(u->pending()) << json;
         EXPECT_EQ(run(*u, true), UpdateState::idle()) << json;
     }
     // Optional keys may be null, and a whole-number double is a build.
@@ -168,8 +165,7 @@ TEST_F(CheckTest, BadStatusOversizedUndecodableOrPlainHttpFeedsFail) {
     Updater untrusting(target, {}, {});
     untrusting.setBundlePath(makeInstalledInfo(dir.path(), "10"));
     const UpdateState state = run(untrusting, false);
-    EXPECT_EQ(state.kind(), UpdateState::Kind::failed);
-    EXPECT_NE(state.message(), bad);
+    EXPECT_TRUE(state.kind() == UpdateState::Kind::failed && state.message() != bad) << state.message().toStdString();
 
     // A status other than 200, or a feed over one mebibyte, is a bad response.
     for (const char* status : {"304", "500", "201"}) {

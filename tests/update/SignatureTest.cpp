@@ -54,8 +54,8 @@ TEST_F(SignatureTest, ManifestListsEveryEntryWithTypeAndModeSortedByPathBytesOrR
          {"touch \"Contents/two$(printf '\\nlines')\"", "mkfifo Contents/pipe", "chmod 2755 Contents/MacOS/Vessora"}) {
         const std::string spoilt = makeBundle(dir / ("s" + std::to_string(++serial)), "Vessora.app", "2.0", "11");
         ASSERT_EQ(shellIn(spoilt, spoil), 0);
-        EXPECT_FALSE(signBundle(spoilt, keys.teamSecret, ourTeam)) << spoil;
-        EXPECT_FALSE(BundleSignature::manifestFor(spoilt, reason)) << spoil;
+        EXPECT_FALSE(signBundle(spoilt, keys.teamSecret, ourTeam) || BundleSignature::manifestFor(spoilt, reason))
+            << spoil;
     }
 }
 

@@ -128,8 +128,7 @@ TEST_F(StagingTest, SignedBuildIsStagedUnderItsOwnNameWithProgressAndTheArchiveR
             *u->pending(), [&](Outcome<std::string> o) { done = o; }, [&](double p) { seen.push_back(p); });
         ASSERT_TRUE(waitUntil([&] { return done.has_value(); }));
         ASSERT_TRUE(*done) << done->failure.toStdString();
-        ASSERT_FALSE(seen.empty());
-        EXPECT_EQ(seen.back(), c.last) << c.feedKeys;
+        EXPECT_EQ(seen.empty() ? -1 : seen.back(), c.last) << c.feedKeys;
         ::unlink(done->value->c_str());
     }
 }
@@ -145,14 +144,13 @@ TEST_F(StagingTest, FailedStagingKeepsThePreviouslyStagedCopyANewOneReplacesItAn
     const std::string archivePath = u->pending()->url.path().mid(1).toStdString();
     server.put(archivePath, readText(zipOf(bad)));
     EXPECT_EQ(stage(*u), UpdateState::failed(signatureInvalid));
-    EXPECT_EQ(u->staged(), first);
-    EXPECT_EQ(listFolder(tmp).size(), 1u); // the first unpack folder only
+    // Only the first unpack folder stays.
+    EXPECT_EQ(std::tuple(u->staged(), listFolder(tmp).size()), std::tuple(std::optional(first), 1u));
     EXPECT_NE(readText(UpdateLog::path()).find("contents or permissions differ"), std::string::npos);
     // A good one again: it replaces the first, which is not left behind.
     server.put(archivePath, readText(good));
     EXPECT_EQ(stage(*u), UpdateState::readyToRelaunch());
-    ASSERT_TRUE(u->staged());
-    EXPECT_NE(*u->staged(), first);
+    ASSERT_TRUE(u->staged() && *u->staged() != first);
     EXPECT_EQ(listFolder(tmp), std::vector<std::string>{Paths::lastComponent(Paths::parent(*u->staged()))});
     // Nothing is kept between launches: an updater that goes takes its staged copy along.
     u.reset();
@@ -298,8 +296,7 @@ TEST_F(UnpackTest, HostileOrOversizedArchivesAreRefused) {
     };
     for (const std::string& entries : cases) {
         auto result = unpack(entries);
-        EXPECT_FALSE(result.ok) << entries;
-        EXPECT_FALSE(result.reason.empty()) << entries;
+        EXPECT_TRUE(!result.ok && !result.reason.empty()) << entries;
     }
     EXPECT_FALSE(exists(dir / "escape.txt") || exists("/tmp/absolute-escape.txt"));
 
