@@ -4,7 +4,6 @@
 #include "scan/DiskScanner.h"
 #include "removal/RemovalLog.h"
 #include "removal/RemovalTexts.h"
-#include "support/Shell.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -367,25 +366,22 @@ TEST_F(RemovalTest, LeftoversOnlyKeepTheRowAndTheBundleDropsItEvenWhenALeftoverF
 }
 
 // Stands in for the system's authentication prompt once `open` lets it go
-// on: runs the command as the test's own user (root here, as in CI), refuses
-// like a dismissed dialog, or, for the snapshot tool that is absent here,
-// reports it run without error. Records what it was asked to run.
-enum class Answer { run, refuse, pretend };
-struct FakeRunner : PrivilegedRunner {
-    explicit FakeRunner(Answer answer, std::shared_future<void> open = {}) : answer(answer), open(open) {}
+// on: runs the command as the test's own user (root here, as in CI) with
+// plain /bin/sh, or gives the `canned` answer without running anything (a
+// dismissed dialog, or the snapshot tool that is absent here reported run).
+struct DialogRunner : test::ShellRunner {
+    DialogRunner(std::optional<PrivilegedOutcome> canned = {}, std::shared_future<void> open = {})
+        : canned(std::move(canned)), open(std::move(open)) {}
     PrivilegedOutcome run(const std::string& command) override {
         if (open.valid()) open.wait();
+        if (!canned) return ShellRunner::run(command);
         commands.push_back(command); // read once the model has applied the result
-        PrivilegedOutcome result;
-        result.status = answer == Answer::refuse ? PrivilegedOutcome::Status::refused : PrivilegedOutcome::Status::ran;
-        result.message = answer == Answer::refuse ? "Request dismissed" : "";
-        result.exitStatus = answer == Answer::run ? Shell::execute("/bin/sh", {"-c", command}).exitStatus : 0;
-        return result;
+        return *canned;
     }
-    Answer answer;
+    std::optional<PrivilegedOutcome> canned;
     std::shared_future<void> open;
-    std::vector<std::string> commands;
 };
+const PrivilegedOutcome kDismissed{PrivilegedOutcome::Status::refused, -1, "Request dismissed", {}};
 
 class EscalationTest : public RemovalTest {
 protected:
@@ -414,7 +410,7 @@ protected:
 TEST_F(EscalationTest, PrunesLeftoversAndCleanupEntriesOnlyAndARefusalRemovesNothing) {
     for (const bool refuse : {false, true}) {
         SetUp(); // the files again, for the second round
-        auto runner = std::make_shared<FakeRunner>(refuse ? Answer::refuse : Answer::run);
+        auto runner = std::make_shared<DialogRunner>(refuse ? std::optional(kDismissed) : std::nullopt);
         auto model = modelWith(runner);
         model->removals().escalate({leftover + "/", entry});
         ASSERT_TRUE(waitForRemovals(*model));
@@ -437,7 +433,7 @@ TEST_F(EscalationTest, PrunesLeftoversAndCleanupEntriesOnlyAndARefusalRemovesNot
 
 TEST_F(EscalationTest, TheWindowNeverWaitsAndRemovalsRunInTurn) {
     std::promise<void> dialog;
-    auto runner = std::make_shared<FakeRunner>(Answer::run, dialog.get_future().share());
+    auto runner = std::make_shared<DialogRunner>(std::nullopt, dialog.get_future().share());
     auto model = modelWith(runner);
     int idle = 0; // announcements that nothing is left to remove
     QObject::connect(&model->removals(), &RemovalQueue::busyChanged, [&] { idle += !model->removals().isRemoving(); });
@@ -462,7 +458,8 @@ TEST_F(EscalationTest, ADeletedSnapshotLeavesTheListAndAFailureSaysWhich) {
     ScopedTables tables{TableSet::macos}; // Time Machine's tool
     const LocalSnapshot snapshot{"com.apple.TimeMachine.2026-01-02-030405.local", std::nullopt};
     for (const bool refuse : {false, true}) {
-        auto runner = std::make_shared<FakeRunner>(refuse ? Answer::refuse : Answer::pretend);
+        auto runner = std::make_shared<DialogRunner>(
+            refuse ? kDismissed : PrivilegedOutcome{PrivilegedOutcome::Status::ran, 0, {}, {}});
         auto listed = std::make_shared<std::vector<LocalSnapshot>>(1, snapshot);
         auto environment = environmentWith(volumes);
         environment.privilegedRunner = runner;
