@@ -19,16 +19,16 @@ namespace {
 std::string str(const QJsonValue& v) { return v.toString().toStdString(); }
 int64_t num(const QJsonValue& v) { return v.toInteger(); }
 
-std::vector<std::string> strings(const QJsonValue& v) {
+// The array's strings, or with `key` that member of each of its objects.
+std::vector<std::string> strings(const QJsonValue& v, const char* key = nullptr) {
     std::vector<std::string> out;
-    for (const QJsonValue& item : v.toArray()) out.push_back(str(item));
+    for (const QJsonValue& item : v.toArray()) out.push_back(str(key ? item.toObject().value(key) : item));
     return out;
 }
 
 QJsonObject runJson(const std::string& command) {
     std::string output;
-    int status = test::runCli({command, "--json"}, &output);
-    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(test::runCli({command, "--json"}, &output), 0) << output;
     QJsonParseError error;
     QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(output), &error);
     EXPECT_EQ(error.error, QJsonParseError::NoError) << output;
@@ -72,12 +72,6 @@ int64_t checkEntries(const QJsonArray& entries) {
     return total;
 }
 
-std::vector<std::string> urls(const QJsonArray& entries) {
-    std::vector<std::string> out;
-    for (const QJsonValue& v : entries) out.push_back(str(v.toObject()["url"]));
-    return out;
-}
-
 // Rows keyed by id, checked to come largest first by `sizeKey`.
 std::map<std::string, QJsonObject> byIdLargestFirst(const QJsonValue& rows, const char* sizeKey) {
     std::map<std::string, QJsonObject> out;
@@ -118,7 +112,7 @@ TEST_F(CatalogCommand, CleanupJsonCarriesEveryTargetWithLstatSizes) {
                   std::make_tuple(d.title, d.detail, std::string(cleanupRiskName(d.risk)), d.roots, d.contentsOnly));
     }
     const std::string trash = home / ".local/share/Trash/files/";
-    EXPECT_EQ(urls(byId["trash"]["entries"].toArray()),
+    EXPECT_EQ(strings(byId["trash"]["entries"], "url"),
               (std::vector<std::string>{trash + "old movie.mov", trash + "link to movie"}));
 }
 
@@ -128,8 +122,8 @@ TEST_F(CatalogCommand, OverviewJsonCarriesVolumesCategoriesAndTheRemainder) {
     QJsonArray volumes = result["volumes"].toArray();
     ASSERT_FALSE(volumes.isEmpty());
     QJsonObject root = volumes[0].toObject();
-    EXPECT_EQ(str(root["url"]), "/");
-    EXPECT_TRUE(root["isRootVolume"].toBool()); // its figures against df: VolumeInfoTest
+    // Its figures against df: VolumeInfoTest.
+    EXPECT_EQ(std::tuple(str(root["url"]), root["isRootVolume"].toBool()), std::tuple("/", true));
     ASSERT_TRUE(result["snapshots"].isArray()); // their names and figures: BtrfsSnapshotTest
 
     std::vector<StorageCategory> table = StorageCategories::all();
@@ -160,10 +154,10 @@ TEST_F(CatalogCommand, OverviewJsonCarriesVolumesCategoriesAndTheRemainder) {
             EXPECT_EQ(num(m["size"]), checkEntries(m["entries"].toArray()));
         }
     }
-    EXPECT_EQ(urls(byId["documents"]["entries"].toArray()),
+    EXPECT_EQ(strings(byId["documents"]["entries"], "url"),
               (std::vector<std::string>{home / "Downloads/installer.iso", home / "Documents/Project",
                                         home / "Documents/thesis.pdf"}));
-    EXPECT_EQ(urls(byId["messages"]["entries"].toArray()), std::vector<std::string>{home / ".config/Signal/sql"});
+    EXPECT_EQ(strings(byId["messages"]["entries"], "url"), std::vector<std::string>{home / ".config/Signal/sql"});
 
     // System Data: the remainder of the root volume's used space (the
     // administrator's reserve kept apart), and its large items.
@@ -173,7 +167,7 @@ TEST_F(CatalogCommand, OverviewJsonCarriesVolumesCategoriesAndTheRemainder) {
     // The free space may move while other work runs on this machine.
     EXPECT_NEAR(double(num(systemData["size"])), double(expected), double(256 << 20));
     std::vector<std::string> large;
-    for (const std::string& url : urls(systemData["entries"].toArray()))
+    for (const std::string& url : strings(systemData["entries"], "url"))
         if (url.starts_with(home.path() + "/")) large.push_back(url);
     std::sort(large.begin(), large.end());
     EXPECT_EQ(large, (std::vector<std::string>{home / ".bigcache", home / ".local/share/Tool"}));
