@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstddef>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <utility>
 
 namespace vessora {
@@ -33,92 +31,6 @@ uint8_t slotOf(uint64_t device) {
     devices[count].store(device, std::memory_order_relaxed);
     deviceCount.store(count + 1, std::memory_order_release);
     return uint8_t(count + 1);
-}
-
-// Nodes and their shared pointers' counts (one 120-byte block each) come
-// from a pool of equal blocks, carved from 64 KiB chunks: a block from the
-// general allocator would cost 128 bytes with its header, and scans would
-// scatter the nodes among the walk's short-lived allocations. A released
-// block goes back to the pool for the next node, whichever thread releases
-// it; chunks are kept for the life of the process, as a later scan reuses
-// them. Nodes are made at a few hundred thousand a second at most, so one
-// lock serves every thread.
-class NodePool {
-public:
-    static constexpr size_t kBlock = 120;
-
-    void* take() {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (free_) {
-            Free* block = free_;
-            free_ = block->next;
-            return block;
-        }
-        if (end_ - next_ < std::ptrdiff_t(kBlock)) {
-            next_ = static_cast<char*>(::operator new(kChunk));
-            end_ = next_ + kChunk;
-        }
-        void* block = next_;
-        next_ += kBlock;
-        return block;
-    }
-
-    void give(void* block) {
-        std::lock_guard<std::mutex> guard(lock_);
-        free_ = ::new (block) Free{free_};
-    }
-
-    // Never destroyed: a node may be released while the process exits.
-    static NodePool& instance() {
-        static NodePool* pool = new NodePool;
-        return *pool;
-    }
-
-private:
-    static constexpr size_t kChunk = 64 * 1024 - 16; // with the allocator's header, 64 KiB
-    struct Free {
-        Free* next;
-    };
-    std::mutex lock_;
-    Free* free_ = nullptr;
-    char* next_ = nullptr;
-    char* end_ = nullptr;
-};
-
-// Serves the shared pointer's one block (node and counts) from the pool.
-template <typename T> struct NodeAllocator {
-    using value_type = T;
-    NodeAllocator() = default;
-    template <typename U> NodeAllocator(const NodeAllocator<U>&) {}
-    T* allocate(size_t n) {
-        if constexpr (sizeof(T) <= NodePool::kBlock && alignof(T) <= 8)
-            if (n == 1) return static_cast<T*>(NodePool::instance().take());
-        return static_cast<T*>(::operator new(n * sizeof(T)));
-    }
-    void deallocate(T* p, size_t n) {
-        if constexpr (sizeof(T) <= NodePool::kBlock && alignof(T) <= 8)
-            if (n == 1) return NodePool::instance().give(p);
-        ::operator delete(p);
-    }
-    template <typename U> bool operator==(const NodeAllocator<U>&) const { return true; }
-};
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VESSORA_PLAIN_NODE_BLOCKS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VESSORA_PLAIN_NODE_BLOCKS 1
-#endif
-#endif
-
-template <typename... Args> FSNode::Ptr newNode(Args&&... args) {
-#if VESSORA_PLAIN_NODE_BLOCKS
-    // The address sanitizer sees a node used after its release only in
-    // blocks of its own.
-    return std::make_shared<FSNode>(std::forward<Args>(args)...);
-#else
-    return std::allocate_shared<FSNode>(NodeAllocator<FSNode>(), std::forward<Args>(args)...);
-#endif
 }
 
 } // namespace
@@ -186,24 +98,24 @@ FSNode::FSNode(Private, std::string_view name, const std::string* path, bool isD
     : label_(name, path), isDirectory_(isDirectory) {}
 
 FSNode::Ptr FSNode::make(std::string_view name, const std::string& path, bool isDirectory) {
-    return newNode(Private{}, name, &path, isDirectory);
+    return std::make_shared<FSNode>(Private{}, name, &path, isDirectory);
 }
 
 FSNode::Ptr FSNode::makeChild(FSNode& parent, std::string_view name, bool isDirectory) {
-    auto node = newNode(Private{}, name, nullptr, isDirectory);
+    auto node = std::make_shared<FSNode>(Private{}, name, nullptr, isDirectory);
     node->parent_ = &parent;
     parent.children_.push_back(node);
     return node;
 }
 
 FSNode::Ptr FSNode::makeUnattachedChild(FSNode& parent, std::string_view name, bool isDirectory) {
-    auto node = newNode(Private{}, name, nullptr, isDirectory);
+    auto node = std::make_shared<FSNode>(Private{}, name, nullptr, isDirectory);
     node->parent_ = &parent;
     return node;
 }
 
 FSNode::Ptr FSNode::makeLump(FSNode& parent, int64_t count, int64_t bytes, int64_t logicalBytes) {
-    auto node = newNode(Private{}, std::to_string(count), nullptr, false);
+    auto node = std::make_shared<FSNode>(Private{}, std::to_string(count), nullptr, false);
     node->isLump_ = true;
     node->isAggregate = true;
     node->size = bytes;
@@ -216,33 +128,22 @@ FSNode::Ptr FSNode::makeLump(FSNode& parent, int64_t count, int64_t bytes, int64
 
 // Releasing a deep tree must not recurse once per level, and a child that
 // something else still holds must keep a valid path. So the subtree that dies
-// with this node is walked depth first (descending only into children nobody
-// else holds) with its ancestors still alive: the survivors get their own
-// paths on the way down, and each dying node is emptied once everything below
-// it is, so every one is already childless when it is destroyed. The walk
-// holds one entry per level, not one per node: the release of a whole scan
-// comes when its tree is at its largest.
+// with this node is collected first (descending only into children nobody
+// else holds), the survivors get their own paths while every ancestor still
+// exists, and the dying nodes are emptied deepest first so each one is
+// already childless when it is destroyed.
 FSNode::~FSNode() {
     if (children_.empty()) return;
-    struct Level {
-        FSNode* node;
-        size_t next;
-    };
-    std::vector<Level> levels{{this, 0}};
-    while (!levels.empty()) {
-        Level& level = levels.back();
-        if (level.next == level.node->children_.size()) {
-            level.node->children_.clear();
-            levels.pop_back();
-            continue;
+    std::vector<FSNode*> dying{this};
+    for (size_t i = 0; i < dying.size(); ++i) {
+        for (Ptr& child : dying[i]->children_) {
+            if (child.use_count() == 1)
+                dying.push_back(child.get());
+            else
+                dying[i]->detachChild(*child);
         }
-        FSNode& parent = *level.node;
-        const Ptr& child = parent.children_[level.next++];
-        if (child.use_count() > 1)
-            parent.detachChild(*child);
-        else if (!child->children_.empty())
-            levels.push_back({child.get(), 0});
     }
+    for (size_t i = dying.size(); i-- > 0;) dying[i]->children_.clear();
 }
 
 void FSNode::detachChild(FSNode& child) {

@@ -10,9 +10,9 @@
 //
 // Memory: a scan of a million files holds one node per folder, per lump and
 // per large file, so a node is kept to 104 bytes: with the shared pointer's
-// 16-byte counts that is one 120-byte block of the nodes' pool (FSNode.cpp),
-// which the general allocator would serve as a 128-byte chunk; one more byte
-// would cost 8 per node. The identity takes 8 bytes for the inode and, for the device,
+// 16-byte control block that is a 120-byte request, which the allocator serves
+// from the same 128-byte chunk as a node of 88 bytes; one more byte would cost
+// 16 per node. The identity takes 8 bytes for the inode and, for the device,
 // one byte that was padding, as an index into a table of the devices met (see
 // identity()); the modification time takes 8.
 // A node inside the tree stores only its own name (inline when short); its
