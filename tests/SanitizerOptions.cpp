@@ -56,8 +56,10 @@ extern "C" __attribute__((visibility("default"), used)) const char* __tsan_defau
 namespace {
 // Any finding ends the process with a report, so a test cannot pass over it;
 // leaks are checked when each process exits.
+// The suppressions' tally is not printed: it would land in the output of
+// child processes that the tests read.
 constexpr const char* kAsanOptions = "halt_on_error=1:detect_leaks=1:check_initialization_order=1:"
-                                     "strict_init_order=1:detect_stack_use_after_return=1";
+                                     "strict_init_order=1:detect_stack_use_after_return=1:print_suppressions=0";
 constexpr const char* kUbsanOptions = "halt_on_error=1:print_stacktrace=1";
 
 [[maybe_unused]] const bool exported = [] {
