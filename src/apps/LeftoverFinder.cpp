@@ -5,12 +5,13 @@
 #include "platform/PlatformTables.h"
 #include "scan/DiskScanner.h"
 #include "support/FolderListing.h"
+#include "support/Icu.h"
 #include "support/Paths.h"
 #include "support/Utf8.h"
 
-#include <unicode/brkiter.h>
-#include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
+#include <unicode/ubrk.h>
+#include <unicode/unorm2.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <memory>
@@ -67,13 +68,13 @@ std::vector<ScanRule> scanRulesFor(const std::string& home) {
 // User-perceived characters (grapheme clusters), so "Café" counts four
 // whether its accent is precomposed or not.
 size_t characterCount(const std::string& text) {
-    icu::UnicodeString s = icu::UnicodeString::fromUTF8(text);
+    const std::u16string s = Icu::fromUtf8(text);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status) || !it) return size_t(s.countChar32());
-    it->setText(s);
+    // In the root locale.
+    Icu::Owned<UBreakIterator, ubrk_close> it(ubrk_open(UBRK_CHARACTER, "", s.data(), int32_t(s.size()), &status));
+    if (U_FAILURE(status) || !it) return size_t(u_countChar32(s.data(), int32_t(s.size())));
     size_t count = 0;
-    for (int32_t p = it->next(); p != icu::BreakIterator::DONE; p = it->next()) ++count;
+    for (int32_t p = ubrk_next(it.get()); p != UBRK_DONE; p = ubrk_next(it.get())) ++count;
     return count;
 }
 
@@ -88,14 +89,21 @@ bool equalIgnoringCase(const std::string& a, const std::string& b) {
                });
     }
     UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
-    icu::UnicodeString x = icu::UnicodeString::fromUTF8(a).foldCase();
-    icu::UnicodeString y = icu::UnicodeString::fromUTF8(b).foldCase();
-    if (U_SUCCESS(status) && nfd) {
-        x = nfd->normalize(x, status);
-        y = nfd->normalize(y, status);
-    }
-    return U_SUCCESS(status) && x == y;
+    const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
+    if (U_FAILURE(status) || !nfd) return false;
+    auto folded = [nfd](const std::string& name) -> std::optional<std::u16string> {
+        const std::u16string text = Icu::fromUtf8(name);
+        auto lower = Icu::written([&text](UChar* buffer, int32_t capacity, UErrorCode* error) {
+            return u_strFoldCase(buffer, capacity, text.data(), int32_t(text.size()), U_FOLD_CASE_DEFAULT, error);
+        });
+        if (!lower) return std::nullopt;
+        return Icu::written([&lower, nfd](UChar* buffer, int32_t capacity, UErrorCode* error) {
+            return unorm2_normalize(nfd, lower->data(), int32_t(lower->size()), buffer, capacity, error);
+        });
+    };
+    const auto x = folded(a);
+    const auto y = folded(b);
+    return x && y && *x == *y;
 }
 
 // The bundle identifier b owns an entry called `name` when name is b or

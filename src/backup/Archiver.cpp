@@ -5,12 +5,11 @@
 #include "scan/DiskScanner.h"
 #include "support/FolderListing.h"
 #include "support/Fmt.h"
+#include "support/Icu.h"
 #include "support/Paths.h"
 #include "support/Shell.h"
 
-#include <unicode/locid.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/timezone.h>
+#include <unicode/udat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -140,17 +139,28 @@ Result<ArchivedItem> copyVerified(const std::string& source, const std::string& 
 std::string defaultDestination() { return Paths::join(Paths::documentsFolder(), "Vessora Backups"); }
 
 std::string folderName(const std::string& label, Date date, const std::string& timeZone) {
+    static constexpr std::u16string_view pattern = u"yyyy-MM-dd HHmm";
+    // No zone ID is the default time zone.
+    const std::u16string zone = Icu::fromUtf8(timeZone);
     UErrorCode status = U_ZERO_ERROR;
-    icu::SimpleDateFormat formatter(icu::UnicodeString(u"yyyy-MM-dd HHmm"), icu::Locale("en_US_POSIX"), status);
-    std::unique_ptr<icu::TimeZone> zone(timeZone.empty()
-                                            ? icu::TimeZone::createDefault()
-                                            : icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(timeZone)));
-    formatter.setTimeZone(*zone);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
-    icu::UnicodeString text;
-    formatter.format(UDate(ms), text);
+    Icu::Owned<UDateFormat, udat_close> formatter(
+        udat_open(UDAT_PATTERN, UDAT_PATTERN, "en_US_POSIX", timeZone.empty() ? nullptr : zone.data(),
+                  int32_t(zone.size()), pattern.data(), int32_t(pattern.size()), &status));
+    std::optional<std::u16string> text;
+    if (U_SUCCESS(status)) {
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
+        text = Icu::written([&formatter, ms](UChar* buffer, int32_t capacity, UErrorCode* error) {
+            return udat_format(formatter.get(), UDate(ms), buffer, capacity, nullptr, error);
+        });
+    }
+    // Without ICU's date formats, the same stamp in UTC.
     std::string stamp;
-    text.toUTF8String(stamp);
+    if (text) {
+        stamp = Icu::toUtf8(*text);
+    } else {
+        const std::string iso = Dates::iso8601(date);
+        stamp = iso.substr(0, 10) + " " + iso.substr(11, 2) + iso.substr(14, 2);
+    }
     std::string name = label;
     for (char& c : name)
         if (c == '/') c = '-';

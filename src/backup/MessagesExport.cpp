@@ -1,14 +1,12 @@
 #include "backup/MessagesExport.h"
 
+#include "support/Icu.h"
 #include "support/Utf8.h"
 
 #include <sqlite3.h>
-#include <unicode/brkiter.h>
-#include <unicode/datefmt.h>
-#include <unicode/locid.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
+#include <unicode/ubrk.h>
+#include <unicode/udat.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <charconv>
@@ -99,55 +97,56 @@ private:
 class DateTexts {
 public:
     explicit DateTexts(const DateStyle& style) {
-        icu::Locale locale = style.locale.empty() ? icu::Locale::getDefault() : icu::Locale(style.locale.c_str());
+        // No locale ID is ICU's default locale, no zone ID the default time zone.
+        const char* locale = style.locale.empty() ? nullptr : style.locale.c_str();
+        const std::u16string zone = Icu::fromUtf8(style.timeZone);
+        const UChar* zoneId = style.timeZone.empty() ? nullptr : zone.data();
+        static constexpr std::u16string_view pattern = u"EEEE, d MMMM yyyy";
         UErrorCode status = U_ZERO_ERROR;
-        day_ = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(u"EEEE, d MMMM yyyy"), locale, status);
+        day_.reset(udat_open(UDAT_PATTERN, UDAT_PATTERN, locale, zoneId, int32_t(zone.size()), pattern.data(),
+                             int32_t(pattern.size()), &status));
         if (U_FAILURE(status)) day_.reset();
-        time_.reset(icu::DateFormat::createTimeInstance(icu::DateFormat::kShort, locale));
-        std::unique_ptr<icu::TimeZone> zone(
-            style.timeZone.empty() ? icu::TimeZone::createDefault()
-                                   : icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(style.timeZone)));
-        if (day_) day_->setTimeZone(*zone);
-        if (time_) time_->setTimeZone(*zone);
+        status = U_ZERO_ERROR;
+        time_.reset(udat_open(UDAT_SHORT, UDAT_NONE, locale, zoneId, int32_t(zone.size()), nullptr, -1, &status));
+        if (U_FAILURE(status)) time_.reset();
     }
 
     std::string day(Date date) const { return format(day_.get(), date); }
     std::string time(Date date) const { return format(time_.get(), date); }
 
 private:
-    static std::string format(const icu::DateFormat* formatter, Date date) {
+    static std::string format(const UDateFormat* formatter, Date date) {
         if (!formatter) return {};
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
-        icu::UnicodeString text;
-        formatter->format(UDate(ms), text);
-        std::string out;
-        text.toUTF8String(out);
-        return out;
+        auto text = Icu::written([formatter, ms](UChar* buffer, int32_t capacity, UErrorCode* error) {
+            return udat_format(formatter, UDate(ms), buffer, capacity, nullptr, error);
+        });
+        return text ? Icu::toUtf8(*text) : std::string();
     }
 
-    std::unique_ptr<icu::DateFormat> day_;
-    std::unique_ptr<icu::DateFormat> time_;
+    Icu::Owned<UDateFormat, udat_close> day_;
+    Icu::Owned<UDateFormat, udat_close> time_;
 };
 
 // The upper-case form of the first user-perceived character of `name`.
 std::string initial(const std::string& name) {
     if (name.empty()) return {};
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(name);
+    const std::u16string text = Icu::fromUtf8(name);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> characters(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    // Characters and case in the root locale.
+    Icu::Owned<UBreakIterator, ubrk_close> characters(
+        ubrk_open(UBRK_CHARACTER, "", text.data(), int32_t(text.size()), &status));
     int32_t end = 1;
-    if (U_SUCCESS(status)) {
-        characters->setText(text);
-        characters->first();
-        int32_t next = characters->next();
-        if (next != icu::BreakIterator::DONE) end = next;
+    if (U_SUCCESS(status) && characters) {
+        ubrk_first(characters.get());
+        int32_t next = ubrk_next(characters.get());
+        if (next != UBRK_DONE) end = next;
     }
-    icu::UnicodeString first = text.tempSubString(0, end);
-    first.toUpper(icu::Locale::getRoot());
-    std::string out;
-    first.toUTF8String(out);
-    return out;
+    const std::u16string_view first = std::u16string_view(text).substr(0, size_t(end));
+    auto upper = Icu::written([first](UChar* buffer, int32_t capacity, UErrorCode* error) {
+        return u_strToUpper(buffer, capacity, first.data(), int32_t(first.size()), "", error);
+    });
+    return Icu::toUtf8(upper ? *upper : first);
 }
 
 constexpr const char* kHead = R"(<!doctype html>

@@ -1,26 +1,38 @@
 #include "support/Fmt.h"
 
-#include <unicode/calendar.h>
-#include <unicode/datefmt.h>
-#include <unicode/locid.h>
-#include <unicode/numberformatter.h>
-#include <unicode/reldatefmt.h>
+#include "support/Icu.h"
 
-#include <memory>
+#include <unicode/ucal.h>
+#include <unicode/udat.h>
+#include <unicode/unumberformatter.h>
+#include <unicode/ureldatefmt.h>
 
 namespace vessora::Fmt {
 namespace {
 
-using namespace icu::number;
+// ICU takes no locale ID as its default locale.
+const char* localeId(const std::string& name) { return name.empty() ? nullptr : name.c_str(); }
 
-icu::Locale localeNamed(const std::string& name) {
-    return name.empty() ? icu::Locale::getDefault() : icu::Locale(name.c_str());
+UDate toUDate(Date date) {
+    return UDate(std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count());
 }
 
-std::string utf8(const icu::UnicodeString& s) {
-    std::string out;
-    s.toUTF8String(out);
-    return out;
+// A number written by ICU's number formatter of the given skeleton; nothing
+// when ICU fails.
+template <class Format>
+std::optional<std::string> formatNumber(std::u16string_view skeleton, const std::string& locale, Format format) {
+    UErrorCode status = U_ZERO_ERROR;
+    Icu::Owned<UNumberFormatter, unumf_close> formatter(
+        unumf_openForSkeletonAndLocale(skeleton.data(), int32_t(skeleton.size()), localeId(locale), &status));
+    Icu::Owned<UFormattedNumber, unumf_closeResult> result(unumf_openResult(&status));
+    if (U_FAILURE(status)) return std::nullopt;
+    format(formatter.get(), result.get(), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    auto text = Icu::written([&result](UChar* buffer, int32_t capacity, UErrorCode* error) {
+        return unumf_resultToString(result.get(), buffer, capacity, error);
+    });
+    if (!text) return std::nullopt;
+    return Icu::toUtf8(*text);
 }
 
 // n / 10^shift as an exact decimal string, so rounding happens once, in ICU,
@@ -42,14 +54,15 @@ std::string bytes(int64_t n, const std::string& locale) {
     struct Unit {
         uint64_t below;
         int shift;
-        int fraction;
+        // At most 0, 1 or 2 decimals.
+        std::u16string_view skeleton;
         const char* label;
     };
     static constexpr Unit units[] = {
-        {999'499ULL, 3, 0, "KB"},
-        {999'949'999ULL, 6, 1, "MB"},
-        {999'994'999'999ULL, 9, 2, "GB"},
-        {UINT64_MAX, 12, 2, "TB"},
+        {999'499ULL, 3, u"precision-integer rounding-mode-half-even", "KB"},
+        {999'949'999ULL, 6, u".# rounding-mode-half-even", "MB"},
+        {999'994'999'999ULL, 9, u".## rounding-mode-half-even", "GB"},
+        {UINT64_MAX, 12, u".## rounding-mode-half-even", "TB"},
     };
     const uint64_t value = uint64_t(n);
     const Unit* unit = &units[3];
@@ -58,23 +71,20 @@ std::string bytes(int64_t n, const std::string& locale) {
             unit = &u;
             break;
         }
-    UErrorCode status = U_ZERO_ERROR;
-    auto formatter = NumberFormatter::withLocale(localeNamed(locale))
-                         .precision(Precision::maxFraction(unit->fraction))
-                         .roundingMode(UNUM_ROUND_HALFEVEN);
-    std::string digits = decimalShift(value, unit->shift);
-    auto formatted = formatter.formatDecimal(icu::StringPiece(digits.data(), int32_t(digits.size())), status);
-    if (U_FAILURE(status)) return digits + " " + unit->label;
-    return utf8(formatted.toString(status)) + " " + unit->label;
+    const std::string digits = decimalShift(value, unit->shift);
+    auto text = formatNumber(unit->skeleton, locale, [&digits](auto* formatter, auto* result, UErrorCode* status) {
+        unumf_formatDecimal(formatter, digits.data(), int32_t(digits.size()), result, status);
+    });
+    return (text ? *text : digits) + " " + unit->label;
 }
 
 std::string count(int64_t n) { return count(n, {}); }
 
 std::string count(int64_t n, const std::string& locale) {
-    UErrorCode status = U_ZERO_ERROR;
-    auto formatted = NumberFormatter::withLocale(localeNamed(locale)).formatInt(n, status);
-    if (U_FAILURE(status)) return std::to_string(n);
-    return utf8(formatted.toString(status));
+    auto text = formatNumber(u"", locale, [n](auto* formatter, auto* result, UErrorCode* status) {
+        unumf_formatInt(formatter, n, result, status);
+    });
+    return text ? *text : std::to_string(n);
 }
 
 std::string_view agree(int64_t n, std::string_view one, std::string_view other) { return n == 1 ? one : other; }
@@ -96,14 +106,11 @@ std::string relativeDate(std::optional<Date> date) { return relativeDate(date, s
 
 std::string relativeDate(std::optional<Date> date, Date now, const std::string& locale) {
     if (!date) return "unknown";
-    const icu::Locale loc = localeNamed(locale);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(loc, status));
+    // In the default time zone.
+    Icu::Owned<UCalendar, ucal_close> calendar(ucal_open(nullptr, 0, localeId(locale), UCAL_DEFAULT, &status));
     if (U_FAILURE(status)) return "unknown";
-    auto toUDate = [](Date d) {
-        return UDate(std::chrono::duration_cast<std::chrono::milliseconds>(d.time_since_epoch()).count());
-    };
-    calendar->setTime(toUDate(now), status);
+    ucal_setMillis(calendar.get(), toUDate(now), &status);
     const UDate target = toUDate(*date);
 
     struct Step {
@@ -116,12 +123,12 @@ std::string relativeDate(std::optional<Date> date, Date now, const std::string& 
         {UCAL_HOUR_OF_DAY, UDAT_REL_UNIT_HOUR},  {UCAL_MINUTE, UDAT_REL_UNIT_MINUTE},
         {UCAL_SECOND, UDAT_REL_UNIT_SECOND},
     };
-    // fieldDifference advances the calendar by the whole units it counted, so
-    // each step measures only what the larger units left over.
+    // Each field difference advances the calendar by the whole units it
+    // counted, so each step measures only what the larger units left over.
     int32_t amount = 0;
     URelativeDateTimeUnit unit = UDAT_REL_UNIT_SECOND;
     for (const auto& step : steps) {
-        int32_t diff = calendar->fieldDifference(target, step.field, status);
+        int32_t diff = ucal_getFieldDifference(calendar.get(), target, step.field, &status);
         if (U_FAILURE(status)) return "unknown";
         if (diff != 0) {
             amount = diff;
@@ -129,23 +136,27 @@ std::string relativeDate(std::optional<Date> date, Date now, const std::string& 
             break;
         }
     }
-    icu::RelativeDateTimeFormatter formatter(loc, nullptr, UDAT_STYLE_LONG, UDISPCTX_CAPITALIZATION_NONE, status);
+    Icu::Owned<URelativeDateTimeFormatter, ureldatefmt_close> formatter(
+        ureldatefmt_open(localeId(locale), nullptr, UDAT_STYLE_LONG, UDISPCTX_CAPITALIZATION_NONE, &status));
     if (U_FAILURE(status)) return "unknown";
-    icu::UnicodeString text;
-    formatter.formatNumeric(double(amount), unit, text, status);
-    if (U_FAILURE(status)) return "unknown";
-    return utf8(text);
+    auto text = Icu::written([&](UChar* buffer, int32_t capacity, UErrorCode* error) {
+        return ureldatefmt_formatNumeric(formatter.get(), double(amount), unit, buffer, capacity, error);
+    });
+    return text ? Icu::toUtf8(*text) : "unknown";
 }
 
 std::string dateTime(Date date) { return dateTime(date, {}); }
 
 std::string dateTime(Date date, const std::string& locale) {
-    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
-        icu::DateFormat::kMedium, icu::DateFormat::kShort, localeNamed(locale)));
-    if (!format) return Dates::iso8601(date);
-    icu::UnicodeString text;
-    format->format(UDate(std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count()), text);
-    return utf8(text);
+    UErrorCode status = U_ZERO_ERROR;
+    // Medium date, short time of day, in the default time zone.
+    Icu::Owned<UDateFormat, udat_close> format(
+        udat_open(UDAT_SHORT, UDAT_MEDIUM, localeId(locale), nullptr, -1, nullptr, -1, &status));
+    if (U_FAILURE(status)) return Dates::iso8601(date);
+    auto text = Icu::written([&](UChar* buffer, int32_t capacity, UErrorCode* error) {
+        return udat_format(format.get(), toUDate(date), buffer, capacity, nullptr, error);
+    });
+    return text ? Icu::toUtf8(*text) : Dates::iso8601(date);
 }
 
 } // namespace vessora::Fmt
