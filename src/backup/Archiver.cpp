@@ -158,8 +158,10 @@ std::string folderName(const std::string& label, Date date, const std::string& t
     if (text) {
         stamp = Icu::toUtf8(*text);
     } else {
-        const std::string iso = Dates::iso8601(date);
-        stamp = iso.substr(0, 10) + " " + iso.substr(11, 2) + iso.substr(14, 2);
+        // "2023-03-08T20:26:40Z" to "2023-03-08 2026".
+        stamp = Dates::iso8601(date).substr(0, 16);
+        stamp[10] = ' ';
+        stamp.erase(13, 1);
     }
     std::string name = label;
     for (char& c : name)

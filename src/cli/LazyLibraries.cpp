@@ -1,13 +1,21 @@
 // The command-line tools do not link the libraries that only a few commands
-// use: GLib, GIO and Flatpak (the app inventory's menu entries and Flatpak
+// use: ICU (sizes, counts and dates for people, name order, the Messages
+// export), GLib, GIO and Flatpak (the app inventory's menu entries and Flatpak
 // apps; Flatpak alone brings some sixty further libraries), libsquashfs and
 // liblzma (AppImages), libplist (bundle property lists), SQLite (the Messages
 // export), libzstd and zlib (saved scans and scan exports) and libbtrfsutil
 // (snapshots). Each entry point the engines call is defined here and forwards to
 // the real function, which is looked up in its library the first time it is
 // called. `vessora scan` thus starts without mapping and relocating those
-// libraries (about 12 MB of memory; loading a library costs the process its
-// symbol tables and relocations even when nothing of it runs); `vessora apps` loads them on first use.
+// libraries (about 14 MB of memory, ICU's share near 2 MB; loading a library
+// costs the process its symbol tables and relocations even when nothing of it
+// runs); `vessora apps` loads them on first use.
+//
+// Only C functions can be forwarded this way, which is why the engines use
+// ICU's C API alone. ICU's headers rename each of its functions after the
+// library's major version (ucol_open is ucol_open_72 for ICU 72): the entry
+// points below are looked up under the expanded names, and ICU's sonames carry
+// the same version, so a newer ICU needs only a rebuild.
 //
 // The window links the libraries as usual (Qt loads GLib anyway). The
 // declarations come from the libraries' own headers, so a definition here that
@@ -28,6 +36,16 @@
 #include <sqfs/meta_reader.h>
 #include <sqfs/super.h>
 #include <sqlite3.h>
+#include <unicode/ubrk.h>
+#include <unicode/ucal.h>
+#include <unicode/ucol.h>
+#include <unicode/udat.h>
+#include <unicode/uloc.h>
+#include <unicode/unorm2.h>
+#include <unicode/unumberformatter.h>
+#include <unicode/ureldatefmt.h>
+#include <unicode/ustring.h>
+#include <unicode/uvernum.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -35,15 +53,44 @@
 #include <cstdlib>
 #include <mutex>
 
+// A macro's expansion as a string (ICU's function names and version).
+#define VESSORA_EXPANDED_STRING(x) VESSORA_STRING(x)
+#define VESSORA_STRING(x) #x
+
 namespace {
 
-enum Library { glib, gobject, gio, flatpak, squashfs, plist, sqlite, lzma, zstd, zlib, btrfsutil, libraryCount };
+enum Library {
+    glib,
+    gobject,
+    gio,
+    flatpak,
+    squashfs,
+    plist,
+    sqlite,
+    lzma,
+    zstd,
+    zlib,
+    btrfsutil,
+    icuuc,
+    icui18n,
+    libraryCount
+};
 
-// The sonames the build links against elsewhere (Debian 12).
-constexpr const char* kSonames[libraryCount] = {"libglib-2.0.so.0", "libgobject-2.0.so.0", "libgio-2.0.so.0",
-                                                "libflatpak.so.0",  "libsquashfs.so.1",    "libplist-2.0.so.3",
-                                                "libsqlite3.so.0",  "liblzma.so.5",        "libzstd.so.1",
-                                                "libz.so.1",        "libbtrfsutil.so.1"};
+// The sonames the build links against elsewhere (Debian 12); ICU's carry its
+// major version.
+constexpr const char* kSonames[libraryCount] = {"libglib-2.0.so.0",
+                                                "libgobject-2.0.so.0",
+                                                "libgio-2.0.so.0",
+                                                "libflatpak.so.0",
+                                                "libsquashfs.so.1",
+                                                "libplist-2.0.so.3",
+                                                "libsqlite3.so.0",
+                                                "liblzma.so.5",
+                                                "libzstd.so.1",
+                                                "libz.so.1",
+                                                "libbtrfsutil.so.1",
+                                                "libicuuc.so." VESSORA_EXPANDED_STRING(U_ICU_VERSION_MAJOR_NUM),
+                                                "libicui18n.so." VESSORA_EXPANDED_STRING(U_ICU_VERSION_MAJOR_NUM)};
 
 // A missing library is a broken installation (the package depends on each):
 // the command stops with a message rather than running without it.
@@ -68,12 +115,80 @@ void* symbol(Library library, const char* name) {
 
 } // namespace
 
-// The name in parentheses: GLib defines some entry points as macros too.
+// The name in parentheses: GLib defines some entry points as function-like
+// macros too. The name looked up is the name after expansion: ICU's names are
+// macros for the versioned ones.
 #define LAZY(library, result, name, parameters, arguments)                                                             \
     extern "C" result(name) parameters {                                                                               \
-        static const auto real = reinterpret_cast<decltype(&::name)>(symbol(library, #name));                          \
+        static const auto real = reinterpret_cast<decltype(&::name)>(symbol(library, VESSORA_EXPANDED_STRING(name)));  \
         return real arguments;                                                                                         \
     }
+
+// Strings, case, normalisation, characters and locale IDs are ICU's common
+// library; collation and the formats are its i18n library, which loads the
+// common one as a dependency.
+LAZY(icuuc, UBreakIterator*, ubrk_open,
+     (UBreakIteratorType a0, const char* a1, const UChar* a2, int32_t a3, UErrorCode* a4), (a0, a1, a2, a3, a4))
+LAZY(icuuc, const UNormalizer2*, unorm2_getNFDInstance, (UErrorCode * a0), (a0))
+LAZY(icuuc, int32_t, u_countChar32, (const UChar* a0, int32_t a1), (a0, a1))
+LAZY(icuuc, int32_t, u_strFoldCase, (UChar * a0, int32_t a1, const UChar* a2, int32_t a3, uint32_t a4, UErrorCode* a5),
+     (a0, a1, a2, a3, a4, a5))
+LAZY(icuuc, int32_t, u_strToUpper,
+     (UChar * a0, int32_t a1, const UChar* a2, int32_t a3, const char* a4, UErrorCode* a5), (a0, a1, a2, a3, a4, a5))
+LAZY(icuuc, int32_t, ubrk_first, (UBreakIterator * a0), (a0))
+LAZY(icuuc, int32_t, ubrk_next, (UBreakIterator * a0), (a0))
+LAZY(icuuc, int32_t, uloc_getVariant, (const char* a0, char* a1, int32_t a2, UErrorCode* a3), (a0, a1, a2, a3))
+LAZY(icuuc, int32_t, unorm2_normalize,
+     (const UNormalizer2* a0, const UChar* a1, int32_t a2, UChar* a3, int32_t a4, UErrorCode* a5),
+     (a0, a1, a2, a3, a4, a5))
+LAZY(icuuc, UChar*, u_strFromUTF8WithSub,
+     (UChar * a0, int32_t a1, int32_t* a2, const char* a3, int32_t a4, UChar32 a5, int32_t* a6, UErrorCode* a7),
+     (a0, a1, a2, a3, a4, a5, a6, a7))
+LAZY(icuuc, char*, u_strToUTF8WithSub,
+     (char* a0, int32_t a1, int32_t* a2, const UChar* a3, int32_t a4, UChar32 a5, int32_t* a6, UErrorCode* a7),
+     (a0, a1, a2, a3, a4, a5, a6, a7))
+LAZY(icuuc, void, ubrk_close, (UBreakIterator * a0), (a0))
+
+LAZY(icui18n, UCalendar*, ucal_open, (const UChar* a0, int32_t a1, const char* a2, UCalendarType a3, UErrorCode* a4),
+     (a0, a1, a2, a3, a4))
+LAZY(icui18n, UCollationResult, ucol_strcollUTF8,
+     (const UCollator* a0, const char* a1, int32_t a2, const char* a3, int32_t a4, UErrorCode* a5),
+     (a0, a1, a2, a3, a4, a5))
+LAZY(icui18n, UCollator*, ucol_open, (const char* a0, UErrorCode* a1), (a0, a1))
+LAZY(icui18n, UDateFormat*, udat_open,
+     (UDateFormatStyle a0, UDateFormatStyle a1, const char* a2, const UChar* a3, int32_t a4, const UChar* a5,
+      int32_t a6, UErrorCode* a7),
+     (a0, a1, a2, a3, a4, a5, a6, a7))
+LAZY(icui18n, UFormattedNumber*, unumf_openResult, (UErrorCode * a0), (a0))
+LAZY(icui18n, UNumberFormatter*, unumf_openForSkeletonAndLocale,
+     (const UChar* a0, int32_t a1, const char* a2, UErrorCode* a3), (a0, a1, a2, a3))
+LAZY(icui18n, URelativeDateTimeFormatter*, ureldatefmt_open,
+     (const char* a0, UNumberFormat* a1, UDateRelativeDateTimeFormatterStyle a2, UDisplayContext a3, UErrorCode* a4),
+     (a0, a1, a2, a3, a4))
+LAZY(icui18n, int32_t, ucal_getFieldDifference, (UCalendar * a0, UDate a1, UCalendarDateFields a2, UErrorCode* a3),
+     (a0, a1, a2, a3))
+LAZY(icui18n, int32_t, udat_format,
+     (const UDateFormat* a0, UDate a1, UChar* a2, int32_t a3, UFieldPosition* a4, UErrorCode* a5),
+     (a0, a1, a2, a3, a4, a5))
+LAZY(icui18n, int32_t, unumf_resultToString, (const UFormattedNumber* a0, UChar* a1, int32_t a2, UErrorCode* a3),
+     (a0, a1, a2, a3))
+LAZY(icui18n, int32_t, ureldatefmt_formatNumeric,
+     (const URelativeDateTimeFormatter* a0, double a1, URelativeDateTimeUnit a2, UChar* a3, int32_t a4, UErrorCode* a5),
+     (a0, a1, a2, a3, a4, a5))
+LAZY(icui18n, void, ucal_close, (UCalendar * a0), (a0))
+LAZY(icui18n, void, ucal_setMillis, (UCalendar * a0, UDate a1, UErrorCode* a2), (a0, a1, a2))
+LAZY(icui18n, void, ucol_close, (UCollator * a0), (a0))
+LAZY(icui18n, void, ucol_setAttribute, (UCollator * a0, UColAttribute a1, UColAttributeValue a2, UErrorCode* a3),
+     (a0, a1, a2, a3))
+LAZY(icui18n, void, udat_close, (UDateFormat * a0), (a0))
+LAZY(icui18n, void, unumf_close, (UNumberFormatter * a0), (a0))
+LAZY(icui18n, void, unumf_closeResult, (UFormattedNumber * a0), (a0))
+LAZY(icui18n, void, unumf_formatDecimal,
+     (const UNumberFormatter* a0, const char* a1, int32_t a2, UFormattedNumber* a3, UErrorCode* a4),
+     (a0, a1, a2, a3, a4))
+LAZY(icui18n, void, unumf_formatInt, (const UNumberFormatter* a0, int64_t a1, UFormattedNumber* a2, UErrorCode* a3),
+     (a0, a1, a2, a3))
+LAZY(icui18n, void, ureldatefmt_close, (URelativeDateTimeFormatter * a0), (a0))
 
 LAZY(glib, GKeyFile*, g_key_file_new, (), ())
 LAZY(glib, gboolean, g_key_file_get_boolean, (GKeyFile * a0, const gchar* a1, const gchar* a2, GError** a3),
