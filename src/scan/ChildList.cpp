@@ -43,7 +43,7 @@ ChildList::Ptr ChildList::erase(const Ptr* at) noexcept {
     Ptr removed = std::move(*hole);
     std::move(hole + 1, last, hole);
     std::destroy_at(last - 1);
-    --block_->size;
+    if (--block_->size == 0) clear();
     return removed;
 }
 
@@ -58,7 +58,6 @@ void ChildList::clear() noexcept {
 
 void ChildList::shrink() noexcept {
     if (!block_ || block_->size == block_->capacity) return;
-    if (block_->size == 0) return clear();
     if (Head* block = allocate(block_->size, true)) adopt(block);
 }
 

@@ -3,7 +3,9 @@
 // else one heap block holding the count and the capacity (4 bytes each) and
 // then the shared pointers. A vector would take 24 bytes in every node; the
 // block's 8-byte head costs nothing in practice, since a block of 16·n + 8
-// bytes lands in the same allocator chunk as a vector's 16·n.
+// bytes lands in the same allocator chunk as a vector's 16·n. The pointer is
+// null exactly when there are no children, so that the window's many "has it
+// children?" questions read the node alone and never the block.
 //
 // Readers see a read-only, contiguous sequence. Only FSNode changes a list:
 // the scanner's threads build a node's list, and a list is never changed
@@ -49,7 +51,7 @@ public:
     const Ptr* begin() const noexcept { return data(); }
     const Ptr* end() const noexcept { return block_ ? cells() + block_->size : nullptr; }
     size_t size() const noexcept { return block_ ? block_->size : 0; }
-    bool empty() const noexcept { return size() == 0; }
+    bool empty() const noexcept { return !block_; }
     const Ptr& operator[](size_t i) const noexcept { return cells()[i]; }
     const Ptr& at(size_t i) const;
     const Ptr& front() const noexcept { return cells()[0]; }
@@ -85,6 +87,7 @@ private:
         ++block_->size;
     }
     // Takes out the element at `at` and returns it; the ones after it move up.
+    // The last one out releases the block.
     Ptr erase(const Ptr* at) noexcept;
     // Releases every element and the block.
     void clear() noexcept;

@@ -92,6 +92,12 @@ TEST(FSNode, ChildrenKeepTheirOrderThroughGrowthErasureAndCompaction) {
     expected.push_back(file(*root, "late", 1));
     check("after growing again");
     EXPECT_THROW(root->children().at(expected.size()), std::out_of_range);
+    // Emptied, a list is as new.
+    auto emptied = FSNode::make("e", "/e", true);
+    for (auto name : {"x", "y"}) emptied->eraseChild(file(*emptied, name, 1).get());
+    EXPECT_TRUE(emptied->children().empty() && !emptied->outlineChildren());
+    const FSNode::Ptr again = file(*emptied, "z", 1);
+    EXPECT_EQ(emptied->children().front(), again);
 
     // Replacing hands back the old list; its nodes leave the tree with their
     // paths, and a node still held outlives the list that held it.
