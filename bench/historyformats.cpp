@@ -224,7 +224,7 @@ int mutate(const std::string& in, const std::string& out) {
     };
     int added = 0;
     for (FSNode* folder : folders) {
-        std::vector<FSNode::Ptr> children = folder->children();
+        std::vector<FSNode::Ptr> children = folder->children().toVector();
         for (const FSNode::Ptr& child : children) {
             if (child->isDirectory()) continue;
             const uint64_t roll = random() % 100;

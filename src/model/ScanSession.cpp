@@ -304,7 +304,7 @@ void ScanSession::splice(const FSNodeRef& folder, FSNodeRef fresh) {
                   fileCount = fresh->fileCount - folder->fileCount;
     const int32_t dirCount = fresh->dirCount - folder->dirCount;
     // The old children are released only once the views have heard of the change.
-    const std::vector<FSNodeRef> old = folder->replaceChildren(*fresh);
+    const ChildList old = folder->replaceChildren(*fresh);
     folder->size = fresh->size;
     folder->logicalSize = fresh->logicalSize;
     folder->fileCount = fresh->fileCount;

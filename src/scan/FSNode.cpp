@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <span>
 #include <utility>
+#include <vector>
 
 namespace vessora {
 
@@ -36,7 +38,7 @@ uint8_t slotOf(uint64_t device) {
 } // namespace
 
 // The budget the header states: a larger node costs every scan dearly.
-static_assert(sizeof(void*) != 8 || sizeof(FSNode) <= 104, "FSNode outgrew its 104 bytes");
+static_assert(sizeof(void*) != 8 || sizeof(FSNode) <= 88, "FSNode outgrew its 88 bytes");
 
 ItemIdentity FSNode::identity() const {
     if (deviceSlot_ == 0) return {};
@@ -136,7 +138,7 @@ FSNode::~FSNode() {
     if (children_.empty()) return;
     std::vector<FSNode*> dying{this};
     for (size_t i = 0; i < dying.size(); ++i) {
-        for (Ptr& child : dying[i]->children_) {
+        for (const Ptr& child : dying[i]->children_) {
             if (child.use_count() == 1)
                 dying.push_back(child.get());
             else
@@ -193,15 +195,13 @@ FSNode::Ptr FSNode::removeChild(const FSNode* child) {
     auto it = std::find_if(children_.begin(), children_.end(), [&](const Ptr& c) { return c.get() == child; });
     if (it == children_.end()) return nullptr;
     detachChild(**it);
-    Ptr removed = std::move(*it);
-    children_.erase(it);
-    return removed;
+    return children_.erase(it);
 }
 
-std::vector<FSNode::Ptr> FSNode::replaceChildren(FSNode& other) {
-    std::vector<Ptr> old = std::exchange(children_, {});
+ChildList FSNode::replaceChildren(FSNode& other) {
+    ChildList old = std::exchange(children_, ChildList());
     for (const Ptr& child : old) detachChild(*child);
-    children_ = std::exchange(other.children_, {});
+    children_ = std::exchange(other.children_, ChildList());
     for (const Ptr& child : children_) child->parent_ = this;
     return old;
 }
@@ -218,7 +218,7 @@ void FSNode::renameLump(int64_t count) {
     label_.assign(digits, nullptr);
 }
 
-const std::vector<FSNode::Ptr>* FSNode::outlineChildren() const {
+const ChildList* FSNode::outlineChildren() const {
     if (!isDirectory_ || children_.empty()) return nullptr;
     return &children_;
 }
@@ -228,7 +228,8 @@ void FSNode::sortRecursively() {
     while (!work.empty()) {
         FSNode* node = work.back();
         work.pop_back();
-        std::stable_sort(node->children_.begin(), node->children_.end(),
+        const std::span<Ptr> children = node->children_.elements();
+        std::stable_sort(children.begin(), children.end(),
                          [](const Ptr& a, const Ptr& b) { return a->size > b->size; });
         for (const Ptr& child : node->children_)
             if (child->isDirectory_ && !child->children_.empty()) work.push_back(child.get());

@@ -9,16 +9,17 @@
 // keep any node after it left the tree.
 //
 // Memory: a scan of a million files holds one node per folder, per lump and
-// per large file, so a node is kept to 104 bytes: with the shared pointer's
-// 16-byte control block that is a 120-byte request, which the allocator serves
-// from the same 128-byte chunk as a node of 88 bytes; one more byte would cost
-// 16 per node. The identity takes 8 bytes for the inode and, for the device,
-// one byte that was padding, as an index into a table of the devices met (see
-// identity()); the modification time takes 8.
+// per large file, so a node is kept to 88 bytes: with the shared pointer's
+// 16-byte control block that is a 104-byte request, which the allocator serves
+// from a 112-byte chunk; one more byte would cost 16 per node. The children
+// take one pointer (see ChildList). The identity takes 8 bytes for the inode
+// and, for the device, one byte that was padding, as an index into a table of
+// the devices met (see identity()); the modification time takes 8.
 // A node inside the tree stores only its own name (inline when short); its
 // path is derived from its parent's. Only a root or a detached node stores
 // its full path.
 
+#include "scan/ChildList.h"
 #include "support/ItemIdentity.h"
 
 #include <cstdint>
@@ -26,7 +27,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace vessora {
 
@@ -62,7 +62,7 @@ class FSNode {
 
     Label label_;
     FSNode* parent_ = nullptr;
-    std::vector<std::shared_ptr<FSNode>> children_;
+    ChildList children_;
 
     void appendPath(std::string& out) const;
     void detachChild(FSNode& child);
@@ -122,7 +122,7 @@ public:
     // Set once, by whoever makes the node, before the node is shared.
     void setIdentity(const ItemIdentity& identity);
 
-    const std::vector<Ptr>& children() const { return children_; }
+    const ChildList& children() const { return children_; }
     // The node whose children hold this one; null for a root or a detached node.
     FSNode* parent() const { return parent_; }
 
@@ -134,7 +134,7 @@ public:
 
     // The children an outline may expand: null for a file, a lump, a skipped
     // location or an empty directory; otherwise the children.
-    const std::vector<Ptr>* outlineChildren() const;
+    const ChildList* outlineChildren() const;
 
     // Sorts every children list below this node in place, largest size first,
     // keeping the order of equal sizes. Uses no recursion.
@@ -147,14 +147,14 @@ public:
     // Moves `other`'s children (a fresh scan of this same folder) into this
     // node, in their order, and returns the children it had; those leave the
     // tree as with removeChild. Counts and flags are the caller's to copy.
-    std::vector<Ptr> replaceChildren(FSNode& other);
+    ChildList replaceChildren(FSNode& other);
 
     // For the scanner: a lump's file count changed after a hard-link correction.
     void renameLump(int64_t count);
     // For the scanner: takes `child` out of the children (it is dropped).
     void eraseChild(const FSNode* child);
     // For the scanner: gives back the spare capacity of the children list.
-    void compactChildren() { children_.shrink_to_fit(); }
+    void compactChildren() { children_.shrink(); }
 };
 
 } // namespace vessora

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <stdexcept>
+
 using namespace vessora;
 
 namespace {
@@ -61,4 +64,54 @@ TEST(FSNode, DeepTreesSortAndReleaseWithoutRecursion) {
     root->sortRecursively();
     EXPECT_EQ(std::tuple(root->children()[0]->name(), tip->path().size()), std::tuple("d", 2 + size_t(depth) * 2));
     root.reset(); // must not overflow the stack
+}
+
+// The children list grows by moving its elements into larger blocks and
+// closes gaps by moving them up: every move must keep each node and the order.
+TEST(FSNode, ChildrenKeepTheirOrderThroughGrowthErasureAndCompaction) {
+    auto root = FSNode::make("r", "/r", true);
+    std::vector<FSNode::Ptr> expected;
+    const auto check = [&](const char* when) {
+        ASSERT_EQ(root->children().size(), expected.size()) << when;
+        EXPECT_TRUE(std::equal(root->children().begin(), root->children().end(), expected.begin())) << when;
+    };
+    for (int i = 0; i < 1000; ++i) expected.push_back(file(*root, "f" + std::to_string(i), i));
+    check("after growing");
+    // Next to last, middle and first; one held elsewhere keeps its path.
+    FSNode::Ptr held = expected[500];
+    for (size_t at : {size_t(998), size_t(500), size_t(0)}) {
+        root->eraseChild(expected[at].get());
+        expected.erase(expected.begin() + long(at));
+    }
+    EXPECT_EQ(std::tuple(held->parent(), held->path()), std::tuple(nullptr, "/r/f500"));
+    ASSERT_EQ(root->removeChild(expected.back().get()), expected.back());
+    expected.pop_back();
+    check("after erasing");
+    root->compactChildren();
+    check("after compacting");
+    expected.push_back(file(*root, "late", 1));
+    check("after growing again");
+    EXPECT_THROW(root->children().at(expected.size()), std::out_of_range);
+    // Emptied, a list is as new.
+    auto emptied = FSNode::make("e", "/e", true);
+    for (auto name : {"x", "y"}) emptied->eraseChild(file(*emptied, name, 1).get());
+    EXPECT_TRUE(emptied->children().empty() && !emptied->outlineChildren());
+    const FSNode::Ptr again = file(*emptied, "z", 1);
+    EXPECT_EQ(emptied->children().front(), again);
+
+    // Replacing hands back the old list; its nodes leave the tree with their
+    // paths, and a node still held outlives the list that held it.
+    auto fresh = FSNode::make("r", "/elsewhere/r", true);
+    auto sub = FSNode::makeChild(*fresh, "sub", true);
+    auto leaf = file(*sub, "leaf", 3);
+    FSNode* kept = expected[1].get();
+    {
+        const ChildList old = root->replaceChildren(*fresh);
+        EXPECT_EQ(std::tuple(old.size(), old[1].get(), kept->parent()), std::tuple(expected.size(), kept, nullptr));
+    }
+    expected.clear();
+    EXPECT_EQ(std::tuple(root->children().size(), fresh->children().empty(), sub->parent(), leaf->path()),
+              std::tuple(1u, true, root.get(), "/r/sub/leaf"));
+    root.reset();
+    EXPECT_EQ(std::tuple(sub->parent(), leaf->path()), std::tuple(nullptr, "/r/sub/leaf"));
 }

@@ -11,8 +11,6 @@
 namespace vessora {
 
 namespace {
-const std::vector<FSNode::Ptr> noChildren;
-
 QString nodeName(const FSNode& node) { return Text::fromPath(node.name()); }
 } // namespace
 
@@ -97,12 +95,12 @@ QVariant OutlineModel::headerData(int section, Qt::Orientation orientation, int 
     return {};
 }
 
-const std::vector<FSNode::Ptr>& OutlineModel::childrenOf(const FSNode* node) const {
-    if (!node) return noChildren;
+std::span<const FSNode::Ptr> OutlineModel::childrenOf(const FSNode* node) const {
+    if (!node) return {};
     if (auto it = pending_.find(node); it != pending_.end()) return it->second;
     if (!comparison_) return node->children();
     if (auto it = ordered_.find(node); it != ordered_.end()) return it->second;
-    std::vector<FSNode::Ptr> rows = node->children();
+    std::vector<FSNode::Ptr> rows = node->children().toVector();
     const auto& gone = comparison_->goneFrom(*node);
     rows.insert(rows.end(), gone.begin(), gone.end());
     const bool descending = sortOrder_ == Qt::DescendingOrder;
@@ -240,7 +238,8 @@ void OutlineModel::nodesAboutToBeRemoved(const FSNode::Ptr& parent, const std::v
     if (!parent || treeRows.empty() || !isShown(parent.get())) return;
     // `treeRows` count in the tree's order; the views may see another (in
     // compare mode), so the leaving nodes are found in what they see.
-    std::vector<FSNode::Ptr> seen = childrenOf(parent.get());
+    const std::span<const FSNode::Ptr> seenNow = childrenOf(parent.get());
+    std::vector<FSNode::Ptr> seen(seenNow.begin(), seenNow.end());
     std::vector<int> rows;
     for (int treeRow : treeRows) {
         if (treeRow < 0 || treeRow >= int(parent->children().size())) continue;
@@ -284,7 +283,8 @@ void OutlineModel::childrenAboutToBeReplaced(const FSNode::Ptr& folder) {
     if (!folder || !isShown(folder.get())) return;
     // The views hear of the old rows leaving and meanwhile read an empty
     // list, so they never read a half-changed folder.
-    const auto old = childrenOf(folder.get());
+    const std::span<const FSNode::Ptr> shown = childrenOf(folder.get());
+    const std::vector<FSNode::Ptr> old(shown.begin(), shown.end());
     forgetOrders(folder.get());
     const int count = int(old.size());
     if (count == 0) {

@@ -24,6 +24,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -87,7 +88,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    const std::vector<FSNode::Ptr>& childrenOf(const FSNode* node) const;
+    std::span<const FSNode::Ptr> childrenOf(const FSNode* node) const;
     int rowOf(const FSNode* node) const;
     // True when `node` is the root or reachable from it through rows the
     // views still show.
