@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bitset>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -37,32 +39,57 @@ constexpr int64_t kProgressBatch = 4096;
 constexpr int kRootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
 
 // The last components of the skip paths: a directory's full path is built
-// only when its name could match.
-std::unordered_set<std::string> lastComponents(const std::set<std::string>& paths) {
-    std::unordered_set<std::string> names;
-    for (const auto& p : paths) names.insert(Paths::lastComponent(p));
-    return names;
-}
+// only when its name could match. Asked once for every entry of a walk, so
+// most names are turned away by their first byte, and the rest are looked up
+// without being copied.
+class SkipNames {
+public:
+    explicit SkipNames(const std::set<std::string>& paths) {
+        for (const auto& p : paths) {
+            std::string name = Paths::lastComponent(p);
+            firstBytes_.set(uint8_t(name.empty() ? 0 : name[0]));
+            names_.insert(std::move(name));
+        }
+    }
+    bool contains(const char* name) const {
+        return firstBytes_.test(uint8_t(name[0])) && names_.find(std::string_view(name)) != names_.end();
+    }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::bitset<256> firstBytes_;
+    std::unordered_set<std::string, Hash, std::equal_to<>> names_;
+};
 
 // The folders a walk leaves out by pattern: the last component of each
-// pattern is matched first, so only candidates build their full path.
+// pattern is matched first, so only candidates build their full path. A last
+// component without wildcards is compared as it stands: fnmatch in a UTF-8
+// locale widens both strings on every call.
 class PatternSkips {
 public:
     explicit PatternSkips(const std::vector<std::string>& patterns) : patterns_(patterns) {
-        for (const std::string& p : patterns) lastPatterns_.push_back(Paths::lastComponent(p));
+        for (const std::string& p : patterns) {
+            lastPatterns_.push_back(Paths::lastComponent(p));
+            literal_.push_back(lastPatterns_.back().find_first_of("*?[\\") == std::string::npos);
+        }
     }
     bool empty() const { return patterns_.empty(); }
     template <typename PathOf> bool matches(const char* name, PathOf&& pathOf) const {
-        for (size_t i = 0; i < patterns_.size(); ++i)
-            if (::fnmatch(lastPatterns_[i].c_str(), name, 0) == 0 &&
-                ::fnmatch(patterns_[i].c_str(), pathOf().c_str(), 0) == 0)
-                return true;
+        for (size_t i = 0; i < patterns_.size(); ++i) {
+            const bool last =
+                literal_[i] ? lastPatterns_[i] == name : ::fnmatch(lastPatterns_[i].c_str(), name, 0) == 0;
+            if (last && ::fnmatch(patterns_[i].c_str(), pathOf().c_str(), 0) == 0) return true;
+        }
         return false;
     }
 
 private:
     const std::vector<std::string>& patterns_;
     std::vector<std::string> lastPatterns_;
+    std::vector<bool> literal_;
 };
 
 // A folder on another device is walked when it is no mount point of its own
@@ -76,8 +103,8 @@ bool entersDevice(const ScanOptions& options, const walk::EntryStat& st, uint64_
 class ScanWalker final : public walk::Walker {
 public:
     ScanWalker(int rootFd, const std::string& rootPath, uint64_t rootDev, const ScanOptions& options, ScanStats& stats)
-        : Walker(rootFd, rootPath), rootDev_(rootDev), options_(options), stats_(stats),
-          skipNames_(lastComponents(options.skipPaths)), patterns_(options.skipPatterns) {}
+        : Walker(rootFd, rootPath), rootDev_(rootDev), options_(options), stats_(stats), skipNames_(options.skipPaths),
+          patterns_(options.skipPatterns) {}
 
     InodeSet inodes;
 
@@ -195,7 +222,7 @@ private:
         FSNode& node = *task->node;
         // A skipped location is listed without asking for its status: it may
         // be the mount point of a server that never answers.
-        if (!options_.skipPaths.empty() && skipNames_.count(name)) {
+        if (skipNames_.contains(name)) {
             std::string path = childPath(task, name);
             if (options_.skipPaths.count(path)) {
                 FSNode::Ptr child = FSNode::makeUnattachedChild(node, name, true);
@@ -297,7 +324,7 @@ private:
     const uint64_t rootDev_;
     const ScanOptions& options_;
     ScanStats& stats_;
-    const std::unordered_set<std::string> skipNames_;
+    const SkipNames skipNames_;
     const PatternSkips patterns_;
 };
 
@@ -391,8 +418,7 @@ public:
     SizeWalker(uint64_t rootDev, const ScanOptions& options, const std::function<bool()>& cancelled,
                CountedLinks* links, LinkTally* tally = nullptr)
         : Walker(AT_FDCWD, std::string()), rootDev_(rootDev), options_(options), cancelled_(cancelled),
-          skipNames_(lastComponents(options.skipPaths)), patterns_(options.skipPatterns), links_(links), tally_(tally) {
-    }
+          skipNames_(options.skipPaths), patterns_(options.skipPatterns), links_(links), tally_(tally) {}
 
     std::atomic<int64_t> total{0};
 
@@ -416,8 +442,7 @@ private:
 
     bool handleEntry(walk::DirTask* task, int fd, const char* name, uint32_t index, Listing& into,
                      Worker& worker) override {
-        if (!options_.skipPaths.empty() && skipNames_.count(name) && options_.skipPaths.count(childPath(task, name)))
-            return true;
+        if (skipNames_.contains(name) && options_.skipPaths.count(childPath(task, name))) return true;
         walk::EntryStat st;
         if (!walk::statEntry(fd, name, st)) return true;
         if (!st.isDirectory()) {
@@ -448,7 +473,7 @@ private:
     const ScanOptions& options_;
     const std::function<bool()>& cancelled_;
     std::mutex cancelLock_;
-    const std::unordered_set<std::string> skipNames_;
+    const SkipNames skipNames_;
     const PatternSkips patterns_;
     CountedLinks* const links_;
     LinkTally* const tally_;

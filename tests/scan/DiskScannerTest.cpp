@@ -148,3 +148,22 @@ TEST(DiskScanner, CancelBeforeAndDuringTheWalk) {
     bool cancelled = false;
     EXPECT_EQ(DiskScanner::quickSize(dir / "r", {}, [&] { return cancelled = true; }), 0);
 }
+
+TEST(DiskScanner, SkipPatternsMatchWholeNamesWithAndWithoutWildcards) {
+    test::TempDir dir;
+    for (const char* folder : {"a/logs", "b/logs", "a/logsx", "a/tmp1", "a/xtmp", "a/d/logs"})
+        test::writeFile(dir / "r/" + folder + "/f", 8192);
+    ScanOptions options;
+    options.skipPatterns = {dir / "r/*/logs", dir / "r/a/tmp*"};
+    auto root = scan(dir / "r", nullptr, options);
+    const FSNode* a = child(*root, "a");
+    ASSERT_TRUE(a && child(*root, "b") && child(*a, "d"));
+    auto skipped = [](const FSNode* n) { return n ? int(n->isNotDescended) : -1; };
+    // `*` crosses slashes (no FNM_PATHNAME), so a/d/logs matches as well.
+    EXPECT_EQ(std::tuple(skipped(child(*a, "logs")), skipped(child(*child(*root, "b"), "logs")),
+                         skipped(child(*child(*a, "d"), "logs")), skipped(child(*a, "tmp1")),
+                         skipped(child(*a, "logsx")), skipped(child(*a, "xtmp"))),
+              std::tuple(1, 1, 1, 1, 0, 0));
+    EXPECT_EQ(root->fileCount, 2);
+    EXPECT_EQ(DiskScanner::quickSize(dir / "r", options), root->size);
+}
