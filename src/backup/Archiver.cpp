@@ -146,17 +146,12 @@ std::string folderName(const std::string& label, Date date, const std::string& t
     Icu::Owned<UDateFormat, udat_close> formatter(
         udat_open(UDAT_PATTERN, UDAT_PATTERN, "en_US_POSIX", timeZone.empty() ? nullptr : zone.data(),
                   int32_t(zone.size()), pattern.data(), int32_t(pattern.size()), &status));
-    std::optional<std::u16string> text;
-    if (U_SUCCESS(status)) {
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
-        text = Icu::written([&formatter, ms](UChar* buffer, int32_t capacity, UErrorCode* error) {
-            return udat_format(formatter.get(), UDate(ms), buffer, capacity, nullptr, error);
-        });
-    }
+    std::optional<std::string> text;
+    if (U_SUCCESS(status)) text = Icu::formatDate(formatter.get(), date);
     // Without ICU's date formats, the same stamp in UTC.
     std::string stamp;
     if (text) {
-        stamp = Icu::toUtf8(*text);
+        stamp = *text;
     } else {
         // "2023-03-08T20:26:40Z" to "2023-03-08 2026".
         stamp = Dates::iso8601(date).substr(0, 16);

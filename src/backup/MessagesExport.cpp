@@ -117,11 +117,7 @@ public:
 private:
     static std::string format(const UDateFormat* formatter, Date date) {
         if (!formatter) return {};
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
-        auto text = Icu::written([formatter, ms](UChar* buffer, int32_t capacity, UErrorCode* error) {
-            return udat_format(formatter, UDate(ms), buffer, capacity, nullptr, error);
-        });
-        return text ? Icu::toUtf8(*text) : std::string();
+        return Icu::formatDate(formatter, date).value_or(std::string());
     }
 
     Icu::Owned<UDateFormat, udat_close> day_;

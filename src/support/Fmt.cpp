@@ -153,10 +153,8 @@ std::string dateTime(Date date, const std::string& locale) {
     Icu::Owned<UDateFormat, udat_close> format(
         udat_open(UDAT_SHORT, UDAT_MEDIUM, localeId(locale), nullptr, -1, nullptr, -1, &status));
     if (U_FAILURE(status)) return Dates::iso8601(date);
-    auto text = Icu::written([&](UChar* buffer, int32_t capacity, UErrorCode* error) {
-        return udat_format(format.get(), toUDate(date), buffer, capacity, nullptr, error);
-    });
-    return text ? Icu::toUtf8(*text) : Dates::iso8601(date);
+    std::optional<std::string> text = Icu::formatDate(format.get(), date);
+    return text ? std::move(*text) : Dates::iso8601(date);
 }
 
 } // namespace vessora::Fmt

@@ -25,4 +25,13 @@ std::u16string fromUtf8(std::string_view text) { return converted<std::u16string
 // Never more than three bytes for each UTF-16 unit.
 std::string toUtf8(std::u16string_view text) { return converted<std::string>(text, 3, u_strToUTF8WithSub); }
 
+std::optional<std::string> formatDate(const UDateFormat* format, Date date) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
+    auto text = written([format, ms](UChar* buffer, int32_t capacity, UErrorCode* error) {
+        return udat_format(format, UDate(ms), buffer, capacity, nullptr, error);
+    });
+    if (!text) return std::nullopt;
+    return toUtf8(*text);
+}
+
 } // namespace vessora::Icu

@@ -3,6 +3,9 @@
 // the command-line tools load ICU when a command first needs it
 // (cli/LazyLibraries.cpp), and only plain C functions can be loaded that way.
 
+#include "support/Date.h"
+
+#include <unicode/udat.h>
 #include <unicode/utypes.h>
 
 #include <memory>
@@ -16,6 +19,9 @@ namespace vessora::Icu {
 std::u16string fromUtf8(std::string_view text);
 // UTF-8 from ICU. An unpaired surrogate becomes U+FFFD.
 std::string toUtf8(std::u16string_view text);
+
+// `date` as `format` writes it; nothing when ICU fails.
+std::optional<std::string> formatDate(const UDateFormat* format, Date date);
 
 // The text an ICU function writes into a buffer, the function given as
 // write(buffer, capacity, status) returning the text's full length: a text
