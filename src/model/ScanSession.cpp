@@ -92,7 +92,6 @@ void ScanSession::start(std::optional<std::string> path) {
             // A cancelled scan was already finished by whoever cancelled it;
             // its tree is dropped here, off the main thread.
             if (stats->isCancelled()) return;
-            tree->sortRecursively();
             // What history keeps is read from the tree here, before the main
             // thread may change it; compressing and writing it come after.
             std::shared_ptr<ScanArchive::Prepared> prepared;
@@ -279,12 +278,10 @@ void ScanSession::rescanFolder(const FSNodeRef& folder) {
                                *gone = errno == ENOENT || errno == ENOTDIR;
                                if (*gone) return;
                            }
-                           // A fresh walk with the scan's own options, sorted here
-                           // so that the main thread never sorts a subtree.
+                           // A fresh walk with the scan's own options; it comes
+                           // sorted, so the main thread never sorts a subtree.
                            ScanStats stats;
-                           FSNodeRef tree = DiskScanner::scan(path, ScanOptions{}, stats);
-                           tree->sortRecursively();
-                           *fresh = std::move(tree);
+                           *fresh = DiskScanner::scan(path, ScanOptions{}, stats);
                        },
                        [this, folder, fresh, gone] {
                            // A new scan or a removal may have taken the folder away meanwhile.

@@ -86,6 +86,11 @@ private:
         ::new (static_cast<void*>(cells() + block_->size)) Ptr(std::move(child));
         ++block_->size;
     }
+    // Room for `count` elements in all. May throw std::bad_alloc (the list
+    // is then unchanged).
+    void reserve(size_t count) {
+        if (count > capacity()) grow(count);
+    }
     // Takes out the element at `at` and returns it; the ones after it move up.
     // The last one out releases the block.
     Ptr erase(const Ptr* at) noexcept;

@@ -108,6 +108,12 @@ public:
 
     InodeSet inodes;
 
+    // Sorts the directories whose sorting waited for the links' corrections.
+    void sortWaiting() {
+        for (FSNode* node : waiting_) node->sortChildren();
+        waiting_.clear();
+    }
+
 private:
     void process(walk::DirTask* task, Worker& worker) override {
         if (!task->node) {
@@ -211,6 +217,14 @@ private:
         int64_t smallBytes = 0, smallLogical = 0, smallCount = 0;
         int64_t smallNewest = 0; // the newest modification among them
         uint32_t folders = 0;    // folder nodes made: places links in walk order
+
+        void reset() override {
+            Listing::reset();
+            nodes.clear();
+            links.clear();
+            smallBytes = smallLogical = smallCount = smallNewest = 0;
+            folders = 0;
+        }
     };
 
     std::unique_ptr<Listing> newListing() override { return std::make_unique<ScanListing>(); }
@@ -259,6 +273,7 @@ private:
         if (st.isMultiLinkFile()) {
             if (!claimLink(st, &node, task->top->index, index, into.folders, &occurrence)) return true;
             into.links.push_back(occurrence);
+            task->linkBelow.store(true, std::memory_order_relaxed);
         }
         count(worker, st.allocated);
         if (st.allocated < options_.smallFileThreshold) {
@@ -284,7 +299,16 @@ private:
         FSNode& node = *task->node;
         int64_t smallBytes = 0, smallLogical = 0, smallCount = 0, smallNewest = 0;
         uint32_t folders = 0;
-        std::vector<walk::DirTask*> subdirs;
+        std::vector<walk::DirTask*>& subdirs = worker.subdirs;
+        // The list is allocated once, at its final size.
+        size_t children = 0;
+        bool lump = false;
+        for (auto& p : parts) {
+            auto& part = static_cast<ScanListing&>(*p);
+            children += part.nodes.size();
+            lump |= part.smallCount > 0;
+        }
+        node.reserveChildren(children + (lump ? 1 : 0));
         for (auto& p : parts) {
             auto& part = static_cast<ScanListing&>(*p);
             for (auto& child : part.nodes) node.appendChild(std::move(child));
@@ -298,15 +322,19 @@ private:
         }
         keepOrClose(task, fd, subdirs.size());
         if (smallCount > 0) FSNode::makeLump(node, smallCount, smallBytes, smallLogical)->modified = smallNewest;
-        node.compactChildren();
         task->pending.store(int32_t(subdirs.size()) + 1, std::memory_order_relaxed);
         push(subdirs, worker);
         if (task->pending.fetch_sub(1, std::memory_order_acq_rel) == 1) complete(task);
     }
 
-    // A directory whose subdirectories are all complete adds up its children;
-    // the last subdirectory of a parent to complete completes the parent.
-    static void complete(walk::DirTask* task) {
+    // A directory whose subdirectories are all complete adds up its children
+    // and sorts them, on the walk's threads while the nodes are still in the
+    // cache; the last subdirectory of a parent to complete completes the
+    // parent. A directory with a counted link in or below it waits to be
+    // sorted until the walk is over: a link met later that comes earlier in
+    // walk order takes the count over and changes its sizes, and the link
+    // order is worked out from listing order (InodeSet::precedes).
+    void complete(walk::DirTask* task) {
         for (;;) {
             FSNode& node = *task->node;
             node.size = node.logicalSize = node.fileCount = node.dirCount = 0;
@@ -315,6 +343,14 @@ private:
                 node.logicalSize += child->logicalSize;
                 node.fileCount += child->fileCount;
                 if (child->isDirectory()) node.dirCount += child->dirCount + 1;
+            }
+            if (!task->linkBelow.load(std::memory_order_relaxed)) {
+                node.sortChildren();
+            } else {
+                // Published to the parent's completion by the count below.
+                if (task->parent) task->parent->linkBelow.store(true, std::memory_order_relaxed);
+                std::lock_guard<std::mutex> guard(waitingLock_);
+                waiting_.push_back(&node);
             }
             task = task->parent;
             if (!task || task->pending.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
@@ -326,6 +362,8 @@ private:
     ScanStats& stats_;
     const SkipNames skipNames_;
     const PatternSkips patterns_;
+    std::mutex waitingLock_;
+    std::vector<FSNode*> waiting_;
 };
 
 // A link counted during the walk turned out not to be the first in walk
@@ -461,7 +499,7 @@ private:
 
     void finishDirectory(walk::DirTask* task, int fd, std::vector<std::unique_ptr<Listing>>& parts,
                          Worker& worker) override {
-        std::vector<walk::DirTask*> subdirs;
+        std::vector<walk::DirTask*>& subdirs = worker.subdirs;
         for (auto& part : parts) subdirs.insert(subdirs.end(), part->subdirs.begin(), part->subdirs.end());
         keepOrClose(task, fd, subdirs.size());
         push(subdirs, worker);
@@ -552,6 +590,7 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
         }
         walker.run(std::move(tasks));
         for (auto& link : walker.inodes.takeSuperseded()) takeBack(*link, tops, stats);
+        walker.sortWaiting();
     }
     ::close(rootFd);
 
@@ -567,6 +606,7 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
         if (top.node->isDirectory()) root->dirCount += top.node->dirCount + 1;
         root->appendChild(std::move(top.node));
     }
+    root->sortChildren();
     return root;
 }
 

@@ -16,7 +16,8 @@ namespace vessora::DiskScanner {
 
 // Walks `root` completely and returns its tree: allocated sizes, hard links
 // counted once, small files lumped per directory, skipped locations listed
-// but not entered, what could not be read flagged and counted in `stats`.
+// but not entered, what could not be read flagged and counted in `stats`;
+// every children list sorted largest first, equal sizes in listing order.
 // Progress goes to `stats`; setting its cancel flag stops the walk soon (the
 // partial tree returned is then not meaningful). Never fails.
 FSNode::Ptr scan(const std::string& root, const ScanOptions& options, ScanStats& stats);

@@ -164,6 +164,12 @@ std::string FSNode::name() const {
     return text;
 }
 
+std::string_view FSNode::name(std::string& scratch) const {
+    if (!isLump_) return label_.name();
+    scratch = name();
+    return scratch;
+}
+
 void FSNode::appendPath(std::string& out) const {
     // Collect the chain up to the nearest node that knows its own path, then
     // append the names downwards; no recursion, whatever the depth.
@@ -223,14 +229,30 @@ const ChildList* FSNode::outlineChildren() const {
     return &children_;
 }
 
+void FSNode::sortChildren() {
+    const std::span<Ptr> children = children_.elements();
+    const auto larger = [](const Ptr& a, const Ptr& b) { return a->size > b->size; };
+    // Most lists are short: sorted by insertion, they need no buffer (a
+    // stable sort allocates one), and a sorted list is left as it is.
+    if (children.size() > 16) {
+        std::stable_sort(children.begin(), children.end(), larger);
+        return;
+    }
+    for (size_t i = 1; i < children.size(); ++i) {
+        if (!larger(children[i], children[i - 1])) continue;
+        Ptr moving = std::move(children[i]);
+        size_t j = i;
+        for (; j > 0 && larger(moving, children[j - 1]); --j) children[j] = std::move(children[j - 1]);
+        children[j] = std::move(moving);
+    }
+}
+
 void FSNode::sortRecursively() {
     std::vector<FSNode*> work{this};
     while (!work.empty()) {
         FSNode* node = work.back();
         work.pop_back();
-        const std::span<Ptr> children = node->children_.elements();
-        std::stable_sort(children.begin(), children.end(),
-                         [](const Ptr& a, const Ptr& b) { return a->size > b->size; });
+        node->sortChildren();
         for (const Ptr& child : node->children_)
             if (child->isDirectory_ && !child->children_.empty()) work.push_back(child.get());
     }

@@ -87,6 +87,9 @@ public:
 
     // What the node is called on screen ("12 smaller items" for a lump).
     std::string name() const;
+    // The same without a copy where the name is stored as it reads; a lump's
+    // is written into `scratch`, which the view then refers to.
+    std::string_view name(std::string& scratch) const;
     // The absolute path; a lump carries its directory's path.
     std::string path() const;
     bool isDirectory() const { return isDirectory_; }
@@ -136,8 +139,10 @@ public:
     // location or an empty directory; otherwise the children.
     const ChildList* outlineChildren() const;
 
-    // Sorts every children list below this node in place, largest size first,
-    // keeping the order of equal sizes. Uses no recursion.
+    // Sorts the children in place, largest size first, keeping the order of
+    // equal sizes.
+    void sortChildren();
+    // The same for every children list below this node. Uses no recursion.
     void sortRecursively();
 
     // Identity: two nodes are equal only when they are the same object.
@@ -155,6 +160,9 @@ public:
     void eraseChild(const FSNode* child);
     // For the scanner: gives back the spare capacity of the children list.
     void compactChildren() { children_.shrink(); }
+    // For the scanner: room for `count` children in all, so that a list whose
+    // length is known is allocated once.
+    void reserveChildren(size_t count) { children_.reserve(count); }
 };
 
 } // namespace vessora

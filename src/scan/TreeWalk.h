@@ -35,6 +35,9 @@ template <class Enter, class Leave> void walkTree(const FSNode& root, Enter&& en
         if (frame.next < children.size()) {
             const size_t index = frame.next++;
             const FSNode& child = *children[index];
+            // Nodes lie scattered over the heap: the next sibling is fetched
+            // while this one's subtree is written.
+            if (index + 1 < children.size()) __builtin_prefetch(children[index + 1].get());
             const TreeStep step = enter(child, stack.size(), index);
             if (step == TreeStep::descend)
                 stack.push_back({&child, 0});

@@ -304,22 +304,25 @@ unsigned Walker::measuredLimit(int64_t now) {
 
 void Walker::readDirectory(DirTask* task, int fd, Worker& worker) {
     const uint32_t sliceSize = sliceOverride.load() ? sliceOverride.load() : 4096;
-    std::vector<std::unique_ptr<Listing>> parts;
-    parts.push_back(newListing());
+    std::vector<std::unique_ptr<Listing>>& parts = worker.whole;
+    if (parts.empty()) parts.push_back(newListing());
     Listing& first = *parts[0];
-    auto split = std::make_unique<Split>();
+    first.reset();
+    std::unique_ptr<Split> split;
     bool stopped = false;
     forEachEntry(fd, worker, [&](const char* name, uint32_t index) {
         if (index < sliceSize) return !(stopped = !handleEntry(task, fd, name, index, first, worker));
+        if (!split) split = std::make_unique<Split>();
         split->starts.push_back(uint32_t(split->names.size()));
         split->names.append(name);
         split->names.push_back('\0');
         return true;
     });
-    if (split->starts.empty() || stopped) {
+    if (!split || stopped) {
         finishDirectory(task, fd, parts, worker);
         return;
     }
+    // The first listing goes with the slices; this thread makes a new one.
     Split* s = split.release();
     retain(task);
     s->task = task;
@@ -327,7 +330,8 @@ void Walker::readDirectory(DirTask* task, int fd, Worker& worker) {
     s->firstIndex = sliceSize;
     s->sliceSize = sliceSize;
     const size_t slices = (s->starts.size() + sliceSize - 1) / sliceSize;
-    s->parts = std::move(parts);
+    s->parts.push_back(std::move(parts[0]));
+    parts.clear();
     std::vector<DirTask*> tasks;
     for (size_t i = 1; i <= slices; ++i) {
         s->parts.push_back(newListing());

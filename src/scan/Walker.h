@@ -63,7 +63,7 @@ struct Split;
 
 // One directory to read. Reference counted: the walk holds it while it is
 // queued or being read, each subdirectory holds its parent (for the parent's
-// descriptor, its name and the completion count), and so do hard-link records.
+// descriptor, its name and the completion count).
 struct DirTask {
     std::atomic<int32_t> refs{1};
     std::atomic<int32_t> unopened{0}; // subdirectories not yet opened from fd
@@ -73,16 +73,22 @@ struct DirTask {
     uint32_t index = 0;               // position in the parent's listing
     uint64_t dev = 0, ino = 0;
     DirTask* parent = nullptr;
-    std::string name;        // a path for a walk's own directory
-    FSNode* node = nullptr;  // scan: the directory's node, owned by the tree
+    std::string name;       // a path for a walk's own directory
+    FSNode* node = nullptr; // scan: the directory's node, owned by the tree
+    // scan: a link counted in or below it may yet be taken back
+    std::atomic<bool> linkBelow{false};
     TopState* top = nullptr; // scan: the top-level entry this belongs to
     Split* split = nullptr;  // set for a slice of a large directory\'s entries
     uint32_t slice = 0;      // which slice
 };
 
 // What one thread found in (a slice of) a directory's entries.
+// Each thread lists the directories it reads whole into one listing of its
+// own, emptied before each, so that its vectors keep their capacity from one
+// directory to the next instead of being allocated for every directory.
 struct Listing {
     virtual ~Listing() = default;
+    virtual void reset() { subdirs.clear(); }
     std::vector<DirTask*> subdirs;
 };
 
@@ -139,6 +145,10 @@ protected:
         DirTask* next = nullptr; // read next on this thread, without the queue
         Pace* pace = nullptr;
         uint32_t sincePace = 0; // entries examined since the last pacing point
+        // Reused for every directory read whole: its one listing, and the
+        // subdirectories gathered from a directory's listings.
+        std::vector<std::unique_ptr<walk::Listing>> whole;
+        std::vector<DirTask*> subdirs;
     };
 
     using Listing = walk::Listing;

@@ -28,7 +28,10 @@ TEST(DiskScanner, SizesAndCountsAddUpAtEveryLevel) {
     EXPECT_EQ(test::counts(*root), std::tuple(big + small + deep + top, 8, 5));
     const FSNode* a = child(*root, "a");
     ASSERT_TRUE(a && child(*a, "big") && child(*a, "5 smaller items"));
-    EXPECT_EQ(a->children().back()->logicalSize, 5 * 4000); // the lump comes last
+    // Largest first: the big file, the lump of the small ones, the chain.
+    ASSERT_EQ(a->children().size(), 3u);
+    EXPECT_EQ(std::tuple(a->children()[0]->name(), a->children()[1]->logicalSize, a->children()[2]->name()),
+              std::tuple("big", 5 * 4000, "b"));
     // A top-level file always gets a node of its own.
     ASSERT_NE(child(*root, "top.txt"), nullptr);
     EXPECT_EQ(std::tuple(stats.snapshot().bytes, DiskScanner::quickSize(dir / "r")),
