@@ -93,7 +93,7 @@ void progressLine(const std::string& text) {
 
 std::string printable(std::string_view text) { return Utf8::printable(text); }
 
-void writeOut(const std::string& data) {
+void writeOut(std::string_view data) {
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::write(STDOUT_FILENO, data.data() + done, data.size() - done);

@@ -51,7 +51,7 @@ void progressLine(const std::string& text);
 std::string printable(std::string_view text);
 
 // Writes all of `data` to standard output.
-void writeOut(const std::string& data);
+void writeOut(std::string_view data);
 
 // A path typed on the command line, relative to the working directory, made
 // absolute and otherwise left as typed: a "~" in it is a name like any other

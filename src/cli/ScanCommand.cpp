@@ -15,7 +15,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <memory>
 #include <thread>
 
 namespace vessora::cli {
@@ -95,27 +97,76 @@ bool plainJsonText(std::string_view text) {
     return plain;
 }
 
-void appendQuoted(std::string& out, std::string_view text, bool plain) {
-    if (!plain) {
-        out += JsonWriter::quote(text);
-        return;
+// Standard output's buffer for a long text: the room a piece needs is made
+// once (flushing, or growing for a piece larger than the buffer), and the
+// piece is then copied in through a pointer without further checks.
+class OutputBuffer {
+public:
+    explicit OutputBuffer(size_t flushAt)
+        : flushAt_(flushAt), data_(new char[flushAt + kSlack]), size_(flushAt + kSlack) {
+        at_ = data_.get();
     }
-    out += '"';
-    out += text;
-    out += '"';
-}
+    ~OutputBuffer() { flush(); }
+    OutputBuffer(const OutputBuffer&) = delete;
+    OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+    // Makes room for `bytes` more.
+    void room(size_t bytes) {
+        if (size_t(data_.get() + size_ - at_) >= bytes) return;
+        flush();
+        if (bytes <= size_) return;
+        data_.reset(new char[bytes]);
+        size_ = bytes;
+        at_ = data_.get();
+    }
+    // After room was made:
+    template <size_t N> void literal(const char (&text)[N]) {
+        std::memcpy(at_, text, N - 1);
+        at_ += N - 1;
+    }
+    void text(std::string_view bytes) {
+        std::memcpy(at_, bytes.data(), bytes.size());
+        at_ += bytes.size();
+    }
+    void character(char c) { *at_++ = c; }
+    void number(int64_t value) { at_ = std::to_chars(at_, at_ + kNumber, value).ptr; }
+    void flag(bool value) {
+        if (value)
+            literal("true");
+        else
+            literal("false");
+    }
+    // Written out once the buffer holds its flushing size.
+    void flushIfFull() {
+        if (size_t(at_ - data_.get()) >= flushAt_) flush();
+    }
+    void flush() {
+        writeOut(std::string_view(data_.get(), size_t(at_ - data_.get())));
+        at_ = data_.get();
+    }
+
+    static constexpr size_t kNumber = 20; // the longest int64_t in digits, with its sign
+
+private:
+    static constexpr size_t kSlack = 8 << 10;
+    const size_t flushAt_;
+    std::unique_ptr<char[]> data_;
+    size_t size_;
+    char* at_;
+};
 
 // The tree down to `depth` levels below the root (the nodes at the last level
 // keep their sizes and counts, with no children listed), one node after
 // another without recursion (trees may be tens of thousands of levels deep),
 // flushed to standard output as it grows. Field names are fixed text; a path
 // is known to be plain when its parent's was and its own name is. The buffer
-// is reserved once at its flushing size plus room for a node or two, rather
-// than doubling past it, since it counts towards the scan's peak memory.
+// is allocated once at its flushing size plus room for a node or two, since it
+// counts towards the scan's peak memory.
 void writeJson(const FSNode& root, int64_t depth) {
-    constexpr size_t kFlushAt = 64 << 10;
-    std::string out;
-    out.reserve(kFlushAt + (8 << 10));
+    // A node's text apart from its name and path: field names, four numbers
+    // and five flags.
+    constexpr size_t kNodeText = 256 + 4 * OutputBuffer::kNumber;
+    OutputBuffer out(64 << 10);
     std::string path = root.path();
     // Per open node: the length of the path before its name was added, and
     // whether the path is plain.
@@ -124,33 +175,19 @@ void writeJson(const FSNode& root, int64_t depth) {
         bool plainPath;
     };
     std::vector<Open> open;
-    std::string lumpName;
-    auto number = [&](const char* key, int64_t value) {
-        out += key;
-        char digits[24];
-        out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-    };
-    auto flag = [&](const char* key, bool value) {
-        out += key;
-        out += value ? "true" : "false";
-    };
+    std::string lumpName, quotedName, quotedPath;
     // After every node entered as well as left: a chain of nested folders
     // enters thousands before it leaves one.
-    auto flush = [&] {
-        if (out.size() < kFlushAt) return;
-        writeOut(out);
-        out.clear();
-    };
     auto close = [&] {
-        out += "]}";
+        out.room(2);
+        out.literal("]}");
         path.resize(open.back().pathLength);
         open.pop_back();
-        flush();
+        out.flushIfFull();
     };
     walkTree(
         root,
         [&](const FSNode& node, size_t level, size_t index) {
-            if (index > 0) out += ',';
             const size_t length = path.size();
             const std::string_view name = node.name(lumpName);
             const bool plainName = plainJsonText(name);
@@ -160,33 +197,54 @@ void writeJson(const FSNode& root, int64_t depth) {
                 path += name;
                 plainPath = plainPath && plainName;
             }
-            out += "{\"name\":";
-            appendQuoted(out, name, plainName);
-            out += ",\"path\":";
-            appendQuoted(out, path, plainPath);
-            flag(",\"isDirectory\":", node.isDirectory());
-            number(",\"size\":", node.size);
-            number(",\"logicalSize\":", node.logicalSize);
-            number(",\"fileCount\":", node.fileCount);
-            number(",\"dirCount\":", node.dirCount);
-            flag(",\"isAggregate\":", node.isAggregate);
-            flag(",\"unreadable\":", node.unreadable);
-            flag(",\"isNotDescended\":", node.isNotDescended);
-            flag(",\"isCloudProvider\":", node.isCloudProvider);
-            out += ",\"children\":[";
+            // Names and paths that need escaping are quoted first, so that
+            // their length is known.
+            if (!plainName) quotedName = JsonWriter::quote(name);
+            if (!plainPath) quotedPath = JsonWriter::quote(path);
+            const std::string_view nameText = plainName ? name : std::string_view(quotedName);
+            const std::string_view pathText = plainPath ? std::string_view(path) : std::string_view(quotedPath);
+            out.room(kNodeText + nameText.size() + pathText.size());
+            if (index > 0) out.character(',');
+            out.literal("{\"name\":");
+            if (plainName) out.character('"');
+            out.text(nameText);
+            if (plainName) out.character('"');
+            out.literal(",\"path\":");
+            if (plainPath) out.character('"');
+            out.text(pathText);
+            if (plainPath) out.character('"');
+            out.literal(",\"isDirectory\":");
+            out.flag(node.isDirectory());
+            out.literal(",\"size\":");
+            out.number(node.size);
+            out.literal(",\"logicalSize\":");
+            out.number(node.logicalSize);
+            out.literal(",\"fileCount\":");
+            out.number(node.fileCount);
+            out.literal(",\"dirCount\":");
+            out.number(node.dirCount);
+            out.literal(",\"isAggregate\":");
+            out.flag(node.isAggregate);
+            out.literal(",\"unreadable\":");
+            out.flag(node.unreadable);
+            out.literal(",\"isNotDescended\":");
+            out.flag(node.isNotDescended);
+            out.literal(",\"isCloudProvider\":");
+            out.flag(node.isCloudProvider);
+            out.literal(",\"children\":[");
             open.push_back({length, plainPath});
             // Nodes at the last level keep their sizes and counts and list no
             // children.
             if (int64_t(level) < depth) {
-                flush();
+                out.flushIfFull();
                 return TreeStep::descend;
             }
             close();
             return TreeStep::skip;
         },
         [&](const FSNode&, size_t) { close(); });
-    out += '\n';
-    writeOut(out);
+    out.room(1);
+    out.character('\n');
 }
 
 std::string marks(const FSNode& node) {

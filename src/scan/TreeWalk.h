@@ -35,9 +35,10 @@ template <class Enter, class Leave> void walkTree(const FSNode& root, Enter&& en
         if (frame.next < children.size()) {
             const size_t index = frame.next++;
             const FSNode& child = *children[index];
-            // Nodes lie scattered over the heap: the next sibling is fetched
-            // while this one's subtree is written.
+            // Nodes lie scattered over the heap: the next sibling, and this
+            // one's children, are fetched while this one is written.
             if (index + 1 < children.size()) __builtin_prefetch(children[index + 1].get());
+            __builtin_prefetch(child.children().data());
             const TreeStep step = enter(child, stack.size(), index);
             if (step == TreeStep::descend)
                 stack.push_back({&child, 0});
