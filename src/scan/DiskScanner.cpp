@@ -7,6 +7,7 @@
 #include "support/Paths.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -40,56 +41,86 @@ constexpr int kRootFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
 
 // The last components of the skip paths: a directory's full path is built
 // only when its name could match. Asked once for every entry of a walk, so
-// most names are turned away by their first byte, and the rest are looked up
-// without being copied.
+// most names are turned away by their first two bytes (the second may be the
+// terminating zero), and the rest are looked up without being copied.
 class SkipNames {
 public:
     explicit SkipNames(const std::set<std::string>& paths) {
         for (const auto& p : paths) {
             std::string name = Paths::lastComponent(p);
-            firstBytes_.set(uint8_t(name.empty() ? 0 : name[0]));
+            leads_.set(lead(name.c_str()));
             names_.insert(std::move(name));
         }
     }
     bool contains(const char* name) const {
-        return firstBytes_.test(uint8_t(name[0])) && names_.find(std::string_view(name)) != names_.end();
+        return leads_.test(lead(name)) && names_.find(std::string_view(name)) != names_.end();
     }
 
 private:
+    static size_t lead(const char* name) { return name[0] ? size_t(uint8_t(name[0])) << 8 | uint8_t(name[1]) : 0; }
     struct Hash {
         using is_transparent = void;
         size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
-    std::bitset<256> firstBytes_;
+    std::bitset<1 << 16> leads_;
     std::unordered_set<std::string, Hash, std::equal_to<>> names_;
 };
 
 // The folders a walk leaves out by pattern: the last component of each
 // pattern is matched first, so only candidates build their full path. A last
-// component without wildcards is compared as it stands: fnmatch in a UTF-8
-// locale widens both strings on every call.
+// component without wildcards is compared as it stands, and one whose only
+// wildcard is a final "*" by its beginning: fnmatch in a UTF-8 locale widens
+// both strings on every call.
 class PatternSkips {
 public:
     explicit PatternSkips(const std::vector<std::string>& patterns) : patterns_(patterns) {
         for (const std::string& p : patterns) {
-            lastPatterns_.push_back(Paths::lastComponent(p));
-            literal_.push_back(lastPatterns_.back().find_first_of("*?[\\") == std::string::npos);
+            Last last{Paths::lastComponent(p), Match::pattern};
+            const size_t wildcard = last.text.find_first_of("*?[\\");
+            if (wildcard == std::string::npos) {
+                last.match = Match::whole;
+            } else if (wildcard + 1 == last.text.size() && last.text.back() == '*') {
+                last.text.pop_back();
+                last.match = Match::prefix;
+            }
+            lasts_.push_back(std::move(last));
         }
     }
     bool empty() const { return patterns_.empty(); }
+    // Inside a walk: a folder whose parent was entered.
     template <typename PathOf> bool matches(const char* name, PathOf&& pathOf) const {
         for (size_t i = 0; i < patterns_.size(); ++i) {
-            const bool last =
-                literal_[i] ? lastPatterns_[i] == name : ::fnmatch(lastPatterns_[i].c_str(), name, 0) == 0;
-            if (last && ::fnmatch(patterns_[i].c_str(), pathOf().c_str(), 0) == 0) return true;
+            if (lasts_[i].matches(name) && ::fnmatch(patterns_[i].c_str(), pathOf().c_str(), 0) == 0) return true;
+        }
+        return false;
+    }
+    // A top-level entry, whose path may lie below a match of a pattern
+    // ending in a wildcard (the scan root being inside a skipped location):
+    // only a last component without wildcards decides by itself.
+    template <typename PathOf> bool matchesEntry(const char* name, PathOf&& pathOf) const {
+        for (size_t i = 0; i < patterns_.size(); ++i) {
+            if (lasts_[i].match == Match::whole && lasts_[i].text != name) continue;
+            if (::fnmatch(patterns_[i].c_str(), pathOf().c_str(), 0) == 0) return true;
         }
         return false;
     }
 
 private:
+    enum class Match { whole, prefix, pattern };
+    struct Last {
+        std::string text;
+        Match match;
+        bool matches(const char* name) const {
+            switch (match) {
+            case Match::whole: return text == name;
+            case Match::prefix: return std::strncmp(name, text.data(), text.size()) == 0;
+            case Match::pattern: break;
+            }
+            return ::fnmatch(text.c_str(), name, 0) == 0;
+        }
+    };
     const std::vector<std::string>& patterns_;
-    std::vector<std::string> lastPatterns_;
-    std::vector<bool> literal_;
+    std::vector<Last> lasts_;
 };
 
 // A folder on another device is walked when it is no mount point of its own
@@ -102,9 +133,10 @@ bool entersDevice(const ScanOptions& options, const walk::EntryStat& st, uint64_
 
 class ScanWalker final : public walk::Walker {
 public:
-    ScanWalker(int rootFd, const std::string& rootPath, uint64_t rootDev, const ScanOptions& options, ScanStats& stats)
-        : Walker(rootFd, rootPath), rootDev_(rootDev), options_(options), stats_(stats), skipNames_(options.skipPaths),
-          patterns_(options.skipPatterns) {}
+    ScanWalker(int rootFd, const std::string& rootPath, uint64_t rootDev, const ScanOptions& options, ScanStats& stats,
+               const SkipNames& skipNames, const PatternSkips& patterns)
+        : Walker(rootFd, rootPath), rootDev_(rootDev), options_(options), stats_(stats), skipNames_(skipNames),
+          patterns_(patterns) {}
 
     InodeSet inodes;
 
@@ -360,8 +392,8 @@ private:
     const uint64_t rootDev_;
     const ScanOptions& options_;
     ScanStats& stats_;
-    const SkipNames skipNames_;
-    const PatternSkips patterns_;
+    const SkipNames& skipNames_;
+    const PatternSkips& patterns_;
     std::mutex waitingLock_;
     std::vector<FSNode*> waiting_;
 };
@@ -396,12 +428,6 @@ void takeBack(const LinkOccurrence& link, std::vector<walk::TopState>& tops, Sca
         n->logicalSize -= link.length;
         n->fileCount -= 1;
     }
-}
-
-bool matchesPattern(const ScanOptions& options, const std::string& path) {
-    for (const std::string& pattern : options.skipPatterns)
-        if (::fnmatch(pattern.c_str(), path.c_str(), 0) == 0) return true;
-    return false;
 }
 
 // The shallow listing of the scan root, in directory order (the order the
@@ -555,13 +581,17 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
     }
     root->setIdentity({uint64_t(rootStat.st_dev), uint64_t(rootStat.st_ino)});
 
+    const SkipNames skipNames(options.skipPaths);
+    const PatternSkips patterns(options.skipPatterns);
     std::vector<walk::TopState> tops;
     {
         std::vector<std::string> names = listNames(rootFd);
         std::vector<std::string> work;
         for (auto& name : names) {
-            std::string entryPath = Paths::join(path, name);
-            if (options.skipPaths.count(entryPath) || matchesPattern(options, entryPath)) {
+            const std::string entryPath = Paths::join(path, name);
+            const auto pathOf = [&]() -> const std::string& { return entryPath; };
+            if ((skipNames.contains(name.c_str()) && options.skipPaths.count(entryPath)) ||
+                patterns.matchesEntry(name.c_str(), pathOf)) {
                 FSNode::Ptr skipped = FSNode::make(name, entryPath, true);
                 skipped->isNotDescended = true;
                 skipped->isCloudProvider = options.cloudRoots.count(entryPath) > 0;
@@ -579,7 +609,7 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
     }
 
     {
-        ScanWalker walker(rootFd, path, rootStat.st_dev, options, stats);
+        ScanWalker walker(rootFd, path, rootStat.st_dev, options, stats, skipNames, patterns);
         std::vector<walk::DirTask*> tasks;
         for (size_t i = 0; i < tops.size(); ++i) {
             auto* task = new walk::DirTask;
@@ -611,8 +641,10 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
 }
 
 bool CountedLinks::countFirst(uint64_t dev, uint64_t ino) {
-    std::lock_guard<std::mutex> guard(lock_);
-    return seen_.insert(InodeSet::key(dev, ino)).second;
+    const uint64_t key = InodeSet::key(dev, ino);
+    Shard& shard = shards_[(key * 0x9E3779B97F4A7C15ull) >> 59];
+    std::lock_guard<std::mutex> guard(shard.lock);
+    return shard.seen.insert(key).second;
 }
 
 int64_t quickSize(const std::string& path, const ScanOptions& options, const std::function<bool()>& cancelled) {

@@ -6,6 +6,7 @@
 #include "scan/ScanOptions.h"
 #include "scan/ScanStats.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -36,8 +37,12 @@ public:
     bool countFirst(uint64_t dev, uint64_t ino);
 
 private:
-    std::mutex lock_;
-    std::unordered_set<uint64_t> seen_;
+    // Split by key, so that the walk's threads seldom wait for one another.
+    struct alignas(64) Shard {
+        std::mutex lock;
+        std::unordered_set<uint64_t> seen;
+    };
+    std::array<Shard, 32> shards_;
 };
 
 // The same, counting a file with several links only when `links` meets it first.

@@ -46,10 +46,12 @@ bool InodeSet::precedes(const LinkOccurrence& a, const LinkOccurrence& b) {
 }
 
 bool InodeSet::claim(uint64_t key, std::unique_ptr<LinkOccurrence> occurrence, LinkOccurrence** stored) {
-    std::lock_guard<std::mutex> guard(lock);
-    auto [it, inserted] = seen.try_emplace(key);
+    Shard& shard = shards[(key * 0x9E3779B97F4A7C15ull) >> 59];
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto [it, inserted] = shard.seen.try_emplace(key);
     if (!inserted) {
         if (!precedes(*occurrence, *it->second)) return false;
+        std::lock_guard<std::mutex> keep(supersededLock);
         superseded.push_back(std::move(it->second));
     }
     *stored = occurrence.get();
@@ -58,7 +60,7 @@ bool InodeSet::claim(uint64_t key, std::unique_ptr<LinkOccurrence> occurrence, L
 }
 
 std::vector<std::unique_ptr<LinkOccurrence>> InodeSet::takeSuperseded() {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(supersededLock);
     return std::move(superseded);
 }
 

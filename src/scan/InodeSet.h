@@ -6,6 +6,7 @@
 // happens to meet it first. A link met out of order takes the count over and
 // the one counted before is handed back for correction after the walk.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -45,8 +46,14 @@ public:
 private:
     static bool precedes(const LinkOccurrence& a, const LinkOccurrence& b);
 
-    std::mutex lock;
-    std::unordered_map<uint64_t, std::unique_ptr<LinkOccurrence>> seen;
+    // Split by key, so that threads meeting different files seldom wait for
+    // one another or pass one table back and forth between their caches.
+    struct alignas(64) Shard {
+        std::mutex lock;
+        std::unordered_map<uint64_t, std::unique_ptr<LinkOccurrence>> seen;
+    };
+    std::array<Shard, 32> shards;
+    std::mutex supersededLock; // taken after a shard's, never before
     std::vector<std::unique_ptr<LinkOccurrence>> superseded;
 };
 
