@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <bitset>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 
 namespace vessora::walk {
@@ -454,7 +453,7 @@ class LinkTally {
 public:
     void add(const walk::EntryStat& st) {
         std::lock_guard<std::mutex> guard(lock_);
-        Seen& seen = seen_[InodeSet::key(st.dev, st.ino)];
+        Seen& seen = *seen_.findOrInsert(InodeSet::key(st.dev, st.ino)).first;
         seen.met += 1;
         seen.links = st.nlink;
         seen.allocated = st.allocated;
@@ -462,8 +461,9 @@ public:
     // The files all of whose links were met, each once.
     int64_t wholeFiles() const {
         int64_t total = 0;
-        for (const auto& [key, seen] : seen_)
+        seen_.forEach([&](uint64_t, const Seen& seen) {
             if (seen.met >= seen.links) total += seen.allocated;
+        });
         return total;
     }
 
@@ -474,7 +474,7 @@ private:
         int64_t allocated = 0;
     };
     std::mutex lock_;
-    std::unordered_map<uint64_t, Seen> seen_;
+    InodeTable<Seen> seen_;
 };
 
 class SizeWalker final : public walk::Walker {
@@ -642,9 +642,9 @@ FSNode::Ptr scan(const std::string& rootPath, const ScanOptions& options, ScanSt
 
 bool CountedLinks::countFirst(uint64_t dev, uint64_t ino) {
     const uint64_t key = InodeSet::key(dev, ino);
-    Shard& shard = shards_[(key * 0x9E3779B97F4A7C15ull) >> 59];
+    Shard& shard = shards_[(key * 0x9E3779B97F4A7C15ull) >> 61];
     std::lock_guard<std::mutex> guard(shard.lock);
-    return shard.seen.insert(key).second;
+    return shard.seen.findOrInsert(key).second;
 }
 
 int64_t quickSize(const std::string& path, const ScanOptions& options, const std::function<bool()>& cancelled) {

@@ -3,6 +3,7 @@
 // asks quickSize; the Browse screen's tree comes from scan.
 
 #include "scan/FSNode.h"
+#include "scan/InodeTable.h"
 #include "scan/ScanOptions.h"
 #include "scan/ScanStats.h"
 
@@ -11,7 +12,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 
 namespace vessora::DiskScanner {
 
@@ -40,9 +40,9 @@ private:
     // Split by key, so that the walk's threads seldom wait for one another.
     struct alignas(64) Shard {
         std::mutex lock;
-        std::unordered_set<uint64_t> seen;
+        InodeTable<bool> seen;
     };
-    std::array<Shard, 32> shards_;
+    std::array<Shard, 8> shards_;
 };
 
 // The same, counting a file with several links only when `links` meets it first.

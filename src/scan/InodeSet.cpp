@@ -46,16 +46,16 @@ bool InodeSet::precedes(const LinkOccurrence& a, const LinkOccurrence& b) {
 }
 
 bool InodeSet::claim(uint64_t key, std::unique_ptr<LinkOccurrence> occurrence, LinkOccurrence** stored) {
-    Shard& shard = shards[(key * 0x9E3779B97F4A7C15ull) >> 59];
+    Shard& shard = shards[(key * 0x9E3779B97F4A7C15ull) >> 61];
     std::lock_guard<std::mutex> guard(shard.lock);
-    auto [it, inserted] = shard.seen.try_emplace(key);
+    auto [counted, inserted] = shard.seen.findOrInsert(key);
     if (!inserted) {
-        if (!precedes(*occurrence, *it->second)) return false;
+        if (!precedes(*occurrence, **counted)) return false;
         std::lock_guard<std::mutex> keep(supersededLock);
-        superseded.push_back(std::move(it->second));
+        superseded.push_back(std::move(*counted));
     }
     *stored = occurrence.get();
-    it->second = std::move(occurrence);
+    *counted = std::move(occurrence);
     return true;
 }
 

@@ -6,11 +6,12 @@
 // happens to meet it first. A link met out of order takes the count over and
 // the one counted before is handed back for correction after the walk.
 
+#include "scan/InodeTable.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 #include <vector>
 
 namespace vessora {
@@ -50,9 +51,9 @@ private:
     // one another or pass one table back and forth between their caches.
     struct alignas(64) Shard {
         std::mutex lock;
-        std::unordered_map<uint64_t, std::unique_ptr<LinkOccurrence>> seen;
+        InodeTable<std::unique_ptr<LinkOccurrence>> seen;
     };
-    std::array<Shard, 32> shards;
+    std::array<Shard, 8> shards;
     std::mutex supersededLock; // taken after a shard's, never before
     std::vector<std::unique_ptr<LinkOccurrence>> superseded;
 };

@@ -28,6 +28,8 @@ template <class Enter, class Leave> void walkTree(const FSNode& root, Enter&& en
         const FSNode* node;
         size_t next;
     };
+    constexpr size_t kAhead = 4;
+    for (size_t i = 0; i < kAhead && i < root.children().size(); ++i) __builtin_prefetch(root.children()[i].get());
     std::vector<Frame> stack{{&root, 0}};
     while (!stack.empty()) {
         Frame& frame = stack.back();
@@ -35,10 +37,11 @@ template <class Enter, class Leave> void walkTree(const FSNode& root, Enter&& en
         if (frame.next < children.size()) {
             const size_t index = frame.next++;
             const FSNode& child = *children[index];
-            // Nodes lie scattered over the heap: the next sibling, and this
-            // one's children, are fetched while this one is written.
-            if (index + 1 < children.size()) __builtin_prefetch(children[index + 1].get());
-            __builtin_prefetch(child.children().data());
+            // Nodes lie scattered over the heap: siblings a few places ahead,
+            // and this one's children, are fetched while this one is written.
+            if (index + kAhead < children.size()) __builtin_prefetch(children[index + kAhead].get());
+            const auto& grandchildren = child.children();
+            for (size_t i = 0; i < kAhead && i < grandchildren.size(); ++i) __builtin_prefetch(grandchildren[i].get());
             const TreeStep step = enter(child, stack.size(), index);
             if (step == TreeStep::descend)
                 stack.push_back({&child, 0});
