@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <bitset>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 
 namespace vessora::walk {
@@ -140,8 +142,22 @@ public:
     InodeSet inodes;
 
     // Sorts the directories whose sorting waited for the links' corrections.
+    // Their nodes have left the cache; two threads wait for memory at once.
     void sortWaiting() {
-        for (FSNode* node : waiting_) node->sortChildren();
+        const auto sort = [this](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i) waiting_[i]->sortChildren();
+        };
+        const size_t half = waiting_.size() / 2;
+        std::thread helper;
+        if (half >= 1024) {
+            try {
+                helper = std::thread(sort, 0, half);
+            } catch (const std::system_error&) {
+                // No thread to spare: this one sorts them all.
+            }
+        }
+        sort(helper.joinable() ? half : 0, waiting_.size());
+        if (helper.joinable()) helper.join();
         waiting_.clear();
     }
 
