@@ -3,6 +3,7 @@
 #include "scan/FSNode.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vessora {
 
@@ -10,12 +11,11 @@ uint64_t InodeSet::key(uint64_t dev, uint64_t ino) { return ino ^ (uint64_t(int6
 
 namespace {
 
-// The folders from the top-level one down to `dir`.
-std::vector<const FSNode*> chain(const FSNode* dir) {
-    std::vector<const FSNode*> nodes;
-    for (; dir; dir = dir->parent()) nodes.push_back(dir);
-    std::reverse(nodes.begin(), nodes.end());
-    return nodes;
+// How many folders lie between `dir` and its top-level folder.
+size_t depth(const FSNode* dir) {
+    size_t levels = 0;
+    for (; dir->parent(); dir = dir->parent()) ++levels;
+    return levels;
 }
 
 // How many folders come before `folder` in its parent's listing. The parent's
@@ -34,15 +34,29 @@ uint32_t folderPosition(const FSNode* folder) {
 // Walk order: top-level items in order; inside a folder, its entries in
 // listing order, each subfolder's whole content coming at the subfolder's
 // place.
+//
+// The two folders are brought to the same depth (remembering the folder
+// passed last on the way up), then walked up together to where their paths
+// part. Nothing is allocated: this runs for every second link of a file.
 bool InodeSet::precedes(const LinkOccurrence& a, const LinkOccurrence& b) {
     if (a.top != b.top || !a.dir || !b.dir) return a.top < b.top;
-    auto ca = chain(a.dir), cb = chain(b.dir);
-    size_t i = 1;
-    while (i < ca.size() && i < cb.size() && ca[i] == cb[i]) ++i;
-    if (i == ca.size() && i == cb.size()) return a.index < b.index;
-    if (i == ca.size()) return a.foldersBefore <= folderPosition(cb[i]);
-    if (i == cb.size()) return folderPosition(ca[i]) < b.foldersBefore;
-    return folderPosition(ca[i]) < folderPosition(cb[i]);
+    const FSNode *x = a.dir, *y = b.dir;
+    const FSNode *belowX = nullptr, *belowY = nullptr;
+    size_t depthX = depth(x), depthY = depth(y);
+    for (; depthX > depthY; --depthX) belowX = std::exchange(x, x->parent());
+    for (; depthY > depthX; --depthY) belowY = std::exchange(y, y->parent());
+    if (x == y) {
+        if (!belowX && !belowY) return a.index < b.index;
+        // One folder holds the other: compare the link with the subfolder
+        // that leads to the other link.
+        if (!belowX) return a.foldersBefore <= folderPosition(belowY);
+        return folderPosition(belowX) < b.foldersBefore;
+    }
+    while (x->parent() != y->parent()) {
+        x = x->parent();
+        y = y->parent();
+    }
+    return folderPosition(x) < folderPosition(y);
 }
 
 bool InodeSet::claim(uint64_t key, std::unique_ptr<LinkOccurrence> occurrence, LinkOccurrence** stored) {
