@@ -129,8 +129,19 @@ public:
         at_ += bytes.size();
     }
     void character(char c) { *at_++ = c; }
-    void number(int64_t value) { at_ = std::to_chars(at_, at_ + kNumber, value).ptr; }
-    void flag(bool value) {
+    // JSON text already quoted and escaped, or plain text that needs quotes only.
+    void string(std::string_view text, bool plain) {
+        if (plain) character('"');
+        this->text(text);
+        if (plain) character('"');
+    }
+    // A field name (fixed text) and its value.
+    template <size_t N> void number(const char (&key)[N], int64_t value) {
+        literal(key);
+        at_ = std::to_chars(at_, at_ + kNumber, value).ptr;
+    }
+    template <size_t N> void flag(const char (&key)[N], bool value) {
+        literal(key);
         if (value)
             literal("true");
         else
@@ -206,31 +217,18 @@ void writeJson(const FSNode& root, int64_t depth) {
             out.room(kNodeText + nameText.size() + pathText.size());
             if (index > 0) out.character(',');
             out.literal("{\"name\":");
-            if (plainName) out.character('"');
-            out.text(nameText);
-            if (plainName) out.character('"');
+            out.string(nameText, plainName);
             out.literal(",\"path\":");
-            if (plainPath) out.character('"');
-            out.text(pathText);
-            if (plainPath) out.character('"');
-            out.literal(",\"isDirectory\":");
-            out.flag(node.isDirectory());
-            out.literal(",\"size\":");
-            out.number(node.size);
-            out.literal(",\"logicalSize\":");
-            out.number(node.logicalSize);
-            out.literal(",\"fileCount\":");
-            out.number(node.fileCount);
-            out.literal(",\"dirCount\":");
-            out.number(node.dirCount);
-            out.literal(",\"isAggregate\":");
-            out.flag(node.isAggregate);
-            out.literal(",\"unreadable\":");
-            out.flag(node.unreadable);
-            out.literal(",\"isNotDescended\":");
-            out.flag(node.isNotDescended);
-            out.literal(",\"isCloudProvider\":");
-            out.flag(node.isCloudProvider);
+            out.string(pathText, plainPath);
+            out.flag(",\"isDirectory\":", node.isDirectory());
+            out.number(",\"size\":", node.size);
+            out.number(",\"logicalSize\":", node.logicalSize);
+            out.number(",\"fileCount\":", node.fileCount);
+            out.number(",\"dirCount\":", node.dirCount);
+            out.flag(",\"isAggregate\":", node.isAggregate);
+            out.flag(",\"unreadable\":", node.unreadable);
+            out.flag(",\"isNotDescended\":", node.isNotDescended);
+            out.flag(",\"isCloudProvider\":", node.isCloudProvider);
             out.literal(",\"children\":[");
             open.push_back({length, plainPath});
             // Nodes at the last level keep their sizes and counts and list no
