@@ -5,10 +5,13 @@
 #include "support/ProcessLimits.h"
 
 #include <clocale>
-#include <malloc.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#ifdef __GLIBC__ // defined by the headers above
+#include <malloc.h>
+#endif
 
 using namespace vessora::cli;
 
@@ -104,14 +107,16 @@ const Command* find(const std::string& name) {
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
     // A scan's tree is built by several threads, each from its own malloc
-    // arena. By default a thread's arena is made writable one page at a time
-    // as it grows (an mprotect each, which also holds up the other threads'
-    // page faults), and the main heap grows 128 KiB at a time: about 1,900
-    // calls for a million files, 4% of a warm scan. This process is short-
-    // lived, so arenas grow in large steps; only pages touched count as
-    // resident, so its peak memory hardly changes.
+    // arena. By default glibc makes a thread's arena writable one page at a
+    // time as it grows (an mprotect each, which also holds up the other
+    // threads' page faults), and grows the main heap 128 KiB at a time:
+    // about 1,900 calls for a million files, 1 to 3% of a warm scan. This
+    // process is short-lived, so its arenas grow in large steps; only pages
+    // touched count as resident, so its peak memory hardly changes.
     ::mallopt(M_TOP_PAD, 64 << 20);
+#endif
     vessora::ProcessLimits::raiseDescriptorLimit();
     std::setlocale(LC_ALL, "");
     if (argc < 2) return usage(stderr);
